@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+
+namespace kadmel {
+
+// CP850 bytes to Windows-1252 bytes, same length; a byte with no counterpart becomes "?".
+QByteArray OemToAnsi(const QByteArray& oem);
+
+// "532 Bytes", "1,23 KB", "12,3 KB", "123 KB", "1,00 MB": three significant digits, cut off.
+QByteArray FormatByteSize(qint64 bytes);
+
+// "06.12.2026 18:15:11", local time.
+QByteArray dateText(const QDateTime& localTime);
+
+} // namespace kadmel

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/DispatcherView.h"
+#include "smtp/ZUB_SMTP.h"
+#include "store/Store.h"
+
+#include <QObject>
+#include <memory>
+
+namespace kadmel {
+
+struct EngineTimings
+{
+    int pollMs = 5000;       // Timer1
+    int alertCloseMs = 5000; // the alert stays this long after the result
+    int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
+    SmtpTimings smtp;
+};
+
+// The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing.
+// It owns the one SMTP client and works on the store it is given; it shows everything through view.
+class Dispatcher : public QObject
+{
+    Q_OBJECT
+public:
+    Dispatcher(Store& store, DispatcherView& view, EngineTimings timings = {}, QObject* parent = nullptr);
+    ~Dispatcher() override;
+
+    // The start check, then the active state and polling. Returns the check's outcome.
+    StartCheck StartProcessing();
+    void StopProcessing();
+
+    bool IdleFlag() const;
+    qint16 ServiceState() const; // 0 never started or stopped, 1 active, 2 inactive
+    QByteArray JobFolder() const;
+    // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
+    void updateJobFolder();
+
+    enum class Answer { Started, Busy };
+    // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
+    Answer resend(int folder, qint16 pos);
+    // One attempt per failed mail, in folder order; a mail that fails keeps its place.
+    Answer resendAllFailed();
+
+    // Folder commands hold the dispatcher off while they change the folders (no job is taken).
+    bool beginCommand();
+    void endCommand();
+
+Q_SIGNALS:
+    // A mail was filed (and its saves attempted); `sent` tells the outcome.
+    void mailFiled(qint16 id, bool sent);
+    // A resend request (one or all) has finished.
+    void resendFinished();
+    void idleChanged(bool idle);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace kadmel

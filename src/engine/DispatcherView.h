@@ -1,0 +1,52 @@
+#pragma once
+
+#include "store/Settings.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace kadmel {
+
+enum class MessagePicture { Mail, Send };
+
+// Everything the engine shows goes through this interface; the main window implements it with
+// widgets, tests with a recorder. Texts are Windows-1252 bytes, shown exactly.
+class DispatcherView
+{
+public:
+    virtual ~DispatcherView() = default;
+
+    // Panel 1 "Aktif" / "Inaktif" with its picture, the Start and Stop commands, the tray tooltip.
+    virtual void setServiceState(bool active) = 0;
+    // Panel 2 text and its picture.
+    virtual void setMessage(const QByteArray& text) = 0;
+    virtual void setMessagePicture(MessagePicture picture) = 0;
+    // Puts the progress display over panel 3.
+    virtual void placeProgressBar() = 0;
+    // Progress `value` of `maximum`; option 1 shows the bar, 2 hides it, others leave it.
+    virtual void SetPBValue(qint32 value, qint32 maximum, qint16 option) = 0;
+
+    // A row for mail `id` appended at the end of the folder's list (bold for a new mail).
+    virtual void AddMailRow(int folder, qint16 id, bool bold) = 0;
+    // The row at 1-based `pos` of the folder's list is removed (the rows behind it close up).
+    virtual void removeMailRow(int folder, qint16 pos) = 0;
+    // The Status cell of the row at `pos` shows `statusText`.
+    virtual void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) = 0;
+    // Tree nodes 3, 4 and 5, e.g. "Gesendete Objekte  (12)".
+    virtual void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) = 0;
+
+    // IdleFlag changed: false while a mail (or a folder command) is in hand.
+    virtual void setIdle(bool idle) = 0;
+
+    // The start check refused Start: show its message (and for IncompleteSmtp the settings dialog).
+    virtual void startRefused(StartCheck reason) = 0;
+
+    // True while the main window is hidden in the tray (TrayMode 2).
+    virtual bool inTray() const = 0;
+    virtual void ShowAlert(const QByteArray& text) = 0;
+    virtual void SetAlertText(const QByteArray& text) = 0;
+    // Closes the alert now; the engine waits out the pause before calling it.
+    virtual void CloseAlert() = 0;
+};
+
+} // namespace kadmel

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+
+namespace kadmel {
+
+// Result codes of a send attempt.
+inline constexpr char MsgSent[] = "MSGSENT";
+
+// The German text of a result code (Windows-1252); empty for any other value, the empty code included.
+QByteArray ResultText(const QByteArray& code);
+
+} // namespace kadmel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+namespace kadmel {
+
+// The SMTP conversation of one send attempt. Each array is either never dimensioned (empty list)
+// or ends with one empty element: a log with n entries holds n + 1 elements.
+struct SmtpLog
+{
+    QList<QByteArray> Sent;
+    QList<QByteArray> Received;
+
+    // Both arrays become one empty element, as before every send attempt.
+    void reset()
+    {
+        Sent = {QByteArray()};
+        Received = {QByteArray()};
+    }
+    void appendSent(const QByteArray& text) { appendTo(Sent, text); }
+    void appendReceived(const QByteArray& text) { appendTo(Received, text); }
+
+    friend bool operator==(const SmtpLog&, const SmtpLog&) = default;
+
+private:
+    static void appendTo(QList<QByteArray>& array, const QByteArray& text)
+    {
+        if (array.isEmpty())
+            array.append(QByteArray());
+        array.last() = text;
+        array.append(QByteArray());
+    }
+};
+
+// One mail, fields in the order of its file. All texts are Windows-1252 bytes.
+struct MailRecord
+{
+    SmtpLog Log;
+    QByteArray Reserved; // never set; keeps its place in the file
+    QByteArray From;
+    QByteArray To;
+    QByteArray Subject;
+    QByteArray Body;     // plain text; the HTML page is made from it at each send
+    QByteArray Date;     // "dd.MM.yyyy HH:mm:ss" of creation or of the last attempt
+    QByteArray Size;     // size text of Body
+    QByteArray Status;   // result code of the last attempt ("MSGSENT", "ERRMessage…", or empty)
+
+    friend bool operator==(const MailRecord&, const MailRecord&) = default;
+};
+
+// Folder numbers; a folder number is also the index of its list in the main window.
+enum FolderNumber : int { SentFolder = 1, FailedFolder = 2, DeletedFolder = 3 };
+
+// IDs and counts are 16-bit; a store holds at most this many mails.
+inline constexpr qint16 MaxMails = 32767;
+
+} // namespace kadmel

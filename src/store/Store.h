@@ -1,0 +1,64 @@
+#pragma once
+
+#include "store/MailTables.h"
+#include "store/Settings.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace kadmel {
+
+// The store of one program folder: the settings, the tables, and their files
+// "ZUBData1(3.0).zub", "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub".
+// Every save is atomic (QSaveFile), leaves the file 0600, and reports a German reason on failure.
+class Store
+{
+public:
+    explicit Store(const QString& programFolder);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    const QString& programFolder() const;
+    QString settingsFilePath() const;
+    QString indexFilePath() const;
+    QString mailFilePath(qint16 id) const;
+
+    Settings& settings();
+    const Settings& settings() const;
+    MailTables& tables();
+    const MailTables& tables() const;
+
+    // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
+    // is not written again, however its record was reached.
+    bool SaveAll(QString* error = nullptr);
+    bool SaveSettings(QString* error = nullptr);
+    bool SaveFolders(QString* error = nullptr);
+    bool SaveMail(qint16 id, QString* error = nullptr);
+
+    // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
+    // is deleted for good first: its file removed, every higher mail and file one ID lower, all
+    // folders renumbered.
+    bool RemoveMail(qint16 pos, int folder, bool permanent, QString* error = nullptr);
+
+    // Deletes for good the mails at the given positions of the deleted folder, as one operation:
+    // the end state of removing them one by one, each surviving file renamed at most once,
+    // the index written once at the end.
+    bool removeForGood(const QList<qint16>& deletedPositions, QString* error = nullptr);
+
+    // Start-up: take-over of older files, the Mails folder, reset, loading, first-start SaveAll.
+    // Each file is read on its own; damaged ones are kept as "<name>.bad" and reported in `problems`.
+    struct LoadReport
+    {
+        bool storeExisted = false;
+        QStringList problems; // German, one line per damaged or missing file
+    };
+    LoadReport loadAtStartup();
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace kadmel
