@@ -58,10 +58,15 @@ Form3::Form3(LinkOpener openLink, int closeAfterMs, QWidget* parent)
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(BoxSize);
     m_background = QPixmap(MailPicture::about());
-    m_label1->installEventFilter(this);
-    m_label2->installEventFilter(this);
+    // Moves are followed everywhere: a leave alone can get lost when the box opens under the mouse.
+    setMouseTracking(true);
+    for (QLabel* label : {m_label1, m_label2}) {
+        label->setMouseTracking(true);
+        label->installEventFilter(this);
+    }
 
     m_closeTimer.setSingleShot(true);
+    m_closeTimer.setTimerType(Qt::PreciseTimer);
     m_closeTimer.setInterval(closeAfterMs);
     connect(&m_closeTimer, &QTimer::timeout, this, &QDialog::reject);
 }
@@ -85,9 +90,11 @@ bool Form3::eventFilter(QObject* watched, QEvent* event)
     if (label == m_label1 || label == m_label2) {
         switch (event->type()) {
         case QEvent::Enter:
-        case QEvent::MouseMove:
             showAddress(label);
             break;
+        case QEvent::MouseMove:
+            showAddress(label);
+            return true; // the box itself would take it as a move over its picture
         case QEvent::Leave:
             showAddress(nullptr);
             break;
@@ -99,6 +106,11 @@ bool Form3::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void Form3::mouseMoveEvent(QMouseEvent*)
+{
+    showAddress(nullptr);
 }
 
 void Form3::paintEvent(QPaintEvent*)
