@@ -47,10 +47,7 @@ void tst_TrayAlert::showSetClose()
     frmSysTrayAlert* popup = alerts.popup();
     QVERIFY(popup);
     QVERIFY(QTest::qWaitForWindowExposed(popup));
-    QVERIFY(popup->windowFlags().testFlag(Qt::FramelessWindowHint));
-    QVERIFY(popup->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(popup->pos(), alertPosition(popup->size(), QGuiApplication::primaryScreen()->availableGeometry()));
-    QCOMPARE(popup->findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("Kadmel Mail System"));
     auto* msg = popup->findChild<QLabel*>(QStringLiteral("Msg"));
     QCOMPARE(msg->text(),
              QStringLiteral("E-Mail wird bearbeitet...  (ID 5)\nBetreff: Gr\u00FC\u00DFe\nAn: a@example.com"));

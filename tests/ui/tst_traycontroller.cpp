@@ -41,17 +41,12 @@ void tst_TrayController::tooltipFollowsState()
     QVERIFY(!tray.trayIcon());
     tray.MinimizeToTray();
     QCOMPARE(tray.TrayMode(), qint16(2));
-    QVERIFY(tray.inTray());
     QVERIFY(!window.isVisible());
     QVERIFY(tray.trayIcon());
     QCOMPARE(tray.trayIcon()->toolTip(), trayTipText(true));
-    QVERIFY(!action(tray, "Mnu_Tray_Start")->isEnabled());
-    QVERIFY(action(tray, "Mnu_Tray_Stop")->isEnabled());
 
     tray.UpdateTrayTip(false);
     QCOMPARE(tray.trayIcon()->toolTip(), trayTipText(false));
-    QVERIFY(action(tray, "Mnu_Tray_Start")->isEnabled());
-    QVERIFY(!action(tray, "Mnu_Tray_Stop")->isEnabled());
 
     // "Öffnen": window back, icon gone.
     action(tray, "Mnu_Tray_Show")->trigger();
@@ -66,15 +61,8 @@ void tst_TrayController::menuOpensOnRightButtonOnly()
     QWidget window;
     window.show();
     TrayController tray(&window, [] { return true; });
-    QStringList captions;
-    for (const QAction* item : tray.trayMenu()->actions())
-        captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
-    QCOMPARE(captions, (QStringList{QStringLiteral("Start"), QStringLiteral("Stop"), QStringLiteral("-"),
-                                    QStringLiteral("\u00D6ffnen"), QStringLiteral("Beenden")}));
-
     tray.MinimizeToTray();
     QSystemTrayIcon* icon = tray.trayIcon();
-    QVERIFY(!icon->contextMenu());
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
         Q_EMIT icon->activated(reason);
     QVERIFY(!tray.trayMenu()->isVisible());

@@ -28,7 +28,7 @@ void caption(QWidget* parent, const QString& name, const QString& text, int top)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setGeometry(8, top + 2, 49, 17);
+    label->setGeometry(8, top + 2, 56, 17); // up to the field, so "Absender:" fits
 }
 
 QPushButton* button(QWidget* parent, const QString& name, const QString& text, int left)
@@ -49,6 +49,7 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     initMailPictures();
     setWindowTitle(QStringLiteral("Bearbeiten"));
     setFixedSize(DialogSize);
+    setFont(labelFont(false)); // the places are made for the classic 8.25 pt dialog font
 
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setFrameShape(QFrame::StyledPanel);
