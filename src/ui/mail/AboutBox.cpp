@@ -56,6 +56,7 @@ Form3::Form3(LinkOpener openLink, int closeAfterMs, QWidget* parent)
 {
     initMailPictures();
     setWindowTitle(QStringLiteral("About"));
+    setModal(true);
     setFixedSize(BoxSize);
     m_background = QPixmap(MailPicture::about());
     // Moves are followed everywhere: a leave alone can get lost when the box opens under the mouse.

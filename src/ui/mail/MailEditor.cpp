@@ -48,6 +48,7 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
 {
     initMailPictures();
     setWindowTitle(QStringLiteral("Bearbeiten"));
+    setModal(true);
     setFixedSize(DialogSize);
     setFont(labelFont(false)); // the places are made for the classic 8.25 pt dialog font
 

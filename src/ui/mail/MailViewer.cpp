@@ -46,6 +46,7 @@ Form2::Form2(QWidget* parent)
       m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)), m_rtb(new QTextEdit(this))
 {
     setWindowTitle(QStringLiteral("Mail"));
+    setModal(true);
     setSizeGripEnabled(true);
     m_label1->raise(); // Label1 lies on top of Label2
 

@@ -87,6 +87,8 @@ void TrayController::UpdateTrayTip(bool active)
 
 void TrayController::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
+    // The window stays hidden: a menu popped up at the cursor closes on its own when the user
+    // clicks elsewhere, so nothing needs bringing to the foreground first.
     if (reason == QSystemTrayIcon::Context)
         m_menu->popup(QCursor::pos());
 }

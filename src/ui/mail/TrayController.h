@@ -32,7 +32,7 @@ public:
     explicit TrayController(QWidget* window,
                             std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable,
                             QObject* parent = nullptr);
-    ~TrayController() override;
+    ~TrayController() override; // removes the icon, as at shutdown
 
     // Hides the window behind the tray icon; without a notification area it is minimised instead.
     void MinimizeToTray();
