@@ -104,7 +104,7 @@ int runSoak(int jobs, quint32 seed)
     const QString jobFolder = watchFolder + QStringLiteral("/KDMEML");
     QDir().mkpath(programFolder);
 
-    FaultySmtpServer server(seed);
+    test::FaultySmtpServer server(seed);
     if (!server.listen())
         return 2;
     writeJobs(jobFolder, 1, jobs);
@@ -185,7 +185,7 @@ int runKills(int rounds, quint32 seed)
     const QString jobFolder = watchFolder + QStringLiteral("/KDMEML");
     QDir().mkpath(programFolder);
 
-    FaultySmtpServer server(seed, /*faultPercent=*/0);
+    test::FaultySmtpServer server(seed, /*faultPercent=*/0);
     if (!server.listen())
         return 2;
     const int jobs = rounds * 3;
