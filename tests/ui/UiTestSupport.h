@@ -131,7 +131,7 @@ inline bool writeJob(const QString& jobFolder, const QString& name, const QByteA
     QFile file(QDir(jobFolder).filePath(name));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    return file.write("@@FR absender@example.com@@TO empf\x84nger@example.com@@SB " + subject +
+    return file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
                       "@@\r\n\r\nGr\x81\xe1"
                       "e aus der Probe.\r\n") > 0;
 }
