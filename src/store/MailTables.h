@@ -34,6 +34,11 @@ public:
     // Takes back the mail with the highest ID (a created mail whose job could not be deleted).
     void dropLastMail();
 
+    // Deletes the mails with these IDs (ascending, distinct, 1 … MailCount) for good: every higher mail
+    // moves down by the number of deleted IDs below it, and so does every folder entry. Folder positions
+    // are left to the caller.
+    void deleteMails(const QList<qint16>& ascendingIds);
+
     // Appends the ID at pos of fromFolder to toFolder; the caller then removes pos from fromFolder.
     bool MoveMail(qint16 pos, int fromFolder, int toFolder);
 

@@ -9,6 +9,8 @@
 
 namespace kadmel {
 
+class MailFileMemory;
+
 // The store of one program folder: the settings, the tables, and their files
 // "ZUBData1(3.0).zub", "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub".
 // Every save is atomic (QSaveFile), leaves the file 0600, and reports a German reason on failure.
@@ -24,6 +26,7 @@ public:
     QString settingsFilePath() const;
     QString indexFilePath() const;
     QString mailFilePath(qint16 id) const;
+    QString mailsFolder() const;
 
     Settings& settings();
     const Settings& settings() const;
@@ -57,6 +60,9 @@ public:
     LoadReport loadAtStartup();
 
 private:
+    friend class PermanentRemoval;
+    MailFileMemory& mailFileMemory();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

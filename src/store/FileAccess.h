@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kadmel {
+
+// Whole-file reads and writes of the store. Reasons are German, for the user.
+
+// Largest files the readers accept; anything bigger is not a store file of ours.
+inline constexpr qint64 MaxSettingsFileBytes = 1 << 20;
+inline constexpr qint64 MaxIndexFileBytes = 4 << 20;
+inline constexpr qint64 MaxMailFileBytes = qint64(64) << 20;
+
+enum class ReadOutcome
+{
+    Read,
+    Missing,
+    Failed
+};
+
+// Reads the whole file, refusing one larger than maxBytes.
+ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* error);
+
+// Replaces the file atomically (a crash or a full disk leaves the old file), readable and writable by
+// its owner only.
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error);
+
+// Removes a file; a file that is not there counts as removed.
+bool removeFile(const QString& path, QString* error);
+
+// Gives the file a new name; refuses when a file of that name exists.
+bool renameFile(const QString& from, const QString& to, QString* error);
+
+// Keeps a copy of a damaged file as "<name>.bad" (replacing an older one) before anything overwrites it.
+bool keepAsBad(const QString& path, QString* error);
+
+// The file's name without its folder, quoted for a message.
+QString quotedName(const QString& path);
+
+} // namespace kadmel

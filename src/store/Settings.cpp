@@ -1,0 +1,42 @@
+#include "store/Settings.h"
+
+#include "store/Ansi.h"
+
+#include <QDir>
+
+namespace kadmel {
+namespace {
+
+bool blankAfterTrim(const QByteArray& text)
+{
+    // Only spaces count as blank: a tab or line break is a character the user typed.
+    for (const char c : text) {
+        if (c != ' ')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QByteArray jobFolderOf(const QByteArray& watchFolder)
+{
+    return watchFolder + QByteArrayLiteral("/KDMEML/");
+}
+
+QByteArray defaultWatchFolder()
+{
+    return toAnsi(QDir::homePath() + QStringLiteral("/KADMEL"));
+}
+
+StartCheck checkStartSettings(const Settings& settings)
+{
+    if (blankAfterTrim(settings.SmtpUser) || blankAfterTrim(settings.SmtpPassword) ||
+        blankAfterTrim(settings.SmtpServer))
+        return StartCheck::IncompleteSmtp;
+    if (settings.WatchFolder.size() < 3)
+        return StartCheck::NoWatchFolder;
+    return StartCheck::Ok;
+}
+
+} // namespace kadmel

@@ -1,0 +1,174 @@
+#include "store/Store.h"
+
+#include "store/FileAccess.h"
+#include "store/IndexFile.h"
+#include "store/MailFile.h"
+#include "store/MailFileMemory.h"
+#include "store/Migration.h"
+#include "store/PermanentRemoval.h"
+#include "store/SettingsFile.h"
+#include "store/StoreLoader.h"
+#include "store/StorePaths.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kadmel {
+
+struct Store::Private
+{
+    QString programFolder;
+    Settings settings;
+    MailTables tables;
+    MailFileMemory files;
+};
+
+Store::Store(const QString& programFolder) : d(std::make_unique<Private>())
+{
+    d->programFolder = programFolder;
+}
+
+Store::~Store() = default;
+
+const QString& Store::programFolder() const
+{
+    return d->programFolder;
+}
+
+QString Store::settingsFilePath() const
+{
+    return settingsFilePathIn(d->programFolder);
+}
+
+QString Store::indexFilePath() const
+{
+    return indexFilePathIn(d->programFolder);
+}
+
+QString Store::mailFilePath(qint16 id) const
+{
+    return mailFilePathIn(d->programFolder, id);
+}
+
+QString Store::mailsFolder() const
+{
+    return mailsFolderIn(d->programFolder);
+}
+
+Settings& Store::settings()
+{
+    return d->settings;
+}
+
+const Settings& Store::settings() const
+{
+    return d->settings;
+}
+
+MailTables& Store::tables()
+{
+    return d->tables;
+}
+
+const MailTables& Store::tables() const
+{
+    return d->tables;
+}
+
+MailFileMemory& Store::mailFileMemory()
+{
+    return d->files;
+}
+
+bool Store::SaveAll(QString* error)
+{
+    if (!SaveSettings(error) || !SaveFolders(error))
+        return false;
+    const qint16 mailCount = d->tables.MailCount();
+    for (qint16 id = 1; id <= mailCount; ++id) {
+        // An exit with thousands of unchanged mails must not rewrite thousands of files.
+        if (d->files.holds(id, d->tables.mail(id)))
+            continue;
+        if (!SaveMail(id, error))
+            return false;
+    }
+    return true;
+}
+
+bool Store::SaveSettings(QString* error)
+{
+    return writeWholeFile(settingsFilePath(), encodeSettings(d->settings), error);
+}
+
+bool Store::SaveFolders(QString* error)
+{
+    const MailTables& t = d->tables;
+    const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
+    return writeWholeFile(indexFilePath(), encodeFolderIndex(index), error);
+}
+
+bool Store::SaveMail(qint16 id, QString* error)
+{
+    if (id < 1 || id > d->tables.MailCount()) {
+        if (error)
+            *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
+        return false;
+    }
+    const MailRecord& record = d->tables.mail(id);
+    // A failed write may have left nothing of the old file or nothing new: know nothing about it.
+    d->files.forget(id);
+    if (!writeWholeFile(mailFilePath(id), encodeMailRecord(record), error))
+        return false;
+    d->files.remember(id, record);
+    return true;
+}
+
+bool Store::RemoveMail(qint16 pos, int folder, bool permanent, QString* error)
+{
+    if (folder < SentFolder || folder > DeletedFolder || pos < 1 || pos > d->tables.count(folder)) {
+        if (error)
+            *error = QStringLiteral("Im Ordner %1 gibt es keine Position %2.").arg(folder).arg(pos);
+        return false;
+    }
+    if (permanent && folder == DeletedFolder)
+        return removeForGood({pos}, error);
+    d->tables.folder(folder).removeAt(pos);
+    return SaveFolders(error);
+}
+
+bool Store::removeForGood(const QList<qint16>& deletedPositions, QString* error)
+{
+    PermanentRemoval removal(*this, deletedPositions);
+    QString reason;
+    removal.step(removal.totalOperations() + 1, &reason);
+    if (!reason.isEmpty()) {
+        if (error)
+            *error = reason;
+        return false;
+    }
+    return true;
+}
+
+Store::LoadReport Store::loadAtStartup()
+{
+    LoadReport report;
+    report.problems += MigrateOldFiles(d->programFolder);
+    if (!QDir().mkpath(mailsFolder()))
+        report.problems << QStringLiteral("Der Ordner %1 ließ sich nicht anlegen.").arg(quotedName(mailsFolder()));
+    report.storeExisted = QFileInfo::exists(settingsFilePath());
+    d->tables.reset();
+    d->settings = Settings();
+    d->files = MailFileMemory();
+
+    LoadedStore loaded{d->settings, d->tables, d->files, {}};
+    LoadStore(d->programFolder, loaded);
+    report.problems += loaded.problems;
+
+    // From the first start on every store file exists; what was loaded goes back unchanged.
+    QString error;
+    if (!report.storeExisted && !SaveAll(&error))
+        report.problems << error;
+    return report;
+}
+
+} // namespace kadmel

@@ -1,0 +1,156 @@
+#include "store/StoreLoader.h"
+
+#include "store/FileAccess.h"
+#include "store/IndexFile.h"
+#include "store/MailFile.h"
+#include "store/SettingsFile.h"
+#include "store/StorePaths.h"
+
+#include <QFile>
+
+namespace kadmel {
+namespace {
+
+QString keptNote(const QString& path)
+{
+    QString error;
+    if (!keepAsBad(path, &error))
+        return QStringLiteral(" ") + error;
+    return QStringLiteral(" Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+}
+
+void loadSettings(const QString& programFolder, LoadedStore& into)
+{
+    const QString path = settingsFilePathIn(programFolder);
+    QByteArray bytes;
+    QString reason;
+    switch (readWholeFile(path, MaxSettingsFileBytes, bytes, &reason)) {
+    case ReadOutcome::Missing:
+        return; // the first start: nothing was ever set
+    case ReadOutcome::Read:
+        if (decodeSettings(bytes, into.settings, &reason)) {
+            if (into.settings.UseSpa == 0)
+                into.settings.UseSpa = 2;
+            if (into.settings.SmtpPort == 0)
+                into.settings.SmtpPort = 25;
+            return;
+        }
+        reason = QStringLiteral("%1 ist beschädigt: %2").arg(quotedName(path), reason);
+        break;
+    case ReadOutcome::Failed:
+        break;
+    }
+    into.problems << reason + QStringLiteral(" Es gelten die Grundeinstellungen.") + keptNote(path);
+}
+
+// One mail into its place; a missing or damaged file leaves that record empty.
+void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
+{
+    const QString path = mailFilePathIn(programFolder, id);
+    QByteArray bytes;
+    QString reason;
+    switch (readWholeFile(path, MaxMailFileBytes, bytes, &reason)) {
+    case ReadOutcome::Missing:
+        into.problems
+            << QStringLiteral("Die Mail-Datei %1 fehlt; die Mail %2 bleibt leer.").arg(quotedName(path)).arg(id);
+        return;
+    case ReadOutcome::Read: {
+        MailRecord& record = into.tables.mail(id);
+        if (decodeMailRecord(bytes, record, &reason)) {
+            // Only bytes that a save would write again count as known; anything else is rewritten.
+            if (encodeMailRecord(record) == bytes)
+                into.files.remember(id, record);
+            return;
+        }
+        reason = QStringLiteral("%1 ist beschädigt: %2").arg(quotedName(path), reason);
+        break;
+    }
+    case ReadOutcome::Failed:
+        break;
+    }
+    into.problems << reason + QStringLiteral(" Die Mail %1 bleibt leer.").arg(id) + keptNote(path);
+}
+
+// The mail files Mail(1) … Mail(n) that exist in unbroken order, each filed by its status.
+void rebuildIndex(const QString& programFolder, LoadedStore& into)
+{
+    qint16 mailCount = 0;
+    while (mailCount < MaxMails && QFile::exists(mailFilePathIn(programFolder, static_cast<qint16>(mailCount + 1))))
+        ++mailCount;
+    into.tables.setMailCount(mailCount);
+    FolderArray sent{0, {0}};
+    FolderArray failed{0, {0}};
+    for (qint16 id = 1; id <= mailCount; ++id) {
+        loadMail(programFolder, id, into);
+        (into.tables.mail(id).Status == QByteArrayLiteral("MSGSENT") ? sent : failed).append(id);
+    }
+    if (mailCount > 0)
+        into.tables.setIndex(mailCount, sent, failed, FolderArray());
+    into.problems << QStringLiteral("Der Ordnerindex wurde aus %1 Mail-Dateien neu aufgebaut.").arg(mailCount);
+}
+
+// Drops entries outside 1 … MailCount and second entries of an ID; a mail in no folder goes to the
+// failed folder. A folder that needs no change keeps its bytes.
+int repairFolders(MailTables& tables)
+{
+    const qint16 mailCount = tables.MailCount();
+    QList<bool> filed(mailCount + 1, false);
+    int changes = 0;
+    for (const int number : {SentFolder, FailedFolder, DeletedFolder}) {
+        FolderArray& folder = tables.folder(number);
+        FolderArray kept{0, {0}};
+        for (const qint16 id : folder.entries()) {
+            if (id >= 1 && id <= mailCount && !filed.at(id)) {
+                filed[id] = true;
+                kept.append(id);
+            }
+        }
+        if (kept.count != folder.count) {
+            changes += folder.count - kept.count;
+            folder = kept;
+        }
+    }
+    for (qint16 id = 1; id <= mailCount; ++id) {
+        if (!filed.at(id)) {
+            tables.folder(FailedFolder).append(id);
+            ++changes;
+        }
+    }
+    return changes;
+}
+
+} // namespace
+
+void LoadStore(const QString& programFolder, LoadedStore& into)
+{
+    loadSettings(programFolder, into);
+
+    const QString indexPath = indexFilePathIn(programFolder);
+    QByteArray bytes;
+    QString reason;
+    FolderIndexRecord index;
+    const ReadOutcome outcome = readWholeFile(indexPath, MaxIndexFileBytes, bytes, &reason);
+    if (outcome == ReadOutcome::Read && decodeFolderIndex(bytes, index, &reason)) {
+        into.tables.setIndex(index.mailCount, index.sent, index.failed, index.deleted);
+        if (const int changes = repairFolders(into.tables); changes > 0)
+            into.problems << QStringLiteral("Im Ordnerindex %1 wurden %2 Einträge berichtigt.")
+                                     .arg(quotedName(indexPath))
+                                     .arg(changes) +
+                                 keptNote(indexPath);
+        for (qint16 id = 1; id <= into.tables.MailCount(); ++id)
+            loadMail(programFolder, id, into);
+        return;
+    }
+    if (outcome == ReadOutcome::Missing) {
+        if (!QFile::exists(mailFilePathIn(programFolder, 1)))
+            return; // the first start
+        into.problems << QStringLiteral("Der Ordnerindex %1 fehlt.").arg(quotedName(indexPath));
+    } else {
+        if (outcome == ReadOutcome::Read)
+            reason = QStringLiteral("%1 ist beschädigt: %2").arg(quotedName(indexPath), reason);
+        into.problems << reason + keptNote(indexPath);
+    }
+    rebuildIndex(programFolder, into);
+}
+
+} // namespace kadmel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "store/MailFileMemory.h"
+#include "store/MailTables.h"
+#include "store/Settings.h"
+
+#include <QStringList>
+
+namespace kadmel {
+
+// What loading fills: the settings, the tables (already reset), what each mail file holds, and one
+// German line per missing or damaged file.
+struct LoadedStore
+{
+    Settings& settings;
+    MailTables& tables;
+    MailFileMemory& files;
+    QStringList problems;
+};
+
+// Reads the settings, the folder index and every mail file of the program folder, each on its own.
+// Damaged files are kept as "<name>.bad"; a missing or damaged index is rebuilt from the mail files;
+// index entries outside 1 … MailCount and second entries of an ID are dropped; a mail in no folder is
+// appended to the failed folder.
+void LoadStore(const QString& programFolder, LoadedStore& into);
+
+} // namespace kadmel

@@ -1,0 +1,220 @@
+#include "store/IndexFile.h"
+#include "store/MailFile.h"
+#include "store/PermanentRemoval.h"
+#include "store/Store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+
+namespace {
+
+// QFile reports the effective user's rights besides the owner's.
+constexpr QFileDevice::Permissions UserBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void appendJunk(const QString& path)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("junk");
+}
+
+// Mails 1 … n with bodies "mail <id>", all saved; folder of mail id given by `folderOf`.
+void fill(Store& store, int n, const std::function<int(int)>& folderOf)
+{
+    QVERIFY(QDir().mkpath(store.mailsFolder()));
+    for (int id = 1; id <= n; ++id) {
+        MailRecord record;
+        record.Body = "mail " + QByteArray::number(id);
+        store.tables().createMail(record);
+        store.tables().folder(folderOf(id)).append(qint16(id));
+    }
+    QVERIFY(store.SaveAll());
+}
+
+// The Mails folder as name → bytes.
+QMap<QString, QByteArray> mailFiles(const Store& store)
+{
+    QMap<QString, QByteArray> files;
+    const QDir dir(store.mailsFolder());
+    for (const QString& name : dir.entryList(QDir::Files))
+        files.insert(name, fileBytes(dir.filePath(name)));
+    return files;
+}
+
+qint16 positionOf(const FolderArray& folder, qint16 id)
+{
+    return qint16(folder.entries().indexOf(id) + 1);
+}
+
+} // namespace
+
+class TestFolders : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void folderArraysAndLimits()
+    {
+        {
+            FolderArray f{3, {0, 7, 8, 9}};
+            f.removeAt(1);
+            QCOMPARE(f, (FolderArray{2, {0, 8, 9}}));
+            f.removeAt(2);
+            QCOMPARE(f, (FolderArray{1, {0, 8}}));
+        }
+        {
+            FolderArray never; // undimensioned: the first entry dimensions it 0 … 1
+            QVERIFY(never.append(5));
+            QCOMPARE(never, (FolderArray{1, {0, 5}}));
+            FolderArray full{MaxMails, QList<qint16>(MaxMails + 1, 1)};
+            QVERIFY(!full.append(2));
+            QCOMPARE(full.count, MaxMails);
+        }
+        {
+            MailTables tables;
+            QCOMPARE(tables.folder(SentFolder), (FolderArray{0, {0, 0}}));
+            tables.createMail({});
+            tables.folder(SentFolder).append(1);
+            QVERIFY(tables.MoveMail(1, SentFolder, DeletedFolder));
+            QCOMPARE(tables.folder(DeletedFolder), (FolderArray{1, {0, 1}}));
+            QCOMPARE(tables.count(SentFolder), qint16(1)); // the caller closes up the source
+            QVERIFY(!tables.MoveMail(2, SentFolder, DeletedFolder));
+
+            tables.setMailCount(MaxMails);
+            QCOMPARE(tables.createMail({}), std::nullopt);
+            QCOMPARE(tables.MailCount(), MaxMails);
+        }
+    }
+
+    void deleteMailTwoOfFourForGood()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        // Folders: sent 1, 3; failed 4; deleted 2.
+        fill(store, 4, [](int id) { return id == 2 ? DeletedFolder : id == 4 ? FailedFolder : SentFolder; });
+        QDir().remove(store.mailFilePath(3)); // a surviving file that went missing only costs a rewrite
+        QVERIFY(store.RemoveMail(1, DeletedFolder, true));
+
+        const MailTables& t = store.tables();
+        QCOMPARE(t.MailCount(), qint16(3));
+        QCOMPARE(t.folder(SentFolder), (FolderArray{2, {0, 1, 2}}));
+        QCOMPARE(t.folder(FailedFolder), (FolderArray{1, {0, 3}}));
+        QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
+        QCOMPARE(t.mail(2).Body, QByteArray("mail 3"));
+        QCOMPARE(fileBytes(store.indexFilePath()),
+                 encodeFolderIndex({3, t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)}));
+        QCOMPARE(fileBytes(store.mailFilePath(3)), encodeMailRecord(t.mail(3)));
+        QVERIFY(!QFile::exists(store.mailFilePath(4)));
+        QVERIFY(!QFile::exists(store.mailFilePath(2)));
+
+        QVERIFY(store.SaveAll());
+        QCOMPARE(mailFiles(store).size(), 3);
+        QCOMPARE(fileBytes(store.mailFilePath(2)), encodeMailRecord(t.mail(2)));
+
+        // The highest ID: no other file changes its name.
+        store.tables().MoveMail(2, SentFolder, DeletedFolder);
+        store.tables().folder(SentFolder).removeAt(2);
+        const QByteArray first = fileBytes(store.mailFilePath(1));
+        QVERIFY(store.RemoveMail(1, DeletedFolder, true));
+        QCOMPARE(store.tables().MailCount(), qint16(2));
+        QCOMPARE(store.tables().folder(FailedFolder), (FolderArray{1, {0, 2}}));
+        QCOMPARE(mailFiles(store).keys(), (QStringList{QStringLiteral("Mail(1).zub"), QStringLiteral("Mail(2).zub")}));
+        QCOMPARE(fileBytes(store.mailFilePath(1)), first);
+    }
+
+    void removeWithoutPermanentOnlyClosesUp()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        fill(store, 3, [](int) { return SentFolder; });
+        QVERIFY(store.RemoveMail(1, SentFolder, false));
+        QCOMPARE(store.tables().folder(SentFolder), (FolderArray{2, {0, 2, 3}}));
+        QCOMPARE(store.tables().MailCount(), qint16(3));
+        QCOMPARE(mailFiles(store).size(), 3);
+        QVERIFY(!store.RemoveMail(3, SentFolder, false));
+    }
+
+    void severalAtOnceEqualsOneByOne()
+    {
+        // Deleted folder in the order 8, 2, 6, 5; mails 1, 3, 4, 7 elsewhere.
+        const auto folderOf = [](int id) { return id == 3 ? FailedFolder : QList{2, 5, 6, 8}.contains(id) ? 0 : 1; };
+        const auto setUp = [&](Store& store) {
+            fill(store, 8, [&](int id) { return folderOf(id) == 0 ? FailedFolder : folderOf(id); });
+            FolderArray& failed = store.tables().folder(FailedFolder);
+            for (const qint16 id : {8, 2, 6, 5}) {
+                store.tables().MoveMail(positionOf(failed, id), FailedFolder, DeletedFolder);
+                failed.removeAt(positionOf(failed, id));
+            }
+            QVERIFY(store.SaveFolders());
+        };
+
+        QTemporaryDir oneByOneDir;
+        Store oneByOne(oneByOneDir.path());
+        setUp(oneByOne);
+        for (const qint16 pos : {4, 3, 1}) // mails 5, 6, 8: the positions from the back stay valid
+            QVERIFY(oneByOne.RemoveMail(pos, DeletedFolder, true));
+
+        QTemporaryDir atOnceDir;
+        Store atOnce(atOnceDir.path());
+        setUp(atOnce);
+        QVERIFY(atOnce.removeForGood({3, 1, 4, 3, 9})); // a repeated and an invalid position are ignored
+
+        QTemporaryDir stepsDir;
+        Store inSteps(stepsDir.path());
+        setUp(inSteps);
+        PermanentRemoval removal(inSteps, {1, 3, 4});
+        QString error;
+        int steps = 1;
+        while (!removal.step(1, &error))
+            ++steps;
+        QVERIFY(error.isEmpty());
+        QCOMPARE(steps, removal.totalOperations());
+
+        QCOMPARE(atOnce.tables(), oneByOne.tables());
+        QCOMPARE(inSteps.tables(), oneByOne.tables());
+        QCOMPARE(atOnce.tables().folder(DeletedFolder), (FolderArray{1, {0, 2}}));
+        QCOMPARE(mailFiles(atOnce), mailFiles(oneByOne));
+        QCOMPARE(mailFiles(inSteps), mailFiles(oneByOne));
+        QCOMPARE(fileBytes(atOnce.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
+        QCOMPARE(atOnce.tables().mail(5).Body, QByteArray("mail 7"));
+    }
+
+    void saveAllWritesOnlyChangedMails()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        fill(store, 5, [](int id) { return id <= 2 ? DeletedFolder : SentFolder; });
+        // Junk behind a record shows whether a save replaced the file.
+        for (int id = 1; id <= 5; ++id)
+            appendJunk(store.mailFilePath(qint16(id)));
+        store.tables().mail(4).Status = "MSGSENT";
+        QVERIFY(store.SaveAll());
+        QVERIFY(fileBytes(store.mailFilePath(3)).endsWith("junk"));
+        QCOMPARE(fileBytes(store.mailFilePath(4)), encodeMailRecord(store.tables().mail(4)));
+
+        // After mails 1 and 2 went for good, the memory of what each file holds moved along with it.
+        QVERIFY(store.removeForGood({1, 2}));
+        for (int id = 1; id <= 3; ++id)
+            appendJunk(store.mailFilePath(qint16(id)));
+        store.tables().mail(1).Subject = "changed";
+        QVERIFY(store.SaveAll());
+        QCOMPARE(fileBytes(store.mailFilePath(1)), encodeMailRecord(store.tables().mail(1)));
+        QVERIFY(fileBytes(store.mailFilePath(2)).endsWith("junk"));
+        QVERIFY(fileBytes(store.mailFilePath(3)).endsWith("junk"));
+        QCOMPARE(store.tables().mail(2).Status, QByteArray("MSGSENT"));
+        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1)})
+            QCOMPARE(QFile::permissions(path) & ~UserBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFolders)
+#include "tst_folders.moc"

@@ -1,0 +1,226 @@
+#include "store/IndexFile.h"
+#include "store/MailFile.h"
+#include "store/SettingsFile.h"
+#include "store/Store.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// QFile reports the effective user's rights besides the owner's.
+constexpr QFileDevice::Permissions UserBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
+
+QByteArray allBytes()
+{
+    QByteArray bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes.append(char(b));
+    return bytes;
+}
+
+} // namespace
+
+class TestStoreBytes : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void settingsAndIndexOfAFreshStore()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        store.settings().SmtpPort = 25;
+        store.settings().UseSpa = 2;
+        store.settings().AutoStart = 1;
+        QVERIFY(store.SaveSettings());
+        QCOMPARE(fileBytes(store.settingsFilePath()), QByteArray::fromHex("0000 0000 1900 0000 0000 0200 0100"));
+
+        QVERIFY(store.SaveFolders());
+        QCOMPARE(fileBytes(store.indexFilePath()), QByteArray::fromHex("0000 0000 0000 0000"
+                                                                       "0100 02000000 00000000 0000 0000"
+                                                                       "0100 02000000 00000000 0000 0000"
+                                                                       "0000"));
+    }
+
+    void settingsTextsAreScrambledInPlace()
+    {
+        Settings s;
+        s.WatchFolder = "A";
+        s.SmtpServer = "\xFF";
+        s.SmtpPort = -2;
+        s.SmtpPassword = "";
+        s.SmtpUser = "u";
+        QCOMPARE(encodeSettings(s), QByteArray("\x03\x00K#L\x03\x00"
+                                               "dLL\xFE\xFF\x03\x00"
+                                               "aaz\x00\x00\x00\x00\x00\x00",
+                                               23));
+        Settings back;
+        QVERIFY(decodeSettings(encodeSettings(s), back, nullptr));
+        QCOMPARE(back, s);
+    }
+
+    void mailFileWithALogOfTwoSentTextsAndOneReceivedBlock()
+    {
+        MailRecord record;
+        record.Log.reset();
+        record.Log.appendSent("EHLO x\r\n");
+        record.Log.appendSent("QUIT\r\n");
+        record.Log.appendReceived("250 ok\r\n");
+        record.From = "a@b";
+        record.Status = "MSGSENT";
+        const QByteArray expected = QByteArray::fromHex("0100 03000000 00000000") +
+                                    QByteArray("\x08\x00"
+                                               "EHLO x\r\n",
+                                               10) +
+                                    QByteArray("\x06\x00QUIT\r\n", 8) + QByteArray(2, 0) +
+                                    QByteArray::fromHex("0100 02000000 00000000") +
+                                    QByteArray("\x08\x00"
+                                               "250 ok\r\n",
+                                               10) +
+                                    QByteArray(2, 0) + QByteArray(2, 0) +
+                                    QByteArray("\x03\x00"
+                                               "a@b",
+                                               5) +
+                                    QByteArray(10, 0) + QByteArray("\x07\x00MSGSENT", 9);
+        QCOMPARE(encodeMailRecord(record), expected);
+
+        MailRecord never; // log arrays never dimensioned
+        QCOMPARE(encodeMailRecord(never), QByteArray(20, 0));
+    }
+
+    void recordsRoundTrip()
+    {
+        MailRecord record;
+        record.Log.Sent = {allBytes(), QByteArray()};
+        record.Log.Received = {QByteArray()};
+        for (QByteArray* text :
+             {&record.From, &record.To, &record.Subject, &record.Body, &record.Date, &record.Size, &record.Status})
+            *text = allBytes();
+        MailRecord back;
+        QVERIFY(decodeMailRecord(encodeMailRecord(record), back, nullptr));
+        QCOMPARE(back, record);
+
+        FolderIndexRecord index{3, {2, {0, 3, -1}}, {0, {7}}, {1, {0, 2}}};
+        FolderIndexRecord indexBack;
+        QVERIFY(decodeFolderIndex(encodeFolderIndex(index), indexBack, nullptr));
+        QCOMPARE(indexBack, index);
+    }
+
+    void longStringsAndTheirBoundary_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QByteArray>("head");
+        QTest::newRow("65534 keeps the short form") << 65534 << QByteArray("\xFE\xFF");
+        QTest::newRow("65535 takes the long form") << 65535 << QByteArray("\xFF\xFF\xFF\xFF\x00\x00", 6);
+        QTest::newRow("70000-byte body") << 70000 << QByteArray("\xFF\xFF\x70\x11\x01\x00", 6);
+    }
+
+    void longStringsAndTheirBoundary()
+    {
+        QFETCH(int, length);
+        QFETCH(QByteArray, head);
+        MailRecord record;
+        record.Body = QByteArray(length, 'x');
+        record.Status = "MSGSENT";
+        const QByteArray bytes = encodeMailRecord(record);
+        QCOMPARE(bytes.mid(4 + 8, head.size()), head); // after Sent, Received, Reserved … Subject
+        QCOMPARE(bytes.size(), 20 + length + head.size() - 2 + 7);
+        MailRecord back;
+        QVERIFY(decodeMailRecord(bytes, back, nullptr));
+        QCOMPARE(back, record);
+    }
+
+    void forgedLengthsFailWithoutAllocating()
+    {
+        QString error;
+        MailRecord record;
+        // Element counts of four billion, a string claiming 4 GiB, three dimensions, lower bound 1.
+        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 ffffffff 00000000 0000"), record, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(
+            !decodeMailRecord(QByteArray::fromHex("0000 0000 0000 0000 0000 0000 ffff ffffffff 41"), record, &error));
+        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0300 01000000 00000000") + QByteArray(40, 0), record, &error));
+        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 01000000 01000000") + QByteArray(40, 0), record, &error));
+        // A million empty strings is within the file's bytes but above any real log.
+        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 01001000 00000000") + QByteArray(0x200002 + 20, 0), record,
+                                  &error));
+
+        FolderIndexRecord index;
+        QVERIFY(!decodeFolderIndex(
+            QByteArray::fromHex("0500 0000 0000 0500 0100 02000000 00000000 0000 0000 0000 0000"), index, &error));
+        QVERIFY(!decodeFolderIndex(QByteArray::fromHex("0000 0000 0000 ffff 0000 0000 0000"), index, &error));
+    }
+
+    void everyTruncationFails()
+    {
+        MailRecord record;
+        record.Log.reset();
+        record.Log.appendSent("DATA");
+        record.From = "x@y";
+        record.Body = QByteArray(70000, 'b');
+        const QByteArray mail = encodeMailRecord(record);
+        for (qsizetype cut = 0; cut < mail.size(); cut += (cut < 80 ? 1 : 997)) {
+            MailRecord back;
+            QVERIFY2(!decodeMailRecord(mail.left(cut), back, nullptr), qPrintable(QString::number(cut)));
+        }
+        const QByteArray index = encodeFolderIndex({2, {1, {0, 1}}, {1, {0, 2}}, {}});
+        for (qsizetype cut = 0; cut < index.size(); ++cut) {
+            FolderIndexRecord back;
+            QVERIFY(!decodeFolderIndex(index.left(cut), back, nullptr));
+        }
+    }
+
+    void savesReplaceWholeFilesOwnerOnly()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        QVERIFY(QDir().mkpath(store.mailsFolder()));
+        MailRecord record;
+        record.Body = QByteArray(5000, 'L');
+        const qint16 id = *store.tables().createMail(record);
+        QVERIFY(store.SaveMail(id));
+        store.tables().mail(id).Body = "short";
+        QVERIFY(store.SaveMail(id));
+        QCOMPARE(fileBytes(store.mailFilePath(id)), encodeMailRecord(store.tables().mail(id)));
+        QVERIFY(store.SaveAll());
+        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(id)})
+            QCOMPARE(QFile::permissions(path) & ~UserBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+
+    void failedSavesAreReported()
+    {
+        QTemporaryDir dir;
+        // A file where the program folder and the Mails folder are expected.
+        QFile blocker(dir.filePath(QStringLiteral("notAFolder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        {
+            Store store(blocker.fileName());
+            QString error;
+            QVERIFY(!store.SaveSettings(&error));
+            QVERIFY(error.contains(QStringLiteral("ZUBData1(3.0).zub")));
+            QVERIFY(!store.SaveAll(&error));
+        }
+        {
+            QVERIFY(QFile::copy(blocker.fileName(), dir.filePath(QStringLiteral("Mails"))));
+            Store store(dir.path());
+            store.tables().createMail({});
+            QString error;
+            QVERIFY(!store.SaveAll(&error));
+            QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
+            QVERIFY(!store.SaveMail(2, &error)); // no such mail
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStoreBytes)
+#include "tst_storebytes.moc"
