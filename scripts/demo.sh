@@ -13,8 +13,41 @@ rm -rf "$demo"
 mkdir -p "$demo/watch/KDMEML"
 cp "$build/kadmel" "$demo/kadmel" # the program folder is the folder of the executable
 
-port=$("$py" -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$py" -u -m aiosmtpd -n -l "127.0.0.1:$port" -c aiosmtpd.handlers.Debugging >"$demo/sink.log" 2>&1 &
+# The settings hold the port as a 16-bit signed number, so the sink takes a free port up to 32767.
+port=$("$py" - <<'PY'
+import random, socket
+for candidate in random.sample(range(20000, 32768), 200):
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", candidate))
+        except OSError:
+            continue
+        print(candidate)
+        break
+PY
+)
+# The sink prints each mail it receives: envelope, header and the body's text without its HTML.
+cat >"$demo/demo_sink.py" <<'PY'
+import email, html, re, sys
+
+class Printer:
+    async def handle_DATA(self, server, session, envelope):
+        message = email.message_from_bytes(envelope.content)
+        body = message.get_payload(decode=True) or b""
+        text = html.unescape(re.sub(r"<[^>]*>", "", body.decode("cp1252", "replace"))).strip()
+        # The program sends its Windows-1252 header bytes as they are.
+        found = re.search(rb"^Subject: ?(.*?)\r?$", envelope.content, re.M)
+        subject = found.group(1).decode("cp1252", "replace") if found else ""
+        print("---------- MAIL RECEIVED ----------")
+        print("Envelope: %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
+        print("Subject:  %s" % subject)
+        print("Date:     %s" % message.get("Date", ""))
+        print("X-Mailer: %s" % message.get("X-Mailer", ""))
+        print(re.sub(r"\s*\n\s*", "\n", text))
+        print("-----------------------------------", flush=True)
+        return "250 OK"
+PY
+PYTHONPATH="$demo" "$py" -u -m aiosmtpd -n -l "127.0.0.1:$port" -c demo_sink.Printer >"$demo/sink.log" 2>&1 &
 sink=$!
 program=""
 tail_pid=""
@@ -48,7 +81,7 @@ PY
 # Two sample jobs in the producer's code page (CP850), one with umlauts.
 printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDies ist die erste Probe-Mail.\r\n' \
     >"$demo/watch/KDMEML/willkommen.zub"
-printf '@@FR demo@kadmel.example@@TO j\x94rg@example.com@@SB Gr\x81\xe1e aus M\x81nchen@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\n' \
+printf '@@FR demo@kadmel.example@@TO joerg@example.com@@SB Gr\x81\xe1e aus M\x81nchen@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\n' \
     >"$demo/watch/KDMEML/umlaute.zub"
 echo "Two jobs dropped into $demo/watch/KDMEML/"
 
@@ -67,7 +100,7 @@ echo "No display: running the program offscreen."
 QT_QPA_PLATFORM=offscreen "$demo/kadmel" &
 program=$!
 for _ in $(seq 120); do
-    [ "$(grep -c 'MESSAGE FOLLOWS' "$demo/sink.log" || true)" -ge 2 ] && break
+    [ "$(grep -c 'MAIL RECEIVED' "$demo/sink.log" || true)" -ge 2 ] && break
     sleep 0.5
 done
 sleep 1 # the store write of the second mail follows its delivery

@@ -1,16 +1,17 @@
+#include "engine/ProgramFolder.h"
+#include "store/InstanceLock.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
 #include "ui/SignalBridge.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QStandardPaths>
 
 namespace {
 
 // The folder of the executable, known before the application object exists.
-QString programFolder(const char* argv0)
+QString executableFolder(const char* argv0)
 {
     const QFileInfo self(QStringLiteral("/proc/self/exe"));
     if (self.exists())
@@ -22,11 +23,12 @@ QString programFolder(const char* argv0)
 
 int main(int argc, char* argv[])
 {
-    const QString folder = programFolder(argc > 0 ? argv[0] : "");
-    QLockFile lock(QDir(folder).filePath(QStringLiteral("kadmel.lock")));
-    lock.setStaleLockTime(0); // a lock left by a crashed run is taken over through its dead PID
-    if (!lock.tryLock(0))
-        return 0;
+    const QString perUser =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kadmel");
+    const QString folder = kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
+    kadmel::InstanceLock lock(folder);
+    if (!lock.tryLock())
+        return 0; // another instance runs on this folder: end at once, without a message
 
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Kadmel Mail System"));

@@ -1,14 +1,13 @@
 #pragma once
 
-// Helpers shared by the window tests: answered message boxes, a real aiosmtpd sink, a server that
-// accepts and stays silent (a mail stays in hand until the test closes it), and job files.
+// Helpers shared by the window tests: answered message boxes, a server that accepts and stays silent (a mail stays in
+// hand until the test closes it), and job files.
 
 #include "ui/Prompts.h"
 
 #include <QDir>
 #include <QFile>
 #include <QList>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -53,53 +52,6 @@ public:
             all.append(a.text);
         return all;
     }
-};
-
-// aiosmtpd on 127.0.0.1 printing every message it receives.
-class SmtpSink
-{
-public:
-    ~SmtpSink()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-    }
-    bool start()
-    {
-        QTcpServer probe;
-        if (!probe.listen(QHostAddress::LocalHost))
-            return false;
-        m_port = probe.serverPort();
-        probe.close();
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start(QStringLiteral("/usr/bin/python3"),
-                        {QStringLiteral("-m"), QStringLiteral("aiosmtpd"), QStringLiteral("-n"), QStringLiteral("-l"),
-                         QStringLiteral("127.0.0.1:%1").arg(m_port), QStringLiteral("-c"),
-                         QStringLiteral("aiosmtpd.handlers.Debugging")});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            if (socket.waitForConnected(100))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    quint16 port() const { return m_port; }
-    QByteArray received()
-    {
-        m_output += m_process.readAll();
-        return m_output;
-    }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-    QByteArray m_output;
 };
 
 // Accepts connections and never answers.
