@@ -288,6 +288,8 @@ struct ZUB_SMTP::Private
     // reached only from the 250 to EHLO, which is taken here.
     bool handleClearReply(const SmtpReply& reply)
     {
+        if (protocolState == Handshaking)
+            return true; // the socket hands on nothing until it is encrypted; nothing answers before
         if (protocolState == StartTlsSent) {
             if (reply.code != 220) {
                 fail(ErrSecure);
