@@ -194,6 +194,32 @@ private Q_SLOTS:
         QVERIFY(consistent(t));
     }
 
+    void aFullStore()
+    {
+        QTemporaryDir dir;
+        Store written(dir.path());
+        QVERIFY(QDir().mkpath(written.mailsFolder()));
+        // Written plainly: a synced save per file would take a minute here.
+        const QByteArray mail = encodeMailRecord(mailWith("s", "MSGSENT"));
+        for (int id = 1; id <= MaxMails; ++id)
+            writeBytes(written.mailFilePath(qint16(id)), mail);
+        FolderIndexRecord index{MaxMails, {0, {0}}, {0, {0}}, {0, {0}}};
+        for (int id = 1; id <= MaxMails; ++id)
+            (id < MaxMails - 1 ? index.sent : index.deleted).append(qint16(id));
+        writeBytes(written.indexFilePath(), encodeFolderIndex(index));
+
+        Store store(dir.path());
+        QCOMPARE(store.loadAtStartup().problems, QStringList());
+        QCOMPARE(store.tables().MailCount(), MaxMails);
+        QCOMPARE(store.tables().createMail({}), std::nullopt);
+        QVERIFY(store.SaveAll());
+        QVERIFY(store.removeForGood({1}));
+        QCOMPARE(store.tables().MailCount(), qint16(MaxMails - 1));
+        QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{1, {0, MaxMails - 1}}));
+        QVERIFY(!QFile::exists(written.mailFilePath(MaxMails)));
+        QCOMPARE(fileBytes(written.mailFilePath(MaxMails - 1)), mail);
+    }
+
     void randomBytesLoadWhatTheyCan()
     {
         QRandomGenerator random(20261206);
