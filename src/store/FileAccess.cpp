@@ -103,11 +103,12 @@ bool removeFile(const QString& path, QString* error)
 
 bool renameFile(const QString& from, const QString& to, QString* error)
 {
+    // QFile::rename never replaces an existing file; the questions are asked only after a failure.
+    if (QFile::rename(from, to))
+        return true;
     if (QFile::exists(to))
         return report(error, QStringLiteral("%1 kann nicht in %2 umbenannt werden: Diese Datei gibt es schon.")
                                  .arg(quotedName(from), quotedName(to)));
-    if (QFile::rename(from, to))
-        return true;
     return report(error, QStringLiteral("%1 ließ sich nicht in %2 umbenennen.").arg(quotedName(from), quotedName(to)));
 }
 

@@ -48,11 +48,11 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
         bool ok = true;
         if (op.to == 0) {
             ok = removeFile(from, &reason);
-        } else if (QFile::exists(from)) {
+        } else {
             ok = renameFile(from, m_store.mailFilePath(op.to), &reason);
             m_known[op.to] = ok;
-        } else {
-            m_known[op.to] = false; // nothing to move; the next save writes the record
+            if (!ok && !QFile::exists(from))
+                ok = true; // nothing to move; the next save writes the record
         }
         if (!ok && m_error.isEmpty())
             m_error = reason;

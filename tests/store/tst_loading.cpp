@@ -1,3 +1,4 @@
+#include "StoreFiles.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/Store.h"
@@ -9,21 +10,9 @@
 #include <QTest>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
 {
