@@ -47,7 +47,7 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
 {
     QFile file(path);
     // Open first and ask about existence only on failure: loading opens tens of thousands of files.
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         if (!QFileInfo::exists(path))
             return ReadOutcome::Missing;
         report(error, QStringLiteral("%1 ließ sich nicht lesen: %2").arg(quotedName(path), reasonOf(file.error())));
