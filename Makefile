@@ -1,10 +1,12 @@
 # The two commands of the README: `make demo` and `make test`. Everything else builds on them.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
+BUILD_FUZZ ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-asan demo run bench format screenshots clean
+.PHONY: all deps configure build test test-asan demo run bench fuzz soak package format screenshots clean
 
 all: build
 
@@ -34,6 +36,23 @@ run: build
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; "$$b" || exit 1; done
+
+fuzz:
+	@bash scripts/install-deps.sh clang libclang-rt-14-dev
+	@CC=clang CXX=clang++ cmake -S . -B $(BUILD_FUZZ) -DKADMEL_FUZZ=ON -DKADMEL_TESTS=OFF -DKADMEL_BENCH=OFF \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS) --target $$(cd fuzz && ls fuzz_*.cpp | sed 's/\.cpp$$//')
+	@bash scripts/run-fuzzers.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+soak: build
+	@$(BUILD)/tests/soak 500
+	@$(BUILD)/tests/soak --kill 20
+
+package:
+	@bash scripts/install-deps.sh dpkg-dev file
+	@cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release -DKADMEL_TESTS=OFF -DKADMEL_BENCH=OFF >/dev/null
+	@cmake --build $(BUILD)-package -j $(JOBS) --target kadmel
+	@cd $(BUILD)-package && cpack -G DEB >/dev/null && ls -1 $$(pwd)/kadmel_*.deb
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -1,5 +1,153 @@
 #!/usr/bin/env bash
-# Starts the program on a demo program folder (filled in as the dispatcher lands).
+# make demo: a local SMTP sink on 127.0.0.1, a demo program folder under the build folder whose settings
+# point at it with auto-start on, the program itself, and two sample jobs in its job folder.
+# With a display the program stays until you close it; without one it runs offscreen, prints what the
+# sink received and the store's folders, and ends.
 set -euo pipefail
-build=${1:-build}
-exec "$build/kadmel"
+build=$(cd "${1:-build}" && pwd)
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+
+demo="$build/demo"
+rm -rf "$demo"
+mkdir -p "$demo/watch/KDMEML"
+cp "$build/kadmel" "$demo/kadmel" # the program folder is the folder of the executable
+
+# The settings hold the port as a 16-bit signed number, so the sink takes a free port up to 32767.
+port=$("$py" - <<'PY'
+import random, socket
+for candidate in random.sample(range(20000, 32768), 200):
+    with socket.socket() as s:
+        try:
+            s.bind(("127.0.0.1", candidate))
+        except OSError:
+            continue
+        print(candidate)
+        break
+PY
+)
+# The sink prints each mail it receives: envelope, header and the body's text without its HTML.
+cat >"$demo/demo_sink.py" <<'PY'
+import email, html, re, sys
+
+class Printer:
+    async def handle_DATA(self, server, session, envelope):
+        message = email.message_from_bytes(envelope.content)
+        body = message.get_payload(decode=True) or b""
+        text = html.unescape(re.sub(r"<[^>]*>", "", body.decode("cp1252", "replace"))).strip()
+        # The program sends its Windows-1252 header bytes as they are.
+        found = re.search(rb"^Subject: ?(.*?)\r?$", envelope.content, re.M)
+        subject = found.group(1).decode("cp1252", "replace") if found else ""
+        print("---------- MAIL RECEIVED ----------")
+        print("Envelope: %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
+        print("Subject:  %s" % subject)
+        print("Date:     %s" % message.get("Date", ""))
+        print("X-Mailer: %s" % message.get("X-Mailer", ""))
+        print(re.sub(r"\s*\n\s*", "\n", text))
+        print("-----------------------------------", flush=True)
+        return "250 OK"
+PY
+PYTHONPATH="$demo" "$py" -u -m aiosmtpd -n -l "127.0.0.1:$port" -c demo_sink.Printer >"$demo/sink.log" 2>&1 &
+sink=$!
+program=""
+tail_pid=""
+cleanup() {
+    [ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null || true
+    [ -n "$program" ] && kill "$program" 2>/dev/null || true
+    kill "$sink" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 50); do
+    "$py" -c "import socket; socket.create_connection(('127.0.0.1', $port), 0.2)" 2>/dev/null && break
+    sleep 0.1
+done
+echo "SMTP sink listening on 127.0.0.1:$port"
+
+# The settings file: the four texts scrambled with the table "KadMeL#zUb", integers little-endian.
+"$py" - "$demo" "$port" <<'PY'
+import os, struct, sys
+folder, port = sys.argv[1], int(sys.argv[2])
+table = "KadMeL#zUb"
+def text(value):
+    raw = "".join(table[int(d)] for b in value.encode("cp1252", "replace") for d in "%03d" % b).encode("ascii")
+    return struct.pack("<H", len(raw)) + raw
+record = (text(os.path.join(folder, "watch")) + text("127.0.0.1") + struct.pack("<h", port) + text("demo")
+          + text("demo") + struct.pack("<hh", 1, 2))
+path = os.path.join(folder, "ZUBData1(3.0).zub")
+with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as f:
+    f.write(record)
+PY
+
+# Two sample jobs in the producer's code page (CP850), one with umlauts.
+printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDies ist die erste Probe-Mail.\r\n' \
+    >"$demo/watch/KDMEML/willkommen.zub"
+printf '@@FR demo@kadmel.example@@TO joerg@example.com@@SB Gr\x81\xe1e aus M\x81nchen@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\n' \
+    >"$demo/watch/KDMEML/umlaute.zub"
+echo "Two jobs dropped into $demo/watch/KDMEML/"
+
+if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    "$demo/kadmel" &
+    program=$!
+    echo "The program runs; the mails land in \"Gesendete Objekte\" within seconds. Close it to end the demo."
+    tail -n +1 -f "$demo/sink.log" &
+    tail_pid=$!
+    wait "$program" || true
+    program=""
+    exit 0
+fi
+
+echo "No display: running the program offscreen."
+QT_QPA_PLATFORM=offscreen "$demo/kadmel" &
+program=$!
+for _ in $(seq 120); do
+    [ "$(grep -c 'MAIL RECEIVED' "$demo/sink.log" || true)" -ge 2 ] && break
+    sleep 0.5
+done
+sleep 1 # the store write of the second mail follows its delivery
+kill -TERM "$program" # a confirmed exit: the store is saved first
+wait "$program" || true
+program=""
+
+echo
+echo "== What the sink received"
+cat "$demo/sink.log"
+echo
+echo "== The store's folders"
+"$py" - "$demo" <<'PY'
+import os, struct, sys
+folder = sys.argv[1]
+def reader(data):
+    pos = 0
+    def integer():
+        nonlocal pos
+        value, = struct.unpack_from("<h", data, pos); pos += 2; return value
+    def string():
+        nonlocal pos
+        n, = struct.unpack_from("<H", data, pos); pos += 2
+        if n == 0xFFFF:
+            n, = struct.unpack_from("<I", data, pos); pos += 4
+        value = data[pos:pos + n]; pos += n; return value.decode("cp1252", "replace")
+    def array(element):
+        nonlocal pos
+        dims = integer()
+        if dims == 0:
+            return []
+        count, _lower = struct.unpack_from("<ii", data, pos); pos += 8
+        return [element() for _ in range(count)]
+    return integer, string, array
+with open(os.path.join(folder, "ZUBData2(3.0).zub"), "rb") as f:
+    integer, string, array = reader(f.read())
+counts = [integer() for _ in range(3)]
+mail_count = integer()
+ids = [array(integer) for _ in range(3)]
+names = ["Gesendete Objekte", "Fehlgeschl. Objekte", "Gelöschte Objekte"]
+for name, count, folder_ids in zip(names, counts, ids):
+    print(f"{name} ({count})")
+    for mail_id in folder_ids[1:count + 1]:
+        with open(os.path.join(folder, "Mails", f"Mail({mail_id}).zub"), "rb") as f:
+            integer, string, array = reader(f.read())
+        array(string); array(string); string()
+        sender, to, subject, _body, date, size, status = (string() for _ in range(7))
+        print(f"  {mail_id:>3}  {date}  {sender} -> {to}  \"{subject}\"  {size}  {status}")
+print(f"MailCount {mail_count}")
+PY

@@ -1,7 +1,44 @@
+#include "engine/ProgramFolder.h"
+#include "store/InstanceLock.h"
+#include "ui/Program.h"
+#include "ui/Prompts.h"
+#include "ui/SignalBridge.h"
+
 #include <QApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace {
+
+// The folder of the executable, known before the application object exists.
+QString executableFolder(const char* argv0)
+{
+    const QFileInfo self(QStringLiteral("/proc/self/exe"));
+    if (self.exists())
+        return self.canonicalPath();
+    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    const QString perUser =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kadmel");
+    const QString folder = kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
+    kadmel::InstanceLock lock(folder);
+    if (!lock.tryLock())
+        return 0; // another instance runs on this folder: end at once, without a message
+
     QApplication app(argc, argv);
-    return 0;
+    app.setApplicationName(QStringLiteral("Kadmel Mail System"));
+    app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
+    kadmel::MessageBoxPrompts prompts;
+    kadmel::Program program(folder, prompts);
+    kadmel::SignalBridge bridge(&app);
+    QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
+                     &kadmel::Program::requestTermination);
+    QObject::connect(&program, &kadmel::Program::finished, &app, &QCoreApplication::quit);
+    program.start();
+    return app.exec();
 }

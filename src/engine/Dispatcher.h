@@ -54,6 +54,19 @@ Q_SIGNALS:
     void idleChanged(bool idle);
 
 private:
+    void setIdle(bool idle);
+    void onTick();
+    void ScanJobFolder();
+    void ParseJob(const QString& fileName);
+    void takeBackNewMail(qint16 id);
+    void endParse();
+    void ProcessMail(int origin, qint16 pos, bool isNew);
+    void SendMailItem(qint16 id);
+    void fileOutcome(bool sent, const QByteArray& errorResponse);
+    void saveFiled(qint16 id);
+    void finishMail();
+    void resendNextQueued();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

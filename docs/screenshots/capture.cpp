@@ -1,0 +1,87 @@
+// Takes the screenshots of docs/screenshots: runs the program's windows on a sample program folder on
+// the X display given (scripts/screenshots.sh starts Xvfb for it) and grabs them from the screen.
+// Built by scripts/screenshots.sh against the build's libraries; not part of the CMake build.
+//   capture <program folder> <output folder>
+
+#include "store/Store.h"
+#include "ui/Form1.h"
+#include "ui/Program.h"
+#include "ui/Prompts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+
+using namespace kadmel;
+
+namespace {
+
+class SilentPrompts : public Prompts
+{
+public:
+    PromptAnswer ask(QWidget*, const QString&, PromptIcon, PromptButtons) override { return PromptAnswer::Ok; }
+};
+
+bool grab(QWidget* window, const QString& file)
+{
+    QPixmap shot = window->screen()->grabWindow(0, window->frameGeometry().x(), window->frameGeometry().y(),
+                                                window->frameGeometry().width(), window->frameGeometry().height());
+    if (shot.isNull())
+        shot = window->grab();
+    const bool ok = shot.save(file);
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(file));
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: capture <program folder> <output folder>\n");
+        return 2;
+    }
+    QApplication app(argc, argv);
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QDir out(QString::fromLocal8Bit(argv[2]));
+    SilentPrompts prompts;
+    ProgramTimings timings;
+    timings.splash.pauseMs = 2500;
+    Program program(folder, prompts, timings, [](QWidget*) { return QString(); });
+    int failures = 0;
+
+    QTimer::singleShot(1300, &app, [&] {
+        if (program.splash())
+            failures += !grab(program.splash(), out.filePath(QStringLiteral("splash.png")));
+    });
+    QObject::connect(&program, &Program::mainWindowLoaded, &app, [&] {
+        Form1* window = program.mainWindow();
+        window->move(40, 40);
+        QTreeWidget* tree = window->findChild<QTreeWidget*>(QStringLiteral("TV1"));
+        static const char* names[] = {"main-sent.png", "main-failed.png", "main-deleted.png"};
+        for (int f = 1; f <= 3; ++f) {
+            QTimer::singleShot(600 * f, &app, [&, tree, window, f] {
+                tree->setCurrentItem(window->node(f + 2));
+                Q_EMIT tree->itemClicked(window->node(f + 2), 0);
+                window->list(f)->selectRow(0);
+                QTimer::singleShot(300, &app, [&, window, f] {
+                    failures += !grab(window, out.filePath(QLatin1String(names[f - 1])));
+                });
+            });
+        }
+        QTimer::singleShot(2600, &app, [&, window] {
+            window->openSettingsDialog();
+            QTimer::singleShot(400, &app, [&, window] {
+                failures += !grab(window->settingsDialog(), out.filePath(QStringLiteral("settings.png")));
+                std::fflush(stdout);
+                std::_Exit(failures == 0 ? 0 : 1); // the sample store stays as it was
+            });
+        });
+    });
+    program.start();
+    return app.exec();
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# make screenshots: the program's windows on a sample store, under Xvfb, written to docs/screenshots/.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-build}" && pwd)
+py=/usr/bin/python3
+[ -x "$py" ] || py=python3
+out="$root/docs/screenshots"
+work="$build/screenshots"
+rm -rf "$work"
+mkdir -p "$work/program/Mails" "$out"
+
+# The capture program links the build's libraries; it is small and not part of the CMake build.
+g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets) \
+    "$root/docs/screenshots/capture.cpp" "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
+    $(pkg-config --libs Qt6Widgets Qt6Network) -o "$work/capture"
+
+# A sample store: settings, a folder index and eight mails over the three folders.
+"$py" - "$work/program" <<'PY'
+import os, struct, sys
+folder = sys.argv[1]
+table = "KadMeL#zUb"
+def enc(value):
+    return value.encode("cp1252", "replace")
+def string(value, scrambled=False):
+    raw = enc(value)
+    if scrambled:
+        raw = "".join(table[int(d)] for b in raw for d in "%03d" % b).encode("ascii")
+    return struct.pack("<H", len(raw)) + raw
+def integers(*values):
+    return struct.pack("<%dh" % len(values), *values)
+def array(elements, encode):
+    return struct.pack("<hii", 1, len(elements), 0) + b"".join(encode(e) for e in elements)
+def write(name, data):
+    path = os.path.join(folder, name)
+    with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as f:
+        f.write(data)
+write("ZUBData1(3.0).zub", string("/home/anna/KADMEL", True) + string("mail.example.com", True) + integers(25)
+      + string("anna", True) + string("geheim", True) + integers(2, 1))
+mails = [
+    ("buchhaltung@kadmel.example", "kunde@example.com", "Rechnung 2026-117", "MSGSENT", 1),
+    ("buchhaltung@kadmel.example", "jörg.müller@example.com", "Mahnung: offene Posten", "MSGSENT", 1),
+    ("vertrieb@kadmel.example", "einkauf@example.org", "Angebot Nr. 5521", "ERRMessage4", 2),
+    ("vertrieb@kadmel.example", "info@example.net", "Lieferschein 8812", "MSGSENT", 1),
+    ("buchhaltung@kadmel.example", "gärtnerei@example.de", "Gutschrift 44", "ERRMessage5", 2),
+    ("system@kadmel.example", "admin@example.com", "Tagesbericht", "MSGSENT", 3),
+    ("vertrieb@kadmel.example", "kunde@example.com", "Auftragsbestätigung 3310", "MSGSENT", 1),
+    ("system@kadmel.example", "admin@example.com", "Testmail", "MSGSENT", 3),
+]
+folders = {1: [0], 2: [0], 3: [0]}
+for number, (sender, to, subject, status, home) in enumerate(mails, start=1):
+    folders[home].append(number)
+    body = "Sehr geehrte Damen und Herren,\r\nanbei erhalten Sie %s.\r\n" % subject
+    log_sent = ["EHLO mail.example.com", "MAIL FROM: <%s>" % sender, ""]
+    log_received = ["220 mail.example.com ESMTP", "250 OK", ""]
+    size = "%d Bytes" % len(enc(body))
+    date = "06.12.2026 %02d:%02d:11" % (8 + number, 5 * number)
+    write(os.path.join("Mails", "Mail(%d).zub" % number),
+          array(log_sent, string) + array(log_received, string) + string("") + string(sender) + string(to)
+          + string(subject) + string(body) + string(date) + string(size) + string(status))
+index = integers(len(folders[1]) - 1, len(folders[2]) - 1, len(folders[3]) - 1, len(mails))
+index += b"".join(array(folders[f], lambda v: integers(v)) for f in (1, 2, 3))
+write("ZUBData2(3.0).zub", index)
+PY
+
+xvfb-run -a -s "-screen 0 1100x600x24" env QT_QPA_PLATFORM=xcb "$work/capture" "$work/program" "$out"
+ls -l "$out"/*.png

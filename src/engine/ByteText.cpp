@@ -1,0 +1,82 @@
+#include "engine/ByteText.h"
+
+#include <array>
+#include <iconv.h>
+
+namespace kadmel {
+namespace {
+
+using ByteTable = std::array<char, 256>;
+
+// One entry per CP850 byte, made once through iconv; a byte Windows-1252 cannot hold becomes "?".
+ByteTable buildOemTable()
+{
+    ByteTable table;
+    table.fill('?');
+    const iconv_t cd = iconv_open("WINDOWS-1252", "CP850");
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        for (int b = 0; b < 128; ++b)
+            table[b] = static_cast<char>(b);
+        return table;
+    }
+    for (int b = 0; b < 256; ++b) {
+        char in = static_cast<char>(b);
+        char out[8] = {};
+        char* inPtr = &in;
+        char* outPtr = out;
+        size_t inLeft = 1;
+        size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) && outPtr - out == 1)
+            table[b] = out[0];
+    }
+    iconv_close(cd);
+    return table;
+}
+
+const ByteTable& oemTable()
+{
+    static const ByteTable table = buildOemTable();
+    return table;
+}
+
+} // namespace
+
+QByteArray OemToAnsi(const QByteArray& oem)
+{
+    const ByteTable& table = oemTable();
+    QByteArray ansi(oem.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < oem.size(); ++i)
+        ansi[i] = table[static_cast<unsigned char>(oem[i])];
+    return ansi;
+}
+
+QByteArray FormatByteSize(qint64 bytes)
+{
+    if (bytes < 1024)
+        return QByteArray::number(bytes) + " Bytes";
+
+    static const char* const Units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
+    int unit = 0;
+    qint64 divisor = 1024;
+    while (unit < 5 && bytes / divisor >= 1024) {
+        divisor *= 1024;
+        ++unit;
+    }
+    // Hundredths of the unit, cut off; the size decides how many of the digits are shown.
+    const auto hundredths = static_cast<qint64>(static_cast<__int128>(bytes) * 100 / divisor);
+    const qint64 whole = hundredths / 100;
+    QByteArray text = QByteArray::number(whole);
+    if (whole < 10)
+        text += ',' + QByteArray::number(hundredths % 100).rightJustified(2, '0');
+    else if (whole < 100)
+        text += ',' + QByteArray::number((hundredths % 100) / 10);
+    return text + ' ' + Units[unit];
+}
+
+QByteArray dateText(const QDateTime& localTime)
+{
+    return localTime.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toLatin1();
+}
+
+} // namespace kadmel

@@ -1,0 +1,368 @@
+#include "engine/Dispatcher.h"
+
+#include "engine/ByteText.h"
+#include "engine/HtmlBody.h"
+#include "engine/JobParser.h"
+#include "engine/JobScanner.h"
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
+#include "store/EncryptionSetting.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTimer>
+
+namespace kadmel {
+namespace {
+
+constexpr qint64 MaxJobBytes = 64 * 1024 * 1024;
+constexpr char CrLf[] = "\r\n";
+
+QByteArray idSuffix(qint16 id)
+{
+    return "  (ID " + QByteArray::number(id) + ')';
+}
+
+QByteArray folderCaption(const char* name, qint16 count)
+{
+    return QByteArray(name) + " (" + QByteArray::number(count) + ')';
+}
+
+} // namespace
+
+struct Dispatcher::Private
+{
+    Private(Store& s, DispatcherView& v, const EngineTimings& t)
+        : store(s), view(v), timings(t), smtp(t.smtp), scanner(t.minJobAgeMs)
+    {
+    }
+
+    // The mail in hand: its ID and where it came from (origin 0 for a new mail).
+    struct InHand
+    {
+        qint16 id = 0;
+        int origin = 0;
+        qint16 pos = 0;
+        bool isNew = false;
+    };
+
+    Store& store;
+    DispatcherView& view;
+    EngineTimings timings;
+    ZUB_SMTP smtp;
+    QTimer Timer1;
+    QTimer alertPause;
+    JobScanner scanner;
+    QByteArray jobFolder;
+    bool idle = true;
+    bool commandInHand = false;
+    qint16 serviceState = 0;
+    InHand inHand;
+    QList<qint16> resendQueue; // IDs still to try in a "send all" run
+    bool resendRun = false;
+    bool saveOwed = false; // a save failed; the next filing writes the whole store
+};
+
+Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+{
+    d->Timer1.setInterval(timings.pollMs);
+    d->alertPause.setSingleShot(true);
+    connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
+    connect(&d->alertPause, &QTimer::timeout, this, [this] {
+        d->view.CloseAlert();
+        finishMail();
+    });
+    // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
+    connect(&d->smtp, &ZUB_SMTP::finished, this, &Dispatcher::fileOutcome, Qt::QueuedConnection);
+    connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
+    connect(&d->smtp, &ZUB_SMTP::progress, this,
+            [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
+    updateJobFolder();
+}
+
+Dispatcher::~Dispatcher() = default;
+
+StartCheck Dispatcher::StartProcessing()
+{
+    const StartCheck check = checkStartSettings(d->store.settings());
+    if (check != StartCheck::Ok) {
+        d->view.startRefused(check);
+        return check;
+    }
+    d->Timer1.start();
+    d->serviceState = 1;
+    d->view.setServiceState(true);
+    return check;
+}
+
+void Dispatcher::StopProcessing()
+{
+    d->Timer1.stop();
+    d->serviceState = 2;
+    d->view.setServiceState(false);
+}
+
+bool Dispatcher::IdleFlag() const
+{
+    return d->idle;
+}
+
+qint16 Dispatcher::ServiceState() const
+{
+    return d->serviceState;
+}
+
+QByteArray Dispatcher::JobFolder() const
+{
+    return d->jobFolder;
+}
+
+void Dispatcher::updateJobFolder()
+{
+    d->jobFolder = jobFolderOf(d->store.settings().WatchFolder);
+}
+
+void Dispatcher::setIdle(bool idle)
+{
+    if (d->idle == idle)
+        return;
+    d->idle = idle;
+    d->view.setIdle(idle);
+    Q_EMIT idleChanged(idle);
+}
+
+void Dispatcher::onTick()
+{
+    if (d->idle)
+        ScanJobFolder();
+}
+
+void Dispatcher::ScanJobFolder()
+{
+    const QString name = d->scanner.nextJob(fromAnsi(d->jobFolder), QDateTime::currentDateTime());
+    if (name.isEmpty())
+        return;
+    d->Timer1.stop();
+    setIdle(false);
+    ParseJob(name);
+}
+
+void Dispatcher::ParseJob(const QString& fileName)
+{
+    const QString path = fromAnsi(d->jobFolder) + fileName;
+    QByteArray text;
+    if (!ReadWholeFile(path, text, MaxJobBytes))
+        return endParse(); // locked, vanished or oversized: tried again later
+
+    const ParsedJob job = parseJobText(text);
+    if (job.outcome == ParsedJob::Outcome::MissingMarker) {
+        QFile::remove(path);
+        return endParse();
+    }
+    if (job.outcome == ParsedJob::Outcome::Malformed)
+        return endParse();
+
+    MailRecord record;
+    record.From = OemToAnsi(job.fields.sender);
+    record.To = OemToAnsi(job.fields.recipient);
+    record.Subject = OemToAnsi(job.fields.subject);
+    record.Body = OemToAnsi(job.fields.body);
+    record.Date = dateText(QDateTime::currentDateTime());
+    record.Size = FormatByteSize(record.Body.size());
+
+    MailTables& tables = d->store.tables();
+    const std::optional<qint16> id = tables.createMail(record);
+    if (!id) {
+        d->view.setMessage("Mailspeicher voll (32767 Mails). Bitte gel\xF6schte Objekte endg\xFCltig entfernen.");
+        return endParse();
+    }
+
+    // The mail reaches the disk before its job is deleted, so a crash during the send loses nothing.
+    QString error;
+    if (!d->store.SaveMail(*id, &error) || !d->store.SaveFolders(&error)) {
+        takeBackNewMail(*id);
+        d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error));
+        return endParse();
+    }
+    if (!QFile::remove(path)) {
+        takeBackNewMail(*id); // the job stays and is taken again later, never sent twice
+        return endParse();
+    }
+    ProcessMail(0, *id, true);
+}
+
+void Dispatcher::takeBackNewMail(qint16 id)
+{
+    d->store.tables().dropLastMail();
+    QFile::remove(d->store.mailFilePath(id));
+    d->store.SaveFolders();
+}
+
+void Dispatcher::endParse()
+{
+    setIdle(true);
+    if (d->serviceState == 1)
+        d->Timer1.start();
+}
+
+void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
+{
+    d->view.setMessagePicture(MessagePicture::Send);
+    d->view.placeProgressBar();
+    setIdle(false);
+    d->Timer1.stop();
+
+    MailTables& tables = d->store.tables();
+    const qint16 id = isNew ? pos : tables.idAt(origin, pos);
+    d->inHand = {id, origin, pos, isNew};
+    MailRecord& record = tables.mail(id);
+
+    const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(id);
+    d->view.setMessage(message);
+    if (d->view.inTray())
+        d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
+
+    record.Status.clear();
+    record.Date = dateText(QDateTime::currentDateTime());
+    SendMailItem(id);
+}
+
+void Dispatcher::SendMailItem(qint16 id)
+{
+    const MailRecord& record = d->store.tables().mail(id);
+    const Settings& settings = d->store.settings();
+
+    SmtpMail mail;
+    mail.MailID = id;
+    mail.MailRecipientEMail = record.To;
+    mail.MailSenderEMail = record.From;
+    mail.MailSubject = record.Subject;
+    mail.MailBody = ComposeHtmlBody(record.Body, [this](qint32 value, qint32 maximum, qint16 option) {
+        d->view.SetPBValue(value, maximum, option);
+    });
+
+    SmtpServer server;
+    server.SMTPAuthUser = settings.SmtpUser;
+    server.SMTPAuthPass = settings.SmtpPassword;
+    server.SMTPAuth = authRequested(settings);
+    server.SMTPserver = settings.SmtpServer;
+    server.SMTPPort = settings.SmtpPort;
+    server.SMTPEncryption = loadEncryption(d->store.programFolder());
+
+    d->smtp.setMail(mail);
+    d->smtp.setServer(server);
+    d->smtp.SendMail();
+}
+
+void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
+{
+    MailTables& tables = d->store.tables();
+    const Private::InHand hand = d->inHand;
+    MailRecord& record = tables.mail(hand.id);
+    record.Log = d->smtp.CurrentLog();
+    record.Status = sent ? QByteArray(MsgSent) : errorResponse;
+
+    const QByteArray result = ResultText(record.Status);
+    d->view.setMessage(result);
+    if (d->view.inTray())
+        d->view.SetAlertText(result);
+
+    if (hand.isNew) {
+        const int folder = sent ? SentFolder : FailedFolder;
+        tables.folder(folder).append(hand.id);
+        d->view.AddMailRow(folder, hand.id, true);
+    } else if (sent) {
+        tables.MoveMail(hand.pos, hand.origin, SentFolder);
+        d->view.AddMailRow(SentFolder, hand.id, false);
+        d->view.removeMailRow(hand.origin, hand.pos);
+        tables.folder(hand.origin).removeAt(hand.pos);
+    } else {
+        d->view.setRowStatus(hand.origin, hand.pos, result);
+    }
+    d->view.setFolderCaptions(folderCaption("Gesendete Objekte ", tables.count(SentFolder)),
+                              folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
+                              folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
+    saveFiled(hand.id);
+    Q_EMIT mailFiled(hand.id, sent);
+
+    // Saved before the alert's pause, so a crash during the pause loses nothing.
+    if (d->view.inTray())
+        d->alertPause.start(d->timings.alertCloseMs);
+    else
+        finishMail();
+}
+
+void Dispatcher::saveFiled(qint16 id)
+{
+    QString error;
+    const bool saved = d->saveOwed ? d->store.SaveAll(&error)
+                                   : (d->store.SaveFolders(&error) && d->store.SaveMail(id, &error));
+    d->saveOwed = !saved;
+    if (!saved)
+        d->view.setMessage("E-Mail (ID " + QByteArray::number(id) + ") konnte nicht gespeichert werden: " +
+                           toAnsi(error));
+}
+
+void Dispatcher::finishMail()
+{
+    setIdle(true);
+    if (d->serviceState == 1)
+        d->Timer1.start();
+    if (d->resendRun)
+        resendNextQueued();
+}
+
+Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
+{
+    if (!d->idle)
+        return Answer::Busy;
+    d->resendRun = true;
+    d->resendQueue.clear();
+    ProcessMail(folder, pos, false);
+    return Answer::Started;
+}
+
+Dispatcher::Answer Dispatcher::resendAllFailed()
+{
+    if (!d->idle)
+        return Answer::Busy;
+    d->resendRun = true;
+    d->resendQueue = d->store.tables().folder(FailedFolder).entries();
+    resendNextQueued();
+    return Answer::Started;
+}
+
+void Dispatcher::resendNextQueued()
+{
+    const FolderArray& failed = d->store.tables().folder(FailedFolder);
+    while (!d->resendQueue.isEmpty()) {
+        const qint16 id = d->resendQueue.takeFirst();
+        const qsizetype index = failed.entries().indexOf(id);
+        if (index >= 0)
+            return ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
+    }
+    d->resendRun = false;
+    Q_EMIT resendFinished();
+}
+
+bool Dispatcher::beginCommand()
+{
+    if (!d->idle)
+        return false;
+    d->commandInHand = true;
+    d->Timer1.stop();
+    setIdle(false);
+    return true;
+}
+
+void Dispatcher::endCommand()
+{
+    if (!d->commandInHand)
+        return;
+    d->commandInHand = false;
+    endParse();
+}
+
+} // namespace kadmel

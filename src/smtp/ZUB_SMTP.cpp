@@ -1,0 +1,465 @@
+#include "smtp/ZUB_SMTP.h"
+
+#include "smtp/Base64.h"
+#include "smtp/EhloReply.h"
+#include "smtp/ReplyFramer.h"
+#include "store/Ansi.h"
+
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace kadmel {
+
+namespace {
+
+constexpr char ErrReply[] = "ERRMessage3";
+constexpr char ErrConnect[] = "ERRMessage4";
+constexpr char ErrClosed[] = "ERRMessage5";
+constexpr char ErrTimeout[] = "ERRMessage6";
+constexpr char ErrRefused[] = "ERRMessage7";
+constexpr char ErrSecure[] = "ERRMessage8";
+
+// A socket that is let go still gets this long to hand its last bytes (the QUIT) to the server.
+constexpr int LingerMs = 5000;
+
+enum State : qint32
+{
+    Connecting = 1,
+    EhloSent = 2,
+    AuthSent = 3,
+    UserSent = 4,
+    PasswordSent = 5,
+    MailFromSent = 6,
+    RcptToSent = 7,
+    DataSent = 8,
+    MessageSent = 9,
+    QuitSending = 10,
+    Finished = 11,
+    StartTlsSent = 12,
+    Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
+};
+
+bool breaksLines(const QByteArray& text)
+{
+    return text.contains('\r') || text.contains('\n') || text.contains('\0');
+}
+
+} // namespace
+
+struct ZUB_SMTP::Private
+{
+    ZUB_SMTP* q;
+    SmtpTimings timings;
+    SmtpMail mail;
+    SmtpServer server;
+
+    QPointer<QTcpSocket> socket;
+    ReplyFramer framer;
+    QTimer connectTimer;
+    QTimer conversationTimer;
+    SmtpLog log;
+
+    QByteArray errorResponse;
+    qint32 protocolState = Finished;
+    bool succeeded = false;
+    bool connected = false;
+    bool encrypted = false;
+    bool busy = false;
+    qint16 progressStep = 1;
+    qint32 messageLength = 0;
+    quint64 session = 0; // tells a finished session from the one a finished() slot may have started
+
+    explicit Private(ZUB_SMTP* owner, SmtpTimings t) : q(owner), timings(t) {}
+
+    QByteArray idSuffix() const { return "  (ID " + QByteArray::number(mail.MailID) + ")"; }
+
+    bool mustEncrypt() const { return server.SMTPEncryption != Encryption::Keine; }
+
+    // A failure now is the secure connection's, not the conversation's.
+    bool handshakePending() const
+    {
+        return (server.SMTPEncryption == Encryption::SslTls && !encrypted) || protocolState == Handshaking;
+    }
+
+    QSslSocket* newSslSocket()
+    {
+        auto* s = new QSslSocket(q);
+        QSslConfiguration config = s->sslConfiguration();
+        if (!timings.extraCaCertificates.isEmpty()) // setting any authority ends the system store's lazy loading
+            config.setCaCertificates(QSslConfiguration::systemCaCertificates() + timings.extraCaCertificates);
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        s->setSslConfiguration(config);
+        s->setPeerVerifyName(fromAnsi(server.SMTPserver));
+        QObject::connect(s, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
+        return s;
+    }
+
+    // Every connection is made here: a plain socket without encryption, else a TLS-capable one.
+    void openSocket()
+    {
+        QTcpSocket* s = mustEncrypt() ? newSslSocket() : new QTcpSocket(q);
+        QObject::connect(s, &QTcpSocket::connected, q, [this] { onConnected(); });
+        QObject::connect(s, &QTcpSocket::readyRead, q, [this] { onReadyRead(); });
+        QObject::connect(s, &QTcpSocket::disconnected, q, [this] { onClosed(); });
+        QObject::connect(s, &QTcpSocket::errorOccurred, q, [this](QAbstractSocket::SocketError e) { onError(e); });
+        QObject::connect(s, &QTcpSocket::bytesWritten, q, [this](qint64) { onBytesWritten(); });
+        socket = s;
+        const QString host = fromAnsi(server.SMTPserver);
+        if (server.SMTPEncryption == Encryption::SslTls)
+            static_cast<QSslSocket*>(s)->connectToHostEncrypted(host, quint16(server.SMTPPort));
+        else
+            s->connectToHost(host, quint16(server.SMTPPort));
+    }
+
+    // Lets the socket go: queued bytes still leave, but no more events reach the session.
+    void closeSocket()
+    {
+        QTcpSocket* s = socket;
+        socket = nullptr;
+        if (!s)
+            return;
+        QObject::disconnect(s, nullptr, q, nullptr);
+        if (s->state() == QAbstractSocket::UnconnectedState) {
+            s->deleteLater();
+            return;
+        }
+        QObject::connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        QTimer::singleShot(LingerMs, s, [s] {
+            s->abort();
+            s->deleteLater();
+        });
+        s->disconnectFromHost();
+    }
+
+    bool socketConnected() const { return socket && socket->state() == QAbstractSocket::ConnectedState; }
+
+    // Logs the text (the password masked) and sends it in one write while connected.
+    void sendCommand(const QByteArray& text, bool secret = false)
+    {
+        const QByteArray logged = secret ? QByteArrayLiteral("****\r\n") : text;
+        log.appendSent(logged);
+        Q_EMIT q->lineSent(logged);
+        if (socketConnected())
+            socket->write(text);
+    }
+
+    void finish()
+    {
+        protocolState = Finished;
+        connectTimer.stop();
+        conversationTimer.stop();
+        closeSocket();
+        busy = false;
+        ++session;
+        Q_EMIT q->finished(succeeded, errorResponse);
+    }
+
+    // Ends the session just started, from the event loop, without connecting.
+    void refuseLater(const char* code)
+    {
+        errorResponse = code;
+        protocolState = Finished;
+        const quint64 current = session;
+        QTimer::singleShot(0, q, [this, current] {
+            if (busy && session == current)
+                finish();
+        });
+    }
+
+    void fail(const char* code)
+    {
+        errorResponse = code;
+        succeeded = false;
+        finish();
+    }
+
+    void onConnected()
+    {
+        connected = true;
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connectTimer.stop();
+        conversationTimer.start(timings.conversationMs);
+    }
+
+    void onConnectTimeout()
+    {
+        if (!connected)
+            fail(ErrConnect);
+    }
+
+    void onConversationTimeout()
+    {
+        if (protocolState != Finished)
+            fail(ErrTimeout);
+    }
+
+    // The server hung up: reported once, whether the error or the disconnect comes first.
+    void onClosed()
+    {
+        if (!connected)
+            return;
+        connected = false;
+        fail(handshakePending() ? ErrSecure : ErrClosed);
+    }
+
+    void onError(QAbstractSocket::SocketError error)
+    {
+        if (error == QAbstractSocket::RemoteHostClosedError) {
+            onClosed();
+            return;
+        }
+        // Before the connection exists the connect wait decides the outcome.
+        if (!connected) {
+            closeSocket();
+            return;
+        }
+        if (handshakePending()) {
+            fail(ErrSecure);
+            return;
+        }
+        succeeded = false;
+        finish();
+    }
+
+    void onEncrypted()
+    {
+        encrypted = true;
+        if (protocolState != Handshaking)
+            return; // TLS from the start: the greeting comes next
+        progressStep = 1;
+        sendEhlo();
+    }
+
+    void onBytesWritten()
+    {
+        if (!socket)
+            return;
+        const qint64 remaining = socket->bytesToWrite();
+        if (protocolState == MessageSent)
+            Q_EMIT q->progress(qint32(qMax<qint64>(0, messageLength - remaining)), messageLength, 0);
+        else if (remaining == 0) {
+            Q_EMIT q->statusText("Verbindung zum Mailserver wird hergestellt..." + idSuffix());
+            Q_EMIT q->progress(progressStep, 8, 0);
+        }
+    }
+
+    void onReadyRead()
+    {
+        const QByteArray bytes = socket->readAll();
+        const quint64 current = session;
+        for (const SmtpReply& reply : framer.feed(bytes)) {
+            log.appendReceived(reply.text);
+            Q_EMIT q->replyReceived(reply.text);
+            Q_EMIT q->progress(0, 0, 1);
+            handleReply(reply);
+            if (session != current)
+                return;
+            if (protocolState == Handshaking) {
+                // Bytes behind the 220 came in the clear and may be forged: they are dropped.
+                framer.reset();
+                return;
+            }
+        }
+        if (framer.overflowed())
+            fail(ErrReply);
+    }
+
+    bool useAuth() const
+    {
+        return server.SMTPAuth && !server.SMTPAuthUser.trimmed().isEmpty() && !server.SMTPAuthPass.trimmed().isEmpty();
+    }
+
+    void sendMailFrom()
+    {
+        sendCommand("MAIL FROM: <" + mail.MailSenderEMail + ">\r\n");
+        protocolState = MailFromSent;
+    }
+
+    void sendEhlo()
+    {
+        sendCommand("EHLO " + server.SMTPserver + "\r\n");
+        protocolState = EhloSent;
+    }
+
+    // Before a STARTTLS handshake only EHLO and STARTTLS go out: the states that would send more are
+    // reached only from the 250 to EHLO, which is taken here.
+    bool handleClearReply(const SmtpReply& reply)
+    {
+        if (protocolState == Handshaking)
+            return true; // the socket hands on nothing until it is encrypted; nothing answers before
+        if (protocolState == StartTlsSent) {
+            if (reply.code != 220) {
+                fail(ErrSecure);
+                return true;
+            }
+            progressStep = 1;
+            protocolState = Handshaking;
+            static_cast<QSslSocket*>(socket.data())->startClientEncryption();
+            return true;
+        }
+        if (reply.code != 250 || protocolState != EhloSent)
+            return false;
+        progressStep = 3;
+        if (!offersExtension(reply.text, "STARTTLS")) {
+            fail(ErrSecure);
+            return true;
+        }
+        sendCommand("STARTTLS\r\n");
+        protocolState = StartTlsSent;
+        return true;
+    }
+
+    void handleReply(const SmtpReply& reply)
+    {
+        if (server.SMTPEncryption == Encryption::StartTls && !encrypted && handleClearReply(reply))
+            return;
+        switch (reply.code) {
+        case 220:
+            progressStep = 1;
+            sendEhlo();
+            return;
+        case 250:
+            progressStep = 3;
+            if (protocolState == EhloSent) {
+                if (useAuth()) {
+                    sendCommand("AUTH LOGIN\r\n");
+                    protocolState = AuthSent;
+                } else {
+                    sendMailFrom();
+                }
+            } else if (protocolState == MailFromSent) {
+                progressStep = 4;
+                sendCommand("RCPT TO: <" + mail.MailRecipientEMail + ">\r\n");
+                protocolState = RcptToSent;
+            } else if (protocolState == RcptToSent) {
+                progressStep = 5;
+                sendCommand("DATA\r\n");
+                protocolState = DataSent;
+            } else if (protocolState == MessageSent) {
+                progressStep = 6;
+                protocolState = QuitSending;
+                sendCommand("QUIT\r\n");
+                succeeded = true;
+                finish();
+            }
+            return;
+        case 251:
+            progressStep = 7;
+            if (protocolState == RcptToSent) {
+                sendCommand("DATA\r\n");
+                protocolState = DataSent;
+            }
+            return;
+        case 334:
+            progressStep = 8;
+            if (protocolState == AuthSent) {
+                sendCommand(Encode(server.SMTPAuthUser) + "\r\n");
+                protocolState = UserSent;
+            } else if (protocolState == UserSent) {
+                sendCommand(Encode(server.SMTPAuthPass) + "\r\n", true);
+                protocolState = PasswordSent;
+            }
+            return;
+        case 235:
+            progressStep = 2;
+            if (protocolState == PasswordSent)
+                sendMailFrom();
+            return;
+        case 354:
+            if (protocolState == DataSent) {
+                Q_EMIT q->statusText("E-Mail wird gesendet..." + idSuffix());
+                Q_EMIT q->progress(0, 0, 1);
+                protocolState = MessageSent;
+                const QByteArray message = ComposeMessage(mail, QDateTime::currentDateTime());
+                messageLength = qint32(message.size());
+                sendCommand(message);
+            }
+            return;
+        default:
+            fail(ErrReply);
+            return;
+        }
+    }
+};
+
+ZUB_SMTP::ZUB_SMTP(SmtpTimings timings, QObject* parent) : QObject(parent), d(std::make_unique<Private>(this, timings))
+{
+    d->log.reset();
+    d->connectTimer.setSingleShot(true);
+    d->conversationTimer.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the limits are meant to the millisecond.
+    d->connectTimer.setTimerType(Qt::PreciseTimer);
+    d->conversationTimer.setTimerType(Qt::PreciseTimer);
+    connect(&d->connectTimer, &QTimer::timeout, this, [this] { d->onConnectTimeout(); });
+    connect(&d->conversationTimer, &QTimer::timeout, this, [this] { d->onConversationTimeout(); });
+}
+
+ZUB_SMTP::~ZUB_SMTP()
+{
+    if (d->socket)
+        QObject::disconnect(d->socket, nullptr, this, nullptr);
+}
+
+void ZUB_SMTP::setMail(const SmtpMail& mail)
+{
+    d->mail = mail;
+}
+
+void ZUB_SMTP::setServer(const SmtpServer& server)
+{
+    d->server = server;
+}
+
+bool ZUB_SMTP::SendMail()
+{
+    if (d->busy)
+        return false;
+    d->busy = true;
+    d->errorResponse.clear();
+    d->succeeded = false;
+    d->connected = false;
+    d->encrypted = false;
+    d->progressStep = 1;
+    d->messageLength = 0;
+    d->log.reset();
+    d->framer.reset();
+    d->closeSocket();
+
+    const SmtpMail& m = d->mail;
+    if (breaksLines(m.MailSenderName) || breaksLines(m.MailSenderEMail) || breaksLines(m.MailRecipientName) ||
+        breaksLines(m.MailRecipientEMail) || breaksLines(m.MailSubject)) {
+        // Such a text could smuggle header lines or commands; refuse before any connection.
+        d->refuseLater(ErrRefused);
+        return true;
+    }
+    if (d->mustEncrypt() && !QSslSocket::supportsSsl()) {
+        // Without a TLS library the mail would have to go in the clear: it does not go at all.
+        d->refuseLater(ErrSecure);
+        return true;
+    }
+
+    d->protocolState = Connecting;
+    d->connectTimer.start(d->timings.connectMs);
+    d->openSocket();
+    return true;
+}
+
+bool ZUB_SMTP::isBusy() const
+{
+    return d->busy;
+}
+
+QByteArray ZUB_SMTP::ErrorResponse() const
+{
+    return d->errorResponse;
+}
+
+const SmtpLog& ZUB_SMTP::CurrentLog() const
+{
+    return d->log;
+}
+
+} // namespace kadmel

@@ -1,0 +1,146 @@
+#include "ui/FolderListModel.h"
+
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
+#include "ui/Pictures.h"
+
+#include <QFont>
+
+namespace kadmel {
+
+FolderListModel::FolderListModel(const MailTables& tables, int folder, QObject* parent)
+    : QAbstractTableModel(parent), m_tables(tables), m_folder(folder)
+{}
+
+int FolderListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int FolderListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FolderListModel::data(const QModelIndex& index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return {};
+    const Row& row = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole: {
+        if (index.column() == IdColumn)
+            return QString::number(row.id);
+        if (row.id < 1 || row.id > m_tables.MailCount())
+            return QString();
+        const MailRecord& mail = m_tables.mail(row.id);
+        switch (index.column()) {
+        case FromColumn:
+            return fromAnsi(mail.From);
+        case ToColumn:
+            return fromAnsi(mail.To);
+        case SubjectColumn:
+            return fromAnsi(mail.Subject);
+        case DateColumn:
+            return fromAnsi(mail.Date);
+        case SizeColumn:
+            return fromAnsi(mail.Size);
+        case StatusColumn:
+            return fromAnsi(row.statusText ? *row.statusText : ResultText(mail.Status));
+        }
+        return {};
+    }
+    case Qt::DecorationRole:
+        if (index.column() == IdColumn)
+            return pictureIcon(Picture::Mail);
+        if (index.column() == StatusColumn) {
+            switch (m_folder) {
+            case SentFolder:
+                return pictureIcon(Picture::Mail1);
+            case FailedFolder:
+                return pictureIcon(Picture::Mail2);
+            default:
+                return pictureIcon(Picture::Trash);
+            }
+        }
+        return {};
+    case Qt::FontRole:
+        if (row.bold) {
+            QFont font;
+            font.setBold(true);
+            return font;
+        }
+        return {};
+    }
+    return {};
+}
+
+QVariant FolderListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case IdColumn:
+        return QStringLiteral("ID");
+    case FromColumn:
+        return QStringLiteral("Absender");
+    case ToColumn:
+        return QStringLiteral("An");
+    case SubjectColumn:
+        return QStringLiteral("Betreff");
+    case DateColumn:
+        return QStringLiteral("Datum/Zeit");
+    case SizeColumn:
+        return QStringLiteral("Größe");
+    case StatusColumn:
+        return QStringLiteral("Status");
+    }
+    return {};
+}
+
+int FolderListModel::columnTwips(int column)
+{
+    static constexpr int widths[ColumnCount] = {720, 1500, 1500, 2400, 1680, 800, 1980};
+    return widths[column];
+}
+
+void FolderListModel::rebuild()
+{
+    beginResetModel();
+    m_rows.clear();
+    const FolderArray& folder = m_tables.folder(m_folder);
+    m_rows.reserve(folder.count);
+    for (qint16 pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
+        m_rows.append(Row{folder.at(pos), false, std::nullopt});
+    endResetModel();
+}
+
+void FolderListModel::appendRow(qint16 id, bool bold)
+{
+    const int row = static_cast<int>(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.append(Row{id, bold, std::nullopt});
+    endInsertRows();
+}
+
+void FolderListModel::removeRowAt(qint16 pos)
+{
+    const int row = pos - 1;
+    if (row < 0 || row >= m_rows.size())
+        return;
+    beginRemoveRows({}, row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+void FolderListModel::setRowStatus(qint16 pos, const QByteArray& statusText)
+{
+    const int row = pos - 1;
+    if (row < 0 || row >= m_rows.size())
+        return;
+    m_rows[row].statusText = statusText;
+    const QModelIndex cell = index(row, StatusColumn);
+    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
+}
+
+} // namespace kadmel

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "store/MailTables.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <optional>
+
+namespace kadmel {
+
+// One folder list of the main window: row k shows the mail at position k of the folder.
+// The cells are read from the mail table on demand, so a list of 32767 rows costs one small entry each.
+class FolderListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column
+    {
+        IdColumn,
+        FromColumn,
+        ToColumn,
+        SubjectColumn,
+        DateColumn,
+        SizeColumn,
+        StatusColumn,
+        ColumnCount
+    };
+
+    FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr);
+
+    int folder() const { return m_folder; }
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // Column widths in twips.
+    static int columnTwips(int column);
+
+    qint16 idAt(int row) const { return m_rows.at(row).id; }
+    bool isBold(int row) const { return m_rows.at(row).bold; }
+
+    // The rows again from the folder's current entries, none bold.
+    void rebuild();
+    void appendRow(qint16 id, bool bold);
+    // 1-based position, as the folder counts it; out of range does nothing.
+    void removeRowAt(qint16 pos);
+    void setRowStatus(qint16 pos, const QByteArray& statusText);
+
+private:
+    struct Row
+    {
+        qint16 id = 0;
+        bool bold = false;
+        std::optional<QByteArray> statusText; // set by the dispatcher after a resend
+    };
+    const MailTables& m_tables;
+    const int m_folder;
+    QList<Row> m_rows;
+};
+
+} // namespace kadmel

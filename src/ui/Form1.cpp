@@ -1,0 +1,673 @@
+#include "ui/Form1.h"
+
+#include "store/Ansi.h"
+#include "store/Store.h"
+#include "ui/FolderListModel.h"
+#include "ui/ProgressBox.h"
+#include "ui/Prompts.h"
+#include "ui/StatusPanel.h"
+#include "ui/TrayHooks.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSessionManager>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace kadmel {
+namespace {
+
+const QString WindowCaption = QStringLiteral("Kadmel Mail System v3.0");
+constexpr int KeyRole = Qt::UserRole;
+
+// "Gesendete Objekte " and its siblings, each with its trailing blank.
+QString folderName(int folder)
+{
+    switch (folder) {
+    case SentFolder:
+        return QStringLiteral("Gesendete Objekte ");
+    case FailedFolder:
+        return QStringLiteral("Fehlgeschl. Objekte ");
+    default:
+        return QStringLiteral("Gelöschte Objekte ");
+    }
+}
+
+QString folderCaption(int folder, qint16 count)
+{
+    return folderName(folder) + QStringLiteral(" (") + QString::number(count) + QLatin1Char(')');
+}
+
+Picture folderPicture(int folder)
+{
+    switch (folder) {
+    case SentFolder:
+        return Picture::MailSent;
+    case FailedFolder:
+        return Picture::MailError;
+    default:
+        return Picture::Trash;
+    }
+}
+
+QAction* addNamedAction(QMenu* menu, const QString& text, const char* name)
+{
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    return action;
+}
+
+} // namespace
+
+Form1::Form1(Store& store, Prompts& prompts, MainWindowOptions options, QWidget* parent)
+    : QMainWindow(parent), m_store(store), m_prompts(prompts), m_options(std::move(options))
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(programTitle());
+    setWindowIcon(programIcon());
+    buildWidgets();
+    buildMenus();
+    buildStatusBar();
+    connect(&m_clock, &QTimer::timeout, this, &Form1::updateClock);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &Form1::commitData);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &Form1::lastChanceSave);
+}
+
+Form1::~Form1() = default;
+
+int Form1::px(int twips) const
+{
+    return qRound(twips / 15.0 * logicalDpiX() / 96.0);
+}
+
+void Form1::buildWidgets()
+{
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(0);
+
+    auto* banner = new QLabel(central);
+    banner->setObjectName(QStringLiteral("Image1"));
+    banner->setPixmap(namedPixmap(QStringLiteral("Banner")));
+    banner->setFixedHeight(px(720));
+    banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    banner->setAutoFillBackground(true);
+    QPalette bannerPalette = banner->palette();
+    bannerPalette.setColor(QPalette::Window, QColor(0x4a, 0x78, 0xb8));
+    banner->setPalette(bannerPalette);
+    grid->addWidget(banner, 0, 0, 1, 2);
+
+    auto* left = new QVBoxLayout;
+    left->setContentsMargins(0, px(120), 0, 0);
+    left->setSpacing(0);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(0);
+    m_start = new QPushButton(central);
+    m_start->setObjectName(QStringLiteral("Command8"));
+    m_stop = new QPushButton(central);
+    m_stop->setObjectName(QStringLiteral("Command9"));
+    for (auto [button, picture] :
+         {std::pair{m_start, QStringLiteral("StartButton")}, std::pair{m_stop, QStringLiteral("StopButton")}}) {
+        const QPixmap pixmap = namedPixmap(picture);
+        button->setIcon(pixmap);
+        button->setIconSize(pixmap.size());
+        button->setFixedSize(px(1455), px(495));
+        button->setEnabled(false);
+        button->setToolTip(picture == QStringLiteral("StartButton") ? QStringLiteral("Start") : QStringLiteral("Stop"));
+        buttons->addWidget(button);
+    }
+    buttons->addStretch();
+    left->addLayout(buttons);
+
+    m_tree = new QTreeWidget(central);
+    m_tree->setObjectName(QStringLiteral("TV1"));
+    m_tree->setHeaderHidden(true);
+    m_tree->setIconSize(QSize(16, 16));
+    m_tree->setFixedWidth(px(2895));
+    m_tree->setMinimumHeight(px(3240));
+    left->addWidget(m_tree, 1);
+    grid->addLayout(left, 1, 0);
+
+    m_stack = new QStackedWidget(central);
+    m_stack->setContentsMargins(0, px(120), 0, 0);
+    for (int f = 1; f <= 3; ++f) {
+        auto* model = new FolderListModel(m_store.tables(), f, this);
+        auto* view = new QTableView(m_stack);
+        view->setObjectName(QStringLiteral("ListView1_%1").arg(f));
+        view->setModel(model);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setShowGrid(false);
+        view->setWordWrap(false);
+        view->setIconSize(QSize(16, 16));
+        view->verticalHeader()->hide();
+        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view->verticalHeader()->setDefaultSectionSize(20);
+        view->horizontalHeader()->setHighlightSections(false);
+        view->horizontalHeader()->setSectionsClickable(false);
+        view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        view->setMinimumSize(px(10665) / 2, px(3735) / 2);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, f](const QPoint& pos) { listContextMenu(f, pos); });
+        connect(view, &QAbstractItemView::doubleClicked, this, [this, f] { listDoubleClicked(f); });
+        m_models[f - 1] = model;
+        m_lists[f - 1] = view;
+        m_stack->addWidget(view);
+    }
+    grid->addWidget(m_stack, 1, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(1, 1);
+    setCentralWidget(central);
+    connect(m_tree, &QTreeWidget::itemClicked, this, &Form1::nodeClicked);
+    connect(m_tree, &QTreeWidget::itemActivated, this, &Form1::nodeClicked);
+    connect(m_start, &QPushButton::clicked, this, [this] {
+        if (m_dispatcher)
+            m_dispatcher->StartProcessing();
+    });
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        if (m_dispatcher)
+            m_dispatcher->StopProcessing();
+    });
+}
+
+void Form1::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("Datei"));
+    file->setObjectName(QStringLiteral("Mnu_File"));
+    m_menuStart = addNamedAction(file, QStringLiteral("Start"), "Mnu_File_Start");
+    m_menuStop = addNamedAction(file, QStringLiteral("Stop"), "Mnu_File_Stop");
+    m_menuStart->setEnabled(false);
+    m_menuStop->setEnabled(false);
+    file->addSeparator();
+    QAction* tray = addNamedAction(file, QStringLiteral("Minimieren"), "Mnu_File_Tray");
+    QAction* exit = addNamedAction(file, QStringLiteral("Beenden"), "Mnu_File_Exit");
+    connect(m_menuStart, &QAction::triggered, m_start, &QPushButton::click);
+    connect(m_menuStop, &QAction::triggered, m_stop, &QPushButton::click);
+    connect(tray, &QAction::triggered, this, [this] {
+        if (m_hooks)
+            m_hooks->minimizeToTray();
+        else
+            showMinimized(); // without a tray the task bar keeps the window reachable
+    });
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Hife"));
+    help->setObjectName(QStringLiteral("Mnu_Help"));
+    QAction* about = addNamedAction(help, QStringLiteral("Über ZUB"), "Mnu_Help_About");
+    connect(about, &QAction::triggered, this, &Form1::aboutRequested);
+
+    // The folder menus open only as pop-ups over their list; their commands are connected by name.
+    auto* sent = new QMenu(this);
+    sent->setObjectName(QStringLiteral("Mnu_O"));
+    addNamedAction(sent, QStringLiteral("Öffnen"), "Mnu_O_Open");
+    addNamedAction(sent, QStringLiteral("Entfernen"), "Mnu_O_Remove");
+    addNamedAction(sent, QStringLiteral("Alle Entfernen"), "Mnu_O_RemoveAll");
+    auto* failed = new QMenu(this);
+    failed->setObjectName(QStringLiteral("Mnu_Err"));
+    addNamedAction(failed, QStringLiteral("Öffnen"), "Mnu_Err_Open");
+    addNamedAction(failed, QStringLiteral("Bearbeiten"), "Mnu_Err_Edit");
+    addNamedAction(failed, QStringLiteral("Senden"), "Mnu_Err_Send");
+    addNamedAction(failed, QStringLiteral("Alle Senden"), "Mnu_Err_SendAll");
+    addNamedAction(failed, QStringLiteral("Entfernen"), "Mnu_Err_Remove");
+    addNamedAction(failed, QStringLiteral("Alle Entfernen"), "Mnu_Err_RemoveAll");
+    auto* deleted = new QMenu(this);
+    deleted->setObjectName(QStringLiteral("Mnu_T"));
+    addNamedAction(deleted, QStringLiteral("Öffnen"), "Mnu_T_Open");
+    addNamedAction(deleted, QStringLiteral("Entfernen"), "Mnu_T_Remove");
+    addNamedAction(deleted, QStringLiteral("Alle Entfernen"), "Mnu_T_RemoveAll");
+    m_menus = {sent, failed, deleted};
+    for (int f = 1; f <= 3; ++f) {
+        QAction* open = m_menus[f - 1]->actions().first();
+        connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });
+    }
+}
+
+void Form1::buildStatusBar()
+{
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(true);
+    static constexpr int widths[6] = {795, 6675, 2925, 1440, 600, 1005};
+    for (int i = 0; i < 6; ++i) {
+        auto* panel = new StatusPanel(px(widths[i]), bar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        m_panels[i] = panel;
+        bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
+    }
+    // The progress box fills panel 3, so it stays over it however the window is sized.
+    m_progress = new ProgressBox(m_panels[2]);
+    m_progress->setFixedSize(px(2925 - 45), px(285 - 75));
+    m_panels[2]->layout()->addWidget(m_progress);
+    m_panels[2]->setFixedWidth(px(2925));
+}
+
+void Form1::load()
+{
+    Settings& settings = m_store.settings();
+    if (settings.WatchFolder.isEmpty())
+        settings.WatchFolder = defaultWatchFolder();
+    resize(px(13545), px(4845) + menuBar()->sizeHint().height());
+    show();
+    setWindowTitle(WindowCaption);
+    m_start->setEnabled(true);
+    m_menuStart->setEnabled(true);
+
+    m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
+    FillLists();
+    for (int f = 1; f <= 3; ++f) {
+        for (int c = 0; c < FolderListModel::ColumnCount; ++c)
+            m_lists[f - 1]->setColumnWidth(c, px(FolderListModel::columnTwips(c)));
+    }
+    BuildFolderTree();
+    m_dispatcher->updateJobFolder();
+
+    showFolderCount(SentFolder);
+    m_panels[1]->setPicture(Picture::Mail);
+    m_panels[3]->setText(folderName(SentFolder) + QLatin1Char(' '));
+    m_panels[3]->setPicture(Picture::MailSent);
+    m_panels[0]->setText(QStringLiteral("Inaktif"));
+    m_panels[0]->setPicture(Picture::Inactive);
+    placeProgressBar();
+    updateClock();
+    m_clock.start(1000);
+
+    if (settings.AutoStart == 2)
+        m_dispatcher->StartProcessing();
+}
+
+void Form1::FillLists()
+{
+    for (FolderListModel* model : m_models)
+        model->rebuild();
+    // Written once for the whole list, not once per row.
+    m_store.SaveFolders();
+}
+
+void Form1::RefreshLists()
+{
+    FillLists();
+}
+
+void Form1::BuildFolderTree()
+{
+    m_tree->clear();
+    auto make = [](QTreeWidgetItem* parent, const QString& key, const QString& caption, Picture picture) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem;
+        item->setData(0, KeyRole, key);
+        item->setText(0, caption);
+        item->setIcon(0, pictureIcon(picture));
+        return item;
+    };
+    const MailTables& t = m_store.tables();
+    QTreeWidgetItem* root = make(nullptr, QStringLiteral("P1"), programTitle(), Picture::Mail);
+    m_tree->addTopLevelItem(root);
+    QTreeWidgetItem* local = make(root, QStringLiteral("P1_1"), QStringLiteral("Lokale Ordner "), Picture::Folder);
+    make(local, QStringLiteral("P1_1_1"), folderCaption(SentFolder, t.count(SentFolder)), Picture::MailSent);
+    make(local, QStringLiteral("P1_1_2"), folderCaption(FailedFolder, t.count(FailedFolder)), Picture::MailError);
+    make(local, QStringLiteral("P1_1_3"), folderCaption(DeletedFolder, t.count(DeletedFolder)), Picture::Trash);
+    make(root, QStringLiteral("P1_2"), QStringLiteral("Einstellungen"), Picture::Options);
+    root->setExpanded(true);
+    local->setExpanded(true);
+    m_tree->setCurrentItem(local->child(0));
+}
+
+QTreeWidgetItem* Form1::node(int number) const
+{
+    QTreeWidgetItem* root = m_tree->topLevelItem(0);
+    if (!root)
+        return nullptr;
+    switch (number) {
+    case 1:
+        return root;
+    case 2:
+        return root->child(0);
+    case 3:
+    case 4:
+    case 5:
+        return root->child(0)->child(number - 3);
+    case 6:
+        return root->child(1);
+    }
+    return nullptr;
+}
+
+void Form1::updateFolderCaptions()
+{
+    const MailTables& t = m_store.tables();
+    for (int f = 1; f <= 3; ++f) {
+        if (QTreeWidgetItem* item = node(f + 2))
+            item->setText(0, folderCaption(f, t.count(f)));
+    }
+}
+
+void Form1::showFolderCount(int folder)
+{
+    m_panels[1]->setText(QString::number(m_store.tables().count(folder)) + QStringLiteral(" Objekt(e)"));
+}
+
+void Form1::nodeClicked(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    const QString key = item->data(0, KeyRole).toString();
+    if (key == QStringLiteral("P1_2")) {
+        openSettingsDialog();
+        return;
+    }
+    static const QStringList folderKeys = {QStringLiteral("P1_1_1"), QStringLiteral("P1_1_2"),
+                                           QStringLiteral("P1_1_3")};
+    const int folder = int(folderKeys.indexOf(key)) + 1;
+    if (folder > 0)
+        showFolder(folder);
+}
+
+void Form1::showFolder(int folder)
+{
+    m_stack->setCurrentIndex(folder - 1);
+    if (isIdle()) {
+        showFolderCount(folder);
+        m_panels[1]->setPicture(Picture::Mail);
+    }
+    m_panels[3]->setText(folderName(folder) + QLatin1Char(' '));
+    m_panels[3]->setPicture(folderPicture(folder));
+}
+
+int Form1::visibleFolder() const
+{
+    return m_stack->currentIndex() + 1;
+}
+
+void Form1::openSettingsDialog()
+{
+    if (m_settings) {
+        m_settings->raise();
+        m_settings->activateWindow();
+        return;
+    }
+    m_settings = new Form5(m_store, m_prompts, m_options.folderPicker, this);
+    m_settings->setAttribute(Qt::WA_DeleteOnClose);
+    m_settings->setWindowModality(Qt::ApplicationModal);
+    connect(m_settings, &Form5::settingsSaved, this, [this] {
+        if (m_dispatcher)
+            m_dispatcher->updateJobFolder();
+    });
+    m_settings->show();
+}
+
+FolderListModel* Form1::listModel(int folder) const
+{
+    return m_models.at(folder - 1);
+}
+
+QTableView* Form1::list(int folder) const
+{
+    return m_lists.at(folder - 1);
+}
+
+QMenu* Form1::contextMenu(int folder) const
+{
+    return m_menus.at(folder - 1);
+}
+
+StatusPanel* Form1::panel(int number) const
+{
+    return m_panels.at(number - 1);
+}
+
+qint16 Form1::selectedPosition(int folder) const
+{
+    const QModelIndexList rows = list(folder)->selectionModel()->selectedRows();
+    return rows.isEmpty() ? 0 : qint16(rows.first().row() + 1);
+}
+
+qint16 Form1::selectedId(int folder) const
+{
+    const qint16 pos = selectedPosition(folder);
+    return pos > 0 ? listModel(folder)->idAt(pos - 1) : 0;
+}
+
+void Form1::listContextMenu(int folder, const QPoint& pos)
+{
+    QTableView* view = list(folder);
+    const QModelIndex under = view->indexAt(pos);
+    if (under.isValid())
+        view->selectRow(under.row());
+    if (listModel(folder)->rowCount() > 0 && selectedPosition(folder) >= 1)
+        contextMenu(folder)->popup(view->viewport()->mapToGlobal(pos));
+}
+
+void Form1::listDoubleClicked(int folder)
+{
+    if (listModel(folder)->rowCount() > 0 && selectedPosition(folder) >= 1)
+        Q_EMIT openMailRequested(folder);
+}
+
+void Form1::updateClock()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale;
+    m_panels[4]->setText(locale.toString(now.time(), QLocale::ShortFormat));
+    m_panels[5]->setText(locale.toString(now.date(), QLocale::ShortFormat));
+}
+
+bool Form1::isIdle() const
+{
+    return !m_dispatcher || m_dispatcher->IdleFlag();
+}
+
+// --- DispatcherView ---
+
+void Form1::setServiceState(bool active)
+{
+    m_panels[0]->setText(active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif"));
+    m_panels[0]->setPicture(active ? Picture::Active : Picture::Inactive);
+    m_start->setEnabled(!active);
+    m_menuStart->setEnabled(!active);
+    m_stop->setEnabled(active);
+    m_menuStop->setEnabled(active);
+    if (m_hooks)
+        m_hooks->serviceStateChanged(active);
+}
+
+void Form1::setMessage(const QByteArray& text)
+{
+    m_panels[1]->setText(fromAnsi(text));
+}
+
+void Form1::setMessagePicture(MessagePicture picture)
+{
+    m_panels[1]->setPicture(picture == MessagePicture::Send ? Picture::Send : Picture::Mail);
+}
+
+void Form1::placeProgressBar()
+{
+    // The box is laid out inside panel 3; only the first mail after start-up finds it unpolished.
+    m_progress->ensurePolished();
+}
+
+void Form1::SetPBValue(qint32 value, qint32 maximum, qint16 option)
+{
+    m_progress->SetPBValue(value, maximum, option);
+}
+
+void Form1::AddMailRow(int folder, qint16 id, bool bold)
+{
+    if (folder >= 1 && folder <= 3)
+        listModel(folder)->appendRow(id, bold);
+}
+
+void Form1::removeMailRow(int folder, qint16 pos)
+{
+    if (folder >= 1 && folder <= 3)
+        listModel(folder)->removeRowAt(pos);
+}
+
+void Form1::setRowStatus(int folder, qint16 pos, const QByteArray& statusText)
+{
+    if (folder >= 1 && folder <= 3)
+        listModel(folder)->setRowStatus(pos, statusText);
+}
+
+void Form1::setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted)
+{
+    const QByteArray captions[3] = {sent, failed, deleted};
+    for (int f = 1; f <= 3; ++f) {
+        if (QTreeWidgetItem* item = node(f + 2))
+            item->setText(0, fromAnsi(captions[f - 1]));
+    }
+}
+
+void Form1::setIdle(bool)
+{
+    // The window asks the dispatcher's IdleFlag when it needs it; termination waits for idleChanged.
+}
+
+void Form1::startRefused(StartCheck reason)
+{
+    if (reason == StartCheck::IncompleteSmtp) {
+        m_prompts.ask(this, QStringLiteral("Überprüfen Sie Ihre Einstellungen !..."), PromptIcon::Exclamation,
+                      PromptButtons::Ok);
+        openSettingsDialog();
+    } else if (reason == StartCheck::NoWatchFolder) {
+        m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);
+    }
+}
+
+bool Form1::inTray() const
+{
+    return m_hooks && m_hooks->inTray();
+}
+
+void Form1::ShowAlert(const QByteArray& text)
+{
+    if (m_hooks)
+        m_hooks->showAlert(text);
+}
+
+void Form1::SetAlertText(const QByteArray& text)
+{
+    if (m_hooks)
+        m_hooks->setAlertText(text);
+}
+
+void Form1::CloseAlert()
+{
+    if (m_hooks)
+        m_hooks->closeAlert();
+}
+
+// --- The exit ---
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    if (m_unloaded || queryUnload(true))
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool Form1::queryUnload(bool confirm)
+{
+    if (m_unloaded)
+        return true;
+    if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher ZUB zu beenden?"), PromptIcon::Question,
+                                 PromptButtons::OkCancel) != PromptAnswer::Ok)
+        return false;
+    if (!isIdle()) {
+        m_prompts.ask(this, QStringLiteral("ZUB ist zur Zeit beschäftigt.\r\nDas Programm kann nicht beendet werden!"),
+                      PromptIcon::Exclamation, PromptButtons::Ok);
+        return false;
+    }
+    unload();
+    return true;
+}
+
+void Form1::unload()
+{
+    m_unloaded = true;
+    m_clock.stop();
+    m_dispatcher.reset();
+    if (m_hooks) {
+        m_hooks->removeTrayIcon();
+        m_hooks->closeOtherWindows();
+    }
+    if (m_settings)
+        m_settings->close();
+    saveBeforeExit();
+    Q_EMIT unloaded();
+}
+
+void Form1::saveBeforeExit()
+{
+    QString error;
+    while (!m_store.SaveAll(&error)) {
+        const QString text = QStringLiteral("Die Daten von ZUB konnten nicht gespeichert werden:\n") + error +
+                             QStringLiteral("\n\nErneut versuchen oder ohne Speichern beenden?");
+        if (m_prompts.ask(this, text, PromptIcon::Critical, PromptButtons::RetryOrEnd) != PromptAnswer::Retry)
+            return;
+    }
+}
+
+void Form1::requestTermination()
+{
+    if (m_unloaded || m_terminating)
+        return;
+    m_terminating = true;
+    if (isIdle()) {
+        queryUnload(false);
+        close();
+        return;
+    }
+    // No new job is taken; the exit follows once the mail in hand is filed. Queued, because the
+    // dispatcher is released by the exit and must not be inside its own signal then.
+    m_dispatcher->StopProcessing();
+    connect(
+        m_dispatcher.get(), &Dispatcher::idleChanged, this,
+        [this](bool idle) {
+            if (idle && !m_unloaded && isIdle()) {
+                queryUnload(false);
+                close();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void Form1::commitData(QSessionManager& manager)
+{
+    // The end of the desktop session: the same exit as closing the window, where the session allows asking.
+    if (m_unloaded)
+        return;
+    if (manager.allowsInteraction()) {
+        const bool ok = queryUnload(true);
+        manager.release();
+        if (!ok)
+            manager.cancel();
+    } else if (!queryUnload(false)) {
+        manager.cancel();
+    }
+}
+
+void Form1::lastChanceSave()
+{
+    // The application ends by a route that passed no close (e.g. quit from elsewhere): save anyway.
+    if (!m_unloaded && m_dispatcher) {
+        m_unloaded = true;
+        m_store.SaveAll();
+    }
+}
+
+} // namespace kadmel

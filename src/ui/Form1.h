@@ -1,0 +1,148 @@
+#pragma once
+
+#include "engine/Dispatcher.h"
+#include "engine/DispatcherView.h"
+#include "ui/Form5.h"
+#include "ui/Pictures.h"
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QPushButton;
+class QSessionManager;
+class QStackedWidget;
+class QTableView;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace kadmel {
+
+class FolderListModel;
+class ProgressBox;
+class Prompts;
+class StatusPanel;
+class Store;
+class TrayHooks;
+
+struct MainWindowOptions
+{
+    EngineTimings engine;
+    FolderPicker folderPicker = systemFolderPicker();
+};
+
+// The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.
+// Every way of closing it runs the same exit: confirmation, refusal while a mail is in hand, save.
+class Form1 : public QMainWindow, public DispatcherView
+{
+    Q_OBJECT
+public:
+    Form1(Store& store, Prompts& prompts, MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // The start-up of the window: lists, tree, status bar, the dispatcher, auto-start. Shows the window.
+    void load();
+    // Tray icon, alert and the other windows; without them the window never goes to the tray.
+    void setTrayHooks(TrayHooks* hooks) { m_hooks = hooks; }
+
+    Store& store() { return m_store; }
+    Dispatcher* dispatcher() { return m_dispatcher.get(); }
+    FolderListModel* listModel(int folder) const;
+    QTableView* list(int folder) const;
+    QMenu* contextMenu(int folder) const;
+    StatusPanel* panel(int number) const;
+    ProgressBox* progressBox() const { return m_progress; }
+    QTreeWidgetItem* node(int number) const; // 1 … 6 in the order of the tree
+    Form5* settingsDialog() const { return m_settings; }
+
+    // 1-based position of the selected row of the folder's list, 0 without one; its first cell.
+    qint16 selectedPosition(int folder) const;
+    qint16 selectedId(int folder) const;
+    int visibleFolder() const;
+
+    // Empties the three lists and fills them again from the folders; no row stays bold.
+    void RefreshLists();
+    // Panel 2 = the folder's count & " Objekt(e)".
+    void showFolderCount(int folder);
+    // Tree nodes 3, 4, 5 from the current counts.
+    void updateFolderCaptions();
+    void openSettingsDialog();
+
+    // A termination signal: the exit without asking, as soon as no mail is in hand.
+    void requestTermination();
+    bool isUnloaded() const { return m_unloaded; }
+
+    // DispatcherView
+    void setServiceState(bool active) override;
+    void setMessage(const QByteArray& text) override;
+    void setMessagePicture(MessagePicture picture) override;
+    void placeProgressBar() override;
+    void SetPBValue(qint32 value, qint32 maximum, qint16 option) override;
+    void AddMailRow(int folder, qint16 id, bool bold) override;
+    void removeMailRow(int folder, qint16 pos) override;
+    void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) override;
+    void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override;
+    void setIdle(bool idle) override;
+    void startRefused(StartCheck reason) override;
+    bool inTray() const override;
+    void ShowAlert(const QByteArray& text) override;
+    void SetAlertText(const QByteArray& text) override;
+    void CloseAlert() override;
+
+Q_SIGNALS:
+    // "Öffnen" or a double-click on a row of the folder's list.
+    void openMailRequested(int folder);
+    void aboutRequested();
+    // The exit has run: the store is saved (or the user chose to end anyway); the program may end.
+    void unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildWidgets();
+    void buildMenus();
+    void buildStatusBar();
+    void BuildFolderTree();
+    void FillLists();
+    void nodeClicked(QTreeWidgetItem* item);
+    void showFolder(int folder);
+    void listContextMenu(int folder, const QPoint& pos);
+    void listDoubleClicked(int folder);
+    void updateClock();
+    bool isIdle() const;
+    // Confirmation (unless asked not to), busy refusal, then the unload. True when the window may close.
+    bool queryUnload(bool confirm);
+    void unload();
+    void saveBeforeExit();
+    void commitData(QSessionManager& manager);
+    void lastChanceSave();
+    int px(int twips) const;
+
+    Store& m_store;
+    Prompts& m_prompts;
+    MainWindowOptions m_options;
+    TrayHooks* m_hooks = nullptr;
+    std::unique_ptr<Dispatcher> m_dispatcher;
+    std::array<FolderListModel*, 3> m_models{};
+    std::array<QTableView*, 3> m_lists{};
+    std::array<QMenu*, 3> m_menus{};
+    std::array<StatusPanel*, 6> m_panels{};
+    QStackedWidget* m_stack = nullptr;
+    QTreeWidget* m_tree = nullptr;
+    QPushButton* m_start = nullptr; // Command8
+    QPushButton* m_stop = nullptr;  // Command9
+    QAction* m_menuStart = nullptr;
+    QAction* m_menuStop = nullptr;
+    ProgressBox* m_progress = nullptr;
+    QPointer<Form5> m_settings;
+    QTimer m_clock;
+    bool m_unloaded = false;
+    bool m_terminating = false;
+};
+
+} // namespace kadmel

@@ -1,0 +1,155 @@
+#include "ui/Form5.h"
+
+#include "store/Ansi.h"
+#include "store/Store.h"
+#include "ui/Pictures.h"
+#include "ui/PortText.h"
+#include "ui/Prompts.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace kadmel {
+
+FolderPicker systemFolderPicker()
+{
+    return [](QWidget* parent) { return QFileDialog::getExistingDirectory(parent); };
+}
+
+namespace {
+
+QLabel* caption(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLineEdit* textBox(const char* name, QWidget* parent)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+} // namespace
+
+Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
+    : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
+      m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_user(textBox("Text2", this)),
+      m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
+      m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this))
+{
+    setObjectName(QStringLiteral("Form5"));
+    setWindowTitle(QStringLiteral("Einstellungen"));
+    setWindowIcon(programIcon());
+    m_folderLabel->setObjectName(QStringLiteral("Label2"));
+    m_folderLabel->setTextFormat(Qt::PlainText);
+    m_folderLabel->setFrameShape(QFrame::StyledPanel);
+    m_folderLabel->setMinimumWidth(220);
+    m_password->setEchoMode(QLineEdit::Password);
+    m_spa->setObjectName(QStringLiteral("Check1"));
+    m_autoStart->setObjectName(QStringLiteral("Check2"));
+
+    auto* browseButton = new QPushButton(QStringLiteral("..."), this);
+    browseButton->setObjectName(QStringLiteral("Command6"));
+    browseButton->setAutoDefault(false);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+    cancel->setObjectName(QStringLiteral("Command2"));
+    cancel->setAutoDefault(false);
+
+    auto* grid = new QGridLayout(this);
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(m_folderLabel, 1);
+    folderRow->addWidget(browseButton);
+    grid->addWidget(caption(QStringLiteral("KADMEL Ordner:"), this), 0, 0);
+    grid->addLayout(folderRow, 0, 1);
+    grid->addWidget(caption(QStringLiteral("SMTP Server:"), this), 1, 0);
+    grid->addWidget(m_server, 1, 1);
+    grid->addWidget(caption(QStringLiteral("Port:"), this), 2, 0);
+    grid->addWidget(m_port, 2, 1);
+    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 3, 0);
+    grid->addWidget(m_user, 3, 1);
+    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 4, 0);
+    grid->addWidget(m_password, 4, 1);
+    grid->addWidget(m_spa, 5, 1);
+    grid->addWidget(m_autoStart, 6, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    grid->addLayout(buttons, 7, 0, 1, 2);
+
+    const Settings& s = m_store.settings();
+    m_folder = fromAnsi(s.WatchFolder);
+    showFolder();
+    m_server->setText(fromAnsi(s.SmtpServer));
+    m_port->setText(QString::number(s.SmtpPort));
+    m_user->setText(fromAnsi(s.SmtpUser));
+    m_password->setText(fromAnsi(s.SmtpPassword));
+    // A value other than 1 or 2 (never set) leaves its box unticked.
+    m_spa->setChecked(s.UseSpa == 2);
+    m_autoStart->setChecked(s.AutoStart == 2);
+
+    connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
+    connect(ok, &QPushButton::clicked, this, &Form5::confirm);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void Form5::showFolder()
+{
+    m_folderLabel->setText(m_folder);
+    m_folderLabel->setToolTip(m_folder);
+}
+
+void Form5::browse()
+{
+    setEnabled(false);
+    const QString chosen = m_picker ? m_picker(this) : QString();
+    setEnabled(true);
+    raise();
+    activateWindow();
+    if (!chosen.isEmpty()) {
+        m_folder = chosen;
+        showFolder();
+    }
+}
+
+void Form5::confirm()
+{
+    const std::optional<qint16> port = parsePortText(m_port->text());
+    if (!port) {
+        m_prompts.ask(this, QStringLiteral("Ungültige Portnummer."), PromptIcon::Exclamation, PromptButtons::Ok);
+        m_port->setFocus();
+        return;
+    }
+    Settings& s = m_store.settings();
+    const Settings before = s;
+    s.WatchFolder = toAnsi(m_folder);
+    s.SmtpServer = toAnsi(m_server->text());
+    s.SmtpPort = *port;
+    s.SmtpUser = toAnsi(m_user->text());
+    s.SmtpPassword = toAnsi(m_password->text());
+    s.UseSpa = m_spa->isChecked() ? 2 : 1;
+    s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
+    QString error;
+    if (!m_store.SaveAll(&error)) {
+        // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
+        s = before;
+        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
+                      PromptIcon::Critical, PromptButtons::Ok);
+        return;
+    }
+    Q_EMIT settingsSaved();
+    accept();
+}
+
+} // namespace kadmel

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kadmel {
+
+class Prompts;
+class Store;
+
+// Asks the user for a folder; an empty text when cancelled. Tests answer it themselves.
+using FolderPicker = std::function<QString(QWidget* parent)>;
+FolderPicker systemFolderPicker();
+
+// The settings dialog "Einstellungen". OK writes the settings and the whole store; a failed save
+// is said and the dialog stays open. Cancel changes nothing.
+class Form5 : public QDialog
+{
+    Q_OBJECT
+public:
+    Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent = nullptr);
+
+    QString folderValue() const { return m_folder; }
+
+Q_SIGNALS:
+    // The settings were changed and saved.
+    void settingsSaved();
+
+private:
+    void browse();
+    void confirm();
+    void showFolder();
+
+    Store& m_store;
+    Prompts& m_prompts;
+    FolderPicker m_picker;
+    QString m_folder;
+    QLabel* m_folderLabel;  // Label2
+    QLineEdit* m_server;    // Text1
+    QLineEdit* m_port;      // Text4
+    QLineEdit* m_user;      // Text2
+    QLineEdit* m_password;  // Text3
+    QCheckBox* m_spa;       // Check1
+    QCheckBox* m_autoStart; // Check2
+};
+
+} // namespace kadmel

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+namespace kadmel {
+
+// The port typed in the settings dialog: decimal comma or point, rounded half to even ("0025" → 25,
+// "24.5" → 24, "25.5" → 26). Nothing when the text is no number or the result is outside −32768 … 32767.
+std::optional<qint16> parsePortText(const QString& text);
+
+} // namespace kadmel

@@ -1,0 +1,60 @@
+#include "ui/Program.h"
+
+#include "store/Store.h"
+#include "ui/Prompts.h"
+
+namespace kadmel {
+
+Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
+                 QObject* parent)
+    : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)),
+      m_store(std::make_unique<Store>(programFolder))
+{}
+
+Program::~Program()
+{
+    delete m_splash;
+}
+
+void Program::start()
+{
+    m_loadProblems = m_store->loadAtStartup().problems;
+    m_splash = new Form4(m_timings.splash);
+    m_splash->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_splash, &Form4::pauseOver, this, &Program::showMainWindow);
+    m_splash->show();
+    m_splash->start();
+}
+
+void Program::showMainWindow()
+{
+    m_main = std::make_unique<Form1>(*m_store, m_prompts, MainWindowOptions{m_timings.engine, m_picker});
+    connect(m_main.get(), &Form1::unloaded, this, &Program::finished, Qt::QueuedConnection);
+    if (m_attach)
+        m_attach(*m_main);
+    m_main->load();
+    if (m_splash)
+        m_splash->close();
+    Q_EMIT mainWindowLoaded();
+    if (!m_loadProblems.isEmpty()) {
+        m_prompts.ask(m_main.get(),
+                      QStringLiteral("Beim Laden der Daten gab es Probleme:\n") +
+                          m_loadProblems.join(QLatin1Char('\n')),
+                      PromptIcon::Exclamation, PromptButtons::Ok);
+    }
+}
+
+void Program::requestTermination()
+{
+    if (m_main) {
+        m_main->requestTermination();
+        return;
+    }
+    // Still behind the splash: nothing is in hand, so save what was loaded and end.
+    if (m_splash)
+        m_splash->close();
+    m_store->SaveAll();
+    Q_EMIT finished();
+}
+
+} // namespace kadmel

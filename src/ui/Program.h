@@ -1,0 +1,61 @@
+#pragma once
+
+#include "ui/Form1.h"
+#include "ui/Form4.h"
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+
+namespace kadmel {
+
+class Prompts;
+class Store;
+
+struct ProgramTimings
+{
+    SplashTimings splash;
+    EngineTimings engine;
+};
+
+// The run of the program on one program folder: the store loaded behind the splash window, the
+// pause, the main window, and the end once the main window has run its exit.
+class Program : public QObject
+{
+    Q_OBJECT
+public:
+    Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings = {},
+            FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
+    ~Program() override;
+
+    // Loads the store and shows the splash window; the main window follows after the pause.
+    void start();
+    // A termination signal: during the splash the store is saved and the program ends.
+    void requestTermination();
+
+    Store& store() { return *m_store; }
+    Form4* splash() const { return m_splash; }
+    Form1* mainWindow() const { return m_main.get(); }
+    // Run for the main window before its load (tray icon and other windows attach here).
+    void setWindowAttacher(std::function<void(Form1&)> attach) { m_attach = std::move(attach); }
+
+Q_SIGNALS:
+    void mainWindowLoaded();
+    // The exit has run; main() ends the event loop on it.
+    void finished();
+
+private:
+    void showMainWindow();
+
+    Prompts& m_prompts;
+    ProgramTimings m_timings;
+    FolderPicker m_picker;
+    std::unique_ptr<Store> m_store;
+    QPointer<Form4> m_splash;
+    std::unique_ptr<Form1> m_main;
+    std::function<void(Form1&)> m_attach;
+    QStringList m_loadProblems;
+};
+
+} // namespace kadmel

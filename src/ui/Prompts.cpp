@@ -1,0 +1,61 @@
+#include "ui/Prompts.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kadmel {
+
+QString programTitle()
+{
+    return QStringLiteral("Kadmel Mail System");
+}
+
+PromptAnswer MessageBoxPrompts::ask(QWidget* parent, const QString& text, PromptIcon icon, PromptButtons buttons)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(programTitle());
+    box.setText(text);
+    switch (icon) {
+    case PromptIcon::Question:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case PromptIcon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case PromptIcon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    // No translations are loaded, so the German button texts are set here.
+    QPushButton* first = nullptr;
+    QPushButton* second = nullptr;
+    switch (buttons) {
+    case PromptButtons::Ok:
+        first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        break;
+    case PromptButtons::OkCancel:
+        first = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        second = box.addButton(QStringLiteral("Abbrechen"), QMessageBox::RejectRole);
+        break;
+    case PromptButtons::RetryOrEnd:
+        first = box.addButton(QStringLiteral("Wiederholen"), QMessageBox::AcceptRole);
+        second = box.addButton(QStringLiteral("Trotzdem beenden"), QMessageBox::DestructiveRole);
+        break;
+    }
+    box.setDefaultButton(first);
+    if (second)
+        box.setEscapeButton(second);
+    box.exec();
+    const bool firstChosen = box.clickedButton() == first;
+    switch (buttons) {
+    case PromptButtons::Ok:
+        return PromptAnswer::Ok;
+    case PromptButtons::OkCancel:
+        return firstChosen ? PromptAnswer::Ok : PromptAnswer::Cancel;
+    case PromptButtons::RetryOrEnd:
+        return firstChosen ? PromptAnswer::Retry : PromptAnswer::EndAnyway;
+    }
+    return PromptAnswer::Cancel;
+}
+
+} // namespace kadmel

@@ -1,0 +1,141 @@
+#include "ui/mail/MailEditor.h"
+
+#include "store/Ansi.h"
+#include "ui/mail/MailFonts.h"
+#include "ui/mail/MailPictures.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace kadmel {
+namespace {
+
+// Places in pixels (15 twips each); the fields lie inside Frame1.
+constexpr QSize DialogSize(313, 137);
+
+QLineEdit* field(QWidget* parent, const QString& name, const QRect& place)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setGeometry(place);
+    return edit;
+}
+
+void caption(QWidget* parent, const QString& name, const QString& text, int top)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setGeometry(8, top + 2, 56, 17); // up to the field, so "Absender:" fits
+}
+
+QPushButton* button(QWidget* parent, const QString& name, const QString& text, int left)
+{
+    auto* push = new QPushButton(text, parent);
+    push->setObjectName(name);
+    push->setGeometry(left, 104, 81, 25);
+    return push;
+}
+
+} // namespace
+
+frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
+    : QDialog(parent), m_target(target), m_frame1(new QFrame(this)), m_text1(nullptr), m_text2(nullptr),
+      m_text3(nullptr), m_command1(button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 136)),
+      m_command2(button(this, QStringLiteral("Command2"), QStringLiteral("Abbrechen"), 224)), m_error(new QLabel(this))
+{
+    initMailPictures();
+    setWindowTitle(QStringLiteral("Bearbeiten"));
+    setModal(true);
+    setFixedSize(DialogSize);
+    setFont(labelFont(false)); // the places are made for the classic 8.25 pt dialog font
+
+    m_frame1->setObjectName(QStringLiteral("Frame1"));
+    m_frame1->setFrameShape(QFrame::StyledPanel);
+    m_frame1->setGeometry(8, 0, 297, 97);
+    caption(m_frame1, QStringLiteral("Label1"), QStringLiteral("Absender:"), 16);
+    caption(m_frame1, QStringLiteral("Label2"), QStringLiteral("An:"), 40);
+    caption(m_frame1, QStringLiteral("Label3"), QStringLiteral("Betreff:"), 64);
+    m_text1 = field(m_frame1, QStringLiteral("Text1"), QRect(64, 16, 177, 19));
+    m_text2 = field(m_frame1, QStringLiteral("Text2"), QRect(64, 40, 177, 19));
+    m_text3 = field(m_frame1, QStringLiteral("Text3"), QRect(64, 64, 225, 19));
+    auto* image1 = new QLabel(m_frame1);
+    image1->setObjectName(QStringLiteral("Image1"));
+    image1->setGeometry(248, 16, 40, 40);
+    image1->setScaledContents(true);
+    image1->setPixmap(QPixmap(MailPicture::edit()));
+
+    // Room left of the buttons for a failed save's reason.
+    m_error->setObjectName(QStringLiteral("ErrorText"));
+    m_error->setGeometry(8, 99, 124, 36);
+    m_error->setWordWrap(true);
+    m_error->setTextFormat(Qt::PlainText);
+    QFont small = labelFont(false);
+    small.setPointSizeF(7);
+    m_error->setFont(small);
+    QPalette red = m_error->palette();
+    red.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    m_error->setPalette(red);
+    m_error->hide();
+
+    // "OK", "Abbrechen", the frame (which takes no focus), then subject, recipient, sender.
+    setTabOrder(m_command1, m_command2);
+    setTabOrder(m_command2, m_text3);
+    setTabOrder(m_text3, m_text2);
+    setTabOrder(m_text2, m_text1);
+    m_command1->setDefault(true);
+    m_command1->setFocus();
+
+    connect(m_command1, &QPushButton::clicked, this, &frmMailEdit::saveAndClose);
+    connect(m_command2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+bool frmMailEdit::openMail(qint16 id)
+{
+    const MailRecord* mail = m_target.mailRecord(id);
+    if (!mail)
+        return false;
+    setWindowTitle(QStringLiteral("Bearbeiten (ID=%1)").arg(id));
+    setMailID(QString::number(id));
+    m_text1->setText(fromAnsi(mail->From));
+    m_text2->setText(fromAnsi(mail->To));
+    m_text3->setText(fromAnsi(mail->Subject));
+    return true;
+}
+
+void frmMailEdit::setMailID(const QString& pMID)
+{
+    m_mailId = pMID.trimmed().toShort();
+}
+
+void frmMailEdit::saveAndClose()
+{
+    MailRecord* mail = m_target.mailRecord(m_mailId);
+    if (!mail) {
+        showError(QStringLiteral("Die E-Mail (ID=%1) ist nicht mehr vorhanden.").arg(m_mailId));
+        return;
+    }
+    const MailRecord before = *mail;
+    mail->From = toAnsi(m_text1->text());
+    mail->To = toAnsi(m_text2->text());
+    mail->Subject = toAnsi(m_text3->text());
+    QString error;
+    if (!m_target.saveAll(&error)) {
+        // The record goes back to what the files hold; the typed texts stay for another try.
+        *mail = before;
+        showError(QStringLiteral("Speichern fehlgeschlagen: %1").arg(error));
+        return;
+    }
+    Q_EMIT saved(m_mailId);
+    accept();
+}
+
+void frmMailEdit::showError(const QString& text)
+{
+    m_error->setText(text);
+    m_error->show();
+}
+
+} // namespace kadmel

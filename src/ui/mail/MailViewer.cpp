@@ -1,0 +1,135 @@
+#include "ui/mail/MailViewer.h"
+
+#include "store/Ansi.h"
+#include "ui/mail/MailFonts.h"
+#include "ui/mail/ViewerText.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <algorithm>
+
+namespace kadmel {
+namespace {
+
+constexpr QSize DesignInnerSize(557, 566); // 8355 x 8490 twips
+constexpr QRect LabelRect(0, 0, 553, 89);  // 8295 x 1335 twips
+const QColor ReceivedColour(130, 130, 130);
+const QColor SentColour(255, 255, 255);
+const QColor ConversationBackground(16, 24, 40);
+
+QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setGeometry(LabelRect);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setFont(labelFont(true));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
+} // namespace
+
+Form2::Form2(QWidget* parent)
+    : QDialog(parent), m_label2(headerLabel(this, QStringLiteral("Label2"), palette().color(QPalette::WindowText))),
+      m_label1(headerLabel(this, QStringLiteral("Label1"), QColor(0, 0, 192))), m_tabStrip(new QFrame(this)),
+      m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)), m_rtb(new QTextEdit(this))
+{
+    setWindowTitle(QStringLiteral("Mail"));
+    setModal(true);
+    setSizeGripEnabled(true);
+    m_label1->raise(); // Label1 lies on top of Label2
+
+    m_tabStrip->setObjectName(QStringLiteral("TabStrip1"));
+    m_tabStrip->setFrameShape(QFrame::StyledPanel);
+    m_tabBar->setObjectName(QStringLiteral("TabBar"));
+    m_tabBar->setShape(QTabBar::RoundedSouth);
+    m_tabBar->setDrawBase(false);
+    m_tabBar->addTab(QStringLiteral("Versandinhalt"));
+    m_tabBar->addTab(QStringLiteral("Versandablauf"));
+    connect(m_tabBar, &QTabBar::currentChanged, this, &Form2::selectTab);
+
+    m_text1->setObjectName(QStringLiteral("Text1"));
+    m_text1->setReadOnly(true);
+    m_text1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_text1->setFont(monospaceFont());
+
+    m_rtb->setObjectName(QStringLiteral("RTB"));
+    m_rtb->setReadOnly(true);
+    m_rtb->setLineWrapMode(QTextEdit::NoWrap);
+    m_rtb->setFont(monospaceFont());
+    QPalette dark = m_rtb->palette();
+    dark.setColor(QPalette::Base, ConversationBackground);
+    dark.setColor(QPalette::Text, SentColour);
+    m_rtb->setPalette(dark);
+    m_rtb->hide();
+
+    resize(DesignInnerSize);
+    layOut();
+}
+
+void Form2::showMail(const MailRecord& mail, qint16 id)
+{
+    setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
+    m_label2->setText(displayText(viewerFieldNames()));
+    m_label1->setText(displayText(viewerHeaderText(mail)));
+    m_text1->setPlainText(displayText(mail.Body));
+    m_rtb->clear();
+    for (const ConversationRun& run : conversationRuns(mail.Log))
+        PrintText(run.text, run.received ? 1 : 2);
+    m_rtb->moveCursor(QTextCursor::Start);
+}
+
+void Form2::PrintText(const QByteArray& sData, qint16 CSNo)
+{
+    QTextCursor cursor(m_rtb->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(CSNo == 1 ? ReceivedColour : SentColour);
+    cursor.insertText(displayText(sData), format);
+}
+
+void Form2::selectTab(int index)
+{
+    if (index != 0 && index != 1)
+        return;
+    if (m_tabBar->currentIndex() != index)
+        m_tabBar->setCurrentIndex(index); // comes back here through currentChanged
+    m_text1->setVisible(index == 0);
+    m_rtb->setVisible(index == 1);
+}
+
+void Form2::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    layOut();
+}
+
+void Form2::layOut()
+{
+    const ViewerGeometry geometry = viewerGeometry(size(), m_label1->height(), m_tabStrip->width());
+    if (geometry.tabStrip) {
+        m_tabStrip->setGeometry(*geometry.tabStrip);
+        const int barHeight = m_tabBar->sizeHint().height();
+        m_tabBar->setGeometry(0, std::max(0, geometry.tabStrip->height() - barHeight), geometry.tabStrip->width(),
+                              barHeight);
+    }
+    if (geometry.view) {
+        m_text1->setGeometry(*geometry.view);
+        m_rtb->setGeometry(*geometry.view);
+    }
+}
+
+} // namespace kadmel

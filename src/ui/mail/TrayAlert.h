@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <memory>
+
+class QLabel;
+
+namespace kadmel {
+
+// Top-left corner for a pop-up of this size at the bottom right of the available area (the screen
+// less its panels), kept inside the area when the pop-up is larger than it.
+QPoint alertPosition(QSize popupSize, const QRect& availableArea);
+
+// The alert pop-up: title, message and a close button with a pressed picture. Frameless, on top.
+class frmSysTrayAlert : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmSysTrayAlert(QWidget* parent = nullptr);
+
+    void setMessage(const QByteArray& text); // Windows-1252, CR LF between lines
+    bool closePressedShown() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void showPressed(bool pressed);
+
+    QLabel* m_label1;
+    QLabel* m_msg;
+    QLabel* m_image1;
+    QLabel* m_image2;
+    QLabel* m_label2;
+};
+
+// The pop-up's operations: one pop-up at a time, created when shown and discarded when closed
+// (its own close button only hides it until then).
+class SysTrayAlert : public QObject
+{
+    Q_OBJECT
+public:
+    explicit SysTrayAlert(QObject* parent = nullptr);
+    ~SysTrayAlert() override;
+
+    // Shows the pop-up with the text at the bottom right of the primary screen's available area.
+    void ShowAlert(const QByteArray& text);
+    // Replaces the message of an open pop-up; nothing happens when it is gone.
+    void SetAlertText(const QByteArray& text);
+    // Closes the pop-up now (the caller has waited out its pause); nothing happens when it is gone.
+    void CloseAlert();
+
+    // The pop-up while it is on the screen, else nullptr.
+    frmSysTrayAlert* popup() const;
+
+private:
+    std::unique_ptr<frmSysTrayAlert> m_popup;
+};
+
+} // namespace kadmel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "store/MailRecord.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QRect>
+#include <QString>
+#include <optional>
+
+namespace kadmel {
+
+// One text of the SMTP conversation as the viewer shows it.
+struct ConversationRun
+{
+    QByteArray text;
+    bool received = false; // grey when received from the server, white when sent
+
+    friend bool operator==(const ConversationRun&, const ConversationRun&) = default;
+};
+
+// Received and sent texts alternately, one pair per element of Log.Sent, starting with the greeting.
+// A received text missing at an index (Received shorter than Sent) counts as empty; empty texts are
+// left out, since they show nothing.
+QList<ConversationRun> conversationRuns(const SmtpLog& log);
+
+// The header: the six field names alone (Label2), and with the record's values (Label1).
+// Lines are joined by CR LF, with none after the last.
+QByteArray viewerFieldNames();
+QByteArray viewerHeaderText(const MailRecord& mail);
+
+// Where the tab strip and the two views go for a window of the given inner size (pixels).
+// A control whose size would come out negative is left where it was (nullopt); the views then
+// take their width from the tab strip's current width.
+struct ViewerGeometry
+{
+    std::optional<QRect> tabStrip;
+    std::optional<QRect> view; // Text1 and RTB alike
+};
+ViewerGeometry viewerGeometry(QSize innerSize, int labelHeight, int currentTabStripWidth);
+
+// Texts with CR LF or CR line ends, as a text view wants them (LF only).
+QString displayText(const QByteArray& ansi);
+
+} // namespace kadmel

@@ -1,0 +1,52 @@
+#include "engine/ByteText.h"
+
+#include <QTest>
+
+using namespace kadmel;
+
+class TestByteText : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void oemBytesBecomeWindows1252()
+    {
+        // CP850 ü ä ö Ü ß é, then ASCII, then box drawing that Windows-1252 lacks.
+        QCOMPARE(OemToAnsi("\x81\x84\x94\x9A\xE1\x82"), QByteArray("\xFC\xE4\xF6\xDC\xDF\xE9"));
+        QCOMPARE(OemToAnsi("Hello @@ 123\r\n"), QByteArray("Hello @@ 123\r\n"));
+        QCOMPARE(OemToAnsi("\xB0\xC4"), QByteArray("??"));
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        QCOMPARE(OemToAnsi(all).size(), 256);
+    }
+
+    void sizeText_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("0") << qint64(0) << QByteArray("0 Bytes");
+        QTest::newRow("1023 stays bytes") << qint64(1023) << QByteArray("1023 Bytes");
+        QTest::newRow("1024 is 1,00 KB") << qint64(1024) << QByteArray("1,00 KB");
+        QTest::newRow("1,23 KB cut, not rounded") << qint64(1267) << QByteArray("1,23 KB");
+        QTest::newRow("two digits give one decimal") << qint64(12700) << QByteArray("12,4 KB");
+        QTest::newRow("three digits give none") << qint64(126000) << QByteArray("123 KB");
+        QTest::newRow("just below a MB stays KB") << qint64(1048575) << QByteArray("1023 KB");
+        QTest::newRow("1 MB") << qint64(1048576) << QByteArray("1,00 MB");
+        QTest::newRow("1 GB") << qint64(1) * 1024 * 1024 * 1024 << QByteArray("1,00 GB");
+    }
+    void sizeText()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QByteArray, text);
+        QCOMPARE(FormatByteSize(bytes), text);
+    }
+
+    void dateTextIsDayFirstWithSeconds()
+    {
+        QCOMPARE(dateText(QDateTime(QDate(2026, 12, 6), QTime(18, 15, 11))), QByteArray("06.12.2026 18:15:11"));
+        QCOMPARE(dateText(QDateTime(QDate(2027, 1, 1), QTime(0, 0, 0))), QByteArray("01.01.2027 00:00:00"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestByteText)
+#include "tst_bytetext.moc"

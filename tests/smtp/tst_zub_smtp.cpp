@@ -1,0 +1,208 @@
+#include "smtp/Base64.h"
+#include "smtp/ZUB_SMTP.h"
+#include "support/ScriptedSmtpServer.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace kadmel;
+using kadmel::test::ScriptedSmtpServer;
+using Lines = QList<QByteArray>;
+
+namespace {
+
+const SmtpTimings Short{400, 1500};
+
+SmtpMail sampleMail()
+{
+    return SmtpMail{{}, "von@example.com", {}, "an@example.org", "Test", "<HTML>body</HTML>", 7};
+}
+
+struct Outcome
+{
+    bool sent = false;
+    QByteArray code = "(none)";
+    SmtpLog log;
+    qint64 elapsedMs = 0;
+};
+
+// Runs one SendMail to `port` and waits for its single finished().
+Outcome send(quint16 port, bool auth = false, const SmtpMail& mail = sampleMail())
+{
+    ZUB_SMTP client(Short);
+    client.setServer(SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth});
+    client.setMail(mail);
+    QSignalSpy finished(&client, &ZUB_SMTP::finished);
+    Outcome out;
+    QElapsedTimer clock;
+    clock.start();
+    if (!client.SendMail() || !finished.wait(5000))
+        return out;
+    out.elapsedMs = clock.elapsed();
+    QTest::qWait(20); // room for a second finished(), which must not come
+    if (finished.size() != 1)
+        return out;
+    out.sent = finished.at(0).at(0).toBool();
+    out.code = finished.at(0).at(1).toByteArray();
+    out.log = client.CurrentLog();
+    return out;
+}
+
+// "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
+// "close" hangs up. Every line gets its CR LF.
+void play(ScriptedSmtpServer& server, const Lines& script)
+{
+    for (const QByteArray& step : script) {
+        if (step == "close")
+            server.close();
+        else if (step == "C:DATA...")
+            server.expectUntil("\r\n.\r\n");
+        else if (step.startsWith("C:"))
+            server.expect(step.mid(2) + "\r\n");
+        else
+            server.replyInSegments((step.mid(2) + "\r\n").split('|'));
+    }
+}
+
+const Lines FromMailFrom = {"C:MAIL FROM: <von@example.com>",
+                            "S:250 ok",
+                            "C:RCPT TO: <an@example.org>",
+                            "S:250 ok",
+                            "C:DATA",
+                            "S:354 go",
+                            "C:DATA...",
+                            "S:250 queued",
+                            "C:QUIT"};
+
+} // namespace
+
+class TestZubSmtp : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void authenticatedConversationIsLogged()
+    {
+        ScriptedSmtpServer server;
+        // The untrimmed credentials go on the wire.
+        play(server,
+             Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-x\r\n|250 AUTH LOGIN", "C:AUTH LOGIN",
+                   "S:334 VXNlcg==", "C:" + Encode(" user "), "S:334 UGFzcw==", "C:" + Encode("geheim "), "S:235 ok"} +
+                 FromMailFrom);
+        ZUB_SMTP client(Short);
+        client.setServer(SmtpServer{"127.0.0.1", qint16(server.port()), " user ", "geheim ", true});
+        client.setMail(sampleMail());
+        QSignalSpy finished(&client, &ZUB_SMTP::finished);
+        QSignalSpy status(&client, &ZUB_SMTP::statusText);
+        QSignalSpy progress(&client, &ZUB_SMTP::progress);
+        QVERIFY(client.SendMail());
+        QVERIFY(!client.SendMail()); // one session at a time
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.at(0), (QList<QVariant>{true, QByteArray()}));
+        QTRY_VERIFY_WITH_TIMEOUT(server.scriptDone(), 2000); // QUIT is on its way when finished() comes
+        QCOMPARE(server.mismatches(), QStringList());
+
+        const SmtpLog& log = client.CurrentLog();
+        QCOMPARE(log.Sent.size(), 10);
+        QCOMPARE(log.Sent.mid(0, 7),
+                 (Lines{"EHLO 127.0.0.1\r\n", "AUTH LOGIN\r\n", Encode(" user ") + "\r\n", "****\r\n",
+                        "MAIL FROM: <von@example.com>\r\n", "RCPT TO: <an@example.org>\r\n", "DATA\r\n"}));
+        QVERIFY(log.Sent[7].startsWith("From:  <von@example.com>\r\n"));
+        QCOMPARE(log.Sent.mid(8), (Lines{"QUIT\r\n", ""}));
+        QCOMPARE(log.Received,
+                 (Lines{"220 hi\r\n", "250-x\r\n250 AUTH LOGIN\r\n", "334 VXNlcg==\r\n", "334 UGFzcw==\r\n",
+                        "235 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n", ""}));
+
+        QVERIFY(status.contains({QByteArray("E-Mail wird gesendet...  (ID 7)")}));
+        QVERIFY(status.contains({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}));
+        const qint32 length = qint32(log.Sent[7].size());
+        QCOMPARE(progress.count({0, 0, qint16(1)}), 9 + 1); // every reply, and once more at 354
+        QVERIFY(progress.contains({length, length, qint16(0)}));
+    }
+
+    void framedReplies_data()
+    {
+        QTest::addColumn<Lines>("opening");
+        QTest::newRow("greeting byte by byte") << Lines{"S:2|2|0| |h|i|\r|", "C:EHLO 127.0.0.1", "S:250 ok"};
+        QTest::newRow("multi-line in one segment")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-mail\r\n250-SIZE 9\r\n250-8BITMIME\r\n250 HELP"};
+        QTest::newRow("multi-line in four segments")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-mail\r\n|250-SIZE 9\r\n|250-8BITMIME\r\n|250 HELP"};
+        QTest::newRow("cut mid-line, bare LF") << Lines{"S:220-a\n22|0 b", "C:EHLO 127.0.0.1", "S:250-m|x\n250 H|ELP"};
+        QTest::newRow("second greeting restarts at EHLO")
+            << Lines{"S:220 hi",    "C:EHLO 127.0.0.1", "S:250 ok", "C:MAIL FROM: <von@example.com>",
+                     "S:220 again", "C:EHLO 127.0.0.1", "S:250 ok"};
+    }
+    void framedReplies()
+    {
+        QFETCH(Lines, opening);
+        ScriptedSmtpServer server;
+        play(server, opening + FromMailFrom);
+        const Outcome out = send(server.port());
+        QVERIFY(out.sent);
+        QTRY_VERIFY_WITH_TIMEOUT(server.scriptDone(), 2000);
+        QCOMPARE(server.mismatches(), QStringList());
+        QCOMPARE(out.log.Received.first(), opening.first().mid(2).replace('|', "") + "\r\n");
+    }
+
+    void failures_data()
+    {
+        QTest::addColumn<Lines>("script");
+        QTest::addColumn<bool>("auth");
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<int>("lastsAtLeastMs");
+        QTest::newRow("5xx on EHLO") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:554 no"} << false
+                                     << QByteArray("ERRMessage3") << 0;
+        QTest::newRow("no reply line") << Lines{"S:hello"} << false << QByteArray("ERRMessage3") << 0;
+        QTest::newRow("closed after greeting")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "close"} << false << QByteArray("ERRMessage5") << 0;
+        QTest::newRow("silent server") << Lines{} << false << QByteArray("ERRMessage6") << Short.conversationMs;
+        QTest::newRow("250 during credentials")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << true
+            << QByteArray("ERRMessage6") << Short.conversationMs;
+        const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
+        QTest::newRow("endless reply") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:" + endless} << false
+                                       << QByteArray("ERRMessage3") << 0;
+    }
+    void failures()
+    {
+        QFETCH(Lines, script);
+        QFETCH(bool, auth);
+        QFETCH(QByteArray, code);
+        QFETCH(int, lastsAtLeastMs);
+        ScriptedSmtpServer server;
+        play(server, script);
+        const Outcome out = send(server.port(), auth);
+        QCOMPARE(out.code, code);
+        QVERIFY(!out.sent);
+        QVERIFY(out.elapsedMs >= lastsAtLeastMs);
+        QCOMPARE(server.mismatches(), QStringList());
+        QCOMPARE(out.log.Received.last(), QByteArray());
+        QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
+    }
+
+    void refusedConnectionWaitsOutTheConnectTime()
+    {
+        const Outcome out = send(ScriptedSmtpServer::unusedPort());
+        QCOMPARE(out.code, QByteArray("ERRMessage4"));
+        QVERIFY(out.elapsedMs >= Short.connectMs);
+        QCOMPARE(out.log.Sent, Lines{""});
+    }
+
+    void headerInjectionIsRefusedBeforeConnecting()
+    {
+        const Lines bad = {"a@example.com\r\nRCPT TO: <x@evil>", "a\nb", QByteArray("a\0b", 3)};
+        for (int field = 0; field < 3; ++field) {
+            SmtpMail mail = sampleMail();
+            (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = bad[field];
+            ScriptedSmtpServer server;
+            const Outcome out = send(server.port(), false, mail);
+            QCOMPARE(out.code, QByteArray("ERRMessage7"));
+            QCOMPARE(out.log, (SmtpLog{Lines{""}, Lines{""}}));
+            QCOMPARE(server.connectionCount(), 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestZubSmtp)
+#include "tst_zub_smtp.moc"
