@@ -46,9 +46,10 @@ QString quotedName(const QString& path)
 ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* error)
 {
     QFile file(path);
-    if (!file.exists())
-        return ReadOutcome::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Open first and ask about existence only on failure: loading opens tens of thousands of files.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        if (!QFileInfo::exists(path))
+            return ReadOutcome::Missing;
         report(error, QStringLiteral("%1 ließ sich nicht lesen: %2").arg(quotedName(path), reasonOf(file.error())));
         return ReadOutcome::Failed;
     }
@@ -56,8 +57,9 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
         report(error, QStringLiteral("%1 ist mit %2 Bytes zu groß.").arg(quotedName(path)).arg(file.size()));
         return ReadOutcome::Failed;
     }
-    // One byte more than allowed shows a file that grew, or a device without a size.
-    bytes = file.read(maxBytes + 1);
+    // Sized by the file, not the limit (read() allocates what it is asked for); a file that grew
+    // meanwhile is cut there, and a device without a size gives a byte that no record starts with.
+    bytes = file.read(file.size() + 1);
     if (file.error() != QFileDevice::NoError || bytes.size() > maxBytes) {
         report(error, QStringLiteral("%1 ließ sich nicht lesen: %2").arg(quotedName(path), reasonOf(file.error())));
         return ReadOutcome::Failed;
@@ -101,11 +103,12 @@ bool removeFile(const QString& path, QString* error)
 
 bool renameFile(const QString& from, const QString& to, QString* error)
 {
+    // QFile::rename never replaces an existing file; the questions are asked only after a failure.
+    if (QFile::rename(from, to))
+        return true;
     if (QFile::exists(to))
         return report(error, QStringLiteral("%1 kann nicht in %2 umbenannt werden: Diese Datei gibt es schon.")
                                  .arg(quotedName(from), quotedName(to)));
-    if (QFile::rename(from, to))
-        return true;
     return report(error, QStringLiteral("%1 ließ sich nicht in %2 umbenennen.").arg(quotedName(from), quotedName(to)));
 }
 

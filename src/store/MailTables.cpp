@@ -67,7 +67,7 @@ void MailTables::deleteMails(const QList<qint16>& ascendingIds)
     m_mailCount = static_cast<qint16>(m_mailCount - ascendingIds.size());
     m_mails.resize(m_mailCount + 1);
     for (FolderArray& f : m_folders) {
-        for (qint16 pos = 1; pos <= f.count && pos < f.ids.size(); ++pos) {
+        for (int pos = 1; pos <= f.count && pos < f.ids.size(); ++pos) {
             const qint16 id = f.ids.at(pos);
             const auto below = std::lower_bound(ascendingIds.cbegin(), ascendingIds.cend(), id) - ascendingIds.cbegin();
             f.ids[pos] = static_cast<qint16>(id - below);

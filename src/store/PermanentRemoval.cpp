@@ -29,11 +29,11 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
         m_operations.append({id, 0});
     if (!m_ids.isEmpty()) {
         qint16 below = 0;
-        for (qint16 id = m_ids.first(); id <= tables.MailCount(); ++id) {
+        for (int id = m_ids.first(); id <= tables.MailCount(); ++id) {
             if (below < m_ids.size() && m_ids.at(below) == id)
                 ++below;
             else
-                m_operations.append({id, static_cast<qint16>(id - below)});
+                m_operations.append({static_cast<qint16>(id), static_cast<qint16>(id - below)});
         }
     }
     m_known = QList<bool>(tables.MailCount() - m_ids.size() + 1, true);
@@ -48,11 +48,11 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
         bool ok = true;
         if (op.to == 0) {
             ok = removeFile(from, &reason);
-        } else if (QFile::exists(from)) {
+        } else {
             ok = renameFile(from, m_store.mailFilePath(op.to), &reason);
             m_known[op.to] = ok;
-        } else {
-            m_known[op.to] = false; // nothing to move; the next save writes the record
+            if (!ok && !QFile::exists(from))
+                ok = true; // nothing to move; the next save writes the record
         }
         if (!ok && m_error.isEmpty())
             m_error = reason;
@@ -77,7 +77,7 @@ void PermanentRemoval::finish()
 
         QList<qint16> survivors(m_known.size(), 0);
         qsizetype next = 1;
-        for (qint16 id = 1; id <= oldCount; ++id) {
+        for (int id = 1; id <= oldCount; ++id) {
             if (std::binary_search(m_ids.cbegin(), m_ids.cend(), id))
                 continue;
             if (m_known.at(next))

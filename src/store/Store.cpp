@@ -85,7 +85,7 @@ bool Store::SaveAll(QString* error)
     if (!SaveSettings(error) || !SaveFolders(error))
         return false;
     const qint16 mailCount = d->tables.MailCount();
-    for (qint16 id = 1; id <= mailCount; ++id) {
+    for (int id = 1; id <= mailCount; ++id) {
         // An exit with thousands of unchanged mails must not rewrite thousands of files.
         if (d->files.holds(id, d->tables.mail(id)))
             continue;

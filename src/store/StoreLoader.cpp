@@ -80,7 +80,7 @@ void rebuildIndex(const QString& programFolder, LoadedStore& into)
     into.tables.setMailCount(mailCount);
     FolderArray sent{0, {0}};
     FolderArray failed{0, {0}};
-    for (qint16 id = 1; id <= mailCount; ++id) {
+    for (int id = 1; id <= mailCount; ++id) {
         loadMail(programFolder, id, into);
         (into.tables.mail(id).Status == QByteArrayLiteral("MSGSENT") ? sent : failed).append(id);
     }
@@ -110,7 +110,7 @@ int repairFolders(MailTables& tables)
             folder = kept;
         }
     }
-    for (qint16 id = 1; id <= mailCount; ++id) {
+    for (int id = 1; id <= mailCount; ++id) {
         if (!filed.at(id)) {
             tables.folder(FailedFolder).append(id);
             ++changes;
@@ -137,7 +137,7 @@ void LoadStore(const QString& programFolder, LoadedStore& into)
                                      .arg(quotedName(indexPath))
                                      .arg(changes) +
                                  keptNote(indexPath);
-        for (qint16 id = 1; id <= into.tables.MailCount(); ++id)
+        for (int id = 1; id <= into.tables.MailCount(); ++id)
             loadMail(programFolder, id, into);
         return;
     }

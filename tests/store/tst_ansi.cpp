@@ -18,16 +18,13 @@ private Q_SLOTS:
         QCOMPARE(fromAnsi("\x80\xE4\xFC"), QStringLiteral("€äü"));
     }
 
-    void unmappableTextBecomesQuestionMarks()
-    {
-        QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b"));
-    }
+    void unmappableTextBecomesQuestionMarks() { QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); }
 
     void resultTextsAreExactAndCaseSensitive()
     {
         QCOMPARE(ResultText("MSGSENT"), QByteArray("Das E-Mail wurde erfolgreich gesendet."));
-        QCOMPARE(ResultText("ERRMessage3"),
-                 QByteArray("Zeit\xFC" "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
+        QCOMPARE(ResultText("ERRMessage3"), QByteArray("Zeit\xFC"
+                                                       "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
         QCOMPARE(ResultText("ERRMessage7"), QByteArray("Fehlgeschlagen."));
         QCOMPARE(ResultText("errmessage3"), QByteArray());
         QCOMPARE(ResultText(""), QByteArray());

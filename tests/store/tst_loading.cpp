@@ -1,3 +1,4 @@
+#include "StoreFiles.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/Store.h"
@@ -9,21 +10,9 @@
 #include <QTest>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
 {
@@ -192,6 +181,32 @@ private Q_SLOTS:
         QCOMPARE(t.folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
         QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
         QVERIFY(consistent(t));
+    }
+
+    void aFullStore()
+    {
+        QTemporaryDir dir;
+        Store written(dir.path());
+        QVERIFY(QDir().mkpath(written.mailsFolder()));
+        // Written plainly: a synced save per file would take a minute here.
+        const QByteArray mail = encodeMailRecord(mailWith("s", "MSGSENT"));
+        for (int id = 1; id <= MaxMails; ++id)
+            writeBytes(written.mailFilePath(qint16(id)), mail);
+        FolderIndexRecord index{MaxMails, {0, {0}}, {0, {0}}, {0, {0}}};
+        for (int id = 1; id <= MaxMails; ++id)
+            (id < MaxMails - 1 ? index.sent : index.deleted).append(qint16(id));
+        writeBytes(written.indexFilePath(), encodeFolderIndex(index));
+
+        Store store(dir.path());
+        QCOMPARE(store.loadAtStartup().problems, QStringList());
+        QCOMPARE(store.tables().MailCount(), MaxMails);
+        QCOMPARE(store.tables().createMail({}), std::nullopt);
+        QVERIFY(store.SaveAll());
+        QVERIFY(store.removeForGood({1}));
+        QCOMPARE(store.tables().MailCount(), qint16(MaxMails - 1));
+        QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{1, {0, MaxMails - 1}}));
+        QVERIFY(!QFile::exists(written.mailFilePath(MaxMails)));
+        QCOMPARE(fileBytes(written.mailFilePath(MaxMails - 1)), mail);
     }
 
     void randomBytesLoadWhatTheyCan()

@@ -1,3 +1,4 @@
+#include "StoreFiles.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/SettingsFile.h"
@@ -8,17 +9,9 @@
 #include <QTest>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 namespace {
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// QFile reports the effective user's rights besides the owner's.
-constexpr QFileDevice::Permissions UserBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
 
 QByteArray allBytes()
 {
@@ -160,25 +153,6 @@ private Q_SLOTS:
         QVERIFY(!decodeFolderIndex(QByteArray::fromHex("0000 0000 0000 ffff 0000 0000 0000"), index, &error));
     }
 
-    void everyTruncationFails()
-    {
-        MailRecord record;
-        record.Log.reset();
-        record.Log.appendSent("DATA");
-        record.From = "x@y";
-        record.Body = QByteArray(70000, 'b');
-        const QByteArray mail = encodeMailRecord(record);
-        for (qsizetype cut = 0; cut < mail.size(); cut += (cut < 80 ? 1 : 997)) {
-            MailRecord back;
-            QVERIFY2(!decodeMailRecord(mail.left(cut), back, nullptr), qPrintable(QString::number(cut)));
-        }
-        const QByteArray index = encodeFolderIndex({2, {1, {0, 1}}, {1, {0, 2}}, {}});
-        for (qsizetype cut = 0; cut < index.size(); ++cut) {
-            FolderIndexRecord back;
-            QVERIFY(!decodeFolderIndex(index.left(cut), back, nullptr));
-        }
-    }
-
     void savesReplaceWholeFilesOwnerOnly()
     {
         QTemporaryDir dir;
@@ -193,7 +167,7 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(store.mailFilePath(id)), encodeMailRecord(store.tables().mail(id)));
         QVERIFY(store.SaveAll());
         for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(id)})
-            QCOMPARE(QFile::permissions(path) & ~UserBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QVERIFY(ownerOnly(path));
     }
 
     void failedSavesAreReported()
