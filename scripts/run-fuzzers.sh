@@ -5,6 +5,7 @@ build=${1:-build-fuzz}
 seconds=${2:-60}
 status=0
 for target in "$build"/fuzz/fuzz_*; do
+    [ -f "$target" ] && [ -x "$target" ] || continue
     name=$(basename "$target")
     seeds="fuzz/corpus/${name#fuzz_}"
     work="$build/corpus/${name#fuzz_}"

@@ -25,7 +25,7 @@ QByteArray idSuffix(qint16 id)
 
 QByteArray folderCaption(const char* name, qint16 count)
 {
-    return QByteArray(name) + "  (" + QByteArray::number(count) + ')';
+    return QByteArray(name) + " (" + QByteArray::number(count) + ')';
 }
 
 } // namespace

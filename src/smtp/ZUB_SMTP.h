@@ -24,8 +24,9 @@ struct SmtpServer
 };
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
-// session and returns at once; finished() reports the outcome exactly once. Not re-entrant:
-// SendMail while a session runs is refused (returns false, nothing emitted).
+// session and returns at once; finished() reports the outcome exactly once, always after SendMail
+// has returned (a sender, recipient or subject holding CR, LF or NUL ends as "ERRMessage7" without
+// connecting). Not re-entrant: SendMail while a session runs is refused (returns false, nothing emitted).
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT

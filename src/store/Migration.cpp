@@ -38,7 +38,8 @@ bool convertOldSettings(const QByteArray& bytes, QByteArray& converted, QString*
     current.SmtpServer = CryptString(old.SmtpServer, 2);
     current.SmtpUser = CryptString(old.SmtpUser, 2);
     current.SmtpPassword = CryptString(old.SmtpPassword, 2);
-    converted = encodeSettings(current);
+    // Written as it stands: loading unscrambles each text once more.
+    converted = encodeSettingsRecord(current);
     return true;
 }
 

@@ -18,17 +18,25 @@ bool finish(const ByteReader& in, QString* error)
 
 } // namespace
 
-QByteArray encodeSettings(const Settings& settings)
+QByteArray encodeSettingsRecord(const Settings& storedForm)
 {
     ByteWriter out;
-    out.writeString(CryptString(settings.WatchFolder, Scramble));
-    out.writeString(CryptString(settings.SmtpServer, Scramble));
-    out.writeInt16(settings.SmtpPort);
-    out.writeString(CryptString(settings.SmtpUser, Scramble));
-    out.writeString(CryptString(settings.SmtpPassword, Scramble));
-    out.writeInt16(settings.UseSpa);
-    out.writeInt16(settings.AutoStart);
+    out.writeString(storedForm.WatchFolder);
+    out.writeString(storedForm.SmtpServer);
+    out.writeInt16(storedForm.SmtpPort);
+    out.writeString(storedForm.SmtpUser);
+    out.writeString(storedForm.SmtpPassword);
+    out.writeInt16(storedForm.UseSpa);
+    out.writeInt16(storedForm.AutoStart);
     return out.bytes();
+}
+
+QByteArray encodeSettings(const Settings& settings)
+{
+    Settings stored = settings;
+    for (QByteArray* text : {&stored.WatchFolder, &stored.SmtpServer, &stored.SmtpUser, &stored.SmtpPassword})
+        *text = CryptString(*text, Scramble);
+    return encodeSettingsRecord(stored);
 }
 
 bool decodeSettings(QByteArrayView bytes, Settings& settings, QString* error)

@@ -11,6 +11,9 @@ namespace kadmel {
 // (scrambled), UseSpa, AutoStart. Encoding scrambles the four texts, decoding unscrambles them;
 // the never-set values are left as read.
 QByteArray encodeSettings(const Settings& settings);
+
+// The same layout with the four texts written as they are given, already in their stored form.
+QByteArray encodeSettingsRecord(const Settings& storedForm);
 bool decodeSettings(QByteArrayView bytes, Settings& settings, QString* error);
 
 // The settings file of data version 2.9: four strings (WatchFolder, SmtpServer, SmtpUser,

@@ -12,28 +12,21 @@ const QByteArray Head =
     "</HEAD>\r\n<BODY>\r\n<FONT size=1>\r\n<FONT face=\"Lucida Console\">\r\n";
 const QByteArray Tail = "\r\n</FONT>\r\n</FONT>\r\n</BODY>\r\n</HTML>";
 
-// The pass-by-pass procedure, written out directly: one run of spaces per pass, then two replace-alls.
+// The pass-by-pass procedure written out directly: one run of spaces per pass, then two replace-alls.
 QByteArray referenceBody(QByteArray text)
 {
     for (qsizetype at = text.indexOf("  "); at >= 0; at = text.indexOf("  ")) {
         qsizetype run = 0;
         while (at + run < text.size() && text[at + run] == ' ')
             ++run;
-        QByteArray replacement;
-        for (qsizetype k = 1; k < run; ++k)
-            replacement += "&nbsp;";
-        replacement += ' ';
-        text.replace(text.indexOf(QByteArray(run, ' ')), run, replacement);
+        text.replace(text.indexOf(QByteArray(run, ' ')), run, QByteArray("&nbsp;").repeated(run - 1) + ' ');
     }
     text.replace("\r\n", "<BR>");
     QByteArray out;
     for (qsizetype i = 0; i < text.size();) {
-        if (text.mid(i, 5).toUpper() == "<BR> ") {
-            out += "<BR>&nbsp;";
-            i += 5;
-        } else {
-            out += text[i++];
-        }
+        const bool tag = text.mid(i, 5).toUpper() == "<BR> ";
+        out += tag ? QByteArray("<BR>&nbsp;") : text.mid(i, 1);
+        i += tag ? 5 : 1;
     }
     return out;
 }
@@ -48,6 +41,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QByteArray>("line8");
+        QTest::newRow("plain") << QByteArray("Hi") << QByteArray("Hi");
         QTest::newRow("two spaces") << QByteArray("a  b") << QByteArray("a&nbsp; b");
         QTest::newRow("run after break") << QByteArray("x\r\n  y") << QByteArray("x<BR>&nbsp; y");
         QTest::newRow("one space after break") << QByteArray("x\r\n y") << QByteArray("x<BR>&nbsp;y");
@@ -55,7 +49,7 @@ private Q_SLOTS:
         QTest::newRow("lone LF and CR stay") << QByteArray("a\nb\rc") << QByteArray("a\nb\rc");
         QTest::newRow("markup copied") << QByteArray("<b>&amp;\"</b>") << QByteArray("<b>&amp;\"</b>");
         QTest::newRow("three trailing spaces") << QByteArray("e   ") << QByteArray("e&nbsp;&nbsp; ");
-        QTest::newRow("lower-case tag then space") << QByteArray("<br> z") << QByteArray("<BR>&nbsp;z");
+        QTest::newRow("small tag then space") << QByteArray("<br> z") << QByteArray("<BR>&nbsp;z");
         QTest::newRow("CR CR LF") << QByteArray("a\r\r\n b") << QByteArray("a\r<BR>&nbsp;b");
         QTest::newRow("empty") << QByteArray() << QByteArray();
     }
@@ -64,53 +58,32 @@ private Q_SLOTS:
         QFETCH(QByteArray, body);
         QFETCH(QByteArray, line8);
         QCOMPARE(ComposeHtmlBody(body), Head + line8 + Tail);
-        QCOMPARE(line8, referenceBody(body));
-    }
-
-    void wholePageForHi()
-    {
-        QCOMPARE(ComposeHtmlBody("Hi"),
-                 QByteArray("<HTML>\r\n<HEAD>\r\n"
-                            "<META http-equiv=Content-Type content=\"text/html; charset=iso-8859-1\">\r\n"
-                            "</HEAD>\r\n<BODY>\r\n<FONT size=1>\r\n<FONT face=\"Lucida Console\">\r\nHi\r\n"
-                            "</FONT>\r\n</FONT>\r\n</BODY>\r\n</HTML>"));
+        QCOMPARE(referenceBody(body), line8);
     }
 
     void matchesReferenceOnRandomTexts()
     {
-        static const QList<QByteArray> pieces = {" ", " ", " ", "\r", "\n", "\r\n", "<br> ", "<BR>", "a", "Z", "\xE4"};
+        const QList<QByteArray> pieces = {" ", " ", " ", "\r", "\n", "\r\n", "<br> ", "<Br>", "a", "\xE4"};
         QRandomGenerator random(1234);
-        for (int round = 0; round < 2000; ++round) {
+        for (int round = 0; round < 3000; ++round) {
             QByteArray body;
-            const int count = int(random.bounded(40));
-            for (int k = 0; k < count; ++k)
+            for (int k = int(random.bounded(40)); k > 0; --k)
                 body += pieces[random.bounded(int(pieces.size()))];
-            const QByteArray page = ComposeHtmlBody(body);
-            QVERIFY2(page == Head + referenceBody(body) + Tail, body.toPercentEncoding().constData());
+            QVERIFY2(ComposeHtmlBody(body) == Head + referenceBody(body) + Tail, body.toPercentEncoding().constData());
         }
     }
 
-    void reportsProgressFromShowToFull()
+    void progressRunsFromShownToFull()
     {
-        struct Call
-        {
-            qint32 value, maximum;
-            qint16 option;
-        };
-        QList<Call> calls;
+        QList<QList<qint32>> calls;
         const QByteArray body = QByteArray("word   ").repeated(20000);
         ComposeHtmlBody(body, [&](qint32 v, qint32 m, qint16 o) { calls.append({v, m, o}); });
         QVERIFY(calls.size() > 3);
-        QCOMPARE(calls.first().option, qint16(1));
-        QCOMPARE(calls.first().maximum, 0);
-        QCOMPARE(calls.last().value, 1);
-        QCOMPARE(calls.last().maximum, 1);
-        qint32 previous = 0;
-        for (qsizetype i = 1; i + 1 < calls.size(); ++i) {
-            QCOMPARE(calls[i].maximum, qint32(body.size()));
-            QCOMPARE(calls[i].option, qint16(0));
-            QVERIFY(calls[i].value >= previous && calls[i].value <= calls[i].maximum);
-            previous = calls[i].value;
+        QCOMPARE(calls.first(), (QList<qint32>{0, 0, 1}));
+        QCOMPARE(calls.last(), (QList<qint32>{1, 1, 0}));
+        for (qsizetype i = 2; i + 1 < calls.size(); ++i) {
+            QVERIFY(calls[i][0] > calls[i - 1][0] && calls[i][0] <= body.size());
+            QCOMPARE(calls[i].mid(1), (QList<qint32>{qint32(body.size()), 0}));
         }
     }
 };

@@ -8,6 +8,7 @@
 
 using namespace kadmel;
 using kadmel::test::ScriptedSmtpServer;
+using Lines = QList<QByteArray>;
 
 namespace {
 
@@ -15,53 +16,64 @@ const SmtpTimings Short{400, 1500};
 
 SmtpMail sampleMail()
 {
-    SmtpMail mail;
-    mail.MailSenderEMail = "von@example.com";
-    mail.MailRecipientEMail = "an@example.org";
-    mail.MailSubject = "Test";
-    mail.MailBody = "<HTML>body</HTML>";
-    mail.MailID = 7;
-    return mail;
-}
-
-SmtpServer serverAt(quint16 port, bool auth = false)
-{
-    return SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth};
+    return SmtpMail{{}, "von@example.com", {}, "an@example.org", "Test", "<HTML>body</HTML>", 7};
 }
 
 struct Outcome
 {
     bool sent = false;
-    QByteArray code;
+    QByteArray code = "(none)";
     SmtpLog log;
-    int finishedCount = 0;
+    qint64 elapsedMs = 0;
 };
 
-Outcome send(ZUB_SMTP& client, const SmtpServer& server, const SmtpMail& mail = sampleMail(), int waitMs = 5000)
+// Runs one SendMail to `port` and waits for its single finished().
+Outcome send(quint16 port, bool auth = false, const SmtpMail& mail = sampleMail())
 {
-    client.setServer(server);
+    ZUB_SMTP client(Short);
+    client.setServer(SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth});
     client.setMail(mail);
     QSignalSpy finished(&client, &ZUB_SMTP::finished);
     Outcome out;
-    if (!client.SendMail() || !finished.wait(waitMs))
+    QElapsedTimer clock;
+    clock.start();
+    if (!client.SendMail() || !finished.wait(5000))
         return out;
-    QTest::qWait(20); // a second finished() would show up here
-    out.finishedCount = int(finished.size());
+    out.elapsedMs = clock.elapsed();
+    QTest::qWait(20); // room for a second finished(), which must not come
+    if (finished.size() != 1)
+        return out;
     out.sent = finished.at(0).at(0).toBool();
     out.code = finished.at(0).at(1).toByteArray();
     out.log = client.CurrentLog();
     return out;
 }
 
-// The rest of a conversation once the client has sent MAIL FROM.
-void scriptFromMailFrom(ScriptedSmtpServer& s)
+// "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
+// "close" hangs up. Every line gets its CR LF.
+void play(ScriptedSmtpServer& server, const Lines& script)
 {
-    s.expect("MAIL FROM: <von@example.com>\r\n").reply("250 ok\r\n");
-    s.expect("RCPT TO: <an@example.org>\r\n").reply("250 ok\r\n");
-    s.expect("DATA\r\n").reply("354 go\r\n");
-    s.expectUntil("\r\n.\r\n").reply("250 queued\r\n");
-    s.expect("QUIT\r\n");
+    for (const QByteArray& step : script) {
+        if (step == "close")
+            server.close();
+        else if (step == "C:DATA...")
+            server.expectUntil("\r\n.\r\n");
+        else if (step.startsWith("C:"))
+            server.expect(step.mid(2) + "\r\n");
+        else
+            server.replyInSegments((step.mid(2) + "\r\n").split('|'));
+    }
 }
+
+const Lines FromMailFrom = {"C:MAIL FROM: <von@example.com>",
+                            "S:250 ok",
+                            "C:RCPT TO: <an@example.org>",
+                            "S:250 ok",
+                            "C:DATA",
+                            "S:354 go",
+                            "C:DATA...",
+                            "S:250 queued",
+                            "C:QUIT"};
 
 } // namespace
 
@@ -72,190 +84,123 @@ private Q_SLOTS:
     void authenticatedConversationIsLogged()
     {
         ScriptedSmtpServer server;
-        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-x\r\n250 AUTH LOGIN\r\n");
-        server.expect("AUTH LOGIN\r\n").reply("334 VXNlcm5hbWU6\r\n");
-        // Untrimmed credentials go on the wire.
-        server.expect(Encode(" user ") + "\r\n").reply("334 UGFzc3dvcmQ6\r\n");
-        server.expect(Encode("geheim ") + "\r\n").reply("235 ok\r\n");
-        scriptFromMailFrom(server);
-
+        // The untrimmed credentials go on the wire.
+        play(server,
+             Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-x\r\n|250 AUTH LOGIN", "C:AUTH LOGIN",
+                   "S:334 VXNlcg==", "C:" + Encode(" user "), "S:334 UGFzcw==", "C:" + Encode("geheim "), "S:235 ok"} +
+                 FromMailFrom);
         ZUB_SMTP client(Short);
+        client.setServer(SmtpServer{"127.0.0.1", qint16(server.port()), " user ", "geheim ", true});
+        client.setMail(sampleMail());
+        QSignalSpy finished(&client, &ZUB_SMTP::finished);
         QSignalSpy status(&client, &ZUB_SMTP::statusText);
         QSignalSpy progress(&client, &ZUB_SMTP::progress);
-        const Outcome out = send(client, serverAt(server.port(), true));
+        QVERIFY(client.SendMail());
+        QVERIFY(!client.SendMail()); // one session at a time
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.at(0), (QList<QVariant>{true, QByteArray()}));
+        QTRY_VERIFY_WITH_TIMEOUT(server.scriptDone(), 2000); // QUIT is on its way when finished() comes
         QCOMPARE(server.mismatches(), QStringList());
-        QVERIFY(server.scriptDone());
-        QVERIFY(out.sent);
-        QCOMPARE(out.code, QByteArray());
-        QCOMPARE(out.finishedCount, 1);
 
-        const QList<QByteArray>& sent = out.log.Sent;
-        QCOMPARE(sent.size(), 10);
-        QCOMPARE(sent.mid(0, 7),
-                 (QList<QByteArray>{"EHLO 127.0.0.1\r\n", "AUTH LOGIN\r\n", Encode(" user ") + "\r\n", "****\r\n",
-                                    "MAIL FROM: <von@example.com>\r\n", "RCPT TO: <an@example.org>\r\n", "DATA\r\n"}));
-        QVERIFY(sent[7].startsWith("From:  <von@example.com>\r\nTo:  <an@example.org>\r\nDate: "));
-        QVERIFY(sent[7].endsWith(Encode(sampleMail().MailBody) + "\r\n\r\n.\r\n"));
-        QCOMPARE(sent.mid(8), (QList<QByteArray>{"QUIT\r\n", ""}));
-        QCOMPARE(out.log.Received, (QList<QByteArray>{"220 hi\r\n", "250-x\r\n250 AUTH LOGIN\r\n",
-                                                      "334 VXNlcm5hbWU6\r\n", "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n",
-                                                      "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n", ""}));
+        const SmtpLog& log = client.CurrentLog();
+        QCOMPARE(log.Sent.size(), 10);
+        QCOMPARE(log.Sent.mid(0, 7),
+                 (Lines{"EHLO 127.0.0.1\r\n", "AUTH LOGIN\r\n", Encode(" user ") + "\r\n", "****\r\n",
+                        "MAIL FROM: <von@example.com>\r\n", "RCPT TO: <an@example.org>\r\n", "DATA\r\n"}));
+        QVERIFY(log.Sent[7].startsWith("From:  <von@example.com>\r\n"));
+        QCOMPARE(log.Sent.mid(8), (Lines{"QUIT\r\n", ""}));
+        QCOMPARE(log.Received,
+                 (Lines{"220 hi\r\n", "250-x\r\n250 AUTH LOGIN\r\n", "334 VXNlcg==\r\n", "334 UGFzcw==\r\n",
+                        "235 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n", ""}));
 
-        // The panel texts, and the progress bar shown on every reply and filled by the message.
         QVERIFY(status.contains({QByteArray("E-Mail wird gesendet...  (ID 7)")}));
         QVERIFY(status.contains({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}));
-        int shows = 0;
-        bool messageFilled = false;
-        const qint32 length = qint32(sent[7].size());
-        for (const QList<QVariant>& call : progress) {
-            shows += call == QList<QVariant>{0, 0, qint16(1)};
-            messageFilled |= call == QList<QVariant>{length, length, qint16(0)};
-        }
-        QCOMPARE(shows, 9 + 1); // each reply, and once more at 354
-        QVERIFY(messageFilled);
+        const qint32 length = qint32(log.Sent[7].size());
+        QCOMPARE(progress.count({0, 0, qint16(1)}), 9 + 1); // every reply, and once more at 354
+        QVERIFY(progress.contains({length, length, qint16(0)}));
     }
 
     void framedReplies_data()
     {
-        QTest::addColumn<QList<QByteArray>>("greeting");
-        QTest::addColumn<QList<QByteArray>>("ehloReply");
-        const QList<QByteArray> multi = {"250-mail.example\r\n", "250-SIZE 100\r\n", "250-8BITMIME\r\n",
-                                         "250 HELP\r\n"};
-        QTest::newRow("greeting byte by byte")
-            << QList<QByteArray>{"2", "2", "0", " ", "h", "i", "\r", "\n"} << QList<QByteArray>{"250 ok\r\n"};
+        QTest::addColumn<Lines>("opening");
+        QTest::newRow("greeting byte by byte") << Lines{"S:2|2|0| |h|i|\r|", "C:EHLO 127.0.0.1", "S:250 ok"};
         QTest::newRow("multi-line in one segment")
-            << QList<QByteArray>{"220 hi\r\n"} << QList<QByteArray>{multi.join()};
-        QTest::newRow("multi-line in four segments") << QList<QByteArray>{"220 hi\r\n"} << multi;
-        QTest::newRow("multi-line cut mid-line") << QList<QByteArray>{"220-a\r\n22", "0 b\r\n"}
-                                                 << QList<QByteArray>{"250-mail.ex", "ample\r\n250 H", "ELP\n"};
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-mail\r\n250-SIZE 9\r\n250-8BITMIME\r\n250 HELP"};
+        QTest::newRow("multi-line in four segments")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250-mail\r\n|250-SIZE 9\r\n|250-8BITMIME\r\n|250 HELP"};
+        QTest::newRow("cut mid-line, bare LF") << Lines{"S:220-a\n22|0 b", "C:EHLO 127.0.0.1", "S:250-m|x\n250 H|ELP"};
+        QTest::newRow("second greeting restarts at EHLO")
+            << Lines{"S:220 hi",    "C:EHLO 127.0.0.1", "S:250 ok", "C:MAIL FROM: <von@example.com>",
+                     "S:220 again", "C:EHLO 127.0.0.1", "S:250 ok"};
     }
     void framedReplies()
     {
-        QFETCH(QList<QByteArray>, greeting);
-        QFETCH(QList<QByteArray>, ehloReply);
+        QFETCH(Lines, opening);
         ScriptedSmtpServer server;
-        server.replyInSegments(greeting).expect("EHLO 127.0.0.1\r\n").replyInSegments(ehloReply);
-        scriptFromMailFrom(server);
-        ZUB_SMTP client(Short);
-        const Outcome out = send(client, serverAt(server.port()));
-        QCOMPARE(server.mismatches(), QStringList());
+        play(server, opening + FromMailFrom);
+        const Outcome out = send(server.port());
         QVERIFY(out.sent);
-        QCOMPARE(out.log.Received.first(), greeting.join());
-        QCOMPARE(out.log.Received.at(1), ehloReply.join());
-        QCOMPARE(out.log.Sent.size(), 6 + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(server.scriptDone(), 2000);
+        QCOMPARE(server.mismatches(), QStringList());
+        QCOMPARE(out.log.Received.first(), opening.first().mid(2).replace('|', "") + "\r\n");
     }
 
-    void secondGreetingRestartsAtEhlo()
+    void failures_data()
     {
-        ScriptedSmtpServer server;
-        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
-        server.expect("MAIL FROM: <von@example.com>\r\n").reply("220 again\r\n");
-        server.expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
-        scriptFromMailFrom(server);
-        ZUB_SMTP client(Short);
-        const Outcome out = send(client, serverAt(server.port()));
-        QCOMPARE(server.mismatches(), QStringList());
-        QVERIFY(out.sent);
+        QTest::addColumn<Lines>("script");
+        QTest::addColumn<bool>("auth");
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<int>("lastsAtLeastMs");
+        QTest::newRow("5xx on EHLO") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:554 no"} << false
+                                     << QByteArray("ERRMessage3") << 0;
+        QTest::newRow("no reply line") << Lines{"S:hello"} << false << QByteArray("ERRMessage3") << 0;
+        QTest::newRow("closed after greeting")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "close"} << false << QByteArray("ERRMessage5") << 0;
+        QTest::newRow("silent server") << Lines{} << false << QByteArray("ERRMessage6") << Short.conversationMs;
+        QTest::newRow("250 during credentials")
+            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << true
+            << QByteArray("ERRMessage6") << Short.conversationMs;
+        const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
+        QTest::newRow("endless reply") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:" + endless} << false
+                                       << QByteArray("ERRMessage3") << 0;
     }
-
-    void failuresGiveTheirCode()
+    void failures()
     {
-        {
-            ScriptedSmtpServer server; // rejection of EHLO
-            server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("554 no\r\n");
-            ZUB_SMTP client(Short);
-            const Outcome out = send(client, serverAt(server.port()));
-            QCOMPARE(out.code, QByteArray("ERRMessage3"));
-            QVERIFY(!out.sent);
-            QCOMPARE(out.log.Received, (QList<QByteArray>{"220 hi\r\n", "554 no\r\n", ""}));
-            QTRY_COMPARE_WITH_TIMEOUT(server.connectionCount(), 1, 1000);
-        }
-        {
-            ScriptedSmtpServer server; // a line that is no reply
-            server.reply("hello there\r\n");
-            ZUB_SMTP client(Short);
-            QCOMPARE(send(client, serverAt(server.port())).code, QByteArray("ERRMessage3"));
-        }
-        {
-            ScriptedSmtpServer server; // server hangs up after its greeting
-            server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").close();
-            ZUB_SMTP client(Short);
-            const Outcome out = send(client, serverAt(server.port()));
-            QCOMPARE(out.code, QByteArray("ERRMessage5"));
-            QCOMPARE(out.finishedCount, 1);
-        }
-        {
-            ScriptedSmtpServer server; // never says a word
-            ZUB_SMTP client(Short);
-            QElapsedTimer clock;
-            clock.start();
-            QCOMPARE(send(client, serverAt(server.port())).code, QByteArray("ERRMessage6"));
-            QVERIFY(clock.elapsed() >= Short.conversationMs - 50);
-        }
-        {
-            ScriptedSmtpServer server; // a 250 where a 334 belongs is ignored until the time runs out
-            server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
-            server.expect("AUTH LOGIN\r\n").reply("250 what\r\n");
-            ZUB_SMTP client(Short);
-            const Outcome out = send(client, serverAt(server.port(), true));
-            QCOMPARE(out.code, QByteArray("ERRMessage6"));
-            QCOMPARE(out.log.Sent, (QList<QByteArray>{"EHLO 127.0.0.1\r\n", "AUTH LOGIN\r\n", ""}));
-        }
-        {
-            ScriptedSmtpServer server; // a reply that never ends
-            QList<QByteArray> endless(80, "250-" + QByteArray(1000, 'z') + "\r\n");
-            server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").replyInSegments(endless, 0);
-            ZUB_SMTP client(Short);
-            const Outcome out = send(client, serverAt(server.port()));
-            QCOMPARE(out.code, QByteArray("ERRMessage3"));
-            QCOMPARE(out.log.Received, (QList<QByteArray>{"220 hi\r\n", ""}));
-        }
+        QFETCH(Lines, script);
+        QFETCH(bool, auth);
+        QFETCH(QByteArray, code);
+        QFETCH(int, lastsAtLeastMs);
+        ScriptedSmtpServer server;
+        play(server, script);
+        const Outcome out = send(server.port(), auth);
+        QCOMPARE(out.code, code);
+        QVERIFY(!out.sent);
+        QVERIFY(out.elapsedMs >= lastsAtLeastMs);
+        QCOMPARE(server.mismatches(), QStringList());
+        QCOMPARE(out.log.Received.last(), QByteArray());
+        QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
     }
 
     void refusedConnectionWaitsOutTheConnectTime()
     {
-        ZUB_SMTP client(Short);
-        QElapsedTimer clock;
-        clock.start();
-        const Outcome out = send(client, serverAt(ScriptedSmtpServer::unusedPort()));
+        const Outcome out = send(ScriptedSmtpServer::unusedPort());
         QCOMPARE(out.code, QByteArray("ERRMessage4"));
-        QVERIFY(clock.elapsed() >= Short.connectMs - 50);
-        QCOMPARE(out.log.Sent, QList<QByteArray>{""});
+        QVERIFY(out.elapsedMs >= Short.connectMs);
+        QCOMPARE(out.log.Sent, Lines{""});
     }
 
     void headerInjectionIsRefusedBeforeConnecting()
     {
-        const QList<QByteArray> bad = {"a@example.com\r\nRCPT TO: <x@evil>", "a\nb", QByteArray("a\0b", 3)};
+        const Lines bad = {"a@example.com\r\nRCPT TO: <x@evil>", "a\nb", QByteArray("a\0b", 3)};
         for (int field = 0; field < 3; ++field) {
-            for (const QByteArray& text : bad) {
-                SmtpMail mail = sampleMail();
-                (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = text;
-                ScriptedSmtpServer server;
-                server.reply("220 hi\r\n");
-                ZUB_SMTP client(Short);
-                const Outcome out = send(client, serverAt(server.port()), mail);
-                QCOMPARE(out.code, QByteArray("ERRMessage7"));
-                QCOMPARE(out.finishedCount, 1);
-                QCOMPARE(out.log.Sent, QList<QByteArray>{""});
-                QCOMPARE(out.log.Received, QList<QByteArray>{""});
-                QCOMPARE(server.connectionCount(), 0);
-            }
+            SmtpMail mail = sampleMail();
+            (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = bad[field];
+            ScriptedSmtpServer server;
+            const Outcome out = send(server.port(), false, mail);
+            QCOMPARE(out.code, QByteArray("ERRMessage7"));
+            QCOMPARE(out.log, (SmtpLog{Lines{""}, Lines{""}}));
+            QCOMPARE(server.connectionCount(), 0);
         }
-    }
-
-    void oneSessionAtATime()
-    {
-        ScriptedSmtpServer server;
-        ZUB_SMTP client(Short);
-        client.setServer(serverAt(server.port()));
-        client.setMail(sampleMail());
-        QSignalSpy finished(&client, &ZUB_SMTP::finished);
-        QVERIFY(client.SendMail());
-        QVERIFY(client.isBusy());
-        QVERIFY(!client.SendMail());
-        QVERIFY(finished.wait(5000));
-        QVERIFY(!client.isBusy());
-        QCOMPARE(finished.size(), 1);
     }
 };
 

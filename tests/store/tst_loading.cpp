@@ -1,0 +1,225 @@
+#include "store/IndexFile.h"
+#include "store/MailFile.h"
+#include "store/Store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
+{
+    MailRecord record;
+    record.Log.reset();
+    record.Log.appendSent("QUIT");
+    record.Subject = subject;
+    record.Status = status;
+    return record;
+}
+
+// A saved store: mail 1 sent, mail 2 failed, mail 3 sent then moved to the deleted folder.
+void writeStore(const QString& folder)
+{
+    Store store(folder);
+    QVERIFY(QDir().mkpath(store.mailsFolder()));
+    store.settings().SmtpServer = "mx.example";
+    store.settings().SmtpPort = 587;
+    store.tables().createMail(mailWith("one", "MSGSENT"));
+    store.tables().createMail(mailWith("two", "ERRMessage3"));
+    store.tables().createMail(mailWith("three", "MSGSENT"));
+    store.tables().folder(SentFolder).append(1);
+    store.tables().folder(FailedFolder).append(2);
+    store.tables().folder(DeletedFolder).append(3);
+    QVERIFY(store.SaveAll());
+}
+
+// Every mail stands in exactly one folder.
+bool consistent(const MailTables& t)
+{
+    QList<int> seen(t.MailCount() + 1, 0);
+    for (const int f : {SentFolder, FailedFolder, DeletedFolder}) {
+        for (const qint16 id : t.folder(f).entries()) {
+            if (id < 1 || id > t.MailCount() || seen[id]++)
+                return false;
+        }
+    }
+    return !seen.mid(1).contains(0);
+}
+
+} // namespace
+
+class TestLoading : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void firstStartAndTheNext()
+    {
+        QTemporaryDir dir;
+        {
+            Store store(dir.path());
+            const Store::LoadReport report = store.loadAtStartup();
+            QVERIFY(!report.storeExisted);
+            QCOMPARE(report.problems, QStringList());
+            QVERIFY(QFileInfo(store.mailsFolder()).isDir());
+            QCOMPARE(fileBytes(store.settingsFilePath()), QByteArray(14, 0));
+            QCOMPARE(fileBytes(store.indexFilePath()).size(), 38);
+            QCOMPARE(store.settings().SmtpPort, qint16(0));
+        }
+        Store store(dir.path());
+        const Store::LoadReport report = store.loadAtStartup();
+        QVERIFY(report.storeExisted);
+        QCOMPARE(store.settings().SmtpPort, qint16(25));
+        QCOMPARE(store.settings().UseSpa, qint16(2));
+        QCOMPARE(store.settings().AutoStart, qint16(0));
+        QCOMPARE(store.tables().MailCount(), qint16(0));
+        QCOMPARE(store.tables().folder(DeletedFolder).ids, QList<qint16>());
+    }
+
+    void lostSettingsNeverCostTheMails()
+    {
+        QTemporaryDir dir;
+        writeStore(dir.path());
+        Store written(dir.path());
+        const QByteArray index = fileBytes(written.indexFilePath());
+        const QByteArray mail2 = fileBytes(written.mailFilePath(2));
+        QVERIFY(QFile::remove(written.settingsFilePath()));
+
+        Store store(dir.path());
+        const Store::LoadReport report = store.loadAtStartup();
+        QVERIFY(!report.storeExisted); // so the first-start save runs, over a full store
+        QCOMPARE(store.tables().MailCount(), qint16(3));
+        QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
+        QCOMPARE(store.settings(), Settings());
+        QCOMPARE(fileBytes(store.indexFilePath()), index);
+        QCOMPARE(fileBytes(store.mailFilePath(2)), mail2);
+    }
+
+    void missingMiddleMailFile()
+    {
+        QTemporaryDir dir;
+        writeStore(dir.path());
+        Store store(dir.path());
+        QVERIFY(QFile::remove(store.mailFilePath(2)));
+        const Store::LoadReport report = store.loadAtStartup();
+        QCOMPARE(report.problems.size(), 1);
+        QVERIFY(report.problems.first().contains(QStringLiteral("Mail(2).zub")));
+        QCOMPARE(store.tables().mail(2), MailRecord());
+        QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
+        QCOMPARE(store.settings().SmtpServer, QByteArray("mx.example"));
+        QCOMPARE(store.tables().folder(FailedFolder).entries(), QList<qint16>{2});
+    }
+
+    void everyTruncationOfTheIndex()
+    {
+        QTemporaryDir dir;
+        writeStore(dir.path());
+        const QString indexPath = Store(dir.path()).indexFilePath();
+        const QByteArray index = fileBytes(indexPath);
+        for (qsizetype cut = 0; cut < index.size(); ++cut) {
+            writeBytes(indexPath, index.left(cut));
+            Store store(dir.path());
+            const Store::LoadReport report = store.loadAtStartup();
+            QVERIFY(!report.problems.isEmpty());
+            QCOMPARE(fileBytes(indexPath + QStringLiteral(".bad")), index.left(cut));
+            // Rebuilt from the files: each mail by its status; the deleted folder is not on file.
+            const MailTables& t = store.tables();
+            QCOMPARE(t.MailCount(), qint16(3));
+            QCOMPARE(t.folder(SentFolder).entries(), (QList<qint16>{1, 3}));
+            QCOMPARE(t.folder(FailedFolder).entries(), QList<qint16>{2});
+            QCOMPARE(t.mail(2).Subject, QByteArray("two"));
+            QVERIFY(store.SaveFolders());
+        }
+    }
+
+    void everyTruncationOfAMailFile()
+    {
+        QTemporaryDir dir;
+        writeStore(dir.path());
+        const QString mailPath = Store(dir.path()).mailFilePath(2);
+        const QByteArray mail = fileBytes(mailPath);
+        for (qsizetype cut = 0; cut < mail.size(); ++cut) {
+            writeBytes(mailPath, mail.left(cut));
+            Store store(dir.path());
+            const Store::LoadReport report = store.loadAtStartup();
+            QCOMPARE(report.problems.size(), 1);
+            QCOMPARE(fileBytes(mailPath + QStringLiteral(".bad")), mail.left(cut));
+            QCOMPARE(store.tables().mail(2), MailRecord());
+            QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
+            QVERIFY(consistent(store.tables()));
+        }
+        // Bytes behind a whole record are no damage, but the next save writes the file clean.
+        writeBytes(mailPath, mail + "tail");
+        Store store(dir.path());
+        QCOMPARE(store.loadAtStartup().problems, QStringList());
+        QCOMPARE(store.tables().mail(2).Subject, QByteArray("two"));
+        QVERIFY(store.SaveAll());
+        QCOMPARE(fileBytes(mailPath), mail);
+    }
+
+    void brokenIndexEntriesAreRepaired()
+    {
+        QTemporaryDir dir;
+        writeStore(dir.path());
+        Store written(dir.path());
+        // Sent: 1, 9 (no such mail), 0, 1 again; failed: 3 (also deleted later); deleted: 3. Mail 2 is in no folder.
+        const FolderIndexRecord index{3, {4, {0, 1, 9, 0, 1}}, {1, {0, 3}}, {1, {0, 3}}};
+        writeBytes(written.indexFilePath(), encodeFolderIndex(index));
+
+        Store store(dir.path());
+        const Store::LoadReport report = store.loadAtStartup();
+        QCOMPARE(report.problems.size(), 1);
+        QVERIFY(QFile::exists(store.indexFilePath() + QStringLiteral(".bad")));
+        const MailTables& t = store.tables();
+        QCOMPARE(t.folder(SentFolder), (FolderArray{1, {0, 1}}));
+        QCOMPARE(t.folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
+        QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
+        QVERIFY(consistent(t));
+    }
+
+    void randomBytesLoadWhatTheyCan()
+    {
+        QRandomGenerator random(20261206);
+        for (int round = 0; round < 40; ++round) {
+            QTemporaryDir dir;
+            writeStore(dir.path());
+            Store store(dir.path());
+            const QStringList paths{store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1)};
+            // Round by round: one, two or all three files replaced by noise of up to 300 bytes.
+            for (int i = 0; i <= round % 3; ++i) {
+                QByteArray noise(random.bounded(300), Qt::Uninitialized);
+                for (char& c : noise)
+                    c = char(random.bounded(256));
+                writeBytes(paths.at((round + i) % 3), noise);
+            }
+            store.loadAtStartup();
+            QVERIFY(consistent(store.tables()));
+            QVERIFY(store.tables().MailCount() >= 1);
+            QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
+            QVERIFY(store.SaveAll());
+            Store again(dir.path());
+            QCOMPARE(again.loadAtStartup().problems, QStringList());
+            QCOMPARE(again.tables(), store.tables());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoading)
+#include "tst_loading.moc"

@@ -1,0 +1,145 @@
+#include "store/CryptString.h"
+#include "store/Migration.h"
+#include "store/SettingsFile.h"
+#include "store/Store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+
+namespace {
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QStringList zubFiles(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.zub"), QStringLiteral("*.ZUB")}, QDir::Files, QDir::Name);
+}
+
+// A current store with one sent mail, its settings and index files then renamed to `version`.
+void writeStoreOfVersion(const QString& folder, const QString& version)
+{
+    Store store(folder);
+    QVERIFY(QDir().mkpath(store.mailsFolder()));
+    store.settings().SmtpServer = "mx.example";
+    MailRecord record;
+    record.Status = "MSGSENT";
+    store.tables().createMail(record);
+    store.tables().folder(SentFolder).append(1);
+    QVERIFY(store.SaveAll());
+    for (const QString& slot : {QStringLiteral("1"), QStringLiteral("2")}) {
+        const QString current = QStringLiteral("%1/ZUBData%2(3.0).zub").arg(folder, slot);
+        QVERIFY(QFile::rename(current, QStringLiteral("%1/ZUBData%2(%3).zub").arg(folder, slot, version)));
+    }
+}
+
+} // namespace
+
+class TestMigration : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void version25IsCopied()
+    {
+        QTemporaryDir dir;
+        writeStoreOfVersion(dir.path(), QStringLiteral("2.5"));
+        const QByteArray index = fileBytes(dir.filePath(QStringLiteral("ZUBData2(2.5).zub")));
+        Store store(dir.path());
+        const Store::LoadReport report = store.loadAtStartup();
+        QCOMPARE(report.problems, QStringList());
+        QVERIFY(report.storeExisted);
+        QCOMPARE(zubFiles(dir.path()),
+                 (QStringList{QStringLiteral("ZUBData1(3.0).zub"), QStringLiteral("ZUBData2(3.0).zub")}));
+        QCOMPARE(fileBytes(store.indexFilePath()), index);
+        QCOMPARE(QFile::permissions(store.indexFilePath()) & 0x00FF, QFileDevice::Permissions()); // no group, no others
+        QCOMPARE(store.settings().SmtpServer, QByteArray("mx.example"));
+        QCOMPARE(store.tables().folder(SentFolder).entries(), QList<qint16>{1});
+    }
+
+    void version29SettingsAreConvertedAndItsIndexCopied()
+    {
+        QTemporaryDir dir;
+        writeStoreOfVersion(dir.path(), QStringLiteral("2.9"));
+        // The 2.9 settings file: four strings, unscrambled once by the take-over and once by loading.
+        QByteArray old;
+        for (const QByteArray& text :
+             {QByteArray("/srv/kadmel"), QByteArray("mx.old"), QByteArray("anna"), QByteArray("geheim")}) {
+            const QByteArray stored = CryptString(CryptString(text, 1), 1);
+            old += char(stored.size()) + QByteArray(1, 0) + stored;
+        }
+        writeBytes(dir.filePath(QStringLiteral("ZUBData1(2.9).zub")), old);
+
+        Store store(dir.path());
+        QCOMPARE(store.loadAtStartup().problems, QStringList());
+        QCOMPARE(zubFiles(dir.path()).size(), 2);
+        Settings onFile;
+        QVERIFY(decodeSettings(fileBytes(store.settingsFilePath()), onFile, nullptr));
+        QCOMPARE(onFile.SmtpPort, qint16(0));
+        QCOMPARE(onFile.UseSpa, qint16(0));
+        const Settings& s = store.settings();
+        QCOMPARE(s.WatchFolder, QByteArray("/srv/kadmel"));
+        QCOMPARE(s.SmtpPassword, QByteArray("geheim"));
+        QCOMPARE(s.SmtpPort, qint16(25));
+        QCOMPARE(s.UseSpa, qint16(2));
+        QCOMPARE(store.tables().MailCount(), qint16(1));
+    }
+
+    void namesThatSelectASlot()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path();
+        writeBytes(dir.filePath(QStringLiteral("ZUBData1.zub")), "x");      // no version: deleted
+        writeBytes(dir.filePath(QStringLiteral("zubdata2(2.8.zub")), "x");  // no ")": deleted
+        writeBytes(dir.filePath(QStringLiteral("ZUBData3(2.8).zub")), "x"); // no slot: untouched
+        writeBytes(dir.filePath(QStringLiteral("Other(2.8).zub")), "x");    // untouched
+        QCOMPARE(MigrateOldFiles(path), QStringList());
+        QCOMPARE(zubFiles(path), (QStringList{QStringLiteral("Other(2.8).zub"), QStringLiteral("ZUBData3(2.8).zub")}));
+
+        writeBytes(dir.filePath(QStringLiteral("zubdata1(2.8).zub")), QByteArray(14, 0)); // small prefix: taken
+        writeBytes(dir.filePath(QStringLiteral("ZUBData2(2.8).ZUB")), "upper");           // capital extension: not
+        QCOMPARE(MigrateOldFiles(path), QStringList());
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("ZUBData1(3.0).zub"))));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("zubdata1(2.8).zub"))));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("ZUBData2(2.8).ZUB"))));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ZUBData2(3.0).zub"))));
+    }
+
+    void theLastNameOfASlotDecides()
+    {
+        QTemporaryDir dir;
+        writeBytes(dir.filePath(QStringLiteral("ZUBData1(2.8).zub")), "old");
+        writeBytes(dir.filePath(QStringLiteral("ZUBData1(3.0).zub")), "new");
+        QCOMPARE(MigrateOldFiles(dir.path()), QStringList());
+        QCOMPARE(fileBytes(dir.filePath(QStringLiteral("ZUBData1(2.8).zub"))), QByteArray("old"));
+        QCOMPARE(fileBytes(dir.filePath(QStringLiteral("ZUBData1(3.0).zub"))), QByteArray("new"));
+    }
+
+    void aDamaged29SettingsFileStays()
+    {
+        QTemporaryDir dir;
+        const QString old = dir.filePath(QStringLiteral("ZUBData1(2.9).zub"));
+        writeBytes(old, "\x09\x00short");
+        const QStringList problems = MigrateOldFiles(dir.path());
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(problems.first().contains(QStringLiteral("ZUBData1(2.9).zub")));
+        QVERIFY(QFile::exists(old));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("ZUBData1(3.0).zub"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMigration)
+#include "tst_migration.moc"

@@ -1,0 +1,96 @@
+#include "store/CryptString.h"
+#include "store/Settings.h"
+
+#include <QTest>
+
+using namespace kadmel;
+
+class TestScrambling : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void scrambleAndBack()
+    {
+        QCOMPARE(CryptString("A", 1), QByteArray("K#L"));
+        QCOMPARE(CryptString("K#L", 2), QByteArray("A"));
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        const QByteArray scrambled = CryptString(all, 1);
+        QCOMPARE(scrambled.size(), 3 * all.size());
+        QCOMPARE(scrambled.left(6), QByteArray("KKKKKa"));
+        QCOMPARE(scrambled.right(3), QByteArray("dLL"));
+        QCOMPARE(CryptString(scrambled, 2), all);
+    }
+
+    void otherModesAndEmptyText()
+    {
+        for (const qint16 mode : {0, 3, -1})
+            QCOMPARE(CryptString("K#L", mode), QByteArray());
+        QCOMPARE(CryptString("", 1), QByteArray());
+        QCOMPARE(CryptString("", 2), QByteArray());
+    }
+
+    void unscramblingDamagedGroups_data()
+    {
+        QTest::addColumn<QByteArray>("scrambled");
+        QTest::addColumn<QByteArray>("plain");
+        QTest::newRow("short last group of one") << QByteArray("K#La") << QByteArray("A\x01");
+        QTest::newRow("short last group of two") << QByteArray("K#Lad") << QByteArray("A\x0C");
+        QTest::newRow("255 is the largest code") << QByteArray("dLL") << QByteArray("\xFF");
+        QTest::newRow("256 is too large") << QByteArray("dLzK#L") << QByteArray("?A");
+        QTest::newRow("999") << QByteArray("bbb") << QByteArray("?");
+        QTest::newRow("a character not in the table") << QByteArray("K#xK#L") << QByteArray("?A");
+        QTest::newRow("plain digits are no table characters") << QByteArray("065") << QByteArray("?");
+    }
+
+    void unscramblingDamagedGroups()
+    {
+        QFETCH(QByteArray, scrambled);
+        QFETCH(QByteArray, plain);
+        QCOMPARE(CryptString(scrambled, 2), plain);
+    }
+
+    void startCheck_data()
+    {
+        QTest::addColumn<QByteArray>("server");
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("folder");
+        QTest::addColumn<StartCheck>("outcome");
+        QTest::newRow("complete") << QByteArray("mx") << QByteArray("u") << QByteArray("C:\\") << StartCheck::Ok;
+        QTest::newRow("server of spaces")
+            << QByteArray("   ") << QByteArray("u") << QByteArray("/srv") << StartCheck::IncompleteSmtp;
+        QTest::newRow("a tab is no space")
+            << QByteArray("\t") << QByteArray("u") << QByteArray("/srv") << StartCheck::Ok;
+        QTest::newRow("no user, no folder either")
+            << QByteArray("mx") << QByteArray() << QByteArray() << StartCheck::IncompleteSmtp;
+        QTest::newRow("two characters of folder")
+            << QByteArray("mx") << QByteArray("u") << QByteArray("C:") << StartCheck::NoWatchFolder;
+    }
+
+    void startCheck()
+    {
+        QFETCH(QByteArray, server);
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, folder);
+        QFETCH(StartCheck, outcome);
+        Settings s;
+        s.SmtpServer = server;
+        s.SmtpUser = user;
+        s.SmtpPassword = " p ";
+        s.WatchFolder = folder;
+        QCOMPARE(checkStartSettings(s), outcome);
+        s.SmtpPassword = " ";
+        QCOMPARE(checkStartSettings(s), StartCheck::IncompleteSmtp);
+    }
+
+    void foldersOfTheSettings()
+    {
+        QCOMPARE(jobFolderOf("/home/anna/KADMEL"), QByteArray("/home/anna/KADMEL/KDMEML/"));
+        QVERIFY(defaultWatchFolder().startsWith('/'));
+        QVERIFY(defaultWatchFolder().endsWith("/KADMEL"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScrambling)
+#include "tst_scrambling.moc"
