@@ -6,6 +6,7 @@
 #include "engine/JobScanner.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "store/EncryptionSetting.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -248,6 +249,7 @@ void Dispatcher::SendMailItem(qint16 id)
     server.SMTPAuth = authRequested(settings);
     server.SMTPserver = settings.SmtpServer;
     server.SMTPPort = settings.SmtpPort;
+    server.SMTPEncryption = loadEncryption(d->store.programFolder());
 
     d->smtp.setMail(mail);
     d->smtp.setServer(server);

@@ -8,7 +8,7 @@ namespace kadmel {
 QByteArray ResultText(const QByteArray& code)
 {
     // Texts in Windows-1252: "\xFC" is "ü".
-    static const std::array<std::pair<const char*, const char*>, 8> Texts = {{
+    static const std::array<std::pair<const char*, const char*>, 9> Texts = {{
         {"MSGSENT", "Das E-Mail wurde erfolgreich gesendet."},
         {"ERRMessage1", "Keine Antwort vom DNS"},
         {"ERRMessage2", "Fehlermeldung vom DNS"},
@@ -17,6 +17,7 @@ QByteArray ResultText(const QByteArray& code)
         {"ERRMessage5", "Verbindung wurde vom Mailserver getrennt."},
         {"ERRMessage6", "Zeit\xFC" "berschreitungsfehler, Verbindung wurde von ZUB getrennt."},
         {"ERRMessage7", "Fehlgeschlagen."},
+        {"ERRMessage8", "Sichere Verbindung zum Mailserver fehlgeschlagen."},
     }};
     for (const auto& [key, text] : Texts) {
         if (code == key)

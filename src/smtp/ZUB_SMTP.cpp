@@ -1,10 +1,13 @@
 #include "smtp/ZUB_SMTP.h"
 
 #include "smtp/Base64.h"
+#include "smtp/EhloReply.h"
 #include "smtp/ReplyFramer.h"
 #include "store/Ansi.h"
 
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -17,6 +20,7 @@ constexpr char ErrConnect[] = "ERRMessage4";
 constexpr char ErrClosed[] = "ERRMessage5";
 constexpr char ErrTimeout[] = "ERRMessage6";
 constexpr char ErrRefused[] = "ERRMessage7";
+constexpr char ErrSecure[] = "ERRMessage8";
 
 // A socket that is let go still gets this long to hand its last bytes (the QUIT) to the server.
 constexpr int LingerMs = 5000;
@@ -34,6 +38,8 @@ enum State : qint32
     MessageSent = 9,
     QuitSending = 10,
     Finished = 11,
+    StartTlsSent = 12,
+    Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
 };
 
 bool breaksLines(const QByteArray& text)
@@ -60,6 +66,7 @@ struct ZUB_SMTP::Private
     qint32 protocolState = Finished;
     bool succeeded = false;
     bool connected = false;
+    bool encrypted = false;
     bool busy = false;
     qint16 progressStep = 1;
     qint32 messageLength = 0;
@@ -69,17 +76,42 @@ struct ZUB_SMTP::Private
 
     QByteArray idSuffix() const { return "  (ID " + QByteArray::number(mail.MailID) + ")"; }
 
-    // Every connection is made here, so a TLS socket can take its place later.
+    bool mustEncrypt() const { return server.SMTPEncryption != Encryption::Keine; }
+
+    // A failure now is the secure connection's, not the conversation's.
+    bool handshakePending() const
+    {
+        return (server.SMTPEncryption == Encryption::SslTls && !encrypted) || protocolState == Handshaking;
+    }
+
+    QSslSocket* newSslSocket()
+    {
+        auto* s = new QSslSocket(q);
+        QSslConfiguration config = s->sslConfiguration();
+        if (!timings.extraCaCertificates.isEmpty()) // setting any authority ends the system store's lazy loading
+            config.setCaCertificates(QSslConfiguration::systemCaCertificates() + timings.extraCaCertificates);
+        config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        s->setSslConfiguration(config);
+        s->setPeerVerifyName(fromAnsi(server.SMTPserver));
+        QObject::connect(s, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
+        return s;
+    }
+
+    // Every connection is made here: a plain socket without encryption, else a TLS-capable one.
     void openSocket()
     {
-        auto* s = new QTcpSocket(q);
+        QTcpSocket* s = mustEncrypt() ? newSslSocket() : new QTcpSocket(q);
         QObject::connect(s, &QTcpSocket::connected, q, [this] { onConnected(); });
         QObject::connect(s, &QTcpSocket::readyRead, q, [this] { onReadyRead(); });
         QObject::connect(s, &QTcpSocket::disconnected, q, [this] { onClosed(); });
         QObject::connect(s, &QTcpSocket::errorOccurred, q, [this](QAbstractSocket::SocketError e) { onError(e); });
         QObject::connect(s, &QTcpSocket::bytesWritten, q, [this](qint64) { onBytesWritten(); });
         socket = s;
-        s->connectToHost(fromAnsi(server.SMTPserver), quint16(server.SMTPPort));
+        const QString host = fromAnsi(server.SMTPserver);
+        if (server.SMTPEncryption == Encryption::SslTls)
+            static_cast<QSslSocket*>(s)->connectToHostEncrypted(host, quint16(server.SMTPPort));
+        else
+            s->connectToHost(host, quint16(server.SMTPPort));
     }
 
     // Lets the socket go: queued bytes still leave, but no more events reach the session.
@@ -125,6 +157,18 @@ struct ZUB_SMTP::Private
         Q_EMIT q->finished(succeeded, errorResponse);
     }
 
+    // Ends the session just started, from the event loop, without connecting.
+    void refuseLater(const char* code)
+    {
+        errorResponse = code;
+        protocolState = Finished;
+        const quint64 current = session;
+        QTimer::singleShot(0, q, [this, current] {
+            if (busy && session == current)
+                finish();
+        });
+    }
+
     void fail(const char* code)
     {
         errorResponse = code;
@@ -158,7 +202,7 @@ struct ZUB_SMTP::Private
         if (!connected)
             return;
         connected = false;
-        fail(ErrClosed);
+        fail(handshakePending() ? ErrSecure : ErrClosed);
     }
 
     void onError(QAbstractSocket::SocketError error)
@@ -172,8 +216,21 @@ struct ZUB_SMTP::Private
             closeSocket();
             return;
         }
+        if (handshakePending()) {
+            fail(ErrSecure);
+            return;
+        }
         succeeded = false;
         finish();
+    }
+
+    void onEncrypted()
+    {
+        encrypted = true;
+        if (protocolState != Handshaking)
+            return; // TLS from the start: the greeting comes next
+        progressStep = 1;
+        sendEhlo();
     }
 
     void onBytesWritten()
@@ -197,9 +254,14 @@ struct ZUB_SMTP::Private
             log.appendReceived(reply.text);
             Q_EMIT q->replyReceived(reply.text);
             Q_EMIT q->progress(0, 0, 1);
-            handleReply(reply.code);
+            handleReply(reply);
             if (session != current)
                 return;
+            if (protocolState == Handshaking) {
+                // Bytes behind the 220 came in the clear and may be forged: they are dropped.
+                framer.reset();
+                return;
+            }
         }
         if (framer.overflowed())
             fail(ErrReply);
@@ -216,13 +278,48 @@ struct ZUB_SMTP::Private
         protocolState = MailFromSent;
     }
 
-    void handleReply(int code)
+    void sendEhlo()
     {
-        switch (code) {
+        sendCommand("EHLO " + server.SMTPserver + "\r\n");
+        protocolState = EhloSent;
+    }
+
+    // Before a STARTTLS handshake only EHLO and STARTTLS go out: the states that would send more are
+    // reached only from the 250 to EHLO, which is taken here.
+    bool handleClearReply(const SmtpReply& reply)
+    {
+        if (protocolState == Handshaking)
+            return true; // the socket hands on nothing until it is encrypted; nothing answers before
+        if (protocolState == StartTlsSent) {
+            if (reply.code != 220) {
+                fail(ErrSecure);
+                return true;
+            }
+            progressStep = 1;
+            protocolState = Handshaking;
+            static_cast<QSslSocket*>(socket.data())->startClientEncryption();
+            return true;
+        }
+        if (reply.code != 250 || protocolState != EhloSent)
+            return false;
+        progressStep = 3;
+        if (!offersExtension(reply.text, "STARTTLS")) {
+            fail(ErrSecure);
+            return true;
+        }
+        sendCommand("STARTTLS\r\n");
+        protocolState = StartTlsSent;
+        return true;
+    }
+
+    void handleReply(const SmtpReply& reply)
+    {
+        if (server.SMTPEncryption == Encryption::StartTls && !encrypted && handleClearReply(reply))
+            return;
+        switch (reply.code) {
         case 220:
             progressStep = 1;
-            sendCommand("EHLO " + server.SMTPserver + "\r\n");
-            protocolState = EhloSent;
+            sendEhlo();
             return;
         case 250:
             progressStep = 3;
@@ -324,6 +421,7 @@ bool ZUB_SMTP::SendMail()
     d->errorResponse.clear();
     d->succeeded = false;
     d->connected = false;
+    d->encrypted = false;
     d->progressStep = 1;
     d->messageLength = 0;
     d->log.reset();
@@ -334,13 +432,12 @@ bool ZUB_SMTP::SendMail()
     if (breaksLines(m.MailSenderName) || breaksLines(m.MailSenderEMail) || breaksLines(m.MailRecipientName) ||
         breaksLines(m.MailRecipientEMail) || breaksLines(m.MailSubject)) {
         // Such a text could smuggle header lines or commands; refuse before any connection.
-        d->errorResponse = ErrRefused;
-        d->protocolState = Finished;
-        const quint64 current = d->session;
-        QTimer::singleShot(0, this, [this, current] {
-            if (d->busy && d->session == current)
-                d->finish();
-        });
+        d->refuseLater(ErrRefused);
+        return true;
+    }
+    if (d->mustEncrypt() && !QSslSocket::supportsSsl()) {
+        // Without a TLS library the mail would have to go in the clear: it does not go at all.
+        d->refuseLater(ErrSecure);
         return true;
     }
 

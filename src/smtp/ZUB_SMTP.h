@@ -1,9 +1,12 @@
 #pragma once
 
 #include "smtp/Message.h"
+#include "store/EncryptionSetting.h"
 #include "store/MailRecord.h"
 
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <memory>
 
 namespace kadmel {
@@ -12,6 +15,8 @@ struct SmtpTimings
 {
     int connectMs = 10000;       // wait for the connection
     int conversationMs = 120000; // wait for the whole conversation after connecting
+    // Trusted besides the system's certificates; only tests bring their own authority.
+    QList<QSslCertificate> extraCaCertificates = {};
 };
 
 struct SmtpServer
@@ -21,6 +26,8 @@ struct SmtpServer
     QByteArray SMTPAuthUser;
     QByteArray SMTPAuthPass;
     bool SMTPAuth = false;
+    // The server's certificate is always checked against SMTPserver.
+    Encryption SMTPEncryption = Encryption::Keine;
 };
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
@@ -47,8 +54,8 @@ public:
 Q_SIGNALS:
     void lineSent(const QByteArray& text);
     void replyReceived(const QByteArray& reply);
-    void statusText(const QByteArray& text);                         // panel 2
-    void progress(qint32 value, qint32 maximum, qint16 option);      // SetPBValue
+    void statusText(const QByteArray& text);                    // panel 2
+    void progress(qint32 value, qint32 maximum, qint16 option); // SetPBValue
     void finished(bool sent, const QByteArray& errorResponse);
 
 private:

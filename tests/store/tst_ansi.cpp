@@ -31,7 +31,8 @@ private Q_SLOTS:
         QCOMPARE(ResultText("ERRMessage7"), QByteArray("Fehlgeschlagen."));
         QCOMPARE(ResultText("errmessage3"), QByteArray());
         QCOMPARE(ResultText(""), QByteArray());
-        QCOMPARE(ResultText("ERRMessage8"), QByteArray());
+        QCOMPARE(ResultText("ERRMessage8"), QByteArray("Sichere Verbindung zum Mailserver fehlgeschlagen."));
+        QCOMPARE(ResultText("ERRMessage9"), QByteArray());
     }
 };
 

@@ -39,6 +39,26 @@ SmtpSink::SmtpSink(const QByteArray& user, const QByteArray& password)
            QString::fromLatin1(password)});
 }
 
+SmtpSink::SmtpSink(const SinkOptions& options)
+{
+    QStringList arguments;
+    if (!options.user.isEmpty() || !options.password.isEmpty())
+        arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--password")
+                  << QString::fromLatin1(options.password);
+    if (options.tls != SinkTls::None)
+        arguments << QStringLiteral("--tls")
+                  << (options.tls == SinkTls::StartTls ? QStringLiteral("starttls") : QStringLiteral("implicit"))
+                  << QStringLiteral("--cert-host") << QString::fromLatin1(options.certificateHost);
+    start(arguments);
+    if (isRunning() && options.tls != SinkTls::None) {
+        m_ca = QSslCertificate::fromPath(m_folder.filePath(QStringLiteral("ca.pem")));
+        if (m_ca.isEmpty()) {
+            m_error = QStringLiteral("the SMTP sink wrote no authority");
+            m_port = 0;
+        }
+    }
+}
+
 void SmtpSink::start(const QStringList& extraArguments)
 {
     if (!m_folder.isValid()) {

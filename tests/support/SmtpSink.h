@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 
 namespace kadmel::test {
@@ -17,6 +18,21 @@ struct ReceivedMail
     QByteArray content; // the DATA bytes up to (not including) the final ".\r\n"
 };
 
+enum class SinkTls
+{
+    None,
+    StartTls, // offers STARTTLS and accepts no mail and no AUTH before it
+    Implicit, // TLS from the first byte
+};
+
+struct SinkOptions
+{
+    QByteArray user; // with a password: AUTH LOGIN required
+    QByteArray password;
+    SinkTls tls = SinkTls::None;
+    QByteArray certificateHost = "localhost"; // the name the server's certificate is issued for
+};
+
 // A real SMTP server (aiosmtpd) on 127.0.0.1 for the lifetime of this object. With a user name
 // and password, AUTH LOGIN with exactly these bytes is required before MAIL FROM.
 class SmtpSink
@@ -24,6 +40,7 @@ class SmtpSink
 public:
     SmtpSink();
     SmtpSink(const QByteArray& user, const QByteArray& password);
+    explicit SmtpSink(const SinkOptions& options);
     ~SmtpSink();
     SmtpSink(const SmtpSink&) = delete;
     SmtpSink& operator=(const SmtpSink&) = delete;
@@ -31,6 +48,8 @@ public:
     bool isRunning() const { return m_port != 0; }
     quint16 port() const { return m_port; }
     QString errorString() const { return m_error; }
+    // The throw-away authority behind a TLS sink's certificate; empty without TLS.
+    QList<QSslCertificate> caCertificates() const { return m_ca; }
 
     // Every message received so far, in order of arrival.
     QList<ReceivedMail> messages() const;
@@ -42,6 +61,7 @@ private:
     QProcess m_process;
     quint16 m_port = 0;
     QString m_error;
+    QList<QSslCertificate> m_ca;
 };
 
 } // namespace kadmel::test

@@ -5,7 +5,11 @@ Listens on a free port of 127.0.0.1 and prints that port as its first line on st
 accepted message is written to the output folder as NNNN.eml (the raw bytes of DATA) and
 NNNN.json (envelope and the credentials seen); the .json appears last, so its presence means
 the message is complete. With --user and --password, AUTH LOGIN is required with exactly
-those credentials. Stops when stdin closes, or on SIGTERM or SIGINT.
+those credentials. With --tls starttls the server offers STARTTLS and refuses everything but
+EHLO, NOOP and QUIT before it (AUTH included); with --tls implicit it speaks TLS from the first
+byte. Its certificate, for --cert-host (default localhost), comes from a throw-away authority whose
+certificate is written to the output folder as ca.pem before the port is printed.
+Stops when stdin closes, or on SIGTERM or SIGINT.
 """
 
 import argparse
@@ -14,6 +18,7 @@ import json
 import logging
 import os
 import signal
+import ssl
 import sys
 import warnings
 
@@ -50,7 +55,18 @@ def main():
     parser.add_argument("--dir", required=True)
     parser.add_argument("--user")
     parser.add_argument("--password")
+    parser.add_argument("--tls", choices=("none", "starttls", "implicit"), default="none")
+    parser.add_argument("--cert-host", default="localhost")
     args = parser.parse_args()
+
+    context = None
+    if args.tls != "none":
+        import trustme  # only the TLS runs need it
+
+        authority = trustme.CA()
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        authority.issue_cert(args.cert_host).configure_cert(context)
+        authority.cert_pem.write_to_path(os.path.join(args.dir, "ca.pem"))
 
     wanted = None
     if args.user is not None and args.password is not None:
@@ -65,10 +81,13 @@ def main():
     asyncio.set_event_loop(loop)
 
     def factory():
+        starttls = args.tls == "starttls"
         return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
-                    auth_required=wanted is not None, auth_require_tls=False, loop=loop)
+                    auth_required=wanted is not None, auth_require_tls=starttls,
+                    tls_context=context if starttls else None, require_starttls=starttls, loop=loop)
 
-    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0))
+    implicit = context if args.tls == "implicit" else None
+    server = loop.run_until_complete(loop.create_server(factory, host="127.0.0.1", port=0, ssl=implicit))
     print(server.sockets[0].getsockname()[1], flush=True)
 
     stop = loop.stop
