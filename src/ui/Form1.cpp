@@ -176,6 +176,11 @@ void Form1::buildWidgets()
     setCentralWidget(central);
     connect(m_tree, &QTreeWidget::itemClicked, this, &Form1::nodeClicked);
     connect(m_tree, &QTreeWidget::itemActivated, this, &Form1::nodeClicked);
+    // Moving through the tree with the keys shows the folders too, but opens no dialog.
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item && m_tree->hasFocus() && item->data(0, KeyRole).toString().startsWith(QStringLiteral("P1_1_")))
+            nodeClicked(item);
+    });
     connect(m_start, &QPushButton::clicked, this, [this] {
         if (m_dispatcher)
             m_dispatcher->StartProcessing();
@@ -603,7 +608,14 @@ void Form1::unload()
 {
     m_unloaded = true;
     m_clock.stop();
-    m_dispatcher.reset();
+    // The exit can be reached from inside a dispatcher call (a prompt of its start check), so the
+    // dispatcher stops polling now and goes once that call has returned.
+    Dispatcher* dispatcher = m_dispatcher.release();
+    if (dispatcher) {
+        dispatcher->StopProcessing();
+        dispatcher->setParent(this);
+        dispatcher->deleteLater();
+    }
     if (m_hooks) {
         m_hooks->removeTrayIcon();
         m_hooks->closeOtherWindows();
