@@ -11,7 +11,8 @@ rm -rf "$work"
 mkdir -p "$work/program/Mails" "$out"
 
 # The capture program links the build's libraries; it is small and not part of the CMake build.
-g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets) \
+bash "$root/scripts/install-deps.sh" pkg-config
+g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network) \
     "$root/docs/screenshots/capture.cpp" "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
     $(pkg-config --libs Qt6Widgets Qt6Network) -o "$work/capture"
 

@@ -135,7 +135,9 @@ void Form1::buildWidgets()
     m_tree->setObjectName(QStringLiteral("TV1"));
     m_tree->setHeaderHidden(true);
     m_tree->setIconSize(QSize(16, 16));
-    m_tree->setFixedWidth(px(2895));
+    // The captions must fit in the platform's font, which is wider than the one the twips were made for.
+    const int captionWidth = m_tree->fontMetrics().horizontalAdvance(QStringLiteral("Fehlgeschl. Objekte  (32767)"));
+    m_tree->setFixedWidth(std::max(px(2895), captionWidth + 3 * m_tree->indentation() + 16 + 16));
     m_tree->setMinimumHeight(px(3240));
     left->addWidget(m_tree, 1);
     grid->addLayout(left, 1, 0);
@@ -174,6 +176,11 @@ void Form1::buildWidgets()
     setCentralWidget(central);
     connect(m_tree, &QTreeWidget::itemClicked, this, &Form1::nodeClicked);
     connect(m_tree, &QTreeWidget::itemActivated, this, &Form1::nodeClicked);
+    // Moving through the tree with the keys shows the folders too, but opens no dialog.
+    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item && m_tree->hasFocus() && item->data(0, KeyRole).toString().startsWith(QStringLiteral("P1_1_")))
+            nodeClicked(item);
+    });
     connect(m_start, &QPushButton::clicked, this, [this] {
         if (m_dispatcher)
             m_dispatcher->StartProcessing();
@@ -243,7 +250,8 @@ void Form1::buildStatusBar()
     bar->setSizeGripEnabled(true);
     static constexpr int widths[6] = {795, 6675, 2925, 1440, 600, 1005};
     for (int i = 0; i < 6; ++i) {
-        auto* panel = new StatusPanel(px(widths[i]), bar);
+        // Panel 2 takes what the others leave, so the fixed panels keep room for their texts.
+        auto* panel = new StatusPanel(i == 1 ? px(widths[i]) / 3 : px(widths[i]), bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
         m_panels[i] = panel;
         bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
@@ -600,7 +608,14 @@ void Form1::unload()
 {
     m_unloaded = true;
     m_clock.stop();
-    m_dispatcher.reset();
+    // The exit can be reached from inside a dispatcher call (a prompt of its start check), so the
+    // dispatcher stops polling now and goes once that call has returned.
+    Dispatcher* dispatcher = m_dispatcher.release();
+    if (dispatcher) {
+        dispatcher->StopProcessing();
+        dispatcher->setParent(this);
+        dispatcher->deleteLater();
+    }
     if (m_hooks) {
         m_hooks->removeTrayIcon();
         m_hooks->closeOtherWindows();

@@ -17,17 +17,18 @@ Form4::Form4(SplashTimings timings, QWidget* parent) : QWidget(parent), m_label(
     setWindowIcon(programIcon());
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
     m_label->setObjectName(QStringLiteral("Label1"));
-    m_label->setMinimumWidth(160);
+    m_label->setAlignment(Qt::AlignCenter);
     QFont font = m_label->font();
     font.setPointSize(font.pointSize() + 4);
     font.setBold(true);
     m_label->setFont(font);
+    m_label->setFixedWidth(QFontMetrics(font).horizontalAdvance(Loading) + 8); // the animation must not move it
     auto* layout = new QVBoxLayout(this);
     auto* banner = new QLabel(this);
     banner->setPixmap(namedPixmap(QStringLiteral("Program64")));
     banner->setAlignment(Qt::AlignCenter);
     layout->addWidget(banner);
-    layout->addWidget(m_label, 0, Qt::AlignCenter);
+    layout->addWidget(m_label, 0, Qt::AlignHCenter);
     layout->setContentsMargins(40, 24, 40, 24);
 
     m_animation.setInterval(timings.animationMs);

@@ -59,6 +59,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
     browseButton->setAutoDefault(false);
+    browseButton->setFixedWidth(browseButton->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setDefault(true);

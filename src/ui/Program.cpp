@@ -1,6 +1,7 @@
 #include "ui/Program.h"
 
 #include "store/Store.h"
+#include "ui/ProgramWindows.h"
 #include "ui/Prompts.h"
 
 namespace kadmel {
@@ -30,6 +31,7 @@ void Program::showMainWindow()
 {
     m_main = std::make_unique<Form1>(*m_store, m_prompts, MainWindowOptions{m_timings.engine, m_picker});
     connect(m_main.get(), &Form1::unloaded, this, &Program::finished, Qt::QueuedConnection);
+    m_windows = std::make_unique<ProgramWindows>(*m_main);
     if (m_attach)
         m_attach(*m_main);
     m_main->load();

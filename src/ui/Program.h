@@ -10,6 +10,7 @@
 
 namespace kadmel {
 
+class ProgramWindows;
 class Prompts;
 class Store;
 
@@ -37,7 +38,7 @@ public:
     Store& store() { return *m_store; }
     Form4* splash() const { return m_splash; }
     Form1* mainWindow() const { return m_main.get(); }
-    // Run for the main window before its load (tray icon and other windows attach here).
+    // Run for the main window before its load, after its tray icon and other windows are attached.
     void setWindowAttacher(std::function<void(Form1&)> attach) { m_attach = std::move(attach); }
 
 Q_SIGNALS:
@@ -54,6 +55,7 @@ private:
     std::unique_ptr<Store> m_store;
     QPointer<Form4> m_splash;
     std::unique_ptr<Form1> m_main;
+    std::unique_ptr<ProgramWindows> m_windows; // after m_main: released first
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
 };

@@ -34,7 +34,7 @@ ProgressBox::ProgressBox(QWidget* parent) : QFrame(parent), m_bar(new QLabel(thi
     setLineWidth(1);
     setAutoFillBackground(true);
     QPalette box = palette();
-    box.setColor(QPalette::Window, QColor(0x40, 0x40, 0x48));
+    box.setColor(QPalette::Window, QColor(0x8a, 0x8f, 0x98));
     setPalette(box);
     m_bar->setPixmap(namedPixmap(QStringLiteral("ProgressBar")));
     m_bar->setScaledContents(true);

@@ -87,7 +87,6 @@ void TestSettingsDialog::showsStoredValues()
     store.settings() = stored();
     {
         Form5 dialog(store, prompts, {});
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Einstellungen"));
         QCOMPARE(child<QLabel>(dialog, "Label2")->text(), QStringLiteral("/srv/kadmel"));
         QCOMPARE(child<QLabel>(dialog, "Label2")->toolTip(), QStringLiteral("/srv/kadmel"));
         QCOMPARE(child<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("mail.example.com"));
@@ -97,14 +96,6 @@ void TestSettingsDialog::showsStoredValues()
         QCOMPARE(child<QLineEdit>(dialog, "Text3")->echoMode(), QLineEdit::Password);
         QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked());
         QVERIFY(!child<QCheckBox>(dialog, "Check2")->isChecked());
-        QStringList labels;
-        for (const QLabel* label : dialog.findChildren<QLabel*>())
-            labels.append(label->text());
-        for (const char* text : {"KADMEL Ordner:", "SMTP Server:", "Port:", "Benuztername:", "Passwort:"})
-            QVERIFY2(labels.contains(QString::fromUtf8(text)), text);
-        QCOMPARE(child<QCheckBox>(dialog, "Check1")->text(), QStringLiteral("Kennwortauthentifizierung (SPA)"));
-        QCOMPARE(child<QCheckBox>(dialog, "Check2")->text(), QStringLiteral("ZUB Auto-Start"));
-        QCOMPARE(child<QPushButton>(dialog, "Command2")->text(), QStringLiteral("Abbrechen"));
     }
     {
         // Never-set switches show unticked and are stored as 1 (off) on OK.
