@@ -143,4 +143,12 @@ void FolderListModel::setRowStatus(qint16 pos, const QByteArray& statusText)
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
 }
 
+void FolderListModel::refreshMail(qint16 id)
+{
+    for (int row = 0; row < m_rows.size(); ++row) {
+        if (m_rows.at(row).id == id)
+            Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole});
+    }
+}
+
 } // namespace kadmel

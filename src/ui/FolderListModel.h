@@ -46,6 +46,8 @@ public:
     // 1-based position, as the folder counts it; out of range does nothing.
     void removeRowAt(qint16 pos);
     void setRowStatus(qint16 pos, const QByteArray& statusText);
+    // The rows of this mail show its record again (after the editor changed it).
+    void refreshMail(qint16 id);
 
 private:
     struct Row

@@ -2,6 +2,7 @@
 
 #include "store/Ansi.h"
 #include "store/Store.h"
+#include "ui/FolderCommands.h"
 #include "ui/FolderListModel.h"
 #include "ui/ProgressBox.h"
 #include "ui/Prompts.h"
@@ -275,6 +276,7 @@ void Form1::load()
     m_menuStart->setEnabled(true);
 
     m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
+    m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
     FillLists();
     for (int f = 1; f <= 3; ++f) {
         for (int c = 0; c < FolderListModel::ColumnCount; ++c)
@@ -299,15 +301,16 @@ void Form1::load()
 
 void Form1::FillLists()
 {
-    for (FolderListModel* model : m_models)
-        model->rebuild();
+    RefreshLists();
     // Written once for the whole list, not once per row.
     m_store.SaveFolders();
 }
 
 void Form1::RefreshLists()
 {
-    FillLists();
+    // The commands that change the folders write the index themselves and report its failure.
+    for (FolderListModel* model : m_models)
+        model->rebuild();
 }
 
 void Form1::BuildFolderTree()
@@ -622,6 +625,8 @@ void Form1::unload()
     }
     if (m_settings)
         m_settings->close();
+    if (m_commands)
+        m_commands->closeEditor();
     saveBeforeExit();
     Q_EMIT unloaded();
 }

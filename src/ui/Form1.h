@@ -22,6 +22,7 @@ class QTreeWidgetItem;
 
 namespace kadmel {
 
+class FolderCommands;
 class FolderListModel;
 class ProgressBox;
 class Prompts;
@@ -33,6 +34,7 @@ struct MainWindowOptions
 {
     EngineTimings engine;
     FolderPicker folderPicker = systemFolderPicker();
+    int removalFilesPerStep = 20; // mail files deleted or renamed per turn of the event loop
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.
@@ -58,6 +60,7 @@ public:
     ProgressBox* progressBox() const { return m_progress; }
     QTreeWidgetItem* node(int number) const; // 1 … 6 in the order of the tree
     Form5* settingsDialog() const { return m_settings; }
+    FolderCommands* commands() const { return m_commands; }
 
     // 1-based position of the selected row of the folder's list, 0 without one; its first cell.
     qint16 selectedPosition(int folder) const;
@@ -140,6 +143,7 @@ private:
     QAction* m_menuStop = nullptr;
     ProgressBox* m_progress = nullptr;
     QPointer<Form5> m_settings;
+    FolderCommands* m_commands = nullptr;
     QTimer m_clock;
     bool m_unloaded = false;
     bool m_terminating = false;

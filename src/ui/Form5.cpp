@@ -1,12 +1,14 @@
 #include "ui/Form5.h"
 
 #include "store/Ansi.h"
+#include "store/EncryptionSetting.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
 #include "ui/Prompts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -41,8 +43,9 @@ QLineEdit* textBox(const char* name, QWidget* parent)
 
 Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
-      m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_user(textBox("Text2", this)),
-      m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
+      m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
+      m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
+      m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this))
 {
     setObjectName(QStringLiteral("Form5"));
@@ -53,6 +56,9 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_folderLabel->setFrameShape(QFrame::StyledPanel);
     m_folderLabel->setMinimumWidth(220);
     m_password->setEchoMode(QLineEdit::Password);
+    m_encryption->setObjectName(QStringLiteral("Combo1"));
+    for (const Encryption e : {Encryption::Keine, Encryption::StartTls, Encryption::SslTls})
+        m_encryption->addItem(encryptionName(e));
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
 
@@ -77,23 +83,26 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_server, 1, 1);
     grid->addWidget(caption(QStringLiteral("Port:"), this), 2, 0);
     grid->addWidget(m_port, 2, 1);
-    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 3, 0);
-    grid->addWidget(m_user, 3, 1);
-    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 4, 0);
-    grid->addWidget(m_password, 4, 1);
-    grid->addWidget(m_spa, 5, 1);
-    grid->addWidget(m_autoStart, 6, 1);
+    grid->addWidget(caption(QStringLiteral("Verschlüsselung:"), this), 3, 0);
+    grid->addWidget(m_encryption, 3, 1);
+    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 4, 0);
+    grid->addWidget(m_user, 4, 1);
+    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 5, 0);
+    grid->addWidget(m_password, 5, 1);
+    grid->addWidget(m_spa, 6, 1);
+    grid->addWidget(m_autoStart, 7, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 7, 0, 1, 2);
+    grid->addLayout(buttons, 8, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     m_folder = fromAnsi(s.WatchFolder);
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
     m_port->setText(QString::number(s.SmtpPort));
+    m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder())));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -145,6 +154,12 @@ void Form5::confirm()
     if (!m_store.SaveAll(&error)) {
         // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
         s = before;
+        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
+                      PromptIcon::Critical, PromptButtons::Ok);
+        return;
+    }
+    // Kept in its own file, as the settings file's layout is fixed.
+    if (!saveEncryption(m_store.programFolder(), encryptionFromName(m_encryption->currentText()), &error)) {
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
         return;

@@ -4,6 +4,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -40,9 +41,10 @@ private:
     Prompts& m_prompts;
     FolderPicker m_picker;
     QString m_folder;
-    QLabel* m_folderLabel;  // Label2
-    QLineEdit* m_server;    // Text1
-    QLineEdit* m_port;      // Text4
+    QLabel* m_folderLabel; // Label2
+    QLineEdit* m_server;   // Text1
+    QLineEdit* m_port;     // Text4
+    QComboBox* m_encryption;
     QLineEdit* m_user;      // Text2
     QLineEdit* m_password;  // Text3
     QCheckBox* m_spa;       // Check1

@@ -1,0 +1,182 @@
+#include "ui/FolderCommands.h"
+
+#include "store/PermanentRemoval.h"
+#include "store/Store.h"
+#include "ui/FolderListModel.h"
+#include "ui/Form1.h"
+#include "ui/StatusPanel.h"
+#include "ui/mail/MailEditor.h"
+
+#include <QAction>
+#include <QMenu>
+#include <functional>
+
+namespace kadmel {
+namespace {
+
+const char* const MenuPrefix[3] = {"Mnu_O_", "Mnu_Err_", "Mnu_T_"};
+
+QAction* menuAction(const Form1& window, int folder, const char* item)
+{
+    return window.contextMenu(folder)->findChild<QAction*>(QLatin1String(MenuPrefix[folder - 1]) + QLatin1String(item));
+}
+
+} // namespace
+
+FolderCommands::FolderCommands(Form1& window, int filesPerStep, QObject* parent)
+    : QObject(parent), m_window(window), m_editTarget(window.store()), m_filesPerStep(qMax(1, filesPerStep))
+{
+    const auto bind = [this](int folder, const char* item, std::function<void()> command) {
+        if (QAction* action = menuAction(m_window, folder, item)) {
+            connect(action, &QAction::triggered, this, std::move(command));
+            m_guarded.append(action);
+        }
+    };
+    bind(FailedFolder, "Edit", [this] { edit(); });
+    bind(FailedFolder, "Send", [this] { resend(); });
+    bind(FailedFolder, "SendAll", [this] { resendAll(); });
+    for (int f = 1; f <= 3; ++f) {
+        bind(f, "Remove", [this, f] { remove(f); });
+        bind(f, "RemoveAll", [this, f] { removeAll(f); });
+    }
+    if (Dispatcher* dispatcher = m_window.dispatcher()) {
+        connect(dispatcher, &Dispatcher::idleChanged, this, &FolderCommands::enableCommands);
+        enableCommands(dispatcher->IdleFlag());
+    }
+
+    // Zero interval: one step per turn of the event loop, painting and input in between.
+    m_removalTimer.setInterval(0);
+    connect(&m_removalTimer, &QTimer::timeout, this, &FolderCommands::removalStep);
+}
+
+FolderCommands::~FolderCommands()
+{
+    closeEditor();
+}
+
+void FolderCommands::enableCommands(bool idle)
+{
+    for (QAction* action : std::as_const(m_guarded))
+        action->setEnabled(idle);
+}
+
+void FolderCommands::edit()
+{
+    const qint16 id = m_window.selectedId(FailedFolder);
+    const qint16 pos = m_window.selectedPosition(FailedFolder);
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (pos < 1 || !dispatcher || !dispatcher->IdleFlag())
+        return;
+    closeEditor();
+    m_editor = new frmMailEdit(m_editTarget, &m_window);
+    if (!m_editor->openMail(id)) {
+        delete m_editor;
+        return;
+    }
+    m_editor->setAttribute(Qt::WA_DeleteOnClose);
+    m_editor->setWindowModality(Qt::ApplicationModal);
+    connect(m_editor, &frmMailEdit::saved, this,
+            [this](qint16 savedId) { m_window.listModel(FailedFolder)->refreshMail(savedId); });
+    m_editor->show();
+}
+
+void FolderCommands::closeEditor()
+{
+    if (m_editor)
+        m_editor->close();
+}
+
+void FolderCommands::resend()
+{
+    const qint16 pos = m_window.selectedPosition(FailedFolder);
+    if (Dispatcher* dispatcher = m_window.dispatcher(); dispatcher && pos >= 1)
+        dispatcher->resend(FailedFolder, pos);
+}
+
+void FolderCommands::resendAll()
+{
+    if (Dispatcher* dispatcher = m_window.dispatcher(); dispatcher && m_window.store().tables().count(FailedFolder))
+        dispatcher->resendAllFailed();
+}
+
+void FolderCommands::remove(int folder)
+{
+    const qint16 pos = m_window.selectedPosition(folder);
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (pos < 1 || !dispatcher || !dispatcher->beginCommand())
+        return;
+    if (folder == DeletedFolder)
+        removeForGood({pos});
+    else
+        moveToDeleted(folder, pos, 1);
+}
+
+void FolderCommands::removeAll(int folder)
+{
+    const qint16 count = m_window.store().tables().count(folder);
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (count < 1 || !dispatcher || !dispatcher->beginCommand())
+        return;
+    if (folder == DeletedFolder) {
+        QList<qint16> positions;
+        for (qint16 pos = 1; pos <= count; ++pos)
+            positions.append(pos);
+        removeForGood(positions);
+    } else {
+        moveToDeleted(folder, 1, count);
+    }
+}
+
+void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
+{
+    // `count` mails from `pos` on, each taken from the same place as the ones behind it close up;
+    // they reach the deleted folder in their old order. The index is written once for all.
+    MailTables& tables = m_window.store().tables();
+    QString error;
+    for (qint16 n = 0; n < count; ++n) {
+        if (!tables.MoveMail(pos, folder, DeletedFolder)) {
+            error = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
+            break;
+        }
+        tables.folder(folder).removeAt(pos);
+    }
+    QString saveError;
+    if (!m_window.store().SaveFolders(&saveError) && error.isEmpty())
+        error = saveError;
+    finishRemove(folder, error);
+}
+
+void FolderCommands::removeForGood(const QList<qint16>& positions)
+{
+    m_removal = std::make_unique<PermanentRemoval>(m_window.store(), positions);
+    m_window.SetPBValue(0, qMax(1, m_removal->totalOperations()), 1);
+    m_removalTimer.start();
+}
+
+void FolderCommands::removalStep()
+{
+    QString error;
+    const bool done = m_removal->step(m_filesPerStep, &error);
+    m_window.SetPBValue(m_removal->doneOperations(), qMax(1, m_removal->totalOperations()), 0);
+    if (!done)
+        return;
+    m_removalTimer.stop();
+    m_removal.reset();
+    m_window.SetPBValue(0, 1, 2);
+    finishRemove(DeletedFolder, error);
+}
+
+void FolderCommands::finishRemove(int folder, const QString& error)
+{
+    m_window.RefreshLists();
+    m_window.updateFolderCaptions();
+    if (error.isEmpty())
+        m_window.showFolderCount(folder);
+    else
+        m_window.panel(2)->setText(QStringLiteral("Entfernen nicht vollständig gespeichert: ") + error);
+    if (Dispatcher* dispatcher = m_window.dispatcher())
+        dispatcher->endCommand();
+    Q_EMIT removeFinished();
+}
+
+} // namespace kadmel

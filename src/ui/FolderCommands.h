@@ -1,0 +1,60 @@
+#pragma once
+
+#include "ui/mail/MailEditor.h"
+#include "ui/mail/StoreEditTarget.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
+
+class QAction;
+
+namespace kadmel {
+
+class Form1;
+class PermanentRemoval;
+
+// The commands of the three folder menus (all but "Öffnen", which the window hands to the viewer).
+// A command that changes the folders holds the dispatcher off while it runs; while a mail is in hand
+// they are disabled. Removing for good runs in steps from the event loop, so the window stays usable.
+class FolderCommands : public QObject
+{
+    Q_OBJECT
+public:
+    // `filesPerStep`: deletions and renames done per turn of the event loop during a removal for good.
+    explicit FolderCommands(Form1& window, int filesPerStep = 20, QObject* parent = nullptr);
+    ~FolderCommands() override;
+
+    void edit();
+    void resend();
+    void resendAll();
+    // Sent and failed folders move to the deleted folder; the deleted folder deletes for good.
+    void remove(int folder);
+    void removeAll(int folder);
+
+    bool removalRunning() const { return m_removal != nullptr; }
+    frmMailEdit* editor() const { return m_editor; }
+    void closeEditor();
+
+Q_SIGNALS:
+    // A remove command has changed the folders, refreshed the lists and released the dispatcher.
+    void removeFinished();
+
+private:
+    void enableCommands(bool idle);
+    void moveToDeleted(int folder, qint16 pos, qint16 count);
+    void removeForGood(const QList<qint16>& positions);
+    void removalStep();
+    void finishRemove(int folder, const QString& error);
+
+    Form1& m_window;
+    StoreEditTarget m_editTarget;
+    int m_filesPerStep;
+    QList<QAction*> m_guarded; // every command but "Öffnen"
+    QPointer<frmMailEdit> m_editor;
+    std::unique_ptr<PermanentRemoval> m_removal;
+    QTimer m_removalTimer;
+};
+
+} // namespace kadmel
