@@ -1,0 +1,226 @@
+#include "UiTestSupport.h"
+#include "support/SmtpSink.h"
+
+#include "store/Store.h"
+#include "ui/FolderCommands.h"
+#include "ui/FolderListModel.h"
+#include "ui/Form1.h"
+#include "ui/StatusPanel.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidgetItem>
+
+using namespace kadmel;
+using namespace kadmel::test;
+
+namespace {
+
+// A program folder whose mails 1 … n stand in the folders given (one folder number per mail),
+// saved to disk, and the main window on it.
+struct Fixture
+{
+    QTemporaryDir dir;
+    Store store{dir.path()};
+    PromptRecorder prompts;
+    std::unique_ptr<Form1> window;
+
+    explicit Fixture(const QList<int>& folders, quint16 smtpPort = 25, const QList<QByteArray>& recipients = {})
+    {
+        store.loadAtStartup();
+        for (int i = 0; i < folders.size(); ++i) {
+            MailRecord mail;
+            mail.From = "von@example.com";
+            mail.To = i < recipients.size() ? recipients.at(i) : QByteArray("an@example.com");
+            mail.Subject = "Mail " + QByteArray::number(i + 1);
+            mail.Body = "Text";
+            mail.Status = folders.at(i) == SentFolder ? "MSGSENT" : "ERRMessage4";
+            store.tables().folder(folders.at(i)).append(*store.tables().createMail(mail));
+        }
+        Settings& s = store.settings();
+        s.SmtpServer = "127.0.0.1";
+        s.SmtpPort = qint16(smtpPort);
+        s.SmtpUser = "anna";
+        s.SmtpPassword = "geheim";
+        s.UseSpa = 1;
+        store.SaveAll();
+        MainWindowOptions options;
+        options.engine.alertCloseMs = 10;
+        options.engine.smtp.connectMs = 3000;
+        options.folderPicker = [](QWidget*) { return QString(); };
+        options.removalFilesPerStep = 1;
+        window = std::make_unique<Form1>(store, prompts, options);
+        window->load();
+    }
+
+    QAction* action(const char* name) const { return window->findChild<QAction*>(QLatin1String(name)); }
+    void run(int folder, qint16 pos, const char* name)
+    {
+        window->list(folder)->selectRow(pos - 1);
+        action(name)->trigger();
+    }
+    QList<qint16> rows(int folder) const
+    {
+        QList<qint16> ids;
+        for (int r = 0; r < window->listModel(folder)->rowCount(); ++r)
+            ids << window->listModel(folder)->idAt(r);
+        return ids;
+    }
+    QString caption(int folder) const { return window->node(folder + 2)->text(0); }
+    QString panel2() const { return window->panel(2)->text(); }
+    // The subjects of the mail files on disk, as a fresh start reads them, by ID.
+    QByteArrayList subjectsOnDisk() const
+    {
+        Store reread(dir.path());
+        reread.loadAtStartup();
+        QByteArrayList subjects;
+        for (qint16 id = 1; id <= reread.tables().MailCount(); ++id)
+            subjects << reread.tables().mail(id).Subject;
+        return subjects;
+    }
+    QList<qint16> foldersOnDisk(int folder) const
+    {
+        Store reread(dir.path());
+        reread.loadAtStartup();
+        return reread.tables().folder(folder).entries();
+    }
+};
+
+} // namespace
+
+class TestFolderCommands : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void removeToDeletedFolder();
+    void removeForGood();
+    void sendAllTriesEachMailOnce();
+    void editThenSendReachesNewRecipient();
+};
+
+void TestFolderCommands::removeToDeletedFolder()
+{
+    Fixture f({SentFolder, SentFolder, SentFolder, FailedFolder, FailedFolder, FailedFolder, FailedFolder});
+    f.run(SentFolder, 2, "Mnu_O_Remove");
+    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 3}));
+    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{2});
+    QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (2)"));
+    QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (1)"));
+    QCOMPARE(f.panel2(), QStringLiteral("2 Objekt(e)"));
+
+    f.run(FailedFolder, 3, "Mnu_Err_RemoveAll");
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{});
+    QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{2, 4, 5, 6, 7}));
+    QCOMPARE(f.caption(FailedFolder), QStringLiteral("Fehlgeschl. Objekte  (0)"));
+    QCOMPARE(f.panel2(), QStringLiteral("0 Objekt(e)"));
+    QVERIFY(f.window->dispatcher()->IdleFlag());
+    // Moved mails keep their IDs and files; only the index changed.
+    QCOMPARE(f.foldersOnDisk(DeletedFolder), (QList<qint16>{2, 4, 5, 6, 7}));
+    QCOMPARE(f.subjectsOnDisk().size(), 7);
+
+    // An index that cannot be written is said in panel 2.
+    QVERIFY(QFile::remove(f.store.indexFilePath()));
+    QVERIFY(QDir().mkpath(f.store.indexFilePath()));
+    f.run(SentFolder, 1, "Mnu_O_Remove");
+    QVERIFY2(f.panel2().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
+             qPrintable(f.panel2()));
+    QVERIFY(f.window->dispatcher()->IdleFlag());
+}
+
+void TestFolderCommands::removeForGood()
+{
+    Fixture f({SentFolder, DeletedFolder, SentFolder, DeletedFolder, FailedFolder});
+    QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
+    f.run(DeletedFolder, 1, "Mnu_T_Remove");
+
+    // The files go one per turn of the event loop; meanwhile no command that changes the folders runs.
+    QVERIFY(f.window->commands()->removalRunning());
+    QVERIFY(!f.window->dispatcher()->IdleFlag());
+    QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled());
+    QVERIFY(!f.action("Mnu_Err_Send")->isEnabled());
+    QVERIFY(f.action("Mnu_T_Open")->isEnabled());
+    f.action("Mnu_T_RemoveAll")->trigger();
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.count(), 1);
+
+    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
+    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{3});
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{4});
+    QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (1)"));
+    QCOMPARE(f.panel2(), QStringLiteral("1 Objekt(e)"));
+    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3", "Mail 4", "Mail 5"}));
+    QVERIFY(!QFile::exists(f.store.mailFilePath(5)));
+    QVERIFY(f.action("Mnu_T_RemoveAll")->isEnabled());
+
+    f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{});
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{3});
+    QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (0)"));
+    QCOMPARE(f.panel2(), QStringLiteral("0 Objekt(e)"));
+    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3", "Mail 5"}));
+    QCOMPARE(f.foldersOnDisk(FailedFolder), QList<qint16>{3});
+    QVERIFY(!QFile::exists(f.store.mailFilePath(4)));
+    QVERIFY(f.window->dispatcher()->IdleFlag());
+}
+
+void TestFolderCommands::sendAllTriesEachMailOnce()
+{
+    SmtpSink sink;
+    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+    // The first recipient carries a line break, which the client refuses every time.
+    Fixture f({FailedFolder, FailedFolder, FailedFolder, SentFolder}, sink.port(),
+              {"a@example.com\r\nRCPT TO: <b@example.com>", "b@example.com", "c@example.com"});
+    QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
+    f.run(FailedFolder, 2, "Mnu_Err_SendAll");
+    QVERIFY(!f.action("Mnu_Err_SendAll")->isEnabled());
+    QVERIFY(done.wait(15000));
+    QCOMPARE(sink.messages().size(), 2);
+    QCOMPARE(sink.messages().at(0).rcptTos, QList<QByteArray>{"b@example.com"});
+    QCOMPARE(sink.messages().at(1).rcptTos, QList<QByteArray>{"c@example.com"});
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{1});
+    QCOMPARE(f.rows(SentFolder), (QList<qint16>{4, 2, 3}));
+    QCOMPARE(f.store.tables().mail(1).Status, QByteArray("ERRMessage7"));
+    QCOMPARE(f.caption(FailedFolder), QStringLiteral("Fehlgeschl. Objekte  (1)"));
+    QCOMPARE(f.foldersOnDisk(SentFolder), (QList<qint16>{4, 2, 3}));
+    QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
+}
+
+void TestFolderCommands::editThenSendReachesNewRecipient()
+{
+    SmtpSink sink;
+    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+    Fixture f({SentFolder, FailedFolder}, sink.port());
+    f.run(FailedFolder, 1, "Mnu_Err_Edit");
+    frmMailEdit* editor = f.window->commands()->editor();
+    QVERIFY(editor && editor->isVisible());
+    QCOMPARE(editor->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
+    editor->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("neu@example.com"));
+    editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 2000);
+    FolderListModel* failed = f.window->listModel(FailedFolder);
+    QCOMPARE(failed->data(failed->index(0, FolderListModel::ToColumn)).toString(), QStringLiteral("neu@example.com"));
+    QCOMPARE(f.subjectsOnDisk().size(), 2);
+
+    QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
+    f.run(FailedFolder, 1, "Mnu_Err_Send");
+    // The mail is in hand: a remove now would change the folders under it, so it does nothing.
+    QVERIFY(!f.action("Mnu_Err_Edit")->isEnabled());
+    f.action("Mnu_O_RemoveAll")->trigger();
+    QVERIFY(f.action("Mnu_Err_Open")->isEnabled());
+    QVERIFY(done.wait(15000));
+    QCOMPARE(sink.messages().size(), 1);
+    QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
+    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{});
+    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{});
+}
+
+QTEST_MAIN(TestFolderCommands)
+#include "tst_foldercommands.moc"
