@@ -141,6 +141,17 @@ void Form5::confirm()
         m_port->setFocus();
         return;
     }
+    const auto saveFailed = [this](const QString& error) {
+        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
+                      PromptIcon::Critical, PromptButtons::Ok);
+    };
+    // The encryption lives in its own file, as the settings file's layout is fixed; it is written first,
+    // so a failure of either file leaves memory and both files at what the user had before.
+    const QString& folder = m_store.programFolder();
+    const Encryption previousEncryption = loadEncryption(folder);
+    QString error;
+    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error))
+        return saveFailed(error);
     Settings& s = m_store.settings();
     const Settings before = s;
     s.WatchFolder = toAnsi(m_folder);
@@ -150,19 +161,11 @@ void Form5::confirm()
     s.SmtpPassword = toAnsi(m_password->text());
     s.UseSpa = m_spa->isChecked() ? 2 : 1;
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
-    QString error;
     if (!m_store.SaveAll(&error)) {
         // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
         s = before;
-        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
-                      PromptIcon::Critical, PromptButtons::Ok);
-        return;
-    }
-    // Kept in its own file, as the settings file's layout is fixed.
-    if (!saveEncryption(m_store.programFolder(), encryptionFromName(m_encryption->currentText()), &error)) {
-        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
-                      PromptIcon::Critical, PromptButtons::Ok);
-        return;
+        saveEncryption(folder, previousEncryption);
+        return saveFailed(error);
     }
     Q_EMIT settingsSaved();
     accept();

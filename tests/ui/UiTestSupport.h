@@ -1,8 +1,11 @@
 #pragma once
 
 // Helpers shared by the window tests: answered message boxes, a server that accepts and stays silent (a mail stays in
-// hand until the test closes it), and job files.
+// hand until the test closes it), job files, stores with mails and quick window timings.
 
+#include "store/Ansi.h"
+#include "store/Store.h"
+#include "ui/Form1.h"
 #include "ui/Prompts.h"
 
 #include <QDir>
@@ -35,15 +38,9 @@ public:
             onAsk(asked.last());
         if (!answers.isEmpty())
             return answers.takeFirst();
-        switch (buttons) {
-        case PromptButtons::Ok:
-            return PromptAnswer::Ok;
-        case PromptButtons::OkCancel:
-            return PromptAnswer::Cancel;
-        case PromptButtons::RetryOrEnd:
-            return PromptAnswer::EndAnyway;
-        }
-        return PromptAnswer::Cancel;
+        return buttons == PromptButtons::Ok           ? PromptAnswer::Ok
+               : buttons == PromptButtons::RetryOrEnd ? PromptAnswer::EndAnyway
+                                                      : PromptAnswer::Cancel;
     }
     QStringList texts() const
     {
@@ -77,13 +74,51 @@ private:
     QList<QTcpSocket*> m_sockets;
 };
 
+inline MainWindowOptions fastOptions()
+{
+    MainWindowOptions options;
+    options.engine.pollMs = 100;
+    options.engine.minJobAgeMs = 0;
+    options.engine.alertCloseMs = 10;
+    options.engine.smtp.connectMs = 3000;
+    options.engine.smtp.conversationMs = 20000;
+    options.folderPicker = [](QWidget*) { return QString(); };
+    options.removalFilesPerStep = 1;
+    return options;
+}
+
+inline void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
+{
+    Settings& s = store.settings();
+    s.SmtpServer = "127.0.0.1";
+    s.SmtpPort = qint16(port);
+    s.SmtpUser = "anna";
+    s.SmtpPassword = "geheim";
+    s.UseSpa = 1;
+    s.AutoStart = autoStart;
+    s.WatchFolder = toAnsi(watchFolder);
+}
+
+// A mail "Mail <id>" filed in the folder (in memory only).
+inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@example.com")
+{
+    MailRecord mail;
+    mail.From = "von@example.com";
+    mail.To = to;
+    mail.Body = "Text";
+    mail.Status = folder == SentFolder ? "MSGSENT" : "ERRMessage4";
+    const qint16 id = store.tables().createMail(mail).value_or(0);
+    store.tables().mail(id).Subject = "Mail " + QByteArray::number(id);
+    store.tables().folder(folder).append(id);
+    return id;
+}
+
 inline bool writeJob(const QString& jobFolder, const QString& name, const QByteArray& subject)
 {
     QDir().mkpath(jobFolder);
     QFile file(QDir(jobFolder).filePath(name));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    return file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
+    return file.open(QIODevice::WriteOnly) &&
+           file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
                       "@@\r\n\r\nGr\x81\xe1"
                       "e aus der Probe.\r\n") > 0;
 }
@@ -93,8 +128,7 @@ inline QMap<QString, QByteArray> snapshot(const QString& folder)
 {
     QMap<QString, QByteArray> files;
     const QDir dir(folder);
-    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden);
-    for (const QString& name : names) {
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
         QFile file(dir.filePath(name));
         if (file.open(QIODevice::ReadOnly))
             files.insert(name, file.readAll());

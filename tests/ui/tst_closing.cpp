@@ -1,9 +1,5 @@
 #include "UiTestSupport.h"
 
-#include "store/Ansi.h"
-#include "store/Store.h"
-#include "ui/FolderListModel.h"
-#include "ui/Form1.h"
 #include "ui/SignalBridge.h"
 
 #include <QAction>
@@ -20,17 +16,6 @@ namespace {
 const QString Confirm = QStringLiteral("Sind Sie sicher ZUB zu beenden?");
 const QString Busy = QStringLiteral("ZUB ist zur Zeit beschäftigt.\r\nDas Programm kann nicht beendet werden!");
 
-MainWindowOptions fastOptions()
-{
-    MainWindowOptions options;
-    options.engine.pollMs = 100;
-    options.engine.minJobAgeMs = 0;
-    options.engine.smtp.connectMs = 3000;
-    options.engine.smtp.conversationMs = 20000;
-    options.folderPicker = [](QWidget*) { return QString(); };
-    return options;
-}
-
 // A program folder whose store is loaded and a watched folder with one job for a silent server.
 struct BusyRun
 {
@@ -46,14 +31,7 @@ struct BusyRun
         store = std::make_unique<Store>(dir.filePath(QStringLiteral("program")));
         QDir().mkpath(store->programFolder());
         store->loadAtStartup();
-        Settings& s = store->settings();
-        s.SmtpServer = "127.0.0.1";
-        s.SmtpPort = qint16(server.serverPort());
-        s.SmtpUser = "anna";
-        s.SmtpPassword = "geheim";
-        s.UseSpa = 1;
-        s.AutoStart = 2;
-        s.WatchFolder = toAnsi(watch);
+        completeSettings(*store, server.serverPort(), watch, 2);
         return true;
     }
 };
@@ -65,8 +43,7 @@ class TestClosing : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void cancelKeepsProgramAndFiles();
-    void closeWhileMailInHandIsRefused();
-    void terminationEndsAfterMailInHand();
+    void closeWhileMailInHandWaitsForIt();
     void failedFinalSaveIsSaid();
 };
 
@@ -101,31 +78,7 @@ void TestClosing::cancelKeepsProgramAndFiles()
     QCOMPARE(reread.settings().SmtpServer, QByteArray("changed in memory only"));
 }
 
-void TestClosing::closeWhileMailInHandIsRefused()
-{
-    BusyRun run;
-    QVERIFY(run.prepare());
-    PromptRecorder prompts;
-    Form1 window(*run.store, prompts, fastOptions());
-    window.load();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && run.server.connections() == 1, 5000);
-    QSignalSpy unloaded(&window, &Form1::unloaded);
-    prompts.answers = {PromptAnswer::Ok};
-    QVERIFY(!window.close());
-    QCOMPARE(prompts.texts(), (QStringList{Confirm, Busy}));
-    QCOMPARE(prompts.asked.last().icon, PromptIcon::Exclamation);
-    QVERIFY(window.isVisible());
-    QCOMPARE(unloaded.count(), 0);
-
-    // Once the mail is filed the same close goes through.
-    run.server.dropAll();
-    QTRY_VERIFY_WITH_TIMEOUT(window.dispatcher()->IdleFlag(), 5000);
-    prompts.answers = {PromptAnswer::Ok};
-    QVERIFY(window.close());
-    QCOMPARE(unloaded.count(), 1);
-}
-
-void TestClosing::terminationEndsAfterMailInHand()
+void TestClosing::closeWhileMailInHandWaitsForIt()
 {
     BusyRun run;
     QVERIFY(run.prepare());
@@ -137,21 +90,22 @@ void TestClosing::terminationEndsAfterMailInHand()
     window.load();
     QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && run.server.connections() == 1, 5000);
     QSignalSpy unloaded(&window, &Form1::unloaded);
+    prompts.answers = {PromptAnswer::Ok};
+    QVERIFY(!window.close());
+    QCOMPARE(prompts.texts(), (QStringList{Confirm, Busy}));
+    QCOMPARE(prompts.asked.last().icon, PromptIcon::Exclamation);
 
+    // A termination signal ends without asking, once the mail in hand is filed.
     ::raise(SIGTERM);
     QTest::qWait(300);
     QCOMPARE(unloaded.count(), 0);
     QVERIFY(window.isVisible());
-
     run.server.dropAll();
     QVERIFY(unloaded.wait(5000));
     QVERIFY(!window.isVisible());
-    QVERIFY(prompts.asked.isEmpty()); // no confirmation for a signal
-
-    // The mail in hand was filed and the store saved before the end.
+    QCOMPARE(prompts.asked.size(), 2);
     Store reread(run.store->programFolder());
     reread.loadAtStartup();
-    QCOMPARE(reread.tables().MailCount(), qint16(1));
     QCOMPARE(reread.tables().count(FailedFolder), qint16(1));
     QCOMPARE(reread.settings().SmtpUser, QByteArray("anna"));
 }
@@ -169,38 +123,20 @@ void TestClosing::failedFinalSaveIsSaid()
     QVERIFY(QFile::remove(store.settingsFilePath()));
     QVERIFY(QDir().mkpath(store.settingsFilePath()));
     QSignalSpy unloaded(&window, &Form1::unloaded);
-    {
-        // Retry while the fault lasts asks again; a retry after the fault is gone saves.
-        prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
-        prompts.onAsk = [&](const PromptRecorder::Asked&) {
-            if (prompts.asked.size() == 3)
-                QDir(store.settingsFilePath()).removeRecursively();
-        };
-        QVERIFY(window.close());
-        QCOMPARE(prompts.asked.size(), 3);
-        QCOMPARE(prompts.asked.at(1).buttons, PromptButtons::RetryOrEnd);
-        QVERIFY(prompts.asked.at(1).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
-        QCOMPARE(unloaded.count(), 1);
-        Store reread(dir.path());
-        reread.loadAtStartup();
-        QCOMPARE(reread.settings().SmtpUser, QByteArray("neu"));
-    }
-    {
-        // Ending anyway ends after saying so once.
-        QTemporaryDir other;
-        Store broken(other.path());
-        broken.loadAtStartup();
-        PromptRecorder answers;
-        Form1 second(broken, answers, fastOptions());
-        second.load();
-        QVERIFY(QFile::remove(broken.settingsFilePath()));
-        QVERIFY(QDir().mkpath(broken.settingsFilePath()));
-        answers.answers = {PromptAnswer::Ok, PromptAnswer::EndAnyway};
-        QSignalSpy ended(&second, &Form1::unloaded);
-        QVERIFY(second.close());
-        QCOMPARE(answers.asked.size(), 2);
-        QCOMPARE(ended.count(), 1);
-    }
+    // Retry while the fault lasts asks again; a retry after the fault is gone saves.
+    prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
+    prompts.onAsk = [&](const PromptRecorder::Asked&) {
+        if (prompts.asked.size() == 3)
+            QDir(store.settingsFilePath()).removeRecursively();
+    };
+    QVERIFY(window.close());
+    QCOMPARE(prompts.asked.size(), 3);
+    QCOMPARE(prompts.asked.at(1).buttons, PromptButtons::RetryOrEnd);
+    QVERIFY(prompts.asked.at(1).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
+    QCOMPARE(unloaded.count(), 1);
+    Store reread(dir.path());
+    reread.loadAtStartup();
+    QCOMPARE(reread.settings().SmtpUser, QByteArray("neu"));
 }
 
 QTEST_MAIN(TestClosing)

@@ -1,13 +1,14 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
-#include "store/Store.h"
 #include "ui/FolderCommands.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/StatusPanel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -34,28 +35,11 @@ struct Fixture
     explicit Fixture(const QList<int>& folders, quint16 smtpPort = 25, const QList<QByteArray>& recipients = {})
     {
         store.loadAtStartup();
-        for (int i = 0; i < folders.size(); ++i) {
-            MailRecord mail;
-            mail.From = "von@example.com";
-            mail.To = i < recipients.size() ? recipients.at(i) : QByteArray("an@example.com");
-            mail.Subject = "Mail " + QByteArray::number(i + 1);
-            mail.Body = "Text";
-            mail.Status = folders.at(i) == SentFolder ? "MSGSENT" : "ERRMessage4";
-            store.tables().folder(folders.at(i)).append(*store.tables().createMail(mail));
-        }
-        Settings& s = store.settings();
-        s.SmtpServer = "127.0.0.1";
-        s.SmtpPort = qint16(smtpPort);
-        s.SmtpUser = "anna";
-        s.SmtpPassword = "geheim";
-        s.UseSpa = 1;
+        for (int i = 0; i < folders.size(); ++i)
+            addMail(store, folders.at(i), i < recipients.size() ? recipients.at(i) : QByteArray("an@example.com"));
+        completeSettings(store, smtpPort, dir.path(), 1);
         store.SaveAll();
-        MainWindowOptions options;
-        options.engine.alertCloseMs = 10;
-        options.engine.smtp.connectMs = 3000;
-        options.folderPicker = [](QWidget*) { return QString(); };
-        options.removalFilesPerStep = 1;
-        window = std::make_unique<Form1>(store, prompts, options);
+        window = std::make_unique<Form1>(store, prompts, fastOptions());
         window->load();
     }
 
@@ -74,21 +58,20 @@ struct Fixture
     }
     QString caption(int folder) const { return window->node(folder + 2)->text(0); }
     QString panel2() const { return window->panel(2)->text(); }
-    // The subjects of the mail files on disk, as a fresh start reads them, by ID.
+    // The store as a fresh start reads it from disk.
+    std::unique_ptr<Store> reread() const
+    {
+        auto disk = std::make_unique<Store>(dir.path());
+        disk->loadAtStartup();
+        return disk;
+    }
     QByteArrayList subjectsOnDisk() const
     {
-        Store reread(dir.path());
-        reread.loadAtStartup();
+        const auto disk = reread();
         QByteArrayList subjects;
-        for (qint16 id = 1; id <= reread.tables().MailCount(); ++id)
-            subjects << reread.tables().mail(id).Subject;
+        for (qint16 id = 1; id <= disk->tables().MailCount(); ++id)
+            subjects << disk->tables().mail(id).Subject;
         return subjects;
-    }
-    QList<qint16> foldersOnDisk(int folder) const
-    {
-        Store reread(dir.path());
-        reread.loadAtStartup();
-        return reread.tables().folder(folder).entries();
     }
 };
 
@@ -102,6 +85,7 @@ private Q_SLOTS:
     void removeForGood();
     void sendAllTriesEachMailOnce();
     void editThenSendReachesNewRecipient();
+    void editorTabOrder();
 };
 
 void TestFolderCommands::removeToDeletedFolder()
@@ -121,7 +105,7 @@ void TestFolderCommands::removeToDeletedFolder()
     QCOMPARE(f.panel2(), QStringLiteral("0 Objekt(e)"));
     QVERIFY(f.window->dispatcher()->IdleFlag());
     // Moved mails keep their IDs and files; only the index changed.
-    QCOMPARE(f.foldersOnDisk(DeletedFolder), (QList<qint16>{2, 4, 5, 6, 7}));
+    QCOMPARE(f.reread()->tables().folder(DeletedFolder).entries(), (QList<qint16>{2, 4, 5, 6, 7}));
     QCOMPARE(f.subjectsOnDisk().size(), 7);
 
     // An index that cannot be written is said in panel 2.
@@ -165,7 +149,7 @@ void TestFolderCommands::removeForGood()
     QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (0)"));
     QCOMPARE(f.panel2(), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3", "Mail 5"}));
-    QCOMPARE(f.foldersOnDisk(FailedFolder), QList<qint16>{3});
+    QCOMPARE(f.reread()->tables().folder(FailedFolder).entries(), QList<qint16>{3});
     QVERIFY(!QFile::exists(f.store.mailFilePath(4)));
     QVERIFY(f.window->dispatcher()->IdleFlag());
 }
@@ -188,7 +172,7 @@ void TestFolderCommands::sendAllTriesEachMailOnce()
     QCOMPARE(f.rows(SentFolder), (QList<qint16>{4, 2, 3}));
     QCOMPARE(f.store.tables().mail(1).Status, QByteArray("ERRMessage7"));
     QCOMPARE(f.caption(FailedFolder), QStringLiteral("Fehlgeschl. Objekte  (1)"));
-    QCOMPARE(f.foldersOnDisk(SentFolder), (QList<qint16>{4, 2, 3}));
+    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{4, 2, 3}));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
 }
 
@@ -197,16 +181,41 @@ void TestFolderCommands::editThenSendReachesNewRecipient()
     SmtpSink sink;
     QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
     Fixture f({SentFolder, FailedFolder}, sink.port());
-    f.run(FailedFolder, 1, "Mnu_Err_Edit");
-    frmMailEdit* editor = f.window->commands()->editor();
-    QVERIFY(editor && editor->isVisible());
-    QCOMPARE(editor->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
-    editor->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(QStringLiteral("neu@example.com"));
-    editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 2000);
+    const auto edit = [&f](const QString& to) {
+        f.run(FailedFolder, 1, "Mnu_Err_Edit");
+        frmMailEdit* editor = f.window->commands()->editor();
+        editor->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(to);
+        return editor;
+    };
+    {
+        // "Abbrechen" after typing changes nothing on disk.
+        const auto before = snapshot(f.dir.path());
+        frmMailEdit* editor = edit(QStringLiteral("anders@example.com"));
+        QCOMPARE(editor->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
+        QVERIFY(editor->isVisible());
+        editor->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+        QCOMPARE(snapshot(f.dir.path()), before);
+        QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
+    }
+    {
+        // A save that fails keeps the record as the files hold it and the dialog open with the reason.
+        QVERIFY(QFile::remove(f.store.indexFilePath()));
+        QVERIFY(QDir().mkpath(f.store.indexFilePath()));
+        frmMailEdit* editor = edit(QStringLiteral("neu@example.com"));
+        editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QVERIFY(editor->isVisible());
+        QVERIFY(
+            editor->findChild<QLabel*>(QStringLiteral("ErrorText"))->text().startsWith(QStringLiteral("Speichern")));
+        QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
+        QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
+        // Room again: the same "OK" goes through; a character Windows-1252 lacks becomes "?".
+        editor->findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(QStringLiteral("\u03A9 \u20AC"));
+        editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 2000);
+    }
     FolderListModel* failed = f.window->listModel(FailedFolder);
     QCOMPARE(failed->data(failed->index(0, FolderListModel::ToColumn)).toString(), QStringLiteral("neu@example.com"));
-    QCOMPARE(f.subjectsOnDisk().size(), 2);
+    QCOMPARE(f.reread()->tables().mail(2).Subject, QByteArray("? \x80"));
 
     QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
     f.run(FailedFolder, 1, "Mnu_Err_Send");
@@ -220,6 +229,20 @@ void TestFolderCommands::editThenSendReachesNewRecipient()
     QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
     QCOMPARE(f.rows(FailedFolder), QList<qint16>{});
     QCOMPARE(f.rows(DeletedFolder), QList<qint16>{});
+}
+
+void TestFolderCommands::editorTabOrder()
+{
+    Fixture f({FailedFolder});
+    f.run(FailedFolder, 1, "Mnu_Err_Edit");
+    QVERIFY(QTest::qWaitForWindowActive(f.window->commands()->editor()));
+    QStringList visited{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(visited, (QStringList{QStringLiteral("Command1"), QStringLiteral("Command2"), QStringLiteral("Text3"),
+                                   QStringLiteral("Text2"), QStringLiteral("Text1"), QStringLiteral("Command1")}));
 }
 
 QTEST_MAIN(TestFolderCommands)

@@ -1,8 +1,6 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
-#include "store/Ansi.h"
-#include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/ProgressBox.h"
@@ -20,30 +18,6 @@ using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
-
-MainWindowOptions fastOptions()
-{
-    MainWindowOptions options;
-    options.engine.pollMs = 100;
-    options.engine.minJobAgeMs = 0;
-    options.engine.alertCloseMs = 10;
-    options.engine.smtp.connectMs = 3000;
-    options.engine.smtp.conversationMs = 20000;
-    options.folderPicker = [](QWidget*) { return QString(); };
-    return options;
-}
-
-void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
-{
-    Settings& s = store.settings();
-    s.SmtpServer = "127.0.0.1";
-    s.SmtpPort = qint16(port);
-    s.SmtpUser = "anna";
-    s.SmtpPassword = "geheim";
-    s.UseSpa = 1;
-    s.AutoStart = autoStart;
-    s.WatchFolder = toAnsi(watchFolder);
-}
 
 void clickNode(Form1& window, int number)
 {
@@ -81,17 +55,11 @@ void TestMainWindow::startUpOnEmptyFolder()
     window.load();
 
     QCOMPARE(panelText(window, 1), QStringLiteral("Inaktif"));
-    QCOMPARE(window.panel(1)->picture(), Picture::Inactive);
     QCOMPARE(panelText(window, 2), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(panelText(window, 4), QStringLiteral("Gesendete Objekte  "));
     QCOMPARE(window.node(3)->text(0), QStringLiteral("Gesendete Objekte  (0)"));
-    QCOMPARE(window.node(4)->text(0), QStringLiteral("Fehlgeschl. Objekte  (0)"));
     QCOMPARE(window.node(5)->text(0), QStringLiteral("Gelöschte Objekte  (0)"));
     QVERIFY(window.node(3)->isSelected());
-    QVERIFY(window.findChild<QPushButton*>(QStringLiteral("Command8"))->isEnabled());
-    QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("Command9"))->isEnabled());
-    QVERIFY(window.list(1)->isVisible());
-    QVERIFY(!window.list(2)->isVisible());
 
     // Right-click and double-click in an empty list do nothing.
     QSignalSpy opened(&window, &Form1::openMailRequested);
@@ -106,8 +74,6 @@ void TestMainWindow::startUpOnEmptyFolder()
     QTRY_VERIFY_WITH_TIMEOUT(window.settingsDialog() && window.settingsDialog()->isVisible(), 2000);
     QCOMPARE(window.settingsDialog()->folderValue(), QDir::homePath() + QStringLiteral("/KADMEL"));
     QCOMPARE(window.visibleFolder(), 1);
-    QCOMPARE(panelText(window, 4), QStringLiteral("Gesendete Objekte  "));
-    QVERIFY(prompts.asked.isEmpty());
     window.settingsDialog()->reject();
 }
 
@@ -130,40 +96,27 @@ void TestMainWindow::autoStartSendsJobAndShowsItBold()
     QCOMPARE(panelText(window, 1), QStringLiteral("Aktif"));
     QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("Command8"))->isEnabled());
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("Command9"))->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(window.listModel(SentFolder)->rowCount() == 1 && window.dispatcher()->IdleFlag(), 10000);
 
-    QTRY_COMPARE_WITH_TIMEOUT(window.listModel(SentFolder)->rowCount() + window.listModel(FailedFolder)->rowCount(), 1,
-                              10000);
-    QCOMPARE(window.listModel(SentFolder)->rowCount(), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(window.dispatcher()->IdleFlag(), 5000);
     FolderListModel* sent = window.listModel(SentFolder);
     QVERIFY(sent->isBold(0));
     QCOMPARE(sent->idAt(0), qint16(1));
     QCOMPARE(sent->data(sent->index(0, FolderListModel::SubjectColumn)).toString(), QStringLiteral("Grüße"));
-    QCOMPARE(sent->data(sent->index(0, FolderListModel::ToColumn)).toString(),
-             QStringLiteral("empfaenger@example.com"));
-    QCOMPARE(window.node(3)->text(0), QStringLiteral("Gesendete Objekte  (1)"));
-    QVERIFY(prompts.asked.isEmpty());
     QTRY_COMPARE_WITH_TIMEOUT(sink.messages().size(), 1, 5000);
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"empfaenger@example.com"});
 
     // A rebuild shows the same rows, none bold, and the counts stay.
-    window.RefreshLists();
-    QCOMPARE(sent->rowCount(), 1);
-    QVERIFY(!sent->isBold(0));
     QCOMPARE(window.node(3)->text(0), QStringLiteral("Gesendete Objekte  (1)"));
+    window.RefreshLists();
+    QVERIFY(!sent->isBold(0));
 
-    // A selected row: double-click asks for the viewer, right-click opens the sent folder's menu.
-    QSignalSpy opened(&window, &Form1::openMailRequested);
+    // A selected row: right-click opens the sent folder's menu.
     QTableView* view = window.list(1);
     const QPoint cell = view->visualRect(sent->index(0, 1)).center();
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, cell);
-    QCOMPARE(opened.count(), 1);
-    QCOMPARE(opened.at(0).at(0).toInt(), 1);
     Q_EMIT view->customContextMenuRequested(cell);
     QTRY_VERIFY_WITH_TIMEOUT(window.contextMenu(1)->isVisible(), 2000);
     window.contextMenu(1)->hide();
-    QCOMPARE(window.selectedId(1), qint16(1));
 }
 
 void TestMainWindow::autoStartWithEmptyServerWarnsThenOpensDialog()
@@ -177,7 +130,6 @@ void TestMainWindow::autoStartWithEmptyServerWarnsThenOpensDialog()
     Form1 window(store, prompts, fastOptions());
     window.load();
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...")});
-    QCOMPARE(prompts.asked.first().icon, PromptIcon::Exclamation);
     QVERIFY(window.settingsDialog() && window.settingsDialog()->isVisible());
     QCOMPARE(panelText(window, 1), QStringLiteral("Inaktif"));
 
@@ -209,7 +161,6 @@ void TestMainWindow::folderSwitchWhileMailInHandKeepsMessage()
 
     clickNode(window, 4);
     QCOMPARE(window.visibleFolder(), 2);
-    QVERIFY(window.list(2)->isVisible());
     QCOMPARE(panelText(window, 4), QStringLiteral("Fehlgeschl. Objekte  "));
     QCOMPARE(window.panel(4)->picture(), Picture::MailError);
     QCOMPARE(panelText(window, 2), busyText);
@@ -229,53 +180,38 @@ void TestMainWindow::progressBar()
 {
     QTemporaryDir dir;
     Store store(dir.path());
-    store.loadAtStartup();
     PromptRecorder prompts;
     Form1 window(store, prompts, fastOptions());
     window.load();
     ProgressBox* box = window.progressBox();
     const int w = box->contentsRect().width();
-    QVERIFY(w > 10);
-    QVERIFY(!box->barShown());
-
-    window.SetPBValue(200, 200, 1);
-    QCOMPARE(box->percentText(), QStringLiteral("100%"));
-    QCOMPARE(box->barWidth(), w);
+    QVERIFY(w > 10 && !box->barShown());
+    // value, maximum, option → percentage text and bar width; each row follows the one before.
+    const struct
     {
-        // After a finished run: back to 0 with the bar shown.
-        window.SetPBValue(0, 200, 1);
-        QCOMPARE(box->percentText(), QStringLiteral("0%"));
-        QCOMPARE(box->barWidth(), 0);
+        qint32 value, maximum;
+        qint16 option;
+        const char* text;
+        int width;
+    } steps[] = {
+        {200, 200, 1, "100%", w},
+        {0, 200, 1, "0%", 0},                               // back to 0 after a finished run, bar shown
+        {100, 200, 0, "50%", qRound(w / 2.0)},              //
+        {101, 200, 0, "50%", qRound(w / 2.0)},              // the same percentage changes nothing, not even the bar
+        {2, 3, 0, "66%", int(std::nearbyint(2.0 * w / 3))}, // percentage cut off, bar rounded to nearest
+        {5, 0, 0, "0%", int(std::nearbyint(2.0 * w / 3))},  // maximum 0 counts as 0 % and never fails
+        {1, 2, 0, "50%", qRound(w / 2.0)},
+        {30000000, 40000000, 0, "0%", int(std::nearbyint(w * 0.75))}, // Value × 100 overflows 32 bits
+    };
+    for (const auto& step : steps) {
+        window.SetPBValue(step.value, step.maximum, step.option);
+        QCOMPARE(box->percentText(), QString::fromLatin1(step.text));
+        QCOMPARE(box->barWidth(), step.width);
         QVERIFY(box->barShown());
     }
-    {
-        window.SetPBValue(100, 200, 0);
-        QCOMPARE(box->percentText(), QStringLiteral("50%"));
-        QCOMPARE(box->barWidth(), qRound(w / 2.0));
-        // The same percentage again changes nothing, not even the bar.
-        window.SetPBValue(101, 200, 0);
-        QCOMPARE(box->barWidth(), qRound(w / 2.0));
-    }
-    {
-        // The percentage is cut off, the bar rounded to nearest.
-        window.SetPBValue(2, 3, 0);
-        QCOMPARE(box->percentText(), QStringLiteral("66%"));
-        QCOMPARE(box->barWidth(), int(std::nearbyint(2.0 * w / 3)));
-    }
-    {
-        // Maximum 0 and an overflowing Value × 100 count as 0 % and never fail.
-        window.SetPBValue(5, 0, 0);
-        QCOMPARE(box->percentText(), QStringLiteral("0%"));
-        QCOMPARE(box->LastPercent(), qint16(0));
-        window.SetPBValue(1, 2, 0);
-        window.SetPBValue(30000000, 40000000, 0);
-        QCOMPARE(box->percentText(), QStringLiteral("0%"));
-    }
-    {
-        window.SetPBValue(1, 2, 2);
-        QCOMPARE(box->percentText(), QString());
-        QVERIFY(!box->barShown());
-    }
+    window.SetPBValue(1, 2, 2);
+    QCOMPARE(box->percentText(), QString());
+    QVERIFY(!box->barShown());
 }
 
 QTEST_MAIN(TestMainWindow)

