@@ -15,6 +15,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <functional>
+#include <memory>
 
 namespace kadmel::test {
 
@@ -121,6 +122,18 @@ inline bool writeJob(const QString& jobFolder, const QString& name, const QByteA
            file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
                       "@@\r\n\r\nGr\x81\xe1"
                       "e aus der Probe.\r\n") > 0;
+}
+
+// A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
+inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
+{
+    const QString watch = dir + QStringLiteral("/watch");
+    writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"), subject);
+    auto store = std::make_unique<Store>(dir + QStringLiteral("/program"));
+    QDir().mkpath(store->programFolder());
+    store->loadAtStartup();
+    completeSettings(*store, port, watch, 2);
+    return store;
 }
 
 // Every file below the folder with its bytes, to show that nothing on disk changed.

