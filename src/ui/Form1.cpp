@@ -404,11 +404,12 @@ int Form1::visibleFolder() const
 
 void Form1::openSettingsDialog()
 {
-    if (m_settings) {
+    if (m_settings && m_settings->isVisible()) {
         m_settings->raise();
         m_settings->activateWindow();
         return;
     }
+    delete m_settings; // closed, its deletion still pending
     m_settings = new Form5(m_store, m_prompts, m_options.folderPicker, this);
     m_settings->setAttribute(Qt::WA_DeleteOnClose);
     m_settings->setWindowModality(Qt::ApplicationModal);
