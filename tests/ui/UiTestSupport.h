@@ -5,15 +5,29 @@
 
 #include "store/Ansi.h"
 #include "store/Store.h"
+#include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/Prompts.h"
+#include "ui/StatusPanel.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
 #include <QList>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 #include <functional>
 #include <memory>
 

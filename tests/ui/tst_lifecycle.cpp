@@ -1,15 +1,9 @@
 #include "UiTestSupport.h"
 
-#include "store/Store.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
 #include "ui/SignalBridge.h"
-#include "ui/StatusPanel.h"
 
-#include <QAction>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 #include <csignal>
 
 using namespace kadmel;
@@ -28,23 +22,20 @@ class TestLifecycle : public QObject
 private Q_SLOTS:
     void splashAnimatesThenEnds();
     void programShowsMainWindowAfterPause();
-    void cancelKeepsProgramAndFiles();
     void closeWhileMailInHandWaitsForIt();
-    void failedFinalSaveIsSaid();
+    void cancelThenRetriedSave();
 };
 
 void TestLifecycle::splashAnimatesThenEnds()
 {
     Form4 splash(SplashTimings{150, 1400});
-    QCOMPARE(splash.windowTitle(), QStringLiteral("Loading..."));
-    QCOMPARE(splash.labelText(), QStringLiteral("Loading..."));
+    QCOMPARE(splash.windowTitle() + splash.labelText(), QStringLiteral("Loading...Loading..."));
     QSignalSpy over(&splash, &Form4::pauseOver);
     splash.show();
     splash.start();
     for (const char* text : {"Loading", "Loading.", "Loading..", "Loading...", "Loading"})
         QTRY_COMPARE_WITH_TIMEOUT(splash.labelText(), QString::fromLatin1(text), 1000);
     QVERIFY(over.wait(2000));
-    QCOMPARE(over.count(), 1);
 }
 
 void TestLifecycle::programShowsMainWindowAfterPause()
@@ -77,37 +68,6 @@ void TestLifecycle::programShowsMainWindowAfterPause()
     reread.loadAtStartup();
     QCOMPARE(reread.settings().SmtpServer, QByteArray("saved on the way out"));
     QVERIFY(prompts.asked.isEmpty());
-}
-
-void TestLifecycle::cancelKeepsProgramAndFiles()
-{
-    QTemporaryDir dir;
-    Store store(dir.path());
-    store.loadAtStartup();
-    PromptRecorder prompts;
-    Form1 window(store, prompts, fastOptions());
-    window.load();
-    store.settings().SmtpServer = "changed in memory only";
-    const auto before = snapshot(dir.path());
-    QSignalSpy unloaded(&window, &Form1::unloaded);
-
-    // The window frame and "Beenden" run the same confirmation; Cancel keeps everything.
-    QVERIFY(!window.close());
-    window.findChild<QAction*>(QStringLiteral("Mnu_File_Exit"))->trigger();
-    QCOMPARE(prompts.texts(), (QStringList{Confirm, Confirm}));
-    QCOMPARE(prompts.asked.first().icon, PromptIcon::Question);
-    QCOMPARE(prompts.asked.first().buttons, PromptButtons::OkCancel);
-    QVERIFY(window.isVisible());
-    QCOMPARE(unloaded.count(), 0);
-    QCOMPARE(snapshot(dir.path()), before);
-
-    // OK ends with the whole store saved.
-    prompts.answers = {PromptAnswer::Ok};
-    QVERIFY(window.close());
-    QCOMPARE(unloaded.count(), 1);
-    Store reread(dir.path());
-    reread.loadAtStartup();
-    QCOMPARE(reread.settings().SmtpServer, QByteArray("changed in memory only"));
 }
 
 void TestLifecycle::closeWhileMailInHandWaitsForIt()
@@ -143,7 +103,7 @@ void TestLifecycle::closeWhileMailInHandWaitsForIt()
     QCOMPARE(reread.settings().SmtpUser, QByteArray("anna"));
 }
 
-void TestLifecycle::failedFinalSaveIsSaid()
+void TestLifecycle::cancelThenRetriedSave()
 {
     QTemporaryDir dir;
     Store store(dir.path());
@@ -152,20 +112,31 @@ void TestLifecycle::failedFinalSaveIsSaid()
     Form1 window(store, prompts, fastOptions());
     window.load();
     store.settings().SmtpUser = "neu";
-    // A folder where the settings file belongs makes every save of it fail.
+    const auto before = snapshot(dir.path());
+    QSignalSpy unloaded(&window, &Form1::unloaded);
+
+    // The window frame and "Beenden" run the same confirmation; Cancel keeps everything.
+    QVERIFY(!window.close());
+    window.findChild<QAction*>(QStringLiteral("Mnu_File_Exit"))->trigger();
+    QCOMPARE(prompts.texts(), (QStringList{Confirm, Confirm}));
+    QCOMPARE(prompts.asked.first().buttons, PromptButtons::OkCancel);
+    QVERIFY(window.isVisible());
+    QCOMPARE(snapshot(dir.path()), before);
+
+    // OK with a folder where the settings file belongs: the failed save is said, a retry while the
+    // fault lasts asks again, a retry after it is gone saves and ends.
     QVERIFY(QFile::remove(store.settingsFilePath()));
     QVERIFY(QDir().mkpath(store.settingsFilePath()));
-    QSignalSpy unloaded(&window, &Form1::unloaded);
-    // Retry while the fault lasts asks again; a retry after the fault is gone saves.
     prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
     prompts.onAsk = [&](const PromptRecorder::Asked&) {
-        if (prompts.asked.size() == 3)
+        if (prompts.asked.size() == 5)
             QDir(store.settingsFilePath()).removeRecursively();
     };
+    QCOMPARE(unloaded.count(), 0);
     QVERIFY(window.close());
-    QCOMPARE(prompts.asked.size(), 3);
-    QCOMPARE(prompts.asked.at(1).buttons, PromptButtons::RetryOrEnd);
-    QVERIFY(prompts.asked.at(1).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
+    QCOMPARE(prompts.asked.size(), 5);
+    QCOMPARE(prompts.asked.at(3).buttons, PromptButtons::RetryOrEnd);
+    QVERIFY(prompts.asked.at(3).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
     QCOMPARE(unloaded.count(), 1);
     Store reread(dir.path());
     reread.loadAtStartup();

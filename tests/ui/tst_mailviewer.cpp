@@ -1,14 +1,13 @@
-#include "store/Ansi.h"
+#include "UiTestSupport.h"
 #include "ui/mail/MailViewer.h"
 
-#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabBar>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 namespace {
 

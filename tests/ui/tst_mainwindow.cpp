@@ -1,21 +1,9 @@
 #include "UiTestSupport.h"
 
 #include "support/SmtpSink.h"
-#include "ui/FolderListModel.h"
-#include "ui/Form1.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
-#include "ui/StatusPanel.h"
 #include "ui/mail/TrayController.h"
-
-#include <QAction>
-#include <QMenu>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTreeWidget>
 
 using namespace kadmel;
 using namespace kadmel::test;

@@ -1,18 +1,8 @@
 #include "UiTestSupport.h"
 
 #include "store/EncryptionSetting.h"
-#include "store/Store.h"
 #include "ui/Form5.h"
 #include "ui/PortText.h"
-
-#include <QCheckBox>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;

@@ -1,19 +1,16 @@
+#include "UiTestSupport.h"
 #include "ui/mail/AboutBox.h"
 #include "ui/mail/TrayAlert.h"
 #include "ui/mail/TrayController.h"
 
-#include <QAction>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QMenu>
 #include <QScreen>
-#include <QSignalSpy>
-#include <QTest>
 #include <QUrlQuery>
 #include <QWidget>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 namespace {
 
