@@ -1,16 +1,50 @@
 #include "UiTestSupport.h"
+
 #include "ui/mail/AboutBox.h"
+#include "ui/mail/MailViewer.h"
 #include "ui/mail/TrayAlert.h"
 #include "ui/mail/TrayController.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextEdit>
 #include <QUrlQuery>
 #include <QWidget>
 
 using namespace kadmel;
 using namespace kadmel::test;
+
+namespace {
+
+// The conversation as shown: each coloured run as "g" (grey) or "w" (white) and its text.
+QString shownRuns(const QTextEdit& rtb)
+{
+    QStringList runs;
+    for (QTextBlock block = rtb.document()->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QColor colour = it.fragment().charFormat().foreground().color();
+            const char kind = colour == QColor(130, 130, 130) ? 'g' : colour == QColor(255, 255, 255) ? 'w' : '?';
+            runs << QLatin1Char(kind) + it.fragment().text();
+        }
+    }
+    return runs.join(QLatin1Char(' '));
+}
+
+SmtpLog logOf(const QList<QByteArray>& received, const QList<QByteArray>& sent)
+{
+    SmtpLog log;
+    for (const QByteArray& text : received)
+        log.appendReceived(text + "\r\n");
+    for (const QByteArray& text : sent)
+        log.appendSent(text + "\r\n");
+    return log;
+}
+
+} // namespace
 
 namespace {
 
@@ -21,10 +55,14 @@ QAction* action(const TrayController& tray, const char* name)
 
 } // namespace
 
-class TestTrayWindows : public QObject
+class TestMailWindows : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void headerAndBody();
+    void conversationOrder_data();
+    void conversationOrder();
+    void tabsAndResize();
     void placement_data();
     void placement();
     void alertShowSetClose();
@@ -33,24 +71,96 @@ private Q_SLOTS:
     void aboutBox();
 };
 
-void TestTrayWindows::placement_data()
+void TestMailWindows::headerAndBody()
+{
+    MailRecord mail;
+    mail.From = "absender@example.com";
+    mail.To = "empf\xE4nger@example.com";
+    mail.Subject = "Preis 5 \x80";
+    mail.Date = "06.12.2026 18:15:11";
+    mail.Size = "532 Bytes";
+    mail.Status = "MSGSENT";
+    mail.Body = "Zeile 1\r\nZeile 2";
+
+    Form2 viewer;
+    viewer.showMail(mail, 7);
+    QCOMPARE(viewer.windowTitle(), QStringLiteral("Mail (ID=7)"));
+    QCOMPARE(viewer.findChild<QLabel*>(QStringLiteral("Label1"))->text(),
+             QStringLiteral("Absender: absender@example.com\nAn: empf\u00E4nger@example.com\nBetreff: Preis 5 \u20AC\n"
+                            "Datum/Zeit: 06.12.2026 18:15:11\nGr\u00F6\u00DFe: 532 Bytes\n"
+                            "Status: Das E-Mail wurde erfolgreich gesendet."));
+    QCOMPARE(viewer.findChild<QPlainTextEdit*>(QStringLiteral("Text1"))->toPlainText(),
+             QStringLiteral("Zeile 1\nZeile 2"));
+}
+
+void TestMailWindows::conversationOrder_data()
+{
+    QTest::addColumn<SmtpLog>("log");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("received one more than sent: the last reply closes")
+        << logOf({"R0", "R1", "R2"}, {"S0", "S1"}) << QStringLiteral("gR0 wS0 gR1 wS1 gR2");
+    QTest::newRow("received beyond the sent array is not shown")
+        << logOf({"R0", "R1", "R2", "R3"}, {"S0", "S1"}) << QStringLiteral("gR0 wS0 gR1 wS1 gR2");
+    QTest::newRow("fewer received than sent: missing replies are empty")
+        << logOf({"R0"}, {"S0", "S1", "S2"}) << QStringLiteral("gR0 wS0 wS1 wS2");
+    QTest::newRow("never dimensioned log") << SmtpLog() << QString();
+}
+
+void TestMailWindows::conversationOrder()
+{
+    QFETCH(SmtpLog, log);
+    QFETCH(QString, shown);
+    Form2 viewer;
+    MailRecord mail;
+    mail.Log = logOf({"old"}, {"old"});
+    viewer.showMail(mail, 1); // a mail shown before leaves nothing behind
+    mail.Log = log;
+    viewer.showMail(mail, 2);
+    QCOMPARE(shownRuns(*viewer.findChild<QTextEdit*>(QStringLiteral("RTB"))), shown);
+}
+
+void TestMailWindows::tabsAndResize()
+{
+    Form2 viewer;
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    auto* tabs = viewer.findChild<QTabBar*>(QStringLiteral("TabBar"));
+    auto* body = viewer.findChild<QPlainTextEdit*>(QStringLiteral("Text1"));
+    auto* rtb = viewer.findChild<QTextEdit*>(QStringLiteral("RTB"));
+    QVERIFY(body->isVisible() && !rtb->isVisible());
+
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
+    QVERIFY(!body->isVisible() && rtb->isVisible());
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(0).center());
+    QVERIFY(body->isVisible() && !rtb->isVisible());
+
+    // Too small for the margins: the views keep their last place; growing lays them out again.
+    viewer.resize(557, 566);
+    const QRect designed = body->geometry();
+    QVERIFY(tabs->mapTo(&viewer, QPoint(0, 0)).y() >= designed.bottom());
+    viewer.resize(30, 60);
+    QCOMPARE(body->geometry(), designed);
+    viewer.resize(700, 400);
+    QCOMPARE(rtb->geometry(), designed.adjusted(0, 0, 143, -166));
+}
+
+void TestMailWindows::placement_data()
 {
     QTest::addColumn<QRect>("area");
     QTest::addColumn<QPoint>("topLeft");
     QTest::newRow("panel at the bottom") << QRect(0, 0, 1920, 1040) << QPoint(1660, 944);
-    QTest::newRow("panel on the right") << QRect(0, 0, 1856, 1080) << QPoint(1596, 984);
     QTest::newRow("screen left of the origin") << QRect(-1280, 0, 1280, 1024) << QPoint(-260, 928);
     QTest::newRow("area smaller than the pop-up keeps it inside") << QRect(10, 20, 200, 50) << QPoint(10, 20);
 }
 
-void TestTrayWindows::placement()
+void TestMailWindows::placement()
 {
     QFETCH(QRect, area);
     QFETCH(QPoint, topLeft);
     QCOMPARE(alertPosition(QSize(260, 96), area), topLeft);
 }
 
-void TestTrayWindows::alertShowSetClose()
+void TestMailWindows::alertShowSetClose()
 {
     SysTrayAlert alerts;
     alerts.SetAlertText("nichts offen"); // no pop-up: nothing to do
@@ -86,7 +196,7 @@ void TestTrayWindows::alertShowSetClose()
     QVERIFY(!alerts.popup());
 }
 
-void TestTrayWindows::tooltipFollowsState()
+void TestMailWindows::tooltipFollowsState()
 {
     QCOMPARE(trayTipText(true), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Aktif"));
     QCOMPARE(trayTipText(false), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Inaktif"));
@@ -113,7 +223,7 @@ void TestTrayWindows::tooltipFollowsState()
     QVERIFY(!tray.trayIcon());
 }
 
-void TestTrayWindows::menuOpensOnRightButtonOnly()
+void TestMailWindows::menuOpensOnRightButtonOnly()
 {
     QWidget window;
     window.show();
@@ -142,7 +252,7 @@ void TestTrayWindows::menuOpensOnRightButtonOnly()
     QCOMPARE(tray.TrayMode(), qint16(2)); // the exit itself is the window's business
 }
 
-void TestTrayWindows::aboutBox()
+void TestMailWindows::aboutBox()
 {
     QList<QUrl> opened;
     Form3 box(
@@ -182,5 +292,5 @@ void TestTrayWindows::aboutBox()
     QVERIFY(!box.isVisible());
 }
 
-QTEST_MAIN(TestTrayWindows)
-#include "tst_traywindows.moc"
+QTEST_MAIN(TestMailWindows)
+#include "tst_mailwindows.moc"
