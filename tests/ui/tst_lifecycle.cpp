@@ -50,14 +50,11 @@ void TestLifecycle::programShowsMainWindowAfterPause()
 
     // The store is loaded (and at the first start written) before the splash shows.
     QVERIFY(QFile::exists(program.store().settingsFilePath()));
-    QVERIFY(QFile::exists(program.store().indexFilePath()));
-    QVERIFY(program.splash()->isVisible());
-    QVERIFY(!program.mainWindow());
+    QVERIFY(program.splash()->isVisible() && !program.mainWindow());
 
     QVERIFY(loaded.wait(3000));
     QVERIFY(program.mainWindow()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!program.splash(), 2000);
-    QCOMPARE(program.mainWindow()->panel(1)->text(), QStringLiteral("Inaktif"));
 
     // A termination signal on an idle program ends it at once, with the store saved.
     QSignalSpy finished(&program, &Program::finished);

@@ -66,8 +66,7 @@ private Q_SLOTS:
     void placement_data();
     void placement();
     void alertShowSetClose();
-    void tooltipFollowsState();
-    void menuOpensOnRightButtonOnly();
+    void trayIconAndMenu();
     void aboutBox();
 };
 
@@ -196,15 +195,13 @@ void TestMailWindows::alertShowSetClose()
     QVERIFY(!alerts.popup());
 }
 
-void TestMailWindows::tooltipFollowsState()
+void TestMailWindows::trayIconAndMenu()
 {
     QCOMPARE(trayTipText(true), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Aktif"));
     QCOMPARE(trayTipText(false), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Inaktif"));
-
     QWidget window;
     window.show();
     TrayController tray(&window, [] { return true; });
-
     // A start while the window is shown makes no icon, but the icon made later shows that state.
     tray.UpdateTrayTip(true);
     QVERIFY(!tray.trayIcon());
@@ -213,43 +210,29 @@ void TestMailWindows::tooltipFollowsState()
     QVERIFY(!window.isVisible());
     QCOMPARE(tray.trayIcon()->toolTip(), trayTipText(true));
 
+    // Only the right button opens the menu; its entries follow the state.
+    QSystemTrayIcon* icon = tray.trayIcon();
+    for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
+        Q_EMIT icon->activated(reason);
+    QVERIFY(!tray.trayMenu()->isVisible() && !window.isVisible());
+    Q_EMIT icon->activated(QSystemTrayIcon::Context);
+    QTRY_VERIFY_WITH_TIMEOUT(tray.trayMenu()->isVisible(), 2000);
+    QSignalSpy start(&tray, &TrayController::startRequested);
+    QSignalSpy stop(&tray, &TrayController::stopRequested);
+    action(tray, "Mnu_Tray_Start")->trigger(); // disabled while active
+    action(tray, "Mnu_Tray_Stop")->trigger();
     tray.UpdateTrayTip(false);
-    QCOMPARE(tray.trayIcon()->toolTip(), trayTipText(false));
+    QCOMPARE(icon->toolTip(), trayTipText(false));
+    action(tray, "Mnu_Tray_Stop")->trigger();
+    action(tray, "Mnu_Tray_Start")->trigger();
+    QCOMPARE(start.count(), 1);
+    QCOMPARE(stop.count(), 1);
 
     // "Öffnen": window back, icon gone.
     action(tray, "Mnu_Tray_Show")->trigger();
     QCOMPARE(tray.TrayMode(), qint16(1));
     QVERIFY(window.isVisible() && !window.isMinimized());
     QVERIFY(!tray.trayIcon());
-}
-
-void TestMailWindows::menuOpensOnRightButtonOnly()
-{
-    QWidget window;
-    window.show();
-    TrayController tray(&window, [] { return true; });
-    tray.MinimizeToTray();
-    QSystemTrayIcon* icon = tray.trayIcon();
-    for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
-        Q_EMIT icon->activated(reason);
-    QVERIFY(!tray.trayMenu()->isVisible());
-    QVERIFY(!window.isVisible());
-    Q_EMIT icon->activated(QSystemTrayIcon::Context);
-    QTRY_VERIFY_WITH_TIMEOUT(tray.trayMenu()->isVisible(), 2000);
-
-    QSignalSpy start(&tray, &TrayController::startRequested);
-    QSignalSpy stop(&tray, &TrayController::stopRequested);
-    QSignalSpy exit(&tray, &TrayController::exitRequested);
-    action(tray, "Mnu_Tray_Stop")->trigger(); // disabled while inactive
-    action(tray, "Mnu_Tray_Start")->trigger();
-    tray.UpdateTrayTip(true);
-    action(tray, "Mnu_Tray_Start")->trigger();
-    action(tray, "Mnu_Tray_Stop")->trigger();
-    action(tray, "Mnu_Tray_Exit")->trigger();
-    QCOMPARE(start.count(), 1);
-    QCOMPARE(stop.count(), 1);
-    QCOMPARE(exit.count(), 1);
-    QCOMPARE(tray.TrayMode(), qint16(2)); // the exit itself is the window's business
 }
 
 void TestMailWindows::aboutBox()

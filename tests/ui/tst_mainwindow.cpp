@@ -189,12 +189,12 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QVERIFY(window.inTray() && !window.isVisible());
     // "Beenden" of the tray menu runs the window's confirmation; confirmed, the icon goes while its own
     // menu's signal runs, and the other windows close.
-    Q_EMIT windows.tray().exitRequested();
+    windows.tray().trayMenu()->findChild<QAction*>(QStringLiteral("Mnu_Tray_Exit"))->trigger();
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Sind Sie sicher ZUB zu beenden?")});
     QVERIFY(windows.tray().trayIcon());
     QSignalSpy unloaded(&window, &Form1::unloaded);
     prompts.answers = {PromptAnswer::Ok};
-    Q_EMIT windows.tray().exitRequested();
+    windows.tray().trayMenu()->findChild<QAction*>(QStringLiteral("Mnu_Tray_Exit"))->trigger();
     QCOMPARE(unloaded.count(), 1);
     QVERIFY(!window.inTray());
     QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 2000);
