@@ -18,7 +18,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QList>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -78,15 +77,9 @@ public:
                 m_sockets.append(socket);
         });
     }
-    int connections() const { return int(m_sockets.size()); }
-    void dropAll()
-    {
-        for (QTcpSocket* socket : std::as_const(m_sockets))
-            socket->abort();
-    }
-
-private:
     QList<QTcpSocket*> m_sockets;
+    int connections() const { return int(m_sockets.size()); }
+    void dropAll() { qDeleteAll(std::exchange(m_sockets, {})); }
 };
 
 inline MainWindowOptions fastOptions()

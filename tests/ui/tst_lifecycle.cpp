@@ -119,7 +119,6 @@ void TestLifecycle::cancelThenRetriedSave()
         if (prompts.asked.size() == 5)
             QDir(store.settingsFilePath()).removeRecursively();
     };
-    QCOMPARE(unloaded.count(), 0);
     QVERIFY(window.close());
     QCOMPARE(prompts.asked.size(), 5);
     QCOMPARE(prompts.asked.at(3).buttons, PromptButtons::RetryOrEnd);

@@ -44,10 +44,6 @@ SmtpLog logOf(const QList<QByteArray>& received, const QList<QByteArray>& sent)
     return log;
 }
 
-} // namespace
-
-namespace {
-
 QAction* action(const TrayController& tray, const char* name)
 {
     return tray.trayMenu()->findChild<QAction*>(QLatin1String(name));
