@@ -7,6 +7,7 @@
 #include "ui/Form1.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
+#include "ui/mail/MailWindowShots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -77,6 +78,12 @@ int main(int argc, char* argv[])
             window->openSettingsDialog();
             QTimer::singleShot(400, &app, [&, window] {
                 failures += !grab(window->settingsDialog(), out.filePath(QStringLiteral("settings.png")));
+                // Viewer on both tabs, editor, alert and About box, each filled with a sample mail.
+                QString error;
+                const bool mailShots = saveMailWindowShots(out.path(), &error);
+                std::printf("%s mail window pictures %s\n", mailShots ? "wrote" : "could not write",
+                            qPrintable(error));
+                failures += !mailShots;
                 std::fflush(stdout);
                 std::_Exit(failures == 0 ? 0 : 1); // the sample store stays as it was
             });
