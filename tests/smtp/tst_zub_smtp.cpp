@@ -61,7 +61,8 @@ void play(ScriptedSmtpServer& server, const Lines& script)
         else if (step.startsWith("C:"))
             server.expect(step.mid(2) + "\r\n");
         else
-            server.replyInSegments((step.mid(2) + "\r\n").split('|'));
+            for (const QByteArray& piece : (step.mid(2) + "\r\n").split('|'))
+                server.reply(piece, 5);
     }
 }
 
