@@ -73,39 +73,6 @@ class TestTls : public QObject
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(QSslSocket::supportsSsl(), "Qt has no TLS backend here"); }
 
-    // STARTTLS is sent only when EHLO lists it as a keyword; without it, or refused, nothing more goes out.
-    void startTlsMissingOrRefused_data()
-    {
-        QTest::addColumn<QByteArray>("ehloReply");
-        QTest::addColumn<QByteArray>("startTlsReply"); // empty: STARTTLS must not be sent
-        QTest::newRow("not listed") << QByteArray("250-mail.example\r\n250 AUTH LOGIN\r\n") << QByteArray();
-        QTest::newRow("server name only") << QByteArray("250 STARTTLS\r\n") << QByteArray();
-        QTest::newRow("as a parameter") << QByteArray("250-mail.example\r\n250 AUTH STARTTLS\r\n") << QByteArray();
-        QTest::newRow("longer keyword") << QByteArray("250-mail.example\r\n250 STARTTLSX\r\n") << QByteArray();
-        QTest::newRow("refused with 454")
-            << QByteArray("250-mail.example\r\n250-STARTTLS\r\n250 HELP\r\n") << QByteArray("454 not now\r\n");
-        QTest::newRow("lower case, answered with 250")
-            << QByteArray("250-mail.example\r\n250 starttls\n") << QByteArray("250 ok\r\n");
-    }
-    void startTlsMissingOrRefused()
-    {
-        QFETCH(QByteArray, ehloReply);
-        QFETCH(QByteArray, startTlsReply);
-        ScriptedSmtpServer server;
-        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply(ehloReply);
-        QByteArray sent = "EHLO 127.0.0.1\r\n";
-        if (!startTlsReply.isEmpty()) {
-            server.expect("STARTTLS\r\n").reply(startTlsReply);
-            sent += "STARTTLS\r\n";
-        }
-        QSignalSpy closed(&server, &ScriptedSmtpServer::clientDisconnected);
-        const Outcome out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
-        QCOMPARE(out.code, QByteArray("ERRMessage8"));
-        QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000);
-        QCOMPARE(server.mismatches(), QStringList());
-        QCOMPARE(server.received(), sent);
-    }
-
     // Replies that ride in the clear behind the 220 to STARTTLS are not the server's: they are dropped.
     void clearBytesBehindStartTlsAreDropped()
     {

@@ -10,6 +10,15 @@ using namespace kadmel;
 using kadmel::test::ScriptedSmtpServer;
 using Lines = QList<QByteArray>;
 
+// How the client is set up: in the clear without or with AUTH LOGIN, or asking for STARTTLS.
+enum class Client
+{
+    Plain,
+    Auth,
+    StartTls
+};
+Q_DECLARE_METATYPE(Client)
+
 namespace {
 
 const SmtpTimings Short{400, 1500};
@@ -28,10 +37,11 @@ struct Outcome
 };
 
 // Runs one SendMail to `port` and waits for its single finished().
-Outcome send(quint16 port, bool auth = false, const SmtpMail& mail = sampleMail())
+Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
+             const SmtpMail& mail = sampleMail())
 {
     ZUB_SMTP client(Short);
-    client.setServer(SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth});
+    client.setServer(SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth, encryption});
     client.setMail(mail);
     QSignalSpy finished(&client, &ZUB_SMTP::finished);
     Outcome out;
@@ -138,41 +148,64 @@ private Q_SLOTS:
         QCOMPARE(out.log.Received.first(), opening.first().mid(2).replace('|', "") + "\r\n");
     }
 
+    // Each failure gives its code, and the client sends nothing beyond the script's lines.
     void failures_data()
     {
         QTest::addColumn<Lines>("script");
-        QTest::addColumn<bool>("auth");
+        QTest::addColumn<Client>("client");
         QTest::addColumn<QByteArray>("code");
         QTest::addColumn<int>("lastsAtLeastMs");
-        QTest::newRow("5xx on EHLO") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:554 no"} << false
-                                     << QByteArray("ERRMessage3") << 0;
-        QTest::newRow("no reply line") << Lines{"S:hello"} << false << QByteArray("ERRMessage3") << 0;
+        const Lines greeted{"S:220 hi", "C:EHLO 127.0.0.1"};
+        const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8";
+        QTest::newRow("5xx on EHLO") << greeted + Lines{"S:554 no"} << Client::Plain << err3 << 0;
+        QTest::newRow("no reply line") << Lines{"S:hello"} << Client::Plain << err3 << 0;
         QTest::newRow("closed after greeting")
-            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "close"} << false << QByteArray("ERRMessage5") << 0;
-        QTest::newRow("silent server") << Lines{} << false << QByteArray("ERRMessage6") << Short.conversationMs;
+            << greeted + Lines{"close"} << Client::Plain << QByteArray("ERRMessage5") << 0;
+        QTest::newRow("silent server") << Lines{} << Client::Plain << err6 << Short.conversationMs;
         QTest::newRow("250 during credentials")
-            << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << true
-            << QByteArray("ERRMessage6") << Short.conversationMs;
+            << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << Client::Auth << err6 << Short.conversationMs;
         const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
-        QTest::newRow("endless reply") << Lines{"S:220 hi", "C:EHLO 127.0.0.1", "S:" + endless} << false
-                                       << QByteArray("ERRMessage3") << 0;
-        QTest::newRow("refused port") << Lines{"refused"} << false << QByteArray("ERRMessage4") << Short.connectMs;
+        QTest::newRow("endless reply") << greeted + Lines{"S:" + endless} << Client::Plain << err3 << 0;
+        QTest::newRow("refused port") << Lines{"refused"} << Client::Plain << QByteArray("ERRMessage4")
+                                      << Short.connectMs;
+        // STARTTLS only as a keyword of its own in the EHLO reply; without it, or refused, the mail stays unsent.
+        QTest::newRow("STARTTLS not listed")
+            << greeted + Lines{"S:250-mail\r\n250 AUTH LOGIN"} << Client::StartTls << err8 << 0;
+        QTest::newRow("STARTTLS as the server name")
+            << greeted + Lines{"S:250 STARTTLS"} << Client::StartTls << err8 << 0;
+        QTest::newRow("STARTTLS as a parameter")
+            << greeted + Lines{"S:250-mail\r\n250 AUTH STARTTLS"} << Client::StartTls << err8 << 0;
+        QTest::newRow("STARTTLSX") << greeted + Lines{"S:250-mail\r\n250 STARTTLSX"} << Client::StartTls << err8 << 0;
+        QTest::newRow("STARTTLS refused with 454")
+            << greeted + Lines{"S:250-mail\r\n250-STARTTLS\r\n250 HELP", "C:STARTTLS", "S:454 not now"}
+            << Client::StartTls << err8 << 0;
+        QTest::newRow("starttls in lower case, answered with 250")
+            << greeted + Lines{"S:250-mail\n250 starttls", "C:STARTTLS", "S:250 ok"} << Client::StartTls << err8 << 0;
     }
     void failures()
     {
         QFETCH(Lines, script);
-        QFETCH(bool, auth);
+        QFETCH(Client, client);
         QFETCH(QByteArray, code);
         QFETCH(int, lastsAtLeastMs);
         ScriptedSmtpServer server;
         play(server, script);
-        const Outcome out = send(script == Lines{"refused"} ? ScriptedSmtpServer::unusedPort() : server.port(), auth);
+        QSignalSpy closed(&server, &ScriptedSmtpServer::clientDisconnected);
+        const Encryption encryption = client == Client::StartTls ? Encryption::StartTls : Encryption::Keine;
+        const quint16 port = script == Lines{"refused"} ? ScriptedSmtpServer::unusedPort() : server.port();
+        const Outcome out = send(port, client == Client::Auth, encryption);
         QCOMPARE(out.code, code);
         QVERIFY(!out.sent);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
         QCOMPARE(server.mismatches(), QStringList());
         QCOMPARE(out.log.Received.last(), QByteArray());
         QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
+        if (port == server.port())
+            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000); // all the client sent has arrived
+        QByteArray sent;
+        for (const QByteArray& step : script)
+            sent += step.startsWith("C:") ? step.mid(2) + "\r\n" : QByteArray();
+        QCOMPARE(server.received(), sent);
     }
 
     void headerInjectionIsRefusedBeforeConnecting()
@@ -182,7 +215,7 @@ private Q_SLOTS:
             SmtpMail mail = sampleMail();
             (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = bad[field];
             ScriptedSmtpServer server;
-            const Outcome out = send(server.port(), false, mail);
+            const Outcome out = send(server.port(), false, Encryption::Keine, mail);
             QCOMPARE(out.code, QByteArray("ERRMessage7"));
             QCOMPARE(out.log, (SmtpLog{Lines{""}, Lines{""}}));
             QCOMPARE(server.connectionCount(), 0);
