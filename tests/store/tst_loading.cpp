@@ -73,7 +73,6 @@ private Q_SLOTS:
                                                                            "0100 02000000 00000000 0000 0000"
                                                                            "0100 02000000 00000000 0000 0000"
                                                                            "0000"));
-            QCOMPARE(store.settings().SmtpPort, qint16(0));
         }
         Store store(dir.path());
         const Store::LoadReport report = store.loadAtStartup();
