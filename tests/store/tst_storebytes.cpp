@@ -36,6 +36,18 @@ private Q_SLOTS:
         store.settings().AutoStart = 1;
         QVERIFY(store.SaveSettings());
         QCOMPARE(fileBytes(store.settingsFilePath()), QByteArray::fromHex("0000 0000 1900 0000 0000 0200 0100"));
+        // A shorter record saved over a longer file replaces it whole; every store file is the owner's only.
+        QVERIFY(QDir().mkpath(store.mailsFolder()));
+        MailRecord longer;
+        longer.Body = QByteArray(5000, 'L');
+        const qint16 id = *store.tables().createMail(longer);
+        QVERIFY(store.SaveMail(id));
+        store.tables().mail(id).Body = "short";
+        QVERIFY(store.SaveMail(id));
+        QCOMPARE(fileBytes(store.mailFilePath(id)), encodeMailRecord(store.tables().mail(id)));
+        QVERIFY(store.SaveAll());
+        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(id)})
+            QVERIFY(ownerOnly(path));
 
         // Texts are scrambled in place, each a 2-byte length and its bytes.
         const auto text = [](const QByteArray& bytes) { return char(bytes.size()) + QByteArray(1, 0) + bytes; };
@@ -124,39 +136,21 @@ private Q_SLOTS:
         QVERIFY(!decodeFolderIndex(QByteArray::fromHex("0000 0000 0000 ffff 0000 0000 0000"), index, &error));
     }
 
-    void savesReplaceWholeFilesOwnerOnly()
-    {
-        QTemporaryDir dir;
-        Store store(dir.path());
-        QVERIFY(QDir().mkpath(store.mailsFolder()));
-        MailRecord record;
-        record.Body = QByteArray(5000, 'L');
-        const qint16 id = *store.tables().createMail(record);
-        QVERIFY(store.SaveMail(id));
-        store.tables().mail(id).Body = "short";
-        QVERIFY(store.SaveMail(id));
-        QCOMPARE(fileBytes(store.mailFilePath(id)), encodeMailRecord(store.tables().mail(id)));
-        QVERIFY(store.SaveAll());
-        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(id)})
-            QVERIFY(ownerOnly(path));
-    }
-
     void failedSavesAreReported()
     {
         QTemporaryDir dir;
         // A file where the program folder and the Mails folder are expected.
-        QFile blocker(dir.filePath(QStringLiteral("notAFolder")));
-        QVERIFY(blocker.open(QIODevice::WriteOnly));
-        blocker.close();
+        const QString blocker = dir.filePath(QStringLiteral("notAFolder"));
+        writeBytes(blocker, {});
         {
-            Store store(blocker.fileName());
+            Store store(blocker);
             QString error;
             QVERIFY(!store.SaveSettings(&error));
             QVERIFY(error.contains(QStringLiteral("ZUBData1(3.0).zub")));
             QVERIFY(!store.SaveAll(&error));
         }
         {
-            QVERIFY(QFile::copy(blocker.fileName(), dir.filePath(QStringLiteral("Mails"))));
+            QVERIFY(QFile::copy(blocker, dir.filePath(QStringLiteral("Mails"))));
             Store store(dir.path());
             store.tables().createMail({});
             QString error;
