@@ -14,32 +14,6 @@ using namespace kadmel::test;
 
 namespace {
 
-MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
-{
-    MailRecord record;
-    record.Log.reset();
-    record.Log.appendSent("QUIT");
-    record.Subject = subject;
-    record.Status = status;
-    return record;
-}
-
-// A saved store: mail 1 sent, mail 2 failed, mail 3 sent then moved to the deleted folder.
-void writeStore(const QString& folder)
-{
-    Store store(folder);
-    QVERIFY(QDir().mkpath(store.mailsFolder()));
-    store.settings().SmtpServer = "mx.example";
-    store.settings().SmtpPort = 587;
-    store.tables().createMail(mailWith("one", "MSGSENT"));
-    store.tables().createMail(mailWith("two", "ERRMessage3"));
-    store.tables().createMail(mailWith("three", "MSGSENT"));
-    store.tables().folder(SentFolder).append(1);
-    store.tables().folder(FailedFolder).append(2);
-    store.tables().folder(DeletedFolder).append(3);
-    QVERIFY(store.SaveAll());
-}
-
 // Every mail stands in exactly one folder.
 bool consistent(const MailTables& t)
 {

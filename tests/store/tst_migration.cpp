@@ -19,17 +19,10 @@ QStringList zubFiles(const QString& folder)
     return QDir(folder).entryList({QStringLiteral("*.zub"), QStringLiteral("*.ZUB")}, QDir::Files, QDir::Name);
 }
 
-// A current store with one sent mail, its settings and index files then renamed to `version`.
+// The store of writeStore, its settings and index files then renamed to `version`.
 void writeStoreOfVersion(const QString& folder, const QString& version)
 {
-    Store store(folder);
-    QVERIFY(QDir().mkpath(store.mailsFolder()));
-    store.settings().SmtpServer = "mx.example";
-    MailRecord record;
-    record.Status = "MSGSENT";
-    store.tables().createMail(record);
-    store.tables().folder(SentFolder).append(1);
-    QVERIFY(store.SaveAll());
+    writeStore(folder);
     for (const QString& slot : {QStringLiteral("1"), QStringLiteral("2")}) {
         const QString current = QStringLiteral("%1/ZUBData%2(3.0).zub").arg(folder, slot);
         QVERIFY(QFile::rename(current, QStringLiteral("%1/ZUBData%2(%3).zub").arg(folder, slot, version)));
