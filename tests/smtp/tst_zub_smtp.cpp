@@ -60,7 +60,7 @@ Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
-// "close" hangs up. Every line gets its CR LF.
+// "close" hangs up; the script {"refused"} stands for a port where nothing listens. Every line gets its CR LF.
 void play(ScriptedSmtpServer& server, const Lines& script)
 {
     for (const QByteArray& step : script) {
