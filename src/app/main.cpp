@@ -32,7 +32,6 @@ int main(int argc, char* argv[])
         return 0; // another instance runs on this folder: end at once, without a message
 
     QApplication app(argc, argv);
-    app.setApplicationDisplayName(QStringLiteral("Kadmel Mail System"));
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::MessageBoxPrompts prompts;
     kadmel::Program program(folder, prompts);
