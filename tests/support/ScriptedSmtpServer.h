@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
