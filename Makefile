@@ -35,7 +35,7 @@ run: build
 	@$(BUILD)/kadmel
 
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; "$$b" || exit 1; done
+	@for b in $(BUILD)/bench/bench_*; do [ -f "$$b" ] && [ -x "$$b" ] || continue; echo "== $$(basename $$b)"; "$$b" || exit 1; done
 
 fuzz:
 	@bash scripts/install-deps.sh clang libclang-rt-14-dev

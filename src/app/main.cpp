@@ -23,15 +23,15 @@ QString executableFolder(const char* argv0)
 
 int main(int argc, char* argv[])
 {
-    const QString perUser =
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kadmel");
+    // The per-user data folder (~/.local/share/Kadmel) takes the store of an installed program.
+    QCoreApplication::setApplicationName(QStringLiteral("Kadmel"));
+    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString folder = kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
     kadmel::InstanceLock lock(folder);
     if (!lock.tryLock())
         return 0; // another instance runs on this folder: end at once, without a message
 
     QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Kadmel Mail System"));
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::MessageBoxPrompts prompts;
     kadmel::Program program(folder, prompts);

@@ -89,8 +89,9 @@ void rebuildIndex(const QString& programFolder, LoadedStore& into)
     into.problems << QStringLiteral("Der Ordnerindex wurde aus %1 Mail-Dateien neu aufgebaut.").arg(mailCount);
 }
 
-// Drops entries outside 1 … MailCount and second entries of an ID; a mail in no folder goes to the
-// failed folder. A folder that needs no change keeps its bytes.
+// Drops entries outside 1 … MailCount and second entries of an ID, and returns how many: only those are
+// damage. A mail in no folder was in hand when the program ended; it goes to the failed folder.
+// A folder that needs no change keeps its bytes.
 int repairFolders(MailTables& tables)
 {
     const qint16 mailCount = tables.MailCount();
@@ -111,10 +112,8 @@ int repairFolders(MailTables& tables)
         }
     }
     for (int id = 1; id <= mailCount; ++id) {
-        if (!filed.at(id)) {
+        if (!filed.at(id))
             tables.folder(FailedFolder).append(id);
-            ++changes;
-        }
     }
     return changes;
 }

@@ -1,6 +1,5 @@
 #include "smtp/ReplyFramer.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace kadmel;
@@ -46,46 +45,15 @@ private Q_SLOTS:
         }
     }
 
-    void chunkingNeverChangesTheReplies()
-    {
-        const QList<QByteArray> pieces = {"250", "220", "-", " ", "x", "\r", "\n", "\r\n", "7"};
-        QRandomGenerator random(77);
-        for (int round = 0; round < 2000; ++round) {
-            QByteArray stream;
-            for (int k = int(random.bounded(60)); k > 0; --k)
-                stream += pieces[random.bounded(int(pieces.size()))];
-            ReplyFramer whole, chunked;
-            const QList<SmtpReply> expected = whole.feed(stream);
-            QByteArray joined;
-            QList<SmtpReply> got;
-            for (qsizetype i = 0; i < stream.size();) {
-                const qsizetype n = random.bounded(1, 6);
-                got += chunked.feed(stream.mid(i, n));
-                i += n;
-            }
-            QCOMPARE(got.size(), expected.size());
-            for (qsizetype i = 0; i < got.size(); ++i) {
-                QCOMPARE(got[i].text, expected[i].text);
-                QCOMPARE(got[i].code, expected[i].code);
-                joined += got[i].text;
-            }
-            // Replies are the stream's own bytes, in order, up to the last complete one.
-            QVERIFY(stream.startsWith(joined));
-        }
-    }
-
     void boundsWhatItHolds()
     {
         {
             ReplyFramer framer;
             const QByteArray line = "250-" + QByteArray(1000, 'x') + "\r\n";
-            int fed = 0;
-            while (!framer.overflowed() && fed < 100) {
-                QVERIFY(framer.feed(line).isEmpty());
-                ++fed;
-            }
+            QVERIFY(framer.feed(line.repeated(65)).isEmpty());
+            QVERIFY(!framer.overflowed());
+            QVERIFY(framer.feed(line).isEmpty()); // just past 64 KiB
             QVERIFY(framer.overflowed());
-            QCOMPARE(fed, 66); // just past 64 KiB
             QVERIFY(framer.feed("250 end\r\n").isEmpty());
         }
         {

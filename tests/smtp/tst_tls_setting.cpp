@@ -1,31 +1,13 @@
 #include "store/EncryptionSetting.h"
+#include "store/StoreFiles.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace kadmel;
-
-namespace {
-
-constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-QFileDevice::Permissions rightsOf(const QString& path)
-{
-    // The user bits repeat the owner bits on Unix; only the owner, group and other bits count here.
-    return QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-} // namespace
+using namespace kadmel::test;
 
 class TestTlsSetting : public QObject
 {
@@ -36,21 +18,20 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = encryptionFilePathIn(dir.path());
         QCOMPARE(loadEncryption(dir.path()), Encryption::Keine);
-
-        for (const Encryption value :
-             {Encryption::SslTls, Encryption::StartTls, Encryption::Keine, Encryption::SslTls}) {
+        for (const Encryption value : {Encryption::SslTls, Encryption::StartTls, Encryption::Keine}) {
             QString error;
             QVERIFY2(saveEncryption(dir.path(), value, &error), qPrintable(error));
             QCOMPARE(loadEncryption(dir.path()), value);
-            QCOMPARE(rightsOf(path), OwnerOnly);
+            QVERIFY(ownerOnly(path));
         }
 
         // A file someone made readable for all is owner-only after the next save; its other keys stay.
-        writeFile(path, "[Fenster]\nBreite=640\n[SMTP]\nVerschluesselung=STARTTLS\n");
-        QVERIFY(QFile::setPermissions(path, OwnerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        writeBytes(path, "[Fenster]\nBreite=640\n[SMTP]\nVerschluesselung=STARTTLS\n");
+        QVERIFY(
+            QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
-        QCOMPARE(rightsOf(path), OwnerOnly);
+        QVERIFY(ownerOnly(path));
         QCOMPARE(QSettings(path, QSettings::IniFormat).value(QStringLiteral("Fenster/Breite")).toInt(), 640);
         QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
     }
@@ -65,13 +46,11 @@ private Q_SLOTS:
             QVERIFY(!saveEncryption(dir.path(), Encryption::StartTls, &error));
             QVERIFY2(error.contains(QStringLiteral("„kadmel.ini“")), qPrintable(error));
         }
-        {
-            QTemporaryDir dir; // values that are not exactly one of the three texts
-            for (const QByteArray& value : {QByteArray("ssl/tls"), QByteArray("2"), QByteArray("\xFF\xFE")}) {
-                writeFile(encryptionFilePathIn(dir.path()), "[SMTP]\nVerschluesselung=" + value + "\n");
-                QCOMPARE(loadEncryption(dir.path()), Encryption::Keine);
-            }
-            writeFile(encryptionFilePathIn(dir.path()), QByteArray("\0\x01[SMTP\n=\n", 10));
+        QTemporaryDir dir; // values that are not exactly one of the three texts, and a file of junk
+        for (const QByteArray& bytes :
+             {QByteArray("[SMTP]\nVerschluesselung=ssl/tls\n"), QByteArray("[SMTP]\nVerschluesselung=2\n"),
+              QByteArray("\0\x01[SMTP\n=\n", 10)}) {
+            writeBytes(encryptionFilePathIn(dir.path()), bytes);
             QCOMPARE(loadEncryption(dir.path()), Encryption::Keine);
         }
     }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "store/Store.h"
+
+#include <QDir>
 #include <QFile>
 #include <QTest>
 
-// Plain file access for the store tests: no QSaveFile, no sync, so fixtures are quick to lay out.
+// File access and a saved store for the store tests: plain writes (no QSaveFile, no sync), so fixtures are quick.
 namespace kadmel::test {
 
 inline QByteArray fileBytes(const QString& path)
@@ -24,6 +27,32 @@ inline bool ownerOnly(const QString& path)
 {
     constexpr auto userBits = QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
     return (QFile::permissions(path) & ~userBits) == (QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+inline MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
+{
+    MailRecord record;
+    record.Log.reset();
+    record.Log.appendSent("QUIT");
+    record.Subject = subject;
+    record.Status = status;
+    return record;
+}
+
+// A saved store: mail 1 sent, mail 2 failed, mail 3 sent then moved to the deleted folder.
+inline void writeStore(const QString& folder)
+{
+    Store store(folder);
+    QVERIFY(QDir().mkpath(store.mailsFolder()));
+    store.settings().SmtpServer = "mx.example";
+    store.settings().SmtpPort = 587;
+    store.tables().createMail(mailWith("one", "MSGSENT"));
+    store.tables().createMail(mailWith("two", "ERRMessage3"));
+    store.tables().createMail(mailWith("three", "MSGSENT"));
+    store.tables().folder(SentFolder).append(1);
+    store.tables().folder(FailedFolder).append(2);
+    store.tables().folder(DeletedFolder).append(3);
+    QVERIFY(store.SaveAll());
 }
 
 } // namespace kadmel::test

@@ -107,15 +107,10 @@ private Q_SLOTS:
         for (const qint16 pos : {4, 3, 1}) // mails 5, 6, 8: the positions from the back stay valid
             QVERIFY(oneByOne.RemoveMail(pos, DeletedFolder, true));
 
-        QTemporaryDir atOnceDir;
-        Store atOnce(atOnceDir.path());
-        setUp(atOnce);
-        QVERIFY(atOnce.removeForGood({3, 1, 4, 3, 9})); // a repeated and an invalid position are ignored
-
         QTemporaryDir stepsDir;
         Store inSteps(stepsDir.path());
         setUp(inSteps);
-        PermanentRemoval removal(inSteps, {1, 3, 4});
+        PermanentRemoval removal(inSteps, {3, 1, 4, 3, 9}); // a repeated and an invalid position are ignored
         QString error;
         int steps = 1;
         while (!removal.step(1, &error))
@@ -124,13 +119,11 @@ private Q_SLOTS:
         QCOMPARE(steps, 4); // three files deleted, one renamed (7 → 5): each at most once
         QCOMPARE(removal.totalOperations(), 4);
 
-        QCOMPARE(atOnce.tables(), oneByOne.tables());
         QCOMPARE(inSteps.tables(), oneByOne.tables());
-        QCOMPARE(atOnce.tables().folder(DeletedFolder), (FolderArray{1, {0, 2}}));
-        QCOMPARE(mailFiles(atOnce), mailFiles(oneByOne));
+        QCOMPARE(inSteps.tables().folder(DeletedFolder), (FolderArray{1, {0, 2}}));
         QCOMPARE(mailFiles(inSteps), mailFiles(oneByOne));
-        QCOMPARE(fileBytes(atOnce.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
-        QCOMPARE(atOnce.tables().mail(5).Body, QByteArray("mail 7"));
+        QCOMPARE(fileBytes(inSteps.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
+        QCOMPARE(inSteps.tables().mail(5).Body, QByteArray("mail 7"));
     }
 
     void saveAllWritesOnlyChangedMails()
@@ -156,8 +149,6 @@ private Q_SLOTS:
         QVERIFY(fileBytes(store.mailFilePath(2)).endsWith("junk"));
         QVERIFY(fileBytes(store.mailFilePath(3)).endsWith("junk"));
         QCOMPARE(store.tables().mail(2).Status, QByteArray("MSGSENT"));
-        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1)})
-            QVERIFY(ownerOnly(path));
     }
 };
 

@@ -40,9 +40,7 @@ void RecordingRelay::pump()
     const QByteArray up = m_client->readAll();
     m_fromClient += up;
     m_upstream->write(up);
-    const QByteArray down = m_upstream->readAll();
-    m_fromServer += down;
-    m_client->write(down);
+    m_client->write(m_upstream->readAll());
 }
 
 void RecordingRelay::closeBoth()

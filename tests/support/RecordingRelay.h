@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 #include <QPointer>
 #include <QTcpServer>
@@ -9,8 +8,7 @@
 namespace kadmel::test {
 
 // A TCP relay on 127.0.0.1 between one client and a server on another local port. It passes every
-// byte on unchanged and records both directions as they travel, so a test sees exactly what an
-// eavesdropper on the wire would see.
+// byte on unchanged and records what the client sends, as an eavesdropper on the wire would see it.
 class RecordingRelay : public QObject
 {
     Q_OBJECT
@@ -19,7 +17,6 @@ public:
 
     quint16 port() const { return m_server.serverPort(); }
     QByteArray fromClient() const { return m_fromClient; }
-    QByteArray fromServer() const { return m_fromServer; }
 
 Q_SIGNALS:
     // The client's side has closed; everything it sent is recorded by then.
@@ -35,7 +32,6 @@ private:
     QPointer<QTcpSocket> m_client;
     QPointer<QTcpSocket> m_upstream;
     QByteArray m_fromClient;
-    QByteArray m_fromServer;
 };
 
 } // namespace kadmel::test

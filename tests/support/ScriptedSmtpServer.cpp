@@ -19,43 +19,6 @@ quint16 ScriptedSmtpServer::unusedPort()
     return port;
 }
 
-ScriptedSmtpServer& ScriptedSmtpServer::reply(const QByteArray& bytes)
-{
-    m_steps.append({Kind::Reply, bytes});
-    return *this;
-}
-
-ScriptedSmtpServer& ScriptedSmtpServer::replyInSegments(const QList<QByteArray>& pieces, int gapMs)
-{
-    for (const QByteArray& piece : pieces)
-        m_steps.append({Kind::Reply, piece, gapMs});
-    return *this;
-}
-
-ScriptedSmtpServer& ScriptedSmtpServer::expect(const QByteArray& bytes)
-{
-    m_steps.append({Kind::Expect, bytes});
-    return *this;
-}
-
-ScriptedSmtpServer& ScriptedSmtpServer::expectUntil(const QByteArray& terminator)
-{
-    m_steps.append({Kind::ExpectUntil, terminator});
-    return *this;
-}
-
-ScriptedSmtpServer& ScriptedSmtpServer::close()
-{
-    m_steps.append({Kind::Close, {}});
-    return *this;
-}
-
-ScriptedSmtpServer& ScriptedSmtpServer::stall()
-{
-    m_steps.append({Kind::Stall, {}});
-    return *this;
-}
-
 void ScriptedSmtpServer::onNewConnection()
 {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
@@ -69,16 +32,13 @@ void ScriptedSmtpServer::onNewConnection()
         m_client = socket;
         socket->setParent(this);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, &ScriptedSmtpServer::onReadyRead);
+        connect(socket, &QTcpSocket::readyRead, this, [this] {
+            m_received += m_client->readAll();
+            run();
+        });
         connect(socket, &QTcpSocket::disconnected, this, &ScriptedSmtpServer::clientDisconnected);
         run();
     }
-}
-
-void ScriptedSmtpServer::onReadyRead()
-{
-    m_received += m_client->readAll();
-    run();
 }
 
 void ScriptedSmtpServer::run()

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -23,18 +21,16 @@ public:
     // A port on 127.0.0.1 where nothing listens (a connection there is refused).
     static quint16 unusedPort();
 
-    // Sends the bytes in one write.
-    ScriptedSmtpServer& reply(const QByteArray& bytes);
-    // Sends the pieces one by one, gapMs apart, each as its own write.
-    ScriptedSmtpServer& replyInSegments(const QList<QByteArray>& pieces, int gapMs = 5);
+    // Sends the bytes in one write; the next step waits gapMs, so pieces arrive as segments of their own.
+    ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Kind::Reply, bytes, gapMs}); }
     // Waits for exactly these bytes; anything else is noted in mismatches().
-    ScriptedSmtpServer& expect(const QByteArray& bytes);
+    ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Kind::Expect, bytes}); }
     // Waits until the client has sent bytes ending in `terminator` (a whole message, say).
-    ScriptedSmtpServer& expectUntil(const QByteArray& terminator);
+    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return add({Kind::ExpectUntil, terminator}); }
     // Closes the connection.
-    ScriptedSmtpServer& close();
+    ScriptedSmtpServer& close() { return add({Kind::Close, {}}); }
     // Stops the script here: later steps never run.
-    ScriptedSmtpServer& stall();
+    ScriptedSmtpServer& stall() { return add({Kind::Stall, {}}); }
 
     QByteArray received() const { return m_received; }
     QStringList mismatches() const { return m_mismatches; }
@@ -60,8 +56,12 @@ private:
         int gapMs = 0;
     };
 
+    ScriptedSmtpServer& add(const Step& step)
+    {
+        m_steps.append(step);
+        return *this;
+    }
     void onNewConnection();
-    void onReadyRead();
     void run();
 
     QTcpServer m_server;

@@ -27,20 +27,17 @@ enum class SinkTls
 
 struct SinkOptions
 {
-    QByteArray user; // with a password: AUTH LOGIN required
+    QByteArray user; // with a password: AUTH LOGIN with exactly these bytes is required
     QByteArray password;
     SinkTls tls = SinkTls::None;
     QByteArray certificateHost = "localhost"; // the name the server's certificate is issued for
 };
 
-// A real SMTP server (aiosmtpd) on 127.0.0.1 for the lifetime of this object. With a user name
-// and password, AUTH LOGIN with exactly these bytes is required before MAIL FROM.
+// A real SMTP server (aiosmtpd) on 127.0.0.1 for the lifetime of this object.
 class SmtpSink
 {
 public:
-    SmtpSink();
-    SmtpSink(const QByteArray& user, const QByteArray& password);
-    explicit SmtpSink(const SinkOptions& options);
+    explicit SmtpSink(const SinkOptions& options = {});
     ~SmtpSink();
     SmtpSink(const SmtpSink&) = delete;
     SmtpSink& operator=(const SmtpSink&) = delete;
@@ -50,13 +47,10 @@ public:
     QString errorString() const { return m_error; }
     // The throw-away authority behind a TLS sink's certificate; empty without TLS.
     QList<QSslCertificate> caCertificates() const { return m_ca; }
-
     // Every message received so far, in order of arrival.
     QList<ReceivedMail> messages() const;
 
 private:
-    void start(const QStringList& extraArguments);
-
     QTemporaryDir m_folder;
     QProcess m_process;
     quint16 m_port = 0;
