@@ -81,8 +81,7 @@ int main(int argc, char* argv[])
                 // Viewer on both tabs, editor, alert and About box, each filled with a sample mail.
                 QString error;
                 const bool mailShots = saveMailWindowShots(out.path(), &error);
-                std::printf("%s mail window pictures %s\n", mailShots ? "wrote" : "could not write",
-                            qPrintable(error));
+                std::printf("%s mail window pictures %s\n", mailShots ? "wrote" : "could not write", qPrintable(error));
                 failures += !mailShots;
                 std::fflush(stdout);
                 std::_Exit(failures == 0 ? 0 : 1); // the sample store stays as it was

@@ -49,10 +49,8 @@ FolderCommands::FolderCommands(Form1& window, int filesPerStep, QObject* parent)
     connect(&m_removalTimer, &QTimer::timeout, this, &FolderCommands::removalStep);
 }
 
-FolderCommands::~FolderCommands()
-{
-    closeEditor();
-}
+// The editor is the window's child and goes with it.
+FolderCommands::~FolderCommands() = default;
 
 void FolderCommands::enableCommands(bool idle)
 {

@@ -67,7 +67,7 @@ public:
     qint16 selectedId(int folder) const;
     int visibleFolder() const;
 
-    // Empties the three lists and fills them again from the folders; no row stays bold.
+    // Empties the three lists and fills them again from the folders; no row stays bold. Writes no file.
     void RefreshLists();
     // Panel 2 = the folder's count & " Objekt(e)".
     void showFolderCount(int folder);
