@@ -4,6 +4,7 @@
 #include "engine/HtmlBody.h"
 #include "smtp/ZUB_SMTP.h"
 #include "store/Ansi.h"
+#include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/SmtpSink.h"
 
@@ -69,13 +70,7 @@ Figures run(const QString& base, quint16 port)
 
     Store store(dir.path() + QStringLiteral("/program"));
     store.loadAtStartup();
-    Settings& settings = store.settings();
-    settings.WatchFolder = toAnsi(dir.path() + QStringLiteral("/watch"));
-    settings.SmtpServer = "127.0.0.1";
-    settings.SmtpPort = static_cast<qint16>(port);
-    settings.SmtpUser = "user";
-    settings.SmtpPassword = "secret";
-    settings.UseSpa = 1;
+    store.settings() = test::localSettings(dir.path() + QStringLiteral("/watch"), port);
 
     EngineTimings timings;
     timings.pollMs = 0;

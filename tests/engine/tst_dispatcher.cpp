@@ -1,6 +1,7 @@
 #include "engine/Dispatcher.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
@@ -36,13 +37,7 @@ struct Bench
         QDir().mkpath(jobFolder);
         store = std::make_unique<Store>(programFolder);
         store->loadAtStartup();
-        Settings& s = store->settings();
-        s.WatchFolder = toAnsi(dir.path() + QStringLiteral("/watch"));
-        s.SmtpServer = "127.0.0.1";
-        s.SmtpPort = static_cast<qint16>(port);
-        s.SmtpUser = "user";
-        s.SmtpPassword = "secret";
-        s.UseSpa = 1;
+        store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
         EngineTimings timings;
         timings.pollMs = 20;
         timings.minJobAgeMs = minJobAgeMs;

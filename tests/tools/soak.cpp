@@ -5,6 +5,7 @@
 // Exit code 0 when every check holds; the figures go to stdout.
 
 #include "support/FaultySmtpServer.h"
+#include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "engine/Dispatcher.h"
 
@@ -43,19 +44,6 @@ void writeJobs(const QString& jobFolder, int first, int count)
     }
 }
 
-Settings soakSettings(const QString& watchFolder, quint16 port)
-{
-    Settings settings;
-    settings.WatchFolder = watchFolder.toLocal8Bit();
-    settings.SmtpServer = "127.0.0.1";
-    settings.SmtpPort = static_cast<qint16>(port);
-    settings.SmtpUser = "soak";
-    settings.SmtpPassword = "secret";
-    settings.UseSpa = 1;
-    settings.AutoStart = 2;
-    return settings;
-}
-
 // Runs the event loop until `done` holds or the time is up; false on time-out.
 template <typename Pred> bool runUntil(Pred done, int timeoutMs)
 {
@@ -71,6 +59,16 @@ template <typename Pred> bool runUntil(Pred done, int timeoutMs)
     loop.exec();
     return done();
 }
+
+// A program folder and a watched folder in a temporary place.
+struct Folders
+{
+    QTemporaryDir dir;
+    QString program = dir.path() + QStringLiteral("/program");
+    QString watch = dir.path() + QStringLiteral("/watch");
+    QString jobs = watch + QStringLiteral("/KDMEML");
+    Folders() { QDir().mkpath(program); }
+};
 
 int jobFilesLeft(const QString& jobFolder)
 {
@@ -98,11 +96,10 @@ bool noBadFiles(const QString& programFolder)
 
 int runSoak(int jobs, quint32 seed)
 {
-    QTemporaryDir dir;
-    const QString programFolder = dir.path() + QStringLiteral("/program");
-    const QString watchFolder = dir.path() + QStringLiteral("/watch");
-    const QString jobFolder = watchFolder + QStringLiteral("/KDMEML");
-    QDir().mkpath(programFolder);
+    const Folders folders;
+    const QString& programFolder = folders.program;
+    const QString& watchFolder = folders.watch;
+    const QString& jobFolder = folders.jobs;
 
     test::FaultySmtpServer server(seed);
     if (!server.listen())
@@ -111,7 +108,7 @@ int runSoak(int jobs, quint32 seed)
 
     Store store(programFolder);
     store.loadAtStartup();
-    store.settings() = soakSettings(watchFolder, server.port());
+    store.settings() = test::localSettings(watchFolder, server.port());
 
     EngineTimings timings;
     timings.pollMs = 0;
@@ -179,11 +176,10 @@ int runSoak(int jobs, quint32 seed)
 
 int runKills(int rounds, quint32 seed)
 {
-    QTemporaryDir dir;
-    const QString programFolder = dir.path() + QStringLiteral("/program");
-    const QString watchFolder = dir.path() + QStringLiteral("/watch");
-    const QString jobFolder = watchFolder + QStringLiteral("/KDMEML");
-    QDir().mkpath(programFolder);
+    const Folders folders;
+    const QString& programFolder = folders.program;
+    const QString& watchFolder = folders.watch;
+    const QString& jobFolder = folders.jobs;
 
     test::FaultySmtpServer server(seed, /*faultPercent=*/0);
     if (!server.listen())
@@ -193,7 +189,7 @@ int runKills(int rounds, quint32 seed)
     {
         Store store(programFolder);
         store.loadAtStartup();
-        store.settings() = soakSettings(watchFolder, server.port());
+        store.settings() = test::localSettings(watchFolder, server.port());
         if (!store.SaveAll())
             return 2;
     }
