@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          python3 python3-aiosmtpd python3-trustme xvfb xauth)
+          libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth)
 packages+=("$@")
 
 missing=()
