@@ -37,14 +37,7 @@ Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool a
     Outcome out;
     out.client = std::make_shared<ZUB_SMTP>(timings);
     out.client->setServer(SmtpServer{host, qint16(port), User, Password, auth, encryption});
-    out.client->setMail(SmtpMail{{},
-                                 "von@example.com",
-                                 {},
-                                 "an@example.org",
-                                 "Gr\xFC\xDF"
-                                 "e",
-                                 "<HTML>x</HTML>",
-                                 3});
+    out.client->setMail(SmtpMail{{}, "von@example.com", {}, "an@example.org", "Gr\xFC\xDF", "<HTML>x</HTML>", 3});
     QSignalSpy finished(out.client.get(), &ZUB_SMTP::finished);
     if (!out.client->SendMail() || !finished.wait(timings.connectMs + timings.conversationMs))
         return out;

@@ -1,13 +1,9 @@
 #include "StoreFiles.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
-#include "store/Store.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -53,9 +49,7 @@ private Q_SLOTS:
         QVERIFY(report.storeExisted);
         QCOMPARE(store.settings().SmtpPort, qint16(25));
         QCOMPARE(store.settings().UseSpa, qint16(2));
-        QCOMPARE(store.settings().AutoStart, qint16(0));
         QCOMPARE(store.tables().MailCount(), qint16(0));
-        QCOMPARE(store.tables().folder(DeletedFolder).ids, QList<qint16>());
     }
 
     void lostSettingsNeverCostTheMails()
@@ -70,14 +64,13 @@ private Q_SLOTS:
         Store store(dir.path());
         const Store::LoadReport report = store.loadAtStartup();
         QVERIFY(!report.storeExisted); // so the first-start save runs, over a full store
-        QCOMPARE(store.tables().MailCount(), qint16(3));
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.settings(), Settings());
         QCOMPARE(fileBytes(store.indexFilePath()), index);
         QCOMPARE(fileBytes(store.mailFilePath(2)), mail2);
     }
 
-    void everyTruncationOfTheIndex()
+    void everyTruncationOfIndexAndMail()
     {
         QTemporaryDir dir;
         writeStore(dir.path());
@@ -95,14 +88,10 @@ private Q_SLOTS:
             QCOMPARE(t.folder(SentFolder).entries(), (QList<qint16>{1, 3}));
             QCOMPARE(t.folder(FailedFolder).entries(), QList<qint16>{2});
             QCOMPARE(t.mail(2).Subject, QByteArray("two"));
-            QVERIFY(store.SaveFolders());
         }
-    }
+        writeBytes(indexPath, index);
 
-    void damagedOrMissingMailFile()
-    {
-        QTemporaryDir dir;
-        writeStore(dir.path());
+        // A damaged mail file costs that mail only.
         const QString mailPath = Store(dir.path()).mailFilePath(2);
         const QByteArray mail = fileBytes(mailPath);
         for (qsizetype cut = 0; cut < mail.size(); ++cut) {
@@ -112,7 +101,6 @@ private Q_SLOTS:
             QCOMPARE(report.problems.size(), 1);
             QCOMPARE(fileBytes(mailPath + QStringLiteral(".bad")), mail.left(cut));
             QCOMPARE(store.tables().mail(2), MailRecord());
-            QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
             QVERIFY(consistent(store.tables()));
         }
         {
@@ -127,10 +115,7 @@ private Q_SLOTS:
         // A missing middle file costs that mail only; it keeps its folder.
         QVERIFY(QFile::remove(mailPath));
         Store store(dir.path());
-        const QStringList problems = store.loadAtStartup().problems;
-        QCOMPARE(problems.size(), 1);
-        QVERIFY(problems.first().contains(QStringLiteral("Mail(2).zub")));
-        QCOMPARE(store.tables().mail(2), MailRecord());
+        QCOMPARE(store.loadAtStartup().problems.size(), 1);
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.tables().folder(FailedFolder).entries(), QList<qint16>{2});
     }
@@ -147,7 +132,6 @@ private Q_SLOTS:
         Store store(dir.path());
         const Store::LoadReport report = store.loadAtStartup();
         QCOMPARE(report.problems.size(), 1);
-        QVERIFY(QFile::exists(store.indexFilePath() + QStringLiteral(".bad")));
         const MailTables& t = store.tables();
         QCOMPARE(t.folder(SentFolder), (FolderArray{1, {0, 1}}));
         QCOMPARE(t.folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
@@ -173,12 +157,9 @@ private Q_SLOTS:
         QCOMPARE(store.loadAtStartup().problems, QStringList());
         QCOMPARE(store.tables().MailCount(), MaxMails);
         QCOMPARE(store.tables().createMail({}), std::nullopt);
-        QVERIFY(store.SaveAll());
         QVERIFY(store.removeForGood({1}));
-        QCOMPARE(store.tables().MailCount(), qint16(MaxMails - 1));
         QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{1, {0, MaxMails - 1}}));
         QVERIFY(!QFile::exists(written.mailFilePath(MaxMails)));
-        QCOMPARE(fileBytes(written.mailFilePath(MaxMails - 1)), mail);
     }
 
     void randomBytesLoadWhatTheyCan()
@@ -198,7 +179,6 @@ private Q_SLOTS:
             }
             store.loadAtStartup();
             QVERIFY(consistent(store.tables()));
-            QVERIFY(store.tables().MailCount() >= 1);
             QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
             QVERIFY(store.SaveAll());
             Store again(dir.path());
