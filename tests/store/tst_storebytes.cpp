@@ -56,14 +56,6 @@ private Q_SLOTS:
         QCOMPARE(encodeMailRecord(MailRecord()), QByteArray(20, 0)); // log arrays never dimensioned
     }
 
-    void indexRoundTrip()
-    {
-        FolderIndexRecord index{3, {2, {0, 3, -1}}, {0, {7}}, {1, {0, 2}}};
-        FolderIndexRecord back;
-        QVERIFY(decodeFolderIndex(encodeFolderIndex(index), back, nullptr));
-        QCOMPARE(back, index);
-    }
-
     void longStringsAndTheirBoundary_data()
     {
         QTest::addColumn<int>("length");

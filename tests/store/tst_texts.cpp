@@ -1,3 +1,5 @@
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
 #include "store/CryptString.h"
 #include "store/Settings.h"
 
@@ -5,15 +7,24 @@
 
 using namespace kadmel;
 
-class TestScrambling : public QObject
+class TestTexts : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void scrambleAndBack()
+    void everyByteSurvives()
     {
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all.append(char(b));
+        QCOMPARE(toAnsi(fromAnsi(all)), all); // through the window and back
+        QCOMPARE(fromAnsi("\x80\xE4\xFC"), QStringLiteral("€äü"));
+        QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); // what the code page lacks
+        // Result texts go to the window in this code page; the codes are case-sensitive.
+        QCOMPARE(ResultText("ERRMessage3"), QByteArray("Zeit\xFC"
+                                                       "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
+        QCOMPARE(ResultText("errmessage3"), QByteArray());
+        QCOMPARE(ResultText("ERRMessage9"), QByteArray());
+
         const QByteArray scrambled = CryptString(all, 1);
         QCOMPARE(scrambled.left(6), QByteArray("KKKKKa")); // three table characters per byte
         QCOMPARE(CryptString(scrambled, 2), all);
@@ -71,5 +82,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestScrambling)
-#include "tst_scrambling.moc"
+QTEST_GUILESS_MAIN(TestTexts)
+#include "tst_texts.moc"
