@@ -87,18 +87,18 @@ private Q_SLOTS:
     void forgedLengthsFailWithoutAllocating()
     {
         QString error;
-        MailRecord record;
+        const auto refused = [&error](const char* hex, qsizetype zeros = 0) {
+            MailRecord record;
+            return !decodeMailRecord(QByteArray::fromHex(hex) + QByteArray(zeros, 0), record, &error);
+        };
         // Element counts of four billion, a string claiming 4 GiB, three dimensions, lower bound 1.
-        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 ffffffff 00000000 0000"), record, &error));
+        QVERIFY(refused("0100 ffffffff 00000000 0000"));
         QVERIFY(!error.isEmpty());
-        QVERIFY(
-            !decodeMailRecord(QByteArray::fromHex("0000 0000 0000 0000 0000 0000 ffff ffffffff 41"), record, &error));
-        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0300 01000000 00000000") + QByteArray(40, 0), record, &error));
-        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 01000000 01000000") + QByteArray(40, 0), record, &error));
+        QVERIFY(refused("0000 0000 0000 0000 0000 0000 ffff ffffffff 41"));
+        QVERIFY(refused("0300 01000000 00000000", 40));
+        QVERIFY(refused("0100 01000000 01000000", 40));
         // A million empty strings is within the file's bytes but above any real log.
-        QVERIFY(!decodeMailRecord(QByteArray::fromHex("0100 01001000 00000000") + QByteArray(0x200002 + 20, 0), record,
-                                  &error));
-
+        QVERIFY(refused("0100 01001000 00000000", 0x200002 + 20));
         FolderIndexRecord index;
         QVERIFY(!decodeFolderIndex(
             QByteArray::fromHex("0500 0000 0000 0500 0100 02000000 00000000 0000 0000 0000 0000"), index, &error));
@@ -108,24 +108,17 @@ private Q_SLOTS:
     void failedSavesAreReported()
     {
         QTemporaryDir dir;
-        // A file where the program folder and the Mails folder are expected.
-        const QString blocker = dir.filePath(QStringLiteral("notAFolder"));
+        // A file where the program folder, and then the Mails folder, is expected.
+        const QString blocker = dir.filePath(QStringLiteral("Mails"));
         writeBytes(blocker, {});
-        {
-            Store store(blocker);
-            QString error;
-            QVERIFY(!store.SaveSettings(&error));
-            QVERIFY(error.contains(QStringLiteral("ZUBData1(3.0).zub")));
-        }
-        {
-            QVERIFY(QFile::copy(blocker, dir.filePath(QStringLiteral("Mails"))));
-            Store store(dir.path());
-            store.tables().createMail({});
-            QString error;
-            QVERIFY(!store.SaveAll(&error));
-            QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
-            QVERIFY(!store.SaveMail(2, &error)); // no such mail
-        }
+        QString error;
+        QVERIFY(!Store(blocker).SaveSettings(&error));
+        QVERIFY(error.contains(QStringLiteral("ZUBData1(3.0).zub")));
+        Store store(dir.path());
+        store.tables().createMail({});
+        QVERIFY(!store.SaveAll(&error));
+        QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
+        QVERIFY(!store.SaveMail(2, &error)); // no such mail
     }
 };
 
