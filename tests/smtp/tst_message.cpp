@@ -31,26 +31,15 @@ private Q_SLOTS:
         }
     }
 
-    void dateText_data()
-    {
-        QTest::addColumn<QDateTime>("time");
-        QTest::addColumn<QByteArray>("text");
-        const auto row = [](const char* name, QDate day, QTime time, const char* text) {
-            QTest::newRow(name) << QDateTime(day, time) << QByteArray(text);
-        };
-        row("Friday example", {2026, 12, 4}, {18, 15, 11}, "Fri, 04 Dec 2026 18:15:11");
-        row("first of month, midnight", {2027, 2, 1}, {0, 0, 0}, "Mon, 01 Feb 2027 00:00:00");
-        row("Tuesday, last second", {2026, 6, 30}, {23, 59, 59}, "Tue, 30 Jun 2026 23:59:59");
-        row("Sunday, the end of the week", {2026, 8, 2}, {7, 8, 9}, "Sun, 02 Aug 2026 07:08:09");
-    }
     void dateText()
     {
-        QFETCH(QDateTime, time);
-        QFETCH(QByteArray, text);
         // German names differ ("Fr", "Dez"); Turkish upper-cases i to a dotted capital.
         for (const auto language : {QLocale::German, QLocale::Turkish}) {
             QLocale::setDefault(QLocale(language));
-            QCOMPARE(RfcDate(time), text);
+            QCOMPARE(RfcDate({{2026, 12, 4}, {18, 15, 11}}), QByteArray("Fri, 04 Dec 2026 18:15:11"));
+            QCOMPARE(RfcDate({{2027, 2, 1}, {0, 0, 0}}), QByteArray("Mon, 01 Feb 2027 00:00:00"));
+            QCOMPARE(RfcDate({{2026, 6, 30}, {23, 59, 59}}), QByteArray("Tue, 30 Jun 2026 23:59:59"));
+            QCOMPARE(RfcDate({{2026, 8, 2}, {7, 8, 9}}), QByteArray("Sun, 02 Aug 2026 07:08:09")); // end of the week
         }
         QLocale::setDefault(QLocale::c());
     }
