@@ -179,12 +179,11 @@ private Q_SLOTS:
         QCOMPARE(out.code, code);
         QVERIFY(!out.sent);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
-        QCOMPARE(server.mismatches(), QStringList());
         QCOMPARE(out.log.Received.last(), QByteArray());
         QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
         if (port == server.port())
             QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000); // all the client sent has arrived
-        QByteArray sent;
+        QByteArray sent;                                       // exactly what the script expects, in order
         for (const QByteArray& step : script)
             sent += step.startsWith("C:") ? step.mid(2) + "\r\n" : QByteArray();
         QCOMPARE(server.received(), sent);
