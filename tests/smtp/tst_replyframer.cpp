@@ -34,10 +34,9 @@ private Q_SLOTS:
         for (const qsizetype piece : {stream.size(), qsizetype(1), qsizetype(3)}) {
             ReplyFramer framer;
             Replies got;
-            for (qsizetype i = 0; i < stream.size(); i += piece) {
+            for (qsizetype i = 0; i < stream.size(); i += piece)
                 for (const SmtpReply& r : framer.feed(stream.mid(i, piece)))
                     got.append({r.text, r.code});
-            }
             QCOMPARE(got, replies);
             QVERIFY(!framer.overflowed());
         }

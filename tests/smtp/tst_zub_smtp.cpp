@@ -14,10 +14,7 @@ namespace {
 
 const SmtpTimings Short{400, 1500};
 
-SmtpMail sampleMail()
-{
-    return SmtpMail{{}, "von@example.com", {}, "an@example.org", "Test", "<HTML>body</HTML>", 7};
-}
+const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "<HTML>body</HTML>", 7};
 
 struct Outcome
 {
@@ -29,7 +26,7 @@ struct Outcome
 
 // Runs one SendMail to `port` and waits for its single finished().
 Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
-             const SmtpMail& mail = sampleMail())
+             const SmtpMail& mail = SampleMail)
 {
     ZUB_SMTP client(Short);
     client.setServer(SmtpServer{"127.0.0.1", qint16(port), " user ", "geheim ", auth, encryption});
@@ -89,7 +86,7 @@ private Q_SLOTS:
                  FromMailFrom);
         ZUB_SMTP client(Short);
         client.setServer(SmtpServer{"127.0.0.1", qint16(server.port()), " user ", "geheim ", true});
-        client.setMail(sampleMail());
+        client.setMail(SampleMail);
         QSignalSpy finished(&client, &ZUB_SMTP::finished);
         QSignalSpy status(&client, &ZUB_SMTP::statusText);
         QSignalSpy progress(&client, &ZUB_SMTP::progress);
@@ -182,7 +179,7 @@ private Q_SLOTS:
     {
         const Lines bad = {"a@example.com\r\nRCPT TO: <x@evil>", "a\nb", QByteArray("a\0b", 3)};
         for (int field = 0; field < 3; ++field) {
-            SmtpMail mail = sampleMail();
+            SmtpMail mail = SampleMail;
             (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = bad[field];
             ScriptedSmtpServer server;
             const Outcome out = send(server.port(), false, Encryption::Keine, mail);
