@@ -25,12 +25,11 @@ private Q_SLOTS:
 
         // A crashed instance's lock: no process runs under this ID (above any pid_max), and the file is
         // fresh, so only the owner's death can make it stale.
-        QTemporaryDir crashedDir;
-        QFile stale(crashedDir.filePath(QStringLiteral("kadmel.lock")));
+        QFile stale(otherDir.filePath(QStringLiteral("kadmel.lock")));
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.write("999999999\nkadmel\n" + QSysInfo::machineHostName().toUtf8() + "\n");
         stale.close();
-        QVERIFY(InstanceLock(crashedDir.path()).tryLock());
+        QVERIFY(InstanceLock(otherDir.path()).tryLock());
     }
 };
 

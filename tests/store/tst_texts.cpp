@@ -25,10 +25,8 @@ private Q_SLOTS:
         QCOMPARE(ResultText("errmessage3"), QByteArray());
         QCOMPARE(ResultText("ERRMessage9"), QByteArray());
 
-        const QByteArray scrambled = CryptString(all, 1);
-        QCOMPARE(scrambled.left(6), QByteArray("KKKKKa")); // three table characters per byte
-        QCOMPARE(CryptString(scrambled, 2), all);
-        for (const qint16 mode : {0, 3})
+        QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
+        for (const qint16 mode : {0, 3})                    // neither scrambles nor unscrambles
             QCOMPARE(CryptString("K#L", mode), QByteArray());
     }
 
