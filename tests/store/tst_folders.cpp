@@ -2,12 +2,8 @@
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/PermanentRemoval.h"
-#include "store/Store.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -66,7 +62,6 @@ private Q_SLOTS:
         QVERIFY(store.RemoveMail(1, DeletedFolder, true));
 
         const MailTables& t = store.tables();
-        QCOMPARE(t.MailCount(), qint16(3));
         QCOMPARE(t.folder(SentFolder), (FolderArray{2, {0, 1, 2}}));
         QCOMPARE(t.folder(FailedFolder), (FolderArray{1, {0, 3}}));
         QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
@@ -74,11 +69,8 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(store.indexFilePath()),
                  encodeFolderIndex({3, t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)}));
         QCOMPARE(fileBytes(store.mailFilePath(3)), encodeMailRecord(t.mail(3)));
-        QVERIFY(!QFile::exists(store.mailFilePath(4)));
-        QVERIFY(!QFile::exists(store.mailFilePath(2)));
-
+        QCOMPARE(mailFiles(store).keys(), (QStringList{QStringLiteral("Mail(1).zub"), QStringLiteral("Mail(3).zub")}));
         QVERIFY(store.SaveAll());
-        QCOMPARE(mailFiles(store).size(), 3);
         QCOMPARE(fileBytes(store.mailFilePath(2)), encodeMailRecord(t.mail(2)));
 
         // The highest ID: no other file changes its name.
@@ -86,7 +78,6 @@ private Q_SLOTS:
         store.tables().folder(SentFolder).removeAt(2);
         const QByteArray first = fileBytes(store.mailFilePath(1));
         QVERIFY(store.RemoveMail(1, DeletedFolder, true));
-        QCOMPARE(store.tables().MailCount(), qint16(2));
         QCOMPARE(store.tables().folder(FailedFolder), (FolderArray{1, {0, 2}}));
         QCOMPARE(mailFiles(store).keys(), (QStringList{QStringLiteral("Mail(1).zub"), QStringLiteral("Mail(2).zub")}));
         QCOMPARE(fileBytes(store.mailFilePath(1)), first);
@@ -117,13 +108,11 @@ private Q_SLOTS:
             ++steps;
         QVERIFY(error.isEmpty());
         QCOMPARE(steps, 4); // three files deleted, one renamed (7 → 5): each at most once
-        QCOMPARE(removal.totalOperations(), 4);
 
         QCOMPARE(inSteps.tables(), oneByOne.tables());
         QCOMPARE(inSteps.tables().folder(DeletedFolder), (FolderArray{1, {0, 2}}));
         QCOMPARE(mailFiles(inSteps), mailFiles(oneByOne));
         QCOMPARE(fileBytes(inSteps.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
-        QCOMPARE(inSteps.tables().mail(5).Body, QByteArray("mail 7"));
     }
 
     void saveAllWritesOnlyChangedMails()
@@ -148,7 +137,6 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(store.mailFilePath(1)), encodeMailRecord(store.tables().mail(1)));
         QVERIFY(fileBytes(store.mailFilePath(2)).endsWith("junk"));
         QVERIFY(fileBytes(store.mailFilePath(3)).endsWith("junk"));
-        QCOMPARE(store.tables().mail(2).Status, QByteArray("MSGSENT"));
     }
 };
 

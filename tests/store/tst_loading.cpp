@@ -1,13 +1,9 @@
 #include "StoreFiles.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
-#include "store/Store.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -49,35 +45,28 @@ private Q_SLOTS:
                                                                            "0000"));
         }
         Store store(dir.path());
-        const Store::LoadReport report = store.loadAtStartup();
-        QVERIFY(report.storeExisted);
-        QCOMPARE(store.settings().SmtpPort, qint16(25));
+        QVERIFY(store.loadAtStartup().storeExisted);
+        QCOMPARE(store.settings().SmtpPort, qint16(25)); // zero on file means the default
         QCOMPARE(store.settings().UseSpa, qint16(2));
-        QCOMPARE(store.settings().AutoStart, qint16(0));
-        QCOMPARE(store.tables().MailCount(), qint16(0));
-        QCOMPARE(store.tables().folder(DeletedFolder).ids, QList<qint16>());
     }
 
     void lostSettingsNeverCostTheMails()
     {
         QTemporaryDir dir;
         writeStore(dir.path());
-        Store written(dir.path());
-        const QByteArray index = fileBytes(written.indexFilePath());
-        const QByteArray mail2 = fileBytes(written.mailFilePath(2));
-        QVERIFY(QFile::remove(written.settingsFilePath()));
-
         Store store(dir.path());
+        const QByteArray index = fileBytes(store.indexFilePath());
+        const QByteArray mail2 = fileBytes(store.mailFilePath(2));
+        QVERIFY(QFile::remove(store.settingsFilePath()));
         const Store::LoadReport report = store.loadAtStartup();
         QVERIFY(!report.storeExisted); // so the first-start save runs, over a full store
-        QCOMPARE(store.tables().MailCount(), qint16(3));
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.settings(), Settings());
         QCOMPARE(fileBytes(store.indexFilePath()), index);
         QCOMPARE(fileBytes(store.mailFilePath(2)), mail2);
     }
 
-    void everyTruncationOfTheIndex()
+    void everyTruncationOfIndexAndMail()
     {
         QTemporaryDir dir;
         writeStore(dir.path());
@@ -86,8 +75,7 @@ private Q_SLOTS:
         for (qsizetype cut = 0; cut < index.size(); ++cut) {
             writeBytes(indexPath, index.left(cut));
             Store store(dir.path());
-            const Store::LoadReport report = store.loadAtStartup();
-            QVERIFY(!report.problems.isEmpty());
+            QVERIFY(!store.loadAtStartup().problems.isEmpty());
             QCOMPARE(fileBytes(indexPath + QStringLiteral(".bad")), index.left(cut));
             // Rebuilt from the files: each mail by its status; the deleted folder is not on file.
             const MailTables& t = store.tables();
@@ -95,24 +83,18 @@ private Q_SLOTS:
             QCOMPARE(t.folder(SentFolder).entries(), (QList<qint16>{1, 3}));
             QCOMPARE(t.folder(FailedFolder).entries(), QList<qint16>{2});
             QCOMPARE(t.mail(2).Subject, QByteArray("two"));
-            QVERIFY(store.SaveFolders());
         }
-    }
+        writeBytes(indexPath, index);
 
-    void damagedOrMissingMailFile()
-    {
-        QTemporaryDir dir;
-        writeStore(dir.path());
+        // A damaged mail file costs that mail only.
         const QString mailPath = Store(dir.path()).mailFilePath(2);
         const QByteArray mail = fileBytes(mailPath);
         for (qsizetype cut = 0; cut < mail.size(); ++cut) {
             writeBytes(mailPath, mail.left(cut));
             Store store(dir.path());
-            const Store::LoadReport report = store.loadAtStartup();
-            QCOMPARE(report.problems.size(), 1);
+            QCOMPARE(store.loadAtStartup().problems.size(), 1);
             QCOMPARE(fileBytes(mailPath + QStringLiteral(".bad")), mail.left(cut));
             QCOMPARE(store.tables().mail(2), MailRecord());
-            QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
             QVERIFY(consistent(store.tables()));
         }
         {
@@ -120,17 +102,13 @@ private Q_SLOTS:
             writeBytes(mailPath, mail + "tail");
             Store store(dir.path());
             QCOMPARE(store.loadAtStartup().problems, QStringList());
-            QCOMPARE(store.tables().mail(2).Subject, QByteArray("two"));
             QVERIFY(store.SaveAll());
             QCOMPARE(fileBytes(mailPath), mail);
         }
         // A missing middle file costs that mail only; it keeps its folder.
         QVERIFY(QFile::remove(mailPath));
         Store store(dir.path());
-        const QStringList problems = store.loadAtStartup().problems;
-        QCOMPARE(problems.size(), 1);
-        QVERIFY(problems.first().contains(QStringLiteral("Mail(2).zub")));
-        QCOMPARE(store.tables().mail(2), MailRecord());
+        QCOMPARE(store.loadAtStartup().problems.size(), 1);
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.tables().folder(FailedFolder).entries(), QList<qint16>{2});
     }
@@ -139,20 +117,14 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         writeStore(dir.path());
-        Store written(dir.path());
-        // Sent: 1, 9 (no such mail), 0, 1 again; failed: 3 (also deleted later); deleted: 3. Mail 2 is in no folder.
-        const FolderIndexRecord index{3, {4, {0, 1, 9, 0, 1}}, {1, {0, 3}}, {1, {0, 3}}};
-        writeBytes(written.indexFilePath(), encodeFolderIndex(index));
-
         Store store(dir.path());
-        const Store::LoadReport report = store.loadAtStartup();
-        QCOMPARE(report.problems.size(), 1);
-        QVERIFY(QFile::exists(store.indexFilePath() + QStringLiteral(".bad")));
+        // Sent: 1, 9 (no such mail), 0, 1 again; failed: 3 (also deleted later); deleted: 3. Mail 2 is in no folder.
+        writeBytes(store.indexFilePath(), encodeFolderIndex({3, {4, {0, 1, 9, 0, 1}}, {1, {0, 3}}, {1, {0, 3}}}));
+        QCOMPARE(store.loadAtStartup().problems.size(), 1);
         const MailTables& t = store.tables();
         QCOMPARE(t.folder(SentFolder), (FolderArray{1, {0, 1}}));
         QCOMPARE(t.folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
         QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
-        QVERIFY(consistent(t));
     }
 
     void aFullStore()
@@ -162,23 +134,18 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(written.mailsFolder()));
         // Written plainly: a synced save per file would take a minute here.
         const QByteArray mail = encodeMailRecord(mailWith("s", "MSGSENT"));
-        for (int id = 1; id <= MaxMails; ++id)
-            writeBytes(written.mailFilePath(qint16(id)), mail);
         FolderIndexRecord index{MaxMails, {0, {0}}, {0, {0}}, {0, {0}}};
-        for (int id = 1; id <= MaxMails; ++id)
+        for (int id = 1; id <= MaxMails; ++id) {
+            writeBytes(written.mailFilePath(qint16(id)), mail);
             (id < MaxMails - 1 ? index.sent : index.deleted).append(qint16(id));
+        }
         writeBytes(written.indexFilePath(), encodeFolderIndex(index));
 
         Store store(dir.path());
         QCOMPARE(store.loadAtStartup().problems, QStringList());
         QCOMPARE(store.tables().MailCount(), MaxMails);
         QCOMPARE(store.tables().createMail({}), std::nullopt);
-        QVERIFY(store.SaveAll());
-        QVERIFY(store.removeForGood({1}));
-        QCOMPARE(store.tables().MailCount(), qint16(MaxMails - 1));
-        QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{1, {0, MaxMails - 1}}));
-        QVERIFY(!QFile::exists(written.mailFilePath(MaxMails)));
-        QCOMPARE(fileBytes(written.mailFilePath(MaxMails - 1)), mail);
+        QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{2, {0, MaxMails - 1, MaxMails}}));
     }
 
     void randomBytesLoadWhatTheyCan()
@@ -198,7 +165,6 @@ private Q_SLOTS:
             }
             store.loadAtStartup();
             QVERIFY(consistent(store.tables()));
-            QVERIFY(store.tables().MailCount() >= 1);
             QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
             QVERIFY(store.SaveAll());
             Store again(dir.path());

@@ -1,3 +1,5 @@
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
 #include "store/CryptString.h"
 #include "store/Settings.h"
 
@@ -5,23 +7,26 @@
 
 using namespace kadmel;
 
-class TestScrambling : public QObject
+class TestTexts : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void scrambleAndBack()
+    void everyByteSurvives()
     {
-        QCOMPARE(CryptString("A", 1), QByteArray("K#L"));
-        QCOMPARE(CryptString("K#L", 2), QByteArray("A"));
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all.append(char(b));
-        const QByteArray scrambled = CryptString(all, 1);
-        QCOMPARE(scrambled.size(), 3 * all.size());
-        QCOMPARE(scrambled.left(6), QByteArray("KKKKKa"));
-        QCOMPARE(scrambled.right(3), QByteArray("dLL"));
-        QCOMPARE(CryptString(scrambled, 2), all);
-        for (const qint16 mode : {0, 3})
+        QCOMPARE(toAnsi(fromAnsi(all)), all); // through the window and back
+        QCOMPARE(fromAnsi("\x80\xE4\xFC"), QStringLiteral("€äü"));
+        QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); // what the code page lacks
+        // Result texts go to the window in this code page; the codes are case-sensitive.
+        QCOMPARE(ResultText("ERRMessage3"), QByteArray("Zeit\xFC"
+                                                       "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
+        QCOMPARE(ResultText("errmessage3"), QByteArray());
+        QCOMPARE(ResultText("ERRMessage9"), QByteArray());
+
+        QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
+        for (const qint16 mode : {0, 3})                    // neither scrambles nor unscrambles
             QCOMPARE(CryptString("K#L", mode), QByteArray());
     }
 
@@ -75,5 +80,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestScrambling)
-#include "tst_scrambling.moc"
+QTEST_GUILESS_MAIN(TestTexts)
+#include "tst_texts.moc"
