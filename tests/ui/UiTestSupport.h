@@ -11,10 +11,8 @@
 #include "ui/StatusPanel.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -97,14 +95,7 @@ inline MainWindowOptions fastOptions()
 
 inline void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
 {
-    Settings& s = store.settings();
-    s.SmtpServer = "127.0.0.1";
-    s.SmtpPort = qint16(port);
-    s.SmtpUser = "anna";
-    s.SmtpPassword = "geheim";
-    s.UseSpa = 1;
-    s.AutoStart = autoStart;
-    s.WatchFolder = toAnsi(watchFolder);
+    store.settings() = {toAnsi(watchFolder), "127.0.0.1", qint16(port), "anna", "geheim", 1, autoStart};
 }
 
 // A mail "Mail <id>" filed in the folder (in memory only).
@@ -147,18 +138,18 @@ inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, con
 inline QMap<QString, QByteArray> snapshot(const QString& folder)
 {
     QMap<QString, QByteArray> files;
-    const QDir dir(folder);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
-        QFile file(dir.filePath(name));
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
         if (file.open(QIODevice::ReadOnly))
-            files.insert(name, file.readAll());
-    }
-    for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const auto inner = snapshot(dir.filePath(sub));
-        for (auto it = inner.begin(); it != inner.end(); ++it)
-            files.insert(sub + QLatin1Char('/') + it.key(), it.value());
+            files.insert(file.fileName(), file.readAll());
     }
     return files;
+}
+
+// The child widget or action of that object name.
+template <typename T> T* child(const QObject& parent, const char* name)
+{
+    return parent.findChild<T*>(QLatin1String(name));
 }
 
 } // namespace kadmel::test

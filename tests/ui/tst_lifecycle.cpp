@@ -104,7 +104,7 @@ void TestLifecycle::cancelThenRetriedSave()
 
     // The window frame and "Beenden" run the same confirmation; Cancel keeps everything.
     QVERIFY(!window.close());
-    window.findChild<QAction*>(QStringLiteral("Mnu_File_Exit"))->trigger();
+    child<QAction>(window, "Mnu_File_Exit")->trigger();
     QCOMPARE(prompts.texts(), (QStringList{Confirm, Confirm}));
     QCOMPARE(prompts.asked.first().buttons, PromptButtons::OkCancel);
     QVERIFY(window.isVisible());
