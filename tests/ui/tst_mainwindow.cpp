@@ -4,6 +4,8 @@
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
 
+#include <tuple>
+
 using namespace kadmel;
 using namespace kadmel::test;
 
@@ -23,7 +25,6 @@ class TestMainWindow : public QObject
 private Q_SLOTS:
     void startUpOnEmptyFolder();
     void jobWhileFolderSwitches();
-    void progressBar();
     void viewerAboutTrayAndExit();
 };
 
@@ -67,6 +68,30 @@ void TestMainWindow::startUpOnEmptyFolder()
     QCOMPARE(prompts.asked.last().text, QStringLiteral("KADMEL-Ordner nicht gewählt."));
     QCOMPARE(prompts.asked.last().icon, PromptIcon::Critical);
     QCOMPARE(window.panel(1)->text(), QStringLiteral("Inaktif"));
+
+    // The progress bar: value, maximum, option → percentage text and bar width; each row follows the one before.
+    ProgressBox* box = window.progressBox();
+    const int w = box->contentsRect().width();
+    QVERIFY(w > 10 && !box->barShown());
+    const std::tuple<qint32, qint32, qint16, const char*, int> steps[] = {
+        {200, 200, 1, "100%", w},
+        {0, 200, 1, "0%", 0},                               // back to 0 after a finished run, bar shown
+        {100, 200, 0, "50%", qRound(w / 2.0)},              //
+        {101, 200, 0, "50%", qRound(w / 2.0)},              // the same percentage changes nothing, not even the bar
+        {2, 3, 0, "66%", int(std::nearbyint(2.0 * w / 3))}, // percentage cut off, bar rounded to nearest
+        {5, 0, 0, "0%", int(std::nearbyint(2.0 * w / 3))},  // maximum 0 counts as 0 % and never fails
+        {1, 2, 0, "50%", qRound(w / 2.0)},
+        {30000000, 40000000, 0, "0%", int(std::nearbyint(w * 0.75))}, // Value × 100 overflows 32 bits
+    };
+    for (const auto& [value, maximum, option, text, width] : steps) {
+        window.SetPBValue(value, maximum, option);
+        QCOMPARE(box->percentText(), QString::fromLatin1(text));
+        QCOMPARE(box->barWidth(), width);
+        QVERIFY(box->barShown());
+    }
+    window.SetPBValue(1, 2, 2);
+    QCOMPARE(box->percentText(), QString());
+    QVERIFY(!box->barShown());
 }
 
 void TestMainWindow::jobWhileFolderSwitches()
@@ -113,44 +138,6 @@ void TestMainWindow::jobWhileFolderSwitches()
     clickNode(window, 3);
     QCOMPARE(window.panel(2)->text(), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(window.panel(2)->picture(), Picture::Mail);
-}
-
-void TestMainWindow::progressBar()
-{
-    QTemporaryDir dir;
-    Store store(dir.path());
-    PromptRecorder prompts;
-    Form1 window(store, prompts, fastOptions());
-    window.load();
-    ProgressBox* box = window.progressBox();
-    const int w = box->contentsRect().width();
-    QVERIFY(w > 10 && !box->barShown());
-    // value, maximum, option → percentage text and bar width; each row follows the one before.
-    const struct
-    {
-        qint32 value, maximum;
-        qint16 option;
-        const char* text;
-        int width;
-    } steps[] = {
-        {200, 200, 1, "100%", w},
-        {0, 200, 1, "0%", 0},                               // back to 0 after a finished run, bar shown
-        {100, 200, 0, "50%", qRound(w / 2.0)},              //
-        {101, 200, 0, "50%", qRound(w / 2.0)},              // the same percentage changes nothing, not even the bar
-        {2, 3, 0, "66%", int(std::nearbyint(2.0 * w / 3))}, // percentage cut off, bar rounded to nearest
-        {5, 0, 0, "0%", int(std::nearbyint(2.0 * w / 3))},  // maximum 0 counts as 0 % and never fails
-        {1, 2, 0, "50%", qRound(w / 2.0)},
-        {30000000, 40000000, 0, "0%", int(std::nearbyint(w * 0.75))}, // Value × 100 overflows 32 bits
-    };
-    for (const auto& step : steps) {
-        window.SetPBValue(step.value, step.maximum, step.option);
-        QCOMPARE(box->percentText(), QString::fromLatin1(step.text));
-        QCOMPARE(box->barWidth(), step.width);
-        QVERIFY(box->barShown());
-    }
-    window.SetPBValue(1, 2, 2);
-    QCOMPARE(box->percentText(), QString());
-    QVERIFY(!box->barShown());
 }
 
 void TestMainWindow::viewerAboutTrayAndExit()
