@@ -97,8 +97,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     QCOMPARE(reread.settings(), expected);
     {
         // Never-set switches show unticked and are stored as 1 (off).
-        store.settings().UseSpa = 0;
-        store.settings().AutoStart = 0;
+        store.settings().UseSpa = store.settings().AutoStart = 0;
         Form5 dialog(store, prompts, {});
         QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
         child<QPushButton>(dialog, "Command1")->click();
@@ -127,10 +126,9 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
 
     // A program folder that is a file: the save fails, the reason is said, nothing is taken over.
-    QFile blocker(dir.filePath(QStringLiteral("blocker")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    confirm(blocker.fileName(), QStringLiteral("25"));
+    const QString blocker = dir.filePath(QStringLiteral("blocker"));
+    QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
+    confirm(blocker, QStringLiteral("25"));
     QCOMPARE(prompts.asked.size(), 2);
     QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
     QVERIFY(prompts.asked.last().text.size() > 60);
