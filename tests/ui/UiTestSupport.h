@@ -76,7 +76,6 @@ public:
         });
     }
     QList<QTcpSocket*> m_sockets;
-    int connections() const { return int(m_sockets.size()); }
     void dropAll() { qDeleteAll(std::exchange(m_sockets, {})); }
 };
 
@@ -112,21 +111,14 @@ inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@examp
     return id;
 }
 
-inline bool writeJob(const QString& jobFolder, const QString& name, const QByteArray& subject)
-{
-    QDir().mkpath(jobFolder);
-    QFile file(QDir(jobFolder).filePath(name));
-    return file.open(QIODevice::WriteOnly) &&
-           file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
-                      "@@\r\n\r\nGr\x81\xe1"
-                      "e aus der Probe.\r\n") > 0;
-}
-
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
 inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
 {
     const QString watch = dir + QStringLiteral("/watch");
-    writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"), subject);
+    QDir().mkpath(watch + QStringLiteral("/KDMEML"));
+    QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
+    if (job.open(QIODevice::WriteOnly))
+        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
     auto store = std::make_unique<Store>(dir + QStringLiteral("/program"));
     QDir().mkpath(store->programFolder());
     store->loadAtStartup();

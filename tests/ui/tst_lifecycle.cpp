@@ -67,7 +67,7 @@ void TestLifecycle::closeWhileMailInHandWaitsForIt()
     QVERIFY(bridge.isInstalled());
     connect(&bridge, &SignalBridge::terminationRequested, &window, &Form1::requestTermination);
     window.load();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.connections() == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.m_sockets.size() == 1, 5000);
     QSignalSpy unloaded(&window, &Form1::unloaded);
     prompts.answers = {PromptAnswer::Ok};
     QVERIFY(!window.close());

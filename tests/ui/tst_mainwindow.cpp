@@ -107,7 +107,7 @@ void TestMainWindow::jobWhileFolderSwitches()
     QCOMPARE(window.panel(1)->text(), QStringLiteral("Aktif"));
     QVERIFY(!child<QPushButton>(window, "Command8")->isEnabled() &&
             child<QPushButton>(window, "Command9")->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.connections() == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.m_sockets.size() == 1, 5000);
     const QString busyText = window.panel(2)->text();
     QVERIFY2(!busyText.isEmpty() && !busyText.contains(QStringLiteral("Objekt(e)")), qPrintable(busyText));
 
