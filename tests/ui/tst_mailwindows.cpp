@@ -139,8 +139,7 @@ void TestMailWindows::alertShowSetClose()
     SysTrayAlert alerts;
     alerts.SetAlertText("nichts offen"); // no pop-up: nothing to do
     QVERIFY(!alerts.popup());
-    alerts.ShowAlert("E-Mail wird bearbeitet...  (ID 5)\r\nBetreff: Gr\xFC\xDF"
-                     "e\r\nAn: a@example.com");
+    alerts.ShowAlert("E-Mail wird bearbeitet...  (ID 5)\r\nBetreff: Gr\xFC\xDF\x65\r\nAn: a@example.com");
     frmSysTrayAlert* popup = alerts.popup();
     QVERIFY(QTest::qWaitForWindowExposed(popup));
     QCOMPARE(popup->pos(), alertPosition(popup->size(), QGuiApplication::primaryScreen()->availableGeometry()));
