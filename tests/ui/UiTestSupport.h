@@ -111,6 +111,14 @@ inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@examp
     return id;
 }
 
+// The store in that folder as a start reads it from disk.
+inline std::unique_ptr<Store> loadedStore(const QString& programFolder)
+{
+    auto store = std::make_unique<Store>(programFolder);
+    store->loadAtStartup();
+    return store;
+}
+
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
 inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
 {
@@ -119,9 +127,8 @@ inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, con
     QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
     if (job.open(QIODevice::WriteOnly))
         job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
-    auto store = std::make_unique<Store>(dir + QStringLiteral("/program"));
-    QDir().mkpath(store->programFolder());
-    store->loadAtStartup();
+    QDir().mkpath(dir + QStringLiteral("/program"));
+    auto store = loadedStore(dir + QStringLiteral("/program"));
     completeSettings(*store, port, watch, 2);
     return store;
 }

@@ -42,12 +42,7 @@ struct Fixture
         return ids;
     }
     QString caption(int folder) const { return window->node(folder + 2)->text(0); }
-    std::unique_ptr<Store> reread() const // as a fresh start reads it
-    {
-        auto disk = std::make_unique<Store>(dir.path());
-        disk->loadAtStartup();
-        return disk;
-    }
+    std::unique_ptr<Store> reread() const { return loadedStore(dir.path()); }
     // The subjects by ID as a fresh start reads them; every mail file must belong to a mail.
     QByteArrayList subjectsOnDisk() const
     {

@@ -50,9 +50,7 @@ void TestLifecycle::splashThenMainWindow()
     program.store().settings().SmtpServer = "saved on the way out";
     program.requestTermination();
     QVERIFY(finished.wait(2000));
-    Store reread(dir.path());
-    reread.loadAtStartup();
-    QCOMPARE(reread.settings().SmtpServer, QByteArray("saved on the way out"));
+    QCOMPARE(loadedStore(dir.path())->settings().SmtpServer, QByteArray("saved on the way out"));
     QVERIFY(prompts.asked.isEmpty());
 }
 
@@ -83,21 +81,19 @@ void TestLifecycle::closeWhileMailInHandWaitsForIt()
     QVERIFY(unloaded.wait(5000));
     QVERIFY(!window.isVisible());
     QCOMPARE(prompts.asked.size(), 2);
-    Store reread(store->programFolder());
-    reread.loadAtStartup();
-    QCOMPARE(reread.tables().count(FailedFolder), qint16(1));
-    QCOMPARE(reread.settings().SmtpUser, QByteArray("anna"));
+    const auto reread = loadedStore(store->programFolder());
+    QCOMPARE(reread->tables().count(FailedFolder), qint16(1));
+    QCOMPARE(reread->settings().SmtpUser, QByteArray("anna"));
 }
 
 void TestLifecycle::cancelThenRetriedSave()
 {
     QTemporaryDir dir;
-    Store store(dir.path());
-    store.loadAtStartup();
+    const auto store = loadedStore(dir.path());
     PromptRecorder prompts;
-    Form1 window(store, prompts, fastOptions());
+    Form1 window(*store, prompts, fastOptions());
     window.load();
-    store.settings().SmtpUser = "neu";
+    store->settings().SmtpUser = "neu";
     const auto before = snapshot(dir.path());
     QSignalSpy unloaded(&window, &Form1::unloaded);
 
@@ -111,21 +107,19 @@ void TestLifecycle::cancelThenRetriedSave()
 
     // OK with a folder where the settings file belongs: the failed save is said, a retry while the
     // fault lasts asks again, a retry after it is gone saves and ends.
-    QVERIFY(QFile::remove(store.settingsFilePath()));
-    QVERIFY(QDir().mkpath(store.settingsFilePath()));
+    QVERIFY(QFile::remove(store->settingsFilePath()));
+    QVERIFY(QDir().mkpath(store->settingsFilePath()));
     prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
     prompts.onAsk = [&](const PromptRecorder::Asked&) {
         if (prompts.asked.size() == 5)
-            QDir(store.settingsFilePath()).removeRecursively();
+            QDir(store->settingsFilePath()).removeRecursively();
     };
     QVERIFY(window.close());
     QCOMPARE(prompts.asked.size(), 5);
     QCOMPARE(prompts.asked.at(3).buttons, PromptButtons::RetryOrEnd);
     QVERIFY(prompts.asked.at(3).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
     QCOMPARE(unloaded.count(), 1);
-    Store reread(dir.path());
-    reread.loadAtStartup();
-    QCOMPARE(reread.settings().SmtpUser, QByteArray("neu"));
+    QCOMPARE(loadedStore(dir.path())->settings().SmtpUser, QByteArray("neu"));
 }
 
 QTEST_MAIN(TestLifecycle)

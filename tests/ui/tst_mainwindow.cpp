@@ -31,12 +31,11 @@ private Q_SLOTS:
 void TestMainWindow::startUpOnEmptyFolder()
 {
     QTemporaryDir dir;
-    Store store(dir.path());
-    store.loadAtStartup();
-    completeSettings(store, 25, QString(), 2);
-    store.settings().SmtpServer = "   ";
+    const auto store = loadedStore(dir.path());
+    completeSettings(*store, 25, QString(), 2);
+    store->settings().SmtpServer = "   ";
     PromptRecorder prompts;
-    Form1 window(store, prompts, fastOptions());
+    Form1 window(*store, prompts, fastOptions());
     window.load();
     // Auto-start with a server of blanks: the warning, then the dialog with the default watched folder.
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...")});
@@ -63,7 +62,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     window.settingsDialog()->reject();
 
     // A watched folder of two characters is refused with the stop icon.
-    completeSettings(store, 25, QStringLiteral("C:"), 2);
+    completeSettings(*store, 25, QStringLiteral("C:"), 2);
     child<QPushButton>(window, "Command8")->click();
     QCOMPARE(prompts.asked.last().text, QStringLiteral("KADMEL-Ordner nicht gewählt."));
     QCOMPARE(prompts.asked.last().icon, PromptIcon::Critical);
@@ -140,12 +139,11 @@ void TestMainWindow::jobWhileFolderSwitches()
 void TestMainWindow::viewerAboutTrayAndExit()
 {
     QTemporaryDir dir;
-    Store store(dir.path());
-    store.loadAtStartup();
-    addMail(store, SentFolder);
-    addMail(store, SentFolder);
+    const auto store = loadedStore(dir.path());
+    addMail(*store, SentFolder);
+    addMail(*store, SentFolder);
     PromptRecorder prompts;
-    Form1 window(store, prompts, fastOptions());
+    Form1 window(*store, prompts, fastOptions());
     ProgramWindows windows(window, [] { return true; });
     window.load();
 
@@ -173,7 +171,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 2000);
 
     // Without a notification area the window goes to the task bar and stays reachable.
-    Form1 second(store, prompts, fastOptions());
+    Form1 second(*store, prompts, fastOptions());
     ProgramWindows noTray(second, [] { return false; });
     second.load();
     child<QAction>(second, "Mnu_File_Tray")->trigger();

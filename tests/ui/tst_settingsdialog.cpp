@@ -52,24 +52,23 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
 {
     QTemporaryDir dir;
     PromptRecorder prompts;
-    Store store(dir.path());
-    store.loadAtStartup();
-    store.settings() = stored();
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored();
     {
         // Browsing and then cancelling leaves everything as it was; without kadmel.ini the choice is "Keine".
-        Form5 dialog(store, prompts, [](QWidget*) { return QStringLiteral("/tmp/elsewhere"); });
+        Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/tmp/elsewhere"); });
         auto* encryption = child<QComboBox>(dialog, "Combo1");
         QCOMPARE(encryption->currentText(), QStringLiteral("Keine"));
         child<QPushButton>(dialog, "Command6")->click();
         QCOMPARE(child<QLabel>(dialog, "Label2")->text(), QStringLiteral("/tmp/elsewhere"));
         encryption->setCurrentIndex(1);
         child<QPushButton>(dialog, "Command2")->click();
-        QCOMPARE(store.settings(), stored());
+        QCOMPARE(store->settings(), stored());
         QVERIFY(!QFile::exists(encryptionFilePathIn(dir.path())));
     }
     {
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
-        Form5 dialog(store, prompts, [](QWidget*) { return QStringLiteral("/home/anna/ZUB"); });
+        Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/home/anna/ZUB"); });
         QCOMPARE(child<QLabel>(dialog, "Label2")->toolTip(), QStringLiteral("/srv/kadmel"));
         QCOMPARE((QStringList{child<QLineEdit>(dialog, "Text1")->text(), child<QLineEdit>(dialog, "Text4")->text(),
                               child<QLineEdit>(dialog, "Text2")->text(), child<QLineEdit>(dialog, "Text3")->text(),
@@ -91,17 +90,15 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     }
     // The files hold the new values, as a later start reads them.
     QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
-    Store reread(dir.path());
-    reread.loadAtStartup();
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
-    QCOMPARE(reread.settings(), expected);
+    QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {
         // Never-set switches show unticked and are stored as 1 (off).
-        store.settings().UseSpa = store.settings().AutoStart = 0;
-        Form5 dialog(store, prompts, {});
+        store->settings().UseSpa = store->settings().AutoStart = 0;
+        Form5 dialog(*store, prompts, {});
         QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
         child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(store.settings().UseSpa + store.settings().AutoStart, 2);
+        QCOMPARE(store->settings().UseSpa + store->settings().AutoStart, 2);
     }
     QVERIFY(prompts.asked.isEmpty());
 }
