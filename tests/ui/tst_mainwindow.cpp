@@ -52,8 +52,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     QTableView* sent = window.list(1);
     QTest::mouseDClick(sent->viewport(), Qt::LeftButton, {}, QPoint(20, 10));
     Q_EMIT sent->customContextMenuRequested(QPoint(20, 10));
-    QCOMPARE(opened.count(), 0);
-    QVERIFY(!window.contextMenu(1)->isVisible());
+    QVERIFY(opened.isEmpty() && !window.contextMenu(1)->isVisible());
 
     // "Einstellungen" opens the dialog and leaves the window as it was.
     clickNode(window, 6);
@@ -79,7 +78,7 @@ void TestMainWindow::startUpOnEmptyFolder()
         {101, 200, 0, "50%", qRound(w / 2.0)},              // the same percentage changes nothing, not even the bar
         {2, 3, 0, "66%", int(std::nearbyint(2.0 * w / 3))}, // percentage cut off, bar rounded to nearest
         {5, 0, 0, "0%", int(std::nearbyint(2.0 * w / 3))},  // maximum 0 counts as 0 % and never fails
-        {1, 2, 0, "50%", qRound(w / 2.0)},
+        {1, 2, 0, "50%", qRound(w / 2.0)},                  // away from 0 %, so the next row is a change
         {30000000, 40000000, 0, "0%", int(std::nearbyint(w * 0.75))}, // Value × 100 overflows 32 bits
     };
     for (const auto& [value, maximum, option, text, width] : steps) {
