@@ -11,10 +11,8 @@
 #include "ui/StatusPanel.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -78,7 +76,6 @@ public:
         });
     }
     QList<QTcpSocket*> m_sockets;
-    int connections() const { return int(m_sockets.size()); }
     void dropAll() { qDeleteAll(std::exchange(m_sockets, {})); }
 };
 
@@ -97,14 +94,7 @@ inline MainWindowOptions fastOptions()
 
 inline void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
 {
-    Settings& s = store.settings();
-    s.SmtpServer = "127.0.0.1";
-    s.SmtpPort = qint16(port);
-    s.SmtpUser = "anna";
-    s.SmtpPassword = "geheim";
-    s.UseSpa = 1;
-    s.AutoStart = autoStart;
-    s.WatchFolder = toAnsi(watchFolder);
+    store.settings() = {toAnsi(watchFolder), "127.0.0.1", qint16(port), "anna", "geheim", 1, autoStart};
 }
 
 // A mail "Mail <id>" filed in the folder (in memory only).
@@ -121,24 +111,24 @@ inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@examp
     return id;
 }
 
-inline bool writeJob(const QString& jobFolder, const QString& name, const QByteArray& subject)
+// The store in that folder as a start reads it from disk.
+inline std::unique_ptr<Store> loadedStore(const QString& programFolder)
 {
-    QDir().mkpath(jobFolder);
-    QFile file(QDir(jobFolder).filePath(name));
-    return file.open(QIODevice::WriteOnly) &&
-           file.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject +
-                      "@@\r\n\r\nGr\x81\xe1"
-                      "e aus der Probe.\r\n") > 0;
+    auto store = std::make_unique<Store>(programFolder);
+    store->loadAtStartup();
+    return store;
 }
 
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
 inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
 {
     const QString watch = dir + QStringLiteral("/watch");
-    writeJob(watch + QStringLiteral("/KDMEML"), QStringLiteral("a.zub"), subject);
-    auto store = std::make_unique<Store>(dir + QStringLiteral("/program"));
-    QDir().mkpath(store->programFolder());
-    store->loadAtStartup();
+    QDir().mkpath(watch + QStringLiteral("/KDMEML"));
+    QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
+    if (job.open(QIODevice::WriteOnly))
+        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
+    QDir().mkpath(dir + QStringLiteral("/program"));
+    auto store = loadedStore(dir + QStringLiteral("/program"));
     completeSettings(*store, port, watch, 2);
     return store;
 }
@@ -147,18 +137,18 @@ inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, con
 inline QMap<QString, QByteArray> snapshot(const QString& folder)
 {
     QMap<QString, QByteArray> files;
-    const QDir dir(folder);
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) {
-        QFile file(dir.filePath(name));
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
         if (file.open(QIODevice::ReadOnly))
-            files.insert(name, file.readAll());
-    }
-    for (const QString& sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        const auto inner = snapshot(dir.filePath(sub));
-        for (auto it = inner.begin(); it != inner.end(); ++it)
-            files.insert(sub + QLatin1Char('/') + it.key(), it.value());
+            files.insert(file.fileName(), file.readAll());
     }
     return files;
+}
+
+// The child widget or action of that object name.
+template <typename T> T* child(const QObject& parent, const char* name)
+{
+    return parent.findChild<T*>(QLatin1String(name));
 }
 
 } // namespace kadmel::test

@@ -3,8 +3,6 @@
 
 #include "ui/FolderCommands.h"
 
-#include <QTreeWidgetItem>
-
 using namespace kadmel;
 using namespace kadmel::test;
 
@@ -30,7 +28,7 @@ struct Fixture
         window->load();
     }
 
-    QAction* action(const char* name) const { return window->findChild<QAction*>(QLatin1String(name)); }
+    QAction* action(const char* name) const { return child<QAction>(*window, name); }
     void run(int folder, qint16 pos, const char* name)
     {
         window->list(folder)->selectRow(pos - 1);
@@ -44,13 +42,7 @@ struct Fixture
         return ids;
     }
     QString caption(int folder) const { return window->node(folder + 2)->text(0); }
-    // The store as a fresh start reads it from disk.
-    std::unique_ptr<Store> reread() const
-    {
-        auto disk = std::make_unique<Store>(dir.path());
-        disk->loadAtStartup();
-        return disk;
-    }
+    std::unique_ptr<Store> reread() const { return loadedStore(dir.path()); }
     // The subjects by ID as a fresh start reads them; every mail file must belong to a mail.
     QByteArrayList subjectsOnDisk() const
     {
@@ -71,8 +63,7 @@ class TestFolderCommands : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void removeAndRemoveForGood();
-    void sendAllTriesEachMailOnce();
-    void editThenSendReachesNewRecipient();
+    void editSendAndSendAll();
 };
 
 void TestFolderCommands::removeAndRemoveForGood()
@@ -81,23 +72,18 @@ void TestFolderCommands::removeAndRemoveForGood()
     f.run(SentFolder, 2, "Mnu_O_Remove");
     QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 3}));
     QCOMPARE(f.rows(DeletedFolder), QList<qint16>{2});
-    QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (2)"));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("2 Objekt(e)"));
 
     f.run(FailedFolder, 3, "Mnu_Err_RemoveAll");
     QCOMPARE(f.rows(FailedFolder), QList<qint16>{});
     QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{2, 4, 5, 6, 7}));
-    QCOMPARE(f.caption(FailedFolder), QStringLiteral("Fehlgeschl. Objekte  (0)"));
-    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("0 Objekt(e)"));
     // Moved mails keep their IDs and files; only the index changed.
     QCOMPARE(f.reread()->tables().folder(DeletedFolder).entries(), (QList<qint16>{2, 4, 5, 6, 7}));
 
     // For good: the files go one per turn of the event loop; meanwhile no command that changes the folders runs.
     QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
     f.run(DeletedFolder, 1, "Mnu_T_Remove");
-    QVERIFY(f.window->commands()->removalRunning());
-    QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled());
-    QVERIFY(!f.action("Mnu_Err_Send")->isEnabled());
+    QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     QVERIFY(f.action("Mnu_T_Open")->isEnabled());
     QVERIFY(finished.wait(5000));
     // Every mail above the removed one moved down, in whatever folder it stands.
@@ -109,9 +95,7 @@ void TestFolderCommands::removeAndRemoveForGood()
 
     f.run(DeletedFolder, 2, "Mnu_T_RemoveAll");
     QVERIFY(finished.wait(5000));
-    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{});
     QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (0)"));
-    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3"}));
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
 
@@ -124,41 +108,23 @@ void TestFolderCommands::removeAndRemoveForGood()
     QVERIFY(f.window->dispatcher()->IdleFlag());
 }
 
-void TestFolderCommands::sendAllTriesEachMailOnce()
+void TestFolderCommands::editSendAndSendAll()
 {
     SmtpSink sink;
     QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
-    // The first recipient carries a line break, which the client refuses every time.
-    Fixture f({FailedFolder, FailedFolder, FailedFolder, SentFolder}, sink.port(),
-              {"a@example.com\r\nRCPT TO: <b@example.com>", "b@example.com", "c@example.com"});
-    QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
-    f.run(FailedFolder, 2, "Mnu_Err_SendAll");
-    QVERIFY(done.wait(15000));
-    QCOMPARE(sink.messages().size(), 2);
-    QCOMPARE(sink.messages().at(0).rcptTos, QList<QByteArray>{"b@example.com"});
-    QCOMPARE(sink.messages().at(1).rcptTos, QList<QByteArray>{"c@example.com"});
-    QCOMPARE(f.rows(FailedFolder), QList<qint16>{1});
-    QCOMPARE(f.rows(SentFolder), (QList<qint16>{4, 2, 3}));
-    QCOMPARE(f.store.tables().mail(1).Status, QByteArray("ERRMessage7"));
-    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{4, 2, 3}));
-    QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
-}
-
-void TestFolderCommands::editThenSendReachesNewRecipient()
-{
-    SmtpSink sink;
-    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
-    Fixture f({SentFolder, FailedFolder}, sink.port());
+    // Mail 3 carries a line break in its recipient, which the client refuses every time.
+    Fixture f({SentFolder, FailedFolder, FailedFolder, FailedFolder}, sink.port(),
+              {"an@example.com", "an@example.com", "a@example.com\r\nRCPT TO: <b@example.com>", "c@example.com"});
     const auto edit = [&f](const QString& to) {
         f.run(FailedFolder, 1, "Mnu_Err_Edit");
         frmMailEdit* editor = f.window->commands()->editor();
-        editor->findChild<QLineEdit*>(QStringLiteral("Text2"))->setText(to);
+        child<QLineEdit>(*editor, "Text2")->setText(to);
         return editor;
     };
     // "Abbrechen" after typing changes nothing, in memory or on disk.
     const auto before = snapshot(f.dir.path());
     QCOMPARE(edit(QStringLiteral("anders@example.com"))->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
-    f.window->commands()->editor()->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+    child<QPushButton>(*f.window->commands()->editor(), "Command2")->click();
     QCOMPARE(snapshot(f.dir.path()), before);
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     {
@@ -166,15 +132,14 @@ void TestFolderCommands::editThenSendReachesNewRecipient()
         QVERIFY(QFile::remove(f.store.indexFilePath()));
         QVERIFY(QDir().mkpath(f.store.indexFilePath()));
         frmMailEdit* editor = edit(QStringLiteral("neu@example.com"));
-        editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        child<QPushButton>(*editor, "Command1")->click();
         QVERIFY(editor->isVisible());
-        QVERIFY(
-            editor->findChild<QLabel*>(QStringLiteral("ErrorText"))->text().startsWith(QStringLiteral("Speichern")));
+        QVERIFY(child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
         QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
         QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
         // Room again: the same "OK" goes through; a character Windows-1252 lacks becomes "?".
-        editor->findChild<QLineEdit*>(QStringLiteral("Text3"))->setText(QStringLiteral("\u03A9 \u20AC"));
-        editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        child<QLineEdit>(*editor, "Text3")->setText(QStringLiteral("\u03A9 \u20AC"));
+        child<QPushButton>(*editor, "Command1")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 2000);
     }
     FolderListModel* failed = f.window->listModel(FailedFolder);
@@ -190,7 +155,14 @@ void TestFolderCommands::editThenSendReachesNewRecipient()
     QVERIFY(done.wait(15000));
     QCOMPARE(sink.messages().size(), 1);
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
-    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
+
+    // "Alle senden" tries each mail once; the one that cannot go out keeps its place.
+    f.run(FailedFolder, 2, "Mnu_Err_SendAll");
+    QVERIFY(done.wait(15000));
+    QCOMPARE(sink.messages().size(), 2);
+    QCOMPARE(f.rows(FailedFolder), QList<qint16>{3});
+    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
+    QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
 }
 
 QTEST_MAIN(TestFolderCommands)
