@@ -119,7 +119,9 @@ private Q_SLOTS:
                                  trusted ? sink.caCertificates() : QList<QSslCertificate>{});
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000);
         const QByteArray ehlo = "EHLO localhost\r\n";
-        const Lines clear = encryption == Encryption::StartTls ? Lines{ehlo, "STARTTLS\r\n"} : Lines{};
+        Lines clear;
+        if (encryption == Encryption::StartTls)
+            clear = {ehlo, "STARTTLS\r\n"};
         checkRestIsTls(relay.fromClient(), clear.join());
         const QList<ReceivedMail> got = sink.messages();
         QCOMPARE(got.size(), delivered ? 1 : 0);
