@@ -3,14 +3,42 @@
 #include "store/EncryptionSetting.h"
 #include "ui/Form5.h"
 #include "ui/PortText.h"
+#include "ui/Translations.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
+
+// Runs `act` on the modal window the code under test opens next, once it is up.
+template <typename Window> void whenModal(std::function<void(Window*)> act)
+{
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [poll, act] {
+        if (auto* window = qobject_cast<Window*>(QApplication::activeModalWidget()); window && window->isVisible()) {
+            poll->deleteLater();
+            poll->stop();
+            act(window);
+        }
+    });
+    poll->start(10);
+}
+
+QStringList buttonTexts(const QWidget& window)
+{
+    QStringList texts;
+    for (const QAbstractButton* button : window.findChild<QDialogButtonBox*>()->buttons())
+        texts << button->text().remove(QLatin1Char('&'));
+    return texts;
+}
 
 Settings stored()
 {
@@ -27,6 +55,7 @@ private Q_SLOTS:
     void portText();
     void okWritesSettingsCancelKeepsThem();
     void refusedConfirmKeepsDialogOpen();
+    void germanFolderPickerAndButtons();
 };
 
 void TestSettingsDialog::portText_data()
@@ -38,6 +67,7 @@ void TestSettingsDialog::portText_data()
     QTest::newRow("decimal comma") << QStringLiteral("25,5") << 26;
     QTest::newRow("upper bound") << QStringLiteral("32767") << 32767;
     QTest::newRow("rounds past the upper bound") << QStringLiteral("32767.5") << -1;
+    QTest::newRow("rounds to port 0, which names no port") << QStringLiteral("0,5") << -1;
     QTest::newRow("trailing letters") << QStringLiteral("25a") << -1;
 }
 
@@ -93,12 +123,16 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
     QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {
-        // Never-set switches show unticked and are stored as 1 (off).
-        store->settings().UseSpa = store->settings().AutoStart = 0;
+        // Never-set switches show unticked and are stored as 1 (off); a never-set port shows and stores 25.
+        // The password shows a "*" for each character.
+        store->settings().UseSpa = store->settings().AutoStart = store->settings().SmtpPort = 0;
         Form5 dialog(*store, prompts, {});
-        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
+        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked() && !child<QCheckBox>(dialog, "Check2")->isChecked());
+        QCOMPARE(child<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("25"));
+        QCOMPARE(child<QLineEdit>(dialog, "Text3")->displayText(), QStringLiteral("******"));
         child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(store->settings().UseSpa + store->settings().AutoStart, 2);
+        const Settings& s = store->settings();
+        QVERIFY(s.UseSpa == 1 && s.AutoStart == 1 && s.SmtpPort == 25);
     }
     QVERIFY(prompts.asked.isEmpty());
 }
@@ -119,7 +153,8 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
         QCOMPARE(store.settings().SmtpServer, stored().SmtpServer);
     };
     confirm(dir.path(), QStringLiteral("fünfundzwanzig"));
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Ungültige Portnummer.")});
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767.")});
     QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
 
     // A program folder that is a file: the save fails, the reason is said, nothing is taken over.
@@ -135,6 +170,39 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     confirm(dir.path(), QStringLiteral("25"));
     QCOMPARE(prompts.asked.size(), 3);
     QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+}
+
+void TestSettingsDialog::germanFolderPickerAndButtons()
+{
+    // Qt's own dialogs in German: the real folder picker, opened at the watched folder (the nearest one
+    // that exists), and a message box's standard buttons.
+    QVERIFY(installGermanTranslations(*qApp));
+    QTemporaryDir dir;
+    PromptRecorder recorder;
+    const auto store = loadedStore(dir.path());
+    const QString existing = dir.filePath(QStringLiteral("KADMEL"));
+    QVERIFY(QDir().mkpath(existing));
+    store->settings().WatchFolder = toAnsi(existing + QStringLiteral("/noch nicht da"));
+    Form5 dialog(*store, recorder, systemFolderPicker());
+    QStringList seen;
+    whenModal<QFileDialog>([&seen](QFileDialog* picker) {
+        seen << picker->directory().absolutePath() << picker->windowTitle() << buttonTexts(*picker);
+        for (const QLabel* label : picker->findChildren<QLabel*>())
+            seen << label->text();
+        picker->reject();
+    });
+    child<QPushButton>(dialog, "Command6")->click();
+    QCOMPARE(seen, (QStringList{existing, QStringLiteral("Verzeichnis suchen"), QStringLiteral("Auswählen"),
+                                QStringLiteral("Abbrechen"), QStringLiteral("Suchen in:"),
+                                QStringLiteral("Verzeichnis:"), QStringLiteral("Dateien des Typs:")}));
+    QCOMPARE(dialog.folderValue(), existing + QStringLiteral("/noch nicht da"));
+
+    whenModal<QMessageBox>([&seen](QMessageBox* box) {
+        seen = buttonTexts(*box);
+        box->reject();
+    });
+    QMessageBox::question(nullptr, QString(), QStringLiteral("?"), QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen")}));
 }
 
 QTEST_MAIN(TestSettingsDialog)
