@@ -112,6 +112,7 @@ private:
     void buildStatusBar();
     void BuildFolderTree();
     void FillLists();
+    void fitColumns();
     void nodeClicked(QTreeWidgetItem* item);
     void showFolder(int folder);
     void listContextMenu(int folder, const QPoint& pos);
