@@ -17,7 +17,7 @@ set(CPACK_PACKAGE_CONTACT "Kadmel <support@example.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Kadmel Mail System: dispatches job files as e-mails over SMTP")
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 # The Qt libraries come from dpkg-shlibdeps; the platform plugins are loaded at run time.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

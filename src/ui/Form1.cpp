@@ -20,6 +20,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSessionManager>
 #include <QStackedWidget>
@@ -268,10 +269,12 @@ void Form1::buildStatusBar()
         auto* panel = new StatusPanel(0, bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
         const int width = std::max(px(widths[i]), panel->widthFor(texts[i], i < 4));
-        if (i == 1)
-            panel->setMinimumWidth(width);
-        else
+        if (i == 1) {
+            m_messagePanelWidth = width; // given at the first size; the window may shrink below it later
+            panel->setMinimumWidth(px(widths[i]) / 3);
+        } else {
             panel->setFixedWidth(width);
+        }
         m_panels[i] = panel;
         bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
     }
@@ -286,7 +289,7 @@ void Form1::load()
     Settings& settings = m_store.settings();
     if (settings.WatchFolder.isEmpty())
         settings.WatchFolder = defaultWatchFolder();
-    fitColumns();
+    fitFirstSize();
     show();
     setWindowTitle(WindowCaption);
     m_start->setEnabled(true);
@@ -312,22 +315,34 @@ void Form1::load()
         m_dispatcher->StartProcessing();
 }
 
-void Form1::fitColumns()
+void Form1::fitFirstSize()
 {
-    // The first size shows every column whole, room kept for a vertical scroll bar; the last
-    // column takes what the window gains when it grows.
+    // Every column but the last fits its header and longest text, room kept for a vertical scroll bar;
+    // the last (Status) takes the rest and whatever the window gains. The first size gives panel 2 its
+    // longest text and, as far as nine tenths of the screen allow, Status its longest too.
+    const int last = FolderListModel::ColumnCount - 1;
     int listWidth = 0;
+    int wholeListWidth = 0;
     for (QTableView* view : m_lists) {
-        int sum = 0;
-        for (int c = 0; c < FolderListModel::ColumnCount; ++c) {
-            const int width = listColumnWidth(*view, c, px(FolderListModel::columnTwips(c)));
-            view->setColumnWidth(c, width);
-            sum += width;
+        int sum = 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < last; ++c) {
+            view->setColumnWidth(c, listColumnWidth(*view, c, px(FolderListModel::columnTwips(c))));
+            sum += view->columnWidth(c);
         }
+        const int lastDesign = px(FolderListModel::columnTwips(last));
+        view->setColumnWidth(last, listColumnWidth(*view, last, lastDesign, false));
         view->horizontalHeader()->setStretchLastSection(true);
-        listWidth = std::max(listWidth, sum + 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width());
+        listWidth = std::max(listWidth, sum + view->columnWidth(last));
+        wholeListWidth = std::max(wholeListWidth, sum + listColumnWidth(*view, last, lastDesign));
     }
-    const int width = std::max({px(13545), m_tree->width() + listWidth, minimumSizeHint().width()});
+    const int smallPanel = m_panels[1]->minimumWidth();
+    m_panels[1]->setMinimumWidth(m_messagePanelWidth);
+    const int least = std::max({px(13545), m_tree->width() + listWidth, minimumSizeHint().width()});
+    m_panels[1]->setMinimumWidth(smallPanel);
+    int width = least;
+    if (const QScreen* screen = this->screen())
+        width =
+            std::max(least, std::min(m_tree->width() + wholeListWidth, screen->availableGeometry().width() * 9 / 10));
     resize(width, px(4845) + menuBar()->sizeHint().height());
 }
 

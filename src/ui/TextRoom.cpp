@@ -58,7 +58,7 @@ QString longestCellText(int column)
     return {};
 }
 
-int listColumnWidth(const QTableView& view, int column, int designPixels)
+int listColumnWidth(const QTableView& view, int column, int designPixels, bool withLongestText)
 {
     // Measured as the header and the item delegate measure, so the style's margins count too.
     const QHeaderView* header = view.horizontalHeader();
@@ -71,7 +71,7 @@ int listColumnWidth(const QTableView& view, int column, int designPixels)
         header->style()->sizeFromContents(QStyle::CT_HeaderSection, &headerOption, QSize(), header).width();
 
     int cellWidth = 0;
-    if (const QString longest = longestCellText(column); !longest.isEmpty()) {
+    if (const QString longest = withLongestText ? longestCellText(column) : QString(); !longest.isEmpty()) {
         QStyleOptionViewItem cell;
         cell.initFrom(&view);
         cell.font = view.font();

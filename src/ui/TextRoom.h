@@ -15,8 +15,8 @@ QStringList messagePanelTexts();
 // The longest text a folder list column can hold; empty for the free texts (sender, recipient, subject).
 QString longestCellText(int column);
 
-// A folder list column's width: the design width, or more where its header (with a sort arrow) or
-// its longest text would not fit.
-int listColumnWidth(const QTableView& view, int column, int designPixels);
+// A folder list column's width: the design width, or more where its header (with a sort arrow) or,
+// when asked, its longest text would not fit.
+int listColumnWidth(const QTableView& view, int column, int designPixels, bool withLongestText = true);
 
 } // namespace kadmel
