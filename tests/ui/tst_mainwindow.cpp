@@ -5,7 +5,6 @@
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
 
-#include <QHeaderView>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -34,12 +33,12 @@ private Q_SLOTS:
 };
 
 // The entries of a menu as the user reads them, mnemonic marks left out; a separator is "-".
-QStringList captions(const QList<QAction*>& actions)
+QString captions(const QList<QAction*>& actions)
 {
     QStringList texts;
     for (const QAction* action : actions)
         texts << (action->isSeparator() ? QStringLiteral("-") : action->text().remove(QLatin1Char('&')));
-    return texts;
+    return texts.join(QLatin1Char('|'));
 }
 
 QList<QRect> fixedPanels(Form1& window)
@@ -72,28 +71,22 @@ void TestMainWindow::startUpOnEmptyFolder()
                 .match(window.panel(5)->text() + QLatin1Char(' ') + window.panel(6)->text())
                 .hasMatch());
 
-    // The captions as written, in the menu bar, the folder menus and the list headers.
-    QCOMPARE(captions(window.menuBar()->actions()), (QStringList{QStringLiteral("Datei"), QStringLiteral("Hife")}));
-    QCOMPARE(captions(child<QMenu>(window, "Mnu_File")->actions()),
-             (QStringList{QStringLiteral("Start"), QStringLiteral("Stop"), QStringLiteral("-"),
-                          QStringLiteral("Minimieren"), QStringLiteral("Beenden")}));
-    QCOMPARE(captions(child<QMenu>(window, "Mnu_Help")->actions()), QStringList{QStringLiteral("Über ZUB")});
-    const QStringList removeCaptions{QStringLiteral("Entfernen"), QStringLiteral("Alle Entfernen")};
-    QCOMPARE(captions(window.contextMenu(SentFolder)->actions()),
-             QStringList{QStringLiteral("Öffnen")} + removeCaptions);
-    QCOMPARE(captions(window.contextMenu(DeletedFolder)->actions()),
-             QStringList{QStringLiteral("Öffnen")} + removeCaptions);
-    QCOMPARE(captions(window.contextMenu(FailedFolder)->actions()),
-             (QStringList{QStringLiteral("Öffnen"), QStringLiteral("Bearbeiten"), QStringLiteral("Senden"),
-                          QStringLiteral("Alle Senden")} +
-              removeCaptions));
+    // The captions as written, in the menu bar, its menus, the folder menus and the list headers.
     QTableView* failedList = window.list(FailedFolder);
+    QStringList shown{captions(window.menuBar()->actions())};
+    for (const QMenu* menu :
+         {child<QMenu>(window, "Mnu_File"), child<QMenu>(window, "Mnu_Help"), window.contextMenu(SentFolder),
+          window.contextMenu(FailedFolder), window.contextMenu(DeletedFolder)})
+        shown << captions(menu->actions());
     QStringList headers;
     for (int c = 0; c < FolderListModel::ColumnCount; ++c)
         headers << failedList->model()->headerData(c, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{QStringLiteral("ID"), QStringLiteral("Absender"), QStringLiteral("An"),
-                                   QStringLiteral("Betreff"), QStringLiteral("Datum/Zeit"), QStringLiteral("Größe"),
-                                   QStringLiteral("Status")}));
+    shown << headers.join(QLatin1Char('|'));
+    QCOMPARE(shown, (QStringList{QStringLiteral("Datei|Hife"), QStringLiteral("Start|Stop|-|Minimieren|Beenden"),
+                                 QStringLiteral("Über ZUB"), QStringLiteral("Öffnen|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("Öffnen|Bearbeiten|Senden|Alle Senden|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("Öffnen|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("ID|Absender|An|Betreff|Datum/Zeit|Größe|Status")}));
 
     // At the first size every column fits without a scroll bar, the bounded ones wide enough for their
     // longest text in a bold row (Status stretches; its whole text is the tooltip), and panel 2 holds
@@ -116,14 +109,12 @@ void TestMainWindow::startUpOnEmptyFolder()
     for (int c = 0; c < FolderListModel::ColumnCount; ++c)
         columns += failedList->columnWidth(c);
     QVERIFY(columns <= failedList->viewport()->width() && !failedList->horizontalScrollBar()->isVisible());
-    QVERIFY(failedList->horizontalHeader()->stretchLastSection());
     const QList<QRect> panels = fixedPanels(window);
     for (const QString& text :
          {fromAnsi(ResultText("ERRMessage3")), fromAnsi(ResultText("ERRMessage4")), fromAnsi(ResultText("ERRMessage6")),
           QStringLiteral("Verbindung zum Mailserver wird hergestellt...  (ID 32767)")}) {
         window.panel(2)->setText(text);
-        QCOMPARE(window.panel(2)->shownText(), text);
-        QVERIFY(window.panel(2)->toolTip().isEmpty());
+        QVERIFY2(window.panel(2)->shownText() == text && window.panel(2)->toolTip().isEmpty(), qPrintable(text));
     }
     // Longer still: cut with "…" and whole in the tooltip; no panel moves for it, nor for the state or folder.
     const QString tooLong = fromAnsi(ResultText("ERRMessage3")).repeated(3);

@@ -18,26 +18,21 @@ using namespace kadmel::test;
 
 namespace {
 
-// Runs `act` on the modal window the code under test opens next, once it is up.
-template <typename Window> void whenModal(std::function<void(Window*)> act)
+// Reads the modal dialog the code under test opens next: a folder picker's folder and title, then the
+// buttons and labels, mnemonic marks left out; then closes it.
+void readNextDialog(QStringList& texts)
 {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, [poll, act] {
-        if (auto* window = qobject_cast<Window*>(QApplication::activeModalWidget()); window && window->isVisible()) {
-            poll->deleteLater();
-            poll->stop();
-            act(window);
-        }
+    QTimer::singleShot(0, qApp, [&texts] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (auto* picker = qobject_cast<QFileDialog*>(dialog))
+            texts << picker->directory().absolutePath() << picker->windowTitle();
+        for (const QAbstractButton* button : dialog->findChild<QDialogButtonBox*>()->buttons())
+            texts << button->text().remove(QLatin1Char('&'));
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            texts << label->text();
+        texts.removeAll(QString());
+        dialog->reject();
     });
-    poll->start(10);
-}
-
-QStringList buttonTexts(const QWidget& window)
-{
-    QStringList texts;
-    for (const QAbstractButton* button : window.findChild<QDialogButtonBox*>()->buttons())
-        texts << button->text().remove(QLatin1Char('&'));
-    return texts;
 }
 
 Settings stored()
@@ -185,24 +180,17 @@ void TestSettingsDialog::germanFolderPickerAndButtons()
     store->settings().WatchFolder = toAnsi(existing + QStringLiteral("/noch nicht da"));
     Form5 dialog(*store, recorder, systemFolderPicker());
     QStringList seen;
-    whenModal<QFileDialog>([&seen](QFileDialog* picker) {
-        seen << picker->directory().absolutePath() << picker->windowTitle() << buttonTexts(*picker);
-        for (const QLabel* label : picker->findChildren<QLabel*>())
-            seen << label->text();
-        picker->reject();
-    });
+    readNextDialog(seen);
     child<QPushButton>(dialog, "Command6")->click();
     QCOMPARE(seen, (QStringList{existing, QStringLiteral("Verzeichnis suchen"), QStringLiteral("Auswählen"),
                                 QStringLiteral("Abbrechen"), QStringLiteral("Suchen in:"),
                                 QStringLiteral("Verzeichnis:"), QStringLiteral("Dateien des Typs:")}));
     QCOMPARE(dialog.folderValue(), existing + QStringLiteral("/noch nicht da"));
 
-    whenModal<QMessageBox>([&seen](QMessageBox* box) {
-        seen = buttonTexts(*box);
-        box->reject();
-    });
-    QMessageBox::question(nullptr, QString(), QStringLiteral("?"), QMessageBox::Ok | QMessageBox::Cancel);
-    QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen")}));
+    seen.clear();
+    readNextDialog(seen);
+    QMessageBox::question(nullptr, QString(), QStringLiteral("Wirklich?"), QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen"), QStringLiteral("Wirklich?")}));
 }
 
 QTEST_MAIN(TestSettingsDialog)
