@@ -149,8 +149,6 @@ void TestMailWindows::placement_data()
         << QRect(0, 0, 1920, 1040) << QRect(1700, 1048, 24, 24) << QPoint(1464, 944);
     QTest::newRow("below the icon in a top panel")
         << QRect(0, 28, 1920, 1052) << QRect(1700, 2, 24, 24) << QPoint(1464, 28);
-    QTest::newRow("icon at the far left, pop-up kept on the screen")
-        << QRect(0, 0, 1920, 1040) << QRect(4, 1048, 24, 24) << QPoint(0, 944);
 }
 
 void TestMailWindows::placement()
