@@ -22,6 +22,11 @@ endforeach()
 add_custom_target(kadmel_docs ALL DEPENDS ${kadmel_docs})
 
 install(TARGETS kadmel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# A stripped install also drops the compiler's .comment and .note sections, as Debian's own tools do.
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kadmel\" COMMAND_ERROR_IS_FATAL ANY)
+endif()")
 install(FILES ${packaging}/${KADMEL_DESKTOP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging}/${KADMEL_DESKTOP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 16 32 64)
