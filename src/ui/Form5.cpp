@@ -9,6 +9,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -65,7 +66,9 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
       m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
       m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
-      m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this))
+      m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
+      m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
+      m_sessionEntry(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -81,6 +84,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         m_encryption->addItem(encryptionName(e));
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
+    m_withSession->setObjectName(QStringLiteral("Check3"));
 
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
@@ -111,11 +115,12 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_password, 5, 1);
     grid->addWidget(m_spa, 6, 1);
     grid->addWidget(m_autoStart, 7, 1);
+    grid->addWidget(m_withSession, 8, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 8, 0, 1, 2);
+    grid->addLayout(buttons, 9, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     m_folder = fromAnsi(s.WatchFolder);
@@ -128,6 +133,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     // A value other than 1 or 2 (never set) leaves its box unticked.
     m_spa->setChecked(s.UseSpa == 2);
     m_autoStart->setChecked(s.AutoStart == 2);
+    m_withSession->setChecked(m_sessionEntry.exists());
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -166,13 +172,23 @@ void Form5::confirm()
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
     };
-    // The encryption lives in its own file, as the settings file's layout is fixed; it is written first,
-    // so a failure of either file leaves memory and both files at what the user had before.
+    // The autostart entry and the encryption live in files of their own, as the settings file's layout is
+    // fixed; they are written first, so a failure of any file leaves memory and files as the user had them.
+    const bool wasWithSession = m_sessionEntry.exists();
+    const bool withSession = m_withSession->isChecked();
+    const auto restoreSession = [&] {
+        if (withSession != wasWithSession)
+            m_sessionEntry.set(wasWithSession);
+    };
+    QString error;
+    if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
+        return saveFailed(error);
     const QString& folder = m_store.programFolder();
     const Encryption previousEncryption = loadEncryption(folder);
-    QString error;
-    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error))
+    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error)) {
+        restoreSession();
         return saveFailed(error);
+    }
     Settings& s = m_store.settings();
     const Settings before = s;
     s.WatchFolder = toAnsi(m_folder);
@@ -186,6 +202,7 @@ void Form5::confirm()
         // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
         s = before;
         saveEncryption(folder, previousEncryption);
+        restoreSession();
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();

@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 
 #include "store/EncryptionSetting.h"
+#include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/PortText.h"
 #include "ui/Translations.h"
@@ -46,11 +47,16 @@ class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit()); }
     void portText_data();
     void portText();
     void okWritesSettingsCancelKeepsThem();
     void refusedConfirmKeepsDialogOpen();
     void germanFolderPickerAndButtons();
+    void sessionEntryFollowsTheBox();
+
+private:
+    QTemporaryDir m_config; // the session's autostart folder lies below it
 };
 
 void TestSettingsDialog::portText_data()
@@ -142,9 +148,11 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
         dialog.show();
         child<QLineEdit>(dialog, "Text4")->setText(port);
         child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
+        child<QCheckBox>(dialog, "Check3")->setChecked(true);
         child<QPushButton>(dialog, "Command1")->click();
         QVERIFY(dialog.isVisible());
         QCOMPARE(store.settings().SmtpServer, stored().SmtpServer);
+        QVERIFY(!QFile::exists(AutostartEntry::filePath()));
     };
     confirm(dir.path(), QStringLiteral("fünfundzwanzig"));
     QCOMPARE(prompts.texts(),
@@ -162,8 +170,41 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     // A folder where kadmel.ini belongs: said the same way.
     QVERIFY(QDir().mkpath(encryptionFilePathIn(dir.path())));
     confirm(dir.path(), QStringLiteral("25"));
-    QCOMPARE(prompts.asked.size(), 3);
-    QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+    QVERIFY(prompts.texts().value(2).startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+}
+
+void TestSettingsDialog::sessionEntryFollowsTheBox()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    const QString entry = m_config.filePath(QStringLiteral("autostart/com.example.Kadmel.desktop"));
+    const auto confirm = [&](bool on) {
+        Form5 dialog(*store, prompts, {});
+        auto* box = child<QCheckBox>(dialog, "Check3");
+        if (box->isChecked() != QFile::exists(entry))
+            return false;
+        box->setChecked(on);
+        child<QPushButton>(dialog, "Command1")->click();
+        return dialog.result() == QDialog::Accepted;
+    };
+    const auto entryText = [&entry] {
+        QFile file(entry);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(confirm(true));
+    QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
+    QVERIFY(confirm(false) && !QFile::exists(entry));
+
+    // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
+    QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
+    QVERIFY(entryText().contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
+
+    // A file where the autostart folder belongs: the reason is said and the dialog stays open.
+    QVERIFY(QDir(m_config.filePath(QStringLiteral("autostart"))).removeRecursively());
+    QVERIFY(QFile(m_config.filePath(QStringLiteral("autostart"))).open(QIODevice::WriteOnly));
+    QVERIFY(!confirm(true));
+    QVERIFY(prompts.texts().value(0).startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
 }
 
 void TestSettingsDialog::germanFolderPickerAndButtons()
