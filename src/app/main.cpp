@@ -3,6 +3,7 @@
 #include "ui/Program.h"
 #include "ui/Prompts.h"
 #include "ui/SignalBridge.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -32,6 +33,7 @@ int main(int argc, char* argv[])
         return 0; // another instance runs on this folder: end at once, without a message
 
     QApplication app(argc, argv);
+    kadmel::installGermanTranslations(app);
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::MessageBoxPrompts prompts;
     kadmel::Program program(folder, prompts);

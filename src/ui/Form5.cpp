@@ -10,7 +10,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,12 +21,19 @@
 
 namespace kadmel {
 
-FolderPicker systemFolderPicker()
-{
-    return [](QWidget* parent) { return QFileDialog::getExistingDirectory(parent); };
-}
-
 namespace {
+
+// The folder itself, or the nearest one above it that exists; the home folder when none does.
+QString nearestExistingFolder(QString path)
+{
+    while (!path.isEmpty() && !QFileInfo(path).isDir()) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return !path.isEmpty() && QFileInfo(path).isDir() ? path : QDir::homePath();
+}
 
 QLabel* caption(const QString& text, QWidget* parent)
 {
@@ -41,6 +50,16 @@ QLineEdit* textBox(const char* name, QWidget* parent)
 }
 
 } // namespace
+
+FolderPicker systemFolderPicker()
+{
+    return [](QWidget* parent) {
+        // The picker opens at the folder the settings dialog shows.
+        const auto* dialog = qobject_cast<const Form5*>(parent);
+        const QString start = nearestExistingFolder(dialog ? dialog->folderValue() : QString());
+        return QFileDialog::getExistingDirectory(parent, QString(), start);
+    };
+}
 
 Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
@@ -59,6 +78,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_folderLabel->setFrameShape(QFrame::StyledPanel);
     m_folderLabel->setMinimumWidth(220);
     m_password->setEchoMode(QLineEdit::Password);
+    m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*" for each character
     m_encryption->setObjectName(QStringLiteral("Combo1"));
     for (const Encryption e : {Encryption::Keine, Encryption::StartTls, Encryption::SslTls})
         m_encryption->addItem(encryptionName(e));
@@ -106,7 +126,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_folder = fromAnsi(s.WatchFolder);
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
-    m_port->setText(QString::number(s.SmtpPort));
+    m_port->setText(QString::number(s.SmtpPort == 0 ? DefaultPort : s.SmtpPort)); // 0: never set
     m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder())));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
@@ -143,7 +163,8 @@ void Form5::confirm()
 {
     const std::optional<qint16> port = parsePortText(m_port->text());
     if (!port) {
-        m_prompts.ask(this, QStringLiteral("Ungültige Portnummer."), PromptIcon::Exclamation, PromptButtons::Ok);
+        m_prompts.ask(this, QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767."),
+                      PromptIcon::Exclamation, PromptButtons::Ok);
         m_port->setFocus();
         return;
     }
