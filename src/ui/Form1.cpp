@@ -501,8 +501,9 @@ void Form1::addListKeys(int folder, QTableView* view)
     remove->setShortcut(QKeySequence(Qt::Key_Delete));
     remove->setShortcutContext(Qt::WidgetShortcut);
     connect(remove, &QAction::triggered, this, [this, folder] {
-        QAction* command = contextMenu(folder)->actions().at(folder == FailedFolder ? 4 : 1);
-        if (selectedPosition(folder) >= 1)
+        static const char* const names[3] = {"Mnu_O_Remove", "Mnu_Err_Remove", "Mnu_T_Remove"};
+        QAction* command = contextMenu(folder)->findChild<QAction*>(QLatin1String(names[folder - 1]));
+        if (command && selectedPosition(folder) >= 1)
             command->trigger(); // does nothing while the command is disabled
     });
     view->addActions({open, remove});
