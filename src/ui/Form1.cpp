@@ -288,6 +288,9 @@ void Form1::load()
     if (settings.WatchFolder.isEmpty())
         settings.WatchFolder = defaultWatchFolder();
     resize(px(13545), px(4845) + menuBar()->sizeHint().height());
+    const WindowPlacement placement = loadWindowPlacement(m_store.programFolder());
+    placeWindow(placement);
+    show();
     setWindowTitle(WindowCaption);
     m_start->setEnabled(true);
     m_menuStart->setEnabled(true);
@@ -299,13 +302,10 @@ void Form1::load()
         for (int c = 0; c < FolderListModel::ColumnCount; ++c)
             m_lists[f - 1]->setColumnWidth(c, px(FolderListModel::columnTwips(c)));
     }
-    const WindowPlacement placement = loadWindowPlacement(m_store.programFolder());
-    placeWindow(placement);
+    restorePanes(placement); // the split is in pixels of the window as laid out
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
 
-    show();
-    restorePanes(placement); // the split is in pixels of the window as laid out
     showFolderCount(SentFolder);
     m_panels[1]->setPicture(Picture::Mail);
     m_panels[3]->setText(folderName(SentFolder) + QLatin1Char(' '));

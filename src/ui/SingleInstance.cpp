@@ -41,6 +41,8 @@ void InstanceServer::takeConnections()
             socket->disconnectFromServer();
         });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        // A caller that says nothing is not kept.
+        QTimer::singleShot(RaiseRequest::TimeoutMs, socket, &QObject::deleteLater);
     }
 }
 
