@@ -113,8 +113,9 @@ void FolderCommands::remove(int folder)
     if (pos < 1 || (folder == DeletedFolder && !confirmForGood(QStringLiteral("E-Mail (ID %1)").arg(id))))
         return;
     // The question let events run: the mail must still stand where it stood.
+    const MailTables& tables = m_window.store().tables();
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (m_window.store().tables().idAt(folder, pos) != id || !dispatcher || !dispatcher->beginCommand())
+    if (pos > tables.count(folder) || tables.idAt(folder, pos) != id || !dispatcher || !dispatcher->beginCommand())
         return;
     if (folder == DeletedFolder)
         removeForGood({pos});

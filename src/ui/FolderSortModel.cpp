@@ -8,13 +8,16 @@ namespace {
 // "532 Bytes", "1,23 KB", "12,3 MB": the bytes the text stands for, as far as its digits tell.
 qint64 sizeValue(const QString& text)
 {
-    static const QStringList units = {QStringLiteral("Bytes"), QStringLiteral("KB"), QStringLiteral("MB"),
-                                      QStringLiteral("GB")};
-    const QStringList parts = text.split(QLatin1Char(' '));
-    const qsizetype unit = parts.size() == 2 ? units.indexOf(parts.at(1)) : -1;
+    static const QString units[] = {QStringLiteral("Bytes"), QStringLiteral("KB"), QStringLiteral("MB"),
+                                    QStringLiteral("GB")};
+    const qsizetype space = text.indexOf(QLatin1Char(' '));
+    const QStringView unitText = QStringView(text).mid(space + 1);
+    int unit = 0;
+    while (unit < 4 && unitText != units[unit])
+        ++unit;
     bool ok = false;
-    const double number = QString(parts.at(0)).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
-    if (unit < 0 || !ok || number < 0)
+    const double number = text.left(space).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (space < 0 || unit == 4 || !ok || number < 0)
         return -1;
     return qint64(number * double(qint64(1) << (10 * unit)));
 }

@@ -143,8 +143,13 @@ void TestMainWindow::viewerAboutTrayAndExit()
 {
     QTemporaryDir dir;
     const auto store = loadedStore(dir.path());
-    addMail(*store, SentFolder);
-    addMail(*store, SentFolder);
+    // Dates and sizes whose texts sort the other way round than their values.
+    for (const auto& [date, size] :
+         {std::pair<QByteArray, QByteArray>{"01.01.2027 00:00:00", "1,00 KB"}, {"31.12.2026 23:59:59", "999 Bytes"}}) {
+        MailRecord& mail = store->tables().mail(addMail(*store, SentFolder));
+        mail.Date = date;
+        mail.Size = size;
+    }
     PromptRecorder prompts;
     Form1 window(*store, prompts, fastOptions());
     ProgramWindows windows(window, [] { return true; });
@@ -173,6 +178,10 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QTest::keyClick(list, Qt::Key_Return);
     QTRY_VERIFY_WITH_TIMEOUT(windows.viewer() && windows.viewer()->windowTitle() == QStringLiteral("Mail (ID=1)"),
                              2000);
+    for (const int column : {FolderListModel::DateColumn, FolderListModel::SizeColumn}) {
+        list->sortByColumn(column, Qt::AscendingOrder);
+        QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("2"));
+    }
     child<QAction>(window, "Mnu_Help_About")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(windows.aboutBox() && windows.aboutBox()->isVisible(), 2000);
 
