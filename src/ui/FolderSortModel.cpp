@@ -38,9 +38,9 @@ qint64 dateValue(const QString& text)
     return value;
 }
 
-} // namespace
-
-QVariant FolderSortModel::sortKey(int column, const QString& text)
+// What a cell sorts by: a number for the ID, date and size columns (-1 when the text is none of ours),
+// otherwise the text itself.
+QVariant sortKey(int column, const QString& text)
 {
     switch (column) {
     case FolderListModel::IdColumn: {
@@ -56,6 +56,8 @@ QVariant FolderSortModel::sortKey(int column, const QString& text)
         return text;
     }
 }
+
+} // namespace
 
 bool FolderSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
 {

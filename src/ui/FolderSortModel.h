@@ -13,10 +13,6 @@ class FolderSortModel : public QSortFilterProxyModel
 public:
     using QSortFilterProxyModel::QSortFilterProxyModel;
 
-    // The value a cell sorts by: a number for the ID, date and size columns (-1 when the text is none
-    // of ours), otherwise the text itself.
-    static QVariant sortKey(int column, const QString& text);
-
 protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 };
