@@ -77,7 +77,6 @@ void TestFolderCommands::removeAndRemoveForGood()
     QHeaderView* header = sent->horizontalHeader();
     for (int click = 0; click < 2; ++click)
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(0) + 5, 5));
-    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
     sent->selectRow(0);
     QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
     sent->setFocus();
