@@ -3,6 +3,7 @@
 #include "ui/Program.h"
 #include "ui/Prompts.h"
 #include "ui/SignalBridge.h"
+#include "ui/SingleInstance.h"
 #include "ui/Translations.h"
 
 #include <QApplication>
@@ -29,8 +30,16 @@ int main(int argc, char* argv[])
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     const QString folder = kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
     kadmel::InstanceLock lock(folder);
-    if (!lock.tryLock())
-        return 0; // another instance runs on this folder: end at once, without a message
+    if (!lock.tryLock()) {
+        // Another instance runs on this folder: it is asked to come forward, and this one ends without a message.
+        QCoreApplication app(argc, argv);
+        kadmel::RaiseRequest request(folder);
+        QObject::connect(&request, &kadmel::RaiseRequest::finished, &app, &QCoreApplication::quit,
+                         Qt::QueuedConnection);
+        request.start();
+        app.exec();
+        return 0;
+    }
 
     QApplication app(argc, argv);
     kadmel::installGermanTranslations(app);

@@ -54,8 +54,9 @@ QList<SmtpReply> ReplyFramer::feed(QByteArrayView bytes)
             lineCode = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
             ends = after == ' ';
         }
-        // Lines of one reply must share their code; a stray line spoils the reply it ends.
-        m_code = (m_code == -1 || m_code == lineCode) ? lineCode : 0;
+        // The reply is read by the code it starts with; later lines only say where it ends.
+        if (m_code == -1)
+            m_code = lineCode;
         if (ends) {
             replies.append({m_pending.mid(replyStart, lineStart - replyStart), m_code});
             replyStart = lineStart;

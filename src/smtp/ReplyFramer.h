@@ -10,7 +10,7 @@ namespace kadmel {
 struct SmtpReply
 {
     QByteArray text;
-    int code = 0; // 0 for a line that is no reply line, or lines whose codes disagree
+    int code = 0; // the code of its first line; 0 when that line is no reply line
 };
 
 // Cuts the byte stream of a conversation into complete replies. A reply ends with a line whose

@@ -4,6 +4,7 @@
 #include "smtp/EhloReply.h"
 #include "smtp/ReplyFramer.h"
 #include "store/Ansi.h"
+#include "store/Settings.h"
 
 #include <QPointer>
 #include <QSslConfiguration>
@@ -272,7 +273,7 @@ struct ZUB_SMTP::Private
 
     bool useAuth() const
     {
-        return server.SMTPAuth && !server.SMTPAuthUser.trimmed().isEmpty() && !server.SMTPAuthPass.trimmed().isEmpty();
+        return server.SMTPAuth && !blankAfterTrim(server.SMTPAuthUser) && !blankAfterTrim(server.SMTPAuthPass);
     }
 
     void sendMailFrom()

@@ -5,19 +5,15 @@
 #include <QDir>
 
 namespace kadmel {
-namespace {
 
 bool blankAfterTrim(const QByteArray& text)
 {
-    // Only spaces count as blank: a tab or line break is a character the user typed.
     for (const char c : text) {
         if (c != ' ')
             return false;
     }
     return true;
 }
-
-} // namespace
 
 QByteArray jobFolderOf(const QByteArray& watchFolder)
 {

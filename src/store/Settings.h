@@ -33,6 +33,9 @@ enum class StartCheck {
     NoWatchFolder,  // "KADMEL-Ordner nicht gewählt."
 };
 
+// Empty or spaces only. A tab or line break is a character the user typed, not a blank.
+bool blankAfterTrim(const QByteArray& text);
+
 // The check that runs before the service starts.
 StartCheck checkStartSettings(const Settings& settings);
 

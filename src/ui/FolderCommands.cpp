@@ -4,6 +4,7 @@
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
+#include "ui/Prompts.h"
 #include "ui/SendAllSummary.h"
 #include "ui/StatusPanel.h"
 #include "ui/mail/MailEditor.h"
@@ -21,6 +22,8 @@ QAction* menuAction(const Form1& window, int folder, const char* item)
 {
     return window.contextMenu(folder)->findChild<QAction*>(QLatin1String(MenuPrefix[folder - 1]) + QLatin1String(item));
 }
+
+const QString Renumbered = QStringLiteral(" endgültig löschen? Die übrigen E-Mails erhalten neue Nummern.");
 
 } // namespace
 
@@ -103,11 +106,22 @@ void FolderCommands::resendAll()
         m_sendAllSummary->cancel();
 }
 
+bool FolderCommands::confirmForGood(const QString& what)
+{
+    return m_window.prompts().ask(&m_window, what + Renumbered, PromptIcon::Question, PromptButtons::OkCancel) ==
+           PromptAnswer::Ok;
+}
+
 void FolderCommands::remove(int folder)
 {
     const qint16 pos = m_window.selectedPosition(folder);
+    const qint16 id = m_window.selectedId(folder);
+    if (pos < 1 || (folder == DeletedFolder && !confirmForGood(QStringLiteral("E-Mail (ID %1)").arg(id))))
+        return;
+    // The question let events run: the mail must still stand where it stood.
+    const MailTables& tables = m_window.store().tables();
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (pos < 1 || !dispatcher || !dispatcher->beginCommand())
+    if (pos > tables.count(folder) || tables.idAt(folder, pos) != id || !dispatcher || !dispatcher->beginCommand())
         return;
     if (folder == DeletedFolder)
         removeForGood({pos});
@@ -118,8 +132,12 @@ void FolderCommands::remove(int folder)
 void FolderCommands::removeAll(int folder)
 {
     const qint16 count = m_window.store().tables().count(folder);
+    const QString what = count == 1 ? QStringLiteral("Die E-Mail in „Gelöschte Objekte“")
+                                    : QStringLiteral("Alle %1 E-Mails in „Gelöschte Objekte“").arg(count);
+    if (count < 1 || (folder == DeletedFolder && !confirmForGood(what)))
+        return;
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (count < 1 || !dispatcher || !dispatcher->beginCommand())
+    if (m_window.store().tables().count(folder) != count || !dispatcher || !dispatcher->beginCommand())
         return;
     if (folder == DeletedFolder) {
         QList<qint16> positions;

@@ -30,7 +30,7 @@ public:
     void edit();
     void resend();
     void resendAll();
-    // Sent and failed folders move to the deleted folder; the deleted folder deletes for good.
+    // Sent and failed folders move to the deleted folder; the deleted folder deletes for good, once confirmed.
     void remove(int folder);
     void removeAll(int folder);
 
@@ -44,6 +44,8 @@ Q_SIGNALS:
 
 private:
     void enableCommands(bool idle);
+    // Removing from "Gelöschte Objekte" destroys mails and renumbers the rest: the user says so first.
+    bool confirmForGood(const QString& what);
     void moveToDeleted(int folder, qint16 pos, qint16 count);
     void removeForGood(const QList<qint16>& positions);
     void removalStep();

@@ -29,28 +29,10 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
         return {};
     const Row& row = m_rows.at(index.row());
     switch (role) {
-    case Qt::DisplayRole: {
+    case Qt::DisplayRole:
         if (index.column() == IdColumn)
             return QString::number(row.id);
-        if (row.id < 1 || row.id > m_tables.MailCount())
-            return QString();
-        const MailRecord& mail = m_tables.mail(row.id);
-        switch (index.column()) {
-        case FromColumn:
-            return fromAnsi(mail.From);
-        case ToColumn:
-            return fromAnsi(mail.To);
-        case SubjectColumn:
-            return fromAnsi(mail.Subject);
-        case DateColumn:
-            return fromAnsi(mail.Date);
-        case SizeColumn:
-            return fromAnsi(mail.Size);
-        case StatusColumn:
-            return fromAnsi(row.statusText ? *row.statusText : ResultText(mail.Status));
-        }
-        return {};
-    }
+        return fromAnsi(row.cells[index.column()]);
     case Qt::ToolTipRole: {
         // The whole text, however narrow the column; a failed mail's status says why.
         QString text = data(index, Qt::DisplayRole).toString();
@@ -114,6 +96,21 @@ int FolderListModel::columnTwips(int column)
     return widths[column];
 }
 
+FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
+{
+    Row row{id, bold, {}};
+    if (id < 1 || id > m_tables.MailCount())
+        return row;
+    const MailRecord& mail = m_tables.mail(id);
+    row.cells[FromColumn] = mail.From;
+    row.cells[ToColumn] = mail.To;
+    row.cells[SubjectColumn] = mail.Subject;
+    row.cells[DateColumn] = mail.Date;
+    row.cells[SizeColumn] = mail.Size;
+    row.cells[StatusColumn] = ResultText(mail.Status);
+    return row;
+}
+
 void FolderListModel::rebuild()
 {
     beginResetModel();
@@ -121,7 +118,7 @@ void FolderListModel::rebuild()
     const FolderArray& folder = m_tables.folder(m_folder);
     m_rows.reserve(folder.count);
     for (qint16 pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
-        m_rows.append(Row{folder.at(pos), false, std::nullopt});
+        m_rows.append(rowOf(folder.at(pos), false));
     endResetModel();
 }
 
@@ -129,7 +126,7 @@ void FolderListModel::appendRow(qint16 id, bool bold)
 {
     const int row = static_cast<int>(m_rows.size());
     beginInsertRows({}, row, row);
-    m_rows.append(Row{id, bold, std::nullopt});
+    m_rows.append(rowOf(id, bold));
     endInsertRows();
 }
 
@@ -148,16 +145,19 @@ void FolderListModel::setRowStatus(qint16 pos, const QByteArray& statusText)
     const int row = pos - 1;
     if (row < 0 || row >= m_rows.size())
         return;
-    m_rows[row].statusText = statusText;
-    const QModelIndex cell = index(row, StatusColumn);
-    Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
+    Row& shown = m_rows[row];
+    shown = rowOf(shown.id, shown.bold);
+    shown.cells[StatusColumn] = statusText;
+    Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole});
 }
 
 void FolderListModel::refreshMail(qint16 id)
 {
     for (int row = 0; row < m_rows.size(); ++row) {
-        if (m_rows.at(row).id == id)
-            Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole});
+        if (m_rows.at(row).id != id)
+            continue;
+        m_rows[row] = rowOf(id, m_rows.at(row).bold);
+        Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole});
     }
 }
 

@@ -4,12 +4,13 @@
 
 #include <QAbstractTableModel>
 #include <QList>
-#include <optional>
 
 namespace kadmel {
 
 // One folder list of the main window: row k shows the mail at position k of the folder.
-// The cells are read from the mail table on demand, so a list of 32767 rows costs one small entry each.
+// A row keeps the texts of its mail as they were when it was built: a resend that clears the status
+// and stamps a new date shows nothing of it until the outcome is filed. The texts share the record's
+// bytes, so a list of 32767 rows costs a few hundred bytes per row, not a copy of each mail's texts.
 class FolderListModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -45,6 +46,7 @@ public:
     void appendRow(qint16 id, bool bold);
     // 1-based position, as the folder counts it; out of range does nothing.
     void removeRowAt(qint16 pos);
+    // The row shows its record as it is now, with this status text.
     void setRowStatus(qint16 pos, const QByteArray& statusText);
     // The rows of this mail show its record again (after the editor changed it).
     void refreshMail(qint16 id);
@@ -54,8 +56,9 @@ private:
     {
         qint16 id = 0;
         bool bold = false;
-        std::optional<QByteArray> statusText; // set by the dispatcher after a resend
+        QByteArray cells[ColumnCount]; // Windows-1252 texts; the ID cell stays empty
     };
+    Row rowOf(qint16 id, bool bold) const;
     const MailTables& m_tables;
     const int m_folder;
     QList<Row> m_rows;

@@ -5,15 +5,18 @@
 #include "store/Store.h"
 #include "ui/FolderCommands.h"
 #include "ui/FolderListModel.h"
+#include "ui/FolderSortModel.h"
 #include "ui/ProgressBox.h"
 #include "ui/Prompts.h"
 #include "ui/StatusPanel.h"
 #include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
+#include "ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QDebug>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,6 +26,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSessionManager>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
@@ -113,14 +117,18 @@ void Form1::buildWidgets()
     banner->setPalette(bannerPalette);
     grid->addWidget(banner, 0, 0, 1, 2);
 
-    auto* left = new QVBoxLayout;
+    m_splitter = new QSplitter(Qt::Horizontal, central);
+    m_splitter->setObjectName(QStringLiteral("Splitter1"));
+    m_splitter->setChildrenCollapsible(false);
+    auto* leftPane = new QWidget(m_splitter);
+    auto* left = new QVBoxLayout(leftPane);
     left->setContentsMargins(0, px(120), 0, 0);
     left->setSpacing(0);
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(0);
-    m_start = new QPushButton(central);
+    m_start = new QPushButton(leftPane);
     m_start->setObjectName(QStringLiteral("Command8"));
-    m_stop = new QPushButton(central);
+    m_stop = new QPushButton(leftPane);
     m_stop->setObjectName(QStringLiteral("Command9"));
     for (auto [button, picture] :
          {std::pair{m_start, QStringLiteral("StartButton")}, std::pair{m_stop, QStringLiteral("StopButton")}}) {
@@ -135,24 +143,26 @@ void Form1::buildWidgets()
     buttons->addStretch();
     left->addLayout(buttons);
 
-    m_tree = new QTreeWidget(central);
+    m_tree = new QTreeWidget(leftPane);
     m_tree->setObjectName(QStringLiteral("TV1"));
     m_tree->setHeaderHidden(true);
     m_tree->setIconSize(QSize(16, 16));
     // The captions must fit in the platform's font, which is wider than the one the twips were made for.
     const int captionWidth = m_tree->fontMetrics().horizontalAdvance(QStringLiteral("Fehlgeschl. Objekte  (32767)"));
-    m_tree->setFixedWidth(std::max(px(2895), captionWidth + 3 * m_tree->indentation() + 16 + 16));
+    const int treeWidth = std::max(px(2895), captionWidth + 3 * m_tree->indentation() + 16 + 16);
+    m_tree->setMinimumWidth(treeWidth); // the splitter never cuts a folder caption
     m_tree->setMinimumHeight(px(3240));
     left->addWidget(m_tree, 1);
-    grid->addLayout(left, 1, 0);
 
-    m_stack = new QStackedWidget(central);
+    m_stack = new QStackedWidget(m_splitter);
     m_stack->setContentsMargins(0, px(120), 0, 0);
     for (int f = 1; f <= 3; ++f) {
         auto* model = new FolderListModel(m_store.tables(), f, this);
+        auto* sorted = new FolderSortModel(this);
+        sorted->setSourceModel(model);
         auto* view = new QTableView(m_stack);
         view->setObjectName(QStringLiteral("ListView1_%1").arg(f));
-        view->setModel(model);
+        view->setModel(sorted);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -163,19 +173,25 @@ void Form1::buildWidgets()
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(20);
         view->horizontalHeader()->setHighlightSections(false);
-        view->horizontalHeader()->setSectionsClickable(false);
+        // A click on a header sorts by that column, the next the other way, the third back to folder order.
+        view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+        view->horizontalHeader()->setSortIndicatorClearable(true);
+        view->setSortingEnabled(true);
         view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         view->setMinimumSize(px(10665) / 2, px(3735) / 2);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, f](const QPoint& pos) { listContextMenu(f, pos); });
         connect(view, &QAbstractItemView::doubleClicked, this, [this, f] { listDoubleClicked(f); });
+        addListKeys(f, view);
         m_models[f - 1] = model;
         m_lists[f - 1] = view;
+        m_sorted[f - 1] = sorted;
         m_stack->addWidget(view);
     }
-    grid->addWidget(m_stack, 1, 1);
-    grid->setColumnStretch(1, 1);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({treeWidth, px(10665)});
+    grid->addWidget(m_splitter, 1, 0, 1, 2);
     grid->setRowStretch(1, 1);
     setCentralWidget(central);
     connect(m_tree, &QTreeWidget::itemClicked, this, &Form1::nodeClicked);
@@ -197,15 +213,16 @@ void Form1::buildWidgets()
 
 void Form1::buildMenus()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("Datei"));
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Datei"));
     file->setObjectName(QStringLiteral("Mnu_File"));
-    m_menuStart = addNamedAction(file, QStringLiteral("Start"), "Mnu_File_Start");
-    m_menuStop = addNamedAction(file, QStringLiteral("Stop"), "Mnu_File_Stop");
+    m_menuStart = addNamedAction(file, QStringLiteral("&Start"), "Mnu_File_Start");
+    m_menuStop = addNamedAction(file, QStringLiteral("S&top"), "Mnu_File_Stop");
     m_menuStart->setEnabled(false);
     m_menuStop->setEnabled(false);
     file->addSeparator();
-    QAction* tray = addNamedAction(file, QStringLiteral("Minimieren"), "Mnu_File_Tray");
-    QAction* exit = addNamedAction(file, QStringLiteral("Beenden"), "Mnu_File_Exit");
+    QAction* tray = addNamedAction(file, QStringLiteral("&Minimieren"), "Mnu_File_Tray");
+    QAction* exit = addNamedAction(file, QStringLiteral("&Beenden"), "Mnu_File_Exit");
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(m_menuStart, &QAction::triggered, m_start, &QPushButton::click);
     connect(m_menuStop, &QAction::triggered, m_stop, &QPushButton::click);
     connect(tray, &QAction::triggered, this, [this] {
@@ -216,9 +233,9 @@ void Form1::buildMenus()
     });
     connect(exit, &QAction::triggered, this, &QWidget::close);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Hife"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Hife"));
     help->setObjectName(QStringLiteral("Mnu_Help"));
-    QAction* about = addNamedAction(help, QStringLiteral("Über ZUB"), "Mnu_Help_About");
+    QAction* about = addNamedAction(help, QStringLiteral("&Über ZUB"), "Mnu_Help_About");
     connect(about, &QAction::triggered, this, &Form1::aboutRequested);
 
     // The folder menus open only as pop-ups over their list; their commands are connected by name.
@@ -290,6 +307,8 @@ void Form1::load()
     if (settings.WatchFolder.isEmpty())
         settings.WatchFolder = defaultWatchFolder();
     fitFirstSize();
+    const WindowPlacement placement = loadWindowPlacement(m_store.programFolder());
+    placeWindow(placement);
     show();
     setWindowTitle(WindowCaption);
     m_start->setEnabled(true);
@@ -298,6 +317,7 @@ void Form1::load()
     m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
     FillLists();
+    restorePanes(placement); // the split is in pixels of the window as laid out
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
 
@@ -337,12 +357,12 @@ void Form1::fitFirstSize()
     }
     const int smallPanel = m_panels[1]->minimumWidth();
     m_panels[1]->setMinimumWidth(m_messagePanelWidth);
-    const int least = std::max({px(13545), m_tree->width() + listWidth, minimumSizeHint().width()});
+    const int treeWidth = m_tree->minimumWidth() + m_splitter->handleWidth();
+    const int least = std::max({px(13545), treeWidth + listWidth, minimumSizeHint().width()});
     m_panels[1]->setMinimumWidth(smallPanel);
     int width = least;
     if (const QScreen* screen = this->screen())
-        width =
-            std::max(least, std::min(m_tree->width() + wholeListWidth, screen->availableGeometry().width() * 9 / 10));
+        width = std::max(least, std::min(treeWidth + wholeListWidth, screen->availableGeometry().width() * 9 / 10));
     resize(width, px(4845) + menuBar()->sizeHint().height());
 }
 
@@ -489,8 +509,9 @@ StatusPanel* Form1::panel(int number) const
 
 qint16 Form1::selectedPosition(int folder) const
 {
+    // The view may be sorted: its row is mapped back to the folder's row, which is the position.
     const QModelIndexList rows = list(folder)->selectionModel()->selectedRows();
-    return rows.isEmpty() ? 0 : qint16(rows.first().row() + 1);
+    return rows.isEmpty() ? 0 : qint16(m_sorted.at(folder - 1)->mapToSource(rows.first()).row() + 1);
 }
 
 qint16 Form1::selectedId(int folder) const
@@ -513,6 +534,66 @@ void Form1::listDoubleClicked(int folder)
 {
     if (listModel(folder)->rowCount() > 0 && selectedPosition(folder) >= 1)
         Q_EMIT openMailRequested(folder);
+}
+
+void Form1::addListKeys(int folder, QTableView* view)
+{
+    // Enter opens the selected mail and Delete runs "Entfernen", through the same checks as the mouse.
+    auto* open = new QAction(view);
+    open->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    open->setShortcutContext(Qt::WidgetShortcut);
+    connect(open, &QAction::triggered, this, [this, folder] { listDoubleClicked(folder); });
+    auto* remove = new QAction(view);
+    remove->setShortcut(QKeySequence(Qt::Key_Delete));
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this, [this, folder] {
+        static const char* const names[3] = {"Mnu_O_Remove", "Mnu_Err_Remove", "Mnu_T_Remove"};
+        QAction* command = contextMenu(folder)->findChild<QAction*>(QLatin1String(names[folder - 1]));
+        if (command && selectedPosition(folder) >= 1)
+            command->trigger(); // does nothing while the command is disabled
+    });
+    view->addActions({open, remove});
+}
+
+WindowPlacement Form1::currentPlacement() const
+{
+    WindowPlacement placement;
+    placement.geometry = normalGeometry();
+    placement.maximized = isMaximized();
+    placement.splitter = m_splitter->sizes();
+    for (int f = 0; f < 3; ++f) {
+        for (int c = 0; c < FolderListModel::ColumnCount; ++c)
+            placement.columns.at(f).append(m_lists.at(f)->columnWidth(c));
+    }
+    return placement;
+}
+
+void Form1::placeWindow(const WindowPlacement& placement)
+{
+    if (placement.geometry) {
+        // A place on a screen that is no longer there: the size is kept, the desktop chooses the place.
+        QRect rect = *placement.geometry;
+        const QScreen* screen = QGuiApplication::screenAt(rect.center());
+        const QSize room = (screen ? screen : QGuiApplication::primaryScreen())->availableGeometry().size();
+        rect.setSize(rect.size().boundedTo(room));
+        if (screen)
+            setGeometry(rect);
+        else
+            resize(rect.size());
+    }
+    if (placement.maximized)
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void Form1::restorePanes(const WindowPlacement& placement)
+{
+    if (placement.splitter.size() == 2)
+        m_splitter->setSizes(placement.splitter);
+    for (int f = 0; f < 3; ++f) {
+        const QList<int>& widths = placement.columns.at(f);
+        for (int c = 0; c < widths.size() && c < FolderListModel::ColumnCount; ++c)
+            m_lists.at(f)->setColumnWidth(c, widths.at(c));
+    }
 }
 
 void Form1::updateClock()
@@ -677,6 +758,10 @@ void Form1::unload()
         m_settings->close();
     if (m_commands)
         m_commands->closeEditor();
+    // Only the window's place is lost if this fails; the store's save below is what the user is asked about.
+    QString placementError;
+    if (!saveWindowPlacement(m_store.programFolder(), currentPlacement(), &placementError))
+        qWarning().noquote() << placementError;
     saveBeforeExit();
     Q_EMIT unloaded();
 }

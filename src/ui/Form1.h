@@ -15,6 +15,7 @@ class QAction;
 class QMenu;
 class QPushButton;
 class QSessionManager;
+class QSplitter;
 class QStackedWidget;
 class QTableView;
 class QTreeWidget;
@@ -24,11 +25,13 @@ namespace kadmel {
 
 class FolderCommands;
 class FolderListModel;
+class FolderSortModel;
 class ProgressBox;
 class Prompts;
 class StatusPanel;
 class Store;
 class TrayHooks;
+struct WindowPlacement;
 
 struct MainWindowOptions
 {
@@ -61,8 +64,12 @@ public:
     QTreeWidgetItem* node(int number) const; // 1 … 6 in the order of the tree
     Form5* settingsDialog() const { return m_settings; }
     FolderCommands* commands() const { return m_commands; }
+    Prompts& prompts() const { return m_prompts; }
+    QSplitter* splitter() const { return m_splitter; }
+    // Place, size, split and column widths as the user left them; kept in kadmel.ini at the exit.
+    WindowPlacement currentPlacement() const;
 
-    // 1-based position of the selected row of the folder's list, 0 without one; its first cell.
+    // 1-based folder position of the mail the user selected in the folder's list, 0 without one; its ID.
     qint16 selectedPosition(int folder) const;
     qint16 selectedId(int folder) const;
     int visibleFolder() const;
@@ -117,6 +124,9 @@ private:
     void showFolder(int folder);
     void listContextMenu(int folder, const QPoint& pos);
     void listDoubleClicked(int folder);
+    void addListKeys(int folder, QTableView* view);
+    void placeWindow(const WindowPlacement& placement);
+    void restorePanes(const WindowPlacement& placement);
     void updateClock();
     bool isIdle() const;
     // Confirmation (unless asked not to), busy refusal, then the unload. True when the window may close.
@@ -134,9 +144,11 @@ private:
     std::unique_ptr<Dispatcher> m_dispatcher;
     std::array<FolderListModel*, 3> m_models{};
     std::array<QTableView*, 3> m_lists{};
+    std::array<FolderSortModel*, 3> m_sorted{};
     std::array<QMenu*, 3> m_menus{};
     std::array<StatusPanel*, 6> m_panels{};
     QStackedWidget* m_stack = nullptr;
+    QSplitter* m_splitter = nullptr;
     QTreeWidget* m_tree = nullptr;
     QPushButton* m_start = nullptr; // Command8
     QPushButton* m_stop = nullptr;  // Command9

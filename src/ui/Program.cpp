@@ -3,6 +3,7 @@
 #include "store/Store.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Prompts.h"
+#include "ui/SingleInstance.h"
 
 namespace kadmel {
 
@@ -19,6 +20,8 @@ Program::~Program()
 
 void Program::start()
 {
+    m_instance = std::make_unique<InstanceServer>(m_store->programFolder());
+    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
     m_loadProblems = m_store->loadAtStartup().problems;
     m_splash = new Form4(m_timings.splash);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -43,6 +46,16 @@ void Program::showMainWindow()
                       QStringLiteral("Beim Laden der Daten gab es Probleme:\n") +
                           m_loadProblems.join(QLatin1Char('\n')),
                       PromptIcon::Exclamation, PromptButtons::Ok);
+    }
+}
+
+void Program::bringToFront()
+{
+    if (m_windows && !m_main->isUnloaded()) {
+        m_windows->bringToFront();
+    } else if (m_splash) {
+        m_splash->raise();
+        m_splash->activateWindow();
     }
 }
 

@@ -10,6 +10,7 @@
 
 namespace kadmel {
 
+class InstanceServer;
 class ProgramWindows;
 class Prompts;
 class Store;
@@ -30,7 +31,8 @@ public:
             FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
     ~Program() override;
 
-    // Loads the store and shows the splash window; the main window follows after the pause.
+    // Loads the store and shows the splash window; the main window follows after the pause. From here
+    // on a second start on the same folder brings the program to the front.
     void start();
     // A termination signal: during the splash the store is saved and the program ends.
     void requestTermination();
@@ -48,6 +50,7 @@ Q_SIGNALS:
 
 private:
     void showMainWindow();
+    void bringToFront();
 
     Prompts& m_prompts;
     ProgramTimings m_timings;
@@ -56,6 +59,7 @@ private:
     QPointer<Form4> m_splash;
     std::unique_ptr<Form1> m_main;
     std::unique_ptr<ProgramWindows> m_windows; // after m_main: released first
+    std::unique_ptr<InstanceServer> m_instance;
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
 };

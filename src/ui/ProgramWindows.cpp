@@ -38,6 +38,18 @@ ProgramWindows::~ProgramWindows()
     closeOtherWindows();
 }
 
+void ProgramWindows::bringToFront()
+{
+    if (inTray()) {
+        m_tray->restore();
+        return;
+    }
+    m_window.setWindowState(m_window.windowState() & ~Qt::WindowMinimized);
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+}
+
 bool ProgramWindows::inTray() const
 {
     return m_tray && m_tray->inTray();

@@ -29,6 +29,9 @@ public:
     Form3* aboutBox() const { return m_about; }
     TrayController& tray() { return *m_tray; }
 
+    // A second start asked for the program: the window comes back from the tray or the task bar, in front.
+    void bringToFront();
+
     bool inTray() const override;
     void minimizeToTray() override;
     void serviceStateChanged(bool active) override;

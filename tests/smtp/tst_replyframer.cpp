@@ -21,9 +21,11 @@ private Q_SLOTS:
             << QByteArray("250 a\r\n354 go\r\n") << Replies{{"250 a\r\n", 250}, {"354 go\r\n", 354}};
         QTest::newRow("no reply line") << QByteArray("hello\r\n") << Replies{{"hello\r\n", 0}};
         QTest::newRow("code glued to text") << QByteArray("250x\r\n") << Replies{{"250x\r\n", 0}};
+        // A reply is read by the code at its start, whatever its later lines say.
         QTest::newRow("stray line ends a multi-line reply")
-            << QByteArray("250-a\r\noops\r\n220 b\r\n") << Replies{{"250-a\r\noops\r\n", 0}, {"220 b\r\n", 220}};
-        QTest::newRow("codes that disagree") << QByteArray("250-a\r\n550 b\r\n") << Replies{{"250-a\r\n550 b\r\n", 0}};
+            << QByteArray("250-a\r\noops\r\n220 b\r\n") << Replies{{"250-a\r\noops\r\n", 250}, {"220 b\r\n", 220}};
+        QTest::newRow("codes that disagree") << QByteArray("550-a\r\n250 b\r\n354-c\r\n250 d\r\n")
+                                             << Replies{{"550-a\r\n250 b\r\n", 550}, {"354-c\r\n250 d\r\n", 354}};
         QTest::newRow("unfinished line waits") << QByteArray("250 a\r\n250-b\r\n25") << Replies{{"250 a\r\n", 250}};
     }
     void frames()

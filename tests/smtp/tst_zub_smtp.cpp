@@ -78,14 +78,17 @@ private Q_SLOTS:
     void authenticatedConversationIsLogged()
     {
         ScriptedSmtpServer server;
-        // The untrimmed credentials go on the wire; STARTTLS on offer changes nothing without encryption.
-        // Replies come byte by byte and in pieces.
+        // The untrimmed credentials go on the wire, and a password of one tab is a password; STARTTLS on
+        // offer changes nothing without encryption. Replies come byte by byte and in pieces; RCPT TO gets 251.
+        const QByteArray pass = "\t";
+        Lines tail = FromMailFrom;
+        tail[3] = "S:251 forwarded";
         play(server,
              Lines{"S:2|2|0| |h|i|", "C:EHLO 127.0.0.1", "S:250-STARTTLS\r\n|250 AUTH LOGIN", "C:AUTH LOGIN",
-                   "S:334 VXNlcg==", "C:" + Encode(" user "), "S:334 UGFzcw==", "C:" + Encode("geheim "), "S:235 ok"} +
-                 FromMailFrom);
+                   "S:334 VXNlcg==", "C:" + Encode(" user "), "S:334 UGFzcw==", "C:" + Encode(pass), "S:235 ok"} +
+                 tail);
         ZUB_SMTP client(Short);
-        client.setServer(SmtpServer{"127.0.0.1", qint16(server.port()), " user ", "geheim ", true});
+        client.setServer(SmtpServer{"127.0.0.1", qint16(server.port()), " user ", pass, true});
         client.setMail(SampleMail);
         QSignalSpy finished(&client, &ZUB_SMTP::finished);
         QSignalSpy status(&client, &ZUB_SMTP::statusText);
@@ -97,17 +100,25 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(server.scriptDone(), 2000); // QUIT is on its way when finished() comes
         QCOMPARE(server.mismatches(), QStringList());
         const SmtpLog& log = client.CurrentLog();
-        QCOMPARE(server.received(), log.Sent.join().replace("****\r\n", Encode("geheim ") + "\r\n"));
+        QCOMPARE(server.received(), log.Sent.join().replace("****\r\n", Encode(pass) + "\r\n"));
         // One element per command, the password masked, the message whole, each array closed by an empty one.
         QCOMPARE(log.Sent.mid(2, 2), (Lines{Encode(" user ") + "\r\n", "****\r\n"}));
         QVERIFY(log.Sent[7].startsWith("From:  <von@example.com>\r\n"));
         QCOMPARE(log.Sent.mid(8), (Lines{"QUIT\r\n", ""}));
         QCOMPARE(log.Received,
                  (Lines{"220 hi\r\n", "250-STARTTLS\r\n250 AUTH LOGIN\r\n", "334 VXNlcg==\r\n", "334 UGFzcw==\r\n",
-                        "235 ok\r\n", "250 ok\r\n", "250 ok\r\n", "354 go\r\n", "250 queued\r\n", ""}));
+                        "235 ok\r\n", "250 ok\r\n", "251 forwarded\r\n", "354 go\r\n", "250 queued\r\n", ""}));
 
-        QVERIFY(status.contains({QByteArray("E-Mail wird gesendet...  (ID 7)")}));
-        QVERIFY(status.contains({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}));
+        // Each command sent shows its step of eight (EHLO, AUTH LOGIN, user, password, MAIL FROM, RCPT TO,
+        // DATA after 251) with the connecting text; the message then counts its bytes under the sending text.
+        QList<qint32> steps;
+        for (const QList<QVariant>& call : std::as_const(progress))
+            steps << (call.at(1).toInt() == 8 ? call.at(0).toInt() : -1);
+        steps.removeAll(-1);
+        QCOMPARE(steps, (QList<qint32>{1, 3, 8, 8, 2, 4, 7}));
+        QCOMPARE(status.size(), 8);
+        QVERIFY(status.count({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}) == 7);
+        QCOMPARE(status.last().at(0).toByteArray(), QByteArray("E-Mail wird gesendet...  (ID 7)"));
         const qint32 length = qint32(log.Sent[7].size());
         QCOMPARE(progress.count({0, 0, qint16(1)}), 9 + 1); // every reply, and once more at 354
         // Full only once the server has taken the message, so a stalled server never shows 100 %.

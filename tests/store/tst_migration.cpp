@@ -85,13 +85,21 @@ private Q_SLOTS:
                  (QStringList{QStringLiteral("Other(2.8).zub"), QStringLiteral("ZUBData1(3.0).zub"),
                               QStringLiteral("ZUBData2(2.8).ZUB"), QStringLiteral("ZUBData3(2.8).zub")}));
 
-        // A damaged 2.9 settings file stays where it is.
-        QTemporaryDir damaged;
-        writeBytes(damaged.filePath(QStringLiteral("ZUBData1(2.9).zub")), "\x09\x00short");
-        const QStringList problems = MigrateOldFiles(damaged.path());
-        QCOMPARE(problems.size(), 1);
-        QVERIFY(problems.first().contains(QStringLiteral("ZUBData1(2.9).zub")));
-        QCOMPARE(zubFiles(damaged.path()), QStringList{QStringLiteral("ZUBData1(2.9).zub")});
+        // A damaged 2.9 settings file stays where it is, byte for byte: a string longer than the file, and
+        // four strings whose last lacks its last byte.
+        const QByteArray whole = QByteArray("\x01\x00"
+                                            "a",
+                                            3)
+                                     .repeated(4);
+        for (const QByteArray& bytes : {QByteArray("\x09\x00short", 7), whole.chopped(1)}) {
+            QTemporaryDir damaged;
+            writeBytes(damaged.filePath(QStringLiteral("ZUBData1(2.9).zub")), bytes);
+            const QStringList problems = MigrateOldFiles(damaged.path());
+            QCOMPARE(problems.size(), 1);
+            QVERIFY(problems.first().contains(QStringLiteral("ZUBData1(2.9).zub")));
+            QCOMPARE(zubFiles(damaged.path()), QStringList{QStringLiteral("ZUBData1(2.9).zub")});
+            QCOMPARE(fileBytes(damaged.filePath(QStringLiteral("ZUBData1(2.9).zub"))), bytes);
+        }
     }
 };
 

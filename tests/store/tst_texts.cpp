@@ -19,11 +19,23 @@ private Q_SLOTS:
         QCOMPARE(toAnsi(fromAnsi(all)), all); // through the window and back
         QCOMPARE(fromAnsi("\x80\xE4\xFC"), QStringLiteral("€äü"));
         QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); // what the code page lacks
-        // Result texts go to the window in this code page; the codes are case-sensitive.
-        QCOMPARE(ResultText("ERRMessage3"), QByteArray("Zeit\xFC"
-                                                       "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
-        QCOMPARE(ResultText("errmessage3"), QByteArray());
-        QCOMPARE(ResultText("ERRMessage9"), QByteArray());
+        // Every result text byte for byte, in this code page; the codes are exact, with case.
+        const QByteArrayList texts = {"Das E-Mail wurde erfolgreich gesendet.",
+                                      "Keine Antwort vom DNS",
+                                      "Fehlermeldung vom DNS",
+                                      "Zeit\xFC"
+                                      "berschreitungsfehler oder Fehlermeldung vom Mailserver.",
+                                      "Es konnte keine Verbindung zum Mailserver hergestellt werden.",
+                                      "Verbindung wurde vom Mailserver getrennt.",
+                                      "Zeit\xFC"
+                                      "berschreitungsfehler, Verbindung wurde von ZUB getrennt.",
+                                      "Fehlgeschlagen.",
+                                      "Sichere Verbindung zum Mailserver fehlgeschlagen."};
+        for (int n = 0; n < texts.size(); ++n)
+            QCOMPARE(ResultText(n ? "ERRMessage" + QByteArray::number(n) : "MSGSENT"), texts.at(n));
+        for (const QByteArray& other :
+             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", {"MSGSENT\0", 8}})
+            QCOMPARE(ResultText(other), QByteArray());
 
         QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
         for (const qint16 mode : {0, 3})                    // neither scrambles nor unscrambles

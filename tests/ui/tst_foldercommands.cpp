@@ -1,8 +1,11 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
+#include "smtp/ResultText.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
+
+#include <QHeaderView>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -70,19 +73,35 @@ private Q_SLOTS:
 void TestFolderCommands::removeAndRemoveForGood()
 {
     Fixture f({SentFolder, SentFolder, SentFolder, FailedFolder, FailedFolder, FailedFolder, FailedFolder});
-    f.run(SentFolder, 2, "Mnu_O_Remove");
-    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 3}));
-    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{2});
+    // Sorted by ID downwards with two header clicks, the top row is mail 3: the Delete key removes that mail.
+    QTableView* sent = f.window->list(SentFolder);
+    QHeaderView* header = sent->horizontalHeader();
+    for (int click = 0; click < 2; ++click)
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(0) + 5, 5));
+    sent->selectRow(0);
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    sent->setFocus();
+    QTest::keyClick(sent, Qt::Key_Delete);
+    QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
+    QCOMPARE(f.rows(DeletedFolder), QList<qint16>{3});
+    QCOMPARE(sent->model()->index(0, 0).data().toString(), QStringLiteral("2"));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("2 Objekt(e)"));
 
     f.run(FailedFolder, 3, "Mnu_Err_RemoveAll");
     QCOMPARE(f.rows(FailedFolder), QList<qint16>{});
-    QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{2, 4, 5, 6, 7}));
+    QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{3, 4, 5, 6, 7}));
     // Moved mails keep their IDs and files; only the index changed.
-    QCOMPARE(f.reread()->tables().folder(DeletedFolder).entries(), (QList<qint16>{2, 4, 5, 6, 7}));
+    QCOMPARE(f.reread()->tables().folder(DeletedFolder).entries(), (QList<qint16>{3, 4, 5, 6, 7}));
 
-    // For good: the files go one per turn of the event loop; meanwhile no command that changes the folders runs.
+    // For good, once the user has said so: the files go one per turn of the event loop; meanwhile no command
+    // that changes the folders runs.
+    const auto before = snapshot(f.dir.path());
+    f.run(DeletedFolder, 1, "Mnu_T_Remove"); // Cancel
+    QCOMPARE(f.prompts.texts(), QStringList{QStringLiteral(
+                                    "E-Mail (ID 3) endgültig löschen? Die übrigen E-Mails erhalten neue Nummern.")});
+    QCOMPARE(snapshot(f.dir.path()), before);
     QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
+    f.prompts.answers = {PromptAnswer::Ok};
     f.run(DeletedFolder, 1, "Mnu_T_Remove");
     QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     QVERIFY(f.action("Mnu_T_Open")->isEnabled());
@@ -92,12 +111,15 @@ void TestFolderCommands::removeAndRemoveForGood()
     QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{3, 4, 5, 6}));
     QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (4)"));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("4 Objekt(e)"));
-    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3", "Mail 4", "Mail 5", "Mail 6", "Mail 7"}));
+    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 2", "Mail 4", "Mail 5", "Mail 6", "Mail 7"}));
 
+    f.prompts.answers = {PromptAnswer::Ok};
     f.run(DeletedFolder, 2, "Mnu_T_RemoveAll");
+    QCOMPARE(f.prompts.texts().last(), QStringLiteral("Alle 4 E-Mails in „Gelöschte Objekte“ endgültig löschen? "
+                                                      "Die übrigen E-Mails erhalten neue Nummern."));
     QVERIFY(finished.wait(5000));
     QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (0)"));
-    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3"}));
+    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 2"}));
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
 
     // An index that cannot be written is said in panel 2, and the dispatcher is released all the same.
@@ -149,7 +171,11 @@ void TestFolderCommands::editSendAndSendAll()
 
     QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
     f.run(FailedFolder, 1, "Mnu_Err_Send");
-    // The mail is in hand: a remove now would change the folders under it, so it does nothing.
+    // The mail is in hand: its row still shows the record as it was, and a remove now would change the
+    // folders under it, so it does nothing.
+    QCOMPARE(failed->data(failed->index(0, FolderListModel::StatusColumn)).toString(),
+             fromAnsi(ResultText("ERRMessage4")));
+    QCOMPARE(failed->data(failed->index(0, FolderListModel::DateColumn)).toString(), QString());
     QVERIFY(!f.action("Mnu_Err_Edit")->isEnabled());
     f.action("Mnu_O_RemoveAll")->trigger();
     QVERIFY(f.action("Mnu_Err_Open")->isEnabled());

@@ -3,6 +3,9 @@
 #include "ui/Form4.h"
 #include "ui/Program.h"
 #include "ui/SignalBridge.h"
+#include "ui/SingleInstance.h"
+
+#include <QElapsedTimer>
 
 #include <QTimer>
 #include <csignal>
@@ -53,6 +56,20 @@ void TestLifecycle::splashThenMainWindow()
     QVERIFY(program.mainWindow()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!program.splash(), 2000);
 
+    // A second start on the folder brings the minimised window back and ends; where nobody listens it ends at once.
+    program.mainWindow()->showMinimized();
+    QTRY_VERIFY_WITH_TIMEOUT(program.mainWindow()->isMinimized(), 2000);
+    for (const QString& folder : {dir.path(), dir.filePath(QStringLiteral("elsewhere"))}) {
+        RaiseRequest second(folder, 5000);
+        QSignalSpy ended(&second, &RaiseRequest::finished);
+        QElapsedTimer clock;
+        clock.start();
+        second.start();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000); // where nobody listens, within start()
+        QVERIFY(clock.elapsed() < 1000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!program.mainWindow()->isMinimized() && program.mainWindow()->isVisible(), 2000);
+
     // A termination signal on an idle program ends it at once, with the store saved.
     QSignalSpy finished(&program, &Program::finished);
     program.store().settings().SmtpServer = "saved on the way out";
@@ -101,9 +118,10 @@ void TestLifecycle::cancelThenRetriedSave()
     const auto before = snapshot(dir.path());
     QSignalSpy unloaded(&window, &Form1::unloaded);
 
-    // The window frame and "Beenden" run the same confirmation; Cancel keeps everything.
+    // The window frame and "Beenden" (here by Ctrl+Q) run the same confirmation; Cancel keeps everything.
     QVERIFY(!window.close());
-    child<QAction>(window, "Mnu_File_Exit")->trigger();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
     QCOMPARE(prompts.texts(), (QStringList{Confirm, Confirm}));
     QCOMPARE(prompts.asked.first().buttons, PromptButtons::OkCancel);
     QVERIFY(window.isVisible());

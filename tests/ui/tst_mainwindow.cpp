@@ -1,13 +1,16 @@
 #include "UiTestSupport.h"
 
 #include "smtp/ResultText.h"
+#include "store/EncryptionSetting.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
+#include "ui/WindowPlacement.h"
 #include "ui/mail/TrayController.h"
 
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSplitter>
 #include <tuple>
 
 using namespace kadmel;
@@ -30,6 +33,7 @@ private Q_SLOTS:
     void startUpOnEmptyFolder();
     void jobWhileFolderSwitches();
     void viewerAboutTrayAndExit();
+    void placementAcrossRestart();
 };
 
 // The entries of a menu as the user reads them, mnemonic marks left out; a separator is "-".
@@ -228,23 +232,51 @@ void TestMainWindow::viewerAboutTrayAndExit()
 {
     QTemporaryDir dir;
     const auto store = loadedStore(dir.path());
-    addMail(*store, SentFolder);
-    addMail(*store, SentFolder);
+    // Dates and sizes whose texts sort the other way round than their values.
+    for (const auto& [date, size] :
+         {std::pair<QByteArray, QByteArray>{"01.01.2027 00:00:00", "1,00 KB"}, {"31.12.2026 23:59:59", "999 Bytes"}}) {
+        MailRecord& mail = store->tables().mail(addMail(*store, SentFolder));
+        mail.Date = date;
+        mail.Size = size;
+    }
     PromptRecorder prompts;
     Form1 window(*store, prompts, fastOptions());
     ProgramWindows windows(window, [] { return true; });
     window.load();
 
-    // The second row opens the mail with ID 2 in the viewer.
+    // Alt+D opens "Datei", whose caption reads as written.
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_D, Qt::AltModifier);
+    auto* file = child<QMenu>(window, "Mnu_File");
+    QTRY_VERIFY_WITH_TIMEOUT(file->isVisible(), 2000);
+    QCOMPARE(file->title().remove(QLatin1Char('&')), QStringLiteral("Datei"));
+    file->hide();
+
+    // The second row opens the mail with ID 2 in the viewer; sorted by ID downwards, Enter on it opens mail 1.
     QTableView* list = window.list(SentFolder);
-    const QPoint cell = list->visualRect(window.listModel(SentFolder)->index(1, 1)).center();
+    const QPoint cell = list->visualRect(list->model()->index(1, 1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell);
     QTRY_VERIFY_WITH_TIMEOUT(windows.viewer() && windows.viewer()->isVisible(), 2000);
     QCOMPARE(windows.viewer()->windowTitle(), QStringLiteral("Mail (ID=2)"));
+    windows.viewer()->close();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    list->sortByColumn(FolderListModel::IdColumn, Qt::DescendingOrder);
+    list->selectRow(1);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(windows.viewer() && windows.viewer()->windowTitle() == QStringLiteral("Mail (ID=1)"),
+                             2000);
+    for (const int column : {FolderListModel::DateColumn, FolderListModel::SizeColumn}) {
+        list->sortByColumn(column, Qt::AscendingOrder);
+        QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("2"));
+    }
     child<QAction>(window, "Mnu_Help_About")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(windows.aboutBox() && windows.aboutBox()->isVisible(), 2000);
 
+    child<QAction>(window, "Mnu_File_Tray")->trigger();
+    windows.bringToFront(); // what a second start asks for: the window out of the tray
+    QVERIFY(!window.inTray() && window.isVisible());
     child<QAction>(window, "Mnu_File_Tray")->trigger();
     QVERIFY(window.inTray() && !window.isVisible());
     // "Beenden" of the tray menu runs the window's confirmation; confirmed, the icon goes while its own
@@ -265,6 +297,53 @@ void TestMainWindow::viewerAboutTrayAndExit()
     child<QAction>(second, "Mnu_File_Tray")->trigger();
     QVERIFY(!second.inTray());
     QTRY_VERIFY_WITH_TIMEOUT(second.isMinimized(), 2000);
+}
+
+void TestMainWindow::placementAcrossRestart()
+{
+    QTemporaryDir dir;
+    const auto store = loadedStore(dir.path());
+    QVERIFY(saveEncryption(dir.path(), Encryption::StartTls)); // another section of the same file
+    PromptRecorder prompts;
+    prompts.answers = {PromptAnswer::Ok};
+    WindowPlacement left;
+    {
+        Form1 window(*store, prompts, fastOptions());
+        window.load();
+        window.setGeometry(40, 50, 700, 450);
+        window.splitter()->setSizes({300, 607});
+        window.list(FailedFolder)->setColumnWidth(FolderListModel::SubjectColumn, 77);
+        left = window.currentPlacement();
+        QVERIFY(window.close());
+    }
+    QVERIFY(left.geometry && left.geometry->topLeft() == QPoint(40, 50) && left.geometry->height() == 450);
+    QCOMPARE(left.columns.at(1).at(FolderListModel::SubjectColumn), 77);
+    // The next start puts it all back; the encryption setting and the owner-only rights stay.
+    Form1 again(*store, prompts, fastOptions());
+    again.load();
+    QCOMPARE(again.currentPlacement(), left);
+    QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
+    const QString ini = encryptionFilePathIn(dir.path());
+    QCOMPARE(QFile::permissions(ini) & ~(QFile::ReadUser | QFile::WriteUser), QFile::ReadOwner | QFile::WriteOwner);
+
+    // Values out of range stay unset. A file at the reader's limit is read; one byte more is neither read
+    // nor overwritten.
+    const QByteArray section = "[Fenster]\nPosition=1,2,0,5\nSpalten1=1,2,3\nTeiler=100, 200\n;";
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(section + QByteArray(MaxPlacementFileBytes - section.size(), 'x'));
+    file.close();
+    WindowPlacement expected;
+    expected.splitter = {100, 200};
+    QCOMPARE(loadWindowPlacement(dir.path()), expected);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("x");
+    file.close();
+    QCOMPARE(loadWindowPlacement(dir.path()), WindowPlacement());
+    QString error;
+    QVERIFY(!saveWindowPlacement(dir.path(), left, &error));
+    QVERIFY2(error.contains(QStringLiteral("zu groß")), qPrintable(error));
+    QCOMPARE(QFileInfo(ini).size(), MaxPlacementFileBytes + 1);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -65,6 +65,11 @@ Form2::Form2(QWidget* parent)
     m_text1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_text1->setFont(monospaceFont());
+    // The mail reads black on white, whatever colours the desktop gives other windows.
+    QPalette paper = m_text1->palette();
+    paper.setColor(QPalette::Base, Qt::white);
+    paper.setColor(QPalette::Text, Qt::black);
+    m_text1->setPalette(paper);
 
     m_rtb->setObjectName(QStringLiteral("RTB"));
     m_rtb->setReadOnly(true);

@@ -87,10 +87,13 @@ void TrayController::UpdateTrayTip(bool active)
 
 void TrayController::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
-    // The window stays hidden: a menu popped up at the cursor closes on its own when the user
-    // clicks elsewhere, so nothing needs bringing to the foreground first.
+    // The right button opens the menu over the hidden window; a menu popped up at the cursor closes on
+    // its own when the user clicks elsewhere. A left click restores the window, once the icon's own
+    // signal has returned, since restoring deletes the icon.
     if (reason == QSystemTrayIcon::Context)
         m_menu->popup(QCursor::pos());
+    else if (reason == QSystemTrayIcon::Trigger)
+        QMetaObject::invokeMethod(this, &TrayController::restore, Qt::QueuedConnection);
 }
 
 } // namespace kadmel

@@ -17,7 +17,7 @@ namespace kadmel {
 QString trayTipText(bool active);
 
 // The main window's life in the notification area: "Minimieren" hides it behind a tray icon
-// whose right-button menu starts, stops, restores and ends; "Öffnen" brings it back.
+// whose right-button menu starts, stops, restores and ends; "Öffnen" or a left click brings it back.
 class TrayController : public QObject
 {
     Q_OBJECT
