@@ -9,6 +9,8 @@
 
 namespace kadmel {
 
+struct JobEntry;
+
 struct EngineTimings
 {
     int pollMs = 5000;       // Timer1
@@ -36,7 +38,11 @@ public:
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
 
-    enum class Answer { Started, Busy };
+    enum class Answer
+    {
+        Started,
+        Busy
+    };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place.
@@ -57,7 +63,9 @@ private:
     void setIdle(bool idle);
     void onTick();
     void ScanJobFolder();
-    void ParseJob(const QString& fileName);
+    // True when the job used up the tick: its mail is in hand, or the store can take no mail now.
+    bool ParseJob(const QByteArray& jobFolder, const JobEntry& job);
+    bool setJobAside(const JobEntry& job, const QByteArray& reason);
     void takeBackNewMail(qint16 id);
     void endParse();
     void ProcessMail(int origin, qint16 pos, bool isNew);

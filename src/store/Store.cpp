@@ -115,6 +115,15 @@ bool Store::SaveMail(qint16 id, QString* error)
         return false;
     }
     const MailRecord& record = d->tables.mail(id);
+    // The loader would refuse a bigger file as damaged; the old file stays as it is.
+    if (const qint64 size = encodedMailRecordSize(record); size > MaxMailFileBytes) {
+        if (error)
+            *error = QStringLiteral("%1 wäre mit %2 Bytes zu groß (höchstens %3 Bytes).")
+                         .arg(quotedName(mailFilePath(id)))
+                         .arg(size)
+                         .arg(MaxMailFileBytes);
+        return false;
+    }
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
     if (!writeWholeFile(mailFilePath(id), encodeMailRecord(record), error))
