@@ -18,24 +18,25 @@ qint64 encodedArraySize(const QList<QByteArray>& array)
     return size;
 }
 
-// Keeps the longest start of `array` that fits in `room` bytes, then the note and the closing empty element.
-void keepStart(QList<QByteArray>& array, qint64& room, const QByteArray& note)
+// The bytes of an array cut to nothing but the note and the closing empty element.
+qint64 cutArraySize(const QList<QByteArray>& array, const QByteArray& note)
 {
-    if (array.isEmpty()) {
-        room -= 2;
-        return;
-    }
-    const qint64 tail = encodedStringSize(note.size()) + encodedStringSize(0);
-    qint64 used = 10;
+    return array.isEmpty() ? 2 : 10 + encodedStringSize(note.size()) + encodedStringSize(0);
+}
+
+// Keeps the longest start of `array` that fits in `room` bytes, then the note and the closing empty
+// element; returns the bytes the array now takes (at least its cut size, even beyond `room`).
+qint64 keepStart(QList<QByteArray>& array, qint64 room, const QByteArray& note)
+{
+    if (encodedArraySize(array) <= room)
+        return encodedArraySize(array);
+    qint64 used = cutArraySize(array, note);
     qsizetype kept = 0;
-    while (kept < array.size() && used + encodedStringSize(array[kept].size()) + tail <= room)
+    while (kept < array.size() && used + encodedStringSize(array[kept].size()) <= room)
         used += encodedStringSize(array[kept++].size());
-    if (kept < array.size()) {
-        array.resize(kept);
-        array << note << QByteArray();
-        used += tail;
-    }
-    room -= used;
+    array.resize(kept);
+    array << note << QByteArray();
+    return used;
 }
 
 } // namespace
@@ -63,8 +64,8 @@ bool fitMailRecord(MailRecord& record, qint64 maxBytes)
     bare.Log = {};
     qint64 room = maxBytes - encodedMailRecordSize(bare) + 4; // the two never-dimensioned marks
     // The replies first: they are short and tell how the attempt went.
-    keepStart(record.Log.Received, room, Note);
-    keepStart(record.Log.Sent, room, Note);
+    room -= keepStart(record.Log.Received, room - cutArraySize(record.Log.Sent, Note), Note);
+    room -= keepStart(record.Log.Sent, room, Note);
     return room >= 0;
 }
 

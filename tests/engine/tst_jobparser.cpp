@@ -20,15 +20,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("recipient");
         QTest::addColumn<QByteArray>("subject");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("four skipped characters") << QByteArray("@@FR alice@@TO bob@@SB Hello@@1234Body text")
-                                                 << QByteArray("alice") << QByteArray("bob") << QByteArray("Hello")
-                                                 << QByteArray("Body text");
+        QTest::newRow("four skipped characters")
+            << QByteArray("@@FR alice@@TO bob@@SB Hello@@1234Body text") << QByteArray("alice") << QByteArray("bob")
+            << QByteArray("Hello") << QByteArray("Body text");
         QTest::newRow("only one separator skipped, nothing trimmed")
             << QByteArray("@@FR\r\nalice\r\n@@TO bob@@SB s@@\r\n\r\nb") << QByteArray("\nalice\r\n")
             << QByteArray("bob") << QByteArray("s") << QByteArray("b");
-        QTest::newRow("markers in another order") << QByteArray("@@TO bob@@FR alice@@SB s@@1234b")
-                                                  << QByteArray("alice") << QByteArray("bob") << QByteArray("s")
-                                                  << QByteArray("b");
+        QTest::newRow("markers in another order")
+            << QByteArray("@@TO bob@@FR alice@@SB s@@1234b") << QByteArray("alice") << QByteArray("bob")
+            << QByteArray("s") << QByteArray("b");
         QTest::newRow("subject first: the rest is body")
             << QByteArray("@@SB s@@1234@@FR a@@TO b@@") << QByteArray("a") << QByteArray("b") << QByteArray("s")
             << QByteArray("@@FR a@@TO b@@");
@@ -36,8 +36,8 @@ private Q_SLOTS:
             << QByteArray("@@FR a@@TO b@@SB s@@1234") << QByteArray("a") << QByteArray("b") << QByteArray("s")
             << QByteArray();
         QTest::newRow("@@ inside the body has no meaning")
-            << QByteArray("@@FR a@@TO b@@SB s@@1234x@@y@@SB z") << QByteArray("a") << QByteArray("b")
-            << QByteArray("s") << QByteArray("x@@y@@SB z");
+            << QByteArray("@@FR a@@TO b@@SB s@@1234x@@y@@SB z") << QByteArray("a") << QByteArray("b") << QByteArray("s")
+            << QByteArray("x@@y@@SB z");
         QTest::newRow("empty values") << QByteArray("@@FR @@TO @@SB @@1234") << QByteArray() << QByteArray()
                                       << QByteArray() << QByteArray();
     }
@@ -70,27 +70,26 @@ private Q_SLOTS:
         QTEST(parseJobText(text).outcome, "outcome");
     }
 
-    void scanTakesEveryJobInTurn()
+    void scanListsJobFilesInNameOrder()
     {
         QTemporaryDir dir;
-        const QString folder = dir.path() + QStringLiteral("/");
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/';
         const QDateTime now = QDateTime::currentDateTime().addSecs(10);
         for (const char* name : {"b.zub", "a.ZUB", "c.zub.txt", "d.txt", ".e.zub", "f.Zub"}) {
-            QFile file(folder + QString::fromLatin1(name));
+            QFile file(QFile::decodeName(folder + name));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        QVERIFY(QDir(folder).mkdir(QStringLiteral("g.zub")));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("g.zub")));
 
         JobScanner scanner(2000);
-        // A job that is never removed does not block the others: each scan takes the one after it.
-        QCOMPARE(scanner.nextJob(folder, now), QStringLiteral("a.ZUB"));
-        QCOMPARE(scanner.nextJob(folder, now), QStringLiteral("b.zub"));
-        QCOMPARE(scanner.nextJob(folder, now), QStringLiteral("f.Zub"));
-        QCOMPARE(scanner.nextJob(folder, now), QStringLiteral("a.ZUB"));
+        QByteArrayList names;
+        for (const JobEntry& job : scanner.readyJobs(folder, now))
+            names << job.name;
+        QCOMPARE(names, (QByteArrayList{"a.ZUB", "b.zub", "f.Zub"}));
 
         // Files changed within the last two seconds are left alone.
-        QCOMPARE(JobScanner(2000).nextJob(folder, QDateTime::currentDateTime()), QString());
-        QCOMPARE(JobScanner(2000).nextJob(folder + QStringLiteral("missing/"), now), QString());
+        QVERIFY(JobScanner(2000).readyJobs(folder, QDateTime::currentDateTime()).isEmpty());
+        QVERIFY(JobScanner(2000).readyJobs(folder + "missing/", now).isEmpty());
     }
 };
 

@@ -78,9 +78,20 @@ private Q_SLOTS:
         const QByteArray bytes = encodeMailRecord(record);
         QCOMPARE(bytes.mid(bytes.size() - 3 * 258 - length - head.size(), head.size()),
                  head); // before Date, Size, Status
+        QCOMPARE(encodedMailRecordSize(record), bytes.size());
         MailRecord back;
         QVERIFY(decodeMailRecord(bytes, back, nullptr));
         QCOMPARE(back, record);
+
+        // A log too long for the file's limit is cut short with a note; the rest of the record stays whole.
+        record.Log.Received = QList<QByteArray>(1000, "250 OK\r\n");
+        const qint64 limit = bytes.size() + 2000;
+        QVERIFY(fitMailRecord(record, limit));
+        const QByteArray cut = encodeMailRecord(record);
+        QVERIFY(cut.size() <= limit && decodeMailRecord(cut, back, nullptr));
+        QVERIFY(back.Body == record.Body && back.Log.Received.size() > 100 &&
+                back.Log.Received.at(back.Log.Received.size() - 2).startsWith("[Protokoll gek\xFCrzt"));
+        QVERIFY(!fitMailRecord(record, length)); // not even the body fits
     }
 
     void forgedLengthsFailWithoutAllocating()
