@@ -1,4 +1,5 @@
 #include "StoreFiles.h"
+#include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/SettingsFile.h"
@@ -128,7 +129,9 @@ private Q_SLOTS:
         store.tables().createMail({});
         QVERIFY(!store.SaveAll(&error));
         QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
-        QVERIFY(!store.SaveMail(2, &error)); // no such mail
+        QVERIFY(!store.SaveMail(2, &error));                             // no such mail
+        store.tables().mail(1).Body = QByteArray(MaxMailFileBytes, 'x'); // a file the loader would refuse
+        QVERIFY(!store.SaveMail(1, &error) && error.contains(QStringLiteral("zu groß")));
     }
 };
 
