@@ -166,9 +166,7 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
     case JobRead::NotAFile:
         return setJobAside(job, "ist keine gew\xF6hnliche Datei.");
     case JobRead::TooLarge:
-        return setJobAside(job, "ist mit " + FormatByteSize(job.size) +
-                                    " zu gro\xDF (h\xF6"
-                                    "chstens " +
+        return setJobAside(job, "ist mit " + FormatByteSize(job.size) + " zu gro\xDF (erlaubt sind bis zu " +
                                     FormatByteSize(MaxJobBytes) + ").");
     case JobRead::Unreadable:
         return setJobAside(job, "l\xE4sst sich nicht lesen.");
@@ -193,12 +191,9 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
     record.Size = FormatByteSize(record.Body.size());
     // Refused before the send: a mail whose file the loader would refuse must never be filed.
     if (const qint64 size = projectedMailFileSize(record, d->store.settings()); size > MaxMailFileBytes)
-        return setJobAside(job, "erg\xE4"
-                                "be eine Maildatei von " +
-                                    FormatByteSize(size) +
-                                    " (h\xF6"
-                                    "chstens " +
-                                    FormatByteSize(MaxMailFileBytes) + ") und wird nicht gesendet.");
+        return setJobAside(job, "w\xFCrde eine Maildatei von " + FormatByteSize(size) +
+                                    " ergeben (erlaubt sind bis zu " + FormatByteSize(MaxMailFileBytes) +
+                                    ") und wird nicht gesendet.");
 
     MailTables& tables = d->store.tables();
     const std::optional<qint16> id = tables.createMail(record);

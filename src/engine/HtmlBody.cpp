@@ -88,12 +88,29 @@ template <typename Sink> void composeInto(Sink& page, const QByteArray& body, co
     page.add(PageHead, qsizetype(sizeof PageHead - 1));
     const qsizetype bodyStart = page.size();
 
+    // The next space and CR at or after i (n for none), each searched again only once passed: text
+    // between them is copied in one piece.
+    const auto next = [&](char c, qsizetype from) {
+        const void* found = std::memchr(body.constData() + from, c, size_t(n - from));
+        return found ? static_cast<const char*>(found) - body.constData() : n;
+    };
+    qsizetype nextSpace = -1;
+    qsizetype nextCr = -1;
     qsizetype nextReport = ProgressStride;
     qsizetype i = 0;
     while (i < n) {
         if (i >= nextReport) {
             report(clamp(i), clamp(n), 0);
             nextReport = i + ProgressStride;
+        }
+        if (nextSpace < i)
+            nextSpace = next(' ', i);
+        if (nextCr < i)
+            nextCr = next('\r', i);
+        if (const qsizetype plainEnd = qMin(qMin(nextSpace, nextCr), nextReport); plainEnd > i) {
+            page.add(body.constData() + i, plainEnd - i);
+            i = plainEnd;
+            continue;
         }
         const char c = body[i];
         if (c == ' ') {
