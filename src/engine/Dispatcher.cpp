@@ -166,7 +166,8 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
     case JobRead::NotAFile:
         return setJobAside(job, "ist keine gew\xF6hnliche Datei.");
     case JobRead::TooLarge:
-        return setJobAside(job, "ist mit " + FormatByteSize(job.size) + " zu gro\xDF (erlaubt sind bis zu " +
+        return setJobAside(job, "ist gr\xF6\xDF"
+                                "er als erlaubt (" +
                                     FormatByteSize(MaxJobBytes) + ").");
     case JobRead::Unreadable:
         return setJobAside(job, "l\xE4sst sich nicht lesen.");
@@ -190,10 +191,10 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
     record.Date = dateText(QDateTime::currentDateTime());
     record.Size = FormatByteSize(record.Body.size());
     // Refused before the send: a mail whose file the loader would refuse must never be filed.
-    if (const qint64 size = projectedMailFileSize(record, d->store.settings()); size > MaxMailFileBytes)
-        return setJobAside(job, "w\xFCrde eine Maildatei von " + FormatByteSize(size) +
-                                    " ergeben (erlaubt sind bis zu " + FormatByteSize(MaxMailFileBytes) +
-                                    ") und wird nicht gesendet.");
+    if (projectedMailFileSize(record, d->store.settings()) > MaxMailFileBytes)
+        return setJobAside(job, "wird nicht gesendet: Seine Maildatei w\xE4re gr\xF6\xDF"
+                                "er als erlaubt (" +
+                                    FormatByteSize(MaxMailFileBytes) + ").");
 
     MailTables& tables = d->store.tables();
     const std::optional<qint16> id = tables.createMail(record);
@@ -220,7 +221,8 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
 bool Dispatcher::setJobAside(const JobEntry& job, const QByteArray& reason)
 {
     d->scanner.setAside(job);
-    d->view.setMessage("Auftrag \x84" + toAnsi(QFile::decodeName(job.name)) + "\x93 " + reason);
+    d->view.setMessage("Auftrag \x84" + toAnsi(QFile::decodeName(job.name)) + "\x93 " + reason +
+                       " Er bleibt liegen, bis er ge\xE4ndert wird.");
     return false;
 }
 
