@@ -41,7 +41,8 @@ struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
         : store(s), view(v), timings(t), smtp(t.smtp), scanner(t.minJobAgeMs)
-    {}
+    {
+    }
 
     // The mail in hand: its ID and where it came from (origin 0 for a new mail).
     struct InHand
