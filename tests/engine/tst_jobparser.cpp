@@ -20,15 +20,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("recipient");
         QTest::addColumn<QByteArray>("subject");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("four skipped characters")
-            << QByteArray("@@FR alice@@TO bob@@SB Hello@@1234Body text") << QByteArray("alice") << QByteArray("bob")
-            << QByteArray("Hello") << QByteArray("Body text");
+        QTest::newRow("four skipped characters") << QByteArray("@@FR alice@@TO bob@@SB Hello@@1234Body text")
+                                                 << QByteArray("alice") << QByteArray("bob") << QByteArray("Hello")
+                                                 << QByteArray("Body text");
         QTest::newRow("only one separator skipped, nothing trimmed")
             << QByteArray("@@FR\r\nalice\r\n@@TO bob@@SB s@@\r\n\r\nb") << QByteArray("\nalice\r\n")
             << QByteArray("bob") << QByteArray("s") << QByteArray("b");
-        QTest::newRow("markers in another order")
-            << QByteArray("@@TO bob@@FR alice@@SB s@@1234b") << QByteArray("alice") << QByteArray("bob")
-            << QByteArray("s") << QByteArray("b");
+        QTest::newRow("markers in another order") << QByteArray("@@TO bob@@FR alice@@SB s@@1234b")
+                                                  << QByteArray("alice") << QByteArray("bob") << QByteArray("s")
+                                                  << QByteArray("b");
         QTest::newRow("subject first: the rest is body")
             << QByteArray("@@SB s@@1234@@FR a@@TO b@@") << QByteArray("a") << QByteArray("b") << QByteArray("s")
             << QByteArray("@@FR a@@TO b@@");
@@ -36,8 +36,8 @@ private Q_SLOTS:
             << QByteArray("@@FR a@@TO b@@SB s@@1234") << QByteArray("a") << QByteArray("b") << QByteArray("s")
             << QByteArray();
         QTest::newRow("@@ inside the body has no meaning")
-            << QByteArray("@@FR a@@TO b@@SB s@@1234x@@y@@SB z") << QByteArray("a") << QByteArray("b") << QByteArray("s")
-            << QByteArray("x@@y@@SB z");
+            << QByteArray("@@FR a@@TO b@@SB s@@1234x@@y@@SB z") << QByteArray("a") << QByteArray("b")
+            << QByteArray("s") << QByteArray("x@@y@@SB z");
         QTest::newRow("empty values") << QByteArray("@@FR @@TO @@SB @@1234") << QByteArray() << QByteArray()
                                       << QByteArray() << QByteArray();
     }

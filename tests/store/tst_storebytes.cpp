@@ -129,8 +129,9 @@ private Q_SLOTS:
         store.tables().createMail({});
         QVERIFY(!store.SaveAll(&error));
         QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
-        QVERIFY(!store.SaveMail(2, &error));                             // no such mail
-        store.tables().mail(1).Body = QByteArray(MaxMailFileBytes, 'x'); // a file the loader would refuse
+        QVERIFY(!store.SaveMail(2, &error)); // no such mail
+        // A file the loader would refuse is never written.
+        store.tables().mail(1).Body = QByteArray(MaxMailFileBytes, 'x');
         QVERIFY(!store.SaveMail(1, &error) && error.contains(QStringLiteral("zu groß")));
     }
 };
