@@ -5,19 +5,25 @@
 #include "engine/HtmlBody.h"
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
+#include "engine/MailBudget.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
+#include "store/FileAccess.h"
+#include "store/MailFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTimer>
 
+#include <unistd.h>
+
 namespace kadmel {
 namespace {
 
-constexpr qint64 MaxJobBytes = 64 * 1024 * 1024;
+// A mail file holds the body and its Base64 form (more than 4/3 of it): a larger job could never be filed.
+constexpr qint64 MaxJobBytes = MaxMailFileBytes / 2;
 constexpr char CrLf[] = "\r\n";
 
 QByteArray idSuffix(qint16 id)
@@ -142,42 +148,61 @@ void Dispatcher::onTick()
 
 void Dispatcher::ScanJobFolder()
 {
-    const QString name = d->scanner.nextJob(fromAnsi(d->jobFolder), QDateTime::currentDateTime());
-    if (name.isEmpty())
-        return;
-    d->Timer1.stop();
-    setIdle(false);
-    ParseJob(name);
+    const QByteArray folder = QFile::encodeName(fromAnsi(d->jobFolder));
+    // A job that cannot be taken is set aside and the scan goes on: bad files never hold up good ones.
+    for (const JobEntry& job : d->scanner.readyJobs(folder, QDateTime::currentDateTime())) {
+        if (ParseJob(folder, job))
+            return;
+    }
 }
 
-void Dispatcher::ParseJob(const QString& fileName)
+bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
 {
-    const QString path = fromAnsi(d->jobFolder) + fileName;
+    const QByteArray path = jobFolder + job.name;
     QByteArray text;
-    if (!ReadWholeFile(path, text, MaxJobBytes))
-        return endParse(); // locked, vanished or oversized: tried again later
-
-    const ParsedJob job = parseJobText(text);
-    if (job.outcome == ParsedJob::Outcome::MissingMarker) {
-        QFile::remove(path);
-        return endParse();
+    switch (readJobFile(path, MaxJobBytes, text)) {
+    case JobRead::Read:
+        break;
+    case JobRead::Link:
+        return setJobAside(job, "ist eine Verkn\xFCpfung und wird nicht gelesen.");
+    case JobRead::NotAFile:
+        return setJobAside(job, "ist keine gew\xF6hnliche Datei.");
+    case JobRead::TooLarge:
+        return setJobAside(job, "ist gr\xF6\xDF"
+                                "er als erlaubt (" +
+                                    FormatByteSize(MaxJobBytes) + ").");
+    case JobRead::Unreadable:
+        return setJobAside(job, "l\xE4sst sich nicht lesen.");
     }
-    if (job.outcome == ParsedJob::Outcome::Malformed)
-        return endParse();
+
+    const ParsedJob parsed = parseJobText(text);
+    text = {};
+    if (parsed.outcome == ParsedJob::Outcome::MissingMarker) {
+        ::unlink(path.constData());
+        return false;
+    }
+    if (parsed.outcome == ParsedJob::Outcome::Malformed)
+        return setJobAside(job, "ist unvollst\xE4ndig: Ein Wert endet nicht mit \x84@@\x93, oder nach dem Betreff "
+                                "fehlt der Text.");
 
     MailRecord record;
-    record.From = OemToAnsi(job.fields.sender);
-    record.To = OemToAnsi(job.fields.recipient);
-    record.Subject = OemToAnsi(job.fields.subject);
-    record.Body = OemToAnsi(job.fields.body);
+    record.From = OemToAnsi(parsed.fields.sender);
+    record.To = OemToAnsi(parsed.fields.recipient);
+    record.Subject = OemToAnsi(parsed.fields.subject);
+    record.Body = OemToAnsi(parsed.fields.body);
     record.Date = dateText(QDateTime::currentDateTime());
     record.Size = FormatByteSize(record.Body.size());
+    // Refused before the send: a mail whose file the loader would refuse must never be filed.
+    if (projectedMailFileSize(record, d->store.settings()) > MaxMailFileBytes)
+        return setJobAside(job, "wird nicht gesendet: Seine Maildatei w\xE4re gr\xF6\xDF"
+                                "er als erlaubt (" +
+                                    FormatByteSize(MaxMailFileBytes) + ").");
 
     MailTables& tables = d->store.tables();
     const std::optional<qint16> id = tables.createMail(record);
     if (!id) {
         d->view.setMessage("Mailspeicher voll (32767 Mails). Bitte gel\xF6schte Objekte endg\xFCltig entfernen.");
-        return endParse();
+        return true;
     }
 
     // The mail reaches the disk before its job is deleted, so a crash during the send loses nothing.
@@ -185,13 +210,22 @@ void Dispatcher::ParseJob(const QString& fileName)
     if (!d->store.SaveMail(*id, &error) || !d->store.SaveFolders(&error)) {
         takeBackNewMail(*id);
         d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error));
-        return endParse();
+        return true;
     }
-    if (!QFile::remove(path)) {
-        takeBackNewMail(*id); // the job stays and is taken again later, never sent twice
-        return endParse();
+    if (::unlink(path.constData()) != 0) {
+        takeBackNewMail(*id); // never sent twice: the job would be found again
+        return setJobAside(job, "l\xE4sst sich nicht l\xF6schen.");
     }
     ProcessMail(0, *id, true);
+    return true;
+}
+
+bool Dispatcher::setJobAside(const JobEntry& job, const QByteArray& reason)
+{
+    d->scanner.setAside(job);
+    d->view.setMessage("Auftrag \x84" + toAnsi(QFile::decodeName(job.name)) + "\x93 " + reason +
+                       " Er bleibt liegen, bis er ge\xE4ndert wird.");
+    return false;
 }
 
 void Dispatcher::takeBackNewMail(qint16 id)
@@ -265,6 +299,7 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
     const Private::InHand hand = d->inHand;
     MailRecord& record = tables.mail(hand.id);
     record.Log = d->smtp.CurrentLog();
+    fitMailRecord(record, MaxMailFileBytes); // a server that kept talking can cost the log, never the file
     record.Status = sent ? QByteArray(MsgSent) : errorResponse;
 
     const QByteArray result = ResultText(record.Status);
@@ -302,12 +337,12 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
 void Dispatcher::saveFiled(qint16 id)
 {
     QString error;
-    const bool saved = d->saveOwed ? d->store.SaveAll(&error)
-                                   : (d->store.SaveFolders(&error) && d->store.SaveMail(id, &error));
+    const bool saved =
+        d->saveOwed ? d->store.SaveAll(&error) : (d->store.SaveFolders(&error) && d->store.SaveMail(id, &error));
     d->saveOwed = !saved;
     if (!saved)
-        d->view.setMessage("E-Mail (ID " + QByteArray::number(id) + ") konnte nicht gespeichert werden: " +
-                           toAnsi(error));
+        d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
+                           ") konnte nicht gespeichert werden: " + toAnsi(error));
 }
 
 void Dispatcher::finishMail()

@@ -9,6 +9,8 @@
 
 namespace kadmel {
 
+struct JobEntry;
+
 struct EngineTimings
 {
     int pollMs = 5000;       // Timer1
@@ -57,7 +59,9 @@ private:
     void setIdle(bool idle);
     void onTick();
     void ScanJobFolder();
-    void ParseJob(const QString& fileName);
+    // True when the job used up the tick: its mail is in hand, or the store can take no mail now.
+    bool ParseJob(const QByteArray& jobFolder, const JobEntry& job);
+    bool setJobAside(const JobEntry& job, const QByteArray& reason);
     void takeBackNewMail(qint16 id);
     void endParse();
     void ProcessMail(int origin, qint16 pos, bool isNew);

@@ -1,5 +1,6 @@
 #include "engine/HtmlBody.h"
 
+#include <cstring>
 #include <limits>
 
 namespace kadmel {
@@ -24,15 +25,56 @@ char lower(char c)
     return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
 }
 
-bool endsWithBreakTag(const QByteArray& out)
+bool isBreakTag(const char* tail)
 {
-    const qsizetype n = out.size();
-    return n >= 4 && out[n - 4] == '<' && lower(out[n - 3]) == 'b' && lower(out[n - 2]) == 'r' && out[n - 1] == '>';
+    return tail[0] == '<' && lower(tail[1]) == 'b' && lower(tail[2]) == 'r' && tail[3] == '>';
 }
 
-} // namespace
+// Builds the page.
+class PageSink
+{
+public:
+    explicit PageSink(qsizetype reserve) { m_page.reserve(reserve); }
+    void add(const char* text, qsizetype n) { m_page.append(text, n); }
+    void add(char c) { m_page.append(c); }
+    bool endsWithBreakTag(qsizetype bodyStart) const
+    {
+        return m_page.size() - bodyStart >= 4 && isBreakTag(m_page.constData() + m_page.size() - 4);
+    }
+    void replaceBreakTag() { m_page.replace(m_page.size() - 4, 4, "<BR>"); }
+    qsizetype size() const { return m_page.size(); }
+    QByteArray take() { return std::move(m_page); }
 
-QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progress)
+private:
+    QByteArray m_page;
+};
+
+// Only counts the page's bytes, keeping its last four for the break-tag rule.
+class CountingSink
+{
+public:
+    void add(const char* text, qsizetype n)
+    {
+        for (qsizetype k = qMax<qsizetype>(0, n - 4); k < n; ++k)
+            add(text[k]);
+        m_size += n - qMin<qsizetype>(n, 4);
+    }
+    void add(char c)
+    {
+        std::memmove(m_tail, m_tail + 1, 3);
+        m_tail[3] = c;
+        ++m_size;
+    }
+    bool endsWithBreakTag(qsizetype bodyStart) const { return m_size - bodyStart >= 4 && isBreakTag(m_tail); }
+    void replaceBreakTag() {}
+    qsizetype size() const { return m_size; }
+
+private:
+    char m_tail[4] = {};
+    qsizetype m_size = 0;
+};
+
+template <typename Sink> void composeInto(Sink& page, const QByteArray& body, const ProgressReport& progress)
 {
     const auto report = [&](qint32 value, qint32 maximum, qint16 option) {
         if (progress)
@@ -43,17 +85,32 @@ QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progres
     report(0, 0, 1);
     report(1, clamp(n), 0);
 
-    QByteArray page;
-    page.reserve(qsizetype(sizeof PageHead + sizeof PageTail) + n + n / 4);
-    page += PageHead;
+    page.add(PageHead, qsizetype(sizeof PageHead - 1));
     const qsizetype bodyStart = page.size();
 
+    // The next space and CR at or after i (n for none), each searched again only once passed: text
+    // between them is copied in one piece.
+    const auto next = [&](char c, qsizetype from) {
+        const void* found = std::memchr(body.constData() + from, c, size_t(n - from));
+        return found ? static_cast<const char*>(found) - body.constData() : n;
+    };
+    qsizetype nextSpace = -1;
+    qsizetype nextCr = -1;
     qsizetype nextReport = ProgressStride;
     qsizetype i = 0;
     while (i < n) {
         if (i >= nextReport) {
             report(clamp(i), clamp(n), 0);
             nextReport = i + ProgressStride;
+        }
+        if (nextSpace < i)
+            nextSpace = next(' ', i);
+        if (nextCr < i)
+            nextCr = next('\r', i);
+        if (const qsizetype plainEnd = qMin(qMin(nextSpace, nextCr), nextReport); plainEnd > i) {
+            page.add(body.constData() + i, plainEnd - i);
+            i = plainEnd;
+            continue;
         }
         const char c = body[i];
         if (c == ' ') {
@@ -62,30 +119,45 @@ QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progres
                 ++run;
             if (run == 1) {
                 // A single space after a line break tag (of any case) is protected; the tag becomes "<BR>".
-                if (page.size() - bodyStart >= 4 && endsWithBreakTag(page)) {
-                    page.replace(page.size() - 4, 4, "<BR>");
-                    page += "&nbsp;";
+                if (page.endsWithBreakTag(bodyStart)) {
+                    page.replaceBreakTag();
+                    page.add("&nbsp;", 6);
                 } else {
-                    page += ' ';
+                    page.add(' ');
                 }
             } else {
                 for (qsizetype k = 1; k < run; ++k)
-                    page += "&nbsp;";
-                page += ' ';
+                    page.add("&nbsp;", 6);
+                page.add(' ');
             }
             i += run;
         } else if (c == '\r' && i + 1 < n && body[i + 1] == '\n') {
-            page += "<BR>";
+            page.add("<BR>", 4);
             i += 2;
         } else {
-            page += c;
+            page.add(c);
             ++i;
         }
     }
 
-    page += PageTail;
+    page.add(PageTail, qsizetype(sizeof PageTail - 1));
     report(1, 1, 0);
-    return page;
+}
+
+} // namespace
+
+QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progress)
+{
+    PageSink page(qsizetype(sizeof PageHead + sizeof PageTail) + body.size() + body.size() / 4);
+    composeInto(page, body, progress);
+    return page.take();
+}
+
+qsizetype ComposedHtmlSize(const QByteArray& body)
+{
+    CountingSink page;
+    composeInto(page, body, {});
+    return page.size();
 }
 
 } // namespace kadmel

@@ -12,4 +12,7 @@ using ProgressReport = std::function<void(qint32 value, qint32 maximum, qint16 o
 // a space after a line break protected. One linear pass.
 QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progress = {});
 
+// The size of ComposeHtmlBody(body), counted without building the page.
+qsizetype ComposedHtmlSize(const QByteArray& body);
+
 } // namespace kadmel

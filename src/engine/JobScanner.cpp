@@ -1,45 +1,129 @@
 #include "engine/JobScanner.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kadmel {
+namespace {
 
-JobScanner::JobScanner(int minAgeMs) : m_minAgeMs(minAgeMs) {}
-
-QString JobScanner::nextJob(const QString& jobFolder, const QDateTime& now)
+bool isJobName(const QByteArray& name)
 {
-    const QDir dir(jobFolder);
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    QString first;
-    QString afterLast;
-    for (const QFileInfo& entry : entries) {
-        if (entry.suffix().compare(QStringLiteral("zub"), Qt::CaseInsensitive) != 0 || !entry.isFile())
-            continue;
-        if (entry.lastModified().msecsTo(now) < m_minAgeMs)
-            continue; // possibly still being written
-        const QString name = entry.fileName();
-        if (first.isEmpty())
-            first = name;
-        if (afterLast.isEmpty() && name > m_lastPicked) {
-            afterLast = name;
-            break;
-        }
-    }
-    const QString picked = afterLast.isEmpty() ? first : afterLast;
-    if (!picked.isEmpty())
-        m_lastPicked = picked;
-    return picked;
+    return name.size() > 4 && !name.startsWith('.') && name.right(4).toLower() == ".zub";
 }
 
-bool ReadWholeFile(const QString& path, QByteArray& contents, qint64 maxBytes)
+qint64 mtimeNsOf(const struct stat& st)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxBytes)
-        return false;
-    contents = file.read(maxBytes + 1);
-    return contents.size() <= maxBytes && file.error() == QFileDevice::NoError;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool unchanged(const JobEntry& entry, qint64 size, qint64 mtimeNs)
+{
+    return entry.size == size && entry.mtimeNs == mtimeNs;
+}
+
+// Closes a descriptor on every way out.
+struct Descriptor
+{
+    int fd;
+    ~Descriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+} // namespace
+
+JobScanner::JobScanner(int minAgeMs) : m_minAgeMs(minAgeMs)
+{
+    m_clock.start();
+}
+
+QList<JobEntry> JobScanner::readyJobs(const QByteArray& jobFolder, const QDateTime& now)
+{
+    QList<JobEntry> listed;
+    if (const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(jobFolder.constData()), ::closedir); dir) {
+        while (const dirent* item = ::readdir(dir.get())) {
+            const QByteArray name(item->d_name);
+            struct stat st;
+            if (item->d_type == DT_DIR || !isJobName(name) ||
+                ::fstatat(::dirfd(dir.get()), item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+                continue;
+            listed.append({name, qint64(st.st_size), mtimeNsOf(st)});
+        }
+    }
+    std::sort(listed.begin(), listed.end(), [](const JobEntry& a, const JobEntry& b) { return a.name < b.name; });
+
+    // Only what is still listed is remembered, so the memory stays as small as the folder.
+    const qint64 nowNs = now.toMSecsSinceEpoch() * 1000000;
+    const qint64 clockMs = m_clock.elapsed();
+    QHash<QByteArray, Sighting> futureSeen;
+    QHash<QByteArray, JobEntry> setAside;
+    QList<JobEntry> ready;
+    for (const JobEntry& entry : listed) {
+        if (const auto aside = m_setAside.constFind(entry.name);
+            aside != m_setAside.cend() && unchanged(*aside, entry.size, entry.mtimeNs)) {
+            setAside.insert(entry.name, entry);
+            continue;
+        }
+        if (entry.mtimeNs > nowNs) {
+            Sighting seen{entry.size, entry.mtimeNs, clockMs};
+            if (const auto earlier = m_futureSeen.constFind(entry.name);
+                earlier != m_futureSeen.cend() && earlier->size == entry.size && earlier->mtimeNs == entry.mtimeNs)
+                seen = *earlier;
+            futureSeen.insert(entry.name, seen);
+            if (clockMs - seen.firstSeenMs >= m_minAgeMs)
+                ready.append(entry);
+        } else if ((nowNs - entry.mtimeNs) / 1000000 >= m_minAgeMs) {
+            ready.append(entry);
+        }
+    }
+    m_futureSeen = futureSeen;
+    m_setAside = setAside;
+    return ready;
+}
+
+void JobScanner::setAside(const JobEntry& entry)
+{
+    m_setAside.insert(entry.name, entry);
+}
+
+JobRead readJobFile(const QByteArray& path, qint64 maxBytes, QByteArray& contents)
+{
+    const Descriptor file{::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
+    if (file.fd < 0)
+        return errno == ELOOP ? JobRead::Link : JobRead::Unreadable;
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0)
+        return JobRead::Unreadable;
+    if (!S_ISREG(st.st_mode)) // swapped in after the listing
+        return JobRead::NotAFile;
+    if (st.st_size > maxBytes)
+        return JobRead::TooLarge;
+    // One byte more than the file holds tells a file that grew while it was read.
+    QByteArray bytes(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::read(file.fd, bytes.data() + got, size_t(bytes.size() - got));
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return JobRead::Unreadable;
+        got += n;
+    }
+    if (got > st.st_size)
+        return JobRead::Unreadable;
+    bytes.truncate(got);
+    contents = std::move(bytes);
+    return JobRead::Read;
 }
 
 } // namespace kadmel

@@ -2,27 +2,60 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QString>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
 
 namespace kadmel {
 
-// Picks the next job file of the job folder. Names are taken in name order, starting after the one
-// picked last, so a job that keeps failing never blocks the ones behind it.
+// One job file as the folder lists it; a link is described, not followed.
+struct JobEntry
+{
+    QByteArray name; // the bare name, bytes as the file system holds them
+    qint64 size = 0;
+    qint64 mtimeNs = 0; // last change, since the epoch
+};
+
+// Finds the job files of the job folder ("*.zub" in any letter case, not hidden, no folder), in name
+// order. Names are bytes: one that is no valid UTF-8 is a job like any other.
 class JobScanner
 {
 public:
     explicit JobScanner(int minAgeMs = 2000);
 
-    // The bare name of the next job ("*.zub" in any letter case, an ordinary file, last changed at
-    // least minAgeMs before `now`), or empty when there is none. A folder that cannot be listed is empty.
-    QString nextJob(const QString& jobFolder, const QDateTime& now);
+    // The jobs to try now. A file is ready when it was last changed at least minAgeMs before `now`
+    // (it may still be being written), or, with a time in the future, once this scanner has seen it
+    // unchanged for minAgeMs. Files set aside and unchanged since are left out. A folder that cannot
+    // be listed holds none.
+    QList<JobEntry> readyJobs(const QByteArray& jobFolder, const QDateTime& now);
+
+    // The job cannot be taken as it is: it is left out until its size or time changes.
+    void setAside(const JobEntry& entry);
 
 private:
+    struct Sighting
+    {
+        qint64 size;
+        qint64 mtimeNs;
+        qint64 firstSeenMs;
+    };
     int m_minAgeMs;
-    QString m_lastPicked;
+    QElapsedTimer m_clock;
+    QHash<QByteArray, Sighting> m_futureSeen; // files whose time lies ahead of the clock
+    QHash<QByteArray, JobEntry> m_setAside;
 };
 
-// The whole file, at most `maxBytes`; false when it cannot be read or is larger.
-bool ReadWholeFile(const QString& path, QByteArray& contents, qint64 maxBytes);
+enum class JobRead
+{
+    Read,
+    Unreadable,
+    Link,
+    NotAFile, // a pipe, a device or a folder
+    TooLarge,
+};
+
+// Reads a job whole without following a link or waiting on a pipe or device: only a regular file of
+// at most maxBytes is read.
+JobRead readJobFile(const QByteArray& path, qint64 maxBytes, QByteArray& contents);
 
 } // namespace kadmel

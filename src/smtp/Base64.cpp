@@ -9,12 +9,16 @@ constexpr qsizetype LineLength = 74;
 
 } // namespace
 
+qsizetype EncodedSize(qsizetype n)
+{
+    const qsizetype encodedLength = 4 * ((n + 2) / 3);
+    return encodedLength + 2 * (encodedLength / LineLength);
+}
+
 QByteArray Encode(const QByteArray& bytes)
 {
     const qsizetype n = bytes.size();
-    const qsizetype encodedLength = 4 * ((n + 2) / 3);
-    const qsizetype fullLines = encodedLength / LineLength;
-    QByteArray out(encodedLength + 2 * fullLines, Qt::Uninitialized);
+    QByteArray out(EncodedSize(n), Qt::Uninitialized);
 
     const auto* in = reinterpret_cast<const unsigned char*>(bytes.constData());
     char* dst = out.data();

@@ -8,4 +8,7 @@ namespace kadmel {
 // the last one included when the encoded length is a multiple of 74.
 QByteArray Encode(const QByteArray& bytes);
 
+// The size of Encode() for `n` input bytes.
+qsizetype EncodedSize(qsizetype n);
+
 } // namespace kadmel

@@ -14,6 +14,23 @@
 #include <QFileInfo>
 
 namespace kadmel {
+namespace {
+
+// The loader refuses a bigger file as damaged: such a file is never written, and the old one stays.
+bool writeWithin(const QString& path, const QByteArray& bytes, qint64 maxBytes, QString* error)
+{
+    if (bytes.size() > maxBytes) {
+        if (error)
+            *error = QStringLiteral("%1 wäre mit %2 Bytes zu groß (höchstens %3 Bytes).")
+                         .arg(quotedName(path))
+                         .arg(bytes.size())
+                         .arg(maxBytes);
+        return false;
+    }
+    return writeWholeFile(path, bytes, error);
+}
+
+} // namespace
 
 struct Store::Private
 {
@@ -97,14 +114,14 @@ bool Store::SaveAll(QString* error)
 
 bool Store::SaveSettings(QString* error)
 {
-    return writeWholeFile(settingsFilePath(), encodeSettings(d->settings), error);
+    return writeWithin(settingsFilePath(), encodeSettings(d->settings), MaxSettingsFileBytes, error);
 }
 
 bool Store::SaveFolders(QString* error)
 {
     const MailTables& t = d->tables;
     const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
-    return writeWholeFile(indexFilePath(), encodeFolderIndex(index), error);
+    return writeWithin(indexFilePath(), encodeFolderIndex(index), MaxIndexFileBytes, error);
 }
 
 bool Store::SaveMail(qint16 id, QString* error)
@@ -117,7 +134,7 @@ bool Store::SaveMail(qint16 id, QString* error)
     const MailRecord& record = d->tables.mail(id);
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
-    if (!writeWholeFile(mailFilePath(id), encodeMailRecord(record), error))
+    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error))
         return false;
     d->files.remember(id, record);
     return true;

@@ -1,6 +1,10 @@
+#include "engine/ByteText.h"
 #include "engine/Dispatcher.h"
+#include "engine/HtmlBody.h"
+#include "engine/MailBudget.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "store/FileAccess.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
@@ -8,12 +12,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -31,7 +39,7 @@ struct Bench
     RecordingView view;
     std::unique_ptr<Dispatcher> dispatcher;
 
-    explicit Bench(quint16 port, int minJobAgeMs = 0, int alertMs = 5000)
+    explicit Bench(quint16 port, int minJobAgeMs = 0, int alertMs = 5000, int pollMs = 20, int conversationMs = 1500)
     {
         QDir().mkpath(programFolder);
         QDir().mkpath(jobFolder);
@@ -39,25 +47,32 @@ struct Bench
         store->loadAtStartup();
         store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
         EngineTimings timings;
-        timings.pollMs = 20;
+        timings.pollMs = pollMs;
         timings.minJobAgeMs = minJobAgeMs;
         timings.alertCloseMs = alertMs;
         timings.smtp.connectMs = 300;
-        timings.smtp.conversationMs = 1500;
+        timings.smtp.conversationMs = conversationMs;
         dispatcher = std::make_unique<Dispatcher>(*store, view, timings);
     }
 
-    void writeJob(const QString& name, const QByteArray& text) const
+    // Names are bytes, as the producer's file system holds them.
+    void writeJob(const QByteArray& name, const QByteArray& text) const
     {
-        QFile file(jobFolder + name);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
+        QFile file;
+        const int fd = ::open(jobPath(name).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        QVERIFY(fd >= 0 && file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+        QCOMPARE(file.write(text), text.size());
     }
+    QByteArray jobPath(const QByteArray& name) const { return QFile::encodeName(jobFolder) + name; }
     static QByteArray job(const QByteArray& subject, const QByteArray& body = "Text")
     {
         return "@@FR alice@example.com@@TO bob@example.com@@SB " + subject + "@@\r\n\r\n" + body;
     }
-    bool jobExists(const QString& name) const { return QFile::exists(jobFolder + name); }
+    bool jobExists(const QByteArray& name) const
+    {
+        struct stat st;
+        return ::lstat(jobPath(name).constData(), &st) == 0;
+    }
     const MailTables& tables() const { return store->tables(); }
     void setPort(quint16 port) { store->settings().SmtpPort = static_cast<qint16>(port); }
 };
@@ -66,6 +81,13 @@ QByteArray decodedBody(const QByteArray& content)
 {
     const qsizetype start = content.indexOf("\r\n\r\n") + 4;
     return QByteArray::fromBase64(content.mid(start).replace("\r\n", ""));
+}
+
+// How many texts panel 2 showed that contain `part`.
+qsizetype said(const RecordingView& view, const QByteArray& part)
+{
+    return std::count_if(view.messages.cbegin(), view.messages.cend(),
+                         [&](const QByteArray& m) { return m.contains(part); });
 }
 
 } // namespace
@@ -80,9 +102,10 @@ private Q_SLOTS:
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         Bench bench(sink.port());
         // CP850: "Grüße" in the body, "ä" in the subject.
-        bench.writeJob(QStringLiteral("a.zub"), Bench::job("eins \x84", "Gr\x81\xE1" "e  aus  Bonn"));
-        bench.writeJob(QStringLiteral("b.ZUB"), Bench::job("zwei"));
-        bench.writeJob(QStringLiteral("c.zub"), Bench::job("drei"));
+        bench.writeJob("a.zub", Bench::job("eins \x84", "Gr\x81\xE1"
+                                                        "e  aus  Bonn"));
+        bench.writeJob("b.ZUB", Bench::job("zwei"));
+        bench.writeJob("c.zub", Bench::job("drei"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
 
         QCOMPARE(bench.dispatcher->StartProcessing(), StartCheck::Ok);
@@ -101,17 +124,20 @@ private Q_SLOTS:
                                         "message E-Mail wird bearbeitet...  (ID 3)", "row 1 3 bold"}));
         QCOMPARE(bench.view.captions.at(0), QByteArray("Gesendete Objekte  (3)"));
         QCOMPARE(bench.view.message, ResultText("MSGSENT"));
-        QVERIFY(!bench.jobExists(QStringLiteral("a.zub")));
+        QVERIFY(!bench.jobExists("a.zub"));
 
         const QList<ReceivedMail> mails = sink.messages();
         QCOMPARE(mails.size(), 3);
         QCOMPARE(mails.at(0).mailFrom, QByteArray("alice@example.com"));
         QVERIFY(mails.at(0).content.contains("\r\nSubject: eins \xE4\r\n"));
-        QVERIFY(decodedBody(mails.at(0).content).contains("Gr\xFC\xDF" "e&nbsp; aus&nbsp; Bonn"));
+        QVERIFY(decodedBody(mails.at(0).content)
+                    .contains("Gr\xFC\xDF"
+                              "e&nbsp; aus&nbsp; Bonn"));
 
         const MailRecord& first = bench.tables().mail(1);
         QCOMPARE(first.Status, QByteArray("MSGSENT"));
-        QCOMPARE(first.Body, QByteArray("Gr\xFC\xDF" "e  aus  Bonn"));
+        QCOMPARE(first.Body, QByteArray("Gr\xFC\xDF"
+                                        "e  aus  Bonn"));
         QCOMPARE(first.Size, QByteArray("16 Bytes"));
         QVERIFY(first.Log.Sent.size() > 5 && first.Log.Sent.last().isEmpty());
 
@@ -127,7 +153,7 @@ private Q_SLOTS:
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
         for (const char* name : {"a.zub", "b.zub", "c.zub"})
-            bench.writeJob(QString::fromLatin1(name), Bench::job(name));
+            bench.writeJob(name, Bench::job(name));
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 3, 8000);
         QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2, 3}));
@@ -149,7 +175,7 @@ private Q_SLOTS:
             QVERIFY(sink.isRunning());
             bench.setPort(sink.port());
             bench.store->tables().mail(1).To = "bob@example.com\r\nRCPT TO: <eve@example.com>";
-            bench.writeJob(QStringLiteral("d.zub"), Bench::job("vier"));
+            bench.writeJob("d.zub", Bench::job("vier"));
             QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
             QVERIFY(resent.wait(8000));
             QCOMPARE(bench.tables().folder(FailedFolder).entries(), QList<qint16>{1});
@@ -159,7 +185,7 @@ private Q_SLOTS:
             QCOMPARE(bench.view.addedRows.last().bold, false);
             QCOMPARE(sink.messages().size(), 2);
             QTest::qWait(150);
-            QVERIFY(bench.jobExists(QStringLiteral("d.zub")));
+            QVERIFY(bench.jobExists("d.zub"));
             QVERIFY(!bench.view.active);
         }
     }
@@ -169,7 +195,7 @@ private Q_SLOTS:
         ScriptedSmtpServer server;
         server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").stall();
         Bench bench(server.port());
-        bench.writeJob(QStringLiteral("a.zub"), Bench::job("eins"));
+        bench.writeJob("a.zub", Bench::job("eins"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QTRY_VERIFY(!bench.dispatcher->IdleFlag());
@@ -180,37 +206,104 @@ private Q_SLOTS:
         QVERIFY(filed.wait(5000));
         QCOMPARE(bench.tables().mail(1).Status, QByteArray("ERRMessage6"));
         QVERIFY(bench.dispatcher->IdleFlag());
-        bench.writeJob(QStringLiteral("b.zub"), Bench::job("zwei"));
+        bench.writeJob("b.zub", Bench::job("zwei"));
         QTest::qWait(150);
-        QVERIFY(bench.jobExists(QStringLiteral("b.zub")));
+        QVERIFY(bench.jobExists("b.zub"));
     }
 
     void badJobsNeitherVanishQuietlyNorBlockTheOthers()
     {
         SmtpSink sink;
         QVERIFY(sink.isRunning());
-        Bench bench(sink.port());
-        bench.writeJob(QStringLiteral("1-nomarker.zub"), "@@FR a@@TO b@@1234no subject marker");
-        bench.writeJob(QStringLiteral("2-open.zub"), "@@FR a@@TO b@@SB never closed");
-        bench.writeJob(QStringLiteral("3-good.zub"), Bench::job("gut"));
-        bench.writeJob(QStringLiteral("4-other.zub.txt"), Bench::job("kein Auftrag"));
+        Bench bench(sink.port(), 0, 5000, 1000);
+        // Eight jobs that cannot be taken, ahead of a good one whose name is no UTF-8.
+        const QByteArrayList stuck = {"2-open.zub", "3-short.zub", "4-big.zub",  "5-link.zub",
+                                      "6-fifo.zub", "7-open.zub",  "8-open.zub", "9-open.zub"};
+        bench.writeJob("1-nomarker.zub", "@@FR a@@TO b@@1234no subject marker");
+        for (const QByteArray& name : {stuck[0], stuck[5], stuck[6], stuck[7]})
+            bench.writeJob(name, "@@FR a@@TO b@@SB never closed");
+        bench.writeJob("3-short.zub", "@@FR a@@TO b@@SB s@@\r\n");
+        bench.writeJob("4-big.zub", {});
+        QVERIFY(QFile(QFile::decodeName(bench.jobPath("4-big.zub"))).resize(MaxMailFileBytes / 2 + 1));
+        const QByteArray target = QFile::encodeName(bench.dir.path()) + "/target.zub";
+        QVERIFY(QFile(QFile::decodeName(target)).open(QIODevice::WriteOnly));
+        QCOMPARE(::symlink(target.constData(), bench.jobPath("5-link.zub").constData()), 0);
+        QCOMPARE(::mkfifo(bench.jobPath("6-fifo.zub").constData(), 0600), 0);
+        QVERIFY(QDir().mkpath(QFile::decodeName(bench.jobPath("6-folder.zub"))));
+        bench.writeJob("rechnung-\xFC.zub", Bench::job("gut"));
+        bench.writeJob("z-other.zub.txt", Bench::job("kein Auftrag"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
-        QVERIFY(filed.wait(5000));
-        QTest::qWait(200);
+        QVERIFY(filed.wait(1900)); // the first tick, a second after the start
+        QTest::qWait(2200);        // two more ticks try nothing again
         QCOMPARE(bench.tables().MailCount(), qint16(1));
         QCOMPARE(bench.tables().mail(1).Subject, QByteArray("gut"));
-        QVERIFY(!bench.jobExists(QStringLiteral("1-nomarker.zub")));
-        QVERIFY(bench.jobExists(QStringLiteral("2-open.zub")));
-        QVERIFY(bench.jobExists(QStringLiteral("4-other.zub.txt")));
+        QVERIFY(!bench.jobExists("rechnung-\xFC.zub") && !bench.jobExists("1-nomarker.zub"));
+        QVERIFY(bench.jobExists("z-other.zub.txt") && QFile::exists(QFile::decodeName(target)));
+        for (const QByteArray& name : stuck) {
+            QVERIFY2(bench.jobExists(name), name.constData());
+            QCOMPARE(said(bench.view, "Auftrag \x84" + name + "\x93 "), 1);
+        }
+        QCOMPARE(said(bench.view, "6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
+        QCOMPARE(said(bench.view, "4-big.zub\x93 ist gr\xF6\xDF"
+                                  "er als erlaubt (32,0 MB)."),
+                 1);
+        // A job set aside is tried again once it changes.
+        bench.writeJob("2-open.zub", Bench::job("repariert"));
+        QVERIFY(filed.wait(3000));
+        QCOMPARE(bench.tables().mail(2).Subject, QByteArray("repariert"));
 
-        // A job changed a moment ago may still be being written.
+        // A job changed a moment ago may still be being written; one dated ahead waits until seen unchanged.
         Bench young(sink.port(), 2000);
-        young.writeJob(QStringLiteral("a.zub"), Bench::job("jung"));
+        young.writeJob("a.zub", Bench::job("jung"));
+        young.writeJob("b.zub", Bench::job("Zukunft"));
+        QFile ahead(QFile::decodeName(young.jobPath("b.zub")));
+        QVERIFY(ahead.open(QIODevice::ReadWrite) &&
+                ahead.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
         young.dispatcher->StartProcessing();
-        QTest::qWait(300);
-        QVERIFY(young.jobExists(QStringLiteral("a.zub")));
-        QCOMPARE(young.tables().MailCount(), qint16(0));
+        QTest::qWait(1500);
+        QVERIFY(young.jobExists("a.zub") && young.jobExists("b.zub"));
+        QTRY_COMPARE_WITH_TIMEOUT(young.tables().MailCount(), qint16(2), 5000);
+    }
+
+    // A mail's file holds its body and the Base64 message: the largest accepted job is delivered and
+    // loads back after a restart, one byte more is refused before sending and stays, the next job goes out.
+    void mailsAtTheFileLimitGoOutAndLoadBack()
+    {
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        Bench bench(sink.port(), 0, 5000, 20, 60000);
+        const QByteArray line = "Position 17: Lieferung  nach Bonn, Menge 12, je 3,50 EUR\r\n";
+        const QByteArray text = line.repeated(MaxMailFileBytes / 2 / line.size());
+        MailRecord probe{
+            {}, {}, "alice@example.com", "bob@example.com", "gro\xDF", {}, dateText(QDateTime::currentDateTime()),
+            {}, {}};
+        const auto fits = [&](qsizetype size) {
+            probe.Body = text.first(size);
+            probe.Size = FormatByteSize(size);
+            return projectedMailFileSize(probe, bench.store->settings()) <= MaxMailFileBytes;
+        };
+        qsizetype low = 0, high = text.size(); // fits(low), !fits(high)
+        QVERIFY(!fits(high));
+        while (high - low > 1)
+            (fits((low + high) / 2) ? low : high) = (low + high) / 2;
+        QVERIFY(low > 20 * 1024 * 1024); // ordinary text up to 20 MiB always goes
+        bench.writeJob("1-over.zub", Bench::job("gro\xE1", text.first(high)));
+        bench.writeJob("2-under.zub", Bench::job("gro\xE1", text.first(low)));
+        bench.writeJob("3-small.zub", Bench::job("klein"));
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 60000);
+        QVERIFY(bench.jobExists("1-over.zub"));
+        QCOMPARE(said(bench.view, "1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
+        QCOMPARE(sink.messages().size(), 2);
+        QCOMPARE(decodedBody(sink.messages().at(0).content), ComposeHtmlBody(text.first(low)));
+        QCOMPARE(bench.tables().mail(1).Status, QByteArray("MSGSENT"));
+        QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
+
+        Store reloaded(bench.programFolder);
+        reloaded.loadAtStartup();
+        QCOMPARE(reloaded.tables(), bench.tables());
     }
 
     void fullStoreAndFailedSavesAreSaid()
@@ -219,10 +312,10 @@ private Q_SLOTS:
         { // No room for another mail: the job waits and the user is told.
             for (int i = 0; i < MaxMails; ++i)
                 bench.store->tables().createMail({});
-            bench.writeJob(QStringLiteral("a.zub"), Bench::job("voll"));
+            bench.writeJob("a.zub", Bench::job("voll"));
             bench.dispatcher->StartProcessing();
             QTRY_VERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails)."));
-            QVERIFY(bench.jobExists(QStringLiteral("a.zub")));
+            QVERIFY(bench.jobExists("a.zub"));
             QCOMPARE(bench.tables().MailCount(), MaxMails);
             bench.dispatcher->StopProcessing();
         }
@@ -232,10 +325,10 @@ private Q_SLOTS:
             QVERIFY(QDir(mails).removeRecursively());
             QFile blocker(mails);
             QVERIFY(blocker.open(QIODevice::WriteOnly));
-            broken.writeJob(QStringLiteral("a.zub"), Bench::job("eins"));
+            broken.writeJob("a.zub", Bench::job("eins"));
             broken.dispatcher->StartProcessing();
             QTRY_VERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden"));
-            QVERIFY(broken.jobExists(QStringLiteral("a.zub")));
+            QVERIFY(broken.jobExists("a.zub"));
             QCOMPARE(broken.tables().MailCount(), qint16(0));
             broken.dispatcher->StopProcessing();
             QTRY_VERIFY(broken.dispatcher->IdleFlag());
@@ -245,7 +338,7 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(mails));
             QSignalSpy filed(broken.dispatcher.get(), &Dispatcher::mailFiled);
             broken.dispatcher->StartProcessing();
-            QTRY_VERIFY(!broken.jobExists(QStringLiteral("a.zub")));
+            QTRY_VERIFY(!broken.jobExists("a.zub"));
             QVERIFY(QDir(mails).removeRecursively());
             QFile blocker(mails);
             QVERIFY(blocker.open(QIODevice::WriteOnly));
@@ -254,7 +347,7 @@ private Q_SLOTS:
             QCOMPARE(broken.tables().count(FailedFolder), 1);
             QVERIFY(QFile::remove(mails));
             QVERIFY(QDir().mkpath(mails));
-            broken.writeJob(QStringLiteral("b.zub"), Bench::job("zwei"));
+            broken.writeJob("b.zub", Bench::job("zwei"));
             QVERIFY(filed.wait(3000));
             Store reloaded(broken.programFolder);
             reloaded.loadAtStartup();
@@ -269,8 +362,8 @@ private Q_SLOTS:
         QVERIFY(sink.isRunning());
         Bench bench(sink.port(), 0, 300);
         bench.view.tray = true;
-        bench.writeJob(QStringLiteral("a.zub"), Bench::job("eins"));
-        bench.writeJob(QStringLiteral("b.zub"), Bench::job("zwei"));
+        bench.writeJob("a.zub", Bench::job("eins"));
+        bench.writeJob("b.zub", Bench::job("zwei"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(bench.view.alertsClosed, 2, 8000);

@@ -69,7 +69,9 @@ private Q_SLOTS:
             QByteArray body;
             for (int k = int(random.bounded(40)); k > 0; --k)
                 body += pieces[random.bounded(int(pieces.size()))];
-            QVERIFY2(ComposeHtmlBody(body) == Head + referenceBody(body) + Tail, body.toPercentEncoding().constData());
+            const QByteArray page = ComposeHtmlBody(body);
+            QVERIFY2(page == Head + referenceBody(body) + Tail && ComposedHtmlSize(body) == page.size(),
+                     body.toPercentEncoding().constData());
         }
     }
 

@@ -27,7 +27,7 @@ private Q_SLOTS:
             QByteArray expected;
             for (qsizetype i = 0; i < flat.size(); i += 74)
                 expected += flat.mid(i, 74) + (flat.size() - i >= 74 ? "\r\n" : "");
-            QVERIFY2(Encode(input) == expected, qPrintable(QString::number(n)));
+            QVERIFY2(Encode(input) == expected && EncodedSize(n) == expected.size(), qPrintable(QString::number(n)));
         }
     }
 

@@ -1,4 +1,5 @@
 #include "StoreFiles.h"
+#include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/SettingsFile.h"
@@ -78,9 +79,20 @@ private Q_SLOTS:
         const QByteArray bytes = encodeMailRecord(record);
         QCOMPARE(bytes.mid(bytes.size() - 3 * 258 - length - head.size(), head.size()),
                  head); // before Date, Size, Status
+        QCOMPARE(encodedMailRecordSize(record), bytes.size());
         MailRecord back;
         QVERIFY(decodeMailRecord(bytes, back, nullptr));
         QCOMPARE(back, record);
+
+        // A log too long for the file's limit is cut short with a note; the rest of the record stays whole.
+        record.Log.Received = QList<QByteArray>(1000, "250 OK\r\n");
+        const qint64 limit = bytes.size() + 2000;
+        QVERIFY(fitMailRecord(record, limit));
+        const QByteArray cut = encodeMailRecord(record);
+        QVERIFY(cut.size() <= limit && decodeMailRecord(cut, back, nullptr));
+        QVERIFY(back.Body == record.Body && back.Log.Received.size() > 100 &&
+                back.Log.Received.at(back.Log.Received.size() - 2).startsWith("[Protokoll gek\xFCrzt"));
+        QVERIFY(!fitMailRecord(record, length)); // not even the body fits
     }
 
     void forgedLengthsFailWithoutAllocating()
@@ -118,6 +130,9 @@ private Q_SLOTS:
         QVERIFY(!store.SaveAll(&error));
         QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
         QVERIFY(!store.SaveMail(2, &error)); // no such mail
+        // A file the loader would refuse is never written.
+        store.tables().mail(1).Body = QByteArray(MaxMailFileBytes, 'x');
+        QVERIFY(!store.SaveMail(1, &error) && error.contains(QStringLiteral("zu groß")));
     }
 };
 

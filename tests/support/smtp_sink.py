@@ -72,6 +72,7 @@ def main():
 
     def factory():
         return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
+                    data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
                     auth_required=wanted is not None, auth_require_tls=starttls,
                     tls_context=context if starttls else None, require_starttls=starttls, loop=loop)
 

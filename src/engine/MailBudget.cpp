@@ -1,0 +1,30 @@
+#include "engine/MailBudget.h"
+
+#include "engine/HtmlBody.h"
+#include "smtp/Base64.h"
+#include "smtp/Message.h"
+#include "smtp/ReplyFramer.h"
+#include "store/MailFile.h"
+
+namespace kadmel {
+
+qint64 projectedMailFileSize(const MailRecord& record, const Settings& settings)
+{
+    SmtpMail header; // without a body: its Base64 form is added by size
+    header.MailSenderEMail = record.From;
+    header.MailRecipientEMail = record.To;
+    header.MailSubject = record.Subject;
+    const qint64 message =
+        ComposeMessage(header, QDateTime::currentDateTime()).size() + EncodedSize(ComposedHtmlSize(record.Body));
+
+    // Every command holds at most the server name, the user's Base64 or one address, a handful of each;
+    // the status code and the length fields of a hundred log entries fit well in the fixed part.
+    const qint64 commands =
+        4 * (settings.SmtpServer.size() + 2 * settings.SmtpUser.size() + record.From.size() + record.To.size()) +
+        64 * 1024;
+    MailRecord logged = record;
+    logged.Log.reset();
+    return encodedMailRecordSize(logged) + encodedStringSize(message) + commands + ReplyFramer::MaxConversationBytes;
+}
+
+} // namespace kadmel
