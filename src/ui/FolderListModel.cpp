@@ -110,8 +110,9 @@ void FolderListModel::rebuild()
     m_rows.clear();
     const FolderArray& folder = m_tables.folder(m_folder);
     m_rows.reserve(folder.count);
-    for (qint16 pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
-        m_rows.append(Row{folder.at(pos), false, std::nullopt});
+    // int, not qint16: a full folder's last position is 32767, and one more wraps.
+    for (int pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
+        m_rows.append(Row{folder.ids.at(pos), false, std::nullopt});
     endResetModel();
 }
 

@@ -277,7 +277,8 @@ void Form1::load()
 
     m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
-    FillLists();
+    QString indexError;
+    const bool indexSaved = FillLists(&indexError);
     for (int f = 1; f <= 3; ++f) {
         for (int c = 0; c < FolderListModel::ColumnCount; ++c)
             m_lists[f - 1]->setColumnWidth(c, px(FolderListModel::columnTwips(c)));
@@ -285,7 +286,10 @@ void Form1::load()
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
 
-    showFolderCount(SentFolder);
+    if (indexSaved)
+        showFolderCount(SentFolder);
+    else
+        m_panels[1]->setText(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ") + indexError);
     m_panels[1]->setPicture(Picture::Mail);
     m_panels[3]->setText(folderName(SentFolder) + QLatin1Char(' '));
     m_panels[3]->setPicture(Picture::MailSent);
@@ -299,11 +303,11 @@ void Form1::load()
         m_dispatcher->StartProcessing();
 }
 
-void Form1::FillLists()
+bool Form1::FillLists(QString* error)
 {
     RefreshLists();
     // Written once for the whole list, not once per row.
-    m_store.SaveFolders();
+    return m_store.SaveFolders(error);
 }
 
 void Form1::RefreshLists()
@@ -648,6 +652,8 @@ void Form1::requestTermination()
     if (m_unloaded || m_terminating)
         return;
     m_terminating = true;
+    if (m_commands)
+        m_commands->closeEditor(); // it holds the dispatcher off; its unsaved texts go as at the exit
     if (isIdle()) {
         queryUnload(false);
         close();

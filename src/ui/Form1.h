@@ -111,7 +111,7 @@ private:
     void buildMenus();
     void buildStatusBar();
     void BuildFolderTree();
-    void FillLists();
+    bool FillLists(QString* error); // false: the index write failed, with the reason
     void nodeClicked(QTreeWidgetItem* item);
     void showFolder(int folder);
     void listContextMenu(int folder, const QPoint& pos);

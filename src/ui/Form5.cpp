@@ -145,11 +145,14 @@ void Form5::confirm()
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
     };
-    // The encryption lives in its own file, as the settings file's layout is fixed; it is written first,
-    // so a failure of either file leaves memory and both files at what the user had before.
+    // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
+    // was. Then kadmel.ini (its own file, as the settings file's layout is fixed), and the settings file
+    // last: memory takes the new values only together with the disk.
+    QString error;
+    if (!m_store.saveMails(&error) || !m_store.SaveFolders(&error))
+        return saveFailed(error);
     const QString& folder = m_store.programFolder();
     const Encryption previousEncryption = loadEncryption(folder);
-    QString error;
     if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error))
         return saveFailed(error);
     Settings& s = m_store.settings();
@@ -161,10 +164,11 @@ void Form5::confirm()
     s.SmtpPassword = toAnsi(m_password->text());
     s.UseSpa = m_spa->isChecked() ? 2 : 1;
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
-    if (!m_store.SaveAll(&error)) {
-        // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
+    if (!m_store.SaveSettings(&error)) {
         s = before;
-        saveEncryption(folder, previousEncryption);
+        QString restoreError;
+        if (!saveEncryption(folder, previousEncryption, &restoreError))
+            error += QLatin1Char('\n') + restoreError;
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();

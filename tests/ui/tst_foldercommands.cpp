@@ -3,17 +3,19 @@
 
 #include "ui/FolderCommands.h"
 
+#include <QElapsedTimer>
+
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
 
 // A program folder whose mails 1 … n stand in the folders given (one folder number per mail),
-// saved to disk, and the main window on it.
+// saved to disk (unsynced, so a full store takes seconds), loaded back as a start does, and the main window on it.
 struct Fixture
 {
     QTemporaryDir dir;
-    Store store{dir.path()};
+    Store store{dir.path(), FileSync::Skipped};
     PromptRecorder prompts;
     std::unique_ptr<Form1> window;
 
@@ -24,6 +26,7 @@ struct Fixture
             addMail(store, folders.at(i), i < recipients.size() ? recipients.at(i) : QByteArray("an@example.com"));
         completeSettings(store, smtpPort, dir.path(), 1);
         store.SaveAll();
+        store.loadAtStartup();
         window = std::make_unique<Form1>(store, prompts, fastOptions());
         window->load();
     }
@@ -64,6 +67,8 @@ class TestFolderCommands : public QObject
 private Q_SLOTS:
     void removeAndRemoveForGood();
     void editSendAndSendAll();
+    void fullStore_data();
+    void fullStore();
 };
 
 void TestFolderCommands::removeAndRemoveForGood()
@@ -85,6 +90,12 @@ void TestFolderCommands::removeAndRemoveForGood()
     f.run(DeletedFolder, 1, "Mnu_T_Remove");
     QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     QVERIFY(f.action("Mnu_T_Open")->isEnabled());
+    // "OK" in the settings meanwhile would write records under IDs whose files have moved: refused.
+    f.window->openSettingsDialog();
+    child<QPushButton>(*f.window->settingsDialog(), "Command1")->click();
+    QVERIFY(f.window->settingsDialog()->isVisible());
+    QVERIFY(f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
+    f.window->settingsDialog()->reject();
     QVERIFY(finished.wait(5000));
     // Every mail above the removed one moved down, in whatever folder it stands.
     QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
@@ -106,6 +117,10 @@ void TestFolderCommands::removeAndRemoveForGood()
     QVERIFY2(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
              qPrintable(f.window->panel(2)->text()));
     QVERIFY(f.window->dispatcher()->IdleFlag());
+    // The same index write when a window builds its lists is said there too.
+    Form1 again(f.store, f.prompts, fastOptions());
+    again.load();
+    QVERIFY(again.panel(2)->text().startsWith(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ")));
 }
 
 void TestFolderCommands::editSendAndSendAll()
@@ -124,7 +139,9 @@ void TestFolderCommands::editSendAndSendAll()
     // "Abbrechen" after typing changes nothing, in memory or on disk.
     const auto before = snapshot(f.dir.path());
     QCOMPARE(edit(QStringLiteral("anders@example.com"))->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
+    QVERIFY(!f.window->dispatcher()->IdleFlag()); // no job is taken while the editor is open
     child<QPushButton>(*f.window->commands()->editor(), "Command2")->click();
+    QVERIFY(f.window->dispatcher()->IdleFlag());
     QCOMPARE(snapshot(f.dir.path()), before);
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     {
@@ -163,6 +180,69 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(f.rows(FailedFolder), QList<qint16>{3});
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
+}
+
+void TestFolderCommands::fullStore_data()
+{
+    QTest::addColumn<QList<int>>("folders");
+    QTest::newRow("32767 sent") << QList<int>(MaxMails, SentFolder);
+    // Sent 1 … 16000, deleted 16001 … 32765, failed the two highest IDs.
+    QList<int> spread(MaxMails, DeletedFolder);
+    std::fill(spread.begin(), spread.begin() + 16000, SentFolder);
+    spread[MaxMails - 2] = spread[MaxMails - 1] = FailedFolder;
+    QTest::newRow("spread over three") << spread;
+}
+
+// Every list position and count at the 16-bit limit: the lists, "Alle Senden", "Alle Entfernen" to the
+// deleted folder and for good, with the survivors renumbered.
+void TestFolderCommands::fullStore()
+{
+    QFETCH(QList<int>, folders);
+    QElapsedTimer clock;
+    clock.start();
+    SmtpSink sink;
+    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+    Fixture f(folders, sink.port());
+    for (const int folder : {SentFolder, FailedFolder, DeletedFolder}) {
+        const QList<qint16> rows = f.rows(folder);
+        QCOMPARE(rows.size(), folders.count(folder));
+        QCOMPARE(rows, f.store.tables().folder(folder).entries());
+    }
+    QCOMPARE(f.rows(SentFolder).first(), qint16(1));
+    QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
+
+    QSignalSpy resent(f.window->dispatcher(), &Dispatcher::resendFinished);
+    QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
+    const qint16 failed = f.store.tables().count(FailedFolder);
+    if (failed > 0) {
+        f.run(FailedFolder, 1, "Mnu_Err_SendAll");
+        QVERIFY(resent.wait(15000));
+        QCOMPARE(sink.messages().size(), failed);
+        QCOMPARE(f.rows(SentFolder).last(), MaxMails);
+    }
+    if (const qint16 deleted = f.store.tables().count(DeletedFolder); deleted > 0) {
+        f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+        QVERIFY(removed.wait(60000));
+        // The two resent mails moved down behind the sent ones, files and all.
+        const qint16 last = qint16(MaxMails - deleted);
+        QCOMPARE(f.rows(SentFolder).last(), last);
+        FolderListModel* sent = f.window->listModel(SentFolder);
+        QCOMPARE(sent->data(sent->index(last - 1, FolderListModel::SubjectColumn)).toString(),
+                 QStringLiteral("Mail %1").arg(MaxMails));
+        QCOMPARE(QDir(f.store.mailsFolder()).entryList(QDir::Files).size(), int(last));
+    }
+    const qint16 moved = f.store.tables().count(SentFolder);
+    f.run(SentFolder, 1, "Mnu_O_RemoveAll");
+    QCOMPARE(f.rows(DeletedFolder).size(), int(moved));
+    QCOMPARE(f.rows(DeletedFolder).last(), moved);
+    if (moved == MaxMails) {
+        f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+        QVERIFY(removed.wait(60000));
+        QCOMPARE(f.store.tables().MailCount(), qint16(0));
+        QVERIFY(QDir(f.store.mailsFolder()).isEmpty());
+    }
+    QCOMPARE(f.reread()->tables(), f.store.tables());
+    qInfo("%s: %lld ms", QTest::currentDataTag(), clock.elapsed());
 }
 
 QTEST_MAIN(TestFolderCommands)
