@@ -1,4 +1,5 @@
 #include "StoreFiles.h"
+#include "store/EncryptionSetting.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 
@@ -146,6 +147,48 @@ private Q_SLOTS:
         QCOMPARE(store.tables().MailCount(), MaxMails);
         QCOMPARE(store.tables().createMail({}), std::nullopt);
         QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{2, {0, MaxMails - 1, MaxMails}}));
+    }
+
+    void filesStayPrivateAndLinksAreReplaced()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir outside;
+        writeStore(dir.path());
+        Store store(dir.path());
+        constexpr auto wide =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        const QString ini = encryptionFilePathIn(dir.path());
+        writeBytes(ini, "[SMTP]\nVerschluesselung=Keine\n");
+        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1), ini})
+            QVERIFY(QFile::setPermissions(path, wide));
+        QVERIFY(QFile::setPermissions(store.mailsFolder(),
+                                      wide | QFileDevice::ExeOwner | QFileDevice::WriteOther | QFileDevice::ExeOther));
+        // A link planted for a mail: neither read nor written through.
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        writeBytes(victim, fileBytes(store.mailFilePath(2)));
+        QVERIFY(QFile::remove(store.mailFilePath(2)));
+        QVERIFY(QFile::link(victim, store.mailFilePath(2)));
+
+        const QStringList problems = store.loadAtStartup().problems;
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().contains(QStringLiteral("keine gewöhnliche Datei")), qPrintable(problems.first()));
+        QCOMPARE(QFile::permissions(store.mailsFolder()) & ~QFileDevice::Permissions(0x7700),
+                 QFileDevice::Permissions());
+        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1), ini})
+            QVERIFY2(ownerOnly(path), qPrintable(path));
+
+        // A save over a wide file and over links (one planted while running) leaves private regular files.
+        QVERIFY(QFile::setPermissions(store.mailFilePath(3), wide));
+        store.tables().mail(3).Status = "ERRMessage3";
+        QVERIFY(QFile::remove(store.settingsFilePath()));
+        QVERIFY(QFile::link(victim, store.settingsFilePath()));
+        const QByteArray victimBytes = fileBytes(victim);
+        QVERIFY(store.SaveAll());
+        QCOMPARE(fileBytes(victim), victimBytes);
+        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(2), store.mailFilePath(3)}) {
+            QVERIFY2(!QFileInfo(path).isSymLink() && ownerOnly(path), qPrintable(path));
+        }
+        QCOMPARE(fileBytes(store.mailFilePath(3)), encodeMailRecord(store.tables().mail(3)));
     }
 
     void randomBytesLoadWhatTheyCan()
