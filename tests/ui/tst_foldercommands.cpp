@@ -186,62 +186,52 @@ void TestFolderCommands::fullStore_data()
 {
     QTest::addColumn<QList<int>>("folders");
     QTest::newRow("32767 sent") << QList<int>(MaxMails, SentFolder);
-    // Sent 1 … 16000, deleted 16001 … 32765, failed the two highest IDs.
-    QList<int> spread(MaxMails, DeletedFolder);
+    QList<int> spread(MaxMails, DeletedFolder); // sent 1 … 16000, the two highest IDs failed, the rest deleted
     std::fill(spread.begin(), spread.begin() + 16000, SentFolder);
     spread[MaxMails - 2] = spread[MaxMails - 1] = FailedFolder;
     QTest::newRow("spread over three") << spread;
 }
 
-// Every list position and count at the 16-bit limit: the lists, "Alle Senden", "Alle Entfernen" to the
-// deleted folder and for good, with the survivors renumbered.
+// Positions and counts at the 16-bit limit: start and lists, "Alle Senden", "Alle Entfernen" for good (the
+// survivors renumbered, files and all) and to the deleted folder.
 void TestFolderCommands::fullStore()
 {
     QFETCH(QList<int>, folders);
     QElapsedTimer clock;
     clock.start();
     SmtpSink sink;
-    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
     Fixture f(folders, sink.port());
-    for (const int folder : {SentFolder, FailedFolder, DeletedFolder}) {
-        const QList<qint16> rows = f.rows(folder);
-        QCOMPARE(rows.size(), folders.count(folder));
-        QCOMPARE(rows, f.store.tables().folder(folder).entries());
-    }
-    QCOMPARE(f.rows(SentFolder).first(), qint16(1));
+    QCOMPARE(f.store.tables().createMail({}), std::nullopt);
+    for (const int folder : {SentFolder, FailedFolder, DeletedFolder})
+        QCOMPARE(f.rows(folder), f.store.tables().folder(folder).entries());
+    QCOMPARE(f.rows(SentFolder).size(), folders.count(SentFolder));
     QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
 
     QSignalSpy resent(f.window->dispatcher(), &Dispatcher::resendFinished);
     QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
-    const qint16 failed = f.store.tables().count(FailedFolder);
-    if (failed > 0) {
+    if (const qint16 failed = f.store.tables().count(FailedFolder); failed > 0) {
         f.run(FailedFolder, 1, "Mnu_Err_SendAll");
         QVERIFY(resent.wait(15000));
         QCOMPARE(sink.messages().size(), failed);
-        QCOMPARE(f.rows(SentFolder).last(), MaxMails);
     }
     if (const qint16 deleted = f.store.tables().count(DeletedFolder); deleted > 0) {
         f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
         QVERIFY(removed.wait(60000));
-        // The two resent mails moved down behind the sent ones, files and all.
         const qint16 last = qint16(MaxMails - deleted);
         QCOMPARE(f.rows(SentFolder).last(), last);
         FolderListModel* sent = f.window->listModel(SentFolder);
-        QCOMPARE(sent->data(sent->index(last - 1, FolderListModel::SubjectColumn)).toString(),
-                 QStringLiteral("Mail %1").arg(MaxMails));
-        QCOMPARE(QDir(f.store.mailsFolder()).entryList(QDir::Files).size(), int(last));
+        QCOMPARE(sent->data(sent->index(last - 1, FolderListModel::SubjectColumn)), QStringLiteral("Mail 32767"));
     }
     const qint16 moved = f.store.tables().count(SentFolder);
     f.run(SentFolder, 1, "Mnu_O_RemoveAll");
     QCOMPARE(f.rows(DeletedFolder).size(), int(moved));
-    QCOMPARE(f.rows(DeletedFolder).last(), moved);
     if (moved == MaxMails) {
-        f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+        f.run(DeletedFolder, MaxMails, "Mnu_T_RemoveAll");
         QVERIFY(removed.wait(60000));
-        QCOMPARE(f.store.tables().MailCount(), qint16(0));
         QVERIFY(QDir(f.store.mailsFolder()).isEmpty());
     }
     QCOMPARE(f.reread()->tables(), f.store.tables());
+    QCOMPARE(QDir(f.store.mailsFolder()).entryList(QDir::Files).size(), int(f.store.tables().MailCount()));
     qInfo("%s: %lld ms", QTest::currentDataTag(), clock.elapsed());
 }
 
