@@ -25,10 +25,6 @@ private Q_SLOTS:
         QFile file(dir.path() + QStringLiteral("/plain"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(chooseProgramFolder(file.fileName(), perUser).folder, perUser);
-        // No per-user folder can be made below a file: the reason, no folder.
-        const ProgramFolderChoice none =
-            chooseProgramFolder(QStringLiteral("/usr/bin"), file.fileName() + QStringLiteral("/Kadmel"));
-        QVERIFY(none.folder.isEmpty() && !none.error.isEmpty());
     }
 
     void storeInAReadOnlyFolderIsTakenOverOnce()

@@ -104,15 +104,8 @@ void TestFolderCommands::removeAndRemoveForGood()
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("4 Objekt(e)"));
     QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3", "Mail 4", "Mail 5", "Mail 6", "Mail 7"}));
 
-    f.run(DeletedFolder, 2, "Mnu_T_RemoveAll");
-    QVERIFY(finished.wait(5000));
-    QCOMPARE(f.caption(DeletedFolder), QStringLiteral("Gelöschte Objekte  (0)"));
-    QCOMPARE(f.subjectsOnDisk(), (QByteArrayList{"Mail 1", "Mail 3"}));
-    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
-
     // An index that cannot be written is said in panel 2, and the dispatcher is released all the same.
-    QVERIFY(QFile::remove(f.store.indexFilePath()));
-    QVERIFY(QDir().mkpath(f.store.indexFilePath()));
+    QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     f.run(SentFolder, 1, "Mnu_O_Remove");
     QVERIFY2(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
              qPrintable(f.window->panel(2)->text()));
@@ -204,7 +197,6 @@ void TestFolderCommands::fullStore()
     QCOMPARE(f.store.tables().createMail({}), std::nullopt);
     for (const int folder : {SentFolder, FailedFolder, DeletedFolder})
         QCOMPARE(f.rows(folder), f.store.tables().folder(folder).entries());
-    QCOMPARE(f.rows(SentFolder).size(), folders.count(SentFolder));
     QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
 
     QSignalSpy resent(f.window->dispatcher(), &Dispatcher::resendFinished);
