@@ -154,8 +154,9 @@ private Q_SLOTS:
         store.tables().mail(3).Status = "ERRMessage3";
         QVERIFY(QFile::remove(store.settingsFilePath()) && QFile::link(victim, store.settingsFilePath()));
         QVERIFY(store.SaveAll());
+        QVERIFY(QFile::remove(ini) && QFile::link(victim, ini) && saveEncryption(dir.path(), Encryption::SslTls));
         QCOMPARE(fileBytes(victim), victimBytes);
-        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(2), store.mailFilePath(3)})
+        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(2), store.mailFilePath(3), ini})
             QVERIFY2(!QFileInfo(path).isSymLink() && ownerOnly(path), qPrintable(path));
     }
 
