@@ -49,10 +49,15 @@ soak: build
 	@$(BUILD)/tests/soak --kill 20
 
 package:
-	@bash scripts/install-deps.sh dpkg-dev file
-	@cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release -DKADMEL_TESTS=OFF -DKADMEL_BENCH=OFF >/dev/null
-	@cmake --build $(BUILD)-package -j $(JOBS) --target kadmel
-	@cd $(BUILD)-package && cpack -G DEB >/dev/null && ls -1 $$(pwd)/kadmel_*.deb
+	@bash scripts/install-deps.sh dpkg-dev file lintian appstream desktop-file-utils
+	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	cmake -S . -B $(BUILD)-package -DCMAKE_BUILD_TYPE=Release -DKADMEL_TESTS=OFF -DKADMEL_BENCH=OFF \
+		-DCMAKE_CXX_FLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		-DCMAKE_EXE_LINKER_FLAGS="$$(dpkg-buildflags --get LDFLAGS)" $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(BUILD)-package -j $(JOBS) --target kadmel kadmel_docs
+	@rm -f $(BUILD)-package/kadmel_*.deb
+	@cd $(BUILD)-package && cpack -G DEB >/dev/null
+	@bash scripts/check-package.sh $(BUILD)-package/kadmel_*.deb
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

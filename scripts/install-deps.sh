@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-          libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth)
+          libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n)
 packages+=("$@")
 
 missing=()

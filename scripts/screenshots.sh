@@ -17,7 +17,9 @@ g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt
     $(pkg-config --libs Qt6Widgets Qt6Network) -o "$work/capture"
 
 # A sample store: settings, a folder index and eight mails over the three folders.
-"$py" - "$work/program" <<'PY'
+watch=/tmp/KADMEL  # a folder that exists, so the picker opens there
+mkdir -p "$watch"
+"$py" - "$work/program" "$watch" <<'PY'
 import os, struct, sys
 folder = sys.argv[1]
 table = "KadMeL#zUb"
@@ -36,12 +38,12 @@ def write(name, data):
     path = os.path.join(folder, name)
     with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as f:
         f.write(data)
-write("ZUBData1(3.0).zub", string("/home/anna/KADMEL", True) + string("mail.example.com", True) + integers(25)
+write("ZUBData1(3.0).zub", string(sys.argv[2], True) + string("mail.example.com", True) + integers(25)
       + string("anna", True) + string("geheim", True) + integers(2, 1))
 mails = [
     ("buchhaltung@kadmel.example", "kunde@example.com", "Rechnung 2026-117", "MSGSENT", 1),
     ("buchhaltung@kadmel.example", "jörg.müller@example.com", "Mahnung: offene Posten", "MSGSENT", 1),
-    ("vertrieb@kadmel.example", "einkauf@example.org", "Angebot Nr. 5521", "ERRMessage4", 2),
+    ("vertrieb@kadmel.example", "einkauf@example.org", "Angebot Nr. 5521", "ERRMessage3", 2),
     ("vertrieb@kadmel.example", "info@example.net", "Lieferschein 8812", "MSGSENT", 1),
     ("buchhaltung@kadmel.example", "gärtnerei@example.de", "Gutschrift 44", "ERRMessage5", 2),
     ("system@kadmel.example", "admin@example.com", "Tagesbericht", "MSGSENT", 3),
@@ -52,8 +54,11 @@ folders = {1: [0], 2: [0], 3: [0]}
 for number, (sender, to, subject, status, home) in enumerate(mails, start=1):
     folders[home].append(number)
     body = "Sehr geehrte Damen und Herren,\r\nanbei erhalten Sie %s.\r\n" % subject
-    log_sent = ["EHLO mail.example.com", "MAIL FROM: <%s>" % sender, ""]
-    log_received = ["220 mail.example.com ESMTP", "250 OK", ""]
+    log_sent = ["EHLO mail.example.com\r\n", "MAIL FROM: <%s>\r\n" % sender, ""]
+    log_received = ["220 mail.example.com ESMTP\r\n", "250 OK\r\n", ""]
+    if status == "ERRMessage3":  # the server refuses the recipient
+        log_sent[2:2] = ["RCPT TO: <%s>\r\n" % to]
+        log_received[2:2] = ["250 OK\r\n", "550 5.1.1 <%s>: Mailbox unavailable\r\n" % to]
     size = "%d Bytes" % len(enc(body))
     date = "06.12.2026 %02d:%02d:11" % (8 + number, 5 * number)
     write(os.path.join("Mails", "Mail(%d).zub" % number),
@@ -64,5 +69,8 @@ index += b"".join(array(folders[f], lambda v: integers(v)) for f in (1, 2, 3))
 write("ZUBData2(3.0).zub", index)
 PY
 
-xvfb-run -a -s "-screen 0 1100x600x24" env QT_QPA_PLATFORM=xcb "$work/capture" "$work/program" "$out"
+# A desktop of 1280 x 800 with the German locale; LANG=C shows the same window (the program's texts and
+# dates do not follow the locale).
+xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb LANG="${SCREENSHOT_LANG:-de_DE.UTF-8}" \
+    "$work/capture" "$work/program" "$out"
 ls -l "$out"/*.png

@@ -4,16 +4,20 @@
 //   capture <program folder> <output folder>
 
 #include "store/Store.h"
+#include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
+#include "ui/Translations.h"
 #include "ui/mail/MailWindowShots.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <cstdio>
 
@@ -27,10 +31,11 @@ public:
     PromptAnswer ask(QWidget*, const QString&, PromptIcon, PromptButtons) override { return PromptAnswer::Ok; }
 };
 
+// The window's area of the screen, so a tooltip over it is in the picture.
 bool grab(QWidget* window, const QString& file)
 {
-    QPixmap shot = window->screen()->grabWindow(0, window->frameGeometry().x(), window->frameGeometry().y(),
-                                                window->frameGeometry().width(), window->frameGeometry().height());
+    const QRect frame = window->frameGeometry();
+    QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     if (shot.isNull())
         shot = window->grab();
     const bool ok = shot.save(file);
@@ -47,6 +52,7 @@ int main(int argc, char* argv[])
         return 2;
     }
     QApplication app(argc, argv);
+    installGermanTranslations(app);
     const QString folder = QString::fromLocal8Bit(argv[1]);
     const QDir out(QString::fromLocal8Bit(argv[2]));
     SilentPrompts prompts;
@@ -68,9 +74,21 @@ int main(int argc, char* argv[])
             QTimer::singleShot(600 * f, &app, [&, tree, window, f] {
                 tree->setCurrentItem(window->node(f + 2));
                 Q_EMIT tree->itemClicked(window->node(f + 2), 0);
-                window->list(f)->selectRow(0);
+                QTableView* list = window->list(f);
+                // The sent list by date, newest first, where the list can be sorted.
+                if (f == SentFolder)
+                    list->sortByColumn(FolderListModel::DateColumn, Qt::DescendingOrder);
+                list->selectRow(0);
+                if (f == FailedFolder) {
+                    // The refused mail's reason, as its status cell's tooltip shows it.
+                    const QModelIndex status = list->model()->index(0, FolderListModel::StatusColumn);
+                    const QRect cell = list->visualRect(status);
+                    QToolTip::showText(list->viewport()->mapToGlobal(cell.center()),
+                                       status.data(Qt::ToolTipRole).toString(), list->viewport());
+                }
                 QTimer::singleShot(300, &app, [&, window, f] {
                     failures += !grab(window, out.filePath(QLatin1String(names[f - 1])));
+                    QToolTip::hideText();
                 });
             });
         }
@@ -78,6 +96,14 @@ int main(int argc, char* argv[])
             window->openSettingsDialog();
             QTimer::singleShot(400, &app, [&, window] {
                 failures += !grab(window->settingsDialog(), out.filePath(QStringLiteral("settings.png")));
+                // Qt's folder picker, as "..." opens it: German, at the watched folder.
+                QTimer::singleShot(600, &app, [&] {
+                    if (auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                        failures += !grab(picker, out.filePath(QStringLiteral("folderpicker.png")));
+                        picker->reject();
+                    }
+                });
+                systemFolderPicker()(window->settingsDialog());
                 // Viewer on both tabs, editor, alert and About box, each filled with a sample mail.
                 QString error;
                 const bool mailShots = saveMailWindowShots(out.path(), &error);

@@ -3,6 +3,7 @@
 #include "ui/Program.h"
 #include "ui/Prompts.h"
 #include "ui/SignalBridge.h"
+#include "ui/Translations.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -50,6 +51,7 @@ int main(int argc, char* argv[])
     }
 
     QApplication app(argc, argv);
+    kadmel::installGermanTranslations(app);
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::MessageBoxPrompts prompts;
     if (!choice.notice.isEmpty())

@@ -74,9 +74,20 @@ QByteArray FormatByteSize(qint64 bytes)
     return text + ' ' + Units[unit];
 }
 
+// Explicit formats of digits only: neither the system locale nor the language changes them.
 QByteArray dateText(const QDateTime& localTime)
 {
-    return localTime.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toLatin1();
+    return dayText(localTime.date()) + ' ' + clockText(localTime.time());
+}
+
+QByteArray dayText(QDate day)
+{
+    return day.toString(QStringLiteral("dd.MM.yyyy")).toLatin1();
+}
+
+QByteArray clockText(QTime time)
+{
+    return time.toString(QStringLiteral("HH:mm:ss")).toLatin1();
 }
 
 } // namespace kadmel

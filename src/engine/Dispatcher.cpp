@@ -1,6 +1,7 @@
 #include "engine/Dispatcher.h"
 
 #include "engine/ByteText.h"
+#include "engine/FailureReason.h"
 #include "engine/HtmlBody.h"
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
@@ -242,6 +243,8 @@ void Dispatcher::SendMailItem(qint16 id)
     mail.MailBody = ComposeHtmlBody(record.Body, [this](qint32 value, qint32 maximum, qint16 option) {
         d->view.SetPBValue(value, maximum, option);
     });
+    // The connection starts from an empty bar, not from the finished page.
+    d->view.SetPBValue(0, 8, 1);
 
     SmtpServer server;
     server.SMTPAuthUser = settings.SmtpUser;
@@ -265,9 +268,11 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
     record.Status = sent ? QByteArray(MsgSent) : errorResponse;
 
     const QByteArray result = ResultText(record.Status);
-    d->view.setMessage(result);
+    // Panel 2 and the alert say why a mail failed; the list's cell keeps the plain text.
+    const QByteArray explained = resultTextWithReason(record);
+    d->view.setMessage(explained);
     if (d->view.inTray())
-        d->view.SetAlertText(result);
+        d->view.SetAlertText(explained);
 
     if (hand.isNew) {
         const int folder = sent ? SentFolder : FailedFolder;

@@ -10,6 +10,7 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 
 namespace kadmel {
 
@@ -238,8 +239,10 @@ struct ZUB_SMTP::Private
         if (!socket)
             return;
         const qint64 remaining = socket->bytesToWrite();
+        // Written is not yet accepted: the bar stops one short of full until the server's 250.
         if (protocolState == MessageSent)
-            Q_EMIT q->progress(qint32(qMax<qint64>(0, messageLength - remaining)), messageLength, 0);
+            Q_EMIT q->progress(qint32(std::clamp<qint64>(messageLength - remaining, 0, messageLength - 1)),
+                               messageLength, 0);
         else if (remaining == 0) {
             Q_EMIT q->statusText("Verbindung zum Mailserver wird hergestellt..." + idSuffix());
             Q_EMIT q->progress(progressStep, 8, 0);
@@ -340,6 +343,7 @@ struct ZUB_SMTP::Private
                 protocolState = DataSent;
             } else if (protocolState == MessageSent) {
                 progressStep = 6;
+                Q_EMIT q->progress(messageLength, messageLength, 0);
                 protocolState = QuitSending;
                 sendCommand("QUIT\r\n");
                 succeeded = true;

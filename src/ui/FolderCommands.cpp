@@ -4,6 +4,7 @@
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
+#include "ui/SendAllSummary.h"
 #include "ui/StatusPanel.h"
 #include "ui/mail/MailEditor.h"
 
@@ -40,6 +41,7 @@ FolderCommands::FolderCommands(Form1& window, int filesPerStep, QObject* parent)
         bind(f, "RemoveAll", [this, f] { removeAll(f); });
     }
     if (Dispatcher* dispatcher = m_window.dispatcher()) {
+        m_sendAllSummary = new SendAllSummary(*dispatcher, *m_window.panel(2), this);
         connect(dispatcher, &Dispatcher::idleChanged, this, &FolderCommands::enableCommands);
         enableCommands(dispatcher->IdleFlag());
     }
@@ -99,8 +101,12 @@ void FolderCommands::resend()
 
 void FolderCommands::resendAll()
 {
-    if (Dispatcher* dispatcher = m_window.dispatcher(); dispatcher && m_window.store().tables().count(FailedFolder))
-        dispatcher->resendAllFailed();
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (!dispatcher || !m_window.store().tables().count(FailedFolder))
+        return;
+    m_sendAllSummary->begin(); // before the run: it may end before resendAllFailed() returns
+    if (dispatcher->resendAllFailed() != Dispatcher::Answer::Started)
+        m_sendAllSummary->cancel();
 }
 
 void FolderCommands::remove(int folder)

@@ -14,6 +14,7 @@ namespace kadmel {
 
 class Form1;
 class PermanentRemoval;
+class SendAllSummary;
 
 // The commands of the three folder menus (all but "Öffnen", which the window hands to the viewer).
 // A command that changes the folders holds the dispatcher off while it runs; while a mail is in hand
@@ -55,6 +56,7 @@ private:
     QPointer<frmMailEdit> m_editor;
     std::unique_ptr<PermanentRemoval> m_removal;
     QTimer m_removalTimer;
+    SendAllSummary* m_sendAllSummary = nullptr; // child; exists with the dispatcher
 };
 
 } // namespace kadmel

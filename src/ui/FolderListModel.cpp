@@ -1,5 +1,6 @@
 #include "ui/FolderListModel.h"
 
+#include "engine/FailureReason.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "ui/Pictures.h"
@@ -49,6 +50,15 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
             return fromAnsi(row.statusText ? *row.statusText : ResultText(mail.Status));
         }
         return {};
+    }
+    case Qt::ToolTipRole: {
+        // The whole text, however narrow the column; a failed mail's status says why.
+        QString text = data(index, Qt::DisplayRole).toString();
+        if (index.column() == StatusColumn && row.id >= 1 && row.id <= m_tables.MailCount()) {
+            if (const QByteArray reason = failureReason(m_tables.mail(row.id)); !reason.isEmpty())
+                text += (text.isEmpty() ? QStringLiteral("(") : QStringLiteral(" (")) + fromAnsi(reason) + u')';
+        }
+        return text.isEmpty() ? QVariant() : QVariant(text);
     }
     case Qt::DecorationRole:
         if (index.column() == IdColumn)

@@ -1,5 +1,6 @@
 #include "ui/Form1.h"
 
+#include "engine/ByteText.h"
 #include "store/Ansi.h"
 #include "store/Store.h"
 #include "ui/FolderCommands.h"
@@ -7,6 +8,7 @@
 #include "ui/ProgressBox.h"
 #include "ui/Prompts.h"
 #include "ui/StatusPanel.h"
+#include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
 
 #include <QApplication>
@@ -15,10 +17,11 @@
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSessionManager>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -250,10 +253,28 @@ void Form1::buildStatusBar()
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(true);
     static constexpr int widths[6] = {795, 6675, 2925, 1440, 600, 1005};
+    // Each panel holds the longest text it can show in the platform's font; all but panel 2 keep one
+    // width, so a change of state or folder moves nothing. Panel 2 takes what the others leave.
+    const QString time = QString::fromLatin1(clockText(QTime(0, 0)));
+    const QString date = QString::fromLatin1(dayText(QDate(2000, 10, 10)));
+    const QStringList texts[6] = {{QStringLiteral("Aktif"), QStringLiteral("Inaktif")},
+                                  messagePanelTexts(),
+                                  {},
+                                  {folderName(SentFolder) + QLatin1Char(' '),
+                                   folderName(FailedFolder) + QLatin1Char(' '),
+                                   folderName(DeletedFolder) + QLatin1Char(' ')},
+                                  {time},
+                                  {date}};
     for (int i = 0; i < 6; ++i) {
-        // Panel 2 takes what the others leave, so the fixed panels keep room for their texts.
-        auto* panel = new StatusPanel(i == 1 ? px(widths[i]) / 3 : px(widths[i]), bar);
+        auto* panel = new StatusPanel(0, bar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+        const int width = std::max(px(widths[i]), panel->widthFor(texts[i], i < 4));
+        if (i == 1) {
+            m_messagePanelWidth = width; // given at the first size; the window may shrink below it later
+            panel->setMinimumWidth(px(widths[i]) / 3);
+        } else {
+            panel->setFixedWidth(width);
+        }
         m_panels[i] = panel;
         bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
     }
@@ -261,7 +282,6 @@ void Form1::buildStatusBar()
     m_progress = new ProgressBox(m_panels[2]);
     m_progress->setFixedSize(px(2925 - 45), px(285 - 75));
     m_panels[2]->layout()->addWidget(m_progress);
-    m_panels[2]->setFixedWidth(px(2925));
 }
 
 void Form1::load()
@@ -269,7 +289,7 @@ void Form1::load()
     Settings& settings = m_store.settings();
     if (settings.WatchFolder.isEmpty())
         settings.WatchFolder = defaultWatchFolder();
-    resize(px(13545), px(4845) + menuBar()->sizeHint().height());
+    fitFirstSize();
     show();
     setWindowTitle(WindowCaption);
     m_start->setEnabled(true);
@@ -279,10 +299,6 @@ void Form1::load()
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
     QString indexError;
     const bool indexSaved = FillLists(&indexError);
-    for (int f = 1; f <= 3; ++f) {
-        for (int c = 0; c < FolderListModel::ColumnCount; ++c)
-            m_lists[f - 1]->setColumnWidth(c, px(FolderListModel::columnTwips(c)));
-    }
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
 
@@ -301,6 +317,37 @@ void Form1::load()
 
     if (settings.AutoStart == 2)
         m_dispatcher->StartProcessing();
+}
+
+void Form1::fitFirstSize()
+{
+    // Every column but the last fits its header and longest text, room kept for a vertical scroll bar;
+    // the last (Status) takes the rest and whatever the window gains. The first size gives panel 2 its
+    // longest text and, as far as nine tenths of the screen allow, Status its longest too.
+    const int last = FolderListModel::ColumnCount - 1;
+    int listWidth = 0;
+    int wholeListWidth = 0;
+    for (QTableView* view : m_lists) {
+        int sum = 2 * view->frameWidth() + view->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < last; ++c) {
+            view->setColumnWidth(c, listColumnWidth(*view, c, px(FolderListModel::columnTwips(c))));
+            sum += view->columnWidth(c);
+        }
+        const int lastDesign = px(FolderListModel::columnTwips(last));
+        view->setColumnWidth(last, listColumnWidth(*view, last, lastDesign, false));
+        view->horizontalHeader()->setStretchLastSection(true);
+        listWidth = std::max(listWidth, sum + view->columnWidth(last));
+        wholeListWidth = std::max(wholeListWidth, sum + listColumnWidth(*view, last, lastDesign));
+    }
+    const int smallPanel = m_panels[1]->minimumWidth();
+    m_panels[1]->setMinimumWidth(m_messagePanelWidth);
+    const int least = std::max({px(13545), m_tree->width() + listWidth, minimumSizeHint().width()});
+    m_panels[1]->setMinimumWidth(smallPanel);
+    int width = least;
+    if (const QScreen* screen = this->screen())
+        width =
+            std::max(least, std::min(m_tree->width() + wholeListWidth, screen->availableGeometry().width() * 9 / 10));
+    resize(width, px(4845) + menuBar()->sizeHint().height());
 }
 
 bool Form1::FillLists(QString* error)
@@ -475,9 +522,8 @@ void Form1::listDoubleClicked(int folder)
 void Form1::updateClock()
 {
     const QDateTime now = QDateTime::currentDateTime();
-    const QLocale locale;
-    m_panels[4]->setText(locale.toString(now.time(), QLocale::ShortFormat));
-    m_panels[5]->setText(locale.toString(now.date(), QLocale::ShortFormat));
+    m_panels[4]->setText(QString::fromLatin1(clockText(now.time())));
+    m_panels[5]->setText(QString::fromLatin1(dayText(now.date())));
 }
 
 bool Form1::isIdle() const
@@ -547,9 +593,12 @@ void Form1::setFolderCaptions(const QByteArray& sent, const QByteArray& failed, 
     }
 }
 
-void Form1::setIdle(bool)
+void Form1::setIdle(bool idle)
 {
     // The window asks the dispatcher's IdleFlag when it needs it; termination waits for idleChanged.
+    // With no mail in hand there is no progress to show.
+    if (idle)
+        m_progress->clear();
 }
 
 void Form1::startRefused(StartCheck reason)

@@ -112,6 +112,7 @@ private:
     void buildStatusBar();
     void BuildFolderTree();
     bool FillLists(QString* error); // false: the index write failed, with the reason
+    void fitFirstSize();
     void nodeClicked(QTreeWidgetItem* item);
     void showFolder(int folder);
     void listContextMenu(int folder, const QPoint& pos);
@@ -145,6 +146,7 @@ private:
     QPointer<Form5> m_settings;
     FolderCommands* m_commands = nullptr;
     QTimer m_clock;
+    int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;
 };

@@ -31,6 +31,8 @@ Form4::Form4(SplashTimings timings, QWidget* parent) : QWidget(parent), m_label(
     layout->addWidget(m_label, 0, Qt::AlignHCenter);
     layout->setContentsMargins(40, 24, 40, 24);
 
+    m_animation.setObjectName(QStringLiteral("animation"));
+    m_animation.setParent(this); // found by name; as a member it leaves its parent before the parent goes
     m_animation.setInterval(timings.animationMs);
     m_pause.setInterval(timings.pauseMs);
     m_pause.setSingleShot(true);

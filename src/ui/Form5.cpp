@@ -9,7 +9,10 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,12 +21,19 @@
 
 namespace kadmel {
 
-FolderPicker systemFolderPicker()
-{
-    return [](QWidget* parent) { return QFileDialog::getExistingDirectory(parent); };
-}
-
 namespace {
+
+// The folder itself, or the nearest one above it that exists; the home folder when none does.
+QString nearestExistingFolder(QString path)
+{
+    while (!path.isEmpty() && !QFileInfo(path).isDir()) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path)
+            break;
+        path = parent;
+    }
+    return !path.isEmpty() && QFileInfo(path).isDir() ? path : QDir::homePath();
+}
 
 QLabel* caption(const QString& text, QWidget* parent)
 {
@@ -41,12 +51,24 @@ QLineEdit* textBox(const char* name, QWidget* parent)
 
 } // namespace
 
+FolderPicker systemFolderPicker()
+{
+    return [](QWidget* parent) {
+        // The picker opens at the folder the settings dialog shows.
+        const auto* dialog = qobject_cast<const Form5*>(parent);
+        const QString start = nearestExistingFolder(dialog ? dialog->folderValue() : QString());
+        return QFileDialog::getExistingDirectory(parent, QString(), start);
+    };
+}
+
 Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
       m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
       m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
       m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
-      m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this))
+      m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
+      m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
+      m_sessionEntry(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -56,11 +78,13 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_folderLabel->setFrameShape(QFrame::StyledPanel);
     m_folderLabel->setMinimumWidth(220);
     m_password->setEchoMode(QLineEdit::Password);
+    m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*" for each character
     m_encryption->setObjectName(QStringLiteral("Combo1"));
     for (const Encryption e : {Encryption::Keine, Encryption::StartTls, Encryption::SslTls})
         m_encryption->addItem(encryptionName(e));
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
+    m_withSession->setObjectName(QStringLiteral("Check3"));
 
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
@@ -91,23 +115,25 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_password, 5, 1);
     grid->addWidget(m_spa, 6, 1);
     grid->addWidget(m_autoStart, 7, 1);
+    grid->addWidget(m_withSession, 8, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 8, 0, 1, 2);
+    grid->addLayout(buttons, 9, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     m_folder = fromAnsi(s.WatchFolder);
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
-    m_port->setText(QString::number(s.SmtpPort));
+    m_port->setText(QString::number(s.SmtpPort == 0 ? DefaultPort : s.SmtpPort)); // 0: never set
     m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder())));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
     m_spa->setChecked(s.UseSpa == 2);
     m_autoStart->setChecked(s.AutoStart == 2);
+    m_withSession->setChecked(m_sessionEntry.exists());
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -137,7 +163,8 @@ void Form5::confirm()
 {
     const std::optional<qint16> port = parsePortText(m_port->text());
     if (!port) {
-        m_prompts.ask(this, QStringLiteral("Ungültige Portnummer."), PromptIcon::Exclamation, PromptButtons::Ok);
+        m_prompts.ask(this, QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767."),
+                      PromptIcon::Exclamation, PromptButtons::Ok);
         m_port->setFocus();
         return;
     }
@@ -146,15 +173,25 @@ void Form5::confirm()
                       PromptIcon::Critical, PromptButtons::Ok);
     };
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
-    // was. Then kadmel.ini (its own file, as the settings file's layout is fixed), and the settings file
-    // last: memory takes the new values only together with the disk.
+    // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
+    // fixed), and the settings file last: memory takes the new values only together with the disk.
     QString error;
     if (!m_store.saveMails(&error) || !m_store.SaveFolders(&error))
         return saveFailed(error);
+    const bool wasWithSession = m_sessionEntry.exists();
+    const bool withSession = m_withSession->isChecked();
+    const auto restoreSession = [&] {
+        if (withSession != wasWithSession)
+            m_sessionEntry.set(wasWithSession);
+    };
+    if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
+        return saveFailed(error);
     const QString& folder = m_store.programFolder();
     const Encryption previousEncryption = loadEncryption(folder);
-    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error))
+    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error)) {
+        restoreSession();
         return saveFailed(error);
+    }
     Settings& s = m_store.settings();
     const Settings before = s;
     s.WatchFolder = toAnsi(m_folder);
@@ -169,6 +206,7 @@ void Form5::confirm()
         QString restoreError;
         if (!saveEncryption(folder, previousEncryption, &restoreError))
             error += QLatin1Char('\n') + restoreError;
+        restoreSession();
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/AutostartEntry.h"
+
 #include <QDialog>
 #include <functional>
 
@@ -45,10 +47,12 @@ private:
     QLineEdit* m_server;   // Text1
     QLineEdit* m_port;     // Text4
     QComboBox* m_encryption;
-    QLineEdit* m_user;      // Text2
-    QLineEdit* m_password;  // Text3
-    QCheckBox* m_spa;       // Check1
-    QCheckBox* m_autoStart; // Check2
+    QLineEdit* m_user;        // Text2
+    QLineEdit* m_password;    // Text3
+    QCheckBox* m_spa;         // Check1
+    QCheckBox* m_autoStart;   // Check2
+    QCheckBox* m_withSession; // Check3: shows and sets the session's autostart entry
+    AutostartEntry m_sessionEntry;
 };
 
 } // namespace kadmel

@@ -14,7 +14,8 @@ std::optional<qint16> parsePortText(const QString& text)
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     const double rounded = std::nearbyint(value); // the default rounding mode: half to even
-    if (rounded < std::numeric_limits<qint16>::min() || rounded > std::numeric_limits<qint16>::max())
+    // Port 0 and below name no server port; they are refused like a text.
+    if (rounded < MinPort || rounded > std::numeric_limits<qint16>::max())
         return std::nullopt;
     return static_cast<qint16>(rounded);
 }

@@ -57,7 +57,9 @@ void ProgramWindows::serviceStateChanged(bool active)
 
 void ProgramWindows::showAlert(const QByteArray& text)
 {
-    m_alert->ShowAlert(text);
+    // The icon's place where the desktop tells it; an empty rectangle otherwise.
+    const QSystemTrayIcon* icon = m_tray ? m_tray->trayIcon() : nullptr;
+    m_alert->ShowAlert(text, icon ? icon->geometry() : QRect());
 }
 
 void ProgramWindows::setAlertText(const QByteArray& text)

@@ -12,12 +12,12 @@
 namespace kadmel {
 namespace {
 
+// Computed in 64 bits: a message of many megabytes has a real percentage, not an overflow.
 std::optional<qint16> percentOf(qint32 value, qint32 maximum)
 {
-    const qint64 times100 = qint64(value) * 100;
-    if (maximum == 0 || times100 > std::numeric_limits<qint32>::max() || times100 < std::numeric_limits<qint32>::min())
+    if (maximum == 0)
         return std::nullopt;
-    const double p = std::floor(double(times100) / maximum);
+    const double p = std::floor(double(qint64(value) * 100) / maximum);
     if (p < std::numeric_limits<qint16>::min() || p > std::numeric_limits<qint16>::max())
         return std::nullopt;
     return static_cast<qint16>(p);
@@ -45,26 +45,39 @@ ProgressBox::ProgressBox(QWidget* parent) : QFrame(parent), m_bar(new QLabel(thi
     QPalette text = m_label->palette();
     text.setColor(QPalette::WindowText, Qt::white);
     m_label->setPalette(text);
+    hide(); // nothing in hand yet
 }
 
 void ProgressBox::SetPBValue(qint32 value, qint32 maximum, qint16 option)
 {
     const int w = contentsRect().width();
-    const qint16 p = percentOf(value, maximum).value_or(0);
-    if (p != m_lastPercent) {
-        if (maximum != 0) {
-            const double width = std::nearbyint(double(value) * w / maximum); // half to even
-            m_bar->resize(int(std::clamp(width, 0.0, double(w))), m_bar->height());
-        }
+    const std::optional<qint16> percent = percentOf(value, maximum);
+    const qint16 p = percent.value_or(0);
+    if (p != m_lastPercent || m_blank) {
+        // The fill comes from the same value as the label, so the two never disagree: a value
+        // that has no percentage shows "0%" over an empty bar.
+        const double width = percent ? std::nearbyint(double(value) * w / maximum) : 0.0; // half to even
+        m_bar->resize(int(std::clamp(width, 0.0, double(w))), m_bar->height());
         m_label->setText(QString::number(p) + QLatin1Char('%'));
         m_lastPercent = p;
+        m_blank = false;
     }
+    // The box is shown exactly while its bar is, so an empty box never stands in the status bar.
     if (option == 1) {
         m_bar->show();
+        show();
     } else if (option == 2) {
-        m_bar->hide();
-        m_label->clear();
+        clear();
     }
+}
+
+void ProgressBox::clear()
+{
+    m_bar->hide();
+    m_bar->resize(0, m_bar->height());
+    m_label->clear();
+    m_blank = true;
+    hide();
 }
 
 QString ProgressBox::percentText() const

@@ -15,8 +15,10 @@ public:
     explicit ProgressBox(QWidget* parent = nullptr);
 
     // Value of maximum; option 1 shows the bar, 2 hides it and blanks the percentage.
-    // Never fails: a step that cannot be computed (maximum 0, overflow) is skipped, the percentage counts as 0.
+    // Never fails: without a percentage (maximum 0) the label reads "0%" and the bar is empty.
     void SetPBValue(qint32 value, qint32 maximum, qint16 option);
+    // No mail in hand: the box is hidden and empty; the next value is shown whatever it is.
+    void clear();
 
     qint16 LastPercent() const { return m_lastPercent; }
     QString percentText() const;
@@ -30,6 +32,7 @@ private:
     QLabel* m_bar;   // Image2
     QLabel* m_label; // Label7
     qint16 m_lastPercent = 0;
+    bool m_blank = true; // the label was cleared: the next value is shown even if the percentage is the same
 };
 
 } // namespace kadmel

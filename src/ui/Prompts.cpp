@@ -26,7 +26,7 @@ PromptAnswer MessageBoxPrompts::ask(QWidget* parent, const QString& text, Prompt
         box.setIcon(QMessageBox::Critical);
         break;
     }
-    // No translations are loaded, so the German button texts are set here.
+    // The buttons carry the program's own German texts, whatever translation Qt has loaded.
     QPushButton* first = nullptr;
     QPushButton* second = nullptr;
     switch (buttons) {

@@ -110,7 +110,9 @@ private Q_SLOTS:
         QVERIFY(status.contains({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}));
         const qint32 length = qint32(log.Sent[7].size());
         QCOMPARE(progress.count({0, 0, qint16(1)}), 9 + 1); // every reply, and once more at 354
-        QVERIFY(progress.contains({length, length, qint16(0)}));
+        // Full only once the server has taken the message, so a stalled server never shows 100 %.
+        const qsizetype written = progress.indexOf({length - 1, length, qint16(0)});
+        QVERIFY(written >= 0 && progress.indexOf({length, length, qint16(0)}) > written);
     }
 
     void secondGreetingRestartsAtEhlo()

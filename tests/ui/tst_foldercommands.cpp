@@ -2,6 +2,7 @@
 #include "support/SmtpSink.h"
 
 #include "ui/FolderCommands.h"
+#include "ui/ProgressBox.h"
 
 #include <QElapsedTimer>
 
@@ -165,12 +166,14 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(done.wait(15000));
     QCOMPARE(sink.messages().size(), 1);
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
+    QVERIFY(f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place.
     f.run(FailedFolder, 2, "Mnu_Err_SendAll");
     QVERIFY(done.wait(15000));
     QCOMPARE(sink.messages().size(), 2);
     QCOMPARE(f.rows(FailedFolder), QList<qint16>{3});
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 1 gesendet, 1 fehlgeschlagen."));
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
 }

@@ -4,6 +4,7 @@
 #include "ui/Program.h"
 #include "ui/SignalBridge.h"
 
+#include <QTimer>
 #include <csignal>
 
 using namespace kadmel;
@@ -38,8 +39,15 @@ void TestLifecycle::splashThenMainWindow()
     // The store is loaded (and at the first start written) before the splash shows.
     QVERIFY(QFile::exists(program.store().settingsFilePath()));
     QVERIFY(program.splash()->isVisible() && !program.mainWindow());
-    for (const char* text : {"Loading", "Loading.", "Loading..", "Loading...", "Loading"})
-        QTRY_COMPARE_WITH_TIMEOUT(program.splash()->labelText(), QString::fromLatin1(text), 1000);
+    // The label after each step of the animation, in order: one more dot each time, then from the start.
+    QStringList steps;
+    Form4* splash = program.splash();
+    connect(splash->findChild<QTimer*>(QStringLiteral("animation")), &QTimer::timeout, splash,
+            [&steps, splash] { steps << splash->labelText(); });
+    QTRY_VERIFY_WITH_TIMEOUT(steps.size() >= 5, 2000);
+    QCOMPARE(steps.mid(0, 5),
+             (QStringList{QStringLiteral("Loading"), QStringLiteral("Loading."), QStringLiteral("Loading.."),
+                          QStringLiteral("Loading..."), QStringLiteral("Loading")}));
 
     QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 3000);
     QVERIFY(program.mainWindow()->isVisible());

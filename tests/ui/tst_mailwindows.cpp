@@ -77,6 +77,21 @@ void TestMailWindows::viewer()
     auto* body = child<QPlainTextEdit>(viewer, "Text1");
     QCOMPARE(body->toPlainText(), QStringLiteral("Zeile 1\nZeile 2"));
 
+    // A refused mail's status says why, from the last reply of its conversation, on one line; a hostile
+    // reply of the reader's full size is cut short.
+    mail.Status = "ERRMessage3";
+    mail.Log = logOf({"220 hi", "550-5.1.1 Mailbox\r\n550 5.1.1 unavailable\x1b"}, {"MAIL FROM: <a@b>"});
+    viewer.showMail(mail, 8);
+    QVERIFY(child<QLabel>(viewer, "Label1")
+                ->text()
+                .endsWith(QStringLiteral("\nStatus: Zeitüberschreitungsfehler oder Fehlermeldung vom Mailserver. "
+                                         "(550-5.1.1 Mailbox 550 5.1.1 unavailable)")));
+    mail.Log = logOf({"550 " + QByteArray(64 * 1024, 'x')}, {});
+    viewer.showMail(mail, 8);
+    const QString header = child<QLabel>(viewer, "Label1")->text();
+    QVERIFY(header.size() < 500 && header.endsWith(QStringLiteral("x\u2026)")));
+    QCOMPARE(child<QLabel>(viewer, "Label1")->toolTip(), header);
+
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     auto* tabs = child<QTabBar>(viewer, "TabBar");
@@ -85,7 +100,10 @@ void TestMailWindows::viewer()
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(1).center());
     QVERIFY(!body->isVisible() && rtb->isVisible());
 
-    // Too small for the margins: the views keep their last place instead of taking a negative size.
+    // The header widens with the window. Too small for the margins: the views keep their last place
+    // instead of taking a negative size.
+    viewer.resize(900, 600);
+    QCOMPARE(child<QLabel>(viewer, "Label1")->width(), 900);
     const QRect designed = rtb->geometry();
     viewer.resize(30, 60);
     QCOMPARE(rtb->geometry(), designed);
@@ -119,18 +137,26 @@ void TestMailWindows::conversationOrder()
 
 void TestMailWindows::placement_data()
 {
+    // A pop-up of 260 x 96; the tray icon's area where the desktop tells it.
     QTest::addColumn<QRect>("area");
+    QTest::addColumn<QRect>("icon");
     QTest::addColumn<QPoint>("topLeft");
-    QTest::newRow("panel at the bottom") << QRect(0, 0, 1920, 1040) << QPoint(1660, 944);
-    QTest::newRow("screen left of the origin") << QRect(-1280, 0, 1280, 1024) << QPoint(-260, 928);
-    QTest::newRow("area smaller than the pop-up keeps it inside") << QRect(10, 20, 200, 50) << QPoint(10, 20);
+    QTest::newRow("icon unknown, panel at the bottom") << QRect(0, 0, 1920, 1040) << QRect() << QPoint(1660, 944);
+    QTest::newRow("screen left of the origin") << QRect(-1280, 0, 1280, 1024) << QRect() << QPoint(-260, 928);
+    QTest::newRow("area smaller than the pop-up keeps it inside")
+        << QRect(10, 20, 200, 50) << QRect() << QPoint(10, 20);
+    QTest::newRow("above the icon in a bottom panel")
+        << QRect(0, 0, 1920, 1040) << QRect(1700, 1048, 24, 24) << QPoint(1464, 944);
+    QTest::newRow("below the icon in a top panel")
+        << QRect(0, 28, 1920, 1052) << QRect(1700, 2, 24, 24) << QPoint(1464, 28);
 }
 
 void TestMailWindows::placement()
 {
     QFETCH(QRect, area);
+    QFETCH(QRect, icon);
     QFETCH(QPoint, topLeft);
-    QCOMPARE(alertPosition(QSize(260, 96), area), topLeft);
+    QCOMPARE(alertPosition(QSize(260, 96), area, icon), topLeft);
 }
 
 void TestMailWindows::alertShowSetClose()

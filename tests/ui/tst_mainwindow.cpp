@@ -1,9 +1,13 @@
 #include "UiTestSupport.h"
 
+#include "smtp/ResultText.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
 
+#include <QMenuBar>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <tuple>
 
 using namespace kadmel;
@@ -28,6 +32,22 @@ private Q_SLOTS:
     void viewerAboutTrayAndExit();
 };
 
+// The entries of a menu as the user reads them, mnemonic marks left out; a separator is "-".
+QString captions(const QList<QAction*>& actions)
+{
+    QStringList texts;
+    for (const QAction* action : actions)
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text().remove(QLatin1Char('&')));
+    return texts.join(QLatin1Char('|'));
+}
+
+QList<QRect> fixedPanels(Form1& window)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return {window.panel(1)->geometry(), window.panel(3)->geometry(), window.panel(4)->geometry(),
+            window.panel(5)->geometry(), window.panel(6)->geometry()};
+}
+
 void TestMainWindow::startUpOnEmptyFolder()
 {
     QTemporaryDir dir;
@@ -35,6 +55,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     completeSettings(*store, 25, QString(), 2);
     store->settings().SmtpServer = "   ";
     PromptRecorder prompts;
+    QLocale::setDefault(QLocale::c()); // the dates stay German under the C locale
     Form1 window(*store, prompts, fastOptions());
     window.load();
     // Auto-start with a server of blanks: the warning, then the dialog with the default watched folder.
@@ -46,6 +67,64 @@ void TestMainWindow::startUpOnEmptyFolder()
     QCOMPARE(window.panel(2)->text(), QStringLiteral("0 Objekt(e)"));
     QCOMPARE(window.panel(4)->text(), QStringLiteral("Gesendete Objekte  "));
     QVERIFY(window.node(3)->isSelected());
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\.\\d\\d\\.20\\d\\d$"))
+                .match(window.panel(5)->text() + QLatin1Char(' ') + window.panel(6)->text())
+                .hasMatch());
+
+    // The captions as written, in the menu bar, its menus, the folder menus and the list headers.
+    QTableView* failedList = window.list(FailedFolder);
+    QStringList shown{captions(window.menuBar()->actions())};
+    for (const QMenu* menu :
+         {child<QMenu>(window, "Mnu_File"), child<QMenu>(window, "Mnu_Help"), window.contextMenu(SentFolder),
+          window.contextMenu(FailedFolder), window.contextMenu(DeletedFolder)})
+        shown << captions(menu->actions());
+    QStringList headers;
+    for (int c = 0; c < FolderListModel::ColumnCount; ++c)
+        headers << failedList->model()->headerData(c, Qt::Horizontal).toString();
+    shown << headers.join(QLatin1Char('|'));
+    QCOMPARE(shown, (QStringList{QStringLiteral("Datei|Hife"), QStringLiteral("Start|Stop|-|Minimieren|Beenden"),
+                                 QStringLiteral("Über ZUB"), QStringLiteral("Öffnen|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("Öffnen|Bearbeiten|Senden|Alle Senden|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("Öffnen|Entfernen|Alle Entfernen"),
+                                 QStringLiteral("ID|Absender|An|Betreff|Datum/Zeit|Größe|Status")}));
+
+    // At the first size every column fits without a scroll bar, the bounded ones wide enough for their
+    // longest text in a bold row (Status stretches; its whole text is the tooltip), and panel 2 holds
+    // the longest texts whole.
+    clickNode(window, 4);
+    QFont bold = failedList->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int icon = failedList->iconSize().width();
+    const std::pair<int, QString> longest[] = {
+        {FolderListModel::IdColumn, QStringLiteral("32767")},
+        {FolderListModel::DateColumn, QStringLiteral("06.12.2026 22:47:51")},
+        {FolderListModel::SizeColumn, QStringLiteral("1023 Bytes")},
+    };
+    for (const auto& [column, text] : longest) {
+        const int needed = metrics.horizontalAdvance(text) + (column == FolderListModel::IdColumn ? icon : 0);
+        QVERIFY2(failedList->columnWidth(column) > needed, qPrintable(text));
+    }
+    int columns = 0;
+    for (int c = 0; c < FolderListModel::ColumnCount; ++c)
+        columns += failedList->columnWidth(c);
+    QVERIFY(columns <= failedList->viewport()->width() && !failedList->horizontalScrollBar()->isVisible());
+    const QList<QRect> panels = fixedPanels(window);
+    for (const QString& text :
+         {fromAnsi(ResultText("ERRMessage3")), fromAnsi(ResultText("ERRMessage4")), fromAnsi(ResultText("ERRMessage6")),
+          QStringLiteral("Verbindung zum Mailserver wird hergestellt...  (ID 32767)")}) {
+        window.panel(2)->setText(text);
+        QVERIFY2(window.panel(2)->shownText() == text && window.panel(2)->toolTip().isEmpty(), qPrintable(text));
+    }
+    // Longer still: cut with "…" and whole in the tooltip; no panel moves for it, nor for the state or folder.
+    const QString tooLong = fromAnsi(ResultText("ERRMessage3")).repeated(3);
+    window.panel(2)->setText(tooLong);
+    QVERIFY(window.panel(2)->shownText().endsWith(QChar(0x2026)) && window.panel(2)->toolTip() == tooLong);
+    window.setServiceState(true);
+    clickNode(window, 5);
+    QCOMPARE(fixedPanels(window), panels);
+    window.setServiceState(false);
+    clickNode(window, 3);
 
     // Right-click and double-click in an empty list do nothing.
     QSignalSpy opened(&window, &Form1::openMailRequested);
@@ -67,29 +146,28 @@ void TestMainWindow::startUpOnEmptyFolder()
     QCOMPARE(prompts.asked.last().icon, PromptIcon::Critical);
     QCOMPARE(window.panel(1)->text(), QStringLiteral("Inaktif"));
 
-    // The progress bar: value, maximum, option → percentage text and bar width; each row follows the one before.
+    // The progress bar: value, maximum, option → percentage text and bar width; each row follows the one
+    // before. Idle, the box is not shown at all; the label never says other than the fill.
     ProgressBox* box = window.progressBox();
     const int w = box->contentsRect().width();
-    QVERIFY(w > 10 && !box->barShown());
+    QVERIFY(w > 10 && box->isHidden());
     const std::tuple<qint32, qint32, qint16, const char*, int> steps[] = {
         {200, 200, 1, "100%", w},
         {0, 200, 1, "0%", 0},                               // back to 0 after a finished run, bar shown
         {100, 200, 0, "50%", qRound(w / 2.0)},              //
         {101, 200, 0, "50%", qRound(w / 2.0)},              // the same percentage changes nothing, not even the bar
         {2, 3, 0, "66%", int(std::nearbyint(2.0 * w / 3))}, // percentage cut off, bar rounded to nearest
-        {5, 0, 0, "0%", int(std::nearbyint(2.0 * w / 3))},  // maximum 0 counts as 0 % and never fails
-        {1, 2, 0, "50%", qRound(w / 2.0)},                  // away from 0 %, so the next row is a change
-        {30000000, 40000000, 0, "0%", int(std::nearbyint(w * 0.75))}, // Value × 100 overflows 32 bits
+        {5, 0, 0, "0%", 0},                                 // maximum 0 counts as 0 %, the bar empties with it
+        {30000000, 40000000, 0, "75%", int(std::nearbyint(w * 0.75))}, // Value × 100 beyond 32 bits
     };
     for (const auto& [value, maximum, option, text, width] : steps) {
         window.SetPBValue(value, maximum, option);
         QCOMPARE(box->percentText(), QString::fromLatin1(text));
         QCOMPARE(box->barWidth(), width);
-        QVERIFY(box->barShown());
+        QVERIFY(box->barShown() && box->isVisible());
     }
     window.SetPBValue(1, 2, 2);
-    QCOMPARE(box->percentText(), QString());
-    QVERIFY(!box->barShown());
+    QVERIFY(box->percentText().isEmpty() && box->isHidden());
 }
 
 void TestMainWindow::jobWhileFolderSwitches()
@@ -113,10 +191,21 @@ void TestMainWindow::jobWhileFolderSwitches()
     QCOMPARE(window.panel(4)->text(), QStringLiteral("Fehlgeschl. Objekte  "));
     QCOMPARE(window.panel(2)->text(), busyText);
 
-    // The mail fails: a bold new row, the caption counts it; a rebuild keeps the row, no longer bold.
-    server.dropAll();
+    // Connected, nothing said yet: the bar starts empty, not full from the page composed before.
+    QCOMPARE(window.progressBox()->percentText(), QStringLiteral("0%"));
+    QVERIFY(window.progressBox()->barWidth() == 0 && window.progressBox()->isVisible());
+
+    // The server refuses: a bold new row, the caption counts it; panel 2 and the status cell's tooltip give
+    // the server's reply; a rebuild keeps the row, no longer bold. Idle again, the progress box is gone.
+    server.m_sockets.first()->write("550 5.1.1 Mailbox unavailable\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(window.dispatcher()->IdleFlag(), 5000);
+    const QString refused = fromAnsi(ResultText("ERRMessage3"));
+    QCOMPARE(window.panel(2)->text(), refused + QStringLiteral(" (550 5.1.1 Mailbox unavailable)"));
+    QVERIFY(window.progressBox()->isHidden());
     FolderListModel* failed = window.listModel(FailedFolder);
+    const QModelIndex status = failed->index(0, FolderListModel::StatusColumn);
+    QCOMPARE(failed->data(status).toString(), refused);
+    QCOMPARE(failed->data(status, Qt::ToolTipRole).toString(), window.panel(2)->text());
     QVERIFY(failed->isBold(0));
     QCOMPARE(failed->data(failed->index(0, FolderListModel::SubjectColumn)).toString(), QStringLiteral("Grüße"));
     QCOMPARE(window.node(4)->text(0), QStringLiteral("Fehlgeschl. Objekte  (1)"));

@@ -1,16 +1,40 @@
 #include "UiTestSupport.h"
 
 #include "store/EncryptionSetting.h"
+#include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/PortText.h"
+#include "ui/Translations.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
+
+// Reads the modal dialog the code under test opens next: a folder picker's folder and title, then the
+// buttons and labels, mnemonic marks left out; then closes it.
+void readNextDialog(QStringList& texts)
+{
+    QTimer::singleShot(0, qApp, [&texts] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (auto* picker = qobject_cast<QFileDialog*>(dialog))
+            texts << picker->directory().absolutePath() << picker->windowTitle();
+        for (const QAbstractButton* button : dialog->findChild<QDialogButtonBox*>()->buttons())
+            texts << button->text().remove(QLatin1Char('&'));
+        for (const QLabel* label : dialog->findChildren<QLabel*>())
+            texts << label->text();
+        texts.removeAll(QString());
+        dialog->reject();
+    });
+}
 
 Settings stored()
 {
@@ -23,21 +47,27 @@ class TestSettingsDialog : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit()); }
     void portText_data();
     void portText();
     void okWritesSettingsCancelKeepsThem();
     void refusedConfirmKeepsDialogOpen();
+    void germanFolderPickerAndButtons();
+    void sessionEntryFollowsTheBox();
+
+private:
+    QTemporaryDir m_config; // the session's autostart folder lies below it
 };
 
 void TestSettingsDialog::portText_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port"); // -1: refused
-    QTest::newRow("half rounds to even below") << QStringLiteral("24.5") << 24;
+    QTest::newRow("half rounds to even below, decimal comma") << QStringLiteral("24,5") << 24;
     QTest::newRow("half rounds to even above") << QStringLiteral("25.5") << 26;
-    QTest::newRow("decimal comma") << QStringLiteral("25,5") << 26;
     QTest::newRow("upper bound") << QStringLiteral("32767") << 32767;
     QTest::newRow("rounds past the upper bound") << QStringLiteral("32767.5") << -1;
+    QTest::newRow("rounds to port 0, which names no port") << QStringLiteral("0,5") << -1;
     QTest::newRow("trailing letters") << QStringLiteral("25a") << -1;
 }
 
@@ -93,12 +123,16 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
     QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {
-        // Never-set switches show unticked and are stored as 1 (off).
-        store->settings().UseSpa = store->settings().AutoStart = 0;
+        // Never-set switches show unticked and are stored as 1 (off); a never-set port shows and stores 25.
+        // The password shows a "*" for each character.
+        store->settings().UseSpa = store->settings().AutoStart = store->settings().SmtpPort = 0;
         Form5 dialog(*store, prompts, {});
-        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked());
+        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isChecked() && !child<QCheckBox>(dialog, "Check2")->isChecked());
+        QCOMPARE(child<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("25"));
+        QCOMPARE(child<QLineEdit>(dialog, "Text3")->displayText(), QStringLiteral("******"));
         child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(store->settings().UseSpa + store->settings().AutoStart, 2);
+        const Settings& s = store->settings();
+        QVERIFY(s.UseSpa == 1 && s.AutoStart == 1 && s.SmtpPort == 25);
     }
     QVERIFY(prompts.asked.isEmpty());
 }
@@ -114,12 +148,15 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
         dialog.show();
         child<QLineEdit>(dialog, "Text4")->setText(port);
         child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
+        child<QCheckBox>(dialog, "Check3")->setChecked(true);
         child<QPushButton>(dialog, "Command1")->click();
         QVERIFY(dialog.isVisible());
         QCOMPARE(store.settings().SmtpServer, stored().SmtpServer);
+        QVERIFY(!QFile::exists(AutostartEntry::filePath()));
     };
     confirm(dir.path(), QStringLiteral("fünfundzwanzig"));
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Ungültige Portnummer.")});
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767.")});
     QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
 
     // A program folder that is a file: the save fails, the reason is said, nothing is taken over.
@@ -140,6 +177,66 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     QCOMPARE(prompts.asked.size(), 4);
     QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
     QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
+}
+
+void TestSettingsDialog::sessionEntryFollowsTheBox()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    const QString entry = m_config.filePath(QStringLiteral("autostart/com.example.Kadmel.desktop"));
+    const auto confirm = [&](bool on) {
+        Form5 dialog(*store, prompts, {});
+        auto* box = child<QCheckBox>(dialog, "Check3");
+        if (box->isChecked() != QFile::exists(entry))
+            return false;
+        box->setChecked(on);
+        child<QPushButton>(dialog, "Command1")->click();
+        return dialog.result() == QDialog::Accepted;
+    };
+    const auto entryText = [&entry] {
+        QFile file(entry);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(confirm(true));
+    QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
+    QVERIFY(confirm(false) && !QFile::exists(entry));
+
+    // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
+    QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
+    QVERIFY(entryText().contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
+
+    // A file where the autostart folder belongs: the reason is said and the dialog stays open.
+    QVERIFY(QDir(m_config.filePath(QStringLiteral("autostart"))).removeRecursively());
+    QVERIFY(QFile(m_config.filePath(QStringLiteral("autostart"))).open(QIODevice::WriteOnly));
+    QVERIFY(!confirm(true));
+    QVERIFY(prompts.texts().value(0).startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+}
+
+void TestSettingsDialog::germanFolderPickerAndButtons()
+{
+    // Qt's own dialogs in German: the real folder picker, opened at the watched folder (the nearest one
+    // that exists), and a message box's standard buttons.
+    QVERIFY(installGermanTranslations(*qApp));
+    QTemporaryDir dir;
+    PromptRecorder recorder;
+    const auto store = loadedStore(dir.path());
+    const QString existing = dir.filePath(QStringLiteral("KADMEL"));
+    QVERIFY(QDir().mkpath(existing));
+    store->settings().WatchFolder = toAnsi(existing + QStringLiteral("/noch nicht da"));
+    Form5 dialog(*store, recorder, systemFolderPicker());
+    QStringList seen;
+    readNextDialog(seen);
+    child<QPushButton>(dialog, "Command6")->click();
+    QCOMPARE(seen, (QStringList{existing, QStringLiteral("Verzeichnis suchen"), QStringLiteral("Auswählen"),
+                                QStringLiteral("Abbrechen"), QStringLiteral("Suchen in:"),
+                                QStringLiteral("Verzeichnis:"), QStringLiteral("Dateien des Typs:")}));
+    QCOMPARE(dialog.folderValue(), existing + QStringLiteral("/noch nicht da"));
+
+    seen.clear();
+    readNextDialog(seen);
+    QMessageBox::question(nullptr, QString(), QStringLiteral("Wirklich?"), QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen"), QStringLiteral("Wirklich?")}));
 }
 
 QTEST_MAIN(TestSettingsDialog)

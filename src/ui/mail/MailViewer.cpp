@@ -85,6 +85,7 @@ void Form2::showMail(const MailRecord& mail, qint16 id)
     setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
     m_label2->setText(displayText(viewerFieldNames()));
     m_label1->setText(displayText(viewerHeaderText(mail)));
+    m_label1->setToolTip(m_label1->text()); // a value longer than the window is read here whole
     m_text1->setPlainText(displayText(mail.Body));
     m_rtb->clear();
     for (const ConversationRun& run : conversationRuns(mail.Log))
@@ -119,6 +120,10 @@ void Form2::resizeEvent(QResizeEvent* event)
 
 void Form2::layOut()
 {
+    // The header lines widen with the window, so a long value shows as far as the window allows.
+    const QRect header(LabelRect.topLeft(), QSize(std::max(LabelRect.width(), width()), LabelRect.height()));
+    m_label1->setGeometry(header);
+    m_label2->setGeometry(header);
     const ViewerGeometry geometry = viewerGeometry(size(), m_label1->height(), m_tabStrip->width());
     if (geometry.tabStrip) {
         m_tabStrip->setGeometry(*geometry.tabStrip);

@@ -10,9 +10,10 @@ class QLabel;
 
 namespace kadmel {
 
-// Top-left corner for a pop-up of this size at the bottom right of the available area (the screen
-// less its panels), kept inside the area when the pop-up is larger than it.
-QPoint alertPosition(QSize popupSize, const QRect& availableArea);
+// Top-left corner for a pop-up of this size: next to the tray icon's area where it is known (above it
+// for a panel at the bottom, below it for one at the top), else at the bottom right of the available
+// area (the screen less its panels); always inside that area, at its top left when larger than it.
+QPoint alertPosition(QSize popupSize, const QRect& availableArea, const QRect& trayIcon = {});
 
 // The alert pop-up: title, message and a close button with a pressed picture. Frameless, on top.
 class frmSysTrayAlert : public QWidget
@@ -47,8 +48,9 @@ public:
     explicit SysTrayAlert(QObject* parent = nullptr);
     ~SysTrayAlert() override;
 
-    // Shows the pop-up with the text at the bottom right of the primary screen's available area.
-    void ShowAlert(const QByteArray& text);
+    // Shows the pop-up with the text next to the tray icon (an invalid rectangle where unknown), on
+    // the icon's screen, else at the bottom right of the primary screen's available area.
+    void ShowAlert(const QByteArray& text, const QRect& trayIcon = {});
     // Replaces the message of an open pop-up; nothing happens when it is gone.
     void SetAlertText(const QByteArray& text);
     // Closes the pop-up now (the caller has waited out its pause); nothing happens when it is gone.

@@ -1,6 +1,6 @@
 #include "ui/mail/ViewerText.h"
 
-#include "smtp/ResultText.h"
+#include "engine/FailureReason.h"
 #include "store/Ansi.h"
 
 #include <array>
@@ -54,7 +54,7 @@ QByteArray viewerFieldNames()
 QByteArray viewerHeaderText(const MailRecord& mail)
 {
     const std::array<QByteArray, 6> values = {mail.From, mail.To,   mail.Subject,
-                                              mail.Date, mail.Size, ResultText(mail.Status)};
+                                              mail.Date, mail.Size, resultTextWithReason(mail)};
     QByteArray text;
     for (std::size_t i = 0; i < FieldNames.size(); ++i) {
         if (i > 0)

@@ -25,7 +25,7 @@ struct ConversationRun
 QList<ConversationRun> conversationRuns(const SmtpLog& log);
 
 // The header: the six field names alone (Label2), and with the record's values (Label1).
-// Lines are joined by CR LF, with none after the last.
+// Lines are joined by CR LF, with none after the last; a failed mail's status carries the server's reply.
 QByteArray viewerFieldNames();
 QByteArray viewerHeaderText(const MailRecord& mail);
 

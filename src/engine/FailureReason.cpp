@@ -1,0 +1,40 @@
+#include "engine/FailureReason.h"
+
+#include "smtp/ResultText.h"
+
+namespace kadmel {
+namespace {
+
+// A hostile server may send a reply of many kilobytes; a status line and a tooltip need far less.
+constexpr qsizetype MaxReasonBytes = 200;
+
+} // namespace
+
+QByteArray failureReason(const MailRecord& mail)
+{
+    if (mail.Status == MsgSent)
+        return {};
+    QByteArray reply;
+    for (auto it = mail.Log.Received.crbegin(); it != mail.Log.Received.crend() && reply.isEmpty(); ++it)
+        reply = it->trimmed();
+    // The lines of a multi-line reply follow one another; control bytes would garble the window.
+    for (char& c : reply) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    reply = reply.simplified();
+    if (reply.size() > MaxReasonBytes)
+        reply = reply.left(MaxReasonBytes - 1) + '\x85'; // "…" in Windows-1252
+    return reply;
+}
+
+QByteArray resultTextWithReason(const MailRecord& mail)
+{
+    const QByteArray text = ResultText(mail.Status);
+    const QByteArray reason = failureReason(mail);
+    if (reason.isEmpty())
+        return text;
+    return text.isEmpty() ? '(' + reason + ')' : text + " (" + reason + ')';
+}
+
+} // namespace kadmel

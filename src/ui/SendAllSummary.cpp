@@ -1,0 +1,30 @@
+#include "ui/SendAllSummary.h"
+
+#include "engine/Dispatcher.h"
+#include "ui/StatusPanel.h"
+
+namespace kadmel {
+
+SendAllSummary::SendAllSummary(Dispatcher& dispatcher, StatusPanel& panel, QObject* parent)
+    : QObject(parent), m_panel(panel)
+{
+    connect(&dispatcher, &Dispatcher::mailFiled, this, [this](qint16, bool sent) {
+        if (m_running)
+            ++(sent ? m_sent : m_failed);
+    });
+    connect(&dispatcher, &Dispatcher::resendFinished, this, [this] {
+        if (!m_running)
+            return;
+        m_running = false;
+        m_panel.setText(QStringLiteral("Alle Senden: %1 gesendet, %2 fehlgeschlagen.").arg(m_sent).arg(m_failed));
+    });
+}
+
+void SendAllSummary::begin()
+{
+    m_running = true;
+    m_sent = 0;
+    m_failed = 0;
+}
+
+} // namespace kadmel

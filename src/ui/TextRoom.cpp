@@ -1,0 +1,92 @@
+#include "ui/TextRoom.h"
+
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
+#include "ui/FolderListModel.h"
+
+#include <QHeaderView>
+#include <QStyleOptionHeader>
+#include <QStyleOptionViewItem>
+#include <QTableView>
+
+namespace kadmel {
+namespace {
+
+constexpr int IconSize = 16;
+
+} // namespace
+
+QStringList resultTexts()
+{
+    QStringList texts{fromAnsi(ResultText(MsgSent))};
+    for (int n = 1; n < 100; ++n) {
+        const QByteArray text = ResultText("ERRMessage" + QByteArray::number(n));
+        if (!text.isEmpty())
+            texts.append(fromAnsi(text));
+    }
+    return texts;
+}
+
+QStringList messagePanelTexts()
+{
+    return resultTexts() + QStringList{
+                               QStringLiteral("E-Mail wird bearbeitet...  (ID 32767)"),
+                               QStringLiteral("Verbindung zum Mailserver wird hergestellt...  (ID 32767)"),
+                               QStringLiteral("E-Mail wird gesendet...  (ID 32767)"),
+                               QStringLiteral("Alle Senden: 32767 gesendet, 32767 fehlgeschlagen."),
+                           };
+}
+
+QString longestCellText(int column)
+{
+    switch (column) {
+    case FolderListModel::IdColumn:
+        return QStringLiteral("32767");
+    case FolderListModel::DateColumn:
+        return QStringLiteral("00.00.0000 00:00:00");
+    case FolderListModel::SizeColumn:
+        return QStringLiteral("1023 Bytes");
+    case FolderListModel::StatusColumn: {
+        QString longest;
+        for (const QString& text : resultTexts()) {
+            if (text.size() > longest.size())
+                longest = text;
+        }
+        return longest;
+    }
+    }
+    return {};
+}
+
+int listColumnWidth(const QTableView& view, int column, int designPixels, bool withLongestText)
+{
+    // Measured as the header and the item delegate measure, so the style's margins count too.
+    const QHeaderView* header = view.horizontalHeader();
+    QStyleOptionHeader headerOption;
+    headerOption.initFrom(header);
+    headerOption.text = view.model()->headerData(column, Qt::Horizontal).toString();
+    headerOption.sortIndicator = QStyleOptionHeader::SortDown;
+    headerOption.fontMetrics = header->fontMetrics();
+    const int headerWidth =
+        header->style()->sizeFromContents(QStyle::CT_HeaderSection, &headerOption, QSize(), header).width();
+
+    int cellWidth = 0;
+    if (const QString longest = withLongestText ? longestCellText(column) : QString(); !longest.isEmpty()) {
+        QStyleOptionViewItem cell;
+        cell.initFrom(&view);
+        cell.font = view.font();
+        cell.font.setBold(true); // a new mail's row is bold
+        cell.fontMetrics = QFontMetrics(cell.font);
+        cell.text = longest;
+        cell.features = QStyleOptionViewItem::HasDisplay;
+        const bool withIcon = column == FolderListModel::IdColumn || column == FolderListModel::StatusColumn;
+        if (withIcon) {
+            cell.features |= QStyleOptionViewItem::HasDecoration;
+            cell.decorationSize = QSize(IconSize, IconSize);
+        }
+        cellWidth = view.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), &view).width();
+    }
+    return std::max({designPixels, headerWidth, cellWidth});
+}
+
+} // namespace kadmel
