@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdio>
 
 namespace {
 
@@ -21,6 +22,17 @@ QString executableFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
+// A start that cannot go on is said on standard error (for a start without a desktop) and in a box.
+int refuseStart(int& argc, char** argv, const QString& reason)
+{
+    const QString text = QStringLiteral("ZUB kann nicht gestartet werden.\n") + reason;
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    QApplication app(argc, argv);
+    kadmel::MessageBoxPrompts prompts;
+    prompts.ask(nullptr, text, kadmel::PromptIcon::Critical, kadmel::PromptButtons::Ok);
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -28,9 +40,15 @@ int main(int argc, char* argv[])
     // The per-user data folder (~/.local/share/Kadmel) takes the store of an installed program.
     QCoreApplication::setApplicationName(QStringLiteral("Kadmel"));
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    const QString folder = kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
+    const kadmel::ProgramFolderChoice choice =
+        kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
+    if (choice.folder.isEmpty())
+        return refuseStart(argc, argv, choice.error);
+    const QString& folder = choice.folder;
     kadmel::InstanceLock lock(folder);
     if (!lock.tryLock()) {
+        if (!lock.errorString().isEmpty())
+            return refuseStart(argc, argv, lock.errorString());
         // Another instance runs on this folder: it is asked to come forward, and this one ends without a message.
         QCoreApplication app(argc, argv);
         kadmel::RaiseRequest request(folder);
@@ -45,7 +63,9 @@ int main(int argc, char* argv[])
     kadmel::installGermanTranslations(app);
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::MessageBoxPrompts prompts;
-    kadmel::Program program(folder, prompts);
+    if (!choice.notice.isEmpty())
+        prompts.ask(nullptr, choice.notice, kadmel::PromptIcon::Exclamation, kadmel::PromptButtons::Ok);
+    kadmel::Program program(choice.folder, prompts);
     kadmel::SignalBridge bridge(&app);
     QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
                      &kadmel::Program::requestTermination);

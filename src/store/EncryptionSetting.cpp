@@ -76,6 +76,9 @@ Encryption loadEncryption(const QString& programFolder)
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error)
 {
     const QString path = encryptionFilePathIn(programFolder);
+    // QSettings would write through a link in the file's place: the link goes first.
+    if (QFileInfo(path).isSymLink() && !QFile::remove(path))
+        return report(error, path, QStringLiteral("Eine Verknüpfung an ihrer Stelle ließ sich nicht entfernen."));
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
         return report(error, path, QStringLiteral("An ihrer Stelle liegt keine Datei."));

@@ -2,12 +2,79 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#endif
 
 namespace kadmel {
 namespace {
 
 constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+enum class Opened
+{
+    Yes,
+    Missing,
+    NotRegular,
+    Failed
+};
+
+// Opens a store file for reading. Neither a link nor a FIFO is followed or waited for, and a file that
+// others may read becomes owner-only: every store file is private, however it was left.
+Opened openRegular(QFile& file, const QString& path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? Opened::Missing : errno == ELOOP ? Opened::NotRegular : Opened::Failed;
+    struct stat status = {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return Opened::NotRegular;
+    }
+    if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        ::fchmod(fd, S_IRUSR | S_IWUSR);
+    if (!file.open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return Opened::Failed;
+    }
+    return Opened::Yes;
+#else
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return Opened::Missing;
+    if (info.isSymLink() || !info.isFile())
+        return Opened::NotRegular;
+    return file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ? Opened::Yes : Opened::Failed;
+#endif
+}
+
+QString notRegular(const QString& path)
+{
+    return QStringLiteral("%1 ist keine gewöhnliche Datei; sie wird beim nächsten Speichern ersetzt.")
+        .arg(quotedName(path));
+}
+
+bool syncToDisk(QFile& file)
+{
+#ifdef Q_OS_UNIX
+    return ::fsync(file.handle()) == 0;
+#elif defined(Q_OS_WIN)
+    return ::_commit(file.handle()) == 0;
+#else
+    return true;
+#endif
+}
 
 QString reasonOf(QFileDevice::FileError error)
 {
@@ -45,12 +112,18 @@ QString quotedName(const QString& path)
 
 ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* error)
 {
-    QFile file(path);
-    // Open first and ask about existence only on failure: loading opens tens of thousands of files.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        if (!QFileInfo::exists(path))
-            return ReadOutcome::Missing;
-        report(error, QStringLiteral("%1 ließ sich nicht lesen: %2").arg(quotedName(path), reasonOf(file.error())));
+    QFile file;
+    switch (openRegular(file, path)) {
+    case Opened::Yes:
+        break;
+    case Opened::Missing:
+        return ReadOutcome::Missing;
+    case Opened::NotRegular:
+        report(error, notRegular(path));
+        return ReadOutcome::Failed;
+    case Opened::Failed:
+        report(error,
+               QStringLiteral("%1 ließ sich nicht lesen: %2").arg(quotedName(path), reasonOf(QFileDevice::OpenError)));
         return ReadOutcome::Failed;
     }
     if (file.size() > maxBytes) {
@@ -67,36 +140,40 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
     return ReadOutcome::Read;
 }
 
-bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error)
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync)
 {
     const auto failed = [&](const QString& reason) {
         return report(error, QStringLiteral("%1 konnte nicht gespeichert werden. %2").arg(quotedName(path), reason));
     };
     const QFileInfo target(path);
-    // A device or folder in the file's place is never replaced.
-    if (target.exists() && !target.isFile())
+    // A device or folder in the file's place is never replaced; a link is, by the rename below.
+    if (!target.isSymLink() && target.exists() && !target.isFile())
         return failed(QStringLiteral("An ihrer Stelle steht keine gewöhnliche Datei."));
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // QSaveFile would write to a link's target. The new file is made beside the old name instead
+    // (owner-only from its creation) and renamed over it, which replaces whatever the name was.
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    if (!file.open())
         return failed(reasonOf(file.error()));
-    // Owner-only before the first byte: the file holds the password and private mail.
-    file.setPermissions(OwnerOnly);
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QFileDevice::FileError reason = file.error();
-        file.cancelWriting();
-        return failed(reasonOf(reason));
-    }
-    if (!file.commit())
+    if (file.write(bytes) != bytes.size() || !file.flush())
         return failed(reasonOf(file.error()));
-    if (!QFile::setPermissions(path, OwnerOnly))
-        return failed(reasonOf(QFileDevice::PermissionsError));
+    if (sync == FileSync::Durable && !syncToDisk(file))
+        return failed(reasonOf(errno == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError));
+    std::error_code renamed;
+    std::filesystem::rename(QFileInfo(file.fileName()).filesystemAbsoluteFilePath(),
+                            target.filesystemAbsoluteFilePath(), renamed);
+    if (renamed)
+        return failed(reasonOf(QFileDevice::RenameError));
+    file.setAutoRemove(false);
     return true;
 }
 
 bool removeFile(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.exists() || file.remove())
+    // The name itself goes, even when it is a link to nowhere.
+    if (QFile::remove(path))
+        return true;
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
         return true;
     return report(error, QStringLiteral("%1 ließ sich nicht löschen.").arg(quotedName(path)));
 }
@@ -114,14 +191,29 @@ bool renameFile(const QString& from, const QString& to, QString* error)
 
 bool keepAsBad(const QString& path, QString* error)
 {
-    // A copy, so the damaged file itself stays until a save replaces it.
+    // A copy, so the damaged file itself stays until a save replaces it. Only a regular file is copied:
+    // a link's target or a FIFO is none of the store's business.
+    QFile source;
+    const Opened opened = openRegular(source, path);
+    if (opened == Opened::NotRegular)
+        return report(error, notRegular(path));
     const QString bad = path + QStringLiteral(".bad");
-    if (!removeFile(bad, error))
-        return false;
-    if (!QFile::copy(path, bad))
+    QFile copy(bad);
+    const auto failed = [&] {
+        if (copy.isOpen())
+            copy.remove();
         return report(error,
                       QStringLiteral("%1 ließ sich nicht als %2 sichern.").arg(quotedName(path), quotedName(bad)));
-    QFile::setPermissions(bad, OwnerOnly);
+    };
+    if (opened != Opened::Yes || !removeFile(bad, error))
+        return failed();
+    if (!copy.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly))
+        return failed();
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(1 << 20);
+        if (chunk.isEmpty() || copy.write(chunk) != chunk.size())
+            return failed();
+    }
     return true;
 }
 

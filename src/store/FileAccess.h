@@ -12,6 +12,13 @@ inline constexpr qint64 MaxSettingsFileBytes = 1 << 20;
 inline constexpr qint64 MaxIndexFileBytes = 4 << 20;
 inline constexpr qint64 MaxMailFileBytes = qint64(64) << 20;
 
+// Whether a write waits until its bytes are on the disk. Only tests that build big stores skip it.
+enum class FileSync
+{
+    Durable,
+    Skipped
+};
+
 enum class ReadOutcome
 {
     Read,
@@ -19,12 +26,14 @@ enum class ReadOutcome
     Failed
 };
 
-// Reads the whole file, refusing one larger than maxBytes.
+// Reads the whole file, refusing one larger than maxBytes. Only a regular file is read: a symbolic link,
+// a FIFO or a device in its place is refused without being followed or waited for. A file that others
+// may read is made owner-only on the way.
 ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& bytes, QString* error);
 
 // Replaces the file atomically (a crash or a full disk leaves the old file), readable and writable by
-// its owner only.
-bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error);
+// its owner only. A symbolic link in its place is replaced by the file, never written through.
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync = FileSync::Durable);
 
 // Removes a file; a file that is not there counts as removed.
 bool removeFile(const QString& path, QString* error);

@@ -21,12 +21,12 @@ bool FolderArray::append(qint16 id)
     return true;
 }
 
-void FolderArray::removeAt(qint16 pos)
+void FolderArray::removeAt(qint16 pos, qint16 n)
 {
-    if (pos < 1 || pos > count)
+    if (pos < 1 || n < 1 || pos > count || n > count - pos + 1 || pos + n > ids.size())
         return;
-    ids.remove(pos);
-    --count;
+    ids.remove(pos, n);
+    count = static_cast<qint16>(count - n);
     ids.resize(count + 1);
 }
 

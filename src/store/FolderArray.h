@@ -16,8 +16,8 @@ struct FolderArray
 
     // Count + 1, array re-dimensioned to 0 … count, id stored last. False (nothing changed) when full.
     bool append(qint16 id);
-    // Closes up the entries behind pos and re-dimensions to 0 … count − 1.
-    void removeAt(qint16 pos);
+    // Closes up the entries behind pos and re-dimensions to 0 … count − n (n entries from pos on).
+    void removeAt(qint16 pos, qint16 n = 1);
 
     friend bool operator==(const FolderArray&, const FolderArray&) = default;
 };

@@ -62,9 +62,19 @@ void MailTables::dropLastMail()
 
 void MailTables::deleteMails(const QList<qint16>& ascendingIds)
 {
-    for (auto it = ascendingIds.crbegin(); it != ascendingIds.crend(); ++it)
-        m_mails.remove(*it);
-    m_mailCount = static_cast<qint16>(m_mailCount - ascendingIds.size());
+    // One pass that closes up the records: removing them one by one shifts a full table thousands of times.
+    qsizetype kept = 1;
+    qsizetype next = 0;
+    for (qsizetype id = 1; id <= m_mailCount; ++id) {
+        if (next < ascendingIds.size() && ascendingIds.at(next) == id) {
+            ++next;
+            continue;
+        }
+        if (kept != id)
+            m_mails[kept] = std::move(m_mails[id]);
+        ++kept;
+    }
+    m_mailCount = static_cast<qint16>(kept - 1);
     m_mails.resize(m_mailCount + 1);
     for (FolderArray& f : m_folders) {
         for (int pos = 1; pos <= f.count && pos < f.ids.size(); ++pos) {

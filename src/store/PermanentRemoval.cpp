@@ -13,12 +13,17 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
 {
     const MailTables& tables = store.tables();
     const FolderArray& deleted = tables.folder(DeletedFolder);
+    // Marks, not searches: a full folder gives 32767 positions.
+    QList<bool> positionTaken(deleted.ids.size(), false);
+    QList<bool> idTaken(tables.MailCount() + 1, false);
     for (const qint16 pos : deletedPositions) {
-        if (pos < 1 || pos > deleted.count || pos >= deleted.ids.size() || m_positions.contains(pos))
+        if (pos < 1 || pos > deleted.count || pos >= deleted.ids.size() || positionTaken.at(pos))
             continue;
         const qint16 id = deleted.at(pos);
-        if (id < 1 || id > tables.MailCount() || m_ids.contains(id))
+        if (id < 1 || id > tables.MailCount() || idTaken.at(id))
             continue;
+        positionTaken[pos] = true;
+        idTaken[id] = true;
         m_positions.append(pos);
         m_ids.append(id);
     }
@@ -37,6 +42,14 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
         }
     }
     m_known = QList<bool>(tables.MailCount() - m_ids.size() + 1, true);
+    m_store.setRemovalRunning(true);
+}
+
+PermanentRemoval::~PermanentRemoval()
+{
+    // Cut short (the window went first): carried to its end, so records and file names agree again.
+    if (!m_finished)
+        step(totalOperations(), nullptr);
 }
 
 bool PermanentRemoval::step(int maxFileOperations, QString* error)
@@ -68,6 +81,7 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
 
 void PermanentRemoval::finish()
 {
+    m_store.setRemovalRunning(false);
     MailTables& tables = m_store.tables();
     const qint16 oldCount = tables.MailCount();
     if (!m_ids.isEmpty()) {

@@ -11,12 +11,15 @@ class Store;
 // The end state equals removing them one by one: their files deleted, every higher mail and its file
 // moved down, every folder renumbered, the index written once. Each file is deleted or renamed at most
 // once, lowest ID first, so no rename ever lands on a file that is still needed.
-// The tables change only in the last step; until then no other store operation may run.
+// The tables change only in the last step; until then the store refuses to save mails.
 class PermanentRemoval
 {
 public:
     // Positions of the deleted folder; positions out of range or given twice are ignored.
     PermanentRemoval(Store& store, const QList<qint16>& deletedPositions);
+    ~PermanentRemoval();
+    PermanentRemoval(const PermanentRemoval&) = delete;
+    PermanentRemoval& operator=(const PermanentRemoval&) = delete;
 
     // Up to maxFileOperations deletions and renames (at least one); true when finished.
     // A failed file operation does not stop the removal (the records stay in memory and the next

@@ -1,6 +1,6 @@
 #include "store/Store.h"
 
-#include "store/FileAccess.h"
+#include "store/EncryptionSetting.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/MailFileMemory.h"
@@ -17,7 +17,7 @@ namespace kadmel {
 namespace {
 
 // The loader refuses a bigger file as damaged: such a file is never written, and the old one stays.
-bool writeWithin(const QString& path, const QByteArray& bytes, qint64 maxBytes, QString* error)
+bool writeWithin(const QString& path, const QByteArray& bytes, qint64 maxBytes, QString* error, FileSync sync)
 {
     if (bytes.size() > maxBytes) {
         if (error)
@@ -27,7 +27,7 @@ bool writeWithin(const QString& path, const QByteArray& bytes, qint64 maxBytes, 
                          .arg(maxBytes);
         return false;
     }
-    return writeWholeFile(path, bytes, error);
+    return writeWholeFile(path, bytes, error, sync);
 }
 
 } // namespace
@@ -35,14 +35,17 @@ bool writeWithin(const QString& path, const QByteArray& bytes, qint64 maxBytes, 
 struct Store::Private
 {
     QString programFolder;
+    FileSync sync = FileSync::Durable;
+    bool removalRunning = false;
     Settings settings;
     MailTables tables;
     MailFileMemory files;
 };
 
-Store::Store(const QString& programFolder) : d(std::make_unique<Private>())
+Store::Store(const QString& programFolder, FileSync sync) : d(std::make_unique<Private>())
 {
     d->programFolder = programFolder;
+    d->sync = sync;
 }
 
 Store::~Store() = default;
@@ -97,10 +100,38 @@ MailFileMemory& Store::mailFileMemory()
     return d->files;
 }
 
+namespace {
+
+bool refuseDuringRemoval(QString* error)
+{
+    if (error)
+        *error = QStringLiteral("Es werden gerade Mails endgültig entfernt. Bitte danach erneut speichern.");
+    return false;
+}
+
+} // namespace
+
+bool Store::removalRunning() const
+{
+    return d->removalRunning;
+}
+
+void Store::setRemovalRunning(bool running)
+{
+    d->removalRunning = running;
+}
+
 bool Store::SaveAll(QString* error)
 {
-    if (!SaveSettings(error) || !SaveFolders(error))
-        return false;
+    if (d->removalRunning)
+        return refuseDuringRemoval(error);
+    return SaveSettings(error) && SaveFolders(error) && saveMails(error);
+}
+
+bool Store::saveMails(QString* error)
+{
+    if (d->removalRunning)
+        return refuseDuringRemoval(error);
     const qint16 mailCount = d->tables.MailCount();
     for (int id = 1; id <= mailCount; ++id) {
         // An exit with thousands of unchanged mails must not rewrite thousands of files.
@@ -114,18 +145,21 @@ bool Store::SaveAll(QString* error)
 
 bool Store::SaveSettings(QString* error)
 {
-    return writeWithin(settingsFilePath(), encodeSettings(d->settings), MaxSettingsFileBytes, error);
+    return writeWithin(settingsFilePath(), encodeSettings(d->settings), MaxSettingsFileBytes, error, d->sync);
 }
 
 bool Store::SaveFolders(QString* error)
 {
     const MailTables& t = d->tables;
     const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
-    return writeWithin(indexFilePath(), encodeFolderIndex(index), MaxIndexFileBytes, error);
+    return writeWithin(indexFilePath(), encodeFolderIndex(index), MaxIndexFileBytes, error, d->sync);
 }
 
 bool Store::SaveMail(qint16 id, QString* error)
 {
+    // The file of this ID may already hold the next mail's record.
+    if (d->removalRunning)
+        return refuseDuringRemoval(error);
     if (id < 1 || id > d->tables.MailCount()) {
         if (error)
             *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
@@ -134,7 +168,7 @@ bool Store::SaveMail(qint16 id, QString* error)
     const MailRecord& record = d->tables.mail(id);
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
-    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error))
+    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, d->sync))
         return false;
     d->files.remember(id, record);
     return true;
@@ -170,8 +204,18 @@ Store::LoadReport Store::loadAtStartup()
 {
     LoadReport report;
     report.problems += MigrateOldFiles(d->programFolder);
-    if (!QDir().mkpath(mailsFolder()))
+    // The mails are private: the folder is the owner's alone, however it was made. The store files
+    // become owner-only as they are read; kadmel.ini (a link there is not followed) here.
+    constexpr QFileDevice::Permissions OwnerOnlyFolder =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (!QDir().mkpath(d->programFolder) ||
+        (!QDir().mkdir(mailsFolder(), OwnerOnlyFolder) && !QFileInfo(mailsFolder()).isDir()))
         report.problems << QStringLiteral("Der Ordner %1 ließ sich nicht anlegen.").arg(quotedName(mailsFolder()));
+    else if (!QFile::setPermissions(mailsFolder(), OwnerOnlyFolder))
+        report.problems << QStringLiteral("Die Zugriffsrechte des Ordners %1 ließen sich nicht einschränken.")
+                               .arg(quotedName(mailsFolder()));
+    if (const QFileInfo ini(encryptionFilePathIn(d->programFolder)); ini.isFile() && !ini.isSymLink())
+        QFile::setPermissions(ini.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     report.storeExisted = QFileInfo::exists(settingsFilePath());
     d->tables.reset();
     d->settings = Settings();

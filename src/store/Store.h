@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/FileAccess.h"
 #include "store/MailTables.h"
 #include "store/Settings.h"
 
@@ -13,11 +14,12 @@ class MailFileMemory;
 
 // The store of one program folder: the settings, the tables, and their files
 // "ZUBData1(3.0).zub", "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub".
-// Every save is atomic (QSaveFile), leaves the file 0600, and reports a German reason on failure.
+// Every save is atomic, leaves the file 0600 (never written through a link), and reports a German
+// reason on failure.
 class Store
 {
 public:
-    explicit Store(const QString& programFolder);
+    explicit Store(const QString& programFolder, FileSync sync = FileSync::Durable);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -35,10 +37,15 @@ public:
 
     // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
     // is not written again, however its record was reached.
+    // While a removal for good renames the mail files, the records do not yet match the file names:
+    // SaveAll, saveMails and SaveMail refuse then.
     bool SaveAll(QString* error = nullptr);
     bool SaveSettings(QString* error = nullptr);
     bool SaveFolders(QString* error = nullptr);
     bool SaveMail(qint16 id, QString* error = nullptr);
+    // Every mail 1 … MailCount whose file does not already hold it: SaveAll without settings and index.
+    bool saveMails(QString* error = nullptr);
+    bool removalRunning() const;
 
     // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
     // is deleted for good first: its file removed, every higher mail and file one ID lower, all
@@ -50,7 +57,7 @@ public:
     // the index written once at the end.
     bool removeForGood(const QList<qint16>& deletedPositions, QString* error = nullptr);
 
-    // Start-up: take-over of older files, the Mails folder, reset, loading, first-start SaveAll.
+    // Start-up: take-over of older files, the Mails folder (0700), reset, loading, first-start SaveAll.
     // Each file is read on its own; damaged ones are kept as "<name>.bad" and reported in `problems`.
     struct LoadReport
     {
@@ -62,6 +69,7 @@ public:
 private:
     friend class PermanentRemoval;
     MailFileMemory& mailFileMemory();
+    void setRemovalRunning(bool running);
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -68,18 +68,24 @@ void FolderCommands::edit()
     const qint16 id = m_window.selectedId(FailedFolder);
     const qint16 pos = m_window.selectedPosition(FailedFolder);
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (pos < 1 || !dispatcher || !dispatcher->IdleFlag())
+    if (pos < 1 || !dispatcher || !dispatcher->beginCommand())
         return;
+    // No job is taken while the editor is open: its save writes the whole store.
+    const auto release = [this] {
+        if (Dispatcher* d = m_window.dispatcher())
+            d->endCommand();
+    };
     closeEditor();
     m_editor = new frmMailEdit(m_editTarget, &m_window);
     if (!m_editor->openMail(id)) {
         delete m_editor;
-        return;
+        return release();
     }
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
     m_editor->setWindowModality(Qt::ApplicationModal);
     connect(m_editor, &frmMailEdit::saved, this,
             [this](qint16 savedId) { m_window.listModel(FailedFolder)->refreshMail(savedId); });
+    connect(m_editor, &QDialog::finished, this, release);
     m_editor->show();
 }
 
@@ -141,8 +147,9 @@ void FolderCommands::removeAll(int folder)
         return;
     if (folder == DeletedFolder) {
         QList<qint16> positions;
-        for (qint16 pos = 1; pos <= count; ++pos)
-            positions.append(pos);
+        positions.reserve(count);
+        for (int pos = 1; pos <= count; ++pos) // int: a full folder ends at 32767
+            positions.append(qint16(pos));
         removeForGood(positions);
     } else {
         moveToDeleted(folder, 1, count);
@@ -151,17 +158,19 @@ void FolderCommands::removeAll(int folder)
 
 void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
 {
-    // `count` mails from `pos` on, each taken from the same place as the ones behind it close up;
-    // they reach the deleted folder in their old order. The index is written once for all.
+    // `count` mails from `pos` on reach the deleted folder in their old order, as one block (one by one,
+    // a full folder would close up 32767 times). The index is written once for all.
     MailTables& tables = m_window.store().tables();
+    FolderArray& from = tables.folder(folder);
+    FolderArray& to = tables.folder(DeletedFolder);
+    const qint16 room = qint16(MaxMails - to.count);
+    const qint16 moved = qMin(count, room);
+    for (int k = 0; k < moved; ++k)
+        to.append(from.ids.at(pos + k));
+    from.removeAt(pos, moved);
     QString error;
-    for (qint16 n = 0; n < count; ++n) {
-        if (!tables.MoveMail(pos, folder, DeletedFolder)) {
-            error = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
-            break;
-        }
-        tables.folder(folder).removeAt(pos);
-    }
+    if (moved < count)
+        error = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
     QString saveError;
     if (!m_window.store().SaveFolders(&saveError) && error.isEmpty())
         error = saveError;

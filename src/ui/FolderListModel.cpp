@@ -117,8 +117,9 @@ void FolderListModel::rebuild()
     m_rows.clear();
     const FolderArray& folder = m_tables.folder(m_folder);
     m_rows.reserve(folder.count);
-    for (qint16 pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
-        m_rows.append(rowOf(folder.at(pos), false));
+    // int, not qint16: a full folder's last position is 32767, and one more wraps.
+    for (int pos = 1; pos <= folder.count && pos < folder.ids.size(); ++pos)
+        m_rows.append(rowOf(folder.ids.at(pos), false));
     endResetModel();
 }
 

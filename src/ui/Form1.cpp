@@ -316,12 +316,16 @@ void Form1::load()
 
     m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
-    FillLists();
+    QString indexError;
+    const bool indexSaved = FillLists(&indexError);
     restorePanes(placement); // the split is in pixels of the window as laid out
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
 
-    showFolderCount(SentFolder);
+    if (indexSaved)
+        showFolderCount(SentFolder);
+    else
+        m_panels[1]->setText(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ") + indexError);
     m_panels[1]->setPicture(Picture::Mail);
     m_panels[3]->setText(folderName(SentFolder) + QLatin1Char(' '));
     m_panels[3]->setPicture(Picture::MailSent);
@@ -366,11 +370,11 @@ void Form1::fitFirstSize()
     resize(width, px(4845) + menuBar()->sizeHint().height());
 }
 
-void Form1::FillLists()
+bool Form1::FillLists(QString* error)
 {
     RefreshLists();
     // Written once for the whole list, not once per row.
-    m_store.SaveFolders();
+    return m_store.SaveFolders(error);
 }
 
 void Form1::RefreshLists()
@@ -782,6 +786,8 @@ void Form1::requestTermination()
     if (m_unloaded || m_terminating)
         return;
     m_terminating = true;
+    if (m_commands)
+        m_commands->closeEditor(); // it holds the dispatcher off; its unsaved texts go as at the exit
     if (isIdle()) {
         queryUnload(false);
         close();

@@ -118,7 +118,7 @@ private:
     void buildMenus();
     void buildStatusBar();
     void BuildFolderTree();
-    void FillLists();
+    bool FillLists(QString* error); // false: the index write failed, with the reason
     void fitFirstSize();
     void nodeClicked(QTreeWidgetItem* item);
     void showFolder(int folder);

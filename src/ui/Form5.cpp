@@ -172,15 +172,18 @@ void Form5::confirm()
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
     };
-    // The autostart entry and the encryption live in files of their own, as the settings file's layout is
-    // fixed; they are written first, so a failure of any file leaves memory and files as the user had them.
+    // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
+    // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
+    // fixed), and the settings file last: memory takes the new values only together with the disk.
+    QString error;
+    if (!m_store.saveMails(&error) || !m_store.SaveFolders(&error))
+        return saveFailed(error);
     const bool wasWithSession = m_sessionEntry.exists();
     const bool withSession = m_withSession->isChecked();
     const auto restoreSession = [&] {
         if (withSession != wasWithSession)
             m_sessionEntry.set(wasWithSession);
     };
-    QString error;
     if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
         return saveFailed(error);
     const QString& folder = m_store.programFolder();
@@ -198,10 +201,11 @@ void Form5::confirm()
     s.SmtpPassword = toAnsi(m_password->text());
     s.UseSpa = m_spa->isChecked() ? 2 : 1;
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
-    if (!m_store.SaveAll(&error)) {
-        // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
+    if (!m_store.SaveSettings(&error)) {
         s = before;
-        saveEncryption(folder, previousEncryption);
+        QString restoreError;
+        if (!saveEncryption(folder, previousEncryption, &restoreError))
+            error += QLatin1Char('\n') + restoreError;
         restoreSession();
         return saveFailed(error);
     }

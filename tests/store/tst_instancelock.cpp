@@ -1,11 +1,13 @@
+#include "StoreFiles.h"
 #include "store/InstanceLock.h"
+#include "support/SmallDisk.h"
 
-#include <QFile>
+#include <QCoreApplication>
 #include <QSysInfo>
 #include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
+using namespace kadmel::test;
 
 class TestInstanceLock : public QObject
 {
@@ -18,18 +20,47 @@ private Q_SLOTS:
         {
             InstanceLock first(dir.path());
             QVERIFY(first.tryLock());
-            QVERIFY(!InstanceLock(dir.path()).tryLock());
+            QVERIFY(ownerOnly(dir.filePath(QStringLiteral("kadmel.lock"))));
+            InstanceLock second(dir.path());
+            QVERIFY(!second.tryLock() && second.errorString().isEmpty()); // held: the second start ends silently
             QVERIFY(InstanceLock(otherDir.path()).tryLock());
         }
         QVERIFY(InstanceLock(dir.path()).tryLock());
+    }
 
-        // A crashed instance's lock: no process runs under this ID (above any pid_max), and the file is
-        // fresh, so only the owner's death can make it stale.
-        QFile stale(otherDir.filePath(QStringLiteral("kadmel.lock")));
-        QVERIFY(stale.open(QIODevice::WriteOnly));
-        stale.write("999999999\nkadmel\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        stale.close();
-        QVERIFY(InstanceLock(otherDir.path()).tryLock());
+    void staleLocksAreTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        const QByteArray app = QCoreApplication::applicationName().toUtf8();
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+        // No process runs under this ID (above any pid_max); the files are fresh, so age plays no part.
+        QTest::newRow("dead process") << "999999999\n" + app + "\n" + host + "\n";
+        QTest::newRow("garbage") << QByteArray("\x01\xff garbage\n\n");
+        // This very process is alive: only the other host makes the lock stale.
+        QTest::newRow("other host") << self + "\n" + app + "\nelsewhere.example\n";
+    }
+
+    void staleLocksAreTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        writeBytes(dir.filePath(QStringLiteral("kadmel.lock")), content);
+        QVERIFY(InstanceLock(dir.path()).tryLock());
+    }
+
+    void aLockThatCannotBeWrittenIsSaid()
+    {
+        QTemporaryDir dir;
+        SmallDisk disk(dir.path(), "size=8k");
+        if (!disk.isMounted())
+            QSKIP("A full disk needs the right to mount a tmpfs.");
+        QFile filler(dir.filePath(QStringLiteral("filler")));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) > 0) {
+        }
+        InstanceLock lock(dir.path());
+        QVERIFY(!lock.tryLock() && lock.errorString().contains(QStringLiteral("„kadmel.lock“")));
     }
 };
 

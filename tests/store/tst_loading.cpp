@@ -1,4 +1,5 @@
 #include "StoreFiles.h"
+#include "store/EncryptionSetting.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 
@@ -127,25 +128,36 @@ private Q_SLOTS:
         QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
     }
 
-    void aFullStore()
+    void filesStayPrivateAndLinksAreReplaced()
     {
         QTemporaryDir dir;
-        Store written(dir.path());
-        QVERIFY(QDir().mkpath(written.mailsFolder()));
-        // Written plainly: a synced save per file would take a minute here.
-        const QByteArray mail = encodeMailRecord(mailWith("s", "MSGSENT"));
-        FolderIndexRecord index{MaxMails, {0, {0}}, {0, {0}}, {0, {0}}};
-        for (int id = 1; id <= MaxMails; ++id) {
-            writeBytes(written.mailFilePath(qint16(id)), mail);
-            (id < MaxMails - 1 ? index.sent : index.deleted).append(qint16(id));
-        }
-        writeBytes(written.indexFilePath(), encodeFolderIndex(index));
-
+        QTemporaryDir outside;
+        writeStore(dir.path());
         Store store(dir.path());
-        QCOMPARE(store.loadAtStartup().problems, QStringList());
-        QCOMPARE(store.tables().MailCount(), MaxMails);
-        QCOMPARE(store.tables().createMail({}), std::nullopt);
-        QCOMPARE(store.tables().folder(DeletedFolder), (FolderArray{2, {0, MaxMails - 1, MaxMails}}));
+        const QString ini = encryptionFilePathIn(dir.path());
+        writeBytes(ini, "[SMTP]\nVerschluesselung=Keine\n");
+        const QStringList files{store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1), ini};
+        for (const QString& path : files + QStringList{store.mailsFolder()})
+            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
+        // A link planted for a mail: neither read nor written through.
+        const QString victim = outside.filePath(QStringLiteral("victim"));
+        QVERIFY(QFile::rename(store.mailFilePath(2), victim) && QFile::link(victim, store.mailFilePath(2)));
+        const QByteArray victimBytes = fileBytes(victim);
+
+        const QStringList problems = store.loadAtStartup().problems;
+        QVERIFY(problems.size() == 1 && problems.first().contains(QStringLiteral("keine gewöhnliche Datei")));
+        QCOMPARE(QFile::permissions(store.mailsFolder()) & 0x77, QFileDevice::Permissions());
+        for (const QString& path : files)
+            QVERIFY2(ownerOnly(path), qPrintable(path));
+        // A save over a wide file and over links (one planted while running) leaves private regular files.
+        QVERIFY(QFile::setPermissions(store.mailFilePath(3), QFileDevice::Permissions(0x7777)));
+        store.tables().mail(3).Status = "ERRMessage3";
+        QVERIFY(QFile::remove(store.settingsFilePath()) && QFile::link(victim, store.settingsFilePath()));
+        QVERIFY(store.SaveAll());
+        QVERIFY(QFile::remove(ini) && QFile::link(victim, ini) && saveEncryption(dir.path(), Encryption::SslTls));
+        QCOMPARE(fileBytes(victim), victimBytes);
+        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(2), store.mailFilePath(3), ini})
+            QVERIFY2(!QFileInfo(path).isSymLink() && ownerOnly(path), qPrintable(path));
     }
 
     void randomBytesLoadWhatTheyCan()

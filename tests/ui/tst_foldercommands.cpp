@@ -5,6 +5,7 @@
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
+#include <QElapsedTimer>
 #include <QHeaderView>
 
 using namespace kadmel;
@@ -13,11 +14,11 @@ using namespace kadmel::test;
 namespace {
 
 // A program folder whose mails 1 … n stand in the folders given (one folder number per mail),
-// saved to disk, and the main window on it.
+// saved to disk (unsynced, so a full store takes seconds), loaded back as a start does, and the main window on it.
 struct Fixture
 {
     QTemporaryDir dir;
-    Store store{dir.path()};
+    Store store{dir.path(), FileSync::Skipped};
     PromptRecorder prompts;
     std::unique_ptr<Form1> window;
 
@@ -28,6 +29,7 @@ struct Fixture
             addMail(store, folders.at(i), i < recipients.size() ? recipients.at(i) : QByteArray("an@example.com"));
         completeSettings(store, smtpPort, dir.path(), 1);
         store.SaveAll();
+        store.loadAtStartup();
         window = std::make_unique<Form1>(store, prompts, fastOptions());
         window->load();
     }
@@ -68,6 +70,8 @@ class TestFolderCommands : public QObject
 private Q_SLOTS:
     void removeAndRemoveForGood();
     void editSendAndSendAll();
+    void fullStore_data();
+    void fullStore();
 };
 
 void TestFolderCommands::removeAndRemoveForGood()
@@ -105,6 +109,12 @@ void TestFolderCommands::removeAndRemoveForGood()
     f.run(DeletedFolder, 1, "Mnu_T_Remove");
     QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     QVERIFY(f.action("Mnu_T_Open")->isEnabled());
+    // "OK" in the settings meanwhile would write records under IDs whose files have moved: refused.
+    f.window->openSettingsDialog();
+    child<QPushButton>(*f.window->settingsDialog(), "Command1")->click();
+    QVERIFY(f.window->settingsDialog()->isVisible());
+    QVERIFY(f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
+    f.window->settingsDialog()->reject();
     QVERIFY(finished.wait(5000));
     // Every mail above the removed one moved down, in whatever folder it stands.
     QCOMPARE(f.rows(SentFolder), (QList<qint16>{1, 2}));
@@ -123,12 +133,15 @@ void TestFolderCommands::removeAndRemoveForGood()
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
 
     // An index that cannot be written is said in panel 2, and the dispatcher is released all the same.
-    QVERIFY(QFile::remove(f.store.indexFilePath()));
-    QVERIFY(QDir().mkpath(f.store.indexFilePath()));
+    QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     f.run(SentFolder, 1, "Mnu_O_Remove");
     QVERIFY2(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
              qPrintable(f.window->panel(2)->text()));
     QVERIFY(f.window->dispatcher()->IdleFlag());
+    // The same index write when a window builds its lists is said there too.
+    Form1 again(f.store, f.prompts, fastOptions());
+    again.load();
+    QVERIFY(again.panel(2)->text().startsWith(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ")));
 }
 
 void TestFolderCommands::editSendAndSendAll()
@@ -147,7 +160,9 @@ void TestFolderCommands::editSendAndSendAll()
     // "Abbrechen" after typing changes nothing, in memory or on disk.
     const auto before = snapshot(f.dir.path());
     QCOMPARE(edit(QStringLiteral("anders@example.com"))->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
+    QVERIFY(!f.window->dispatcher()->IdleFlag()); // no job is taken while the editor is open
     child<QPushButton>(*f.window->commands()->editor(), "Command2")->click();
+    QVERIFY(f.window->dispatcher()->IdleFlag());
     QCOMPARE(snapshot(f.dir.path()), before);
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     {
@@ -192,6 +207,60 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 1 gesendet, 1 fehlgeschlagen."));
     QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
+}
+
+void TestFolderCommands::fullStore_data()
+{
+    QTest::addColumn<QList<int>>("folders");
+    QTest::newRow("32767 sent") << QList<int>(MaxMails, SentFolder);
+    QList<int> spread(MaxMails, DeletedFolder); // sent 1 … 16000, the two highest IDs failed, the rest deleted
+    std::fill(spread.begin(), spread.begin() + 16000, SentFolder);
+    spread[MaxMails - 2] = spread[MaxMails - 1] = FailedFolder;
+    QTest::newRow("spread over three") << spread;
+}
+
+// Positions and counts at the 16-bit limit: start and lists, "Alle Senden", "Alle Entfernen" for good (the
+// survivors renumbered, files and all) and to the deleted folder.
+void TestFolderCommands::fullStore()
+{
+    QFETCH(QList<int>, folders);
+    QElapsedTimer clock;
+    clock.start();
+    SmtpSink sink;
+    Fixture f(folders, sink.port());
+    QCOMPARE(f.store.tables().createMail({}), std::nullopt);
+    for (const int folder : {SentFolder, FailedFolder, DeletedFolder})
+        QCOMPARE(f.rows(folder), f.store.tables().folder(folder).entries());
+    QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
+
+    QSignalSpy resent(f.window->dispatcher(), &Dispatcher::resendFinished);
+    QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
+    if (const qint16 failed = f.store.tables().count(FailedFolder); failed > 0) {
+        f.run(FailedFolder, 1, "Mnu_Err_SendAll");
+        QVERIFY(resent.wait(15000));
+        QCOMPARE(sink.messages().size(), failed);
+    }
+    if (const qint16 deleted = f.store.tables().count(DeletedFolder); deleted > 0) {
+        f.prompts.answers = {PromptAnswer::Ok};
+        f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+        QVERIFY(removed.wait(60000));
+        const qint16 last = qint16(MaxMails - deleted);
+        QCOMPARE(f.rows(SentFolder).last(), last);
+        FolderListModel* sent = f.window->listModel(SentFolder);
+        QCOMPARE(sent->data(sent->index(last - 1, FolderListModel::SubjectColumn)), QStringLiteral("Mail 32767"));
+    }
+    const qint16 moved = f.store.tables().count(SentFolder);
+    f.run(SentFolder, 1, "Mnu_O_RemoveAll");
+    QCOMPARE(f.rows(DeletedFolder).size(), int(moved));
+    if (moved == MaxMails) {
+        f.prompts.answers = {PromptAnswer::Ok};
+        f.run(DeletedFolder, MaxMails, "Mnu_T_RemoveAll");
+        QVERIFY(removed.wait(60000));
+        QVERIFY(QDir(f.store.mailsFolder()).isEmpty());
+    }
+    QCOMPARE(f.reread()->tables(), f.store.tables());
+    QCOMPARE(QDir(f.store.mailsFolder()).entryList(QDir::Files).size(), int(f.store.tables().MailCount()));
+    qInfo("%s: %lld ms", QTest::currentDataTag(), clock.elapsed());
 }
 
 QTEST_MAIN(TestFolderCommands)

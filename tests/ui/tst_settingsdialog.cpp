@@ -167,10 +167,16 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
     QVERIFY(prompts.asked.last().text.size() > 60);
 
-    // A folder where kadmel.ini belongs: said the same way.
+    // A folder where kadmel.ini belongs, or where the index belongs: said the same way, and the settings
+    // file keeps what memory keeps.
     QVERIFY(QDir().mkpath(encryptionFilePathIn(dir.path())));
     confirm(dir.path(), QStringLiteral("25"));
-    QVERIFY(prompts.texts().value(2).startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+    QVERIFY(QDir(encryptionFilePathIn(dir.path())).removeRecursively());
+    QVERIFY(QFile::remove(Store(dir.path()).indexFilePath()) && QDir().mkpath(Store(dir.path()).indexFilePath()));
+    confirm(dir.path(), QStringLiteral("25"));
+    QCOMPARE(prompts.asked.size(), 4);
+    QVERIFY(prompts.asked.last().text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+    QVERIFY(!QFile::exists(Store(dir.path()).settingsFilePath()));
 }
 
 void TestSettingsDialog::sessionEntryFollowsTheBox()
