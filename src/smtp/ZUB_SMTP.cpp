@@ -21,6 +21,7 @@ constexpr char ErrClosed[] = "ERRMessage5";
 constexpr char ErrTimeout[] = "ERRMessage6";
 constexpr char ErrRefused[] = "ERRMessage7";
 constexpr char ErrSecure[] = "ERRMessage8";
+constexpr char ErrUnclear[] = "ERRMessage9";
 
 // A socket that is let go still gets this long to hand its last bytes (the QUIT) to the server.
 constexpr int LingerMs = 5000;
@@ -41,11 +42,6 @@ enum State : qint32
     StartTlsSent = 12,
     Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
 };
-
-bool breaksLines(const QByteArray& text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
 
 } // namespace
 
@@ -68,6 +64,9 @@ struct ZUB_SMTP::Private
     bool connected = false;
     bool encrypted = false;
     bool busy = false;
+    // The whole message, its final "." CR LF included, has left for the server: from now on a lost
+    // connection cannot tell whether the mail was taken.
+    bool messageOut = false;
     qint16 progressStep = 1;
     qint32 messageLength = 0;
     quint64 session = 0; // tells a finished session from the one a finished() slot may have started
@@ -94,6 +93,7 @@ struct ZUB_SMTP::Private
         s->setSslConfiguration(config);
         s->setPeerVerifyName(fromAnsi(server.SMTPserver));
         QObject::connect(s, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
+        QObject::connect(s, &QSslSocket::encryptedBytesWritten, q, [this](qint64) { onBytesWritten(); });
         return s;
     }
 
@@ -193,7 +193,7 @@ struct ZUB_SMTP::Private
     void onConversationTimeout()
     {
         if (protocolState != Finished)
-            fail(ErrTimeout);
+            fail(messageOut ? ErrUnclear : ErrTimeout);
     }
 
     // The server hung up: reported once, whether the error or the disconnect comes first.
@@ -202,7 +202,7 @@ struct ZUB_SMTP::Private
         if (!connected)
             return;
         connected = false;
-        fail(handshakePending() ? ErrSecure : ErrClosed);
+        fail(handshakePending() ? ErrSecure : messageOut ? ErrUnclear : ErrClosed);
     }
 
     void onError(QAbstractSocket::SocketError error)
@@ -218,6 +218,10 @@ struct ZUB_SMTP::Private
         }
         if (handshakePending()) {
             fail(ErrSecure);
+            return;
+        }
+        if (messageOut) {
+            fail(ErrUnclear);
             return;
         }
         succeeded = false;
@@ -238,9 +242,12 @@ struct ZUB_SMTP::Private
         if (!socket)
             return;
         const qint64 remaining = socket->bytesToWrite();
-        if (protocolState == MessageSent)
+        if (protocolState == MessageSent) {
             Q_EMIT q->progress(qint32(qMax<qint64>(0, messageLength - remaining)), messageLength, 0);
-        else if (remaining == 0) {
+            const auto* ssl = qobject_cast<QSslSocket*>(socket.data());
+            if (remaining == 0 && (!ssl || ssl->encryptedBytesToWrite() == 0))
+                messageOut = true;
+        } else if (remaining == 0) {
             Q_EMIT q->statusText("Verbindung zum Mailserver wird hergestellt..." + idSuffix());
             Q_EMIT q->progress(progressStep, 8, 0);
         }
@@ -422,21 +429,20 @@ bool ZUB_SMTP::SendMail()
     d->succeeded = false;
     d->connected = false;
     d->encrypted = false;
+    d->messageOut = false;
     d->progressStep = 1;
     d->messageLength = 0;
     d->log.reset();
     d->framer.reset();
     d->closeSocket();
 
-    const SmtpMail& m = d->mail;
-    if (breaksLines(m.MailSenderName) || breaksLines(m.MailSenderEMail) || breaksLines(m.MailRecipientName) ||
-        breaksLines(m.MailRecipientEMail) || breaksLines(m.MailSubject)) {
+    if (!headerIsSafe(d->mail)) {
         // Such a text could smuggle header lines or commands; refuse before any connection.
         d->refuseLater(ErrRefused);
         return true;
     }
-    if (d->mustEncrypt() && !QSslSocket::supportsSsl()) {
-        // Without a TLS library the mail would have to go in the clear: it does not go at all.
+    if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl())) {
+        // An unreadable choice, or no TLS library: the mail would have to go in the clear, so it does not go.
         d->refuseLater(ErrSecure);
         return true;
     }
@@ -450,6 +456,18 @@ bool ZUB_SMTP::SendMail()
 bool ZUB_SMTP::isBusy() const
 {
     return d->busy;
+}
+
+void ZUB_SMTP::abort()
+{
+    if (!d->busy || d->protocolState == Finished)
+        return; // nothing runs, or a refusal is already on its way
+    if (!d->messageOut) {
+        d->fail(ErrTimeout); // the server cannot have taken a message it has not seen end
+        return;
+    }
+    const int left = d->conversationTimer.remainingTime();
+    d->conversationTimer.start(left < 0 ? d->timings.abortGraceMs : qMin(left, d->timings.abortGraceMs));
 }
 
 QByteArray ZUB_SMTP::ErrorResponse() const

@@ -1,9 +1,11 @@
 #include "ui/FolderCommands.h"
 
+#include "smtp/ResultText.h"
 #include "store/PermanentRemoval.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
+#include "ui/Prompts.h"
 #include "ui/StatusPanel.h"
 #include "ui/mail/MailEditor.h"
 
@@ -87,8 +89,17 @@ void FolderCommands::closeEditor()
 void FolderCommands::resend()
 {
     const qint16 pos = m_window.selectedPosition(FailedFolder);
-    if (Dispatcher* dispatcher = m_window.dispatcher(); dispatcher && pos >= 1)
-        dispatcher->resend(FailedFolder, pos);
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (!dispatcher || pos < 1)
+        return;
+    const MailTables& tables = m_window.store().tables();
+    if (tables.mail(tables.idAt(FailedFolder, pos)).Status == DeliveryUnclear &&
+        m_window.prompts().ask(&m_window,
+                               QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. Trotzdem "
+                                              "erneut senden?"),
+                               PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
+        return;
+    dispatcher->resend(FailedFolder, pos);
 }
 
 void FolderCommands::resendAll()

@@ -75,9 +75,12 @@ public:
     void updateFolderCaptions();
     void openSettingsDialog();
 
-    // A termination signal: the exit without asking, as soon as no mail is in hand.
+    // A termination signal: the exit without asking; a mail in hand is cut short and filed first.
+    // A failed final save asks nothing then: its reason is exitSaveError().
     void requestTermination();
     bool isUnloaded() const { return m_unloaded; }
+    const QString& exitSaveError() const { return m_exitSaveError; }
+    Prompts& prompts() { return m_prompts; }
 
     // DispatcherView
     void setServiceState(bool active) override;
@@ -147,6 +150,7 @@ private:
     QTimer m_clock;
     bool m_unloaded = false;
     bool m_terminating = false;
+    QString m_exitSaveError;
 };
 
 } // namespace kadmel

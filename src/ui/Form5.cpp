@@ -102,7 +102,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
     m_port->setText(QString::number(s.SmtpPort));
-    m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder())));
+    m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder()).value_or(Encryption::Keine)));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -148,9 +148,9 @@ void Form5::confirm()
     // The encryption lives in its own file, as the settings file's layout is fixed; it is written first,
     // so a failure of either file leaves memory and both files at what the user had before.
     const QString& folder = m_store.programFolder();
-    const Encryption previousEncryption = loadEncryption(folder);
+    const std::optional<Encryption> previousEncryption = loadEncryption(folder);
     QString error;
-    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error))
+    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()).value_or(Encryption::Keine), &error))
         return saveFailed(error);
     Settings& s = m_store.settings();
     const Settings before = s;
@@ -164,7 +164,8 @@ void Form5::confirm()
     if (!m_store.SaveAll(&error)) {
         // Memory keeps what the disk holds, so a later save cannot write values the user never confirmed.
         s = before;
-        saveEncryption(folder, previousEncryption);
+        if (previousEncryption)
+            saveEncryption(folder, *previousEncryption);
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();

@@ -34,6 +34,9 @@ public:
     void start();
     // A termination signal: during the splash the store is saved and the program ends.
     void requestTermination();
+    // For main() once finished() came: 1 when the final save after a termination signal failed (said on
+    // standard error, since no one may be there to answer a message box), else 0.
+    int exitCode() const { return m_exitCode; }
 
     Store& store() { return *m_store; }
     Form4* splash() const { return m_splash; }
@@ -48,6 +51,7 @@ Q_SIGNALS:
 
 private:
     void showMainWindow();
+    void endAfterSave(const QString& saveError);
 
     Prompts& m_prompts;
     ProgramTimings m_timings;
@@ -58,6 +62,7 @@ private:
     std::unique_ptr<ProgramWindows> m_windows; // after m_main: released first
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
+    int m_exitCode = 0;
 };
 
 } // namespace kadmel

@@ -23,7 +23,10 @@ private Q_SLOTS:
         QCOMPARE(ResultText("ERRMessage3"), QByteArray("Zeit\xFC"
                                                        "berschreitungsfehler oder Fehlermeldung vom Mailserver."));
         QCOMPARE(ResultText("errmessage3"), QByteArray());
-        QCOMPARE(ResultText("ERRMessage9"), QByteArray());
+        QCOMPARE(fromAnsi(ResultText("ERRMessage9")),
+                 QStringLiteral("Versandstatus unklar: Die E-Mail wurde möglicherweise zugestellt. Bitte vor dem "
+                                "erneuten Senden prüfen."));
+        QCOMPARE(ResultText("ERRMessage10"), QByteArray());
 
         QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
         for (const qint16 mode : {0, 3})                    // neither scrambles nor unscrambles
