@@ -7,6 +7,7 @@
 #include "support/SmtpSink.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -44,6 +45,7 @@ struct Bench
         timings.alertCloseMs = alertMs;
         timings.smtp.connectMs = 300;
         timings.smtp.conversationMs = 1500;
+        timings.smtp.abortGraceMs = 300;
         dispatcher = std::make_unique<Dispatcher>(*store, view, timings);
     }
 
@@ -61,6 +63,15 @@ struct Bench
     const MailTables& tables() const { return store->tables(); }
     void setPort(quint16 port) { store->settings().SmtpPort = static_cast<qint16>(port); }
 };
+
+// A server that takes a whole message from alice to bob and then never answers.
+void silentAfterMessage(ScriptedSmtpServer& server)
+{
+    server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
+    server.expect("MAIL FROM: <alice@example.com>\r\n").reply("250 ok\r\n");
+    server.expect("RCPT TO: <bob@example.com>\r\n").reply("250 ok\r\n");
+    server.expect("DATA\r\n").reply("354 go\r\n").expectUntil("\r\n.\r\n");
+}
 
 QByteArray decodedBody(const QByteArray& content)
 {
@@ -189,6 +200,20 @@ private Q_SLOTS:
         bench.writeJob(QStringLiteral("b.zub"), Bench::job("zwei"));
         QTest::qWait(150);
         QVERIFY(bench.jobExists(QStringLiteral("b.zub")));
+
+        // The program ends: a mail whose message went out still gets the grace for its reply, then counts as
+        // perhaps delivered.
+        ScriptedSmtpServer quiet;
+        silentAfterMessage(quiet);
+        bench.setPort(quiet.port());
+        bench.dispatcher->StartProcessing();
+        QTRY_VERIFY(quiet.scriptDone());
+        QElapsedTimer clock;
+        clock.start();
+        bench.dispatcher->stopForExit();
+        QVERIFY(filed.wait(1000));
+        QVERIFY(clock.elapsed() >= 300);
+        QCOMPARE(bench.tables().mail(2).Status, QByteArray("ERRMessage9"));
     }
 
     void badJobsNeitherVanishQuietlyNorBlockTheOthers()
@@ -291,16 +316,7 @@ private Q_SLOTS:
     void killedMidSendLosesNothingAndSendsNothingTwice()
     {
         ScriptedSmtpServer server;
-        server.reply("220 hello\r\n")
-            .expect("EHLO 127.0.0.1\r\n")
-            .reply("250 ok\r\n")
-            .expect("MAIL FROM: <alice@example.com>\r\n")
-            .reply("250 ok\r\n")
-            .expect("RCPT TO: <bob@example.com>\r\n")
-            .reply("250 ok\r\n")
-            .expect("DATA\r\n")
-            .reply("354 go\r\n")
-            .stall();
+        silentAfterMessage(server);
         Bench bench(server.port());
         QVERIFY(bench.store->SaveAll());
         bench.dispatcher.reset(); // the child process owns the folders from here

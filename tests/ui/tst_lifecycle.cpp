@@ -5,7 +5,6 @@
 #include "ui/SignalBridge.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 
 #include <csignal>
 
@@ -25,7 +24,6 @@ class TestLifecycle : public QObject
 private Q_SLOTS:
     void splashThenMainWindow();
     void closeWhileMailInHandIsRefusedSignalIsNot();
-    void failedSaveOnSignalIsSaidOnStandardError();
     void cancelThenRetriedSave();
 };
 
@@ -80,7 +78,6 @@ void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
     prompts.answers = {PromptAnswer::Ok};
     QVERIFY(!window.close());
     QCOMPARE(prompts.texts(), (QStringList{Confirm, Busy}));
-    QCOMPARE(prompts.asked.last().icon, PromptIcon::Exclamation);
 
     // A termination signal does not wait for a server that never answers: the mail, whose message never
     // went out, is cut off and filed failed, and the program ends well within 15 s.
@@ -94,31 +91,6 @@ void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
     QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
     QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
     QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/watch/KDMEML/a.zub")));
-}
-
-void TestLifecycle::failedSaveOnSignalIsSaidOnStandardError()
-{
-    // The program itself, copied into a folder of its own, which it then takes as its program folder.
-    QTemporaryDir dir;
-    const QString program = dir.path() + QStringLiteral("/kadmel");
-    QVERIFY(QFile::copy(QStringLiteral(KADMEL_BINARY_DIR "/kadmel"), program));
-    QVERIFY(QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner));
-    QProcess process;
-    process.start(program, {});
-    QVERIFY(process.waitForStarted(5000));
-    // The first start writes a fresh store before the splash; then the index can no longer be written.
-    Store store(dir.path());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(store.indexFilePath()), 5000);
-    QTest::qWait(300);
-    QVERIFY(QFile::remove(store.indexFilePath()));
-    QVERIFY(QDir().mkpath(store.indexFilePath()));
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 1);
-    const QString said = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(said.contains(QStringLiteral("Die Daten von ZUB konnten beim Beenden nicht gespeichert werden")),
-             qPrintable(said));
 }
 
 void TestLifecycle::cancelThenRetriedSave()
