@@ -36,11 +36,7 @@ public:
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
 
-    enum class Answer
-    {
-        Started,
-        Busy
-    };
+    enum class Answer { Started, Busy };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may

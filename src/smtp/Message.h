@@ -8,12 +8,12 @@ namespace kadmel {
 // What a message is made of; texts are Windows-1252 bytes and go into the message unchanged.
 struct SmtpMail
 {
-    QByteArray MailSenderName; // never set by the dispatcher
+    QByteArray MailSenderName;    // never set by the dispatcher
     QByteArray MailSenderEMail;
     QByteArray MailRecipientName; // never set by the dispatcher
     QByteArray MailRecipientEMail;
     QByteArray MailSubject;
-    QByteArray MailBody; // the HTML page
+    QByteArray MailBody;          // the HTML page
     qint16 MailID = 0;
 };
 

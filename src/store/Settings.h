@@ -25,17 +25,13 @@ QByteArray jobFolderOf(const QByteArray& watchFolder);
 QByteArray defaultWatchFolder();
 
 // Authentication is used unless the box was explicitly unticked.
-inline bool authRequested(const Settings& s)
-{
-    return s.UseSpa != 1;
-}
+inline bool authRequested(const Settings& s) { return s.UseSpa != 1; }
 
-enum class StartCheck
-{
+enum class StartCheck {
     Ok,
-    IncompleteSmtp,     // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
-    NoWatchFolder,      // "KADMEL-Ordner nicht gewählt."
-    UnusableEncryption, // "kadmel.ini" is no regular file, unreadable, or names no known encryption
+    IncompleteSmtp, // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
+    NoWatchFolder,  // "KADMEL-Ordner nicht gewählt."
+    UnusableEncryption, // "kadmel.ini" no regular file, unreadable, or naming no known encryption
 };
 
 // The check that runs before the service starts.

@@ -91,8 +91,7 @@ private Q_SLOTS:
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         Bench bench(sink.port());
         // CP850: "Grüße" in the body, "ä" in the subject.
-        bench.writeJob(QStringLiteral("a.zub"), Bench::job("eins \x84", "Gr\x81\xE1"
-                                                                        "e  aus  Bonn"));
+        bench.writeJob(QStringLiteral("a.zub"), Bench::job("eins \x84", "Gr\x81\xE1" "e  aus  Bonn"));
         bench.writeJob(QStringLiteral("b.ZUB"), Bench::job("zwei"));
         bench.writeJob(QStringLiteral("c.zub"), Bench::job("drei"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
@@ -119,14 +118,11 @@ private Q_SLOTS:
         QCOMPARE(mails.size(), 3);
         QCOMPARE(mails.at(0).mailFrom, QByteArray("alice@example.com"));
         QVERIFY(mails.at(0).content.contains("\r\nSubject: eins \xE4\r\n"));
-        QVERIFY(decodedBody(mails.at(0).content)
-                    .contains("Gr\xFC\xDF"
-                              "e&nbsp; aus&nbsp; Bonn"));
+        QVERIFY(decodedBody(mails.at(0).content).contains("Gr\xFC\xDF" "e&nbsp; aus&nbsp; Bonn"));
 
         const MailRecord& first = bench.tables().mail(1);
         QCOMPARE(first.Status, QByteArray("MSGSENT"));
-        QCOMPARE(first.Body, QByteArray("Gr\xFC\xDF"
-                                        "e  aus  Bonn"));
+        QCOMPARE(first.Body, QByteArray("Gr\xFC\xDF" "e  aus  Bonn"));
         QCOMPARE(first.Size, QByteArray("16 Bytes"));
         QVERIFY(first.Log.Sent.size() > 5 && first.Log.Sent.last().isEmpty());
 
