@@ -230,14 +230,13 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     if (d->view.inTray())
         d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
 
-    if (!isNew) {
-        // Until the outcome is filed the disk says "unclear", so a crash during the send does not
-        // leave the old code that invites sending again. A new mail gets this from the loader.
-        record.Status = DeliveryUnclear;
-        d->store.SaveMail(id);
-    }
-    record.Status.clear();
+    // A resend says "unclear" until its outcome is filed, on disk too, so that a crash (or a save of
+    // everything) during the send does not leave the old code that invites sending again. A new mail
+    // gets this from the loader, which finds it in no folder.
+    record.Status = isNew ? QByteArray() : QByteArray(DeliveryUnclear);
     record.Date = dateText(QDateTime::currentDateTime());
+    if (!isNew)
+        d->store.SaveMail(id);
     SendMailItem(id);
 }
 

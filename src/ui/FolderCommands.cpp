@@ -89,17 +89,16 @@ void FolderCommands::closeEditor()
 void FolderCommands::resend()
 {
     const qint16 pos = m_window.selectedPosition(FailedFolder);
-    Dispatcher* dispatcher = m_window.dispatcher();
-    if (!dispatcher || pos < 1)
-        return;
     const MailTables& tables = m_window.store().tables();
-    if (tables.mail(tables.idAt(FailedFolder, pos)).Status == DeliveryUnclear &&
-        m_window.prompts().ask(&m_window,
-                               QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. Trotzdem "
-                                              "erneut senden?"),
-                               PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
+    if (pos < 1 || (tables.mail(tables.idAt(FailedFolder, pos)).Status == DeliveryUnclear &&
+                    m_window.prompts().ask(&m_window,
+                                           QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. "
+                                                          "Trotzdem erneut senden?"),
+                                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok))
         return;
-    dispatcher->resend(FailedFolder, pos);
+    // Asked only now: the program may have ended while the question was open.
+    if (Dispatcher* dispatcher = m_window.dispatcher())
+        dispatcher->resend(FailedFolder, pos);
 }
 
 void FolderCommands::resendAll()
