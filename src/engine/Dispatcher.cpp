@@ -35,7 +35,8 @@ struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
         : store(s), view(v), timings(t), smtp(t.smtp), scanner(t.minJobAgeMs)
-    {}
+    {
+    }
 
     // The mail in hand: its ID and where it came from (origin 0 for a new mail).
     struct InHand
@@ -316,8 +317,8 @@ void Dispatcher::saveFiled(qint16 id)
         d->saveOwed ? d->store.SaveAll(&error) : (d->store.SaveMail(id, &error) && d->store.SaveFolders(&error));
     d->saveOwed = !saved;
     if (!saved)
-        d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
-                           ") konnte nicht gespeichert werden: " + toAnsi(error));
+        d->view.setMessage("E-Mail (ID " + QByteArray::number(id) + ") konnte nicht gespeichert werden: " +
+                           toAnsi(error));
 }
 
 void Dispatcher::finishMail()

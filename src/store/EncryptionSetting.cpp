@@ -22,6 +22,16 @@ const QString& key()
     return Key;
 }
 
+// The key in any letter case, in [SMTP] or before any section: a hand-edited file that asks for
+// encryption must not be read as "Keine" for a capital letter.
+bool isEncryptionKey(const QString& name)
+{
+    const QStringList parts = name.split(QLatin1Char('/'));
+    const bool smtp = parts.size() == 1 ||
+                      (parts.size() == 2 && parts.first().compare(QLatin1String("SMTP"), Qt::CaseInsensitive) == 0);
+    return smtp && parts.last().compare(QLatin1String("Verschluesselung"), Qt::CaseInsensitive) == 0;
+}
+
 std::optional<Encryption> refuse(QString* error, const QString& path, const QString& reason)
 {
     if (error)
@@ -89,14 +99,9 @@ std::optional<Encryption> loadEncryption(const QString& programFolder, QString* 
     const QSettings ini(path, QSettings::IniFormat);
     if (ini.status() != QSettings::NoError)
         return refuse(error, path, QStringLiteral("Die Datei lässt sich nicht lesen."));
-    // The key in any letter case, in [SMTP] or before any section: a hand-edited file that asks for
-    // encryption must not be read as "Keine" for a capital letter.
     QStringList values;
     for (const QString& name : ini.allKeys()) {
-        const QStringList parts = name.split(QLatin1Char('/'));
-        const bool smtp = parts.size() == 1 ||
-                          (parts.size() == 2 && parts.first().compare(QLatin1String("SMTP"), Qt::CaseInsensitive) == 0);
-        if (smtp && parts.last().compare(QLatin1String("Verschluesselung"), Qt::CaseInsensitive) == 0) {
+        if (isEncryptionKey(name)) {
             // "a, b" reads as a list: none of the three either.
             const QVariant value = ini.value(name);
             values << (value.typeId() == QMetaType::QString ? value.toString() : value.toStringList().join(u','));
@@ -129,6 +134,10 @@ bool saveEncryption(const QString& programFolder, Encryption encryption, QString
     }
     {
         QSettings ini(path, QSettings::IniFormat);
+        for (const QString& name : ini.allKeys()) {
+            if (isEncryptionKey(name)) // a hand-written spelling would contradict the new value
+                ini.remove(name);
+        }
         ini.setValue(key(), encryptionName(encryption));
         ini.sync();
         if (ini.status() != QSettings::NoError)

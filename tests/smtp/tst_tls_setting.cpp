@@ -30,11 +30,13 @@ private Q_SLOTS:
             QVERIFY(ownerOnly(path));
         }
 
-        // A file someone made readable for all is owner-only after the next save; its other keys stay.
-        writeBytes(path, "[Fenster]\nBreite=640\n[SMTP]\nVerschluesselung=STARTTLS\n");
+        // A file someone made readable for all is owner-only after the next save; its other keys stay, and
+        // a hand-written spelling of the key gives way to the new value.
+        writeBytes(path, "[Fenster]\nBreite=640\n[smtp]\nverschluesselung=STARTTLS\n");
         QVERIFY(
             QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadGroup | QFileDevice::ReadOther));
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+        QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
         QVERIFY(ownerOnly(path));
         QCOMPARE(QSettings(path, QSettings::IniFormat).value(QStringLiteral("Fenster/Breite")).toInt(), 640);
 
