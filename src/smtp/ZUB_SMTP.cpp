@@ -114,14 +114,16 @@ struct ZUB_SMTP::Private
             s->connectToHost(host, quint16(server.SMTPPort));
     }
 
-    // Lets the socket go: queued bytes still leave, but no more events reach the session.
-    void closeSocket()
+    // Lets the socket go: queued bytes still leave unless discarded, but no more events reach the session.
+    void closeSocket(bool discardQueued = false)
     {
         QTcpSocket* s = socket;
         socket = nullptr;
         if (!s)
             return;
         QObject::disconnect(s, nullptr, q, nullptr);
+        if (discardQueued)
+            s->abort();
         if (s->state() == QAbstractSocket::UnconnectedState) {
             s->deleteLater();
             return;
@@ -148,10 +150,13 @@ struct ZUB_SMTP::Private
 
     void finish()
     {
+        // The rest of a message cut off in transfer must not leave on closing: with its final dot the
+        // server would take a mail that is filed as failed.
+        const bool messageCut = protocolState == MessageSent && !messageOut;
         protocolState = Finished;
         connectTimer.stop();
         conversationTimer.stop();
-        closeSocket();
+        closeSocket(messageCut);
         busy = false;
         ++session;
         Q_EMIT q->finished(succeeded, errorResponse);
