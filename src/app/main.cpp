@@ -69,7 +69,7 @@ int main(int argc, char* argv[])
     kadmel::SignalBridge bridge(&app);
     QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
                      &kadmel::Program::requestTermination);
-    QObject::connect(&program, &kadmel::Program::finished, &app, &QCoreApplication::quit);
+    QObject::connect(&program, &kadmel::Program::finished, &app, [&] { app.exit(program.exitCode()); });
     program.start();
     return app.exec();
 }

@@ -42,8 +42,7 @@ struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
         : store(s), view(v), timings(t), smtp(t.smtp), scanner(t.minJobAgeMs)
-    {
-    }
+    {}
 
     // The mail in hand: its ID and where it came from (origin 0 for a new mail).
     struct InHand
@@ -69,6 +68,7 @@ struct Dispatcher::Private
     QList<qint16> resendQueue; // IDs still to try in a "send all" run
     bool resendRun = false;
     bool saveOwed = false; // a save failed; the next filing writes the whole store
+    bool exiting = false;
 };
 
 Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, QObject* parent)
@@ -93,7 +93,13 @@ Dispatcher::~Dispatcher() = default;
 
 StartCheck Dispatcher::StartProcessing()
 {
-    const StartCheck check = checkStartSettings(d->store.settings());
+    StartCheck check = checkStartSettings(d->store.settings());
+    QString encryptionError;
+    if (check == StartCheck::Ok && !loadEncryption(d->store.programFolder(), &encryptionError)) {
+        // An unreadable choice may have been "encrypted": nothing goes out rather than in the clear.
+        check = StartCheck::UnusableEncryption;
+        d->view.setMessage(toAnsi(encryptionError));
+    }
     if (check != StartCheck::Ok) {
         d->view.startRefused(check);
         return check;
@@ -238,7 +244,7 @@ void Dispatcher::takeBackNewMail(qint16 id)
 void Dispatcher::endParse()
 {
     setIdle(true);
-    if (d->serviceState == 1)
+    if (d->serviceState == 1 && !d->exiting)
         d->Timer1.start();
 }
 
@@ -259,8 +265,13 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     if (d->view.inTray())
         d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
 
-    record.Status.clear();
+    // A resend says "unclear" until its outcome is filed, on disk too, so that a crash (or a save of
+    // everything) during the send does not leave the old code that invites sending again. A new mail
+    // gets this from the loader, which finds it in no folder.
+    record.Status = isNew ? QByteArray() : QByteArray(DeliveryUnclear);
     record.Date = dateText(QDateTime::currentDateTime());
+    if (!isNew)
+        d->store.SaveMail(id);
     SendMailItem(id);
 }
 
@@ -286,7 +297,9 @@ void Dispatcher::SendMailItem(qint16 id)
     server.SMTPAuth = authRequested(settings);
     server.SMTPserver = settings.SmtpServer;
     server.SMTPPort = settings.SmtpPort;
-    server.SMTPEncryption = loadEncryption(d->store.programFolder());
+    const std::optional<Encryption> encryption = loadEncryption(d->store.programFolder());
+    server.SMTPEncryption = encryption.value_or(Encryption::Keine);
+    server.encryptionUnknown = !encryption;
 
     d->smtp.setMail(mail);
     d->smtp.setServer(server);
@@ -328,7 +341,7 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
     Q_EMIT mailFiled(hand.id, sent);
 
     // Saved before the alert's pause, so a crash during the pause loses nothing.
-    if (d->view.inTray())
+    if (d->view.inTray() && !d->exiting)
         d->alertPause.start(d->timings.alertCloseMs);
     else
         finishMail();
@@ -337,8 +350,10 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
 void Dispatcher::saveFiled(qint16 id)
 {
     QString error;
+    // The mail before the index: a crash between the two leaves the mail in no folder with its outcome,
+    // which the loader files by that outcome.
     const bool saved =
-        d->saveOwed ? d->store.SaveAll(&error) : (d->store.SaveFolders(&error) && d->store.SaveMail(id, &error));
+        d->saveOwed ? d->store.SaveAll(&error) : (d->store.SaveMail(id, &error) && d->store.SaveFolders(&error));
     d->saveOwed = !saved;
     if (!saved)
         d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
@@ -348,7 +363,7 @@ void Dispatcher::saveFiled(qint16 id)
 void Dispatcher::finishMail()
 {
     setIdle(true);
-    if (d->serviceState == 1)
+    if (d->serviceState == 1 && !d->exiting)
         d->Timer1.start();
     if (d->resendRun)
         resendNextQueued();
@@ -369,9 +384,29 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     if (!d->idle)
         return Answer::Busy;
     d->resendRun = true;
-    d->resendQueue = d->store.tables().folder(FailedFolder).entries();
+    d->resendQueue.clear();
+    const MailTables& tables = d->store.tables();
+    for (const qint16 id : tables.folder(FailedFolder).entries()) {
+        const QByteArray& status = tables.mail(id).Status;
+        if (status != DeliveryUnclear && status != MsgSent)
+            d->resendQueue.append(id);
+    }
     resendNextQueued();
     return Answer::Started;
+}
+
+void Dispatcher::stopForExit()
+{
+    d->exiting = true;
+    d->Timer1.stop();
+    d->resendQueue.clear();
+    if (d->smtp.isBusy())
+        d->smtp.abort();
+    if (d->alertPause.isActive()) {
+        d->alertPause.stop();
+        d->view.CloseAlert();
+        finishMail();
+    }
 }
 
 void Dispatcher::resendNextQueued()

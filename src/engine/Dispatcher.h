@@ -41,8 +41,13 @@ public:
     enum class Answer { Started, Busy };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
-    // One attempt per failed mail, in folder order; a mail that fails keeps its place.
+    // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
+    // have been delivered already ("ERRMessage9", or a status that says sent) are left alone.
     Answer resendAllFailed();
+
+    // The program is ending: no job is taken, a "send all" run stops after the mail in hand, and that
+    // mail is cut short (ZUB_SMTP::abort) and filed without the alert's pause. idleChanged(true) follows.
+    void stopForExit();
 
     // Folder commands hold the dispatcher off while they change the folders (no job is taken).
     bool beginCommand();

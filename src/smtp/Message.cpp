@@ -2,10 +2,45 @@
 
 #include "smtp/Base64.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
 namespace kadmel {
+namespace {
+
+// The longest header line that RFC 5322 allows, without its CR LF.
+constexpr qsizetype MaxHeaderLine = 998;
+
+bool isControl(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// Inside "<…>" of MAIL FROM and RCPT TO a blank or a ">" would start parameters or a second address.
+bool addressIsSafe(const QByteArray& address)
+{
+    return std::none_of(address.begin(), address.end(),
+                        [](char c) { return c == ' ' || c == '<' || c == '>' || isControl(c); });
+}
+
+bool textIsSafe(const QByteArray& text)
+{
+    return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
+}
+
+} // namespace
+
+bool headerIsSafe(const SmtpMail& mail)
+{
+    const qsizetype fromLine = 6 + mail.MailSenderName.size() + 2 + mail.MailSenderEMail.size() + 1;
+    const qsizetype toLine = 4 + mail.MailRecipientName.size() + 2 + mail.MailRecipientEMail.size() + 1;
+    const qsizetype subjectLine = 9 + mail.MailSubject.size();
+    return addressIsSafe(mail.MailSenderEMail) && addressIsSafe(mail.MailRecipientEMail) &&
+           textIsSafe(mail.MailSenderName) && textIsSafe(mail.MailRecipientName) && textIsSafe(mail.MailSubject) &&
+           std::max({fromLine, toLine, subjectLine}) <= MaxHeaderLine;
+}
 
 QByteArray RfcDate(const QDateTime& localTime)
 {

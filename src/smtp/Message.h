@@ -22,6 +22,10 @@ inline constexpr char ProductLine[] = "Kadmel Mail System v3.0";
 // "Fri, 04 Dec 2026 18:15:11": English names whatever the locale, no time zone.
 QByteArray RfcDate(const QDateTime& localTime);
 
+// False when a field could add commands or header lines: an address holding "<", ">", white space or a
+// control byte, a name or subject holding a control byte other than TAB, or a header line over 998 bytes.
+bool headerIsSafe(const SmtpMail& mail);
+
 // Header block, blank line, Base64 body, CR LF CR LF "." CR LF.
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime);
 

@@ -8,7 +8,7 @@ namespace kadmel {
 QByteArray ResultText(const QByteArray& code)
 {
     // Texts in Windows-1252: "\xFC" is "ü".
-    static const std::array<std::pair<const char*, const char*>, 9> Texts = {{
+    static const std::array<std::pair<const char*, const char*>, 10> Texts = {{
         {"MSGSENT", "Das E-Mail wurde erfolgreich gesendet."},
         {"ERRMessage1", "Keine Antwort vom DNS"},
         {"ERRMessage2", "Fehlermeldung vom DNS"},
@@ -18,6 +18,8 @@ QByteArray ResultText(const QByteArray& code)
         {"ERRMessage6", "Zeit\xFC" "berschreitungsfehler, Verbindung wurde von ZUB getrennt."},
         {"ERRMessage7", "Fehlgeschlagen."},
         {"ERRMessage8", "Sichere Verbindung zum Mailserver fehlgeschlagen."},
+        {"ERRMessage9", "Versandstatus unklar: Die E-Mail wurde m\xF6glicherweise zugestellt. "
+                        "Bitte vor dem erneuten Senden pr\xFC" "fen."},
     }};
     for (const auto& [key, text] : Texts) {
         if (code == key)

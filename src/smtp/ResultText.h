@@ -6,6 +6,8 @@ namespace kadmel {
 
 // Result codes of a send attempt.
 inline constexpr char MsgSent[] = "MSGSENT";
+// The connection ended after the whole message went out and before its reply: it may have been delivered.
+inline constexpr char DeliveryUnclear[] = "ERRMessage9";
 
 // The German text of a result code (Windows-1252); empty for any other value, the empty code included.
 QByteArray ResultText(const QByteArray& code);

@@ -23,6 +23,7 @@ constexpr char ErrClosed[] = "ERRMessage5";
 constexpr char ErrTimeout[] = "ERRMessage6";
 constexpr char ErrRefused[] = "ERRMessage7";
 constexpr char ErrSecure[] = "ERRMessage8";
+constexpr char ErrUnclear[] = "ERRMessage9";
 
 // A socket that is let go still gets this long to hand its last bytes (the QUIT) to the server.
 constexpr int LingerMs = 5000;
@@ -43,11 +44,6 @@ enum State : qint32
     StartTlsSent = 12,
     Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
 };
-
-bool breaksLines(const QByteArray& text)
-{
-    return text.contains('\r') || text.contains('\n') || text.contains('\0');
-}
 
 } // namespace
 
@@ -70,6 +66,9 @@ struct ZUB_SMTP::Private
     bool connected = false;
     bool encrypted = false;
     bool busy = false;
+    // The whole message, its final "." CR LF included, has left for the server: from now on a lost
+    // connection cannot tell whether the mail was taken.
+    bool messageOut = false;
     qint16 progressStep = 1;
     qint32 messageLength = 0;
     quint64 session = 0; // tells a finished session from the one a finished() slot may have started
@@ -96,6 +95,7 @@ struct ZUB_SMTP::Private
         s->setSslConfiguration(config);
         s->setPeerVerifyName(fromAnsi(server.SMTPserver));
         QObject::connect(s, &QSslSocket::encrypted, q, [this] { onEncrypted(); });
+        QObject::connect(s, &QSslSocket::encryptedBytesWritten, q, [this](qint64) { onBytesWritten(); });
         return s;
     }
 
@@ -116,14 +116,16 @@ struct ZUB_SMTP::Private
             s->connectToHost(host, quint16(server.SMTPPort));
     }
 
-    // Lets the socket go: queued bytes still leave, but no more events reach the session.
-    void closeSocket()
+    // Lets the socket go: queued bytes still leave unless discarded, but no more events reach the session.
+    void closeSocket(bool discardQueued = false)
     {
         QTcpSocket* s = socket;
         socket = nullptr;
         if (!s)
             return;
         QObject::disconnect(s, nullptr, q, nullptr);
+        if (discardQueued)
+            s->abort();
         if (s->state() == QAbstractSocket::UnconnectedState) {
             s->deleteLater();
             return;
@@ -150,10 +152,13 @@ struct ZUB_SMTP::Private
 
     void finish()
     {
+        // The rest of a message cut off in transfer must not leave on closing: with its final dot the
+        // server would take a mail that is filed as failed.
+        const bool messageCut = protocolState == MessageSent && !messageOut;
         protocolState = Finished;
         connectTimer.stop();
         conversationTimer.stop();
-        closeSocket();
+        closeSocket(messageCut);
         busy = false;
         ++session;
         Q_EMIT q->finished(succeeded, errorResponse);
@@ -195,7 +200,7 @@ struct ZUB_SMTP::Private
     void onConversationTimeout()
     {
         if (protocolState != Finished)
-            fail(ErrTimeout);
+            fail(messageOut ? ErrUnclear : ErrTimeout);
     }
 
     // The server hung up: reported once, whether the error or the disconnect comes first.
@@ -204,7 +209,7 @@ struct ZUB_SMTP::Private
         if (!connected)
             return;
         connected = false;
-        fail(handshakePending() ? ErrSecure : ErrClosed);
+        fail(handshakePending() ? ErrSecure : messageOut ? ErrUnclear : ErrClosed);
     }
 
     void onError(QAbstractSocket::SocketError error)
@@ -220,6 +225,10 @@ struct ZUB_SMTP::Private
         }
         if (handshakePending()) {
             fail(ErrSecure);
+            return;
+        }
+        if (messageOut) {
+            fail(ErrUnclear);
             return;
         }
         succeeded = false;
@@ -240,11 +249,14 @@ struct ZUB_SMTP::Private
         if (!socket)
             return;
         const qint64 remaining = socket->bytesToWrite();
-        // Written is not yet accepted: the bar stops one short of full until the server's 250.
-        if (protocolState == MessageSent)
+        if (protocolState == MessageSent) {
+            // Written is not yet accepted: the bar stops one short of full until the server's 250.
             Q_EMIT q->progress(qint32(std::clamp<qint64>(messageLength - remaining, 0, messageLength - 1)),
                                messageLength, 0);
-        else if (remaining == 0) {
+            const auto* ssl = qobject_cast<QSslSocket*>(socket.data());
+            if (remaining == 0 && (!ssl || ssl->encryptedBytesToWrite() == 0))
+                messageOut = true;
+        } else if (remaining == 0) {
             Q_EMIT q->statusText("Verbindung zum Mailserver wird hergestellt..." + idSuffix());
             Q_EMIT q->progress(progressStep, 8, 0);
         }
@@ -427,21 +439,20 @@ bool ZUB_SMTP::SendMail()
     d->succeeded = false;
     d->connected = false;
     d->encrypted = false;
+    d->messageOut = false;
     d->progressStep = 1;
     d->messageLength = 0;
     d->log.reset();
     d->framer.reset();
     d->closeSocket();
 
-    const SmtpMail& m = d->mail;
-    if (breaksLines(m.MailSenderName) || breaksLines(m.MailSenderEMail) || breaksLines(m.MailRecipientName) ||
-        breaksLines(m.MailRecipientEMail) || breaksLines(m.MailSubject)) {
+    if (!headerIsSafe(d->mail)) {
         // Such a text could smuggle header lines or commands; refuse before any connection.
         d->refuseLater(ErrRefused);
         return true;
     }
-    if (d->mustEncrypt() && !QSslSocket::supportsSsl()) {
-        // Without a TLS library the mail would have to go in the clear: it does not go at all.
+    if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl())) {
+        // An unreadable choice, or no TLS library: the mail would have to go in the clear, so it does not go.
         d->refuseLater(ErrSecure);
         return true;
     }
@@ -455,6 +466,18 @@ bool ZUB_SMTP::SendMail()
 bool ZUB_SMTP::isBusy() const
 {
     return d->busy;
+}
+
+void ZUB_SMTP::abort()
+{
+    if (!d->busy || d->protocolState == Finished)
+        return; // nothing runs, or a refusal is already on its way
+    if (!d->messageOut) {
+        d->fail(ErrTimeout); // the server cannot have taken a message it has not seen end
+        return;
+    }
+    const int left = d->conversationTimer.remainingTime();
+    d->conversationTimer.start(left < 0 ? d->timings.abortGraceMs : qMin(left, d->timings.abortGraceMs));
 }
 
 QByteArray ZUB_SMTP::ErrorResponse() const

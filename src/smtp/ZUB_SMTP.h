@@ -15,6 +15,7 @@ struct SmtpTimings
 {
     int connectMs = 10000;       // wait for the connection
     int conversationMs = 120000; // wait for the whole conversation after connecting
+    int abortGraceMs = 5000;     // after abort(): how long a sent message may still wait for its reply
     // Trusted besides the system's certificates; only tests bring their own authority.
     QList<QSslCertificate> extraCaCertificates = {};
 };
@@ -28,12 +29,15 @@ struct SmtpServer
     bool SMTPAuth = false;
     // The server's certificate is always checked against SMTPserver.
     Encryption SMTPEncryption = Encryption::Keine;
+    // The encryption choice could not be read: nothing may go out, not even in the clear ("ERRMessage8").
+    bool encryptionUnknown = false;
 };
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
 // session and returns at once; finished() reports the outcome exactly once, always after SendMail
-// has returned (a sender, recipient or subject holding CR, LF or NUL ends as "ERRMessage7" without
-// connecting). Not re-entrant: SendMail while a session runs is refused (returns false, nothing emitted).
+// has returned (a mail that fails headerProblem() ends as "ERRMessage7" without connecting). A drop or
+// time-out after the whole message went out and before its reply is "ERRMessage9": it may have been
+// delivered. Not re-entrant: SendMail while a session runs is refused (returns false, nothing emitted).
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT
@@ -46,6 +50,10 @@ public:
 
     bool SendMail();
     bool isBusy() const;
+    // Ends the session soon (the program is ending): a message that went out whole still gets
+    // abortGraceMs for its reply, then "ERRMessage9"; any other session is cut off with "ERRMessage6",
+    // finished() coming from within this call.
+    void abort();
 
     QByteArray ErrorResponse() const;
     // The conversation of the last SendMail, reset when it starts; the password element is masked.

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace kadmel {
 
 // How the connection to the mail server is protected. Keine keeps the conversation in the clear.
@@ -15,14 +17,16 @@ enum class Encryption
 
 // The text shown and stored for each value: "Keine", "STARTTLS", "SSL/TLS".
 QString encryptionName(Encryption encryption);
-// The value of such a text; anything else is Keine.
-Encryption encryptionFromName(const QString& name);
+// The value of such a text, in any letter case and with blanks around it; nothing for any other text.
+std::optional<Encryption> encryptionFromName(const QString& name);
 
 // "kadmel.ini" in the program folder; it sits beside the settings file, whose layout stays fixed.
 QString encryptionFilePathIn(const QString& programFolder);
 
-// Keine when the file is missing, unreadable or holds no known value.
-Encryption loadEncryption(const QString& programFolder);
+// Keine when the file is missing or has no key "Verschluesselung" in its section [SMTP]. Nothing, with a
+// German reason, when it is no regular file, cannot be read, or the value is none of the three (empty
+// included): then no mail may go out, since the user may have asked for encryption.
+std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error = nullptr);
 
 // Writes the value, the file readable and writable by its owner only. On failure the reason is
 // German, for the user.

@@ -31,6 +31,7 @@ enum class StartCheck {
     Ok,
     IncompleteSmtp, // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
     NoWatchFolder,  // "KADMEL-Ordner nicht gewählt."
+    UnusableEncryption, // "kadmel.ini" no regular file, unreadable, or naming no known encryption
 };
 
 // Empty or spaces only. A tab or line break is a character the user typed, not a blank.

@@ -90,9 +90,9 @@ void rebuildIndex(const QString& programFolder, LoadedStore& into)
 }
 
 // Drops entries outside 1 … MailCount and second entries of an ID, and returns how many: only those are
-// damage. A mail in no folder was in hand when the program ended; it goes to the failed folder.
+// damage. A mail in no folder was in hand when the program ended; it goes to `inHand`.
 // A folder that needs no change keeps its bytes.
-int repairFolders(MailTables& tables)
+int repairFolders(MailTables& tables, QList<qint16>& inHand)
 {
     const qint16 mailCount = tables.MailCount();
     QList<bool> filed(mailCount + 1, false);
@@ -113,9 +113,24 @@ int repairFolders(MailTables& tables)
     }
     for (int id = 1; id <= mailCount; ++id) {
         if (!filed.at(id))
-            tables.folder(FailedFolder).append(id);
+            inHand.append(static_cast<qint16>(id));
     }
     return changes;
+}
+
+// A mail in hand when the program ended is filed by the outcome its file holds. Without one, its message
+// may have reached the server: "ERRMessage9", written at once so that a second crash keeps the mark.
+void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, LoadedStore& into)
+{
+    for (const qint16 id : inHand) {
+        MailRecord& record = into.tables.mail(id);
+        into.tables.folder(record.Status == QByteArrayLiteral("MSGSENT") ? SentFolder : FailedFolder).append(id);
+        if (!record.Status.isEmpty())
+            continue;
+        record.Status = QByteArrayLiteral("ERRMessage9");
+        if (writeWholeFile(mailFilePathIn(programFolder, id), encodeMailRecord(record), nullptr))
+            into.files.remember(id, record);
+    }
 }
 
 } // namespace
@@ -131,13 +146,15 @@ void LoadStore(const QString& programFolder, LoadedStore& into)
     const ReadOutcome outcome = readWholeFile(indexPath, MaxIndexFileBytes, bytes, &reason);
     if (outcome == ReadOutcome::Read && decodeFolderIndex(bytes, index, &reason)) {
         into.tables.setIndex(index.mailCount, index.sent, index.failed, index.deleted);
-        if (const int changes = repairFolders(into.tables); changes > 0)
+        QList<qint16> inHand;
+        if (const int changes = repairFolders(into.tables, inHand); changes > 0)
             into.problems << QStringLiteral("Im Ordnerindex %1 wurden %2 Einträge berichtigt.")
                                      .arg(quotedName(indexPath))
                                      .arg(changes) +
                                  keptNote(indexPath);
         for (int id = 1; id <= into.tables.MailCount(); ++id)
             loadMail(programFolder, id, into);
+        fileMailsInHand(programFolder, inHand, into);
         return;
     }
     if (outcome == ReadOutcome::Missing) {

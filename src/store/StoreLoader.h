@@ -20,8 +20,8 @@ struct LoadedStore
 
 // Reads the settings, the folder index and every mail file of the program folder, each on its own.
 // Damaged files are kept as "<name>.bad"; a missing or damaged index is rebuilt from the mail files;
-// index entries outside 1 … MailCount and second entries of an ID are dropped; a mail in no folder is
-// appended to the failed folder.
+// index entries outside 1 … MailCount and second entries of an ID are dropped; a mail in no folder (in
+// hand when the program ended) is filed by its outcome, and without one as "ERRMessage9".
 void LoadStore(const QString& programFolder, LoadedStore& into);
 
 } // namespace kadmel

@@ -1,5 +1,6 @@
 #include "ui/FolderCommands.h"
 
+#include "smtp/ResultText.h"
 #include "store/PermanentRemoval.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
@@ -98,7 +99,15 @@ void FolderCommands::closeEditor()
 void FolderCommands::resend()
 {
     const qint16 pos = m_window.selectedPosition(FailedFolder);
-    if (Dispatcher* dispatcher = m_window.dispatcher(); dispatcher && pos >= 1)
+    const MailTables& tables = m_window.store().tables();
+    if (pos < 1 || (tables.mail(tables.idAt(FailedFolder, pos)).Status == DeliveryUnclear &&
+                    m_window.prompts().ask(&m_window,
+                                           QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. "
+                                                          "Trotzdem erneut senden?"),
+                                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok))
+        return;
+    // Asked only now: the program may have ended while the question was open.
+    if (Dispatcher* dispatcher = m_window.dispatcher())
         dispatcher->resend(FailedFolder, pos);
 }
 

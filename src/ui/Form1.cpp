@@ -690,6 +690,12 @@ void Form1::startRefused(StartCheck reason)
         openSettingsDialog();
     } else if (reason == StartCheck::NoWatchFolder) {
         m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);
+    } else if (reason == StartCheck::UnusableEncryption) {
+        // Panel 2 holds the reason the dispatcher read.
+        m_prompts.ask(this,
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                          QStringLiteral("\nBitte die Verschlüsselung in den Einstellungen wählen."),
+                      PromptIcon::Critical, PromptButtons::Ok);
     }
 }
 
@@ -773,6 +779,12 @@ void Form1::unload()
 void Form1::saveBeforeExit()
 {
     QString error;
+    if (m_terminating) {
+        // No one may be there to click a message box: the caller says it on standard error.
+        if (!m_store.SaveAll(&error))
+            m_exitSaveError = error;
+        return;
+    }
     while (!m_store.SaveAll(&error)) {
         const QString text = QStringLiteral("Die Daten von ZUB konnten nicht gespeichert werden:\n") + error +
                              QStringLiteral("\n\nErneut versuchen oder ohne Speichern beenden?");
@@ -793,8 +805,8 @@ void Form1::requestTermination()
         close();
         return;
     }
-    // No new job is taken; the exit follows once the mail in hand is filed. Queued, because the
-    // dispatcher is released by the exit and must not be inside its own signal then.
+    // No new job is taken; the mail in hand is cut short and the exit follows once it is filed. Queued,
+    // because the dispatcher is released by the exit and must not be inside its own signal then.
     m_dispatcher->StopProcessing();
     connect(
         m_dispatcher.get(), &Dispatcher::idleChanged, this,
@@ -805,6 +817,7 @@ void Form1::requestTermination()
             }
         },
         Qt::QueuedConnection);
+    m_dispatcher->stopForExit();
 }
 
 void Form1::commitData(QSessionManager& manager)

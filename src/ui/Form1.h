@@ -82,9 +82,12 @@ public:
     void updateFolderCaptions();
     void openSettingsDialog();
 
-    // A termination signal: the exit without asking, as soon as no mail is in hand.
+    // A termination signal: the exit without asking; a mail in hand is cut short and filed first.
+    // A failed final save asks nothing then: its reason is exitSaveError().
     void requestTermination();
     bool isUnloaded() const { return m_unloaded; }
+    const QString& exitSaveError() const { return m_exitSaveError; }
+    Prompts& prompts() { return m_prompts; }
 
     // DispatcherView
     void setServiceState(bool active) override;
@@ -161,6 +164,7 @@ private:
     int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;
+    QString m_exitSaveError;
 };
 
 } // namespace kadmel

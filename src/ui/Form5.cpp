@@ -127,7 +127,12 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
     m_port->setText(QString::number(s.SmtpPort == 0 ? DefaultPort : s.SmtpPort)); // 0: never set
-    m_encryption->setCurrentText(encryptionName(loadEncryption(m_store.programFolder())));
+    // An unusable choice shows none, so that OK cannot turn it into "Keine" unnoticed.
+    const std::optional<Encryption> encryption = loadEncryption(m_store.programFolder());
+    if (encryption)
+        m_encryption->setCurrentText(encryptionName(*encryption));
+    else
+        m_encryption->setCurrentIndex(-1);
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -172,6 +177,9 @@ void Form5::confirm()
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
     };
+    const std::optional<Encryption> encryption = encryptionFromName(m_encryption->currentText());
+    if (!encryption) // kadmel.ini held no usable choice: the user picks one, none is assumed
+        return saveFailed(QStringLiteral("Bitte wählen Sie eine Verschlüsselung."));
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -187,8 +195,8 @@ void Form5::confirm()
     if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
         return saveFailed(error);
     const QString& folder = m_store.programFolder();
-    const Encryption previousEncryption = loadEncryption(folder);
-    if (!saveEncryption(folder, encryptionFromName(m_encryption->currentText()), &error)) {
+    const std::optional<Encryption> previousEncryption = loadEncryption(folder);
+    if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
         return saveFailed(error);
     }
@@ -204,7 +212,7 @@ void Form5::confirm()
     if (!m_store.SaveSettings(&error)) {
         s = before;
         QString restoreError;
-        if (!saveEncryption(folder, previousEncryption, &restoreError))
+        if (previousEncryption && !saveEncryption(folder, *previousEncryption, &restoreError))
             error += QLatin1Char('\n') + restoreError;
         restoreSession();
         return saveFailed(error);

@@ -5,6 +5,8 @@
 #include "ui/Prompts.h"
 #include "ui/SingleInstance.h"
 
+#include <QTextStream>
+
 namespace kadmel {
 
 Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
@@ -33,7 +35,8 @@ void Program::start()
 void Program::showMainWindow()
 {
     m_main = std::make_unique<Form1>(*m_store, m_prompts, MainWindowOptions{m_timings.engine, m_picker});
-    connect(m_main.get(), &Form1::unloaded, this, &Program::finished, Qt::QueuedConnection);
+    connect(
+        m_main.get(), &Form1::unloaded, this, [this] { endAfterSave(m_main->exitSaveError()); }, Qt::QueuedConnection);
     m_windows = std::make_unique<ProgramWindows>(*m_main);
     if (m_attach)
         m_attach(*m_main);
@@ -68,7 +71,18 @@ void Program::requestTermination()
     // Still behind the splash: nothing is in hand, so save what was loaded and end.
     if (m_splash)
         m_splash->close();
-    m_store->SaveAll();
+    QString error;
+    endAfterSave(m_store->SaveAll(&error) ? QString() : error);
+}
+
+void Program::endAfterSave(const QString& saveError)
+{
+    if (!saveError.isEmpty()) {
+        QTextStream(stderr) << QStringLiteral("Kadmel Mail System: Die Daten von ZUB konnten beim Beenden nicht "
+                                              "gespeichert werden: ")
+                            << saveError << Qt::endl;
+        m_exitCode = 1;
+    }
     Q_EMIT finished();
 }
 

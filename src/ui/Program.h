@@ -36,6 +36,9 @@ public:
     void start();
     // A termination signal: during the splash the store is saved and the program ends.
     void requestTermination();
+    // For main() once finished() came: 1 when the final save after a termination signal failed (said on
+    // standard error, since no one may be there to answer a message box), else 0.
+    int exitCode() const { return m_exitCode; }
 
     Store& store() { return *m_store; }
     Form4* splash() const { return m_splash; }
@@ -51,6 +54,7 @@ Q_SIGNALS:
 private:
     void showMainWindow();
     void bringToFront();
+    void endAfterSave(const QString& saveError);
 
     Prompts& m_prompts;
     ProgramTimings m_timings;
@@ -62,6 +66,7 @@ private:
     std::unique_ptr<InstanceServer> m_instance;
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
+    int m_exitCode = 0;
 };
 
 } // namespace kadmel

@@ -199,14 +199,27 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
     QVERIFY(f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
 
-    // "Alle senden" tries each mail once; the one that cannot go out keeps its place.
+    // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that
+    // may have been delivered already is not tried.
+    f.store.tables().mail(4).Status = "ERRMessage9";
     f.run(FailedFolder, 2, "Mnu_Err_SendAll");
     QVERIFY(done.wait(15000));
-    QCOMPARE(sink.messages().size(), 2);
-    QCOMPARE(f.rows(FailedFolder), QList<qint16>{3});
-    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 1 gesendet, 1 fehlgeschlagen."));
-    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
+    QCOMPARE(sink.messages().size(), 1);
+    QCOMPARE(f.rows(FailedFolder), (QList<qint16>{3, 4}));
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 0 gesendet, 1 fehlgeschlagen."));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
+
+    // "Senden" on that one asks first: "Abbrechen" sends nothing, OK sends it.
+    const QString askFirst = QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. Trotzdem erneut "
+                                            "senden?");
+    f.prompts.answers = {PromptAnswer::Cancel, PromptAnswer::Ok};
+    f.run(FailedFolder, 2, "Mnu_Err_Send");
+    QVERIFY(f.window->dispatcher()->IdleFlag());
+    f.run(FailedFolder, 2, "Mnu_Err_Send");
+    QVERIFY(done.wait(15000));
+    QCOMPARE(f.prompts.texts().count(askFirst), 2);
+    QCOMPARE(sink.messages().size(), 2);
+    QCOMPARE(f.reread()->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
 }
 
 void TestFolderCommands::fullStore_data()
