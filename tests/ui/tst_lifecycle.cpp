@@ -18,7 +18,6 @@ class TestLifecycle : public QObject
 private Q_SLOTS:
     void splashThenMainWindow();
     void closeWhileMailInHandIsRefusedSignalIsNot();
-    void cancelThenRetriedSave();
 };
 
 void TestLifecycle::splashThenMainWindow()
@@ -100,35 +99,6 @@ void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
     QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
     QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
     QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/watch/KDMEML/a.zub")));
-}
-
-void TestLifecycle::cancelThenRetriedSave()
-{
-    QTemporaryDir dir;
-    const auto store = loadedStore(dir.path());
-    PromptRecorder prompts;
-    Form1 window(*store, prompts, fastOptions());
-    window.load();
-    store->settings().SmtpUser = "neu";
-    const auto before = snapshot(dir.path());
-    QSignalSpy unloaded(&window, &Form1::unloaded);
-    // Cancel (the recorder's answer to OK/Cancel) keeps the window and writes nothing.
-    QVERIFY(!window.close());
-    QCOMPARE(snapshot(dir.path()), before);
-
-    // OK with a folder where the settings file belongs: the failed save is said, a retry while the
-    // fault lasts asks again, a retry after it is gone saves and ends.
-    QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
-    prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
-    prompts.onAsk = [&](const PromptRecorder::Asked&) {
-        if (prompts.asked.size() == 4)
-            QDir(store->settingsFilePath()).removeRecursively();
-    };
-    QVERIFY(window.close());
-    QVERIFY(prompts.asked.size() == 4 && prompts.asked.at(2).buttons == PromptButtons::RetryOrEnd);
-    QVERIFY(prompts.asked.at(2).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
-    QCOMPARE(unloaded.count(), 1);
-    QCOMPARE(loadedStore(dir.path())->settings().SmtpUser, QByteArray("neu"));
 }
 
 QTEST_MAIN(TestLifecycle)

@@ -254,19 +254,30 @@ void TestMainWindow::viewerAboutTrayAndExit()
     windows.bringToFront(); // what a second start asks for: the window out of the tray
     QVERIFY(!window.inTray() && window.isVisible());
     child<QAction>(window, "Mnu_File_Tray")->trigger();
-    // "Beenden" of the tray menu runs the window's confirmation; confirmed, the icon goes while its own
-    // menu's signal runs, and the other windows close.
+    // "Beenden" of the tray menu runs the window's confirmation; Cancel keeps all and writes nothing.
+    store->settings().SmtpUser = "neu";
+    const auto before = snapshot(dir.path());
     child<QAction>(*windows.tray().trayMenu(), "Mnu_Tray_Exit")->trigger();
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Sind Sie sicher ZUB zu beenden?")});
-    QVERIFY(window.inTray() && !window.isVisible() && windows.tray().trayIcon());
+    QVERIFY(window.inTray() && !window.isVisible() && windows.tray().trayIcon() && snapshot(dir.path()) == before);
+    // OK with a folder where the settings file belongs: the failed save is said, a retry while the fault lasts
+    // asks again, a retry after it saves and ends; the icon goes while its own menu's signal runs.
+    QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
+    prompts.answers = {PromptAnswer::Ok, PromptAnswer::Retry, PromptAnswer::Retry};
+    prompts.onAsk = [&](const PromptRecorder::Asked&) {
+        if (prompts.asked.size() == 4)
+            QDir(store->settingsFilePath()).removeRecursively();
+    };
     QSignalSpy unloaded(&window, &Form1::unloaded);
-    prompts.answers = {PromptAnswer::Ok};
     child<QAction>(*windows.tray().trayMenu(), "Mnu_Tray_Exit")->trigger();
-    QVERIFY(unloaded.count() == 1 && !window.inTray());
+    QVERIFY(prompts.asked.size() == 4 && prompts.asked.at(2).buttons == PromptButtons::RetryOrEnd);
+    QVERIFY(prompts.asked.at(2).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
+    QVERIFY(unloaded.count() == 1 && !window.inTray() && loadedStore(dir.path())->settings().SmtpUser == "neu");
     QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 2000);
 
     // The next start puts the placement back; the encryption setting and the owner-only rights stay. Without a
     // notification area the window goes to the task bar and stays reachable.
+    prompts.onAsk = nullptr;
     Form1 second(*store, prompts, fastOptions());
     ProgramWindows noTray(second, [] { return false; });
     second.load();
