@@ -17,15 +17,11 @@
 using namespace kadmel;
 using namespace kadmel::test;
 
-namespace {
-
-void clickNode(Form1& window, int number)
+static void clickNode(Form1& window, int number)
 {
     auto* tree = child<QTreeWidget>(window, "TV1");
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(window.node(number)).center());
 }
-
-} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -38,7 +34,7 @@ private Q_SLOTS:
 };
 
 // The entries of a menu as the user reads them, mnemonic marks left out; a separator is "-".
-QString captions(const QList<QAction*>& actions)
+static QString captions(const QList<QAction*>& actions)
 {
     QStringList texts;
     for (const QAction* action : actions)
@@ -46,13 +42,11 @@ QString captions(const QList<QAction*>& actions)
     return texts.join(QLatin1Char('|'));
 }
 
-QList<QRect> fixedPanels(Form1& window)
+static QList<QRect> fixedPanels(Form1& window)
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    QList<QRect> panels;
-    for (const int number : {1, 3, 4, 5, 6})
-        panels << window.panel(number)->geometry();
-    return panels;
+    return {window.panel(1)->geometry(), window.panel(3)->geometry(), window.panel(4)->geometry(),
+            window.panel(5)->geometry(), window.panel(6)->geometry()};
 }
 
 void TestMainWindow::startUpOnEmptyFolder()
