@@ -30,7 +30,6 @@ private Q_SLOTS:
     void startUpOnEmptyFolder();
     void jobWhileFolderSwitches();
     void viewerAboutTrayAndExit();
-    void placementFileAtReaderLimit();
 };
 
 // The entries of a menu as the user reads them, mnemonic marks left out; a separator is "-".
@@ -280,16 +279,12 @@ void TestMainWindow::viewerAboutTrayAndExit()
              QFile::ReadOwner | QFile::WriteOwner);
     child<QAction>(second, "Mnu_File_Tray")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!second.inTray() && second.isMinimized(), 2000);
-}
 
-void TestMainWindow::placementFileAtReaderLimit()
-{
     // Values out of range stay unset. A file at the reader's limit is read; one byte more is neither read
     // nor overwritten.
-    QTemporaryDir dir;
     const QByteArray section = "[Fenster]\nPosition=1,2,0,5\nSpalten1=1,2,3\nTeiler=100, 200\n;";
     QFile file(encryptionFilePathIn(dir.path()));
-    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(section + QByteArray(MaxPlacementFileBytes - section.size(), 'x'));
     file.close();
     WindowPlacement expected;
