@@ -10,7 +10,6 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QRegularExpression>
-#include <QScrollBar>
 #include <QSplitter>
 #include <tuple>
 
@@ -103,8 +102,7 @@ void TestMainWindow::startUpOnEmptyFolder()
         const int needed = metrics.horizontalAdvance(text) + (column == FolderListModel::IdColumn ? icon : 0);
         QVERIFY2(failedList->columnWidth(column) > needed, qPrintable(text));
     }
-    QVERIFY(failedList->horizontalHeader()->length() <= failedList->viewport()->width() &&
-            !failedList->horizontalScrollBar()->isVisible());
+    QVERIFY(failedList->horizontalHeader()->length() <= failedList->viewport()->width());
     const QList<QRect> panels = fixedPanels(window);
     for (const QString& text :
          {fromAnsi(ResultText("ERRMessage3")), fromAnsi(ResultText("ERRMessage4")), fromAnsi(ResultText("ERRMessage6")),
