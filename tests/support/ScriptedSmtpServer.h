@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace kadmel::test {
 
@@ -15,22 +15,25 @@ class ScriptedSmtpServer : public QObject
 {
     Q_OBJECT
 public:
-    explicit ScriptedSmtpServer(QObject* parent = nullptr);
+    explicit ScriptedSmtpServer(QObject* parent = nullptr) : QObject(parent)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, &ScriptedSmtpServer::onNewConnection);
+    }
 
     quint16 port() const { return m_server.serverPort(); }
     // A port on 127.0.0.1 where nothing listens (a connection there is refused).
-    static quint16 unusedPort();
+    static quint16 unusedPort() { return ScriptedSmtpServer().port(); }
 
     // Sends the bytes in one write; the next step waits gapMs, so pieces arrive as segments of their own.
-    ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Kind::Reply, bytes, gapMs}); }
+    ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Reply, bytes, gapMs}); }
     // Waits for exactly these bytes; anything else is noted in mismatches().
-    ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Kind::Expect, bytes}); }
+    ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Expect, bytes}); }
     // Waits until the client has sent bytes ending in `terminator` (a whole message, say).
-    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return add({Kind::ExpectUntil, terminator}); }
-    // Closes the connection.
-    ScriptedSmtpServer& close() { return add({Kind::Close, {}}); }
+    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return add({ExpectUntil, terminator}); }
+    ScriptedSmtpServer& close() { return add({Close, {}}); }
     // Stops the script here: later steps never run.
-    ScriptedSmtpServer& stall() { return add({Kind::Stall, {}}); }
+    ScriptedSmtpServer& stall() { return add({Stall, {}}); }
 
     QByteArray received() const { return m_received; }
     QStringList mismatches() const { return m_mismatches; }
@@ -41,7 +44,7 @@ Q_SIGNALS:
     void clientDisconnected();
 
 private:
-    enum class Kind
+    enum Kind
     {
         Reply,
         Expect,
@@ -61,8 +64,55 @@ private:
         m_steps.append(step);
         return *this;
     }
-    void onNewConnection();
-    void run();
+
+    void onNewConnection()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            if (++m_connections > 1) { // one conversation at a time; later clients only count
+                socket->abort();
+                continue;
+            }
+            m_client = socket;
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(socket, &QTcpSocket::readyRead, this, [this] {
+                m_received += m_client->readAll();
+                run();
+            });
+            connect(socket, &QTcpSocket::disconnected, this, &ScriptedSmtpServer::clientDisconnected);
+            run();
+        }
+    }
+
+    void run()
+    {
+        while (m_client && !m_waitingGap && m_next < m_steps.size()) {
+            const Step& step = m_steps[m_next];
+            const QByteArrayView pending = QByteArrayView(m_received).sliced(m_consumed);
+            const qsizetype end = step.kind == ExpectUntil ? pending.indexOf(step.bytes) : step.bytes.size();
+            if (step.kind == Stall || end < 0 || (step.kind == Expect && pending.size() < end))
+                return;
+            ++m_next;
+            if (step.kind == Close) {
+                m_client->disconnectFromHost();
+                return;
+            }
+            if (step.kind == Reply) {
+                m_client->write(step.bytes);
+                m_client->flush();
+                m_waitingGap = step.gapMs > 0;
+                if (m_waitingGap)
+                    QTimer::singleShot(step.gapMs, this, [this] {
+                        m_waitingGap = false;
+                        run();
+                    });
+                continue;
+            }
+            if (step.kind == Expect && !pending.startsWith(step.bytes))
+                m_mismatches << QString::fromLatin1(step.bytes + " != " + pending.toByteArray());
+            m_consumed += end + (step.kind == ExpectUntil ? step.bytes.size() : 0);
+        }
+    }
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
