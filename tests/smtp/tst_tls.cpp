@@ -32,13 +32,8 @@ namespace {
 // Untrimmed credentials; several Base64 lines, umlauts as single Windows-1252 bytes in subject and body.
 const QByteArray User = " K\xE4the ";
 const QByteArray Password = "g\xFCltig 12";
-const SmtpMail Mail{{},
-                    "von@example.com",
-                    {},
-                    "an@example.org",
-                    "Rechnung f\xFCr M\xE4rz",
-                    ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8)),
-                    42};
+const QByteArray Body = ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8));
+const SmtpMail Mail{{}, "von@example.com", {}, "an@example.org", "Rechnung f\xFCr M\xE4rz", Body, 42};
 
 struct Outcome
 {
