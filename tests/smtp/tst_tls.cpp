@@ -1,13 +1,25 @@
+#include "engine/Dispatcher.h"
+#include "engine/HtmlBody.h"
 #include "smtp/Base64.h"
+#include "smtp/Message.h"
 #include "smtp/ZUB_SMTP.h"
+#include "store/EncryptionSetting.h"
+#include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
 #include "support/RecordingRelay.h"
+#include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 
+#include <QDir>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSslSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -17,8 +29,11 @@ Q_DECLARE_METATYPE(kadmel::test::SinkTls)
 
 namespace {
 
-const QByteArray User = "K\xE4the";
+// Untrimmed credentials; several Base64 lines, umlauts as single Windows-1252 bytes in subject and body.
+const QByteArray User = " K\xE4the ";
 const QByteArray Password = "g\xFCltig 12";
+const QByteArray Body = ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8));
+const SmtpMail Mail{{}, "von@example.com", {}, "an@example.org", "Rechnung f\xFCr M\xE4rz", Body, 42};
 
 struct Outcome
 {
@@ -29,14 +44,14 @@ struct Outcome
 };
 
 Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
-             const QList<QSslCertificate>& authority = {})
+             const QList<QSslCertificate>& authority = {}, const QByteArray& password = Password)
 {
     SmtpTimings timings{5000, 20000};
     timings.extraCaCertificates = authority;
     Outcome out;
     out.client = std::make_shared<ZUB_SMTP>(timings);
-    out.client->setServer(SmtpServer{host, qint16(port), User, Password, auth, encryption});
-    out.client->setMail(SmtpMail{{}, "von@example.com", {}, "an@example.org", "Gr\xFC\xDF", "<HTML>x</HTML>", 3});
+    out.client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption});
+    out.client->setMail(Mail);
     QSignalSpy finished(out.client.get(), &ZUB_SMTP::finished);
     if (!out.client->SendMail() || !finished.wait(timings.connectMs + timings.conversationMs))
         return out;
@@ -57,6 +72,19 @@ void checkRestIsTls(const QByteArray& wire, const QByteArray& clearPart)
         QVERIFY2(!wire.contains(secret), secret.constData());
 }
 
+// The envelope and credentials, and the message byte for byte as composed (the date being the one of the send).
+void checkReceived(const ReceivedMail& got, bool auth)
+{
+    QCOMPARE(got.mailFrom, Mail.MailSenderEMail);
+    QCOMPARE(got.rcptTos, QList<QByteArray>{Mail.MailRecipientEMail});
+    QCOMPARE(got.login + '/' + got.password, auth ? User + '/' + Password : QByteArray("/"));
+    const qsizetype date = got.content.indexOf("\r\nDate: ") + 8;
+    const QDateTime sentAt = QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 25)),
+                                                   QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+    QVERIFY(sentAt.isValid());
+    QCOMPARE(got.content + ".\r\n", ComposeMessage(Mail, sentAt)); // the sink keeps DATA without its end
+}
+
 } // namespace
 
 class TestTls : public QObject
@@ -64,6 +92,17 @@ class TestTls : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { QVERIFY2(QSslSocket::supportsSsl(), "Qt has no TLS backend here"); }
+
+    void deliversInTheClearWithAuth()
+    {
+        SmtpSink sink(SinkOptions{User, Password});
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        QVERIFY(!send("127.0.0.1", sink.port(), Encryption::Keine, true, {}, "falsch").sent);
+        QVERIFY(!send("127.0.0.1", sink.port(), Encryption::Keine, false).sent); // the server insists on AUTH
+        QVERIFY(send("127.0.0.1", sink.port(), Encryption::Keine, true).sent);
+        QCOMPARE(sink.messages().size(), 1);
+        checkReceived(sink.messages().at(0), true);
+    }
 
     // Replies that ride in the clear behind the 220 to STARTTLS are not the server's: they are dropped.
     void clearBytesBehindStartTlsAreDropped()
@@ -76,7 +115,6 @@ private Q_SLOTS:
         const Outcome out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
         QCOMPARE(out.code, QByteArray("ERRMessage8"));
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000);
-        QCOMPARE(out.log.Sent, (Lines{"EHLO 127.0.0.1\r\n", "STARTTLS\r\n", ""}));
         QCOMPARE(out.log.Received,
                  (Lines{"220 hi\r\n", "250-mail.example\r\n250 STARTTLS\r\n", "220 go ahead\r\n", ""}));
         checkRestIsTls(server.received(), "EHLO 127.0.0.1\r\nSTARTTLS\r\n");
@@ -90,16 +128,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("certificateHost");
         QTest::addColumn<bool>("trusted");
         QTest::addColumn<bool>("auth");
-        QTest::addColumn<bool>("delivered");
         const QByteArray local = "localhost", other = "mail.example.com";
-        QTest::newRow("STARTTLS without AUTH") << SinkTls::StartTls << local << true << false << true;
+        QTest::newRow("STARTTLS without AUTH") << SinkTls::StartTls << local << true << false;
         // The sink refuses AUTH before STARTTLS.
-        QTest::newRow("STARTTLS with AUTH LOGIN") << SinkTls::StartTls << local << true << true << true;
-        QTest::newRow("SSL/TLS with AUTH LOGIN") << SinkTls::Implicit << local << true << true << true;
-        QTest::newRow("STARTTLS, certificate for another host") << SinkTls::StartTls << other << true << true << false;
-        QTest::newRow("SSL/TLS, certificate for another host") << SinkTls::Implicit << other << true << true << false;
-        QTest::newRow("SSL/TLS, authority not trusted") << SinkTls::Implicit << local << false << true << false;
-        QTest::newRow("SSL/TLS against a plain server") << SinkTls::None << local << false << true << false;
+        QTest::newRow("STARTTLS with AUTH LOGIN") << SinkTls::StartTls << local << true << true;
+        QTest::newRow("SSL/TLS with AUTH LOGIN") << SinkTls::Implicit << local << true << true;
+        QTest::newRow("STARTTLS, certificate for another host") << SinkTls::StartTls << other << true << true;
+        QTest::newRow("SSL/TLS, certificate for another host") << SinkTls::Implicit << other << true << true;
+        QTest::newRow("SSL/TLS, authority not trusted") << SinkTls::Implicit << local << false << true;
+        QTest::newRow("SSL/TLS against a plain server") << SinkTls::None << local << true << true;
     }
     void encryptedConnections()
     {
@@ -107,7 +144,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, certificateHost);
         QFETCH(bool, trusted);
         QFETCH(bool, auth);
-        QFETCH(bool, delivered);
+        const bool delivered = trusted && certificateHost == "localhost" && sinkTls != SinkTls::None;
         const Encryption encryption = sinkTls == SinkTls::StartTls ? Encryption::StartTls : Encryption::SslTls;
 
         SmtpSink sink(
@@ -130,11 +167,87 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(out.sent);
-        QCOMPARE(got[0].login, auth ? User : QByteArray());
+        checkReceived(got[0], auth);
         // Inside the encrypted connection the conversation starts over at EHLO.
         const Lines firstSent = clear + Lines{ehlo, auth ? "AUTH LOGIN\r\n" : "MAIL FROM: <von@example.com>\r\n"};
         QCOMPARE(out.log.Sent.mid(0, firstSent.size()), firstSent);
-        QVERIFY(relay.fromClient().size() > clear.join().size() + 200);
+    }
+
+    // kadmel.ini also holds the window's place: a save keeps other keys, makes a file readable for all owner-only,
+    // and a hand-written spelling of the key gives way to the new value. A folder in its place: saving says why.
+    void saveKeepsOtherKeysAndOwnerOnly()
+    {
+        QTemporaryDir dir;
+        const QString path = encryptionFilePathIn(dir.path());
+        writeBytes(path, "[Fenster]\nBreite=640\n[smtp]\nverschluesselung=STARTTLS\n");
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
+        QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+        QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
+        QVERIFY(ownerOnly(path));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value(QStringLiteral("Fenster/Breite")).toInt(), 640);
+
+        QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        QString error;
+        QVERIFY(!saveEncryption(dir.path(), Encryption::StartTls, &error));
+        QVERIFY2(error.contains(QStringLiteral("„kadmel.ini“")), qPrintable(error));
+    }
+
+    // Each way kadmel.ini can stand, through the dispatcher's start and a resend with AUTH LOGIN, against a
+    // server that offers STARTTLS and records every byte: only a missing file or key means the clear, and
+    // what cannot be read sends nothing at all.
+    void everyChoiceOnTheWire_data()
+    {
+        QTest::addColumn<QByteArray>("ini");  // or what stands in its place: "(none)", "(folder)", "(FIFO)", "(big)"
+        QTest::addColumn<QByteArray>("wire"); // all the client sends; "(refused)": the start is refused, no connection
+        const QByteArray clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
+        const QByteArray refused = "(refused)";
+        QTest::newRow("no file") << QByteArray("(none)") << clear;
+        QTest::newRow("the key only in another section")
+            << QByteArray("[Fenster]\nVerschluesselung=SSL/TLS\n") << clear;
+        QTest::newRow("starttls, key and section in lower case")
+            << QByteArray("[smtp]\nverschluesselung=starttls\n") << startTls;
+        QTest::newRow("\"STARTTLS \" with a blank")
+            << QByteArray("[SMTP]\nVerschluesselung=\"STARTTLS \"\n") << startTls;
+        QTest::newRow("unknown value") << QByteArray("[SMTP]\nVerschluesselung=TLS\n") << refused;
+        QTest::newRow("empty value") << QByteArray("[SMTP]\nVerschluesselung=\n") << refused;
+        QTest::newRow("a folder") << QByteArray("(folder)") << refused;
+        QTest::newRow("a FIFO") << QByteArray("(FIFO)") << refused;
+        QTest::newRow("over 1 MiB") << QByteArray("(big)") << refused;
+    }
+    void everyChoiceOnTheWire()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, wire);
+        QTemporaryDir dir;
+        const QString path = encryptionFilePathIn(dir.path());
+        if (ini == "(folder)")
+            QVERIFY(QDir().mkdir(path));
+        else if (ini == "(FIFO)")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (ini != "(none)")
+            writeBytes(path, ini == "(big)" ? "[SMTP]\nVerschluesselung=STARTTLS\n" + QByteArray(1 << 20, ';') : ini);
+
+        ScriptedSmtpServer server;
+        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-mail\r\n250 STARTTLS\r\n");
+        Store store(dir.path());
+        store.loadAtStartup();
+        store.settings() = localSettings(dir.path(), server.port());
+        store.settings().UseSpa = 2;
+        store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith("Betreff", "ERRMessage4")));
+        EngineTimings timings;
+        timings.smtp.conversationMs = 300;
+        RecordingView view;
+        Dispatcher dispatcher(store, view, timings);
+        const bool refused = wire == "(refused)";
+        QCOMPARE(dispatcher.StartProcessing(), refused ? StartCheck::UnusableEncryption : StartCheck::Ok);
+        QSignalSpy done(&dispatcher, &Dispatcher::resendFinished);
+        QCOMPARE(dispatcher.resend(FailedFolder, 1), Dispatcher::Answer::Started);
+        QVERIFY(done.wait(5000));
+        QCOMPARE(server.received(), refused ? QByteArray() : wire);
+        if (refused) {
+            QCOMPARE(store.tables().mail(1).Status, QByteArray("ERRMessage8"));
+            QVERIFY2(view.messages.first().contains("kadmel.ini"), view.messages.first().constData());
+        }
     }
 };
 

@@ -1,39 +1,39 @@
 #pragma once
 
-#include <QObject>
 #include <QPointer>
-#include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace kadmel::test {
 
 // A TCP server on 127.0.0.1 that plays a script to the first client that connects: steps run in
-// order, an expect step holds the script until the client has sent what it names. When the steps
-// run out, the server stays silent with the connection open. Every received byte is recorded.
+// order, an expect step holds the script until the client has sent what it names (tests compare
+// received() for exactness). When the steps run out, the server stays silent with the connection open.
 class ScriptedSmtpServer : public QObject
 {
     Q_OBJECT
 public:
-    explicit ScriptedSmtpServer(QObject* parent = nullptr);
+    explicit ScriptedSmtpServer(QObject* parent = nullptr) : QObject(parent)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, &ScriptedSmtpServer::onNewConnection);
+    }
 
     quint16 port() const { return m_server.serverPort(); }
     // A port on 127.0.0.1 where nothing listens (a connection there is refused).
-    static quint16 unusedPort();
+    static quint16 unusedPort() { return ScriptedSmtpServer().port(); }
 
     // Sends the bytes in one write; the next step waits gapMs, so pieces arrive as segments of their own.
-    ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Kind::Reply, bytes, gapMs}); }
-    // Waits for exactly these bytes; anything else is noted in mismatches().
-    ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Kind::Expect, bytes}); }
-    // Waits until the client has sent bytes ending in `terminator` (a whole message, say).
-    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return add({Kind::ExpectUntil, terminator}); }
-    // Closes the connection.
-    ScriptedSmtpServer& close() { return add({Kind::Close, {}}); }
+    ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Reply, bytes, gapMs}); }
+    // Waits until the client has sent bytes ending in these (a command, or the end of a message).
+    ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Expect, bytes}); }
+    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return expect(terminator); }
+    ScriptedSmtpServer& close() { return add({Close, {}}); }
     // Stops the script here: later steps never run.
-    ScriptedSmtpServer& stall() { return add({Kind::Stall, {}}); }
+    ScriptedSmtpServer& stall() { return add({Stall, {}}); }
 
     QByteArray received() const { return m_received; }
-    QStringList mismatches() const { return m_mismatches; }
     int connectionCount() const { return m_connections; }
     bool scriptDone() const { return m_next >= m_steps.size(); }
 
@@ -41,11 +41,10 @@ Q_SIGNALS:
     void clientDisconnected();
 
 private:
-    enum class Kind
+    enum Kind
     {
         Reply,
         Expect,
-        ExpectUntil,
         Close,
         Stall
     };
@@ -61,8 +60,52 @@ private:
         m_steps.append(step);
         return *this;
     }
-    void onNewConnection();
-    void run();
+
+    void onNewConnection()
+    {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            if (++m_connections > 1) { // one conversation at a time; later clients only count
+                socket->abort();
+                continue;
+            }
+            m_client = socket;
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(socket, &QTcpSocket::readyRead, this, [this] {
+                m_received += m_client->readAll();
+                run();
+            });
+            connect(socket, &QTcpSocket::disconnected, this, &ScriptedSmtpServer::clientDisconnected);
+            run();
+        }
+    }
+
+    void run()
+    {
+        while (m_client && !m_waitingGap && m_next < m_steps.size()) {
+            const Step& step = m_steps[m_next];
+            const qsizetype end = step.kind == Expect ? m_received.indexOf(step.bytes, m_consumed) : 0;
+            if (step.kind == Stall || end < 0)
+                return;
+            ++m_next;
+            if (step.kind == Close) {
+                m_client->disconnectFromHost();
+                return;
+            }
+            if (step.kind == Reply) {
+                m_client->write(step.bytes);
+                m_client->flush();
+                m_waitingGap = step.gapMs > 0;
+                if (m_waitingGap)
+                    QTimer::singleShot(step.gapMs, this, [this] {
+                        m_waitingGap = false;
+                        run();
+                    });
+                continue;
+            }
+            m_consumed = end + step.bytes.size();
+        }
+    }
 
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
@@ -70,7 +113,6 @@ private:
     qsizetype m_next = 0;
     QByteArray m_received;
     qsizetype m_consumed = 0; // bytes of m_received matched by expect steps
-    QStringList m_mismatches;
     int m_connections = 0;
     bool m_waitingGap = false;
 };

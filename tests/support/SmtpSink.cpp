@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,15 +11,16 @@ namespace kadmel::test {
 
 SmtpSink::SmtpSink(const SinkOptions& options)
 {
-    QStringList arguments{QStringLiteral(KADMEL_TEST_SUPPORT_DIR "/smtp_sink.py"), QStringLiteral("--dir"),
-                          m_folder.path()};
+    QStringList arguments{QStringLiteral(KADMEL_TEST_SUPPORT_DIR "/smtp_sink.py"),
+                          QStringLiteral("--dir"),
+                          m_folder.path(),
+                          QStringLiteral("--cert-host"),
+                          QString::fromLatin1(options.certificateHost),
+                          QStringLiteral("--tls"),
+                          QString::fromLatin1(QByteArrayList{"none", "starttls", "implicit"}[int(options.tls)])};
     if (!options.user.isEmpty() || !options.password.isEmpty())
         arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--password")
                   << QString::fromLatin1(options.password);
-    if (options.tls != SinkTls::None)
-        arguments << QStringLiteral("--tls")
-                  << (options.tls == SinkTls::StartTls ? QStringLiteral("starttls") : QStringLiteral("implicit"))
-                  << QStringLiteral("--cert-host") << QString::fromLatin1(options.certificateHost);
     // The system interpreter has aiosmtpd from its Debian package; a python3 earlier in PATH may not.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
@@ -32,14 +32,11 @@ SmtpSink::SmtpSink(const SinkOptions& options)
         m_error = QStringLiteral("the SMTP sink printed no port: %1").arg(m_process.errorString());
         return;
     }
-    m_port = quint16(port);
-    if (options.tls != SinkTls::None) {
-        m_ca = QSslCertificate::fromPath(m_folder.filePath(QStringLiteral("ca.pem")));
-        if (m_ca.isEmpty()) {
-            m_error = QStringLiteral("the SMTP sink wrote no authority");
-            m_port = 0;
-        }
-    }
+    m_ca = QSslCertificate::fromPath(m_folder.filePath(QStringLiteral("ca.pem")));
+    if (options.tls != SinkTls::None && m_ca.isEmpty())
+        m_error = QStringLiteral("the SMTP sink wrote no authority");
+    else
+        m_port = quint16(port);
 }
 
 SmtpSink::~SmtpSink()
@@ -54,24 +51,19 @@ SmtpSink::~SmtpSink()
 
 QList<ReceivedMail> SmtpSink::messages() const
 {
-    const auto latin1 = [](const QJsonValue& value) { return value.toString().toLatin1(); };
     QList<ReceivedMail> result;
     const QDir dir(m_folder.path());
-    // A .json file appears only once its message is complete.
+    // A .json file appears only once its message is complete; its texts stand for Latin-1 bytes.
     for (const QString& name : dir.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
-        QFile envelopeFile(dir.filePath(name));
-        QFile contentFile(dir.filePath(QFileInfo(name).completeBaseName() + QStringLiteral(".eml")));
-        if (!envelopeFile.open(QIODevice::ReadOnly) || !contentFile.open(QIODevice::ReadOnly))
+        QFile file(dir.filePath(name)), content(dir.filePath(name.chopped(4) + QStringLiteral("eml")));
+        if (!file.open(QIODevice::ReadOnly) || !content.open(QIODevice::ReadOnly))
             continue;
-        const QJsonObject envelope = QJsonDocument::fromJson(envelopeFile.readAll()).object();
-        ReceivedMail mail{latin1(envelope.value(QStringLiteral("mail_from"))),
-                          {},
-                          latin1(envelope.value(QStringLiteral("login"))),
-                          latin1(envelope.value(QStringLiteral("password"))),
-                          contentFile.readAll()};
-        for (const QJsonValue& rcpt : envelope.value(QStringLiteral("rcpt_tos")).toArray())
-            mail.rcptTos.append(latin1(rcpt));
-        result.append(mail);
+        const QJsonObject mail = QJsonDocument::fromJson(file.readAll()).object();
+        const auto get = [&mail](const char* key) { return mail.value(QLatin1String(key)).toString().toLatin1(); };
+        QList<QByteArray> rcptTos;
+        for (const QJsonValue& rcpt : mail.value(QStringLiteral("rcpt_tos")).toArray())
+            rcptTos.append(rcpt.toString().toLatin1());
+        result.append({get("mail_from"), rcptTos, get("login"), get("password"), content.readAll()});
     }
     return result;
 }

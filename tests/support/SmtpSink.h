@@ -39,8 +39,6 @@ class SmtpSink
 public:
     explicit SmtpSink(const SinkOptions& options = {});
     ~SmtpSink();
-    SmtpSink(const SmtpSink&) = delete;
-    SmtpSink& operator=(const SmtpSink&) = delete;
 
     bool isRunning() const { return m_port != 0; }
     quint16 port() const { return m_port; }

@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""A local SMTP sink for tests and benchmarks: aiosmtpd on a free port of 127.0.0.1, printed as the
-first line on stdout. Each message is written to --dir as NNNN.eml (the DATA bytes) and then
-NNNN.json (envelope and credentials). --user and --password require AUTH LOGIN with exactly those;
---tls starttls requires STARTTLS before anything but EHLO, NOOP and QUIT, --tls implicit speaks TLS
-from the first byte, with a certificate for --cert-host from a throw-away authority written to
-ca.pem before the port is printed. Stops when stdin closes."""
+"""A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout.
+Each message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials);
+with --tls the authority of the certificate for --cert-host is written to ca.pem first. Stops when stdin closes."""
 
 import argparse
 import asyncio
@@ -20,8 +17,7 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 class Sink:
     def __init__(self, folder):
-        self.folder = folder
-        self.count = 0
+        self.folder, self.count = folder, 0
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -42,11 +38,9 @@ def main():
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     parser = argparse.ArgumentParser()
-    parser.add_argument("--dir", required=True)
-    parser.add_argument("--user")
-    parser.add_argument("--password")
+    for option in ("--dir", "--user", "--password", "--cert-host"):
+        parser.add_argument(option)
     parser.add_argument("--tls", choices=("none", "starttls", "implicit"), default="none")
-    parser.add_argument("--cert-host", default="localhost")
     args = parser.parse_args()
 
     context = None
