@@ -15,16 +15,6 @@ QStringList zubFiles(const QString& folder)
     return QDir(folder).entryList({QStringLiteral("*.zub"), QStringLiteral("*.ZUB")}, QDir::Files, QDir::Name);
 }
 
-// The store of writeStore, its settings and index files then renamed to `version`.
-void writeStoreOfVersion(const QString& folder, const QString& version)
-{
-    writeStore(folder);
-    for (const QString& slot : {QStringLiteral("1"), QStringLiteral("2")}) {
-        const QString current = QStringLiteral("%1/ZUBData%2(3.0).zub").arg(folder, slot);
-        QVERIFY(QFile::rename(current, QStringLiteral("%1/ZUBData%2(%3).zub").arg(folder, slot, version)));
-    }
-}
-
 } // namespace
 
 class TestMigration : public QObject
@@ -35,7 +25,10 @@ private Q_SLOTS:
     {
         for (const QString& version : {QStringLiteral("2.5"), QStringLiteral("2.9")}) {
             QTemporaryDir dir;
-            writeStoreOfVersion(dir.path(), version);
+            writeStore(dir.path()); // then its settings and index files renamed to the old version
+            for (const QString& slot : {QStringLiteral("1"), QStringLiteral("2")})
+                QVERIFY(QFile::rename(QStringLiteral("%1/ZUBData%2(3.0).zub").arg(dir.path(), slot),
+                                      QStringLiteral("%1/ZUBData%2(%3).zub").arg(dir.path(), slot, version)));
             const QByteArray index = fileBytes(QStringLiteral("%1/ZUBData2(%2).zub").arg(dir.path(), version));
             // The 2.9 settings file: four strings, unscrambled once by the take-over and once by loading.
             QByteArray old;
