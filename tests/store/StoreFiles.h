@@ -45,12 +45,10 @@ inline void writeStore(const QString& folder)
     Store store(folder);
     QVERIFY(QDir().mkpath(store.mailsFolder()));
     store.settings().SmtpServer = "mx.example";
-    store.tables().createMail(mailWith("one", "MSGSENT"));
-    store.tables().createMail(mailWith("two", "ERRMessage3"));
-    store.tables().createMail(mailWith("three", "MSGSENT"));
-    store.tables().folder(SentFolder).append(1);
-    store.tables().folder(FailedFolder).append(2);
-    store.tables().folder(DeletedFolder).append(3);
+    for (const auto& [subject, status, inFolder] :
+         {std::tuple{"one", "MSGSENT", SentFolder}, std::tuple{"two", "ERRMessage3", FailedFolder},
+          std::tuple{"three", "MSGSENT", DeletedFolder}})
+        store.tables().folder(inFolder).append(*store.tables().createMail(mailWith(subject, status)));
     QVERIFY(store.SaveAll());
 }
 

@@ -15,31 +15,9 @@ class TestStoreBytes : public QObject
 private Q_SLOTS:
     void settingsAndMailFilesByteForByte()
     {
-        QTemporaryDir dir;
-        Store store(dir.path());
-        // A shorter record saved over a longer file replaces it whole; every store file is the owner's only.
-        QVERIFY(QDir().mkpath(store.mailsFolder()));
-        MailRecord longer;
-        longer.Body = QByteArray(5000, 'L');
-        const qint16 id = *store.tables().createMail(longer);
-        QVERIFY(store.SaveMail(id));
-        store.tables().mail(id).Body = "short";
-        QVERIFY(store.SaveMail(id));
-        QCOMPARE(fileBytes(store.mailFilePath(id)), encodeMailRecord(store.tables().mail(id)));
-        QVERIFY(store.SaveAll());
-        for (const QString& path : {store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(id)})
-            QVERIFY(ownerOnly(path));
-
         // Texts are scrambled in place, each a 2-byte length and its bytes.
         const auto text = [](const QByteArray& bytes) { return char(bytes.size()) + QByteArray(1, 0) + bytes; };
-        Settings s;
-        s.WatchFolder = "A";
-        s.SmtpServer = "\xFF";
-        s.SmtpPort = -2;
-        s.SmtpUser = "u";
-        s.UseSpa = 2;
-        s.AutoStart = 1;
-        QCOMPARE(encodeSettings(s),
+        QCOMPARE(encodeSettings(Settings{"A", "\xFF", -2, "u", {}, 2, 1}),
                  text("K#L") + text("dLL") + "\xFE\xFF" + text("aaz") + QByteArray::fromHex("0000 0200 0100"));
 
         // A log of two sent texts and one received block: each array a descriptor, its elements, an empty one.
@@ -57,42 +35,37 @@ private Q_SLOTS:
         QCOMPARE(encodeMailRecord(MailRecord()), QByteArray(20, 0)); // log arrays never dimensioned
     }
 
-    void longStringsAndTheirBoundary_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QByteArray>("head");
-        QTest::newRow("65534 keeps the short form") << 65534 << QByteArray("\xFE\xFF");
-        QTest::newRow("65535 takes the long form") << 65535 << QByteArray("\xFF\xFF\xFF\xFF\x00\x00", 6);
-        QTest::newRow("70000-byte body") << 70000 << QByteArray("\xFF\xFF\x70\x11\x01\x00", 6);
-    }
-
     void longStringsAndTheirBoundary()
     {
-        QFETCH(int, length);
-        QFETCH(QByteArray, head);
-        MailRecord record;
-        record.Body = QByteArray(length, 'x');
-        for (int b = 0; b < 256; ++b) // every byte value survives, in every text
-            record.Status.append(char(b));
-        record.Log.Sent = {record.Status, QByteArray()};
-        record.From = record.To = record.Subject = record.Date = record.Size = record.Status;
-        const QByteArray bytes = encodeMailRecord(record);
-        QCOMPARE(bytes.mid(bytes.size() - 3 * 258 - length - head.size(), head.size()),
-                 head); // before Date, Size, Status
-        QCOMPARE(encodedMailRecordSize(record), bytes.size());
-        MailRecord back;
-        QVERIFY(decodeMailRecord(bytes, back, nullptr));
-        QCOMPARE(back, record);
+        // 65534 keeps the short length form, 65535 and above take the long one.
+        const QList<std::pair<int, QByteArray>> heads = {{65534, QByteArray("\xFE\xFF")},
+                                                         {65535, QByteArray("\xFF\xFF\xFF\xFF\x00\x00", 6)},
+                                                         {70000, QByteArray("\xFF\xFF\x70\x11\x01\x00", 6)}};
+        for (const auto& [length, head] : heads) {
+            MailRecord record;
+            record.Body = QByteArray(length, 'x');
+            for (int b = 0; b < 256; ++b) // every byte value survives, in every text
+                record.Status.append(char(b));
+            record.Log.Sent = {record.Status, QByteArray()};
+            record.From = record.To = record.Subject = record.Date = record.Size = record.Status;
+            const QByteArray bytes = encodeMailRecord(record);
+            QCOMPARE(bytes.mid(bytes.size() - 3 * 258 - length - head.size(), head.size()),
+                     head); // before Date, Size, Status
+            QCOMPARE(encodedMailRecordSize(record), bytes.size());
+            MailRecord back;
+            QVERIFY(decodeMailRecord(bytes, back, nullptr));
+            QCOMPARE(back, record);
 
-        // A log too long for the file's limit is cut short with a note; the rest of the record stays whole.
-        record.Log.Received = QList<QByteArray>(1000, "250 OK\r\n");
-        const qint64 limit = bytes.size() + 2000;
-        QVERIFY(fitMailRecord(record, limit));
-        const QByteArray cut = encodeMailRecord(record);
-        QVERIFY(cut.size() <= limit && decodeMailRecord(cut, back, nullptr));
-        QVERIFY(back.Body == record.Body && back.Log.Received.size() > 100 &&
-                back.Log.Received.at(back.Log.Received.size() - 2).startsWith("[Protokoll gek\xFCrzt"));
-        QVERIFY(!fitMailRecord(record, length)); // not even the body fits
+            // A log too long for the file's limit is cut short with a note; the rest of the record stays whole.
+            record.Log.Received = QList<QByteArray>(1000, "250 OK\r\n");
+            const qint64 limit = bytes.size() + 2000;
+            QVERIFY(fitMailRecord(record, limit));
+            const QByteArray cut = encodeMailRecord(record);
+            QVERIFY(cut.size() <= limit && decodeMailRecord(cut, back, nullptr));
+            QVERIFY(back.Body == record.Body && back.Log.Received.size() > 100 &&
+                    back.Log.Received.at(back.Log.Received.size() - 2).startsWith("[Protokoll gek\xFCrzt"));
+            QVERIFY(!fitMailRecord(record, length)); // not even the body fits
+        }
     }
 
     void forgedLengthsFailWithoutAllocating()
