@@ -38,6 +38,19 @@ Settings stored()
     return {"/srv/kadmel", "mail.example.com", 587, "anna", "g\xe4heim", 2, 1};
 }
 
+// Opens the dialog on the store, types a server and the port, sets the autostart box and presses OK; true
+// when the dialog closed.
+bool confirm(Store& store, Prompts& prompts, bool withSession, const QString& port = QStringLiteral("25"))
+{
+    Form5 dialog(store, prompts, {});
+    dialog.show();
+    child<QLineEdit>(dialog, "Text4")->setText(port);
+    child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
+    child<QCheckBox>(dialog, "Check3")->setChecked(withSession);
+    child<QPushButton>(dialog, "Command1")->click();
+    return !dialog.isVisible();
+}
+
 } // namespace
 
 class TestSettingsDialog : public QObject
@@ -54,6 +67,7 @@ private Q_SLOTS:
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
+    QString entry() const { return m_config.filePath(QStringLiteral("autostart/com.example.Kadmel.desktop")); }
 };
 
 void TestSettingsDialog::portText_data()
@@ -138,38 +152,24 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
 {
     QTemporaryDir dir;
     PromptRecorder prompts;
-    const auto confirm = [&prompts](const QString& programFolder, const QString& port) {
+    const auto refused = [&](const QString& programFolder, const QString& port = QStringLiteral("25")) {
         Store store(programFolder);
         store.settings() = stored();
-        Form5 dialog(store, prompts, {});
-        dialog.show();
-        child<QLineEdit>(dialog, "Text4")->setText(port);
-        child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
-        child<QCheckBox>(dialog, "Check3")->setChecked(true);
-        child<QPushButton>(dialog, "Command1")->click();
-        QVERIFY(dialog.isVisible());
-        QCOMPARE(store.settings().SmtpServer, stored().SmtpServer);
-        QVERIFY(!QFile::exists(AutostartEntry::filePath()));
+        return !confirm(store, prompts, true, port) && store.settings() == stored() && !QFile::exists(entry());
     };
-    confirm(dir.path(), QStringLiteral("fünfundzwanzig"));
+    QVERIFY(refused(dir.path(), QStringLiteral("fünfundzwanzig")));
     QCOMPARE(prompts.texts(),
              QStringList{QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767.")});
 
     // A program folder or the autostart folder that is a file, a folder where kadmel.ini belongs (no choice
     // shown, none assumed) or where the settings file belongs: the save fails and the reason is said.
     const QString blocker = dir.filePath(QStringLiteral("blocker"));
-    QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
-    confirm(blocker, QStringLiteral("25"));
     const QString autostart = m_config.filePath(QStringLiteral("autostart"));
-    QVERIFY(QFile(autostart).open(QIODevice::WriteOnly));
-    confirm(dir.path(), QStringLiteral("25"));
-    QVERIFY(QFile::remove(autostart));
+    QVERIFY(QFile(blocker).open(QIODevice::WriteOnly) && QFile(autostart).open(QIODevice::WriteOnly));
+    QVERIFY(refused(blocker) && refused(dir.path()) && QFile::remove(autostart));
     const QString settingsFile = Store(dir.path()).settingsFilePath();
-    for (const QString& blocked : {encryptionFilePathIn(dir.path()), settingsFile}) {
-        QVERIFY(QDir().mkpath(blocked));
-        confirm(dir.path(), QStringLiteral("25"));
-        QVERIFY(QDir(blocked).removeRecursively());
-    }
+    for (const QString& blocked : {encryptionFilePathIn(dir.path()), settingsFile})
+        QVERIFY(QDir().mkpath(blocked) && refused(dir.path()) && QDir(blocked).removeRecursively());
     QCOMPARE(prompts.asked.size(), 5);
     for (qsizetype i = 1; i < 5; ++i)
         QVERIFY2(prompts.asked.at(i).text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")) &&
@@ -183,23 +183,14 @@ void TestSettingsDialog::sessionEntryFollowsTheBox()
     QTemporaryDir dir;
     PromptRecorder prompts;
     const auto store = loadedStore(dir.path());
-    const QString entry = m_config.filePath(QStringLiteral("autostart/com.example.Kadmel.desktop"));
-    const auto confirm = [&](bool on) {
-        Form5 dialog(*store, prompts, {});
-        auto* box = child<QCheckBox>(dialog, "Check3");
-        if (box->isChecked() != QFile::exists(entry))
-            return false;
-        box->setChecked(on);
-        child<QPushButton>(dialog, "Command1")->click();
-        return dialog.result() == QDialog::Accepted;
-    };
-    const auto entryText = [&entry] {
-        QFile file(entry);
+    const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "Check3")->isChecked(); };
+    const auto entryText = [this] {
+        QFile file(entry());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QVERIFY(confirm(true));
+    QVERIFY(confirm(*store, prompts, true) && ticked());
     QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
-    QVERIFY(confirm(false) && !QFile::exists(entry));
+    QVERIFY(confirm(*store, prompts, false) && !ticked() && !QFile::exists(entry()));
 
     // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
     QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
