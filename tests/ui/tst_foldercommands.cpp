@@ -150,12 +150,10 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(editor->windowTitle(), QStringLiteral("Bearbeiten (ID=2)"));
     QVERIFY(!f.window->dispatcher()->IdleFlag());
     child<QPushButton>(*editor, "Command2")->click();
-    QVERIFY(f.window->dispatcher()->IdleFlag());
-    QCOMPARE(snapshot(f.dir.path()), before);
-    QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
+    QVERIFY(f.window->dispatcher()->IdleFlag() && snapshot(f.dir.path()) == before);
 
-    // A save that fails keeps the record as the files hold it and the dialog open with the reason; with room
-    // again the same "OK" goes through, and a character Windows-1252 lacks becomes "?".
+    // A save that fails keeps the record as the files hold it (so "Abbrechen" saved nothing either) and the dialog
+    // open with the reason; with room again the same "OK" goes through, and a character Windows-1252 lacks is "?".
     QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     editor = edit(QStringLiteral("neu@example.com"));
     child<QPushButton>(*editor, "Command1")->click();
@@ -248,7 +246,7 @@ void TestFolderCommands::fullStore()
         f.prompts.answers = {PromptAnswer::Ok};
         f.run(DeletedFolder, MaxMails, "Mnu_T_RemoveAll");
         QVERIFY(removed.wait(60000));
-        QVERIFY(QDir(f.store.mailsFolder()).isEmpty());
+        QCOMPARE(f.store.tables().MailCount(), 0);
     }
     QVERIFY(f.diskMatches());
 }
