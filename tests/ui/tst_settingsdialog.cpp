@@ -3,7 +3,6 @@
 #include "store/EncryptionSetting.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
-#include "ui/PortText.h"
 #include "ui/Translations.h"
 
 #include <QApplication>
@@ -58,8 +57,6 @@ class TestSettingsDialog : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase() { qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit()); }
-    void portText_data();
-    void portText();
     void okWritesSettingsCancelKeepsThem();
     void refusedConfirmKeepsDialogOpen();
     void germanFolderPickerAndButtons();
@@ -69,25 +66,6 @@ private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
     QString entry() const { return m_config.filePath(QStringLiteral("autostart/com.example.Kadmel.desktop")); }
 };
-
-void TestSettingsDialog::portText_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("port"); // -1: refused
-    QTest::newRow("half rounds to even below, decimal comma") << QStringLiteral("24,5") << 24;
-    QTest::newRow("half rounds to even above") << QStringLiteral("25.5") << 26;
-    QTest::newRow("upper bound") << QStringLiteral("32767") << 32767;
-    QTest::newRow("rounds past the upper bound") << QStringLiteral("32767.5") << -1;
-    QTest::newRow("rounds to port 0, which names no port") << QStringLiteral("0,5") << -1;
-    QTest::newRow("trailing letters") << QStringLiteral("25a") << -1;
-}
-
-void TestSettingsDialog::portText()
-{
-    QFETCH(QString, text);
-    QFETCH(int, port);
-    QCOMPARE(int(parsePortText(text).value_or(-1)), port);
-}
 
 void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
 {
@@ -118,7 +96,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
 
         child<QPushButton>(dialog, "Command6")->click();
         line("Text1")->setText(QStringLiteral(" smtp.example.org "));
-        line("Text4")->setText(QStringLiteral("24.5"));
+        line("Text4")->setText(QStringLiteral("24.5")); // half to even: 24
         line("Text2")->setText(QStringLiteral("jörg"));
         child<QCheckBox>(dialog, "Check1")->setChecked(false);
         child<QCheckBox>(dialog, "Check2")->setChecked(true);
@@ -157,9 +135,11 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
         store.settings() = stored();
         return !confirm(store, prompts, true, port) && store.settings() == stored() && !QFile::exists(entry());
     };
-    QVERIFY(refused(dir.path(), QStringLiteral("fünfundzwanzig")));
+    // Port texts that name no port from 1 to 32767, rounded half to even or not a number at all.
+    for (const char* port : {"25a", "32767.5", "0,5"})
+        QVERIFY2(refused(dir.path(), QString::fromLatin1(port)), port);
     QCOMPARE(prompts.texts(),
-             QStringList{QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767.")});
+             QStringList(3, QStringLiteral("Ungültige Portnummer.\nGültig sind die Zahlen von 1 bis 32767.")));
 
     // A program folder or the autostart folder that is a file, a folder where kadmel.ini belongs (no choice
     // shown, none assumed) or where the settings file belongs: the save fails and the reason is said.
@@ -170,8 +150,8 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
     const QString settingsFile = Store(dir.path()).settingsFilePath();
     for (const QString& blocked : {encryptionFilePathIn(dir.path()), settingsFile})
         QVERIFY(QDir().mkpath(blocked) && refused(dir.path()) && QDir(blocked).removeRecursively());
-    QCOMPARE(prompts.asked.size(), 5);
-    for (qsizetype i = 1; i < 5; ++i)
+    QCOMPARE(prompts.asked.size(), 7);
+    for (qsizetype i = 3; i < 7; ++i)
         QVERIFY2(prompts.asked.at(i).text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")) &&
                      prompts.asked.at(i).text.size() > 60,
                  qPrintable(prompts.asked.at(i).text));
@@ -188,9 +168,11 @@ void TestSettingsDialog::sessionEntryFollowsTheBox()
         QFile file(entry());
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     };
-    QVERIFY(confirm(*store, prompts, true) && ticked());
+    QVERIFY(confirm(*store, prompts, true, QStringLiteral("25,5")) && ticked());
     QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
-    QVERIFY(confirm(*store, prompts, false) && !ticked() && !QFile::exists(entry()));
+    QCOMPARE(store->settings().SmtpPort, 26); // a decimal comma, and half to even upwards
+    QVERIFY(confirm(*store, prompts, false, QStringLiteral("32767")) && !ticked() && !QFile::exists(entry()));
+    QCOMPARE(store->settings().SmtpPort, 32767);
 
     // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
     QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
