@@ -58,7 +58,7 @@ public:
     {
         QStringList all;
         for (const Asked& a : asked)
-            all.append(a.text);
+            all << a.text;
         return all;
     }
 };
@@ -76,7 +76,6 @@ public:
         });
     }
     QList<QTcpSocket*> m_sockets;
-    void dropAll() { qDeleteAll(std::exchange(m_sockets, {})); }
 };
 
 inline MainWindowOptions fastOptions()
@@ -111,8 +110,7 @@ inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@examp
     return id;
 }
 
-// The store in that folder as a start reads it from disk.
-inline std::unique_ptr<Store> loadedStore(const QString& programFolder)
+inline std::unique_ptr<Store> loadedStore(const QString& programFolder) // as a start reads it
 {
     auto store = std::make_unique<Store>(programFolder);
     store->loadAtStartup();
