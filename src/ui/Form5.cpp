@@ -2,6 +2,7 @@
 
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
+#include "store/FileAccess.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
@@ -195,7 +196,10 @@ void Form5::confirm()
     if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
         return saveFailed(error);
     const QString& folder = m_store.programFolder();
-    const std::optional<Encryption> previousEncryption = loadEncryption(folder);
+    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
+    const QString iniPath = encryptionFilePathIn(folder);
+    QByteArray previousIni;
+    const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
     if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
         return saveFailed(error);
@@ -212,7 +216,10 @@ void Form5::confirm()
     if (!m_store.SaveSettings(&error)) {
         s = before;
         QString restoreError;
-        if (previousEncryption && !saveEncryption(folder, *previousEncryption, &restoreError))
+        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
+                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
+                                                                  : true; // never readable: nothing to put back
+        if (!restored)
             error += QLatin1Char('\n') + restoreError;
         restoreSession();
         return saveFailed(error);

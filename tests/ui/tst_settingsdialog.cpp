@@ -155,7 +155,7 @@ void TestSettingsDialog::refusedConfirmKeepsDialogOpen()
         QVERIFY2(prompts.asked.at(i).text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")) &&
                      prompts.asked.at(i).text.size() > 60,
                  qPrintable(prompts.asked.at(i).text));
-    QVERIFY(!QFile::exists(settingsFile));
+    QVERIFY(!QFile::exists(settingsFile) && !QFile::exists(encryptionFilePathIn(dir.path()))); // none left behind
 }
 
 void TestSettingsDialog::sessionEntryFollowsTheBox()
