@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QObject>
 #include <QRandomGenerator>
 #include <QTcpServer>
+
+class QTcpSocket;
 
 namespace kadmel::test {
 
@@ -13,22 +13,31 @@ namespace kadmel::test {
 // or stalls past the client's conversation limit. It counts the messages it accepted, by subject.
 class FaultySmtpServer : public QObject
 {
-    Q_OBJECT
 public:
-    enum class Fault { None, Close, Temporary, Permanent, SplitBytes, Stall };
+    enum class Fault
+    {
+        None,
+        Close,
+        Temporary,
+        Permanent,
+        SplitBytes,
+        Stall
+    };
 
-    FaultySmtpServer(quint32 seed, int faultPercent = 50, QObject* parent = nullptr);
+    explicit FaultySmtpServer(quint32 seed, int faultPercent = 50);
 
-    bool listen();
-    quint16 port() const;
-
+    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
+    quint16 port() const { return m_server.serverPort(); }
     // Subject → how many times a message with it was accepted (250 after the data).
     QHash<QByteArray, int> acceptedSubjects() const { return m_accepted; }
     // "none 31, close 7, …"
     QByteArray faultSummary() const;
 
 private:
+    struct Session;
     void onNewConnection();
+    void onBytes(QTcpSocket* socket, Session& session);
+    bool answer(QTcpSocket* socket, const Session& session, int step, const QByteArray& text);
 
     QTcpServer m_server;
     QRandomGenerator m_random;
