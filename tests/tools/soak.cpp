@@ -13,8 +13,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
