@@ -47,13 +47,10 @@ struct Bench
         store = std::make_unique<Store>(programFolder);
         store->loadAtStartup();
         store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        EngineTimings timings;
-        timings.pollMs = pollMs;
-        timings.minJobAgeMs = minJobAgeMs;
-        timings.alertCloseMs = alertMs;
-        timings.smtp.connectMs = 300;
-        timings.smtp.conversationMs = conversationMs;
-        timings.smtp.abortGraceMs = 300;
+        const EngineTimings timings{.pollMs = pollMs,
+                                    .alertCloseMs = alertMs,
+                                    .minJobAgeMs = minJobAgeMs,
+                                    .smtp = {.connectMs = 300, .conversationMs = conversationMs, .abortGraceMs = 300}};
         dispatcher = std::make_unique<Dispatcher>(*store, view, timings);
     }
 

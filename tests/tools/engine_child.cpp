@@ -16,12 +16,10 @@ int main(int argc, char* argv[])
         return 2;
     Store store(args.at(1));
     store.loadAtStartup();
-    EngineTimings timings;
-    timings.pollMs = args.at(2).toInt();
-    timings.minJobAgeMs = 0;
-    timings.smtp.connectMs = 2000;
-    timings.smtp.conversationMs = args.at(3).toInt();
     test::RecordingView view;
-    Dispatcher dispatcher(store, view, timings);
+    Dispatcher dispatcher(store, view,
+                          {.pollMs = args.at(2).toInt(),
+                           .minJobAgeMs = 0,
+                           .smtp = {.connectMs = 2000, .conversationMs = args.at(3).toInt()}});
     return dispatcher.StartProcessing() == StartCheck::Ok ? app.exec() : 3;
 }

@@ -107,13 +107,9 @@ int runSoak(int jobs, quint32 seed)
     Store store(folders.program);
     store.loadAtStartup();
     store.settings() = test::localSettings(folders.watch, server.port());
-    EngineTimings timings;
-    timings.pollMs = 0;
-    timings.minJobAgeMs = 0;
-    timings.smtp.connectMs = 2000;
-    timings.smtp.conversationMs = ConversationMs;
     test::RecordingView view;
-    Dispatcher dispatcher(store, view, timings);
+    Dispatcher dispatcher(
+        store, view, {.pollMs = 0, .minJobAgeMs = 0, .smtp = {.connectMs = 2000, .conversationMs = ConversationMs}});
     const MailTables& tables = store.tables();
     const int timeoutMs = jobs * (ConversationMs + 500) + 10000;
 
