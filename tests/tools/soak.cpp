@@ -225,7 +225,8 @@ int runKills(int rounds, quint32 seed)
 
     out << "kill: " << rounds << " kills survived, " << jobs << " jobs, " << tables.MailCount() << " mails, "
         << accepted.size() << " accepted, " << folders.jobsLeft() << " job files left\nmails lost: " << lost
-        << ", duplicates: " << duplicates << ", unclear (ERRMessage9): " << unclear << Qt::endl;
+        << ", duplicates: " << duplicates << ", unclear (ERRMessage9): " << unclear
+        << ", jobs filed as two mails: " << tables.MailCount() - mailed.size() << Qt::endl;
     check(lost == 0, "every job is a mail or still a job file");
     check(acceptedButFailed == 0, "no accepted mail is filed as a plain failure");
     check(duplicates == 0, "nothing was accepted twice");
