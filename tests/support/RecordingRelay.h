@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QObject>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -13,8 +12,11 @@ class RecordingRelay : public QObject
 {
     Q_OBJECT
 public:
-    explicit RecordingRelay(quint16 targetPort, QObject* parent = nullptr);
-
+    explicit RecordingRelay(quint16 targetPort) : m_target(targetPort)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, &RecordingRelay::onNewConnection);
+    }
     quint16 port() const { return m_server.serverPort(); }
     QByteArray fromClient() const { return m_fromClient; }
 
@@ -23,9 +25,39 @@ Q_SIGNALS:
     void clientDisconnected();
 
 private:
-    void onNewConnection();
-    void pump();
-    void closeBoth();
+    void onNewConnection()
+    {
+        QTcpSocket* socket = m_server.nextPendingConnection();
+        m_server.close(); // one conversation per relay
+        m_client = socket;
+        socket->setParent(this);
+        m_upstream = new QTcpSocket(this);
+        for (QTcpSocket* s : {socket, m_upstream.data()}) {
+            connect(s, &QTcpSocket::readyRead, this, &RecordingRelay::pump);
+            connect(s, &QTcpSocket::disconnected, this, &RecordingRelay::closeBoth);
+        }
+        connect(socket, &QTcpSocket::disconnected, this, &RecordingRelay::clientDisconnected);
+        connect(m_upstream, &QTcpSocket::connected, this, &RecordingRelay::pump);
+        connect(m_upstream, &QTcpSocket::errorOccurred, this, &RecordingRelay::closeBoth);
+        m_upstream->connectToHost(QHostAddress::LocalHost, m_target);
+    }
+    void pump()
+    {
+        // The client's bytes wait in its socket until the server side is there to take them.
+        if (!m_client || !m_upstream || m_upstream->state() != QAbstractSocket::ConnectedState)
+            return;
+        const QByteArray up = m_client->readAll();
+        m_fromClient += up;
+        m_upstream->write(up);
+        m_client->write(m_upstream->readAll());
+    }
+    void closeBoth()
+    {
+        pump();
+        for (QTcpSocket* s : {m_client.data(), m_upstream.data()})
+            if (s)
+                s->disconnectFromHost();
+    }
 
     quint16 m_target;
     QTcpServer m_server;
