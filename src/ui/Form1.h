@@ -117,6 +117,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    static constexpr int KeyRole = Qt::UserRole; // a tree node's key
     void buildWidgets();
     void buildMenus();
     void buildStatusBar();
