@@ -86,7 +86,7 @@ void Form1::buildWidgets()
     m_tree->setHeaderHidden(true);
     m_tree->setIconSize(QSize(16, 16));
     // The captions must fit in the platform's font, which is wider than the one the twips were made for.
-    const int captionWidth = m_tree->fontMetrics().horizontalAdvance(QStringLiteral("Fehlgeschl. Objekte  (32767)"));
+    const int captionWidth = m_tree->fontMetrics().horizontalAdvance(folderCaption(FailedFolder, MaxMails));
     const int treeWidth = std::max(px(2895), captionWidth + 3 * m_tree->indentation() + 16 + 16);
     m_tree->setMinimumWidth(treeWidth); // the splitter never cuts a folder caption
     m_tree->setMinimumHeight(px(3240));

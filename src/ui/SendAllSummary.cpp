@@ -5,6 +5,11 @@
 
 namespace kadmel {
 
+QString sendAllSummaryText(int sent, int failed)
+{
+    return QStringLiteral("Alle Senden: %1 gesendet, %2 fehlgeschlagen.").arg(sent).arg(failed);
+}
+
 SendAllSummary::SendAllSummary(Dispatcher& dispatcher, StatusPanel& panel, QObject* parent)
     : QObject(parent), m_panel(panel)
 {
@@ -16,7 +21,7 @@ SendAllSummary::SendAllSummary(Dispatcher& dispatcher, StatusPanel& panel, QObje
         if (!m_running)
             return;
         m_running = false;
-        m_panel.setText(QStringLiteral("Alle Senden: %1 gesendet, %2 fehlgeschlagen.").arg(m_sent).arg(m_failed));
+        m_panel.setText(sendAllSummaryText(m_sent, m_failed));
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QString>
 
 namespace kadmel {
 
@@ -9,6 +10,8 @@ class StatusPanel;
 
 // "Alle Senden" ends with what its attempts came to, in panel 2:
 // "Alle Senden: 2 gesendet, 1 fehlgeschlagen.", not with the text of its last mail.
+QString sendAllSummaryText(int sent, int failed);
+
 class SendAllSummary : public QObject
 {
     Q_OBJECT

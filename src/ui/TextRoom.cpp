@@ -3,6 +3,7 @@
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "ui/FolderListModel.h"
+#include "ui/SendAllSummary.h"
 
 #include <QHeaderView>
 #include <QStyleOptionHeader>
@@ -33,7 +34,7 @@ QStringList messagePanelTexts()
                                QStringLiteral("E-Mail wird bearbeitet...  (ID 32767)"),
                                QStringLiteral("Verbindung zum Mailserver wird hergestellt...  (ID 32767)"),
                                QStringLiteral("E-Mail wird gesendet...  (ID 32767)"),
-                               QStringLiteral("Alle Senden: 32767 gesendet, 32767 fehlgeschlagen."),
+                               sendAllSummaryText(MaxMails, MaxMails),
                            };
 }
 
