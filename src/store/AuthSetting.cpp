@@ -1,0 +1,97 @@
+#include "store/AuthSetting.h"
+
+#include "store/CryptString.h"
+#include "store/IniFile.h"
+
+#include <array>
+#include <utility>
+
+namespace kadmel {
+namespace {
+
+const QByteArray Section = "Anmeldung";
+
+const std::array<std::pair<AuthMethod, const char*>, 3>& names()
+{
+    static const std::array<std::pair<AuthMethod, const char*>, 3> Names = {{
+        {AuthMethod::Kennwort, "Kennwort"},
+        {AuthMethod::OAuth2Dienst, "OAuth2-Dienst"},
+        {AuthMethod::OAuth2Browser, "OAuth2-Browser"},
+    }};
+    return Names;
+}
+
+// The secrets are scrambled as the settings file scrambles the password: not safe from the owner, but not
+// readable at a glance over the shoulder either.
+QByteArray scrambled(const QByteArray& text)
+{
+    return CryptString(text, 1);
+}
+
+QByteArray unscrambled(const QByteArray& text)
+{
+    return CryptString(text, 2);
+}
+
+} // namespace
+
+QByteArray authMethodName(AuthMethod method)
+{
+    for (const auto& [value, name] : names()) {
+        if (value == method)
+            return name;
+    }
+    return "Kennwort";
+}
+
+std::optional<AuthMethod> authMethodFromName(const QByteArray& name)
+{
+    const QByteArray trimmed = name.trimmed();
+    for (const auto& [value, text] : names()) {
+        if (trimmed.compare(text, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error)
+{
+    AuthSetting setting;
+    const std::optional<IniSection> section = readIniSection(iniFilePathIn(programFolder), Section);
+    if (!section)
+        return setting;
+    if (const std::optional<QByteArray> method = section->value("Verfahren")) {
+        const std::optional<AuthMethod> known = authMethodFromName(*method);
+        if (!known) {
+            if (error)
+                *error = QStringLiteral("„kadmel.ini“: Das Anmeldeverfahren „%1“ ist unbekannt (erlaubt: Kennwort, "
+                                        "OAuth2-Dienst, OAuth2-Browser).")
+                             .arg(QString::fromUtf8(*method));
+            return std::nullopt;
+        }
+        setting.method = *known;
+    }
+    setting.tokenUrl = section->value("TokenAdresse").value_or(QByteArray());
+    setting.authorizationUrl = section->value("AutorisierungsAdresse").value_or(QByteArray());
+    setting.clientId = section->value("ClientId").value_or(QByteArray());
+    setting.clientSecret = unscrambled(section->value("ClientGeheimnis").value_or(QByteArray()));
+    setting.scope = section->value("Bereich").value_or(QByteArray());
+    setting.refreshToken = unscrambled(section->value("Aktualisierungstoken").value_or(QByteArray()));
+    return setting;
+}
+
+bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error)
+{
+    const IniEntries entries = {
+        {"Verfahren", authMethodName(setting.method)},
+        {"TokenAdresse", setting.tokenUrl},
+        {"AutorisierungsAdresse", setting.authorizationUrl},
+        {"ClientId", setting.clientId},
+        {"ClientGeheimnis", scrambled(setting.clientSecret)},
+        {"Bereich", setting.scope},
+        {"Aktualisierungstoken", scrambled(setting.refreshToken)},
+    };
+    return writeIniSection(iniFilePathIn(programFolder), Section, entries, error);
+}
+
+} // namespace kadmel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace kadmel {
+
+// How the program signs in at the mail server. Kennwort is AUTH LOGIN (or PLAIN) with the stored
+// password; the OAuth 2.0 ways sign in with an access token (XOAUTH2).
+enum class AuthMethod
+{
+    Kennwort,
+    OAuth2Dienst,  // client credentials: no person signs in
+    OAuth2Browser, // a person signed in once in the browser; the refresh token is kept
+};
+
+// The section [Anmeldung] of "kadmel.ini". Texts are bytes as stored; the secret and the refresh token in
+// the clear here, scrambled only in the file.
+struct AuthSetting
+{
+    AuthMethod method = AuthMethod::Kennwort;
+    QByteArray tokenUrl;         // TokenAdresse
+    QByteArray authorizationUrl; // AutorisierungsAdresse (browser sign-in only)
+    QByteArray clientId;         // ClientId
+    QByteArray clientSecret;     // ClientGeheimnis
+    QByteArray scope;            // Bereich
+    QByteArray refreshToken;     // Aktualisierungstoken
+
+    bool usesOAuth() const { return method != AuthMethod::Kennwort; }
+    friend bool operator==(const AuthSetting&, const AuthSetting&) = default;
+};
+
+// "Kennwort", "OAuth2-Dienst", "OAuth2-Browser": the values of the key Verfahren.
+QByteArray authMethodName(AuthMethod method);
+// The value of such a text in any letter case and without blanks around it; nothing for any other text.
+std::optional<AuthMethod> authMethodFromName(const QByteArray& name);
+
+// What [Anmeldung] holds. A missing or unreadable file or section, or no Verfahren, reads as Kennwort;
+// an unknown Verfahren gives nothing and a German reason, so the service does not start with a sign-in
+// the user did not choose.
+std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error = nullptr);
+
+// Replaces [Anmeldung]; the other sections stay. The file is readable by its owner only. On failure the
+// reason is German and the file is unchanged.
+bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error = nullptr);
+
+} // namespace kadmel
