@@ -13,9 +13,10 @@ struct JobEntry;
 
 struct EngineTimings
 {
-    int pollMs = 5000;       // Timer1
-    int alertCloseMs = 5000; // the alert stays this long after the result
-    int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
+    int pollMs = 5000;         // Timer1
+    int alertCloseMs = 5000;   // the alert stays this long after the result
+    int minJobAgeMs = 2000;    // a job file changed more recently may still be being written
+    int retryMinuteMs = 60000; // the unit of the retry schedule (1, 2, 4 … 60 of them, for a day of 1440)
     SmtpTimings smtp;
 };
 
@@ -37,8 +38,14 @@ public:
     QByteArray JobFolder() const;
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
+    // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
+    void updateRetry();
 
-    enum class Answer { Started, Busy };
+    enum class Answer
+    {
+        Started,
+        Busy
+    };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
@@ -75,6 +82,11 @@ private:
     void saveFiled(qint16 id);
     void finishMail();
     void resendNextQueued();
+    // Automatic retry of failed mails whose failure may pass by itself.
+    void loadRetries();
+    bool retryDueMail();
+    void noteRetryOutcome(qint16 id, bool sent, bool manual);
+    void retriesChanged();
 
     struct Private;
     std::unique_ptr<Private> d;
