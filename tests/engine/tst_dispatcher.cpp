@@ -2,9 +2,12 @@
 #include "engine/Dispatcher.h"
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
+#include "engine/RetrySchedule.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
+#include "store/RetryFile.h"
+#include "store/RetrySetting.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
@@ -38,19 +41,22 @@ struct Bench
     QString jobFolder = dir.path() + QStringLiteral("/watch/KDMEML/");
     std::unique_ptr<Store> store;
     RecordingView view;
+    EngineTimings timings;
     std::unique_ptr<Dispatcher> dispatcher;
 
-    explicit Bench(quint16 port, int minJobAgeMs = 0, int alertMs = 5000, int pollMs = 20, int conversationMs = 1500)
+    explicit Bench(quint16 port, int minJobAgeMs = 0, int alertMs = 5000, int pollMs = 20, int conversationMs = 1500,
+                   int retryMinuteMs = 60000)
+        : timings{.pollMs = pollMs,
+                  .alertCloseMs = alertMs,
+                  .minJobAgeMs = minJobAgeMs,
+                  .retryMinuteMs = retryMinuteMs,
+                  .smtp = {.connectMs = 300, .conversationMs = conversationMs, .abortGraceMs = 300}}
     {
         QDir().mkpath(programFolder);
         QDir().mkpath(jobFolder);
         store = std::make_unique<Store>(programFolder);
         store->loadAtStartup();
         store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        const EngineTimings timings{.pollMs = pollMs,
-                                    .alertCloseMs = alertMs,
-                                    .minJobAgeMs = minJobAgeMs,
-                                    .smtp = {.connectMs = 300, .conversationMs = conversationMs, .abortGraceMs = 300}};
         dispatcher = std::make_unique<Dispatcher>(*store, view, timings);
     }
 
@@ -375,6 +381,108 @@ private Q_SLOTS:
             const MailTables reloaded = broken.reloaded();
             QVERIFY(reloaded.mail(1).Status == "ERRMessage4" && reloaded.count(FailedFolder) == 2);
         }
+    }
+
+    // With the choice on, a failure that may pass is tried again until it goes out; others never are.
+    void retriesOnlyWhatMayPass_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("server down, then up") << QByteArray("down") << true << QByteArray("ERRMessage4");
+        QTest::newRow("421, then 250") << QByteArray("421") << true << QByteArray("ERRMessage3");
+        QTest::newRow("550") << QByteArray("550") << true << QByteArray("ERRMessage3");
+        QTest::newRow("perhaps delivered") << QByteArray("unclear") << true << QByteArray("ERRMessage9");
+        QTest::newRow("choice off") << QByteArray("down") << false << QByteArray("ERRMessage4");
+    }
+    void retriesOnlyWhatMayPass()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(bool, on);
+        QFETCH(QByteArray, status);
+        ScriptedSmtpServer server;
+        if (first == "421")
+            server.reply("421 4.3.2 Service not available, try later\r\n").close();
+        else if (first == "550")
+            server.reply("220 hello\r\n")
+                .expect("EHLO 127.0.0.1\r\n")
+                .reply("250 ok\r\n")
+                .expect("\r\n")
+                .reply("550 no\r\n");
+        else if (first == "unclear")
+            silentAfterMessage(server);
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        Bench bench(first == "down" ? ScriptedSmtpServer::unusedPort() : server.port(), 0, 5000, 20, 400, 40);
+        QVERIFY(saveRetrySetting(bench.programFolder, on));
+        bench.writeJob("a.zub", Bench::job("eins"));
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        bench.dispatcher->StartProcessing();
+        QVERIFY(filed.wait(5000));
+        QCOMPARE(bench.tables().mail(1).Status, status);
+        const bool delivered = on && (first == "down" || first == "421");
+        QCOMPARE(bench.view.retryTimes.keys(), delivered ? QList<qint16>{1} : QList<qint16>{});
+        QCOMPARE(QFile::exists(retryFilePathIn(bench.programFolder)), delivered);
+
+        bench.setPort(sink.port());
+        QTest::qWait(600); // the first four steps of the schedule
+        QCOMPARE(sink.messages().size(), delivered ? 1 : 0);
+        QCOMPARE(filed.size(), delivered ? 2 : 1);
+        QCOMPARE(bench.tables().count(SentFolder), delivered ? 1 : 0);
+        QVERIFY(bench.view.retryTimes.isEmpty() && !QFile::exists(retryFilePathIn(bench.programFolder)));
+        QCOMPARE(said(bench.view, "E-Mail wird bearbeitet...  (ID 1)"), delivered ? 2 : 1);
+    }
+
+    // The schedule holds through Stop and a restart of the engine; a job waiting beside a due retry goes first.
+    void retryScheduleAcrossStopAndRestart()
+    {
+        ScriptedSmtpServer stalling;
+        stalling.reply("220 hello\r\n").stall();
+        Bench bench(ScriptedSmtpServer::unusedPort(), 0, 5000, 20, 300, 100);
+        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        bench.writeJob("a.zub", Bench::job("eins"));
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        // The next attempt lies `step` after a filing between `from` and now.
+        const auto nextIn = [&bench](const QDateTime& from, int step) {
+            const QDateTime next = bench.view.retryTimes.value(1);
+            return from.addMSecs(step) <= next && next <= QDateTime::currentDateTime().addMSecs(step);
+        };
+        QDateTime from = QDateTime::currentDateTime();
+        bench.dispatcher->StartProcessing();
+        QVERIFY(filed.wait(5000));
+        QVERIFY(nextIn(from, 100));
+
+        // Stop while a retry is in hand: that mail runs out of time and waits again, and no attempt follows.
+        bench.setPort(stalling.port());
+        QTRY_VERIFY_WITH_TIMEOUT(stalling.connectionCount() == 1 && !bench.dispatcher->IdleFlag(), 2000);
+        bench.dispatcher->StopProcessing();
+        from = QDateTime::currentDateTime();
+        QVERIFY(filed.wait(2000));
+        QCOMPARE(bench.tables().mail(1).Status, QByteArray("ERRMessage6"));
+        QVERIFY(nextIn(from, 200));
+        const QDateTime next = bench.view.retryTimes.value(1);
+
+        // A new engine on the same folder finds the schedule, never later than it was.
+        bench.dispatcher.reset();
+        bench.view.retryTimes.clear();
+        bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, bench.timings);
+        QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{1});
+        QVERIFY(bench.view.retryTimes.value(1) <= next.addMSecs(5)); // clocks read apart by a moment
+        QTest::qWait(400);
+        QCOMPARE(stalling.connectionCount(), 1);
+
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        bench.setPort(sink.port());
+        bench.writeJob("b.zub", Bench::job("zwei"));
+        QSignalSpy refiled(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(refiled.size(), 2, 5000);
+        QTest::qWait(300);
+        QCOMPARE(sink.messages().size(), 2);
+        QVERIFY(sink.messages().at(0).content.contains("Subject: zwei"));
+        QCOMPARE(bench.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1}));
+        QVERIFY(bench.view.retryTimes.isEmpty());
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()
