@@ -485,6 +485,86 @@ private Q_SLOTS:
         QVERIFY(bench.view.retryTimes.isEmpty());
     }
 
+    // What is retried; the steps over a day; wall times read back after a clock jump; an entry following its
+    // mail through renumbering and losing it to an edit; the file at the reader's limit and damaged.
+    void retryScheduleRules()
+    {
+        const auto retried = [](const char* code, const QByteArray& reply) {
+            MailRecord mail;
+            mail.Status = code;
+            mail.Log.appendReceived(reply);
+            return mayRetry(mail);
+        };
+        QVERIFY(retried("ERRMessage4", {}) && retried("ERRMessage5", {}) && retried("ERRMessage6", {}) &&
+                retried("ERRMessage3", "421-busy\r\n421 later\r\n"));
+        for (const char* code : {"ERRMessage7", "ERRMessage8", "ERRMessage9", "MSGSENT", ""})
+            QVERIFY2(!retried(code, {}), code);
+        QVERIFY(!retried("ERRMessage3", "550 no\r\n"));
+
+        MailTables tables;
+        MailRecord mail{{}, {}, "a@example.com", "b@example.com", "Betreff", "Text", "07.12.2026 03:00:00", {}, {}};
+        mail.Status = "ERRMessage4";
+        for (const int folder : {DeletedFolder, FailedFolder, FailedFolder}) {
+            tables.folder(folder).append(*tables.createMail(mail));
+            mail.Date[18] = char(mail.Date[18] + 1);
+        }
+        RetrySchedule schedule(1); // a minute is a millisecond
+        schedule.failed(2, tables.mail(2), 0, true);
+        QList<qint64> attempts, expected = {1, 3, 7, 15, 31, 63};
+        for (qint64 t = 123; t <= 24 * 60; t += 60)
+            expected.append(t);
+        for (bool changed = false; !schedule.isEmpty() && attempts.size() < 100;) {
+            const qint64 at = schedule.nextAttempts().value(2);
+            QVERIFY(!schedule.due(tables, at - 1, changed) && schedule.due(tables, at, changed) == 2);
+            attempts.append(at);
+            schedule.failed(2, tables.mail(2), at, false);
+        }
+        QCOMPARE(attempts, expected);
+
+        // Saved after two failures, the next attempt 2 ahead. Read back with the clock set back a day, with a
+        // wait far beyond its step, and a day later.
+        schedule.failed(2, tables.mail(2), 1000, true);
+        schedule.failed(2, tables.mail(2), 1001, false);
+        const qint64 wall = 5'000'000'000;
+        RetryFileContent saved = schedule.toFile(1001, wall);
+        RetrySchedule restarted(1);
+        restarted.fromFile(saved, 0, wall - 86'400'000);
+        QCOMPARE(restarted.nextAttempts().value(2), 2);
+        saved.entries[0].nextAttempt += 86'400'000;
+        restarted.fromFile(saved, 0, wall);
+        QCOMPARE(restarted.nextAttempts().value(2), 2);
+        restarted.fromFile(saved, 0, wall + 24 * 60);
+        QVERIFY(restarted.isEmpty());
+
+        // Mail 1 removed for good: mail 3 is 2 now. Then edited, it is no longer the mail that failed.
+        schedule.failed(3, tables.mail(3), 0, true);
+        schedule.forget(2);
+        tables.deleteMails({1});
+        tables.folder(DeletedFolder).removeAt(1);
+        QVERIFY(schedule.reconcile(tables) && schedule.nextAttempts().keys() == QList<qint16>{2});
+        tables.mail(2).To = "c@example.com";
+        QVERIFY(schedule.reconcile(tables) && schedule.isEmpty());
+
+        RetryFileContent full{std::numeric_limits<qint64>::max(), {}};
+        for (int id = 1; id <= MaxMails; ++id)
+            full.entries.append({qint16(id), "0123456789abcdef", std::numeric_limits<qint64>::min(),
+                                 std::numeric_limits<qint64>::max(), std::numeric_limits<qint32>::max()});
+        QVERIFY(encodeRetryFile(full).size() <= MaxRetryFileBytes);
+        QCOMPARE(decodeRetryFile(encodeRetryFile(full)), full);
+        const QByteArray head = "KadmelWiederholung 1 5\n", line = "2 0123456789abcdef 1 2 1\n";
+        QVERIFY(decodeRetryFile(head + line));
+        for (const QByteArray& bad :
+             {QByteArray(), head + line.chopped(1), head + line + line, "X" + head + line, head + "0" + line.mid(1),
+              head + "32768" + line.mid(1), head + line.toUpper(), head + "2 0123456789abcdef +1 2 1\n",
+              head + "2 0123456789abcdef 1 2 0\n", head + "2 0123456789abcdef 1  2 1\n"})
+            QVERIFY2(!decodeRetryFile(bad), bad.constData());
+        QTemporaryDir dir;
+        QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), head + line.toUpper(), nullptr));
+        QString error;
+        QVERIFY(!loadRetryFile(dir.path(), &error) && error.contains(QStringLiteral("beschädigt")));
+        QVERIFY(QFile::exists(retryFilePathIn(dir.path()) + QStringLiteral(".bad")));
+    }
+
     void killedMidSendLosesNothingAndSendsNothingTwice()
     {
         ScriptedSmtpServer server;
