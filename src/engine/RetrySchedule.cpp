@@ -66,22 +66,35 @@ bool RetrySchedule::forget(qint16 id)
     return m_entries.removeIf([id](const Entry& e) { return e.id == id; }) > 0;
 }
 
-bool RetrySchedule::stillWaiting(const MailTables& tables, const Entry& entry) const
+bool RetrySchedule::stillWaiting(const MailTables& tables, const QSet<qint16>& failed, const Entry& entry) const
 {
-    if (entry.id < 1 || entry.id > tables.MailCount() || !tables.folder(FailedFolder).entries().contains(entry.id))
+    if (entry.id < 1 || entry.id > tables.MailCount() || !failed.contains(entry.id))
         return false;
     const MailRecord& mail = tables.mail(entry.id);
     return mayRetry(mail) && retryMark(mail) == entry.mark;
 }
 
+namespace {
+
+QSet<qint16> failedIds(const MailTables& tables)
+{
+    const QList<qint16> ids = tables.folder(FailedFolder).entries();
+    return QSet<qint16>(ids.cbegin(), ids.cend());
+}
+
+} // namespace
+
 std::optional<qint16> RetrySchedule::due(const MailTables& tables, qint64 now, bool& changed)
 {
+    std::optional<QSet<qint16>> failed; // only once a mail is due
     while (true) {
         const auto it = std::min_element(m_entries.begin(), m_entries.end(),
                                          [](const Entry& a, const Entry& b) { return a.next < b.next; });
         if (it == m_entries.end() || it->next > now)
             return std::nullopt;
-        if (stillWaiting(tables, *it))
+        if (!failed)
+            failed = failedIds(tables);
+        if (stillWaiting(tables, *failed, *it))
             return it->id;
         m_entries.erase(it);
         changed = true;
@@ -90,10 +103,11 @@ std::optional<qint16> RetrySchedule::due(const MailTables& tables, qint64 now, b
 
 bool RetrySchedule::reconcile(const MailTables& tables)
 {
+    const QSet<qint16> failed = failedIds(tables);
     QSet<qint16> kept;
     QList<qsizetype> lost;
     for (qsizetype i = 0; i < m_entries.size(); ++i) {
-        if (stillWaiting(tables, m_entries.at(i)))
+        if (stillWaiting(tables, failed, m_entries.at(i)))
             kept.insert(m_entries.at(i).id);
         else
             lost.append(i);

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QMap>
+#include <QSet>
 #include <optional>
 
 namespace kadmel {
@@ -59,7 +60,7 @@ private:
     };
     qint64 delayAfter(qint32 failures) const;
     qint64 window() const { return 24 * 60 * m_minuteMs; }
-    bool stillWaiting(const MailTables& tables, const Entry& entry) const;
+    bool stillWaiting(const MailTables& tables, const QSet<qint16>& failed, const Entry& entry) const;
 
     qint64 m_minuteMs;
     QList<Entry> m_entries;
