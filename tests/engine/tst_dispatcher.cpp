@@ -483,6 +483,17 @@ private Q_SLOTS:
         QVERIFY(sink.messages().at(0).content.contains("Subject: zwei"));
         QCOMPARE(bench.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1}));
         QVERIFY(bench.view.retryTimes.isEmpty());
+
+        // A waiting mail that a folder command moves to the deleted folder waits no more.
+        bench.setPort(ScriptedSmtpServer::unusedPort());
+        bench.writeJob("c.zub", Bench::job("drei"));
+        QVERIFY(refiled.wait(3000));
+        QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{3});
+        QVERIFY(bench.dispatcher->beginCommand());
+        QVERIFY(bench.store->tables().MoveMail(1, FailedFolder, DeletedFolder));
+        bench.store->tables().folder(FailedFolder).removeAt(1);
+        bench.dispatcher->endCommand();
+        QVERIFY(bench.view.retryTimes.isEmpty() && !QFile::exists(retryFilePathIn(bench.programFolder)));
     }
 
     // What is retried; the steps over a day; wall times read back after a clock jump; an entry following its
