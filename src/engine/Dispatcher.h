@@ -13,11 +13,11 @@ struct JobEntry;
 
 struct EngineTimings
 {
-    int pollMs = 5000;         // Timer1
-    int alertCloseMs = 5000;   // the alert stays this long after the result
-    int minJobAgeMs = 2000;    // a job file changed more recently may still be being written
-    int retryMinuteMs = 60000; // the unit of the retry schedule (1, 2, 4 … 60 of them, for a day of 1440)
+    int pollMs = 5000;       // Timer1
+    int alertCloseMs = 5000; // the alert stays this long after the result
+    int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
+    int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
 };
 
 // The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing.
@@ -41,11 +41,7 @@ public:
     // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
     void updateRetry();
 
-    enum class Answer
-    {
-        Started,
-        Busy
-    };
+    enum class Answer { Started, Busy };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
