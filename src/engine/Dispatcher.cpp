@@ -479,10 +479,10 @@ void Dispatcher::updateRetry()
     }
 }
 
-bool Dispatcher::retryDueMail()
+void Dispatcher::retryDueMail()
 {
     if (d->serviceState != 1 || d->exiting || d->retries.isEmpty())
-        return false;
+        return;
     bool changed = false;
     const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
     if (id && !loadRetrySetting(d->store.programFolder())) {
@@ -492,11 +492,10 @@ bool Dispatcher::retryDueMail()
     if (changed)
         retriesChanged();
     if (!id || d->retries.isEmpty())
-        return false;
+        return;
     const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
     d->retryInHand = true;
     ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
-    return true;
 }
 
 void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
@@ -513,12 +512,11 @@ void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
 
 void Dispatcher::retriesChanged()
 {
-    QString error;
-    if (!saveRetryFile(d->store.programFolder(),
-                       d->retries.toFile(d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch()), &error))
-        d->view.setMessage("Wiederholungsplan konnte nicht gespeichert werden: " + toAnsi(error));
     const qint64 now = d->clock.elapsed();
     const QDateTime wallNow = QDateTime::currentDateTime();
+    QString error;
+    if (!saveRetryFile(d->store.programFolder(), d->retries.toFile(now, wallNow.toMSecsSinceEpoch()), &error))
+        d->view.setMessage("Wiederholungsplan konnte nicht gespeichert werden: " + toAnsi(error));
     QMap<qint16, QDateTime> times;
     const QMap<qint16, qint64> next = d->retries.nextAttempts();
     for (auto it = next.cbegin(); it != next.cend(); ++it)

@@ -80,7 +80,7 @@ private:
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.
     void loadRetries();
-    bool retryDueMail();
+    void retryDueMail();
     void noteRetryOutcome(qint16 id, bool sent, bool manual);
     void retriesChanged();
 

@@ -216,7 +216,13 @@ void Form5::confirm()
         if (!restored)
             error += QLatin1Char('\n') + restoreError;
     };
-    if (!saveEncryption(folder, *encryption, &error) || !saveRetrySetting(folder, m_retry->isChecked(), &error)) {
+    if (!saveEncryption(folder, *encryption, &error)) {
+        restoreSession();
+        return saveFailed(error);
+    }
+    // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
+    const bool retry = m_retry->isChecked();
+    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error)) {
         restoreIni();
         restoreSession();
         return saveFailed(error);
