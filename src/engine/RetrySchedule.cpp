@@ -56,7 +56,8 @@ void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool a
         return;
     }
     it->mark = retryMark(mail);
-    it->next = now + delayAfter(++it->failures);
+    it->failures = std::min(it->failures, qint32(1 << 20)) + 1; // a count read from a file may be anything
+    it->next = now + delayAfter(it->failures);
     if (it->next > it->first + window())
         m_entries.erase(it); // a day is up: the mail waits for the user like any failed one
 }
