@@ -8,7 +8,7 @@ namespace kadmel {
 QByteArray ResultText(const QByteArray& code)
 {
     // Texts in Windows-1252: "\xFC" is "ü".
-    static const std::array<std::pair<const char*, const char*>, 10> Texts = {{
+    static const std::array<std::pair<const char*, const char*>, 11> Texts = {{
         {"MSGSENT", "Das E-Mail wurde erfolgreich gesendet."},
         {"ERRMessage1", "Keine Antwort vom DNS"},
         {"ERRMessage2", "Fehlermeldung vom DNS"},
@@ -20,6 +20,7 @@ QByteArray ResultText(const QByteArray& code)
         {"ERRMessage8", "Sichere Verbindung zum Mailserver fehlgeschlagen."},
         {"ERRMessage9", "Versandstatus unklar: Die E-Mail wurde m\xF6glicherweise zugestellt. "
                         "Bitte vor dem erneuten Senden pr\xFC" "fen."},
+        {"ERRMessage10", "Anmeldung beim Mailserver fehlgeschlagen (OAuth)."},
     }};
     for (const auto& [key, text] : Texts) {
         if (code == key)
