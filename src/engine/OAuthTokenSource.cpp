@@ -152,8 +152,8 @@ struct OAuthTokenSource::Private
         if (status == 0)
             return fail(QStringLiteral("Die Token-Adresse ist nicht erreichbar (%1).").arg(errorString));
         if (status >= 300 && status < 400)
-            return fail(QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.")
-                            .arg(status));
+            return fail(
+                QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.").arg(status));
         if (status != 200 || object.isEmpty())
             return fail(QStringLiteral("Die Token-Adresse gab keine gültige Antwort (HTTP %1).").arg(status));
 
@@ -230,7 +230,8 @@ bool OAuthTokenSource::request(const AuthSetting& setting)
 
     const QUrl url(QString::fromUtf8(setting.tokenUrl.trimmed()), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
         d->finishLater(false, reasonText(QStringLiteral("Die Token-Adresse ist keine gültige https-Adresse.")));
         return true;
     }
