@@ -307,8 +307,10 @@ struct ZUB_SMTP::Private
     void sendAuth(const QByteArray& ehloReply)
     {
         if (!server.accessToken.isEmpty()) {
-            const QByteArray response =
-                "user=" + server.SMTPAuthUser + "\x01auth=Bearer " + server.accessToken + "\x01\x01";
+            const QByteArray response = "user=" + server.SMTPAuthUser +
+                                        "\x01"
+                                        "auth=Bearer " +
+                                        server.accessToken + "\x01\x01";
             sendMasked("AUTH XOAUTH2 " + response.toBase64() + "\r\n", "AUTH XOAUTH2 ****\r\n");
             protocolState = XOAuthSent;
         } else if (choosesPlain(ehloReply)) {

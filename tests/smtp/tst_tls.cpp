@@ -44,13 +44,14 @@ struct Outcome
 };
 
 Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
-             const QList<QSslCertificate>& authority = {}, const QByteArray& password = Password)
+             const QList<QSslCertificate>& authority = {}, const QByteArray& password = Password,
+             const QByteArray& token = {})
 {
     SmtpTimings timings{5000, 20000};
     timings.extraCaCertificates = authority;
     Outcome out;
     out.client = std::make_shared<ZUB_SMTP>(timings);
-    out.client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption});
+    out.client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption, false, token});
     out.client->setMail(Mail);
     QSignalSpy finished(out.client.get(), &ZUB_SMTP::finished);
     if (!out.client->SendMail() || !finished.wait(timings.connectMs + timings.conversationMs))
@@ -171,6 +172,65 @@ private Q_SLOTS:
         // Inside the encrypted connection the conversation starts over at EHLO.
         const Lines firstSent = clear + Lines{ehlo, auth ? "AUTH LOGIN\r\n" : "MAIL FROM: <von@example.com>\r\n"};
         QCOMPARE(out.log.Sent.mid(0, firstSent.size()), firstSent);
+    }
+
+    // Inside TLS the server's AUTH list picks the password mechanism; a token signs in with XOAUTH2 and a refused
+    // one is answered once with an empty line. No credential or token reaches the log, masked or encoded.
+    void signInMechanisms_data()
+    {
+        QTest::addColumn<SinkTls>("sinkTls");
+        QTest::addColumn<bool>("plainOnly");
+        QTest::addColumn<QByteArray>("token"); // the client's; the sink takes only "ya29.gut"
+        QTest::addColumn<QByteArray>("code");
+        QTest::addColumn<Lines>("authLines"); // the sent log from the AUTH command on, up to MAIL FROM or the end
+        const Lines plain{"AUTH PLAIN ****\r\n"}, xoauth{"AUTH XOAUTH2 ****\r\n"};
+        const QByteArray none;
+        QTest::newRow("STARTTLS, only PLAIN offered") << SinkTls::StartTls << true << none << none << plain;
+        QTest::newRow("SSL/TLS, only PLAIN offered") << SinkTls::Implicit << true << none << none << plain;
+        QTest::newRow("SSL/TLS, LOGIN and PLAIN offered")
+            << SinkTls::Implicit << false << none << none << Lines{"AUTH LOGIN\r\n", Encode(User) + "\r\n", "****\r\n"};
+        QTest::newRow("STARTTLS, token taken")
+            << SinkTls::StartTls << false << QByteArray("ya29.gut") << none << xoauth;
+        QTest::newRow("SSL/TLS, token refused") << SinkTls::Implicit << false << QByteArray("ya29.alt")
+                                                << QByteArray("ERRMessage3") << xoauth + Lines{"\r\n", ""};
+        QTest::newRow("a token never in the clear")
+            << SinkTls::None << false << QByteArray("ya29.gut") << QByteArray("ERRMessage8") << Lines{};
+    }
+    void signInMechanisms()
+    {
+        QFETCH(SinkTls, sinkTls);
+        QFETCH(bool, plainOnly);
+        QFETCH(QByteArray, token);
+        QFETCH(QByteArray, code);
+        QFETCH(Lines, authLines);
+        SinkOptions options{User, token.isEmpty() ? Password : QByteArray(), sinkTls};
+        options.token = token.isEmpty() ? QByteArray() : QByteArray("ya29.gut");
+        options.plainOnly = plainOnly;
+        SmtpSink sink(options);
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        const Encryption encryption = sinkTls == SinkTls::StartTls   ? Encryption::StartTls
+                                      : sinkTls == SinkTls::Implicit ? Encryption::SslTls
+                                                                     : Encryption::Keine;
+        const Outcome out = send("localhost", sink.port(), encryption, true, sink.caCertificates(), Password, token);
+        QCOMPARE(out.code, code.isEmpty() ? QByteArray() : code);
+        const qsizetype from = out.log.Sent.indexOf(authLines.value(0));
+        QVERIFY(authLines.isEmpty() ? out.log.Sent == Lines{""} : from >= 0);
+        QCOMPARE(out.log.Sent.mid(from, authLines.size()), authLines);
+        const QByteArray logged = out.log.Sent.join() + out.log.Received.join();
+        for (const QByteArray& secret :
+             {Password, Encode(Password).trimmed(), QByteArray("ya29."), QByteArray('\0' + User).toBase64().left(4)})
+            QVERIFY2(!logged.contains(secret), secret.constData());
+        if (code == "ERRMessage3") // the challenge, then the final refusal the window shows
+            QVERIFY(out.log.Received.join().contains("\r\n334 ") &&
+                    out.log.Received.at(out.log.Received.size() - 2).startsWith("535 "));
+        if (!code.isEmpty())
+            return;
+        QCOMPARE(sink.messages().size(), 1);
+        const ReceivedMail got = sink.messages().at(0);
+        const QByteArray mechanism =
+            token.isEmpty() ? authLines.at(0).mid(5).split('\r').at(0).split(' ').at(0) : "XOAUTH2";
+        QCOMPARE(got.mechanism + ' ' + got.login + '/' + got.password,
+                 mechanism + ' ' + User + '/' + (token.isEmpty() ? Password : token));
     }
 
     // kadmel.ini also holds the window's place: a save keeps other keys, makes a file readable for all owner-only,
