@@ -203,7 +203,7 @@ OAuthTokenSource::OAuthTokenSource(const QString& programFolder, int timeoutMs, 
     d->limit.setSingleShot(true);
     connect(&d->limit, &QTimer::timeout, this, [this] {
         d->fail(QStringLiteral("Die Token-Adresse hat nicht innerhalb von %1 s geantwortet.")
-                    .arg(double(d->timeoutMs) / 1000.0, 0, 'g', 3));
+                    .arg(QString::number(d->timeoutMs / 1000.0, 'g', 3).replace(u'.', u',')));
     });
 }
 

@@ -157,6 +157,9 @@ private Q_SLOTS:
         const QByteArray err9 = "ERRMessage9";
         QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close"} << err9 << 0;
         QTest::newRow("silent after the end of data") << UpToMessage << err9 << Short.conversationMs;
+        // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
+        QTest::newRow("only PLAIN offered, in the clear")
+            << greeted + Lines{"S:250-mail\r\n250 AUTH PLAIN", "C:AUTH LOGIN", "S:504 unknown"} << err3 << 0;
         QTest::newRow("250 during credentials")
             << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << err6 << Short.conversationMs;
         const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);

@@ -67,6 +67,16 @@ private Q_SLOTS:
             QCOMPARE(checkStartSettings(s), row.outcome);
             s.SmtpPassword = " ";
             QCOMPARE(checkStartSettings(s), StartCheck::IncompleteSmtp);
+            // OAuth 2.0 needs no password but its own fields: the secret for the service account, the refresh
+            // token for the browser sign-in.
+            AuthSetting auth{AuthMethod::OAuth2Dienst, "https://t", {}, "id", "geheim", {}, {}};
+            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            auth.method = AuthMethod::OAuth2Browser;
+            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
+            auth.refreshToken = "rt";
+            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            auth.clientId = " ";
+            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
         }
     }
 };

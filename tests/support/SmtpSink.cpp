@@ -68,8 +68,7 @@ QList<ReceivedMail> SmtpSink::messages() const
         QList<QByteArray> rcptTos;
         for (const QJsonValue& rcpt : mail.value(QStringLiteral("rcpt_tos")).toArray())
             rcptTos.append(rcpt.toString().toLatin1());
-        result.append(
-            {get("mail_from"), rcptTos, get("login"), get("password"), get("mechanism"), content.readAll()});
+        result.append({get("mail_from"), rcptTos, get("login"), get("password"), get("mechanism"), content.readAll()});
     }
     return result;
 }

@@ -36,17 +36,15 @@ public:
 
     static Answer token(const QByteArray& token, int expiresIn, const QByteArray& refreshToken = {})
     {
-        QJsonObject json{{"access_token", QString::fromLatin1(token)},
-                         {"token_type", "Bearer"},
-                         {"expires_in", expiresIn}};
+        QJsonObject json{
+            {text("access_token"), text(token)}, {text("token_type"), text("Bearer")}, {text("expires_in"), expiresIn}};
         if (!refreshToken.isEmpty())
-            json.insert("refresh_token", QString::fromLatin1(refreshToken));
+            json.insert(text("refresh_token"), text(refreshToken));
         return {200, QJsonDocument(json).toJson(QJsonDocument::Compact)};
     }
     static Answer error(const QByteArray& code, const QByteArray& description, int status = 400)
     {
-        const QJsonObject json{{"error", QString::fromLatin1(code)},
-                               {"error_description", QString::fromLatin1(description)}};
+        const QJsonObject json{{text("error"), text(code)}, {text("error_description"), text(description)}};
         return {status, QJsonDocument(json).toJson(QJsonDocument::Compact)};
     }
 
@@ -55,6 +53,8 @@ public:
     QByteArrayList requests() const { return m_requests; }
 
 private:
+    static QString text(const QByteArray& latin1) { return QString::fromLatin1(latin1); }
+
     void onData(QTcpSocket* socket)
     {
         QByteArray& buffer = m_buffers[socket];
