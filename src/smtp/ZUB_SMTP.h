@@ -59,7 +59,7 @@ public:
     void abort();
 
     QByteArray ErrorResponse() const;
-    // The conversation of the last SendMail, reset when it starts; the password element is masked.
+    // The conversation of the last SendMail, reset when it starts; passwords and tokens are masked.
     const SmtpLog& CurrentLog() const;
 
 Q_SIGNALS:
