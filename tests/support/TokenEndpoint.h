@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -20,7 +18,14 @@ public:
         bool silent = false; // never answers, keeps the connection open
     };
 
-    TokenEndpoint()
+    static Answer token(const QByteArray& token, int expiresIn, const QByteArray& refreshToken = {})
+    {
+        return {200, R"({"access_token":")" + token + R"(","token_type":"Bearer","expires_in":)" +
+                         QByteArray::number(expiresIn) +
+                         (refreshToken.isEmpty() ? "}" : R"(,"refresh_token":")" + refreshToken + "\"}")};
+    }
+
+    explicit TokenEndpoint(const QList<Answer>& answers) : m_answers(answers)
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -31,51 +36,26 @@ public:
         });
     }
 
-    quint16 port() const { return m_server.serverPort(); }
-    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(port()) + "/token"; }
-
-    static Answer token(const QByteArray& token, int expiresIn, const QByteArray& refreshToken = {})
-    {
-        QJsonObject json{
-            {text("access_token"), text(token)}, {text("token_type"), text("Bearer")}, {text("expires_in"), expiresIn}};
-        if (!refreshToken.isEmpty())
-            json.insert(text("refresh_token"), text(refreshToken));
-        return {200, QJsonDocument(json).toJson(QJsonDocument::Compact)};
-    }
-    static Answer error(const QByteArray& code, const QByteArray& description, int status = 400)
-    {
-        const QJsonObject json{{text("error"), text(code)}, {text("error_description"), text(description)}};
-        return {status, QJsonDocument(json).toJson(QJsonDocument::Compact)};
-    }
-
-    void answer(const QList<Answer>& answers) { m_answers = answers; }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(m_server.serverPort()) + "/token"; }
     // The bodies of the POSTs received so far, in order.
     QByteArrayList requests() const { return m_requests; }
 
 private:
-    static QString text(const QByteArray& latin1) { return QString::fromLatin1(latin1); }
-
     void onData(QTcpSocket* socket)
     {
         QByteArray& buffer = m_buffers[socket];
         buffer += socket->readAll();
         const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
-        if (headEnd < 0)
-            return;
-        qsizetype length = 0;
-        for (const QByteArray& line : buffer.left(headEnd).split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toLongLong();
-        }
-        if (buffer.size() < headEnd + 4 + length)
+        const QByteArray head = buffer.left(headEnd).toLower();
+        const qsizetype at = head.indexOf("content-length:") + 15;
+        const qsizetype length = at < 15 ? 0 : head.mid(at, head.indexOf('\r', at) - at).trimmed().toLongLong();
+        if (headEnd < 0 || buffer.size() < headEnd + 4 + length)
             return;
         m_requests.append(buffer.mid(headEnd + 4, length));
-        buffer.clear();
         const Answer answer = m_answers.size() > 1 ? m_answers.takeFirst() : m_answers.value(0);
         if (answer.silent)
             return;
-        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) +
-                      " X\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nConnection: close\r\nContent-Length: " +
                       QByteArray::number(answer.body.size()) + "\r\n\r\n" + answer.body);
         socket->disconnectFromHost();
     }
