@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace kadmel {
@@ -78,7 +79,7 @@ struct OAuthTokenSource::Private
     OAuthTokenSource* q;
     QString programFolder;
     int timeoutMs;
-    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkAccessManager> manager; // made at the first request: a password sign-in needs none
     QPointer<QNetworkReply> reply;
     QTimer limit;
     QByteArray answer;
@@ -189,8 +190,10 @@ struct OAuthTokenSource::Private
         // A redirect would carry the secret to an address nobody configured.
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         // A proxy of the environment must not see a test's or a local endpoint's traffic.
-        manager.setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
-        reply = manager.post(request, body);
+        if (!manager)
+            manager = std::make_unique<QNetworkAccessManager>();
+        manager->setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
+        reply = manager->post(request, body);
         QObject::connect(reply, &QNetworkReply::readyRead, q, [this] { onReadyRead(); });
         QObject::connect(reply, &QNetworkReply::finished, q, [this] { onFinished(); });
         limit.start(timeoutMs);
