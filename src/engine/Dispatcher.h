@@ -17,6 +17,7 @@ struct EngineTimings
     int alertCloseMs = 5000; // the alert stays this long after the result
     int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
+    int tokenMs = 10000; // the whole exchange with the OAuth 2.0 token address
     int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
 };
 
@@ -41,7 +42,11 @@ public:
     // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
     void updateRetry();
 
-    enum class Answer { Started, Busy };
+    enum class Answer
+    {
+        Started,
+        Busy
+    };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
@@ -74,6 +79,12 @@ private:
     void endParse();
     void ProcessMail(int origin, qint16 pos, bool isNew);
     void SendMailItem(qint16 id);
+    // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
+    // token. A sign-in that cannot be made files the mail as failed, its reason in the mail's log.
+    StartCheck checkSignIn(const Settings& settings, QString* reason);
+    void signInAndSend(SmtpServer server);
+    void onToken(const QByteArray& token);
+    void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);
     void saveFiled(qint16 id);
     void finishMail();
