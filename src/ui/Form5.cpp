@@ -3,6 +3,7 @@
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/RetrySetting.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kadmel {
 
@@ -69,6 +71,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
+      m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
       m_sessionEntry(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("Form5"));
@@ -86,6 +89,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
     m_withSession->setObjectName(QStringLiteral("Check3"));
+    m_retry->setObjectName(QStringLiteral("Check4"));
 
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
@@ -115,7 +119,10 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(caption(QStringLiteral("Passwort:"), this), 5, 0);
     grid->addWidget(m_password, 5, 1);
     grid->addWidget(m_spa, 6, 1);
-    grid->addWidget(m_autoStart, 7, 1);
+    auto* autoStartRows = new QVBoxLayout; // the retry choice right below "ZUB Auto-Start"
+    autoStartRows->addWidget(m_autoStart);
+    autoStartRows->addWidget(m_retry);
+    grid->addLayout(autoStartRows, 7, 1);
     grid->addWidget(m_withSession, 8, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -140,6 +147,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_spa->setChecked(s.UseSpa == 2);
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
+    m_retry->setChecked(loadRetrySetting(m_store.programFolder()));
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -200,7 +208,22 @@ void Form5::confirm()
     const QString iniPath = encryptionFilePathIn(folder);
     QByteArray previousIni;
     const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
+    const auto restoreIni = [&] {
+        QString restoreError;
+        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
+                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
+                                                                  : true; // never readable: nothing to put back
+        if (!restored)
+            error += QLatin1Char('\n') + restoreError;
+    };
     if (!saveEncryption(folder, *encryption, &error)) {
+        restoreSession();
+        return saveFailed(error);
+    }
+    // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
+    const bool retry = m_retry->isChecked();
+    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error)) {
+        restoreIni();
         restoreSession();
         return saveFailed(error);
     }
@@ -215,12 +238,7 @@ void Form5::confirm()
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
     if (!m_store.SaveSettings(&error)) {
         s = before;
-        QString restoreError;
-        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
-                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
-                                                                  : true; // never readable: nothing to put back
-        if (!restored)
-            error += QLatin1Char('\n') + restoreError;
+        restoreIni();
         restoreSession();
         return saveFailed(error);
     }
