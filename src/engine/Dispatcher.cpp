@@ -127,6 +127,7 @@ StartCheck Dispatcher::StartProcessing()
     d->Timer1.start();
     d->serviceState = 1;
     d->view.setServiceState(true);
+    showRetryTimes();
     if (!d->retryProblem.isEmpty())
         d->view.setMessage(toAnsi(std::exchange(d->retryProblem, QString())));
     return check;
@@ -137,6 +138,7 @@ void Dispatcher::StopProcessing()
     d->Timer1.stop();
     d->serviceState = 2;
     d->view.setServiceState(false);
+    showRetryTimes();
 }
 
 bool Dispatcher::IdleFlag() const
@@ -592,10 +594,20 @@ void Dispatcher::retriesChanged()
     QString error;
     if (!saveRetryFile(d->store.programFolder(), d->retries.toFile(now, wallNow.toMSecsSinceEpoch()), &error))
         d->view.setMessage("Wiederholungsplan konnte nicht gespeichert werden: " + toAnsi(error));
+    showRetryTimes();
+}
+
+void Dispatcher::showRetryTimes()
+{
+    // Retries run only while the service is active; a stopped service promises no next attempt.
     QMap<qint16, QDateTime> times;
-    const QMap<qint16, qint64> next = d->retries.nextAttempts();
-    for (auto it = next.cbegin(); it != next.cend(); ++it)
-        times.insert(it.key(), wallNow.addMSecs(it.value() - now));
+    if (d->serviceState == 1) {
+        const qint64 now = d->clock.elapsed();
+        const QDateTime wallNow = QDateTime::currentDateTime();
+        const QMap<qint16, qint64> next = d->retries.nextAttempts();
+        for (auto it = next.cbegin(); it != next.cend(); ++it)
+            times.insert(it.key(), wallNow.addMSecs(it.value() - now));
+    }
     d->view.setRetryTimes(times);
 }
 

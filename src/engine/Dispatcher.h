@@ -17,7 +17,7 @@ struct EngineTimings
     int alertCloseMs = 5000; // the alert stays this long after the result
     int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
-    int tokenMs = 10000; // the whole exchange with the OAuth 2.0 token address
+    int tokenMs = 10000;       // the whole exchange with the OAuth 2.0 token address
     int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
 };
 
@@ -94,6 +94,7 @@ private:
     void retryDueMail();
     void noteRetryOutcome(qint16 id, bool sent, bool manual);
     void retriesChanged();
+    void showRetryTimes();
 
     struct Private;
     std::unique_ptr<Private> d;
