@@ -7,6 +7,7 @@
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
 #include "ui/Prompts.h"
+#include "ui/SignInBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -62,11 +63,12 @@ FolderPicker systemFolderPicker()
     };
 }
 
-Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
+Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent,
+             const BrowserSignInSetup& browserSignIn)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
       m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
-      m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
-      m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
+      m_signIn(new SignInBox(prompts, browserSignIn, this)), m_user(textBox("Text2", this)),
+      m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_sessionEntry(QCoreApplication::applicationFilePath())
@@ -110,18 +112,21 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_port, 2, 1);
     grid->addWidget(caption(QStringLiteral("Verschlüsselung:"), this), 3, 0);
     grid->addWidget(m_encryption, 3, 1);
-    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 4, 0);
-    grid->addWidget(m_user, 4, 1);
-    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 5, 0);
-    grid->addWidget(m_password, 5, 1);
-    grid->addWidget(m_spa, 6, 1);
-    grid->addWidget(m_autoStart, 7, 1);
-    grid->addWidget(m_withSession, 8, 1);
+    grid->addWidget(caption(QStringLiteral("Anmeldung:"), this), 4, 0);
+    grid->addWidget(m_signIn->methodBox(), 4, 1);
+    grid->addWidget(m_signIn, 5, 0, 1, 2);
+    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 6, 0);
+    grid->addWidget(m_user, 6, 1);
+    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 7, 0);
+    grid->addWidget(m_password, 7, 1);
+    grid->addWidget(m_spa, 8, 1);
+    grid->addWidget(m_autoStart, 9, 1);
+    grid->addWidget(m_withSession, 10, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 9, 0, 1, 2);
+    grid->addLayout(buttons, 11, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     m_folder = fromAnsi(s.WatchFolder);
@@ -134,6 +139,14 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         m_encryption->setCurrentText(encryptionName(*encryption));
     else
         m_encryption->setCurrentIndex(-1);
+    // With OAuth the token takes the password's place.
+    connect(m_signIn, &SignInBox::usesOAuthChanged, m_password, [this](bool oauth) { m_password->setEnabled(!oauth); });
+    connect(m_signIn, &SignInBox::serverSuggested, this, [this](const QString& server, qint16 port, Encryption e) {
+        m_server->setText(server);
+        m_port->setText(QString::number(port));
+        m_encryption->setCurrentText(encryptionName(e));
+    });
+    m_signIn->showSetting(loadAuthSetting(m_store.programFolder()));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -181,6 +194,11 @@ void Form5::confirm()
     const std::optional<Encryption> encryption = encryptionFromName(m_encryption->currentText());
     if (!encryption) // kadmel.ini held no usable choice: the user picks one, none is assumed
         return saveFailed(QStringLiteral("Bitte wählen Sie eine Verschlüsselung."));
+    if (const QString problem = m_signIn->problem(*encryption); !problem.isEmpty()) {
+        m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
+        return;
+    }
+    const AuthSetting signIn = *m_signIn->setting();
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -200,8 +218,21 @@ void Form5::confirm()
     const QString iniPath = encryptionFilePathIn(folder);
     QByteArray previousIni;
     const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
+    const auto restoreIni = [&] {
+        QString restoreError;
+        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
+                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
+                                                                  : true; // never readable: nothing to put back
+        if (!restored)
+            error += QLatin1Char('\n') + restoreError;
+        restoreSession();
+    };
     if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
+        return saveFailed(error);
+    }
+    if (!saveAuthSetting(folder, signIn, &error)) {
+        restoreIni();
         return saveFailed(error);
     }
     Settings& s = m_store.settings();
@@ -215,13 +246,7 @@ void Form5::confirm()
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
     if (!m_store.SaveSettings(&error)) {
         s = before;
-        QString restoreError;
-        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
-                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
-                                                                  : true; // never readable: nothing to put back
-        if (!restored)
-            error += QLatin1Char('\n') + restoreError;
-        restoreSession();
+        restoreIni();
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();
