@@ -1,6 +1,8 @@
 #include "UiTestSupport.h"
 
+#include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
+#include "store/IniFile.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
@@ -8,10 +10,16 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QInputDialog>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTimer>
+#include <QUrlQuery>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -31,6 +39,75 @@ void readNextDialog(QStringList& texts)
         dialog->reject();
     });
 }
+
+// Types the text into the input dialog the code under test opens next and confirms it.
+void answerNextInput(const QString& text)
+{
+    QTimer::singleShot(0, qApp, [text] {
+        auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        input->setTextValue(text);
+        input->accept();
+    });
+}
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray httpAnswer(const QByteArray& status, const QByteArray& body)
+{
+    return "HTTP/1.1 " + status +
+           "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+// A sign-in service on 127.0.0.1: /authorize sends the browser straight back to the redirect address with
+// `back` and the state, /token gives `tokenAnswer`. It keeps both requests' parameters.
+class SignInEndpoint : public QTcpServer
+{
+public:
+    QByteArray back;
+    QByteArray tokenAnswer;
+    QUrlQuery authorization;
+    QUrlQuery tokenRequest;
+
+    SignInEndpoint()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        });
+    }
+    QByteArray url(const char* path) const { return "http://127.0.0.1:" + QByteArray::number(serverPort()) + path; }
+
+private:
+    void answer(QTcpSocket* socket)
+    {
+        QByteArray& request = m_requests[socket];
+        request += socket->readAll();
+        const qsizetype head = request.indexOf("\r\n\r\n") + 4;
+        const qsizetype length = request.toLower().indexOf("content-length:");
+        if (head < 4 || request.size() < head + (length < 0 ? 0 : request.mid(length + 15, 8).split('\r')[0].toInt()))
+            return;
+        const QUrl target = QUrl::fromEncoded(request.split(' ').value(1));
+        if (target.path() == QLatin1String("/authorize")) {
+            authorization = QUrlQuery(target);
+            QUrl redirect(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+            QUrlQuery query(QString::fromLatin1(back));
+            query.addQueryItem(QStringLiteral("state"), authorization.queryItemValue(QStringLiteral("state")));
+            redirect.setQuery(query);
+            socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirect.toEncoded() + "\r\nContent-Length: 0\r\n\r\n");
+        } else {
+            tokenRequest = QUrlQuery(QString::fromLatin1(request.mid(head)));
+            socket->write(tokenAnswer);
+        }
+        socket->disconnectFromHost();
+    }
+    QHash<QTcpSocket*, QByteArray> m_requests;
+};
 
 Settings stored()
 {
@@ -61,6 +138,9 @@ private Q_SLOTS:
     void refusedConfirmKeepsDialogOpen();
     void germanFolderPickerAndButtons();
     void sessionEntryFollowsTheBox();
+    void signInChoiceRoundTrips();
+    void browserSignIn_data();
+    void browserSignIn();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -203,6 +283,166 @@ void TestSettingsDialog::germanFolderPickerAndButtons()
     readNextDialog(seen);
     QMessageBox::question(nullptr, QString(), QStringLiteral("Wirklich?"), QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen")}));
+}
+
+void TestSettingsDialog::signInChoiceRoundTrips()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored();
+    const QString microsoft = QStringLiteral("https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/");
+    {
+        Form5 dialog(*store, prompts, {});
+        dialog.show();
+        const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
+        auto* method = child<QComboBox>(dialog, "ComboAnmeldung");
+        auto* oauth = child<QGroupBox>(dialog, "SignInBox");
+        QVERIFY(method->currentText() == QStringLiteral("Kennwort") && !oauth->isVisible() &&
+                line("Text3")->isEnabled());
+        method->setCurrentIndex(1); // the service account needs no authorisation address, and no password
+        QVERIFY(oauth->isVisible() && !line("AuthorizationUrl")->isVisible() && !line("Text3")->isEnabled());
+        answerNextInput(QStringLiteral("contoso/evil?x=")); // would change the addresses: refused
+        child<QPushButton>(dialog, "FillMicrosoft")->click();
+        QVERIFY(line("TokenUrl")->text().isEmpty());
+        answerNextInput(QStringLiteral(" contoso.onmicrosoft.com "));
+        child<QPushButton>(dialog, "FillMicrosoft")->click();
+        QCOMPARE(
+            (QStringList{line("TokenUrl")->text(), line("Scope")->text(), line("Text1")->text(), line("Text4")->text(),
+                         child<QComboBox>(dialog, "Combo1")->currentText()}),
+            (QStringList{microsoft + QStringLiteral("token"), QStringLiteral("https://outlook.office365.com/.default"),
+                         QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS")}));
+
+        // Each refusal says why and keeps the dialog open; the last field's fault is set right before OK.
+        const std::pair<std::function<void()>, const char*> steps[] = {
+            {[&] { child<QComboBox>(dialog, "Combo1")->setCurrentIndex(0); },
+             "OAuth 2.0 erfordert eine verschlüsselte Verbindung."},
+            {[&] { child<QComboBox>(dialog, "Combo1")->setCurrentIndex(2); }, "Bitte geben Sie die Client-ID an."},
+            {[&] { line("ClientId")->setText(QStringLiteral("kadmel-app")); },
+             "Bitte geben Sie das Client-Geheimnis an."},
+            {[&] {
+                 line("ClientSecret")->setText(QStringLiteral("Geheimnis~42"));
+                 line("TokenUrl")->setText(QStringLiteral("http://login.example.com/token"));
+             },
+             "Die Token-Adresse muss eine https-Adresse sein."},
+        };
+        for (const auto& [change, refusal] : steps) {
+            change();
+            child<QPushButton>(dialog, "Command1")->click();
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(prompts.texts().takeLast(), QString::fromUtf8(refusal));
+        }
+        line("TokenUrl")->setText(microsoft + QStringLiteral("token"));
+        child<QPushButton>(dialog, "Command1")->click();
+        QVERIFY(!dialog.isVisible());
+    }
+    const AuthSetting service{AuthMethod::OAuth2Dienst,
+                              toAnsi(microsoft) + "token",
+                              "",
+                              "kadmel-app",
+                              "Geheimnis~42",
+                              "https://outlook.office365.com/.default",
+                              ""};
+    QCOMPARE(loadAuthSetting(dir.path()), service);
+    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
+    QCOMPARE(prompts.asked.size(), 5);
+    {
+        // Shown again as stored; the browser sign-in adds its address and fills in Google.
+        Form5 dialog(*store, prompts, {});
+        dialog.show();
+        QCOMPARE(child<QLineEdit>(dialog, "ClientSecret")->text(), QStringLiteral("Geheimnis~42"));
+        child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(2);
+        QVERIFY(child<QLineEdit>(dialog, "AuthorizationUrl")->isVisible());
+        QCOMPARE(child<QLabel>(dialog, "SignInState")->text(), QStringLiteral("Noch nicht angemeldet."));
+        child<QPushButton>(dialog, "FillGoogle")->click();
+        child<QPushButton>(dialog, "Command1")->click();
+    }
+    const AuthSetting google{AuthMethod::OAuth2Browser,
+                             "https://oauth2.googleapis.com/token",
+                             "https://accounts.google.com/o/oauth2/v2/auth",
+                             "kadmel-app",
+                             "Geheimnis~42",
+                             "https://mail.google.com/",
+                             ""};
+    QCOMPARE(loadAuthSetting(dir.path()), google);
+    QCOMPARE(store->settings().SmtpServer, QByteArray("smtp.gmail.com"));
+
+    // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
+    QVERIFY(writeIniSection(iniFilePathIn(dir.path()), "Anmeldung", {{"Verfahren", "Magie"}}));
+    const QByteArray before = fileText(iniFilePathIn(dir.path()));
+    Form5 dialog(*store, prompts, {});
+    QCOMPARE(child<QComboBox>(dialog, "ComboAnmeldung")->currentIndex(), -1);
+    child<QPushButton>(dialog, "Command1")->click();
+    QCOMPARE(prompts.texts().last(), QStringLiteral("Bitte wählen Sie ein Anmeldeverfahren."));
+    QCOMPARE(fileText(iniFilePathIn(dir.path())), before);
+}
+
+void TestSettingsDialog::browserSignIn_data()
+{
+    QTest::addColumn<QByteArray>("back");
+    QTest::addColumn<QByteArray>("tokenAnswer");
+    QTest::addColumn<int>("timeLimit");
+    QTest::addColumn<QString>("said"); // in the message; empty when signed in
+
+    const QByteArray granted = R"({"access_token":"at","token_type":"Bearer","expires_in":3599,)"
+                               R"("refresh_token":"1//0e-Aktualisierungstoken"})";
+    QTest::newRow("signed in") << QByteArray("code=M.C5-kod") << httpAnswer("200 OK", granted) << 5000 << QString();
+    QTest::newRow("code refused") << QByteArray("code=M.C5-kod")
+                                  << httpAnswer("400 Bad Request",
+                                                R"({"error":"invalid_grant",)"
+                                                R"("error_description":"AADSTS54005: Code eingelöst"})")
+                                  << 5000 << QStringLiteral("AADSTS54005: Code eingelöst");
+    QTest::newRow("denied in the browser") << QByteArray("error=access_denied&error_description=Nutzer%20lehnte%20ab")
+                                           << QByteArray() << 5000 << QStringLiteral("Nutzer lehnte ab");
+    QTest::newRow("no refresh token") << QByteArray("code=M.C5-kod")
+                                      << httpAnswer("200 OK", R"({"access_token":"at","expires_in":3599})") << 5000
+                                      << QStringLiteral("offline_access");
+    QTest::newRow("browser never back") << QByteArray() << QByteArray() << 300 << QStringLiteral("rechtzeitig");
+}
+
+// The sign-in against a local service whose authorisation page sends the browser straight back: the code is
+// exchanged with the PKCE verifier of the challenge, and only a refresh token counts as signed in.
+void TestSettingsDialog::browserSignIn()
+{
+    QFETCH(QByteArray, back);
+    QFETCH(QByteArray, tokenAnswer);
+    QFETCH(int, timeLimit);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    SignInEndpoint endpoint;
+    endpoint.back = back;
+    endpoint.tokenAnswer = tokenAnswer;
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored();
+    QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+    QVERIFY(saveAuthSetting(dir.path(), {AuthMethod::OAuth2Browser, endpoint.url("/token"), endpoint.url("/authorize"),
+                                         "kadmel-app", "", "SMTP.Send offline_access", ""}));
+    QNetworkAccessManager browser;
+    const BrowserOpener opener = [&](const QUrl& url) {
+        if (!back.isEmpty())
+            browser.get(QNetworkRequest(url));
+    };
+    Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
+    dialog.show();
+    auto* state = child<QLabel>(dialog, "SignInState");
+    child<QPushButton>(dialog, "SignIn")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!prompts.asked.isEmpty() || state->text() == QStringLiteral("Angemeldet."), 10000);
+    if (!said.isEmpty()) {
+        QVERIFY2(prompts.texts().join(u'|').contains(said), qPrintable(prompts.texts().join(u'|')));
+        QCOMPARE(state->text(), QStringLiteral("Noch nicht angemeldet."));
+        return;
+    }
+    const QString verifier = endpoint.tokenRequest.queryItemValue(QStringLiteral("code_verifier"));
+    QVERIFY(verifier.size() >= 43 && verifier.size() <= 128);
+    const QByteArray challenge = QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                     .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
+    QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+    QCOMPARE(endpoint.tokenRequest.queryItemValue(QStringLiteral("code")), QStringLiteral("M.C5-kod"));
+    child<QPushButton>(dialog, "Command1")->click();
+    QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
+    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
 QTEST_MAIN(TestSettingsDialog)
