@@ -13,8 +13,30 @@
 #include <QOAuthHttpServerReplyHandler>
 #include <QRandomGenerator>
 
+#include <array>
+
 namespace kadmel {
 namespace {
+
+// A token answer is a few kilobytes at most; a service that sends more is cut off, not buffered.
+constexpr qint64 MaxAnswerBytes = 64 * 1024;
+
+class BoundedNetwork : public QNetworkAccessManager
+{
+public:
+    using QNetworkAccessManager::QNetworkAccessManager;
+
+protected:
+    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* data) override
+    {
+        QNetworkReply* reply = QNetworkAccessManager::createRequest(op, request, data);
+        connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
+            if (received > MaxAnswerBytes)
+                reply->abort();
+        });
+        return reply;
+    }
+};
 
 constexpr QByteArray::Base64Options UrlSafe = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
@@ -63,7 +85,7 @@ bool isSafeSignInAddress(const QUrl& url)
 }
 
 BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
-    : QObject(parent), m_opener(setup.opener), m_network(new QNetworkAccessManager(this))
+    : QObject(parent), m_opener(setup.opener), m_network(new BoundedNetwork(this))
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(setup.timeLimit);
@@ -186,7 +208,10 @@ void BrowserSignIn::tokenReplyFinished(QNetworkReply* reply)
 {
     if (!isRunning())
         return;
-    const QString reason = endpointError(reply->peek(64 * 1024));
+    // Only the size cap cancels a running request; an answer that came whole before it could is refused here.
+    if (reply->error() == QNetworkReply::OperationCanceledError || reply->bytesAvailable() > MaxAnswerBytes)
+        return fail(QStringLiteral("Die Antwort des Anmeldedienstes ist zu lang."));
+    const QString reason = endpointError(reply->peek(MaxAnswerBytes));
     if (!reason.isEmpty())
         return fail(reason);
     if (reply->error() != QNetworkReply::NoError)

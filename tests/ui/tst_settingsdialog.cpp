@@ -384,9 +384,14 @@ void TestSettingsDialog::browserSignIn_data()
     QTest::addColumn<int>("timeLimit");
     QTest::addColumn<QString>("said"); // in the message; empty when signed in
 
-    const QByteArray granted = R"({"access_token":"at","token_type":"Bearer","expires_in":3599,)"
-                               R"("refresh_token":"1//0e-Aktualisierungstoken"})";
-    QTest::newRow("signed in") << QByteArray("code=M.C5-kod") << httpAnswer("200 OK", granted) << 5000 << QString();
+    // The token answer at the size cap is read; a byte more is not.
+    const auto granted = [](qsizetype size) {
+        QByteArray body = R"({"access_token":"at","token_type":"Bearer","refresh_token":"1//0e-Aktualisierungstoken"})";
+        return httpAnswer("200 OK", body.insert(1, QByteArray(size - body.size(), ' ')));
+    };
+    QTest::newRow("signed in") << QByteArray("code=M.C5-kod") << granted(64 * 1024) << 5000 << QString();
+    QTest::newRow("answer too long") << QByteArray("code=M.C5-kod") << granted(64 * 1024 + 1) << 5000
+                                     << QStringLiteral("zu lang");
     QTest::newRow("code refused") << QByteArray("code=M.C5-kod")
                                   << httpAnswer("400 Bad Request",
                                                 R"({"error":"invalid_grant",)"
