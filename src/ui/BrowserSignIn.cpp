@@ -102,7 +102,7 @@ BrowserSignIn::~BrowserSignIn()
 bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
 {
     const QUrl authorization = addressOf(setting.authorizationUrl);
-    m_tokenUrl = addressOf(setting.tokenUrl);
+    const QUrl token = addressOf(setting.tokenUrl);
     const auto refuse = [error](const QString& reason) {
         if (error)
             *error = reason;
@@ -112,7 +112,7 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
         return refuse(QStringLiteral("Eine Anmeldung im Browser läuft bereits."));
     if (!isSafeSignInAddress(authorization))
         return refuse(QStringLiteral("Die Autorisierungsadresse muss eine https-Adresse sein."));
-    if (!isSafeSignInAddress(m_tokenUrl))
+    if (!isSafeSignInAddress(token))
         return refuse(QStringLiteral("Die Token-Adresse muss eine https-Adresse sein."));
     if (setting.clientId.trimmed().isEmpty())
         return refuse(QStringLiteral("Bitte geben Sie die Client-ID an."));
@@ -127,7 +127,7 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     auto* flow = new QOAuth2AuthorizationCodeFlow(m_network, this);
     flow->setReplyHandler(redirect);
     flow->setAuthorizationUrl(authorization);
-    flow->setAccessTokenUrl(m_tokenUrl);
+    flow->setAccessTokenUrl(token);
     flow->setClientIdentifier(fromAnsi(setting.clientId).trimmed());
     flow->setClientIdentifierSharedKey(fromAnsi(setting.clientSecret)); // public clients have none
     flow->setScope(fromAnsi(setting.scope).trimmed());

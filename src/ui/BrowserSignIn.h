@@ -59,7 +59,6 @@ private:
     BrowserOpener m_opener;
     QTimer m_timer;
     QNetworkAccessManager* m_network;
-    QUrl m_tokenUrl;
     QPointer<QOAuth2AuthorizationCodeFlow> m_flow;
     QPointer<QOAuthHttpServerReplyHandler> m_redirect;
 };

@@ -135,7 +135,7 @@ std::optional<AuthSetting> SignInBox::setting() const
     return s;
 }
 
-QString SignInBox::problem(Encryption encryption) const
+QString SignInBox::problem(std::optional<Encryption> encryption) const
 {
     const std::optional<AuthMethod> chosen = method();
     if (!chosen) {
@@ -226,9 +226,8 @@ void SignInBox::signInOrCancel()
         m_browser.cancel();
         return showSignInState();
     }
-    const std::optional<AuthSetting> s = setting();
-    QString error;
-    if (!s || !m_browser.start(*s, &error))
+    QString error = problem(std::nullopt);
+    if (!error.isEmpty() || !m_browser.start(*setting(), &error))
         m_prompts.ask(window(), error, PromptIcon::Exclamation, PromptButtons::Ok);
     showSignInState();
 }

@@ -31,9 +31,9 @@ public:
     void showSetting(const std::optional<AuthSetting>& setting);
     // What the fields say; nothing while no choice is made.
     std::optional<AuthSetting> setting() const;
-    // Why OK cannot take the fields over with this encryption, in German; empty when it can. The field at fault
-    // gets the focus.
-    QString problem(Encryption encryption) const;
+    // Why OK cannot take the fields over with this encryption (nothing: not checked), in German; empty when it
+    // can. The field at fault gets the focus.
+    QString problem(std::optional<Encryption> encryption) const;
 
 Q_SIGNALS:
     void usesOAuthChanged(bool usesOAuth);
