@@ -352,6 +352,11 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     QCOMPARE(child<QComboBox>(dialog, "ComboAnmeldung")->currentIndex(), -1);
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(prompts.texts().last(), QStringLiteral("Bitte wählen Sie ein Anmeldeverfahren."));
+    // Chosen now, but the settings file cannot be written: kadmel.ini is put back byte for byte.
+    child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(0);
+    QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
+    child<QPushButton>(dialog, "Command1")->click();
+    QVERIFY(prompts.texts().last().startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
     QCOMPARE(fileText(iniFilePathIn(dir.path())), before);
 }
 
