@@ -343,7 +343,6 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     const std::optional<AuthSetting> google = loadAuthSetting(dir.path());
     QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/" &&
             google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
-    QCOMPARE(store->settings().SmtpServer, QByteArray("smtp.gmail.com"));
 
     // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
     QVERIFY(writeIniSection(iniFilePathIn(dir.path()), "Anmeldung", {{"Verfahren", "Magie"}}));
@@ -424,7 +423,6 @@ void TestSettingsDialog::browserSignIn()
                                      .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
     QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
     QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
-    QCOMPARE(endpoint.tokenRequest.queryItemValue(QStringLiteral("code")), QStringLiteral("M.C5-kod"));
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
     QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("1//0e"));
