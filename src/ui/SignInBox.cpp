@@ -86,7 +86,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
     connect(&m_browser, &BrowserSignIn::succeeded, this, [this](const QByteArray& refreshToken) {
         m_refreshToken = refreshToken;
-        m_refreshTokenOwner = tokenOwner();
+        m_refreshTokenOwner = m_signingInFor;
         showSignInState();
     });
     connect(&m_browser, &BrowserSignIn::failed, this, [this](const QString& reason) {
@@ -227,6 +227,7 @@ void SignInBox::signInOrCancel()
         return showSignInState();
     }
     QString error = problem(std::nullopt);
+    m_signingInFor = tokenOwner(); // fields edited while the browser is open do not own the token
     if (!error.isEmpty() || !m_browser.start(*setting(), &error))
         m_prompts.ask(window(), error, PromptIcon::Exclamation, PromptButtons::Ok);
     showSignInState();

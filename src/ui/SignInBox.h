@@ -62,6 +62,7 @@ private:
     BrowserSignIn m_browser;
     QByteArray m_refreshToken;
     QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
+    QString m_signingInFor;      // the same for the sign-in under way
 };
 
 } // namespace kadmel
