@@ -6,6 +6,7 @@
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
 #include "engine/MailBudget.h"
+#include "engine/OAuthTokenSource.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
@@ -16,6 +17,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTimer>
+
+#include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -41,7 +45,7 @@ QByteArray folderCaption(const char* name, qint16 count)
 struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), smtp(t.smtp), scanner(t.minJobAgeMs)
+        : store(s), view(v), timings(t), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs), scanner(t.minJobAgeMs)
     {}
 
     // The mail in hand: its ID and where it came from (origin 0 for a new mail).
@@ -57,6 +61,10 @@ struct Dispatcher::Private
     DispatcherView& view;
     EngineTimings timings;
     ZUB_SMTP smtp;
+    OAuthTokenSource tokens;
+    SmtpServer tokenServer; // the mail in hand's server while its token is being got
+    // Filed in place of the conversation when the sign-in failed before one began.
+    std::optional<SmtpLog> signInLog;
     QTimer Timer1;
     QTimer alertPause;
     JobScanner scanner;
@@ -83,6 +91,9 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     });
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
     connect(&d->smtp, &ZUB_SMTP::finished, this, &Dispatcher::fileOutcome, Qt::QueuedConnection);
+    connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &Dispatcher::onToken);
+    connect(&d->tokens, &OAuthTokenSource::failed, this,
+            [this](const QByteArray& reason) { failSignIn(SignInFailed, reason); });
     connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
@@ -93,13 +104,10 @@ Dispatcher::~Dispatcher() = default;
 
 StartCheck Dispatcher::StartProcessing()
 {
-    StartCheck check = checkStartSettings(d->store.settings());
-    QString encryptionError;
-    if (check == StartCheck::Ok && !loadEncryption(d->store.programFolder(), &encryptionError)) {
-        // An unreadable choice may have been "encrypted": nothing goes out rather than in the clear.
-        check = StartCheck::UnusableEncryption;
-        d->view.setMessage(toAnsi(encryptionError));
-    }
+    QString reason;
+    const StartCheck check = checkSignIn(d->store.settings(), &reason);
+    if (!reason.isEmpty())
+        d->view.setMessage(toAnsi(reason));
     if (check != StartCheck::Ok) {
         d->view.startRefused(check);
         return check;
@@ -302,8 +310,73 @@ void Dispatcher::SendMailItem(qint16 id)
     server.encryptionUnknown = !encryption;
 
     d->smtp.setMail(mail);
-    d->smtp.setServer(server);
+    signInAndSend(server);
+}
+
+StartCheck Dispatcher::checkSignIn(const Settings& settings, QString* reason)
+{
+    const QString folder = d->store.programFolder();
+    const std::optional<AuthSetting> auth = loadAuthSetting(folder, reason);
+    if (!auth)
+        return StartCheck::UnusableSignIn; // a sign-in the user did not choose is not tried
+    StartCheck check = checkStartSettings(settings, *auth);
+    const std::optional<Encryption> encryption = loadEncryption(folder, check == StartCheck::Ok ? reason : nullptr);
+    if (check == StartCheck::Ok && !encryption) {
+        // An unreadable choice may have been "encrypted": nothing goes out rather than in the clear.
+        check = StartCheck::UnusableEncryption;
+    } else if (check == StartCheck::Ok && auth->usesOAuth() && *encryption == Encryption::Keine) {
+        check = StartCheck::OAuthNeedsEncryption;
+        *reason = QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung.");
+    }
+    return check;
+}
+
+void Dispatcher::signInAndSend(SmtpServer server)
+{
+    d->signInLog.reset();
+    QString error;
+    const std::optional<AuthSetting> auth = loadAuthSetting(d->store.programFolder(), &error);
+    if (!auth)
+        return failSignIn(SignInFailed, toAnsi(error));
+    if (!auth->usesOAuth()) {
+        d->smtp.setServer(server);
+        d->smtp.SendMail();
+        return;
+    }
+    // A resend is held to what the start demands.
+    if (!oauthSettingsComplete(d->store.settings(), *auth))
+        return failSignIn(SignInFailed, "Die Anmeldung mit OAuth 2.0 ist unvollst\xE4ndig. Bitte die Einstellungen "
+                                        "pr\xFC"
+                                        "fen.");
+    if (server.encryptionUnknown || server.SMTPEncryption == Encryption::Keine)
+        return failSignIn("ERRMessage8", "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
+    d->tokenServer = server;
+    d->signInLog = SmtpLog();
+    d->signInLog->reset();
+    d->signInLog->appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
+    d->tokens.request(*auth);
+}
+
+void Dispatcher::onToken(const QByteArray& token)
+{
+    d->signInLog.reset();
+    d->tokenServer.accessToken = token;
+    d->smtp.setServer(d->tokenServer);
+    d->tokenServer = {};
     d->smtp.SendMail();
+}
+
+void Dispatcher::failSignIn(const QByteArray& code, const QByteArray& reason)
+{
+    if (!d->signInLog) {
+        d->signInLog = SmtpLog();
+        d->signInLog->reset();
+    }
+    // The reason stands where a server's reply would, so the window shows it as it shows those.
+    d->signInLog->appendReceived(reason + CrLf);
+    d->tokenServer = {};
+    QMetaObject::invokeMethod(
+        this, [this, code] { fileOutcome(false, code); }, Qt::QueuedConnection);
 }
 
 void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
@@ -311,7 +384,7 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
     MailTables& tables = d->store.tables();
     const Private::InHand hand = d->inHand;
     MailRecord& record = tables.mail(hand.id);
-    record.Log = d->smtp.CurrentLog();
+    record.Log = d->signInLog ? *std::exchange(d->signInLog, std::nullopt) : d->smtp.CurrentLog();
     fitMailRecord(record, MaxMailFileBytes); // a server that kept talking can cost the log, never the file
     record.Status = sent ? QByteArray(MsgSent) : errorResponse;
 
@@ -402,6 +475,8 @@ void Dispatcher::stopForExit()
     d->resendQueue.clear();
     if (d->smtp.isBusy())
         d->smtp.abort();
+    if (d->tokens.isBusy())
+        d->tokens.abort("Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
     if (d->alertPause.isActive()) {
         d->alertPause.stop();
         d->view.CloseAlert();

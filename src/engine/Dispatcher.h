@@ -17,6 +17,7 @@ struct EngineTimings
     int alertCloseMs = 5000; // the alert stays this long after the result
     int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
+    int tokenMs = 10000; // the whole exchange with the OAuth 2.0 token address
 };
 
 // The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing.
@@ -38,7 +39,11 @@ public:
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
 
-    enum class Answer { Started, Busy };
+    enum class Answer
+    {
+        Started,
+        Busy
+    };
     // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
@@ -71,6 +76,12 @@ private:
     void endParse();
     void ProcessMail(int origin, qint16 pos, bool isNew);
     void SendMailItem(qint16 id);
+    // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
+    // token. A sign-in that cannot be made files the mail as failed, its reason in the mail's log.
+    StartCheck checkSignIn(const Settings& settings, QString* reason);
+    void signInAndSend(SmtpServer server);
+    void onToken(const QByteArray& token);
+    void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);
     void saveFiled(qint16 id);
     void finishMail();

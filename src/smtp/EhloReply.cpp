@@ -3,22 +3,50 @@
 #include <QList>
 
 namespace kadmel {
+namespace {
 
-bool offersExtension(const QByteArray& ehloReply, QByteArrayView keyword)
+// The keyword lines of a 250 reply to EHLO, without "250-" or "250 " and the line end. The first line
+// names the server and is left out.
+QByteArrayList keywordLines(const QByteArray& ehloReply)
 {
+    QByteArrayList result;
     const QList<QByteArray> lines = ehloReply.split('\n');
-    // The first line names the server; each later "250-" or "250 " line starts with a keyword.
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
         if (line.size() < 4 || !line.startsWith("250") || (line[3] != '-' && line[3] != ' '))
             continue;
-        const QByteArray rest = line.mid(4);
+        result.append(line.mid(4));
+    }
+    return result;
+}
+
+} // namespace
+
+bool offersExtension(const QByteArray& ehloReply, QByteArrayView keyword)
+{
+    for (const QByteArray& rest : keywordLines(ehloReply)) {
         const qsizetype space = rest.indexOf(' ');
         const QByteArray word = space < 0 ? rest : rest.left(space);
         if (word.compare(keyword, Qt::CaseInsensitive) == 0)
             return true;
     }
     return false;
+}
+
+QByteArrayList authMechanisms(const QByteArray& ehloReply)
+{
+    QByteArrayList result;
+    for (const QByteArray& rest : keywordLines(ehloReply)) {
+        // Older servers write "AUTH=LOGIN PLAIN" beside the standard "AUTH LOGIN PLAIN".
+        if (rest.size() < 5 || rest.left(4).compare("AUTH", Qt::CaseInsensitive) != 0 ||
+            (rest[4] != ' ' && rest[4] != '='))
+            continue;
+        for (const QByteArray& word : rest.mid(5).split(' ')) {
+            if (!word.isEmpty())
+                result.append(word.toUpper());
+        }
+    }
+    return result;
 }
 
 } // namespace kadmel

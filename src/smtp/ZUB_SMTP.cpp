@@ -43,6 +43,7 @@ enum State : qint32
     Finished = 11,
     StartTlsSent = 12,
     Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
+    XOAuthSent = 14,  // AUTH XOAUTH2 with the token sent
 };
 
 } // namespace
@@ -143,7 +144,12 @@ struct ZUB_SMTP::Private
     // Logs the text (the password masked) and sends it in one write while connected.
     void sendCommand(const QByteArray& text, bool secret = false)
     {
-        const QByteArray logged = secret ? QByteArrayLiteral("****\r\n") : text;
+        sendMasked(text, secret ? QByteArrayLiteral("****\r\n") : text);
+    }
+
+    // Sends the text but logs `logged` in its place: a credential never reaches the log or the mail file.
+    void sendMasked(const QByteArray& text, const QByteArray& logged)
+    {
         log.appendSent(logged);
         Q_EMIT q->lineSent(logged);
         if (socketConnected())
@@ -288,6 +294,35 @@ struct ZUB_SMTP::Private
         return server.SMTPAuth && !blankAfterTrim(server.SMTPAuthUser) && !blankAfterTrim(server.SMTPAuthPass);
     }
 
+    // After TLS the server's AUTH list decides: PLAIN only where it offers PLAIN and not LOGIN. In the clear
+    // the list is not read, so the conversation stays as it always was.
+    bool choosesPlain(const QByteArray& ehloReply) const
+    {
+        if (!encrypted)
+            return false;
+        const QByteArrayList offered = authMechanisms(ehloReply);
+        return offered.contains("PLAIN") && !offered.contains("LOGIN");
+    }
+
+    void sendAuth(const QByteArray& ehloReply)
+    {
+        if (!server.accessToken.isEmpty()) {
+            const QByteArray response = "user=" + server.SMTPAuthUser +
+                                        "\x01"
+                                        "auth=Bearer " +
+                                        server.accessToken + "\x01\x01";
+            sendMasked("AUTH XOAUTH2 " + response.toBase64() + "\r\n", "AUTH XOAUTH2 ****\r\n");
+            protocolState = XOAuthSent;
+        } else if (choosesPlain(ehloReply)) {
+            const QByteArray response = '\0' + server.SMTPAuthUser + '\0' + server.SMTPAuthPass;
+            sendMasked("AUTH PLAIN " + response.toBase64() + "\r\n", "AUTH PLAIN ****\r\n");
+            protocolState = PasswordSent;
+        } else {
+            sendCommand("AUTH LOGIN\r\n");
+            protocolState = AuthSent;
+        }
+    }
+
     void sendMailFrom()
     {
         sendCommand("MAIL FROM: <" + mail.MailSenderEMail + ">\r\n");
@@ -340,9 +375,8 @@ struct ZUB_SMTP::Private
         case 250:
             progressStep = 3;
             if (protocolState == EhloSent) {
-                if (useAuth()) {
-                    sendCommand("AUTH LOGIN\r\n");
-                    protocolState = AuthSent;
+                if (useAuth() || !server.accessToken.isEmpty()) {
+                    sendAuth(reply.text);
                 } else {
                     sendMailFrom();
                 }
@@ -378,11 +412,16 @@ struct ZUB_SMTP::Private
             } else if (protocolState == UserSent) {
                 sendCommand(Encode(server.SMTPAuthPass) + "\r\n", true);
                 protocolState = PasswordSent;
+            } else if (protocolState == XOAuthSent) {
+                // The token was refused; the challenge holds the server's reason. An empty line asks
+                // for the final reply, a 535 that fails the mail.
+                sendCommand("\r\n");
+                protocolState = PasswordSent;
             }
             return;
         case 235:
             progressStep = 2;
-            if (protocolState == PasswordSent)
+            if (protocolState == PasswordSent || protocolState == XOAuthSent)
                 sendMailFrom();
             return;
         case 354:
@@ -451,8 +490,9 @@ bool ZUB_SMTP::SendMail()
         d->refuseLater(ErrRefused);
         return true;
     }
-    if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl())) {
-        // An unreadable choice, or no TLS library: the mail would have to go in the clear, so it does not go.
+    if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl()) ||
+        (!d->server.accessToken.isEmpty() && !d->mustEncrypt())) {
+        // An unreadable choice, no TLS library, or a token that would travel in the clear: the mail does not go.
         d->refuseLater(ErrSecure);
         return true;
     }

@@ -31,6 +31,9 @@ struct SmtpServer
     Encryption SMTPEncryption = Encryption::Keine;
     // The encryption choice could not be read: nothing may go out, not even in the clear ("ERRMessage8").
     bool encryptionUnknown = false;
+    // An OAuth 2.0 access token: the client signs in with XOAUTH2 as SMTPAuthUser, whatever SMTPAuth says,
+    // and only over an encrypted connection ("ERRMessage8" otherwise). Empty: the password sign-in.
+    QByteArray accessToken = {};
 };
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
@@ -56,7 +59,7 @@ public:
     void abort();
 
     QByteArray ErrorResponse() const;
-    // The conversation of the last SendMail, reset when it starts; the password element is masked.
+    // The conversation of the last SendMail, reset when it starts; passwords and tokens are masked.
     const SmtpLog& CurrentLog() const;
 
 Q_SIGNALS:

@@ -35,4 +35,25 @@ StartCheck checkStartSettings(const Settings& settings)
     return StartCheck::Ok;
 }
 
+bool oauthSettingsComplete(const Settings& settings, const AuthSetting& auth)
+{
+    if (blankAfterTrim(settings.SmtpServer) || blankAfterTrim(settings.SmtpUser) || auth.tokenUrl.trimmed().isEmpty() ||
+        auth.clientId.trimmed().isEmpty())
+        return false;
+    if (auth.method == AuthMethod::OAuth2Dienst)
+        return !auth.clientSecret.isEmpty();
+    return !auth.refreshToken.isEmpty();
+}
+
+StartCheck checkStartSettings(const Settings& settings, const AuthSetting& auth)
+{
+    if (!auth.usesOAuth())
+        return checkStartSettings(settings);
+    if (!oauthSettingsComplete(settings, auth))
+        return StartCheck::IncompleteSmtp;
+    if (settings.WatchFolder.size() < 3)
+        return StartCheck::NoWatchFolder;
+    return StartCheck::Ok;
+}
+
 } // namespace kadmel

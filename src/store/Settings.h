@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/AuthSetting.h"
+
 #include <QByteArray>
 
 namespace kadmel {
@@ -25,13 +27,19 @@ QByteArray jobFolderOf(const QByteArray& watchFolder);
 QByteArray defaultWatchFolder();
 
 // Authentication is used unless the box was explicitly unticked.
-inline bool authRequested(const Settings& s) { return s.UseSpa != 1; }
+inline bool authRequested(const Settings& s)
+{
+    return s.UseSpa != 1;
+}
 
-enum class StartCheck {
+enum class StartCheck
+{
     Ok,
-    IncompleteSmtp, // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
-    NoWatchFolder,  // "KADMEL-Ordner nicht gewählt."
-    UnusableEncryption, // "kadmel.ini" no regular file, unreadable, or naming no known encryption
+    IncompleteSmtp,       // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
+    NoWatchFolder,        // "KADMEL-Ordner nicht gewählt."
+    UnusableEncryption,   // "kadmel.ini" no regular file, unreadable, or naming no known encryption
+    UnusableSignIn,       // "kadmel.ini" names an unknown sign-in method
+    OAuthNeedsEncryption, // "OAuth 2.0 erfordert eine verschlüsselte Verbindung."
 };
 
 // Empty or spaces only. A tab or line break is a character the user typed, not a blank.
@@ -39,5 +47,11 @@ bool blankAfterTrim(const QByteArray& text);
 
 // The check that runs before the service starts.
 StartCheck checkStartSettings(const Settings& settings);
+// The same for the sign-in chosen: with OAuth 2.0 the password is not needed, but server, user, token
+// address, client ID and the secret (service account) or refresh token (browser sign-in) are.
+StartCheck checkStartSettings(const Settings& settings, const AuthSetting& auth);
+
+// Whether the fields an OAuth 2.0 sign-in needs are there (server and user included).
+bool oauthSettingsComplete(const Settings& settings, const AuthSetting& auth);
 
 } // namespace kadmel

@@ -416,6 +416,14 @@ void Form1::startRefused(StartCheck reason)
                       QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
                           QStringLiteral("\nBitte die Verschlüsselung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
+    } else if (reason == StartCheck::UnusableSignIn) {
+        m_prompts.ask(this,
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                          QStringLiteral("\nBitte die Anmeldung in den Einstellungen wählen."),
+                      PromptIcon::Critical, PromptButtons::Ok);
+    } else if (reason == StartCheck::OAuthNeedsEncryption) {
+        m_prompts.ask(this, QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung."), PromptIcon::Critical,
+                      PromptButtons::Ok);
     }
 }
 

@@ -2,15 +2,22 @@
 #include "engine/Dispatcher.h"
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
+#include "engine/OAuthTokenSource.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "store/AuthSetting.h"
+#include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/IniFile.h"
+#include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
+#include "support/TokenEndpoint.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -26,6 +33,9 @@
 
 using namespace kadmel;
 using namespace kadmel::test;
+using Answers = QList<TokenEndpoint::Answer>;
+
+Q_DECLARE_METATYPE(kadmel::AuthMethod)
 
 namespace {
 
@@ -97,6 +107,8 @@ QByteArray decodedBody(const QByteArray& content)
     const qsizetype start = content.indexOf("\r\n\r\n") + 4;
     return QByteArray::fromBase64(content.mid(start).replace("\r\n", ""));
 }
+
+const QByteArray Secret = "S3cr3t&Wert=1 +", Token = "ya29.a0AfH6SM-gut";
 
 // How many texts panel 2 showed that contain `part`.
 qsizetype said(const RecordingView& view, const QByteArray& part)
@@ -374,6 +386,147 @@ private Q_SLOTS:
             QVERIFY(filed.wait(3000));
             const MailTables reloaded = broken.reloaded();
             QVERIFY(reloaded.mail(1).Status == "ERRMessage4" && reloaded.count(FailedFolder) == 2);
+        }
+    }
+
+    // Two mails with each answer of the token address, through STARTTLS to a sink that takes one token. A token
+    // is asked for again only when the kept one is near its end; a failed sign-in says the address's reason
+    // where a server's reply is said. No secret, token or refresh token is left in any file in the clear.
+    void oauthSignIn_data()
+    {
+        QTest::addColumn<AuthMethod>("method");
+        QTest::addColumn<QByteArray>("tokenUrl"); // empty: the local endpoint
+        QTest::addColumn<Answers>("answers");
+        QTest::addColumn<QByteArray>("status"); // of both mails
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<QByteArray>("shown"); // the reason after the status text
+        const auto service = AuthMethod::OAuth2Dienst;
+        const QByteArray sent = "MSGSENT", err10 = "ERRMessage10", none;
+        const auto row = [&](const char* name, const TokenEndpoint::Answer& answer, const QByteArray& status,
+                             int requests, const QByteArray& shown) {
+            QTest::newRow(name) << service << none << Answers{answer} << status << requests << shown;
+        };
+        row("service account, the token kept for the next mail", TokenEndpoint::token(Token, 3600), sent, 1, none);
+        row("a token in its last minute is asked for again", TokenEndpoint::token(Token, 60), sent, 2, none);
+        QTest::newRow("browser sign-in, the new refresh token stored")
+            << AuthMethod::OAuth2Browser << none << Answers{TokenEndpoint::token(Token, 3600, "rt-neu.2")} << sent << 1
+            << none;
+        QByteArray padded = TokenEndpoint::token(Token, 3600).body;
+        padded += QByteArray(OAuthTokenSource::MaxAnswerBytes - padded.size(), ' ');
+        row("an answer of exactly 1 MiB", {200, padded}, sent, 1, none);
+        row("one byte more", {200, padded + ' '}, err10, 2,
+            "Die Antwort der Token-Adresse ist gr\xF6\xDF"
+            "er als 1 MiB.");
+        row("wrong secret",
+            {401, R"({"error":"invalid_client","error_description":"AADSTS7000215: Invalid client secret."})"}, err10,
+            2, "(AADSTS7000215: Invalid client secret.)");
+        row("the mail server refuses the token", TokenEndpoint::token("ya29.abgelaufen", 3600), "ERRMessage3", 1,
+            "(535 5.7.8 Username and Password not accepted)");
+        row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 0,3 s geantwortet.");
+        row("no JSON", {200, "<html>Anmelden</html>"}, err10, 2, "keine g\xFCltige Antwort (HTTP 200).");
+        row("a token that would break the command line", TokenEndpoint::token("ya29\\r\\nQUIT", 3600), err10, 2,
+            "kein verwendbares Zugriffstoken.");
+        QTest::newRow("http to another machine") << service << QByteArray("http://192.0.2.1/token") << Answers{{}}
+                                                 << err10 << 0 << QByteArray("muss mit \x84https://\x93 beginnen");
+    }
+    void oauthSignIn()
+    {
+        QFETCH(AuthMethod, method);
+        QFETCH(QByteArray, tokenUrl);
+        QFETCH(Answers, answers);
+        QFETCH(QByteArray, status);
+        QFETCH(int, requests);
+        QFETCH(QByteArray, shown);
+        SinkOptions options{"konto@example.com", {}, SinkTls::StartTls, "localhost", Token};
+        SmtpSink sink(options);
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        TokenEndpoint endpoint(answers);
+        Bench bench(sink.port());
+        Settings& settings = bench.store->settings();
+        settings = {settings.WatchFolder, "localhost", settings.SmtpPort, options.user, {}, 1, 2}; // no password
+        const bool service = method == AuthMethod::OAuth2Dienst;
+        QVERIFY(saveEncryption(bench.programFolder, Encryption::StartTls));
+        QVERIFY(saveAuthSetting(bench.programFolder, {method,
+                                                      tokenUrl.isEmpty() ? endpoint.url() : tokenUrl,
+                                                      {},
+                                                      "kadmel app",
+                                                      service ? Secret : "",
+                                                      "https://mail.google.com/",
+                                                      service ? "" : "rt-alt.1"}));
+        EngineTimings timings{
+            .pollMs = 20, .alertCloseMs = 5000, .minJobAgeMs = 0, .smtp = {300, 5000}, .tokenMs = 300};
+        timings.smtp.extraCaCertificates = sink.caCertificates();
+        bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, timings);
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        bench.writeJob("a.zub", Bench::job("eins"));
+        bench.writeJob("b.zub", Bench::job("zwei"));
+        QCOMPARE(bench.dispatcher->StartProcessing(), StartCheck::Ok);
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 8000);
+
+        QCOMPARE(bench.tables().mail(1).Status + ' ' + bench.tables().mail(2).Status, status + ' ' + status);
+        QCOMPARE(sink.messages().size(), status == "MSGSENT" ? 2 : 0);
+        for (const ReceivedMail& got : sink.messages())
+            QCOMPARE(got.mechanism + ' ' + got.login + ' ' + got.password, "XOAUTH2 konto@example.com " + Token);
+        QCOMPARE(endpoint.requests().size(), requests);
+        if (requests > 0)
+            QCOMPARE(endpoint.requests().at(0),
+                     (service ? "grant_type=client_credentials" : "grant_type=refresh_token&refresh_token=rt-alt.1") +
+                         QByteArray("&client_id=kadmel%20app") +
+                         (service ? "&client_secret=S3cr3t%26Wert%3D1%20%2B" : "") +
+                         "&scope=https%3A%2F%2Fmail.google.com%2F");
+        QVERIFY2(bench.view.message.startsWith(ResultText(status)) && bench.view.message.contains(shown),
+                 bench.view.message.constData());
+        if (!service)
+            QCOMPARE(loadAuthSetting(bench.programFolder)->refreshToken, QByteArray("rt-neu.2"));
+        QDirIterator files(bench.programFolder, QDir::Files, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            QFile file(files.next());
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray bytes = file.readAll();
+            for (const QByteArray& secret : {Secret, QByteArray("rt-"), QByteArray("ya29"), Token.toBase64().left(8),
+                                             QByteArray("user=konto").toBase64().left(12)})
+                QVERIFY2(!bytes.contains(secret), qPrintable(files.fileName()));
+        }
+    }
+
+    // What cannot sign in does not start, and a resend of it fails before any connection, saying why. The
+    // program's end cuts a token request short.
+    void unusableSignInIsRefused()
+    {
+        TokenEndpoint endpoint({{200, {}, true}});
+        Bench bench(ScriptedSmtpServer::unusedPort());
+        bench.store->settings().SmtpPassword.clear();
+        MailTables& tables = bench.store->tables();
+        tables.folder(FailedFolder).append(*tables.createMail(mailWith("Betreff", "ERRMessage4")));
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        const QByteArray oauth = "[Anmeldung]\nVerfahren=oauth2-dienst\nClientId=id\nTokenAdresse=" + endpoint.url();
+        struct Row
+        {
+            QByteArray ini;
+            StartCheck check;
+            QByteArray status, shown;
+        } const rows[] = {
+            {"[Anmeldung]\nVerfahren=SAML\n", StartCheck::UnusableSignIn, "ERRMessage10", "\x84SAML\x93 ist unbekannt"},
+            {oauth + "\nClientGeheimnis=KaL", StartCheck::OAuthNeedsEncryption, "ERRMessage8",
+             "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung."},
+            {"[SMTP]\nVerschluesselung=STARTTLS\n" + oauth, StartCheck::IncompleteSmtp, "ERRMessage10",
+             "mit OAuth 2.0 ist unvollst\xE4ndig"},
+            {"[SMTP]\nVerschluesselung=STARTTLS\n" + oauth + "\nClientGeheimnis=KaL", StartCheck::Ok, "ERRMessage10",
+             "abgebrochen: Das Programm wird beendet."}};
+        for (const Row& row : rows) {
+            writeBytes(iniFilePathIn(bench.programFolder), row.ini);
+            bench.view.messages.clear();
+            QCOMPARE(bench.dispatcher->StartProcessing(), row.check);
+            QCOMPARE(bench.view.messages.join().contains(row.shown), row.check > StartCheck::UnusableEncryption);
+            bench.dispatcher->StopProcessing();
+            QCOMPARE(bench.dispatcher->resend(FailedFolder, 1), Dispatcher::Answer::Started);
+            if (row.check == StartCheck::Ok) { // the token request runs into the program's end, long before its 10 s
+                QTRY_COMPARE(endpoint.requests().size(), 1);
+                bench.dispatcher->stopForExit();
+            }
+            QVERIFY(filed.wait(1000) && bench.dispatcher->IdleFlag());
+            QCOMPARE(tables.mail(1).Status, row.status);
+            QVERIFY2(bench.view.message.contains(row.shown), bench.view.message.constData());
         }
     }
 

@@ -30,10 +30,10 @@ struct Outcome
 
 // Runs one SendMail to `port` (a second one at once is refused) and waits for its single finished().
 Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
-             const SmtpMail& mail = SampleMail)
+             const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
     ZUB_SMTP client(Short);
-    client.setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption});
+    client.setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
     client.setMail(mail);
     QSignalSpy finished(&client, &ZUB_SMTP::finished);
     QSignalSpy status(&client, &ZUB_SMTP::statusText);
@@ -157,6 +157,9 @@ private Q_SLOTS:
         const QByteArray err9 = "ERRMessage9";
         QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close"} << err9 << 0;
         QTest::newRow("silent after the end of data") << UpToMessage << err9 << Short.conversationMs;
+        // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
+        QTest::newRow("only PLAIN offered, in the clear")
+            << greeted + Lines{"S:250-mail\r\n250 AUTH PLAIN", "C:AUTH LOGIN", "S:504 unknown"} << err3 << 0;
         QTest::newRow("250 during credentials")
             << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << err6 << Short.conversationMs;
         const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
@@ -192,10 +195,11 @@ private Q_SLOTS:
         QCOMPARE(received(server), sent);
     }
 
-    // A field that could add commands, recipients, ESMTP parameters or header lines never reaches a server.
+    // A field that could add commands, recipients, ESMTP parameters or header lines never reaches a server, nor
+    // does an access token without encryption ("ERRMessage8").
     void headerInjectionIsRefusedBeforeConnecting_data()
     {
-        QTest::addColumn<int>("field"); // 0 sender, 1 recipient, 2 subject
+        QTest::addColumn<int>("field"); // 0 sender, 1 recipient, 2 subject, 3 access token
         QTest::addColumn<QByteArray>("value");
         QTest::addColumn<bool>("refused");
         QTest::newRow("CR LF and a command in the sender") << 0 << QByteArray("a@x.test\r\nRCPT TO: <x@evil>") << true;
@@ -207,6 +211,7 @@ private Q_SLOTS:
         QTest::newRow("ESC in the subject") << 2 << QByteArray("a\x1B[2J") << true;
         QTest::newRow("From line of 999 bytes") << 0 << QByteArray(990 - 7, 'a') + "@x.test" << true;
         QTest::newRow("Subject line of 999 bytes") << 2 << QByteArray(990, 's') << true;
+        QTest::newRow("an access token in the clear") << 3 << QByteArray("ya29.x") << true;
         QTest::newRow("Subject line of 998 bytes, TAB and 8-bit") << 2 << "\t\xE4" + QByteArray(987, 's') << false;
     }
     void headerInjectionIsRefusedBeforeConnecting()
@@ -215,10 +220,12 @@ private Q_SLOTS:
         QFETCH(QByteArray, value);
         QFETCH(bool, refused);
         SmtpMail mail = SampleMail;
-        (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = value;
+        if (field < 3)
+            (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = value;
         // Nothing listens there: a mail that passes the checks fails at connecting instead.
-        const Outcome out = send(ScriptedSmtpServer::unusedPort(), false, Encryption::Keine, mail);
-        QCOMPARE(out.code, refused ? QByteArray("ERRMessage7") : QByteArray("ERRMessage4"));
+        const Outcome out =
+            send(ScriptedSmtpServer::unusedPort(), false, Encryption::Keine, mail, field == 3 ? value : QByteArray());
+        QCOMPARE(out.code, !refused ? "ERRMessage4" : field == 3 ? "ERRMessage8" : "ERRMessage7");
     }
 };
 

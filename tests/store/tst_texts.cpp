@@ -29,11 +29,12 @@ private Q_SLOTS:
                                       "Fehlgeschlagen.",
                                       "Sichere Verbindung zum Mailserver fehlgeschlagen.",
                                       "Versandstatus unklar: Die E-Mail wurde m\xF6glicherweise zugestellt. Bitte vor "
-                                      "dem erneuten Senden pr\374fen."};
+                                      "dem erneuten Senden pr\374fen.",
+                                      "Anmeldung beim Mailserver fehlgeschlagen (OAuth)."};
         for (int n = 0; n < texts.size(); ++n)
             QCOMPARE(ResultText(n ? "ERRMessage" + QByteArray::number(n) : "MSGSENT"), texts.at(n));
         for (const QByteArray& other :
-             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage10", {"MSGSENT\0", 8}})
+             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage11", {"MSGSENT\0", 8}})
             QCOMPARE(ResultText(other), QByteArray());
 
         QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
@@ -66,6 +67,16 @@ private Q_SLOTS:
             QCOMPARE(checkStartSettings(s), row.outcome);
             s.SmtpPassword = " ";
             QCOMPARE(checkStartSettings(s), StartCheck::IncompleteSmtp);
+            // OAuth 2.0 needs no password but its own fields: the secret for the service account, the refresh
+            // token for the browser sign-in.
+            AuthSetting auth{AuthMethod::OAuth2Dienst, "https://t", {}, "id", "geheim", {}, {}};
+            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            auth.method = AuthMethod::OAuth2Browser;
+            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
+            auth.refreshToken = "rt";
+            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            auth.clientId = " ";
+            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
         }
     }
 };

@@ -18,9 +18,14 @@ SmtpSink::SmtpSink(const SinkOptions& options)
                           QString::fromLatin1(options.certificateHost),
                           QStringLiteral("--tls"),
                           QString::fromLatin1(QByteArrayList{"none", "starttls", "implicit"}[int(options.tls)])};
-    if (!options.user.isEmpty() || !options.password.isEmpty())
+    if (!options.token.isEmpty())
+        arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--token")
+                  << QString::fromLatin1(options.token);
+    else if (!options.user.isEmpty() || !options.password.isEmpty())
         arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--password")
                   << QString::fromLatin1(options.password);
+    if (options.plainOnly)
+        arguments << QStringLiteral("--plain-only");
     // The system interpreter has aiosmtpd from its Debian package; a python3 earlier in PATH may not.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("/usr/bin/python3"), arguments);
@@ -63,7 +68,7 @@ QList<ReceivedMail> SmtpSink::messages() const
         QList<QByteArray> rcptTos;
         for (const QJsonValue& rcpt : mail.value(QStringLiteral("rcpt_tos")).toArray())
             rcptTos.append(rcpt.toString().toLatin1());
-        result.append({get("mail_from"), rcptTos, get("login"), get("password"), content.readAll()});
+        result.append({get("mail_from"), rcptTos, get("login"), get("password"), get("mechanism"), content.readAll()});
     }
     return result;
 }

@@ -13,9 +13,10 @@ struct ReceivedMail
 {
     QByteArray mailFrom;
     QList<QByteArray> rcptTos;
-    QByteArray login; // AUTH LOGIN user name as decoded by the server; empty without AUTH
-    QByteArray password;
-    QByteArray content; // the DATA bytes up to (not including) the final ".\r\n"
+    QByteArray login;     // AUTH LOGIN user name as decoded by the server; empty without AUTH
+    QByteArray password;  // for XOAUTH2 the token
+    QByteArray mechanism; // "LOGIN", "PLAIN", "XOAUTH2"; empty without AUTH
+    QByteArray content;   // the DATA bytes up to (not including) the final ".\r\n"
 };
 
 enum class SinkTls
@@ -31,6 +32,8 @@ struct SinkOptions
     QByteArray password;
     SinkTls tls = SinkTls::None;
     QByteArray certificateHost = "localhost"; // the name the server's certificate is issued for
+    QByteArray token = {};                    // AUTH XOAUTH2 for `user` with exactly this token is required
+    bool plainOnly = false;                   // AUTH PLAIN offered, LOGIN not
 };
 
 // A real SMTP server (aiosmtpd) on 127.0.0.1 for the lifetime of this object.

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout.
 Each message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials);
-with --tls the authority of the certificate for --cert-host is written to ca.pem first. Stops when stdin closes."""
+with --tls the authority of the certificate for --cert-host is written to ca.pem first. --token accepts AUTH XOAUTH2
+for --user with that token only (else a 334 JSON challenge, then 535); --plain-only offers PLAIN but not LOGIN.
+Stops when stdin closes."""
 
 import argparse
 import asyncio
+import base64
 import json
 import logging
 import os
@@ -27,19 +30,42 @@ class Sink:
         auth = getattr(session, "auth_data", None)
         auth = auth if isinstance(auth, LoginPassword) else None
         record = {"mail_from": envelope.mail_from, "rcpt_tos": list(envelope.rcpt_tos),
-                  "login": auth and auth.login.decode("latin-1"), "password": auth and auth.password.decode("latin-1")}
+                  "login": auth and auth.login.decode("latin-1"), "password": auth and auth.password.decode("latin-1"),
+                  "mechanism": getattr(session, "mechanism", None)}
         with open(base + ".json.tmp", "w", encoding="utf-8") as f:
             json.dump(record, f)
         os.rename(base + ".json.tmp", base + ".json")  # the .json shows the message is complete
         return "250 OK"
 
 
+class OAuthSink(Sink):
+    """Speaks XOAUTH2 as the big providers do: a wrong token gets a 334 with a Base64 JSON error, and after
+    the client's empty line a 535."""
+
+    def __init__(self, folder, user, token):
+        super().__init__(folder)
+        self.wanted = b"user=" + user + b"\x01auth=Bearer " + token + b"\x01\x01"
+        self.user, self.token = user, token
+
+    async def auth_XOAUTH2(self, server, args):
+        try:
+            response = base64.b64decode(args[1].encode(), validate=True) if len(args) == 2 else None
+        except ValueError:
+            response = None
+        if response == self.wanted:
+            server.session.mechanism = "XOAUTH2"
+            return AuthResult(success=True, auth_data=LoginPassword(self.user, self.token))
+        await server.challenge_auth(json.dumps({"status": "401", "schemes": "bearer", "scope": "mail"}))
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
+
+
 def main():
     warnings.simplefilter("ignore")
     logging.getLogger("mail.log").setLevel(logging.CRITICAL)
     parser = argparse.ArgumentParser()
-    for option in ("--dir", "--user", "--password", "--cert-host"):
+    for option in ("--dir", "--user", "--password", "--cert-host", "--token"):
         parser.add_argument(option)
+    parser.add_argument("--plain-only", action="store_true")
     parser.add_argument("--tls", choices=("none", "starttls", "implicit"), default="none")
     args = parser.parse_args()
 
@@ -57,9 +83,11 @@ def main():
 
     def authenticate(server, session, envelope, mechanism, auth_data):
         ok = isinstance(auth_data, LoginPassword) and wanted == (auth_data.login, auth_data.password)
+        session.mechanism = mechanism
         return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
-    handler = Sink(args.dir)
+    handler = Sink(args.dir) if args.token is None else OAuthSink(args.dir, args.user.encode("latin-1"),
+                                                                  args.token.encode("latin-1"))
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
     starttls = args.tls == "starttls"
@@ -67,7 +95,8 @@ def main():
     def factory():
         return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
                     data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
-                    auth_required=wanted is not None, auth_require_tls=starttls,
+                    auth_required=args.user is not None, auth_require_tls=starttls,
+                    auth_exclude_mechanism=["LOGIN"] if args.plain_only else None,
                     tls_context=context if starttls else None, require_starttls=starttls, loop=loop)
 
     implicit = context if args.tls == "implicit" else None

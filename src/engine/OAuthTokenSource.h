@@ -1,0 +1,43 @@
+#pragma once
+
+#include "store/AuthSetting.h"
+
+#include <QObject>
+#include <memory>
+
+namespace kadmel {
+
+// Access tokens for signing in at the mail server with OAuth 2.0. The service account asks the token
+// address with its client credentials; the browser sign-in trades the stored refresh token (and stores a
+// new one when the address sends one). A token is kept in memory until shortly before it expires; it
+// never reaches a file or the mail's log. Only https token addresses are asked, or http on this machine.
+class OAuthTokenSource : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 MaxAnswerBytes = 1 << 20;
+    // A kept token is not used in its last minute: the mail's conversation must still be able to use it.
+    static constexpr qint64 ExpiryMarginS = 60;
+
+    // programFolder: where a new refresh token is stored. timeoutMs: the whole exchange with the address.
+    explicit OAuthTokenSource(const QString& programFolder, int timeoutMs = 10000, QObject* parent = nullptr);
+    ~OAuthTokenSource() override;
+
+    // Starts getting a token for the setting. Exactly one of tokenReady() and failed() follows, always
+    // after this has returned. Refused (false, nothing emitted) while a request runs.
+    bool request(const AuthSetting& setting);
+    bool isBusy() const;
+    // Cuts a running request short; failed(reason) comes from within this call.
+    void abort(const QByteArray& reason);
+
+Q_SIGNALS:
+    void tokenReady(const QByteArray& accessToken);
+    // Why there is no token, in German (Windows-1252): the address's own description where it gave one.
+    void failed(const QByteArray& reason);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace kadmel
