@@ -1,4 +1,5 @@
 #include "UiTestSupport.h"
+#include "support/TokenEndpoint.h"
 
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
@@ -23,6 +24,8 @@
 
 using namespace kadmel;
 using namespace kadmel::test;
+
+Q_DECLARE_METATYPE(TokenEndpoint::Answer)
 
 namespace {
 
@@ -56,57 +59,33 @@ QByteArray fileText(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QByteArray httpAnswer(const QByteArray& status, const QByteArray& body)
-{
-    return "HTTP/1.1 " + status +
-           "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
-}
-
-// A sign-in service on 127.0.0.1: /authorize sends the browser straight back to the redirect address with
-// `back` and the state, /token gives `tokenAnswer`. It keeps both requests' parameters.
-class SignInEndpoint : public QTcpServer
+// An authorisation page on 127.0.0.1 that sends the browser straight back to the redirect address with
+// `back` and the state. It keeps the parameters it was asked with.
+class AuthorizationPage : public QTcpServer
 {
 public:
     QByteArray back;
-    QByteArray tokenAnswer;
-    QUrlQuery authorization;
-    QUrlQuery tokenRequest;
+    QUrlQuery asked;
 
-    SignInEndpoint()
+    AuthorizationPage()
     {
         listen(QHostAddress::LocalHost);
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* socket = nextPendingConnection())
-                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    if (!socket->canReadLine())
+                        return;
+                    asked = QUrlQuery(QUrl::fromEncoded(socket->readLine().split(' ').value(1)));
+                    QUrl redirect(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+                    QUrlQuery query(QString::fromLatin1(back));
+                    query.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state")));
+                    redirect.setQuery(query);
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirect.toEncoded() + "\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
         });
     }
-    QByteArray url(const char* path) const { return "http://127.0.0.1:" + QByteArray::number(serverPort()) + path; }
-
-private:
-    void answer(QTcpSocket* socket)
-    {
-        QByteArray& request = m_requests[socket];
-        request += socket->readAll();
-        const qsizetype head = request.indexOf("\r\n\r\n") + 4;
-        const qsizetype length = request.toLower().indexOf("content-length:");
-        if (head < 4 || request.size() < head + (length < 0 ? 0 : request.mid(length + 15, 8).split('\r')[0].toInt()))
-            return;
-        const QUrl target = QUrl::fromEncoded(request.split(' ').value(1));
-        if (target.path() == QLatin1String("/authorize")) {
-            authorization = QUrlQuery(target);
-            QUrl redirect(authorization.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
-            QUrlQuery query(QString::fromLatin1(back));
-            query.addQueryItem(QStringLiteral("state"), authorization.queryItemValue(QStringLiteral("state")));
-            redirect.setQuery(query);
-            socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirect.toEncoded() + "\r\nContent-Length: 0\r\n\r\n");
-        } else {
-            tokenRequest = QUrlQuery(QString::fromLatin1(request.mid(head)));
-            socket->write(tokenAnswer);
-        }
-        socket->disconnectFromHost();
-    }
-    QHash<QTcpSocket*, QByteArray> m_requests;
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(serverPort()) + "/authorize"; }
 };
 
 Settings stored()
@@ -362,29 +341,28 @@ void TestSettingsDialog::signInChoiceRoundTrips()
 void TestSettingsDialog::browserSignIn_data()
 {
     QTest::addColumn<QByteArray>("back");
-    QTest::addColumn<QByteArray>("tokenAnswer");
+    QTest::addColumn<TokenEndpoint::Answer>("tokenAnswer");
     QTest::addColumn<int>("timeLimit");
     QTest::addColumn<QString>("said"); // in the message; empty when signed in
 
     // The token answer at the size cap is read; a byte more is not.
     const auto granted = [](qsizetype size) {
-        QByteArray body = R"({"access_token":"at","token_type":"Bearer","refresh_token":"1//0e-Aktualisierungstoken"})";
-        return httpAnswer("200 OK", body.insert(1, QByteArray(size - body.size(), ' ')));
+        QByteArray body = TokenEndpoint::token("at", 3599, "1//0e-Aktualisierungstoken").body;
+        return TokenEndpoint::Answer{200, body.insert(1, QByteArray(size - body.size(), ' '))};
     };
-    QTest::newRow("signed in") << QByteArray("code=M.C5-kod") << granted(64 * 1024) << 5000 << QString();
-    QTest::newRow("answer too long") << QByteArray("code=M.C5-kod") << granted(64 * 1024 + 1) << 5000
-                                     << QStringLiteral("zu lang");
-    QTest::newRow("code refused") << QByteArray("code=M.C5-kod")
-                                  << httpAnswer("400 Bad Request",
-                                                R"({"error":"invalid_grant",)"
-                                                R"("error_description":"AADSTS54005: Code eingelöst"})")
+    const QByteArray code = "code=M.C5-kod";
+    QTest::newRow("signed in") << code << granted(64 * 1024) << 5000 << QString();
+    QTest::newRow("answer too long") << code << granted(64 * 1024 + 1) << 5000 << QStringLiteral("zu lang");
+    QTest::newRow("code refused") << code
+                                  << TokenEndpoint::Answer{400, R"({"error":"invalid_grant",)"
+                                                                R"("error_description":"AADSTS54005: Code eingelöst"})"}
                                   << 5000 << QStringLiteral("AADSTS54005: Code eingelöst");
     QTest::newRow("denied in the browser") << QByteArray("error=access_denied&error_description=Nutzer%20lehnte%20ab")
-                                           << QByteArray() << 5000 << QStringLiteral("Nutzer lehnte ab");
-    QTest::newRow("no refresh token") << QByteArray("code=M.C5-kod")
-                                      << httpAnswer("200 OK", R"({"access_token":"at","expires_in":3599})") << 5000
+                                           << TokenEndpoint::Answer{} << 5000 << QStringLiteral("Nutzer lehnte ab");
+    QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 5000
                                       << QStringLiteral("offline_access");
-    QTest::newRow("back without a code") << QByteArray() << QByteArray() << 300 << QStringLiteral("rechtzeitig");
+    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 300
+                                         << QStringLiteral("rechtzeitig");
 }
 
 // The sign-in against a local service whose authorisation page sends the browser straight back: the code is
@@ -392,19 +370,19 @@ void TestSettingsDialog::browserSignIn_data()
 void TestSettingsDialog::browserSignIn()
 {
     QFETCH(QByteArray, back);
-    QFETCH(QByteArray, tokenAnswer);
+    QFETCH(TokenEndpoint::Answer, tokenAnswer);
     QFETCH(int, timeLimit);
     QFETCH(QString, said);
     QTemporaryDir dir;
     PromptRecorder prompts;
-    SignInEndpoint endpoint;
-    endpoint.back = back;
-    endpoint.tokenAnswer = tokenAnswer;
+    AuthorizationPage page;
+    page.back = back;
+    TokenEndpoint endpoint({tokenAnswer});
     const auto store = loadedStore(dir.path());
     store->settings() = stored();
     QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
-    QVERIFY(saveAuthSetting(dir.path(), {AuthMethod::OAuth2Browser, endpoint.url("/token"), endpoint.url("/authorize"),
-                                         "kadmel-app", "", "SMTP.Send offline_access", ""}));
+    QVERIFY(saveAuthSetting(dir.path(), {AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "",
+                                         "SMTP.Send offline_access", ""}));
     QNetworkAccessManager browser;
     const BrowserOpener opener = [&browser](const QUrl& url) { browser.get(QNetworkRequest(url)); };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
@@ -417,12 +395,13 @@ void TestSettingsDialog::browserSignIn()
         QCOMPARE(state->text(), QStringLiteral("Noch nicht angemeldet."));
         return;
     }
-    const QString verifier = endpoint.tokenRequest.queryItemValue(QStringLiteral("code_verifier"));
+    const QString verifier =
+        QUrlQuery(QString::fromLatin1(endpoint.requests().value(0))).queryItemValue(QStringLiteral("code_verifier"));
     QVERIFY(verifier.size() >= 43 && verifier.size() <= 128);
     const QByteArray challenge = QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
                                      .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
-    QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
-    QCOMPARE(endpoint.authorization.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+    QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
+    QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
     QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("1//0e"));
