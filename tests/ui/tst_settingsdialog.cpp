@@ -223,16 +223,15 @@ void TestSettingsDialog::sessionEntryFollowsTheBox()
     PromptRecorder prompts;
     const auto store = loadedStore(dir.path());
     const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "Check3")->isChecked(); };
-    const auto entryText = [this] { return fileText(entry()); };
     QVERIFY(confirm(*store, prompts, true, QStringLiteral("25,5")) && ticked());
-    QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
+    QVERIFY(fileText(entry()).contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
     QCOMPARE(store->settings().SmtpPort, 26); // a decimal comma, and half to even upwards
     QVERIFY(confirm(*store, prompts, false, QStringLiteral("32767")) && !ticked() && !QFile::exists(entry()));
     QCOMPARE(store->settings().SmtpPort, 32767);
 
     // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
     QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
-    QVERIFY(entryText().contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
+    QVERIFY(fileText(entry()).contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
     QVERIFY(prompts.asked.isEmpty());
 }
 
