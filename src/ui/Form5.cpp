@@ -198,7 +198,14 @@ void Form5::confirm()
         m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
         return;
     }
-    const AuthSetting signIn = *m_signIn->setting();
+    AuthSetting signIn = *m_signIn->setting();
+    // The running service may have stored a renewed refresh token since the dialog opened; only a sign-in
+    // here replaces that one.
+    if (const std::optional<AuthSetting> stored = loadAuthSetting(m_store.programFolder());
+        stored && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() && !stored->refreshToken.isEmpty() &&
+        stored->tokenUrl == signIn.tokenUrl && stored->authorizationUrl == signIn.authorizationUrl &&
+        stored->clientId == signIn.clientId)
+        signIn.refreshToken = stored->refreshToken;
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.

@@ -87,6 +87,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     connect(&m_browser, &BrowserSignIn::succeeded, this, [this](const QByteArray& refreshToken) {
         m_refreshToken = refreshToken;
         m_refreshTokenOwner = m_signingInFor;
+        m_signedInHere = true;
         showSignInState();
     });
     connect(&m_browser, &BrowserSignIn::failed, this, [this](const QString& reason) {

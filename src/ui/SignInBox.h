@@ -34,6 +34,8 @@ public:
     // Why OK cannot take the fields over with this encryption (nothing: not checked), in German; empty when it
     // can. The field at fault gets the focus.
     QString problem(std::optional<Encryption> encryption) const;
+    // Whether the refresh token of setting() comes from a sign-in in this dialog.
+    bool signedInHere() const { return m_signedInHere; }
 
 Q_SIGNALS:
     void usesOAuthChanged(bool usesOAuth);
@@ -63,6 +65,7 @@ private:
     QByteArray m_refreshToken;
     QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
     QString m_signingInFor;      // the same for the sign-in under way
+    bool m_signedInHere = false;
 };
 
 } // namespace kadmel
