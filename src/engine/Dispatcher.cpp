@@ -7,14 +7,18 @@
 #include "engine/JobScanner.h"
 #include "engine/MailBudget.h"
 #include "engine/OAuthTokenSource.h"
+#include "engine/RetrySchedule.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/MailFile.h"
+#include "store/RetryFile.h"
+#include "store/RetrySetting.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 
@@ -45,8 +49,11 @@ QByteArray folderCaption(const char* name, qint16 count)
 struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs), scanner(t.minJobAgeMs)
-    {}
+        : store(s), view(v), timings(t), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs), scanner(t.minJobAgeMs),
+          retries(t.retryMinuteMs)
+    {
+        clock.start();
+    }
 
     // The mail in hand: its ID and where it came from (origin 0 for a new mail).
     struct InHand
@@ -77,6 +84,10 @@ struct Dispatcher::Private
     bool resendRun = false;
     bool saveOwed = false; // a save failed; the next filing writes the whole store
     bool exiting = false;
+    RetrySchedule retries;
+    QElapsedTimer clock; // the schedule's time: it never jumps
+    bool retryInHand = false;
+    QString retryProblem; // a damaged schedule file, said at the first start
 };
 
 Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, QObject* parent)
@@ -98,6 +109,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
     updateJobFolder();
+    loadRetries();
 }
 
 Dispatcher::~Dispatcher() = default;
@@ -115,6 +127,8 @@ StartCheck Dispatcher::StartProcessing()
     d->Timer1.start();
     d->serviceState = 1;
     d->view.setServiceState(true);
+    if (!d->retryProblem.isEmpty())
+        d->view.setMessage(toAnsi(std::exchange(d->retryProblem, QString())));
     return check;
 }
 
@@ -158,6 +172,9 @@ void Dispatcher::onTick()
 {
     if (d->idle)
         ScanJobFolder();
+    // Jobs come first: a retry only on a tick that took none.
+    if (d->idle)
+        retryDueMail();
 }
 
 void Dispatcher::ScanJobFolder()
@@ -411,6 +428,7 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
                               folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
                               folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
     saveFiled(hand.id);
+    noteRetryOutcome(hand.id, sent, !std::exchange(d->retryInHand, false));
     Q_EMIT mailFiled(hand.id, sent);
 
     // Saved before the alert's pause, so a crash during the pause loses nothing.
@@ -512,7 +530,73 @@ void Dispatcher::endCommand()
     if (!d->commandInHand)
         return;
     d->commandInHand = false;
+    if (d->retries.reconcile(d->store.tables()))
+        retriesChanged();
     endParse();
+}
+
+void Dispatcher::loadRetries()
+{
+    const std::optional<RetryFileContent> saved = loadRetryFile(d->store.programFolder(), &d->retryProblem);
+    if (saved)
+        d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
+    if (!loadRetrySetting(d->store.programFolder()))
+        d->retries.clear();
+    d->retries.reconcile(d->store.tables());
+    retriesChanged();
+}
+
+void Dispatcher::updateRetry()
+{
+    if (!loadRetrySetting(d->store.programFolder()) && !d->retries.isEmpty()) {
+        d->retries.clear();
+        retriesChanged();
+    }
+}
+
+void Dispatcher::retryDueMail()
+{
+    if (d->serviceState != 1 || d->exiting || d->retries.isEmpty())
+        return;
+    bool changed = false;
+    const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
+    if (id && !loadRetrySetting(d->store.programFolder())) {
+        d->retries.clear();
+        changed = true;
+    }
+    if (changed)
+        retriesChanged();
+    if (!id || d->retries.isEmpty())
+        return;
+    const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
+    d->retryInHand = true;
+    ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
+}
+
+void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
+{
+    const MailRecord& mail = d->store.tables().mail(id);
+    const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
+                      loadRetrySetting(d->store.programFolder());
+    if (wait)
+        d->retries.failed(id, mail, d->clock.elapsed(), manual);
+    else if (!d->retries.forget(id))
+        return;
+    retriesChanged();
+}
+
+void Dispatcher::retriesChanged()
+{
+    const qint64 now = d->clock.elapsed();
+    const QDateTime wallNow = QDateTime::currentDateTime();
+    QString error;
+    if (!saveRetryFile(d->store.programFolder(), d->retries.toFile(now, wallNow.toMSecsSinceEpoch()), &error))
+        d->view.setMessage("Wiederholungsplan konnte nicht gespeichert werden: " + toAnsi(error));
+    QMap<qint16, QDateTime> times;
+    const QMap<qint16, qint64> next = d->retries.nextAttempts();
+    for (auto it = next.cbegin(); it != next.cend(); ++it)
+        times.insert(it.key(), wallNow.addMSecs(it.value() - now));
+    d->view.setRetryTimes(times);
 }
 
 } // namespace kadmel

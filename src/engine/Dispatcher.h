@@ -18,6 +18,7 @@ struct EngineTimings
     int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
     int tokenMs = 10000; // the whole exchange with the OAuth 2.0 token address
+    int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
 };
 
 // The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing.
@@ -38,6 +39,8 @@ public:
     QByteArray JobFolder() const;
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
+    // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
+    void updateRetry();
 
     enum class Answer
     {
@@ -86,6 +89,11 @@ private:
     void saveFiled(qint16 id);
     void finishMail();
     void resendNextQueued();
+    // Automatic retry of failed mails whose failure may pass by itself.
+    void loadRetries();
+    void retryDueMail();
+    void noteRetryOutcome(qint16 id, bool sent, bool manual);
+    void retriesChanged();
 
     struct Private;
     std::unique_ptr<Private> d;

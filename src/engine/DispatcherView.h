@@ -3,6 +3,8 @@
 #include "store/Settings.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QMap>
 #include <QString>
 
 namespace kadmel {
@@ -34,6 +36,10 @@ public:
     virtual void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) = 0;
     // Tree nodes 3, 4 and 5, e.g. "Gesendete Objekte  (12)".
     virtual void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) = 0;
+
+    // The failed mails waiting to be sent again by themselves, by ID, with the local time of the next
+    // attempt; every change of the schedule gives the whole of it.
+    virtual void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) = 0;
 
     // IdleFlag changed: false while a mail (or a folder command) is in hand.
     virtual void setIdle(bool idle) = 0;

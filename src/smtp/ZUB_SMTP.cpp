@@ -42,8 +42,9 @@ enum State : qint32
     QuitSending = 10,
     Finished = 11,
     StartTlsSent = 12,
-    Handshaking = 13, // after the 220 to STARTTLS, until the socket is encrypted
-    XOAuthSent = 14,  // AUTH XOAUTH2 with the token sent
+    Handshaking = 13,   // after the 220 to STARTTLS, until the socket is encrypted
+    XOAuthSent = 14,    // AUTH XOAUTH2 with the token sent
+    FinalAuthSent = 15, // AUTH PLAIN, or the empty answer to a refused token: only 235 or a failure may follow
 };
 
 } // namespace
@@ -316,7 +317,7 @@ struct ZUB_SMTP::Private
         } else if (choosesPlain(ehloReply)) {
             const QByteArray response = '\0' + server.SMTPAuthUser + '\0' + server.SMTPAuthPass;
             sendMasked("AUTH PLAIN " + response.toBase64() + "\r\n", "AUTH PLAIN ****\r\n");
-            protocolState = PasswordSent;
+            protocolState = FinalAuthSent;
         } else {
             sendCommand("AUTH LOGIN\r\n");
             protocolState = AuthSent;
@@ -416,12 +417,15 @@ struct ZUB_SMTP::Private
                 // The token was refused; the challenge holds the server's reason. An empty line asks
                 // for the final reply, a 535 that fails the mail.
                 sendCommand("\r\n");
-                protocolState = PasswordSent;
+                protocolState = FinalAuthSent;
+            } else if (protocolState == FinalAuthSent) {
+                // Nothing is left to answer with; waiting would only run into the time limit.
+                fail(ErrReply);
             }
             return;
         case 235:
             progressStep = 2;
-            if (protocolState == PasswordSent || protocolState == XOAuthSent)
+            if (protocolState == PasswordSent || protocolState == XOAuthSent || protocolState == FinalAuthSent)
                 sendMailFrom();
             return;
         case 354:

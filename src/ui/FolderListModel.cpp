@@ -32,6 +32,8 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         if (index.column() == IdColumn)
             return QString::number(row.id);
+        if (index.column() == StatusColumn && m_suffixes.contains(row.id))
+            return fromAnsi(row.cells[StatusColumn] + m_suffixes.value(row.id));
         return fromAnsi(row.cells[index.column()]);
     case Qt::ToolTipRole: {
         // The whole text, however narrow the column; a failed mail's status says why.
@@ -160,6 +162,15 @@ void FolderListModel::refreshMail(qint16 id)
         m_rows[row] = rowOf(id, m_rows.at(row).bold);
         Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::DisplayRole});
     }
+}
+
+void FolderListModel::setStatusSuffixes(const QHash<qint16, QByteArray>& suffixes)
+{
+    if (suffixes == m_suffixes)
+        return;
+    m_suffixes = suffixes;
+    if (!m_rows.isEmpty())
+        Q_EMIT dataChanged(index(0, StatusColumn), index(rowCount() - 1, StatusColumn), {Qt::DisplayRole});
 }
 
 } // namespace kadmel

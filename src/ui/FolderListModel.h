@@ -3,6 +3,7 @@
 #include "store/MailTables.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 
 namespace kadmel {
@@ -50,6 +51,8 @@ public:
     void setRowStatus(qint16 pos, const QByteArray& statusText);
     // The rows of this mail show its record again (after the editor changed it).
     void refreshMail(qint16 id);
+    // Texts shown behind the status of these mails (the next automatic attempt); the mail files keep none.
+    void setStatusSuffixes(const QHash<qint16, QByteArray>& suffixes);
 
 private:
     struct Row
@@ -62,6 +65,7 @@ private:
     const MailTables& m_tables;
     const int m_folder;
     QList<Row> m_rows;
+    QHash<qint16, QByteArray> m_suffixes;
 };
 
 } // namespace kadmel

@@ -1,6 +1,7 @@
 #include "ui/Form1.h"
 
 #include "engine/ByteText.h"
+#include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
 #include "store/Store.h"
 #include "ui/FolderCommands.h"
@@ -205,8 +206,10 @@ void Form1::openSettingsDialog()
     m_settings->setAttribute(Qt::WA_DeleteOnClose);
     m_settings->setWindowModality(Qt::ApplicationModal);
     connect(m_settings, &Form5::settingsSaved, this, [this] {
-        if (m_dispatcher)
+        if (m_dispatcher) {
             m_dispatcher->updateJobFolder();
+            m_dispatcher->updateRetry();
+        }
     });
     m_settings->show();
 }
@@ -392,6 +395,14 @@ void Form1::setFolderCaptions(const QByteArray& sent, const QByteArray& failed, 
         if (QTreeWidgetItem* item = node(f + 2))
             item->setText(0, fromAnsi(captions[f - 1]));
     }
+}
+
+void Form1::setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts)
+{
+    QHash<qint16, QByteArray> suffixes;
+    for (auto it = nextAttempts.cbegin(); it != nextAttempts.cend(); ++it)
+        suffixes.insert(it.key(), retrySuffix(it.value()));
+    listModel(FailedFolder)->setStatusSuffixes(suffixes);
 }
 
 void Form1::setIdle(bool idle)

@@ -99,6 +99,7 @@ public:
     void removeMailRow(int folder, qint16 pos) override;
     void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) override;
     void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override;
+    void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
     void setIdle(bool idle) override;
     void startRefused(StartCheck reason) override;
     bool inTray() const override;

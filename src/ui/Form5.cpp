@@ -3,6 +3,7 @@
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/RetrySetting.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kadmel {
 
@@ -71,6 +73,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
+      m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
       m_sessionEntry(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("Form5"));
@@ -88,6 +91,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
     m_withSession->setObjectName(QStringLiteral("Check3"));
+    m_retry->setObjectName(QStringLiteral("Check4"));
 
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
@@ -120,7 +124,10 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(caption(QStringLiteral("Passwort:"), this), 7, 0);
     grid->addWidget(m_password, 7, 1);
     grid->addWidget(m_spa, 8, 1);
-    grid->addWidget(m_autoStart, 9, 1);
+    auto* autoStartRows = new QVBoxLayout; // the retry choice right below "ZUB Auto-Start"
+    autoStartRows->addWidget(m_autoStart);
+    autoStartRows->addWidget(m_retry);
+    grid->addLayout(autoStartRows, 9, 1);
     grid->addWidget(m_withSession, 10, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -153,6 +160,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_spa->setChecked(s.UseSpa == 2);
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
+    m_retry->setChecked(loadRetrySetting(m_store.programFolder()));
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -201,11 +209,11 @@ void Form5::confirm()
     AuthSetting signIn = *m_signIn->setting();
     // The running service may have stored a renewed refresh token since the dialog opened; only a sign-in
     // here replaces that one.
-    if (const std::optional<AuthSetting> stored = loadAuthSetting(m_store.programFolder());
-        stored && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() && !stored->refreshToken.isEmpty() &&
-        stored->tokenUrl == signIn.tokenUrl && stored->authorizationUrl == signIn.authorizationUrl &&
-        stored->clientId == signIn.clientId)
-        signIn.refreshToken = stored->refreshToken;
+    const std::optional<AuthSetting> storedSignIn = loadAuthSetting(m_store.programFolder());
+    if (storedSignIn && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() &&
+        !storedSignIn->refreshToken.isEmpty() && storedSignIn->tokenUrl == signIn.tokenUrl &&
+        storedSignIn->authorizationUrl == signIn.authorizationUrl && storedSignIn->clientId == signIn.clientId)
+        signIn.refreshToken = storedSignIn->refreshToken;
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -232,14 +240,22 @@ void Form5::confirm()
                                                                   : true; // never readable: nothing to put back
         if (!restored)
             error += QLatin1Char('\n') + restoreError;
-        restoreSession();
     };
     if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
         return saveFailed(error);
     }
-    if (!saveAuthSetting(folder, signIn, &error)) {
+    // Written only when it changes: with "Kennwort" left as it was, kadmel.ini gains no section.
+    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error)) {
         restoreIni();
+        restoreSession();
+        return saveFailed(error);
+    }
+    // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
+    const bool retry = m_retry->isChecked();
+    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error)) {
+        restoreIni();
+        restoreSession();
         return saveFailed(error);
     }
     Settings& s = m_store.settings();
@@ -254,6 +270,7 @@ void Form5::confirm()
     if (!m_store.SaveSettings(&error)) {
         s = before;
         restoreIni();
+        restoreSession();
         return saveFailed(error);
     }
     Q_EMIT settingsSaved();

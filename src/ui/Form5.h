@@ -56,6 +56,7 @@ private:
     QCheckBox* m_spa;         // Check1
     QCheckBox* m_autoStart;   // Check2
     QCheckBox* m_withSession; // Check3: shows and sets the session's autostart entry
+    QCheckBox* m_retry;       // Check4: "AutomatischWiederholen" of kadmel.ini
     AutostartEntry m_sessionEntry;
 };
 

@@ -18,6 +18,7 @@ public:
     QByteArrayList messages;
     QByteArrayList captions;
     QByteArrayList log;
+    QMap<qint16, QDateTime> retryTimes;
 
     void setServiceState(bool isActive) override { active = isActive; }
     void setMessage(const QByteArray& text) override
@@ -45,6 +46,7 @@ public:
     {
         captions = {sent, failed, deleted};
     }
+    void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
     void setIdle(bool) override {}
     void startRefused(StartCheck) override {}
     bool inTray() const override { return tray; }

@@ -3,7 +3,9 @@
 
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
+#include "store/FileAccess.h"
 #include "store/IniFile.h"
+#include "store/RetrySetting.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
@@ -102,6 +104,7 @@ bool confirm(Store& store, Prompts& prompts, bool withSession, const QString& po
     child<QLineEdit>(dialog, "Text4")->setText(port);
     child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
     child<QCheckBox>(dialog, "Check3")->setChecked(withSession);
+    child<QCheckBox>(dialog, "Check4")->setChecked(true);
     child<QPushButton>(dialog, "Command1")->click();
     return !dialog.isVisible();
 }
@@ -151,7 +154,8 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
                               line("Text2")->text(), line("Text3")->text(), encryption->currentText()}),
                  (QStringList{QStringLiteral("/srv/kadmel"), QStringLiteral("mail.example.com"), QStringLiteral("587"),
                               QStringLiteral("anna"), QStringLiteral("gäheim"), QStringLiteral("SSL/TLS")}));
-        QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked() && !child<QCheckBox>(dialog, "Check2")->isChecked());
+        QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked() && !child<QCheckBox>(dialog, "Check2")->isChecked() &&
+                !child<QCheckBox>(dialog, "Check4")->isChecked());
 
         child<QPushButton>(dialog, "Command6")->click();
         line("Text1")->setText(QStringLiteral(" smtp.example.org "));
@@ -159,6 +163,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         line("Text2")->setText(QStringLiteral("jörg"));
         child<QCheckBox>(dialog, "Check1")->setChecked(false);
         child<QCheckBox>(dialog, "Check2")->setChecked(true);
+        child<QCheckBox>(dialog, "Check4")->setChecked(true);
         encryption->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
@@ -166,6 +171,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     }
     // The files hold the new values, as a later start reads them.
     QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
+    QVERIFY(loadRetrySetting(dir.path()));
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
     QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {
@@ -179,6 +185,16 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         child<QPushButton>(dialog, "Command1")->click();
         const Settings& s = store->settings();
         QVERIFY(s.UseSpa == 1 && s.AutoStart == 1 && s.SmtpPort == 25);
+    }
+    // Retry is on for "true" in any letter case alone, as people write it by hand.
+    for (const auto& [value, on] : {std::pair<QByteArray, bool>{" TRUE", true},
+                                    {"\"True\"", true},
+                                    {"1", false},
+                                    {"t rue", false},
+                                    {"true;", false}}) {
+        QVERIFY(writeWholeFile(encryptionFilePathIn(dir.path()), "[zustellung]\nautomatischWiederholen =" + value,
+                               nullptr));
+        QVERIFY2(loadRetrySetting(dir.path()) == on, value.constData());
     }
     QVERIFY(prompts.asked.isEmpty());
 }

@@ -1,0 +1,164 @@
+#include "engine/RetrySchedule.h"
+
+#include "engine/FailureReason.h"
+
+#include <QCryptographicHash>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <array>
+
+namespace kadmel {
+namespace {
+
+constexpr std::array<qint64, 7> StepMinutes = {1, 2, 4, 8, 16, 32, 60};
+
+} // namespace
+
+bool mayRetry(const MailRecord& mail)
+{
+    const QByteArray& code = mail.Status;
+    if (code == "ERRMessage4" || code == "ERRMessage5" || code == "ERRMessage6")
+        return true;
+    return code == "ERRMessage3" && failureReason(mail).startsWith('4');
+}
+
+QByteArray retryMark(const MailRecord& mail)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const QByteArray& part : {mail.From, mail.To, mail.Subject, mail.Date, QByteArray::number(mail.Body.size())}) {
+        hash.addData(QByteArray::number(part.size()) + ':');
+        hash.addData(part);
+    }
+    return hash.result().toHex().left(16);
+}
+
+QByteArray retrySuffix(const QDateTime& localTime)
+{
+    return " \x96 n\xE4"
+           "chster Versuch um " +
+           localTime.toString(QStringLiteral("HH:mm")).toLatin1();
+}
+
+qint64 RetrySchedule::delayAfter(qint32 failures) const
+{
+    const auto step = std::clamp<qint64>(failures, 1, StepMinutes.size()) - 1;
+    return StepMinutes.at(step) * m_minuteMs;
+}
+
+void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool anew)
+{
+    const auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry& e) { return e.id == id; });
+    if (it == m_entries.end() || anew) {
+        forget(id);
+        m_entries.append({id, retryMark(mail), now, now + delayAfter(1), 1});
+        return;
+    }
+    it->mark = retryMark(mail);
+    it->failures = std::min(it->failures, qint32(1 << 20)) + 1; // a count read from a file may be anything
+    it->next = now + delayAfter(it->failures);
+    if (it->next > it->first + window())
+        m_entries.erase(it); // a day is up: the mail waits for the user like any failed one
+}
+
+bool RetrySchedule::forget(qint16 id)
+{
+    return m_entries.removeIf([id](const Entry& e) { return e.id == id; }) > 0;
+}
+
+bool RetrySchedule::stillWaiting(const MailTables& tables, const QSet<qint16>& failed, const Entry& entry) const
+{
+    if (entry.id < 1 || entry.id > tables.MailCount() || !failed.contains(entry.id))
+        return false;
+    const MailRecord& mail = tables.mail(entry.id);
+    return mayRetry(mail) && retryMark(mail) == entry.mark;
+}
+
+namespace {
+
+QSet<qint16> failedIds(const MailTables& tables)
+{
+    const QList<qint16> ids = tables.folder(FailedFolder).entries();
+    return QSet<qint16>(ids.cbegin(), ids.cend());
+}
+
+} // namespace
+
+std::optional<qint16> RetrySchedule::due(const MailTables& tables, qint64 now, bool& changed)
+{
+    std::optional<QSet<qint16>> failed; // only once a mail is due
+    while (true) {
+        const auto it = std::min_element(m_entries.begin(), m_entries.end(),
+                                         [](const Entry& a, const Entry& b) { return a.next < b.next; });
+        if (it == m_entries.end() || it->next > now)
+            return std::nullopt;
+        if (!failed)
+            failed = failedIds(tables);
+        if (stillWaiting(tables, *failed, *it))
+            return it->id;
+        m_entries.erase(it);
+        changed = true;
+    }
+}
+
+bool RetrySchedule::reconcile(const MailTables& tables)
+{
+    const QSet<qint16> failed = failedIds(tables);
+    QSet<qint16> kept;
+    QList<qsizetype> lost;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        if (stillWaiting(tables, failed, m_entries.at(i)))
+            kept.insert(m_entries.at(i).id);
+        else
+            lost.append(i);
+    }
+    if (lost.isEmpty())
+        return false;
+    // Marks of the failed mails nobody waits for, only when an entry lost its mail.
+    QHash<QByteArray, QList<qint16>> byMark;
+    for (const qint16 id : tables.folder(FailedFolder).entries()) {
+        if (!kept.contains(id) && id >= 1 && id <= tables.MailCount() && mayRetry(tables.mail(id)))
+            byMark[retryMark(tables.mail(id))].append(id);
+    }
+    for (const qsizetype i : std::as_const(lost)) {
+        QList<qint16>& candidates = byMark[m_entries.at(i).mark];
+        m_entries[i].id = candidates.isEmpty() ? 0 : candidates.takeFirst();
+    }
+    m_entries.removeIf([](const Entry& e) { return e.id == 0; });
+    return true;
+}
+
+QMap<qint16, qint64> RetrySchedule::nextAttempts() const
+{
+    QMap<qint16, qint64> times;
+    for (const Entry& e : m_entries)
+        times.insert(e.id, e.next);
+    return times;
+}
+
+RetryFileContent RetrySchedule::toFile(qint64 now, qint64 wallNow) const
+{
+    RetryFileContent content{wallNow, {}};
+    for (const Entry& e : m_entries)
+        content.entries.append({e.id, e.mark, wallNow + (e.first - now), wallNow + (e.next - now), e.failures});
+    return content;
+}
+
+void RetrySchedule::fromFile(const RetryFileContent& content, qint64 now, qint64 wallNow)
+{
+    m_entries.clear();
+    // Wall clocks jump: one set back counts as no time passed and no wait outlasts its step (a mail is put
+    // off by one interval at most); one set forward reads as time switched off, overdue mails go one per tick.
+    const qint64 wall = std::max(wallNow, content.savedAt);
+    for (const RetryFileEntry& e : content.entries) {
+        if (e.firstFailure < wall - window())
+            continue;
+        const qint64 age = std::max<qint64>(0, wall - e.firstFailure);
+        const qint64 wait = e.nextAttempt <= wall ? 0 : std::min(e.nextAttempt - wall, delayAfter(e.failures));
+        if (now - age + window() >= now + wait)
+            m_entries.append({e.id, e.mark, now - age, now + wait, e.failures});
+    }
+}
+
+} // namespace kadmel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "store/MailTables.h"
+#include "store/RetryFile.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QSet>
+#include <optional>
+
+namespace kadmel {
+
+// Whether a failure may pass by itself: no connection, a connection that ended or ran out of time before
+// the message went out whole, or a 4xx reply. Never a 5xx, a refused or insecure connection, nor a mail
+// that may have been delivered.
+bool mayRetry(const MailRecord& mail);
+
+// What tells the mail behind an ID apart: addresses, subject, the date of its last attempt, body size.
+// An edit changes it, and so does another mail that comes to stand under the ID.
+QByteArray retryMark(const MailRecord& mail);
+
+// " – nächster Versuch um HH:MM" (Windows-1252) for the local time of the next attempt.
+QByteArray retrySuffix(const QDateTime& localTime);
+
+// When failed mails are tried again: 1, 2, 4, 8, 16, 32 and 60 minutes after each failed attempt, then
+// every 60 minutes, until 24 hours after the first failure. Times are milliseconds of a monotonic clock.
+class RetrySchedule
+{
+public:
+    explicit RetrySchedule(qint64 minuteMs = 60000) : m_minuteMs(minuteMs) {}
+
+    // The mail's attempt failed at `now`; `anew` starts its schedule over (a new mail, a manual send).
+    void failed(qint16 id, const MailRecord& mail, qint64 now, bool anew);
+    // True when the mail had a schedule.
+    bool forget(qint16 id);
+    void clear() { m_entries.clear(); }
+    bool isEmpty() const { return m_entries.isEmpty(); }
+
+    // The mail due longest at `now` that still stands in the failed folder as it was scheduled and may be
+    // retried. Due entries found otherwise are dropped, and `changed` is set.
+    std::optional<qint16> due(const MailTables& tables, qint64 now, bool& changed);
+    // After the folders changed (a mail moved, edited, removed for good, the rest renumbered): each entry
+    // follows its mail to its new ID or is dropped. True when anything changed.
+    bool reconcile(const MailTables& tables);
+
+    // ID and time of the next attempt of every waiting mail.
+    QMap<qint16, qint64> nextAttempts() const;
+
+    RetryFileContent toFile(qint64 now, qint64 wallNow) const;
+    void fromFile(const RetryFileContent& content, qint64 now, qint64 wallNow);
+
+private:
+    struct Entry
+    {
+        qint16 id;
+        QByteArray mark;
+        qint64 first;
+        qint64 next;
+        qint32 failures;
+    };
+    qint64 delayAfter(qint32 failures) const;
+    qint64 window() const { return 24 * 60 * m_minuteMs; }
+    bool stillWaiting(const MailTables& tables, const QSet<qint16>& failed, const Entry& entry) const;
+
+    qint64 m_minuteMs;
+    QList<Entry> m_entries;
+};
+
+} // namespace kadmel

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace kadmel {
+
+// One mail waiting to be sent again. Times are wall-clock milliseconds since 1970 (UTC).
+struct RetryFileEntry
+{
+    qint16 id = 0;
+    QByteArray mark; // 16 hex digits: which mail the ID stood for (IDs change when mails are removed)
+    qint64 firstFailure = 0;
+    qint64 nextAttempt = 0;
+    qint32 failures = 0; // failed attempts so far
+
+    friend bool operator==(const RetryFileEntry&, const RetryFileEntry&) = default;
+};
+
+struct RetryFileContent
+{
+    qint64 savedAt = 0; // wall clock at the write
+    QList<RetryFileEntry> entries;
+
+    friend bool operator==(const RetryFileContent&, const RetryFileContent&) = default;
+};
+
+// A line per mail: 32767 of them fit with room to spare.
+inline constexpr qint64 MaxRetryFileBytes = 4 << 20;
+
+// "kadmel.retry" in the program folder: a text file, one line per waiting mail, never part of the store.
+QString retryFilePathIn(const QString& programFolder);
+
+QByteArray encodeRetryFile(const RetryFileContent& content);
+// Nothing for anything encodeRetryFile cannot have written (a damaged or foreign file).
+std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes);
+
+// A missing file is an empty schedule. Nothing, with a German reason, for a file that cannot be read or
+// is damaged; a damaged one is kept as "kadmel.retry.bad".
+std::optional<RetryFileContent> loadRetryFile(const QString& programFolder, QString* error = nullptr);
+// Written atomically and readable by its owner only; an empty schedule removes the file.
+bool saveRetryFile(const QString& programFolder, const RetryFileContent& content, QString* error = nullptr);
+
+} // namespace kadmel
