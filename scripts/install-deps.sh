@@ -3,7 +3,7 @@
 # Safe to run again and again; uses sudo only when not root.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-networkauth-dev libgl-dev
           libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n)
 packages+=("$@")
 

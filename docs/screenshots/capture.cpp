@@ -12,8 +12,10 @@
 #include "ui/mail/MailWindowShots.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <QTimer>
@@ -96,21 +98,29 @@ int main(int argc, char* argv[])
             window->openSettingsDialog();
             QTimer::singleShot(400, &app, [&, window] {
                 failures += !grab(window->settingsDialog(), out.filePath(QStringLiteral("settings.png")));
-                // Qt's folder picker, as "..." opens it: German, at the watched folder.
-                QTimer::singleShot(600, &app, [&] {
-                    if (auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-                        failures += !grab(picker, out.filePath(QStringLiteral("folderpicker.png")));
-                        picker->reject();
-                    }
+                // The browser sign-in chosen and Google filled in: the dialog at its tallest.
+                QDialog* settings = window->settingsDialog();
+                settings->findChild<QComboBox*>(QStringLiteral("ComboAnmeldung"))->setCurrentIndex(2);
+                settings->findChild<QPushButton*>(QStringLiteral("FillGoogle"))->click();
+                QTimer::singleShot(400, &app, [&, window, settings] {
+                    failures += !grab(settings, out.filePath(QStringLiteral("settings-oauth.png")));
+                    // Qt's folder picker, as "..." opens it: German, at the watched folder.
+                    QTimer::singleShot(600, &app, [&] {
+                        if (auto* picker = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                            failures += !grab(picker, out.filePath(QStringLiteral("folderpicker.png")));
+                            picker->reject();
+                        }
+                    });
+                    systemFolderPicker()(window->settingsDialog());
+                    // Viewer on both tabs, editor, alert and About box, each filled with a sample mail.
+                    QString error;
+                    const bool mailShots = saveMailWindowShots(out.path(), &error);
+                    std::printf("%s mail window pictures %s\n", mailShots ? "wrote" : "could not write",
+                                qPrintable(error));
+                    failures += !mailShots;
+                    std::fflush(stdout);
+                    std::_Exit(failures == 0 ? 0 : 1); // the sample store stays as it was
                 });
-                systemFolderPicker()(window->settingsDialog());
-                // Viewer on both tabs, editor, alert and About box, each filled with a sample mail.
-                QString error;
-                const bool mailShots = saveMailWindowShots(out.path(), &error);
-                std::printf("%s mail window pictures %s\n", mailShots ? "wrote" : "could not write", qPrintable(error));
-                failures += !mailShots;
-                std::fflush(stdout);
-                std::_Exit(failures == 0 ? 0 : 1); // the sample store stays as it was
             });
         });
     });

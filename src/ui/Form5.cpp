@@ -8,6 +8,7 @@
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
 #include "ui/Prompts.h"
+#include "ui/SignInBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -64,11 +65,12 @@ FolderPicker systemFolderPicker()
     };
 }
 
-Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent)
+Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent,
+             const BrowserSignInSetup& browserSignIn)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
       m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
-      m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
-      m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
+      m_signIn(new SignInBox(prompts, browserSignIn, this)), m_user(textBox("Text2", this)),
+      m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
@@ -114,21 +116,24 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_port, 2, 1);
     grid->addWidget(caption(QStringLiteral("Verschlüsselung:"), this), 3, 0);
     grid->addWidget(m_encryption, 3, 1);
-    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 4, 0);
-    grid->addWidget(m_user, 4, 1);
-    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 5, 0);
-    grid->addWidget(m_password, 5, 1);
-    grid->addWidget(m_spa, 6, 1);
+    grid->addWidget(caption(QStringLiteral("Anmeldung:"), this), 4, 0);
+    grid->addWidget(m_signIn->methodBox(), 4, 1);
+    grid->addWidget(m_signIn, 5, 0, 1, 2);
+    grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 6, 0);
+    grid->addWidget(m_user, 6, 1);
+    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 7, 0);
+    grid->addWidget(m_password, 7, 1);
+    grid->addWidget(m_spa, 8, 1);
     auto* autoStartRows = new QVBoxLayout; // the retry choice right below "ZUB Auto-Start"
     autoStartRows->addWidget(m_autoStart);
     autoStartRows->addWidget(m_retry);
-    grid->addLayout(autoStartRows, 7, 1);
-    grid->addWidget(m_withSession, 8, 1);
+    grid->addLayout(autoStartRows, 9, 1);
+    grid->addWidget(m_withSession, 10, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 9, 0, 1, 2);
+    grid->addLayout(buttons, 11, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     m_folder = fromAnsi(s.WatchFolder);
@@ -141,6 +146,14 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         m_encryption->setCurrentText(encryptionName(*encryption));
     else
         m_encryption->setCurrentIndex(-1);
+    // With OAuth the token takes the password's place.
+    connect(m_signIn, &SignInBox::usesOAuthChanged, m_password, [this](bool oauth) { m_password->setEnabled(!oauth); });
+    connect(m_signIn, &SignInBox::serverSuggested, this, [this](const QString& server, qint16 port, Encryption e) {
+        m_server->setText(server);
+        m_port->setText(QString::number(port));
+        m_encryption->setCurrentText(encryptionName(e));
+    });
+    m_signIn->showSetting(loadAuthSetting(m_store.programFolder()));
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -189,6 +202,18 @@ void Form5::confirm()
     const std::optional<Encryption> encryption = encryptionFromName(m_encryption->currentText());
     if (!encryption) // kadmel.ini held no usable choice: the user picks one, none is assumed
         return saveFailed(QStringLiteral("Bitte wählen Sie eine Verschlüsselung."));
+    if (const QString problem = m_signIn->problem(*encryption); !problem.isEmpty()) {
+        m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
+        return;
+    }
+    AuthSetting signIn = *m_signIn->setting();
+    // The running service may have stored a renewed refresh token since the dialog opened; only a sign-in
+    // here replaces that one.
+    const std::optional<AuthSetting> storedSignIn = loadAuthSetting(m_store.programFolder());
+    if (storedSignIn && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() &&
+        !storedSignIn->refreshToken.isEmpty() && storedSignIn->tokenUrl == signIn.tokenUrl &&
+        storedSignIn->authorizationUrl == signIn.authorizationUrl && storedSignIn->clientId == signIn.clientId)
+        signIn.refreshToken = storedSignIn->refreshToken;
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -217,6 +242,12 @@ void Form5::confirm()
             error += QLatin1Char('\n') + restoreError;
     };
     if (!saveEncryption(folder, *encryption, &error)) {
+        restoreSession();
+        return saveFailed(error);
+    }
+    // Written only when it changes: with "Kennwort" left as it was, kadmel.ini gains no section.
+    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error)) {
+        restoreIni();
         restoreSession();
         return saveFailed(error);
     }

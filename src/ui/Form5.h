@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/AutostartEntry.h"
+#include "ui/BrowserSignIn.h"
 
 #include <QDialog>
 #include <functional>
@@ -14,6 +15,7 @@ class QPushButton;
 namespace kadmel {
 
 class Prompts;
+class SignInBox;
 class Store;
 
 // Asks the user for a folder; an empty text when cancelled. Tests answer it themselves.
@@ -26,7 +28,8 @@ class Form5 : public QDialog
 {
     Q_OBJECT
 public:
-    Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent = nullptr);
+    Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent = nullptr,
+          const BrowserSignInSetup& browserSignIn = {});
 
     QString folderValue() const { return m_folder; }
 
@@ -47,6 +50,7 @@ private:
     QLineEdit* m_server;   // Text1
     QLineEdit* m_port;     // Text4
     QComboBox* m_encryption;
+    SignInBox* m_signIn;
     QLineEdit* m_user;        // Text2
     QLineEdit* m_password;    // Text3
     QCheckBox* m_spa;         // Check1

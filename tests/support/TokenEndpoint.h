@@ -55,7 +55,8 @@ private:
         const Answer answer = m_answers.size() > 1 ? m_answers.takeFirst() : m_answers.value(0);
         if (answer.silent)
             return;
-        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nConnection: close\r\nContent-Length: " +
+        socket->write("HTTP/1.1 " + QByteArray::number(answer.status) +
+                      " X\r\nContent-Type: application/json\r\nConnection: close\r\nContent-Length: " +
                       QByteArray::number(answer.body.size()) + "\r\n\r\n" + answer.body);
         socket->disconnectFromHost();
     }

@@ -1,7 +1,10 @@
 #include "UiTestSupport.h"
+#include "support/TokenEndpoint.h"
 
+#include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/IniFile.h"
 #include "store/RetrySetting.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
@@ -10,13 +13,21 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGroupBox>
+#include <QInputDialog>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTimer>
+#include <QUrlQuery>
 
 using namespace kadmel;
 using namespace kadmel::test;
+
+Q_DECLARE_METATYPE(TokenEndpoint::Answer)
 
 namespace {
 
@@ -33,6 +44,51 @@ void readNextDialog(QStringList& texts)
         dialog->reject();
     });
 }
+
+// Types the text into the input dialog the code under test opens next and confirms it.
+void answerNextInput(const QString& text)
+{
+    QTimer::singleShot(0, qApp, [text] {
+        auto* input = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        input->setTextValue(text);
+        input->accept();
+    });
+}
+
+QByteArray fileText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An authorisation page on 127.0.0.1 that sends the browser straight back to the redirect address with
+// `back` and the state. It keeps the parameters it was asked with.
+class AuthorizationPage : public QTcpServer
+{
+public:
+    QByteArray back;
+    QUrlQuery asked;
+
+    AuthorizationPage()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+                    if (!socket->canReadLine())
+                        return;
+                    asked = QUrlQuery(QUrl::fromEncoded(socket->readLine().split(' ').value(1)));
+                    QUrl redirect(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+                    QUrlQuery query(QString::fromLatin1(back));
+                    query.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state")));
+                    redirect.setQuery(query);
+                    socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirect.toEncoded() + "\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+        });
+    }
+    QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(serverPort()) + "/authorize"; }
+};
 
 Settings stored()
 {
@@ -64,6 +120,9 @@ private Q_SLOTS:
     void refusedConfirmKeepsDialogOpen();
     void germanFolderPickerAndButtons();
     void sessionEntryFollowsTheBox();
+    void signInChoiceRoundTrips();
+    void browserSignIn_data();
+    void browserSignIn();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -180,19 +239,15 @@ void TestSettingsDialog::sessionEntryFollowsTheBox()
     PromptRecorder prompts;
     const auto store = loadedStore(dir.path());
     const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "Check3")->isChecked(); };
-    const auto entryText = [this] {
-        QFile file(entry());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    };
     QVERIFY(confirm(*store, prompts, true, QStringLiteral("25,5")) && ticked());
-    QVERIFY(entryText().contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
+    QVERIFY(fileText(entry()).contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
     QCOMPARE(store->settings().SmtpPort, 26); // a decimal comma, and half to even upwards
     QVERIFY(confirm(*store, prompts, false, QStringLiteral("32767")) && !ticked() && !QFile::exists(entry()));
     QCOMPARE(store->settings().SmtpPort, 32767);
 
     // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
     QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
-    QVERIFY(entryText().contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
+    QVERIFY(fileText(entry()).contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
     QVERIFY(prompts.asked.isEmpty());
 }
 
@@ -219,6 +274,158 @@ void TestSettingsDialog::germanFolderPickerAndButtons()
     readNextDialog(seen);
     QMessageBox::question(nullptr, QString(), QStringLiteral("Wirklich?"), QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(seen, (QStringList{QStringLiteral("OK"), QStringLiteral("Abbrechen")}));
+}
+
+void TestSettingsDialog::signInChoiceRoundTrips()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored();
+    const QString microsoft = QStringLiteral("https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/");
+    {
+        Form5 dialog(*store, prompts, {});
+        dialog.show();
+        const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
+        auto* method = child<QComboBox>(dialog, "ComboAnmeldung");
+        auto* oauth = child<QGroupBox>(dialog, "SignInBox");
+        QVERIFY(method->currentText() == QStringLiteral("Kennwort") && !oauth->isVisible() &&
+                line("Text3")->isEnabled());
+        method->setCurrentIndex(1); // the service account needs no authorisation address, and no password
+        QVERIFY(oauth->isVisible() && !line("AuthorizationUrl")->isVisible() && !line("Text3")->isEnabled());
+        answerNextInput(QStringLiteral("contoso/evil?x=")); // would change the addresses: refused
+        child<QPushButton>(dialog, "FillMicrosoft")->click();
+        QVERIFY(line("TokenUrl")->text().isEmpty());
+        answerNextInput(QStringLiteral(" contoso.onmicrosoft.com "));
+        child<QPushButton>(dialog, "FillMicrosoft")->click();
+        QCOMPARE(
+            (QStringList{line("TokenUrl")->text(), line("Scope")->text(), line("Text1")->text(), line("Text4")->text(),
+                         child<QComboBox>(dialog, "Combo1")->currentText()}),
+            (QStringList{microsoft + QStringLiteral("token"), QStringLiteral("https://outlook.office365.com/.default"),
+                         QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS")}));
+
+        // Each refusal says why and keeps the dialog open.
+        const auto refusedWith = [&](const char* text) {
+            child<QPushButton>(dialog, "Command1")->click();
+            return dialog.isVisible() && prompts.texts().constLast() == QString::fromUtf8(text);
+        };
+        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(0);
+        QVERIFY(refusedWith("OAuth 2.0 erfordert eine verschlüsselte Verbindung."));
+        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(2);
+        QVERIFY(refusedWith("Bitte geben Sie die Client-ID an."));
+        line("ClientId")->setText(QStringLiteral("kadmel-app"));
+        QVERIFY(refusedWith("Bitte geben Sie das Client-Geheimnis an."));
+        line("ClientSecret")->setText(QStringLiteral("Geheimnis~42"));
+        line("TokenUrl")->setText(QStringLiteral("http://login.example.com/token"));
+        QVERIFY(refusedWith("Die Token-Adresse muss eine https-Adresse sein."));
+        line("TokenUrl")->setText(microsoft + QStringLiteral("token"));
+        child<QPushButton>(dialog, "Command1")->click();
+        QVERIFY(!dialog.isVisible());
+    }
+    const std::optional<AuthSetting> service = loadAuthSetting(dir.path());
+    QVERIFY(service->method == AuthMethod::OAuth2Dienst && service->tokenUrl == toAnsi(microsoft) + "token" &&
+            service->clientId == "kadmel-app" && service->clientSecret == "Geheimnis~42" && prompts.asked.size() == 5);
+    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
+    {
+        // Shown again as stored; the browser sign-in adds its address, and Google fills it in.
+        Form5 dialog(*store, prompts, {});
+        QCOMPARE(child<QLineEdit>(dialog, "ClientSecret")->text(), QStringLiteral("Geheimnis~42"));
+        child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(2);
+        child<QPushButton>(dialog, "FillGoogle")->click();
+        child<QPushButton>(dialog, "Command1")->click();
+    }
+    const std::optional<AuthSetting> google = loadAuthSetting(dir.path());
+    QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/" &&
+            google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
+
+    // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
+    QVERIFY(writeIniSection(iniFilePathIn(dir.path()), "Anmeldung", {{"Verfahren", "Magie"}}));
+    const QByteArray before = fileText(iniFilePathIn(dir.path()));
+    Form5 dialog(*store, prompts, {});
+    QCOMPARE(child<QComboBox>(dialog, "ComboAnmeldung")->currentIndex(), -1);
+    child<QPushButton>(dialog, "Command1")->click();
+    QCOMPARE(prompts.texts().last(), QStringLiteral("Bitte wählen Sie ein Anmeldeverfahren."));
+    // Chosen now, but the settings file cannot be written: kadmel.ini is put back byte for byte.
+    child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(0);
+    QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
+    child<QPushButton>(dialog, "Command1")->click();
+    QVERIFY(prompts.texts().last().startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
+    QCOMPARE(fileText(iniFilePathIn(dir.path())), before);
+}
+
+void TestSettingsDialog::browserSignIn_data()
+{
+    QTest::addColumn<QByteArray>("back");
+    QTest::addColumn<TokenEndpoint::Answer>("tokenAnswer");
+    QTest::addColumn<int>("timeLimit");
+    QTest::addColumn<QString>("said"); // in the message; empty when signed in
+
+    // The token answer at the size cap is read; a byte more is not.
+    const auto granted = [](qsizetype size) {
+        QByteArray body = TokenEndpoint::token("at", 3599, "1//0e-Aktualisierungstoken").body;
+        return TokenEndpoint::Answer{200, body.insert(1, QByteArray(size - body.size(), ' '))};
+    };
+    const QByteArray code = "code=M.C5-kod";
+    QTest::newRow("signed in") << code << granted(64 * 1024) << 5000 << QString();
+    QTest::newRow("answer too long") << code << granted(64 * 1024 + 1) << 5000 << QStringLiteral("zu lang");
+    QTest::newRow("code refused") << code
+                                  << TokenEndpoint::Answer{400, R"({"error":"invalid_grant",)"
+                                                                R"("error_description":"AADSTS54005: Code eingelöst"})"}
+                                  << 5000 << QStringLiteral("AADSTS54005: Code eingelöst");
+    QTest::newRow("denied in the browser") << QByteArray("error=access_denied&error_description=Nutzer%20lehnte%20ab")
+                                           << TokenEndpoint::Answer{} << 5000 << QStringLiteral("Nutzer lehnte ab");
+    QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 5000
+                                      << QStringLiteral("offline_access");
+    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 300
+                                         << QStringLiteral("rechtzeitig");
+}
+
+// The sign-in against a local service whose authorisation page sends the browser straight back: the code is
+// exchanged with the PKCE verifier of the challenge, and only a refresh token counts as signed in.
+void TestSettingsDialog::browserSignIn()
+{
+    QFETCH(QByteArray, back);
+    QFETCH(TokenEndpoint::Answer, tokenAnswer);
+    QFETCH(int, timeLimit);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    AuthorizationPage page;
+    page.back = back;
+    TokenEndpoint endpoint({tokenAnswer});
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored();
+    QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+    AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
+    QVERIFY(saveAuthSetting(dir.path(), kept));
+    QNetworkAccessManager browser;
+    const BrowserOpener opener = [&browser](const QUrl& url) { browser.get(QNetworkRequest(url)); };
+    Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
+    dialog.show();
+    auto* state = child<QLabel>(dialog, "SignInState");
+    auto* signIn = child<QPushButton>(dialog, "SignIn");
+    signIn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(signIn->text() != QStringLiteral("Anmeldung abbrechen"), 10000);
+    QCOMPARE(state->text(), QStringLiteral("Angemeldet."));
+    if (!said.isEmpty()) {
+        // A failed attempt keeps the earlier sign-in, and OK the token the service renewed meanwhile.
+        QVERIFY2(prompts.texts().join(u'|').contains(said), qPrintable(prompts.texts().join(u'|')));
+        kept.refreshToken = "1//neu";
+        QVERIFY(saveAuthSetting(dir.path(), kept));
+        child<QPushButton>(dialog, "Command1")->click();
+        QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//neu"));
+        return;
+    }
+    const QString verifier =
+        QUrlQuery(QString::fromLatin1(endpoint.requests().value(0))).queryItemValue(QStringLiteral("code_verifier"));
+    QVERIFY(verifier.size() >= 43 && verifier.size() <= 128);
+    const QByteArray challenge = QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                     .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
+    QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+    child<QPushButton>(dialog, "Command1")->click();
+    QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
+    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
 QTEST_MAIN(TestSettingsDialog)

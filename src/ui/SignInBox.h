@@ -1,0 +1,71 @@
+#pragma once
+
+#include "store/AuthSetting.h"
+#include "store/EncryptionSetting.h"
+#include "ui/BrowserSignIn.h"
+
+#include <QGroupBox>
+
+#include <optional>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace kadmel {
+
+class Prompts;
+
+// How the program signs in at the mail server, as the settings dialog shows it: the choice (methodBox(),
+// placed by the dialog) and this group with the OAuth 2.0 fields, shown only for an OAuth choice.
+class SignInBox : public QGroupBox
+{
+    Q_OBJECT
+public:
+    SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidget* parent);
+
+    QComboBox* methodBox() const { return m_method; }
+
+    // Shows the stored setting; nothing (an unknown Verfahren) shows no choice, so none is assumed.
+    void showSetting(const std::optional<AuthSetting>& setting);
+    // What the fields say; nothing while no choice is made.
+    std::optional<AuthSetting> setting() const;
+    // Why OK cannot take the fields over with this encryption (nothing: not checked), in German; empty when it
+    // can. The field at fault gets the focus.
+    QString problem(std::optional<Encryption> encryption) const;
+    // Whether the refresh token of setting() comes from a sign-in in this dialog.
+    bool signedInHere() const { return m_signedInHere; }
+
+Q_SIGNALS:
+    void usesOAuthChanged(bool usesOAuth);
+    // A prefill button names the server that goes with its service.
+    void serverSuggested(const QString& server, qint16 port, Encryption encryption);
+
+private:
+    std::optional<AuthMethod> method() const;
+    void methodChosen();
+    void fillMicrosoft();
+    void fillGoogle();
+    void signInOrCancel();
+    void showSignInState();
+    QString tokenOwner() const;
+
+    Prompts& m_prompts;
+    QComboBox* m_method;
+    QLineEdit* m_tokenUrl;
+    QLineEdit* m_authorizationUrl;
+    QLineEdit* m_clientId;
+    QLineEdit* m_secret;
+    QLineEdit* m_scope;
+    QPushButton* m_signIn;
+    QLabel* m_signInState;
+    QList<QWidget*> m_browserOnly;
+    BrowserSignIn m_browser;
+    QByteArray m_refreshToken;
+    QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
+    QString m_signingInFor;      // the same for the sign-in under way
+    bool m_signedInHere = false;
+};
+
+} // namespace kadmel
