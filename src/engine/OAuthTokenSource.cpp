@@ -28,6 +28,13 @@ bool isLoopback(const QString& host)
     return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback();
 }
 
+bool isWebAddress(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() &&
+           (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
+}
+
 QByteArray formValue(const QByteArray& ansi)
 {
     return fromAnsi(ansi).toUtf8().toPercentEncoding();
@@ -73,6 +80,11 @@ bool usableToken(const QByteArray& token)
 }
 
 } // namespace
+
+bool isSafeOAuthAddress(const QUrl& url)
+{
+    return isWebAddress(url) && (url.scheme().toLower() == QLatin1String("https") || isLoopback(url.host()));
+}
 
 struct OAuthTokenSource::Private
 {
@@ -232,13 +244,11 @@ bool OAuthTokenSource::request(const AuthSetting& setting)
     d->keptToken.clear();
 
     const QUrl url(QString::fromUtf8(setting.tokenUrl.trimmed()), QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("https") && scheme != QLatin1String("http"))) {
+    if (!isWebAddress(url)) {
         d->finishLater(false, reasonText(QStringLiteral("Die Token-Adresse ist keine gültige https-Adresse.")));
         return true;
     }
-    if (scheme != QLatin1String("https") && !isLoopback(url.host())) {
+    if (!isSafeOAuthAddress(url)) {
         // Secret and tokens in the clear: not over any network.
         d->finishLater(false, reasonText(QStringLiteral("Die Token-Adresse muss mit „https://“ beginnen (http nur "
                                                         "auf diesem Rechner: 127.0.0.1, ::1, localhost).")));

@@ -5,7 +5,12 @@
 #include <QObject>
 #include <memory>
 
+class QUrl;
+
 namespace kadmel {
+
+// Whether secrets may go to the address: https, or http on this machine (127.0.0.1, ::1, localhost).
+bool isSafeOAuthAddress(const QUrl& url);
 
 // Access tokens for signing in at the mail server with OAuth 2.0. The service account asks the token
 // address with its client credentials; the browser sign-in trades the stored refresh token (and stores a

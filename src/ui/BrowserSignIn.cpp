@@ -1,5 +1,7 @@
 #include "ui/BrowserSignIn.h"
 
+#include "engine/OAuthTokenSource.h"
+
 #include "store/Ansi.h"
 
 #include <QCryptographicHash>
@@ -73,17 +75,6 @@ BrowserOpener systemBrowserOpener()
     return [](const QUrl& url) { QDesktopServices::openUrl(url); };
 }
 
-bool isSafeSignInAddress(const QUrl& url)
-{
-    if (!url.isValid() || url.host().isEmpty())
-        return false;
-    if (url.scheme() == QLatin1String("https"))
-        return true;
-    const QHostAddress host(url.host());
-    return url.scheme() == QLatin1String("http") &&
-           (host.isLoopback() || url.host().compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0);
-}
-
 BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
     : QObject(parent), m_opener(setup.opener), m_network(new BoundedNetwork(this))
 {
@@ -110,9 +101,9 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     };
     if (isRunning())
         return refuse(QStringLiteral("Eine Anmeldung im Browser läuft bereits."));
-    if (!isSafeSignInAddress(authorization))
+    if (!isSafeOAuthAddress(authorization))
         return refuse(QStringLiteral("Die Autorisierungsadresse muss eine https-Adresse sein."));
-    if (!isSafeSignInAddress(token))
+    if (!isSafeOAuthAddress(token))
         return refuse(QStringLiteral("Die Token-Adresse muss eine https-Adresse sein."));
     if (setting.clientId.trimmed().isEmpty())
         return refuse(QStringLiteral("Bitte geben Sie die Client-ID an."));

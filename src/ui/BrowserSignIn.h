@@ -21,9 +21,6 @@ namespace kadmel {
 using BrowserOpener = std::function<void(const QUrl&)>;
 BrowserOpener systemBrowserOpener();
 
-// True for an https address, or an http one on a loopback address (a local test endpoint).
-bool isSafeSignInAddress(const QUrl& url);
-
 // How the settings dialog signs in in the browser; tests put in their own opener and a short limit.
 struct BrowserSignInSetup
 {

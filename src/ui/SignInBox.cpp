@@ -1,5 +1,7 @@
 #include "ui/SignInBox.h"
 
+#include "engine/OAuthTokenSource.h"
+
 #include "store/Ansi.h"
 #include "ui/Prompts.h"
 
@@ -158,7 +160,7 @@ QString SignInBox::problem(std::optional<Encryption> encryption) const
             continue;
         if (edit->text().trimmed().isEmpty())
             return missing(edit, QStringLiteral("Bitte geben Sie die %1 an.").arg(name));
-        if (!isSafeSignInAddress(QUrl(edit->text().trimmed(), QUrl::StrictMode)))
+        if (!isSafeOAuthAddress(QUrl(edit->text().trimmed(), QUrl::StrictMode)))
             return missing(edit, QStringLiteral("Die %1 muss eine https-Adresse sein.").arg(name));
     }
     if (m_clientId->text().trimmed().isEmpty())
