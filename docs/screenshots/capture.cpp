@@ -88,9 +88,24 @@ int main(int argc, char* argv[])
                     QToolTip::showText(list->viewport()->mapToGlobal(cell.center()),
                                        status.data(Qt::ToolTipRole).toString(), list->viewport());
                 }
-                QTimer::singleShot(300, &app, [&, window, f] {
+                QTimer::singleShot(300, &app, [&, window, list, f] {
                     failures += !grab(window, out.filePath(QLatin1String(names[f - 1])));
                     QToolTip::hideText();
+                    if (f != FailedFolder)
+                        return;
+                    // The mail that lost its connection waits for its next attempt, as the tooltip tells.
+                    const qint16 id = qint16(list->model()->index(1, FolderListModel::IdColumn).data().toInt());
+                    window->setServiceState(true);
+                    window->setRetryTimes({{id, QDateTime::currentDateTime().addSecs(8 * 60)}});
+                    list->selectRow(1);
+                    const QModelIndex status = list->model()->index(1, FolderListModel::StatusColumn);
+                    QToolTip::showText(list->viewport()->mapToGlobal(list->visualRect(status).center()),
+                                       status.data(Qt::ToolTipRole).toString(), list->viewport());
+                    QTimer::singleShot(150, &app, [&, window] {
+                        failures += !grab(window, out.filePath(QStringLiteral("main-retry.png")));
+                        QToolTip::hideText();
+                        window->setServiceState(false);
+                    });
                 });
             });
         }

@@ -36,13 +36,19 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
             return fromAnsi(row.cells[StatusColumn] + m_suffixes.value(row.id));
         return fromAnsi(row.cells[index.column()]);
     case Qt::ToolTipRole: {
-        // The whole text, however narrow the column; a failed mail's status says why.
-        QString text = data(index, Qt::DisplayRole).toString();
-        if (index.column() == StatusColumn && row.id >= 1 && row.id <= m_tables.MailCount()) {
-            if (const QByteArray reason = failureReason(m_tables.mail(row.id)); !reason.isEmpty())
-                text += (text.isEmpty() ? QStringLiteral("(") : QStringLiteral(" (")) + fromAnsi(reason) + u')';
+        // The whole text, however narrow the column; a failed mail's status says why, before the time
+        // of its next attempt.
+        if (index.column() != StatusColumn) {
+            const QString text = data(index, Qt::DisplayRole).toString();
+            return text.isEmpty() ? QVariant() : QVariant(text);
         }
-        return text.isEmpty() ? QVariant() : QVariant(text);
+        QByteArray text = row.cells[StatusColumn];
+        if (row.id >= 1 && row.id <= m_tables.MailCount()) {
+            if (const QByteArray reason = failureReason(m_tables.mail(row.id)); !reason.isEmpty())
+                text += (text.isEmpty() ? "(" : " (") + reason + ')';
+        }
+        text += m_suffixes.value(row.id);
+        return text.isEmpty() ? QVariant() : QVariant(fromAnsi(text));
     }
     case Qt::DecorationRole:
         if (index.column() == IdColumn)

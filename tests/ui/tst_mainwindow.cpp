@@ -195,7 +195,9 @@ void TestMainWindow::jobWhileFolderSwitches()
     QVERIFY(failed->rowCount() == 1 && !failed->isBold(0));
     // A mail waiting to be sent again says when, behind its status; the tree caption stays as it was.
     window.setRetryTimes({{1, QDateTime(QDate(2026, 12, 7), QTime(14, 5))}});
-    QCOMPARE(failed->data(status).toString(), refused + QStringLiteral(" – nächster Versuch um 14:05"));
+    const QString retry = QStringLiteral(" – nächster Versuch um 14:05");
+    QCOMPARE((QStringList{failed->data(status).toString(), failed->data(status, Qt::ToolTipRole).toString()}),
+             (QStringList{refused + retry, reply + retry})); // the reason stays with the status it explains
 
     // A selected row: right-click opens the failed folder's menu.
     window.list(FailedFolder)->selectRow(0);
