@@ -81,10 +81,7 @@ public:
     QByteArray url() const { return "http://127.0.0.1:" + QByteArray::number(serverPort()) + "/authorize"; }
 };
 
-Settings stored()
-{
-    return {"/srv/kadmel", "mail.example.com", 587, "anna", "g\xe4heim", 2, 1};
-}
+const Settings stored{"/srv/kadmel", "mail.example.com", 587, "anna", "g\xe4heim", 2, 1};
 
 // Opens the dialog on the store, types a server and the port, sets the autostart box and presses OK; true
 // when the dialog closed.
@@ -124,7 +121,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     QTemporaryDir dir;
     PromptRecorder prompts;
     const auto store = loadedStore(dir.path());
-    store->settings() = stored();
+    store->settings() = stored;
     {
         // Browsing and then cancelling leaves everything as it was; without kadmel.ini the choice is "Keine".
         Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/tmp/elsewhere"); });
@@ -133,7 +130,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         child<QComboBox>(dialog, "Combo1")->setCurrentIndex(1);
         child<QPushButton>(dialog, "Command2")->click();
     }
-    QCOMPARE(store->settings(), stored());
+    QCOMPARE(store->settings(), stored);
     QVERIFY(!QFile::exists(encryptionFilePathIn(dir.path())));
     {
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
@@ -195,8 +192,8 @@ void TestSettingsDialog::confirmTakesPortAndSessionEntry()
     PromptRecorder prompts;
     const auto refused = [&](const QString& programFolder, const QString& port = QStringLiteral("25")) {
         Store store(programFolder);
-        store.settings() = stored();
-        return !confirm(store, prompts, true, port) && store.settings() == stored() && !QFile::exists(entry());
+        store.settings() = stored;
+        return !confirm(store, prompts, true, port) && store.settings() == stored && !QFile::exists(entry());
     };
     // Port texts that name no port from 1 to 32767, rounded half to even or not a number at all.
     for (const char* port : {"25a", "32767.5", "0,5"})
@@ -265,7 +262,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     QTemporaryDir dir;
     PromptRecorder prompts;
     const auto store = loadedStore(dir.path());
-    store->settings() = stored();
+    store->settings() = stored;
     const QString microsoft = QStringLiteral("https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/");
     {
         Form5 dialog(*store, prompts, {});
@@ -378,7 +375,7 @@ void TestSettingsDialog::browserSignIn()
     page.back = back;
     TokenEndpoint endpoint({tokenAnswer});
     const auto store = loadedStore(dir.path());
-    store->settings() = stored();
+    store->settings() = stored;
     QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
     AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
     QVERIFY(saveAuthSetting(dir.path(), kept));
