@@ -2,6 +2,7 @@
 
 #include "smtp/ResultText.h"
 #include "store/EncryptionSetting.h"
+#include "store/FileAccess.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/WindowPlacement.h"
@@ -93,11 +94,9 @@ void TestMainWindow::startUpOnEmptyFolder()
     bold.setBold(true);
     const QFontMetrics metrics(bold);
     const int icon = failedList->iconSize().width();
-    const std::pair<int, QString> longest[] = {
-        {FolderListModel::IdColumn, QStringLiteral("32767")},
-        {FolderListModel::DateColumn, QStringLiteral("06.12.2026 22:47:51")},
-        {FolderListModel::SizeColumn, QStringLiteral("1023 Bytes")},
-    };
+    const std::pair<int, QString> longest[] = {{FolderListModel::IdColumn, QStringLiteral("32767")},
+                                               {FolderListModel::DateColumn, QStringLiteral("06.12.2026 22:47:51")},
+                                               {FolderListModel::SizeColumn, QStringLiteral("1023 Bytes")}};
     for (const auto& [column, text] : longest) {
         const int needed = metrics.horizontalAdvance(text) + (column == FolderListModel::IdColumn ? icon : 0);
         QVERIFY2(failedList->columnWidth(column) > needed, qPrintable(text));
@@ -285,19 +284,17 @@ void TestMainWindow::viewerAboutTrayAndExit()
 
     // Values out of range stay unset. A file at the reader's limit is read; one byte more is neither read
     // nor overwritten.
-    const QByteArray section = "[Fenster]\nPosition=1,2,0,5\nSpalten1=1,2,3\nTeiler=100, 200\n;";
-    QFile file(encryptionFilePathIn(dir.path()));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(section + QByteArray(MaxPlacementFileBytes - section.size(), 'x'));
-    file.close();
+    const QString path = encryptionFilePathIn(dir.path());
+    const QByteArray bytes = "[Fenster]\nPosition=1,2,0,5\nSpalten1=1,2,3\nTeiler=100, 200\n;";
+    QVERIFY(writeWholeFile(path, bytes.leftJustified(MaxPlacementFileBytes, 'x'), nullptr));
     WindowPlacement expected;
     expected.splitter = {100, 200};
     QCOMPARE(loadWindowPlacement(dir.path()), expected);
-    QVERIFY(file.open(QIODevice::Append) && file.write("x") == 1);
-    file.close();
+    QVERIFY(writeWholeFile(path, bytes.leftJustified(MaxPlacementFileBytes + 1, 'x'), nullptr));
     QString error;
     QVERIFY(loadWindowPlacement(dir.path()) == WindowPlacement() && !saveWindowPlacement(dir.path(), expected, &error));
-    QVERIFY2(error.contains(QStringLiteral("zu groß")) && file.size() == MaxPlacementFileBytes + 1, qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("zu groß")) && QFileInfo(path).size() == MaxPlacementFileBytes + 1,
+             qPrintable(error));
 }
 
 QTEST_MAIN(TestMainWindow)
