@@ -147,13 +147,12 @@ private Q_SLOTS:
                      "S:220 again", "C:EHLO 127.0.0.1", "S:250 ok"} +
                    FromMailFrom
             << QByteArray() << 0;
-        const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8";
+        const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8", err9 = "ERRMessage9";
         QTest::newRow("5xx on EHLO") << greeted + Lines{"S:554 no"} << err3 << 0;
         QTest::newRow("no reply line") << Lines{"S:hello"} << err3 << 0;
         QTest::newRow("closed after greeting") << greeted + Lines{"close"} << QByteArray("ERRMessage5") << 0;
         QTest::newRow("silent server") << Lines{} << err6 << Short.conversationMs;
         // The whole message went out: the server may have taken it, so it must not look undelivered.
-        const QByteArray err9 = "ERRMessage9";
         QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close"} << err9 << 0;
         QTest::newRow("silent after the end of data") << UpToMessage << err9 << Short.conversationMs;
         // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
