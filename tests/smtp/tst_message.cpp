@@ -16,11 +16,8 @@ private Q_SLOTS:
     void base64MatchesQtRewrapped()
     {
         QRandomGenerator random(4711);
-        QList<qsizetype> lengths;
-        for (qsizetype n = 0; n <= 400; ++n)
-            lengths.append(n);
-        lengths << 65537 << 1024 * 1024 + 2;
-        for (const qsizetype n : lengths) {
+        for (qsizetype k = 0; k <= 402; ++k) { // 0 … 400, then 64 KiB + 1 and 1 MiB + 2
+            const qsizetype n = k == 401 ? 65537 : k == 402 ? 1024 * 1024 + 2 : k;
             QByteArray input(n, Qt::Uninitialized);
             for (char& b : input)
                 b = char(random.bounded(256));
@@ -33,26 +30,21 @@ private Q_SLOTS:
         }
     }
 
-    void dateText()
-    {
-        // German names differ ("Fr", "Dez"); Turkish upper-cases i to a dotted capital.
-        for (const auto language : {QLocale::German, QLocale::Turkish}) {
-            QLocale::setDefault(QLocale(language));
-            QCOMPARE(RfcDate({{2026, 12, 4}, {18, 15, 11}}), QByteArray("Fri, 04 Dec 2026 18:15:11"));
-            QCOMPARE(RfcDate({{2026, 8, 2}, {7, 8, 9}}), QByteArray("Sun, 02 Aug 2026 07:08:09")); // end of the week
-        }
-        QLocale::setDefault(QLocale::c());
-    }
-
     void composesHeaderBodyAndEnd()
     {
         SmtpMail mail{{}, "von@example.com", {}, "an@example.org", "Gr\xFC\xDF", "<HTML>\xE4</HTML>", 3};
         const QDateTime time(QDate(2026, 12, 4), QTime(18, 15, 11));
-        QCOMPARE(ComposeMessage(mail, time),
-                 "From:  <von@example.com>\r\nTo:  <an@example.org>\r\nDate: Fri, 04 Dec 2026 18:15:11\r\n"
-                 "Subject: Gr\xFC\xDF\r\nX-Mailer: Kadmel Mail System v3.0\r\nMIME-Version: 1.0\r\n"
-                 "Content-Type: text/html; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
-                     Encode(mail.MailBody) + "\r\n\r\n.\r\n");
+        // German names differ ("Fr", "Dez"); Turkish upper-cases i to a dotted capital.
+        for (const auto language : {QLocale::German, QLocale::Turkish}) {
+            QLocale::setDefault(QLocale(language));
+            QCOMPARE(ComposeMessage(mail, time),
+                     "From:  <von@example.com>\r\nTo:  <an@example.org>\r\nDate: Fri, 04 Dec 2026 18:15:11\r\n"
+                     "Subject: Gr\xFC\xDF\r\nX-Mailer: Kadmel Mail System v3.0\r\nMIME-Version: 1.0\r\n"
+                     "Content-Type: text/html; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                         Encode(mail.MailBody) + "\r\n\r\n.\r\n");
+            QCOMPARE(RfcDate({{2026, 8, 2}, {7, 8, 9}}), QByteArray("Sun, 02 Aug 2026 07:08:09")); // end of the week
+        }
+        QLocale::setDefault(QLocale::c());
 
         // An empty subject keeps its space; a body of a 148-multiple encoding gets two blank lines.
         mail.MailSubject.clear();
@@ -69,8 +61,6 @@ private Q_SLOTS:
         QTest::newRow("code alone") << QByteArray("250\r\n") << Replies{{"250\r\n", 250}};
         QTest::newRow("multi-line, bare LF ends lines")
             << QByteArray("250-a\n250-b\r\n250 c\n") << Replies{{"250-a\n250-b\r\n250 c\n", 250}};
-        QTest::newRow("two replies in one piece")
-            << QByteArray("250 a\r\n354 go\r\n") << Replies{{"250 a\r\n", 250}, {"354 go\r\n", 354}};
         QTest::newRow("no reply line") << QByteArray("hello\r\n") << Replies{{"hello\r\n", 0}};
         QTest::newRow("code glued to text") << QByteArray("250x\r\n") << Replies{{"250x\r\n", 0}};
         // A reply is read by the code at its start, whatever its later lines say.
@@ -78,7 +68,8 @@ private Q_SLOTS:
             << QByteArray("250-a\r\noops\r\n220 b\r\n") << Replies{{"250-a\r\noops\r\n", 250}, {"220 b\r\n", 220}};
         QTest::newRow("codes that disagree") << QByteArray("550-a\r\n250 b\r\n354-c\r\n250 d\r\n")
                                              << Replies{{"550-a\r\n250 b\r\n", 550}, {"354-c\r\n250 d\r\n", 354}};
-        QTest::newRow("unfinished line waits") << QByteArray("250 a\r\n250-b\r\n25") << Replies{{"250 a\r\n", 250}};
+        QTest::newRow("two replies in one piece, an unfinished line waits")
+            << QByteArray("250 a\r\n354 go\r\n250-b\r\n25") << Replies{{"250 a\r\n", 250}, {"354 go\r\n", 354}};
     }
     void frames()
     {

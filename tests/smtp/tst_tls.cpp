@@ -117,32 +117,31 @@ private Q_SLOTS:
         QTest::addColumn<SinkTls>("sinkTls");
         QTest::addColumn<QByteArray>("certificateHost");
         QTest::addColumn<bool>("trusted");
-        QTest::addColumn<bool>("auth");
-        QTest::addColumn<bool>("plainOnly");
-        const QByteArray local = "localhost", other = "mail.example.com";
-        QTest::newRow("STARTTLS without AUTH") << SinkTls::StartTls << local << true << false << false;
+        QTest::addColumn<QByteArray>("mechanism"); // the sink offers LOGIN and PLAIN, or PLAIN only, or no AUTH
+        const QByteArray local = "localhost", other = "mail.example.com", login = "LOGIN", plain = "PLAIN";
+        QTest::newRow("STARTTLS without AUTH") << SinkTls::StartTls << local << true << QByteArray();
         // The sink refuses AUTH before STARTTLS.
-        QTest::newRow("STARTTLS with AUTH LOGIN") << SinkTls::StartTls << local << true << true << false;
-        QTest::newRow("SSL/TLS with AUTH LOGIN") << SinkTls::Implicit << local << true << true << false;
-        QTest::newRow("STARTTLS, only PLAIN offered") << SinkTls::StartTls << local << true << true << true;
-        QTest::newRow("SSL/TLS, only PLAIN offered") << SinkTls::Implicit << local << true << true << true;
-        QTest::newRow("STARTTLS, certificate for another host") << SinkTls::StartTls << other << true << true << false;
-        QTest::newRow("SSL/TLS, certificate for another host") << SinkTls::Implicit << other << true << true << false;
-        QTest::newRow("SSL/TLS, authority not trusted") << SinkTls::Implicit << local << false << true << false;
-        QTest::newRow("SSL/TLS against a plain server") << SinkTls::None << local << true << true << false;
+        QTest::newRow("STARTTLS with AUTH LOGIN") << SinkTls::StartTls << local << true << login;
+        QTest::newRow("SSL/TLS with AUTH LOGIN") << SinkTls::Implicit << local << true << login;
+        QTest::newRow("STARTTLS, only PLAIN offered") << SinkTls::StartTls << local << true << plain;
+        QTest::newRow("SSL/TLS, only PLAIN offered") << SinkTls::Implicit << local << true << plain;
+        QTest::newRow("STARTTLS, certificate for another host") << SinkTls::StartTls << other << true << login;
+        QTest::newRow("SSL/TLS, certificate for another host") << SinkTls::Implicit << other << true << login;
+        QTest::newRow("SSL/TLS, authority not trusted") << SinkTls::Implicit << local << false << login;
+        QTest::newRow("SSL/TLS against a plain server") << SinkTls::None << local << true << login;
     }
     void encryptedConnections()
     {
         QFETCH(SinkTls, sinkTls);
         QFETCH(QByteArray, certificateHost);
         QFETCH(bool, trusted);
-        QFETCH(bool, auth);
-        QFETCH(bool, plainOnly);
+        QFETCH(QByteArray, mechanism);
+        const bool auth = !mechanism.isEmpty();
         const bool delivered = trusted && certificateHost == "localhost" && sinkTls != SinkTls::None;
         const Encryption encryption = sinkTls == SinkTls::StartTls ? Encryption::StartTls : Encryption::SslTls;
 
-        SmtpSink sink(SinkOptions{
-            auth ? User : QByteArray(), auth ? Password : QByteArray(), sinkTls, certificateHost, {}, plainOnly});
+        const QByteArray user = auth ? User : QByteArray(), password = auth ? Password : QByteArray();
+        SmtpSink sink(SinkOptions{user, password, sinkTls, certificateHost, {}, mechanism == "PLAIN"});
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         RecordingRelay relay(sink.port());
         QSignalSpy closed(&relay, &RecordingRelay::clientDisconnected);
@@ -150,9 +149,7 @@ private Q_SLOTS:
                                  trusted ? sink.caCertificates() : QList<QSslCertificate>{});
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000);
         const QByteArray ehlo = "EHLO localhost\r\n";
-        Lines clear;
-        if (encryption == Encryption::StartTls)
-            clear = {ehlo, "STARTTLS\r\n"};
+        const Lines clear = Lines{ehlo, "STARTTLS\r\n"}.mid(0, encryption == Encryption::StartTls ? 2 : 0);
         checkRestIsTls(relay.fromClient(), clear.join());
         const QList<ReceivedMail> got = sink.messages();
         QCOMPARE(got.size(), delivered ? 1 : 0);
@@ -162,11 +159,11 @@ private Q_SLOTS:
         }
         QVERIFY(out.sent);
         checkReceived(got[0], auth);
-        QCOMPARE(got[0].mechanism, auth ? plainOnly ? "PLAIN" : "LOGIN" : "");
+        QCOMPARE(got[0].mechanism, mechanism);
         // Inside the encrypted connection the conversation starts over at EHLO.
-        const Lines firstSent = clear + Lines{ehlo, !auth       ? "MAIL FROM: <von@example.com>\r\n"
-                                                    : plainOnly ? "AUTH PLAIN ****\r\n"
-                                                                : "AUTH LOGIN\r\n"};
+        const Lines firstSent =
+            clear + Lines{ehlo, !auth ? "MAIL FROM: <von@example.com>\r\n"
+                                      : "AUTH " + mechanism + (mechanism == "PLAIN" ? " ****\r\n" : "\r\n")};
         QCOMPARE(out.log.Sent.mid(0, firstSent.size()), firstSent);
     }
 

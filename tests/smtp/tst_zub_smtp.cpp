@@ -21,8 +21,7 @@ const QByteArray User = " user ", Pass = "\t";
 
 struct Outcome
 {
-    bool sent = false;
-    QByteArray code = "(none)";
+    QByteArray code = "(none)"; // "(flag)": the success flag disagrees with the code
     SmtpLog log;
     qint64 elapsedMs = 0;
     QList<QList<QVariant>> status, progress;
@@ -47,8 +46,8 @@ Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption
     QTest::qWait(20); // room for a second finished(), which must not come
     if (finished.size() != 1)
         return out;
-    out.sent = finished.at(0).at(0).toBool();
     out.code = finished.at(0).at(1).toByteArray();
+    out.code = finished.at(0).at(0).toBool() == out.code.isEmpty() ? out.code : "(flag)";
     out.log = client.CurrentLog();
     out.status = status;
     out.progress = progress;
@@ -123,8 +122,8 @@ private Q_SLOTS:
         // DATA after 251) with the connecting text; the message then counts its bytes under the sending text.
         QList<qint32> steps;
         for (const QList<QVariant>& call : out.progress)
-            steps << (call.at(1).toInt() == 8 ? call.at(0).toInt() : -1);
-        steps.removeAll(-1);
+            if (call.at(1).toInt() == 8)
+                steps << call.at(0).toInt();
         QCOMPARE(steps, (QList<qint32>{1, 3, 8, 8, 2, 4, 7}));
         QCOMPARE(out.status.size(), 8);
         QVERIFY(out.status.count({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}) == 7);
@@ -148,13 +147,12 @@ private Q_SLOTS:
                      "S:220 again", "C:EHLO 127.0.0.1", "S:250 ok"} +
                    FromMailFrom
             << QByteArray() << 0;
-        const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8";
+        const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8", err9 = "ERRMessage9";
         QTest::newRow("5xx on EHLO") << greeted + Lines{"S:554 no"} << err3 << 0;
         QTest::newRow("no reply line") << Lines{"S:hello"} << err3 << 0;
         QTest::newRow("closed after greeting") << greeted + Lines{"close"} << QByteArray("ERRMessage5") << 0;
         QTest::newRow("silent server") << Lines{} << err6 << Short.conversationMs;
         // The whole message went out: the server may have taken it, so it must not look undelivered.
-        const QByteArray err9 = "ERRMessage9";
         QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close"} << err9 << 0;
         QTest::newRow("silent after the end of data") << UpToMessage << err9 << Short.conversationMs;
         // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
@@ -166,7 +164,6 @@ private Q_SLOTS:
         QTest::newRow("endless reply") << greeted + Lines{"S:" + endless} << err3 << 0;
         QTest::newRow("refused port") << Lines{"refused"} << QByteArray("ERRMessage4") << Short.connectMs;
         // STARTTLS only as a keyword of its own in the EHLO reply; without it, or refused, the mail stays unsent.
-        QTest::newRow("STARTTLS not listed") << greeted + Lines{"S:250-mail\r\n250 AUTH LOGIN"} << err8 << 0;
         QTest::newRow("STARTTLS as the server name, a parameter, a prefix")
             << greeted + Lines{"S:250-STARTTLS\r\n250-AUTH STARTTLS\r\n250 STARTTLSX"} << err8 << 0;
         QTest::newRow("STARTTLS refused with 454")

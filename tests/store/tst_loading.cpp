@@ -39,10 +39,9 @@ private Q_SLOTS:
             QVERIFY(!report.storeExisted && report.problems.isEmpty());
             QVERIFY(QFileInfo(store.mailsFolder()).isDir());
             QCOMPARE(fileBytes(store.settingsFilePath()), QByteArray(14, 0));
-            QCOMPARE(fileBytes(store.indexFilePath()), QByteArray::fromHex("0000 0000 0000 0000"
-                                                                           "0100 02000000 00000000 0000 0000"
-                                                                           "0100 02000000 00000000 0000 0000"
-                                                                           "0000"));
+            QCOMPARE(fileBytes(store.indexFilePath()),
+                     QByteArray(8, 0) + QByteArray::fromHex("0100 02000000 00000000 0000 0000").repeated(2) +
+                         QByteArray(2, 0));
         }
         {
             Store store(dir.path());
@@ -62,7 +61,7 @@ private Q_SLOTS:
         QVERIFY(fileBytes(store.indexFilePath()) == index && fileBytes(store.mailFilePath(2)) == mail2);
     }
 
-    void everyTruncationOfIndexAndMail()
+    void damagedIndexAndMailFiles()
     {
         QTemporaryDir dir;
         writeStore(dir.path());
@@ -102,20 +101,15 @@ private Q_SLOTS:
         QCOMPARE(store.loadAtStartup().problems.size(), 1);
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.tables().folder(FailedFolder).entries(), QList<qint16>{2});
-    }
 
-    void brokenIndexEntriesAreRepaired()
-    {
-        QTemporaryDir dir;
-        writeStore(dir.path());
-        Store store(dir.path());
         // Sent: 1, 9 (no such mail), 0, 1 again; failed: 3 (also deleted later); deleted: 3. Mail 2 is in no folder.
-        writeBytes(store.indexFilePath(), encodeFolderIndex({3, {4, {0, 1, 9, 0, 1}}, {1, {0, 3}}, {1, {0, 3}}}));
-        QCOMPARE(store.loadAtStartup().problems.size(), 1);
-        const MailTables& t = store.tables();
-        QCOMPARE(t.folder(SentFolder), (FolderArray{1, {0, 1}}));
-        QCOMPARE(t.folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
-        QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
+        writeStore(dir.path());
+        writeBytes(indexPath, encodeFolderIndex({3, {4, {0, 1, 9, 0, 1}}, {1, {0, 3}}, {1, {0, 3}}}));
+        Store repaired(dir.path());
+        QCOMPARE(repaired.loadAtStartup().problems.size(), 1);
+        QCOMPARE(repaired.tables().folder(SentFolder), (FolderArray{1, {0, 1}}));
+        QCOMPARE(repaired.tables().folder(FailedFolder), (FolderArray{2, {0, 3, 2}}));
+        QCOMPARE(repaired.tables().folder(DeletedFolder), (FolderArray{0, {0}}));
     }
 
     void filesStayPrivateAndLinksAreReplaced()

@@ -57,10 +57,9 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = dir.path();
-        writeBytes(dir.filePath(QStringLiteral("ZUBData1.zub")), "x");      // no version: deleted
-        writeBytes(dir.filePath(QStringLiteral("zubdata2(2.8.zub")), "x");  // no ")": deleted
-        writeBytes(dir.filePath(QStringLiteral("ZUBData3(2.8).zub")), "x"); // no slot: untouched
-        writeBytes(dir.filePath(QStringLiteral("Other(2.8).zub")), "x");    // untouched
+        // Without a version or without its ")": deleted; slot 3 (there is none) and other names: untouched.
+        for (const char* name : {"ZUBData1.zub", "zubdata2(2.8.zub", "ZUBData3(2.8).zub", "Other(2.8).zub"})
+            writeBytes(dir.filePath(QLatin1String(name)), "x");
         QCOMPARE(MigrateOldFiles(path), QStringList());
         QCOMPARE(zubFiles(path), (QStringList{QStringLiteral("Other(2.8).zub"), QStringLiteral("ZUBData3(2.8).zub")}));
 

@@ -76,8 +76,7 @@ private Q_SLOTS:
             return !decodeMailRecord(QByteArray::fromHex(hex) + QByteArray(zeros, 0), record, &error);
         };
         // Element counts of four billion, a string claiming 4 GiB, three dimensions, lower bound 1.
-        QVERIFY(refused("0100 ffffffff 00000000 0000"));
-        QVERIFY(!error.isEmpty());
+        QVERIFY(refused("0100 ffffffff 00000000 0000") && !error.isEmpty());
         QVERIFY(refused("0000 0000 0000 0000 0000 0000 ffff ffffffff 41"));
         QVERIFY(refused("0300 01000000 00000000", 40));
         QVERIFY(refused("0100 01000000 01000000", 40));
@@ -96,12 +95,11 @@ private Q_SLOTS:
         const QString blocker = dir.filePath(QStringLiteral("Mails"));
         writeBytes(blocker, {});
         QString error;
-        QVERIFY(!Store(blocker).SaveSettings(&error));
-        QVERIFY(error.contains(QStringLiteral("ZUBData1(3.0).zub")));
+        QVERIFY2(!Store(blocker).SaveSettings(&error) && error.contains(QStringLiteral("ZUBData1(3.0).zub")),
+                 qPrintable(error));
         Store store(dir.path());
         store.tables().createMail({});
-        QVERIFY(!store.SaveAll(&error));
-        QVERIFY(error.contains(QStringLiteral("Mail(1).zub")));
+        QVERIFY2(!store.SaveAll(&error) && error.contains(QStringLiteral("Mail(1).zub")), qPrintable(error));
         QVERIFY(!store.SaveMail(2, &error)); // no such mail
         // A file the loader would refuse is never written.
         store.tables().mail(1).Body = QByteArray(MaxMailFileBytes, 'x');

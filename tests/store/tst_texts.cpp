@@ -49,32 +49,24 @@ private Q_SLOTS:
 
     void startCheck()
     {
-        struct Row
-        {
-            QByteArray server, user, folder;
-            StartCheck outcome;
-        };
         // Spaces make no server, a tab does; a folder needs more than two characters; a missing user comes first.
-        for (const Row& row :
+        using Row = std::tuple<QByteArray, QByteArray, QByteArray, StartCheck>;
+        for (const auto& [server, user, folder, outcome] :
              {Row{"mx", "u", "C:\\", StartCheck::Ok}, Row{"   ", "u", "/srv", StartCheck::IncompleteSmtp},
               Row{"\t", "u", "/srv", StartCheck::Ok}, Row{"mx", {}, {}, StartCheck::IncompleteSmtp},
               Row{"mx", "u", "C:", StartCheck::NoWatchFolder}}) {
-            Settings s;
-            s.SmtpServer = row.server;
-            s.SmtpUser = row.user;
-            s.SmtpPassword = " p ";
-            s.WatchFolder = row.folder;
-            QCOMPARE(checkStartSettings(s), row.outcome);
+            Settings s{folder, server, 0, user, " p "};
+            QCOMPARE(checkStartSettings(s), outcome);
             s.SmtpPassword = " ";
             QCOMPARE(checkStartSettings(s), StartCheck::IncompleteSmtp);
             // OAuth 2.0 needs no password but its own fields: the secret for the service account, the refresh
             // token for the browser sign-in.
             AuthSetting auth{AuthMethod::OAuth2Dienst, "https://t", {}, "id", "geheim", {}, {}};
-            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            QCOMPARE(checkStartSettings(s, auth), outcome);
             auth.method = AuthMethod::OAuth2Browser;
             QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
             auth.refreshToken = "rt";
-            QCOMPARE(checkStartSettings(s, auth), row.outcome);
+            QCOMPARE(checkStartSettings(s, auth), outcome);
             auth.clientId = " ";
             QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
         }
