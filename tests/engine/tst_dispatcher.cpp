@@ -259,12 +259,10 @@ private Q_SLOTS:
         SmtpSink sink;
         QVERIFY(sink.isRunning());
         Bench bench(sink.port(), 0, 5000, 1000);
-        // Eight jobs that cannot be taken, ahead of a good one whose name is no UTF-8.
-        const QByteArrayList stuck = {"2-open.zub", "3-short.zub", "4-big.zub",  "5-link.zub",
-                                      "6-fifo.zub", "7-open.zub",  "8-open.zub", "9-open.zub"};
+        // Jobs that cannot be taken, ahead of a good one whose name is no UTF-8.
+        const QByteArrayList stuck = {"2-open.zub", "3-short.zub", "4-big.zub", "5-link.zub", "6-fifo.zub"};
         bench.writeJob("1-nomarker.zub", "@@FR a@@TO b@@1234no subject marker");
-        for (const QByteArray& name : {stuck[0], stuck[5], stuck[6], stuck[7]})
-            bench.writeJob(name, "@@FR a@@TO b@@SB never closed");
+        bench.writeJob("2-open.zub", "@@FR a@@TO b@@SB never closed");
         bench.writeJob("3-short.zub", "@@FR a@@TO b@@SB s@@\r\n");
         bench.writeJob("4-big.zub", {});
         QVERIFY(QFile(QFile::decodeName(bench.jobPath("4-big.zub"))).resize(MaxMailFileBytes / 2 + 1));
@@ -475,11 +473,8 @@ private Q_SLOTS:
                  bench.view.message.constData());
         if (!service)
             QCOMPARE(loadAuthSetting(bench.programFolder)->refreshToken, QByteArray("rt-neu.2"));
-        QDirIterator files(bench.programFolder, QDir::Files, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            QFile file(files.next());
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            const QByteArray bytes = file.readAll();
+        for (QDirIterator files(bench.programFolder, QDir::Files, QDirIterator::Subdirectories); files.hasNext();) {
+            const QByteArray bytes = fileBytes(files.next());
             for (const QByteArray& secret : {Secret, QByteArray("rt-"), QByteArray("ya29"), Token.toBase64().left(8),
                                              QByteArray("user=konto").toBase64().left(12)})
                 QVERIFY2(!bytes.contains(secret), qPrintable(files.fileName()));
