@@ -430,7 +430,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, tokenUrl);
         QFETCH(Answers, answers);
         QFETCH(QByteArray, status);
-        QFETCH(int, requests);
         QFETCH(QByteArray, shown);
         SinkOptions options{"konto@example.com", {}, SinkTls::StartTls, "localhost", Token};
         SmtpSink sink(options);
@@ -462,8 +461,8 @@ private Q_SLOTS:
         QCOMPARE(sink.messages().size(), status == "MSGSENT" ? 2 : 0);
         for (const ReceivedMail& got : sink.messages())
             QCOMPARE(got.mechanism + ' ' + got.login + ' ' + got.password, "XOAUTH2 konto@example.com " + Token);
-        QCOMPARE(endpoint.requests().size(), requests);
-        if (requests > 0)
+        QTEST(int(endpoint.requests().size()), "requests");
+        if (!endpoint.requests().isEmpty())
             QCOMPARE(endpoint.requests().at(0),
                      (service ? "grant_type=client_credentials" : "grant_type=refresh_token&refresh_token=rt-alt.1") +
                          QByteArray("&client_id=kadmel%20app") +
@@ -538,7 +537,6 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, first);
         QFETCH(bool, on);
-        QFETCH(QByteArray, status);
         ScriptedSmtpServer server;
         if (first == "421")
             server.reply("421 4.3.2 Service not available, try later\r\n").close();
@@ -554,7 +552,7 @@ private Q_SLOTS:
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QVERIFY(filed.wait(5000));
-        QCOMPARE(bench.tables().mail(1).Status, status);
+        QTEST(bench.tables().mail(1).Status, "status");
         const bool delivered = on && (first == "down" || first == "421");
         QCOMPARE(bench.view.retryTimes.keys(), delivered ? QList<qint16>{1} : QList<qint16>{});
 
