@@ -15,16 +15,6 @@ namespace kadmel::test {
 class FaultySmtpServer : public QObject
 {
 public:
-    enum class Fault
-    {
-        None,
-        Close,
-        Temporary,
-        Permanent,
-        SplitBytes,
-        Stall
-    };
-
     explicit FaultySmtpServer(quint32 seed, int faultPercent = 50) : m_random(seed), m_faultPercent(faultPercent)
     {
         connect(&m_server, &QTcpServer::newConnection, this, &FaultySmtpServer::onNewConnection);
@@ -43,20 +33,13 @@ public:
     }
 
 private:
+    // The faults, in the order faultSummary() names them.
+    static constexpr int None = 0, Close = 1, Temporary = 2, Permanent = 3, SplitBytes = 4, Stall = 5;
     // Steps of a session at which a fault may strike: the reply that would be sent there.
-    enum Step
-    {
-        Greeting,
-        Ehlo,
-        MailFrom,
-        RcptTo,
-        Data,
-        MessageEnd,
-        StepCount
-    };
+    static constexpr int Greeting = 0, Ehlo = 1, MailFrom = 2, RcptTo = 3, Data = 4, MessageEnd = 5, StepCount = 6;
     struct Session
     {
-        Fault fault = Fault::None;
+        int fault = None;
         int faultStep = 0;
         bool inData = false;
         QByteArray buffer;
@@ -67,10 +50,10 @@ private:
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             auto session = std::make_shared<Session>();
             if (int(m_random.bounded(100)) < m_faultPercent) {
-                session->fault = static_cast<Fault>(1 + m_random.bounded(5));
-                session->faultStep = int(m_random.bounded(int(StepCount)));
+                session->fault = int(1 + m_random.bounded(5));
+                session->faultStep = int(m_random.bounded(StepCount));
             }
-            ++m_faultCounts[int(session->fault)];
+            ++m_faultCounts[session->fault];
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QTcpSocket::readyRead, socket, [this, socket, session] { onBytes(socket, *session); });
             answer(socket, *session, Greeting, "220 soak.test ESMTP\r\n");
@@ -117,15 +100,15 @@ private:
     // Sends the reply of a step, or the session's fault if it strikes there (then false).
     bool answer(QTcpSocket* socket, const Session& session, int step, const QByteArray& text)
     {
-        const Fault fault = session.fault;
-        if (step == session.faultStep && fault != Fault::None && fault != Fault::SplitBytes) {
-            if (fault == Fault::Close)
+        const int fault = session.fault;
+        if (step == session.faultStep && fault != None && fault != SplitBytes) {
+            if (fault == Close)
                 socket->disconnectFromHost();
-            else if (fault != Fault::Stall) // a stall says nothing; the client gives up after its limit
-                socket->write(fault == Fault::Temporary ? "451 4.3.0 try again later\r\n" : "554 5.7.1 rejected\r\n");
+            else if (fault != Stall) // a stall says nothing; the client gives up after its limit
+                socket->write(fault == Temporary ? "451 4.3.0 try again later\r\n" : "554 5.7.1 rejected\r\n");
             return false;
         }
-        if (fault != Fault::SplitBytes)
+        if (fault != SplitBytes)
             socket->write(text);
         else
             for (qsizetype i = 0; i < text.size(); ++i) // one byte a millisecond, each in a packet of its own

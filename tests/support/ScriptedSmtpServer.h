@@ -28,7 +28,6 @@ public:
     ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Reply, bytes, gapMs}); }
     // Waits until the client has sent bytes ending in these (a command, or the end of a message).
     ScriptedSmtpServer& expect(const QByteArray& bytes) { return add({Expect, bytes}); }
-    ScriptedSmtpServer& expectUntil(const QByteArray& terminator) { return expect(terminator); }
     ScriptedSmtpServer& close() { return add({Close, {}}); }
     // Stops the script here: later steps never run.
     ScriptedSmtpServer& stall() { return add({Stall, {}}); }
@@ -41,16 +40,10 @@ Q_SIGNALS:
     void clientDisconnected();
 
 private:
-    enum Kind
-    {
-        Reply,
-        Expect,
-        Close,
-        Stall
-    };
+    static constexpr int Reply = 0, Expect = 1, Close = 2, Stall = 3; // kinds of step
     struct Step
     {
-        Kind kind;
+        int kind;
         QByteArray bytes;
         int gapMs = 0;
     };

@@ -11,21 +11,18 @@ namespace kadmel::test {
 
 SmtpSink::SmtpSink(const SinkOptions& options)
 {
-    QStringList arguments{QStringLiteral(KADMEL_TEST_SUPPORT_DIR "/smtp_sink.py"),
-                          QStringLiteral("--dir"),
-                          m_folder.path(),
-                          QStringLiteral("--cert-host"),
-                          QString::fromLatin1(options.certificateHost),
-                          QStringLiteral("--tls"),
-                          QString::fromLatin1(QByteArrayList{"none", "starttls", "implicit"}[int(options.tls)])};
+    QByteArrayList bytes{"--cert-host", options.certificateHost, "--tls",
+                         QByteArrayList{"none", "starttls", "implicit"}[int(options.tls)]};
     if (!options.token.isEmpty())
-        arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--token")
-                  << QString::fromLatin1(options.token);
+        bytes << "--user" << options.user << "--token" << options.token;
     else if (!options.user.isEmpty() || !options.password.isEmpty())
-        arguments << QStringLiteral("--user") << QString::fromLatin1(options.user) << QStringLiteral("--password")
-                  << QString::fromLatin1(options.password);
+        bytes << "--user" << options.user << "--password" << options.password;
     if (options.plainOnly)
-        arguments << QStringLiteral("--plain-only");
+        bytes << "--plain-only";
+    QStringList arguments{QStringLiteral(KADMEL_TEST_SUPPORT_DIR "/smtp_sink.py"), QStringLiteral("--dir"),
+                          m_folder.path()};
+    for (const QByteArray& argument : bytes) // the sink takes them back as Latin-1 bytes
+        arguments << QString::fromLatin1(argument);
     // The system interpreter has aiosmtpd from its Debian package; a python3 earlier in PATH may not.
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("/usr/bin/python3"), arguments);

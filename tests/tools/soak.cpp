@@ -88,8 +88,7 @@ void check(bool condition, const char* what)
 // Jobs the server never took, and takes beyond the first.
 std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, int jobs)
 {
-    int lost = 0;
-    int duplicates = 0;
+    int lost = 0, duplicates = 0;
     for (int n = 1; n <= jobs; ++n) {
         const int times = accepted.value("soak-" + QByteArray::number(n));
         lost += times == 0;
@@ -120,8 +119,7 @@ int runSoak(int jobs, quint32 seed)
     dispatcher.StopProcessing();
     const qint16 failedAfterIntake = tables.count(FailedFolder);
 
-    int rounds = 0;
-    int unclear = 0;
+    int rounds = 0, unclear = 0;
     while (tables.count(FailedFolder) > 0 && rounds++ < 100 + jobs) {
         // "Alle Senden" leaves mails that may have been delivered. Once only those are left the server is
         // asked, as a user would: one it never took is sent on its own, one it took stays where it is.
@@ -207,8 +205,7 @@ int runKills(int rounds, quint32 seed)
     const MailTables& tables = store.tables();
     const QHash<QByteArray, int> accepted = server.acceptedSubjects();
     QSet<QByteArray> mailed;
-    int unclear = 0;
-    int acceptedButFailed = 0;
+    int unclear = 0, acceptedButFailed = 0;
     for (qint16 id = 1; id <= tables.MailCount(); ++id) {
         const MailRecord& mail = tables.mail(id);
         mailed.insert(mail.Subject);
