@@ -46,6 +46,7 @@ fuzz:
 
 soak: build
 	@$(BUILD)/tests/soak 500
+	@$(BUILD)/tests/soak --retry 500
 	@$(BUILD)/tests/soak --kill 20
 
 package:

@@ -1,11 +1,14 @@
 // Soak and kill runs against a faulty local SMTP server.
 //   soak [jobs] [seed]       the engine in this process takes the jobs through the server, then resends
 //                            the failed folder until it is empty, and checks that nothing was lost or doubled.
+//   soak --retry [jobs] [seed]    the same with automatic retry on (a schedule minute of 5 ms): what may pass is
+//                            sent again by the engine itself before the user's resends take the rest.
 //   soak --kill [rounds] [seed]   an engine child process is killed at random moments and started again.
 // Exit code 0 when every check holds; the figures go to stdout.
 
 #include "engine/Dispatcher.h"
 #include "smtp/ResultText.h"
+#include "store/RetrySetting.h"
 #include "support/FaultySmtpServer.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
@@ -62,20 +65,23 @@ struct Folders
     }
 };
 
-// Runs the event loop until `done` holds or the time is up; false on time-out.
+// Runs the event loop until `done` holds or the time is up; false on time-out. What held is what counts:
+// the engine may already have moved on when the loop returns.
 template <typename Pred> bool runUntil(Pred done, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
     QEventLoop loop;
     QTimer poll;
+    bool held = false;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || clock.elapsed() > timeoutMs)
+        held = held || done();
+        if (held || clock.elapsed() > timeoutMs)
             loop.quit();
     });
     poll.start(5);
     loop.exec();
-    return done();
+    return held;
 }
 
 int failures = 0;
@@ -97,7 +103,7 @@ std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, in
     return {lost, duplicates};
 }
 
-int runSoak(int jobs, quint32 seed)
+int runSoak(int jobs, quint32 seed, bool retry)
 {
     const Folders folders(jobs);
     test::FaultySmtpServer server(seed);
@@ -107,16 +113,35 @@ int runSoak(int jobs, quint32 seed)
     store.loadAtStartup();
     store.settings() = test::localSettings(folders.watch, server.port());
     test::RecordingView view;
-    Dispatcher dispatcher(
-        store, view, {.pollMs = 0, .minJobAgeMs = 0, .smtp = {.connectMs = 2000, .conversationMs = ConversationMs}});
+    if (retry && !saveRetrySetting(folders.program, true))
+        return 2;
+    Dispatcher dispatcher(store, view,
+                          {.pollMs = 0,
+                           .minJobAgeMs = 0,
+                           .smtp = {.connectMs = 2000, .conversationMs = ConversationMs},
+                           .retryMinuteMs = 5});
     const MailTables& tables = store.tables();
     const int timeoutMs = jobs * (ConversationMs + 500) + 10000;
 
     QElapsedTimer clock;
     clock.start();
+    // A mail's first filing is its job's attempt; any later one is a retry (IDs stay, nothing is removed here).
+    QSet<qint16> filed;
+    int failedAtFirst = 0, retries = 0, deliveredByRetry = 0;
+    const auto counting = QObject::connect(&dispatcher, &Dispatcher::mailFiled, [&](qint16 id, bool sent) {
+        const bool first = !filed.contains(id);
+        filed.insert(id);
+        failedAtFirst += first && !sent;
+        retries += !first;
+        deliveredByRetry += !first && sent;
+    });
     dispatcher.StartProcessing();
     const bool intake = runUntil([&] { return folders.jobsLeft() == 0 && dispatcher.IdleFlag(); }, timeoutMs);
+    // With retry on the engine goes on by itself until no mail waits for a next attempt.
+    const bool retriesDone =
+        !retry || runUntil([&] { return view.retryTimes.isEmpty() && dispatcher.IdleFlag(); }, timeoutMs);
     dispatcher.StopProcessing();
+    QObject::disconnect(counting);
     const qint16 failedAfterIntake = tables.count(FailedFolder);
 
     int rounds = 0, unclear = 0;
@@ -151,12 +176,17 @@ int runSoak(int jobs, quint32 seed)
         unclearTaken += mail.Status == DeliveryUnclear && accepted.value(mail.Subject) == 1;
     }
     const auto [lost, duplicates] = lostAndDuplicates(accepted, jobs);
-    out << "soak: " << jobs << " jobs, seed " << seed << ", " << clock.elapsed() << " ms, " << failedAfterIntake
-        << " failed at first, " << rounds << " resend rounds, " << unclear
+    out << "soak: " << jobs << " jobs, seed " << seed << ", " << clock.elapsed() << " ms, " << failedAtFirst
+        << " failed at first";
+    if (retry)
+        out << ", " << retries << " automatic retries delivered " << deliveredByRetry;
+    out << ", " << failedAfterIntake << " left for the user, " << rounds << " resend rounds, " << unclear
         << " unclear mails resent after asking the server\nfaults injected: " << server.faultSummary()
         << "\nmails lost: " << lost << ", duplicates: " << duplicates << ", marked unclear and taken: " << unclearTaken
         << Qt::endl;
     check(intake && folders.jobsLeft() == 0, "every job was taken");
+    if (retry)
+        check(retriesDone && deliveredByRetry > 0, "the engine sent mails again by itself until none waited");
     check(tables.MailCount() == jobs && subjects.size() == jobs, "every job became exactly one mail");
     check(tables.count(SentFolder) + unclearTaken == jobs,
           "every mail is in the sent folder, or marked unclear and taken by the server");
@@ -239,9 +269,10 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool kill = !args.isEmpty() && args.first() == QStringLiteral("--kill");
-    if (kill)
+    const bool retry = !args.isEmpty() && args.first() == QStringLiteral("--retry");
+    if (kill || retry)
         args.removeFirst();
     const int count = args.value(0, kill ? QStringLiteral("20") : QStringLiteral("500")).toInt();
     const quint32 seed = args.value(1, QStringLiteral("20261206")).toUInt();
-    return kill ? runKills(count, seed) : runSoak(count, seed);
+    return kill ? runKills(count, seed) : runSoak(count, seed, retry);
 }
