@@ -71,6 +71,9 @@ std::optional<IniSection> readIniSection(const QString& path, const QByteArray& 
     case ReadOutcome::Read:
         break;
     }
+    // Editors on Windows put a byte order mark before the first section.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
     IniSection section;
     bool inSection = name.isEmpty();
     for (const QByteArray& raw : bytes.split('\n')) {

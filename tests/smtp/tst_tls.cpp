@@ -196,10 +196,10 @@ private Q_SLOTS:
         const QByteArray clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
         const QByteArray refused = "(refused)";
         QTest::newRow("no file") << QByteArray("(none)") << clear;
-        QTest::newRow("the key only in another section")
-            << QByteArray("[Fenster]\nVerschluesselung=SSL/TLS\n") << clear;
-        QTest::newRow("starttls, key and section in lower case")
-            << QByteArray("[smtp]\nverschluesselung=starttls\n") << startTls;
+        QTest::newRow("the key only in another section, behind a byte order mark")
+            << QByteArray("\xEF\xBB\xBF[Fenster]\nVerschluesselung=SSL/TLS\n") << clear;
+        QTest::newRow("starttls, key and section in lower case, Windows line ends")
+            << QByteArray("[smtp]\r\nverschluesselung=starttls\r\n") << startTls;
         QTest::newRow("\"STARTTLS \" with a blank")
             << QByteArray("[SMTP]\nVerschluesselung=\"STARTTLS \"\n") << startTls;
         QTest::newRow("unknown value") << QByteArray("[SMTP]\nVerschluesselung=TLS\n") << refused;
