@@ -417,6 +417,8 @@ private Q_SLOTS:
             2, "(AADSTS7000215: Invalid client secret.)");
         row("the mail server refuses the token", TokenEndpoint::token("ya29.abgelaufen", 3600), "ERRMessage3", 1,
             "(535 5.7.8 Username and Password not accepted)");
+        row("the mail server asks again after the empty answer", TokenEndpoint::token("ya29.nochmal", 3600),
+            "ERRMessage3", 1, "(334 ");
         row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 0,3 s geantwortet.");
         row("no JSON", {200, "<html>Anmelden</html>"}, err10, 2, "keine g\xFCltige Antwort (HTTP 200).");
         row("a token that would break the command line", TokenEndpoint::token("ya29\\r\\nQUIT", 3600), err10, 2,
