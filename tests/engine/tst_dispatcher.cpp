@@ -419,7 +419,7 @@ private Q_SLOTS:
             "(535 5.7.8 Username and Password not accepted)");
         row("the mail server asks again after the empty answer", TokenEndpoint::token("ya29.nochmal", 3600),
             "ERRMessage3", 1, "(334 ");
-        row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 0,3 s geantwortet.");
+        row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 1,5 s geantwortet.");
         row("no JSON", {200, "<html>Anmelden</html>"}, err10, 2, "keine g\xFCltige Antwort (HTTP 200).");
         row("a token that would break the command line", TokenEndpoint::token("ya29\\r\\nQUIT", 3600), err10, 2,
             "kein verwendbares Zugriffstoken.");
@@ -450,7 +450,7 @@ private Q_SLOTS:
         (service ? auth.clientSecret : auth.refreshToken) = service ? Secret : "rt-alt.1"; // by the method
         QVERIFY(saveAuthSetting(bench.programFolder, auth));
         EngineTimings timings{
-            .pollMs = 20, .alertCloseMs = 5000, .minJobAgeMs = 0, .smtp = {300, 5000}, .tokenMs = 300};
+            .pollMs = 20, .alertCloseMs = 5000, .minJobAgeMs = 0, .smtp = {5000, 5000}, .tokenMs = 1500};
         timings.smtp.extraCaCertificates = sink.caCertificates();
         bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, timings);
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
