@@ -9,6 +9,7 @@
 #include "support/RecordingRelay.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/SendOnce.h"
 #include "support/SmtpSink.h"
 
 #include <QDir>
@@ -35,12 +36,9 @@ const QByteArray Password = "g\xFCltig 12";
 const QByteArray Body = ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8));
 const SmtpMail Mail{{}, "von@example.com", {}, "an@example.org", "Rechnung f\xFCr M\xE4rz", Body, 42};
 
-struct Outcome
+struct Outcome : SendOutcome
 {
     std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
-    bool sent = false;
-    QByteArray code = "(none)";
-    SmtpLog log;
 };
 
 Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
@@ -48,17 +46,10 @@ Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool a
 {
     SmtpTimings timings{5000, 20000};
     timings.extraCaCertificates = authority;
-    Outcome out;
-    out.client = std::make_shared<ZUB_SMTP>(timings);
-    out.client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption});
-    out.client->setMail(Mail);
-    QSignalSpy finished(out.client.get(), &ZUB_SMTP::finished);
-    if (!out.client->SendMail() || !finished.wait(timings.connectMs + timings.conversationMs))
-        return out;
-    out.sent = finished.at(0).at(0).toBool();
-    out.code = finished.at(0).at(1).toByteArray();
-    out.log = out.client->CurrentLog();
-    return out;
+    const auto client = std::make_shared<ZUB_SMTP>(timings);
+    client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption});
+    client->setMail(Mail);
+    return {sendOnce(*client, timings.connectMs + timings.conversationMs), client};
 }
 
 // After the clear-text part only a TLS handshake record may follow, and no secret shows anywhere.

@@ -1,8 +1,8 @@
 #include "smtp/Base64.h"
 #include "smtp/ZUB_SMTP.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/SendOnce.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,39 +19,16 @@ const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "
 // The untrimmed user goes on the wire, and a password of one tab is a password.
 const QByteArray User = " user ", Pass = "\t";
 
-struct Outcome
-{
-    QByteArray code = "(none)"; // "(flag)": the success flag disagrees with the code
-    SmtpLog log;
-    qint64 elapsedMs = 0;
-    QList<QList<QVariant>> status, progress;
-};
+using Outcome = test::SendOutcome;
 
-// Runs one SendMail to `port` (a second one at once is refused) and waits for its single finished().
+// Runs one SendMail to `port` and waits for its single finished().
 Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
              const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
     ZUB_SMTP client(Short);
     client.setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
     client.setMail(mail);
-    QSignalSpy finished(&client, &ZUB_SMTP::finished);
-    QSignalSpy status(&client, &ZUB_SMTP::statusText);
-    QSignalSpy progress(&client, &ZUB_SMTP::progress);
-    Outcome out;
-    QElapsedTimer clock;
-    clock.start();
-    if (!client.SendMail() || client.SendMail() || !finished.wait(5000))
-        return out;
-    out.elapsedMs = clock.elapsed();
-    QTest::qWait(20); // room for a second finished(), which must not come
-    if (finished.size() != 1)
-        return out;
-    out.code = finished.at(0).at(1).toByteArray();
-    out.code = finished.at(0).at(0).toBool() == out.code.isEmpty() ? out.code : "(flag)";
-    out.log = client.CurrentLog();
-    out.status = status;
-    out.progress = progress;
-    return out;
+    return test::sendOnce(client, 5000);
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;

@@ -1,4 +1,5 @@
 #include "UiTestSupport.h"
+#include "store/StoreFiles.h"
 #include "support/TokenEndpoint.h"
 
 #include "store/AuthSetting.h"
@@ -44,12 +45,6 @@ void answerNextDialog(const QString& input, QStringList* texts = nullptr)
             *texts << button->text().remove(QLatin1Char('&'));
         dialog->reject();
     });
-}
-
-QByteArray fileText(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // An authorisation page on 127.0.0.1 that sends the browser straight back to the redirect address with
@@ -221,14 +216,14 @@ void TestSettingsDialog::confirmTakesPortAndSessionEntry()
     const auto store = loadedStore(dir.path());
     const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "Check3")->isChecked(); };
     QVERIFY(confirm(*store, prompts, true, QStringLiteral("25,5")) && ticked());
-    QVERIFY(fileText(entry()).contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
+    QVERIFY(fileBytes(entry()).contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
     QCOMPARE(store->settings().SmtpPort, 26); // a decimal comma, and half to even upwards
     QVERIFY(confirm(*store, prompts, false, QStringLiteral("32767")) && !ticked() && !QFile::exists(entry()));
     QCOMPARE(store->settings().SmtpPort, 32767);
 
     // A path with blanks, quotes and '%' stays one argument; '%' starts no field code.
     QVERIFY(AutostartEntry(QStringLiteral("/opt/Kadmel 3/\"neu\"/100%/kadmel")).set(true));
-    QVERIFY(fileText(entry()).contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
+    QVERIFY(fileBytes(entry()).contains("\nExec=\"/opt/Kadmel 3/\\\\\"neu\\\\\"/100%%/kadmel\"\n"));
     QCOMPARE(prompts.asked.size(), 7);
 }
 
@@ -306,7 +301,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     const std::optional<AuthSetting> service = loadAuthSetting(dir.path());
     QVERIFY(service->method == AuthMethod::OAuth2Dienst && service->tokenUrl == toAnsi(microsoft) + "token" &&
             service->clientId == "kadmel-app" && service->clientSecret == "Geheimnis~42" && prompts.asked.size() == 5);
-    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
+    QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
     {
         // Shown again as stored; the browser sign-in adds its address, and Google fills it in.
         Form5 dialog(*store, prompts, {});
@@ -321,7 +316,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
 
     // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
     QVERIFY(writeIniSection(iniFilePathIn(dir.path()), "Anmeldung", {{"Verfahren", "Magie"}}));
-    const QByteArray before = fileText(iniFilePathIn(dir.path()));
+    const QByteArray before = fileBytes(iniFilePathIn(dir.path()));
     Form5 dialog(*store, prompts, {});
     QCOMPARE(child<QComboBox>(dialog, "ComboAnmeldung")->currentIndex(), -1);
     child<QPushButton>(dialog, "Command1")->click();
@@ -331,7 +326,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
     child<QPushButton>(dialog, "Command1")->click();
     QVERIFY(prompts.texts().last().startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
-    QCOMPARE(fileText(iniFilePathIn(dir.path())), before);
+    QCOMPARE(fileBytes(iniFilePathIn(dir.path())), before);
 }
 
 void TestSettingsDialog::browserSignIn_data()
@@ -406,7 +401,7 @@ void TestSettingsDialog::browserSignIn()
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
-    QVERIFY(!fileText(iniFilePathIn(dir.path())).contains("1//0e"));
+    QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
 QTEST_MAIN(TestSettingsDialog)
