@@ -233,31 +233,28 @@ void Form5::confirm()
     const QString iniPath = encryptionFilePathIn(folder);
     QByteArray previousIni;
     const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
-    const auto restoreIni = [&] {
+    // Puts kadmel.ini and the autostart entry back as they were, then says why the save failed.
+    const auto undoAndFail = [&] {
         QString restoreError;
         const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
                               : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
                                                                   : true; // never readable: nothing to put back
         if (!restored)
             error += QLatin1Char('\n') + restoreError;
+        restoreSession();
+        saveFailed(error);
     };
     if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
         return saveFailed(error);
     }
     // Written only when it changes: with "Kennwort" left as it was, kadmel.ini gains no section.
-    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error)) {
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
-    }
+    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error))
+        return undoAndFail();
     // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
     const bool retry = m_retry->isChecked();
-    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error)) {
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
-    }
+    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error))
+        return undoAndFail();
     Settings& s = m_store.settings();
     const Settings before = s;
     s.WatchFolder = toAnsi(m_folder);
@@ -269,9 +266,7 @@ void Form5::confirm()
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
     if (!m_store.SaveSettings(&error)) {
         s = before;
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
+        return undoAndFail();
     }
     Q_EMIT settingsSaved();
     accept();
