@@ -206,14 +206,8 @@ void Form5::confirm()
         m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
         return;
     }
-    AuthSetting signIn = *m_signIn->setting();
-    // The running service may have stored a renewed refresh token since the dialog opened; only a sign-in
-    // here replaces that one.
     const std::optional<AuthSetting> storedSignIn = loadAuthSetting(m_store.programFolder());
-    if (storedSignIn && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() &&
-        !storedSignIn->refreshToken.isEmpty() && storedSignIn->tokenUrl == signIn.tokenUrl &&
-        storedSignIn->authorizationUrl == signIn.authorizationUrl && storedSignIn->clientId == signIn.clientId)
-        signIn.refreshToken = storedSignIn->refreshToken;
+    const AuthSetting signIn = m_signIn->settingToSave(storedSignIn);
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
