@@ -35,6 +35,16 @@ QAction* addNamedAction(QMenu* menu, const QString& text, const char* name)
     return action;
 }
 
+// A folder list's pop-up menu; its commands are found by name.
+QMenu* popupMenu(QWidget* parent, const char* name, std::initializer_list<std::pair<QString, const char*>> commands)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QLatin1String(name));
+    for (const auto& [text, commandName] : commands)
+        addNamedAction(menu, text, commandName);
+    return menu;
+}
+
 } // namespace
 
 void Form1::buildWidgets()
@@ -177,25 +187,22 @@ void Form1::buildMenus()
     connect(about, &QAction::triggered, this, &Form1::aboutRequested);
 
     // The folder menus open only as pop-ups over their list; their commands are connected by name.
-    auto* sent = new QMenu(this);
-    sent->setObjectName(QStringLiteral("Mnu_O"));
-    addNamedAction(sent, QStringLiteral("Öffnen"), "Mnu_O_Open");
-    addNamedAction(sent, QStringLiteral("Entfernen"), "Mnu_O_Remove");
-    addNamedAction(sent, QStringLiteral("Alle Entfernen"), "Mnu_O_RemoveAll");
-    auto* failed = new QMenu(this);
-    failed->setObjectName(QStringLiteral("Mnu_Err"));
-    addNamedAction(failed, QStringLiteral("Öffnen"), "Mnu_Err_Open");
-    addNamedAction(failed, QStringLiteral("Bearbeiten"), "Mnu_Err_Edit");
-    addNamedAction(failed, QStringLiteral("Senden"), "Mnu_Err_Send");
-    addNamedAction(failed, QStringLiteral("Alle Senden"), "Mnu_Err_SendAll");
-    addNamedAction(failed, QStringLiteral("Entfernen"), "Mnu_Err_Remove");
-    addNamedAction(failed, QStringLiteral("Alle Entfernen"), "Mnu_Err_RemoveAll");
-    auto* deleted = new QMenu(this);
-    deleted->setObjectName(QStringLiteral("Mnu_T"));
-    addNamedAction(deleted, QStringLiteral("Öffnen"), "Mnu_T_Open");
-    addNamedAction(deleted, QStringLiteral("Entfernen"), "Mnu_T_Remove");
-    addNamedAction(deleted, QStringLiteral("Alle Entfernen"), "Mnu_T_RemoveAll");
-    m_menus = {sent, failed, deleted};
+    const QString openText = QStringLiteral("Öffnen");
+    const QString removeText = QStringLiteral("Entfernen");
+    const QString removeAllText = QStringLiteral("Alle Entfernen");
+    m_menus = {
+        popupMenu(this, "Mnu_O",
+                  {{openText, "Mnu_O_Open"}, {removeText, "Mnu_O_Remove"}, {removeAllText, "Mnu_O_RemoveAll"}}),
+        popupMenu(this, "Mnu_Err",
+                  {{openText, "Mnu_Err_Open"},
+                   {QStringLiteral("Bearbeiten"), "Mnu_Err_Edit"},
+                   {QStringLiteral("Senden"), "Mnu_Err_Send"},
+                   {QStringLiteral("Alle Senden"), "Mnu_Err_SendAll"},
+                   {removeText, "Mnu_Err_Remove"},
+                   {removeAllText, "Mnu_Err_RemoveAll"}}),
+        popupMenu(this, "Mnu_T",
+                  {{openText, "Mnu_T_Open"}, {removeText, "Mnu_T_Remove"}, {removeAllText, "Mnu_T_RemoveAll"}}),
+    };
     for (int f = 1; f <= 3; ++f) {
         QAction* open = m_menus[f - 1]->actions().first();
         connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });

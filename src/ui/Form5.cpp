@@ -206,14 +206,8 @@ void Form5::confirm()
         m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
         return;
     }
-    AuthSetting signIn = *m_signIn->setting();
-    // The running service may have stored a renewed refresh token since the dialog opened; only a sign-in
-    // here replaces that one.
     const std::optional<AuthSetting> storedSignIn = loadAuthSetting(m_store.programFolder());
-    if (storedSignIn && !signIn.refreshToken.isEmpty() && !m_signIn->signedInHere() &&
-        !storedSignIn->refreshToken.isEmpty() && storedSignIn->tokenUrl == signIn.tokenUrl &&
-        storedSignIn->authorizationUrl == signIn.authorizationUrl && storedSignIn->clientId == signIn.clientId)
-        signIn.refreshToken = storedSignIn->refreshToken;
+    const AuthSetting signIn = m_signIn->settingToSave(storedSignIn);
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -233,31 +227,28 @@ void Form5::confirm()
     const QString iniPath = encryptionFilePathIn(folder);
     QByteArray previousIni;
     const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
-    const auto restoreIni = [&] {
+    // Puts kadmel.ini and the autostart entry back as they were, then says why the save failed.
+    const auto undoAndFail = [&] {
         QString restoreError;
         const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
                               : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
                                                                   : true; // never readable: nothing to put back
         if (!restored)
             error += QLatin1Char('\n') + restoreError;
+        restoreSession();
+        saveFailed(error);
     };
     if (!saveEncryption(folder, *encryption, &error)) {
         restoreSession();
         return saveFailed(error);
     }
     // Written only when it changes: with "Kennwort" left as it was, kadmel.ini gains no section.
-    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error)) {
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
-    }
+    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error))
+        return undoAndFail();
     // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
     const bool retry = m_retry->isChecked();
-    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error)) {
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
-    }
+    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error))
+        return undoAndFail();
     Settings& s = m_store.settings();
     const Settings before = s;
     s.WatchFolder = toAnsi(m_folder);
@@ -269,9 +260,7 @@ void Form5::confirm()
     s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
     if (!m_store.SaveSettings(&error)) {
         s = before;
-        restoreIni();
-        restoreSession();
-        return saveFailed(error);
+        return undoAndFail();
     }
     Q_EMIT settingsSaved();
     accept();

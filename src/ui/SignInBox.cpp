@@ -138,6 +138,16 @@ std::optional<AuthSetting> SignInBox::setting() const
     return s;
 }
 
+AuthSetting SignInBox::settingToSave(const std::optional<AuthSetting>& stored) const
+{
+    AuthSetting s = *setting();
+    if (stored && !s.refreshToken.isEmpty() && !m_signedInHere && !stored->refreshToken.isEmpty() &&
+        stored->tokenUrl == s.tokenUrl && stored->authorizationUrl == s.authorizationUrl &&
+        stored->clientId == s.clientId)
+        s.refreshToken = stored->refreshToken;
+    return s;
+}
+
 QString SignInBox::problem(std::optional<Encryption> encryption) const
 {
     const std::optional<AuthMethod> chosen = method();

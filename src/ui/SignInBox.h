@@ -34,8 +34,9 @@ public:
     // Why OK cannot take the fields over with this encryption (nothing: not checked), in German; empty when it
     // can. The field at fault gets the focus.
     QString problem(std::optional<Encryption> encryption) const;
-    // Whether the refresh token of setting() comes from a sign-in in this dialog.
-    bool signedInHere() const { return m_signedInHere; }
+    // setting() as OK stores it, once a choice is made. The running service may have stored a renewed
+    // refresh token since the dialog opened; only a sign-in here replaces that one.
+    AuthSetting settingToSave(const std::optional<AuthSetting>& stored) const;
 
 Q_SIGNALS:
     void usesOAuthChanged(bool usesOAuth);
