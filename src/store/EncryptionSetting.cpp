@@ -20,21 +20,17 @@ std::optional<Encryption> refuse(QString* error, const QString& path, const QStr
     return std::nullopt;
 }
 
-const std::array<std::pair<Encryption, const char*>, 3>& names()
-{
-    static const std::array<std::pair<Encryption, const char*>, 3> Names = {{
-        {Encryption::Keine, "Keine"},
-        {Encryption::StartTls, "STARTTLS"},
-        {Encryption::SslTls, "SSL/TLS"},
-    }};
-    return Names;
-}
+constexpr std::array<std::pair<Encryption, const char*>, 3> Names = {{
+    {Encryption::Keine, "Keine"},
+    {Encryption::StartTls, "STARTTLS"},
+    {Encryption::SslTls, "SSL/TLS"},
+}};
 
 } // namespace
 
 QString encryptionName(Encryption encryption)
 {
-    for (const auto& [value, name] : names()) {
+    for (const auto& [value, name] : Names) {
         if (value == encryption)
             return QString::fromLatin1(name);
     }
@@ -44,7 +40,7 @@ QString encryptionName(Encryption encryption)
 std::optional<Encryption> encryptionFromName(const QString& name)
 {
     const QString trimmed = name.trimmed();
-    for (const auto& [value, text] : names()) {
+    for (const auto& [value, text] : Names) {
         if (trimmed.compare(QLatin1String(text), Qt::CaseInsensitive) == 0)
             return value;
     }
