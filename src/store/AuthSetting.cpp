@@ -11,15 +11,11 @@ namespace {
 
 const QByteArray Section = "Anmeldung";
 
-const std::array<std::pair<AuthMethod, const char*>, 3>& names()
-{
-    static const std::array<std::pair<AuthMethod, const char*>, 3> Names = {{
-        {AuthMethod::Kennwort, "Kennwort"},
-        {AuthMethod::OAuth2Dienst, "OAuth2-Dienst"},
-        {AuthMethod::OAuth2Browser, "OAuth2-Browser"},
-    }};
-    return Names;
-}
+constexpr std::array<std::pair<AuthMethod, const char*>, 3> Names = {{
+    {AuthMethod::Kennwort, "Kennwort"},
+    {AuthMethod::OAuth2Dienst, "OAuth2-Dienst"},
+    {AuthMethod::OAuth2Browser, "OAuth2-Browser"},
+}};
 
 // The secrets are scrambled as the settings file scrambles the password: not safe from the owner, but not
 // readable at a glance over the shoulder either.
@@ -37,7 +33,7 @@ QByteArray unscrambled(const QByteArray& text)
 
 QByteArray authMethodName(AuthMethod method)
 {
-    for (const auto& [value, name] : names()) {
+    for (const auto& [value, name] : Names) {
         if (value == method)
             return name;
     }
@@ -47,7 +43,7 @@ QByteArray authMethodName(AuthMethod method)
 std::optional<AuthMethod> authMethodFromName(const QByteArray& name)
 {
     const QByteArray trimmed = name.trimmed();
-    for (const auto& [value, text] : names()) {
+    for (const auto& [value, text] : Names) {
         if (trimmed.compare(text, Qt::CaseInsensitive) == 0)
             return value;
     }

@@ -20,21 +20,17 @@ std::optional<Encryption> refuse(QString* error, const QString& path, const QStr
     return std::nullopt;
 }
 
-const std::array<std::pair<Encryption, const char*>, 3>& names()
-{
-    static const std::array<std::pair<Encryption, const char*>, 3> Names = {{
-        {Encryption::Keine, "Keine"},
-        {Encryption::StartTls, "STARTTLS"},
-        {Encryption::SslTls, "SSL/TLS"},
-    }};
-    return Names;
-}
+constexpr std::array<std::pair<Encryption, const char*>, 3> Names = {{
+    {Encryption::Keine, "Keine"},
+    {Encryption::StartTls, "STARTTLS"},
+    {Encryption::SslTls, "SSL/TLS"},
+}};
 
 } // namespace
 
 QString encryptionName(Encryption encryption)
 {
-    for (const auto& [value, name] : names()) {
+    for (const auto& [value, name] : Names) {
         if (value == encryption)
             return QString::fromLatin1(name);
     }
@@ -44,7 +40,7 @@ QString encryptionName(Encryption encryption)
 std::optional<Encryption> encryptionFromName(const QString& name)
 {
     const QString trimmed = name.trimmed();
-    for (const auto& [value, text] : names()) {
+    for (const auto& [value, text] : Names) {
         if (trimmed.compare(QLatin1String(text), Qt::CaseInsensitive) == 0)
             return value;
     }
@@ -69,19 +65,19 @@ std::optional<Encryption> loadEncryption(const QString& programFolder, QString* 
             *error = readError + QStringLiteral(" Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.");
         return std::nullopt;
     }
-    const QByteArrayList values = head->values(Key) + smtp->values(Key);
-    if (values.isEmpty())
-        return Encryption::Keine;
-    for (const QByteArray& value : values) {
+    std::optional<Encryption> chosen;
+    for (const QByteArray& value : head->values(Key) + smtp->values(Key)) {
         const QString text = QString::fromUtf8(value);
-        if (!encryptionFromName(text))
+        const std::optional<Encryption> named = encryptionFromName(text);
+        if (!named)
             return refuse(error, path,
                           QStringLiteral("Die Verschlüsselung „%1“ ist unbekannt (erlaubt: Keine, STARTTLS, SSL/TLS).")
                               .arg(text));
-        if (encryptionFromName(text) != encryptionFromName(QString::fromUtf8(values.first())))
+        if (chosen && named != chosen)
             return refuse(error, path, QStringLiteral("Die Datei nennt mehr als eine Verschlüsselung."));
+        chosen = named;
     }
-    return encryptionFromName(QString::fromUtf8(values.first()));
+    return chosen.value_or(Encryption::Keine);
 }
 
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error)

@@ -195,6 +195,10 @@ private Q_SLOTS:
             << QByteArray("[SMTP]\nVerschluesselung=\"STARTTLS \"\n") << startTls;
         QTest::newRow("unknown value") << QByteArray("[SMTP]\nVerschluesselung=TLS\n") << refused;
         QTest::newRow("empty value") << QByteArray("[SMTP]\nVerschluesselung=\n") << refused;
+        QTest::newRow("before the sections and in [SMTP], alike")
+            << QByteArray("Verschluesselung=STARTTLS\n[SMTP]\nVerschluesselung=starttls\n") << startTls;
+        QTest::newRow("two differing values")
+            << QByteArray("[SMTP]\nVerschluesselung=STARTTLS\nVerschluesselung=Keine\n") << refused;
         QTest::newRow("a folder") << QByteArray("(folder)") << refused;
         QTest::newRow("a FIFO") << QByteArray("(FIFO)") << refused;
         QTest::newRow("over 1 MiB") << QByteArray("(big)") << refused;
