@@ -30,6 +30,12 @@ QByteArray unquoted(QByteArray value)
     return value.trimmed();
 }
 
+// Editors on Windows put a byte order mark before the first section; reader and writer both look past it.
+QByteArrayList lines(const QByteArray& bytes)
+{
+    return (bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes).split('\n');
+}
+
 bool isComment(const QByteArray& line)
 {
     return line.startsWith(';') || line.startsWith('#');
@@ -71,12 +77,9 @@ std::optional<IniSection> readIniSection(const QString& path, const QByteArray& 
     case ReadOutcome::Read:
         break;
     }
-    // Editors on Windows put a byte order mark before the first section.
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
     IniSection section;
     bool inSection = name.isEmpty();
-    for (const QByteArray& raw : bytes.split('\n')) {
+    for (const QByteArray& raw : lines(bytes)) {
         const QByteArray line = raw.trimmed();
         if (const std::optional<QByteArray> header = sectionName(line)) {
             inSection = sameName(*header, name) && !name.isEmpty();
@@ -101,7 +104,7 @@ bool writeIniSection(const QString& path, const QByteArray& name, const IniEntri
     QByteArrayList kept;
     bool inSection = false;
     bool inHead = true;
-    for (const QByteArray& line : old.split('\n')) {
+    for (const QByteArray& line : lines(old)) {
         if (const std::optional<QByteArray> header = sectionName(line)) {
             inSection = sameName(*header, name);
             inHead = false;

@@ -164,10 +164,11 @@ private Q_SLOTS:
     {
         QTemporaryDir dir;
         const QString path = encryptionFilePathIn(dir.path());
-        writeBytes(path, "[Fenster]\nBreite=640\n[smtp]\nverschluesselung=STARTTLS\n");
+        writeBytes(path, "\xEF\xBB\xBF[smtp]\nverschluesselung=STARTTLS\n[Fenster]\nBreite=640\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
         QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
+        QCOMPARE(fileBytes(path).toLower().count("[smtp]"), 1); // the section behind a byte order mark replaced
         QVERIFY(ownerOnly(path));
         QCOMPARE(QSettings(path, QSettings::IniFormat).value(QStringLiteral("Fenster/Breite")).toInt(), 640);
 
