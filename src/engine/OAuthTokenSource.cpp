@@ -1,5 +1,6 @@
 #include "engine/OAuthTokenSource.h"
 
+#include "engine/ByteText.h"
 #include "store/Ansi.h"
 
 #include <QDeadlineTimer>
@@ -53,18 +54,9 @@ QByteArray requestBody(const AuthSetting& setting)
     return body;
 }
 
-// One line of printable text at most MaxReasonBytes long.
 QByteArray reasonText(const QString& text)
 {
-    QByteArray bytes = toAnsi(text);
-    for (char& c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = ' ';
-    }
-    bytes = bytes.simplified();
-    if (bytes.size() > MaxReasonBytes)
-        bytes = bytes.left(MaxReasonBytes - 1) + '\x85';
-    return bytes;
+    return oneLine(toAnsi(text), MaxReasonBytes);
 }
 
 // A token goes into the SMTP command line between \x01 separators: only printable ASCII may pass.
