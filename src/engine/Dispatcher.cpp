@@ -270,7 +270,7 @@ void Dispatcher::takeBackNewMail(qint16 id)
     d->store.SaveFolders();
 }
 
-void Dispatcher::endParse()
+void Dispatcher::resumePolling()
 {
     setIdle(true);
     if (d->serviceState == 1 && !d->exiting)
@@ -457,9 +457,7 @@ void Dispatcher::saveFiled(qint16 id)
 
 void Dispatcher::finishMail()
 {
-    setIdle(true);
-    if (d->serviceState == 1 && !d->exiting)
-        d->Timer1.start();
+    resumePolling();
     if (d->resendRun)
         resendNextQueued();
 }
@@ -536,7 +534,7 @@ void Dispatcher::endCommand()
     d->commandInHand = false;
     if (d->retries.reconcile(d->store.tables()))
         retriesChanged();
-    endParse();
+    resumePolling();
 }
 
 void Dispatcher::loadRetries()

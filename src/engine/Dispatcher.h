@@ -77,7 +77,8 @@ private:
     bool ParseJob(const QByteArray& jobFolder, const JobEntry& job);
     bool setJobAside(const JobEntry& job, const QByteArray& reason);
     void takeBackNewMail(qint16 id);
-    void endParse();
+    // Idle again, the poll timer running while the service is active and the program not ending.
+    void resumePolling();
     void ProcessMail(int origin, qint16 pos, bool isNew);
     void SendMailItem(qint16 id);
     // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
