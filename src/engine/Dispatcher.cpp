@@ -97,10 +97,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     d->Timer1.setInterval(timings.pollMs);
     d->alertPause.setSingleShot(true);
     connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
-    connect(&d->alertPause, &QTimer::timeout, this, [this] {
-        d->view.CloseAlert();
-        finishMail();
-    });
+    connect(&d->alertPause, &QTimer::timeout, this, &Dispatcher::endAlertPause);
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
     connect(&d->smtp, &ZUB_SMTP::finished, this, &Dispatcher::fileOutcome, Qt::QueuedConnection);
     connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &Dispatcher::onToken);
@@ -442,6 +439,13 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
         finishMail();
 }
 
+void Dispatcher::endAlertPause()
+{
+    d->alertPause.stop();
+    d->view.CloseAlert();
+    finishMail();
+}
+
 void Dispatcher::saveFiled(qint16 id)
 {
     QString error;
@@ -497,11 +501,8 @@ void Dispatcher::stopForExit()
         d->smtp.abort();
     if (d->tokens.isBusy())
         d->tokens.abort("Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
-    if (d->alertPause.isActive()) {
-        d->alertPause.stop();
-        d->view.CloseAlert();
-        finishMail();
-    }
+    if (d->alertPause.isActive())
+        endAlertPause();
 }
 
 void Dispatcher::resendNextQueued()

@@ -89,6 +89,8 @@ private:
     void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);
     void saveFiled(qint16 id);
+    // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.
+    void endAlertPause();
     void finishMail();
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.
