@@ -72,6 +72,14 @@ struct Dispatcher::Private
     SmtpServer tokenServer; // the mail in hand's server while its token is being got
     // Filed in place of the conversation when the sign-in failed before one began.
     std::optional<SmtpLog> signInLog;
+    SmtpLog& ownSignInLog()
+    {
+        if (!signInLog) {
+            signInLog.emplace();
+            signInLog->reset(); // as before every send attempt
+        }
+        return *signInLog;
+    }
     QTimer Timer1;
     QTimer alertPause;
     JobScanner scanner;
@@ -369,9 +377,7 @@ void Dispatcher::signInAndSend(SmtpServer server)
     if (server.encryptionUnknown || server.SMTPEncryption == Encryption::Keine)
         return failSignIn("ERRMessage8", "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
     d->tokenServer = server;
-    d->signInLog = SmtpLog();
-    d->signInLog->reset();
-    d->signInLog->appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
+    d->ownSignInLog().appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
     d->tokens.request(*auth);
 }
 
@@ -386,12 +392,8 @@ void Dispatcher::onToken(const QByteArray& token)
 
 void Dispatcher::failSignIn(const QByteArray& code, const QByteArray& reason)
 {
-    if (!d->signInLog) {
-        d->signInLog = SmtpLog();
-        d->signInLog->reset();
-    }
     // The reason stands where a server's reply would, so the window shows it as it shows those.
-    d->signInLog->appendReceived(reason + CrLf);
+    d->ownSignInLog().appendReceived(reason + CrLf);
     d->tokenServer = {};
     QMetaObject::invokeMethod(
         this, [this, code] { fileOutcome(false, code); }, Qt::QueuedConnection);
