@@ -90,4 +90,16 @@ QByteArray clockText(QTime time)
     return time.toString(QStringLiteral("HH:mm:ss")).toLatin1();
 }
 
+QByteArray oneLine(QByteArray text, qsizetype maxBytes)
+{
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+            c = ' ';
+    }
+    text = text.simplified();
+    if (text.size() > maxBytes)
+        text = text.left(maxBytes - 1) + '\x85'; // "…" in Windows-1252
+    return text;
+}
+
 } // namespace kadmel

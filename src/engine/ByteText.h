@@ -17,4 +17,8 @@ QByteArray dateText(const QDateTime& localTime);
 QByteArray dayText(QDate day);
 QByteArray clockText(QTime time);
 
+// One line of printable text: control bytes and runs of white space become one space, and a text over
+// maxBytes ends in "…" at maxBytes.
+QByteArray oneLine(QByteArray text, qsizetype maxBytes);
+
 } // namespace kadmel

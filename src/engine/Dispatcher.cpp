@@ -72,6 +72,14 @@ struct Dispatcher::Private
     SmtpServer tokenServer; // the mail in hand's server while its token is being got
     // Filed in place of the conversation when the sign-in failed before one began.
     std::optional<SmtpLog> signInLog;
+    SmtpLog& ownSignInLog()
+    {
+        if (!signInLog) {
+            signInLog.emplace();
+            signInLog->reset(); // as before every send attempt
+        }
+        return *signInLog;
+    }
     QTimer Timer1;
     QTimer alertPause;
     JobScanner scanner;
@@ -87,6 +95,7 @@ struct Dispatcher::Private
     RetrySchedule retries;
     QElapsedTimer clock; // the schedule's time: it never jumps
     bool retryInHand = false;
+    bool retryOn = false; // the retry choice of "kadmel.ini", read at creation, at start and after the dialog
     QString retryProblem; // a damaged schedule file, said at the first start
 };
 
@@ -96,10 +105,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     d->Timer1.setInterval(timings.pollMs);
     d->alertPause.setSingleShot(true);
     connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
-    connect(&d->alertPause, &QTimer::timeout, this, [this] {
-        d->view.CloseAlert();
-        finishMail();
-    });
+    connect(&d->alertPause, &QTimer::timeout, this, &Dispatcher::endAlertPause);
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
     connect(&d->smtp, &ZUB_SMTP::finished, this, &Dispatcher::fileOutcome, Qt::QueuedConnection);
     connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &Dispatcher::onToken);
@@ -127,6 +133,7 @@ StartCheck Dispatcher::StartProcessing()
     d->Timer1.start();
     d->serviceState = 1;
     d->view.setServiceState(true);
+    updateRetry();
     showRetryTimes();
     if (!d->retryProblem.isEmpty())
         d->view.setMessage(toAnsi(std::exchange(d->retryProblem, QString())));
@@ -268,7 +275,7 @@ void Dispatcher::takeBackNewMail(qint16 id)
     d->store.SaveFolders();
 }
 
-void Dispatcher::endParse()
+void Dispatcher::resumePolling()
 {
     setIdle(true);
     if (d->serviceState == 1 && !d->exiting)
@@ -370,9 +377,7 @@ void Dispatcher::signInAndSend(SmtpServer server)
     if (server.encryptionUnknown || server.SMTPEncryption == Encryption::Keine)
         return failSignIn("ERRMessage8", "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
     d->tokenServer = server;
-    d->signInLog = SmtpLog();
-    d->signInLog->reset();
-    d->signInLog->appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
+    d->ownSignInLog().appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
     d->tokens.request(*auth);
 }
 
@@ -387,12 +392,8 @@ void Dispatcher::onToken(const QByteArray& token)
 
 void Dispatcher::failSignIn(const QByteArray& code, const QByteArray& reason)
 {
-    if (!d->signInLog) {
-        d->signInLog = SmtpLog();
-        d->signInLog->reset();
-    }
     // The reason stands where a server's reply would, so the window shows it as it shows those.
-    d->signInLog->appendReceived(reason + CrLf);
+    d->ownSignInLog().appendReceived(reason + CrLf);
     d->tokenServer = {};
     QMetaObject::invokeMethod(
         this, [this, code] { fileOutcome(false, code); }, Qt::QueuedConnection);
@@ -440,6 +441,13 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
         finishMail();
 }
 
+void Dispatcher::endAlertPause()
+{
+    d->alertPause.stop();
+    d->view.CloseAlert();
+    finishMail();
+}
+
 void Dispatcher::saveFiled(qint16 id)
 {
     QString error;
@@ -455,9 +463,7 @@ void Dispatcher::saveFiled(qint16 id)
 
 void Dispatcher::finishMail()
 {
-    setIdle(true);
-    if (d->serviceState == 1 && !d->exiting)
-        d->Timer1.start();
+    resumePolling();
     if (d->resendRun)
         resendNextQueued();
 }
@@ -497,11 +503,8 @@ void Dispatcher::stopForExit()
         d->smtp.abort();
     if (d->tokens.isBusy())
         d->tokens.abort("Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
-    if (d->alertPause.isActive()) {
-        d->alertPause.stop();
-        d->view.CloseAlert();
-        finishMail();
-    }
+    if (d->alertPause.isActive())
+        endAlertPause();
 }
 
 void Dispatcher::resendNextQueued()
@@ -534,7 +537,7 @@ void Dispatcher::endCommand()
     d->commandInHand = false;
     if (d->retries.reconcile(d->store.tables()))
         retriesChanged();
-    endParse();
+    resumePolling();
 }
 
 void Dispatcher::loadRetries()
@@ -542,7 +545,8 @@ void Dispatcher::loadRetries()
     const std::optional<RetryFileContent> saved = loadRetryFile(d->store.programFolder(), &d->retryProblem);
     if (saved)
         d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
-    if (!loadRetrySetting(d->store.programFolder()))
+    d->retryOn = loadRetrySetting(d->store.programFolder());
+    if (!d->retryOn)
         d->retries.clear();
     d->retries.reconcile(d->store.tables());
     retriesChanged();
@@ -550,7 +554,8 @@ void Dispatcher::loadRetries()
 
 void Dispatcher::updateRetry()
 {
-    if (!loadRetrySetting(d->store.programFolder()) && !d->retries.isEmpty()) {
+    d->retryOn = loadRetrySetting(d->store.programFolder());
+    if (!d->retryOn && !d->retries.isEmpty()) {
         d->retries.clear();
         retriesChanged();
     }
@@ -562,13 +567,9 @@ void Dispatcher::retryDueMail()
         return;
     bool changed = false;
     const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
-    if (id && !loadRetrySetting(d->store.programFolder())) {
-        d->retries.clear();
-        changed = true;
-    }
     if (changed)
         retriesChanged();
-    if (!id || d->retries.isEmpty())
+    if (!id)
         return;
     const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
     d->retryInHand = true;
@@ -578,8 +579,8 @@ void Dispatcher::retryDueMail()
 void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
 {
     const MailRecord& mail = d->store.tables().mail(id);
-    const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
-                      loadRetrySetting(d->store.programFolder());
+    const bool wait =
+        !sent && mayRetry(mail) && d->retryOn && d->store.tables().folder(FailedFolder).entries().contains(id);
     if (wait)
         d->retries.failed(id, mail, d->clock.elapsed(), manual);
     else if (!d->retries.forget(id))

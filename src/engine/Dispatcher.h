@@ -39,7 +39,8 @@ public:
     QByteArray JobFolder() const;
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
-    // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
+    // The retry choice of "kadmel.ini" again (at each start and after the settings dialog): switched off, nothing
+    // waits any more.
     void updateRetry();
 
     enum class Answer
@@ -76,7 +77,8 @@ private:
     bool ParseJob(const QByteArray& jobFolder, const JobEntry& job);
     bool setJobAside(const JobEntry& job, const QByteArray& reason);
     void takeBackNewMail(qint16 id);
-    void endParse();
+    // Idle again, the poll timer running while the service is active and the program not ending.
+    void resumePolling();
     void ProcessMail(int origin, qint16 pos, bool isNew);
     void SendMailItem(qint16 id);
     // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
@@ -87,6 +89,8 @@ private:
     void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);
     void saveFiled(qint16 id);
+    // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.
+    void endAlertPause();
     void finishMail();
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.

@@ -1,5 +1,6 @@
 #include "engine/FailureReason.h"
 
+#include "engine/ByteText.h"
 #include "smtp/ResultText.h"
 
 namespace kadmel {
@@ -18,14 +19,7 @@ QByteArray failureReason(const MailRecord& mail)
     for (auto it = mail.Log.Received.crbegin(); it != mail.Log.Received.crend() && reply.isEmpty(); ++it)
         reply = it->trimmed();
     // The lines of a multi-line reply follow one another; control bytes would garble the window.
-    for (char& c : reply) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = ' ';
-    }
-    reply = reply.simplified();
-    if (reply.size() > MaxReasonBytes)
-        reply = reply.left(MaxReasonBytes - 1) + '\x85'; // "…" in Windows-1252
-    return reply;
+    return oneLine(reply, MaxReasonBytes);
 }
 
 QByteArray resultTextWithReason(const MailRecord& mail)

@@ -22,9 +22,10 @@ qint64 mtimeNsOf(const struct stat& st)
     return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-bool unchanged(const JobEntry& entry, qint64 size, qint64 mtimeNs)
+// The file as listed now still has the size and time it was remembered with.
+template <typename Remembered> bool unchanged(const Remembered& remembered, const JobEntry& listed)
 {
-    return entry.size == size && entry.mtimeNs == mtimeNs;
+    return remembered.size == listed.size && remembered.mtimeNs == listed.mtimeNs;
 }
 
 // Closes a descriptor on every way out.
@@ -68,14 +69,14 @@ QList<JobEntry> JobScanner::readyJobs(const QByteArray& jobFolder, const QDateTi
     QList<JobEntry> ready;
     for (const JobEntry& entry : listed) {
         if (const auto aside = m_setAside.constFind(entry.name);
-            aside != m_setAside.cend() && unchanged(*aside, entry.size, entry.mtimeNs)) {
+            aside != m_setAside.cend() && unchanged(*aside, entry)) {
             setAside.insert(entry.name, entry);
             continue;
         }
         if (entry.mtimeNs > nowNs) {
             Sighting seen{entry.size, entry.mtimeNs, clockMs};
             if (const auto earlier = m_futureSeen.constFind(entry.name);
-                earlier != m_futureSeen.cend() && earlier->size == entry.size && earlier->mtimeNs == entry.mtimeNs)
+                earlier != m_futureSeen.cend() && unchanged(*earlier, entry))
                 seen = *earlier;
             futureSeen.insert(entry.name, seen);
             if (clockMs - seen.firstSeenMs >= m_minAgeMs)

@@ -1,5 +1,6 @@
 #include "engine/OAuthTokenSource.h"
 
+#include "engine/ByteText.h"
 #include "store/Ansi.h"
 
 #include <QDeadlineTimer>
@@ -53,18 +54,9 @@ QByteArray requestBody(const AuthSetting& setting)
     return body;
 }
 
-// One line of printable text at most MaxReasonBytes long.
 QByteArray reasonText(const QString& text)
 {
-    QByteArray bytes = toAnsi(text);
-    for (char& c : bytes) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            c = ' ';
-    }
-    bytes = bytes.simplified();
-    if (bytes.size() > MaxReasonBytes)
-        bytes = bytes.left(MaxReasonBytes - 1) + '\x85';
-    return bytes;
+    return oneLine(toAnsi(text), MaxReasonBytes);
 }
 
 // A token goes into the SMTP command line between \x01 separators: only printable ASCII may pass.
@@ -137,18 +129,20 @@ struct OAuthTokenSource::Private
 
     void fail(const QString& reason) { finish(false, reasonText(reason)); }
 
-    void onReadyRead()
+    // Adds what has arrived; an answer over the cap fails the request, and false says so.
+    bool readAnswer()
     {
         answer += reply->readAll();
-        if (answer.size() > MaxAnswerBytes)
-            fail(QStringLiteral("Die Antwort der Token-Adresse ist größer als 1 MiB."));
+        if (answer.size() <= MaxAnswerBytes)
+            return true;
+        fail(QStringLiteral("Die Antwort der Token-Adresse ist größer als 1 MiB."));
+        return false;
     }
 
     void onFinished()
     {
-        answer += reply->readAll();
-        if (answer.size() > MaxAnswerBytes)
-            return fail(QStringLiteral("Die Antwort der Token-Adresse ist größer als 1 MiB."));
+        if (!readAnswer())
+            return;
         const QNetworkReply::NetworkError error = reply->error();
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QString errorString = reply->errorString();
@@ -206,7 +200,7 @@ struct OAuthTokenSource::Private
             manager = std::make_unique<QNetworkAccessManager>();
         manager->setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
         reply = manager->post(request, body);
-        QObject::connect(reply, &QNetworkReply::readyRead, q, [this] { onReadyRead(); });
+        QObject::connect(reply, &QNetworkReply::readyRead, q, [this] { readAnswer(); });
         QObject::connect(reply, &QNetworkReply::finished, q, [this] { onFinished(); });
         limit.start(timeoutMs);
     }

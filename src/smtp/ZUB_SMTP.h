@@ -38,7 +38,7 @@ struct SmtpServer
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
 // session and returns at once; finished() reports the outcome exactly once, always after SendMail
-// has returned (a mail that fails headerProblem() ends as "ERRMessage7" without connecting). A drop or
+// has returned (a mail that fails headerIsSafe() ends as "ERRMessage7" without connecting). A drop or
 // time-out after the whole message went out and before its reply is "ERRMessage9": it may have been
 // delivered. Not re-entrant: SendMail while a session runs is refused (returns false, nothing emitted).
 class ZUB_SMTP : public QObject
