@@ -95,7 +95,6 @@ struct Dispatcher::Private
     RetrySchedule retries;
     QElapsedTimer clock; // the schedule's time: it never jumps
     bool retryInHand = false;
-    bool retryOn = false; // the retry choice of "kadmel.ini", read at creation, at start and after the dialog
     QString retryProblem; // a damaged schedule file, said at the first start
 };
 
@@ -133,7 +132,6 @@ StartCheck Dispatcher::StartProcessing()
     d->Timer1.start();
     d->serviceState = 1;
     d->view.setServiceState(true);
-    updateRetry();
     showRetryTimes();
     if (!d->retryProblem.isEmpty())
         d->view.setMessage(toAnsi(std::exchange(d->retryProblem, QString())));
@@ -545,8 +543,7 @@ void Dispatcher::loadRetries()
     const std::optional<RetryFileContent> saved = loadRetryFile(d->store.programFolder(), &d->retryProblem);
     if (saved)
         d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
-    d->retryOn = loadRetrySetting(d->store.programFolder());
-    if (!d->retryOn)
+    if (!loadRetrySetting(d->store.programFolder()))
         d->retries.clear();
     d->retries.reconcile(d->store.tables());
     retriesChanged();
@@ -554,8 +551,7 @@ void Dispatcher::loadRetries()
 
 void Dispatcher::updateRetry()
 {
-    d->retryOn = loadRetrySetting(d->store.programFolder());
-    if (!d->retryOn && !d->retries.isEmpty()) {
+    if (!loadRetrySetting(d->store.programFolder()) && !d->retries.isEmpty()) {
         d->retries.clear();
         retriesChanged();
     }
@@ -567,9 +563,13 @@ void Dispatcher::retryDueMail()
         return;
     bool changed = false;
     const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
+    if (id && !loadRetrySetting(d->store.programFolder())) {
+        d->retries.clear();
+        changed = true;
+    }
     if (changed)
         retriesChanged();
-    if (!id)
+    if (!id || d->retries.isEmpty())
         return;
     const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
     d->retryInHand = true;
@@ -579,8 +579,8 @@ void Dispatcher::retryDueMail()
 void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
 {
     const MailRecord& mail = d->store.tables().mail(id);
-    const bool wait =
-        !sent && mayRetry(mail) && d->retryOn && d->store.tables().folder(FailedFolder).entries().contains(id);
+    const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
+                      loadRetrySetting(d->store.programFolder());
     if (wait)
         d->retries.failed(id, mail, d->clock.elapsed(), manual);
     else if (!d->retries.forget(id))

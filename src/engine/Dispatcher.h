@@ -39,8 +39,7 @@ public:
     QByteArray JobFolder() const;
     // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
     void updateJobFolder();
-    // The retry choice of "kadmel.ini" again (at each start and after the settings dialog): switched off, nothing
-    // waits any more.
+    // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
     void updateRetry();
 
     enum class Answer
