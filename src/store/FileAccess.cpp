@@ -61,7 +61,7 @@ Opened openRegular(QFile& file, const QString& path)
 
 QString notRegular(const QString& path)
 {
-    return QStringLiteral("%1 ist keine gewöhnliche Datei; sie wird beim nächsten Speichern ersetzt.")
+    return QStringLiteral("%1 ist keine gewöhnliche Datei (eine Verknüpfung, ein Ordner oder ein Gerät).")
         .arg(quotedName(path));
 }
 
@@ -195,8 +195,6 @@ bool keepAsBad(const QString& path, QString* error)
     // a link's target or a FIFO is none of the store's business.
     QFile source;
     const Opened opened = openRegular(source, path);
-    if (opened == Opened::NotRegular)
-        return report(error, notRegular(path));
     const QString bad = path + QStringLiteral(".bad");
     QFile copy(bad);
     const auto failed = [&] {
