@@ -76,6 +76,24 @@ bool syncToDisk(QFile& file)
 #endif
 }
 
+// A rename or a new name is on the disk only once its folder is: without this a power loss can bring
+// back the old file after a save was reported done.
+bool syncFolderOf(const QString& path)
+{
+#ifdef Q_OS_UNIX
+    const int fd =
+        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+#else
+    Q_UNUSED(path);
+    return true;
+#endif
+}
+
 QString reasonOf(QFileDevice::FileError error)
 {
     switch (error) {
@@ -164,6 +182,9 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
     if (renamed)
         return failed(reasonOf(QFileDevice::RenameError));
     file.setAutoRemove(false);
+    if (sync == FileSync::Durable && !syncFolderOf(path))
+        return failed(QStringLiteral("Der Ordner ließ sich nicht auf den Datenträger schreiben; die neue Fassung "
+                                     "steht an ihrem Platz, ist aber nach einem Stromausfall womöglich verloren."));
     return true;
 }
 
@@ -212,6 +233,9 @@ bool keepAsBad(const QString& path, QString* error)
         if (chunk.isEmpty() || copy.write(chunk) != chunk.size())
             return failed();
     }
+    // The copy is what allows the damaged file to be replaced: it must really be there.
+    if (!copy.flush() || !syncToDisk(copy) || !syncFolderOf(bad))
+        return failed();
     return true;
 }
 

@@ -754,6 +754,11 @@ private Q_SLOTS:
         QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), line, nullptr) && !loadRetryFile(dir.path(), &error));
         QVERIFY(error.contains(QStringLiteral("beschädigt")) &&
                 QFile::exists(dir.filePath(QStringLiteral("kadmel.retry.bad"))));
+        // Over the reader's limit: refused, and its bytes stay as ".bad" when the next save removes it.
+        const QByteArray huge = head + line.repeated(MaxRetryFileBytes / line.size() + 1);
+        QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), huge, nullptr) && !loadRetryFile(dir.path(), &error));
+        QVERIFY(error.contains(QStringLiteral("zu groß")) && saveRetryFile(dir.path(), {}));
+        QCOMPARE(fileBytes(dir.filePath(QStringLiteral("kadmel.retry.bad"))), huge);
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()
