@@ -52,9 +52,9 @@ void MailFileMemory::forget(qint16 id)
         m_files[id].reset();
 }
 
-void MailFileMemory::markUnreadable(qint16 id)
+void MailFileMemory::markUnreadable(qint16 id, const MailRecord& shown)
 {
-    forget(id);
+    remember(id, shown);
     m_unreadable.insert(id);
 }
 

@@ -18,8 +18,9 @@ public:
     void remember(qint16 id, const MailRecord& record);
     void forget(qint16 id);
 
-    // A mail file that could not be read nor kept as "<name>.bad": no save may write over it in this run.
-    void markUnreadable(qint16 id);
+    // A mail file that could be neither read nor kept as "<name>.bad": no save may write over it in this
+    // run. `shown` stands in its place; while the record is unchanged nothing is owed to the file.
+    void markUnreadable(qint16 id, const MailRecord& shown);
     bool unreadable(qint16 id) const;
 
     // Files were deleted and renamed for good: `survivors[newId]` is the old ID whose file now bears

@@ -144,15 +144,26 @@ bool Store::saveMails(QString* error)
     if (d->removalRunning)
         return refuseDuringRemoval(error);
     const qint16 mailCount = d->tables.MailCount();
+    QString unwritten;
     for (int id = 1; id <= mailCount; ++id) {
-        // An exit with thousands of unchanged mails must not rewrite thousands of files. A file that could
-        // not be read was said at the start and is shown in its list; it is not a reason to fail each save.
-        if (d->files.holds(id, d->tables.mail(id)) || d->files.unreadable(id))
+        // An exit with thousands of unchanged mails must not rewrite thousands of files. An unreadable
+        // file counts as holding its unchanged stand-in: only a change to that record fails the save,
+        // and the mails after it are still written.
+        if (d->files.holds(id, d->tables.mail(id)))
             continue;
+        if (d->files.unreadable(id)) {
+            if (unwritten.isEmpty())
+                SaveMail(id, &unwritten); // refused, with the reason
+            continue;
+        }
         if (!SaveMail(id, error))
             return false;
     }
-    return true;
+    if (unwritten.isEmpty())
+        return true;
+    if (error)
+        *error = unwritten;
+    return false;
 }
 
 bool Store::refused(QString* error) const

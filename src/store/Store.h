@@ -36,8 +36,8 @@ public:
     const MailTables& tables() const;
 
     // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
-    // is not written again, however its record was reached; one that could not be read at the start
-    // is left as it is (SaveMail refuses it with the reason).
+    // is not written again, however its record was reached. A mail file that could not be read at the
+    // start is never written: SaveMail refuses it with the reason, SaveAll only once its record changed.
     // While a removal for good renames the mail files, the records do not yet match the file names:
     // SaveAll, saveMails and SaveMail refuse then.
     bool SaveAll(QString* error = nullptr);

@@ -101,9 +101,9 @@ void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
         return;
     }
     // Shown in its list; "unclear" keeps automatic and "send all" resends away from an empty record.
-    into.files.markUnreadable(id);
     record.Subject = "(Mail-Datei " + toAnsi(quotedName(path)) + " nicht lesbar)";
     record.Status = "ERRMessage9";
+    into.files.markUnreadable(id, record);
     into.problems
         << reason + note +
                QStringLiteral(" Die Mail %1 wird als unlesbar gezeigt; ihre Datei bleibt unverändert.").arg(id);
