@@ -133,6 +133,7 @@ StartCheck Dispatcher::StartProcessing()
     }
     d->Timer1.start();
     d->serviceState = 1;
+    d->jobFolderProblem.clear(); // a start says again what keeps the job folder from being used
     d->view.setServiceState(true);
     showRetryTimes();
     if (!d->retryProblem.isEmpty())

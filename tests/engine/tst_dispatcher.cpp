@@ -365,10 +365,9 @@ private Q_SLOTS:
         QCOMPARE(bench.tables().MailCount(), qint16(1));
         QVERIFY(sink.messages().isEmpty());
         // A real folder again: its jobs are taken.
-        QVERIFY(
-            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-        if (target != QLatin1String("closed"))
-            QVERIFY(QFile::remove(folder) && QDir().mkpath(folder));
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(target == QLatin1String("closed") ? QFile::setPermissions(folder, ownerOnly)
+                                                  : QFile::remove(folder) && QDir().mkpath(folder));
         bench.writeJob("a.zub", Bench::job("wieder"));
         QTRY_COMPARE(bench.tables().MailCount(), qint16(2));
     }
