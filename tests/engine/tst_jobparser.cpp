@@ -7,7 +7,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <cstdio>
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace kadmel;
@@ -107,6 +110,19 @@ private Q_SLOTS:
         JobDirectory link(jobs);
         QVERIFY(link.state() == JobDirectory::State::Link && link.list().isEmpty());
         QVERIFY(link.read("a.zub", 100, text) == JobRead::Unreadable && !link.remove("a.zub"));
+
+        // A folder its user may not enter (below root's 0700 temporary folder) is unreadable, not missing.
+        if (::geteuid() != 0)
+            return;
+        if (const pid_t child = ::fork(); child == 0) {
+            const bool asNobody = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                                  ::setresuid(65534, 65534, 65534) == 0;
+            JobDirectory closed(moved);
+            ::_exit(asNobody && closed.state() == JobDirectory::State::Unreadable && closed.error() == EACCES ? 0 : 1);
+        } else {
+            int status = -1;
+            QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
     }
 };
 
