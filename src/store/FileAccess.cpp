@@ -76,24 +76,6 @@ bool syncToDisk(QFile& file)
 #endif
 }
 
-// A rename or a new name is on the disk only once its folder is: without this a power loss can bring
-// back the old file after a save was reported done.
-bool syncFolderOf(const QString& path)
-{
-#ifdef Q_OS_UNIX
-    const int fd =
-        ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-#else
-    Q_UNUSED(path);
-    return true;
-#endif
-}
-
 QString reasonOf(QFileDevice::FileError error)
 {
     switch (error) {
@@ -174,7 +156,7 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
         return failed(reasonOf(file.error()));
     if (file.write(bytes) != bytes.size() || !file.flush())
         return failed(reasonOf(file.error()));
-    if (sync == FileSync::Durable && !syncToDisk(file))
+    if (sync != FileSync::Skipped && !syncToDisk(file))
         return failed(reasonOf(errno == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError));
     std::error_code renamed;
     std::filesystem::rename(QFileInfo(file.fileName()).filesystemAbsoluteFilePath(),
@@ -182,9 +164,27 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
     if (renamed)
         return failed(reasonOf(QFileDevice::RenameError));
     file.setAutoRemove(false);
-    if (sync == FileSync::Durable && !syncFolderOf(path))
-        return failed(QStringLiteral("Der Ordner ließ sich nicht auf den Datenträger schreiben; die neue Fassung "
-                                     "steht an ihrem Platz, ist aber nach einem Stromausfall womöglich verloren."));
+    return sync != FileSync::Durable || syncFolder(target.absolutePath(), error);
+}
+
+bool syncFolder(const QString& folder, QString* error)
+{
+    // A rename or a new name is on the disk only once its folder is: without this a power loss can bring
+    // back the old file after a save was reported done.
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        return report(error, QStringLiteral("Der Ordner %1 ließ sich nicht auf den Datenträger schreiben; die neuen "
+                                            "Fassungen stehen an ihrem Platz, sind aber nach einem Stromausfall "
+                                            "womöglich verloren.")
+                                 .arg(quotedName(folder)));
+#else
+    Q_UNUSED(folder);
+    Q_UNUSED(error);
+#endif
     return true;
 }
 
@@ -234,7 +234,7 @@ bool keepAsBad(const QString& path, QString* error)
             return failed();
     }
     // The copy is what allows the damaged file to be replaced: it must really be there.
-    if (!copy.flush() || !syncToDisk(copy) || !syncFolderOf(bad))
+    if (!copy.flush() || !syncToDisk(copy) || !syncFolder(QFileInfo(bad).absolutePath(), nullptr))
         return failed();
     return true;
 }

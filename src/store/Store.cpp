@@ -144,6 +144,9 @@ bool Store::saveMails(QString* error)
     if (d->removalRunning)
         return refuseDuringRemoval(error);
     const qint16 mailCount = d->tables.MailCount();
+    // Many files: each is synced, their folder once at the end, before the save counts as done.
+    const FileSync sync = d->sync == FileSync::Durable ? FileSync::FileOnly : d->sync;
+    bool written = false;
     QString unwritten;
     for (int id = 1; id <= mailCount; ++id) {
         // An exit with thousands of unchanged mails must not rewrite thousands of files. An unreadable
@@ -156,9 +159,12 @@ bool Store::saveMails(QString* error)
                 SaveMail(id, &unwritten); // refused, with the reason
             continue;
         }
-        if (!SaveMail(id, error))
+        if (!saveMail(id, error, sync))
             return false;
+        written = true;
     }
+    if (written && sync == FileSync::FileOnly && !syncFolder(mailsFolder(), error))
+        return false;
     if (unwritten.isEmpty())
         return true;
     if (error)
@@ -193,6 +199,11 @@ bool Store::SaveFolders(QString* error)
 
 bool Store::SaveMail(qint16 id, QString* error)
 {
+    return saveMail(id, error, d->sync);
+}
+
+bool Store::saveMail(qint16 id, QString* error, FileSync sync)
+{
     // The file of this ID may already hold the next mail's record.
     if (d->removalRunning)
         return refuseDuringRemoval(error);
@@ -217,7 +228,7 @@ bool Store::SaveMail(qint16 id, QString* error)
     const MailRecord& record = d->tables.mail(id);
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
-    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, d->sync))
+    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, sync))
         return false;
     d->files.remember(id, record);
     return true;

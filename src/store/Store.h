@@ -76,6 +76,7 @@ private:
     friend class PermanentRemoval;
     MailFileMemory& mailFileMemory();
     bool refused(QString* error) const;
+    bool saveMail(qint16 id, QString* error, FileSync sync);
     void setRemovalRunning(bool running);
 
     struct Private;
