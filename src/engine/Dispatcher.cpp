@@ -3,6 +3,7 @@
 #include "engine/ByteText.h"
 #include "engine/FailureReason.h"
 #include "engine/HtmlBody.h"
+#include "engine/JobDirectory.h"
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
 #include "engine/MailBudget.h"
@@ -25,7 +26,7 @@
 #include <optional>
 #include <utility>
 
-#include <unistd.h>
+#include <cerrno>
 
 namespace kadmel {
 namespace {
@@ -84,6 +85,7 @@ struct Dispatcher::Private
     QTimer alertPause;
     JobScanner scanner;
     QByteArray jobFolder;
+    QByteArray jobFolderProblem; // said once, until the folder can be used again
     bool idle = true;
     bool commandInHand = false;
     qint16 serviceState = 0;
@@ -131,6 +133,7 @@ StartCheck Dispatcher::StartProcessing()
     }
     d->Timer1.start();
     d->serviceState = 1;
+    d->jobFolderProblem.clear(); // a start says again what keeps the job folder from being used
     d->view.setServiceState(true);
     showRetryTimes();
     if (!d->retryProblem.isEmpty())
@@ -186,19 +189,46 @@ void Dispatcher::onTick()
 
 void Dispatcher::ScanJobFolder()
 {
-    const QByteArray folder = QFile::encodeName(fromAnsi(d->jobFolder));
+    JobDirectory folder(QFile::encodeName(fromAnsi(d->jobFolder)));
+    const QList<JobEntry> listed = folder.list();
+    const QByteArray problem = jobFolderProblem(folder);
+    if (!problem.isEmpty() && problem != d->jobFolderProblem)
+        d->view.setMessage(problem);
+    d->jobFolderProblem = problem;
     // A job that cannot be taken is set aside and the scan goes on: bad files never hold up good ones.
-    for (const JobEntry& job : d->scanner.readyJobs(folder, QDateTime::currentDateTime())) {
+    for (const JobEntry& job : d->scanner.readyJobs(listed, QDateTime::currentDateTime())) {
         if (ParseJob(folder, job))
             return;
     }
 }
 
-bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
+QByteArray Dispatcher::jobFolderProblem(const JobDirectory& folder) const
 {
-    const QByteArray path = jobFolder + job.name;
+    QByteArray path = d->jobFolder;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const QByteArray named = "Der Auftragsordner \x84" + path + "\x93 ";
+    switch (folder.state()) {
+    case JobDirectory::State::Open:
+    case JobDirectory::State::Missing:
+        return {};
+    case JobDirectory::State::Link:
+        return named + "ist eine Verkn\xFCpfung und wird weder gelesen noch wird darin gel\xF6scht. Bitte dort einen "
+                       "echten Ordner anlegen.";
+    case JobDirectory::State::Unreadable:
+        break;
+    }
+    const int error = folder.error();
+    const QByteArray reason = error == EACCES || error == EPERM ? QByteArray("Keine Berechtigung.")
+                              : error == ENOTDIR                ? QByteArray("Er ist kein Ordner.")
+                                                                : "Systemfehler " + QByteArray::number(error) + '.';
+    return named + "l\xE4sst sich nicht lesen: " + reason + " Es werden keine Auftr\xE4ge angenommen.";
+}
+
+bool Dispatcher::ParseJob(JobDirectory& folder, const JobEntry& job)
+{
     QByteArray text;
-    switch (readJobFile(path, MaxJobBytes, text)) {
+    switch (folder.read(job.name, MaxJobBytes, text)) {
     case JobRead::Read:
         break;
     case JobRead::Link:
@@ -216,7 +246,7 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
     const ParsedJob parsed = parseJobText(text);
     text = {};
     if (parsed.outcome == ParsedJob::Outcome::MissingMarker) {
-        ::unlink(path.constData());
+        folder.remove(job.name);
         return false;
     }
     if (parsed.outcome == ParsedJob::Outcome::Malformed)
@@ -250,7 +280,7 @@ bool Dispatcher::ParseJob(const QByteArray& jobFolder, const JobEntry& job)
         d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error));
         return true;
     }
-    if (::unlink(path.constData()) != 0) {
+    if (!folder.remove(job.name)) {
         takeBackNewMail(*id); // never sent twice: the job would be found again
         return setJobAside(job, "l\xE4sst sich nicht l\xF6schen.");
     }

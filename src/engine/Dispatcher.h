@@ -9,6 +9,7 @@
 
 namespace kadmel {
 
+class JobDirectory;
 struct JobEntry;
 
 struct EngineTimings
@@ -73,7 +74,9 @@ private:
     void onTick();
     void ScanJobFolder();
     // True when the job used up the tick: its mail is in hand, or the store can take no mail now.
-    bool ParseJob(const QByteArray& jobFolder, const JobEntry& job);
+    bool ParseJob(JobDirectory& folder, const JobEntry& job);
+    // Why the job folder cannot be used (German, Windows-1252), empty when it can or is not there yet.
+    QByteArray jobFolderProblem(const JobDirectory& folder) const;
     bool setJobAside(const JobEntry& job, const QByteArray& reason);
     void takeBackNewMail(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.

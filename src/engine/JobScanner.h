@@ -16,18 +16,16 @@ struct JobEntry
     qint64 mtimeNs = 0; // last change, since the epoch
 };
 
-// Finds the job files of the job folder ("*.zub" in any letter case, not hidden, no folder), in name
-// order. Names are bytes: one that is no valid UTF-8 is a job like any other.
+// Picks from the job folder's listing (JobDirectory) the jobs to try now.
 class JobScanner
 {
 public:
     explicit JobScanner(int minAgeMs = 2000);
 
-    // The jobs to try now. A file is ready when it was last changed at least minAgeMs before `now`
-    // (it may still be being written), or, with a time in the future, once this scanner has seen it
-    // unchanged for minAgeMs. Files set aside and unchanged since are left out. A folder that cannot
-    // be listed holds none.
-    QList<JobEntry> readyJobs(const QByteArray& jobFolder, const QDateTime& now);
+    // The jobs of `listed` to try now, in its order. A file is ready when it was last changed at least
+    // minAgeMs before `now` (it may still be being written), or, with a time in the future, once this
+    // scanner has seen it unchanged for minAgeMs. Files set aside and unchanged since are left out.
+    QList<JobEntry> readyJobs(const QList<JobEntry>& listed, const QDateTime& now);
 
     // The job cannot be taken as it is: it is left out until its size or time changes.
     void setAside(const JobEntry& entry);
@@ -44,18 +42,5 @@ private:
     QHash<QByteArray, Sighting> m_futureSeen; // files whose time lies ahead of the clock
     QHash<QByteArray, JobEntry> m_setAside;
 };
-
-enum class JobRead
-{
-    Read,
-    Unreadable,
-    Link,
-    NotAFile, // a pipe, a device or a folder
-    TooLarge,
-};
-
-// Reads a job whole without following a link or waiting on a pipe or device: only a regular file of
-// at most maxBytes is read.
-JobRead readJobFile(const QByteArray& path, qint64 maxBytes, QByteArray& contents);
 
 } // namespace kadmel

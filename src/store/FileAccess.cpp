@@ -61,7 +61,7 @@ Opened openRegular(QFile& file, const QString& path)
 
 QString notRegular(const QString& path)
 {
-    return QStringLiteral("%1 ist keine gewöhnliche Datei; sie wird beim nächsten Speichern ersetzt.")
+    return QStringLiteral("%1 ist keine gewöhnliche Datei (eine Verknüpfung, ein Ordner oder ein Gerät).")
         .arg(quotedName(path));
 }
 
@@ -156,7 +156,7 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
         return failed(reasonOf(file.error()));
     if (file.write(bytes) != bytes.size() || !file.flush())
         return failed(reasonOf(file.error()));
-    if (sync == FileSync::Durable && !syncToDisk(file))
+    if (sync != FileSync::Skipped && !syncToDisk(file))
         return failed(reasonOf(errno == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError));
     std::error_code renamed;
     std::filesystem::rename(QFileInfo(file.fileName()).filesystemAbsoluteFilePath(),
@@ -164,6 +164,27 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
     if (renamed)
         return failed(reasonOf(QFileDevice::RenameError));
     file.setAutoRemove(false);
+    return sync != FileSync::Durable || syncFolder(target.absolutePath(), error);
+}
+
+bool syncFolder(const QString& folder, QString* error)
+{
+    // A rename or a new name is on the disk only once its folder is: without this a power loss can bring
+    // back the old file after a save was reported done.
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool synced = fd >= 0 && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!synced)
+        return report(error, QStringLiteral("Der Ordner %1 ließ sich nicht auf den Datenträger schreiben; die neuen "
+                                            "Fassungen stehen an ihrem Platz, sind aber nach einem Stromausfall "
+                                            "womöglich verloren.")
+                                 .arg(quotedName(folder)));
+#else
+    Q_UNUSED(folder);
+    Q_UNUSED(error);
+#endif
     return true;
 }
 
@@ -195,8 +216,6 @@ bool keepAsBad(const QString& path, QString* error)
     // a link's target or a FIFO is none of the store's business.
     QFile source;
     const Opened opened = openRegular(source, path);
-    if (opened == Opened::NotRegular)
-        return report(error, notRegular(path));
     const QString bad = path + QStringLiteral(".bad");
     QFile copy(bad);
     const auto failed = [&] {
@@ -214,6 +233,9 @@ bool keepAsBad(const QString& path, QString* error)
         if (chunk.isEmpty() || copy.write(chunk) != chunk.size())
             return failed();
     }
+    // The copy is what allows the damaged file to be replaced: it must really be there.
+    if (!copy.flush() || !syncToDisk(copy) || !syncFolder(QFileInfo(bad).absolutePath(), nullptr))
+        return failed();
     return true;
 }
 

@@ -13,9 +13,11 @@ inline constexpr qint64 MaxIndexFileBytes = 4 << 20;
 inline constexpr qint64 MaxMailFileBytes = qint64(64) << 20;
 
 // Whether a write waits until its bytes are on the disk. Only tests that build big stores skip it.
+// FileOnly leaves the folder (the new name) to the caller, who syncs it once after many writes.
 enum class FileSync
 {
     Durable,
+    FileOnly,
     Skipped
 };
 
@@ -34,6 +36,9 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
 // Replaces the file atomically (a crash or a full disk leaves the old file), readable and writable by
 // its owner only. A symbolic link in its place is replaced by the file, never written through.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync = FileSync::Durable);
+
+// Puts the folder's names (renames, new and removed files) on the disk.
+bool syncFolder(const QString& folder, QString* error);
 
 // Removes a file; a file that is not there counts as removed.
 bool removeFile(const QString& path, QString* error);

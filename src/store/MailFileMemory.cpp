@@ -52,15 +52,30 @@ void MailFileMemory::forget(qint16 id)
         m_files[id].reset();
 }
 
+void MailFileMemory::markUnreadable(qint16 id, const MailRecord& shown)
+{
+    remember(id, shown);
+    m_unreadable.insert(id);
+}
+
+bool MailFileMemory::unreadable(qint16 id) const
+{
+    return m_unreadable.contains(id);
+}
+
 void MailFileMemory::renumber(const QList<qint16>& survivors)
 {
     QList<std::optional<MailRecord>> files(survivors.size());
+    QSet<qint16> unreadable;
     for (qsizetype newId = 1; newId < survivors.size(); ++newId) {
         const qint16 oldId = survivors.at(newId);
         if (oldId > 0 && oldId < m_files.size())
             files[newId] = m_files.at(oldId);
+        if (m_unreadable.contains(oldId))
+            unreadable.insert(qint16(newId));
     }
     m_files = files;
+    m_unreadable = unreadable;
 }
 
 } // namespace kadmel

@@ -83,21 +83,25 @@ std::optional<RetryFileContent> loadRetryFile(const QString& programFolder, QStr
 {
     const QString path = retryFilePathIn(programFolder);
     QByteArray bytes;
-    switch (readWholeFile(path, MaxRetryFileBytes, bytes, error)) {
+    QString reason;
+    switch (readWholeFile(path, MaxRetryFileBytes, bytes, &reason)) {
     case ReadOutcome::Missing:
         return RetryFileContent{};
-    case ReadOutcome::Failed:
-        return std::nullopt;
     case ReadOutcome::Read:
+        if (std::optional<RetryFileContent> content = decodeRetryFile(bytes))
+            return content;
+        reason = QStringLiteral("%1 ist beschädigt und wird verworfen.").arg(quotedName(path));
+        break;
+    case ReadOutcome::Failed:
         break;
     }
-    std::optional<RetryFileContent> content = decodeRetryFile(bytes);
-    if (!content) {
-        keepAsBad(path, nullptr);
-        if (error)
-            *error = QStringLiteral("%1 ist beschädigt und wird verworfen.").arg(quotedName(path));
-    }
-    return content;
+    // The next save replaces the file (or removes it when nothing waits): its bytes stay beside it.
+    QString kept;
+    if (keepAsBad(path, &kept))
+        kept = QStringLiteral("Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+    if (error)
+        *error = reason + QLatin1Char(' ') + kept;
+    return std::nullopt;
 }
 
 bool saveRetryFile(const QString& programFolder, const RetryFileContent& content, QString* error)

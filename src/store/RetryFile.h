@@ -38,8 +38,8 @@ QByteArray encodeRetryFile(const RetryFileContent& content);
 // Nothing for anything encodeRetryFile cannot have written (a damaged or foreign file).
 std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes);
 
-// A missing file is an empty schedule. Nothing, with a German reason, for a file that cannot be read or
-// is damaged; a damaged one is kept as "kadmel.retry.bad".
+// A missing file is an empty schedule. Nothing, with a German reason, for a file that cannot be read, is
+// too large or is damaged; its bytes are kept as "kadmel.retry.bad" where they can be read.
 std::optional<RetryFileContent> loadRetryFile(const QString& programFolder, QString* error = nullptr);
 // Written atomically and readable by its owner only; an empty schedule removes the file.
 bool saveRetryFile(const QString& programFolder, const RetryFileContent& content, QString* error = nullptr);

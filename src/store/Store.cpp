@@ -37,6 +37,7 @@ struct Store::Private
     QString programFolder;
     FileSync sync = FileSync::Durable;
     bool removalRunning = false;
+    QString refusal; // the store could not be loaded safely: nothing is written
     Settings settings;
     MailTables tables;
     MailFileMemory files;
@@ -111,6 +112,16 @@ bool refuseDuringRemoval(QString* error)
 
 } // namespace
 
+QString Store::mailsFolderProblem() const
+{
+    // The mail files are written through this name: a link would put them (and their chmod) elsewhere.
+    if (!QFileInfo(mailsFolder()).isSymLink())
+        return {};
+    return QStringLiteral("Der Ordner %1 im Programmordner ist eine Verknüpfung. ZUB folgt ihr nicht und "
+                          "speichert dort keine Mails; bitte die Verknüpfung durch einen echten Ordner ersetzen.")
+        .arg(quotedName(mailsFolder()));
+}
+
 bool Store::removalRunning() const
 {
     return d->removalRunning;
@@ -133,29 +144,65 @@ bool Store::saveMails(QString* error)
     if (d->removalRunning)
         return refuseDuringRemoval(error);
     const qint16 mailCount = d->tables.MailCount();
+    // Many files: each is synced, their folder once at the end, before the save counts as done.
+    const FileSync sync = d->sync == FileSync::Durable ? FileSync::FileOnly : d->sync;
+    bool written = false;
+    QString unwritten;
     for (int id = 1; id <= mailCount; ++id) {
-        // An exit with thousands of unchanged mails must not rewrite thousands of files.
+        // An exit with thousands of unchanged mails must not rewrite thousands of files. An unreadable
+        // file counts as holding its unchanged stand-in: only a change to that record fails the save,
+        // and the mails after it are still written.
         if (d->files.holds(id, d->tables.mail(id)))
             continue;
-        if (!SaveMail(id, error))
+        if (d->files.unreadable(id)) {
+            if (unwritten.isEmpty())
+                SaveMail(id, &unwritten); // refused, with the reason
+            continue;
+        }
+        if (!saveMail(id, error, sync))
             return false;
+        written = true;
     }
+    if (written && sync == FileSync::FileOnly && !syncFolder(mailsFolder(), error))
+        return false;
+    if (unwritten.isEmpty())
+        return true;
+    if (error)
+        *error = unwritten;
+    return false;
+}
+
+bool Store::refused(QString* error) const
+{
+    if (d->refusal.isEmpty())
+        return false;
+    if (error)
+        *error = d->refusal;
     return true;
 }
 
 bool Store::SaveSettings(QString* error)
 {
+    if (refused(error))
+        return false;
     return writeWithin(settingsFilePath(), encodeSettings(d->settings), MaxSettingsFileBytes, error, d->sync);
 }
 
 bool Store::SaveFolders(QString* error)
 {
+    if (refused(error))
+        return false;
     const MailTables& t = d->tables;
     const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
     return writeWithin(indexFilePath(), encodeFolderIndex(index), MaxIndexFileBytes, error, d->sync);
 }
 
 bool Store::SaveMail(qint16 id, QString* error)
+{
+    return saveMail(id, error, d->sync);
+}
+
+bool Store::saveMail(qint16 id, QString* error, FileSync sync)
 {
     // The file of this ID may already hold the next mail's record.
     if (d->removalRunning)
@@ -165,10 +212,23 @@ bool Store::SaveMail(qint16 id, QString* error)
             *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
         return false;
     }
+    if (refused(error))
+        return false;
+    if (d->files.unreadable(id)) {
+        if (error)
+            *error = QStringLiteral("%1 ließ sich beim Start nicht lesen und wird nicht überschrieben.")
+                         .arg(quotedName(mailFilePath(id)));
+        return false;
+    }
+    if (const QString problem = mailsFolderProblem(); !problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
     const MailRecord& record = d->tables.mail(id);
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
-    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, d->sync))
+    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, sync))
         return false;
     d->files.remember(id, record);
     return true;
@@ -203,11 +263,14 @@ bool Store::removeForGood(const QList<qint16>& deletedPositions, QString* error)
 Store::LoadReport Store::loadAtStartup()
 {
     LoadReport report;
+    d->refusal.clear();
     report.problems += MigrateOldFiles(d->programFolder);
     // The mails are private: the folder is the owner's alone, however it was made. The store files
     // become owner-only as they are read; kadmel.ini (a link there is not followed) here.
     constexpr QFileDevice::Permissions OwnerOnlyFolder =
         QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    if (d->refusal = report.refusal = mailsFolderProblem(); !report.refusal.isEmpty())
+        return report;
     if (!QDir().mkpath(d->programFolder) ||
         (!QDir().mkdir(mailsFolder(), OwnerOnlyFolder) && !QFileInfo(mailsFolder()).isDir()))
         report.problems << QStringLiteral("Der Ordner %1 ließ sich nicht anlegen.").arg(quotedName(mailsFolder()));
@@ -221,9 +284,11 @@ Store::LoadReport Store::loadAtStartup()
     d->settings = Settings();
     d->files = MailFileMemory();
 
-    LoadedStore loaded{d->settings, d->tables, d->files, {}};
+    LoadedStore loaded{d->settings, d->tables, d->files, {}, {}};
     LoadStore(d->programFolder, loaded);
     report.problems += loaded.problems;
+    if (d->refusal = report.refusal = loaded.refusal; !report.refusal.isEmpty())
+        return report;
 
     // From the first start on every store file exists; what was loaded goes back unchanged.
     QString error;

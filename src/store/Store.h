@@ -36,7 +36,8 @@ public:
     const MailTables& tables() const;
 
     // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
-    // is not written again, however its record was reached.
+    // is not written again, however its record was reached. A mail file that could not be read at the
+    // start is never written: SaveMail refuses it with the reason, SaveAll only once its record changed.
     // While a removal for good renames the mail files, the records do not yet match the file names:
     // SaveAll, saveMails and SaveMail refuse then.
     bool SaveAll(QString* error = nullptr);
@@ -46,6 +47,8 @@ public:
     // Every mail 1 … MailCount whose file does not already hold it: SaveAll without settings and index.
     bool saveMails(QString* error = nullptr);
     bool removalRunning() const;
+    // Why mail files cannot be written now ("Mails" is a link), empty when they can.
+    QString mailsFolderProblem() const;
 
     // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
     // is deleted for good first: its file removed, every higher mail and file one ID lower, all
@@ -59,16 +62,21 @@ public:
 
     // Start-up: take-over of older files, the Mails folder (0700), reset, loading, first-start SaveAll.
     // Each file is read on its own; damaged ones are kept as "<name>.bad" and reported in `problems`.
+    // A settings or index file that can be neither read nor kept, or a "Mails" that is a link, gives a
+    // `refusal`: the store is not used and nothing is written, not even at the end.
     struct LoadReport
     {
         bool storeExisted = false;
         QStringList problems; // German, one line per damaged or missing file
+        QString refusal;      // German: why the program cannot work on this store
     };
     LoadReport loadAtStartup();
 
 private:
     friend class PermanentRemoval;
     MailFileMemory& mailFileMemory();
+    bool refused(QString* error) const;
+    bool saveMail(qint16 id, QString* error, FileSync sync);
     void setRemovalRunning(bool running);
 
     struct Private;

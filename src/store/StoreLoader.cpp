@@ -1,5 +1,6 @@
 #include "store/StoreLoader.h"
 
+#include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
@@ -11,12 +12,32 @@
 namespace kadmel {
 namespace {
 
-QString keptNote(const QString& path)
+// Keeps a file that could not be used as "<name>.bad": then a save may replace it. Nothing when it
+// cannot be kept, with the reason in `note`.
+bool keep(const QString& path, QString& note)
 {
     QString error;
-    if (!keepAsBad(path, &error))
-        return QStringLiteral(" ") + error;
-    return QStringLiteral(" Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+    if (!keepAsBad(path, &error)) {
+        note = QStringLiteral(" ") + error;
+        return false;
+    }
+    note = QStringLiteral(" Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+    return true;
+}
+
+QString keptNote(const QString& path)
+{
+    QString note;
+    keep(path, note);
+    return note;
+}
+
+// A settings or index file that was neither read nor kept: the store is not used, so nothing replaces it.
+void refuse(LoadedStore& into, const QString& reason, const QString& note)
+{
+    into.refusal = reason + note +
+                   QStringLiteral(" ZUB überschreibt keine Datei, die es nicht lesen konnte. Bitte die Datei lesbar "
+                                  "machen (Eigentümer und Zugriffsrechte) oder sie entfernen.");
 }
 
 void loadSettings(const QString& programFolder, LoadedStore& into)
@@ -40,10 +61,14 @@ void loadSettings(const QString& programFolder, LoadedStore& into)
     case ReadOutcome::Failed:
         break;
     }
-    into.problems << reason + QStringLiteral(" Es gelten die Grundeinstellungen.") + keptNote(path);
+    if (QString note; keep(path, note))
+        into.problems << reason + QStringLiteral(" Es gelten die Grundeinstellungen.") + note;
+    else
+        refuse(into, reason, note);
 }
 
-// One mail into its place; a missing or damaged file leaves that record empty.
+// One mail into its place; a missing or damaged file leaves that record empty. One that can be neither
+// read nor kept leaves its record marked, and its file is not written in this run.
 void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
 {
     const QString path = mailFilePathIn(programFolder, id);
@@ -68,7 +93,20 @@ void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
     case ReadOutcome::Failed:
         break;
     }
-    into.problems << reason + QStringLiteral(" Die Mail %1 bleibt leer.").arg(id) + keptNote(path);
+    MailRecord& record = into.tables.mail(id);
+    record = MailRecord();
+    QString note;
+    if (keep(path, note)) {
+        into.problems << reason + QStringLiteral(" Die Mail %1 bleibt leer.").arg(id) + note;
+        return;
+    }
+    // Shown in its list; "unclear" keeps automatic and "send all" resends away from an empty record.
+    record.Subject = "(Mail-Datei " + toAnsi(quotedName(path)) + " nicht lesbar)";
+    record.Status = "ERRMessage9";
+    into.files.markUnreadable(id, record);
+    into.problems
+        << reason + note +
+               QStringLiteral(" Die Mail %1 wird als unlesbar gezeigt; ihre Datei bleibt unverändert.").arg(id);
 }
 
 // The mail files Mail(1) … Mail(n) that exist in unbroken order, each filed by its status.
@@ -138,6 +176,8 @@ void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, 
 void LoadStore(const QString& programFolder, LoadedStore& into)
 {
     loadSettings(programFolder, into);
+    if (!into.refusal.isEmpty())
+        return;
 
     const QString indexPath = indexFilePathIn(programFolder);
     QByteArray bytes;
@@ -164,7 +204,10 @@ void LoadStore(const QString& programFolder, LoadedStore& into)
     } else {
         if (outcome == ReadOutcome::Read)
             reason = QStringLiteral("%1 ist beschädigt: %2").arg(quotedName(indexPath), reason);
-        into.problems << reason + keptNote(indexPath);
+        QString note;
+        if (!keep(indexPath, note))
+            return refuse(into, reason, note);
+        into.problems << reason + note;
     }
     rebuildIndex(programFolder, into);
 }

@@ -24,12 +24,27 @@ void Program::start()
 {
     m_instance = std::make_unique<InstanceServer>(m_store->programFolder());
     connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
-    m_loadProblems = m_store->loadAtStartup().problems;
+    const Store::LoadReport loaded = m_store->loadAtStartup();
+    if (!loaded.refusal.isEmpty())
+        return refuseStore(loaded.refusal);
+    m_loadProblems = loaded.problems;
     m_splash = new Form4(m_timings.splash);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_splash, &Form4::pauseOver, this, &Program::showMainWindow);
     m_splash->show();
     m_splash->start();
+}
+
+void Program::refuseStore(const QString& reason)
+{
+    // The store stays as it is: no window, no save, not even at a termination signal.
+    m_refused = true;
+    const QString text = QStringLiteral("ZUB kann nicht gestartet werden.\n") + reason;
+    QTextStream(stderr) << text << Qt::endl;
+    m_prompts.ask(nullptr, text, PromptIcon::Critical, PromptButtons::Ok);
+    m_exitCode = 1;
+    // Queued: main() starts its event loop only after start() has returned.
+    QMetaObject::invokeMethod(this, &Program::finished, Qt::QueuedConnection);
 }
 
 void Program::showMainWindow()
@@ -64,6 +79,8 @@ void Program::bringToFront()
 
 void Program::requestTermination()
 {
+    if (m_refused)
+        return;
     if (m_main) {
         m_main->requestTermination();
         return;

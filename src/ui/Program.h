@@ -32,12 +32,14 @@ public:
     ~Program() override;
 
     // Loads the store and shows the splash window; the main window follows after the pause. From here
-    // on a second start on the same folder brings the program to the front.
+    // on a second start on the same folder brings the program to the front. A store that cannot be used
+    // safely ends the program with the reason instead (finished(), exit code 1).
     void start();
     // A termination signal: during the splash the store is saved and the program ends.
     void requestTermination();
-    // For main() once finished() came: 1 when the final save after a termination signal failed (said on
-    // standard error, since no one may be there to answer a message box), else 0.
+    // For main() once finished() came: 1 when the store could not be used (said in a box and on standard
+    // error) or the final save after a termination signal failed (said on standard error, since no one
+    // may be there to answer a message box), else 0.
     int exitCode() const { return m_exitCode; }
 
     Store& store() { return *m_store; }
@@ -55,6 +57,7 @@ private:
     void showMainWindow();
     void bringToFront();
     void endAfterSave(const QString& saveError);
+    void refuseStore(const QString& reason);
 
     Prompts& m_prompts;
     ProgramTimings m_timings;
@@ -67,6 +70,7 @@ private:
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
     int m_exitCode = 0;
+    bool m_refused = false;
 };
 
 } // namespace kadmel

@@ -305,6 +305,73 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(young.tables().MailCount(), qint16(2), 5000);
     }
 
+    // A job folder that is a link (to the mail files, to the program folder, to someone's folder holding a job)
+    // or that cannot be read is never read or deleted in: said once in panel 2, nothing mailed, no file gone.
+    void jobFolderBehindALinkIsNeverUsed_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray link = "ist eine Verkn\xFCpfung und wird weder gelesen noch wird darin gel\xF6scht.";
+        QTest::newRow("link to Mails") << "Mails" << link;
+        QTest::newRow("link to the program folder") << "program" << link;
+        QTest::newRow("link to a user's folder") << "user" << link;
+        QTest::newRow("a file") << "file" << QByteArray("l\xE4sst sich nicht lesen: Er ist kein Ordner.");
+        QTest::newRow("no access") << "closed" << QByteArray("l\xE4sst sich nicht lesen: Keine Berechtigung.");
+    }
+    void jobFolderBehindALinkIsNeverUsed()
+    {
+        QFETCH(QString, target);
+        QFETCH(QByteArray, message);
+        if (target == QLatin1String("closed") && ::geteuid() == 0)
+            QSKIP("root reads every folder");
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        Bench bench(sink.port());
+        bench.store->tables().folder(SentFolder).append(*bench.store->tables().createMail(mailWith("eins", "MSGSENT")));
+        QVERIFY(bench.store->SaveAll());
+        const QString user = bench.dir.filePath(QStringLiteral("anna"));
+        QVERIFY(QDir().mkpath(user));
+        writeBytes(user + QStringLiteral("/brief.zub"), Bench::job("geheim"));
+        const QString folder = bench.jobFolder.chopped(1);
+        if (target == QLatin1String("closed")) {
+            QVERIFY(QFile::setPermissions(folder, {}));
+        } else {
+            QVERIFY(QDir(folder).removeRecursively());
+            if (target == QLatin1String("file"))
+                writeBytes(folder, Bench::job("kein Ordner"));
+            else
+                QVERIFY(QFile::link(target == QLatin1String("Mails")     ? bench.store->mailsFolder()
+                                    : target == QLatin1String("program") ? bench.programFolder
+                                                                         : user,
+                                    folder));
+        }
+        const auto files = [&] {
+            QMap<QString, QByteArray> all;
+            for (QDirIterator it(bench.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+                 it.hasNext();) {
+                const QString path = it.next();
+                all.insert(path, fileBytes(path));
+            }
+            return all;
+        };
+        const QMap<QString, QByteArray> before = files();
+        QVERIFY(before.size() >= 4);
+
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE(said(bench.view, message), 1);
+        QTest::qWait(200); // ten more ticks say nothing again
+        QCOMPARE(said(bench.view, "Der Auftragsordner \x84" + QFile::encodeName(folder) + "\x93 "), 1);
+        QCOMPARE(files(), before);
+        QCOMPARE(bench.tables().MailCount(), qint16(1));
+        QVERIFY(sink.messages().isEmpty());
+        // A real folder again: its jobs are taken.
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(target == QLatin1String("closed") ? QFile::setPermissions(folder, ownerOnly)
+                                                  : QFile::remove(folder) && QDir().mkpath(folder));
+        bench.writeJob("a.zub", Bench::job("wieder"));
+        QTRY_COMPARE(bench.tables().MailCount(), qint16(2));
+    }
+
     // A mail's file holds its body and the Base64 message: the largest accepted job is delivered and
     // loads back after a restart, one byte more is refused before sending and stays, the next job goes out.
     void mailsAtTheFileLimitGoOutAndLoadBack()
@@ -686,6 +753,11 @@ private Q_SLOTS:
         QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), line, nullptr) && !loadRetryFile(dir.path(), &error));
         QVERIFY(error.contains(QStringLiteral("beschädigt")) &&
                 QFile::exists(dir.filePath(QStringLiteral("kadmel.retry.bad"))));
+        // Over the reader's limit: refused, and its bytes stay as ".bad" when the next save removes it.
+        const QByteArray huge = head + line.repeated(MaxRetryFileBytes / line.size() + 1);
+        QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), huge, nullptr) && !loadRetryFile(dir.path(), &error));
+        QVERIFY(error.contains(QStringLiteral("zu groß")) && saveRetryFile(dir.path(), {}));
+        QCOMPARE(fileBytes(dir.filePath(QStringLiteral("kadmel.retry.bad"))), huge);
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()

@@ -1,3 +1,4 @@
+#include "engine/JobDirectory.h"
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
 
@@ -5,6 +6,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <cstdio>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kadmel;
 using Outcome = ParsedJob::Outcome;
@@ -65,13 +72,57 @@ private Q_SLOTS:
 
         JobScanner scanner(2000);
         QByteArrayList names;
-        for (const JobEntry& job : scanner.readyJobs(folder, now))
+        for (const JobEntry& job : scanner.readyJobs(JobDirectory(folder).list(), now))
             names << job.name;
         QCOMPARE(names, (QByteArrayList{"a.ZUB", "b.zub", "f.Zub"}));
 
         // Files changed within the last two seconds are left alone.
-        QVERIFY(JobScanner(2000).readyJobs(folder, QDateTime::currentDateTime()).isEmpty());
-        QVERIFY(JobScanner(2000).readyJobs(folder + "missing/", now).isEmpty());
+        QVERIFY(JobScanner(2000).readyJobs(JobDirectory(folder).list(), QDateTime::currentDateTime()).isEmpty());
+        QVERIFY(JobDirectory(folder + "missing/").list().isEmpty());
+    }
+
+    // One scan keeps to the folder it listed: after a swap for a link the job is deleted where it was read,
+    // not in the link's target; a job written anew under a name after its read stays; a link is not opened.
+    void scanKeepsToTheFolderItListed()
+    {
+        QTemporaryDir dir;
+        const QByteArray jobs = QFile::encodeName(dir.filePath(QStringLiteral("KDMEML")));
+        const QByteArray moved = jobs + ".alt", other = QFile::encodeName(dir.filePath(QStringLiteral("other")));
+        QVERIFY(QDir().mkpath(QFile::decodeName(jobs)) && QDir().mkpath(QFile::decodeName(other)));
+        for (const QByteArray& path : {jobs + "/a.zub", jobs + "/b.zub", jobs + "/b.new", other + "/a.zub"}) {
+            QFile file(QFile::decodeName(path));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("@@") == 2);
+        }
+        JobDirectory folder(jobs + '/');
+        QByteArray text;
+        QCOMPARE(folder.list().size(), 2);
+        QVERIFY(folder.read("a.zub", 100, text) == JobRead::Read && text == "@@");
+        QCOMPARE(::rename(jobs.constData(), moved.constData()), 0);
+        QCOMPARE(::symlink(other.constData(), jobs.constData()), 0);
+        QVERIFY(folder.remove("a.zub"));
+        QVERIFY(!QFile::exists(QFile::decodeName(moved + "/a.zub")) &&
+                QFile::exists(QFile::decodeName(other + "/a.zub")));
+
+        QVERIFY(folder.read("b.zub", 100, text) == JobRead::Read);
+        QCOMPARE(::rename((moved + "/b.new").constData(), (moved + "/b.zub").constData()), 0);
+        QVERIFY(!folder.remove("b.zub") && QFile::exists(QFile::decodeName(moved + "/b.zub")));
+
+        JobDirectory link(jobs);
+        QVERIFY(link.state() == JobDirectory::State::Link && link.list().isEmpty());
+        QVERIFY(link.read("a.zub", 100, text) == JobRead::Unreadable && !link.remove("a.zub"));
+
+        // A folder its user may not enter (below root's 0700 temporary folder) is unreadable, not missing.
+        if (::geteuid() != 0)
+            return;
+        if (const pid_t child = ::fork(); child == 0) {
+            const bool asNobody = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                                  ::setresuid(65534, 65534, 65534) == 0;
+            JobDirectory closed(moved);
+            ::_exit(asNobody && closed.state() == JobDirectory::State::Unreadable && closed.error() == EACCES ? 0 : 1);
+        } else {
+            int status = -1;
+            QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
     }
 };
 

@@ -3,8 +3,14 @@
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 
+#include <QDirIterator>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -123,25 +129,119 @@ private Q_SLOTS:
         const QStringList files{store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1), ini};
         for (const QString& path : files + QStringList{store.mailsFolder()})
             QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
-        // A link planted for a mail: neither read nor written through.
+        // A link planted for a mail before the start: neither read, nor written through, nor replaced.
         const QString victim = outside.filePath(QStringLiteral("victim"));
         QVERIFY(QFile::rename(store.mailFilePath(2), victim) && QFile::link(victim, store.mailFilePath(2)));
         const QByteArray victimBytes = fileBytes(victim);
 
         const QStringList problems = store.loadAtStartup().problems;
         QVERIFY(problems.size() == 1 && problems.first().contains(QStringLiteral("keine gewöhnliche Datei")));
+        QCOMPARE(store.tables().mail(2).Subject, QByteArray("(Mail-Datei \x84Mail(2).zub\x93 nicht lesbar)"));
         QCOMPARE(QFile::permissions(store.mailsFolder()) & 0x77, QFileDevice::Permissions());
         for (const QString& path : files)
             QVERIFY2(ownerOnly(path), qPrintable(path));
-        // A save over a wide file and over links (one planted while running) leaves private regular files.
+        // A save over a wide file and over a link planted while running leaves private regular files.
         QVERIFY(QFile::setPermissions(store.mailFilePath(3), QFileDevice::Permissions(0x7777)));
         store.tables().mail(3).Status = "ERRMessage3";
         QVERIFY(QFile::remove(store.settingsFilePath()) && QFile::link(victim, store.settingsFilePath()));
         QVERIFY(store.SaveAll());
         QVERIFY(QFile::remove(ini) && QFile::link(victim, ini) && saveEncryption(dir.path(), Encryption::SslTls));
         QCOMPARE(fileBytes(victim), victimBytes);
-        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(2), store.mailFilePath(3), ini})
+        for (const QString& path : {store.settingsFilePath(), store.mailFilePath(3), ini})
             QVERIFY2(!QFileInfo(path).isSymLink() && ownerOnly(path), qPrintable(path));
+        QVERIFY(QFileInfo(store.mailFilePath(2)).isSymLink() && !store.SaveMail(2));
+    }
+
+    // Store files that cannot be read: a folder in their place, "Mails" as a link, and (as root) another
+    // user's 0600 files met by a second user on the same program folder. A mail shows as unreadable and its
+    // file stays; the settings, the index or a linked "Mails" refuse the store. Nothing is written over them.
+    void unreadableFilesAreNeverWrittenOver_data()
+    {
+        QTest::addColumn<QString>("victim"); // below the program folder
+        QTest::addColumn<QString>("kind");   // "folder", "link" or "other user"
+        QTest::addColumn<bool>("refused");
+        const auto row = [](const char* name, const char* victim, const char* kind, bool refused) {
+            QTest::newRow(name) << QString::fromLatin1(victim) << QString::fromLatin1(kind) << refused;
+        };
+        row("mail file is a folder", "Mails/Mail(2).zub", "folder", false);
+        row("settings file is a folder", "ZUBData1(3.0).zub", "folder", true);
+        row("index file is a folder", "ZUBData2(3.0).zub", "folder", true);
+        row("Mails is a link", "Mails", "link", true);
+        row("another user's mail", "Mails/Mail(2).zub", "other user", false);
+        row("another user's settings", "ZUBData1(3.0).zub", "other user", true);
+    }
+    void unreadableFilesAreNeverWrittenOver()
+    {
+        QFETCH(QString, victim);
+        QFETCH(QString, kind);
+        QFETCH(bool, refused);
+        if (kind == QLatin1String("other user") && ::geteuid() != 0)
+            QSKIP("A second user needs root.");
+        QTemporaryDir dir;
+        QTemporaryDir outside;
+        writeStore(dir.path());
+        const QString path = dir.filePath(victim);
+        const QString target = outside.filePath(QStringLiteral("Mails")); // of the link
+        if (kind == QLatin1String("folder")) {
+            QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        } else if (kind == QLatin1String("link")) {
+            QVERIFY(QDir().rename(path, target) && QFile::link(target, path));
+            QVERIFY(QFile::setPermissions(target, QFileDevice::Permissions(0x7755)));
+        } else { // the program folder is the second user's (65534), the victim root's own
+            for (QDirIterator it(dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+                 it.hasNext();)
+                QCOMPARE(::chown(QFile::encodeName(it.next()).constData(), 65534, 65534), 0);
+            QCOMPARE(::chown(QFile::encodeName(dir.path()).constData(), 65534, 65534), 0);
+            QCOMPARE(::chown(QFile::encodeName(path).constData(), 0, 0), 0);
+            QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0600), 0);
+        }
+        // A folder's time changes with any file made or removed in it.
+        const auto state = [&] {
+            const QFileInfo info(path), linked(target);
+            return std::tuple{info.isSymLink(),         fileBytes(path),       info.lastModified(),
+                              QFile::permissions(path), linked.lastModified(), QFile::permissions(target)};
+        };
+        const auto before = state();
+
+        // The start and every later save, as the user who cannot read the victim. Returns the failed step.
+        const auto run = [&]() -> int {
+            Store store(dir.path());
+            const Store::LoadReport report = store.loadAtStartup();
+            if (report.refusal.isEmpty() == refused)
+                return 1;
+            if (refused)
+                return store.SaveAll() || store.SaveSettings() || store.SaveFolders() ? 2 : 0;
+            if (!store.tables().mail(2).Subject.contains("nicht lesbar") || store.tables().mail(3).Subject != "three")
+                return 3;
+            // Unchanged, the unreadable mail asks for no write; changed, it fails the save, but not the others.
+            QString error;
+            store.tables().mail(3).Status = "ERRMessage3";
+            if (!store.SaveAll() || store.SaveMail(2, &error) || !error.contains(QStringLiteral("nicht überschrieben")))
+                return 4;
+            store.tables().mail(2).To = "b@example.com";
+            store.tables().mail(3).Status = "ERRMessage4";
+            if (store.SaveAll(&error) || !error.contains(QStringLiteral("Mail(2).zub")))
+                return 5;
+            Store again(dir.path());
+            again.loadAtStartup();
+            return again.tables().mail(3).Status == "ERRMessage4" ? 0 : 6;
+        };
+        if (kind != QLatin1String("other user")) {
+            QCOMPARE(run(), 0);
+        } else {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const bool dropped = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                                     ::setresuid(65534, 65534, 65534) == 0;
+                ::_exit(dropped ? run() : 99);
+            }
+            int status = -1;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFEXITED(status));
+            QCOMPARE(WEXITSTATUS(status), 0);
+        }
+        QVERIFY(state() == before);
+        QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
     }
 
     void randomBytesLoadWhatTheyCan()

@@ -26,6 +26,22 @@ void TestLifecycle::splashThenMainWindow()
     PromptRecorder prompts;
     ProgramTimings timings;
     timings.splash = SplashTimings{150, 1400};
+    {
+        // A settings file that can be neither read nor kept ends the start with the reason; nothing is written.
+        QTemporaryDir refusedDir;
+        QVERIFY(QDir().mkpath(refusedDir.filePath(QStringLiteral("ZUBData1(3.0).zub"))));
+        Program refused(refusedDir.path(), prompts, timings, [](QWidget*) { return QString(); });
+        QSignalSpy finished(&refused, &Program::finished);
+        refused.start();
+        refused.requestTermination();
+        QVERIFY(finished.wait(2000) && !refused.splash() && !refused.mainWindow());
+        QCOMPARE(refused.exitCode(), 1);
+        QVERIFY(prompts.asked.size() == 1 && prompts.asked.first().icon == PromptIcon::Critical);
+        QVERIFY(prompts.asked.first().text.startsWith(
+            QStringLiteral("ZUB kann nicht gestartet werden.\n„ZUBData1(3.0).zub“ ist keine gewöhnliche Datei")));
+        QCOMPARE(QDir(refusedDir.path()).entryList(QDir::Files), QStringList());
+        prompts.asked.clear();
+    }
     Program program(dir.path(), prompts, timings, [](QWidget*) { return QString(); });
     QSignalSpy loaded(&program, &Program::mainWindowLoaded);
     program.start();
