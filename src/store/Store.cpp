@@ -6,6 +6,7 @@
 #include "store/MailFileMemory.h"
 #include "store/Migration.h"
 #include "store/PermanentRemoval.h"
+#include "store/RemovalPlan.h"
 #include "store/SettingsFile.h"
 #include "store/StoreLoader.h"
 #include "store/StorePaths.h"
@@ -37,6 +38,8 @@ struct Store::Private
     QString programFolder;
     FileSync sync = FileSync::Durable;
     bool removalRunning = false;
+    bool removalUnsettled = false; // a removal stopped; its plan is settled before the next save
+    QString savesBlocked;          // a plan that could not be settled at the start
     Settings settings;
     MailTables tables;
     MailFileMemory files;
@@ -102,14 +105,32 @@ MailFileMemory& Store::mailFileMemory()
 
 namespace {
 
-bool refuseDuringRemoval(QString* error)
+bool refuse(QString* error, const QString& reason)
 {
     if (error)
-        *error = QStringLiteral("Es werden gerade Mails endgültig entfernt. Bitte danach erneut speichern.");
+        *error = reason;
     return false;
 }
 
 } // namespace
+
+bool Store::mailFilesWritable(QString* error)
+{
+    if (d->removalRunning)
+        return refuse(error,
+                      QStringLiteral("Es werden gerade Mails endgültig entfernt. Bitte danach erneut speichern."));
+    if (!d->savesBlocked.isEmpty())
+        return refuse(error, d->savesBlocked);
+    if (d->removalUnsettled && !settleRemovalPlan(d->programFolder, nullptr, error))
+        return false;
+    d->removalUnsettled = false;
+    return true;
+}
+
+void Store::setRemovalUnsettled()
+{
+    d->removalUnsettled = true;
+}
 
 bool Store::removalRunning() const
 {
@@ -123,15 +144,15 @@ void Store::setRemovalRunning(bool running)
 
 bool Store::SaveAll(QString* error)
 {
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     return SaveSettings(error) && SaveFolders(error) && saveMails(error);
 }
 
 bool Store::saveMails(QString* error)
 {
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     const qint16 mailCount = d->tables.MailCount();
     for (int id = 1; id <= mailCount; ++id) {
         // An exit with thousands of unchanged mails must not rewrite thousands of files.
@@ -150,6 +171,8 @@ bool Store::SaveSettings(QString* error)
 
 bool Store::SaveFolders(QString* error)
 {
+    if (!mailFilesWritable(error))
+        return false;
     const MailTables& t = d->tables;
     const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
     return writeWithin(indexFilePath(), encodeFolderIndex(index), MaxIndexFileBytes, error, d->sync);
@@ -158,8 +181,8 @@ bool Store::SaveFolders(QString* error)
 bool Store::SaveMail(qint16 id, QString* error)
 {
     // The file of this ID may already hold the next mail's record.
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     if (id < 1 || id > d->tables.MailCount()) {
         if (error)
             *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
@@ -216,6 +239,15 @@ Store::LoadReport Store::loadAtStartup()
                                .arg(quotedName(mailsFolder()));
     if (const QFileInfo ini(encryptionFilePathIn(d->programFolder)); ini.isFile() && !ini.isSymLink())
         QFile::setPermissions(ini.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A removal for good cut short is undone or finished before anything is read. One that cannot be
+    // settled leaves the files as they are: nothing that reads or writes them could be trusted.
+    QString note, error;
+    if (!settleRemovalPlan(d->programFolder, &note, &error)) {
+        d->savesBlocked = error + QStringLiteral(" Bis zum nächsten Start wird keine E-Mail gespeichert.");
+        report.problems << d->savesBlocked;
+    } else if (!note.isEmpty()) {
+        report.problems << note;
+    }
     report.storeExisted = QFileInfo::exists(settingsFilePath());
     d->tables.reset();
     d->settings = Settings();
@@ -226,7 +258,6 @@ Store::LoadReport Store::loadAtStartup()
     report.problems += loaded.problems;
 
     // From the first start on every store file exists; what was loaded goes back unchanged.
-    QString error;
     if (!report.storeExisted && !SaveAll(&error))
         report.problems << error;
     return report;

@@ -38,7 +38,8 @@ public:
     // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
     // is not written again, however its record was reached.
     // While a removal for good renames the mail files, the records do not yet match the file names:
-    // SaveAll, saveMails and SaveMail refuse then.
+    // SaveAll, SaveFolders, saveMails and SaveMail refuse then. After a removal that stopped they first
+    // settle its plan, and refuse while that fails.
     bool SaveAll(QString* error = nullptr);
     bool SaveSettings(QString* error = nullptr);
     bool SaveFolders(QString* error = nullptr);
@@ -57,7 +58,8 @@ public:
     // the index written once at the end.
     bool removeForGood(const QList<qint16>& deletedPositions, QString* error = nullptr);
 
-    // Start-up: take-over of older files, the Mails folder (0700), reset, loading, first-start SaveAll.
+    // Start-up: take-over of older files, the Mails folder (0700), a removal for good cut short undone or
+    // finished, reset, loading, first-start SaveAll.
     // Each file is read on its own; damaged ones are kept as "<name>.bad" and reported in `problems`.
     struct LoadReport
     {
@@ -70,6 +72,8 @@ private:
     friend class PermanentRemoval;
     MailFileMemory& mailFileMemory();
     void setRemovalRunning(bool running);
+    void setRemovalUnsettled();
+    bool mailFilesWritable(QString* error);
 
     struct Private;
     std::unique_ptr<Private> d;
