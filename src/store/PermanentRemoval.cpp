@@ -74,21 +74,20 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
         if (step.kind == RemovalStep::Prepare && step.newId && !found)
             m_known[step.newId] = false; // nothing to move; the next save writes the record
         ++m_done;
-        if (step.kind == RemovalStep::Commit)
-            commit();
+        m_committed = m_committed || step.kind == RemovalStep::Commit;
     }
     if (!m_finished && m_done == m_steps.size()) {
         m_finished = true;
         m_store.setRemovalRunning(false);
+        takeEffect();
     }
     if (error && !m_error.isEmpty())
         *error = m_error;
     return m_finished;
 }
 
-void PermanentRemoval::commit()
+void PermanentRemoval::takeEffect()
 {
-    m_committed = true;
     MailTables& tables = m_store.tables();
     const qint16 oldCount = tables.MailCount();
     removeFromTables(tables, m_positions, m_plan.removedIds);
@@ -110,6 +109,7 @@ void PermanentRemoval::stop(const QString& reason)
     m_finished = true;
     m_store.setRemovalRunning(false);
     if (m_committed) {
+        takeEffect();
         m_store.setRemovalUnsettled();
         m_error = QStringLiteral("Das endgültige Entfernen wurde unterbrochen: %1 Es wird vor dem nächsten "
                                  "Speichern zu Ende geführt.")

@@ -13,7 +13,8 @@ class Store;
 // The end state equals removing them one by one: their files deleted, every higher mail and its file
 // moved down, every folder renumbered. The plan goes to disk first (see RemovalPlan), so a removal cut
 // short anywhere is undone or finished at the next start: no kept mail loses its file or gets another's.
-// The tables change when the plan is committed; until the end the store refuses to save mails.
+// The tables change at the end (or when a committed removal stops), in the same turn of the event loop
+// as the lists are rebuilt; until then the store refuses to save mails.
 class PermanentRemoval
 {
 public:
@@ -33,7 +34,8 @@ public:
     int doneOperations() const { return m_done; }
 
 private:
-    void commit();
+    // The tables and the memory of the files take the state after the removal.
+    void takeEffect();
     void stop(const QString& reason);
 
     Store& m_store;

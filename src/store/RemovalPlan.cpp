@@ -197,9 +197,11 @@ bool runRemovalStep(const QString& programFolder, const RemovalPlan& plan, const
     switch (step.kind) {
     case RemovalStep::WritePlan:
     case RemovalStep::Commit: {
+        // On the disk, name and all, before any mail file is renamed after it.
         RemovalPlan written = plan;
         written.phase = step.kind == RemovalStep::Commit ? RemovalPlan::Committed : RemovalPlan::Prepared;
-        return writeWholeFile(removalPlanPathIn(programFolder), encodeRemovalPlan(written), error);
+        return writeWholeFile(removalPlanPathIn(programFolder), encodeRemovalPlan(written), error) &&
+               syncFolder(programFolder, error);
     }
     case RemovalStep::Prepare:
         return moveFile(mailFilePathIn(programFolder, step.id), staged(), error, found);
@@ -209,7 +211,7 @@ bool runRemovalStep(const QString& programFolder, const RemovalPlan& plan, const
             return true;
         return moveFile(staged(), mailFilePathIn(programFolder, step.id), error, found);
     case RemovalStep::WriteIndex:
-        return writeWholeFile(indexFilePathIn(programFolder), plan.newIndex, error);
+        return writeWholeFile(indexFilePathIn(programFolder), plan.newIndex, error) && syncFolder(programFolder, error);
     case RemovalStep::Place:
         return moveFile(staged(), mailFilePathIn(programFolder, step.newId), error, found);
     case RemovalStep::Discard:
