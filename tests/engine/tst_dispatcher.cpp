@@ -373,8 +373,18 @@ private Q_SLOTS:
             broken.dispatcher->StopProcessing();
             QTRY_VERIFY(broken.dispatcher->IdleFlag());
         }
-        { // The filing cannot be saved: said in panel 2, kept in memory, written by the next save.
+        { // Nor can the index, not even to take the mail back: said too, and the job stays.
             blockMails(false);
+            const QString index = broken.store->indexFilePath();
+            QVERIFY(QFile::remove(index) && QDir().mkpath(index));
+            broken.dispatcher->StartProcessing();
+            QTRY_VERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
+            QVERIFY(broken.jobExists("a.zub"));
+            broken.dispatcher->StopProcessing();
+            QTRY_VERIFY(broken.dispatcher->IdleFlag());
+            QVERIFY(QDir(index).removeRecursively());
+        }
+        { // The filing cannot be saved: said in panel 2, kept in memory, written by the next save.
             QSignalSpy filed(broken.dispatcher.get(), &Dispatcher::mailFiled);
             broken.dispatcher->StartProcessing();
             QTRY_VERIFY(!broken.jobExists("a.zub"));
