@@ -242,6 +242,8 @@ Store::LoadReport Store::loadAtStartup()
     // A removal for good cut short is undone or finished before anything is read. One that cannot be
     // settled leaves the files as they are: nothing that reads or writes them could be trusted.
     QString note, error;
+    d->savesBlocked.clear();
+    d->removalUnsettled = false;
     if (!settleRemovalPlan(d->programFolder, &note, &error)) {
         d->savesBlocked = error + QStringLiteral(" Bis zum nächsten Start wird keine E-Mail gespeichert.");
         report.problems << d->savesBlocked;
