@@ -21,7 +21,6 @@ void fill(Store& store, int n, const std::function<int(int)>& folderOf)
     for (int id = 1; id <= n; ++id) {
         MailRecord record;
         record.Body = "mail " + QByteArray::number(id);
-        record.Subject = QByteArray::number(id);
         store.tables().createMail(record);
         store.tables().folder(folderOf(id)).append(qint16(id));
     }
