@@ -276,14 +276,12 @@ bool Dispatcher::ParseJob(JobDirectory& folder, const JobEntry& job)
     // The mail reaches the disk before its job is deleted, so a crash during the send loses nothing.
     QString error;
     if (!d->store.SaveMail(*id, &error) || !d->store.SaveFolders(&error)) {
-        takeBackNewMail(*id);
-        d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error));
+        const QByteArray note = takeBackNewMail(*id);
+        d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error) + note);
         return true;
     }
-    if (!folder.remove(job.name)) {
-        takeBackNewMail(*id); // never sent twice: the job would be found again
-        return setJobAside(job, "l\xE4sst sich nicht l\xF6schen.");
-    }
+    if (!folder.remove(job.name)) // never sent twice: the job would be found again
+        return setJobAside(job, "l\xE4sst sich nicht l\xF6schen." + takeBackNewMail(*id));
     ProcessMail(0, *id, true);
     return true;
 }
@@ -296,11 +294,18 @@ bool Dispatcher::setJobAside(const JobEntry& job, const QByteArray& reason)
     return false;
 }
 
-void Dispatcher::takeBackNewMail(qint16 id)
+QByteArray Dispatcher::takeBackNewMail(qint16 id)
 {
     d->store.tables().dropLastMail();
-    QFile::remove(d->store.mailFilePath(id));
-    d->store.SaveFolders();
+    QString error;
+    // The index first: the mail's file goes only once no index on disk names it.
+    if (!d->store.SaveFolders(&error)) {
+        d->saveOwed = true;
+        return " Auch der Ordnerindex lie\xDF sich nicht berichtigen: " + toAnsi(error);
+    }
+    if (!removeFile(d->store.mailFilePath(id), &error))
+        return ' ' + toAnsi(error);
+    return {};
 }
 
 void Dispatcher::resumePolling()
@@ -312,13 +317,19 @@ void Dispatcher::resumePolling()
 
 void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
 {
+    MailTables& tables = d->store.tables();
+    const qint16 id = isNew ? pos : tables.idAt(origin, pos);
+    // A resend says "unclear" on disk before anything goes out, so that a crash (or a save of everything)
+    // during the send does not leave the old code that invites sending again. A new mail gets this from
+    // the loader, which finds it in no folder. Without the mark on disk nothing is sent.
+    if (!isNew && !markUnclear(id))
+        return;
+
     d->view.setMessagePicture(MessagePicture::Send);
     d->view.placeProgressBar();
     setIdle(false);
     d->Timer1.stop();
 
-    MailTables& tables = d->store.tables();
-    const qint16 id = isNew ? pos : tables.idAt(origin, pos);
     d->inHand = {id, origin, pos, isNew};
     MailRecord& record = tables.mail(id);
 
@@ -327,14 +338,38 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     if (d->view.inTray())
         d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
 
-    // A resend says "unclear" until its outcome is filed, on disk too, so that a crash (or a save of
-    // everything) during the send does not leave the old code that invites sending again. A new mail
-    // gets this from the loader, which finds it in no folder.
-    record.Status = isNew ? QByteArray() : QByteArray(DeliveryUnclear);
-    record.Date = dateText(QDateTime::currentDateTime());
-    if (!isNew)
-        d->store.SaveMail(id);
+    if (isNew) {
+        record.Status.clear();
+        record.Date = dateText(QDateTime::currentDateTime());
+    }
     SendMailItem(id);
+}
+
+bool Dispatcher::markUnclear(qint16 id)
+{
+    MailRecord& record = d->store.tables().mail(id);
+    const MailRecord before = record;
+    record.Status = DeliveryUnclear;
+    record.Date = dateText(QDateTime::currentDateTime());
+    QString error;
+    if (d->store.SaveMail(id, &error))
+        return true;
+    record.Status = before.Status;
+    record.Date = before.Date;
+
+    // The mail stays where it was. A "send all" run ends here (the next mail would meet the same disk);
+    // a due retry waits for its next step as after a failed attempt.
+    if (std::exchange(d->retryInHand, false)) {
+        d->retries.failed(id, record, d->clock.elapsed(), false);
+        retriesChanged();
+    }
+    d->resendQueue.clear();
+    if (d->resendRun)
+        resendNextQueued();
+    d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
+                       ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern. " +
+                       toAnsi(error));
+    return false;
 }
 
 void Dispatcher::SendMailItem(qint16 id)
@@ -500,6 +535,8 @@ Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 {
     if (!d->idle)
         return Answer::Busy;
+    if (folder < SentFolder || folder > DeletedFolder || pos < 1 || pos > d->store.tables().count(folder))
+        return Answer::NotFound;
     d->resendRun = true;
     d->resendQueue.clear();
     ProcessMail(folder, pos, false);

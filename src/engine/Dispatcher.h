@@ -46,9 +46,12 @@ public:
     enum class Answer
     {
         Started,
-        Busy
+        Busy,
+        NotFound
     };
-    // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand.
+    // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand, NotFound
+    // for a position the folder does not have. A mail whose "unclear" mark cannot be saved first is not
+    // sent: it stays where it was, and panel 2 says why.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
     // have been delivered already ("ERRMessage9", or a status that says sent) are left alone.
@@ -78,10 +81,13 @@ private:
     // Why the job folder cannot be used (German, Windows-1252), empty when it can or is not there yet.
     QByteArray jobFolderProblem(const JobDirectory& folder) const;
     bool setJobAside(const JobEntry& job, const QByteArray& reason);
-    void takeBackNewMail(qint16 id);
+    // Drops the new mail again; what could not be undone on disk, as a sentence to add to the message.
+    QByteArray takeBackNewMail(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
     void ProcessMail(int origin, qint16 pos, bool isNew);
+    // The resend's "unclear" status and date, saved; false (the record as it was, the send refused) otherwise.
+    bool markUnclear(qint16 id);
     void SendMailItem(qint16 id);
     // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
     // token. A sign-in that cannot be made files the mail as failed, its reason in the mail's log.

@@ -1,13 +1,23 @@
 #include "store/PermanentRemoval.h"
 
-#include "store/FileAccess.h"
+#include "store/IndexFile.h"
 #include "store/MailFileMemory.h"
 #include "store/Store.h"
 
-#include <QFile>
 #include <algorithm>
 
 namespace kadmel {
+namespace {
+
+// The deleted folder without those positions, and every folder renumbered: what the tables become.
+void removeFromTables(MailTables& tables, const QList<qint16>& descendingPositions, const QList<qint16>& ascendingIds)
+{
+    for (const qint16 pos : descendingPositions)
+        tables.folder(DeletedFolder).removeAt(pos);
+    tables.deleteMails(ascendingIds);
+}
+
+} // namespace
 
 PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPositions) : m_store(store)
 {
@@ -25,23 +35,21 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
         positionTaken[pos] = true;
         idTaken[id] = true;
         m_positions.append(pos);
-        m_ids.append(id);
+        m_plan.removedIds.append(id);
     }
     std::sort(m_positions.begin(), m_positions.end(), std::greater<>());
-    std::sort(m_ids.begin(), m_ids.end());
+    std::sort(m_plan.removedIds.begin(), m_plan.removedIds.end());
+    m_plan.oldMailCount = tables.MailCount();
+    m_known = QList<bool>(tables.MailCount() - m_plan.removedIds.size() + 1, true);
+    if (m_plan.removedIds.isEmpty())
+        return;
 
-    for (const qint16 id : m_ids)
-        m_operations.append({id, 0});
-    if (!m_ids.isEmpty()) {
-        qint16 below = 0;
-        for (int id = m_ids.first(); id <= tables.MailCount(); ++id) {
-            if (below < m_ids.size() && m_ids.at(below) == id)
-                ++below;
-            else
-                m_operations.append({static_cast<qint16>(id), static_cast<qint16>(id - below)});
-        }
-    }
-    m_known = QList<bool>(tables.MailCount() - m_ids.size() + 1, true);
+    MailTables after;
+    after.setIndex(tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), deleted);
+    removeFromTables(after, m_positions, m_plan.removedIds);
+    m_plan.newIndex = encodeFolderIndex(
+        {after.MailCount(), after.folder(SentFolder), after.folder(FailedFolder), after.folder(DeletedFolder)});
+    m_steps = removalSteps(m_plan);
     m_store.setRemovalRunning(true);
 }
 
@@ -54,55 +62,68 @@ PermanentRemoval::~PermanentRemoval()
 
 bool PermanentRemoval::step(int maxFileOperations, QString* error)
 {
-    for (int n = 0; n < qMax(1, maxFileOperations) && m_done < m_operations.size(); ++n, ++m_done) {
-        const Operation op = m_operations.at(m_done);
-        const QString from = m_store.mailFilePath(op.from);
+    const QString folder = m_store.programFolder();
+    for (int n = 0; n < qMax(1, maxFileOperations) && !m_finished && m_done < m_steps.size(); ++n) {
+        const RemovalStep& step = m_steps.at(m_done);
         QString reason;
-        bool ok = true;
-        if (op.to == 0) {
-            ok = removeFile(from, &reason);
-        } else {
-            ok = renameFile(from, m_store.mailFilePath(op.to), &reason);
-            m_known[op.to] = ok;
-            if (!ok && !QFile::exists(from))
-                ok = true; // nothing to move; the next save writes the record
+        bool found = true;
+        if (!runRemovalStep(folder, m_plan, step, &reason, &found)) {
+            stop(reason);
+            break;
         }
-        if (!ok && m_error.isEmpty())
-            m_error = reason;
+        if (step.kind == RemovalStep::Prepare && step.newId && !found)
+            m_known[step.newId] = false; // nothing to move; the next save writes the record
+        ++m_done;
+        m_committed = m_committed || step.kind == RemovalStep::Commit;
     }
-    if (m_done == m_operations.size() && !m_finished) {
-        finish();
+    if (!m_finished && m_done == m_steps.size()) {
         m_finished = true;
+        m_store.setRemovalRunning(false);
+        takeEffect();
     }
     if (error && !m_error.isEmpty())
         *error = m_error;
     return m_finished;
 }
 
-void PermanentRemoval::finish()
+void PermanentRemoval::takeEffect()
 {
-    m_store.setRemovalRunning(false);
     MailTables& tables = m_store.tables();
     const qint16 oldCount = tables.MailCount();
-    if (!m_ids.isEmpty()) {
-        for (const qint16 pos : m_positions)
-            tables.folder(DeletedFolder).removeAt(pos);
-        tables.deleteMails(m_ids);
+    removeFromTables(tables, m_positions, m_plan.removedIds);
 
-        QList<qint16> survivors(m_known.size(), 0);
-        qsizetype next = 1;
-        for (int id = 1; id <= oldCount; ++id) {
-            if (std::binary_search(m_ids.cbegin(), m_ids.cend(), id))
-                continue;
-            if (m_known.at(next))
-                survivors[next] = id;
-            ++next;
-        }
-        m_store.mailFileMemory().renumber(survivors);
+    QList<qint16> survivors(m_known.size(), 0);
+    qsizetype next = 1;
+    for (int id = 1; id <= oldCount; ++id) {
+        if (std::binary_search(m_plan.removedIds.cbegin(), m_plan.removedIds.cend(), id))
+            continue;
+        if (m_known.at(next))
+            survivors[next] = id;
+        ++next;
     }
-    QString reason;
-    if (!m_store.SaveFolders(&reason) && m_error.isEmpty())
-        m_error = reason;
+    m_store.mailFileMemory().renumber(survivors);
+}
+
+void PermanentRemoval::stop(const QString& reason)
+{
+    m_finished = true;
+    m_store.setRemovalRunning(false);
+    if (m_committed) {
+        takeEffect();
+        m_store.setRemovalUnsettled();
+        m_error = QStringLiteral("Das endgültige Entfernen wurde unterbrochen: %1 Es wird vor dem nächsten "
+                                 "Speichern zu Ende geführt.")
+                      .arg(reason);
+        return;
+    }
+    // Not committed: every file goes back to its name, and the mails stay in "Gelöschte Objekte".
+    QString undoError;
+    m_error =
+        QStringLiteral("Das endgültige Entfernen wurde abgebrochen: %1 Es wurde keine E-Mail gelöscht.").arg(reason);
+    if (!settleRemovalPlan(m_store.programFolder(), nullptr, &undoError)) {
+        m_store.setRemovalUnsettled();
+        m_error += QStringLiteral(" ") + undoError;
+    }
 }
 
 } // namespace kadmel

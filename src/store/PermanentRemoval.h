@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/RemovalPlan.h"
+
 #include <QList>
 #include <QString>
 
@@ -9,9 +11,10 @@ class Store;
 
 // Deletes mails of the deleted folder for good, in steps the event loop can interleave with painting.
 // The end state equals removing them one by one: their files deleted, every higher mail and its file
-// moved down, every folder renumbered, the index written once. Each file is deleted or renamed at most
-// once, lowest ID first, so no rename ever lands on a file that is still needed.
-// The tables change only in the last step; until then the store refuses to save mails.
+// moved down, every folder renumbered. The plan goes to disk first (see RemovalPlan), so a removal cut
+// short anywhere is undone or finished at the next start: no kept mail loses its file or gets another's.
+// The tables change at the end (or when a committed removal stops), in the same turn of the event loop
+// as the lists are rebuilt; until then the store refuses to save mails.
 class PermanentRemoval
 {
 public:
@@ -21,30 +24,27 @@ public:
     PermanentRemoval(const PermanentRemoval&) = delete;
     PermanentRemoval& operator=(const PermanentRemoval&) = delete;
 
-    // Up to maxFileOperations deletions and renames (at least one); true when finished.
-    // A failed file operation does not stop the removal (the records stay in memory and the next
-    // save writes them); `error` then holds the first reason.
+    // Up to maxFileOperations steps (at least one); true when finished. A step that fails stops the
+    // removal: before the commit everything is put back, after it the rest is done before the next
+    // save (or at the next start). `error` then holds the German reason.
     bool step(int maxFileOperations, QString* error);
 
     // File operations in all and done so far, for a progress display.
-    int totalOperations() const { return static_cast<int>(m_operations.size()); }
+    int totalOperations() const { return static_cast<int>(m_steps.size()); }
     int doneOperations() const { return m_done; }
 
 private:
-    struct Operation
-    {
-        qint16 from; // file of this ID
-        qint16 to;   // its new ID, or 0 to delete it
-    };
-
-    void finish();
+    // The tables and the memory of the files take the state after the removal.
+    void takeEffect();
+    void stop(const QString& reason);
 
     Store& m_store;
+    RemovalPlan m_plan;
     QList<qint16> m_positions; // descending
-    QList<qint16> m_ids;       // ascending
-    QList<Operation> m_operations;
+    QList<RemovalStep> m_steps;
     QList<bool> m_known; // per new ID: the file holds what the memory says
     int m_done = 0;
+    bool m_committed = false;
     bool m_finished = false;
     QString m_error;
 };

@@ -6,6 +6,7 @@
 #include "store/MailFileMemory.h"
 #include "store/Migration.h"
 #include "store/PermanentRemoval.h"
+#include "store/RemovalPlan.h"
 #include "store/SettingsFile.h"
 #include "store/StoreLoader.h"
 #include "store/StorePaths.h"
@@ -37,7 +38,9 @@ struct Store::Private
     QString programFolder;
     FileSync sync = FileSync::Durable;
     bool removalRunning = false;
-    QString refusal; // the store could not be loaded safely: nothing is written
+    QString refusal;               // the store could not be loaded safely: nothing is written
+    bool removalUnsettled = false; // a removal stopped; its plan is settled before the next save
+    QString savesBlocked;          // a plan that could not be settled at the start
     Settings settings;
     MailTables tables;
     MailFileMemory files;
@@ -103,10 +106,10 @@ MailFileMemory& Store::mailFileMemory()
 
 namespace {
 
-bool refuseDuringRemoval(QString* error)
+bool refuse(QString* error, const QString& reason)
 {
     if (error)
-        *error = QStringLiteral("Es werden gerade Mails endgültig entfernt. Bitte danach erneut speichern.");
+        *error = reason;
     return false;
 }
 
@@ -122,6 +125,26 @@ QString Store::mailsFolderProblem() const
         .arg(quotedName(mailsFolder()));
 }
 
+bool Store::mailFilesWritable(QString* error)
+{
+    if (refused(error))
+        return false;
+    if (d->removalRunning)
+        return refuse(error,
+                      QStringLiteral("Es werden gerade Mails endgültig entfernt. Bitte danach erneut speichern."));
+    if (!d->savesBlocked.isEmpty())
+        return refuse(error, d->savesBlocked);
+    if (d->removalUnsettled && !settleRemovalPlan(d->programFolder, nullptr, error))
+        return false;
+    d->removalUnsettled = false;
+    return true;
+}
+
+void Store::setRemovalUnsettled()
+{
+    d->removalUnsettled = true;
+}
+
 bool Store::removalRunning() const
 {
     return d->removalRunning;
@@ -134,15 +157,15 @@ void Store::setRemovalRunning(bool running)
 
 bool Store::SaveAll(QString* error)
 {
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     return SaveSettings(error) && SaveFolders(error) && saveMails(error);
 }
 
 bool Store::saveMails(QString* error)
 {
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     const qint16 mailCount = d->tables.MailCount();
     // Many files: each is synced, their folder once at the end, before the save counts as done.
     const FileSync sync = d->sync == FileSync::Durable ? FileSync::FileOnly : d->sync;
@@ -190,7 +213,7 @@ bool Store::SaveSettings(QString* error)
 
 bool Store::SaveFolders(QString* error)
 {
-    if (refused(error))
+    if (!mailFilesWritable(error))
         return false;
     const MailTables& t = d->tables;
     const FolderIndexRecord index{t.MailCount(), t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)};
@@ -205,15 +228,13 @@ bool Store::SaveMail(qint16 id, QString* error)
 bool Store::saveMail(qint16 id, QString* error, FileSync sync)
 {
     // The file of this ID may already hold the next mail's record.
-    if (d->removalRunning)
-        return refuseDuringRemoval(error);
+    if (!mailFilesWritable(error))
+        return false;
     if (id < 1 || id > d->tables.MailCount()) {
         if (error)
             *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
         return false;
     }
-    if (refused(error))
-        return false;
     if (d->files.unreadable(id)) {
         if (error)
             *error = QStringLiteral("%1 ließ sich beim Start nicht lesen und wird nicht überschrieben.")
@@ -279,6 +300,17 @@ Store::LoadReport Store::loadAtStartup()
                                .arg(quotedName(mailsFolder()));
     if (const QFileInfo ini(encryptionFilePathIn(d->programFolder)); ini.isFile() && !ini.isSymLink())
         QFile::setPermissions(ini.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    // A removal for good cut short is undone or finished before anything is read. One that cannot be
+    // settled leaves the files as they are: nothing that reads or writes them could be trusted.
+    QString note, error;
+    d->savesBlocked.clear();
+    d->removalUnsettled = false;
+    if (!settleRemovalPlan(d->programFolder, &note, &error)) {
+        d->savesBlocked = error + QStringLiteral(" Bis zum nächsten Start wird keine E-Mail gespeichert.");
+        report.problems << d->savesBlocked;
+    } else if (!note.isEmpty()) {
+        report.problems << note;
+    }
     report.storeExisted = QFileInfo::exists(settingsFilePath());
     d->tables.reset();
     d->settings = Settings();
@@ -291,7 +323,6 @@ Store::LoadReport Store::loadAtStartup()
         return report;
 
     // From the first start on every store file exists; what was loaded goes back unchanged.
-    QString error;
     if (!report.storeExisted && !SaveAll(&error))
         report.problems << error;
     return report;

@@ -39,7 +39,8 @@ public:
     // is not written again, however its record was reached. A mail file that could not be read at the
     // start is never written: SaveMail refuses it with the reason, SaveAll only once its record changed.
     // While a removal for good renames the mail files, the records do not yet match the file names:
-    // SaveAll, saveMails and SaveMail refuse then.
+    // SaveAll, SaveFolders, saveMails and SaveMail refuse then. After a removal that stopped they first
+    // settle its plan, and refuse while that fails.
     bool SaveAll(QString* error = nullptr);
     bool SaveSettings(QString* error = nullptr);
     bool SaveFolders(QString* error = nullptr);
@@ -60,7 +61,8 @@ public:
     // the index written once at the end.
     bool removeForGood(const QList<qint16>& deletedPositions, QString* error = nullptr);
 
-    // Start-up: take-over of older files, the Mails folder (0700), reset, loading, first-start SaveAll.
+    // Start-up: take-over of older files, the Mails folder (0700), a removal for good cut short undone or
+    // finished, reset, loading, first-start SaveAll.
     // Each file is read on its own; damaged ones are kept as "<name>.bad" and reported in `problems`.
     // A settings or index file that can be neither read nor kept, or a "Mails" that is a link, gives a
     // `refusal`: the store is not used and nothing is written, not even at the end.
@@ -78,6 +80,8 @@ private:
     bool refused(QString* error) const;
     bool saveMail(qint16 id, QString* error, FileSync sync);
     void setRemovalRunning(bool running);
+    void setRemovalUnsettled();
+    bool mailFilesWritable(QString* error);
 
     struct Private;
     std::unique_ptr<Private> d;

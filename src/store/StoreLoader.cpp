@@ -166,8 +166,14 @@ void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, 
         if (!record.Status.isEmpty())
             continue;
         record.Status = QByteArrayLiteral("ERRMessage9");
-        if (writeWholeFile(mailFilePathIn(programFolder, id), encodeMailRecord(record), nullptr))
+        QString error;
+        if (writeWholeFile(mailFilePathIn(programFolder, id), encodeMailRecord(record), &error))
             into.files.remember(id, record);
+        else
+            into.problems << QStringLiteral("Die Mail %1 war beim letzten Ende in Bearbeitung und gilt als "
+                                            "möglicherweise zugestellt; das ließ sich nicht speichern: %2")
+                                 .arg(id)
+                                 .arg(error);
     }
 }
 

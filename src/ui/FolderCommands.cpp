@@ -25,6 +25,7 @@ QAction* menuAction(const Form1& window, int folder, const char* item)
 }
 
 const QString Renumbered = QStringLiteral(" endgültig löschen? Die übrigen E-Mails erhalten neue Nummern.");
+const QString Busy = QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte danach erneut versuchen.");
 
 } // namespace
 
@@ -69,8 +70,10 @@ void FolderCommands::edit()
     const qint16 id = m_window.selectedId(FailedFolder);
     const qint16 pos = m_window.selectedPosition(FailedFolder);
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (pos < 1 || !dispatcher || !dispatcher->beginCommand())
+    if (pos < 1 || !dispatcher)
         return;
+    if (!dispatcher->beginCommand())
+        return notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht geöffnet: ").arg(id) + Busy);
     // No job is taken while the editor is open: its save writes the whole store.
     const auto release = [this] {
         if (Dispatcher* d = m_window.dispatcher())
@@ -100,15 +103,27 @@ void FolderCommands::resend()
 {
     const qint16 pos = m_window.selectedPosition(FailedFolder);
     const MailTables& tables = m_window.store().tables();
-    if (pos < 1 || (tables.mail(tables.idAt(FailedFolder, pos)).Status == DeliveryUnclear &&
-                    m_window.prompts().ask(&m_window,
-                                           QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. "
-                                                          "Trotzdem erneut senden?"),
-                                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok))
+    if (pos < 1 || pos > tables.count(FailedFolder))
         return;
-    // Asked only now: the program may have ended while the question was open.
-    if (Dispatcher* dispatcher = m_window.dispatcher())
-        dispatcher->resend(FailedFolder, pos);
+    const qint16 id = tables.idAt(FailedFolder, pos);
+    if (tables.mail(id).Status == DeliveryUnclear &&
+        m_window.prompts().ask(&m_window,
+                               QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. "
+                                              "Trotzdem erneut senden?"),
+                               PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
+        return;
+    // Asked only now: the program may have ended while the question was open, and an automatic retry
+    // may have moved the mail. The mail is found again by its ID.
+    Dispatcher* dispatcher = m_window.dispatcher();
+    if (!dispatcher)
+        return;
+    const qsizetype index = tables.folder(FailedFolder).entries().indexOf(id);
+    if (index < 0)
+        return notDone(QStringLiteral("Die E-Mail (ID %1) steht nicht mehr in „Fehlgeschl. Objekte“ und wurde "
+                                      "nicht erneut gesendet.")
+                           .arg(id));
+    if (dispatcher->resend(FailedFolder, qint16(index + 1)) == Dispatcher::Answer::Busy)
+        notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht gesendet: ").arg(id) + Busy);
 }
 
 void FolderCommands::resendAll()
@@ -117,8 +132,15 @@ void FolderCommands::resendAll()
     if (!dispatcher || !m_window.store().tables().count(FailedFolder))
         return;
     m_sendAllSummary->begin(); // before the run: it may end before resendAllFailed() returns
-    if (dispatcher->resendAllFailed() != Dispatcher::Answer::Started)
+    if (dispatcher->resendAllFailed() != Dispatcher::Answer::Started) {
         m_sendAllSummary->cancel();
+        notDone(QStringLiteral("„Alle Senden“ wurde nicht ausgeführt: ") + Busy);
+    }
+}
+
+void FolderCommands::notDone(const QString& reason)
+{
+    m_window.panel(2)->setText(reason);
 }
 
 bool FolderCommands::confirmForGood(const QString& what)
@@ -136,8 +158,14 @@ void FolderCommands::remove(int folder)
     // The question let events run: the mail must still stand where it stood.
     const MailTables& tables = m_window.store().tables();
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (pos > tables.count(folder) || tables.idAt(folder, pos) != id || !dispatcher || !dispatcher->beginCommand())
+    if (!dispatcher)
         return;
+    if (pos > tables.count(folder) || tables.idAt(folder, pos) != id)
+        return notDone(QStringLiteral("Die E-Mail (ID %1) steht nicht mehr an ihrem Platz; es wurde nichts "
+                                      "entfernt.")
+                           .arg(id));
+    if (!dispatcher->beginCommand())
+        return notDone(QStringLiteral("Es wurde nichts entfernt: ") + Busy);
     if (folder == DeletedFolder)
         removeForGood({pos});
     else
@@ -152,8 +180,12 @@ void FolderCommands::removeAll(int folder)
     if (count < 1 || (folder == DeletedFolder && !confirmForGood(what)))
         return;
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (m_window.store().tables().count(folder) != count || !dispatcher || !dispatcher->beginCommand())
+    if (!dispatcher)
         return;
+    if (m_window.store().tables().count(folder) != count)
+        return notDone(QStringLiteral("Der Ordner hat sich inzwischen geändert; es wurde nichts entfernt."));
+    if (!dispatcher->beginCommand())
+        return notDone(QStringLiteral("Es wurde nichts entfernt: ") + Busy);
     if (folder == DeletedFolder) {
         QList<qint16> positions;
         positions.reserve(count);
@@ -212,8 +244,10 @@ void FolderCommands::finishRemove(int folder, const QString& error)
     m_window.updateFolderCaptions();
     if (error.isEmpty())
         m_window.showFolderCount(folder);
+    else if (folder == DeletedFolder)
+        notDone(error); // the removal says what became of it
     else
-        m_window.panel(2)->setText(QStringLiteral("Entfernen nicht vollständig gespeichert: ") + error);
+        notDone(QStringLiteral("Entfernen nicht vollständig gespeichert: ") + error);
     if (Dispatcher* dispatcher = m_window.dispatcher())
         dispatcher->endCommand();
     Q_EMIT removeFinished();

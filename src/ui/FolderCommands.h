@@ -44,6 +44,8 @@ Q_SIGNALS:
 
 private:
     void enableCommands(bool idle);
+    // A command that was asked for and not carried out says so in panel 2.
+    void notDone(const QString& reason);
     // Removing from "Gelöschte Objekte" destroys mails and renumbers the rest: the user says so first.
     bool confirmForGood(const QString& what);
     void moveToDeleted(int folder, qint16 pos, qint16 count);

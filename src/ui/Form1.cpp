@@ -23,6 +23,7 @@
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QTableView>
+#include <QTextStream>
 #include <QTreeWidget>
 
 namespace kadmel {
@@ -579,7 +580,13 @@ void Form1::lastChanceSave()
     // The application ends by a route that passed no close (e.g. quit from elsewhere): save anyway.
     if (!m_unloaded && m_dispatcher) {
         m_unloaded = true;
-        m_store.SaveAll();
+        QString error;
+        if (!m_store.SaveAll(&error)) {
+            m_exitSaveError = error;
+            QTextStream(stderr) << QStringLiteral("Kadmel Mail System: Die Daten von ZUB konnten beim Beenden "
+                                                  "nicht gespeichert werden: ")
+                                << error << Qt::endl;
+        }
     }
 }
 

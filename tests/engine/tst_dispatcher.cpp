@@ -16,6 +16,7 @@
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
+#include "support/SmallDisk.h"
 #include "support/SmtpSink.h"
 #include "support/TokenEndpoint.h"
 
@@ -49,13 +50,14 @@ struct Bench
     QTemporaryDir dir;
     QString programFolder = dir.path() + QStringLiteral("/program");
     QString jobFolder = dir.path() + QStringLiteral("/watch/KDMEML/");
+    std::unique_ptr<SmallDisk> disk; // the program folder on a tmpfs of its own, when asked for
     std::unique_ptr<Store> store;
     RecordingView view;
     EngineTimings timings;
     std::unique_ptr<Dispatcher> dispatcher;
 
     explicit Bench(quint16 port, int minJobAgeMs = 0, int alertMs = 5000, int pollMs = 20, int conversationMs = 1500,
-                   int retryMinuteMs = 60000)
+                   int retryMinuteMs = 60000, const char* smallDisk = nullptr)
         : timings{.pollMs = pollMs,
                   .alertCloseMs = alertMs,
                   .minJobAgeMs = minJobAgeMs,
@@ -64,6 +66,8 @@ struct Bench
     {
         QDir().mkpath(programFolder);
         QDir().mkpath(jobFolder);
+        if (smallDisk)
+            disk = std::make_unique<SmallDisk>(programFolder, smallDisk);
         store = std::make_unique<Store>(programFolder);
         store->loadAtStartup();
         store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
@@ -436,8 +440,18 @@ private Q_SLOTS:
             broken.dispatcher->StopProcessing();
             QTRY_VERIFY(broken.dispatcher->IdleFlag());
         }
-        { // The filing cannot be saved: said in panel 2, kept in memory, written by the next save.
+        { // Nor can the index, not even to take the mail back: said too, and the job stays.
             blockMails(false);
+            const QString index = broken.store->indexFilePath();
+            QVERIFY(QFile::remove(index) && QDir().mkpath(index));
+            broken.dispatcher->StartProcessing();
+            QTRY_VERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
+            QVERIFY(broken.jobExists("a.zub"));
+            broken.dispatcher->StopProcessing();
+            QTRY_VERIFY(broken.dispatcher->IdleFlag());
+            QVERIFY(QDir(index).removeRecursively());
+        }
+        { // The filing cannot be saved: said in panel 2, kept in memory, written by the next save.
             QSignalSpy filed(broken.dispatcher.get(), &Dispatcher::mailFiled);
             broken.dispatcher->StartProcessing();
             QTRY_VERIFY(!broken.jobExists("a.zub"));
@@ -758,6 +772,47 @@ private Q_SLOTS:
         QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), huge, nullptr) && !loadRetryFile(dir.path(), &error));
         QVERIFY(error.contains(QStringLiteral("zu groß")) && saveRetryFile(dir.path(), {}));
         QCOMPARE(fileBytes(dir.filePath(QStringLiteral("kadmel.retry.bad"))), huge);
+    }
+
+    // Two mails wait for their retry on a full disk: neither goes out, by a retry, "Senden" or "Alle Senden",
+    // while its "unclear" mark cannot be saved first; with room again each is delivered once.
+    void noSendWithoutItsMarkOnDisk()
+    {
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        Bench bench(ScriptedSmtpServer::unusedPort(), 0, 5000, 20, 400, 20, "size=1m");
+        if (!bench.disk->isMounted())
+            QSKIP("A tmpfs of its own needs the right to mount (root).");
+        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        bench.writeJob("a.zub", Bench::job("eins"));
+        bench.writeJob("b.zub", Bench::job("zwei"));
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(bench.view.retryTimes.size(), 2, 5000);
+        bench.dispatcher->StopProcessing();
+        QTRY_VERIFY(bench.dispatcher->IdleFlag());
+
+        QFile filler(bench.programFolder + QStringLiteral("/filler"));
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        for (const int size : {65536, 512})
+            while (filler.write(QByteArray(size, 'x')) == size) {
+            }
+        bench.setPort(sink.port());
+        QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
+        QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
+        QCOMPARE(bench.dispatcher->resend(FailedFolder, 2), Dispatcher::Answer::Started);
+        QCOMPARE(bench.dispatcher->resend(FailedFolder, 3), Dispatcher::Answer::NotFound);
+        QCOMPARE(resent.size(), 2);
+        bench.dispatcher->StartProcessing();
+        const QByteArray refused = ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern.";
+        QTRY_VERIFY_WITH_TIMEOUT(said(bench.view, "(ID 1" + refused) >= 3 && said(bench.view, "(ID 2" + refused) >= 3,
+                                 5000);
+        QCOMPARE(sink.messages().size(), 0);
+        QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2}));
+        QCOMPARE(bench.reloaded().mail(2).Status, QByteArray("ERRMessage4"));
+
+        QVERIFY(filler.remove());
+        QTRY_COMPARE_WITH_TIMEOUT(bench.tables().count(SentFolder), 2, 10000);
+        QCOMPARE(sink.messages().size(), 2);
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()

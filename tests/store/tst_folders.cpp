@@ -2,8 +2,12 @@
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
 #include "store/PermanentRemoval.h"
+#include "store/RemovalPlan.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -31,6 +35,33 @@ QMap<QString, QByteArray> mailFiles(const Store& store)
     for (const QString& name : dir.entryList(QDir::Files))
         files.insert(name, fileBytes(dir.filePath(name)));
     return files;
+}
+
+// The Mails folder holds Mail(1) … Mail(MailCount) and nothing else, and each mail was once mail `original(id)`,
+// standing in the folder `folderOf` gave it, in the old order.
+void checkMails(const Store& store, const std::function<int(int)>& original, const std::function<int(int)>& folderOf)
+{
+    const MailTables& t = store.tables();
+    QStringList expected;
+    for (int id = 1; id <= t.MailCount(); ++id) {
+        expected << QStringLiteral("Mail(%1).zub").arg(id);
+        QCOMPARE(t.mail(qint16(id)).Body, "mail " + QByteArray::number(original(id)));
+    }
+    QStringList found = QDir(store.mailsFolder()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot);
+    found.sort();
+    expected.sort();
+    QCOMPARE(found, expected);
+    int filed = 0;
+    for (const int folder : {SentFolder, FailedFolder, DeletedFolder}) {
+        const QList<qint16> entries = t.folder(folder).entries();
+        filed += int(entries.size());
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            QCOMPARE(folderOf(original(entries.at(i))), folder);
+            QVERIFY(i == 0 || original(entries.at(i - 1)) < original(entries.at(i)));
+        }
+    }
+    QCOMPARE(filed, int(t.MailCount()));
+    QVERIFY(!QFile::exists(removalPlanPathIn(store.programFolder())));
 }
 
 } // namespace
@@ -98,12 +129,108 @@ private Q_SLOTS:
         while (!removal.step(1, &error))
             ++steps;
         QVERIFY(error.isEmpty());
-        QCOMPARE(steps, 4); // three files deleted, one renamed (7 → 5): each at most once
+        // Three files set aside and deleted, one (7 → 5) set aside and given its name: eight file steps; the
+        // plan, its commit, the index, two syncs and the plan's removal make six more.
+        QCOMPARE(steps, 14);
 
         QCOMPARE(inSteps.tables(), oneByOne.tables());
         QCOMPARE(inSteps.tables().folder(DeletedFolder), (FolderArray{1, {0, 2}}));
         QCOMPARE(mailFiles(inSteps), mailFiles(oneByOne));
         QCOMPARE(fileBytes(inSteps.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
+    }
+
+    // 1000 of 2000 mails removed for good, the process killed after n file operations, at a dozen moments
+    // from the first to the last: the next start undoes the removal before its commit and finishes it after.
+    void removalKilledAnywhereLosesAndBringsBackNothing()
+    {
+        const auto folderOf = [](int id) {
+            return id % 2 == 0 ? DeletedFolder : id % 4 == 1 ? SentFolder : FailedFolder;
+        };
+        QTemporaryDir fixture;
+        {
+            Store store(fixture.path(), FileSync::Skipped);
+            fill(store, 2000, folderOf);
+        }
+        RemovalPlan plan{RemovalPlan::Prepared, 2000, {}, {}};
+        for (qint16 id = 2; id <= 2000; id += 2)
+            plan.removedIds.append(id);
+        const QList<RemovalStep> steps = removalSteps(plan);
+        const int commit = int(std::find_if(steps.cbegin(), steps.cend(),
+                                            [](const RemovalStep& s) { return s.kind == RemovalStep::Commit; }) -
+                               steps.cbegin());
+        const int last = int(steps.size());
+        for (const int n :
+             {0, 1, 2, 700, 1500, commit - 1, commit, commit + 1, commit + 2, commit + 600, last - 2, last - 1, last}) {
+            // Links to the same files: renames and deletions change names only, and a save writes a new file.
+            QTemporaryDir dir;
+            QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Mails"))));
+            QStringList names = {QStringLiteral("ZUBData1(3.0).zub"), QStringLiteral("ZUBData2(3.0).zub")};
+            for (int id = 1; id <= 2000; ++id)
+                names << QStringLiteral("Mails/Mail(%1).zub").arg(id);
+            for (const QString& name : std::as_const(names))
+                QCOMPARE(::link(QFile::encodeName(fixture.filePath(name)).constData(),
+                                QFile::encodeName(dir.filePath(name)).constData()),
+                         0);
+            QProcess child;
+            child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
+                        {dir.path(), QStringLiteral("remove"), QString::number(n)});
+            QVERIFY(child.waitForFinished(60000));
+            QCOMPARE(child.exitStatus(), n < last ? QProcess::CrashExit : QProcess::NormalExit);
+
+            Store store(dir.path());
+            const QStringList problems = store.loadAtStartup().problems;
+            QCOMPARE(problems.size(), n > 0 && n < last ? 1 : 0); // the undone or finished removal is said
+            const bool removed = n > commit;
+            QCOMPARE(store.tables().MailCount(), qint16(removed ? 1000 : 2000));
+            checkMails(
+                store, [&](int id) { return removed ? 2 * id - 1 : id; }, folderOf);
+            QVERIFY(store.SaveAll());
+        }
+    }
+
+    // A rename that fails before the commit puts every file back; one after it is finished before the next save.
+    void failedRenameLeavesTheStoreConsistent()
+    {
+        QTemporaryDir dir;
+        Store store(dir.path());
+        const auto folderOf = [](int id) { return id == 2 || id == 4 ? DeletedFolder : SentFolder; };
+        fill(store, 6, folderOf);
+        const MailTables before = store.tables();
+        const QMap<QString, QByteArray> files = mailFiles(store);
+        // A folder with something in it can take no file's name, not even for root.
+        const auto block = [&](const QString& name) {
+            QVERIFY(QDir().mkpath(store.mailsFolder() + QLatin1Char('/') + name + QStringLiteral("/x")));
+        };
+        const auto unblock = [&](const QString& name) {
+            QVERIFY(QDir(store.mailsFolder() + QLatin1Char('/') + name).removeRecursively());
+        };
+
+        block(QStringLiteral("Mail(3).neu")); // mail 5 cannot be moved aside
+        QString error;
+        QVERIFY(!store.removeForGood({1, 2}, &error));
+        QVERIFY2(error.contains(QStringLiteral("„Mail(5).zub“ ließ sich nicht in „Mail(3).neu“ umbenennen")) &&
+                     error.endsWith(QStringLiteral("Es wurde keine E-Mail gelöscht.")),
+                 qPrintable(error));
+        unblock(QStringLiteral("Mail(3).neu"));
+        QCOMPARE(store.tables(), before);
+        QCOMPARE(mailFiles(store), files);
+        QVERIFY(!QFile::exists(removalPlanPathIn(dir.path())));
+
+        PermanentRemoval removal(store, {1, 2});
+        const auto committed = [&] {
+            const auto plan = decodeRemovalPlan(fileBytes(removalPlanPathIn(dir.path())));
+            return plan && plan->phase == RemovalPlan::Committed;
+        };
+        while (!committed())
+            QVERIFY(!removal.step(1, &error));
+        block(QStringLiteral("Mail(2).zub")); // mail 3 cannot take its new name
+        QVERIFY(removal.step(removal.totalOperations(), &error));
+        QVERIFY2(error.contains(QStringLiteral("unterbrochen")), qPrintable(error));
+        QVERIFY(!store.SaveAll(&error) && error.contains(QStringLiteral("„Mail(2).neu“")));
+        unblock(QStringLiteral("Mail(2).zub"));
+        QVERIFY(store.SaveAll(&error));
+        checkMails(
+            store, [](int id) { return id == 1 ? 1 : id + 2 - (id < 3); }, folderOf);
     }
 
     void saveAllWritesOnlyChangedMails()

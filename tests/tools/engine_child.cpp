@@ -1,12 +1,36 @@
 // Runs the engine without widgets on a program folder, for tests that kill it and start it again.
 // Usage: engine_child <program folder> <poll ms> <conversation ms>
+//    or: engine_child <program folder> remove <n>: removes the whole deleted folder for good, one file
+//        operation per step, and kills itself after n of them.
 
 #include "engine/Dispatcher.h"
+#include "store/PermanentRemoval.h"
 #include "support/RecordingView.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
+#include <unistd.h>
+
 using namespace kadmel;
+
+namespace {
+
+int removeAllDeleted(Store& store, int killAfter)
+{
+    QList<qint16> positions;
+    for (int pos = 1; pos <= store.tables().count(DeletedFolder); ++pos)
+        positions.append(qint16(pos));
+    PermanentRemoval removal(store, positions);
+    while (removal.doneOperations() < killAfter) {
+        if (removal.step(1, nullptr))
+            return 0;
+    }
+    ::kill(::getpid(), SIGKILL);
+    return 4;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -16,6 +40,8 @@ int main(int argc, char* argv[])
         return 2;
     Store store(args.at(1));
     store.loadAtStartup();
+    if (args.at(2) == QLatin1String("remove"))
+        return removeAllDeleted(store, args.at(3).toInt());
     test::RecordingView view;
     Dispatcher dispatcher(store, view,
                           {.pollMs = args.at(2).toInt(),

@@ -91,6 +91,15 @@ void TestFolderCommands::removeAndRemoveForGood()
     const auto before = snapshot(f.dir.path());
     f.run(DeletedFolder, 1, "Mnu_T_Remove"); // Cancel
     QCOMPARE(snapshot(f.dir.path()), before);
+    // Confirmed while the dispatcher became busy: nothing happens, and panel 2 says so.
+    f.prompts.answers = {PromptAnswer::Ok};
+    f.prompts.onAsk = [&f](const PromptRecorder::Asked&) { QVERIFY(f.window->dispatcher()->beginCommand()); };
+    f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Es wurde nichts entfernt: Gerade wird eine E-Mail "
+                                                        "bearbeitet. Bitte danach erneut versuchen."));
+    f.window->dispatcher()->endCommand();
+    f.prompts.onAsk = {};
+    QCOMPARE(snapshot(f.dir.path()), before);
     QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
     f.prompts.answers = {PromptAnswer::Ok};
     f.run(DeletedFolder, 1, "Mnu_T_Remove");
@@ -199,6 +208,42 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(f.prompts.texts(), QStringList(2, askFirst));
     QCOMPARE(sink.messages().size(), 2);
     QCOMPARE(loadedStore(f.dir.path())->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
+
+    // The question lets events run. An automatic retry that moves the mail above it meanwhile: OK sends the
+    // mail asked about (3, refused by the client), not the one now at its old position; one that moves the
+    // mail itself, or a dispatcher busy by then: nothing is sent, and panel 2 says so.
+    MailTables& tables = f.store.tables();
+    tables.folder(FailedFolder) = {2, {0, 4, 3}};
+    tables.folder(SentFolder) = {2, {0, 1, 2}};
+    tables.mail(3).Status = "ERRMessage9";
+    f.window->RefreshLists();
+    f.prompts.answers = QList<PromptAnswer>(3, PromptAnswer::Ok);
+    const auto retryMoves = [&](qint16 pos) {
+        return [&f, &tables, pos](const PromptRecorder::Asked&) {
+            tables.MoveMail(pos, FailedFolder, SentFolder);
+            tables.folder(FailedFolder).removeAt(pos);
+            f.window->RefreshLists();
+        };
+    };
+    f.prompts.onAsk = retryMoves(1);
+    f.run(FailedFolder, 2, "Mnu_Err_Send");
+    QVERIFY(done.wait(15000));
+    QVERIFY(tables.mail(3).Status != "ERRMessage9");
+    QCOMPARE(sink.messages().size(), 2);
+    tables.mail(3).Status = "ERRMessage9";
+    f.prompts.onAsk = retryMoves(1);
+    f.run(FailedFolder, 1, "Mnu_Err_Send");
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Die E-Mail (ID 3) steht nicht mehr in „Fehlgeschl. Objekte“ "
+                                                        "und wurde nicht erneut gesendet."));
+    tables.folder(FailedFolder) = {1, {0, 3}};
+    tables.folder(SentFolder) = {3, {0, 1, 2, 4}};
+    f.window->RefreshLists();
+    f.prompts.onAsk = [&f](const PromptRecorder::Asked&) { QVERIFY(f.window->dispatcher()->beginCommand()); };
+    f.run(FailedFolder, 1, "Mnu_Err_Send");
+    QVERIFY(f.window->panel(2)->text().endsWith(QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte danach "
+                                                               "erneut versuchen.")));
+    f.window->dispatcher()->endCommand();
+    QCOMPARE(sink.messages().size(), 2);
 }
 
 void TestFolderCommands::fullStore_data()
