@@ -6,19 +6,49 @@
 #include "ui/SingleInstance.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTimer>
 #include <csignal>
+#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
+
+namespace {
+
+// A python3 snippet run as the user nobody, its output read when it ends.
+QProcess* runAsNobody(QObject* parent, const QString& script, const QStringList& args)
+{
+    auto* process = new QProcess(parent);
+    process->start(QStringLiteral("setpriv"),
+                   QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                               QStringLiteral("--clear-groups"), QStringLiteral("/usr/bin/python3"),
+                               QStringLiteral("-c"), script} +
+                       args);
+    return process;
+}
+
+} // namespace
 
 class TestLifecycle : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void splashThenMainWindow();
     void closeWhileMailInHandIsRefusedSignalIsNot();
+    void secondStartSocketIsPrivate();
+
+private:
+    QTemporaryDir m_runtime; // the second-start socket's folder, as a session gives it (0700)
+    QTemporaryDir m_cache;
 };
+
+void TestLifecycle::initTestCase()
+{
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+}
 
 void TestLifecycle::splashThenMainWindow()
 {
@@ -42,16 +72,18 @@ void TestLifecycle::splashThenMainWindow()
     QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 3000);
     QTRY_VERIFY_WITH_TIMEOUT(!program.splash() && program.mainWindow()->isVisible(), 2000);
 
-    // A second start on the folder brings the minimised window back and ends; where nobody listens it ends at once.
+    // A second start on the folder brings the minimised window back and ends; where nobody listens it gives up
+    // after its time, saying so.
     program.mainWindow()->showMinimized();
     QTRY_VERIFY_WITH_TIMEOUT(program.mainWindow()->isMinimized(), 2000);
     for (const QString& folder : {dir.path(), dir.filePath(QStringLiteral("elsewhere"))}) {
-        RaiseRequest second(folder, 5000);
+        RaiseRequest second(folder, 500);
         QSignalSpy ended(&second, &RaiseRequest::finished);
         QElapsedTimer clock;
         clock.start();
         second.start();
         QTRY_VERIFY_WITH_TIMEOUT(ended.count() == 1 && clock.elapsed() < 1000, 1000);
+        QCOMPARE(ended.at(0).at(0).toBool(), folder == dir.path());
     }
     QTRY_VERIFY_WITH_TIMEOUT(!program.mainWindow()->isMinimized(), 2000);
 
@@ -100,6 +132,67 @@ void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
     QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
     QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
     QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/watch/KDMEML/a.zub")));
+}
+
+// The second-start socket lies in a folder of this user only and talks only to this user: a listener of another
+// user hears nothing from a second start, and the running program ignores a caller of another user.
+void TestLifecycle::secondStartSocketIsPrivate()
+{
+    QTemporaryDir program;
+    const QString name = instanceServerName(program.path());
+    QVERIFY2(name.startsWith(m_runtime.path() + QLatin1Char('/')), qPrintable(name));
+    // A runtime folder that others may enter is not taken; the one made below the cache folder is, while private.
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7755)));
+    QCOMPARE(instanceSocketFolder(), m_cache.path() + QStringLiteral("/kadmel"));
+    QVERIFY(QFile::setPermissions(instanceSocketFolder(), QFileDevice::Permissions(0x7711)));
+    QCOMPARE(instanceSocketFolder(), QString());
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7700)));
+    if (::geteuid() != 0)
+        QSKIP("Another user's client and listener need root.");
+
+    // nobody's listener, moved to the running program's name: the second start says nothing to it.
+    QTemporaryDir shared;
+    QVERIFY(QFile::setPermissions(shared.path(), QFileDevice::Permissions(0x7777)));
+    const QString squat = shared.filePath(QStringLiteral("s"));
+    QProcess* squatter = runAsNobody(
+        this,
+        QStringLiteral("import os,socket,sys\ns=socket.socket(socket.AF_UNIX)\ns.bind(sys.argv[1])\ns.listen(1)\n"
+                       "print('bereit',flush=True)\nc=s.accept()[0]\nc.settimeout(10)\nd=b''\nwhile True:\n"
+                       " b=c.recv(100)\n if not b: break\n d+=b\nprint(len(d),flush=True)\n"),
+        {squat});
+    QTRY_VERIFY_WITH_TIMEOUT(squatter->canReadLine(), 5000);
+    QVERIFY(QFile::rename(squat, name));
+    RaiseRequest second(program.path(), 5000);
+    QSignalSpy ended(&second, &RaiseRequest::finished);
+    second.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 5000);
+    QCOMPARE(ended.at(0).at(0).toBool(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(squatter->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(squatter->readAll(), QByteArray("bereit\n0\n"));
+    QVERIFY(QFile::remove(name));
+
+    // nobody, let through the folder's and the socket's rights, asks the running program to come forward: ignored.
+    InstanceServer running(program.path());
+    QSignalSpy raised(&running, &InstanceServer::raiseRequested);
+    QVERIFY(running.isListening());
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7711)) &&
+            QFile::setPermissions(name, QFileDevice::Permissions(0x7777)));
+    QProcess* caller = runAsNobody(this,
+                                   QStringLiteral("import socket,sys\nc=socket.socket(socket.AF_UNIX)\n"
+                                                  "c.connect(sys.argv[1])\nc.sendall(b'raise\\n')\nc.settimeout(10)\n"
+                                                  "try: print(len(c.recv(100)))\n"
+                                                  "except ConnectionResetError: print(0)\n"),
+                                   {name});
+    QTRY_COMPARE_WITH_TIMEOUT(caller->state(), QProcess::NotRunning, 10000);
+    QCOMPARE(caller->readAll(), QByteArray("0\n")); // let go without a word
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7700)));
+    QCOMPARE(raised.count(), 0);
+    RaiseRequest own(program.path(), 5000); // this user is heard
+    QSignalSpy ownEnded(&own, &RaiseRequest::finished);
+    own.start();
+    QTRY_COMPARE_WITH_TIMEOUT(ownEnded.count(), 1, 5000);
+    QVERIFY(ownEnded.at(0).at(0).toBool());
+    QTRY_COMPARE_WITH_TIMEOUT(raised.count(), 1, 2000);
 }
 
 QTEST_MAIN(TestLifecycle)
