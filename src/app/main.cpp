@@ -33,6 +33,31 @@ int refuseStart(int& argc, char** argv, const QString& reason)
     return 1;
 }
 
+enum class Raised
+{
+    Yes,
+    NoAnswer,
+    Ended,
+};
+
+// Another instance holds the folder: it is asked to come forward.
+Raised raiseRunningInstance(int& argc, char** argv, const QString& folder)
+{
+    QCoreApplication app(argc, argv);
+    Raised outcome = Raised::Ended;
+    kadmel::RaiseRequest request(folder);
+    QObject::connect(
+        &request, &kadmel::RaiseRequest::finished, &app,
+        [&outcome](bool delivered) {
+            outcome = delivered ? Raised::Yes : Raised::NoAnswer;
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+    request.start();
+    app.exec();
+    return outcome;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -40,23 +65,28 @@ int main(int argc, char* argv[])
     // The per-user data folder (~/.local/share/Kadmel) takes the store of an installed program.
     QCoreApplication::setApplicationName(QStringLiteral("Kadmel"));
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    const kadmel::ProgramFolderChoice choice =
+    kadmel::ProgramFolderChoice choice =
         kadmel::chooseProgramFolder(executableFolder(argc > 0 ? argv[0] : ""), perUser);
     if (choice.folder.isEmpty())
         return refuseStart(argc, argv, choice.error);
-    const QString& folder = choice.folder;
+    const QString folder = choice.folder;
     kadmel::InstanceLock lock(folder);
     if (!lock.tryLock()) {
         if (!lock.errorString().isEmpty())
             return refuseStart(argc, argv, lock.errorString());
-        // Another instance runs on this folder: it is asked to come forward, and this one ends without a message.
-        QCoreApplication app(argc, argv);
-        kadmel::RaiseRequest request(folder);
-        QObject::connect(&request, &kadmel::RaiseRequest::finished, &app, &QCoreApplication::quit,
-                         Qt::QueuedConnection);
-        request.start();
-        app.exec();
-        return 0;
+        // Another instance runs on this folder: it comes forward, and this one ends without a message.
+        if (raiseRunningInstance(argc, argv, folder) != Raised::NoAnswer)
+            return 0;
+        const qint64 holder = lock.namedProcess();
+        return refuseStart(argc, argv,
+                           QStringLiteral("Im Programmordner „%1“ läuft bereits ZUB%2, meldet sich aber nicht (etwa "
+                                          "unter einem anderen Benutzer). Bitte das laufende ZUB beenden.")
+                               .arg(folder, holder > 0 ? QStringLiteral(" (Prozess %1)").arg(holder) : QString()));
+    }
+    // Under the lock, so that two first starts cannot copy over each other.
+    if (!kadmel::takeOverStore(choice)) {
+        lock.unlock();
+        return refuseStart(argc, argv, choice.error);
     }
 
     QApplication app(argc, argv);
@@ -65,7 +95,7 @@ int main(int argc, char* argv[])
     kadmel::MessageBoxPrompts prompts;
     if (!choice.notice.isEmpty())
         prompts.ask(nullptr, choice.notice, kadmel::PromptIcon::Exclamation, kadmel::PromptButtons::Ok);
-    kadmel::Program program(choice.folder, prompts);
+    kadmel::Program program(folder, prompts);
     kadmel::SignalBridge bridge(&app);
     QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
                      &kadmel::Program::requestTermination);
