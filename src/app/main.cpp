@@ -22,12 +22,15 @@ QString executableFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath();
 }
 
-// A start that cannot go on is said on standard error (for a start without a desktop) and in a box.
+// A start that cannot go on is said on standard error (for a start without a desktop) and in a box, which a
+// termination signal closes.
 int refuseStart(int& argc, char** argv, const QString& reason)
 {
     const QString text = QStringLiteral("ZUB kann nicht gestartet werden.\n") + reason;
     std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     QApplication app(argc, argv);
+    kadmel::SignalBridge bridge;
+    QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &app, [] { QCoreApplication::exit(1); });
     kadmel::MessageBoxPrompts prompts;
     prompts.ask(nullptr, text, kadmel::PromptIcon::Critical, kadmel::PromptButtons::Ok);
     return 1;
@@ -37,14 +40,16 @@ enum class Raised
 {
     Yes,
     NoAnswer,
-    Ended,
+    Ended, // a termination signal came first
 };
 
 // Another instance holds the folder: it is asked to come forward.
 Raised raiseRunningInstance(int& argc, char** argv, const QString& folder)
 {
     QCoreApplication app(argc, argv);
+    kadmel::SignalBridge bridge;
     Raised outcome = Raised::Ended;
+    QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &app, &QCoreApplication::quit);
     kadmel::RaiseRequest request(folder);
     QObject::connect(
         &request, &kadmel::RaiseRequest::finished, &app,
@@ -62,6 +67,9 @@ Raised raiseRunningInstance(int& argc, char** argv, const QString& folder)
 
 int main(int argc, char* argv[])
 {
+    // From the first instruction on a termination signal only asks the program to end, so no box and no
+    // burst of signals can end it with the lock file left behind.
+    kadmel::SignalBridge::installHandler();
     // The per-user data folder (~/.local/share/Kadmel) takes the store of an installed program.
     QCoreApplication::setApplicationName(QStringLiteral("Kadmel"));
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
@@ -92,14 +100,17 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     kadmel::installGermanTranslations(app);
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
-    kadmel::MessageBoxPrompts prompts;
-    if (!choice.notice.isEmpty())
-        prompts.ask(nullptr, choice.notice, kadmel::PromptIcon::Exclamation, kadmel::PromptButtons::Ok);
-    kadmel::Program program(folder, prompts);
     kadmel::SignalBridge bridge(&app);
+    kadmel::MessageBoxPrompts prompts;
+    kadmel::Program program(folder, prompts);
     QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
                      &kadmel::Program::requestTermination);
     QObject::connect(&program, &kadmel::Program::finished, &app, [&] { app.exit(program.exitCode()); });
+    if (!choice.notice.isEmpty()) {
+        prompts.ask(nullptr, choice.notice, kadmel::PromptIcon::Exclamation, kadmel::PromptButtons::Ok);
+        if (program.hasFinished()) // a termination signal closed the box
+            return program.exitCode();
+    }
     program.start();
     return app.exec();
 }

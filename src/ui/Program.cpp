@@ -6,14 +6,17 @@
 #include "ui/SingleInstance.h"
 
 #include <QTextStream>
+#include <utility>
 
 namespace kadmel {
 
 Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
                  QObject* parent)
     : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)),
-      m_store(std::make_unique<Store>(programFolder))
-{}
+      m_store(std::make_unique<Store>(programFolder)), m_instance(std::make_unique<InstanceServer>(programFolder))
+{
+    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
+}
 
 Program::~Program()
 {
@@ -22,8 +25,7 @@ Program::~Program()
 
 void Program::start()
 {
-    m_instance = std::make_unique<InstanceServer>(m_store->programFolder());
-    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
+    m_started = true;
     m_loadProblems = m_store->loadAtStartup().problems;
     m_splash = new Form4(m_timings.splash);
     m_splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -64,10 +66,14 @@ void Program::bringToFront()
 
 void Program::requestTermination()
 {
+    if (std::exchange(m_terminating, true))
+        return;
     if (m_main) {
         m_main->requestTermination();
         return;
     }
+    if (!m_started) // nothing was loaded, so nothing may be saved over the store
+        return endAfterSave({});
     // Still behind the splash: nothing is in hand, so save what was loaded and end.
     if (m_splash)
         m_splash->close();
@@ -83,6 +89,7 @@ void Program::endAfterSave(const QString& saveError)
                             << saveError << Qt::endl;
         m_exitCode = 1;
     }
+    m_finished = true;
     Q_EMIT finished();
 }
 

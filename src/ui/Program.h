@@ -31,11 +31,13 @@ public:
             FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
     ~Program() override;
 
-    // Loads the store and shows the splash window; the main window follows after the pause. From here
-    // on a second start on the same folder brings the program to the front.
+    // Loads the store and shows the splash window; the main window follows after the pause. A second start
+    // on the same folder brings the program to the front from its construction on.
     void start();
-    // A termination signal: during the splash the store is saved and the program ends.
+    // A termination signal: during the splash the store is saved and the program ends; before start() it
+    // ends without touching the store, which is not loaded yet. Only the first request counts.
     void requestTermination();
+    bool hasFinished() const { return m_finished; }
     // For main() once finished() came: 1 when the final save after a termination signal failed (said on
     // standard error, since no one may be there to answer a message box), else 0.
     int exitCode() const { return m_exitCode; }
@@ -67,6 +69,9 @@ private:
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
     int m_exitCode = 0;
+    bool m_started = false;
+    bool m_terminating = false;
+    bool m_finished = false;
 };
 
 } // namespace kadmel

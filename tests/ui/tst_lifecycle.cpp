@@ -16,6 +16,49 @@ using namespace kadmel::test;
 
 namespace {
 
+// Answers up to DATA, then stops reading: the message stays in the client's hands, as on a slow line.
+class StallingServer : public QTcpServer
+{
+public:
+    StallingServer()
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            m_client = nextPendingConnection();
+            m_client->write("220 hi\r\n");
+            connect(m_client, &QTcpSocket::readyRead, this, [this] {
+                while (!m_deaf && m_client->canReadLine()) {
+                    m_deaf = m_client->readLine().startsWith("DATA");
+                    m_client->write(m_deaf ? "354 go\r\n" : "250 ok\r\n");
+                }
+                if (m_deaf)
+                    m_client->setReadBufferSize(1);
+            });
+        });
+    }
+    bool messageStarted() const { return m_deaf && m_client->bytesAvailable() > 0; }
+
+private:
+    QTcpSocket* m_client = nullptr;
+    bool m_deaf = false;
+};
+
+// SIGTERM, SIGINT and SIGHUP are caught by the process (its handler is in place).
+bool catchesTermination(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:")) {
+            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+            const quint64 wanted = (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+            return (mask & wanted) == wanted;
+        }
+    }
+    return false;
+}
+
 // A python3 snippet run as the user nobody, its output read when it ends.
 QProcess* runAsNobody(QObject* parent, const QString& script, const QStringList& args)
 {
@@ -37,6 +80,8 @@ private Q_SLOTS:
     void initTestCase();
     void splashThenMainWindow();
     void closeWhileMailInHandIsRefusedSignalIsNot();
+    void signalBurstEndsTheRealProgram_data();
+    void signalBurstEndsTheRealProgram();
     void secondStartSocketIsPrivate();
 
 private:
@@ -132,6 +177,91 @@ void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
     QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
     QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
     QVERIFY(!QFile::exists(dir.path() + QStringLiteral("/watch/KDMEML/a.zub")));
+}
+
+// The real program on a folder of its own (a copy of the executable): 1000 SIGHUP in a burst neither block it nor
+// end it by the default action. It ends within 15 s as after a normal exit, the lock file gone; a mail whose
+// message had not gone out whole is filed failed, not as unclear. A start refused because the folder's lock is
+// held by a program that does not answer says so, and the signal closes its box.
+void TestLifecycle::signalBurstEndsTheRealProgram_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::newRow("idle, at the start") << 0;
+    QTest::newRow("a 20 MiB mail in hand") << 1;
+    QTest::newRow("the start refused, its box open") << 2;
+}
+
+void TestLifecycle::signalBurstEndsTheRealProgram()
+{
+    QFETCH(int, phase);
+    const bool busy = phase == 1, refused = phase == 2;
+    QTemporaryDir dir;
+    StallingServer server;
+    const auto store = storeWithJob(dir.path(), server.serverPort());
+    {
+        QFile job(dir.filePath(QStringLiteral("watch/KDMEML/a.zub")));
+        QVERIFY(job.open(QIODevice::WriteOnly));
+        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB Gro\xDF@@\r\n\r\n" +
+                  QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
+    }
+    QVERIFY(store->SaveAll());
+    const QString folder = store->programFolder();
+    QVERIFY(QFile::copy(QStringLiteral(KADMEL_BINARY_DIR "/kadmel"), folder + QStringLiteral("/kadmel")));
+
+    QProcess holder; // holds the lock file as a running program does, but never answers a second start
+    if (refused) {
+        holder.start(
+            QStringLiteral("/usr/bin/python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import fcntl,os,socket,sys\nf=open(sys.argv[1],'w')\nfcntl.flock(f,fcntl.LOCK_EX)\n"
+                            "f.write('%d\\nkadmel\\n%s\\n'%(os.getpid(),socket.gethostname()))\nf.flush()\n"
+                            "print('bereit',flush=True)\nsys.stdin.read()\n"),
+             folder + QStringLiteral("/kadmel.lock")});
+        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine(), 5000);
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    QSignalSpy started(&child, &QProcess::started);
+    QSignalSpy finished(&child, &QProcess::finished);
+    child.start(folder + QStringLiteral("/kadmel"), {});
+    QVERIFY(started.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(catchesTermination(child.processId()), 5000);
+    if (busy) // the 4 s splash, the first poll after 5 s, then the message on its way
+        QTRY_VERIFY_WITH_TIMEOUT(server.messageStarted(), 60000);
+    QByteArray said;
+    if (refused) // after the second start's 2 s of asking
+        QTRY_VERIFY_WITH_TIMEOUT((said += child.readAllStandardError()).contains("meldet sich aber nicht"), 10000);
+    // Half the burst at once, the rest (five a millisecond) while the program ends, so later signals meet its exit.
+    QElapsedTimer clock;
+    clock.start();
+    int sent = 0;
+    for (; sent < 500; ++sent)
+        QCOMPARE(::kill(pid_t(child.processId()), SIGHUP), 0);
+    QTimer burst;
+    burst.setTimerType(Qt::PreciseTimer);
+    connect(&burst, &QTimer::timeout, this, [&] {
+        for (int i = 0; i < 5 && sent < 1000 && child.state() == QProcess::Running; ++i, ++sent)
+            ::kill(pid_t(child.processId()), SIGHUP);
+    });
+    burst.start(1);
+    QVERIFY(finished.wait(15000));
+    qInfo("ended %lld ms after the burst began, %d signals sent", clock.elapsed(), sent);
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), refused ? 1 : 0);
+    QCOMPARE(QFile::exists(folder + QStringLiteral("/kadmel.lock")), refused); // only the holder's stays
+    if (refused) {
+        QVERIFY2(said.contains(QByteArray::number(holder.processId())), said.constData());
+        holder.closeWriteChannel();
+        QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 5000);
+        return;
+    }
+    const auto disk = loadedStore(folder);
+    if (busy) {
+        QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
+        QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
+    } else {
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("watch/KDMEML/a.zub")))); // nothing was taken
+    }
 }
 
 // The second-start socket lies in a folder of this user only and talks only to this user: a listener of another
