@@ -36,9 +36,9 @@ bool isWebAddress(const QUrl& url)
            (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
 }
 
-QByteArray formValue(const QByteArray& ansi)
+QByteArray formValue(const QByteArray& stored)
 {
-    return fromAnsi(ansi).toUtf8().toPercentEncoding();
+    return authText(stored).toUtf8().toPercentEncoding();
 }
 
 QByteArray requestBody(const AuthSetting& setting)

@@ -77,26 +77,31 @@ bool copyStore(const QString& from, const QString& to, QString* error)
 ProgramFolderChoice chooseProgramFolder(const QString& executableFolder, const QString& perUserFolder)
 {
     if (!isSystemFolder(executableFolder) && canWriteIn(executableFolder))
-        return {executableFolder, {}, {}};
+        return {executableFolder, {}, {}, {}};
     if (!QFileInfo(perUserFolder).isDir()) {
         if (!QDir().mkpath(perUserFolder))
-            return {{}, {}, QStringLiteral("Der Datenordner „%1“ ließ sich nicht anlegen.").arg(perUserFolder)};
+            return {{}, {}, QStringLiteral("Der Datenordner „%1“ ließ sich nicht anlegen.").arg(perUserFolder), {}};
         QFile::setPermissions(perUserFolder, OwnerOnlyFolder);
     }
-    if (!holdsStore(executableFolder) || holdsStore(perUserFolder))
-        return {perUserFolder, {}, {}};
+    return {perUserFolder, {}, {}, holdsStore(executableFolder) ? executableFolder : QString()};
+}
+
+bool takeOverStore(ProgramFolderChoice& choice)
+{
+    // Another start may have copied it while this one waited for the lock.
+    if (choice.copyFrom.isEmpty() || holdsStore(choice.folder))
+        return true;
     QString reason;
-    if (!copyStore(executableFolder, perUserFolder, &reason))
-        return {{},
-                {},
-                QStringLiteral("Der Programmordner „%1“ enthält Daten von ZUB, ist aber nicht beschreibbar, und die "
-                               "Daten ließen sich nicht nach „%2“ übernehmen. %3")
-                    .arg(executableFolder, perUserFolder, reason)};
-    return {perUserFolder,
-            QStringLiteral("Der Programmordner „%1“ ist nicht beschreibbar. Die Daten von ZUB wurden nach „%2“ "
-                           "kopiert; ZUB arbeitet ab jetzt dort.")
-                .arg(executableFolder, perUserFolder),
-            {}};
+    if (!copyStore(choice.copyFrom, choice.folder, &reason)) {
+        choice.error = QStringLiteral("Der Programmordner „%1“ enthält Daten von ZUB, ist aber nicht beschreibbar, und "
+                                      "die Daten ließen sich nicht nach „%2“ übernehmen. %3")
+                           .arg(choice.copyFrom, choice.folder, reason);
+        return false;
+    }
+    choice.notice = QStringLiteral("Der Programmordner „%1“ ist nicht beschreibbar. Die Daten von ZUB wurden nach „%2“ "
+                                   "kopiert; ZUB arbeitet ab jetzt dort.")
+                        .arg(choice.copyFrom, choice.folder);
+    return true;
 }
 
 } // namespace kadmel

@@ -251,6 +251,13 @@ struct ZUB_SMTP::Private
         sendEhlo();
     }
 
+    // Bytes still waiting in this process for the socket, encrypted ones included.
+    bool writesPending() const
+    {
+        const auto* ssl = qobject_cast<QSslSocket*>(socket.data());
+        return socket && (socket->bytesToWrite() > 0 || (ssl && ssl->encryptedBytesToWrite() > 0));
+    }
+
     void onBytesWritten()
     {
         if (!socket)
@@ -260,8 +267,7 @@ struct ZUB_SMTP::Private
             // Written is not yet accepted: the bar stops one short of full until the server's 250.
             Q_EMIT q->progress(qint32(std::clamp<qint64>(messageLength - remaining, 0, messageLength - 1)),
                                messageLength, 0);
-            const auto* ssl = qobject_cast<QSslSocket*>(socket.data());
-            if (remaining == 0 && (!ssl || ssl->encryptedBytesToWrite() == 0))
+            if (!writesPending())
                 messageOut = true;
         } else if (remaining == 0) {
             Q_EMIT q->statusText("Verbindung zum Mailserver wird hergestellt..." + idSuffix());
@@ -364,10 +370,44 @@ struct ZUB_SMTP::Private
         return true;
     }
 
+    // The positive replies each step allows; a greeting may restart the conversation before DATA.
+    bool expected(int code) const
+    {
+        switch (protocolState) {
+        case Connecting:
+            return code == 220;
+        case EhloSent:
+        case MailFromSent:
+            return code == 250 || code == 220;
+        case AuthSent:
+        case UserSent:
+            return code == 334 || code == 220;
+        case PasswordSent:
+        case FinalAuthSent:
+            return code == 235 || code == 220;
+        case XOAuthSent:
+            return code == 235 || code == 334 || code == 220;
+        case RcptToSent:
+            return code == 250 || code == 251 || code == 220;
+        case DataSent:
+            return code == 354;
+        case MessageSent:
+            return code == 250;
+        default:
+            return false;
+        }
+    }
+
     void handleReply(const SmtpReply& reply)
     {
         if (server.SMTPEncryption == Encryption::StartTls && !encrypted && handleClearReply(reply))
             return;
+        if (reply.code >= 200 && reply.code < 400 && !expected(reply.code)) {
+            // Client and server no longer agree on the step; waiting would only run into the time limit. Once
+            // the message may have reached the server whole, the mail may have been taken.
+            fail(protocolState == MessageSent && !writesPending() ? ErrUnclear : ErrReply);
+            return;
+        }
         switch (reply.code) {
         case 220:
             progressStep = 1;
@@ -418,9 +458,6 @@ struct ZUB_SMTP::Private
                 // for the final reply, a 535 that fails the mail.
                 sendCommand("\r\n");
                 protocolState = FinalAuthSent;
-            } else if (protocolState == FinalAuthSent) {
-                // Nothing is left to answer with; waiting would only run into the time limit.
-                fail(ErrReply);
             }
             return;
         case 235:

@@ -40,7 +40,9 @@ struct SmtpServer
 // session and returns at once; finished() reports the outcome exactly once, always after SendMail
 // has returned (a mail that fails headerIsSafe() ends as "ERRMessage7" without connecting). A drop or
 // time-out after the whole message went out and before its reply is "ERRMessage9": it may have been
-// delivered. Not re-entrant: SendMail while a session runs is refused (returns false, nothing emitted).
+// delivered. A positive reply that the step does not allow fails the mail at once: "ERRMessage3", or
+// "ERRMessage9" once the whole message may have reached the server. Not re-entrant: SendMail while a session runs is
+// refused (returns false, nothing emitted).
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT

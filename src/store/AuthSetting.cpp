@@ -1,7 +1,10 @@
 #include "store/AuthSetting.h"
 
+#include "store/Ansi.h"
 #include "store/CryptString.h"
 #include "store/IniFile.h"
+
+#include <QStringDecoder>
 
 #include <array>
 #include <utility>
@@ -30,6 +33,18 @@ QByteArray unscrambled(const QByteArray& text)
 }
 
 } // namespace
+
+QString authText(const QByteArray& value)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(value);
+    return utf8.hasError() ? fromAnsi(value) : text;
+}
+
+QByteArray authBytes(const QString& text)
+{
+    return text.toUtf8();
+}
 
 QByteArray authMethodName(AuthMethod method)
 {

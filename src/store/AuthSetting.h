@@ -32,6 +32,12 @@ struct AuthSetting
     friend bool operator==(const AuthSetting&, const AuthSetting&) = default;
 };
 
+// A stored value as text: UTF-8 where the bytes are valid UTF-8 (a file edited by hand, or written by the
+// dialog), else Windows-1252 (written by older versions).
+QString authText(const QByteArray& value);
+// The bytes stored for a text: UTF-8, which holds every character.
+QByteArray authBytes(const QString& text);
+
 // "Kennwort", "OAuth2-Dienst", "OAuth2-Browser": the values of the key Verfahren.
 QByteArray authMethodName(AuthMethod method);
 // The value of such a text in any letter case and without blanks around it; nothing for any other text.

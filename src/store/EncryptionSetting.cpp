@@ -1,5 +1,6 @@
 #include "store/EncryptionSetting.h"
 
+#include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
 
@@ -18,6 +19,52 @@ std::optional<Encryption> refuse(QString* error, const QString& path, const QStr
         *error = QStringLiteral("%1: %2 Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.")
                      .arg(quotedName(path), reason);
     return std::nullopt;
+}
+
+// The ASCII letters of a text in lower case: what is left of a key however it was spelt, encoded or padded.
+QByteArray letters(const QByteArray& text)
+{
+    QByteArray kept;
+    for (const char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            kept += char(c | 0x20);
+    }
+    return kept;
+}
+
+// A line that seems to set the encryption: its key (before "=" or ":") reads like one, or its value names a
+// secure connection. With an umlaut, a colon, an invisible character, UTF-16 or in a misspelt section it
+// is not understood, and then it must not count as "Keine".
+bool looksLikeEncryption(const QByteArray& line)
+{
+    const qsizetype equals = line.indexOf('='), colon = line.indexOf(':');
+    const qsizetype cut = equals < 0 ? colon : colon < 0 ? equals : qMin(equals, colon);
+    const QByteArray key = letters(cut < 0 ? line : line.left(cut));
+    const QByteArray value = cut < 0 ? QByteArray() : letters(line.mid(cut + 1));
+    for (const char* part : {"verschl", "encrypt", "tls", "ssl"}) {
+        if (key.contains(part))
+            return true;
+    }
+    return value == "starttls" || value == "ssltls" || value == "tls" || value == "ssl";
+}
+
+// The line as the user may look for it in an editor: invisible and blank-like characters are named.
+QString shownLine(const QByteArray& line)
+{
+    QByteArray printable;
+    for (const char c : line) {
+        if (uchar(c) >= 0x20)
+            printable += c;
+    }
+    QString text = QString::fromUtf8(printable);
+    if (text.contains(QChar::ReplacementCharacter))
+        text = fromAnsi(printable);
+    QString shown;
+    for (const QChar c : std::as_const(text)) {
+        const bool hidden = c.unicode() > 0x7E && (c.isSpace() || c.category() == QChar::Other_Format);
+        shown += hidden ? QStringLiteral("<U+%1>").arg(c.unicode(), 4, 16, QLatin1Char('0')).toUpper() : QString(c);
+    }
+    return shown.left(80);
 }
 
 constexpr std::array<std::pair<Encryption, const char*>, 3> Names = {{
@@ -56,18 +103,34 @@ std::optional<Encryption> loadEncryption(const QString& programFolder, QString* 
 {
     const QString path = encryptionFilePathIn(programFolder);
     QString readError;
-    // The key counts before any section too: a hand-written file that asks for encryption there must
-    // not be read as "Keine".
-    const std::optional<IniSection> head = readIniSection(path, QByteArray(), &readError);
-    const std::optional<IniSection> smtp = head ? readIniSection(path, Section, &readError) : std::nullopt;
-    if (!head || !smtp) {
+    const std::optional<QByteArrayList> lines = readIniLines(path, &readError);
+    if (!lines) {
         if (error)
             *error = readError + QStringLiteral(" Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.");
         return std::nullopt;
     }
     std::optional<Encryption> chosen;
-    for (const QByteArray& value : head->values(Key) + smtp->values(Key)) {
-        const QString text = QString::fromUtf8(value);
+    bool inSmtp = true; // the key counts before any section too: a hand-written file may ask for it there
+    for (const QByteArray& line : *lines) {
+        if (const std::optional<QByteArray> header = iniSectionName(line)) {
+            inSmtp = header->compare(Section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        if (isIniComment(line))
+            continue;
+        const auto entry = iniEntry(line);
+        if (!inSmtp || !entry || entry->first.compare(Key, Qt::CaseInsensitive) != 0) {
+            if (!looksLikeEncryption(line))
+                continue;
+            QString reason = QStringLiteral("Die Zeile „%1“ sieht nach einer Verschlüsselung aus, wird aber nicht "
+                                            "verstanden (erwartet im Abschnitt [SMTP]: Verschluesselung=Keine, "
+                                            "STARTTLS oder SSL/TLS).")
+                                 .arg(shownLine(line));
+            if (line.contains('\0'))
+                reason += QStringLiteral(" Die Datei ist wohl nicht als UTF-8 gespeichert (UTF-16?).");
+            return refuse(error, path, reason);
+        }
+        const QString text = QString::fromUtf8(entry->second);
         const std::optional<Encryption> named = encryptionFromName(text);
         if (!named)
             return refuse(error, path,
@@ -82,8 +145,10 @@ std::optional<Encryption> loadEncryption(const QString& programFolder, QString* 
 
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error)
 {
+    // Every other attempt to set it goes, so that the choice made here is the one read back.
     return writeIniSection(encryptionFilePathIn(programFolder), Section, {{Key, encryptionName(encryption).toLatin1()}},
-                           error, MaxIniFileBytes, {Key});
+                           error, MaxIniFileBytes,
+                           [](const QByteArray& line) { return !isIniComment(line) && looksLikeEncryption(line); });
 }
 
 } // namespace kadmel

@@ -23,12 +23,15 @@ std::optional<Encryption> encryptionFromName(const QString& name);
 // "kadmel.ini" in the program folder; it sits beside the settings file, whose layout stays fixed.
 QString encryptionFilePathIn(const QString& programFolder);
 
-// Keine when the file is missing or has no key "Verschluesselung" in its section [SMTP]. Nothing, with a
-// German reason, when it is no regular file, cannot be read, or the value is none of the three (empty
-// included): then no mail may go out, since the user may have asked for encryption.
+// Keine when the file is missing or has nothing that looks like an encryption setting. The key
+// "Verschluesselung" counts in [SMTP] and before the first section. Nothing, with a German reason, when the
+// file is no regular file, cannot be read, a value is none of the three (empty included) or two differ, or a
+// line elsewhere or in another spelling seems to set one: then no mail may go out, since the user may have
+// asked for encryption.
 std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error = nullptr);
 
-// Writes the value, the file readable and writable by its owner only. On failure the reason is
+// Writes the value and drops every other line that seems to set one; the file readable and writable by its
+// owner only. On failure the reason is
 // German, for the user.
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error = nullptr);
 

@@ -4,19 +4,8 @@
 
 #include <QFileInfo>
 
-#include <algorithm>
-
 namespace kadmel {
 namespace {
-
-// The name of a section header line, or nothing for any other line.
-std::optional<QByteArray> sectionName(const QByteArray& line)
-{
-    const QByteArray trimmed = line.trimmed();
-    if (!trimmed.startsWith('[') || !trimmed.endsWith(']'))
-        return std::nullopt;
-    return trimmed.mid(1, trimmed.size() - 2).trimmed();
-}
 
 bool sameName(const QByteArray& a, const QByteArray& b)
 {
@@ -31,17 +20,51 @@ QByteArray unquoted(QByteArray value)
 }
 
 // Editors on Windows put a byte order mark before the first section; reader and writer both look past it.
+// CR LF, LF and a lone CR (old Mac editors) each end a line.
 QByteArrayList lines(const QByteArray& bytes)
 {
-    return (bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes).split('\n');
-}
-
-bool isComment(const QByteArray& line)
-{
-    return line.startsWith(';') || line.startsWith('#');
+    QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+    return text.replace("\r\n", "\n").replace('\r', '\n').split('\n');
 }
 
 } // namespace
+
+std::optional<QByteArray> iniSectionName(const QByteArray& line)
+{
+    const QByteArray trimmed = line.trimmed();
+    if (!trimmed.startsWith('[') || !trimmed.endsWith(']'))
+        return std::nullopt;
+    return trimmed.mid(1, trimmed.size() - 2).trimmed();
+}
+
+bool isIniComment(const QByteArray& line)
+{
+    const QByteArray trimmed = line.trimmed();
+    return trimmed.startsWith(';') || trimmed.startsWith('#');
+}
+
+std::optional<std::pair<QByteArray, QByteArray>> iniEntry(const QByteArray& line)
+{
+    const QByteArray trimmed = line.trimmed();
+    const qsizetype equals = trimmed.indexOf('=');
+    if (equals <= 0 || isIniComment(trimmed) || iniSectionName(trimmed))
+        return std::nullopt;
+    return std::pair{trimmed.left(equals).trimmed(), unquoted(trimmed.mid(equals + 1).trimmed())};
+}
+
+std::optional<QByteArrayList> readIniLines(const QString& path, QString* error, qint64 maxBytes)
+{
+    QByteArray bytes;
+    switch (readWholeFile(path, maxBytes, bytes, error)) {
+    case ReadOutcome::Missing:
+        return QByteArrayList();
+    case ReadOutcome::Failed:
+        return std::nullopt;
+    case ReadOutcome::Read:
+        break;
+    }
+    return lines(bytes);
+}
 
 QByteArrayList IniSection::values(const QByteArray& key) const
 {
@@ -68,33 +91,24 @@ QString iniFilePathIn(const QString& programFolder)
 
 std::optional<IniSection> readIniSection(const QString& path, const QByteArray& name, QString* error, qint64 maxBytes)
 {
-    QByteArray bytes;
-    switch (readWholeFile(path, maxBytes, bytes, error)) {
-    case ReadOutcome::Missing:
-        return IniSection{};
-    case ReadOutcome::Failed:
+    const std::optional<QByteArrayList> all = readIniLines(path, error, maxBytes);
+    if (!all)
         return std::nullopt;
-    case ReadOutcome::Read:
-        break;
-    }
     IniSection section;
     bool inSection = name.isEmpty();
-    for (const QByteArray& raw : lines(bytes)) {
-        const QByteArray line = raw.trimmed();
-        if (const std::optional<QByteArray> header = sectionName(line)) {
+    for (const QByteArray& line : *all) {
+        if (const std::optional<QByteArray> header = iniSectionName(line)) {
             inSection = sameName(*header, name) && !name.isEmpty();
             continue;
         }
-        const qsizetype equals = line.indexOf('=');
-        if (!inSection || equals <= 0 || isComment(line))
-            continue;
-        section.entries.append({line.left(equals).trimmed(), unquoted(line.mid(equals + 1).trimmed())});
+        if (const auto entry = iniEntry(line); entry && inSection)
+            section.entries.append(*entry);
     }
     return section;
 }
 
 bool writeIniSection(const QString& path, const QByteArray& name, const IniEntries& entries, QString* error,
-                     qint64 maxBytes, const QByteArrayList& dropFromHead)
+                     qint64 maxBytes, const std::function<bool(const QByteArray&)>& dropLine)
 {
     // A link in the file's place is replaced, and what it points to is neither read nor kept.
     QByteArray old;
@@ -103,17 +117,10 @@ bool writeIniSection(const QString& path, const QByteArray& name, const IniEntri
 
     QByteArrayList kept;
     bool inSection = false;
-    bool inHead = true;
     for (const QByteArray& line : lines(old)) {
-        if (const std::optional<QByteArray> header = sectionName(line)) {
+        if (const std::optional<QByteArray> header = iniSectionName(line))
             inSection = sameName(*header, name);
-            inHead = false;
-        }
-        const QByteArray key = line.left(line.indexOf('=')).trimmed();
-        const bool dropped = inHead && line.contains('=') &&
-                             std::any_of(dropFromHead.cbegin(), dropFromHead.cend(),
-                                         [&key](const QByteArray& k) { return sameName(k, key); });
-        if (!inSection && !dropped)
+        if (!inSection && !(dropLine && dropLine(line)))
             kept.append(line);
     }
     while (!kept.isEmpty() && kept.last().trimmed().isEmpty())

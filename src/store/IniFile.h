@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -30,6 +31,18 @@ struct IniSection
 // "kadmel.ini" in the program folder.
 QString iniFilePathIn(const QString& programFolder);
 
+// The lines of the file, a UTF-8 byte order mark skipped; CR LF, LF and a lone CR each end a line. A missing
+// file has none. Nothing, with a German reason, when the file is no regular file, cannot be read or is larger
+// than maxBytes.
+std::optional<QByteArrayList> readIniLines(const QString& path, QString* error = nullptr,
+                                           qint64 maxBytes = MaxIniFileBytes);
+// The name of a section header line ("[name]", blanks around it taken off), nothing for any other line.
+std::optional<QByteArray> iniSectionName(const QByteArray& line);
+// A line starting with ";" or "#".
+bool isIniComment(const QByteArray& line);
+// Key and value of a "key=value" line as readIniSection() takes them; nothing for any other line.
+std::optional<std::pair<QByteArray, QByteArray>> iniEntry(const QByteArray& line);
+
 // The section `name` (without brackets; the empty name is the part before the first section). A missing
 // file reads as an empty section. Nothing, with a German reason, when the file is no regular file, cannot
 // be read or is larger than maxBytes.
@@ -37,10 +50,9 @@ std::optional<IniSection> readIniSection(const QString& path, const QByteArray& 
                                          qint64 maxBytes = MaxIniFileBytes);
 
 // Replaces the section `name` (every spelling of it) by `entries` at the end of the file and keeps all other
-// lines in their order, but for the keys `dropFromHead` before the first section, which would contradict
-// the new values. The file is replaced atomically and stays readable by its owner only; on failure it is
-// unchanged and the reason is German.
+// lines in their order, but for those `dropLine` names, which would contradict the new values. The file is replaced
+// atomically and stays readable by its owner only; on failure it is unchanged and the reason is German.
 bool writeIniSection(const QString& path, const QByteArray& name, const IniEntries& entries, QString* error = nullptr,
-                     qint64 maxBytes = MaxIniFileBytes, const QByteArrayList& dropFromHead = {});
+                     qint64 maxBytes = MaxIniFileBytes, const std::function<bool(const QByteArray&)>& dropLine = {});
 
 } // namespace kadmel

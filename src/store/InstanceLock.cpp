@@ -6,24 +6,7 @@
 #include <QFileInfo>
 #include <QSysInfo>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <csignal>
-#endif
-
 namespace kadmel {
-namespace {
-
-bool processRunning(qint64 pid)
-{
-#ifdef Q_OS_UNIX
-    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
-#else
-    return pid > 0; // without a way to ask, a named process counts as alive
-#endif
-}
-
-} // namespace
 
 InstanceLock::InstanceLock(const QString& programFolder)
     : m_path(programFolder + QStringLiteral("/kadmel.lock")), m_lock(m_path)
@@ -32,16 +15,14 @@ InstanceLock::InstanceLock(const QString& programFolder)
     m_lock.setStaleLockTime(0);
 }
 
-bool InstanceLock::ownerIsGone() const
+qint64 InstanceLock::namedProcess() const
 {
     qint64 pid = 0;
     QString host;
     QString application;
-    if (!m_lock.getLockInfo(&pid, &host, &application))
-        return true; // garbage (or gone meanwhile): no instance wrote it
-    if (!host.isEmpty() && host != QSysInfo::machineHostName())
-        return true; // a lock carried over from another machine
-    return !processRunning(pid);
+    if (!m_lock.getLockInfo(&pid, &host, &application) || (!host.isEmpty() && host != QSysInfo::machineHostName()))
+        return 0;
+    return pid;
 }
 
 bool InstanceLock::failed()
@@ -67,14 +48,20 @@ bool InstanceLock::tryLock()
 {
     m_error.clear();
     if (!m_lock.tryLock(0)) {
-        // QLockFile only takes over a lock of a dead process of this host; removeStaleLockFile() still
-        // refuses while a live owner holds the file.
-        if (m_lock.error() != QLockFile::LockFailedError || !ownerIsGone() || !m_lock.removeStaleLockFile() ||
-            !m_lock.tryLock(0))
+        // A running instance holds the file's native lock (flock and fcntl) for its whole run, and
+        // removeStaleLockFile() takes that lock before removing the file. So whatever the file names (garbage,
+        // another host, a dead process, or a live one whose lock was copied along with another folder), it is
+        // taken over exactly when no process holds it.
+        if (m_lock.error() != QLockFile::LockFailedError || !m_lock.removeStaleLockFile() || !m_lock.tryLock(0))
             return failed();
     }
     QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     return true;
+}
+
+void InstanceLock::unlock()
+{
+    m_lock.unlock();
 }
 
 } // namespace kadmel

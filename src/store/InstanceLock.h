@@ -6,8 +6,7 @@
 namespace kadmel {
 
 // Keeps a second instance off the same program folder: the lock file "kadmel.lock" there (0600) is held
-// for the life of this object. A lock that names no live process of this host is stale and taken over:
-// one that cannot be read, names another host, or names a process that has died.
+// for the life of this object. A lock file that no process holds is stale and taken over, whatever it names.
 class InstanceLock
 {
 public:
@@ -17,11 +16,14 @@ public:
     // errorString() then tells which (empty: held by another instance).
     bool tryLock();
     bool isLocked() const { return m_lock.isLocked(); }
+    void unlock();
+    // The process of this host that the lock file names (the running instance when tryLock() found the
+    // folder held), or 0.
+    qint64 namedProcess() const;
     // German, for the user: why the lock file could not be written.
     const QString& errorString() const { return m_error; }
 
 private:
-    bool ownerIsGone() const;
     bool failed();
 
     QString m_path;

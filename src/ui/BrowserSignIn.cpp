@@ -57,7 +57,7 @@ QByteArray challengeOf(const QByteArray& verifier)
 
 QUrl addressOf(const QByteArray& text)
 {
-    return QUrl(fromAnsi(text).trimmed(), QUrl::StrictMode);
+    return QUrl(authText(text).trimmed(), QUrl::StrictMode);
 }
 
 // What a token endpoint says went wrong: its error_description, else its error code; empty for anything else.
@@ -119,9 +119,9 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     flow->setReplyHandler(redirect);
     flow->setAuthorizationUrl(authorization);
     flow->setAccessTokenUrl(token);
-    flow->setClientIdentifier(fromAnsi(setting.clientId).trimmed());
-    flow->setClientIdentifierSharedKey(fromAnsi(setting.clientSecret)); // public clients have none
-    flow->setScope(fromAnsi(setting.scope).trimmed());
+    flow->setClientIdentifier(authText(setting.clientId).trimmed());
+    flow->setClientIdentifierSharedKey(authText(setting.clientSecret)); // public clients have none
+    flow->setScope(authText(setting.scope).trimmed());
     // Google hands out a refresh token only when asked for offline access, and again only with consent.
     const bool google = authorization.host().compare(QLatin1String("accounts.google.com"), Qt::CaseInsensitive) == 0;
     const QString verifier = QString::fromLatin1(newVerifier());

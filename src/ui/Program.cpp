@@ -6,14 +6,17 @@
 #include "ui/SingleInstance.h"
 
 #include <QTextStream>
+#include <utility>
 
 namespace kadmel {
 
 Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
                  QObject* parent)
     : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)),
-      m_store(std::make_unique<Store>(programFolder))
-{}
+      m_store(std::make_unique<Store>(programFolder)), m_instance(std::make_unique<InstanceServer>(programFolder))
+{
+    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
+}
 
 Program::~Program()
 {
@@ -22,8 +25,7 @@ Program::~Program()
 
 void Program::start()
 {
-    m_instance = std::make_unique<InstanceServer>(m_store->programFolder());
-    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
+    m_started = true;
     const Store::LoadReport loaded = m_store->loadAtStartup();
     if (!loaded.refusal.isEmpty())
         return refuseStore(loaded.refusal);
@@ -41,8 +43,11 @@ void Program::refuseStore(const QString& reason)
     m_refused = true;
     const QString text = QStringLiteral("ZUB kann nicht gestartet werden.\n") + reason;
     QTextStream(stderr) << text << Qt::endl;
-    m_prompts.ask(nullptr, text, PromptIcon::Critical, PromptButtons::Ok);
     m_exitCode = 1;
+    m_prompts.ask(nullptr, text, PromptIcon::Critical, PromptButtons::Ok);
+    if (m_finished) // a termination signal closed the box
+        return;
+    m_finished = true;
     // Queued: main() starts its event loop only after start() has returned.
     QMetaObject::invokeMethod(this, &Program::finished, Qt::QueuedConnection);
 }
@@ -79,11 +84,17 @@ void Program::bringToFront()
 
 void Program::requestTermination()
 {
-    if (m_refused)
+    if (std::exchange(m_terminating, true))
         return;
     if (m_main) {
         m_main->requestTermination();
         return;
+    }
+    if (!m_started) // nothing was loaded, so nothing may be saved over the store
+        return endAfterSave({});
+    if (m_refused) { // the reason's box closes; nothing is saved over a store that could not be read
+        m_finished = true;
+        return Q_EMIT finished();
     }
     // Still behind the splash: nothing is in hand, so save what was loaded and end.
     if (m_splash)
@@ -100,6 +111,7 @@ void Program::endAfterSave(const QString& saveError)
                             << saveError << Qt::endl;
         m_exitCode = 1;
     }
+    m_finished = true;
     Q_EMIT finished();
 }
 

@@ -35,8 +35,10 @@ public:
     // on a second start on the same folder brings the program to the front. A store that cannot be used
     // safely ends the program with the reason instead (finished(), exit code 1).
     void start();
-    // A termination signal: during the splash the store is saved and the program ends.
+    // A termination signal: during the splash the store is saved and the program ends; before start() it
+    // ends without touching the store, which is not loaded yet. Only the first request counts.
     void requestTermination();
+    bool hasFinished() const { return m_finished; }
     // For main() once finished() came: 1 when the store could not be used (said in a box and on standard
     // error) or the final save after a termination signal failed (said on standard error, since no one
     // may be there to answer a message box), else 0.
@@ -71,6 +73,9 @@ private:
     QStringList m_loadProblems;
     int m_exitCode = 0;
     bool m_refused = false;
+    bool m_started = false;
+    bool m_terminating = false;
+    bool m_finished = false;
 };
 
 } // namespace kadmel

@@ -109,11 +109,11 @@ std::optional<AuthMethod> SignInBox::method() const
 void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
 {
     const AuthSetting shown = setting.value_or(AuthSetting{});
-    m_tokenUrl->setText(fromAnsi(shown.tokenUrl));
-    m_authorizationUrl->setText(fromAnsi(shown.authorizationUrl));
-    m_clientId->setText(fromAnsi(shown.clientId));
-    m_secret->setText(fromAnsi(shown.clientSecret));
-    m_scope->setText(fromAnsi(shown.scope));
+    m_tokenUrl->setText(authText(shown.tokenUrl));
+    m_authorizationUrl->setText(authText(shown.authorizationUrl));
+    m_clientId->setText(authText(shown.clientId));
+    m_secret->setText(authText(shown.clientSecret));
+    m_scope->setText(authText(shown.scope));
     m_refreshToken = shown.refreshToken;
     m_refreshTokenOwner = tokenOwner();
     m_method->setCurrentIndex(setting ? m_method->findData(int(shown.method)) : -1);
@@ -127,11 +127,11 @@ std::optional<AuthSetting> SignInBox::setting() const
         return std::nullopt;
     AuthSetting s;
     s.method = *chosen;
-    s.tokenUrl = toAnsi(m_tokenUrl->text().trimmed());
-    s.authorizationUrl = toAnsi(m_authorizationUrl->text().trimmed());
-    s.clientId = toAnsi(m_clientId->text().trimmed());
-    s.clientSecret = toAnsi(m_secret->text());
-    s.scope = toAnsi(m_scope->text().trimmed());
+    s.tokenUrl = authBytes(m_tokenUrl->text().trimmed());
+    s.authorizationUrl = authBytes(m_authorizationUrl->text().trimmed());
+    s.clientId = authBytes(m_clientId->text().trimmed());
+    s.clientSecret = authBytes(m_secret->text());
+    s.scope = authBytes(m_scope->text().trimmed());
     // A refresh token is good only for the endpoint and client it was given for.
     if (s.method == AuthMethod::OAuth2Browser && m_refreshTokenOwner == tokenOwner())
         s.refreshToken = m_refreshToken;

@@ -7,10 +7,17 @@
 
 namespace kadmel {
 
-// The name the running program listens under: one per program folder, like the instance lock.
+// The folder of the second-start socket: $XDG_RUNTIME_DIR when it is a folder of this user that no one else
+// may enter (0700), else "kadmel" below the user's cache folder, created and checked the same way. Empty
+// when neither is such a folder: then no socket is made, since another user could take its name first.
+QString instanceSocketFolder();
+
+// The socket the running program listens on: one per program folder, like the instance lock; empty
+// without a private folder for it.
 QString instanceServerName(const QString& programFolder);
 
 // Held by the running program: a later start on the same folder connects and asks it to come forward.
+// Callers of another user are not listened to.
 class InstanceServer : public QObject
 {
     Q_OBJECT
@@ -27,19 +34,22 @@ private:
     QLocalServer m_server;
 };
 
-// The second start's last act: asks the running program to come forward, then finished(). Where
-// nobody listens that is at once; a listener that never answers is given up after timeoutMs.
+// The second start's last act: asks the running program to come forward, then finished(). Where nobody
+// listens (yet: the running program may be starting) it asks again until timeoutMs are over; a listener that
+// never answers is given up then too. Nothing is said to a listener of another user.
 class RaiseRequest : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int TimeoutMs = 2000;
+    static constexpr int RetryMs = 100;
     explicit RaiseRequest(const QString& programFolder, int timeoutMs = TimeoutMs, QObject* parent = nullptr);
 
     void start();
 
 Q_SIGNALS:
-    void finished();
+    // delivered: the running program of this user took the request.
+    void finished(bool delivered);
 
 private:
     void finish();
@@ -47,6 +57,7 @@ private:
     QString m_name;
     QLocalSocket m_socket;
     QTimer m_timeout;
+    bool m_sent = false;
     bool m_done = false;
 };
 

@@ -526,8 +526,9 @@ private Q_SLOTS:
         AuthSetting auth;
         auth.method = method;
         auth.tokenUrl = tokenUrl.isEmpty() ? endpoint.url() : tokenUrl;
-        auth.clientId = "kadmel app";
-        auth.scope = "https://mail.google.com/";
+        // Non-ASCII as the dialog of older versions wrote it (Windows-1252) and as typed into the file (UTF-8).
+        auth.clientId = service ? "kadmel \xE4pp" : "kadmel \xC3\xA4pp";
+        auth.scope = "https://mail.google.com/ \xC3\xBC";
         (service ? auth.clientSecret : auth.refreshToken) = service ? Secret : "rt-alt.1"; // by the method
         QVERIFY(saveAuthSetting(bench.programFolder, auth));
         EngineTimings timings{
@@ -548,9 +549,9 @@ private Q_SLOTS:
         if (!endpoint.requests().isEmpty())
             QCOMPARE(endpoint.requests().at(0),
                      (service ? "grant_type=client_credentials" : "grant_type=refresh_token&refresh_token=rt-alt.1") +
-                         QByteArray("&client_id=kadmel%20app") +
+                         QByteArray("&client_id=kadmel%20%C3%A4pp") +
                          (service ? "&client_secret=S3cr3t%26Wert%3D1%20%2B" : "") +
-                         "&scope=https%3A%2F%2Fmail.google.com%2F");
+                         "&scope=https%3A%2F%2Fmail.google.com%2F%20%C3%BC");
         QVERIFY2(bench.view.message.startsWith(ResultText(status)) && bench.view.message.contains(shown),
                  bench.view.message.constData());
         if (!service)

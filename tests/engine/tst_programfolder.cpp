@@ -39,18 +39,21 @@ private Q_SLOTS:
         // No room for the copy (a file where Mails/ belongs): the start ends with the reason.
         QVERIFY(QDir().mkpath(dir.path() + QStringLiteral("/blocked")));
         writeBytes(dir.path() + QStringLiteral("/blocked/Mails"), "x");
-        const ProgramFolderChoice refused = chooseProgramFolder(program, dir.path() + QStringLiteral("/blocked"));
-        QVERIFY(refused.folder.isEmpty() && refused.error.contains(QStringLiteral("nicht beschreibbar")));
+        ProgramFolderChoice refused = chooseProgramFolder(program, dir.path() + QStringLiteral("/blocked"));
+        QVERIFY(!takeOverStore(refused) && refused.error.contains(QStringLiteral("nicht beschreibbar")));
 
+        // Two first starts: choosing copies nothing; the copy follows under the folder's lock, once.
         const QString perUser = dir.path() + QStringLiteral("/share/Kadmel");
-        QVERIFY(chooseProgramFolder(program, perUser).notice.contains(program));
+        ProgramFolderChoice first = chooseProgramFolder(program, perUser);
+        ProgramFolderChoice second = chooseProgramFolder(program, perUser);
+        QVERIFY(first.folder == perUser && QDir(perUser).isEmpty());
+        QVERIFY(takeOverStore(first) && first.notice.contains(program));
         Store copied(perUser);
         QCOMPARE(copied.loadAtStartup().problems, QStringList());
         QCOMPARE(copied.tables().mail(3).Subject, QByteArray("three"));
         QVERIFY(ownerOnly(copied.settingsFilePath()) && ownerOnly(copied.mailFilePath(2)));
-        // Said once: the next start works on the copy without a word.
-        const ProgramFolderChoice next = chooseProgramFolder(program, perUser);
-        QVERIFY(next.folder == perUser && next.notice.isEmpty());
+        // Said once: the second start works on the copy without a word.
+        QVERIFY(takeOverStore(second) && second.notice.isEmpty() && second.error.isEmpty());
     }
 };
 

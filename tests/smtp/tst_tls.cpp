@@ -159,12 +159,14 @@ private Q_SLOTS:
     }
 
     // kadmel.ini also holds the window's place: a save keeps other keys, makes a file readable for all owner-only,
-    // and a hand-written spelling of the key gives way to the new value. A folder in its place: saving says why.
+    // and hand-written spellings of the key, understood or not, give way to the new value. A folder in its place:
+    // saving says why.
     void saveKeepsOtherKeysAndOwnerOnly()
     {
         QTemporaryDir dir;
         const QString path = encryptionFilePathIn(dir.path());
-        writeBytes(path, "\xEF\xBB\xBF[smtp]\nverschluesselung=STARTTLS\n[Fenster]\nBreite=640\n");
+        writeBytes(path,
+                   "\xEF\xBB\xBF[smtp]\nverschluesselung=STARTTLS\n[Fenster]\nBreite=640\nVerschl\xFCsselung=Keine\n");
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
         QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
@@ -188,8 +190,24 @@ private Q_SLOTS:
         const QByteArray clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
         const QByteArray refused = "(refused)";
         QTest::newRow("no file") << QByteArray("(none)") << clear;
-        QTest::newRow("the key only in another section, behind a byte order mark")
-            << QByteArray("\xEF\xBB\xBF[Fenster]\nVerschluesselung=SSL/TLS\n") << clear;
+        QTest::newRow("other sections only, behind a byte order mark")
+            << QByteArray("\xEF\xBB\xBF[Fenster]\nMaximiert=1\n[Anmeldung]\nVerfahren=Kennwort\n") << clear;
+        QTest::newRow("old Mac line ends (CR only)") << QByteArray("[SMTP]\rVerschluesselung=STARTTLS\r") << startTls;
+        // What seems to ask for encryption and is not understood sends nothing, not even in the clear.
+        const QString text = QStringLiteral("[SMTP]\r\nVerschluesselung=STARTTLS\r\n");
+        const QByteArray utf16 = "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        QTest::newRow("UTF-16 with a byte order mark") << utf16 << refused;
+        QTest::newRow("the key with an umlaut, UTF-8")
+            << QByteArray("[SMTP]\nVerschl\xC3\xBCsselung=STARTTLS\n") << refused;
+        QTest::newRow("the key with an umlaut, Windows-1252")
+            << QByteArray("[SMTP]\nVerschl\xFCsselung=STARTTLS\n") << refused;
+        QTest::newRow("a colon for the equals sign") << QByteArray("[SMTP]\nVerschluesselung: STARTTLS\n") << refused;
+        QTest::newRow("a no-break space in the key")
+            << QByteArray("[SMTP]\nVerschluesselung\xC2\xA0=STARTTLS\n") << refused;
+        QTest::newRow("a zero-width space in the key")
+            << QByteArray("[SMTP]\nVerschl\xE2\x80\x8Buesselung=STARTTLS\n") << refused;
+        QTest::newRow("a misspelt section") << QByteArray("[SMPT]\nVerschluesselung=STARTTLS\n") << refused;
+        QTest::newRow("the key in another section") << QByteArray("[Fenster]\nVerschluesselung=SSL/TLS\n") << refused;
         QTest::newRow("starttls, key and section in lower case, Windows line ends")
             << QByteArray("[smtp]\r\nverschluesselung=starttls\r\n") << startTls;
         QTest::newRow("\"STARTTLS \" with a blank")

@@ -135,8 +135,13 @@ private Q_SLOTS:
         // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
         QTest::newRow("only PLAIN offered, in the clear")
             << greeted + Lines{"S:250-mail\r\n250 AUTH PLAIN", "C:AUTH LOGIN", "S:504 unknown"} << err3 << 0;
-        QTest::newRow("250 during credentials")
-            << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << err6 << Short.conversationMs;
+        // A positive reply the step does not allow ends the mail at once, not at the time limit.
+        QTest::newRow("250 during credentials") << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << err3 << 0;
+        QTest::newRow("250 before the greeting") << Lines{"S:250 ok"} << err3 << 0;
+        QTest::newRow("354 to MAIL FROM")
+            << greeted + Lines{"S:250 ok", "C:MAIL FROM: <von@example.com>", "S:354 go"} << err3 << 0;
+        QTest::newRow("250 to DATA") << UpToMessage.mid(0, 8) + Lines{"S:250 ok"} << err3 << 0;
+        QTest::newRow("a greeting after the end of data") << UpToMessage + Lines{"S:220 again"} << err9 << 0;
         const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
         QTest::newRow("endless reply") << greeted + Lines{"S:" + endless} << err3 << 0;
         QTest::newRow("refused port") << Lines{"refused"} << QByteArray("ERRMessage4") << Short.connectMs;
@@ -163,6 +168,9 @@ private Q_SLOTS:
         QCOMPARE(out.code, code);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
         QCOMPARE(out.log.Received.last(), QByteArray());
+        if (script.size() > 0 && script.last().startsWith("S:") &&
+            script.last().size() < 100) // the reply that ended it
+            QCOMPARE(out.log.Received.at(out.log.Received.size() - 2), script.last().mid(2).replace('|', "") + "\r\n");
         QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
         if (port == server.port())
             QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000); // all the client sent has arrived

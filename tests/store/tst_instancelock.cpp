@@ -32,11 +32,13 @@ private Q_SLOTS:
     {
         const QByteArray app = QCoreApplication::applicationName().toUtf8();
         const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
-        // A process ID above any pid_max, garbage, and this very (living) process on another host; the files are
-        // fresh, so age plays no part.
+        // A process ID above any pid_max, garbage, this very (living) process on another host, and on this host: a
+        // lock that names a live program but that no process holds, as one copied along with its folder. The
+        // files are fresh, so age plays no part.
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
         for (const QByteArray& content :
-             {"999999999\n" + app + "\n" + QSysInfo::machineHostName().toUtf8() + "\n",
-              QByteArray("\x01\xff garbage\n\n"), self + "\n" + app + "\nelsewhere.example\n"}) {
+             {"999999999\n" + app + "\n" + host + "\n", QByteArray("\x01\xff garbage\n\n"),
+              self + "\n" + app + "\nelsewhere.example\n", self + "\n" + app + "\n" + host + "\n"}) {
             QTemporaryDir dir;
             writeBytes(dir.filePath(QStringLiteral("kadmel.lock")), content);
             QVERIFY2(InstanceLock(dir.path()).tryLock(), content.constData());
