@@ -31,9 +31,9 @@ public:
             FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
     ~Program() override;
 
-    // Loads the store and shows the splash window; the main window follows after the pause. From here
-    // on a second start on the same folder brings the program to the front. A store that cannot be used
-    // safely ends the program with the reason instead (finished(), exit code 1).
+    // Loads the store and shows the splash window; the main window follows after the pause. A second start
+    // on the same folder brings the program to the front from its construction on. A store that cannot be
+    // used safely ends the program with the reason instead (finished(), exit code 1).
     void start();
     // A termination signal: during the splash the store is saved and the program ends; before start() it
     // ends without touching the store, which is not loaded yet. Only the first request counts.
