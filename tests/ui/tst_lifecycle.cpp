@@ -212,12 +212,13 @@ void TestLifecycle::signalBurstEndsTheRealProgram_data()
     QTest::newRow("idle, at the start") << 0;
     QTest::newRow("a 20 MiB mail in hand") << 1;
     QTest::newRow("the start refused, its box open") << 2;
+    QTest::newRow("the store refused, its box open") << 3;
 }
 
 void TestLifecycle::signalBurstEndsTheRealProgram()
 {
     QFETCH(int, phase);
-    const bool busy = phase == 1, refused = phase == 2;
+    const bool busy = phase == 1, refused = phase == 2, storeRefused = phase == 3;
     QTemporaryDir dir;
     StallingServer server;
     const auto store = storeWithJob(dir.path(), server.serverPort());
@@ -229,6 +230,8 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     }
     QVERIFY(store->SaveAll());
     const QString folder = store->programFolder();
+    if (storeRefused)
+        QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
     QVERIFY(QFile::copy(QStringLiteral(KADMEL_BINARY_DIR "/kadmel"), folder + QStringLiteral("/kadmel")));
 
     QProcess holder; // holds the lock file as a running program does, but never answers a second start
@@ -254,6 +257,8 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     QByteArray said;
     if (refused) // after the second start's 2 s of asking
         QTRY_VERIFY_WITH_TIMEOUT((said += child.readAllStandardError()).contains("meldet sich aber nicht"), 10000);
+    if (storeRefused)
+        QTRY_VERIFY_WITH_TIMEOUT((said += child.readAllStandardError()).contains("keine gew"), 10000);
     // Half the burst at once, the rest (five a millisecond) while the program ends, so later signals meet its exit.
     QElapsedTimer clock;
     clock.start();
@@ -270,12 +275,16 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     QVERIFY(finished.wait(15000));
     qInfo("ended %lld ms after the burst began, %d signals sent", clock.elapsed(), sent);
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), refused ? 1 : 0);
+    QCOMPARE(child.exitCode(), refused || storeRefused ? 1 : 0);
     QCOMPARE(QFile::exists(folder + QStringLiteral("/kadmel.lock")), refused); // only the holder's stays
     if (refused) {
         QVERIFY2(said.contains(QByteArray::number(holder.processId())), said.constData());
         holder.closeWriteChannel();
         QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 5000);
+        return;
+    }
+    if (storeRefused) {
+        QVERIFY(QFileInfo(store->settingsFilePath()).isDir()); // nothing was saved in its place
         return;
     }
     const auto disk = loadedStore(folder);
