@@ -5,6 +5,8 @@
 #include "ui/mail/MailViewer.h"
 #include "ui/mail/TrayAlert.h"
 
+#include "store/ResultCode.h"
+
 #include <QDir>
 #include <QPixmap>
 
@@ -22,7 +24,7 @@ MailRecord sampleMail()
                 "en\r\nBuchhaltung";
     mail.Date = "06.12.2026 18:15:11";
     mail.Size = "118 Bytes";
-    mail.Status = "MSGSENT";
+    mail.Status = codeBytes(ResultCode::Sent);
     mail.Log.reset();
     const char* const exchange[][2] = {
         {"220 mail.example.com ESMTP\r\n", "EHLO mail.example.com\r\n"},
