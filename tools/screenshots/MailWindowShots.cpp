@@ -1,11 +1,10 @@
-#include "ui/mail/MailWindowShots.h"
-
-#include "ui/mail/AboutBox.h"
-#include "ui/mail/MailEditor.h"
-#include "ui/mail/MailViewer.h"
-#include "ui/mail/TrayAlert.h"
+#include "MailWindowShots.h"
 
 #include "store/ResultCode.h"
+#include "ui/mail/Form2.h"
+#include "ui/mail/Form3.h"
+#include "ui/mail/MailEditor.h"
+#include "ui/mail/SysTrayAlert.h"
 
 #include <QDir>
 #include <QPixmap>
