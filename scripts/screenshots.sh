@@ -13,7 +13,8 @@ mkdir -p "$work/program/Mails" "$out"
 # The capture program links the build's libraries; it is small and not part of the CMake build.
 bash "$root/scripts/install-deps.sh" pkg-config
 g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network Qt6NetworkAuth) \
-    "$root/docs/screenshots/capture.cpp" "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
+    "$root/tools/screenshots/capture.cpp" "$root/tools/screenshots/MailWindowShots.cpp" \
+    "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
     $(pkg-config --libs Qt6Widgets Qt6Network Qt6NetworkAuth) -o "$work/capture"
 
 # A sample store: settings, a folder index and eight mails over the three folders.

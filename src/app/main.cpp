@@ -1,9 +1,9 @@
-#include "engine/ProgramFolder.h"
+#include "app/ProgramFolder.h"
+#include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
 #include "store/InstanceLock.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
-#include "ui/SignalBridge.h"
-#include "ui/SingleInstance.h"
 #include "ui/Translations.h"
 
 #include <QApplication>
@@ -103,6 +103,9 @@ int main(int argc, char* argv[])
     kadmel::SignalBridge bridge(&app);
     kadmel::MessageBoxPrompts prompts;
     kadmel::Program program(folder, prompts);
+    // From here on a second start on the folder brings this one to the front; gone before the program.
+    kadmel::InstanceServer instance(folder);
+    QObject::connect(&instance, &kadmel::InstanceServer::raiseRequested, &program, &kadmel::Program::bringToFront);
     QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &program,
                      &kadmel::Program::requestTermination);
     QObject::connect(&program, &kadmel::Program::finished, &app, [&] { app.exit(program.exitCode()); });

@@ -9,11 +9,11 @@
 #include "engine/MailBudget.h"
 #include "engine/OAuthTokenSource.h"
 #include "engine/RetrySchedule.h"
-#include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/MailFile.h"
+#include "store/ResultCode.h"
 #include "store/RetryFile.h"
 #include "store/RetrySetting.h"
 
@@ -111,7 +111,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     connect(&d->smtp, &ZUB_SMTP::finished, this, &Dispatcher::fileOutcome, Qt::QueuedConnection);
     connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &Dispatcher::onToken);
     connect(&d->tokens, &OAuthTokenSource::failed, this,
-            [this](const QByteArray& reason) { failSignIn(SignInFailed, reason); });
+            [this](const QByteArray& reason) { failSignIn(codeBytes(ResultCode::SignInFailed), reason); });
     connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
@@ -349,7 +349,7 @@ bool Dispatcher::markUnclear(qint16 id)
 {
     MailRecord& record = d->store.tables().mail(id);
     const MailRecord before = record;
-    record.Status = DeliveryUnclear;
+    record.Status = codeBytes(ResultCode::DeliveryUnclear);
     record.Date = dateText(QDateTime::currentDateTime());
     QString error;
     if (d->store.SaveMail(id, &error))
@@ -426,7 +426,7 @@ void Dispatcher::signInAndSend(SmtpServer server)
     QString error;
     const std::optional<AuthSetting> auth = loadAuthSetting(d->store.programFolder(), &error);
     if (!auth)
-        return failSignIn(SignInFailed, toAnsi(error));
+        return failSignIn(codeBytes(ResultCode::SignInFailed), toAnsi(error));
     if (!auth->usesOAuth()) {
         d->smtp.setServer(server);
         d->smtp.SendMail();
@@ -434,11 +434,12 @@ void Dispatcher::signInAndSend(SmtpServer server)
     }
     // A resend is held to what the start demands.
     if (!oauthSettingsComplete(d->store.settings(), *auth))
-        return failSignIn(SignInFailed, "Die Anmeldung mit OAuth 2.0 ist unvollst\xE4ndig. Bitte die Einstellungen "
-                                        "pr\xFC"
-                                        "fen.");
+        return failSignIn(codeBytes(ResultCode::SignInFailed),
+                          "Die Anmeldung mit OAuth 2.0 ist unvollst\xE4ndig. Bitte die Einstellungen "
+                          "pr\xFC"
+                          "fen.");
     if (server.encryptionUnknown || server.SMTPEncryption == Encryption::Keine)
-        return failSignIn("ERRMessage8", "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
+        return failSignIn(codeBytes(ResultCode::NotSecure), "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
     d->tokenServer = server;
     d->ownSignInLog().appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
     d->tokens.request(*auth);
@@ -469,7 +470,7 @@ void Dispatcher::fileOutcome(bool sent, const QByteArray& errorResponse)
     MailRecord& record = tables.mail(hand.id);
     record.Log = d->signInLog ? *std::exchange(d->signInLog, std::nullopt) : d->smtp.CurrentLog();
     fitMailRecord(record, MaxMailFileBytes); // a server that kept talking can cost the log, never the file
-    record.Status = sent ? QByteArray(MsgSent) : errorResponse;
+    record.Status = sent ? codeBytes(ResultCode::Sent) : errorResponse;
 
     const QByteArray result = ResultText(record.Status);
     // Panel 2 and the alert say why a mail failed; the list's cell keeps the plain text.
@@ -552,7 +553,7 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     const MailTables& tables = d->store.tables();
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
         const QByteArray& status = tables.mail(id).Status;
-        if (status != DeliveryUnclear && status != MsgSent)
+        if (!isResult(status, ResultCode::DeliveryUnclear) && !isResult(status, ResultCode::Sent))
             d->resendQueue.append(id);
     }
     resendNextQueued();

@@ -54,7 +54,7 @@ public:
     // sent: it stays where it was, and panel 2 says why.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
-    // have been delivered already ("ERRMessage9", or a status that says sent) are left alone.
+    // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
     Answer resendAllFailed();
 
     // The program is ending: no job is taken, a "send all" run stops after the mail in hand, and that

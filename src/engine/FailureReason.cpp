@@ -1,7 +1,7 @@
 #include "engine/FailureReason.h"
 
 #include "engine/ByteText.h"
-#include "smtp/ResultText.h"
+#include "store/ResultCode.h"
 
 namespace kadmel {
 namespace {
@@ -13,7 +13,7 @@ constexpr qsizetype MaxReasonBytes = 200;
 
 QByteArray failureReason(const MailRecord& mail)
 {
-    if (mail.Status == MsgSent)
+    if (isResult(mail.Status, ResultCode::Sent))
         return {};
     QByteArray reply;
     for (auto it = mail.Log.Received.crbegin(); it != mail.Log.Received.crend() && reply.isEmpty(); ++it)

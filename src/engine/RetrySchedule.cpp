@@ -1,6 +1,6 @@
 #include "engine/RetrySchedule.h"
 
-#include "engine/FailureReason.h"
+#include "store/ResultCode.h"
 
 #include <QCryptographicHash>
 #include <QHash>
@@ -18,10 +18,7 @@ constexpr std::array<qint64, 7> StepMinutes = {1, 2, 4, 8, 16, 32, 60};
 
 bool mayRetry(const MailRecord& mail)
 {
-    const QByteArray& code = mail.Status;
-    if (code == "ERRMessage4" || code == "ERRMessage5" || code == "ERRMessage6")
-        return true;
-    return code == "ERRMessage3" && failureReason(mail).startsWith('4');
+    return resultNature(mail) == ResultNature::Temporary;
 }
 
 QByteArray retryMark(const MailRecord& mail)

@@ -10,9 +10,8 @@
 
 namespace kadmel {
 
-// Whether a failure may pass by itself: no connection, a connection that ended or ran out of time before
-// the message went out whole, or a 4xx reply. Never a 5xx, a refused or insecure connection, nor a mail
-// that may have been delivered.
+// Whether a failure may pass by itself: its result is of temporary nature (no connection, a connection
+// that ended or ran out of time before the message went out whole, or a 4xx reply).
 bool mayRetry(const MailRecord& mail);
 
 // What tells the mail behind an ID apart: addresses, subject, the date of its last attempt, body size.

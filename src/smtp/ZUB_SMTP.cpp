@@ -4,6 +4,7 @@
 #include "smtp/EhloReply.h"
 #include "smtp/ReplyFramer.h"
 #include "store/Ansi.h"
+#include "store/ResultCode.h"
 #include "store/Settings.h"
 
 #include <QPointer>
@@ -16,14 +17,6 @@
 namespace kadmel {
 
 namespace {
-
-constexpr char ErrReply[] = "ERRMessage3";
-constexpr char ErrConnect[] = "ERRMessage4";
-constexpr char ErrClosed[] = "ERRMessage5";
-constexpr char ErrTimeout[] = "ERRMessage6";
-constexpr char ErrRefused[] = "ERRMessage7";
-constexpr char ErrSecure[] = "ERRMessage8";
-constexpr char ErrUnclear[] = "ERRMessage9";
 
 // A socket that is let go still gets this long to hand its last bytes (the QUIT) to the server.
 constexpr int LingerMs = 5000;
@@ -172,9 +165,9 @@ struct ZUB_SMTP::Private
     }
 
     // Ends the session just started, from the event loop, without connecting.
-    void refuseLater(const char* code)
+    void refuseLater(ResultCode code)
     {
-        errorResponse = code;
+        errorResponse = codeBytes(code);
         protocolState = Finished;
         const quint64 current = session;
         QTimer::singleShot(0, q, [this, current] {
@@ -183,9 +176,9 @@ struct ZUB_SMTP::Private
         });
     }
 
-    void fail(const char* code)
+    void fail(ResultCode code)
     {
-        errorResponse = code;
+        errorResponse = codeBytes(code);
         succeeded = false;
         finish();
     }
@@ -201,13 +194,13 @@ struct ZUB_SMTP::Private
     void onConnectTimeout()
     {
         if (!connected)
-            fail(ErrConnect);
+            fail(ResultCode::NoConnection);
     }
 
     void onConversationTimeout()
     {
         if (protocolState != Finished)
-            fail(messageOut ? ErrUnclear : ErrTimeout);
+            fail(messageOut ? ResultCode::DeliveryUnclear : ResultCode::TimedOut);
     }
 
     // The server hung up: reported once, whether the error or the disconnect comes first.
@@ -216,7 +209,9 @@ struct ZUB_SMTP::Private
         if (!connected)
             return;
         connected = false;
-        fail(handshakePending() ? ErrSecure : messageOut ? ErrUnclear : ErrClosed);
+        fail(handshakePending() ? ResultCode::NotSecure
+             : messageOut       ? ResultCode::DeliveryUnclear
+                                : ResultCode::ClosedByServer);
     }
 
     void onError(QAbstractSocket::SocketError error)
@@ -231,11 +226,11 @@ struct ZUB_SMTP::Private
             return;
         }
         if (handshakePending()) {
-            fail(ErrSecure);
+            fail(ResultCode::NotSecure);
             return;
         }
         if (messageOut) {
-            fail(ErrUnclear);
+            fail(ResultCode::DeliveryUnclear);
             return;
         }
         succeeded = false;
@@ -293,7 +288,7 @@ struct ZUB_SMTP::Private
             }
         }
         if (framer.overflowed())
-            fail(ErrReply);
+            fail(ResultCode::ServerReply);
     }
 
     bool useAuth() const
@@ -350,7 +345,7 @@ struct ZUB_SMTP::Private
             return true; // the socket hands on nothing until it is encrypted; nothing answers before
         if (protocolState == StartTlsSent) {
             if (reply.code != 220) {
-                fail(ErrSecure);
+                fail(ResultCode::NotSecure);
                 return true;
             }
             progressStep = 1;
@@ -362,7 +357,7 @@ struct ZUB_SMTP::Private
             return false;
         progressStep = 3;
         if (!offersExtension(reply.text, "STARTTLS")) {
-            fail(ErrSecure);
+            fail(ResultCode::NotSecure);
             return true;
         }
         sendCommand("STARTTLS\r\n");
@@ -405,7 +400,8 @@ struct ZUB_SMTP::Private
         if (reply.code >= 200 && reply.code < 400 && !expected(reply.code)) {
             // Client and server no longer agree on the step; waiting would only run into the time limit. Once
             // the message may have reached the server whole, the mail may have been taken.
-            fail(protocolState == MessageSent && !writesPending() ? ErrUnclear : ErrReply);
+            fail(protocolState == MessageSent && !writesPending() ? ResultCode::DeliveryUnclear
+                                                                  : ResultCode::ServerReply);
             return;
         }
         switch (reply.code) {
@@ -476,7 +472,7 @@ struct ZUB_SMTP::Private
             }
             return;
         default:
-            fail(ErrReply);
+            fail(ResultCode::ServerReply);
             return;
         }
     }
@@ -528,13 +524,13 @@ bool ZUB_SMTP::SendMail()
 
     if (!headerIsSafe(d->mail)) {
         // Such a text could smuggle header lines or commands; refuse before any connection.
-        d->refuseLater(ErrRefused);
+        d->refuseLater(ResultCode::Refused);
         return true;
     }
     if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl()) ||
         (!d->server.accessToken.isEmpty() && !d->mustEncrypt())) {
         // An unreadable choice, no TLS library, or a token that would travel in the clear: the mail does not go.
-        d->refuseLater(ErrSecure);
+        d->refuseLater(ResultCode::NotSecure);
         return true;
     }
 
@@ -554,7 +550,7 @@ void ZUB_SMTP::abort()
     if (!d->busy || d->protocolState == Finished)
         return; // nothing runs, or a refusal is already on its way
     if (!d->messageOut) {
-        d->fail(ErrTimeout); // the server cannot have taken a message it has not seen end
+        d->fail(ResultCode::TimedOut); // the server cannot have taken a message it has not seen end
         return;
     }
     const int left = d->conversationTimer.remainingTime();

@@ -29,19 +29,19 @@ struct SmtpServer
     bool SMTPAuth = false;
     // The server's certificate is always checked against SMTPserver.
     Encryption SMTPEncryption = Encryption::Keine;
-    // The encryption choice could not be read: nothing may go out, not even in the clear ("ERRMessage8").
+    // The encryption choice could not be read: nothing may go out, not even in the clear (NotSecure).
     bool encryptionUnknown = false;
     // An OAuth 2.0 access token: the client signs in with XOAUTH2 as SMTPAuthUser, whatever SMTPAuth says,
-    // and only over an encrypted connection ("ERRMessage8" otherwise). Empty: the password sign-in.
+    // and only over an encrypted connection (NotSecure otherwise). Empty: the password sign-in.
     QByteArray accessToken = {};
 };
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
 // session and returns at once; finished() reports the outcome exactly once, always after SendMail
-// has returned (a mail that fails headerIsSafe() ends as "ERRMessage7" without connecting). A drop or
-// time-out after the whole message went out and before its reply is "ERRMessage9": it may have been
-// delivered. A positive reply that the step does not allow fails the mail at once: "ERRMessage3", or
-// "ERRMessage9" once the whole message may have reached the server. Not re-entrant: SendMail while a session runs is
+// has returned (a mail that fails headerIsSafe() ends as Refused without connecting). A drop or
+// time-out after the whole message went out and before its reply is DeliveryUnclear: it may have been
+// delivered. A positive reply that the step does not allow fails the mail at once: ServerReply, or
+// DeliveryUnclear once the whole message may have reached the server. Not re-entrant: SendMail while a session runs is
 // refused (returns false, nothing emitted).
 class ZUB_SMTP : public QObject
 {
@@ -56,7 +56,7 @@ public:
     bool SendMail();
     bool isBusy() const;
     // Ends the session soon (the program is ending): a message that went out whole still gets
-    // abortGraceMs for its reply, then "ERRMessage9"; any other session is cut off with "ERRMessage6",
+    // abortGraceMs for its reply, then DeliveryUnclear; any other session is cut off with TimedOut,
     // finished() coming from within this call.
     void abort();
 
@@ -69,7 +69,7 @@ Q_SIGNALS:
     void replyReceived(const QByteArray& reply);
     void statusText(const QByteArray& text);                    // panel 2
     void progress(qint32 value, qint32 maximum, qint16 option); // SetPBValue
-    void finished(bool sent, const QByteArray& errorResponse);
+    void finished(bool sent, const QByteArray& errorResponse);  // errorResponse: codeBytes() of a ResultCode, or empty
 
 private:
     struct Private;

@@ -44,7 +44,7 @@ struct MailRecord
     QByteArray Body;     // plain text; the HTML page is made from it at each send
     QByteArray Date;     // "dd.MM.yyyy HH:mm:ss" of creation or of the last attempt
     QByteArray Size;     // size text of Body
-    QByteArray Status;   // result code of the last attempt ("MSGSENT", "ERRMessage…", or empty)
+    QByteArray Status;   // codeBytes() of the last attempt's ResultCode, or empty; kept as stored
 
     friend bool operator==(const MailRecord&, const MailRecord&) = default;
 };

@@ -4,6 +4,7 @@
 #include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFile.h"
+#include "store/ResultCode.h"
 #include "store/SettingsFile.h"
 #include "store/StorePaths.h"
 
@@ -102,7 +103,7 @@ void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
     }
     // Shown in its list; "unclear" keeps automatic and "send all" resends away from an empty record.
     record.Subject = "(Mail-Datei " + toAnsi(quotedName(path)) + " nicht lesbar)";
-    record.Status = "ERRMessage9";
+    record.Status = codeBytes(ResultCode::DeliveryUnclear);
     into.files.markUnreadable(id, record);
     into.problems
         << reason + note +
@@ -120,7 +121,7 @@ void rebuildIndex(const QString& programFolder, LoadedStore& into)
     FolderArray failed{0, {0}};
     for (int id = 1; id <= mailCount; ++id) {
         loadMail(programFolder, id, into);
-        (into.tables.mail(id).Status == QByteArrayLiteral("MSGSENT") ? sent : failed).append(id);
+        (isResult(into.tables.mail(id).Status, ResultCode::Sent) ? sent : failed).append(id);
     }
     if (mailCount > 0)
         into.tables.setIndex(mailCount, sent, failed, FolderArray());
@@ -157,15 +158,15 @@ int repairFolders(MailTables& tables, QList<qint16>& inHand)
 }
 
 // A mail in hand when the program ended is filed by the outcome its file holds. Without one, its message
-// may have reached the server: "ERRMessage9", written at once so that a second crash keeps the mark.
+// may have reached the server: DeliveryUnclear, written at once so that a second crash keeps the mark.
 void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, LoadedStore& into)
 {
     for (const qint16 id : inHand) {
         MailRecord& record = into.tables.mail(id);
-        into.tables.folder(record.Status == QByteArrayLiteral("MSGSENT") ? SentFolder : FailedFolder).append(id);
+        into.tables.folder(isResult(record.Status, ResultCode::Sent) ? SentFolder : FailedFolder).append(id);
         if (!record.Status.isEmpty())
             continue;
-        record.Status = QByteArrayLiteral("ERRMessage9");
+        record.Status = codeBytes(ResultCode::DeliveryUnclear);
         QString error;
         if (writeWholeFile(mailFilePathIn(programFolder, id), encodeMailRecord(record), &error))
             into.files.remember(id, record);

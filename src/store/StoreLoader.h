@@ -24,7 +24,7 @@ struct LoadedStore
 // a file neither read nor kept is never written over: a settings or index file refuses the store, a
 // mail file shows its mail as unreadable and is left alone;
 // index entries outside 1 … MailCount and second entries of an ID are dropped; a mail in no folder (in
-// hand when the program ended) is filed by its outcome, and without one as "ERRMessage9".
+// hand when the program ended) is filed by its outcome, and without one as DeliveryUnclear.
 void LoadStore(const QString& programFolder, LoadedStore& into);
 
 } // namespace kadmel

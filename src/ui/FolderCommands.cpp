@@ -1,7 +1,7 @@
 #include "ui/FolderCommands.h"
 
-#include "smtp/ResultText.h"
 #include "store/PermanentRemoval.h"
+#include "store/ResultCode.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
@@ -106,7 +106,7 @@ void FolderCommands::resend()
     if (pos < 1 || pos > tables.count(FailedFolder))
         return;
     const qint16 id = tables.idAt(FailedFolder, pos);
-    if (tables.mail(id).Status == DeliveryUnclear &&
+    if (resultNature(tables.mail(id)) == ResultNature::Unclear &&
         m_window.prompts().ask(&m_window,
                                QStringLiteral("Diese E-Mail wurde möglicherweise bereits zugestellt. "
                                               "Trotzdem erneut senden?"),

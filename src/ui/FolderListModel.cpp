@@ -1,8 +1,8 @@
 #include "ui/FolderListModel.h"
 
 #include "engine/FailureReason.h"
-#include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "store/ResultCode.h"
 #include "ui/Pictures.h"
 
 #include <QFont>

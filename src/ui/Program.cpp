@@ -3,7 +3,6 @@
 #include "store/Store.h"
 #include "ui/ProgramWindows.h"
 #include "ui/Prompts.h"
-#include "ui/SingleInstance.h"
 
 #include <QTextStream>
 #include <utility>
@@ -13,10 +12,8 @@ namespace kadmel {
 Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
                  QObject* parent)
     : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)),
-      m_store(std::make_unique<Store>(programFolder)), m_instance(std::make_unique<InstanceServer>(programFolder))
-{
-    connect(m_instance.get(), &InstanceServer::raiseRequested, this, &Program::bringToFront);
-}
+      m_store(std::make_unique<Store>(programFolder))
+{}
 
 Program::~Program()
 {

@@ -10,7 +10,6 @@
 
 namespace kadmel {
 
-class InstanceServer;
 class ProgramWindows;
 class Prompts;
 class Store;
@@ -31,10 +30,11 @@ public:
             FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
     ~Program() override;
 
-    // Loads the store and shows the splash window; the main window follows after the pause. A second start
-    // on the same folder brings the program to the front from its construction on. A store that cannot be
-    // used safely ends the program with the reason instead (finished(), exit code 1).
+    // Loads the store and shows the splash window; the main window follows after the pause. A store that
+    // cannot be used safely ends the program with the reason instead (finished(), exit code 1).
     void start();
+    // What a second start on the same folder asks: the main window, or the splash while loading, comes forward.
+    void bringToFront();
     // A termination signal: during the splash the store is saved and the program ends; before start() it
     // ends without touching the store, which is not loaded yet. Only the first request counts.
     void requestTermination();
@@ -57,7 +57,6 @@ Q_SIGNALS:
 
 private:
     void showMainWindow();
-    void bringToFront();
     void endAfterSave(const QString& saveError);
     void refuseStore(const QString& reason);
 
@@ -68,7 +67,6 @@ private:
     QPointer<Form4> m_splash;
     std::unique_ptr<Form1> m_main;
     std::unique_ptr<ProgramWindows> m_windows; // after m_main: released first
-    std::unique_ptr<InstanceServer> m_instance;
     std::function<void(Form1&)> m_attach;
     QStringList m_loadProblems;
     int m_exitCode = 0;

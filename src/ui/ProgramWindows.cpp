@@ -2,9 +2,9 @@
 
 #include "store/Store.h"
 #include "ui/Form1.h"
-#include "ui/mail/AboutBox.h"
-#include "ui/mail/MailViewer.h"
-#include "ui/mail/TrayAlert.h"
+#include "ui/mail/Form2.h"
+#include "ui/mail/Form3.h"
+#include "ui/mail/SysTrayAlert.h"
 #include "ui/mail/TrayController.h"
 
 #include <QSystemTrayIcon>

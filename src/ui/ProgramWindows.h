@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ui/TrayHooks.h"
-#include "ui/mail/AboutBox.h"
-#include "ui/mail/MailViewer.h"
+#include "ui/mail/Form2.h"
+#include "ui/mail/Form3.h"
 
 #include <QObject>
 #include <QPointer>

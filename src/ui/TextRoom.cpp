@@ -1,7 +1,7 @@
 #include "ui/TextRoom.h"
 
-#include "smtp/ResultText.h"
 #include "store/Ansi.h"
+#include "store/ResultCode.h"
 #include "ui/FolderListModel.h"
 #include "ui/SendAllSummary.h"
 
@@ -19,12 +19,9 @@ constexpr int IconSize = 16;
 
 QStringList resultTexts()
 {
-    QStringList texts{fromAnsi(ResultText(MsgSent))};
-    for (int n = 1; n < 100; ++n) {
-        const QByteArray text = ResultText("ERRMessage" + QByteArray::number(n));
-        if (!text.isEmpty())
-            texts.append(fromAnsi(text));
-    }
+    QStringList texts;
+    for (const ResultCode code : AllResultCodes)
+        texts.append(fromAnsi(ResultText(code)));
     return texts;
 }
 

@@ -1,6 +1,6 @@
-#include "smtp/ResultText.h"
 #include "store/Ansi.h"
 #include "store/CryptString.h"
+#include "store/ResultCode.h"
 #include "store/Settings.h"
 
 #include <QTest>
@@ -36,6 +36,8 @@ private Q_SLOTS:
         for (const QByteArray& other :
              QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage11", {"MSGSENT\0", 8}})
             QCOMPARE(ResultText(other), QByteArray());
+        for (const ResultCode code : AllResultCodes)
+            QVERIFY(resultCodeOf(codeBytes(code)) == code);
 
         QCOMPARE(CryptString(CryptString(all, 1), 2), all); // scrambled and back
         for (const qint16 mode : {0, 3})                    // neither scrambles nor unscrambles
@@ -45,6 +47,40 @@ private Q_SLOTS:
             {"K#La", "A\x01"}, {"K#Lad", "A\x0C"}, {"dLL", "\xFF"}, {"dLzK#L", "?A"}, {"K#xK#L", "?A"}, {"065", "?"}};
         for (const auto& [scrambled, plain] : damaged)
             QCOMPARE(CryptString(scrambled, 2), plain);
+    }
+
+    void resultNatures()
+    {
+        // What may be retried: temporary causes and a refusal whose last reply is of class 4, read from the
+        // stored conversation as a mail loaded from disk has it.
+        using N = ResultNature;
+        using Row = std::tuple<QByteArray, QByteArrayList, N>;
+        const QByteArrayList greeted = {"220 mx ESMTP\r\n", "250 ok\r\n"};
+        for (const auto& [status, received, nature] : {
+                 Row{"MSGSENT", greeted, N::Sent},
+                 Row{"ERRMessage4", {}, N::Temporary},
+                 Row{"ERRMessage5", greeted, N::Temporary},
+                 Row{"ERRMessage6", greeted, N::Temporary},
+                 Row{"ERRMessage3", greeted + QByteArrayList{"421 busy\r\n", ""}, N::Temporary},
+                 Row{"ERRMessage3", {"451 later\r\n", " \r\n", ""}, N::Temporary}, // blank replies skipped
+                 Row{"ERRMessage3", {"\x01\t452 full\r\n", ""}, N::Temporary},     // control bytes skipped
+                 Row{"ERRMessage3", greeted + QByteArrayList{"550 no\r\n", ""}, N::Permanent},
+                 Row{"ERRMessage3", greeted, N::Permanent}, // a positive reply out of step
+                 Row{"ERRMessage3", {"x421\r\n"}, N::Permanent},
+                 Row{"ERRMessage3", {}, N::Permanent},
+                 Row{"ERRMessage8", {"454 TLS not available\r\n"}, N::Permanent}, // a 4xx, but no refusal code
+                 Row{"ERRMessage1", {}, N::Permanent},
+                 Row{"ERRMessage7", {}, N::Permanent},
+                 Row{"ERRMessage10", {"421 busy\r\n"}, N::Permanent},
+                 Row{"ERRMessage9", {"451 later\r\n"}, N::Unclear},
+                 Row{"", {"421 busy\r\n"}, N::Permanent}, // a socket failure without a code
+                 Row{"errmessage4", {}, N::Permanent},
+             }) {
+            MailRecord mail;
+            mail.Status = status;
+            mail.Log.Received = received;
+            QVERIFY2(resultNature(mail) == nature, (status + ' ' + received.join('|')).constData());
+        }
     }
 
     void startCheck()

@@ -7,7 +7,7 @@
 // Exit code 0 when every check holds; the figures go to stdout.
 
 #include "engine/Dispatcher.h"
-#include "smtp/ResultText.h"
+#include "store/ResultCode.h"
 #include "store/RetrySetting.h"
 #include "support/FaultySmtpServer.h"
 #include "support/LocalSettings.h"
@@ -152,8 +152,9 @@ int runSoak(int jobs, quint32 seed, bool retry)
         const auto notTaken = std::find_if(failed.cbegin(), failed.cend(), [&](qint16 id) {
             return server.acceptedSubjects().value(tables.mail(id).Subject) == 0;
         });
-        const bool onlyUnclear = std::all_of(failed.cbegin(), failed.cend(),
-                                             [&](qint16 id) { return tables.mail(id).Status == DeliveryUnclear; });
+        const bool onlyUnclear = std::all_of(failed.cbegin(), failed.cend(), [&](qint16 id) {
+            return isResult(tables.mail(id).Status, ResultCode::DeliveryUnclear);
+        });
         if (onlyUnclear && notTaken == failed.cend())
             break;
         bool finished = false;
@@ -173,7 +174,7 @@ int runSoak(int jobs, quint32 seed, bool retry)
     for (qint16 id = 1; id <= tables.MailCount(); ++id) {
         const MailRecord& mail = tables.mail(id);
         subjects.insert(mail.Subject);
-        unclearTaken += mail.Status == DeliveryUnclear && accepted.value(mail.Subject) == 1;
+        unclearTaken += isResult(mail.Status, ResultCode::DeliveryUnclear) && accepted.value(mail.Subject) == 1;
     }
     const auto [lost, duplicates] = lostAndDuplicates(accepted, jobs);
     out << "soak: " << jobs << " jobs, seed " << seed << ", " << clock.elapsed() << " ms, " << failedAtFirst
@@ -239,11 +240,11 @@ int runKills(int rounds, quint32 seed)
     for (qint16 id = 1; id <= tables.MailCount(); ++id) {
         const MailRecord& mail = tables.mail(id);
         mailed.insert(mail.Subject);
-        unclear += mail.Status == DeliveryUnclear;
+        unclear += isResult(mail.Status, ResultCode::DeliveryUnclear);
         // A mail the server took must never look unsent: MSGSENT, or ERRMessage9 when a kill came between
         // the message and its filing.
-        acceptedButFailed +=
-            accepted.value(mail.Subject) > 0 && mail.Status != MsgSent && mail.Status != DeliveryUnclear;
+        acceptedButFailed += accepted.value(mail.Subject) > 0 && !isResult(mail.Status, ResultCode::Sent) &&
+                             !isResult(mail.Status, ResultCode::DeliveryUnclear);
     }
     int lost = 0;
     for (int n = 1; n <= jobs; ++n)

@@ -1,7 +1,7 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
-#include "smtp/ResultText.h"
+#include "store/ResultCode.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 

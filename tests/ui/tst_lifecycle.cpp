@@ -1,9 +1,9 @@
 #include "UiTestSupport.h"
 
+#include "app/SignalBridge.h"
+#include "app/SingleInstance.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
-#include "ui/SignalBridge.h"
-#include "ui/SingleInstance.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -132,6 +132,8 @@ void TestLifecycle::splashThenMainWindow()
         prompts.asked.clear();
     }
     Program program(dir.path(), prompts, timings, [](QWidget*) { return QString(); });
+    InstanceServer listener(dir.path()); // as main() sets it beside the program
+    connect(&listener, &InstanceServer::raiseRequested, &program, &Program::bringToFront);
     QSignalSpy loaded(&program, &Program::mainWindowLoaded);
     program.start();
 

@@ -1,8 +1,8 @@
 #include "UiTestSupport.h"
 
-#include "smtp/ResultText.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/ResultCode.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/WindowPlacement.h"

@@ -1,6 +1,6 @@
-// Draws the program's pictures into PNG files next to this source. Not part of any build target:
+// Draws the main window's pictures into PNG files (src/ui/resources). Not part of any build target:
 // the whole file is empty unless KADMEL_DRAW_PICTURES is defined. Run once after changing a picture:
-//   g++ -std=c++20 -fPIC -DKADMEL_DRAW_PICTURES drawpictures.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/dp
+//   g++ -std=c++20 -fPIC -DKADMEL_DRAW_PICTURES tools/pictures/drawpictures.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/dp
 //   QT_QPA_PLATFORM=offscreen /tmp/dp src/ui/resources
 #ifdef KADMEL_DRAW_PICTURES
 

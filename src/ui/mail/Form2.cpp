@@ -1,4 +1,4 @@
-#include "ui/mail/MailViewer.h"
+#include "ui/mail/Form2.h"
 
 #include "store/Ansi.h"
 #include "ui/mail/MailFonts.h"

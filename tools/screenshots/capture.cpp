@@ -3,13 +3,13 @@
 // Built by scripts/screenshots.sh against the build's libraries; not part of the CMake build.
 //   capture <program folder> <output folder>
 
+#include "MailWindowShots.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
 #include "ui/Translations.h"
-#include "ui/mail/MailWindowShots.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "ui/mail/AboutBox.h"
+#include "ui/mail/Form3.h"
 
 #include "ui/mail/MailFonts.h"
 #include "ui/mail/MailPictures.h"

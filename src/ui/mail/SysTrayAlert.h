@@ -1,12 +1,11 @@
 #pragma once
 
+#include "ui/mail/frmSysTrayAlert.h"
+
 #include <QObject>
 #include <QPoint>
 #include <QRect>
-#include <QWidget>
 #include <memory>
-
-class QLabel;
 
 namespace kadmel {
 
@@ -14,30 +13,6 @@ namespace kadmel {
 // for a panel at the bottom, below it for one at the top), else at the bottom right of the available
 // area (the screen less its panels); always inside that area, at its top left when larger than it.
 QPoint alertPosition(QSize popupSize, const QRect& availableArea, const QRect& trayIcon = {});
-
-// The alert pop-up: title, message and a close button with a pressed picture. Frameless, on top.
-class frmSysTrayAlert : public QWidget
-{
-    Q_OBJECT
-public:
-    explicit frmSysTrayAlert(QWidget* parent = nullptr);
-
-    void setMessage(const QByteArray& text); // Windows-1252, CR LF between lines
-    bool closePressedShown() const;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    void showPressed(bool pressed);
-
-    QLabel* m_label1;
-    QLabel* m_msg;
-    QLabel* m_image1;
-    QLabel* m_image2;
-    QLabel* m_label2;
-};
 
 // The pop-up's operations: one pop-up at a time, created when shown and discarded when closed
 // (its own close button only hides it until then).

@@ -1,4 +1,4 @@
-#include "ui/SignalBridge.h"
+#include "app/SignalBridge.h"
 
 #include <QSocketNotifier>
 #include <atomic>

@@ -1,9 +1,10 @@
-#include "ui/mail/MailWindowShots.h"
+#include "MailWindowShots.h"
 
-#include "ui/mail/AboutBox.h"
+#include "store/ResultCode.h"
+#include "ui/mail/Form2.h"
+#include "ui/mail/Form3.h"
 #include "ui/mail/MailEditor.h"
-#include "ui/mail/MailViewer.h"
-#include "ui/mail/TrayAlert.h"
+#include "ui/mail/SysTrayAlert.h"
 
 #include <QDir>
 #include <QPixmap>
@@ -22,7 +23,7 @@ MailRecord sampleMail()
                 "en\r\nBuchhaltung";
     mail.Date = "06.12.2026 18:15:11";
     mail.Size = "118 Bytes";
-    mail.Status = "MSGSENT";
+    mail.Status = codeBytes(ResultCode::Sent);
     mail.Log.reset();
     const char* const exchange[][2] = {
         {"220 mail.example.com ESMTP\r\n", "EHLO mail.example.com\r\n"},

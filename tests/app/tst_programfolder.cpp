@@ -1,4 +1,4 @@
-#include "engine/ProgramFolder.h"
+#include "app/ProgramFolder.h"
 #include "store/StoreFiles.h"
 #include "support/SmallDisk.h"
 

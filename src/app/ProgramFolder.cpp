@@ -1,4 +1,4 @@
-#include "engine/ProgramFolder.h"
+#include "app/ProgramFolder.h"
 
 #include "store/FileAccess.h"
 #include "store/StorePaths.h"

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "store/MailRecord.h"
+
+#include <QByteArray>
+#include <array>
+#include <optional>
+
+namespace kadmel {
+
+// The outcome of a send attempt, stored in a mail's Status as its code text ("MSGSENT", "ERRMessage3", …).
+enum class ResultCode
+{
+    Sent,            // "MSGSENT"
+    NoDnsAnswer,     // "ERRMessage1", never set here; only found in older stores
+    DnsError,        // "ERRMessage2", likewise
+    ServerReply,     // "ERRMessage3": a reply that refused the step, or one out of step
+    NoConnection,    // "ERRMessage4"
+    ClosedByServer,  // "ERRMessage5"
+    TimedOut,        // "ERRMessage6"
+    Refused,         // "ERRMessage7": a header that could smuggle lines; nothing was sent
+    NotSecure,       // "ERRMessage8": no secure connection, or none that a sign-in demands
+    DeliveryUnclear, // "ERRMessage9": the connection ended after the whole message went out
+    SignInFailed,    // "ERRMessage10": no access token for the mail server
+};
+
+inline constexpr std::array<ResultCode, 11> AllResultCodes = {
+    ResultCode::Sent,         ResultCode::NoDnsAnswer,     ResultCode::DnsError,    ResultCode::ServerReply,
+    ResultCode::NoConnection, ResultCode::ClosedByServer,  ResultCode::TimedOut,    ResultCode::Refused,
+    ResultCode::NotSecure,    ResultCode::DeliveryUnclear, ResultCode::SignInFailed};
+
+// What a result means for the mail.
+enum class ResultNature
+{
+    Sent,
+    Temporary, // may pass by itself: the mail may be tried again automatically
+    Permanent, // waits for the user
+    Unclear,   // may have been delivered: never sent again without asking
+};
+
+// The code text as stored, byte for byte.
+QByteArray codeBytes(ResultCode code);
+// The code of a stored status, compared exactly, with case; none for the empty status and any other value.
+std::optional<ResultCode> resultCodeOf(const QByteArray& status);
+// True when the stored status is this code.
+bool isResult(const QByteArray& status, ResultCode code);
+
+// The German text of a result (Windows-1252); empty for any other value, the empty status included.
+QByteArray ResultText(ResultCode code);
+QByteArray ResultText(const QByteArray& status);
+
+// The nature of a result; a server's refusal takes it from the class of its reply (4: temporary).
+ResultNature resultNature(ResultCode code, int replyClass);
+// The nature of a mail's stored status, its last reply read from its conversation. A status without a
+// code (a socket failure) or an unknown one is permanent.
+ResultNature resultNature(const MailRecord& mail);
+
+} // namespace kadmel
