@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <memory>
 
 using namespace kadmel;
 using kadmel::test::ScriptedSmtpServer;
@@ -19,16 +20,19 @@ const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "
 // The untrimmed user goes on the wire, and a password of one tab is a password.
 const QByteArray User = " user ", Pass = "\t";
 
-using Outcome = test::SendOutcome;
+struct Outcome : test::SendOutcome
+{
+    std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
+};
 
 // Runs one SendMail to `port` and waits for its single finished().
 Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
              const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
-    ZUB_SMTP client(Short);
-    client.setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
-    client.setMail(mail);
-    return test::sendOnce(client, 5000);
+    const auto client = std::make_shared<ZUB_SMTP>(Short);
+    client->setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
+    client->setMail(mail);
+    return {test::sendOnce(*client, 5000), client};
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
