@@ -5,6 +5,7 @@
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
+#include <QAbstractItemModelTester>
 #include <QHeaderView>
 
 using namespace kadmel;
@@ -31,6 +32,11 @@ struct Fixture
         store.loadAtStartup();
         window = std::make_unique<Form1>(store, prompts, fastOptions());
         window->load();
+        // Each list and its sorted view keep the model rules through every change the commands make.
+        for (const int folder : {SentFolder, FailedFolder, DeletedFolder})
+            for (QAbstractItemModel* model :
+                 {window->list(folder)->model(), static_cast<QAbstractItemModel*>(window->listModel(folder))})
+                new QAbstractItemModelTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest, model);
     }
 
     QAction* action(const char* name) const { return child<QAction>(*window, name); }
