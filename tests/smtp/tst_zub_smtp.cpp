@@ -88,7 +88,7 @@ private Q_SLOTS:
                         tail);
         const Outcome out = send(server.port(), true);
         QCOMPARE(out.code, QByteArray());
-        QTRY_COMPARE_WITH_TIMEOUT(received(server), sent, 2000); // QUIT is on its way when finished() comes
+        QTRY_COMPARE_WITH_TIMEOUT(received(server), sent, 15000); // QUIT is on its way when finished() comes
         const SmtpLog& log = out.log;
         QCOMPARE(server.received(), log.Sent.join().replace("****\r\n", Encode(Pass) + "\r\n"));
         // One element per command, the password masked, the message whole, each array closed by an empty one.
@@ -177,7 +177,7 @@ private Q_SLOTS:
             QCOMPARE(out.log.Received.at(out.log.Received.size() - 2), script.last().mid(2).replace('|', "") + "\r\n");
         QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
         if (port == server.port())
-            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000); // all the client sent has arrived
+            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000); // all the client sent has arrived
         QCOMPARE(received(server), sent);
     }
 

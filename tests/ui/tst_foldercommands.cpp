@@ -178,7 +178,7 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
     child<QLineEdit>(*editor, "Text3")->setText(QStringLiteral("\u03A9 \u20AC"));
     child<QPushButton>(*editor, "Command1")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 15000);
     QCOMPARE(cell(FolderListModel::ToColumn), QStringLiteral("neu@example.com"));
     QCOMPARE(loadedStore(f.dir.path())->tables().mail(2).Subject, QByteArray("? \x80"));
 
@@ -201,7 +201,7 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().size(), 1);
     QCOMPARE(f.rows(FailedFolder), (QList<qint16>{3, 4}));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 0 gesendet, 1 fehlgeschlagen."));
-    QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 15000);
 
     // "Senden" on that one asks first: "Abbrechen" sends nothing, OK sends it (mail 1 stayed where it was).
     f.prompts.answers = {PromptAnswer::Cancel, PromptAnswer::Ok};
