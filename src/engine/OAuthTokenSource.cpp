@@ -78,6 +78,36 @@ bool isSafeOAuthAddress(const QUrl& url)
     return isWebAddress(url) && (url.scheme().toLower() == QLatin1String("https") || isLoopback(url.host()));
 }
 
+TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError)
+{
+    const auto refused = [](const QString& reason) { return TokenAnswer{{}, {}, 0, reasonText(reason)}; };
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    // The address's own word comes first: an "error" answer usually arrives with HTTP 400 or 401.
+    if (const QString code = object.value(QStringLiteral("error")).toString(); !code.isEmpty()) {
+        const QString description = object.value(QStringLiteral("error_description")).toString().trimmed();
+        return refused(description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code)
+                                             : description);
+    }
+    if (status == 0 && tlsFailed)
+        return refused(QStringLiteral("Sichere Verbindung zur Token-Adresse fehlgeschlagen (%1).").arg(transportError));
+    if (status == 0)
+        return refused(QStringLiteral("Die Token-Adresse ist nicht erreichbar (%1).").arg(transportError));
+    if (status >= 300 && status < 400)
+        return refused(
+            QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.").arg(status));
+    if (status != 200 || object.isEmpty())
+        return refused(QStringLiteral("Die Token-Adresse gab keine gültige Antwort (HTTP %1).").arg(status));
+
+    const QByteArray token = object.value(QStringLiteral("access_token")).toString().toUtf8();
+    const QString type = object.value(QStringLiteral("token_type")).toString(QStringLiteral("Bearer"));
+    if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0)
+        return refused(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+    return {token,
+            toAnsi(object.value(QStringLiteral("refresh_token")).toString()),
+            object.value(QStringLiteral("expires_in")).toVariant().toLongLong(),
+            {}};
+}
+
 struct OAuthTokenSource::Private
 {
     OAuthTokenSource* q;
@@ -143,34 +173,14 @@ struct OAuthTokenSource::Private
     {
         if (!readAnswer())
             return;
-        const QNetworkReply::NetworkError error = reply->error();
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QString errorString = reply->errorString();
-
-        const QJsonObject object = QJsonDocument::fromJson(answer).object();
-        // The address's own word comes first: an "error" answer usually arrives with HTTP 400 or 401.
-        if (const QString code = object.value(QStringLiteral("error")).toString(); !code.isEmpty()) {
-            const QString description = object.value(QStringLiteral("error_description")).toString().trimmed();
-            return fail(description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code)
-                                              : description);
-        }
-        if (status == 0 && error == QNetworkReply::SslHandshakeFailedError)
-            return fail(QStringLiteral("Sichere Verbindung zur Token-Adresse fehlgeschlagen (%1).").arg(errorString));
-        if (status == 0)
-            return fail(QStringLiteral("Die Token-Adresse ist nicht erreichbar (%1).").arg(errorString));
-        if (status >= 300 && status < 400)
-            return fail(
-                QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.").arg(status));
-        if (status != 200 || object.isEmpty())
-            return fail(QStringLiteral("Die Token-Adresse gab keine gültige Antwort (HTTP %1).").arg(status));
-
-        const QByteArray token = object.value(QStringLiteral("access_token")).toString().toUtf8();
-        const QString type = object.value(QStringLiteral("token_type")).toString(QStringLiteral("Bearer"));
-        if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0)
-            return fail(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+        const TokenAnswer read =
+            readTokenAnswer(answer, reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                            reply->error() == QNetworkReply::SslHandshakeFailedError, reply->errorString());
+        if (read.accessToken.isEmpty())
+            return finish(false, read.reason);
 
         AuthSetting used = asked;
-        const QByteArray refresh = toAnsi(object.value(QStringLiteral("refresh_token")).toString());
+        const QByteArray& refresh = read.refreshToken;
         if (asked.method == AuthMethod::OAuth2Browser && !refresh.isEmpty() && refresh != asked.refreshToken) {
             // The address may have retired the old one: the new one must be on disk before it is relied on.
             used.refreshToken = refresh;
@@ -178,14 +188,14 @@ struct OAuthTokenSource::Private
             if (!saveAuthSetting(programFolder, used, &saveError))
                 return fail(QStringLiteral("Das neue Aktualisierungstoken lässt sich nicht speichern: ") + saveError);
         }
-        const qint64 lifeS = object.value(QStringLiteral("expires_in")).toVariant().toLongLong();
+        const qint64 lifeS = read.lifeS;
         keptFor.reset();
         if (lifeS > ExpiryMarginS && lifeS < 366LL * 24 * 3600) {
             keptFor = used;
-            keptToken = token;
+            keptToken = read.accessToken;
             keptUntil = QDeadlineTimer((lifeS - ExpiryMarginS) * 1000);
         }
-        finish(true, token);
+        finish(true, read.accessToken);
     }
 
     void post(const QUrl& url, const QByteArray& body)

@@ -5,6 +5,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <memory>
 
 using namespace kadmel;
 using kadmel::test::ScriptedSmtpServer;
@@ -19,16 +20,19 @@ const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "
 // The untrimmed user goes on the wire, and a password of one tab is a password.
 const QByteArray User = " user ", Pass = "\t";
 
-using Outcome = test::SendOutcome;
+struct Outcome : test::SendOutcome
+{
+    std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
+};
 
 // Runs one SendMail to `port` and waits for its single finished().
 Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
              const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
-    ZUB_SMTP client(Short);
-    client.setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
-    client.setMail(mail);
-    return test::sendOnce(client, 5000);
+    const auto client = std::make_shared<ZUB_SMTP>(Short);
+    client->setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
+    client->setMail(mail);
+    return {test::sendOnce(*client, 5000), client};
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
@@ -84,7 +88,7 @@ private Q_SLOTS:
                         tail);
         const Outcome out = send(server.port(), true);
         QCOMPARE(out.code, QByteArray());
-        QTRY_COMPARE_WITH_TIMEOUT(received(server), sent, 2000); // QUIT is on its way when finished() comes
+        QTRY_COMPARE_WITH_TIMEOUT(received(server), sent, 15000); // QUIT is on its way when finished() comes
         const SmtpLog& log = out.log;
         QCOMPARE(server.received(), log.Sent.join().replace("****\r\n", Encode(Pass) + "\r\n"));
         // One element per command, the password masked, the message whole, each array closed by an empty one.
@@ -173,7 +177,7 @@ private Q_SLOTS:
             QCOMPARE(out.log.Received.at(out.log.Received.size() - 2), script.last().mid(2).replace('|', "") + "\r\n");
         QVERIFY(out.log.Received.join().size() < 64 * 1024); // an endless reply is not kept
         if (port == server.port())
-            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 3000); // all the client sent has arrived
+            QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000); // all the client sent has arrived
         QCOMPARE(received(server), sent);
     }
 

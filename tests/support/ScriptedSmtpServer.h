@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -21,8 +22,17 @@ public:
     }
 
     quint16 port() const { return m_server.serverPort(); }
-    // A port on 127.0.0.1 where nothing listens (a connection there is refused).
-    static quint16 unusedPort() { return ScriptedSmtpServer().port(); }
+    // A port on 127.0.0.1 where a connection is refused: bound without listening, unshared, for the rest of the
+    // test program, so no other server (of this test or one running beside it) can take it meanwhile.
+    static quint16 unusedPort()
+    {
+        static QTcpSocket* const held = [] { // owned by the application
+            auto* socket = new QTcpSocket(QCoreApplication::instance());
+            socket->bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress);
+            return socket;
+        }();
+        return held->localPort();
+    }
 
     // Sends the bytes in one write; the next step waits gapMs, so pieces arrive as segments of their own.
     ScriptedSmtpServer& reply(const QByteArray& bytes, int gapMs = 0) { return add({Reply, bytes, gapMs}); }

@@ -201,7 +201,7 @@ void TestMainWindow::jobWhileFolderSwitches()
     // A selected row: right-click opens the failed folder's menu.
     window.list(FailedFolder)->selectRow(0);
     Q_EMIT window.list(FailedFolder)->customContextMenuRequested(QPoint(20, 10));
-    QTRY_VERIFY_WITH_TIMEOUT(window.contextMenu(FailedFolder)->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(window.contextMenu(FailedFolder)->isVisible(), 15000);
     window.contextMenu(FailedFolder)->hide();
     clickNode(window, 3);
     QVERIFY(window.panel(2)->text() == QStringLiteral("0 Objekt(e)") && window.panel(2)->picture() == Picture::Mail);
@@ -243,7 +243,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
         QCOMPARE(list->model()->index(0, 0).data().toString(), QStringLiteral("2"));
     }
     child<QAction>(window, "Mnu_Help_About")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(windows.aboutBox() && windows.aboutBox()->isVisible(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(windows.aboutBox() && windows.aboutBox()->isVisible(), 15000);
 
     child<QAction>(window, "Mnu_File_Tray")->trigger();
     windows.bringToFront(); // what a second start asks for: the window out of the tray
@@ -268,7 +268,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QVERIFY(prompts.asked.size() == 4 && prompts.asked.at(2).buttons == PromptButtons::RetryOrEnd);
     QVERIFY(prompts.asked.at(2).text.startsWith(QStringLiteral("Die Daten von ZUB konnten nicht gespeichert")));
     QVERIFY(unloaded.count() == 1 && !window.inTray() && loadedStore(dir.path())->settings().SmtpUser == "neu");
-    QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!windows.viewer() && !windows.aboutBox(), 15000);
 
     // The next start puts the placement back; the encryption setting and the owner-only rights stay. Without a
     // notification area the window goes to the task bar and stays reachable.
@@ -280,7 +280,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QCOMPARE(QFile::permissions(encryptionFilePathIn(dir.path())) & ~(QFile::ReadUser | QFile::WriteUser),
              QFile::ReadOwner | QFile::WriteOwner);
     child<QAction>(second, "Mnu_File_Tray")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!second.inTray() && second.isMinimized(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!second.inTray() && second.isMinimized(), 15000);
 
     // Values out of range stay unset. A file at the reader's limit is read; one byte more is neither read
     // nor overwritten.
