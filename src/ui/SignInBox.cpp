@@ -1,6 +1,6 @@
 #include "ui/SignInBox.h"
 
-#include "engine/OAuthTokenSource.h"
+#include "engine/TokenRequest.h"
 
 #include "store/Ansi.h"
 #include "ui/Prompts.h"

@@ -328,14 +328,15 @@ void TestSettingsDialog::browserSignIn_data()
     QTest::addColumn<int>("timeLimit");
     QTest::addColumn<QString>("said"); // in the message; empty when signed in
 
-    // The token answer at the size cap is read; a byte more is not.
+    // The token answer at the one cap of every token request is read; a byte more is not.
     const auto granted = [](qsizetype size) {
         QByteArray body = TokenEndpoint::token("at", 3599, "1//0e-Aktualisierungstoken").body;
         return TokenEndpoint::Answer{200, body.insert(1, QByteArray(size - body.size(), ' '))};
     };
     const QByteArray code = "code=M.C5-kod";
-    QTest::newRow("signed in") << code << granted(64 * 1024) << 5000 << QString();
-    QTest::newRow("answer too long") << code << granted(64 * 1024 + 1) << 5000 << QStringLiteral("zu lang");
+    QTest::newRow("signed in") << code << granted(TokenRequest::MaxAnswerBytes) << 5000 << QString();
+    QTest::newRow("answer too long") << code << granted(TokenRequest::MaxAnswerBytes + 1) << 5000
+                                     << QStringLiteral("größer als 1 MiB");
     QTest::newRow("code refused") << code
                                   << TokenEndpoint::Answer{400, R"({"error":"invalid_grant",)"
                                                                 R"("error_description":"AADSTS54005: Code eingelöst"})"}
