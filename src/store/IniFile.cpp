@@ -136,7 +136,12 @@ std::optional<QByteArray> editIniText(const QByteArray& text, const QList<IniCha
             break;
         }
     }
-    const auto entryLine = [](const IniChange& change) { return change.key + '=' + *change.value; };
+    // A value in double quotes of its own keeps them only inside another pair, as the reader takes one off.
+    const auto entryLine = [](const IniChange& change) {
+        const QByteArray& value = *change.value;
+        const bool quoted = value.size() >= 2 && value.startsWith('"') && value.endsWith('"');
+        return change.key + '=' + (quoted ? '"' + value + '"' : value);
+    };
 
     // Owned keys in their place; copies and contradicting lines out.
     QList<bool> placed(changes.size(), false);

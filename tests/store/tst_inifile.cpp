@@ -46,7 +46,7 @@ private Q_SLOTS:
         startTlsRetryOff.encryption = Encryption::StartTls;
         startTlsRetryOff.retry = false;
         KadmelIniChanges signIn;
-        signIn.signIn = AuthSetting{AuthMethod::OAuth2Dienst, "https://t.example/token", {}, "id", "A", "s", {}};
+        signIn.signIn = AuthSetting{AuthMethod::OAuth2Dienst, "https://t.example/token", {}, "id", "A", "\"s\"", {}};
         const Row rows[] = {
             {"byte order mark, CR LF, comments, unknown sections and keys, a look-alike dropped",
              "\xEF\xBB\xBF; "
@@ -62,9 +62,9 @@ private Q_SLOTS:
             {"the key before the sections set in place, its copy gone",
              "Verschluesselung=Keine\n[SMTP]\nverschluesselung=keine\n[zustellung]\nautomatischwiederholen=TRUE\n\n",
              startTlsRetryOff, "Verschluesselung=STARTTLS\n[SMTP]\n[zustellung]\nAutomatischWiederholen=false\n\n"},
-            {"no file: one section, secrets scrambled", "(none)", signIn,
+            {"no file: one section, secrets scrambled, a quoted value kept", "(none)", signIn,
              "[Anmeldung]\nVerfahren=OAuth2-Dienst\nTokenAdresse=https://t.example/token\nAutorisierungsAdresse=\n"
-             "ClientId=id\nClientGeheimnis=K#L\nBereich=s\nAktualisierungstoken=\n"},
+             "ClientId=id\nClientGeheimnis=K#L\nBereich=\"\"s\"\"\nAktualisierungstoken=\n"},
         };
         for (const Row& row : rows) {
             QTemporaryDir dir;
