@@ -1,4 +1,5 @@
 #include "store/KadmelIni.h"
+#include "store/RetrySetting.h"
 
 #include <cstdlib>
 
@@ -19,8 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     changes.append(retryIniChange(ini.retry));
     changes += placementIniChanges(ini.placement);
     QString error;
-    const std::optional<QByteArray> written =
-        editIniText(bytes, changes, &error, ini.encryption ? looksLikeEncryption : nullptr);
+    // As KadmelIniFile writes: the encryption replaces its look-alikes; without it they stay.
+    const std::optional<QByteArray> written = ini.encryption
+                                                  ? editIniText(bytes, changes, &error, looksLikeEncryption)
+                                                  : editIniText(bytes, changes, &error, {}, looksLikeEncryption);
     if (!written)
         return 0; // too large, or a value with a line break
     const KadmelIni again = readKadmelIni(*written);

@@ -113,7 +113,7 @@ IniSection iniSection(const QByteArrayList& lines, const QByteArray& name)
 }
 
 std::optional<QByteArray> editIniText(const QByteArray& text, const QList<IniChange>& changes, QString* error,
-                                      const std::function<bool(const QByteArray&)>& dropLine)
+                                      const IniLineTest& dropLine, const IniLineTest& keepLine)
 {
     const auto refuse = [error](const QString& reason) -> std::optional<QByteArray> {
         if (error)
@@ -156,6 +156,10 @@ std::optional<QByteArray> editIniText(const QByteArray& text, const QList<IniCha
             continue;
         }
         bool owned = false;
+        if (keepLine && keepLine(line.text)) {
+            kept.append(line);
+            continue;
+        }
         if (const auto entry = iniEntry(line.text)) {
             for (qsizetype i = 0; i < changes.size(); ++i) {
                 const IniChange& change = changes[i];

@@ -54,9 +54,11 @@ struct IniChange
 // The text with the changes made and everything else (other keys and sections, comments, order, the byte
 // order mark, each line's end) as it stands. A key is set in its first place, later copies go; a key not
 // there yet ends its section (the last block of it), a section not there yet ends the file, in the file's
-// own line end. Lines that `dropLine` names go too (a comment never does). Nothing, with a German reason,
-// when a key or value holds a line break or the text would be larger than MaxIniFileBytes.
+// own line end. Lines that `dropLine` names go too (a comment never does); lines that `keepLine` names stay
+// as they are, whatever key they hold. Nothing, with a German reason, when a key or value holds a line break
+// or the text would be larger than MaxIniFileBytes.
+using IniLineTest = std::function<bool(const QByteArray&)>;
 std::optional<QByteArray> editIniText(const QByteArray& text, const QList<IniChange>& changes, QString* error,
-                                      const std::function<bool(const QByteArray&)>& dropLine = {});
+                                      const IniLineTest& dropLine = {}, const IniLineTest& keepLine = {});
 
 } // namespace kadmel

@@ -80,9 +80,12 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(retryIniChange(*changes.retry));
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
-    // Every other attempt to set the encryption goes, so that the choice made here is the one read back.
-    const std::optional<QByteArray> text = editIniText(
-        old, edits, error, changes.encryption ? looksLikeEncryption : std::function<bool(const QByteArray&)>());
+    // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
+    // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
+    const IniLineTest none;
+    const std::optional<QByteArray> text =
+        editIniText(old, edits, error, changes.encryption ? looksLikeEncryption : none,
+                    changes.encryption ? none : looksLikeEncryption);
     return text && writeWholeFile(m_path, *text, error);
 }
 

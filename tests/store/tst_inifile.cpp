@@ -127,6 +127,15 @@ private Q_SLOTS:
         QVERIFY2(unknown.signInProblem.contains(QStringLiteral("„SAML“ ist unbekannt")),
                  qPrintable(unknown.signInProblem));
 
+        // A line not understood as the encryption keeps refusing it when another part is saved, even under that
+        // part's own key; only a saved encryption replaces it.
+        writeBytes(file.path(), "[SMTP]\nVerschluesselung=STARTTLS\n[Fenster]\nPosition=1,TLS\n");
+        QVERIFY(!file.read().encryption);
+        QVERIFY(file.write(KadmelIniChanges{std::nullopt, std::nullopt, std::nullopt, WindowPlacement()}, &error));
+        QVERIFY(!file.read().encryption && fileBytes(file.path()).contains("Position=1,TLS\n"));
+        QVERIFY(file.write(KadmelIniChanges{Encryption::SslTls, std::nullopt, std::nullopt, std::nullopt}, &error));
+        QCOMPARE(file.read().encryption, Encryption::SslTls);
+
         // The retry choice is on for "true" in any letter case alone, as people write it by hand.
         const std::pair<QByteArray, bool> retries[] = {
             {" TRUE", true}, {"\"True\"", true}, {"1", false}, {"t rue", false}, {"true;", false}};
