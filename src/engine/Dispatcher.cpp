@@ -1,6 +1,7 @@
 #include "engine/Dispatcher.h"
 
 #include "engine/ByteText.h"
+#include "engine/DeliveryDecision.h"
 #include "engine/FailureReason.h"
 #include "engine/HtmlBody.h"
 #include "engine/JobDirectory.h"
@@ -10,12 +11,11 @@
 #include "engine/OAuthTokenSource.h"
 #include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
-#include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/KadmelIni.h"
 #include "store/MailFile.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/RetrySetting.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -375,7 +375,6 @@ bool Dispatcher::markUnclear(qint16 id)
 void Dispatcher::SendMailItem(qint16 id)
 {
     const MailRecord& record = d->store.tables().mail(id);
-    const Settings& settings = d->store.settings();
 
     SmtpMail mail;
     mail.MailID = id;
@@ -388,61 +387,35 @@ void Dispatcher::SendMailItem(qint16 id)
     // The connection starts from an empty bar, not from the finished page.
     d->view.SetPBValue(0, 8, 1);
 
-    SmtpServer server;
-    server.SMTPAuthUser = settings.SmtpUser;
-    server.SMTPAuthPass = settings.SmtpPassword;
-    server.SMTPAuth = authRequested(settings);
-    server.SMTPserver = settings.SmtpServer;
-    server.SMTPPort = settings.SmtpPort;
-    const std::optional<Encryption> encryption = loadEncryption(d->store.programFolder());
-    server.SMTPEncryption = encryption.value_or(Encryption::Keine);
-    server.encryptionUnknown = !encryption;
-
     d->smtp.setMail(mail);
-    signInAndSend(server);
+    signInAndSend();
 }
 
 StartCheck Dispatcher::checkSignIn(const Settings& settings, QString* reason)
 {
-    const QString folder = d->store.programFolder();
-    const std::optional<AuthSetting> auth = loadAuthSetting(folder, reason);
-    if (!auth)
-        return StartCheck::UnusableSignIn; // a sign-in the user did not choose is not tried
-    StartCheck check = checkStartSettings(settings, *auth);
-    const std::optional<Encryption> encryption = loadEncryption(folder, check == StartCheck::Ok ? reason : nullptr);
-    if (check == StartCheck::Ok && !encryption) {
-        // An unreadable choice may have been "encrypted": nothing goes out rather than in the clear.
-        check = StartCheck::UnusableEncryption;
-    } else if (check == StartCheck::Ok && auth->usesOAuth() && *encryption == Encryption::Keine) {
-        check = StartCheck::OAuthNeedsEncryption;
-        *reason = QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung.");
-    }
-    return check;
+    const DeliveryDecision decision = decideDelivery(settings, d->store.kadmelIni().read());
+    if (decision.check != StartCheck::IncompleteSmtp) // that one has its own message and the dialog
+        *reason = decision.reason;
+    return decision.check;
 }
 
-void Dispatcher::signInAndSend(SmtpServer server)
+void Dispatcher::signInAndSend()
 {
     d->signInLog.reset();
-    QString error;
-    const std::optional<AuthSetting> auth = loadAuthSetting(d->store.programFolder(), &error);
-    if (!auth)
-        return failSignIn(codeBytes(ResultCode::SignInFailed), toAnsi(error));
-    if (!auth->usesOAuth()) {
-        d->smtp.setServer(server);
+    const DeliveryDecision decision = decideDelivery(d->store.settings(), d->store.kadmelIni().read());
+    if (!decision.plan)
+        return failSignIn(decision.refusedPart == RefusedPart::Encryption ? codeBytes(ResultCode::NotSecure)
+                                                                          : codeBytes(ResultCode::SignInFailed),
+                          toAnsi(decision.reason));
+    if (!decision.plan->oauth) {
+        d->smtp.setServer(decision.plan->server);
         d->smtp.SendMail();
         return;
     }
-    // A resend is held to what the start demands.
-    if (!oauthSettingsComplete(d->store.settings(), *auth))
-        return failSignIn(codeBytes(ResultCode::SignInFailed),
-                          "Die Anmeldung mit OAuth 2.0 ist unvollst\xE4ndig. Bitte die Einstellungen "
-                          "pr\xFC"
-                          "fen.");
-    if (server.encryptionUnknown || server.SMTPEncryption == Encryption::Keine)
-        return failSignIn(codeBytes(ResultCode::NotSecure), "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung.");
-    d->tokenServer = server;
-    d->ownSignInLog().appendSent("POST " + auth->tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
-    d->tokens.request(*auth);
+    const AuthSetting& auth = *decision.plan->oauth;
+    d->tokenServer = decision.plan->server;
+    d->ownSignInLog().appendSent("POST " + auth.tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
+    d->tokens.request(auth);
 }
 
 void Dispatcher::onToken(const QByteArray& token)
@@ -611,7 +584,7 @@ void Dispatcher::loadRetries()
     const std::optional<RetryFileContent> saved = loadRetryFile(d->store.programFolder(), &d->retryProblem);
     if (saved)
         d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
-    if (!loadRetrySetting(d->store.programFolder()))
+    if (!d->store.kadmelIni().read().retry)
         d->retries.clear();
     d->retries.reconcile(d->store.tables());
     retriesChanged();
@@ -619,7 +592,7 @@ void Dispatcher::loadRetries()
 
 void Dispatcher::updateRetry()
 {
-    if (!loadRetrySetting(d->store.programFolder()) && !d->retries.isEmpty()) {
+    if (!d->store.kadmelIni().read().retry && !d->retries.isEmpty()) {
         d->retries.clear();
         retriesChanged();
     }
@@ -631,7 +604,7 @@ void Dispatcher::retryDueMail()
         return;
     bool changed = false;
     const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
-    if (id && !loadRetrySetting(d->store.programFolder())) {
+    if (id && !d->store.kadmelIni().read().retry) {
         d->retries.clear();
         changed = true;
     }
@@ -648,7 +621,7 @@ void Dispatcher::noteRetryOutcome(qint16 id, bool sent, bool manual)
 {
     const MailRecord& mail = d->store.tables().mail(id);
     const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
-                      loadRetrySetting(d->store.programFolder());
+                      d->store.kadmelIni().read().retry;
     if (wait)
         d->retries.failed(id, mail, d->clock.elapsed(), manual);
     else if (!d->retries.forget(id))

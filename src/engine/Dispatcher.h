@@ -89,10 +89,10 @@ private:
     // The resend's "unclear" status and date, saved; false (the record as it was, the send refused) otherwise.
     bool markUnclear(qint16 id);
     void SendMailItem(qint16 id);
-    // The sign-in of the mail in hand: the password goes straight to the client; OAuth 2.0 first gets a
-    // token. A sign-in that cannot be made files the mail as failed, its reason in the mail's log.
+    // The sign-in of the mail in hand, as decideDelivery() says: the password goes straight to the client;
+    // OAuth 2.0 first gets a token. A refusal files the mail as failed, its reason in the mail's log.
     StartCheck checkSignIn(const Settings& settings, QString* reason);
-    void signInAndSend(SmtpServer server);
+    void signInAndSend();
     void onToken(const QByteArray& token);
     void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);

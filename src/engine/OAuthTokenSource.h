@@ -1,38 +1,22 @@
 #pragma once
 
+#include "engine/TokenRequest.h"
 #include "store/AuthSetting.h"
 
 #include <QObject>
 #include <memory>
 
-class QUrl;
-
 namespace kadmel {
-
-// Whether secrets may go to the address: https, or http on this machine (127.0.0.1, ::1, localhost).
-bool isSafeOAuthAddress(const QUrl& url);
-
-// What the token address answered, read.
-struct TokenAnswer
-{
-    QByteArray accessToken;  // printable ASCII; empty when there is none, and then `reason` says why
-    QByteArray refreshToken; // Windows-1252, as the setting keeps it; empty when none came
-    qint64 lifeS = 0;        // "expires_in", 0 when missing or no number
-    QByteArray reason;       // German, Windows-1252, one line of 300 bytes at most
-};
-// The answer's body with its HTTP status (0: none came, for `transportError`; `tlsFailed` when the
-// secure connection failed). The address's own "error" comes first, whatever the status.
-TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError);
 
 // Access tokens for signing in at the mail server with OAuth 2.0. The service account asks the token
 // address with its client credentials; the browser sign-in trades the stored refresh token (and stores a
 // new one when the address sends one). A token is kept in memory until shortly before it expires; it
-// never reaches a file or the mail's log. Only https token addresses are asked, or http on this machine.
+// never reaches a file or the mail's log. The address is asked through TokenRequest and its rules.
 class OAuthTokenSource : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr qint64 MaxAnswerBytes = 1 << 20;
+    static constexpr qint64 MaxAnswerBytes = TokenRequest::MaxAnswerBytes;
     // A kept token is not used in its last minute: the mail's conversation must still be able to use it.
     static constexpr qint64 ExpiryMarginS = 60;
 

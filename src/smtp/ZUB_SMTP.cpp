@@ -527,9 +527,9 @@ bool ZUB_SMTP::SendMail()
         d->refuseLater(ResultCode::Refused);
         return true;
     }
-    if (d->server.encryptionUnknown || (d->mustEncrypt() && !QSslSocket::supportsSsl()) ||
-        (!d->server.accessToken.isEmpty() && !d->mustEncrypt())) {
-        // An unreadable choice, no TLS library, or a token that would travel in the clear: the mail does not go.
+    if ((d->mustEncrypt() && !QSslSocket::supportsSsl()) || (!d->server.accessToken.isEmpty() && !d->mustEncrypt())) {
+        // No TLS library, or a token that would travel in the clear (a description decideDelivery() never gives):
+        // the mail does not go.
         d->refuseLater(ResultCode::NotSecure);
         return true;
     }

@@ -29,8 +29,6 @@ struct SmtpServer
     bool SMTPAuth = false;
     // The server's certificate is always checked against SMTPserver.
     Encryption SMTPEncryption = Encryption::Keine;
-    // The encryption choice could not be read: nothing may go out, not even in the clear (NotSecure).
-    bool encryptionUnknown = false;
     // An OAuth 2.0 access token: the client signs in with XOAUTH2 as SMTPAuthUser, whatever SMTPAuth says,
     // and only over an encrypted connection (NotSecure otherwise). Empty: the password sign-in.
     QByteArray accessToken = {};

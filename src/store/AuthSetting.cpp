@@ -2,7 +2,7 @@
 
 #include "store/Ansi.h"
 #include "store/CryptString.h"
-#include "store/IniFile.h"
+#include "store/KadmelIni.h"
 
 #include <QStringDecoder>
 
@@ -65,13 +65,10 @@ std::optional<AuthMethod> authMethodFromName(const QByteArray& name)
     return std::nullopt;
 }
 
-std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error)
+std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* error)
 {
     AuthSetting setting;
-    const std::optional<IniSection> section = readIniSection(iniFilePathIn(programFolder), Section);
-    if (!section)
-        return setting;
-    if (const std::optional<QByteArray> method = section->value("Verfahren")) {
+    if (const std::optional<QByteArray> method = section.value("Verfahren")) {
         const std::optional<AuthMethod> known = authMethodFromName(*method);
         if (!known) {
             if (error)
@@ -82,16 +79,16 @@ std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString
         }
         setting.method = *known;
     }
-    setting.tokenUrl = section->value("TokenAdresse").value_or(QByteArray());
-    setting.authorizationUrl = section->value("AutorisierungsAdresse").value_or(QByteArray());
-    setting.clientId = section->value("ClientId").value_or(QByteArray());
-    setting.clientSecret = unscrambled(section->value("ClientGeheimnis").value_or(QByteArray()));
-    setting.scope = section->value("Bereich").value_or(QByteArray());
-    setting.refreshToken = unscrambled(section->value("Aktualisierungstoken").value_or(QByteArray()));
+    setting.tokenUrl = section.value("TokenAdresse").value_or(QByteArray());
+    setting.authorizationUrl = section.value("AutorisierungsAdresse").value_or(QByteArray());
+    setting.clientId = section.value("ClientId").value_or(QByteArray());
+    setting.clientSecret = unscrambled(section.value("ClientGeheimnis").value_or(QByteArray()));
+    setting.scope = section.value("Bereich").value_or(QByteArray());
+    setting.refreshToken = unscrambled(section.value("Aktualisierungstoken").value_or(QByteArray()));
     return setting;
 }
 
-bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error)
+QList<IniChange> authIniChanges(const AuthSetting& setting)
 {
     const IniEntries entries = {
         {"Verfahren", authMethodName(setting.method)},
@@ -102,7 +99,26 @@ bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, Q
         {"Bereich", setting.scope},
         {"Aktualisierungstoken", scrambled(setting.refreshToken)},
     };
-    return writeIniSection(iniFilePathIn(programFolder), Section, entries, error);
+    QList<IniChange> changes;
+    for (const auto& [key, value] : entries)
+        changes.append({Section, key, value});
+    return changes;
+}
+
+std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error)
+{
+    KadmelIniFile file(programFolder);
+    const KadmelIni& ini = file.read();
+    if (!ini.signIn && error)
+        *error = ini.signInProblem;
+    return ini.signIn;
+}
+
+bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error)
+{
+    KadmelIniChanges changes;
+    changes.signIn = setting;
+    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/IniFile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -43,13 +45,15 @@ QByteArray authMethodName(AuthMethod method);
 // The value of such a text in any letter case and without blanks around it; nothing for any other text.
 std::optional<AuthMethod> authMethodFromName(const QByteArray& name);
 
-// What [Anmeldung] holds. A missing or unreadable file or section, or no Verfahren, reads as Kennwort;
-// an unknown Verfahren gives nothing and a German reason, so the service does not start with a sign-in
-// the user did not choose.
-std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error = nullptr);
+// What the section [Anmeldung] holds; a missing section or no Verfahren is Kennwort. An unknown Verfahren
+// gives nothing and a German reason, so the service does not start with a sign-in the user did not choose.
+std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* error);
+// The keys that keep the setting, the secrets scrambled.
+QList<IniChange> authIniChanges(const AuthSetting& setting);
 
-// Replaces [Anmeldung]; the other sections stay. The file is readable by its owner only. On failure the
-// reason is German and the file is unchanged.
+// The setting in the program folder's "kadmel.ini" (nothing when the file cannot be read either) and its
+// save there, through KadmelIniFile; the other keys stay.
+std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error = nullptr);
 bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error = nullptr);
 
 } // namespace kadmel

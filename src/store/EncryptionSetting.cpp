@@ -1,8 +1,8 @@
 #include "store/EncryptionSetting.h"
 
 #include "store/Ansi.h"
-#include "store/FileAccess.h"
 #include "store/IniFile.h"
+#include "store/KadmelIni.h"
 
 #include <array>
 #include <utility>
@@ -13,11 +13,11 @@ namespace {
 const QByteArray Section = "SMTP";
 const QByteArray Key = "Verschluesselung";
 
-std::optional<Encryption> refuse(QString* error, const QString& path, const QString& reason)
+std::optional<Encryption> refuse(QString* error, const QString& reason)
 {
     if (error)
-        *error = QStringLiteral("%1: %2 Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.")
-                     .arg(quotedName(path), reason);
+        *error = QStringLiteral("„kadmel.ini“: %1 Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.")
+                     .arg(reason);
     return std::nullopt;
 }
 
@@ -32,9 +32,11 @@ QByteArray letters(const QByteArray& text)
     return kept;
 }
 
-// A line that seems to set the encryption: its key (before "=" or ":") reads like one, or its value names a
-// secure connection. With an umlaut, a colon, an invisible character, UTF-16 or in a misspelt section it
-// is not understood, and then it must not count as "Keine".
+} // namespace
+
+// Its key (before "=" or ":") reads like one, or its value names a secure connection. With an umlaut, a
+// colon, an invisible character, UTF-16 or in a misspelt section it is not understood, and then it must not
+// count as "Keine".
 bool looksLikeEncryption(const QByteArray& line)
 {
     const qsizetype equals = line.indexOf('='), colon = line.indexOf(':');
@@ -47,6 +49,8 @@ bool looksLikeEncryption(const QByteArray& line)
     }
     return value == "starttls" || value == "ssltls" || value == "tls" || value == "ssl";
 }
+
+namespace {
 
 // The line as the user may look for it in an editor: invisible and blank-like characters are named.
 QString shownLine(const QByteArray& line)
@@ -94,24 +98,11 @@ std::optional<Encryption> encryptionFromName(const QString& name)
     return std::nullopt;
 }
 
-QString encryptionFilePathIn(const QString& programFolder)
+std::optional<Encryption> readEncryption(const QByteArrayList& lines, QString* error)
 {
-    return iniFilePathIn(programFolder);
-}
-
-std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error)
-{
-    const QString path = encryptionFilePathIn(programFolder);
-    QString readError;
-    const std::optional<QByteArrayList> lines = readIniLines(path, &readError);
-    if (!lines) {
-        if (error)
-            *error = readError + QStringLiteral(" Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.");
-        return std::nullopt;
-    }
     std::optional<Encryption> chosen;
     bool inSmtp = true; // the key counts before any section too: a hand-written file may ask for it there
-    for (const QByteArray& line : *lines) {
+    for (const QByteArray& line : lines) {
         if (const std::optional<QByteArray> header = iniSectionName(line)) {
             inSmtp = header->compare(Section, Qt::CaseInsensitive) == 0;
             continue;
@@ -128,27 +119,40 @@ std::optional<Encryption> loadEncryption(const QString& programFolder, QString* 
                                  .arg(shownLine(line));
             if (line.contains('\0'))
                 reason += QStringLiteral(" Die Datei ist wohl nicht als UTF-8 gespeichert (UTF-16?).");
-            return refuse(error, path, reason);
+            return refuse(error, reason);
         }
         const QString text = QString::fromUtf8(entry->second);
         const std::optional<Encryption> named = encryptionFromName(text);
         if (!named)
-            return refuse(error, path,
+            return refuse(error,
                           QStringLiteral("Die Verschlüsselung „%1“ ist unbekannt (erlaubt: Keine, STARTTLS, SSL/TLS).")
                               .arg(text));
         if (chosen && named != chosen)
-            return refuse(error, path, QStringLiteral("Die Datei nennt mehr als eine Verschlüsselung."));
+            return refuse(error, QStringLiteral("Die Datei nennt mehr als eine Verschlüsselung."));
         chosen = named;
     }
     return chosen.value_or(Encryption::Keine);
 }
 
+IniChange encryptionIniChange(Encryption encryption)
+{
+    return {Section, Key, encryptionName(encryption).toLatin1(), true};
+}
+
+std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error)
+{
+    KadmelIniFile file(programFolder);
+    const KadmelIni& ini = file.read();
+    if (!ini.encryption && error)
+        *error = ini.encryptionProblem;
+    return ini.encryption;
+}
+
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error)
 {
-    // Every other attempt to set it goes, so that the choice made here is the one read back.
-    return writeIniSection(encryptionFilePathIn(programFolder), Section, {{Key, encryptionName(encryption).toLatin1()}},
-                           error, MaxIniFileBytes,
-                           [](const QByteArray& line) { return !isIniComment(line) && looksLikeEncryption(line); });
+    KadmelIniChanges changes;
+    changes.encryption = encryption;
+    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

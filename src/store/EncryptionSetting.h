@@ -1,6 +1,9 @@
 #pragma once
 
+#include "store/IniFile.h"
+
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -20,19 +23,21 @@ QString encryptionName(Encryption encryption);
 // The value of such a text, in any letter case and with blanks around it; nothing for any other text.
 std::optional<Encryption> encryptionFromName(const QString& name);
 
-// "kadmel.ini" in the program folder; it sits beside the settings file, whose layout stays fixed.
-QString encryptionFilePathIn(const QString& programFolder);
+// The choice as the lines of "kadmel.ini" hold it: Keine when nothing looks like an encryption setting. The
+// key "Verschluesselung" counts in [SMTP] and before the first section. Nothing, with a German reason, when a
+// value is none of the three (empty included) or two differ, or a line elsewhere or in another spelling seems
+// to set one: then no mail may go out, since the user may have asked for encryption.
+std::optional<Encryption> readEncryption(const QByteArrayList& lines, QString* error);
 
-// Keine when the file is missing or has nothing that looks like an encryption setting. The key
-// "Verschluesselung" counts in [SMTP] and before the first section. Nothing, with a German reason, when the
-// file is no regular file, cannot be read, a value is none of the three (empty included) or two differ, or a
-// line elsewhere or in another spelling seems to set one: then no mail may go out, since the user may have
-// asked for encryption.
+// The key that keeps the choice; writing it replaces every line that looksLikeEncryption().
+IniChange encryptionIniChange(Encryption encryption);
+
+// A line that seems to set the encryption; saving the choice replaces every such line.
+bool looksLikeEncryption(const QByteArray& line);
+
+// The choice in the program folder's "kadmel.ini", read through KadmelIniFile (nothing when the file
+// cannot be read either), and its save there; both for tools and tests, the program keeps one reader.
 std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error = nullptr);
-
-// Writes the value and drops every other line that seems to set one; the file readable and writable by its
-// owner only. On failure the reason is
-// German, for the user.
 bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error = nullptr);
 
 } // namespace kadmel

@@ -10,8 +10,8 @@
 
 namespace kadmel {
 
-// "kadmel.ini" holds the settings that the fixed layout of the settings file has no room for. Each part of
-// the program keeps one section of it and leaves every other line as it stands.
+// "kadmel.ini" holds the settings that the fixed layout of the settings file has no room for. Its text
+// layer: lines, sections, entries, and the edit that changes some keys and keeps every other byte.
 inline constexpr qint64 MaxIniFileBytes = 1 << 20;
 
 using IniEntries = QList<std::pair<QByteArray, QByteArray>>;
@@ -28,31 +28,37 @@ struct IniSection
     std::optional<QByteArray> value(const QByteArray& key) const;
 };
 
-// "kadmel.ini" in the program folder.
+// "kadmel.ini" in the program folder, the file of every section.
 QString iniFilePathIn(const QString& programFolder);
 
-// The lines of the file, a UTF-8 byte order mark skipped; CR LF, LF and a lone CR each end a line. A missing
-// file has none. Nothing, with a German reason, when the file is no regular file, cannot be read or is larger
-// than maxBytes.
-std::optional<QByteArrayList> readIniLines(const QString& path, QString* error = nullptr,
-                                           qint64 maxBytes = MaxIniFileBytes);
+// The lines of the text, a UTF-8 byte order mark skipped; CR LF, LF and a lone CR each end a line.
+QByteArrayList iniLines(const QByteArray& bytes);
 // The name of a section header line ("[name]", blanks around it taken off), nothing for any other line.
 std::optional<QByteArray> iniSectionName(const QByteArray& line);
 // A line starting with ";" or "#".
 bool isIniComment(const QByteArray& line);
-// Key and value of a "key=value" line as readIniSection() takes them; nothing for any other line.
+// Key and value of a "key=value" line as sections take them; nothing for any other line.
 std::optional<std::pair<QByteArray, QByteArray>> iniEntry(const QByteArray& line);
+// The section `name` of the lines (the empty name is the part before the first section).
+IniSection iniSection(const QByteArrayList& lines, const QByteArray& name);
 
-// The section `name` (without brackets; the empty name is the part before the first section). A missing
-// file reads as an empty section. Nothing, with a German reason, when the file is no regular file, cannot
-// be read or is larger than maxBytes.
-std::optional<IniSection> readIniSection(const QString& path, const QByteArray& name, QString* error = nullptr,
-                                         qint64 maxBytes = MaxIniFileBytes);
+// One key the program owns: set to `value`, or taken out when it has none.
+struct IniChange
+{
+    QByteArray section;
+    QByteArray key;
+    std::optional<QByteArray> value;
+    bool alsoBeforeSections = false; // the key counts before the first section too
+};
 
-// Replaces the section `name` (every spelling of it) by `entries` at the end of the file and keeps all other
-// lines in their order, but for those `dropLine` names, which would contradict the new values. The file is replaced
-// atomically and stays readable by its owner only; on failure it is unchanged and the reason is German.
-bool writeIniSection(const QString& path, const QByteArray& name, const IniEntries& entries, QString* error = nullptr,
-                     qint64 maxBytes = MaxIniFileBytes, const std::function<bool(const QByteArray&)>& dropLine = {});
+// The text with the changes made and everything else (other keys and sections, comments, order, the byte
+// order mark, each line's end) as it stands. A key is set in its first place, later copies go; a key not
+// there yet ends its section (the last block of it), a section not there yet ends the file, in the file's
+// own line end. Lines that `dropLine` names go too (a comment never does); lines that `keepLine` names stay
+// as they are, whatever key they hold. Nothing, with a German reason, when a key or value holds a line break
+// or the text would be larger than MaxIniFileBytes.
+using IniLineTest = std::function<bool(const QByteArray&)>;
+std::optional<QByteArray> editIniText(const QByteArray& text, const QList<IniChange>& changes, QString* error,
+                                      const IniLineTest& dropLine = {}, const IniLineTest& keepLine = {});
 
 } // namespace kadmel

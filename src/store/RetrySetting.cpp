@@ -1,6 +1,6 @@
 #include "store/RetrySetting.h"
 
-#include "store/IniFile.h"
+#include "store/KadmelIni.h"
 
 namespace kadmel {
 namespace {
@@ -10,16 +10,28 @@ const QByteArray Key = "AutomatischWiederholen";
 
 } // namespace
 
+bool readRetrySetting(const IniSection& section)
+{
+    const std::optional<QByteArray> value = section.value(Key);
+    return value && value->compare("true", Qt::CaseInsensitive) == 0;
+}
+
+IniChange retryIniChange(bool on)
+{
+    return {Section, Key, QByteArray(on ? "true" : "false")};
+}
+
 bool loadRetrySetting(const QString& programFolder)
 {
-    const std::optional<IniSection> section = readIniSection(iniFilePathIn(programFolder), Section);
-    const std::optional<QByteArray> value = section ? section->value(Key) : std::nullopt;
-    return value && value->compare("true", Qt::CaseInsensitive) == 0;
+    KadmelIniFile file(programFolder);
+    return file.read().retry;
 }
 
 bool saveRetrySetting(const QString& programFolder, bool on, QString* error)
 {
-    return writeIniSection(iniFilePathIn(programFolder), Section, {{Key, on ? "true" : "false"}}, error);
+    KadmelIniChanges changes;
+    changes.retry = on;
+    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

@@ -1,7 +1,7 @@
 #include "store/Store.h"
 
-#include "store/EncryptionSetting.h"
 #include "store/IndexFile.h"
+#include "store/KadmelIni.h"
 #include "store/MailFile.h"
 #include "store/MailFileMemory.h"
 #include "store/Migration.h"
@@ -44,11 +44,13 @@ struct Store::Private
     Settings settings;
     MailTables tables;
     MailFileMemory files;
+    std::optional<KadmelIniFile> kadmelIni;
 };
 
 Store::Store(const QString& programFolder, FileSync sync) : d(std::make_unique<Private>())
 {
     d->programFolder = programFolder;
+    d->kadmelIni.emplace(programFolder);
     d->sync = sync;
 }
 
@@ -57,6 +59,11 @@ Store::~Store() = default;
 const QString& Store::programFolder() const
 {
     return d->programFolder;
+}
+
+KadmelIniFile& Store::kadmelIni()
+{
+    return *d->kadmelIni;
 }
 
 QString Store::settingsFilePath() const
@@ -298,7 +305,7 @@ Store::LoadReport Store::loadAtStartup()
     else if (!QFile::setPermissions(mailsFolder(), OwnerOnlyFolder))
         report.problems << QStringLiteral("Die Zugriffsrechte des Ordners %1 ließen sich nicht einschränken.")
                                .arg(quotedName(mailsFolder()));
-    if (const QFileInfo ini(encryptionFilePathIn(d->programFolder)); ini.isFile() && !ini.isSymLink())
+    if (const QFileInfo ini(iniFilePathIn(d->programFolder)); ini.isFile() && !ini.isSymLink())
         QFile::setPermissions(ini.filePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     // A removal for good cut short is undone or finished before anything is read. One that cannot be
     // settled leaves the files as they are: nothing that reads or writes them could be trusted.

@@ -10,6 +10,7 @@
 
 namespace kadmel {
 
+class KadmelIniFile;
 class MailFileMemory;
 
 // The store of one program folder: the settings, the tables, and their files
@@ -34,6 +35,8 @@ public:
     const Settings& settings() const;
     MailTables& tables();
     const MailTables& tables() const;
+    // "kadmel.ini" of the program folder, the one reader and writer every part shares.
+    KadmelIniFile& kadmelIni();
 
     // Settings, index, then every mail 1 … MailCount. A mail file whose bytes are already on disk
     // is not written again, however its record was reached. A mail file that could not be read at the

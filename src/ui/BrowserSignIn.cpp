@@ -1,48 +1,26 @@
 #include "ui/BrowserSignIn.h"
 
-#include "engine/OAuthTokenSource.h"
-
 #include "store/Ansi.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
 #include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QOAuth2AuthorizationCodeFlow>
 #include <QOAuthHttpServerReplyHandler>
 #include <QRandomGenerator>
+#include <QUrlQuery>
 
 #include <array>
 
 namespace kadmel {
 namespace {
 
-// A token answer is a few kilobytes at most; a service that sends more is cut off, not buffered.
-constexpr qint64 MaxAnswerBytes = 64 * 1024;
-
-class BoundedNetwork : public QNetworkAccessManager
-{
-public:
-    using QNetworkAccessManager::QNetworkAccessManager;
-
-protected:
-    QNetworkReply* createRequest(Operation op, const QNetworkRequest& request, QIODevice* data) override
-    {
-        QNetworkReply* reply = QNetworkAccessManager::createRequest(op, request, data);
-        connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received) {
-            if (received > MaxAnswerBytes)
-                reply->abort();
-        });
-        return reply;
-    }
-};
+// The code is traded within the sign-in's own time limit; this bounds only the exchange itself.
+constexpr int TokenExchangeMs = 30000;
 
 constexpr QByteArray::Base64Options UrlSafe = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
-// 64 characters of [A-Za-z0-9_-] from the system's random source: the proof that the code is ours (PKCE).
+// 64 characters of [A-Za-z0-9_-] from the system's random source: the proof that the code is ours (PKCE),
+// and the state that ties the browser's return to this attempt.
 QByteArray newVerifier()
 {
     std::array<quint32, 12> words{};
@@ -60,12 +38,14 @@ QUrl addressOf(const QByteArray& text)
     return QUrl(authText(text).trimmed(), QUrl::StrictMode);
 }
 
-// What a token endpoint says went wrong: its error_description, else its error code; empty for anything else.
-QString endpointError(const QByteArray& body)
+QByteArray formValue(const QString& text)
 {
-    const QJsonObject answer = QJsonDocument::fromJson(body).object();
-    const QString description = answer.value(QLatin1String("error_description")).toString();
-    return description.isEmpty() ? answer.value(QLatin1String("error")).toString() : description;
+    return text.toUtf8().toPercentEncoding();
+}
+
+QString callbackValue(const QVariantMap& values, const char* key)
+{
+    return QUrl::fromPercentEncoding(values.value(QLatin1String(key)).toString().toUtf8());
 }
 
 } // namespace
@@ -76,13 +56,13 @@ BrowserOpener systemBrowserOpener()
 }
 
 BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
-    : QObject(parent), m_opener(setup.opener), m_network(new BoundedNetwork(this))
+    : QObject(parent), m_opener(setup.opener), m_tokens(TokenExchangeMs)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(setup.timeLimit);
     connect(&m_timer, &QTimer::timeout, this,
             [this] { fail(QStringLiteral("Sie wurde nicht rechtzeitig im Browser abgeschlossen.")); });
-    connect(m_network, &QNetworkAccessManager::finished, this, &BrowserSignIn::tokenReplyFinished);
+    connect(&m_tokens, &TokenRequest::finished, this, &BrowserSignIn::answered);
 }
 
 BrowserSignIn::~BrowserSignIn()
@@ -115,53 +95,39 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     }
     redirect->setCallbackText(
         QStringLiteral("Kadmel Mail System: Anmeldung empfangen. Sie k&ouml;nnen dieses Fenster schlie&szlig;en."));
-    auto* flow = new QOAuth2AuthorizationCodeFlow(m_network, this);
-    flow->setReplyHandler(redirect);
-    flow->setAuthorizationUrl(authorization);
-    flow->setAccessTokenUrl(token);
-    flow->setClientIdentifier(authText(setting.clientId).trimmed());
-    flow->setClientIdentifierSharedKey(authText(setting.clientSecret)); // public clients have none
-    flow->setScope(authText(setting.scope).trimmed());
-    // Google hands out a refresh token only when asked for offline access, and again only with consent.
-    const bool google = authorization.host().compare(QLatin1String("accounts.google.com"), Qt::CaseInsensitive) == 0;
-    const QString verifier = QString::fromLatin1(newVerifier());
-    flow->setModifyParametersFunction([verifier, google](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* p) {
-        if (stage == QAbstractOAuth::Stage::RequestingAuthorization) {
-            p->insert(QStringLiteral("code_challenge"), QString::fromLatin1(challengeOf(verifier.toLatin1())));
-            p->insert(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
-            if (google) {
-                p->insert(QStringLiteral("access_type"), QStringLiteral("offline"));
-                p->insert(QStringLiteral("prompt"), QStringLiteral("consent"));
-            }
-        } else if (stage == QAbstractOAuth::Stage::RequestingAccessToken) {
-            p->insert(QStringLiteral("code_verifier"), verifier);
-        }
-    });
-    connect(flow, &QAbstractOAuth::authorizeWithBrowser, this, [this](const QUrl& url) {
-        if (m_opener)
-            m_opener(url);
-    });
-    connect(flow, &QAbstractOAuth2::error, this, [this](const QString& code, const QString& description) {
-        fail(description.isEmpty() ? code : description);
-    });
-    connect(flow, &QAbstractOAuth::granted, this, [this] {
-        const QByteArray refreshToken = toAnsi(m_flow->refreshToken());
-        if (refreshToken.isEmpty())
-            return fail(QStringLiteral("Der Anmeldedienst hat kein Aktualisierungstoken geliefert (fehlt "
-                                       "„offline_access“ im Bereich?)."));
-        finish();
-        Q_EMIT succeeded(refreshToken);
-    });
-    m_flow = flow;
+    connect(redirect, &QAbstractOAuthReplyHandler::callbackReceived, this, &BrowserSignIn::callback);
     m_redirect = redirect;
+    m_setting = setting;
+    m_state = newVerifier().left(32);
+    m_verifier = newVerifier();
+
+    QUrl page = authorization;
+    // Each value percent-encoded here: one with "+" or "&" reaches the service as it was typed.
+    QUrlQuery encoded(page);
+    encoded.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
+    encoded.addQueryItem(QStringLiteral("client_id"),
+                         QString::fromLatin1(formValue(authText(setting.clientId).trimmed())));
+    encoded.addQueryItem(QStringLiteral("redirect_uri"), QString::fromLatin1(formValue(redirect->callback())));
+    if (const QString scope = authText(setting.scope).trimmed(); !scope.isEmpty())
+        encoded.addQueryItem(QStringLiteral("scope"), QString::fromLatin1(formValue(scope)));
+    encoded.addQueryItem(QStringLiteral("state"), QString::fromLatin1(m_state));
+    encoded.addQueryItem(QStringLiteral("code_challenge"), QString::fromLatin1(challengeOf(m_verifier)));
+    encoded.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    // Google hands out a refresh token only when asked for offline access, and again only with consent.
+    if (authorization.host().compare(QLatin1String("accounts.google.com"), Qt::CaseInsensitive) == 0) {
+        encoded.addQueryItem(QStringLiteral("access_type"), QStringLiteral("offline"));
+        encoded.addQueryItem(QStringLiteral("prompt"), QStringLiteral("consent"));
+    }
+    page.setQuery(encoded.query(QUrl::FullyEncoded), QUrl::StrictMode);
     m_timer.start();
-    flow->grant();
+    if (m_opener)
+        m_opener(page);
     return true;
 }
 
 bool BrowserSignIn::isRunning() const
 {
-    return m_flow != nullptr;
+    return m_redirect != nullptr;
 }
 
 void BrowserSignIn::cancel()
@@ -172,19 +138,11 @@ void BrowserSignIn::cancel()
 void BrowserSignIn::finish()
 {
     m_timer.stop();
-    // A token request still under way must not reach the flow once it is gone.
-    for (QNetworkReply* reply : m_network->findChildren<QNetworkReply*>()) {
-        disconnect(reply, nullptr, nullptr, nullptr);
-        reply->abort();
-        reply->deleteLater();
-    }
+    m_tokens.abort();
     if (m_redirect) {
         m_redirect->close();
         m_redirect->deleteLater();
     }
-    if (m_flow)
-        m_flow->deleteLater();
-    m_flow = nullptr;
     m_redirect = nullptr;
 }
 
@@ -194,24 +152,39 @@ void BrowserSignIn::fail(const QString& reason)
     Q_EMIT failed(QStringLiteral("Die Anmeldung im Browser ist fehlgeschlagen.\n") + reason);
 }
 
-// The flow itself drops a refused token request without a word; the endpoint's reason is read here, before it.
-void BrowserSignIn::tokenReplyFinished(QNetworkReply* reply)
+// Only a return with this attempt's state counts: any other request to the listener (a stray page, the
+// browser's icon request) is left unanswered in meaning.
+void BrowserSignIn::callback(const QVariantMap& values)
 {
-    if (!isRunning())
+    if (!isRunning() || m_tokens.isRunning() || callbackValue(values, "state").toLatin1() != m_state)
         return;
-    // Only the size cap cancels a running request; an answer that came whole before it could is refused here.
-    if (reply->error() == QNetworkReply::OperationCanceledError || reply->bytesAvailable() > MaxAnswerBytes)
-        return fail(QStringLiteral("Die Antwort des Anmeldedienstes ist zu lang."));
-    const QString reason = endpointError(reply->peek(MaxAnswerBytes));
-    if (!reason.isEmpty())
-        return fail(reason);
-    if (reply->error() != QNetworkReply::NoError)
-        return fail(reply->errorString());
-    // A success the flow could not read (no access token, an unknown content type) leaves it waiting.
-    QTimer::singleShot(0, this, [this, flow = m_flow] {
-        if (isRunning() && m_flow == flow)
-            fail(QStringLiteral("Die Antwort des Anmeldedienstes ist unvollständig."));
-    });
+    if (const QString error = callbackValue(values, "error"); !error.isEmpty()) {
+        const QString description = callbackValue(values, "error_description");
+        return fail(description.isEmpty() ? error : description);
+    }
+    const QString code = callbackValue(values, "code");
+    if (code.isEmpty())
+        return;
+    QByteArray form = "grant_type=authorization_code&code=" + formValue(code) +
+                      "&redirect_uri=" + formValue(m_redirect->callback()) +
+                      "&client_id=" + formValue(authText(m_setting.clientId).trimmed());
+    if (!m_setting.clientSecret.isEmpty()) // public clients have none
+        form += "&client_secret=" + formValue(authText(m_setting.clientSecret));
+    form += "&code_verifier=" + m_verifier;
+    QByteArray refusal;
+    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal))
+        fail(fromAnsi(refusal));
+}
+
+void BrowserSignIn::answered(const TokenAnswer& answer)
+{
+    if (answer.accessToken.isEmpty())
+        return fail(fromAnsi(answer.reason));
+    if (answer.refreshToken.isEmpty())
+        return fail(QStringLiteral("Der Anmeldedienst hat kein Aktualisierungstoken geliefert (fehlt "
+                                   "„offline_access“ im Bereich?)."));
+    finish();
+    Q_EMIT succeeded(answer.refreshToken);
 }
 
 } // namespace kadmel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/TokenRequest.h"
 #include "store/AuthSetting.h"
 
 #include <QObject>
@@ -10,9 +11,6 @@
 #include <chrono>
 #include <functional>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QOAuth2AuthorizationCodeFlow;
 class QOAuthHttpServerReplyHandler;
 
 namespace kadmel {
@@ -29,8 +27,8 @@ struct BrowserSignInSetup
 };
 
 // A person signs in once in the browser (authorisation code with PKCE, redirect to a loopback address); what
-// is kept is the refresh token. One attempt at a time; it ends with exactly one of the two signals unless it
-// is cancelled.
+// is kept is the refresh token. The code is traded through TokenRequest, under the rules of every token
+// request. One attempt at a time; it ends with exactly one of the two signals unless it is cancelled.
 class BrowserSignIn : public QObject
 {
     Q_OBJECT
@@ -51,13 +49,16 @@ Q_SIGNALS:
 private:
     void finish();
     void fail(const QString& reason);
-    void tokenReplyFinished(QNetworkReply* reply);
+    void callback(const QVariantMap& values);
+    void answered(const TokenAnswer& answer);
 
     BrowserOpener m_opener;
     QTimer m_timer;
-    QNetworkAccessManager* m_network;
-    QPointer<QOAuth2AuthorizationCodeFlow> m_flow;
+    TokenRequest m_tokens;
     QPointer<QOAuthHttpServerReplyHandler> m_redirect;
+    AuthSetting m_setting;
+    QByteArray m_state;
+    QByteArray m_verifier;
 };
 
 } // namespace kadmel

@@ -4,6 +4,7 @@
 #include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
 #include "store/Store.h"
+#include "store/WindowPlacement.h"
 #include "ui/FolderCommands.h"
 #include "ui/FolderListModel.h"
 #include "ui/FolderNames.h"
@@ -12,7 +13,6 @@
 #include "ui/Prompts.h"
 #include "ui/StatusPanel.h"
 #include "ui/TrayHooks.h"
-#include "ui/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,9 +1,9 @@
 #include "ui/Form5.h"
 
+#include "engine/DeliveryDecision.h"
+
 #include "store/Ansi.h"
-#include "store/EncryptionSetting.h"
-#include "store/FileAccess.h"
-#include "store/RetrySetting.h"
+#include "store/KadmelIni.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
@@ -85,13 +85,13 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_folderLabel->setMinimumWidth(220);
     m_password->setEchoMode(QLineEdit::Password);
     m_password->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*" for each character
-    m_encryption->setObjectName(QStringLiteral("Combo1"));
+    m_encryption->setObjectName(QStringLiteral("Encryption"));
     for (const Encryption e : {Encryption::Keine, Encryption::StartTls, Encryption::SslTls})
         m_encryption->addItem(encryptionName(e));
     m_spa->setObjectName(QStringLiteral("Check1"));
     m_autoStart->setObjectName(QStringLiteral("Check2"));
-    m_withSession->setObjectName(QStringLiteral("Check3"));
-    m_retry->setObjectName(QStringLiteral("Check4"));
+    m_withSession->setObjectName(QStringLiteral("StartWithSession"));
+    m_retry->setObjectName(QStringLiteral("RetryFailed"));
 
     auto* browseButton = new QPushButton(QStringLiteral("..."), this);
     browseButton->setObjectName(QStringLiteral("Command6"));
@@ -136,14 +136,14 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addLayout(buttons, 11, 0, 1, 2);
 
     const Settings& s = m_store.settings();
+    const KadmelIni& ini = m_store.kadmelIni().read();
     m_folder = fromAnsi(s.WatchFolder);
     showFolder();
     m_server->setText(fromAnsi(s.SmtpServer));
     m_port->setText(QString::number(s.SmtpPort == 0 ? DefaultPort : s.SmtpPort)); // 0: never set
     // An unusable choice shows none, so that OK cannot turn it into "Keine" unnoticed.
-    const std::optional<Encryption> encryption = loadEncryption(m_store.programFolder());
-    if (encryption)
-        m_encryption->setCurrentText(encryptionName(*encryption));
+    if (ini.encryption)
+        m_encryption->setCurrentText(encryptionName(*ini.encryption));
     else
         m_encryption->setCurrentIndex(-1);
     // With OAuth the token takes the password's place.
@@ -153,14 +153,14 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         m_port->setText(QString::number(port));
         m_encryption->setCurrentText(encryptionName(e));
     });
-    m_signIn->showSetting(loadAuthSetting(m_store.programFolder()));
+    m_signIn->showSetting(ini.signIn);
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
     m_spa->setChecked(s.UseSpa == 2);
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
-    m_retry->setChecked(loadRetrySetting(m_store.programFolder()));
+    m_retry->setChecked(ini.retry);
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -202,12 +202,37 @@ void Form5::confirm()
     const std::optional<Encryption> encryption = encryptionFromName(m_encryption->currentText());
     if (!encryption) // kadmel.ini held no usable choice: the user picks one, none is assumed
         return saveFailed(QStringLiteral("Bitte wählen Sie eine Verschlüsselung."));
-    if (const QString problem = m_signIn->problem(*encryption); !problem.isEmpty()) {
-        m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok);
-        return;
-    }
-    const std::optional<AuthSetting> storedSignIn = loadAuthSetting(m_store.programFolder());
-    const AuthSetting signIn = m_signIn->settingToSave(storedSignIn);
+    const std::optional<AuthSetting> shownSignIn = m_signIn->setting();
+    if (!shownSignIn)
+        return void(m_prompts.ask(this, m_signIn->problem(), PromptIcon::Exclamation, PromptButtons::Ok));
+    Settings edited = m_store.settings();
+    edited.WatchFolder = toAnsi(m_folder);
+    edited.SmtpServer = toAnsi(m_server->text());
+    edited.SmtpPort = *port;
+    edited.SmtpUser = toAnsi(m_user->text());
+    edited.SmtpPassword = toAnsi(m_password->text());
+    edited.UseSpa = m_spa->isChecked() ? 2 : 1;
+    edited.AutoStart = m_autoStart->isChecked() ? 2 : 1;
+    KadmelIni asShown;
+    asShown.encryption = encryption;
+    asShown.signIn = shownSignIn;
+    // The delivery decision has the word on encryption; the fields say which of them is missing.
+    const DeliveryDecision decision = decideDelivery(edited, asShown);
+    QString problem = decision.check == StartCheck::OAuthNeedsEncryption ? decision.reason : QString();
+    if (problem.isEmpty())
+        problem = m_signIn->problem();
+    if (!problem.isEmpty())
+        return void(m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok));
+    KadmelIniFile& iniFile = m_store.kadmelIni();
+    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
+    const KadmelIni before = iniFile.read();
+    KadmelIniChanges changes;
+    changes.encryption = encryption;
+    // Sign-in and retry written only when they change: left as they were, kadmel.ini gains no section.
+    if (const AuthSetting signIn = m_signIn->settingToSave(before.signIn); signIn != before.signIn)
+        changes.signIn = signIn;
+    if (m_retry->isChecked() != before.retry)
+        changes.retry = m_retry->isChecked();
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.
@@ -222,45 +247,20 @@ void Form5::confirm()
     };
     if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
         return saveFailed(error);
-    const QString& folder = m_store.programFolder();
-    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
-    const QString iniPath = encryptionFilePathIn(folder);
-    QByteArray previousIni;
-    const ReadOutcome iniBefore = readWholeFile(iniPath, MaxSettingsFileBytes, previousIni, nullptr);
-    // Puts kadmel.ini and the autostart entry back as they were, then says why the save failed.
-    const auto undoAndFail = [&] {
-        QString restoreError;
-        const bool restored = iniBefore == ReadOutcome::Read      ? writeWholeFile(iniPath, previousIni, &restoreError)
-                              : iniBefore == ReadOutcome::Missing ? removeFile(iniPath, &restoreError)
-                                                                  : true; // never readable: nothing to put back
-        if (!restored)
-            error += QLatin1Char('\n') + restoreError;
-        restoreSession();
-        saveFailed(error);
-    };
-    if (!saveEncryption(folder, *encryption, &error)) {
+    if (!iniFile.write(changes, &error)) {
         restoreSession();
         return saveFailed(error);
     }
-    // Written only when it changes: with "Kennwort" left as it was, kadmel.ini gains no section.
-    if (signIn != storedSignIn && !saveAuthSetting(folder, signIn, &error))
-        return undoAndFail();
-    // Written only when it changes: with the box left clear, kadmel.ini stays as it was.
-    const bool retry = m_retry->isChecked();
-    if (retry != loadRetrySetting(folder) && !saveRetrySetting(folder, retry, &error))
-        return undoAndFail();
     Settings& s = m_store.settings();
-    const Settings before = s;
-    s.WatchFolder = toAnsi(m_folder);
-    s.SmtpServer = toAnsi(m_server->text());
-    s.SmtpPort = *port;
-    s.SmtpUser = toAnsi(m_user->text());
-    s.SmtpPassword = toAnsi(m_password->text());
-    s.UseSpa = m_spa->isChecked() ? 2 : 1;
-    s.AutoStart = m_autoStart->isChecked() ? 2 : 1;
+    const Settings previous = s;
+    s = edited;
     if (!m_store.SaveSettings(&error)) {
-        s = before;
-        return undoAndFail();
+        s = previous;
+        QString restoreError;
+        if (!iniFile.putBack(before, &restoreError))
+            error += QLatin1Char('\n') + restoreError;
+        restoreSession();
+        return saveFailed(error);
     }
     Q_EMIT settingsSaved();
     accept();

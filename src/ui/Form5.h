@@ -46,17 +46,17 @@ private:
     Prompts& m_prompts;
     FolderPicker m_picker;
     QString m_folder;
-    QLabel* m_folderLabel; // Label2
-    QLineEdit* m_server;   // Text1
-    QLineEdit* m_port;     // Text4
-    QComboBox* m_encryption;
+    QLabel* m_folderLabel;   // Label2
+    QLineEdit* m_server;     // Text1
+    QLineEdit* m_port;       // Text4
+    QComboBox* m_encryption; // Verschluesselung of kadmel.ini
     SignInBox* m_signIn;
     QLineEdit* m_user;        // Text2
     QLineEdit* m_password;    // Text3
     QCheckBox* m_spa;         // Check1
     QCheckBox* m_autoStart;   // Check2
-    QCheckBox* m_withSession; // Check3: shows and sets the session's autostart entry
-    QCheckBox* m_retry;       // Check4: "AutomatischWiederholen" of kadmel.ini
+    QCheckBox* m_withSession; // shows and sets the session's autostart entry
+    QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
     AutostartEntry m_sessionEntry;
 };
 

@@ -1,6 +1,6 @@
 #include "ui/SignInBox.h"
 
-#include "engine/OAuthTokenSource.h"
+#include "engine/TokenRequest.h"
 
 #include "store/Ansi.h"
 #include "ui/Prompts.h"
@@ -42,7 +42,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
       m_browser(browser)
 {
     setObjectName(QStringLiteral("SignInBox"));
-    m_method->setObjectName(QStringLiteral("ComboAnmeldung"));
+    m_method->setObjectName(QStringLiteral("SignInMethod"));
     m_method->addItem(QStringLiteral("Kennwort"), int(AuthMethod::Kennwort));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Dienstkonto)"), int(AuthMethod::OAuth2Dienst));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Browser-Anmeldung)"), int(AuthMethod::OAuth2Browser));
@@ -148,7 +148,7 @@ AuthSetting SignInBox::settingToSave(const std::optional<AuthSetting>& stored) c
     return s;
 }
 
-QString SignInBox::problem(std::optional<Encryption> encryption) const
+QString SignInBox::problem() const
 {
     const std::optional<AuthMethod> chosen = method();
     if (!chosen) {
@@ -157,8 +157,6 @@ QString SignInBox::problem(std::optional<Encryption> encryption) const
     }
     if (*chosen == AuthMethod::Kennwort)
         return {};
-    if (encryption == Encryption::Keine)
-        return QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung.");
     const bool browser = *chosen == AuthMethod::OAuth2Browser;
     const auto missing = [](QLineEdit* edit, const QString& text) {
         edit->setFocus();
@@ -239,7 +237,7 @@ void SignInBox::signInOrCancel()
         m_browser.cancel();
         return showSignInState();
     }
-    QString error = problem(std::nullopt);
+    QString error = problem();
     m_signingInFor = tokenOwner(); // fields edited while the browser is open do not own the token
     if (!error.isEmpty() || !m_browser.start(*setting(), &error))
         m_prompts.ask(window(), error, PromptIcon::Exclamation, PromptButtons::Ok);

@@ -31,9 +31,9 @@ public:
     void showSetting(const std::optional<AuthSetting>& setting);
     // What the fields say; nothing while no choice is made.
     std::optional<AuthSetting> setting() const;
-    // Why OK cannot take the fields over with this encryption (nothing: not checked), in German; empty when it
-    // can. The field at fault gets the focus.
-    QString problem(std::optional<Encryption> encryption) const;
+    // Which field keeps OK from taking them over, in German; empty when none does. The field at fault gets the
+    // focus. Whether the sign-in fits the encryption is decideDelivery()'s word.
+    QString problem() const;
     // setting() as OK stores it, once a choice is made. The running service may have stored a renewed
     // refresh token since the dialog opened; only a sign-in here replaces that one.
     AuthSetting settingToSave(const std::optional<AuthSetting>& stored) const;

@@ -13,7 +13,6 @@
 #include "support/SmtpSink.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSslSocket>
 #include <QTemporaryDir>
@@ -158,28 +157,6 @@ private Q_SLOTS:
         QCOMPARE(out.log.Sent.mid(0, firstSent.size()), firstSent);
     }
 
-    // kadmel.ini also holds the window's place: a save keeps other keys, makes a file readable for all owner-only,
-    // and hand-written spellings of the key, understood or not, give way to the new value. A folder in its place:
-    // saving says why.
-    void saveKeepsOtherKeysAndOwnerOnly()
-    {
-        QTemporaryDir dir;
-        const QString path = encryptionFilePathIn(dir.path());
-        writeBytes(path,
-                   "\xEF\xBB\xBF[smtp]\nverschluesselung=STARTTLS\n[Fenster]\nBreite=640\nVerschl\xFCsselung=Keine\n");
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x6644)));
-        QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
-        QCOMPARE(loadEncryption(dir.path()), Encryption::SslTls);
-        QCOMPARE(fileBytes(path).toLower().count("[smtp]"), 1); // the section behind a byte order mark replaced
-        QVERIFY(ownerOnly(path));
-        QCOMPARE(QSettings(path, QSettings::IniFormat).value(QStringLiteral("Fenster/Breite")).toInt(), 640);
-
-        QVERIFY(QFile::remove(path) && QDir().mkdir(path));
-        QString error;
-        QVERIFY(!saveEncryption(dir.path(), Encryption::StartTls, &error));
-        QVERIFY2(error.contains(QStringLiteral("„kadmel.ini“")), qPrintable(error));
-    }
-
     // Each way kadmel.ini can stand, through the dispatcher's start and a resend with AUTH LOGIN, against a
     // server that offers STARTTLS and records every byte: only a missing file or key means the clear, and
     // what cannot be read sends nothing at all.
@@ -227,7 +204,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, ini);
         QFETCH(QByteArray, wire);
         QTemporaryDir dir;
-        const QString path = encryptionFilePathIn(dir.path());
+        const QString path = iniFilePathIn(dir.path());
         if (ini == "(folder)")
             QVERIFY(QDir().mkdir(path));
         else if (ini == "(FIFO)")

@@ -30,7 +30,7 @@ Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption
              const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
     const auto client = std::make_shared<ZUB_SMTP>(Short);
-    client->setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, false, token});
+    client->setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, token});
     client->setMail(mail);
     return {test::sendOnce(*client, 5000), client};
 }

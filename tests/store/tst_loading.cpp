@@ -124,7 +124,7 @@ private Q_SLOTS:
         QTemporaryDir outside;
         writeStore(dir.path());
         Store store(dir.path());
-        const QString ini = encryptionFilePathIn(dir.path());
+        const QString ini = iniFilePathIn(dir.path());
         writeBytes(ini, "[SMTP]\nVerschluesselung=Keine\n");
         const QStringList files{store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1), ini};
         for (const QString& path : files + QStringList{store.mailsFolder()})

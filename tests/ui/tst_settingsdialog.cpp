@@ -86,8 +86,8 @@ bool confirm(Store& store, Prompts& prompts, bool withSession, const QString& po
     dialog.show();
     child<QLineEdit>(dialog, "Text4")->setText(port);
     child<QLineEdit>(dialog, "Text1")->setText(QStringLiteral("other"));
-    child<QCheckBox>(dialog, "Check3")->setChecked(withSession);
-    child<QCheckBox>(dialog, "Check4")->setChecked(true);
+    child<QCheckBox>(dialog, "StartWithSession")->setChecked(withSession);
+    child<QCheckBox>(dialog, "RetryFailed")->setChecked(true);
     child<QPushButton>(dialog, "Command1")->click();
     return !dialog.isVisible();
 }
@@ -120,24 +120,24 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     {
         // Browsing and then cancelling leaves everything as it was; without kadmel.ini the choice is "Keine".
         Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/tmp/elsewhere"); });
-        QCOMPARE(child<QComboBox>(dialog, "Combo1")->currentText(), QStringLiteral("Keine"));
+        QCOMPARE(child<QComboBox>(dialog, "Encryption")->currentText(), QStringLiteral("Keine"));
         child<QPushButton>(dialog, "Command6")->click();
-        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(1);
+        child<QComboBox>(dialog, "Encryption")->setCurrentIndex(1);
         child<QPushButton>(dialog, "Command2")->click();
     }
     QCOMPARE(store->settings(), stored);
-    QVERIFY(!QFile::exists(encryptionFilePathIn(dir.path())));
+    QVERIFY(!QFile::exists(iniFilePathIn(dir.path())));
     {
         QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
         Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/home/anna/ZUB"); });
         const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
-        auto* encryption = child<QComboBox>(dialog, "Combo1");
+        auto* encryption = child<QComboBox>(dialog, "Encryption");
         QCOMPARE((QStringList{child<QLabel>(dialog, "Label2")->toolTip(), line("Text1")->text(), line("Text4")->text(),
                               line("Text2")->text(), line("Text3")->text(), encryption->currentText()}),
                  (QStringList{QStringLiteral("/srv/kadmel"), QStringLiteral("mail.example.com"), QStringLiteral("587"),
                               QStringLiteral("anna"), QStringLiteral("gäheim"), QStringLiteral("SSL/TLS")}));
         QVERIFY(child<QCheckBox>(dialog, "Check1")->isChecked() && !child<QCheckBox>(dialog, "Check2")->isChecked() &&
-                !child<QCheckBox>(dialog, "Check4")->isChecked());
+                !child<QCheckBox>(dialog, "RetryFailed")->isChecked());
 
         child<QPushButton>(dialog, "Command6")->click();
         line("Text1")->setText(QStringLiteral(" smtp.example.org "));
@@ -145,7 +145,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         line("Text2")->setText(QStringLiteral("jörg"));
         child<QCheckBox>(dialog, "Check1")->setChecked(false);
         child<QCheckBox>(dialog, "Check2")->setChecked(true);
-        child<QCheckBox>(dialog, "Check4")->setChecked(true);
+        child<QCheckBox>(dialog, "RetryFailed")->setChecked(true);
         encryption->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
@@ -167,14 +167,6 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         child<QPushButton>(dialog, "Command1")->click();
         const Settings& s = store->settings();
         QVERIFY(s.UseSpa == 1 && s.AutoStart == 1 && s.SmtpPort == 25);
-    }
-    // Retry is on for "true" in any letter case alone, as people write it by hand.
-    const std::pair<QByteArray, bool> retries[] = {
-        {" TRUE", true}, {"\"True\"", true}, {"1", false}, {"t rue", false}, {"true;", false}};
-    for (const auto& [value, on] : retries) {
-        QVERIFY(writeWholeFile(encryptionFilePathIn(dir.path()), "[zustellung]\nautomatischWiederholen =" + value,
-                               nullptr));
-        QVERIFY2(loadRetrySetting(dir.path()) == on, value.constData());
     }
     QVERIFY(prompts.asked.isEmpty());
 }
@@ -203,18 +195,18 @@ void TestSettingsDialog::confirmTakesPortAndSessionEntry()
     QVERIFY(QFile(blocker).open(QIODevice::WriteOnly) && QFile(autostart).open(QIODevice::WriteOnly));
     QVERIFY(refused(blocker) && refused(dir.path()) && QFile::remove(autostart));
     const QString settingsFile = Store(dir.path()).settingsFilePath();
-    for (const QString& blocked : {encryptionFilePathIn(dir.path()), settingsFile})
+    for (const QString& blocked : {iniFilePathIn(dir.path()), settingsFile})
         QVERIFY(QDir().mkpath(blocked) && refused(dir.path()) && QDir(blocked).removeRecursively());
     QCOMPARE(prompts.asked.size(), 7);
     for (qsizetype i = 3; i < 7; ++i)
         QVERIFY2(prompts.asked.at(i).text.startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")) &&
                      prompts.asked.at(i).text.size() > 60,
                  qPrintable(prompts.asked.at(i).text));
-    QVERIFY(!QFile::exists(settingsFile) && !QFile::exists(encryptionFilePathIn(dir.path()))); // none left behind
+    QVERIFY(!QFile::exists(settingsFile) && !QFile::exists(iniFilePathIn(dir.path()))); // none left behind
 
     // Accepted, the session entry follows the box.
     const auto store = loadedStore(dir.path());
-    const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "Check3")->isChecked(); };
+    const auto ticked = [&] { return child<QCheckBox>(Form5(*store, prompts, {}), "StartWithSession")->isChecked(); };
     QVERIFY(confirm(*store, prompts, true, QStringLiteral("25,5")) && ticked());
     QVERIFY(fileBytes(entry()).contains("\nExec=" + QCoreApplication::applicationFilePath().toUtf8() + '\n'));
     QCOMPARE(store->settings().SmtpPort, 26); // a decimal comma, and half to even upwards
@@ -263,7 +255,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         Form5 dialog(*store, prompts, {});
         dialog.show();
         const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
-        auto* method = child<QComboBox>(dialog, "ComboAnmeldung");
+        auto* method = child<QComboBox>(dialog, "SignInMethod");
         auto* oauth = child<QGroupBox>(dialog, "SignInBox");
         QVERIFY(method->currentText() == QStringLiteral("Kennwort") && !oauth->isVisible() &&
                 line("Text3")->isEnabled());
@@ -276,7 +268,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         child<QPushButton>(dialog, "FillMicrosoft")->click();
         QCOMPARE(
             (QStringList{line("TokenUrl")->text(), line("Scope")->text(), line("Text1")->text(), line("Text4")->text(),
-                         child<QComboBox>(dialog, "Combo1")->currentText()}),
+                         child<QComboBox>(dialog, "Encryption")->currentText()}),
             (QStringList{microsoft + QStringLiteral("token"), QStringLiteral("https://outlook.office365.com/.default"),
                          QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS")}));
 
@@ -285,9 +277,9 @@ void TestSettingsDialog::signInChoiceRoundTrips()
             child<QPushButton>(dialog, "Command1")->click();
             return dialog.isVisible() && prompts.texts().constLast() == QString::fromUtf8(text);
         };
-        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(0);
+        child<QComboBox>(dialog, "Encryption")->setCurrentIndex(0);
         QVERIFY(refusedWith("OAuth 2.0 erfordert eine verschlüsselte Verbindung."));
-        child<QComboBox>(dialog, "Combo1")->setCurrentIndex(2);
+        child<QComboBox>(dialog, "Encryption")->setCurrentIndex(2);
         QVERIFY(refusedWith("Bitte geben Sie die Client-ID an."));
         line("ClientId")->setText(QStringLiteral("kadmel-app"));
         QVERIFY(refusedWith("Bitte geben Sie das Client-Geheimnis an."));
@@ -306,7 +298,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         // Shown again as stored; the browser sign-in adds its address, and Google fills it in.
         Form5 dialog(*store, prompts, {});
         QCOMPARE(child<QLineEdit>(dialog, "ClientSecret")->text(), QStringLiteral("Geheimnis~42"));
-        child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(2);
+        child<QComboBox>(dialog, "SignInMethod")->setCurrentIndex(2);
         child<QPushButton>(dialog, "FillGoogle")->click();
         child<QPushButton>(dialog, "Command1")->click();
     }
@@ -315,14 +307,14 @@ void TestSettingsDialog::signInChoiceRoundTrips()
             google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
 
     // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
-    QVERIFY(writeIniSection(iniFilePathIn(dir.path()), "Anmeldung", {{"Verfahren", "Magie"}}));
+    QVERIFY(writeWholeFile(iniFilePathIn(dir.path()), "[Anmeldung]\nVerfahren=Magie\n", nullptr));
     const QByteArray before = fileBytes(iniFilePathIn(dir.path()));
     Form5 dialog(*store, prompts, {});
-    QCOMPARE(child<QComboBox>(dialog, "ComboAnmeldung")->currentIndex(), -1);
+    QCOMPARE(child<QComboBox>(dialog, "SignInMethod")->currentIndex(), -1);
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(prompts.texts().last(), QStringLiteral("Bitte wählen Sie ein Anmeldeverfahren."));
     // Chosen now, but the settings file cannot be written: kadmel.ini is put back byte for byte.
-    child<QComboBox>(dialog, "ComboAnmeldung")->setCurrentIndex(0);
+    child<QComboBox>(dialog, "SignInMethod")->setCurrentIndex(0);
     QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
     child<QPushButton>(dialog, "Command1")->click();
     QVERIFY(prompts.texts().last().startsWith(QStringLiteral("Die Einstellungen konnten nicht gespeichert")));
@@ -336,14 +328,15 @@ void TestSettingsDialog::browserSignIn_data()
     QTest::addColumn<int>("timeLimit");
     QTest::addColumn<QString>("said"); // in the message; empty when signed in
 
-    // The token answer at the size cap is read; a byte more is not.
+    // The token answer at the one cap of every token request is read; a byte more is not.
     const auto granted = [](qsizetype size) {
         QByteArray body = TokenEndpoint::token("at", 3599, "1//0e-Aktualisierungstoken").body;
         return TokenEndpoint::Answer{200, body.insert(1, QByteArray(size - body.size(), ' '))};
     };
     const QByteArray code = "code=M.C5-kod";
-    QTest::newRow("signed in") << code << granted(64 * 1024) << 5000 << QString();
-    QTest::newRow("answer too long") << code << granted(64 * 1024 + 1) << 5000 << QStringLiteral("zu lang");
+    QTest::newRow("signed in") << code << granted(TokenRequest::MaxAnswerBytes) << 5000 << QString();
+    QTest::newRow("answer too long") << code << granted(TokenRequest::MaxAnswerBytes + 1) << 5000
+                                     << QStringLiteral("größer als 1 MiB");
     QTest::newRow("code refused") << code
                                   << TokenEndpoint::Answer{400, R"({"error":"invalid_grant",)"
                                                                 R"("error_description":"AADSTS54005: Code eingelöst"})"}

@@ -1,6 +1,6 @@
-#include "ui/WindowPlacement.h"
+#include "store/WindowPlacement.h"
 
-#include "store/IniFile.h"
+#include "store/KadmelIni.h"
 
 namespace kadmel {
 namespace {
@@ -36,14 +36,10 @@ QByteArray joined(const QList<int>& values)
 
 } // namespace
 
-WindowPlacement loadWindowPlacement(const QString& programFolder)
+WindowPlacement readWindowPlacement(const IniSection& section)
 {
     WindowPlacement placement;
-    const std::optional<IniSection> section =
-        readIniSection(iniFilePathIn(programFolder), Section, nullptr, MaxPlacementFileBytes);
-    if (!section)
-        return placement;
-    for (const auto& [name, value] : section->entries) {
+    for (const auto& [name, value] : section.entries) {
         const QByteArray key = name.toLower();
         if (key == "position") {
             if (const auto n = numbers(value, 4, -Largest); n && n->at(2) > 0 && n->at(3) > 0)
@@ -59,21 +55,35 @@ WindowPlacement loadWindowPlacement(const QString& programFolder)
     return placement;
 }
 
+QList<IniChange> placementIniChanges(const WindowPlacement& placement)
+{
+    const auto unlessEmpty = [](const QList<int>& values) {
+        return values.isEmpty() ? std::nullopt : std::optional<QByteArray>(joined(values));
+    };
+    std::optional<QByteArray> position;
+    if (const std::optional<QRect>& r = placement.geometry)
+        position = joined({r->x(), r->y(), r->width(), r->height()});
+    QList<IniChange> changes = {
+        {Section, "Position", position},
+        {Section, "Maximiert", QByteArray(placement.maximized ? "1" : "0")},
+        {Section, "Teiler", unlessEmpty(placement.splitter)},
+    };
+    for (int f = 0; f < 3; ++f)
+        changes.append({Section, "Spalten" + QByteArray::number(f + 1), unlessEmpty(placement.columns.at(f))});
+    return changes;
+}
+
+WindowPlacement loadWindowPlacement(const QString& programFolder)
+{
+    KadmelIniFile file(programFolder);
+    return file.read().placement;
+}
+
 bool saveWindowPlacement(const QString& programFolder, const WindowPlacement& placement, QString* error)
 {
-    IniEntries entries;
-    if (placement.geometry) {
-        const QRect& r = *placement.geometry;
-        entries.append({"Position", joined({r.x(), r.y(), r.width(), r.height()})});
-    }
-    entries.append({"Maximiert", QByteArray(placement.maximized ? "1" : "0")});
-    if (!placement.splitter.isEmpty())
-        entries.append({"Teiler", joined(placement.splitter)});
-    for (int f = 0; f < 3; ++f) {
-        if (!placement.columns.at(f).isEmpty())
-            entries.append({"Spalten" + QByteArray::number(f + 1), joined(placement.columns.at(f))});
-    }
-    return writeIniSection(iniFilePathIn(programFolder), Section, entries, error, MaxPlacementFileBytes);
+    KadmelIniChanges changes;
+    changes.placement = placement;
+    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/IniFile.h"
+
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -21,14 +23,14 @@ struct WindowPlacement
     friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
 };
 
-// kadmel.ini is read up to this size; a bigger file is none of ours and is left alone.
-inline constexpr qint64 MaxPlacementFileBytes = 64 * 1024;
+// What the section [Fenster] holds; a value out of its range is left unset.
+WindowPlacement readWindowPlacement(const IniSection& section);
+// The keys that keep it; a value the placement does not have is taken out.
+QList<IniChange> placementIniChanges(const WindowPlacement& placement);
 
-// What the file holds. A missing or unreadable file, or a value out of its range, leaves that value unset.
+// The place in the program folder's "kadmel.ini" (all unset when the file cannot be read) and its save
+// there, through KadmelIniFile; the other keys stay. On failure the reason is German and the file unchanged.
 WindowPlacement loadWindowPlacement(const QString& programFolder);
-
-// Replaces the section [Fenster]; the file stays readable by its owner only. On failure the reason is
-// German, for the user, and the file is unchanged.
 bool saveWindowPlacement(const QString& programFolder, const WindowPlacement& placement, QString* error = nullptr);
 
 } // namespace kadmel

@@ -1,0 +1,180 @@
+#include "engine/TokenRequest.h"
+
+#include "engine/ByteText.h"
+#include "store/Ansi.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QUrl>
+
+namespace kadmel {
+namespace {
+
+// An answer's description is shown in a status line and kept in the mail file: a hostile address may
+// send far more.
+constexpr qsizetype MaxReasonBytes = 300;
+
+bool isLoopback(const QString& host)
+{
+    return host.compare(QStringLiteral("localhost"), Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback();
+}
+
+bool isWebAddress(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && !url.host().isEmpty() &&
+           (scheme == QLatin1String("https") || scheme == QLatin1String("http"));
+}
+
+QByteArray reasonText(const QString& text)
+{
+    return oneLine(toAnsi(text), MaxReasonBytes);
+}
+
+// A token goes into the SMTP command line between \x01 separators: only printable ASCII may pass.
+bool usableToken(const QByteArray& token)
+{
+    if (token.isEmpty())
+        return false;
+    for (const char c : token) {
+        if (c < 0x21 || c > 0x7e)
+            return false;
+    }
+    return true;
+}
+
+TokenAnswer refusedWith(const QString& reason)
+{
+    return {{}, {}, 0, reasonText(reason)};
+}
+
+} // namespace
+
+bool isSafeOAuthAddress(const QUrl& url)
+{
+    return isWebAddress(url) && (url.scheme().toLower() == QLatin1String("https") || isLoopback(url.host()));
+}
+
+TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError)
+{
+    const QJsonObject object = QJsonDocument::fromJson(body).object();
+    // The address's own word comes first: an "error" answer usually arrives with HTTP 400 or 401.
+    if (const QString code = object.value(QStringLiteral("error")).toString(); !code.isEmpty()) {
+        const QString description = object.value(QStringLiteral("error_description")).toString().trimmed();
+        return refusedWith(description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code)
+                                                 : description);
+    }
+    if (status == 0 && tlsFailed)
+        return refusedWith(
+            QStringLiteral("Sichere Verbindung zur Token-Adresse fehlgeschlagen (%1).").arg(transportError));
+    if (status == 0)
+        return refusedWith(QStringLiteral("Die Token-Adresse ist nicht erreichbar (%1).").arg(transportError));
+    if (status >= 300 && status < 400)
+        return refusedWith(
+            QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.").arg(status));
+    if (status != 200 || object.isEmpty())
+        return refusedWith(QStringLiteral("Die Token-Adresse gab keine gültige Antwort (HTTP %1).").arg(status));
+
+    const QByteArray token = object.value(QStringLiteral("access_token")).toString().toUtf8();
+    const QString type = object.value(QStringLiteral("token_type")).toString(QStringLiteral("Bearer"));
+    if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0)
+        return refusedWith(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+    return {token,
+            toAnsi(object.value(QStringLiteral("refresh_token")).toString()),
+            object.value(QStringLiteral("expires_in")).toVariant().toLongLong(),
+            {}};
+}
+
+TokenRequest::TokenRequest(int timeoutMs, QObject* parent) : QObject(parent), m_timeoutMs(timeoutMs)
+{
+    m_limit.setSingleShot(true);
+    connect(&m_limit, &QTimer::timeout, this, [this] {
+        finish(refusedWith(QStringLiteral("Die Token-Adresse hat nicht innerhalb von %1 s geantwortet.")
+                               .arg(QString::number(m_timeoutMs / 1000.0, 'g', 3).replace(u'.', u','))));
+    });
+}
+
+TokenRequest::~TokenRequest()
+{
+    abort();
+}
+
+bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByteArray* refusal)
+{
+    const auto refuse = [refusal](const QString& reason) {
+        if (refusal)
+            *refusal = reasonText(reason);
+        return false;
+    };
+    if (isRunning())
+        return refuse(QStringLiteral("Eine Anfrage an die Token-Adresse läuft bereits."));
+    const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::StrictMode);
+    if (!isWebAddress(url))
+        return refuse(QStringLiteral("Die Token-Adresse ist keine gültige https-Adresse."));
+    // Secret and tokens in the clear: not over any network.
+    if (!isSafeOAuthAddress(url))
+        return refuse(QStringLiteral("Die Token-Adresse muss mit „https://“ beginnen (http nur auf diesem Rechner: "
+                                     "127.0.0.1, ::1, localhost)."));
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
+    request.setRawHeader("Accept", "application/json");
+    // A redirect would carry the secret to an address nobody configured.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    if (!m_manager)
+        m_manager = std::make_unique<QNetworkAccessManager>();
+    // A proxy of the environment must not see a test's or a local endpoint's traffic.
+    m_manager->setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
+    m_answer.clear();
+    m_reply = m_manager->post(request, form);
+    connect(m_reply, &QNetworkReply::readyRead, this, &TokenRequest::readMore);
+    connect(m_reply, &QNetworkReply::finished, this, &TokenRequest::onFinished);
+    m_limit.start(m_timeoutMs);
+    return true;
+}
+
+bool TokenRequest::isRunning() const
+{
+    return m_reply != nullptr;
+}
+
+void TokenRequest::abort()
+{
+    m_limit.stop();
+    if (m_reply) {
+        disconnect(m_reply, nullptr, this, nullptr);
+        m_reply->abort();
+        m_reply->deleteLater();
+    }
+    m_reply = nullptr;
+    m_answer.clear();
+}
+
+void TokenRequest::readMore()
+{
+    m_answer += m_reply->readAll();
+    if (m_answer.size() > MaxAnswerBytes)
+        finish(refusedWith(QStringLiteral("Die Antwort der Token-Adresse ist größer als 1 MiB.")));
+}
+
+void TokenRequest::onFinished()
+{
+    readMore();
+    if (!m_reply)
+        return; // over the cap: already finished
+    const TokenAnswer answer =
+        readTokenAnswer(m_answer, m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                        m_reply->error() == QNetworkReply::SslHandshakeFailedError, m_reply->errorString());
+    finish(answer);
+}
+
+void TokenRequest::finish(const TokenAnswer& answer)
+{
+    abort();
+    Q_EMIT finished(answer);
+}
+
+} // namespace kadmel

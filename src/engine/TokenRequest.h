@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QUrl;
+
+namespace kadmel {
+
+// Whether secrets may go to the address: https, or http on this machine (127.0.0.1, ::1, localhost).
+bool isSafeOAuthAddress(const QUrl& url);
+
+// What the token address answered, read.
+struct TokenAnswer
+{
+    QByteArray accessToken;  // printable ASCII; empty when there is none, and then `reason` says why
+    QByteArray refreshToken; // Windows-1252, as the setting keeps it; empty when none came
+    qint64 lifeS = 0;        // "expires_in", 0 when missing or no number
+    QByteArray reason;       // German, Windows-1252, one line of 300 bytes at most
+};
+// The answer's body with its HTTP status (0: none came, for `transportError`; `tlsFailed` when the
+// secure connection failed). The address's own "error" comes first, whatever the status.
+TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError);
+
+// One form sent to a token address under the rules every token request keeps: only a safe address, no
+// redirect followed, no proxy for this machine, an answer of at most MaxAnswerBytes, a time limit. Used by
+// the service's tokens and by the browser sign-in alike.
+class TokenRequest : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 MaxAnswerBytes = 1 << 20;
+
+    explicit TokenRequest(int timeoutMs, QObject* parent = nullptr);
+    ~TokenRequest() override;
+
+    // Sends the form; false (nothing emitted) with the German reason (Windows-1252) when the address may not
+    // be asked or a request runs. Otherwise finished() follows exactly once, unless abort() comes first.
+    bool post(const QByteArray& address, const QByteArray& form, QByteArray* refusal);
+    bool isRunning() const;
+    // Ends a running request without a word.
+    void abort();
+
+Q_SIGNALS:
+    void finished(const kadmel::TokenAnswer& answer);
+
+private:
+    void readMore();
+    void onFinished();
+    void finish(const TokenAnswer& answer);
+
+    int m_timeoutMs;
+    std::unique_ptr<QNetworkAccessManager> m_manager; // made at the first request: a password sign-in needs none
+    QPointer<QNetworkReply> m_reply;
+    QTimer m_limit;
+    QByteArray m_answer;
+};
+
+} // namespace kadmel

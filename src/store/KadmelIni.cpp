@@ -1,0 +1,105 @@
+#include "store/KadmelIni.h"
+
+#include "store/RetrySetting.h"
+
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+namespace kadmel {
+
+KadmelIni readKadmelIni(const QByteArray& bytes)
+{
+    KadmelIni ini;
+    ini.outcome = ReadOutcome::Read;
+    ini.bytes = bytes;
+    const QByteArrayList lines = iniLines(bytes);
+    ini.encryption = readEncryption(lines, &ini.encryptionProblem);
+    ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
+    ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
+    ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
+    return ini;
+}
+
+KadmelIni unreadableKadmelIni(const QString& reason)
+{
+    KadmelIni ini;
+    ini.outcome = ReadOutcome::Failed;
+    ini.encryptionProblem = ini.signInProblem =
+        reason + QStringLiteral(" Es werden keine E-Mails gesendet, auch nicht unverschlüsselt.");
+    return ini;
+}
+
+KadmelIniFile::KadmelIniFile(const QString& programFolder) : m_path(iniFilePathIn(programFolder)) {}
+
+KadmelIniFile::Stamp KadmelIniFile::stamp() const
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(m_path).constData(), &info) != 0)
+        return {};
+    return {true, qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            quint64(info.st_ino), quint64(info.st_dev)};
+}
+
+const KadmelIni& KadmelIniFile::read()
+{
+    // Stamped before reading: a change during the read is seen at the next look.
+    const Stamp now = stamp();
+    if (m_readAt == now)
+        return m_ini;
+    QByteArray bytes;
+    QString error;
+    switch (readWholeFile(m_path, MaxIniFileBytes, bytes, &error)) {
+    case ReadOutcome::Missing:
+        m_ini = readKadmelIni({});
+        m_ini.outcome = ReadOutcome::Missing;
+        break;
+    case ReadOutcome::Failed:
+        m_ini = unreadableKadmelIni(error);
+        break;
+    case ReadOutcome::Read:
+        m_ini = readKadmelIni(bytes);
+        break;
+    }
+    m_readAt = now;
+    return m_ini;
+}
+
+bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
+{
+    // A link in the file's place is replaced, and what it points to is neither read nor kept.
+    QByteArray old;
+    if (!QFileInfo(m_path).isSymLink() && readWholeFile(m_path, MaxIniFileBytes, old, error) == ReadOutcome::Failed)
+        return false;
+    QList<IniChange> edits;
+    if (changes.encryption)
+        edits.append(encryptionIniChange(*changes.encryption));
+    if (changes.signIn)
+        edits += authIniChanges(*changes.signIn);
+    if (changes.retry)
+        edits.append(retryIniChange(*changes.retry));
+    if (changes.placement)
+        edits += placementIniChanges(*changes.placement);
+    // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
+    // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
+    const IniLineTest none;
+    const std::optional<QByteArray> text =
+        editIniText(old, edits, error, changes.encryption ? looksLikeEncryption : none,
+                    changes.encryption ? none : looksLikeEncryption);
+    return text && writeWholeFile(m_path, *text, error);
+}
+
+bool KadmelIniFile::putBack(const KadmelIni& before, QString* error)
+{
+    switch (before.outcome) {
+    case ReadOutcome::Read:
+        return writeWholeFile(m_path, before.bytes, error);
+    case ReadOutcome::Missing:
+        return removeFile(m_path, error);
+    case ReadOutcome::Failed:
+        break;
+    }
+    return true; // never readable: nothing to put back
+}
+
+} // namespace kadmel
