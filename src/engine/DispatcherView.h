@@ -44,8 +44,9 @@ public:
     // IdleFlag changed: false while a mail (or a folder command) is in hand.
     virtual void setIdle(bool idle) = 0;
 
-    // The start check refused Start: show its message (and for IncompleteSmtp the settings dialog).
-    virtual void startRefused(StartCheck reason) = 0;
+    // The start check refused Start: show its message (and for IncompleteSmtp the settings dialog);
+    // `reason` is the check's own German text, empty when it has none.
+    virtual void startRefused(StartCheck check, const QString& reason) = 0;
 
     // True while the main window is hidden in the tray (TrayMode 2).
     virtual bool inTray() const = 0;

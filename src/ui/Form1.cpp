@@ -414,26 +414,25 @@ void Form1::setIdle(bool idle)
         m_progress->clear();
 }
 
-void Form1::startRefused(StartCheck reason)
+void Form1::startRefused(StartCheck check, const QString& reason)
 {
-    if (reason == StartCheck::IncompleteSmtp) {
+    if (check == StartCheck::IncompleteSmtp) {
         m_prompts.ask(this, QStringLiteral("Überprüfen Sie Ihre Einstellungen !..."), PromptIcon::Exclamation,
                       PromptButtons::Ok);
         openSettingsDialog();
-    } else if (reason == StartCheck::NoWatchFolder) {
+    } else if (check == StartCheck::NoWatchFolder) {
         m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::UnusableEncryption) {
-        // Panel 2 holds the reason the dispatcher read.
+    } else if (check == StartCheck::UnusableEncryption) {
         m_prompts.ask(this,
-                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + reason +
                           QStringLiteral("\nBitte die Verschlüsselung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::UnusableSignIn) {
+    } else if (check == StartCheck::UnusableSignIn) {
         m_prompts.ask(this,
-                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + reason +
                           QStringLiteral("\nBitte die Anmeldung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::OAuthNeedsEncryption) {
+    } else if (check == StartCheck::OAuthNeedsEncryption) {
         m_prompts.ask(this, QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung."), PromptIcon::Critical,
                       PromptButtons::Ok);
     }

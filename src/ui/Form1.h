@@ -101,7 +101,7 @@ public:
     void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override;
     void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
     void setIdle(bool idle) override;
-    void startRefused(StartCheck reason) override;
+    void startRefused(StartCheck check, const QString& reason) override;
     bool inTray() const override;
     void ShowAlert(const QByteArray& text) override;
     void SetAlertText(const QByteArray& text) override;

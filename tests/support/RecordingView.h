@@ -48,7 +48,7 @@ public:
     }
     void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
     void setIdle(bool) override {}
-    void startRefused(StartCheck) override {}
+    void startRefused(StartCheck, const QString&) override {}
     bool inTray() const override { return tray; }
     void ShowAlert(const QByteArray& text) override { log.append("show-alert " + text); }
     void SetAlertText(const QByteArray& text) override { log.append("set-alert " + text); }

@@ -1,0 +1,216 @@
+#include "engine/Filing.h"
+
+#include "engine/FailureReason.h"
+#include "engine/OffThread.h"
+#include "engine/RetrySchedule.h"
+#include "smtp/ResultText.h"
+#include "store/Ansi.h"
+#include "store/MailFile.h"
+#include "store/RetryFile.h"
+#include "store/RetrySetting.h"
+
+#include <QElapsedTimer>
+
+#include <utility>
+
+namespace kadmel {
+namespace {
+
+QByteArray folderCaption(const char* name, qint16 count)
+{
+    return QByteArray(name) + " (" + QByteArray::number(count) + ')';
+}
+
+} // namespace
+
+struct Filing::Private
+{
+    Private(Store& s, DispatcherView& v, const EngineTimings& t)
+        : store(s), view(v), timings(t), retries(t.retryMinuteMs)
+    {
+        clock.start();
+    }
+
+    Store& store;
+    DispatcherView& view;
+    EngineTimings timings;
+    bool saveOwed = false; // a save failed; the next filing writes the whole store
+    bool serviceActive = false;
+    RetrySchedule retries;
+    QElapsedTimer clock;  // the schedule's time: it never jumps
+    QString retryProblem; // a damaged schedule file, said at the first start
+    OffThread worker;     // last: destroyed first, it waits for a file still being written
+};
+
+Filing::Filing(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+{}
+
+Filing::~Filing() = default;
+
+void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResponse, const SmtpLog& log, bool manual)
+{
+    MailTables& tables = d->store.tables();
+    MailRecord& record = tables.mail(hand.id);
+    record.Log = log;
+    fitMailRecord(record, MaxMailFileBytes); // a server that kept talking can cost the log, never the file
+    record.Status = sent ? QByteArray(MsgSent) : errorResponse;
+
+    const QByteArray result = ResultText(record.Status);
+    // Panel 2 and the alert say why a mail failed; the list's cell keeps the plain text.
+    const QByteArray explained = resultTextWithReason(record);
+    d->view.setMessage(explained);
+    if (d->view.inTray())
+        d->view.SetAlertText(explained);
+
+    if (hand.isNew) {
+        const int folder = sent ? SentFolder : FailedFolder;
+        tables.folder(folder).append(hand.id);
+        d->view.AddMailRow(folder, hand.id, true);
+    } else if (sent) {
+        tables.MoveMail(hand.pos, hand.origin, SentFolder);
+        d->view.AddMailRow(SentFolder, hand.id, false);
+        d->view.removeMailRow(hand.origin, hand.pos);
+        tables.folder(hand.origin).removeAt(hand.pos);
+    } else {
+        d->view.setRowStatus(hand.origin, hand.pos, result);
+    }
+    d->view.setFolderCaptions(folderCaption("Gesendete Objekte ", tables.count(SentFolder)),
+                              folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
+                              folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
+    saveFiled(hand.id, sent, manual);
+}
+
+void Filing::oweSave()
+{
+    d->saveOwed = true;
+}
+
+void Filing::saveFiled(qint16 id, bool sent, bool manual)
+{
+    const auto done = [this, id, sent, manual](bool saved, const QString& error) {
+        d->saveOwed = !saved;
+        if (!saved)
+            d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
+                               ") konnte nicht gespeichert werden: " + toAnsi(error));
+        noteRetryOutcome(id, sent, manual);
+        Q_EMIT filed(id, sent);
+    };
+    QString error;
+    if (d->saveOwed)
+        return done(d->store.SaveAll(&error), error);
+    // The mail before the index: a crash between the two leaves the mail in no folder with its outcome,
+    // which the loader files by that outcome.
+    const std::optional<MailSave> save = d->store.prepareMailSave(id, &error);
+    if (!save)
+        return done(false, error);
+    const MailRecord& record = save->record;
+    const bool beside = record.Body.size() >= d->timings.offThreadBytes; // its log holds the Base64 of it
+    const auto write = [save = *save] {
+        QString reason;
+        const bool written = save.write(&reason);
+        return std::pair{written, reason};
+    };
+    d->worker.run(beside, write, [this, save = *save, done](const std::pair<bool, QString>& written) {
+        d->store.mailSaved(save, written.first);
+        QString reason = written.second;
+        done(written.first && d->store.SaveFolders(&reason), reason);
+    });
+}
+
+void Filing::loadRetries()
+{
+    const std::optional<RetryFileContent> saved = loadRetryFile(d->store.programFolder(), &d->retryProblem);
+    if (saved)
+        d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
+    if (!loadRetrySetting(d->store.programFolder()))
+        d->retries.clear();
+    d->retries.reconcile(d->store.tables());
+    retriesChanged();
+}
+
+QString Filing::takeLoadProblem()
+{
+    return std::exchange(d->retryProblem, QString());
+}
+
+void Filing::updateRetry()
+{
+    if (!loadRetrySetting(d->store.programFolder()) && !d->retries.isEmpty()) {
+        d->retries.clear();
+        retriesChanged();
+    }
+}
+
+std::optional<qint16> Filing::dueRetry()
+{
+    if (d->retries.isEmpty())
+        return std::nullopt;
+    bool changed = false;
+    const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
+    if (id && !loadRetrySetting(d->store.programFolder())) {
+        d->retries.clear();
+        changed = true;
+    }
+    if (changed)
+        retriesChanged();
+    if (!id || d->retries.isEmpty())
+        return std::nullopt;
+    return id;
+}
+
+void Filing::retryNotBegun(qint16 id)
+{
+    d->retries.failed(id, d->store.tables().mail(id), d->clock.elapsed(), false);
+    retriesChanged();
+}
+
+void Filing::foldersChanged()
+{
+    if (d->retries.reconcile(d->store.tables()))
+        retriesChanged();
+}
+
+void Filing::setServiceActive(bool active)
+{
+    d->serviceActive = active;
+    showRetryTimes();
+}
+
+void Filing::noteRetryOutcome(qint16 id, bool sent, bool manual)
+{
+    const MailRecord& mail = d->store.tables().mail(id);
+    const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
+                      loadRetrySetting(d->store.programFolder());
+    if (wait)
+        d->retries.failed(id, mail, d->clock.elapsed(), manual);
+    else if (!d->retries.forget(id))
+        return;
+    retriesChanged();
+}
+
+void Filing::retriesChanged()
+{
+    const qint64 now = d->clock.elapsed();
+    const QDateTime wallNow = QDateTime::currentDateTime();
+    QString error;
+    if (!saveRetryFile(d->store.programFolder(), d->retries.toFile(now, wallNow.toMSecsSinceEpoch()), &error))
+        d->view.setMessage("Wiederholungsplan konnte nicht gespeichert werden: " + toAnsi(error));
+    showRetryTimes();
+}
+
+void Filing::showRetryTimes()
+{
+    // Retries run only while the service is active; a stopped service promises no next attempt.
+    QMap<qint16, QDateTime> times;
+    if (d->serviceActive) {
+        const qint64 now = d->clock.elapsed();
+        const QDateTime wallNow = QDateTime::currentDateTime();
+        const QMap<qint16, qint64> next = d->retries.nextAttempts();
+        for (auto it = next.cbegin(); it != next.cend(); ++it)
+            times.insert(it.key(), wallNow.addMSecs(it.value() - now));
+    }
+    d->view.setRetryTimes(times);
+}
+
+} // namespace kadmel
