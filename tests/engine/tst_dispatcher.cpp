@@ -517,48 +517,6 @@ private Q_SLOTS:
     }
 
     // With the choice on, a failure that may pass is tried again until it goes out; others never are.
-    void retriesOnlyWhatMayPass_data()
-    {
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<QByteArray>("status");
-        QTest::newRow("server down, then up") << QByteArray("down") << true << QByteArray("ERRMessage4");
-        QTest::newRow("421, then 250") << QByteArray("421") << true << QByteArray("ERRMessage3");
-        QTest::newRow("550") << QByteArray("550") << true << QByteArray("ERRMessage3");
-        QTest::newRow("perhaps delivered") << QByteArray("unclear") << true << QByteArray("ERRMessage9");
-        QTest::newRow("choice off") << QByteArray("down") << false << QByteArray("ERRMessage4");
-    }
-    void retriesOnlyWhatMayPass()
-    {
-        QFETCH(QByteArray, first);
-        QFETCH(bool, on);
-        ScriptedSmtpServer server;
-        if (first == "421")
-            server.reply("421 4.3.2 Service not available, try later\r\n").close();
-        else if (first == "550")
-            greeting(server).expect("\r\n").reply("550 no\r\n");
-        else if (first == "unclear")
-            silentAfterMessage(server);
-        SmtpSink sink;
-        QVERIFY(sink.isRunning());
-        Bench bench(first == "down" ? ScriptedSmtpServer::unusedPort() : server.port(), 0, 5000, 20, 400, 40);
-        QVERIFY(saveRetrySetting(bench.programFolder, on));
-        bench.writeJob("a.zub", Bench::job("eins"));
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        bench.dispatcher->StartProcessing();
-        QVERIFY(filed.wait(5000));
-        QTEST(bench.tables().mail(1).Status, "status");
-        const bool delivered = on && (first == "down" || first == "421");
-        QCOMPARE(bench.view.retryTimes.keys(), delivered ? QList<qint16>{1} : QList<qint16>{});
-
-        bench.setPort(sink.port());
-        QTest::qWait(600); // the first four steps of the schedule
-        QCOMPARE(sink.messages().size(), delivered ? 1 : 0);
-        QCOMPARE(bench.tables().count(SentFolder), delivered ? 1 : 0);
-        QVERIFY(bench.view.retryTimes.isEmpty() && !QFile::exists(retryFilePathIn(bench.programFolder)));
-        QCOMPARE(said(bench.view, "E-Mail wird bearbeitet...  (ID 1)"), delivered ? 2 : 1);
-    }
-
     // The schedule holds through Stop and a restart of the engine; a job waiting beside a due retry goes first.
     void retryScheduleAcrossStopAndRestart()
     {

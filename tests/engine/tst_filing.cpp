@@ -1,5 +1,6 @@
 #include "engine/Filing.h"
 #include "smtp/ResultText.h"
+#include "store/RetryFile.h"
 #include "store/RetrySetting.h"
 #include "store/StoreFiles.h"
 #include "support/RecordingView.h"
@@ -38,13 +39,14 @@ struct FilingBench
         filing = std::make_unique<Filing>(store, view, timings);
     }
     // Files the outcome and waits for filed(); false when it never came.
-    bool file(const MailInHand& hand, bool sent, const QByteArray& code, bool manual = true)
+    bool file(const MailInHand& hand, bool sent, const QByteArray& code, const QByteArray& reply = "250 ok\r\n")
     {
         QSignalSpy filed(filing.get(), &Filing::filed);
         SmtpLog log;
         log.reset();
-        log.appendReceived("250 ok\r\n");
-        filing->file(hand, sent, code, log, manual);
+        if (!reply.isEmpty())
+            log.appendReceived(reply);
+        filing->file(hand, sent, code, log, true);
         return !filed.isEmpty() || filed.wait(10000);
     }
     MailTables reloaded() const
@@ -103,22 +105,35 @@ private Q_SLOTS:
         QCOMPARE(bench.reloaded(), bench.store.tables());
     }
 
-    // A failure that may pass waits for its retry while the choice is on; a success or a 5xx does not.
-    void failuresThatMayPassWaitForTheirRetry()
+    // A failure that may pass waits for its retry while the choice is on; a success forgets it.
+    void onlyFailuresThatMayPassWaitForARetry_data()
     {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<bool>("waits");
+        QTest::newRow("server down") << QByteArray("ERRMessage4") << QByteArray() << true << true;
+        QTest::newRow("421") << QByteArray("ERRMessage3") << QByteArray("421 try later\r\n") << true << true;
+        QTest::newRow("550") << QByteArray("ERRMessage3") << QByteArray("550 no\r\n") << true << false;
+        QTest::newRow("perhaps delivered") << QByteArray("ERRMessage9") << QByteArray() << true << false;
+        QTest::newRow("choice off") << QByteArray("ERRMessage4") << QByteArray() << false << false;
+    }
+    void onlyFailuresThatMayPassWaitForARetry()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, on);
+        QFETCH(bool, waits);
         FilingBench bench(qint64(1) << 40);
-        QVERIFY(saveRetrySetting(bench.dir.path(), true));
+        QVERIFY(saveRetrySetting(bench.dir.path(), on));
         bench.filing->setServiceActive(true);
-        QVERIFY(bench.file({3, 0, 3, true}, false, "ERRMessage4"));
-        QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{3});
-        QVERIFY(bench.file({1, FailedFolder, 1, false}, false, "ERRMessage3")); // a refusal: never by itself
-        QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{3});
-        QVERIFY(!bench.filing->dueRetry()); // its first step is a minute away
+        QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
+        QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});
+        QVERIFY(!bench.filing->dueRetry()); // a first step is a minute away
         bench.filing->setServiceActive(false);
         QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
-        bench.filing->setServiceActive(true);
         QVERIFY(bench.file({3, FailedFolder, 3, false}, true, {}));
-        QVERIFY(bench.view.retryTimes.isEmpty());
+        QVERIFY(!QFile::exists(retryFilePathIn(bench.dir.path())));
     }
 
     // A filing that cannot be saved is said, kept in memory, and written whole by the next filing.
