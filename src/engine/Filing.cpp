@@ -63,22 +63,18 @@ void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResp
     if (d->view.inTray())
         d->view.SetAlertText(explained);
 
-    if (hand.isNew) {
-        const int folder = sent ? SentFolder : FailedFolder;
-        tables.folder(folder).append(hand.id);
-        d->view.AddMailRow(folder, hand.id, true);
-    } else if (sent) {
-        tables.MoveMail(hand.pos, hand.origin, SentFolder);
-        d->view.AddMailRow(SentFolder, hand.id, false);
-        d->view.removeMailRow(hand.origin, hand.pos);
-        tables.folder(hand.origin).removeAt(hand.pos);
-    } else {
-        d->view.setRowStatus(hand.origin, hand.pos, result);
-    }
+    MailChange change{MailChange::Kind::StatusChanged, hand.id, hand.origin, 0, hand.pos, result};
+    if (hand.isNew)
+        change = {MailChange::Kind::Filed, hand.id, sent ? SentFolder : FailedFolder};
+    else if (sent)
+        change = {MailChange::Kind::Moved, hand.id, SentFolder, hand.origin, hand.pos};
+    applyMailChange(tables, change);
+    d->view.mailChanged(change);
+    const bool left = d->retries.follow(change);
     d->view.setFolderCaptions(folderCaption("Gesendete Objekte ", tables.count(SentFolder)),
                               folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
                               folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
-    saveFiled(hand.id, sent, manual);
+    saveFiled(hand.id, sent, manual, left);
 }
 
 void Filing::oweSave()
@@ -86,14 +82,14 @@ void Filing::oweSave()
     d->saveOwed = true;
 }
 
-void Filing::saveFiled(qint16 id, bool sent, bool manual)
+void Filing::saveFiled(qint16 id, bool sent, bool manual, bool left)
 {
-    const auto done = [this, id, sent, manual](bool saved, const QString& error) {
+    const auto done = [this, id, sent, manual, left](bool saved, const QString& error) {
         d->saveOwed = !saved;
         if (!saved)
             d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
                                ") konnte nicht gespeichert werden: " + toAnsi(error));
-        noteRetryOutcome(id, sent, manual);
+        noteRetryOutcome(id, sent, manual, left);
         Q_EMIT filed(id, sent);
     };
     QString error;
@@ -177,14 +173,14 @@ void Filing::setServiceActive(bool active)
     showRetryTimes();
 }
 
-void Filing::noteRetryOutcome(qint16 id, bool sent, bool manual)
+void Filing::noteRetryOutcome(qint16 id, bool sent, bool manual, bool left)
 {
     const MailRecord& mail = d->store.tables().mail(id);
     const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
                       loadRetrySetting(d->store.programFolder());
     if (wait)
         d->retries.failed(id, mail, d->clock.elapsed(), manual);
-    else if (!d->retries.forget(id))
+    else if (!d->retries.forget(id) && !left)
         return;
     retriesChanged();
 }

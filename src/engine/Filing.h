@@ -53,8 +53,9 @@ Q_SIGNALS:
     void filed(qint16 id, bool sent);
 
 private:
-    void saveFiled(qint16 id, bool sent, bool manual);
-    void noteRetryOutcome(qint16 id, bool sent, bool manual);
+    // `left`: the filing's change already took the mail out of the schedule.
+    void saveFiled(qint16 id, bool sent, bool manual, bool left);
+    void noteRetryOutcome(qint16 id, bool sent, bool manual, bool left);
     void retriesChanged();
     void showRetryTimes();
 
