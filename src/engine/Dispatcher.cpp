@@ -4,6 +4,7 @@
 #include "engine/DeliveryAttempt.h"
 #include "engine/Filing.h"
 #include "engine/JobIntake.h"
+#include "engine/OffThread.h"
 #include "smtp/ResultText.h"
 #include "store/Ansi.h"
 
@@ -46,6 +47,7 @@ struct Dispatcher::Private
     bool resendRun = false;
     bool exiting = false;
     bool retryInHand = false;
+    OffThread worker; // last: destroyed first, it waits for a mark still being written
 };
 
 Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, QObject* parent)
@@ -163,46 +165,34 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
 {
     MailTables& tables = d->store.tables();
     const qint16 id = isNew ? pos : tables.idAt(origin, pos);
+    if (isNew)
+        return sendInHand({id, origin, pos, isNew});
     // A resend says "unclear" on disk before anything goes out, so that a crash (or a save of everything)
     // during the send does not leave the old code that invites sending again. A new mail gets this from
     // the loader, which finds it in no folder. Without the mark on disk nothing is sent.
-    if (!isNew && !markUnclear(id))
-        return;
-
-    d->view.setMessagePicture(MessagePicture::Send);
-    d->view.placeProgressBar();
-    setIdle(false);
-    d->Timer1.stop();
-
-    d->inHand = {id, origin, pos, isNew};
     MailRecord& record = tables.mail(id);
-
-    const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(id);
-    d->view.setMessage(message);
-    if (d->view.inTray())
-        d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
-
-    if (isNew) {
-        record.Status.clear();
-        record.Date = dateText(QDateTime::currentDateTime());
-    }
-    d->delivery.start(id);
-    if (d->exiting) // a new mail saved while the program began to end
-        d->delivery.abort();
-}
-
-bool Dispatcher::markUnclear(qint16 id)
-{
-    MailRecord& record = d->store.tables().mail(id);
     const MailRecord before = record;
     record.Status = DeliveryUnclear;
     record.Date = dateText(QDateTime::currentDateTime());
-    QString error;
-    if (d->store.SaveMail(id, &error))
-        return true;
-    record.Status = before.Status;
-    record.Date = before.Date;
+    const bool beside = record.Body.size() >= d->timings.offThreadBytes;
+    if (beside) { // the mail is in hand while its file is written
+        setIdle(false);
+        d->Timer1.stop();
+    }
+    saveMailBeside(d->worker, d->store, id, beside, [this, id, origin, pos, before](bool marked, const QString& error) {
+        if (marked)
+            return sendInHand({id, origin, pos, false});
+        MailRecord& record = d->store.tables().mail(id);
+        record.Status = before.Status;
+        record.Date = before.Date;
+        if (!d->idle)
+            resumePolling();
+        markNotSaved(id, error);
+    });
+}
 
+void Dispatcher::markNotSaved(qint16 id, const QString& error)
+{
     // The mail stays where it was. A "send all" run ends here (the next mail would meet the same disk);
     // a due retry waits for its next step as after a failed attempt.
     if (std::exchange(d->retryInHand, false))
@@ -213,7 +203,30 @@ bool Dispatcher::markUnclear(qint16 id)
     d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
                        ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern. " +
                        toAnsi(error));
-    return false;
+}
+
+void Dispatcher::sendInHand(const MailInHand& hand)
+{
+    d->view.setMessagePicture(MessagePicture::Send);
+    d->view.placeProgressBar();
+    setIdle(false);
+    d->Timer1.stop();
+
+    d->inHand = hand;
+    MailRecord& record = d->store.tables().mail(hand.id);
+
+    const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(hand.id);
+    d->view.setMessage(message);
+    if (d->view.inTray())
+        d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
+
+    if (hand.isNew) {
+        record.Status.clear();
+        record.Date = dateText(QDateTime::currentDateTime());
+    }
+    d->delivery.start(hand.id);
+    if (d->exiting) // the mail came in hand while the program began to end
+        d->delivery.abort();
 }
 
 void Dispatcher::onAttemptFinished(bool sent, const QByteArray& errorResponse)

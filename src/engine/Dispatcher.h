@@ -2,6 +2,7 @@
 
 #include "engine/DispatcherView.h"
 #include "engine/EngineTimings.h"
+#include "engine/Filing.h"
 #include "store/Store.h"
 
 #include <QObject>
@@ -69,8 +70,9 @@ private:
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
     void ProcessMail(int origin, qint16 pos, bool isNew);
-    // The resend's "unclear" status and date, saved; false (the record as it was, the send refused) otherwise.
-    bool markUnclear(qint16 id);
+    // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
+    void markNotSaved(qint16 id, const QString& error);
+    void sendInHand(const MailInHand& hand);
     void onAttemptFinished(bool sent, const QByteArray& errorResponse);
     void onFiled(qint16 id, bool sent);
     // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.

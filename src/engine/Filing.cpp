@@ -96,21 +96,10 @@ void Filing::saveFiled(qint16 id, bool sent, bool manual, bool left)
     if (d->saveOwed)
         return done(d->store.SaveAll(&error), error);
     // The mail before the index: a crash between the two leaves the mail in no folder with its outcome,
-    // which the loader files by that outcome.
-    const std::optional<MailSave> save = d->store.prepareMailSave(id, &error);
-    if (!save)
-        return done(false, error);
-    const MailRecord& record = save->record;
-    const bool beside = record.Body.size() >= d->timings.offThreadBytes; // its log holds the Base64 of it
-    const auto write = [save = *save] {
-        QString reason;
-        const bool written = save.write(&reason);
-        return std::pair{written, reason};
-    };
-    d->worker.run(beside, write, [this, save = *save, done](const std::pair<bool, QString>& written) {
-        d->store.mailSaved(save, written.first);
-        QString reason = written.second;
-        done(written.first && d->store.SaveFolders(&reason), reason);
+    // which the loader files by that outcome. A big mail's log holds the Base64 of its body.
+    const bool beside = d->store.tables().mail(id).Body.size() >= d->timings.offThreadBytes;
+    saveMailBeside(d->worker, d->store, id, beside, [this, done](bool written, QString reason) {
+        done(written && d->store.SaveFolders(&reason), reason);
     });
 }
 

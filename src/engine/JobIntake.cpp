@@ -219,20 +219,8 @@ void JobIntake::saveNewMail(const JobEntry& job, qint16 id)
             return setJobAside(job, "l\xE4sst sich nicht l\xF6schen." + takeBackNewMail(id));
         settle(Outcome::Taken, id);
     };
-    QString error;
-    const std::optional<MailSave> save = d->store.prepareMailSave(id, &error);
-    if (!save)
-        return saved(false, error);
-    const auto write = [save = *save] {
-        QString reason;
-        const bool written = save.write(&reason);
-        return std::pair{written, reason};
-    };
-    const bool beside = save->record.Body.size() >= d->timings.offThreadBytes;
-    d->worker.run(beside, write, [this, save = *save, saved](const std::pair<bool, QString>& written) {
-        d->store.mailSaved(save, written.first);
-        saved(written.first, written.second);
-    });
+    const bool beside = d->store.tables().mail(id).Body.size() >= d->timings.offThreadBytes;
+    saveMailBeside(d->worker, d->store, id, beside, saved);
 }
 
 void JobIntake::setJobAside(const JobEntry& job, const QByteArray& reason)

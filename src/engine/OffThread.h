@@ -5,6 +5,8 @@
 #include <QPromise>
 #include <QThreadPool>
 
+#include "store/Store.h"
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -61,5 +63,24 @@ private:
     QFutureWatcher<void> m_watcher;
     std::function<void()> m_then;
 };
+
+// Store::SaveMail of `id`, its file encoded and written beside the window's thread when `beside`; `then`
+// gets whether it was written and why not, on the owner's thread.
+template <typename Then> void saveMailBeside(OffThread& worker, Store& store, qint16 id, bool beside, Then then)
+{
+    QString error;
+    const std::optional<MailSave> save = store.prepareMailSave(id, &error);
+    if (!save)
+        return then(false, error);
+    const auto write = [save = *save] {
+        QString reason;
+        const bool written = save.write(&reason);
+        return std::pair{written, reason};
+    };
+    worker.run(beside, write, [&store, save = *save, then](const std::pair<bool, QString>& written) {
+        store.mailSaved(save, written.first);
+        then(written.first, written.second);
+    });
+}
 
 } // namespace kadmel
