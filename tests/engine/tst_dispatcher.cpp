@@ -183,9 +183,21 @@ private Q_SLOTS:
         QCOMPARE(bench.reloaded(), bench.tables()); // what is on disk is what is in memory
     }
 
+    void failedMailsAndResends_data()
+    {
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("small mails") << false;
+        QTest::newRow("each mail's work beside the thread, as a big one's") << true;
+    }
     void failedMailsAndResends()
     {
+        QFETCH(bool, beside);
         Bench bench(ScriptedSmtpServer::unusedPort());
+        if (beside) {
+            bench.dispatcher.reset();
+            bench.timings.offThreadBytes = 0;
+            bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, bench.timings);
+        }
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
         for (const char* name : {"a.zub", "b.zub", "c.zub"})
