@@ -1,11 +1,11 @@
 #pragma once
 
+#include "store/Store.h"
+
 #include <QFutureWatcher>
 #include <QObject>
 #include <QPromise>
 #include <QThreadPool>
-
-#include "store/Store.h"
 
 #include <functional>
 #include <memory>
