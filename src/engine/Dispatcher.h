@@ -1,7 +1,8 @@
 #pragma once
 
 #include "engine/DispatcherView.h"
-#include "smtp/ZUB_SMTP.h"
+#include "engine/EngineTimings.h"
+#include "engine/Filing.h"
 #include "store/Store.h"
 
 #include <QObject>
@@ -9,21 +10,10 @@
 
 namespace kadmel {
 
-class JobDirectory;
-struct JobEntry;
-
-struct EngineTimings
-{
-    int pollMs = 5000;       // Timer1
-    int alertCloseMs = 5000; // the alert stays this long after the result
-    int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
-    SmtpTimings smtp;
-    int tokenMs = 10000;       // the whole exchange with the OAuth 2.0 token address
-    int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
-};
-
-// The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing.
-// It owns the one SMTP client and works on the store it is given; it shows everything through view.
+// The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing, the hold of
+// a folder command, the "Alle Senden" queue. It hands a mail through its three parts: JobIntake takes it
+// from the job folder, DeliveryAttempt sends it, Filing files the outcome with its retry schedule. It works
+// on the store it is given and shows everything through view.
 class Dispatcher : public QObject
 {
     Q_OBJECT
@@ -31,8 +21,9 @@ public:
     Dispatcher(Store& store, DispatcherView& view, EngineTimings timings = {}, QObject* parent = nullptr);
     ~Dispatcher() override;
 
-    // The start check, then the active state and polling. Returns the check's outcome.
-    StartCheck StartProcessing();
+    // The start check, then the active state and polling. Returns the check's outcome and, in `reason`,
+    // why (German; empty when there is nothing to say); a refusal goes to the view with the same reason.
+    StartCheck StartProcessing(QString* reason = nullptr);
     void StopProcessing();
 
     bool IdleFlag() const;
@@ -75,38 +66,21 @@ Q_SIGNALS:
 private:
     void setIdle(bool idle);
     void onTick();
-    void ScanJobFolder();
-    // True when the job used up the tick: its mail is in hand, or the store can take no mail now.
-    bool ParseJob(JobDirectory& folder, const JobEntry& job);
-    // Why the job folder cannot be used (German, Windows-1252), empty when it can or is not there yet.
-    QByteArray jobFolderProblem(const JobDirectory& folder) const;
-    bool setJobAside(const JobEntry& job, const QByteArray& reason);
-    // Drops the new mail again; what could not be undone on disk, as a sentence to add to the message.
-    QByteArray takeBackNewMail(qint16 id);
+    void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
     void ProcessMail(int origin, qint16 pos, bool isNew);
-    // The resend's "unclear" status and date, saved; false (the record as it was, the send refused) otherwise.
-    bool markUnclear(qint16 id);
-    void SendMailItem(qint16 id);
-    // The sign-in of the mail in hand, as decideDelivery() says: the password goes straight to the client;
-    // OAuth 2.0 first gets a token. A refusal files the mail as failed, its reason in the mail's log.
-    StartCheck checkSignIn(const Settings& settings, QString* reason);
-    void signInAndSend();
-    void onToken(const QByteArray& token);
-    void failSignIn(const QByteArray& code, const QByteArray& reason);
-    void fileOutcome(bool sent, const QByteArray& errorResponse);
-    void saveFiled(qint16 id);
+    // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
+    void markNotSaved(qint16 id, const QString& error);
+    void sendInHand(const MailInHand& hand);
+    void onAttemptFinished(bool sent, const QByteArray& errorResponse);
+    void onFiled(qint16 id, bool sent);
     // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.
     void endAlertPause();
     void finishMail();
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.
-    void loadRetries();
     void retryDueMail();
-    void noteRetryOutcome(qint16 id, bool sent, bool manual);
-    void retriesChanged();
-    void showRetryTimes();
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MailChange.h"
 #include "store/Settings.h"
 
 #include <QByteArray>
@@ -28,12 +29,9 @@ public:
     // Progress `value` of `maximum`; option 1 shows the bar, 2 hides it, others leave it.
     virtual void SetPBValue(qint32 value, qint32 maximum, qint16 option) = 0;
 
-    // A row for mail `id` appended at the end of the folder's list (bold for a new mail).
-    virtual void AddMailRow(int folder, qint16 id, bool bold) = 0;
-    // The row at 1-based `pos` of the folder's list is removed (the rows behind it close up).
-    virtual void removeMailRow(int folder, qint16 pos) = 0;
-    // The Status cell of the row at `pos` shows `statusText`.
-    virtual void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) = 0;
+    // The folders changed: a new mail's row appended (bold), a mail's row moved to the end of another
+    // list (the rows behind it close up), or a row's Status cell showing its new text.
+    virtual void mailChanged(const MailChange& change) = 0;
     // Tree nodes 3, 4 and 5, e.g. "Gesendete Objekte  (12)".
     virtual void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) = 0;
 
@@ -44,8 +42,9 @@ public:
     // IdleFlag changed: false while a mail (or a folder command) is in hand.
     virtual void setIdle(bool idle) = 0;
 
-    // The start check refused Start: show its message (and for IncompleteSmtp the settings dialog).
-    virtual void startRefused(StartCheck reason) = 0;
+    // The start check refused Start: show its message (and for IncompleteSmtp the settings dialog);
+    // `reason` is the check's own German text, empty when it has none.
+    virtual void startRefused(StartCheck check, const QString& reason) = 0;
 
     // True while the main window is hidden in the tray (TrayMode 2).
     virtual bool inTray() const = 0;

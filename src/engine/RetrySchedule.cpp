@@ -59,6 +59,11 @@ void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool a
         m_entries.erase(it); // a day is up: the mail waits for the user like any failed one
 }
 
+bool RetrySchedule::follow(const MailChange& change)
+{
+    return change.kind == MailChange::Kind::Moved && change.fromFolder == FailedFolder && forget(change.id);
+}
+
 bool RetrySchedule::forget(qint16 id)
 {
     return m_entries.removeIf([id](const Entry& e) { return e.id == id; }) > 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MailChange.h"
 #include "store/MailTables.h"
 #include "store/RetryFile.h"
 
@@ -38,6 +39,8 @@ public:
     // The mail due longest at `now` that still stands in the failed folder as it was scheduled and may be
     // retried. Due entries found otherwise are dropped, and `changed` is set.
     std::optional<qint16> due(const MailTables& tables, qint64 now, bool& changed);
+    // The engine's change of the folders: a mail that left the failed folder waits no more. True when it waited.
+    bool follow(const MailChange& change);
     // After the folders changed (a mail moved, edited, removed for good, the rest renumbered): each entry
     // follows its mail to its new ID or is dropped. True when anything changed.
     bool reconcile(const MailTables& tables);

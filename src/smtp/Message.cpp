@@ -59,7 +59,7 @@ QByteArray RfcDate(const QDateTime& localTime)
 
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime)
 {
-    const QByteArray body = Encode(mail.MailBody);
+    const QByteArray body = mail.MailBodyBase64.isEmpty() ? Encode(mail.MailBody) : mail.MailBodyBase64;
     QByteArray message;
     message.reserve(400 + mail.MailSenderName.size() + mail.MailSenderEMail.size() + mail.MailRecipientName.size() +
                     mail.MailRecipientEMail.size() + mail.MailSubject.size() + body.size());

@@ -15,6 +15,7 @@ struct SmtpMail
     QByteArray MailSubject;
     QByteArray MailBody;          // the HTML page
     qint16 MailID = 0;
+    QByteArray MailBodyBase64 = {}; // Encode(MailBody) when made beforehand (off the window's thread); else empty
 };
 
 inline constexpr char ProductLine[] = "Kadmel Mail System v3.0";

@@ -234,32 +234,74 @@ bool Store::SaveMail(qint16 id, QString* error)
 
 bool Store::saveMail(qint16 id, QString* error, FileSync sync)
 {
+    const std::optional<MailSave> save = prepareMailSave(id, error, sync);
+    if (!save)
+        return false;
+    const bool written = save->write(error);
+    mailSaved(*save, written);
+    return written;
+}
+
+std::optional<MailSave> Store::prepareMailSave(qint16 id, QString* error, FileSync sync)
+{
     // The file of this ID may already hold the next mail's record.
     if (!mailFilesWritable(error))
-        return false;
+        return std::nullopt;
     if (id < 1 || id > d->tables.MailCount()) {
         if (error)
             *error = QStringLiteral("Die Mail %1 gibt es nicht.").arg(id);
-        return false;
+        return std::nullopt;
     }
     if (d->files.unreadable(id)) {
         if (error)
             *error = QStringLiteral("%1 ließ sich beim Start nicht lesen und wird nicht überschrieben.")
                          .arg(quotedName(mailFilePath(id)));
-        return false;
+        return std::nullopt;
     }
     if (const QString problem = mailsFolderProblem(); !problem.isEmpty()) {
         if (error)
             *error = problem;
-        return false;
+        return std::nullopt;
     }
-    const MailRecord& record = d->tables.mail(id);
     // A failed write may have left nothing of the old file or nothing new: know nothing about it.
     d->files.forget(id);
-    if (!writeWithin(mailFilePath(id), encodeMailRecord(record), MaxMailFileBytes, error, sync))
-        return false;
-    d->files.remember(id, record);
-    return true;
+    return MailSave{id, mailFilePath(id), d->tables.mail(id), sync};
+}
+
+bool MailSave::write(QString* error) const
+{
+    return writeWithin(path, encodeMailRecord(record), MaxMailFileBytes, error, sync);
+}
+
+void Store::mailSaved(const MailSave& save, bool written)
+{
+    if (written)
+        d->files.remember(save.id, save.record);
+}
+
+std::optional<MailSave> Store::prepareMailSave(qint16 id, QString* error)
+{
+    return prepareMailSave(id, error, d->sync);
+}
+
+qint16 Store::moveToDeleted(int folder, qint16 pos, qint16 count, QString* error)
+{
+    // One block: one by one, a full folder would close up 32767 times.
+    FolderArray& from = d->tables.folder(folder);
+    FolderArray& to = d->tables.folder(DeletedFolder);
+    const qint16 moved = qMin(count, qint16(MaxMails - to.count));
+    for (int k = 0; k < moved; ++k)
+        to.append(from.ids.at(pos + k));
+    from.removeAt(pos, moved);
+    QString reason;
+    if (moved < count)
+        reason = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
+    QString saveError;
+    if (!SaveFolders(&saveError) && reason.isEmpty())
+        reason = saveError;
+    if (error)
+        *error = reason;
+    return moved;
 }
 
 bool Store::RemoveMail(qint16 pos, int folder, bool permanent, QString* error)

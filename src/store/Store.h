@@ -7,11 +7,23 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 namespace kadmel {
 
 class KadmelIniFile;
 class MailFileMemory;
+
+// One mail file's save, cut in two so that the encoding and writing can run beside the window's thread:
+// write() touches nothing but the file and the copy of the record it holds.
+struct MailSave
+{
+    qint16 id = 0;
+    QString path;
+    MailRecord record;
+    FileSync sync = FileSync::Durable;
+    bool write(QString* error) const;
+};
 
 // The store of one program folder: the settings, the tables, and their files
 // "ZUBData1(3.0).zub", "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub".
@@ -48,6 +60,10 @@ public:
     bool SaveSettings(QString* error = nullptr);
     bool SaveFolders(QString* error = nullptr);
     bool SaveMail(qint16 id, QString* error = nullptr);
+    // SaveMail in two halves: the checks of SaveMail and the job (nothing and the reason when it refuses),
+    // then, once MailSave::write() ran, its outcome. Nothing else may save that mail in between.
+    std::optional<MailSave> prepareMailSave(qint16 id, QString* error = nullptr);
+    void mailSaved(const MailSave& save, bool written);
     // Every mail 1 … MailCount whose file does not already hold it: SaveAll without settings and index.
     bool saveMails(QString* error = nullptr);
     bool removalRunning() const;
@@ -57,6 +73,10 @@ public:
     // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
     // is deleted for good first: its file removed, every higher mail and file one ID lower, all
     // folders renumbered.
+    // Moves `count` mails from `pos` on to the end of the deleted folder in their order, as one block, as
+    // far as it has room, then writes the index once. Returns how many moved; `error` says why not all.
+    qint16 moveToDeleted(int folder, qint16 pos, qint16 count, QString* error = nullptr);
+
     bool RemoveMail(qint16 pos, int folder, bool permanent, QString* error = nullptr);
 
     // Deletes for good the mails at the given positions of the deleted folder, as one operation:
@@ -82,6 +102,7 @@ private:
     MailFileMemory& mailFileMemory();
     bool refused(QString* error) const;
     bool saveMail(qint16 id, QString* error, FileSync sync);
+    std::optional<MailSave> prepareMailSave(qint16 id, QString* error, FileSync sync);
     void setRemovalRunning(bool running);
     void setRemovalUnsettled();
     bool mailFilesWritable(QString* error);

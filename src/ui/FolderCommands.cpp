@@ -199,22 +199,8 @@ void FolderCommands::removeAll(int folder)
 
 void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
 {
-    // `count` mails from `pos` on reach the deleted folder in their old order, as one block (one by one,
-    // a full folder would close up 32767 times). The index is written once for all.
-    MailTables& tables = m_window.store().tables();
-    FolderArray& from = tables.folder(folder);
-    FolderArray& to = tables.folder(DeletedFolder);
-    const qint16 room = qint16(MaxMails - to.count);
-    const qint16 moved = qMin(count, room);
-    for (int k = 0; k < moved; ++k)
-        to.append(from.ids.at(pos + k));
-    from.removeAt(pos, moved);
     QString error;
-    if (moved < count)
-        error = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
-    QString saveError;
-    if (!m_window.store().SaveFolders(&saveError) && error.isEmpty())
-        error = saveError;
+    m_window.store().moveToDeleted(folder, pos, count, &error);
     finishRemove(folder, error);
 }
 

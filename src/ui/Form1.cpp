@@ -371,22 +371,16 @@ void Form1::SetPBValue(qint32 value, qint32 maximum, qint16 option)
     m_progress->SetPBValue(value, maximum, option);
 }
 
-void Form1::AddMailRow(int folder, qint16 id, bool bold)
+void Form1::mailChanged(const MailChange& change)
 {
-    if (folder >= 1 && folder <= 3)
-        listModel(folder)->appendRow(id, bold);
-}
-
-void Form1::removeMailRow(int folder, qint16 pos)
-{
-    if (folder >= 1 && folder <= 3)
-        listModel(folder)->removeRowAt(pos);
-}
-
-void Form1::setRowStatus(int folder, qint16 pos, const QByteArray& statusText)
-{
-    if (folder >= 1 && folder <= 3)
-        listModel(folder)->setRowStatus(pos, statusText);
+    if (change.folder < 1 || change.folder > 3)
+        return;
+    if (change.kind == MailChange::Kind::StatusChanged)
+        return listModel(change.folder)->setRowStatus(change.pos, change.statusText);
+    // A moved mail's row is added where it goes before it leaves where it was.
+    listModel(change.folder)->appendRow(change.id, change.kind == MailChange::Kind::Filed);
+    if (change.kind == MailChange::Kind::Moved && change.fromFolder >= 1 && change.fromFolder <= 3)
+        listModel(change.fromFolder)->removeRowAt(change.pos);
 }
 
 void Form1::setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted)
@@ -414,26 +408,25 @@ void Form1::setIdle(bool idle)
         m_progress->clear();
 }
 
-void Form1::startRefused(StartCheck reason)
+void Form1::startRefused(StartCheck check, const QString& reason)
 {
-    if (reason == StartCheck::IncompleteSmtp) {
+    if (check == StartCheck::IncompleteSmtp) {
         m_prompts.ask(this, QStringLiteral("Überprüfen Sie Ihre Einstellungen !..."), PromptIcon::Exclamation,
                       PromptButtons::Ok);
         openSettingsDialog();
-    } else if (reason == StartCheck::NoWatchFolder) {
+    } else if (check == StartCheck::NoWatchFolder) {
         m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::UnusableEncryption) {
-        // Panel 2 holds the reason the dispatcher read.
+    } else if (check == StartCheck::UnusableEncryption) {
         m_prompts.ask(this,
-                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + reason +
                           QStringLiteral("\nBitte die Verschlüsselung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::UnusableSignIn) {
+    } else if (check == StartCheck::UnusableSignIn) {
         m_prompts.ask(this,
-                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + m_panels[1]->text() +
+                      QStringLiteral("Der Dienst wird nicht gestartet.\n") + reason +
                           QStringLiteral("\nBitte die Anmeldung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
-    } else if (reason == StartCheck::OAuthNeedsEncryption) {
+    } else if (check == StartCheck::OAuthNeedsEncryption) {
         m_prompts.ask(this, QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung."), PromptIcon::Critical,
                       PromptButtons::Ok);
     }

@@ -95,13 +95,11 @@ public:
     void setMessagePicture(MessagePicture picture) override;
     void placeProgressBar() override;
     void SetPBValue(qint32 value, qint32 maximum, qint16 option) override;
-    void AddMailRow(int folder, qint16 id, bool bold) override;
-    void removeMailRow(int folder, qint16 pos) override;
-    void setRowStatus(int folder, qint16 pos, const QByteArray& statusText) override;
+    void mailChanged(const MailChange& change) override;
     void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override;
     void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
     void setIdle(bool idle) override;
-    void startRefused(StartCheck reason) override;
+    void startRefused(StartCheck check, const QString& reason) override;
     bool inTray() const override;
     void ShowAlert(const QByteArray& text) override;
     void SetAlertText(const QByteArray& text) override;

@@ -184,9 +184,21 @@ private Q_SLOTS:
         QCOMPARE(bench.reloaded(), bench.tables()); // what is on disk is what is in memory
     }
 
+    void failedMailsAndResends_data()
+    {
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("small mails") << false;
+        QTest::newRow("each mail's work beside the thread, as a big one's") << true;
+    }
     void failedMailsAndResends()
     {
+        QFETCH(bool, beside);
         Bench bench(ScriptedSmtpServer::unusedPort());
+        if (beside) {
+            bench.dispatcher.reset();
+            bench.timings.offThreadBytes = 0;
+            bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, bench.timings);
+        }
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
         for (const char* name : {"a.zub", "b.zub", "c.zub"})
@@ -259,44 +271,10 @@ private Q_SLOTS:
         QCOMPARE(bench.tables().mail(2).Status, QByteArray("ERRMessage9"));
     }
 
-    void badJobsNeitherVanishQuietlyNorBlockTheOthers()
+    void youngJobsWaitUntilWritten()
     {
         SmtpSink sink;
         QVERIFY(sink.isRunning());
-        Bench bench(sink.port(), 0, 5000, 1000);
-        // Jobs that cannot be taken, ahead of a good one whose name is no UTF-8.
-        const QByteArrayList stuck = {"2-open.zub", "3-short.zub", "4-big.zub", "5-link.zub", "6-fifo.zub"};
-        bench.writeJob("1-nomarker.zub", "@@FR a@@TO b@@1234no subject marker");
-        bench.writeJob("2-open.zub", "@@FR a@@TO b@@SB never closed");
-        bench.writeJob("3-short.zub", "@@FR a@@TO b@@SB s@@\r\n");
-        bench.writeJob("4-big.zub", {});
-        QVERIFY(QFile(QFile::decodeName(bench.jobPath("4-big.zub"))).resize(MaxMailFileBytes / 2 + 1));
-        const QByteArray target = QFile::encodeName(bench.dir.path()) + "/target.zub";
-        QVERIFY(QFile(QFile::decodeName(target)).open(QIODevice::WriteOnly));
-        QCOMPARE(::symlink(target.constData(), bench.jobPath("5-link.zub").constData()), 0);
-        QCOMPARE(::mkfifo(bench.jobPath("6-fifo.zub").constData(), 0600), 0);
-        QVERIFY(QDir().mkpath(QFile::decodeName(bench.jobPath("6-folder.zub"))));
-        bench.writeJob("rechnung-\xFC.zub", Bench::job("gut"));
-        bench.writeJob("z-other.zub.txt", Bench::job("kein Auftrag"));
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        bench.dispatcher->StartProcessing();
-        QVERIFY(filed.wait(15000)); // the first tick, a second after the start
-        QVERIFY(letTimePass(2200)); // two more ticks try nothing again
-        QCOMPARE(bench.tables().MailCount(), qint16(1));
-        QCOMPARE(bench.tables().mail(1).Subject, QByteArray("gut"));
-        QVERIFY(!bench.jobExists("rechnung-\xFC.zub") && !bench.jobExists("1-nomarker.zub"));
-        QVERIFY(bench.jobExists("z-other.zub.txt") && QFile::exists(QFile::decodeName(target)));
-        for (const QByteArray& name : stuck) {
-            QVERIFY2(bench.jobExists(name), name.constData());
-            QCOMPARE(said(bench.view, "Auftrag \x84" + name + "\x93 "), 1);
-        }
-        QCOMPARE(said(bench.view, "6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
-        QCOMPARE(said(bench.view, "4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
-        // A job set aside is tried again once it changes.
-        bench.writeJob("2-open.zub", Bench::job("repariert"));
-        QVERIFY(filed.wait(15000));
-        QCOMPARE(bench.tables().mail(2).Subject, QByteArray("repariert"));
-
         // A job changed a moment ago may still be being written; one dated ahead waits until seen unchanged.
         Bench young(sink.port(), 2000);
         young.writeJob("a.zub", Bench::job("jung"));
@@ -420,61 +398,6 @@ private Q_SLOTS:
         QCOMPARE(decodedBody(sink.messages().at(0).content), ComposeHtmlBody(text.first(low)));
         QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
         QCOMPARE(bench.reloaded(), bench.tables());
-    }
-
-    void fullStoreAndFailedSavesAreSaid()
-    {
-        Bench bench(ScriptedSmtpServer::unusedPort());
-        { // No room for another mail: the job waits and the user is told.
-            for (int i = 0; i < MaxMails; ++i)
-                bench.store->tables().createMail({});
-            bench.writeJob("a.zub", Bench::job("voll"));
-            bench.dispatcher->StartProcessing();
-            QTRY_VERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails)."));
-            QVERIFY(bench.jobExists("a.zub"));
-            bench.dispatcher->StopProcessing();
-        }
-        Bench broken(ScriptedSmtpServer::unusedPort());
-        const QString mails = broken.programFolder + QStringLiteral("/Mails");
-        const auto blockMails = [&](bool block) { // a file where the mail folder belongs
-            QVERIFY(block ? QDir(mails).removeRecursively() : QFile::remove(mails));
-            QVERIFY(block ? QFile(mails).open(QIODevice::WriteOnly) : QDir().mkpath(mails));
-        };
-        { // The mail cannot reach the disk before sending: the job stays and nothing is sent.
-            blockMails(true);
-            broken.writeJob("a.zub", Bench::job("eins"));
-            broken.dispatcher->StartProcessing();
-            QTRY_VERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden"));
-            QVERIFY(broken.jobExists("a.zub"));
-            QCOMPARE(broken.tables().MailCount(), qint16(0));
-            broken.dispatcher->StopProcessing();
-            QTRY_VERIFY(broken.dispatcher->IdleFlag());
-        }
-        { // Nor can the index, not even to take the mail back: said too, and the job stays.
-            blockMails(false);
-            const QString index = broken.store->indexFilePath();
-            QVERIFY(QFile::remove(index) && QDir().mkpath(index));
-            broken.dispatcher->StartProcessing();
-            QTRY_VERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
-            QVERIFY(broken.jobExists("a.zub"));
-            broken.dispatcher->StopProcessing();
-            QTRY_VERIFY(broken.dispatcher->IdleFlag());
-            QVERIFY(QDir(index).removeRecursively());
-        }
-        { // The filing cannot be saved: said in panel 2, kept in memory, written by the next save.
-            QSignalSpy filed(broken.dispatcher.get(), &Dispatcher::mailFiled);
-            broken.dispatcher->StartProcessing();
-            QTRY_VERIFY(!broken.jobExists("a.zub"));
-            blockMails(true);
-            QVERIFY(filed.wait(15000));
-            QVERIFY(broken.view.message.startsWith("E-Mail (ID 1) konnte nicht gespeichert werden"));
-            QCOMPARE(broken.tables().count(FailedFolder), 1);
-            blockMails(false);
-            broken.writeJob("b.zub", Bench::job("zwei"));
-            QVERIFY(filed.wait(15000));
-            const MailTables reloaded = broken.reloaded();
-            QVERIFY(reloaded.mail(1).Status == "ERRMessage4" && reloaded.count(FailedFolder) == 2);
-        }
     }
 
     // Two mails with each answer of the token address, through STARTTLS to a sink that takes one token. A token
@@ -616,51 +539,6 @@ private Q_SLOTS:
     }
 
     // With the choice on, a failure that may pass is tried again until it goes out; others never are.
-    void retriesOnlyWhatMayPass_data()
-    {
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<QByteArray>("status");
-        QTest::newRow("server down, then up") << QByteArray("down") << true << QByteArray("ERRMessage4");
-        QTest::newRow("421, then 250") << QByteArray("421") << true << QByteArray("ERRMessage3");
-        QTest::newRow("550") << QByteArray("550") << true << QByteArray("ERRMessage3");
-        QTest::newRow("perhaps delivered") << QByteArray("unclear") << true << QByteArray("ERRMessage9");
-        QTest::newRow("choice off") << QByteArray("down") << false << QByteArray("ERRMessage4");
-    }
-    void retriesOnlyWhatMayPass()
-    {
-        QFETCH(QByteArray, first);
-        QFETCH(bool, on);
-        ScriptedSmtpServer server;
-        if (first == "421")
-            server.reply("421 4.3.2 Service not available, try later\r\n").close();
-        else if (first == "550")
-            greeting(server).expect("\r\n").reply("550 no\r\n");
-        else if (first == "unclear")
-            silentAfterMessage(server);
-        SmtpSink sink;
-        QVERIFY(sink.isRunning());
-        Bench bench(first == "down" ? ScriptedSmtpServer::unusedPort() : server.port(), 0, 5000, 20, 400, 40);
-        QVERIFY(saveRetrySetting(bench.programFolder, on));
-        bench.writeJob("a.zub", Bench::job("eins"));
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        bench.dispatcher->StartProcessing();
-        QVERIFY(filed.wait(5000));
-        QTEST(bench.tables().mail(1).Status, "status");
-        const bool delivered = on && (first == "down" || first == "421");
-        QCOMPARE(bench.view.retryTimes.keys(), delivered ? QList<qint16>{1} : QList<qint16>{});
-
-        bench.setPort(sink.port());
-        if (delivered) // at the first step of the schedule
-            QTRY_COMPARE_WITH_TIMEOUT(bench.tables().count(SentFolder), 1, 15000);
-        else // past the first four steps: nothing was tried
-            QVERIFY(letTimePass(600));
-        QCOMPARE(sink.messages().size(), delivered ? 1 : 0);
-        QCOMPARE(bench.tables().count(SentFolder), delivered ? 1 : 0);
-        QVERIFY(bench.view.retryTimes.isEmpty() && !QFile::exists(retryFilePathIn(bench.programFolder)));
-        QCOMPARE(said(bench.view, "E-Mail wird bearbeitet...  (ID 1)"), delivered ? 2 : 1);
-    }
-
     // The schedule holds through Stop and a restart of the engine; a job waiting beside a due retry goes first.
     void retryScheduleAcrossStopAndRestart()
     {

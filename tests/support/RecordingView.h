@@ -30,17 +30,16 @@ public:
     void setMessagePicture(MessagePicture) override {}
     void placeProgressBar() override {}
     void SetPBValue(qint32, qint32, qint16) override {}
-    void AddMailRow(int folder, qint16 id, bool bold) override
+    void mailChanged(const MailChange& change) override
     {
-        log.append("row " + QByteArray::number(folder) + ' ' + QByteArray::number(id) + (bold ? " bold" : ""));
-    }
-    void removeMailRow(int folder, qint16 pos) override
-    {
-        log.append("remove " + QByteArray::number(folder) + ' ' + QByteArray::number(pos));
-    }
-    void setRowStatus(int, qint16 pos, const QByteArray& text) override
-    {
-        log.append("status " + QByteArray::number(pos) + ' ' + text);
+        const QByteArray to = QByteArray::number(change.folder), id = QByteArray::number(change.id);
+        if (change.kind == MailChange::Kind::Filed)
+            log.append("row " + to + ' ' + id + " bold");
+        else if (change.kind == MailChange::Kind::Moved)
+            log << "row " + to + ' ' + id
+                << "remove " + QByteArray::number(change.fromFolder) + ' ' + QByteArray::number(change.pos);
+        else
+            log.append("status " + QByteArray::number(change.pos) + ' ' + change.statusText);
     }
     void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override
     {
@@ -48,7 +47,7 @@ public:
     }
     void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
     void setIdle(bool) override {}
-    void startRefused(StartCheck) override {}
+    void startRefused(StartCheck, const QString&) override {}
     bool inTray() const override { return tray; }
     void ShowAlert(const QByteArray& text) override { log.append("show-alert " + text); }
     void SetAlertText(const QByteArray& text) override { log.append("set-alert " + text); }

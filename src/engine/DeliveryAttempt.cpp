@@ -1,0 +1,180 @@
+#include "engine/DeliveryAttempt.h"
+
+#include "engine/DeliveryDecision.h"
+#include "engine/HtmlBody.h"
+#include "engine/OAuthTokenSource.h"
+#include "engine/OffThread.h"
+#include "smtp/Base64.h"
+#include "store/Ansi.h"
+#include "store/AuthSetting.h"
+#include "store/KadmelIni.h"
+#include "store/ResultCode.h"
+
+#include <optional>
+#include <utility>
+
+namespace kadmel {
+namespace {
+
+constexpr char CrLf[] = "\r\n";
+
+} // namespace
+
+struct DeliveryAttempt::Private
+{
+    Private(Store& s, DispatcherView& v, const EngineTimings& t)
+        : store(s), view(v), timings(t), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs)
+    {}
+
+    struct Page
+    {
+        QByteArray html;
+        QByteArray base64; // made beside the window's thread for a big mail only
+    };
+
+    Store& store;
+    DispatcherView& view;
+    EngineTimings timings;
+    ZUB_SMTP smtp;
+    OAuthTokenSource tokens;
+    SmtpServer tokenServer; // the mail in hand's server while its token is being got
+    // Filed in place of the conversation when the sign-in failed before one began.
+    std::optional<SmtpLog> signInLog;
+    SmtpLog& ownSignInLog()
+    {
+        if (!signInLog) {
+            signInLog.emplace();
+            signInLog->reset(); // as before every send attempt
+        }
+        return *signInLog;
+    }
+    Page page;
+    bool aborted = false;
+    OffThread worker; // last: destroyed first, it waits for a page still being built
+};
+
+DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+{
+    // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
+    connect(&d->smtp, &ZUB_SMTP::finished, this, &DeliveryAttempt::fileOutcome, Qt::QueuedConnection);
+    connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &DeliveryAttempt::onToken);
+    connect(&d->tokens, &OAuthTokenSource::failed, this,
+            [this](const QByteArray& reason) { failSignIn(codeBytes(ResultCode::SignInFailed), reason); });
+    connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
+    connect(&d->smtp, &ZUB_SMTP::progress, this,
+            [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
+}
+
+DeliveryAttempt::~DeliveryAttempt() = default;
+
+void DeliveryAttempt::start(qint16 id)
+{
+    d->aborted = false;
+    const QByteArray body = d->store.tables().mail(id).Body;
+    const bool beside = body.size() >= d->timings.offThreadBytes;
+    OffThread& worker = d->worker;
+    DispatcherView& view = d->view;
+    const auto build = [body, beside, &worker, &view] {
+        Private::Page page;
+        page.html = ComposeHtmlBody(body, [&](qint32 value, qint32 maximum, qint16 option) {
+            if (beside)
+                worker.post([&view, value, maximum, option] { view.SetPBValue(value, maximum, option); });
+            else
+                view.SetPBValue(value, maximum, option);
+        });
+        if (beside)
+            page.base64 = Encode(page.html);
+        return page;
+    };
+    d->worker.run(beside, build, [this, id](Private::Page page) {
+        d->page = std::move(page);
+        SendMailItem(id);
+        if (d->aborted)
+            abort();
+    });
+}
+
+void DeliveryAttempt::abort()
+{
+    d->aborted = true;
+    if (d->smtp.isBusy())
+        d->smtp.abort();
+    if (d->tokens.isBusy())
+        d->tokens.abort("Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
+}
+
+SmtpLog DeliveryAttempt::takeLog()
+{
+    return d->signInLog ? *std::exchange(d->signInLog, std::nullopt) : d->smtp.CurrentLog();
+}
+
+void DeliveryAttempt::fileOutcome(bool sent, const QByteArray& errorResponse)
+{
+    Q_EMIT finished(sent, errorResponse);
+}
+
+void DeliveryAttempt::SendMailItem(qint16 id)
+{
+    const MailRecord& record = d->store.tables().mail(id);
+
+    SmtpMail mail;
+    mail.MailID = id;
+    mail.MailRecipientEMail = record.To;
+    mail.MailSenderEMail = record.From;
+    mail.MailSubject = record.Subject;
+    mail.MailBody = std::move(d->page.html); // built in start()
+    mail.MailBodyBase64 = std::move(d->page.base64);
+    // The connection starts from an empty bar, not from the finished page.
+    d->view.SetPBValue(0, 8, 1);
+
+    d->smtp.setMail(mail);
+    signInAndSend();
+}
+
+StartCheck DeliveryAttempt::checkSignIn(const Settings& settings, QString* reason)
+{
+    const DeliveryDecision decision = decideDelivery(settings, d->store.kadmelIni().read());
+    if (decision.check != StartCheck::IncompleteSmtp) // that one has its own message and the dialog
+        *reason = decision.reason;
+    return decision.check;
+}
+
+void DeliveryAttempt::signInAndSend()
+{
+    d->signInLog.reset();
+    const DeliveryDecision decision = decideDelivery(d->store.settings(), d->store.kadmelIni().read());
+    if (!decision.plan)
+        return failSignIn(decision.refusedPart == RefusedPart::Encryption ? codeBytes(ResultCode::NotSecure)
+                                                                          : codeBytes(ResultCode::SignInFailed),
+                          toAnsi(decision.reason));
+    if (!decision.plan->oauth) {
+        d->smtp.setServer(decision.plan->server);
+        d->smtp.SendMail();
+        return;
+    }
+    const AuthSetting& auth = *decision.plan->oauth;
+    d->tokenServer = decision.plan->server;
+    d->ownSignInLog().appendSent("POST " + auth.tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
+    d->tokens.request(auth);
+}
+
+void DeliveryAttempt::onToken(const QByteArray& token)
+{
+    d->signInLog.reset();
+    d->tokenServer.accessToken = token;
+    d->smtp.setServer(d->tokenServer);
+    d->tokenServer = {};
+    d->smtp.SendMail();
+}
+
+void DeliveryAttempt::failSignIn(const QByteArray& code, const QByteArray& reason)
+{
+    // The reason stands where a server's reply would, so the window shows it as it shows those.
+    d->ownSignInLog().appendReceived(reason + CrLf);
+    d->tokenServer = {};
+    QMetaObject::invokeMethod(
+        this, [this, code] { fileOutcome(false, code); }, Qt::QueuedConnection);
+}
+
+} // namespace kadmel

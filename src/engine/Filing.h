@@ -1,0 +1,66 @@
+#pragma once
+
+#include "engine/DispatcherView.h"
+#include "engine/EngineTimings.h"
+#include "store/Store.h"
+
+#include <QObject>
+#include <memory>
+#include <optional>
+
+namespace kadmel {
+
+// Where an attempt's mail stands: its ID and where it came from (origin 0 for a new mail).
+struct MailInHand
+{
+    qint16 id = 0;
+    int origin = 0;
+    qint16 pos = 0;
+    bool isNew = false;
+};
+
+// Filing of a delivery attempt's outcome: the record's status and log, its folder, the window's rows and
+// captions, the saves (a big mail's file written beside the window's thread), and the retry schedule of
+// failed mails with its file "kadmel.retry".
+class Filing : public QObject
+{
+    Q_OBJECT
+public:
+    Filing(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent = nullptr);
+    ~Filing() override;
+
+    // Files the outcome; filed() follows once its saves were attempted, at once for a small mail.
+    // `manual`: the attempt was asked for (a new mail, a resend), so a failure starts its schedule over.
+    void file(const MailInHand& hand, bool sent, const QByteArray& errorResponse, const SmtpLog& log, bool manual);
+    // A save failed elsewhere: the next filing writes the whole store.
+    void oweSave();
+
+    // The schedule from its file, as at the start; a damaged file's reason is kept for takeLoadProblem().
+    void loadRetries();
+    QString takeLoadProblem();
+    // The retry choice read again: switched off, nothing waits any more.
+    void updateRetry();
+    // The mail due for its retry now, if any (the schedule's changes saved and shown on the way).
+    std::optional<qint16> dueRetry();
+    // A due retry could not begin: it waits for its next step as after a failed attempt.
+    void retryNotBegun(qint16 id);
+    // The folders changed under the schedule (a folder command): each entry follows its mail.
+    void foldersChanged();
+    // Retries run only while the service is active: the window is shown the times that hold.
+    void setServiceActive(bool active);
+
+Q_SIGNALS:
+    void filed(qint16 id, bool sent);
+
+private:
+    // `left`: the filing's change already took the mail out of the schedule.
+    void saveFiled(qint16 id, bool sent, bool manual, bool left);
+    void noteRetryOutcome(qint16 id, bool sent, bool manual, bool left);
+    void retriesChanged();
+    void showRetryTimes();
+
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+} // namespace kadmel

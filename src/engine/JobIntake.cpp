@@ -1,0 +1,248 @@
+#include "engine/JobIntake.h"
+
+#include "engine/ByteText.h"
+#include "engine/JobDirectory.h"
+#include "engine/JobParser.h"
+#include "engine/JobScanner.h"
+#include "engine/MailBudget.h"
+#include "engine/OffThread.h"
+#include "store/Ansi.h"
+#include "store/FileAccess.h"
+#include "store/MailFile.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <cerrno>
+
+namespace kadmel {
+namespace {
+
+// A mail file holds the body and its Base64 form (more than 4/3 of it): a larger job could never be filed.
+constexpr qint64 MaxJobBytes = MaxMailFileBytes / 2;
+
+} // namespace
+
+// What the parse of one job gave: the new mail's record, or why there is none.
+struct JobIntake::NewMail
+{
+    ParsedJob::Outcome parsed = ParsedJob::Outcome::Malformed;
+    bool tooLarge = false;
+    MailRecord record;
+};
+
+struct JobIntake::Private
+{
+    Private(Store& s, DispatcherView& v, const EngineTimings& t) : store(s), view(v), timings(t), scanner(t.minJobAgeMs)
+    {}
+
+    Store& store;
+    DispatcherView& view;
+    EngineTimings timings;
+    JobScanner scanner;
+    QByteArray jobFolder;
+    QByteArray jobFolderProblem;          // said once, until the folder can be used again
+    std::unique_ptr<JobDirectory> folder; // the scan's one descriptor, open until its end
+    QList<JobEntry> pending;              // ready jobs of the scan not yet tried
+    bool stepping = false;                // inside next(): a settled step returns to its loop
+    Outcome outcome = Outcome::Working;
+    qint16 taken = 0;
+    bool saveOwed = false;
+    OffThread worker; // last: destroyed first, it waits for a parse or file still being made
+};
+
+JobIntake::JobIntake(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+{}
+
+JobIntake::~JobIntake() = default;
+
+QByteArray JobIntake::jobFolder() const
+{
+    return d->jobFolder;
+}
+
+void JobIntake::setJobFolder(const QByteArray& folder)
+{
+    d->jobFolder = folder;
+}
+
+void JobIntake::forgetFolderProblem()
+{
+    d->jobFolderProblem.clear();
+}
+
+bool JobIntake::isWorking() const
+{
+    return d->worker.isRunning();
+}
+
+bool JobIntake::takeSaveOwed()
+{
+    return std::exchange(d->saveOwed, false);
+}
+
+void JobIntake::scan()
+{
+    d->folder = std::make_unique<JobDirectory>(QFile::encodeName(fromAnsi(d->jobFolder)));
+    const QList<JobEntry> listed = d->folder->list();
+    const QByteArray problem = jobFolderProblem();
+    if (!problem.isEmpty() && problem != d->jobFolderProblem)
+        d->view.setMessage(problem);
+    d->jobFolderProblem = problem;
+    d->pending = d->scanner.readyJobs(listed, QDateTime::currentDateTime());
+    d->outcome = Outcome::SetAside; // as after a job set aside: go on with the first
+    next();
+}
+
+void JobIntake::next()
+{
+    // A job that cannot be taken is set aside and the scan goes on: bad files never hold up good ones.
+    while (d->outcome == Outcome::SetAside && !d->pending.isEmpty()) {
+        d->outcome = Outcome::Working;
+        d->stepping = true;
+        ParseJob(d->pending.takeFirst());
+        d->stepping = false;
+        if (d->outcome == Outcome::Working)
+            return; // settle() goes on from here
+    }
+    d->pending.clear();
+    d->folder.reset();
+    Q_EMIT finished(d->outcome == Outcome::Taken ? d->taken : 0);
+}
+
+void JobIntake::settle(Outcome outcome, qint16 id)
+{
+    d->outcome = outcome;
+    d->taken = id;
+    if (!d->stepping) // the step ended beside the window's thread: its loop has returned
+        next();
+}
+
+QByteArray JobIntake::jobFolderProblem() const
+{
+    QByteArray path = d->jobFolder;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    const QByteArray named = "Der Auftragsordner \x84" + path + "\x93 ";
+    switch (d->folder->state()) {
+    case JobDirectory::State::Open:
+    case JobDirectory::State::Missing:
+        return {};
+    case JobDirectory::State::Link:
+        return named + "ist eine Verkn\xFCpfung und wird weder gelesen noch wird darin gel\xF6scht. Bitte dort einen "
+                       "echten Ordner anlegen.";
+    case JobDirectory::State::Unreadable:
+        break;
+    }
+    const int error = d->folder->error();
+    const QByteArray reason = error == EACCES || error == EPERM ? QByteArray("Keine Berechtigung.")
+                              : error == ENOTDIR                ? QByteArray("Er ist kein Ordner.")
+                                                                : "Systemfehler " + QByteArray::number(error) + '.';
+    return named + "l\xE4sst sich nicht lesen: " + reason + " Es werden keine Auftr\xE4ge angenommen.";
+}
+
+void JobIntake::ParseJob(const JobEntry& job)
+{
+    QByteArray text;
+    switch (d->folder->read(job.name, MaxJobBytes, text)) {
+    case JobRead::Read:
+        break;
+    case JobRead::Link:
+        return setJobAside(job, "ist eine Verkn\xFCpfung und wird nicht gelesen.");
+    case JobRead::NotAFile:
+        return setJobAside(job, "ist keine gew\xF6hnliche Datei.");
+    case JobRead::TooLarge:
+        return setJobAside(job, "ist gr\xF6\xDF"
+                                "er als erlaubt (" +
+                                    FormatByteSize(MaxJobBytes) + ").");
+    case JobRead::Unreadable:
+        return setJobAside(job, "l\xE4sst sich nicht lesen.");
+    }
+
+    const Settings settings = d->store.settings();
+    const auto parse = [text = std::move(text), settings]() mutable {
+        NewMail mail;
+        const ParsedJob parsed = parseJobText(text);
+        text = {};
+        mail.parsed = parsed.outcome;
+        if (parsed.outcome != ParsedJob::Outcome::Ok)
+            return mail;
+        MailRecord& record = mail.record;
+        record.From = OemToAnsi(parsed.fields.sender);
+        record.To = OemToAnsi(parsed.fields.recipient);
+        record.Subject = OemToAnsi(parsed.fields.subject);
+        record.Body = OemToAnsi(parsed.fields.body);
+        record.Date = dateText(QDateTime::currentDateTime());
+        record.Size = FormatByteSize(record.Body.size());
+        mail.tooLarge = projectedMailFileSize(record, settings) > MaxMailFileBytes;
+        return mail;
+    };
+    const bool beside = job.size >= d->timings.offThreadBytes;
+    d->worker.run(beside, parse, [this, job](const NewMail& mail) { takeRecord(job, mail); });
+}
+
+void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
+{
+    if (mail.parsed == ParsedJob::Outcome::MissingMarker) {
+        d->folder->remove(job.name);
+        return settle(Outcome::SetAside);
+    }
+    if (mail.parsed == ParsedJob::Outcome::Malformed)
+        return setJobAside(job, "ist unvollst\xE4ndig: Ein Wert endet nicht mit \x84@@\x93, oder nach dem Betreff "
+                                "fehlt der Text.");
+    // Refused before the send: a mail whose file the loader would refuse must never be filed.
+    if (mail.tooLarge)
+        return setJobAside(job, "wird nicht gesendet: Seine Maildatei w\xE4re gr\xF6\xDF"
+                                "er als erlaubt (" +
+                                    FormatByteSize(MaxMailFileBytes) + ").");
+
+    MailTables& tables = d->store.tables();
+    const std::optional<qint16> id = tables.createMail(mail.record);
+    if (!id) {
+        d->view.setMessage("Mailspeicher voll (32767 Mails). Bitte gel\xF6schte Objekte endg\xFCltig entfernen.");
+        return settle(Outcome::Stopped);
+    }
+    saveNewMail(job, *id);
+}
+
+void JobIntake::saveNewMail(const JobEntry& job, qint16 id)
+{
+    // The mail reaches the disk before its job is deleted, so a crash during the send loses nothing.
+    const auto saved = [this, job, id](bool written, QString error) {
+        if (!written || !d->store.SaveFolders(&error)) {
+            const QByteArray note = takeBackNewMail(id);
+            d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error) + note);
+            return settle(Outcome::Stopped);
+        }
+        if (!d->folder->remove(job.name)) // never sent twice: the job would be found again
+            return setJobAside(job, "l\xE4sst sich nicht l\xF6schen." + takeBackNewMail(id));
+        settle(Outcome::Taken, id);
+    };
+    const bool beside = d->store.tables().mail(id).Body.size() >= d->timings.offThreadBytes;
+    saveMailBeside(d->worker, d->store, id, beside, saved);
+}
+
+void JobIntake::setJobAside(const JobEntry& job, const QByteArray& reason)
+{
+    d->scanner.setAside(job);
+    d->view.setMessage("Auftrag \x84" + toAnsi(QFile::decodeName(job.name)) + "\x93 " + reason +
+                       " Er bleibt liegen, bis er ge\xE4ndert wird.");
+    settle(Outcome::SetAside);
+}
+
+QByteArray JobIntake::takeBackNewMail(qint16 id)
+{
+    d->store.tables().dropLastMail();
+    QString error;
+    // The index first: the mail's file goes only once no index on disk names it.
+    if (!d->store.SaveFolders(&error)) {
+        d->saveOwed = true;
+        return " Auch der Ordnerindex lie\xDF sich nicht berichtigen: " + toAnsi(error);
+    }
+    if (!removeFile(d->store.mailFilePath(id), &error))
+        return ' ' + toAnsi(error);
+    return {};
+}
+
+} // namespace kadmel

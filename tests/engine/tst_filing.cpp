@@ -1,0 +1,156 @@
+#include "engine/Filing.h"
+#include "store/ResultCode.h"
+#include "store/RetryFile.h"
+#include "store/RetrySetting.h"
+#include "store/StoreFiles.h"
+#include "support/RecordingView.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+using namespace kadmel::test;
+
+namespace {
+
+// A store with two failed mails and the filing alone: no server, no dispatcher.
+struct FilingBench
+{
+    QTemporaryDir dir;
+    Store store{dir.path()};
+    RecordingView view;
+    std::unique_ptr<Filing> filing;
+    bool saved = false;
+
+    explicit FilingBench(qint64 offThreadBytes, bool newMail = true)
+    {
+        store.loadAtStartup();
+        for (const char* subject : {"eins", "zwei"})
+            store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith(subject, "ERRMessage4")));
+        if (newMail) { // in hand: in no folder yet
+            store.tables().createMail(mailWith("neu", {}));
+            store.tables().mail(3).Body = QByteArray(1000, 'x');
+        }
+        saved = store.SaveAll();
+        EngineTimings timings;
+        timings.offThreadBytes = offThreadBytes;
+        filing = std::make_unique<Filing>(store, view, timings);
+    }
+    // Files the outcome and waits for filed(); false when it never came.
+    bool file(const MailInHand& hand, bool sent, const QByteArray& code, const QByteArray& reply = "250 ok\r\n")
+    {
+        QSignalSpy filed(filing.get(), &Filing::filed);
+        SmtpLog log;
+        log.reset();
+        if (!reply.isEmpty())
+            log.appendReceived(reply);
+        filing->file(hand, sent, code, log, true);
+        return !filed.isEmpty() || filed.wait(10000);
+    }
+    MailTables reloaded() const
+    {
+        Store again(dir.path());
+        again.loadAtStartup();
+        return again.tables();
+    }
+};
+
+} // namespace
+
+class TestFiling : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Each outcome lands in its folder, the rows follow it, and disk and memory agree afterwards.
+    void eachOutcomeIsFiledAndSaved_data()
+    {
+        QTest::addColumn<bool>("isNew");
+        QTest::addColumn<bool>("sent");
+        QTest::addColumn<qint64>("offThreadBytes");
+        QTest::addColumn<QList<qint16>>("sentFolder");
+        QTest::addColumn<QList<qint16>>("failedFolder");
+        QTest::addColumn<QByteArrayList>("rows");
+        const qint64 never = qint64(1) << 40;
+        QTest::newRow("new, sent") << true << true << never << QList<qint16>{3} << QList<qint16>{1, 2}
+                                   << QByteArrayList{"row 1 3 bold"};
+        QTest::newRow("new, sent, file written beside")
+            << true << true << qint64(0) << QList<qint16>{3} << QList<qint16>{1, 2} << QByteArrayList{"row 1 3 bold"};
+        QTest::newRow("new, failed") << true << false << never << QList<qint16>{} << QList<qint16>{1, 2, 3}
+                                     << QByteArrayList{"row 2 3 bold"};
+        QTest::newRow("resent") << false << true << never << QList<qint16>{2} << QList<qint16>{1}
+                                << QByteArrayList{"row 1 2", "remove 2 2"};
+        QTest::newRow("resent, failed again") << false << false << qint64(0) << QList<qint16>{} << QList<qint16>{1, 2}
+                                              << QByteArrayList{"status 2 " + ResultText("ERRMessage4")};
+    }
+    void eachOutcomeIsFiledAndSaved()
+    {
+        QFETCH(bool, isNew);
+        QFETCH(bool, sent);
+        QFETCH(qint64, offThreadBytes);
+        FilingBench bench(offThreadBytes, isNew);
+        QVERIFY(bench.saved);
+        const MailInHand hand = isNew ? MailInHand{3, 0, 3, true} : MailInHand{2, FailedFolder, 2, false};
+        QVERIFY(bench.file(hand, sent, "ERRMessage4"));
+        QTEST(bench.store.tables().folder(SentFolder).entries(), "sentFolder");
+        QTEST(bench.store.tables().folder(FailedFolder).entries(), "failedFolder");
+        QByteArrayList rows;
+        for (const QByteArray& line : bench.view.log)
+            if (!line.startsWith("message "))
+                rows.append(line);
+        QTEST(rows, "rows");
+        QCOMPARE(bench.store.tables().mail(hand.id).Status, sent ? codeBytes(ResultCode::Sent) : QByteArray("ERRMessage4"));
+        QCOMPARE(bench.store.tables().mail(hand.id).Log.Received, (QByteArrayList{"250 ok\r\n", {}}));
+        QCOMPARE(bench.reloaded(), bench.store.tables());
+    }
+
+    // A failure that may pass waits for its retry while the choice is on; a success forgets it.
+    void onlyFailuresThatMayPassWaitForARetry_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<bool>("waits");
+        QTest::newRow("server down") << QByteArray("ERRMessage4") << QByteArray() << true << true;
+        QTest::newRow("421") << QByteArray("ERRMessage3") << QByteArray("421 try later\r\n") << true << true;
+        QTest::newRow("550") << QByteArray("ERRMessage3") << QByteArray("550 no\r\n") << true << false;
+        QTest::newRow("perhaps delivered") << QByteArray("ERRMessage9") << QByteArray() << true << false;
+        QTest::newRow("choice off") << QByteArray("ERRMessage4") << QByteArray() << false << false;
+    }
+    void onlyFailuresThatMayPassWaitForARetry()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, on);
+        QFETCH(bool, waits);
+        FilingBench bench(qint64(1) << 40);
+        QVERIFY(saveRetrySetting(bench.dir.path(), on));
+        bench.filing->setServiceActive(true);
+        QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
+        QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});
+        QVERIFY(!bench.filing->dueRetry()); // a first step is a minute away
+        bench.filing->setServiceActive(false);
+        QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
+        QVERIFY(bench.file({3, FailedFolder, 3, false}, true, {}));
+        QVERIFY(!QFile::exists(retryFilePathIn(bench.dir.path())));
+    }
+
+    // A filing that cannot be saved is said, kept in memory, and written whole by the next filing.
+    void anUnsavedFilingIsWrittenByTheNext()
+    {
+        FilingBench bench(0);
+        QVERIFY(bench.saved);
+        const QString mails = bench.store.mailsFolder();
+        QVERIFY(QDir().rename(mails, mails + QStringLiteral(".away")) && QFile(mails).open(QIODevice::WriteOnly));
+        QVERIFY(bench.file({3, 0, 3, true}, false, "ERRMessage4"));
+        QVERIFY(bench.view.message.startsWith("E-Mail (ID 3) konnte nicht gespeichert werden"));
+        QCOMPARE(bench.store.tables().count(FailedFolder), 3);
+        QVERIFY(QFile::remove(mails) && QDir().rename(mails + QStringLiteral(".away"), mails));
+        QVERIFY(bench.file({1, FailedFolder, 1, false}, true, {}));
+        QCOMPARE(bench.reloaded(), bench.store.tables());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFiling)
+#include "tst_filing.moc"

@@ -1,0 +1,158 @@
+#include "engine/JobIntake.h"
+#include "store/FileAccess.h"
+#include "store/MailFile.h"
+#include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
+#include "support/RecordingView.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kadmel;
+using namespace kadmel::test;
+
+namespace {
+
+// A job folder and a store beside it, and the intake alone: no server, no dispatcher, no poll timer.
+struct IntakeBench
+{
+    QTemporaryDir dir;
+    QString programFolder = dir.path() + QStringLiteral("/program");
+    QString jobFolder = dir.path() + QStringLiteral("/watch/KDMEML/");
+    std::unique_ptr<Store> store;
+    RecordingView view;
+    std::unique_ptr<JobIntake> intake;
+
+    explicit IntakeBench(qint64 offThreadBytes)
+    {
+        QDir().mkpath(programFolder);
+        QDir().mkpath(jobFolder);
+        store = std::make_unique<Store>(programFolder);
+        store->loadAtStartup();
+        store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), 25);
+        EngineTimings timings;
+        timings.minJobAgeMs = 0;
+        timings.offThreadBytes = offThreadBytes;
+        intake = std::make_unique<JobIntake>(*store, view, timings);
+        intake->setJobFolder(QFile::encodeName(jobFolder));
+    }
+    QByteArray path(const QByteArray& name) const { return QFile::encodeName(jobFolder) + name; }
+    void writeJob(const QByteArray& name, const QByteArray& subject) const
+    {
+        writeBytes(QFile::decodeName(path(name)),
+                   "@@FR a@example.com@@TO b@example.com@@SB " + subject + "@@\r\n\r\nText");
+    }
+    bool exists(const QByteArray& name) const
+    {
+        struct stat st;
+        return ::lstat(path(name).constData(), &st) == 0;
+    }
+    // One scan to its end; the new mail's ID, 0 for none.
+    qint16 scan() const
+    {
+        QSignalSpy finished(intake.get(), &JobIntake::finished);
+        intake->scan();
+        if (finished.isEmpty() && !finished.wait(10000))
+            return -1;
+        return finished.at(0).at(0).value<qint16>();
+    }
+    qsizetype said(const QByteArray& part) const
+    {
+        return std::count_if(view.messages.cbegin(), view.messages.cend(),
+                             [&](const QByteArray& m) { return m.contains(part); });
+    }
+};
+
+} // namespace
+
+class TestJobIntake : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Whether the work runs on the window's thread or beside it, the outcome is the same.
+    void badJobsAreSetAsideAndTheGoodOneTaken_data()
+    {
+        QTest::addColumn<qint64>("offThreadBytes");
+        QTest::newRow("on the window's thread") << (qint64(1) << 40);
+        QTest::newRow("beside it") << qint64(0);
+    }
+    void badJobsAreSetAsideAndTheGoodOneTaken()
+    {
+        QFETCH(qint64, offThreadBytes);
+        IntakeBench bench(offThreadBytes);
+        writeBytes(QFile::decodeName(bench.path("1-nomarker.zub")), "@@FR a@@TO b@@1234no subject marker");
+        writeBytes(QFile::decodeName(bench.path("2-open.zub")), "@@FR a@@TO b@@SB never closed");
+        writeBytes(QFile::decodeName(bench.path("3-short.zub")), "@@FR a@@TO b@@SB s@@\r\n");
+        writeBytes(QFile::decodeName(bench.path("4-big.zub")), {});
+        QVERIFY(QFile(QFile::decodeName(bench.path("4-big.zub"))).resize(MaxMailFileBytes / 2 + 1));
+        QCOMPARE(::symlink("/etc/hostname", bench.path("5-link.zub").constData()), 0);
+        QCOMPARE(::mkfifo(bench.path("6-fifo.zub").constData(), 0600), 0);
+        bench.writeJob("rechnung-\xFC.zub", "gut");
+        bench.writeJob("z-next.zub", "danach");
+
+        QCOMPARE(bench.scan(), qint16(1)); // the bad ones are passed over within the one scan
+        QVERIFY(!bench.intake->isWorking());
+        QCOMPARE(bench.store->tables().mail(1).Subject, QByteArray("gut"));
+        QVERIFY(!bench.exists("rechnung-\xFC.zub") && !bench.exists("1-nomarker.zub"));
+        for (const QByteArray name : {"2-open.zub", "3-short.zub", "4-big.zub", "5-link.zub", "6-fifo.zub"}) {
+            QVERIFY2(bench.exists(name), name.constData());
+            QCOMPARE(bench.said("Auftrag \x84" + name + "\x93 "), 1);
+        }
+        QCOMPARE(bench.said("6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
+        QCOMPARE(bench.said("4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
+        Store again(bench.programFolder); // on disk, in no folder yet: the send has not begun
+        again.loadAtStartup();
+        QCOMPARE(again.tables().mail(1).Subject, QByteArray("gut"));
+
+        // One mail per scan; jobs set aside are not said again until they change.
+        QCOMPARE(bench.scan(), qint16(2));
+        QCOMPARE(bench.scan(), qint16(0));
+        QCOMPARE(bench.said("Auftrag \x84"
+                            "2-open.zub"),
+                 1);
+        bench.writeJob("2-open.zub", "repariert");
+        QCOMPARE(bench.scan(), qint16(3));
+        QCOMPARE(bench.store->tables().mail(3).Subject, QByteArray("repariert"));
+    }
+
+    void jobsStayWhenTheStoreCannotTakeThem()
+    {
+        IntakeBench bench(qint64(1) << 40);
+        bench.writeJob("a.zub", "eins");
+        { // No room for another mail: the job waits and the user is told.
+            for (int i = 0; i < MaxMails; ++i)
+                bench.store->tables().createMail({});
+            QCOMPARE(bench.scan(), qint16(0));
+            QVERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails)."));
+            QVERIFY(bench.exists("a.zub"));
+        }
+        IntakeBench broken(0);
+        broken.writeJob("a.zub", "eins");
+        const QString mails = broken.store->mailsFolder();
+        { // The mail cannot reach the disk: the job stays and no mail is left behind.
+            QVERIFY(QDir(mails).removeRecursively() && QFile(mails).open(QIODevice::WriteOnly));
+            QCOMPARE(broken.scan(), qint16(0));
+            QVERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden"));
+            QVERIFY(broken.exists("a.zub"));
+            QCOMPARE(broken.store->tables().MailCount(), qint16(0));
+        }
+        { // Nor can the index, not even to take the mail back: said too, and the whole store is owed.
+            QVERIFY(QFile::remove(mails) && QDir().mkpath(mails));
+            const QString index = broken.store->indexFilePath();
+            QVERIFY(QFile::remove(index) && QDir().mkpath(index));
+            QCOMPARE(broken.scan(), qint16(0));
+            QVERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
+            QVERIFY(broken.exists("a.zub"));
+            QVERIFY(broken.intake->takeSaveOwed());
+            QVERIFY(!broken.intake->takeSaveOwed());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobIntake)
+#include "tst_jobintake.moc"
