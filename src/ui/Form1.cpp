@@ -427,8 +427,7 @@ void Form1::startRefused(StartCheck check, const QString& reason)
                           QStringLiteral("\nBitte die Anmeldung in den Einstellungen wählen."),
                       PromptIcon::Critical, PromptButtons::Ok);
     } else if (check == StartCheck::OAuthNeedsEncryption) {
-        m_prompts.ask(this, QStringLiteral("OAuth 2.0 erfordert eine verschlüsselte Verbindung."), PromptIcon::Critical,
-                      PromptButtons::Ok);
+        m_prompts.ask(this, reason, PromptIcon::Critical, PromptButtons::Ok); // the decision's own sentence
     }
 }
 
