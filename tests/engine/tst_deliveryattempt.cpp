@@ -38,12 +38,6 @@ struct AttemptBench
     }
 };
 
-QByteArray decodedBody(const QByteArray& content)
-{
-    const qsizetype start = content.indexOf("\r\n\r\n") + 4;
-    return QByteArray::fromBase64(content.mid(start).replace("\r\n", ""));
-}
-
 } // namespace
 
 class TestDeliveryAttempt : public QObject
@@ -71,7 +65,7 @@ private Q_SLOTS:
         QCOMPARE(finished.size(), 1);
         QCOMPARE(finished.at(0).at(0).toBool(), true);
         QCOMPARE(sink.messages().size(), 1);
-        QCOMPARE(decodedBody(sink.messages().at(0).content), ComposeHtmlBody(body));
+        QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(body));
         const SmtpLog log = bench.attempt->takeLog();
         QVERIFY(log.Sent.contains("DATA\r\n"));
     }

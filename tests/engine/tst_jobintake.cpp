@@ -6,6 +6,7 @@
 #include "support/RecordingView.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -61,11 +62,6 @@ struct IntakeBench
             return -1;
         return finished.at(0).at(0).value<qint16>();
     }
-    qsizetype said(const QByteArray& part) const
-    {
-        return std::count_if(view.messages.cbegin(), view.messages.cend(),
-                             [&](const QByteArray& m) { return m.contains(part); });
-    }
 };
 
 } // namespace
@@ -101,10 +97,10 @@ private Q_SLOTS:
         QVERIFY(!bench.exists("rechnung-\xFC.zub") && !bench.exists("1-nomarker.zub"));
         for (const QByteArray name : {"2-open.zub", "3-short.zub", "4-big.zub", "5-link.zub", "6-fifo.zub"}) {
             QVERIFY2(bench.exists(name), name.constData());
-            QCOMPARE(bench.said("Auftrag \x84" + name + "\x93 "), 1);
+            QCOMPARE(bench.view.said("Auftrag \x84" + name + "\x93 "), 1);
         }
-        QCOMPARE(bench.said("6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
-        QCOMPARE(bench.said("4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
+        QCOMPARE(bench.view.said("6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
+        QCOMPARE(bench.view.said("4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
         Store again(bench.programFolder); // on disk, in no folder yet: the send has not begun
         again.loadAtStartup();
         QCOMPARE(again.tables().mail(1).Subject, QByteArray("gut"));
@@ -112,12 +108,76 @@ private Q_SLOTS:
         // One mail per scan; jobs set aside are not said again until they change.
         QCOMPARE(bench.scan(), qint16(2));
         QCOMPARE(bench.scan(), qint16(0));
-        QCOMPARE(bench.said("Auftrag \x84"
-                            "2-open.zub"),
+        QCOMPARE(bench.view.said("Auftrag \x84"
+                                 "2-open.zub"),
                  1);
         bench.writeJob("2-open.zub", "repariert");
         QCOMPARE(bench.scan(), qint16(3));
         QCOMPARE(bench.store->tables().mail(3).Subject, QByteArray("repariert"));
+    }
+
+    // A job folder that is a link (to the mail files, to the program folder, to someone's folder holding a job)
+    // or that cannot be read is never read or deleted in: said once in panel 2, no mail made, no file gone.
+    void jobFolderBehindALinkIsNeverUsed_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QByteArray>("message");
+        const QByteArray link = "ist eine Verkn\xFCpfung und wird weder gelesen noch wird darin gel\xF6scht.";
+        QTest::newRow("link to Mails") << "Mails" << link;
+        QTest::newRow("link to the program folder") << "program" << link;
+        QTest::newRow("link to a user's folder") << "user" << link;
+        QTest::newRow("a file") << "file" << QByteArray("l\xE4sst sich nicht lesen: Er ist kein Ordner.");
+        QTest::newRow("no access") << "closed" << QByteArray("l\xE4sst sich nicht lesen: Keine Berechtigung.");
+    }
+    void jobFolderBehindALinkIsNeverUsed()
+    {
+        QFETCH(QString, target);
+        QFETCH(QByteArray, message);
+        if (target == QLatin1String("closed") && ::geteuid() == 0)
+            QSKIP("root reads every folder");
+        IntakeBench bench(qint64(1) << 40);
+        bench.store->tables().folder(SentFolder).append(*bench.store->tables().createMail(mailWith("eins", "MSGSENT")));
+        QVERIFY(bench.store->SaveAll());
+        const QString user = bench.dir.filePath(QStringLiteral("anna"));
+        QVERIFY(QDir().mkpath(user));
+        writeBytes(user + QStringLiteral("/brief.zub"), "@@FR a@@TO b@@SB geheim@@\r\n\r\nText");
+        const QString folder = bench.jobFolder.chopped(1);
+        if (target == QLatin1String("closed")) {
+            QVERIFY(QFile::setPermissions(folder, {}));
+        } else {
+            QVERIFY(QDir(folder).removeRecursively());
+            if (target == QLatin1String("file"))
+                writeBytes(folder, "@@FR a@@TO b@@SB kein Ordner@@\r\n\r\nText");
+            else
+                QVERIFY(QFile::link(target == QLatin1String("Mails")     ? bench.store->mailsFolder()
+                                    : target == QLatin1String("program") ? bench.programFolder
+                                                                         : user,
+                                    folder));
+        }
+        const auto files = [&] {
+            QMap<QString, QByteArray> all;
+            for (QDirIterator it(bench.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+                 it.hasNext();) {
+                const QString path = it.next();
+                all.insert(path, fileBytes(path));
+            }
+            return all;
+        };
+        const QMap<QString, QByteArray> before = files();
+        QVERIFY(before.size() >= 4);
+
+        QCOMPARE(bench.scan(), qint16(0));
+        QCOMPARE(bench.scan(), qint16(0)); // the next scan says nothing again
+        QCOMPARE(bench.view.said(message), 1);
+        QCOMPARE(bench.view.said("Der Auftragsordner \x84" + QFile::encodeName(folder) + "\x93 "), 1);
+        QCOMPARE(files(), before);
+        QCOMPARE(bench.store->tables().MailCount(), qint16(1));
+        // A real folder again: its jobs are taken.
+        const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(target == QLatin1String("closed") ? QFile::setPermissions(folder, ownerOnly)
+                                                  : QFile::remove(folder) && QDir().mkpath(folder));
+        bench.writeJob("a.zub", "wieder");
+        QCOMPARE(bench.scan(), qint16(2));
     }
 
     void jobsStayWhenTheStoreCannotTakeThem()

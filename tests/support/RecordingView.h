@@ -4,6 +4,8 @@
 
 #include <QByteArrayList>
 
+#include <algorithm>
+
 namespace kadmel::test {
 
 // A window stand-in that keeps what the engine showed, for tests that run without widgets.
@@ -19,6 +21,12 @@ public:
     QByteArrayList captions;
     QByteArrayList log;
     QMap<qint16, QDateTime> retryTimes;
+
+    // How many texts panel 2 showed that contain `part`.
+    qsizetype said(const QByteArray& part) const
+    {
+        return std::count_if(messages.cbegin(), messages.cend(), [&](const QByteArray& m) { return m.contains(part); });
+    }
 
     void setServiceState(bool isActive) override { active = isActive; }
     void setMessage(const QByteArray& text) override

@@ -17,6 +17,12 @@ struct ReceivedMail
     QByteArray password;  // for XOAUTH2 the token
     QByteArray mechanism; // "LOGIN", "PLAIN", "XOAUTH2"; empty without AUTH
     QByteArray content;   // the DATA bytes up to (not including) the final ".\r\n"
+
+    // The single Base64 part after the header, decoded.
+    QByteArray decodedBody() const
+    {
+        return QByteArray::fromBase64(content.mid(content.indexOf("\r\n\r\n") + 4).replace("\r\n", ""));
+    }
 };
 
 enum class SinkTls
