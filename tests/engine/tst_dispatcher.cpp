@@ -591,12 +591,13 @@ private Q_SLOTS:
         QVERIFY(bench.dispatcher->beginCommand());
         QVERIFY(bench.store->tables().MoveMail(1, FailedFolder, DeletedFolder));
         bench.store->tables().folder(FailedFolder).removeAt(1);
-        bench.dispatcher->endCommand();
+        bench.dispatcher->endCommand({{{MailChange::Kind::Moved, 3, DeletedFolder, FailedFolder, 1}}});
         QVERIFY(bench.view.retryTimes.isEmpty() && !QFile::exists(retryFilePathIn(bench.programFolder)));
     }
 
-    // The steps over a day; wall times read back after a clock jump; an entry following its
-    // mail through renumbering and losing it to an edit; the file at the reader's limit and damaged.
+    // The steps over a day; wall times read back after a clock jump; an entry following its mail through a
+    // folder command's renumbering, move and edit, and after a restart by its mark; the file at the reader's
+    // limit and damaged.
     void retryScheduleRules()
     {
         MailTables tables;
@@ -633,9 +634,18 @@ private Q_SLOTS:
         restarted.fromFile(saved, 0, wall + 24 * 60);
         QVERIFY(restarted.isEmpty());
 
-        // Mail 1 removed for good: mail 3 is 2 now. Then edited, it is no longer the mail that failed.
+        // Mail 1 removed for good: mail 3 keeps its entry as 2. Moved to the deleted folder or edited, a mail
+        // waits no more.
         schedule.failed(3, tables.mail(3), 0, true);
         schedule.forget(2);
+        QVERIFY(schedule.follow(CommandChanges{{}, {0, 0, 1, 2}}) &&
+                schedule.nextAttempts().keys() == QList<qint16>{2});
+        schedule.failed(1, tables.mail(1), 0, true);
+        QVERIFY(schedule.follow(CommandChanges{{}, {}, 2}) && schedule.nextAttempts().keys() == QList<qint16>{1});
+        QVERIFY(schedule.follow(CommandChanges{{{MailChange::Kind::Moved, 1, DeletedFolder, FailedFolder, 1}}}));
+        QVERIFY(schedule.isEmpty() && !schedule.follow(CommandChanges{}));
+        // The same removal found after a restart, by the mark; then edited, it is no longer the mail that failed.
+        schedule.failed(3, tables.mail(3), 0, true);
         tables.deleteMails({1});
         tables.folder(DeletedFolder).removeAt(1);
         QVERIFY(schedule.reconcile(tables) && schedule.nextAttempts().keys() == QList<qint16>{2});

@@ -103,7 +103,7 @@ void TestFolderCommands::removeAndRemoveForGood()
     f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Es wurde nichts entfernt: Gerade wird eine E-Mail "
                                                         "bearbeitet. Bitte danach erneut versuchen."));
-    f.window->dispatcher()->endCommand();
+    f.window->dispatcher()->endCommand({});
     f.prompts.onAsk = {};
     QCOMPARE(snapshot(f.dir.path()), before);
     QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
@@ -248,7 +248,7 @@ void TestFolderCommands::editSendAndSendAll()
     f.run(FailedFolder, 1, "Mnu_Err_Send");
     QVERIFY(f.window->panel(2)->text().endsWith(QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte danach "
                                                                "erneut versuchen.")));
-    f.window->dispatcher()->endCommand();
+    f.window->dispatcher()->endCommand({});
     QCOMPARE(sink.messages().size(), 2);
 }
 
