@@ -1,7 +1,9 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
+#include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
+#include "store/RetrySetting.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
@@ -69,6 +71,7 @@ class TestFolderCommands : public QObject
 private Q_SLOTS:
     void removeAndRemoveForGood();
     void editSendAndSendAll();
+    void retriesFollowCommands();
     void fullStore_data();
     void fullStore();
 };
@@ -250,6 +253,40 @@ void TestFolderCommands::editSendAndSendAll()
                                                                "erneut versuchen.")));
     f.window->dispatcher()->endCommand({});
     QCOMPARE(sink.messages().size(), 2);
+}
+
+// Each command tells the retry schedule what it changed, as kadmel.retry shows: a removal for good keeps the
+// waiting mails under their new IDs; an edit of the addresses and a move to "Gelöschte Objekte" end a wait.
+void TestFolderCommands::retriesFollowCommands()
+{
+    Fixture f({DeletedFolder, FailedFolder, FailedFolder, FailedFolder});
+    RetrySchedule schedule;
+    for (const qint16 id : {2, 3, 4})
+        schedule.failed(id, f.store.tables().mail(id), 0, true);
+    QVERIFY(saveRetrySetting(f.dir.path(), true) &&
+            saveRetryFile(f.dir.path(), schedule.toFile(0, QDateTime::currentMSecsSinceEpoch())));
+    f.window.reset(); // a start that reads the file
+    f.window = std::make_unique<Form1>(f.store, f.prompts, fastOptions());
+    f.window->load();
+    const auto waiting = [&f] {
+        QList<qint16> ids;
+        for (const RetryFileEntry& e : loadRetryFile(f.dir.path()).value_or(RetryFileContent{}).entries)
+            ids << e.id;
+        return ids;
+    };
+    QCOMPARE(waiting(), (QList<qint16>{2, 3, 4}));
+    QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
+    f.prompts.answers = {PromptAnswer::Ok};
+    f.run(DeletedFolder, 1, "Mnu_T_Remove");
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(waiting(), (QList<qint16>{1, 2, 3}));
+    f.run(FailedFolder, 1, "Mnu_Err_Edit");
+    child<QLineEdit>(*f.window->commands()->editor(), "Text2")->setText(QStringLiteral("neu@example.com"));
+    child<QPushButton>(*f.window->commands()->editor(), "Command1")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 15000);
+    QCOMPARE(waiting(), (QList<qint16>{2, 3}));
+    f.run(FailedFolder, 2, "Mnu_Err_Remove");
+    QCOMPARE(waiting(), QList<qint16>{3});
 }
 
 void TestFolderCommands::fullStore_data()
