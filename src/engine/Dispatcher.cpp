@@ -5,8 +5,8 @@
 #include "engine/Filing.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
-#include "store/ResultCode.h"
 #include "store/Ansi.h"
+#include "store/ResultCode.h"
 
 #include <QDateTime>
 #include <QTimer>
@@ -319,12 +319,12 @@ bool Dispatcher::beginCommand()
     return true;
 }
 
-void Dispatcher::endCommand()
+void Dispatcher::endCommand(const CommandChanges& changes)
 {
     if (!d->commandInHand)
         return;
     d->commandInHand = false;
-    d->filing.foldersChanged();
+    d->filing.foldersChanged(changes);
     resumePolling();
 }
 

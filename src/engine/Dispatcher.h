@@ -52,9 +52,10 @@ public:
     // mail is cut short (ZUB_SMTP::abort) and filed without the alert's pause. idleChanged(true) follows.
     void stopForExit();
 
-    // Folder commands hold the dispatcher off while they change the folders (no job is taken).
+    // Folder commands hold the dispatcher off while they change the folders (no job is taken), and say
+    // at the end what they changed.
     bool beginCommand();
-    void endCommand();
+    void endCommand(const CommandChanges& changes);
 
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.

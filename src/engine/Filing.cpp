@@ -4,10 +4,10 @@
 #include "engine/OffThread.h"
 #include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
-#include "store/MailFile.h"
-#include "store/RetryFile.h"
 #include "store/KadmelIni.h"
+#include "store/MailFile.h"
 #include "store/ResultCode.h"
+#include "store/RetryFile.h"
 
 #include <QElapsedTimer>
 
@@ -150,9 +150,9 @@ void Filing::retryNotBegun(qint16 id)
     retriesChanged();
 }
 
-void Filing::foldersChanged()
+void Filing::foldersChanged(const CommandChanges& changes)
 {
-    if (d->retries.reconcile(d->store.tables()))
+    if (d->retries.follow(changes))
         retriesChanged();
 }
 

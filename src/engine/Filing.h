@@ -44,8 +44,8 @@ public:
     std::optional<qint16> dueRetry();
     // A due retry could not begin: it waits for its next step as after a failed attempt.
     void retryNotBegun(qint16 id);
-    // The folders changed under the schedule (a folder command): each entry follows its mail.
-    void foldersChanged();
+    // A folder command changed the folders under the schedule: each entry follows its mail.
+    void foldersChanged(const CommandChanges& changes);
     // Retries run only while the service is active: the window is shown the times that hold.
     void setServiceActive(bool active);
 

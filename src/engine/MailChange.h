@@ -3,6 +3,7 @@
 #include "store/MailTables.h"
 
 #include <QByteArray>
+#include <QList>
 
 namespace kadmel {
 
@@ -22,6 +23,14 @@ struct MailChange
     int fromFolder = 0;
     qint16 pos = 0;
     QByteArray statusText = {};
+};
+
+// What a folder command changed, told as it ends: the retry schedule follows it instead of searching.
+struct CommandChanges
+{
+    QList<MailChange> moves = {}; // mails moved to the deleted folder
+    QList<qint16> newIds = {};    // after a removal for good: the new ID of each old ID (0: removed); empty: none
+    qint16 edited = 0;            // the mail whose addresses or subject the editor changed
 };
 
 // Makes the change in the tables (a status change is already in the record).

@@ -64,6 +64,24 @@ bool RetrySchedule::follow(const MailChange& change)
     return change.kind == MailChange::Kind::Moved && change.fromFolder == FailedFolder && forget(change.id);
 }
 
+bool RetrySchedule::follow(const CommandChanges& changes)
+{
+    bool changed = false;
+    for (const MailChange& move : changes.moves)
+        changed = follow(move) || changed;
+    if (changes.edited)
+        changed = forget(changes.edited) || changed;
+    if (changes.newIds.isEmpty())
+        return changed;
+    for (Entry& e : m_entries) {
+        const qint16 id = e.id > 0 && e.id < changes.newIds.size() ? changes.newIds.at(e.id) : qint16(0);
+        changed = changed || id != e.id;
+        e.id = id;
+    }
+    m_entries.removeIf([](const Entry& e) { return e.id == 0; });
+    return changed;
+}
+
 bool RetrySchedule::forget(qint16 id)
 {
     return m_entries.removeIf([id](const Entry& e) { return e.id == id; }) > 0;

@@ -41,8 +41,11 @@ public:
     std::optional<qint16> due(const MailTables& tables, qint64 now, bool& changed);
     // The engine's change of the folders: a mail that left the failed folder waits no more. True when it waited.
     bool follow(const MailChange& change);
-    // After the folders changed (a mail moved, edited, removed for good, the rest renumbered): each entry
-    // follows its mail to its new ID or is dropped. True when anything changed.
+    // A folder command's changes: a mail moved away or edited waits no more, a renumbered one keeps its
+    // entry under its new ID. True when anything changed.
+    bool follow(const CommandChanges& changes);
+    // After a restart, when the entries come from the file: each finds its mail by ID or, should the store
+    // have changed meanwhile, by its mark, or is dropped. True when anything changed.
     bool reconcile(const MailTables& tables);
 
     // ID and time of the next attempt of every waiting mail.

@@ -93,13 +93,14 @@ void PermanentRemoval::takeEffect()
     removeFromTables(tables, m_positions, m_plan.removedIds);
 
     QList<qint16> survivors(m_known.size(), 0);
-    qsizetype next = 1;
+    m_newIds = QList<qint16>(oldCount + 1, 0);
+    qint16 next = 1;
     for (int id = 1; id <= oldCount; ++id) {
         if (std::binary_search(m_plan.removedIds.cbegin(), m_plan.removedIds.cend(), id))
             continue;
         if (m_known.at(next))
-            survivors[next] = id;
-        ++next;
+            survivors[next] = qint16(id);
+        m_newIds[id] = next++;
     }
     m_store.mailFileMemory().renumber(survivors);
 }

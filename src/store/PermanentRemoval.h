@@ -32,6 +32,8 @@ public:
     // File operations in all and done so far, for a progress display.
     int totalOperations() const { return static_cast<int>(m_steps.size()); }
     int doneOperations() const { return m_done; }
+    // Once the tables took the state after the removal: the new ID of each old ID, 0 for a removed mail.
+    const QList<qint16>& newIds() const { return m_newIds; }
 
 private:
     // The tables and the memory of the files take the state after the removal.
@@ -43,6 +45,7 @@ private:
     QList<qint16> m_positions; // descending
     QList<RemovalStep> m_steps;
     QList<bool> m_known; // per new ID: the file holds what the memory says
+    QList<qint16> m_newIds;
     int m_done = 0;
     bool m_committed = false;
     bool m_finished = false;

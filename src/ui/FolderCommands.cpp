@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QMenu>
 #include <functional>
+#include <memory>
 
 namespace kadmel {
 namespace {
@@ -74,10 +75,12 @@ void FolderCommands::edit()
         return;
     if (!dispatcher->beginCommand())
         return notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht geöffnet: ").arg(id) + Busy);
-    // No job is taken while the editor is open: its save writes the whole store.
-    const auto release = [this] {
+    // No job is taken while the editor is open: its save writes the whole store. A save that changed the
+    // addresses or the subject makes it another mail than the one that failed: it waits for no retry.
+    const auto edited = std::make_shared<qint16>(0);
+    const auto release = [this, edited] {
         if (Dispatcher* d = m_window.dispatcher())
-            d->endCommand();
+            d->endCommand({{}, {}, *edited});
     };
     closeEditor();
     m_editor = new frmMailEdit(m_editTarget, &m_window);
@@ -85,10 +88,15 @@ void FolderCommands::edit()
         delete m_editor;
         return release();
     }
+    const MailRecord before = m_window.store().tables().mail(id);
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
     m_editor->setWindowModality(Qt::ApplicationModal);
-    connect(m_editor, &frmMailEdit::saved, this,
-            [this](qint16 savedId) { m_window.listModel(FailedFolder)->refreshMail(savedId); });
+    connect(m_editor, &frmMailEdit::saved, this, [this, before, edited](qint16 savedId) {
+        const MailRecord& after = m_window.store().tables().mail(savedId);
+        if (after.From != before.From || after.To != before.To || after.Subject != before.Subject)
+            *edited = savedId;
+        m_window.listModel(FailedFolder)->refreshMail(savedId);
+    });
     connect(m_editor, &QDialog::finished, this, release);
     m_editor->show();
 }
@@ -199,9 +207,13 @@ void FolderCommands::removeAll(int folder)
 
 void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
 {
+    const QList<qint16> ids = m_window.store().tables().folder(folder).entries().mid(pos - 1, count);
     QString error;
-    m_window.store().moveToDeleted(folder, pos, count, &error);
-    finishRemove(folder, error);
+    const qint16 moved = m_window.store().moveToDeleted(folder, pos, count, &error);
+    CommandChanges changes;
+    for (qint16 k = 0; k < moved; ++k)
+        changes.moves.append({MailChange::Kind::Moved, ids.at(k), DeletedFolder, folder, pos});
+    finishRemove(folder, error, changes);
 }
 
 void FolderCommands::removeForGood(const QList<qint16>& positions)
@@ -219,12 +231,13 @@ void FolderCommands::removalStep()
     if (!done)
         return;
     m_removalTimer.stop();
+    const CommandChanges changes{{}, m_removal->newIds()};
     m_removal.reset();
     m_window.SetPBValue(0, 1, 2);
-    finishRemove(DeletedFolder, error);
+    finishRemove(DeletedFolder, error, changes);
 }
 
-void FolderCommands::finishRemove(int folder, const QString& error)
+void FolderCommands::finishRemove(int folder, const QString& error, const CommandChanges& changes)
 {
     m_window.RefreshLists();
     m_window.updateFolderCaptions();
@@ -235,7 +248,7 @@ void FolderCommands::finishRemove(int folder, const QString& error)
     else
         notDone(QStringLiteral("Entfernen nicht vollständig gespeichert: ") + error);
     if (Dispatcher* dispatcher = m_window.dispatcher())
-        dispatcher->endCommand();
+        dispatcher->endCommand(changes);
     Q_EMIT removeFinished();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/MailChange.h"
 #include "ui/mail/MailEditor.h"
 #include "ui/mail/StoreEditTarget.h"
 
@@ -51,7 +52,8 @@ private:
     void moveToDeleted(int folder, qint16 pos, qint16 count);
     void removeForGood(const QList<qint16>& positions);
     void removalStep();
-    void finishRemove(int folder, const QString& error);
+    // `changes` go to the dispatcher as it is released, so its retry schedule follows the mails.
+    void finishRemove(int folder, const QString& error, const CommandChanges& changes);
 
     Form1& m_window;
     StoreEditTarget m_editTarget;

@@ -1,7 +1,9 @@
 #include "UiTestSupport.h"
 #include "support/SmtpSink.h"
 
+#include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
+#include "store/RetrySetting.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
@@ -69,6 +71,7 @@ class TestFolderCommands : public QObject
 private Q_SLOTS:
     void removeAndRemoveForGood();
     void editSendAndSendAll();
+    void retriesFollowCommands();
     void fullStore_data();
     void fullStore();
 };
@@ -103,7 +106,7 @@ void TestFolderCommands::removeAndRemoveForGood()
     f.run(DeletedFolder, 1, "Mnu_T_RemoveAll");
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Es wurde nichts entfernt: Gerade wird eine E-Mail "
                                                         "bearbeitet. Bitte danach erneut versuchen."));
-    f.window->dispatcher()->endCommand();
+    f.window->dispatcher()->endCommand({});
     f.prompts.onAsk = {};
     QCOMPARE(snapshot(f.dir.path()), before);
     QSignalSpy finished(f.window->commands(), &FolderCommands::removeFinished);
@@ -248,8 +251,36 @@ void TestFolderCommands::editSendAndSendAll()
     f.run(FailedFolder, 1, "Mnu_Err_Send");
     QVERIFY(f.window->panel(2)->text().endsWith(QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte danach "
                                                                "erneut versuchen.")));
-    f.window->dispatcher()->endCommand();
+    f.window->dispatcher()->endCommand({});
     QCOMPARE(sink.messages().size(), 2);
+}
+
+// Commands tell the retry schedule what they changed: renumbered, a mail waits on; edited or moved, no more.
+void TestFolderCommands::retriesFollowCommands()
+{
+    Fixture f({DeletedFolder, FailedFolder, FailedFolder, FailedFolder});
+    RetrySchedule schedule;
+    for (const qint16 id : {2, 3, 4})
+        schedule.failed(id, f.store.tables().mail(id), 0, true);
+    QVERIFY(saveRetrySetting(f.dir.path(), true) &&
+            saveRetryFile(f.dir.path(), schedule.toFile(0, QDateTime::currentMSecsSinceEpoch())));
+    f.window = std::make_unique<Form1>(f.store, f.prompts, fastOptions()); // a start that reads the file
+    f.window->load();
+    const auto waiting = [&f] {
+        QList<qint16> ids;
+        for (const RetryFileEntry& e : loadRetryFile(f.dir.path()).value_or(RetryFileContent{}).entries)
+            ids << e.id;
+        return ids;
+    };
+    f.prompts.answers = {PromptAnswer::Ok};
+    f.run(DeletedFolder, 1, "Mnu_T_Remove");
+    QTRY_COMPARE_WITH_TIMEOUT(waiting(), (QList<qint16>{1, 2, 3}), 5000);
+    f.run(FailedFolder, 1, "Mnu_Err_Edit");
+    child<QLineEdit>(*f.window->commands()->editor(), "Text2")->setText(QStringLiteral("neu@example.com"));
+    child<QPushButton>(*f.window->commands()->editor(), "Command1")->click();
+    QCOMPARE(waiting(), (QList<qint16>{2, 3}));
+    f.run(FailedFolder, 2, "Mnu_Err_Remove");
+    QCOMPARE(waiting(), QList<qint16>{3});
 }
 
 void TestFolderCommands::fullStore_data()
