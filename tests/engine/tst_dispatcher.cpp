@@ -492,10 +492,7 @@ private Q_SLOTS:
         refusing.expect("DATA\r\n").reply("354 go\r\n").expect("\r\n.\r\n").reply("451 4.3.0 later\r\n").close();
         Bench bench(refusing.port(), 0, 50, 20, 1500, 20);
         QVERIFY(saveRetrySetting(bench.programFolder, true));
-        bench.writeJob("a.zub", Bench::job("Gr\x81\xE1"
-                                           "e aus M\x81nchen",
-                                           "\x8E"
-                                           "rger"));
+        bench.writeJob("a.zub", Bench::job("Gr\x81\xE1\x65 aus M\x81nchen", "\x8E\x72ger")); // CP850
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         SmtpSink sink;
         QVERIFY(sink.isRunning());
@@ -519,8 +516,8 @@ private Q_SLOTS:
         QCOMPARE(read.at(1)[u"subject"].toString(), QStringLiteral("Grüße aus München"));
         QVERIFY(read.at(1)[u"body"].toString().contains(QStringLiteral("Ärger")));
         QCOMPARE(read.at(1)[u"messageId"].toString().toLatin1(), id);
-        QCOMPARE(read.at(0)[u"messageId"].toString().toLatin1(), bench.tables().mail(2).Reserved);
-        QVERIFY(bench.tables().mail(2).Reserved != id);
+        QVERIFY(read.at(0)[u"messageId"].toString().toLatin1() == bench.tables().mail(2).Reserved &&
+                bench.tables().mail(2).Reserved != id);
     }
 
     // The steps over a day; wall times read back after a clock jump; an entry read back after a restart

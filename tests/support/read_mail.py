@@ -1,5 +1,4 @@
-"""Reads one message from stdin as a recipient's mail program would (Python's email package, policy.default)
-and prints what it makes of it as JSON: subject, body text, date, Message-ID and every defect found."""
+# One message from stdin as a recipient's mail program reads it (policy.default), printed as JSON.
 import email
 import json
 import sys
