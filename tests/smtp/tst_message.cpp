@@ -90,6 +90,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("subject");
         QTest::addColumn<QDateTime>("time");
         const QTimeZone berlin("Europe/Berlin"), newYork("America/New_York");
+        QVERIFY2(berlin.isValid() && newYork.isValid(), "no time zone data (tzdata)");
         QTest::newRow("umlauts, Berlin winter")
             << QStringLiteral("Rechnung für Müller, Größe Übersicht") << QDateTime({2026, 12, 7}, {9, 10}, berlin);
         QTest::newRow("marks and blanks, Berlin summer")
