@@ -26,23 +26,22 @@ for candidate in random.sample(range(20000, 32768), 200):
         break
 PY
 )
-# The sink prints each mail it receives: envelope, header and the body's text without its HTML.
+# The sink prints each mail it receives as a recipient's mail program reads it: through Python's standard
+# parser (policy.default), which decodes the subject's encoded words and the body by its declared charset.
 cat >"$demo/demo_sink.py" <<'PY'
-import email, html, re, sys
+import email, html, re
+from email import policy
 
 class Printer:
     async def handle_DATA(self, server, session, envelope):
-        message = email.message_from_bytes(envelope.content)
-        body = message.get_payload(decode=True) or b""
-        text = html.unescape(re.sub(r"<[^>]*>", "", body.decode("cp1252", "replace"))).strip()
-        # The program sends its Windows-1252 header bytes as they are.
-        found = re.search(rb"^Subject: ?(.*?)\r?$", envelope.content, re.M)
-        subject = found.group(1).decode("cp1252", "replace") if found else ""
+        message = email.message_from_bytes(envelope.content, policy=policy.default)
+        text = html.unescape(re.sub(r"<[^>]*>", "", message.get_content())).strip()
         print("---------- MAIL RECEIVED ----------")
-        print("Envelope: %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
-        print("Subject:  %s" % subject)
-        print("Date:     %s" % message.get("Date", ""))
-        print("X-Mailer: %s" % message.get("X-Mailer", ""))
+        print("Envelope:   %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
+        for name in ("Subject", "Date", "Message-ID", "Content-Type", "X-Mailer"):
+            print("%-11s %s" % (name + ":", message.get(name, "")))
+        defects = list(message.defects) + [d for _, v in message.items() for d in getattr(v, "defects", ())]
+        print("Defects:    %s" % (", ".join(type(d).__name__ for d in defects) or "none"))
         print(re.sub(r"\s*\n\s*", "\n", text))
         print("-----------------------------------", flush=True)
         return "250 OK"

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-networkauth-dev libgl-dev
-          libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n)
+          libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n
+          tzdata) # tzdata: the tests compose dates in named zones
 packages+=("$@")
 
 missing=()

@@ -5,6 +5,7 @@
 #include "engine/OAuthTokenSource.h"
 #include "engine/OffThread.h"
 #include "smtp/Base64.h"
+#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/AuthSetting.h"
 #include "store/KadmelIni.h"
@@ -123,6 +124,8 @@ void DeliveryAttempt::SendMailItem(qint16 id)
     mail.MailRecipientEMail = record.To;
     mail.MailSenderEMail = record.From;
     mail.MailSubject = record.Subject;
+    if (isMessageId(record.Reserved)) // else the client makes one for this attempt
+        mail.MailMessageId = record.Reserved;
     mail.MailBody = std::move(d->page.html); // built in start()
     mail.MailBodyBase64 = std::move(d->page.base64);
     // The connection starts from an empty bar, not from the finished page.

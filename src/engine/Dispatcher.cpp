@@ -5,6 +5,7 @@
 #include "engine/Filing.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
+#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/ResultCode.h"
 
@@ -174,6 +175,8 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     const MailRecord before = record;
     record.Status = codeBytes(ResultCode::DeliveryUnclear);
     record.Date = dateText(QDateTime::currentDateTime());
+    if (!isMessageId(record.Reserved)) // a mail from before Message-IDs, or edited: saved with the mark
+        record.Reserved = NewMessageId(record.From);
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
     if (beside) { // the mail is in hand while its file is written
         setIdle(false);
@@ -185,6 +188,7 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
         MailRecord& record = d->store.tables().mail(id);
         record.Status = before.Status;
         record.Date = before.Date;
+        record.Reserved = before.Reserved;
         if (!d->idle)
             resumePolling();
         markNotSaved(id, error);

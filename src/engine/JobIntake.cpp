@@ -6,6 +6,7 @@
 #include "engine/JobScanner.h"
 #include "engine/MailBudget.h"
 #include "engine/OffThread.h"
+#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/MailFile.h"
@@ -175,6 +176,7 @@ void JobIntake::ParseJob(const JobEntry& job)
         record.Body = OemToAnsi(parsed.fields.body);
         record.Date = dateText(QDateTime::currentDateTime());
         record.Size = FormatByteSize(record.Body.size());
+        record.Reserved = NewMessageId(record.From); // saved with the mail, before anything goes out
         mail.tooLarge = projectedMailFileSize(record, settings) > MaxMailFileBytes;
         return mail;
     };

@@ -14,6 +14,8 @@ qint64 projectedMailFileSize(const MailRecord& record, const Settings& settings)
     header.MailSenderEMail = record.From;
     header.MailRecipientEMail = record.To;
     header.MailSubject = record.Subject;
+    // The Message-ID it has, or one as long as the one it will get (saved in the record as well).
+    header.MailMessageId = isMessageId(record.Reserved) ? record.Reserved : NewMessageId(record.From);
     const qint64 message =
         ComposeMessage(header, QDateTime::currentDateTime()).size() + EncodedSize(ComposedHtmlSize(record.Body));
 
@@ -24,6 +26,7 @@ qint64 projectedMailFileSize(const MailRecord& record, const Settings& settings)
         64 * 1024;
     MailRecord logged = record;
     logged.Log.reset();
+    logged.Reserved = header.MailMessageId;
     return encodedMailRecordSize(logged) + encodedStringSize(message) + commands + ReplyFramer::MaxConversationBytes;
 }
 

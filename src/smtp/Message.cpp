@@ -2,9 +2,13 @@
 
 #include "smtp/Base64.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace kadmel {
 namespace {
@@ -30,16 +34,98 @@ bool textIsSafe(const QByteArray& text)
     return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
 }
 
+bool is8Bit(const QByteArray& text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; });
+}
+
+bool isAlnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// A dot-atom of RFC 5322: atoms of letters, digits and these marks, joined by single dots.
+bool isDotAtom(const QByteArray& text)
+{
+    static constexpr char Marks[] = "!#$%&'*+-/=?^_`{|}~";
+    const auto atext = [](char c) { return isAlnum(c) || (c != '\0' && std::strchr(Marks, c)); };
+    return !text.isEmpty() && !text.startsWith('.') && !text.endsWith('.') && !text.contains("..") &&
+           std::all_of(text.begin(), text.end(), [&](char c) { return c == '.' || atext(c); });
+}
+
+// Host name labels of letters, digits and inner hyphens; two labels at least, as a mail domain has.
+bool isDomain(const QByteArray& domain)
+{
+    const QList<QByteArray> labels = domain.split('.');
+    return domain.size() <= 253 && labels.size() >= 2 && std::all_of(labels.begin(), labels.end(), [](const auto& l) {
+               return !l.isEmpty() && l.size() <= 63 && !l.startsWith('-') && !l.endsWith('-') &&
+                      std::all_of(l.begin(), l.end(), [](char c) { return isAlnum(c) || c == '-'; });
+           });
+}
+
+// `text` after a header's `prefixLength` bytes: as it is when 7-bit, else RFC 2047 Q-encoded words in
+// Windows-1252 of at most 75 characters, folded so that no line passes 78. Blanks go inside the words:
+// a reader drops those between two encoded words.
+QByteArray headerText(const QByteArray& text, qsizetype prefixLength)
+{
+    if (!is8Bit(text))
+        return text;
+    static constexpr char Open[] = "=?windows-1252?Q?";
+    static constexpr qsizetype OpenSize = sizeof Open - 1;
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    qsizetype room = std::clamp<qsizetype>(78 - prefixLength, OpenSize + 5, 75);
+    QByteArray folded;
+    QByteArray word = Open;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        // Only what may stand in a phrase as well (a name) goes as it is.
+        const char escaped[] = {'=', Hex[byte >> 4], Hex[byte & 0xF]};
+        const QByteArray piece = isAlnum(c) || (c != '\0' && std::strchr("!*+-/", c)) ? QByteArray(1, c)
+                                 : c == ' '                                           ? QByteArray("_")
+                                                                                      : QByteArray(escaped, 3);
+        if (word.size() + piece.size() + 2 > room) {
+            folded += word + "?=\r\n ";
+            word = Open;
+            room = 75; // the next line begins with one blank
+        }
+        word += piece;
+    }
+    return folded + word + "?=";
+}
+
+// The header block without its blank line.
+QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
+{
+    const QByteArray id = mail.MailMessageId.isEmpty() ? NewMessageId(mail.MailSenderEMail) : mail.MailMessageId;
+    const QByteArray charset = is8Bit(mail.MailBody) ? "windows-1252" : "us-ascii";
+    QByteArray header;
+    header += "From: " + headerText(mail.MailSenderName, 6) + " <" + mail.MailSenderEMail + ">\r\n";
+    header += "To: " + headerText(mail.MailRecipientName, 4) + " <" + mail.MailRecipientEMail + ">\r\n";
+    header += "Date: " + date + "\r\n";
+    header += "Message-ID: " + id + "\r\n";
+    header += "Subject: " + headerText(mail.MailSubject, 9) + "\r\n";
+    header += QByteArrayLiteral("X-Mailer: ") + ProductLine + "\r\n";
+    header += "MIME-Version: 1.0\r\n"
+              "Content-Type: text/html; charset=\"" +
+              charset +
+              "\"\r\n"
+              "Content-Transfer-Encoding: base64\r\n";
+    return header;
+}
+
 } // namespace
 
 bool headerIsSafe(const SmtpMail& mail)
 {
-    const qsizetype fromLine = 6 + mail.MailSenderName.size() + 2 + mail.MailSenderEMail.size() + 1;
-    const qsizetype toLine = 4 + mail.MailRecipientName.size() + 2 + mail.MailRecipientEMail.size() + 1;
-    const qsizetype subjectLine = 9 + mail.MailSubject.size();
-    return addressIsSafe(mail.MailSenderEMail) && addressIsSafe(mail.MailRecipientEMail) &&
-           textIsSafe(mail.MailSenderName) && textIsSafe(mail.MailRecipientName) && textIsSafe(mail.MailSubject) &&
-           std::max({fromLine, toLine, subjectLine}) <= MaxHeaderLine;
+    if (!addressIsSafe(mail.MailSenderEMail) || !addressIsSafe(mail.MailRecipientEMail) ||
+        !textIsSafe(mail.MailSenderName) || !textIsSafe(mail.MailRecipientName) || !textIsSafe(mail.MailSubject) ||
+        (!mail.MailMessageId.isEmpty() && !isMessageId(mail.MailMessageId)))
+        return false;
+    // The date's length is fixed; an 8-bit byte left here could only come from an address.
+    const QByteArray header = composeHeader(mail, RfcDate(QDateTime::currentDateTime()));
+    const QList<QByteArray> lines = header.chopped(2).split('\n');
+    return !is8Bit(header) &&
+           std::all_of(lines.begin(), lines.end(), [](const QByteArray& l) { return l.size() <= MaxHeaderLine + 1; });
 }
 
 QByteArray RfcDate(const QDateTime& localTime)
@@ -50,31 +136,37 @@ QByteArray RfcDate(const QDateTime& localTime)
                                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     const QDate date = localTime.date();
     const QTime time = localTime.time();
-    char text[32];
-    const int length = std::snprintf(
-        text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", Days[size_t(date.dayOfWeek() - 1) % 7], date.day(),
-        Months[size_t(date.month() - 1) % 12], date.year(), time.hour(), time.minute(), time.second());
+    const int offset = localTime.offsetFromUtc() / 60; // minutes east of UTC, of this very time
+    const int zone = std::abs(offset);
+    char text[40];
+    const int length = std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02d%02d",
+                                     Days[size_t(date.dayOfWeek() - 1) % 7], date.day(),
+                                     Months[size_t(date.month() - 1) % 12], date.year(), time.hour(), time.minute(),
+                                     time.second(), offset < 0 ? '-' : '+', zone / 60 % 100, zone % 60);
     return QByteArray(text, qMax(0, qMin(length, int(sizeof text) - 1)));
+}
+
+QByteArray NewMessageId(const QByteArray& senderAddress)
+{
+    const QByteArray domain = senderAddress.mid(senderAddress.lastIndexOf('@') + 1).toLower();
+    // One length for every mail, so that a mail's file size can be projected before its Message-ID exists.
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return '<' + QByteArray::number(QDateTime::currentMSecsSinceEpoch(), 36) + '.' +
+           QByteArray::number(random, 36).rightJustified(13, '0') + '@' +
+           (senderAddress.contains('@') && isDomain(domain) ? domain : QByteArray("kadmel.invalid")) + '>';
+}
+
+bool isMessageId(const QByteArray& id)
+{
+    const qsizetype at = id.lastIndexOf('@');
+    return id.size() <= 250 && id.startsWith('<') && id.endsWith('>') && at > 1 && isDotAtom(id.mid(1, at - 1)) &&
+           isDotAtom(id.mid(at + 1, id.size() - at - 2));
 }
 
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime)
 {
     const QByteArray body = mail.MailBodyBase64.isEmpty() ? Encode(mail.MailBody) : mail.MailBodyBase64;
-    QByteArray message;
-    message.reserve(400 + mail.MailSenderName.size() + mail.MailSenderEMail.size() + mail.MailRecipientName.size() +
-                    mail.MailRecipientEMail.size() + mail.MailSubject.size() + body.size());
-    message += "From: " + mail.MailSenderName + " <" + mail.MailSenderEMail + ">\r\n";
-    message += "To: " + mail.MailRecipientName + " <" + mail.MailRecipientEMail + ">\r\n";
-    message += "Date: " + RfcDate(localTime) + "\r\n";
-    message += "Subject: " + mail.MailSubject + "\r\n";
-    message += QByteArrayLiteral("X-Mailer: ") + ProductLine + "\r\n";
-    message += "MIME-Version: 1.0\r\n"
-               "Content-Type: text/html; charset=\"us-ascii\"\r\n"
-               "Content-Transfer-Encoding: base64\r\n"
-               "\r\n";
-    message += body;
-    message += "\r\n\r\n.\r\n";
-    return message;
+    return composeHeader(mail, RfcDate(localTime)) + "\r\n" + body + "\r\n\r\n.\r\n";
 }
 
 } // namespace kadmel

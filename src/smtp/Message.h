@@ -5,26 +5,34 @@
 
 namespace kadmel {
 
-// What a message is made of; texts are Windows-1252 bytes and go into the message unchanged.
+// What a message is made of; texts are Windows-1252 bytes. A subject or name holding a byte above 127
+// goes out as RFC 2047 encoded words, every other text unchanged.
 struct SmtpMail
 {
-    QByteArray MailSenderName;    // never set by the dispatcher
+    QByteArray MailSenderName; // never set by the dispatcher
     QByteArray MailSenderEMail;
     QByteArray MailRecipientName; // never set by the dispatcher
     QByteArray MailRecipientEMail;
     QByteArray MailSubject;
-    QByteArray MailBody;          // the HTML page
+    QByteArray MailBody; // the HTML page
     qint16 MailID = 0;
     QByteArray MailBodyBase64 = {}; // Encode(MailBody) when made beforehand (off the window's thread); else empty
+    QByteArray MailMessageId = {};  // "<…@…>", the same for every attempt of one unchanged mail
 };
 
 inline constexpr char ProductLine[] = "Kadmel Mail System v3.0";
 
-// "Fri, 04 Dec 2026 18:15:11": English names whatever the locale, no time zone.
+// "Fri, 04 Dec 2026 18:15:11 +0100": English names whatever the locale, the zone of that time.
 QByteArray RfcDate(const QDateTime& localTime);
 
+// A new, unique "<…@…>": right of the "@" the sender's domain when it is a valid one, else a fixed name.
+QByteArray NewMessageId(const QByteArray& senderAddress);
+// Whether `id` can stand in a Message-ID line as it is (what NewMessageId makes, or the like).
+bool isMessageId(const QByteArray& id);
+
 // False when a field could add commands or header lines: an address holding "<", ">", white space or a
-// control byte, a name or subject holding a control byte other than TAB, or a header line over 998 bytes.
+// control byte or a byte above 127, a name or subject holding a control byte other than TAB, a Message-ID
+// that is not one, or a header line over 998 bytes.
 bool headerIsSafe(const SmtpMail& mail);
 
 // Header block, blank line, Base64 body, CR LF CR LF "." CR LF.

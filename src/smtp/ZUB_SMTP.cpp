@@ -499,6 +499,8 @@ ZUB_SMTP::~ZUB_SMTP()
 void ZUB_SMTP::setMail(const SmtpMail& mail)
 {
     d->mail = mail;
+    if (d->mail.MailMessageId.isEmpty()) // one for every attempt of this mail, whatever it meets
+        d->mail.MailMessageId = NewMessageId(mail.MailSenderEMail);
 }
 
 void ZUB_SMTP::setServer(const SmtpServer& server)

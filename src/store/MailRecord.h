@@ -37,7 +37,7 @@ private:
 struct MailRecord
 {
     SmtpLog Log;
-    QByteArray Reserved; // never set; keeps its place in the file
+    QByteArray Reserved; // the Message-ID "<…@…>" of every attempt; empty until the first and after an edit
     QByteArray From;
     QByteArray To;
     QByteArray Subject;

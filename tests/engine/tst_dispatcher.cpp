@@ -3,6 +3,7 @@
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
 #include "engine/RetrySchedule.h"
+#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
@@ -13,6 +14,7 @@
 #include "store/RetrySetting.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
+#include "support/MailReader.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmallDisk.h"
@@ -25,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -162,7 +165,7 @@ private Q_SLOTS:
 
         const QList<ReceivedMail> mails = sink.messages();
         QCOMPARE(mails.size(), 3);
-        QVERIFY(mails.at(0).content.contains("\r\nSubject: eins \xE4\r\n"));
+        QVERIFY(mails.at(0).content.contains("\r\nSubject: =?windows-1252?Q?eins_=E4?=\r\n"));
 
         const MailRecord& first = bench.tables().mail(1);
         QCOMPARE(first.Body, "Gr\xFC\xDF" + QByteArray("e  aus  Bonn"));
@@ -477,6 +480,44 @@ private Q_SLOTS:
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(bench.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1})); // the new job went first
         QVERIFY(bench.view.retryTimes.isEmpty());
+    }
+
+    // One Message-ID for a mail across a 451 and its retry, on disk before the first attempt; another for the
+    // next mail. Each delivered mail reads as written in a recipient's program.
+    void oneMessageIdPerMail()
+    {
+        ScriptedSmtpServer refusing;
+        greeting(refusing).expect("MAIL FROM: <alice@example.com>\r\n").reply("250 ok\r\n");
+        refusing.expect("RCPT TO: <bob@example.com>\r\n").reply("250 ok\r\n");
+        refusing.expect("DATA\r\n").reply("354 go\r\n").expect("\r\n.\r\n").reply("451 4.3.0 later\r\n").close();
+        Bench bench(refusing.port(), 0, 50, 20, 1500, 20);
+        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        bench.writeJob("a.zub", Bench::job("Gr\x81\xE1\x65 aus M\x81nchen", "\x8E\x72ger")); // CP850
+        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+        SmtpSink sink;
+        QVERIFY(sink.isRunning());
+        bench.dispatcher->StartProcessing();
+        QVERIFY(filed.wait(5000));
+        bench.setPort(sink.port());
+        const QByteArray id = bench.tables().mail(1).Reserved;
+        QVERIFY(isMessageId(id) && id.endsWith("@example.com>"));
+        QVERIFY(refusing.received().contains("\r\nMessage-ID: " + id + "\r\n"));
+        QCOMPARE(bench.reloaded().mail(1).Reserved, id);
+
+        bench.writeJob("b.zub", Bench::job("zwei"));
+        QTRY_COMPARE_WITH_TIMEOUT(sink.messages().size(), 2, 15000);
+        QList<QJsonObject> read;
+        for (const ReceivedMail& mail : sink.messages()) {
+            read.append(readAsRecipient(mail.content));
+            QCOMPARE(read.last()[u"defects"].toArray(), QJsonArray());
+        }
+        if (read.at(0)[u"subject"] != QStringLiteral("zwei")) // the retry and the new job go in either order
+            read.swapItemsAt(0, 1);
+        QCOMPARE(read.at(1)[u"subject"].toString(), QStringLiteral("Grüße aus München"));
+        QVERIFY(read.at(1)[u"body"].toString().contains(QStringLiteral("Ärger")));
+        QCOMPARE(read.at(1)[u"messageId"].toString().toLatin1(), id);
+        QVERIFY(read.at(0)[u"messageId"].toString().toLatin1() == bench.tables().mail(2).Reserved &&
+                bench.tables().mail(2).Reserved != id);
     }
 
     // The steps over a day; wall times read back after a clock jump; an entry read back after a restart

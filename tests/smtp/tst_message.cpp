@@ -1,12 +1,18 @@
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "smtp/ReplyFramer.h"
+#include "store/Ansi.h"
+#include "support/MailReader.h"
+
+#include <QJsonArray>
+#include <QTimeZone>
 
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QTest>
 
 using namespace kadmel;
+using namespace kadmel::test;
 using Replies = QList<QPair<QByteArray, int>>;
 
 class TestMessage : public QObject
@@ -32,26 +38,89 @@ private Q_SLOTS:
 
     void composesHeaderBodyAndEnd()
     {
-        SmtpMail mail{{}, "von@example.com", {}, "an@example.org", "Gr\xFC\xDF", "<HTML>\xE4</HTML>", 3};
-        const QDateTime time(QDate(2026, 12, 4), QTime(18, 15, 11));
+        SmtpMail mail{{}, "von@example.com", {}, "an@example.org", "Gr\xFC\xDF", "<HTML>\xE4</HTML>", 3,
+                      {}, "<a.b@c.de>"};
+        const QTimeZone berlin("Europe/Berlin");
+        const QDateTime time(QDate(2026, 12, 4), QTime(18, 15, 11), berlin);
         // German names differ ("Fr", "Dez"); Turkish upper-cases i to a dotted capital.
         for (const auto language : {QLocale::German, QLocale::Turkish}) {
             QLocale::setDefault(QLocale(language));
             QCOMPARE(ComposeMessage(mail, time),
-                     "From:  <von@example.com>\r\nTo:  <an@example.org>\r\nDate: Fri, 04 Dec 2026 18:15:11\r\n"
-                     "Subject: Gr\xFC\xDF\r\nX-Mailer: Kadmel Mail System v3.0\r\nMIME-Version: 1.0\r\n"
-                     "Content-Type: text/html; charset=\"us-ascii\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
+                     "From:  <von@example.com>\r\nTo:  <an@example.org>\r\nDate: Fri, 04 Dec 2026 18:15:11 +0100\r\n"
+                     "Message-ID: <a.b@c.de>\r\nSubject: =?windows-1252?Q?Gr=FC=DF?=\r\n"
+                     "X-Mailer: Kadmel Mail System v3.0\r\nMIME-Version: 1.0\r\n"
+                     "Content-Type: text/html; charset=\"windows-1252\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
                          Encode(mail.MailBody) + "\r\n\r\n.\r\n");
-            QCOMPARE(RfcDate({{2026, 8, 2}, {7, 8, 9}}), QByteArray("Sun, 02 Aug 2026 07:08:09")); // end of the week
+            QCOMPARE(RfcDate({{2026, 8, 2}, {7, 8, 9}, berlin}), "Sun, 02 Aug 2026 07:08:09 +0200"); // summer, Sunday
         }
         QLocale::setDefault(QLocale::c());
+        QCOMPARE(RfcDate({{2026, 3, 1}, {0, 0}, QTimeZone("America/St_Johns")}), "Sun, 01 Mar 2026 00:00:00 -0330");
 
-        // An empty subject keeps its space; a body of a 148-multiple encoding gets two blank lines.
+        // An empty subject keeps its space; a 7-bit page is us-ascii; a body of a 148-multiple encoding gets two
+        // blank lines.
         mail.MailSubject.clear();
         mail.MailBody = QByteArray(111, 'a');
         const QByteArray message = ComposeMessage(mail, time);
         QVERIFY(message.contains("\r\nSubject: \r\nX-Mailer"));
+        QVERIFY(message.contains("charset=\"us-ascii\"\r\n"));
         QVERIFY(message.endsWith("\r\n\r\n\r\n.\r\n"));
+
+        // Message-IDs: the sender's domain when it is one, unique, refused in a header when malformed.
+        const QByteArray id = NewMessageId("x@Mail.Example.COM");
+        QVERIFY(isMessageId(id) && id.endsWith("@mail.example.com>") && id != NewMessageId("x@Mail.Example.COM"));
+        for (const QByteArray sender : {"x@localhost", "x@[127.0.0.1]", "x"})
+            QVERIFY(NewMessageId(sender).endsWith("@kadmel.invalid>"));
+        for (const QByteArray bad : {"a@b", "<a@b>\r\nBcc: x", "<a b@c>", ""}) {
+            mail.MailMessageId = bad; // an empty one is made at the send
+            QVERIFY2(!isMessageId(bad) && headerIsSafe(mail) == bad.isEmpty(), bad.constData());
+        }
+        // A 7-bit subject line past 998 bytes is refused; an 8-bit one is folded; an 8-bit address is refused.
+        mail.MailSubject = QByteArray(990, 'x');
+        QVERIFY(!headerIsSafe(mail));
+        mail.MailSubject[0] = '\xE4';
+        QVERIFY(headerIsSafe(mail));
+        mail.MailRecipientEMail = "m\xFCller@example.org";
+        QVERIFY(!headerIsSafe(mail));
+    }
+
+    // What a recipient's program (Python's email package) reads: subject and body as written, no defect, the
+    // instant and zone of the Date, and lines that keep within the limits.
+    void readsAsWritten_data()
+    {
+        QTest::addColumn<QString>("subject");
+        QTest::addColumn<QDateTime>("time");
+        const QTimeZone berlin("Europe/Berlin"), newYork("America/New_York");
+        QVERIFY2(berlin.isValid() && newYork.isValid(), "no time zone data (tzdata)");
+        QTest::newRow("umlauts, Berlin winter")
+            << QStringLiteral("Rechnung für Müller, Größe Übersicht") << QDateTime({2026, 12, 7}, {9, 10}, berlin);
+        QTest::newRow("marks and blanks, Berlin summer")
+            << QStringLiteral("  Preis: 5 € = ?_ (netto)\tStraße  ") << QDateTime({2026, 7, 1}, {23, 59}, berlin);
+        QTest::newRow("200 characters, New York")
+            << QStringLiteral("Ärger über Größe ß ").repeated(11).left(200) << QDateTime({2026, 1, 2}, {3, 4}, newYork);
+        QTest::newRow("empty, New York summer") << QString() << QDateTime({2026, 8, 1}, {12, 0}, newYork);
+        QTest::newRow("7-bit") << QStringLiteral("Rechnung 4711") << QDateTime({2026, 12, 7}, {9, 0}, berlin);
+    }
+    void readsAsWritten()
+    {
+        QFETCH(QString, subject);
+        QFETCH(QDateTime, time);
+        const QString page = QStringLiteral("<HTML>%1</HTML>").arg(subject);
+        const SmtpMail mail{{}, "von@example.com", {}, "an@example.org", toAnsi(subject), toAnsi(page), 1};
+        const QByteArray message = ComposeMessage(mail, time).chopped(3); // as a server keeps it, without "."
+        const QJsonObject read = readAsRecipient(message);
+        QVERIFY2(!read.isEmpty(), "the parser did not run");
+        QCOMPARE(read[u"subject"].toString(), subject);
+        QCOMPARE(read[u"body"].toString(), page);
+        QCOMPARE(read[u"defects"].toArray(), QJsonArray());
+        QCOMPARE(qint64(read[u"epoch"].toDouble()), time.toSecsSinceEpoch());
+        QCOMPARE(read[u"offset"].toInt(), time.offsetFromUtc() / 60);
+        QVERIFY(isMessageId(read[u"messageId"].toString().toLatin1()));
+        for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n')) {
+            const qsizetype word = line.indexOf("=?"); // one encoded word a line at most
+            QVERIFY2(line.size() <= 79 && std::all_of(line.begin(), line.end(), [](char c) { return c > 0; }) &&
+                         (word < 0 || line.indexOf("?=", word + 17) + 2 - word <= 75),
+                     line.constData());
+        }
     }
 
     void frames_data()

@@ -68,11 +68,13 @@ void checkReceived(const ReceivedMail& got, bool auth)
     QCOMPARE(got.mailFrom, Mail.MailSenderEMail);
     QCOMPARE(got.rcptTos, QList<QByteArray>{Mail.MailRecipientEMail});
     QCOMPARE(got.login + '/' + got.password, auth ? User + '/' + Password : QByteArray("/"));
-    const qsizetype date = got.content.indexOf("\r\nDate: ") + 8;
-    const QDateTime sentAt = QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 25)),
-                                                   QStringLiteral("ddd, dd MMM yyyy HH:mm:ss"));
+    const qsizetype date = got.content.indexOf("\r\nDate: ") + 8, id = got.content.indexOf("\r\nMessage-ID: ") + 14;
+    const QDateTime sentAt =
+        QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 31)), Qt::RFC2822Date); // zone included
     QVERIFY(sentAt.isValid());
-    QCOMPARE(got.content + ".\r\n", ComposeMessage(Mail, sentAt)); // the sink keeps DATA without its end
+    SmtpMail sent = Mail; // with the Message-ID the client gave it
+    sent.MailMessageId = got.content.mid(id, got.content.indexOf("\r\n", id) - id);
+    QCOMPARE(got.content + ".\r\n", ComposeMessage(sent, sentAt)); // the sink keeps DATA without its end
 }
 
 } // namespace

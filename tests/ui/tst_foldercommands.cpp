@@ -179,11 +179,13 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
+    f.store.tables().mail(2).Reserved = "<vorher.1@example.com>"; // edited, it is another mail: a new Message-ID
     child<QLineEdit>(*editor, "Text3")->setText(QStringLiteral("\u03A9 \u20AC"));
     child<QPushButton>(*editor, "Command1")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 15000);
     QCOMPARE(cell(FolderListModel::ToColumn), QStringLiteral("neu@example.com"));
     QCOMPARE(loadedStore(f.dir.path())->tables().mail(2).Subject, QByteArray("? \x80"));
+    QVERIFY(f.store.tables().mail(2).Reserved.isEmpty());
 
     // In hand, the row still shows the record as it was, and a remove would change the folders under it: ignored.
     QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
@@ -194,6 +196,7 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(done.wait(15000));
     QCOMPARE(sink.messages().size(), 1);
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
+    QVERIFY(sink.messages().first().content.contains("\r\nMessage-ID: " + f.store.tables().mail(2).Reserved));
     QVERIFY(f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that

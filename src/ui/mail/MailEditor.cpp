@@ -121,6 +121,9 @@ void frmMailEdit::saveAndClose()
     mail->From = toAnsi(m_text1->text());
     mail->To = toAnsi(m_text2->text());
     mail->Subject = toAnsi(m_text3->text());
+    // An edited mail is another mail to its recipient: it gets a new Message-ID at its next attempt.
+    if (mail->From != before.From || mail->To != before.To || mail->Subject != before.Subject)
+        mail->Reserved.clear();
     QString error;
     if (!m_target.saveAll(&error)) {
         // The record goes back to what the files hold; the typed texts stay for another try.
