@@ -66,7 +66,7 @@ void TestMailWindows::viewer()
                     .Date = "06.12.2026 18:15:11",
                     .Size = "532 Bytes",
                     .Status = "MSGSENT"};
-    // The body reads black on white even on a dark desktop.
+    // The body reads black on white even on a dark desktop, the blue header in a light blue.
     const QPalette desktop = qApp->palette();
     qApp->setPalette(QPalette(Qt::white, Qt::black, Qt::gray, Qt::darkGray, Qt::gray, Qt::white, Qt::black));
     Form2 viewer;
@@ -79,6 +79,7 @@ void TestMailWindows::viewer()
     auto* body = child<QPlainTextEdit>(viewer, "Text1");
     QCOMPARE(body->toPlainText(), QStringLiteral("Zeile 1\nZeile 2"));
     QVERIFY(body->palette().color(QPalette::Base) == Qt::white && body->palette().color(QPalette::Text) == Qt::black);
+    QVERIFY(header->palette().color(QPalette::WindowText).lightness() >= 128); // the header stays readable
     qApp->setPalette(desktop);
 
     // A refused mail's status says why, from the last reply of its conversation, on one line; a hostile
