@@ -115,7 +115,7 @@ int main(int argc, char* argv[])
                 failures += !grab(window->settingsDialog(), out.filePath(QStringLiteral("settings.png")));
                 // The browser sign-in chosen and Google filled in: the dialog at its tallest.
                 QDialog* settings = window->settingsDialog();
-                settings->findChild<QComboBox*>(QStringLiteral("ComboAnmeldung"))->setCurrentIndex(2);
+                settings->findChild<QComboBox*>(QStringLiteral("SignInMethod"))->setCurrentIndex(2);
                 settings->findChild<QPushButton*>(QStringLiteral("FillGoogle"))->click();
                 QTimer::singleShot(400, &app, [&, window, settings] {
                     failures += !grab(settings, out.filePath(QStringLiteral("settings-oauth.png")));
