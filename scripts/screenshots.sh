@@ -70,8 +70,13 @@ index += b"".join(array(folders[f], lambda v: integers(v)) for f in (1, 2, 3))
 write("ZUBData2(3.0).zub", index)
 PY
 
-# A desktop of 1280 x 800 with the German locale; LANG=C shows the same window (the program's texts and
-# dates do not follow the locale).
-xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb LANG="${SCREENSHOT_LANG:-de_DE.UTF-8}" \
-    "$work/capture" "$work/program" "$out"
+# A desktop of 1280 x 800 with a window manager (openbox, when installed) and the German locale.
+# SCREENSHOT_LANG=C and SCREENSHOT_SCHEME=dark (GTK's dark Adwaita through Qt's gtk3 theme) show the
+# same windows for another locale and a dark desktop; SCREENSHOT_OUT takes their pictures elsewhere.
+out="${SCREENSHOT_OUT:-$out}"
+mkdir -p "$out"
+theme=()
+[ "${SCREENSHOT_SCHEME:-light}" = dark ] && theme=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
+xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb LANG="${SCREENSHOT_LANG:-de_DE.UTF-8}" "${theme[@]}" \
+    bash -c 'command -v openbox >/dev/null && { openbox & sleep 1; }; "$0" "$1" "$2"' "$work/capture" "$work/program" "$out"
 ls -l "$out"/*.png
