@@ -122,11 +122,6 @@ void silentAfterMessage(ScriptedSmtpServer& server)
 
 const QByteArray Secret = "S3cr3t&Wert=1 +", Token = "ya29.a0AfH6SM-gut";
 
-qsizetype said(const RecordingView& view, const QByteArray& part)
-{
-    return view.said(part);
-}
-
 } // namespace
 
 class TestDispatcher : public QObject
@@ -299,7 +294,7 @@ private Q_SLOTS:
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 60000);
         QVERIFY(bench.jobExists("1-over.zub"));
-        QCOMPARE(said(bench.view, "1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
+        QCOMPARE(bench.view.said("1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(text.first(low)));
         QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
@@ -622,7 +617,7 @@ private Q_SLOTS:
         QCOMPARE(resent.size(), 2);
         bench.dispatcher->StartProcessing();
         const QByteArray refused = ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern.";
-        QTRY_VERIFY_WITH_TIMEOUT(said(bench.view, "(ID 1" + refused) >= 3 && said(bench.view, "(ID 2" + refused) >= 3,
+        QTRY_VERIFY_WITH_TIMEOUT(bench.view.said("(ID 1" + refused) >= 3 && bench.view.said("(ID 2" + refused) >= 3,
                                  5000);
         QCOMPARE(sink.messages().size(), 0);
         QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2}));

@@ -108,9 +108,7 @@ private Q_SLOTS:
         // One mail per scan; jobs set aside are not said again until they change.
         QCOMPARE(bench.scan(), qint16(2));
         QCOMPARE(bench.scan(), qint16(0));
-        QCOMPARE(bench.view.said("Auftrag \x84"
-                                 "2-open.zub"),
-                 1);
+        QCOMPARE(bench.view.said("Auftrag \x84" + QByteArray("2-open.zub")), 1);
         bench.writeJob("2-open.zub", "repariert");
         QCOMPARE(bench.scan(), qint16(3));
         QCOMPARE(bench.store->tables().mail(3).Subject, QByteArray("repariert"));
