@@ -74,11 +74,7 @@ private Q_SLOTS:
             mail.MailMessageId = bad; // an empty one is made at the send
             QVERIFY2(!isMessageId(bad) && headerIsSafe(mail) == bad.isEmpty(), bad.constData());
         }
-        // A 7-bit subject line past 998 bytes is refused; an 8-bit one is folded; an 8-bit address is refused.
-        mail.MailSubject = QByteArray(990, 'x');
-        QVERIFY(!headerIsSafe(mail));
-        mail.MailSubject[0] = '\xE4';
-        QVERIFY(headerIsSafe(mail));
+        // An 8-bit address is refused (long subject lines: ZUB_SMTP's headerInjectionIsRefusedBeforeConnecting).
         mail.MailRecipientEMail = "m\xFCller@example.org";
         QVERIFY(!headerIsSafe(mail));
     }

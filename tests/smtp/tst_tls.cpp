@@ -166,40 +166,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("ini");  // or what stands in its place: "(none)", "(folder)", "(FIFO)", "(big)"
         QTest::addColumn<QByteArray>("wire"); // all the client sends; "(refused)": the start is refused, no connection
-        const QByteArray clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
-        const QByteArray refused = "(refused)";
-        QTest::newRow("no file") << QByteArray("(none)") << clear;
-        QTest::newRow("other sections only, behind a byte order mark")
-            << QByteArray("\xEF\xBB\xBF[Fenster]\nMaximiert=1\n[Anmeldung]\nVerfahren=Kennwort\n") << clear;
-        QTest::newRow("old Mac line ends (CR only)") << QByteArray("[SMTP]\rVerschluesselung=STARTTLS\r") << startTls;
-        // What seems to ask for encryption and is not understood sends nothing, not even in the clear.
+        const char *clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", *startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
+        const char* refused = "(refused)"; // what seems to ask for encryption and is not understood sends nothing
+        const char* const rows[][3] = {
+            {"no file", "(none)", clear},
+            {"other sections only, behind a byte order mark",
+             "\xEF\xBB\xBF[Fenster]\nMaximiert=1\n[Anmeldung]\nVerfahren=Kennwort\n", clear},
+            {"old Mac line ends (CR only)", "[SMTP]\rVerschluesselung=STARTTLS\r", startTls},
+            {"the key with an umlaut, UTF-8", "[SMTP]\nVerschl\xC3\xBCsselung=STARTTLS\n", refused},
+            {"the key with an umlaut, Windows-1252", "[SMTP]\nVerschl\xFCsselung=STARTTLS\n", refused},
+            {"a colon for the equals sign", "[SMTP]\nVerschluesselung: STARTTLS\n", refused},
+            {"a no-break space in the key", "[SMTP]\nVerschluesselung\xC2\xA0=STARTTLS\n", refused},
+            {"a zero-width space in the key", "[SMTP]\nVerschl\xE2\x80\x8Buesselung=STARTTLS\n", refused},
+            {"a misspelt section", "[SMPT]\nVerschluesselung=STARTTLS\n", refused},
+            {"the key in another section", "[Fenster]\nVerschluesselung=SSL/TLS\n", refused},
+            {"lower case, Windows line ends", "[smtp]\r\nverschluesselung=starttls\r\n", startTls},
+            {"\"STARTTLS \" with a blank", "[SMTP]\nVerschluesselung=\"STARTTLS \"\n", startTls},
+            {"unknown value", "[SMTP]\nVerschluesselung=TLS\n", refused},
+            {"empty value", "[SMTP]\nVerschluesselung=\n", refused},
+            {"before the sections and in [SMTP], alike",
+             "Verschluesselung=STARTTLS\n[SMTP]\nVerschluesselung=starttls\n", startTls},
+            {"two differing values", "[SMTP]\nVerschluesselung=STARTTLS\nVerschluesselung=Keine\n", refused},
+            {"a folder", "(folder)", refused},
+            {"a FIFO", "(FIFO)", refused},
+            {"over 1 MiB", "(big)", refused}};
+        for (const auto& [name, ini, wire] : rows)
+            QTest::newRow(name) << QByteArray(ini) << QByteArray(wire);
         const QString text = QStringLiteral("[SMTP]\r\nVerschluesselung=STARTTLS\r\n");
         const QByteArray utf16 = "\xFF\xFE" + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-        QTest::newRow("UTF-16 with a byte order mark") << utf16 << refused;
-        QTest::newRow("the key with an umlaut, UTF-8")
-            << QByteArray("[SMTP]\nVerschl\xC3\xBCsselung=STARTTLS\n") << refused;
-        QTest::newRow("the key with an umlaut, Windows-1252")
-            << QByteArray("[SMTP]\nVerschl\xFCsselung=STARTTLS\n") << refused;
-        QTest::newRow("a colon for the equals sign") << QByteArray("[SMTP]\nVerschluesselung: STARTTLS\n") << refused;
-        QTest::newRow("a no-break space in the key")
-            << QByteArray("[SMTP]\nVerschluesselung\xC2\xA0=STARTTLS\n") << refused;
-        QTest::newRow("a zero-width space in the key")
-            << QByteArray("[SMTP]\nVerschl\xE2\x80\x8Buesselung=STARTTLS\n") << refused;
-        QTest::newRow("a misspelt section") << QByteArray("[SMPT]\nVerschluesselung=STARTTLS\n") << refused;
-        QTest::newRow("the key in another section") << QByteArray("[Fenster]\nVerschluesselung=SSL/TLS\n") << refused;
-        QTest::newRow("starttls, key and section in lower case, Windows line ends")
-            << QByteArray("[smtp]\r\nverschluesselung=starttls\r\n") << startTls;
-        QTest::newRow("\"STARTTLS \" with a blank")
-            << QByteArray("[SMTP]\nVerschluesselung=\"STARTTLS \"\n") << startTls;
-        QTest::newRow("unknown value") << QByteArray("[SMTP]\nVerschluesselung=TLS\n") << refused;
-        QTest::newRow("empty value") << QByteArray("[SMTP]\nVerschluesselung=\n") << refused;
-        QTest::newRow("before the sections and in [SMTP], alike")
-            << QByteArray("Verschluesselung=STARTTLS\n[SMTP]\nVerschluesselung=starttls\n") << startTls;
-        QTest::newRow("two differing values")
-            << QByteArray("[SMTP]\nVerschluesselung=STARTTLS\nVerschluesselung=Keine\n") << refused;
-        QTest::newRow("a folder") << QByteArray("(folder)") << refused;
-        QTest::newRow("a FIFO") << QByteArray("(FIFO)") << refused;
-        QTest::newRow("over 1 MiB") << QByteArray("(big)") << refused;
+        QTest::newRow("UTF-16 with a byte order mark") << utf16 << QByteArray(refused);
     }
     void everyChoiceOnTheWire()
     {
