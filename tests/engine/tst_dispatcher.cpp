@@ -5,13 +5,10 @@
 #include "engine/RetrySchedule.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
-#include "store/AuthSetting.h"
-#include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/RetrySetting.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
 #include "support/MailReader.h"
@@ -348,7 +345,7 @@ private Q_SLOTS:
         Settings& settings = bench.store->settings();
         settings = {settings.WatchFolder, "localhost", settings.SmtpPort, options.user, {}, 1, 2}; // no password
         const bool service = method == AuthMethod::OAuth2Dienst;
-        QVERIFY(saveEncryption(bench.programFolder, Encryption::StartTls));
+        QVERIFY(test::saveIni(bench.programFolder, {.encryption = Encryption::StartTls}));
         AuthSetting auth;
         auth.method = method;
         auth.tokenUrl = tokenUrl.isEmpty() ? endpoint.url() : tokenUrl;
@@ -356,7 +353,7 @@ private Q_SLOTS:
         auth.clientId = service ? "kadmel \xE4pp" : "kadmel \xC3\xA4pp";
         auth.scope = "https://mail.google.com/ \xC3\xBC";
         (service ? auth.clientSecret : auth.refreshToken) = service ? Secret : "rt-alt.1"; // by the method
-        QVERIFY(saveAuthSetting(bench.programFolder, auth));
+        QVERIFY(test::saveIni(bench.programFolder, {.signIn = auth}));
         EngineTimings timings{
             .pollMs = 20, .alertCloseMs = 5000, .minJobAgeMs = 0, .smtp = {5000, 5000}, .tokenMs = 1500};
         timings.smtp.extraCaCertificates = sink.caCertificates();
@@ -381,7 +378,7 @@ private Q_SLOTS:
         QVERIFY2(bench.view.message.startsWith(ResultText(status)) && bench.view.message.contains(shown),
                  bench.view.message.constData());
         if (!service)
-            QCOMPARE(loadAuthSetting(bench.programFolder)->refreshToken, QByteArray("rt-neu.2"));
+            QCOMPARE(test::loadIni(bench.programFolder).signIn->refreshToken, QByteArray("rt-neu.2"));
         for (QDirIterator files(bench.programFolder, QDir::Files, QDirIterator::Subdirectories); files.hasNext();) {
             const QByteArray bytes = fileBytes(files.next());
             for (const QByteArray& secret : {Secret, QByteArray("rt-"), QByteArray("ya29"), Token.toBase64().left(8),
@@ -438,7 +435,7 @@ private Q_SLOTS:
         ScriptedSmtpServer stalling;
         stalling.reply("220 hello\r\n").stall();
         Bench bench(ScriptedSmtpServer::unusedPort(), 0, 5000, 20, 300, 100);
-        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        QVERIFY(test::saveIni(bench.programFolder, {.retry = true}));
         bench.writeJob("a.zub", Bench::job("eins"));
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
@@ -486,7 +483,7 @@ private Q_SLOTS:
         refusing.expect("RCPT TO: <bob@example.com>\r\n").reply("250 ok\r\n");
         refusing.expect("DATA\r\n").reply("354 go\r\n").expect("\r\n.\r\n").reply("451 4.3.0 later\r\n").close();
         Bench bench(refusing.port(), 0, 50, 20, 1500, 20);
-        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        QVERIFY(test::saveIni(bench.programFolder, {.retry = true}));
         bench.writeJob("a.zub", Bench::job("Gr\x81\xE1\x65 aus M\x81nchen", "\x8E\x72ger")); // CP850
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         SmtpSink sink;
@@ -596,7 +593,7 @@ private Q_SLOTS:
         Bench bench(ScriptedSmtpServer::unusedPort(), 0, 5000, 20, 400, 20, "size=1m");
         if (!bench.disk->isMounted())
             QSKIP("A tmpfs of its own needs the right to mount (root).");
-        QVERIFY(saveRetrySetting(bench.programFolder, true));
+        QVERIFY(test::saveIni(bench.programFolder, {.retry = true}));
         bench.writeJob("a.zub", Bench::job("eins"));
         bench.writeJob("b.zub", Bench::job("zwei"));
         bench.dispatcher->StartProcessing();

@@ -1,6 +1,5 @@
 #include "StoreFiles.h"
 #include "store/KadmelIni.h"
-#include "store/RetrySetting.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -150,7 +149,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         KadmelIniFile file(dir.path());
         QVERIFY(!file.read().retry);
-        QVERIFY(saveRetrySetting(dir.path(), true)); // another instance writes
+        QVERIFY(KadmelIniFile(dir.path()).write({.retry = true}, nullptr)); // another instance writes
         QVERIFY(file.read().retry);
 
         const QDateTime fixed = QDateTime::fromSecsSinceEpoch(1800000000);
