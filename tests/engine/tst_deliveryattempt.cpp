@@ -1,5 +1,7 @@
 #include "engine/DeliveryAttempt.h"
+#include "engine/FailureReason.h"
 #include "engine/HtmlBody.h"
+#include "store/ResultCode.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
@@ -39,20 +41,25 @@ struct AttemptBench
         store.tables().createMail(mail);
         attempt = std::make_unique<DeliveryAttempt>(store, view, timings);
     }
-    // Runs the attempt to its end: "MSGSENT" or the result code, and all its log holds. finished() comes once,
-    // and never from within start().
-    std::pair<QByteArray, QByteArray> run(const std::function<void()>& meanwhile = [] {})
+    // Runs the attempt to its end, which comes once and never from within start(): the status it files, what
+    // panel 2 says of it, and all its log holds.
+    struct Outcome
+    {
+        QByteArray status, said, log;
+    };
+    Outcome run(const std::function<void()>& meanwhile = [] {})
     {
         QSignalSpy finished(attempt.get(), &DeliveryAttempt::finished);
         attempt->start(1);
         if (!finished.isEmpty())
-            return {"(aus start())", {}};
+            return {"(aus start())", {}, {}};
         meanwhile();
         if ((finished.isEmpty() && !finished.wait(10000)) || finished.size() != 1)
-            return {"(kein Ende)", {}};
-        const SmtpLog log = attempt->takeLog();
-        return {finished.at(0).at(0).toBool() ? QByteArray("MSGSENT") : finished.at(0).at(1).toByteArray(),
-                log.Sent.join() + log.Received.join()};
+            return {"(kein Ende)", {}, {}};
+        MailRecord filed;
+        filed.Status = finished.at(0).at(0).toBool() ? codeBytes(ResultCode::Sent) : finished.at(0).at(1).toByteArray();
+        filed.Log = attempt->takeLog();
+        return {filed.Status, resultTextWithReason(filed), filed.Log.Sent.join() + filed.Log.Received.join()};
     }
 };
 
@@ -83,8 +90,8 @@ private Q_SLOTS:
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         const QByteArray body = "Gr\xFC\xDF" + QByteArray("e  aus\r\n Bonn ").repeated(3000);
         AttemptBench bench(sink.port(), quick(offThreadBytes), body);
-        const auto [code, log] = bench.run();
-        QCOMPARE(code, QByteArray("MSGSENT"));
+        const auto [status, said, log] = bench.run();
+        QCOMPARE(status, QByteArray("MSGSENT"));
         QCOMPARE(sink.messages().size(), 1);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(body));
         QVERIFY(log.contains("DATA\r\n"));
@@ -112,9 +119,9 @@ private Q_SLOTS:
         row("browser sign-in, the new refresh token stored", TokenEndpoint::token(Token, 3600, "rt-neu.2"), sent, 1,
             none, AuthMethod::OAuth2Browser);
         row("the mail server refuses the token", TokenEndpoint::token("ya29.abgelaufen", 3600), "ERRMessage3", 1,
-            "535 5.7.8 Username and Password not accepted");
+            "(535 5.7.8 Username and Password not accepted)");
         row("the mail server asks again after the empty answer", TokenEndpoint::token("ya29.nochmal", 3600),
-            "ERRMessage3", 1, "334 ");
+            "ERRMessage3", 1, "(334 ");
         row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 1,5 s geantwortet.");
         row("no JSON", {200, "<html>Anmelden</html>"}, err10, 2, "keine g\xFCltige Antwort (HTTP 200).");
         row("a token that would break the command line", TokenEndpoint::token("ya29\\r\\nQUIT", 3600), err10, 2,
@@ -150,9 +157,9 @@ private Q_SLOTS:
         QVERIFY(saveIni(bench.dir.path(), {.encryption = Encryption::StartTls, .signIn = auth}));
         QByteArray logs;
         for (int mail = 0; mail < 2; ++mail) {
-            const auto [code, log] = bench.run();
-            QCOMPARE(code, status);
-            QVERIFY2(log.contains(shown), log.constData()); // where a server's reply is said
+            const auto [filed, said, log] = bench.run();
+            QCOMPARE(filed, status);
+            QVERIFY2(said.startsWith(ResultText(status)) && said.contains(shown), said.constData());
             logs += log;
         }
         QCOMPARE(sink.messages().size(), status == "MSGSENT" ? 2 : 0);
@@ -204,14 +211,14 @@ private Q_SLOTS:
             QCOMPARE(bench.attempt->checkSignIn(bench.store.settings(), &reason), row.check);
             QCOMPARE(toAnsi(reason).contains(row.shown), row.check > StartCheck::UnusableEncryption);
             // The token request runs into the program's end, long before its 10 s.
-            const auto [code, log] = bench.run([&] {
+            const auto [status, said, log] = bench.run([&] {
                 if (row.check == StartCheck::Ok) {
                     QTRY_COMPARE(endpoint.requests().size(), 1);
                     bench.attempt->abort();
                 }
             });
-            QCOMPARE(code, row.status);
-            QVERIFY2(log.contains(row.shown), log.constData());
+            QCOMPARE(status, row.status);
+            QVERIFY2(said.contains(row.shown), said.constData());
         }
     }
 
@@ -223,12 +230,12 @@ private Q_SLOTS:
         ScriptedSmtpServer server;
         server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").stall();
         AttemptBench bench(server.port(), quick(offThreadBytes));
-        const auto [code, log] = bench.run([&] {
+        const auto [status, said, log] = bench.run([&] {
             if (offThreadBytes != 0)
                 QTRY_VERIFY(server.received().contains("EHLO"));
             bench.attempt->abort();
         });
-        QCOMPARE(code, QByteArray("ERRMessage6"));
+        QCOMPARE(status, QByteArray("ERRMessage6"));
     }
 };
 

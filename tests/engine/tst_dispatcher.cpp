@@ -3,6 +3,7 @@
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
 #include "smtp/Message.h"
+#include "store/ResultCode.h"
 #include "store/RetryFile.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
@@ -136,13 +137,13 @@ private Q_SLOTS:
                                         "message E-Mail wird bearbeitet...  (ID 2)", "row 1 2 bold", "close-alert"}));
         QVERIFY(bench.view.log.contains("show-alert E-Mail wird bearbeitet...  (ID 2)\r\nBetreff: zwei \xE4\r\n"
                                         "An: bob@example.com"));
+        QVERIFY(bench.view.log.contains("set-alert " + ResultText("MSGSENT")));
         QCOMPARE(bench.view.captions.at(0), QByteArray("Gesendete Objekte  (2)"));
         QVERIFY(bench.jobExists("1-over.zub"));
         QCOMPARE(bench.view.said("1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(text.first(low)));
-        QCOMPARE(bench.tables().mail(2).Body, QByteArray("Gr\xFC\xDF"
-                                                         "e"));
+        QCOMPARE(bench.tables().mail(2).Body + '|' + bench.tables().mail(2).Size, QByteArray("Gr\xFC\xDF\x65|5 Bytes"));
         QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
         QCOMPARE(bench.reloaded(), bench.tables());
     }
@@ -159,6 +160,7 @@ private Q_SLOTS:
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 3, 8000);
         QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2, 3}));
+        QCOMPARE(bench.view.message, QByteArray("Es konnte keine Verbindung zum Mailserver hergestellt werden."));
         bench.dispatcher->StopProcessing();
         QTRY_VERIFY(bench.dispatcher->IdleFlag());
 
