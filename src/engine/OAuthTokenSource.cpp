@@ -2,6 +2,7 @@
 
 #include "engine/ByteText.h"
 #include "store/Ansi.h"
+#include "store/KadmelIni.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>
@@ -80,7 +81,7 @@ struct OAuthTokenSource::Private
             // The address may have retired the old one: the new one must be on disk before it is relied on.
             used.refreshToken = refresh;
             QString saveError;
-            if (!saveAuthSetting(programFolder, used, &saveError))
+            if (!KadmelIniFile(programFolder).write({.signIn = used}, &saveError))
                 return finish(false, oneLine(toAnsi(QStringLiteral("Das neue Aktualisierungstoken lässt sich nicht "
                                                                    "speichern: ") +
                                                     saveError),

@@ -2,7 +2,6 @@
 
 #include "store/Ansi.h"
 #include "store/CryptString.h"
-#include "store/KadmelIni.h"
 
 #include <QStringDecoder>
 
@@ -103,22 +102,6 @@ QList<IniChange> authIniChanges(const AuthSetting& setting)
     for (const auto& [key, value] : entries)
         changes.append({Section, key, value});
     return changes;
-}
-
-std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error)
-{
-    KadmelIniFile file(programFolder);
-    const KadmelIni& ini = file.read();
-    if (!ini.signIn && error)
-        *error = ini.signInProblem;
-    return ini.signIn;
-}
-
-bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error)
-{
-    KadmelIniChanges changes;
-    changes.signIn = setting;
-    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

@@ -51,9 +51,4 @@ std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* e
 // The keys that keep the setting, the secrets scrambled.
 QList<IniChange> authIniChanges(const AuthSetting& setting);
 
-// The setting in the program folder's "kadmel.ini" (nothing when the file cannot be read either) and its
-// save there, through KadmelIniFile; the other keys stay.
-std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error = nullptr);
-bool saveAuthSetting(const QString& programFolder, const AuthSetting& setting, QString* error = nullptr);
-
 } // namespace kadmel

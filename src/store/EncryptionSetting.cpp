@@ -2,7 +2,6 @@
 
 #include "store/Ansi.h"
 #include "store/IniFile.h"
-#include "store/KadmelIni.h"
 
 #include <array>
 #include <utility>
@@ -137,22 +136,6 @@ std::optional<Encryption> readEncryption(const QByteArrayList& lines, QString* e
 IniChange encryptionIniChange(Encryption encryption)
 {
     return {Section, Key, encryptionName(encryption).toLatin1(), true};
-}
-
-std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error)
-{
-    KadmelIniFile file(programFolder);
-    const KadmelIni& ini = file.read();
-    if (!ini.encryption && error)
-        *error = ini.encryptionProblem;
-    return ini.encryption;
-}
-
-bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error)
-{
-    KadmelIniChanges changes;
-    changes.encryption = encryption;
-    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

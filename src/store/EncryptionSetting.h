@@ -35,9 +35,4 @@ IniChange encryptionIniChange(Encryption encryption);
 // A line that seems to set the encryption; saving the choice replaces every such line.
 bool looksLikeEncryption(const QByteArray& line);
 
-// The choice in the program folder's "kadmel.ini", read through KadmelIniFile (nothing when the file
-// cannot be read either), and its save there; both for tools and tests, the program keeps one reader.
-std::optional<Encryption> loadEncryption(const QString& programFolder, QString* error = nullptr);
-bool saveEncryption(const QString& programFolder, Encryption encryption, QString* error = nullptr);
-
 } // namespace kadmel

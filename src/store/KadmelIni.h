@@ -34,10 +34,10 @@ KadmelIni unreadableKadmelIni(const QString& reason);
 // The parts a save changes; an unset part keeps its keys as they stand.
 struct KadmelIniChanges
 {
-    std::optional<Encryption> encryption;
-    std::optional<AuthSetting> signIn;
-    std::optional<bool> retry;
-    std::optional<WindowPlacement> placement;
+    std::optional<Encryption> encryption = {};
+    std::optional<AuthSetting> signIn = {};
+    std::optional<bool> retry = {};
+    std::optional<WindowPlacement> placement = {};
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and

@@ -1,7 +1,5 @@
 #include "store/RetrySetting.h"
 
-#include "store/KadmelIni.h"
-
 namespace kadmel {
 namespace {
 
@@ -19,19 +17,6 @@ bool readRetrySetting(const IniSection& section)
 IniChange retryIniChange(bool on)
 {
     return {Section, Key, QByteArray(on ? "true" : "false")};
-}
-
-bool loadRetrySetting(const QString& programFolder)
-{
-    KadmelIniFile file(programFolder);
-    return file.read().retry;
-}
-
-bool saveRetrySetting(const QString& programFolder, bool on, QString* error)
-{
-    KadmelIniChanges changes;
-    changes.retry = on;
-    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

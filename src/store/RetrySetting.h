@@ -11,9 +11,4 @@ namespace kadmel {
 bool readRetrySetting(const IniSection& section);
 IniChange retryIniChange(bool on);
 
-// The choice in the program folder's "kadmel.ini" (off when the file cannot be read) and its save there,
-// through KadmelIniFile; the other keys stay. On failure the file is unchanged and the reason German.
-bool loadRetrySetting(const QString& programFolder);
-bool saveRetrySetting(const QString& programFolder, bool on, QString* error = nullptr);
-
 } // namespace kadmel

@@ -1,8 +1,8 @@
 #include "engine/Filing.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/RetrySetting.h"
 #include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 
 #include <QDir>
@@ -125,7 +125,7 @@ private Q_SLOTS:
         QFETCH(bool, on);
         QFETCH(bool, waits);
         FilingBench bench(qint64(1) << 40);
-        QVERIFY(saveRetrySetting(bench.dir.path(), on));
+        QVERIFY(saveIni(bench.dir.path(), {.retry = on}));
         bench.filing->setServiceActive(true);
         QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
         QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});

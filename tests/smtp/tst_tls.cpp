@@ -41,12 +41,12 @@ struct Outcome : SendOutcome
 };
 
 Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
-             const QList<QSslCertificate>& authority = {}, const QByteArray& password = Password)
+             const QList<QSslCertificate>& authority = {})
 {
     SmtpTimings timings{5000, 20000};
     timings.extraCaCertificates = authority;
     const auto client = std::make_shared<ZUB_SMTP>(timings);
-    client->setServer(SmtpServer{host, qint16(port), User, password, auth, encryption});
+    client->setServer(SmtpServer{host, qint16(port), User, Password, auth, encryption});
     client->setMail(Mail);
     return {sendOnce(*client, timings.connectMs + timings.conversationMs), client};
 }

@@ -194,11 +194,9 @@ private Q_SLOTS:
         const MailTables before = store.tables();
         const QMap<QString, QByteArray> files = mailFiles(store);
         // A folder with something in it can take no file's name, not even for root.
-        const auto block = [&](const QString& name) {
-            QVERIFY(QDir().mkpath(store.mailsFolder() + QLatin1Char('/') + name + QStringLiteral("/x")));
-        };
-        const auto unblock = [&](const QString& name) {
-            QVERIFY(QDir(store.mailsFolder() + QLatin1Char('/') + name).removeRecursively());
+        const auto block = [&](const QString& name, bool on = true) {
+            const QString path = store.mailsFolder() + QLatin1Char('/') + name;
+            QVERIFY(on ? QDir().mkpath(path + QStringLiteral("/x")) : QDir(path).removeRecursively());
         };
 
         block(QStringLiteral("Mail(3).neu")); // mail 5 cannot be moved aside
@@ -207,7 +205,7 @@ private Q_SLOTS:
         QVERIFY2(error.contains(QStringLiteral("„Mail(5).zub“ ließ sich nicht in „Mail(3).neu“ umbenennen")) &&
                      error.endsWith(QStringLiteral("Es wurde keine E-Mail gelöscht.")),
                  qPrintable(error));
-        unblock(QStringLiteral("Mail(3).neu"));
+        block(QStringLiteral("Mail(3).neu"), false);
         QCOMPARE(store.tables(), before);
         QCOMPARE(mailFiles(store), files);
         QVERIFY(!QFile::exists(removalPlanPathIn(dir.path())));
@@ -223,7 +221,7 @@ private Q_SLOTS:
         QVERIFY(removal.step(removal.totalOperations(), &error));
         QVERIFY2(error.contains(QStringLiteral("unterbrochen")), qPrintable(error));
         QVERIFY(!store.SaveAll(&error) && error.contains(QStringLiteral("„Mail(2).neu“")));
-        unblock(QStringLiteral("Mail(2).zub"));
+        block(QStringLiteral("Mail(2).zub"), false);
         QVERIFY(store.SaveAll(&error));
         checkMails(
             store, [](int id) { return id == 1 ? 1 : id + 2 - (id < 3); }, folderOf);

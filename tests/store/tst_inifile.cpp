@@ -1,6 +1,5 @@
 #include "StoreFiles.h"
 #include "store/KadmelIni.h"
-#include "store/RetrySetting.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,11 +11,10 @@ using namespace kadmel::test;
 
 namespace {
 
-WindowPlacement placementWith(bool maximized, QList<int> splitter)
+WindowPlacement splitAt(QList<int> widths)
 {
     WindowPlacement placement;
-    placement.maximized = maximized;
-    placement.splitter = std::move(splitter);
+    placement.splitter = std::move(widths);
     return placement;
 }
 
@@ -38,15 +36,10 @@ private Q_SLOTS:
             KadmelIniChanges changes;
             QByteArray after;
         };
-        KadmelIniChanges all;
-        all.encryption = Encryption::SslTls;
-        all.retry = true;
-        all.placement = placementWith(false, {100, 200});
-        KadmelIniChanges startTlsRetryOff;
-        startTlsRetryOff.encryption = Encryption::StartTls;
-        startTlsRetryOff.retry = false;
-        KadmelIniChanges signIn;
-        signIn.signIn = AuthSetting{AuthMethod::OAuth2Dienst, "https://t.example/token", {}, "id", "A", "\"s\"", {}};
+        const KadmelIniChanges all{.encryption = Encryption::SslTls, .retry = true, .placement = splitAt({100, 200})};
+        const KadmelIniChanges startTlsRetryOff{.encryption = Encryption::StartTls, .retry = false};
+        const KadmelIniChanges signIn{
+            .signIn = AuthSetting{AuthMethod::OAuth2Dienst, "https://t.example/token", {}, "id", "A", "\"s\"", {}}};
         const Row rows[] = {
             {"byte order mark, CR LF, comments, unknown sections and keys, a look-alike dropped",
              "\xEF\xBB\xBF; "
@@ -108,7 +101,7 @@ private Q_SLOTS:
         writeBytes(file.path(), bytes.leftJustified(MaxIniFileBytes, 'x'));
         const KadmelIni atCap = file.read();
         QVERIFY(atCap.encryption == Encryption::StartTls && atCap.retry && atCap.signIn == AuthSetting{});
-        QCOMPARE(atCap.placement, placementWith(false, {100, 200})); // values out of range stay unset
+        QCOMPARE(atCap.placement, splitAt({100, 200})); // values out of range stay unset
 
         writeBytes(file.path(), bytes.leftJustified(MaxIniFileBytes + 1, 'x'));
         const KadmelIni over = file.read();
@@ -117,7 +110,7 @@ private Q_SLOTS:
                  qPrintable(over.encryptionProblem));
         QCOMPARE(over.signInProblem, over.encryptionProblem);
         QString error;
-        QVERIFY(!file.write(KadmelIniChanges{std::nullopt, std::nullopt, false, std::nullopt}, &error));
+        QVERIFY(!file.write({.retry = false}, &error));
         QVERIFY2(error.contains(QStringLiteral("zu groß")) && QFileInfo(file.path()).size() == MaxIniFileBytes + 1,
                  qPrintable(error));
 
@@ -131,9 +124,9 @@ private Q_SLOTS:
         // part's own key; only a saved encryption replaces it.
         writeBytes(file.path(), "[SMTP]\nVerschluesselung=STARTTLS\n[Fenster]\nPosition=1,TLS\n");
         QVERIFY(!file.read().encryption);
-        QVERIFY(file.write(KadmelIniChanges{std::nullopt, std::nullopt, std::nullopt, WindowPlacement()}, &error));
+        QVERIFY(file.write({.placement = WindowPlacement()}, &error));
         QVERIFY(!file.read().encryption && fileBytes(file.path()).contains("Position=1,TLS\n"));
-        QVERIFY(file.write(KadmelIniChanges{Encryption::SslTls, std::nullopt, std::nullopt, std::nullopt}, &error));
+        QVERIFY(file.write({.encryption = Encryption::SslTls}, &error));
         QCOMPARE(file.read().encryption, Encryption::SslTls);
 
         // The retry choice is on for "true" in any letter case alone, as people write it by hand.
@@ -150,7 +143,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         KadmelIniFile file(dir.path());
         QVERIFY(!file.read().retry);
-        QVERIFY(saveRetrySetting(dir.path(), true)); // another instance writes
+        QVERIFY(KadmelIniFile(dir.path()).write({.retry = true}, nullptr)); // another instance writes
         QVERIFY(file.read().retry);
 
         const QDateTime fixed = QDateTime::fromSecsSinceEpoch(1800000000);

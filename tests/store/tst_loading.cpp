@@ -1,6 +1,6 @@
 #include "StoreFiles.h"
-#include "store/EncryptionSetting.h"
 #include "store/IndexFile.h"
+#include "store/KadmelIni.h"
 #include "store/MailFile.h"
 
 #include <QDirIterator>
@@ -145,7 +145,8 @@ private Q_SLOTS:
         store.tables().mail(3).Status = "ERRMessage3";
         QVERIFY(QFile::remove(store.settingsFilePath()) && QFile::link(victim, store.settingsFilePath()));
         QVERIFY(store.SaveAll());
-        QVERIFY(QFile::remove(ini) && QFile::link(victim, ini) && saveEncryption(dir.path(), Encryption::SslTls));
+        QVERIFY(QFile::remove(ini) && QFile::link(victim, ini) &&
+                KadmelIniFile(dir.path()).write({.encryption = Encryption::SslTls}, nullptr));
         QCOMPARE(fileBytes(victim), victimBytes);
         for (const QString& path : {store.settingsFilePath(), store.mailFilePath(3), ini})
             QVERIFY2(!QFileInfo(path).isSymLink() && ownerOnly(path), qPrintable(path));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Ansi.h"
+#include "store/KadmelIni.h"
 #include "store/Settings.h"
 
 namespace kadmel::test {
@@ -10,6 +11,19 @@ namespace kadmel::test {
 inline Settings localSettings(const QString& watchFolder, quint16 port)
 {
     return Settings{toAnsi(watchFolder), "127.0.0.1", static_cast<qint16>(port), "user", "secret", 1, 2};
+}
+
+// Writes these parts of the program folder's "kadmel.ini" as the settings dialog saves them; the rest stays.
+inline bool saveIni(const QString& programFolder, const KadmelIniChanges& changes)
+{
+    QString error;
+    return KadmelIniFile(programFolder).write(changes, &error);
+}
+
+// The program folder's "kadmel.ini" as a start reads it.
+inline KadmelIni loadIni(const QString& programFolder)
+{
+    return KadmelIniFile(programFolder).read();
 }
 
 } // namespace kadmel::test

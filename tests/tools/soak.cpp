@@ -8,7 +8,6 @@
 
 #include "engine/Dispatcher.h"
 #include "store/ResultCode.h"
-#include "store/RetrySetting.h"
 #include "support/FaultySmtpServer.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
@@ -113,7 +112,7 @@ int runSoak(int jobs, quint32 seed, bool retry)
     store.loadAtStartup();
     store.settings() = test::localSettings(folders.watch, server.port());
     test::RecordingView view;
-    if (retry && !saveRetrySetting(folders.program, true))
+    if (retry && !test::saveIni(folders.program, {.retry = true}))
         return 2;
     Dispatcher dispatcher(store, view,
                           {.pollMs = 0,

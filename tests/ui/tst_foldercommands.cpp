@@ -1,9 +1,9 @@
 #include "UiTestSupport.h"
+#include "support/LocalSettings.h"
 #include "support/SmtpSink.h"
 
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
-#include "store/RetrySetting.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
@@ -265,7 +265,7 @@ void TestFolderCommands::retriesFollowCommands()
     RetrySchedule schedule;
     for (const qint16 id : {2, 3, 4})
         schedule.failed(id, f.store.tables().mail(id), 0, true);
-    QVERIFY(saveRetrySetting(f.dir.path(), true) &&
+    QVERIFY(saveIni(f.dir.path(), {.retry = true}) &&
             saveRetryFile(f.dir.path(), schedule.toFile(0, QDateTime::currentMSecsSinceEpoch())));
     f.window = std::make_unique<Form1>(f.store, f.prompts, fastOptions()); // a start that reads the file
     f.window->load();

@@ -1,6 +1,6 @@
 #include "UiTestSupport.h"
+#include "support/LocalSettings.h"
 
-#include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/ResultCode.h"
 #include "store/WindowPlacement.h"
@@ -186,7 +186,8 @@ void TestMainWindow::viewerAboutTrayAndExit()
 {
     QTemporaryDir dir;
     const auto store = loadedStore(dir.path());
-    QVERIFY(saveEncryption(dir.path(), Encryption::StartTls)); // another section of the file the placement goes to
+    // Another section of the file the placement goes to.
+    QVERIFY(saveIni(dir.path(), {.encryption = Encryption::StartTls}));
     // Dates and sizes whose texts sort the other way round than their values.
     for (const auto& [date, size] :
          {std::pair<QByteArray, QByteArray>{"01.01.2027 00:00:00", "1,00 KB"}, {"31.12.2026 23:59:59", "999 Bytes"}}) {
@@ -251,7 +252,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     Form1 second(*store, prompts, fastOptions());
     ProgramWindows noTray(second, [] { return false; });
     second.load();
-    QVERIFY(second.currentPlacement() == left && loadEncryption(dir.path()) == Encryption::StartTls);
+    QVERIFY(second.currentPlacement() == left && loadIni(dir.path()).encryption == Encryption::StartTls);
     QCOMPARE(QFile::permissions(iniFilePathIn(dir.path())) & ~(QFile::ReadUser | QFile::WriteUser),
              QFile::ReadOwner | QFile::WriteOwner);
     child<QAction>(second, "Mnu_File_Tray")->trigger();

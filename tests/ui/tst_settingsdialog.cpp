@@ -1,12 +1,10 @@
 #include "UiTestSupport.h"
 #include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
 #include "support/TokenEndpoint.h"
 
-#include "store/AuthSetting.h"
-#include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
-#include "store/RetrySetting.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
@@ -127,7 +125,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     QCOMPARE(store->settings(), stored);
     QVERIFY(!QFile::exists(iniFilePathIn(dir.path())));
     {
-        QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+        QVERIFY(saveIni(dir.path(), {.encryption = Encryption::SslTls}));
         Form5 dialog(*store, prompts, [](QWidget*) { return QStringLiteral("/home/anna/ZUB"); });
         const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
         auto* encryption = child<QComboBox>(dialog, "Encryption");
@@ -151,8 +149,8 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         QCOMPARE(saved.count(), 1);
     }
     // The files hold the new values, as a later start reads them.
-    QCOMPARE(loadEncryption(dir.path()), Encryption::StartTls);
-    QVERIFY(loadRetrySetting(dir.path()));
+    QCOMPARE(loadIni(dir.path()).encryption, Encryption::StartTls);
+    QVERIFY(loadIni(dir.path()).retry);
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
     QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {
@@ -284,7 +282,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         child<QPushButton>(dialog, "Command1")->click();
         QVERIFY(!dialog.isVisible());
     }
-    const std::optional<AuthSetting> service = loadAuthSetting(dir.path());
+    const std::optional<AuthSetting> service = loadIni(dir.path()).signIn;
     QVERIFY(service->method == AuthMethod::OAuth2Dienst && service->tokenUrl == toAnsi(microsoft) + "token" &&
             service->clientId == "kadmel-app" && service->clientSecret == "Geheimnis~42" && prompts.asked.size() == 5);
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
@@ -296,7 +294,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         child<QPushButton>(dialog, "FillGoogle")->click();
         child<QPushButton>(dialog, "Command1")->click();
     }
-    const std::optional<AuthSetting> google = loadAuthSetting(dir.path());
+    const std::optional<AuthSetting> google = loadIni(dir.path()).signIn;
     QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/" &&
             google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
 
@@ -358,9 +356,9 @@ void TestSettingsDialog::browserSignIn()
     TokenEndpoint endpoint({tokenAnswer});
     const auto store = loadedStore(dir.path());
     store->settings() = stored;
-    QVERIFY(saveEncryption(dir.path(), Encryption::SslTls));
+    QVERIFY(saveIni(dir.path(), {.encryption = Encryption::SslTls}));
     AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
-    QVERIFY(saveAuthSetting(dir.path(), kept));
+    QVERIFY(saveIni(dir.path(), {.signIn = kept}));
     QNetworkAccessManager browser;
     const BrowserOpener opener = [&browser](const QUrl& url) { browser.get(QNetworkRequest(url)); };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
@@ -374,9 +372,9 @@ void TestSettingsDialog::browserSignIn()
         // A failed attempt keeps the earlier sign-in, and OK the token the service renewed meanwhile.
         QVERIFY2(prompts.texts().join(u'|').contains(said), qPrintable(prompts.texts().join(u'|')));
         kept.refreshToken = "1//neu";
-        QVERIFY(saveAuthSetting(dir.path(), kept));
+        QVERIFY(saveIni(dir.path(), {.signIn = kept}));
         child<QPushButton>(dialog, "Command1")->click();
-        QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//neu"));
+        QCOMPARE(loadIni(dir.path()).signIn->refreshToken, QByteArray("1//neu"));
         return;
     }
     const QString verifier =
@@ -387,7 +385,7 @@ void TestSettingsDialog::browserSignIn()
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
     child<QPushButton>(dialog, "Command1")->click();
-    QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
+    QCOMPARE(loadIni(dir.path()).signIn->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
