@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -149,4 +152,35 @@ template <typename T> T* child(const QObject& parent, const char* name)
     return parent.findChild<T*>(QLatin1String(name));
 }
 
+// Offscreen screens of these sizes side by side, the desktops the windows are made for (the platform's own
+// is 800 x 600). To be called before the application object exists.
+inline void useOffscreenScreens(std::initializer_list<QSize> sizes)
+{
+    static QTemporaryDir dir;
+    QJsonArray screens;
+    int x = 0;
+    for (const QSize& size : sizes) {
+        screens.append(QJsonObject{{QStringLiteral("name"), QString::number(x)},
+                                   {QStringLiteral("x"), x},
+                                   {QStringLiteral("width"), size.width()},
+                                   {QStringLiteral("height"), size.height()}});
+        x += size.width();
+    }
+    QFile config(dir.filePath(QStringLiteral("screens.json")));
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && config.open(QIODevice::WriteOnly) &&
+        config.write(QJsonDocument(QJsonObject{{QStringLiteral("screens"), screens}}).toJson()) > 0)
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
+}
+
 } // namespace kadmel::test
+
+// QTEST_MAIN on offscreen screens of the given sizes.
+#define KADMEL_TEST_MAIN_ON_SCREENS(TestClass, ...)                                                                    \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        kadmel::test::useOffscreenScreens({__VA_ARGS__});                                                              \
+        QApplication app(argc, argv);                                                                                  \
+        TestClass test;                                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }
