@@ -102,6 +102,8 @@ bool frmMailEdit::openMail(qint16 id)
     m_text1->setText(fromAnsi(mail->From));
     m_text2->setText(fromAnsi(mail->To));
     m_text3->setText(fromAnsi(mail->Subject));
+    for (QLineEdit* field : {m_text1, m_text2, m_text3})
+        field->setCursorPosition(0); // a long address shows its start, not its end
     return true;
 }
 
