@@ -17,8 +17,10 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -64,6 +66,23 @@ public:
     QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QScrollArea::sizeHint(); }
 };
 
+// Qt's file model writes its dates in the desktop's locale, English under C; the program's are German.
+class GermanDates : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && index.column() == DateColumn && role == Qt::DisplayRole)
+            return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    static constexpr int DateColumn = 3; // name, size, type, date
+};
+
 } // namespace
 
 FolderPicker systemFolderPicker()
@@ -71,8 +90,11 @@ FolderPicker systemFolderPicker()
     return [](QWidget* parent) {
         // The picker opens at the folder the settings dialog shows.
         const auto* dialog = qobject_cast<const Form5*>(parent);
-        const QString start = nearestExistingFolder(dialog ? dialog->folderValue() : QString());
-        return QFileDialog::getExistingDirectory(parent, QString(), start);
+        QFileDialog picker(parent, QString(), nearestExistingFolder(dialog ? dialog->folderValue() : QString()));
+        picker.setFileMode(QFileDialog::Directory);
+        picker.setOption(QFileDialog::ShowDirsOnly);
+        picker.setProxyModel(new GermanDates(&picker));
+        return picker.exec() == QDialog::Accepted ? picker.selectedFiles().value(0) : QString();
     };
 }
 
