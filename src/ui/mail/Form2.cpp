@@ -24,12 +24,6 @@ const QColor ReceivedColour(130, 130, 130);
 const QColor SentColour(255, 255, 255);
 const QColor ConversationBackground(16, 24, 40);
 
-// The viewer's dark blue cannot be read on a dark desktop; there a light blue takes its place.
-QColor readableBlue(const QColor& ground)
-{
-    return ground.lightness() < 128 ? QColor(140, 170, 255) : QColor(0, 0, 192);
-}
-
 QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 {
     auto* label = new QLabel(parent);
@@ -49,7 +43,8 @@ QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 
 Form2::Form2(QWidget* parent)
     : QDialog(parent), m_label2(headerLabel(this, QStringLiteral("Label2"), palette().color(QPalette::WindowText))),
-      m_label1(headerLabel(this, QStringLiteral("Label1"), readableBlue(palette().color(QPalette::Window)))),
+      m_label1(headerLabel(this, QStringLiteral("Label1"),
+                           readableOn(palette().color(QPalette::Window), QColor(0, 0, 192), QColor(140, 170, 255)))),
       m_tabStrip(new QFrame(this)), m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)),
       m_rtb(new QTextEdit(this))
 {

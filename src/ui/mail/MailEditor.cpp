@@ -76,7 +76,8 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     small.setPointSizeF(7);
     m_error->setFont(small);
     QPalette red = m_error->palette();
-    red.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    red.setColor(QPalette::WindowText,
+                 readableOn(red.color(QPalette::Window), QColor(192, 0, 0), QColor(255, 130, 130)));
     m_error->setPalette(red);
     m_error->hide();
 
