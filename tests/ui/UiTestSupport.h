@@ -4,6 +4,7 @@
 // hand until the test closes it), job files, stores with mails and quick window timings.
 
 #include "store/Ansi.h"
+#include "store/FileAccess.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
@@ -14,9 +15,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -157,19 +155,19 @@ template <typename T> T* child(const QObject& parent, const char* name)
 inline void useOffscreenScreens(std::initializer_list<QSize> sizes)
 {
     static QTemporaryDir dir;
-    QJsonArray screens;
+    QStringList screens;
     int x = 0;
     for (const QSize& size : sizes) {
-        screens.append(QJsonObject{{QStringLiteral("name"), QString::number(x)},
-                                   {QStringLiteral("x"), x},
-                                   {QStringLiteral("width"), size.width()},
-                                   {QStringLiteral("height"), size.height()}});
+        screens << QStringLiteral(R"({"name": "%1", "x": %1, "width": %2, "height": %3})")
+                       .arg(x)
+                       .arg(size.width())
+                       .arg(size.height());
         x += size.width();
     }
-    QFile config(dir.filePath(QStringLiteral("screens.json")));
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && config.open(QIODevice::WriteOnly) &&
-        config.write(QJsonDocument(QJsonObject{{QStringLiteral("screens"), screens}}).toJson()) > 0)
-        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
+    const QString config = dir.filePath(QStringLiteral("screens.json"));
+    const QString json = QStringLiteral(R"({"screens": [%1]})").arg(screens.join(QLatin1Char(',')));
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json.toUtf8(), nullptr))
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
 }
 
 } // namespace kadmel::test

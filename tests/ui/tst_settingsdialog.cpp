@@ -399,10 +399,9 @@ void TestSettingsDialog::staysOnScreen_data()
 {
     QTest::addColumn<int>("screen");
     QTest::addColumn<int>("method");
-    for (const int screen : {0, 1}) {
+    for (const int screen : {0, 1})
         for (const int method : {0, 1, 2})
             QTest::addRow("%s, sign-in %d", screen ? "1024 x 768" : "1280 x 800", method) << screen << method;
-    }
 }
 
 void TestSettingsDialog::staysOnScreen()
