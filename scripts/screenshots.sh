@@ -19,7 +19,7 @@ g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt
 
 # A sample store: settings, a folder index and eight mails over the three folders.
 watch=/tmp/KADMEL  # a folder that exists, so the picker opens there
-mkdir -p "$watch"
+mkdir -p "$watch/KDMEML"  # the job folder: a row with its date in the picker
 "$py" - "$work/program" "$watch" <<'PY'
 import os, struct, sys
 folder = sys.argv[1]
@@ -73,10 +73,19 @@ PY
 # A desktop of 1280 x 800 with a window manager (openbox, when installed) and the German locale.
 # SCREENSHOT_LANG=C and SCREENSHOT_SCHEME=dark (GTK's dark Adwaita through Qt's gtk3 theme) show the
 # same windows for another locale and a dark desktop; SCREENSHOT_OUT takes their pictures elsewhere.
-out="${SCREENSHOT_OUT:-$out}"
-mkdir -p "$out"
-theme=()
-[ "${SCREENSHOT_SCHEME:-light}" = dark ] && theme=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
-xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb LANG="${SCREENSHOT_LANG:-de_DE.UTF-8}" "${theme[@]}" \
-    bash -c 'command -v openbox >/dev/null && { openbox & sleep 1; }; "$0" "$1" "$2"' "$work/capture" "$work/program" "$out"
-ls -l "$out"/*.png
+# The README's set (neither given) adds the viewer and the failed folder on a dark desktop.
+shoot() { # <output folder> <scheme>
+    local theme=()
+    [ "$2" = dark ] && theme=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
+    mkdir -p "$1"
+    xvfb-run -a -s "-screen 0 1280x800x24" env QT_QPA_PLATFORM=xcb LANG="${SCREENSHOT_LANG:-de_DE.UTF-8}" \
+        "${theme[@]}" bash -c 'command -v openbox >/dev/null && { openbox & sleep 1; }; "$0" "$1" "$2"' \
+        "$work/capture" "$work/program" "$1"
+}
+shoot "${SCREENSHOT_OUT:-$out}" "${SCREENSHOT_SCHEME:-light}"
+if [ -z "${SCREENSHOT_OUT:-}${SCREENSHOT_SCHEME:-}${SCREENSHOT_LANG:-}" ]; then
+    shoot "$work/dark" dark
+    cp "$work/dark/mailviewer-body.png" "$out/mailviewer-body-dark.png"
+    cp "$work/dark/main-failed.png" "$out/main-failed-dark.png"
+fi
+ls -l "${SCREENSHOT_OUT:-$out}"/*.png

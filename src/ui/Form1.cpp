@@ -7,10 +7,12 @@
 #include "store/WindowPlacement.h"
 #include "ui/FolderCommands.h"
 #include "ui/FolderListModel.h"
+#include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
 #include "ui/ProgressBox.h"
 #include "ui/Prompts.h"
+#include "ui/ScreenRoom.h"
 #include "ui/StatusPanel.h"
 #include "ui/TrayHooks.h"
 
@@ -19,6 +21,7 @@
 #include <QDateTime>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSessionManager>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -63,6 +66,7 @@ void Form1::load()
     const WindowPlacement placement = loadWindowPlacement(m_store.programFolder());
     placeWindow(placement);
     show();
+
     setWindowTitle(WindowCaption);
     m_start->setEnabled(true);
     m_menuStart->setEnabled(true);
@@ -170,6 +174,9 @@ void Form1::nodeClicked(QTreeWidgetItem* item)
     const QString key = item->data(0, KeyRole).toString();
     if (key == QStringLiteral("P1_2")) {
         openSettingsDialog();
+        // The tree goes on showing the folder on display, not a dialog that may be closed by now.
+        const QSignalBlocker quiet(m_tree);
+        m_tree->setCurrentItem(node(visibleFolder() + 2));
         return;
     }
     static const QStringList folderKeys = {QStringLiteral("P1_1_1"), QStringLiteral("P1_1_2"),
@@ -289,26 +296,22 @@ WindowPlacement Form1::currentPlacement() const
     placement.geometry = normalGeometry();
     placement.maximized = isMaximized();
     placement.splitter = m_splitter->sizes();
-    for (int f = 0; f < 3; ++f) {
-        for (int c = 0; c < FolderListModel::ColumnCount; ++c)
-            placement.columns.at(f).append(m_lists.at(f)->columnWidth(c));
-    }
+    for (int f = 0; f < 3; ++f)
+        placement.columns.at(f) = m_lists.at(f)->wantedWidths(); // as given, not as a small window squeezed them
     return placement;
 }
 
 void Form1::placeWindow(const WindowPlacement& placement)
 {
-    if (placement.geometry) {
-        // A place on a screen that is no longer there: the size is kept, the desktop chooses the place.
-        QRect rect = *placement.geometry;
-        const QScreen* screen = QGuiApplication::screenAt(rect.center());
-        const QSize room = (screen ? screen : QGuiApplication::primaryScreen())->availableGeometry().size();
-        rect.setSize(rect.size().boundedTo(room));
-        if (screen)
-            setGeometry(rect);
-        else
-            resize(rect.size());
+    // The remembered place while its screen is there; otherwise the middle of the screen, not wherever the
+    // desktop puts a window beside the splash. Either way no larger than the screen's available area.
+    QRect rect = placement.geometry.value_or(QRect(QPoint(), size()));
+    const QScreen* screen = placement.geometry ? QGuiApplication::screenAt(rect.center()) : nullptr;
+    if (!screen) {
+        screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+        rect.moveCenter(screen->availableGeometry().center());
     }
+    setGeometry(placeInside(rect, windowFrame(*this), screen->availableGeometry()));
     if (placement.maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
 }
@@ -317,11 +320,8 @@ void Form1::restorePanes(const WindowPlacement& placement)
 {
     if (placement.splitter.size() == 2)
         m_splitter->setSizes(placement.splitter);
-    for (int f = 0; f < 3; ++f) {
-        const QList<int>& widths = placement.columns.at(f);
-        for (int c = 0; c < widths.size() && c < FolderListModel::ColumnCount; ++c)
-            m_lists.at(f)->setColumnWidth(c, widths.at(c));
-    }
+    for (int f = 0; f < 3; ++f)
+        m_lists.at(f)->setWantedWidths(placement.columns.at(f));
 }
 
 void Form1::updateClock()

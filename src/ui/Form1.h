@@ -25,6 +25,7 @@ namespace kadmel {
 
 class FolderCommands;
 class FolderListModel;
+class FolderListView;
 class FolderSortModel;
 class ProgressBox;
 class Prompts;
@@ -146,7 +147,7 @@ private:
     TrayHooks* m_hooks = nullptr;
     std::unique_ptr<Dispatcher> m_dispatcher;
     std::array<FolderListModel*, 3> m_models{};
-    std::array<QTableView*, 3> m_lists{};
+    std::array<FolderListView*, 3> m_lists{};
     std::array<FolderSortModel*, 3> m_sorted{};
     std::array<QMenu*, 3> m_menus{};
     std::array<StatusPanel*, 6> m_panels{};

@@ -3,6 +3,7 @@
 
 #include "engine/ByteText.h"
 #include "ui/FolderListModel.h"
+#include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
 #include "ui/ProgressBox.h"
@@ -58,6 +59,7 @@ void Form1::buildWidgets()
     banner->setObjectName(QStringLiteral("Image1"));
     banner->setPixmap(namedPixmap(QStringLiteral("Banner")));
     banner->setFixedHeight(px(720));
+    banner->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed); // cut on a narrow screen, not widening the window
     banner->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     banner->setAutoFillBackground(true);
     QPalette bannerPalette = banner->palette();
@@ -108,7 +110,7 @@ void Form1::buildWidgets()
         auto* model = new FolderListModel(m_store.tables(), f, this);
         auto* sorted = new FolderSortModel(this);
         sorted->setSourceModel(model);
-        auto* view = new QTableView(m_stack);
+        auto* view = new FolderListView(m_stack);
         view->setObjectName(QStringLiteral("ListView1_%1").arg(f));
         view->setModel(sorted);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -126,7 +128,7 @@ void Form1::buildWidgets()
         view->horizontalHeader()->setSortIndicatorClearable(true);
         view->setSortingEnabled(true);
         view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        view->setMinimumSize(px(10665) / 2, px(3735) / 2);
+        view->setMinimumSize(px(10665) / 3, px(3735) / 2);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, f](const QPoint& pos) { listContextMenu(f, pos); });
@@ -233,9 +235,11 @@ void Form1::buildStatusBar()
         const int width = std::max(px(widths[i]), panel->widthFor(texts[i], i < 4));
         if (i == 1) {
             m_messagePanelWidth = width; // given at the first size; the window may shrink below it later
-            panel->setMinimumWidth(px(widths[i]) / 3);
+            panel->setMinimumWidth(px(widths[i]) / 6);
         } else {
-            panel->setFixedWidth(width);
+            // Its width whatever it shows; less only on a screen too narrow for the whole bar.
+            panel->setMaximumWidth(width);
+            panel->setMinimumWidth(width * 2 / 3);
         }
         m_panels[i] = panel;
         bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
@@ -269,7 +273,8 @@ void Form1::fitFirstSize()
     const int smallPanel = m_panels[1]->minimumWidth();
     m_panels[1]->setMinimumWidth(m_messagePanelWidth);
     const int treeWidth = m_tree->minimumWidth() + m_splitter->handleWidth();
-    const int least = std::max({px(13545), treeWidth + listWidth, minimumSizeHint().width()});
+    const int least =
+        std::max({px(13545), treeWidth + listWidth, minimumSizeHint().width(), statusBar()->sizeHint().width()});
     m_panels[1]->setMinimumWidth(smallPanel);
     int width = least;
     if (const QScreen* screen = this->screen())

@@ -8,6 +8,7 @@
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
 #include "ui/Prompts.h"
+#include "ui/ScreenRoom.h"
 #include "ui/SignInBox.h"
 
 #include <QCheckBox>
@@ -16,11 +17,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace kadmel {
@@ -53,6 +58,31 @@ QLineEdit* textBox(const char* name, QWidget* parent)
     return edit;
 }
 
+// The dialog's rows. It asks for room for all of them; where the screen is too low, they scroll.
+class RowsArea : public QScrollArea
+{
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QScrollArea::sizeHint(); }
+};
+
+// Qt's file model writes its dates in the desktop's locale, English under C; the program's are German.
+class GermanDates : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files && index.column() == DateColumn && role == Qt::DisplayRole)
+            return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    static constexpr int DateColumn = 3; // name, size, type, date
+};
+
 } // namespace
 
 FolderPicker systemFolderPicker()
@@ -60,8 +90,11 @@ FolderPicker systemFolderPicker()
     return [](QWidget* parent) {
         // The picker opens at the folder the settings dialog shows.
         const auto* dialog = qobject_cast<const Form5*>(parent);
-        const QString start = nearestExistingFolder(dialog ? dialog->folderValue() : QString());
-        return QFileDialog::getExistingDirectory(parent, QString(), start);
+        QFileDialog picker(parent, QString(), nearestExistingFolder(dialog ? dialog->folderValue() : QString()));
+        picker.setFileMode(QFileDialog::Directory);
+        picker.setOption(QFileDialog::ShowDirsOnly);
+        picker.setProxyModel(new GermanDates(&picker));
+        return picker.exec() == QDialog::Accepted ? picker.selectedFiles().value(0) : QString();
     };
 }
 
@@ -74,7 +107,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
-      m_sessionEntry(QCoreApplication::applicationFilePath())
+      m_sessionEntry(QCoreApplication::applicationFilePath()), m_rows(new RowsArea(this))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -104,7 +137,10 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     cancel->setObjectName(QStringLiteral("Command2"));
     cancel->setAutoDefault(false);
 
-    auto* grid = new QGridLayout(this);
+    auto* rows = new QWidget;
+    rows->installEventFilter(this); // a row shown or hidden: the dialog takes the new height, as far as it may
+    auto* grid = new QGridLayout(rows);
+    grid->setContentsMargins(0, 0, 0, 0);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(m_folderLabel, 1);
     folderRow->addWidget(browseButton);
@@ -133,7 +169,13 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 11, 0, 1, 2);
+    m_rows->setWidget(rows);
+    m_rows->setWidgetResizable(true);
+    m_rows->setFrameShape(QFrame::NoFrame);
+    m_rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* dialogLayout = new QVBoxLayout(this);
+    dialogLayout->addWidget(m_rows, 1);
+    dialogLayout->addLayout(buttons); // OK and Abbrechen stay in sight, however the rows scroll
 
     const Settings& s = m_store.settings();
     const KadmelIni& ini = m_store.kadmelIni().read();
@@ -165,6 +207,44 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QSize Form5::wantedSize() const
+{
+    m_rows->updateGeometry();
+    QSize wanted = sizeHint();
+    const QMargins frame = windowFrame(*this);
+    if (wanted.height() + frame.top() + frame.bottom() > availableArea(*this).height())
+        wanted.rwidth() += m_rows->verticalScrollBar()->sizeHint().width(); // the rows scroll: room for the bar
+    return wanted;
+}
+
+void Form5::showEvent(QShowEvent* event)
+{
+    resize(wantedSize()); // the first size, before the dialog is centred over its parent with it
+    QDialog::showEvent(event);
+    m_fittedHint = sizeHint();
+    keepOnScreen(*this, wantedSize());
+}
+
+bool Form5::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::LayoutRequest && isVisible() && !m_fitQueued) {
+        m_fitQueued = true; // once the rows are laid out again
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_fitQueued = false;
+                // Only a change of the rows resizes; a size the user gave the dialog stays otherwise.
+                m_rows->updateGeometry();
+                if (const QSize hint = sizeHint(); hint != m_fittedHint) {
+                    m_fittedHint = hint;
+                    keepOnScreen(*this, wantedSize());
+                }
+            },
+            Qt::QueuedConnection);
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void Form5::showFolder()

@@ -11,6 +11,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace kadmel {
 
@@ -37,7 +38,13 @@ Q_SIGNALS:
     // The settings were changed and saved.
     void settingsSaved();
 
+protected:
+    // The dialog stays inside the screen's available area, whatever rows the sign-in shows.
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QSize wantedSize() const;
     void browse();
     void confirm();
     void showFolder();
@@ -58,6 +65,9 @@ private:
     QCheckBox* m_withSession; // shows and sets the session's autostart entry
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
     AutostartEntry m_sessionEntry;
+    QScrollArea* m_rows;
+    QSize m_fittedHint;
+    bool m_fitQueued = false;
 };
 
 } // namespace kadmel

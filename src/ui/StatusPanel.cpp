@@ -59,6 +59,12 @@ int StatusPanel::widthFor(const QStringList& texts, bool withPicture) const
     return 2 * frameWidth() + 2 * Margin + (withPicture ? PictureSize + Margin : 0) + textRoom;
 }
 
+QSize StatusPanel::sizeHint() const
+{
+    const QSize own = QFrame::sizeHint();
+    return maximumWidth() < QWIDGETSIZE_MAX ? QSize(maximumWidth(), own.height()) : own;
+}
+
 bool StatusPanel::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_text && event->type() == QEvent::Resize)

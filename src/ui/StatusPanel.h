@@ -26,6 +26,8 @@ public:
 
     // The panel's width that shows each of these texts whole, beside a picture when `withPicture`.
     int widthFor(const QStringList& texts, bool withPicture) const;
+    // A panel with a maximum width asks for all of it.
+    QSize sizeHint() const override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -4,6 +4,7 @@
 // hand until the test closes it), job files, stores with mails and quick window timings.
 
 #include "store/Ansi.h"
+#include "store/FileAccess.h"
 #include "store/Store.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
@@ -149,4 +150,35 @@ template <typename T> T* child(const QObject& parent, const char* name)
     return parent.findChild<T*>(QLatin1String(name));
 }
 
+// Offscreen screens of these sizes side by side, the desktops the windows are made for (the platform's own
+// is 800 x 600). To be called before the application object exists.
+inline void useOffscreenScreens(std::initializer_list<QSize> sizes)
+{
+    static QTemporaryDir dir;
+    QStringList screens;
+    int x = 0;
+    for (const QSize& size : sizes) {
+        screens << QStringLiteral(R"({"name": "%1", "x": %1, "width": %2, "height": %3})")
+                       .arg(x)
+                       .arg(size.width())
+                       .arg(size.height());
+        x += size.width();
+    }
+    const QString config = dir.filePath(QStringLiteral("screens.json"));
+    const QString json = QStringLiteral(R"({"screens": [%1]})").arg(screens.join(QLatin1Char(',')));
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json.toUtf8(), nullptr))
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
+}
+
 } // namespace kadmel::test
+
+// QTEST_MAIN on offscreen screens of the given sizes.
+#define KADMEL_TEST_MAIN_ON_SCREENS(TestClass, ...)                                                                    \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        kadmel::test::useOffscreenScreens({__VA_ARGS__});                                                              \
+        QApplication app(argc, argv);                                                                                  \
+        TestClass test;                                                                                                \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        return QTest::qExec(&test, argc, argv);                                                                        \
+    }

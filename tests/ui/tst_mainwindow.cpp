@@ -10,6 +10,7 @@
 
 #include <QHeaderView>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSplitter>
 #include <tuple>
 
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void startUpOnEmptyFolder();
     void jobWhileFolderSwitches();
     void viewerAboutTrayAndExit();
+    void rememberedWidthsAndKeyboard();
 };
 
 static QList<QRect> fixedPanels(Form1& window)
@@ -259,5 +261,45 @@ void TestMainWindow::viewerAboutTrayAndExit()
     QTRY_VERIFY_WITH_TIMEOUT(!second.inTray() && second.isMinimized(), 15000);
 }
 
-QTEST_MAIN(TestMainWindow)
+void TestMainWindow::rememberedWidthsAndKeyboard()
+{
+    QTemporaryDir dir;
+    const auto store = loadedStore(dir.path());
+    for (int i = 0; i < 43; ++i)
+        addMail(*store, SentFolder);
+    // Widths kept from a maximised window with few mails, put back in one of 800 pixels with a vertical
+    // scroll bar: the columns fit; the widths as given stay for a wider window.
+    WindowPlacement wide;
+    wide.geometry = QRect(20, 20, 800, 500);
+    wide.columns.fill({80, 330, 330, 500, 200, 120, 300});
+    QVERIFY(saveWindowPlacement(dir.path(), wide));
+    PromptRecorder prompts;
+    Form1 window(*store, prompts, fastOptions());
+    window.load();
+    QTableView* list = window.list(SentFolder);
+    QTRY_VERIFY(list->verticalScrollBar()->isVisible() &&
+                list->horizontalHeader()->length() <= list->viewport()->width());
+    QCOMPARE(window.currentPlacement().columns.at(0).first(6), wide.columns.at(0).first(6));
+
+    // Tab from the tree into the list, which then has a mail selected, and on out of it; End goes to the
+    // last mail; after "Entfernen" the next mail is selected; Shift+F10 opens the menu.
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    child<QTreeWidget>(window, "TV1")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QVERIFY(list->hasFocus() && window.selectedPosition(SentFolder) == 1);
+    QTest::keyClick(list, Qt::Key_Tab);
+    QVERIFY(!list->hasFocus());
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_End);
+    QTest::keyClick(list, Qt::Key_Up);
+    QCOMPARE(window.selectedPosition(SentFolder), 42);
+    const qint16 next = window.listModel(SentFolder)->idAt(42);
+    QTest::keyClick(list, Qt::Key_Delete);
+    QTRY_COMPARE(window.selectedId(SentFolder), next);
+    QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+    QTRY_VERIFY(window.contextMenu(SentFolder)->isVisible());
+}
+
+KADMEL_TEST_MAIN_ON_SCREENS(TestMainWindow, QSize(1280, 800))
 #include "tst_mainwindow.moc"

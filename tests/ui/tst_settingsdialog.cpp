@@ -18,6 +18,8 @@
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QNetworkAccessManager>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -102,6 +104,8 @@ private Q_SLOTS:
     void signInChoiceRoundTrips();
     void browserSignIn_data();
     void browserSignIn();
+    void staysOnScreen_data();
+    void staysOnScreen();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -389,5 +393,35 @@ void TestSettingsDialog::browserSignIn()
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
-QTEST_MAIN(TestSettingsDialog)
+void TestSettingsDialog::staysOnScreen_data()
+{
+    QTest::addColumn<int>("screen");
+    QTest::addColumn<int>("method");
+    for (const int screen : {0, 1})
+        for (const int method : {0, 1, 2})
+            QTest::addRow("%s, sign-in %d", screen ? "1024 x 768" : "1280 x 800", method) << screen << method;
+}
+
+void TestSettingsDialog::staysOnScreen()
+{
+    QFETCH(int, screen);
+    QFETCH(int, method);
+    if (QGuiApplication::screens().size() != 2)
+        QSKIP("needs the two offscreen screens of the test's main()");
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    Form5 dialog(*store, prompts, {});
+    const QRect available = QGuiApplication::screens().at(screen)->availableGeometry();
+    dialog.move(available.topLeft() + QPoint(40, 300)); // low on the screen, where the OAuth rows would not fit
+    dialog.show();
+    child<QComboBox>(dialog, "SignInMethod")->setCurrentIndex(method);
+    // Inside the screen with OK in sight; the rows scroll only where the dialog has the screen's whole height.
+    auto* ok = child<QPushButton>(dialog, "Command1");
+    const QScrollBar* rowsBar = dialog.findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(available.contains(dialog.frameGeometry()) && dialog.rect().contains(ok->geometry()) &&
+                (!rowsBar->isVisible() || dialog.frameGeometry().height() >= available.height() - 1));
+}
+
+KADMEL_TEST_MAIN_ON_SCREENS(TestSettingsDialog, QSize(1280, 800), QSize(1024, 768))
 #include "tst_settingsdialog.moc"

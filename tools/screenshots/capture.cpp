@@ -38,7 +38,7 @@ bool grab(QWidget* window, const QString& file)
 {
     const QRect frame = window->frameGeometry();
     QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (shot.isNull())
+    if (shot.width() < 10 || shot.height() < 10) // not framed yet: the window as it draws itself
         shot = window->grab();
     const bool ok = shot.save(file);
     std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(file));

@@ -1,6 +1,7 @@
 #include "ui/mail/Form2.h"
 
 #include "store/Ansi.h"
+#include "ui/ScreenRoom.h"
 #include "ui/mail/MailFonts.h"
 #include "ui/mail/ViewerText.h"
 
@@ -23,12 +24,6 @@ const QColor ReceivedColour(130, 130, 130);
 const QColor SentColour(255, 255, 255);
 const QColor ConversationBackground(16, 24, 40);
 
-// The viewer's dark blue cannot be read on a dark desktop; there a light blue takes its place.
-QColor readableBlue(const QColor& ground)
-{
-    return ground.lightness() < 128 ? QColor(140, 170, 255) : QColor(0, 0, 192);
-}
-
 QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 {
     auto* label = new QLabel(parent);
@@ -48,7 +43,8 @@ QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 
 Form2::Form2(QWidget* parent)
     : QDialog(parent), m_label2(headerLabel(this, QStringLiteral("Label2"), palette().color(QPalette::WindowText))),
-      m_label1(headerLabel(this, QStringLiteral("Label1"), readableBlue(palette().color(QPalette::Window)))),
+      m_label1(headerLabel(this, QStringLiteral("Label1"),
+                           readableOn(palette().color(QPalette::Window), QColor(0, 0, 192), QColor(140, 170, 255)))),
       m_tabStrip(new QFrame(this)), m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)),
       m_rtb(new QTextEdit(this))
 {
@@ -96,8 +92,9 @@ void Form2::showMail(const MailRecord& mail, qint16 id)
 {
     setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
     m_label2->setText(displayText(viewerFieldNames()));
-    m_label1->setText(displayText(viewerHeaderText(mail)));
-    m_label1->setToolTip(m_label1->text()); // a value longer than the window is read here whole
+    m_header = displayText(viewerHeaderText(mail));
+    m_label1->setToolTip(m_header); // a value longer than the window is read here whole
+    layOut();
     m_text1->setPlainText(displayText(mail.Body));
     m_rtb->clear();
     for (const ConversationRun& run : conversationRuns(mail.Log))
@@ -124,6 +121,12 @@ void Form2::selectTab(int index)
     m_rtb->setVisible(index == 1);
 }
 
+void Form2::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    keepOnScreen(*this, size()); // with a large scale factor the design size may be more than the screen
+}
+
 void Form2::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
@@ -136,6 +139,9 @@ void Form2::layOut()
     const QRect header(LabelRect.topLeft(), QSize(std::max(LabelRect.width(), width()), LabelRect.height()));
     m_label1->setGeometry(header);
     m_label2->setGeometry(header);
+    // One row per field; a value longer than the window ends in "…".
+    const int rows = int(m_header.count(QLatin1Char('\n'))) + 1;
+    m_label1->setText(fittedLines(m_header, m_label1->font(), std::min(header.width(), width()), rows));
     const ViewerGeometry geometry = viewerGeometry(size(), m_label1->height(), m_tabStrip->width());
     if (geometry.tabStrip) {
         m_tabStrip->setGeometry(*geometry.tabStrip);

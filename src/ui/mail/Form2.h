@@ -30,10 +30,13 @@ public:
     void selectTab(int index);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void layOut();
+
+    QString m_header; // Label1's whole text
 
     QLabel* m_label2;
     QLabel* m_label1;

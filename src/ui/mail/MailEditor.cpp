@@ -76,7 +76,8 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     small.setPointSizeF(7);
     m_error->setFont(small);
     QPalette red = m_error->palette();
-    red.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    red.setColor(QPalette::WindowText,
+                 readableOn(red.color(QPalette::Window), QColor(192, 0, 0), QColor(255, 130, 130)));
     m_error->setPalette(red);
     m_error->hide();
 
@@ -102,6 +103,8 @@ bool frmMailEdit::openMail(qint16 id)
     m_text1->setText(fromAnsi(mail->From));
     m_text2->setText(fromAnsi(mail->To));
     m_text3->setText(fromAnsi(mail->Subject));
+    for (QLineEdit* field : {m_text1, m_text2, m_text3})
+        field->setCursorPosition(0); // a long address shows its start, not its end
     return true;
 }
 

@@ -24,4 +24,9 @@ QFont labelFont(bool bold)
     return font;
 }
 
+QColor readableOn(const QColor& ground, const QColor& onLight, const QColor& onDark)
+{
+    return ground.lightness() < 128 ? onDark : onLight;
+}
+
 } // namespace kadmel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 
 namespace kadmel {
@@ -9,5 +10,9 @@ QFont monospaceFont();
 
 // Arial 8.25 pt (or the desktop's sans-serif stand-in).
 QFont labelFont(bool bold);
+
+// The colour for text on this ground: the design's on a light desktop, a lighter one on a dark desktop,
+// where the design's dark colours cannot be read.
+QColor readableOn(const QColor& ground, const QColor& onLight, const QColor& onDark);
 
 } // namespace kadmel

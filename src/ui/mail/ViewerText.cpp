@@ -3,6 +3,8 @@
 #include "engine/FailureReason.h"
 #include "store/Ansi.h"
 
+#include <QFontMetrics>
+#include <QTextLayout>
 #include <array>
 
 namespace kadmel {
@@ -89,6 +91,39 @@ QString displayText(const QByteArray& ansi)
     text.replace("\r\n", "\n");
     text.replace('\r', '\n');
     return fromAnsi(text);
+}
+
+QString fittedLines(const QString& text, const QFont& font, int width, int rows)
+{
+    const QFontMetrics metrics(font);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    QTextOption wrap;
+    wrap.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    QStringList shown;
+    for (qsizetype i = 0; i < lines.size() && shown.size() < rows; ++i) {
+        const QString& line = lines.at(i);
+        const int own = std::max<int>(1, rows - int(shown.size()) - int(lines.size() - 1 - i));
+        const qsizetype before = shown.size();
+        QTextLayout layout(line, font);
+        layout.setTextOption(wrap);
+        layout.beginLayout();
+        for (int taken = 0; taken < own; ++taken) {
+            QTextLine row = layout.createLine();
+            if (!row.isValid())
+                break;
+            row.setLineWidth(width);
+            const QString rest = line.mid(row.textStart());
+            if (taken == own - 1 || row.textStart() + row.textLength() >= line.size()) {
+                shown << metrics.elidedText(rest, Qt::ElideRight, width); // unchanged when it fits
+                break;
+            }
+            shown << rest.left(row.textLength()).trimmed();
+        }
+        layout.endLayout();
+        if (shown.size() == before) // an empty line keeps its row
+            shown << QString();
+    }
+    return shown.join(QLatin1Char('\n'));
 }
 
 } // namespace kadmel

@@ -3,6 +3,7 @@
 #include "store/MailRecord.h"
 
 #include <QByteArray>
+#include <QFont>
 #include <QList>
 #include <QRect>
 #include <QString>
@@ -41,5 +42,9 @@ ViewerGeometry viewerGeometry(QSize innerSize, int labelHeight, int currentTabSt
 
 // Texts with CR LF or CR line ends, as a text view wants them (LF only).
 QString displayText(const QByteArray& ansi);
+
+// The text's lines in at most `rows` rows of `width` pixels: every line keeps a row of its own, a long
+// one wraps over the rows the others leave, and what still does not fit ends its last row with "…".
+QString fittedLines(const QString& text, const QFont& font, int width, int rows);
 
 } // namespace kadmel

@@ -53,7 +53,6 @@ frmSysTrayAlert::frmSysTrayAlert(QWidget* parent)
     setFixedSize(PopupSize);
 
     m_label1->setText(QStringLiteral("Kadmel Mail System"));
-    m_msg->setWordWrap(true);
     m_msg->setText(QStringLiteral("E-Mail wird gesendet..."));
 
     m_image1 = picture(this, QStringLiteral("Image1"), MailPicture::close());
@@ -70,7 +69,11 @@ frmSysTrayAlert::frmSysTrayAlert(QWidget* parent)
 
 void frmSysTrayAlert::setMessage(const QByteArray& text)
 {
-    m_msg->setText(displayText(text));
+    // Each line ("An:" too) in rows of its own, a long one cut with "…" rather than at the label's edge.
+    const QString whole = displayText(text);
+    const int rows = m_msg->height() / QFontMetrics(m_msg->font()).lineSpacing();
+    m_msg->setText(fittedLines(whole, m_msg->font(), m_msg->width(), rows));
+    m_msg->setToolTip(whole);
 }
 
 bool frmSysTrayAlert::closePressedShown() const
