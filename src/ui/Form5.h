@@ -57,6 +57,7 @@ private:
     QCheckBox* m_autoStart;   // Check2
     QCheckBox* m_withSession; // shows and sets the session's autostart entry
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
+    QLineEdit* m_archive;     // [Archiv] Ordner of kadmel.ini; empty: no archive
     AutostartEntry m_sessionEntry;
 };
 

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -78,6 +79,13 @@ public:
     QList<QTcpSocket*> m_sockets;
 };
 
+// Where the windows' "Als E-Mail-Datei speichern…" writes, under the suggested name; empty: cancelled.
+inline QString& savedFilesFolder()
+{
+    static QString folder;
+    return folder;
+}
+
 inline MainWindowOptions fastOptions()
 {
     MainWindowOptions options;
@@ -87,6 +95,10 @@ inline MainWindowOptions fastOptions()
     options.engine.smtp.connectMs = 3000;
     options.engine.smtp.conversationMs = 20000;
     options.folderPicker = [](QWidget*) { return QString(); };
+    options.saveFilePicker = [](QWidget*, const QString& suggested) {
+        return savedFilesFolder().isEmpty() ? QString()
+                                            : savedFilesFolder() + QLatin1Char('/') + QFileInfo(suggested).fileName();
+    };
     options.removalFilesPerStep = 1;
     return options;
 }

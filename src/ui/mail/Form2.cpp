@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTabBar>
@@ -50,7 +51,7 @@ Form2::Form2(QWidget* parent)
     : QDialog(parent), m_label2(headerLabel(this, QStringLiteral("Label2"), palette().color(QPalette::WindowText))),
       m_label1(headerLabel(this, QStringLiteral("Label1"), readableBlue(palette().color(QPalette::Window)))),
       m_tabStrip(new QFrame(this)), m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)),
-      m_rtb(new QTextEdit(this))
+      m_rtb(new QTextEdit(this)), m_save(new QPushButton(QStringLiteral("Als E-Mail-Datei speichern…"), this))
 {
     setWindowTitle(QStringLiteral("Mail"));
     setModal(true);
@@ -88,6 +89,10 @@ Form2::Form2(QWidget* parent)
     m_rtb->setPalette(dark);
     m_rtb->hide();
 
+    m_save->setObjectName(QStringLiteral("SaveAs"));
+    m_save->setAutoDefault(false);
+    connect(m_save, &QPushButton::clicked, this, [this] { Q_EMIT saveRequested(m_id); });
+
     resize(DesignInnerSize);
     layOut();
 }
@@ -95,6 +100,7 @@ Form2::Form2(QWidget* parent)
 void Form2::showMail(const MailRecord& mail, qint16 id)
 {
     setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
+    m_id = id;
     m_label2->setText(displayText(viewerFieldNames()));
     m_label1->setText(displayText(viewerHeaderText(mail)));
     m_label1->setToolTip(m_label1->text()); // a value longer than the window is read here whole
@@ -147,6 +153,12 @@ void Form2::layOut()
         m_text1->setGeometry(*geometry.view);
         m_rtb->setGeometry(*geometry.view);
     }
+    // At the right end of the tab row, where the tabs leave room.
+    m_save->adjustSize();
+    const QRect strip = m_tabStrip->geometry();
+    m_save->move(std::max(0, strip.right() - m_save->width() - 4),
+                 std::max(0, strip.bottom() - (m_tabBar->height() + m_save->height()) / 2));
+    m_save->raise();
 }
 
 } // namespace kadmel
