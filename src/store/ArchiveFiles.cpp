@@ -67,7 +67,7 @@ QString pendingArchiveFolderIn(const QString& programFolder)
 QString fileNameFromText(const QString& text)
 {
     static const QString Refused = QStringLiteral("/\\:*?\"<>|");
-    QString name = text.left(80);
+    QString name = text.left(60); // with the date and a " (2)" within 255 bytes of UTF-8
     for (QChar& c : name) {
         if (c.unicode() < 32 || c.unicode() == 127 || Refused.contains(c))
             c = QLatin1Char('_');

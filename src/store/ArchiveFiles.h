@@ -22,7 +22,7 @@ IniChange archiveIniChange(const QString& folder);
 QString pendingArchiveFolderIn(const QString& programFolder);
 
 // A text as part of a file name: characters that file systems refuse and control characters become "_",
-// blanks and dots at the ends go, at most 80 characters are kept; "E-Mail" when nothing is left.
+// blanks and dots at the ends go, at most 60 characters are kept; "E-Mail" when nothing is left.
 QString fileNameFromText(const QString& text);
 
 // "2026-12-07 09.10.32 Betreff": a name that begins with the time of sending sorts by it.

@@ -249,7 +249,7 @@ void Form5::confirm()
     if (m_retry->isChecked() != before.retry)
         changes.retry = m_retry->isChecked();
     if (const QString archive = m_archive->text().trimmed(); archive != before.archiveFolder) {
-        if (!archive.isEmpty() && !QFileInfo(archive).isDir())
+        if (!archive.isEmpty() && (!QFileInfo(archive).isAbsolute() || !QFileInfo(archive).isDir()))
             return saveFailed(QStringLiteral("Der Archivordner „%1“ ist nicht vorhanden.").arg(archive));
         changes.archiveFolder = archive;
     }
