@@ -80,11 +80,7 @@ public:
 };
 
 // Where the windows' "Als E-Mail-Datei speichern…" writes, under the suggested name; empty: cancelled.
-inline QString& savedFilesFolder()
-{
-    static QString folder;
-    return folder;
-}
+inline QString savedFilesFolder;
 
 inline MainWindowOptions fastOptions()
 {
@@ -96,8 +92,8 @@ inline MainWindowOptions fastOptions()
     options.engine.smtp.conversationMs = 20000;
     options.folderPicker = [](QWidget*) { return QString(); };
     options.saveFilePicker = [](QWidget*, const QString& suggested) {
-        return savedFilesFolder().isEmpty() ? QString()
-                                            : savedFilesFolder() + QLatin1Char('/') + QFileInfo(suggested).fileName();
+        return savedFilesFolder.isEmpty() ? QString()
+                                          : savedFilesFolder + QLatin1Char('/') + QFileInfo(suggested).fileName();
     };
     options.removalFilesPerStep = 1;
     return options;

@@ -5,6 +5,7 @@
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
 #include "store/RetrySetting.h"
+#include "store/StoreFiles.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
@@ -201,16 +202,13 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(sink.messages().first().content.contains("\r\nMessage-ID: " + f.store.tables().mail(2).Reserved));
     QVERIFY(f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
     // Saved as files, named by the subject: the sent mail as the server took it, a failed one as it would go now.
-    savedFilesFolder() = f.dir.path();
+    savedFilesFolder = f.dir.path();
     f.run(SentFolder, 2, "Mnu_O_SaveAs");
     f.run(FailedFolder, 2, "Mnu_Err_SaveAs");
-    QFile sent(f.dir.path() + QStringLiteral("/_ €.eml")), failedMail(f.dir.path() + QStringLiteral("/Mail 4.eml"));
-    QVERIFY(sent.open(QIODevice::ReadOnly) && failedMail.open(QIODevice::ReadOnly));
-    QCOMPARE(sent.readAll(), sink.messages().first().content);
-    const QJsonObject read = readAsRecipient(failedMail.readAll());
-    QVERIFY(read[u"subject"].toString() == QStringLiteral("Mail 4") &&
-            read[u"body"].toString().contains(QStringLiteral("Text")));
-    QVERIFY(read[u"defects"].toArray().isEmpty());
+    QCOMPARE(fileBytes(f.dir.path() + QStringLiteral("/_ €.eml")), sink.messages().first().content);
+    const QJsonObject read = readAsRecipient(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")));
+    QVERIFY(read[u"subject"].toString() == QStringLiteral("Mail 4") && read[u"body"].toString().contains(u"Text") &&
+            read[u"defects"].toArray().isEmpty());
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that
     // may have been delivered already is not tried.
