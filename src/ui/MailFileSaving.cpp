@@ -15,8 +15,11 @@ namespace kadmel {
 SaveFilePicker systemSaveFilePicker()
 {
     return [](QWidget* parent, const QString& suggestedPath) {
-        return QFileDialog::getSaveFileName(parent, QStringLiteral("Als E-Mail-Datei speichern"), suggestedPath,
-                                            QStringLiteral("E-Mail-Dateien (*.eml)"));
+        QFileDialog dialog(parent, QStringLiteral("Als E-Mail-Datei speichern"), suggestedPath,
+                           QStringLiteral("E-Mail-Dateien (*.eml)"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("eml")); // a name typed without it still opens in a mail program
+        return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
 }
 

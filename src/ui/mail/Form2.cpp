@@ -146,15 +146,15 @@ void Form2::layOut()
     if (geometry.tabStrip) {
         m_tabStrip->setGeometry(*geometry.tabStrip);
         const int barHeight = m_tabBar->sizeHint().height();
-        m_tabBar->setGeometry(0, std::max(0, geometry.tabStrip->height() - barHeight), geometry.tabStrip->width(),
-                              barHeight);
+        // The tabs leave the right end of their row to the save button.
+        m_save->adjustSize();
+        m_tabBar->setGeometry(0, std::max(0, geometry.tabStrip->height() - barHeight),
+                              std::max(0, geometry.tabStrip->width() - m_save->width() - 8), barHeight);
     }
     if (geometry.view) {
         m_text1->setGeometry(*geometry.view);
         m_rtb->setGeometry(*geometry.view);
     }
-    // At the right end of the tab row, where the tabs leave room.
-    m_save->adjustSize();
     const QRect strip = m_tabStrip->geometry();
     m_save->move(std::max(0, strip.right() - m_save->width() - 4),
                  std::max(0, strip.bottom() - (m_tabBar->height() + m_save->height()) / 2));
