@@ -173,7 +173,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_archive->setText(ini.archiveFolder);
     m_archive->setPlaceholderText(QStringLiteral("(keine Archivierung)"));
     connect(archiveButton, &QPushButton::clicked, this, [this] {
-        if (const QString chosen = m_picker ? m_picker(this) : QString(); !chosen.isEmpty())
+        if (const QString chosen = pickFolder(); !chosen.isEmpty())
             m_archive->setText(chosen);
     });
 
@@ -188,14 +188,19 @@ void Form5::showFolder()
     m_folderLabel->setToolTip(m_folder);
 }
 
-void Form5::browse()
+QString Form5::pickFolder()
 {
     setEnabled(false);
     const QString chosen = m_picker ? m_picker(this) : QString();
     setEnabled(true);
     raise();
     activateWindow();
-    if (!chosen.isEmpty()) {
+    return chosen;
+}
+
+void Form5::browse()
+{
+    if (const QString chosen = pickFolder(); !chosen.isEmpty()) {
         m_folder = chosen;
         showFolder();
     }

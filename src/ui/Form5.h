@@ -38,6 +38,8 @@ Q_SIGNALS:
     void settingsSaved();
 
 private:
+    // The folder picker over the disabled dialog, which comes back on top; empty when cancelled.
+    QString pickFolder();
     void browse();
     void confirm();
     void showFolder();
