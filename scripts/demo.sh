@@ -77,6 +77,11 @@ with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as 
     f.write(record)
 PY
 
+# Every accepted message is also kept as an .eml file in the archive folder.
+mkdir -p "$demo/archiv"
+printf '[Archiv]\nOrdner=%s\n' "$demo/archiv" >"$demo/kadmel.ini"
+chmod 600 "$demo/kadmel.ini"
+
 # Two sample jobs in the producer's code page (CP850), one with umlauts.
 printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDies ist die erste Probe-Mail.\r\n' \
     >"$demo/watch/KDMEML/willkommen.zub"
@@ -110,6 +115,9 @@ program=""
 echo
 echo "== What the sink received"
 cat "$demo/sink.log"
+echo
+echo "== The archive ($demo/archiv): mode, size, name"
+(cd "$demo/archiv" && find . -type f -printf '%m  %6s  %P\n' | LC_ALL=C sort)
 echo
 echo "== The store's folders"
 "$py" - "$demo" <<'PY'

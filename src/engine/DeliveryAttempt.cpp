@@ -2,6 +2,7 @@
 
 #include "engine/DeliveryDecision.h"
 #include "engine/HtmlBody.h"
+#include "engine/MailExport.h"
 #include "engine/OAuthTokenSource.h"
 #include "engine/OffThread.h"
 #include "smtp/Base64.h"
@@ -119,13 +120,7 @@ void DeliveryAttempt::SendMailItem(qint16 id)
 {
     const MailRecord& record = d->store.tables().mail(id);
 
-    SmtpMail mail;
-    mail.MailID = id;
-    mail.MailRecipientEMail = record.To;
-    mail.MailSenderEMail = record.From;
-    mail.MailSubject = record.Subject;
-    if (isMessageId(record.Reserved)) // else the client makes one for this attempt
-        mail.MailMessageId = record.Reserved;
+    SmtpMail mail = smtpMailOf(record, id);
     mail.MailBody = std::move(d->page.html); // built in start()
     mail.MailBodyBase64 = std::move(d->page.base64);
     // The connection starts from an empty bar, not from the finished page.

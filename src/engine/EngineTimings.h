@@ -10,8 +10,9 @@ struct EngineTimings
     int alertCloseMs = 5000; // the alert stays this long after the result
     int minJobAgeMs = 2000;  // a job file changed more recently may still be being written
     SmtpTimings smtp;
-    int tokenMs = 10000;       // the whole exchange with the OAuth 2.0 token address
-    int retryMinuteMs = 60000; // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
+    int tokenMs = 10000;        // the whole exchange with the OAuth 2.0 token address
+    int archiveRetryMs = 60000; // a copy the archive could not take is tried again this often
+    int retryMinuteMs = 60000;  // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
     // From this body size a mail's parsing, page, Base64 and file are made beside the window's thread.
     qint64 offThreadBytes = 1 << 20;
 };

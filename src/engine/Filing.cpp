@@ -1,8 +1,10 @@
 #include "engine/Filing.h"
 
 #include "engine/FailureReason.h"
+#include "engine/MailArchive.h"
 #include "engine/OffThread.h"
 #include "engine/RetrySchedule.h"
+#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
@@ -26,7 +28,7 @@ QByteArray folderCaption(const char* name, qint16 count)
 struct Filing::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), retries(t.retryMinuteMs)
+        : store(s), view(v), timings(t), retries(t.retryMinuteMs), archive(s, v, t.archiveRetryMs)
     {
         clock.start();
     }
@@ -39,6 +41,7 @@ struct Filing::Private
     RetrySchedule retries;
     QElapsedTimer clock;  // the schedule's time: it never jumps
     QString retryProblem; // a damaged schedule file, said at the first start
+    MailArchive archive;  // copies of the accepted messages
     OffThread worker;     // last: destroyed first, it waits for a file still being written
 };
 
@@ -74,7 +77,20 @@ void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResp
     d->view.setFolderCaptions(folderCaption("Gesendete Objekte ", tables.count(SentFolder)),
                               folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
                               folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
-    saveFiled(hand.id, sent, manual, left);
+    if (!sent)
+        return saveFiled(hand.id, sent, manual, left);
+    // The archive copy before the saves: a crash between them leaves an unclear mail, never a gap in the archive.
+    const bool beside = record.Body.size() >= d->timings.offThreadBytes;
+    d->archive.keep(messageSentIn(log).value_or(QByteArray()), record.Subject, beside,
+                    [this, hand, manual, left, explained](const QString& problem) {
+                        if (!problem.isEmpty()) {
+                            const QByteArray text = explained + ' ' + toAnsi(problem);
+                            d->view.setMessage(text);
+                            if (d->view.inTray())
+                                d->view.SetAlertText(text);
+                        }
+                        saveFiled(hand.id, true, manual, left);
+                    });
 }
 
 void Filing::oweSave()

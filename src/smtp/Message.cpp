@@ -169,4 +169,17 @@ QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime)
     return composeHeader(mail, RfcDate(localTime)) + "\r\n" + body + "\r\n\r\n.\r\n";
 }
 
+QByteArray withoutEndOfData(const QByteArray& composed)
+{
+    return composed.endsWith("\r\n.\r\n") ? composed.chopped(3) : composed;
+}
+
+std::optional<QByteArray> messageSentIn(const SmtpLog& log)
+{
+    const qsizetype data = log.Sent.lastIndexOf("DATA\r\n");
+    if (data < 0 || data + 1 >= log.Sent.size() || !log.Sent.at(data + 1).endsWith("\r\n.\r\n"))
+        return std::nullopt;
+    return withoutEndOfData(log.Sent.at(data + 1));
+}
+
 } // namespace kadmel

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "store/MailRecord.h"
+
 #include <QByteArray>
 #include <QDateTime>
+
+#include <optional>
 
 namespace kadmel {
 
@@ -37,5 +41,10 @@ bool headerIsSafe(const SmtpMail& mail);
 
 // Header block, blank line, Base64 body, CR LF CR LF "." CR LF.
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime);
+
+// The message as a mail program stores it: without the end-of-data line "." CR LF.
+QByteArray withoutEndOfData(const QByteArray& composed);
+// The message of a conversation, as it went out after DATA; nothing when the log does not hold it whole.
+std::optional<QByteArray> messageSentIn(const SmtpLog& log);
 
 } // namespace kadmel

@@ -5,6 +5,7 @@
 #include <QTemporaryFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -103,6 +104,41 @@ bool report(QString* error, const QString& text)
     return false;
 }
 
+QString systemReason(int code)
+{
+    switch (code) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Keine Berechtigung.");
+    case ENOSPC:
+    case EDQUOT:
+        return reasonOf(QFileDevice::ResourceError);
+    case EROFS:
+        return QStringLiteral("Der Datenträger ist schreibgeschützt.");
+    case ENOENT:
+        return QStringLiteral("Der Ordner ist nicht vorhanden.");
+    case ENOTDIR:
+        return QStringLiteral("Im Pfad steht kein Ordner.");
+    default:
+        return QStringLiteral("Systemfehler %1.").arg(code);
+    }
+}
+
+#ifdef Q_OS_UNIX
+// Gives the temporary file `from` the name `to` unless that name exists: 0, or the errno.
+int placeWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS) // a file system without it (some network shares) takes a hard link
+        return errno;
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    ::unlink(from.constData());
+    return 0;
+}
+#endif
+
 } // namespace
 
 QString quotedName(const QString& path)
@@ -186,6 +222,65 @@ bool syncFolder(const QString& folder, QString* error)
     Q_UNUSED(error);
 #endif
     return true;
+}
+
+std::optional<QString> writeNewFile(const QString& folder, const QString& stem, const QString& suffix,
+                                    const QByteArray& bytes, QString* error)
+{
+    const auto failed = [&](const QString& reason) {
+        report(error, QStringLiteral("In %1 ließ sich keine Datei anlegen. %2").arg(quotedName(folder), reason));
+        return std::nullopt;
+    };
+#ifdef Q_OS_UNIX
+    QTemporaryFile file(folder + QStringLiteral("/.kadmel.XXXXXX"));
+    if (!file.open())
+        return failed(reasonOf(file.error()));
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return failed(reasonOf(file.error()));
+    if (!syncToDisk(file))
+        return failed(systemReason(errno));
+    const QByteArray temporary = QFile::encodeName(file.fileName());
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = stem + (n > 1 ? QStringLiteral(" (%1)").arg(n) : QString()) + suffix;
+        const QString path = folder + QLatin1Char('/') + name;
+        const int placed = placeWithoutReplacing(temporary, QFile::encodeName(path));
+        if (placed == 0) {
+            file.setAutoRemove(false);
+            if (!syncFolder(folder, error))
+                return std::nullopt;
+            return name;
+        }
+        if (placed != EEXIST)
+            return failed(systemReason(placed));
+        QByteArray there;
+        if (readWholeFile(path, bytes.size(), there, nullptr) == ReadOutcome::Read && there == bytes)
+            return name;
+    }
+    return failed(QStringLiteral("Alle Namen für „%1“ sind vergeben.").arg(stem));
+#else
+    Q_UNUSED(stem);
+    Q_UNUSED(suffix);
+    Q_UNUSED(bytes);
+    return failed(QStringLiteral("Auf diesem System nicht möglich."));
+#endif
+}
+
+bool makeOwnFolder(const QString& path, QString* error)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        return report(error,
+                      QStringLiteral("%1 ist kein Ordner (eine Verknüpfung oder eine Datei).").arg(quotedName(path)));
+    if (info.exists())
+        return true;
+#ifdef Q_OS_UNIX
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+        return report(
+            error,
+            QStringLiteral("Der Ordner %1 ließ sich nicht anlegen. %2").arg(quotedName(path), systemReason(errno)));
+#endif
+    return QFileInfo(path).isDir() ||
+           report(error, QStringLiteral("Der Ordner %1 ließ sich nicht anlegen.").arg(quotedName(path)));
 }
 
 bool removeFile(const QString& path, QString* error)

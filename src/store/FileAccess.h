@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace kadmel {
 
 // Whole-file reads and writes of the store. Reasons are German, for the user.
@@ -39,6 +41,16 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
 
 // Puts the folder's names (renames, new and removed files) on the disk.
 bool syncFolder(const QString& folder, QString* error);
+
+// Writes the bytes as a new file "<stem><suffix>" in the folder, or "<stem> (2)<suffix>" and so on where the
+// name is taken: nothing is ever replaced or written through a link. A file of such a name that holds exactly
+// these bytes already counts as written (a copy made again after a crash). Owner-only and on the disk before
+// its name appears. The name used, or nothing with a German reason.
+std::optional<QString> writeNewFile(const QString& folder, const QString& stem, const QString& suffix,
+                                    const QByteArray& bytes, QString* error);
+
+// Makes the folder (owner-only) where it is missing; a link or anything but a folder in its place is refused.
+bool makeOwnFolder(const QString& path, QString* error);
 
 // Removes a file; a file that is not there counts as removed.
 bool removeFile(const QString& path, QString* error);

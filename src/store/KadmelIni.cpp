@@ -1,5 +1,6 @@
 #include "store/KadmelIni.h"
 
+#include "store/ArchiveFiles.h"
 #include "store/RetrySetting.h"
 
 #include <QFileInfo>
@@ -18,6 +19,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
+    ini.archiveFolder = readArchiveFolder(iniSection(lines, "Archiv"));
     return ini;
 }
 
@@ -80,6 +82,8 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(retryIniChange(*changes.retry));
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
+    if (changes.archiveFolder)
+        edits.append(archiveIniChange(*changes.archiveFolder));
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
     // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
     const IniLineTest none;

@@ -3,6 +3,7 @@
 #include "engine/ByteText.h"
 #include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
+#include "store/FileAccess.h"
 #include "store/Store.h"
 #include "store/WindowPlacement.h"
 #include "ui/FolderCommands.h"
@@ -220,6 +221,13 @@ void Form1::openSettingsDialog()
         }
     });
     m_settings->show();
+}
+
+void Form1::saveMailAsFile(qint16 id, QWidget* parent)
+{
+    const QString path = kadmel::saveMailAsFile(parent, m_store, id, m_prompts, m_options.saveFilePicker);
+    if (!path.isEmpty())
+        setMessage(toAnsi(QStringLiteral("E-Mail (ID %1) gespeichert als %2").arg(id).arg(quotedName(path))));
 }
 
 FolderListModel* Form1::listModel(int folder) const

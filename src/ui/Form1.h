@@ -3,6 +3,7 @@
 #include "engine/Dispatcher.h"
 #include "engine/DispatcherView.h"
 #include "ui/Form5.h"
+#include "ui/MailFileSaving.h"
 #include "ui/Pictures.h"
 
 #include <QMainWindow>
@@ -38,6 +39,7 @@ struct MainWindowOptions
 {
     EngineTimings engine;
     FolderPicker folderPicker = systemFolderPicker();
+    SaveFilePicker saveFilePicker = systemSaveFilePicker();
     int removalFilesPerStep = 20; // mail files deleted or renamed per turn of the event loop
 };
 
@@ -82,6 +84,8 @@ public:
     // Tree nodes 3, 4, 5 from the current counts.
     void updateFolderCaptions();
     void openSettingsDialog();
+    // "Als E-Mail-Datei speichern…" for the mail with this ID, from a list's menu or the viewer; panel 2 says where.
+    void saveMailAsFile(qint16 id, QWidget* parent);
 
     // A termination signal: the exit without asking; a mail in hand is cut short and filed first.
     // A failed final save asks nothing then: its reason is exitSaveError().

@@ -192,22 +192,32 @@ void Form1::buildMenus()
     const QString openText = QStringLiteral("Öffnen");
     const QString removeText = QStringLiteral("Entfernen");
     const QString removeAllText = QStringLiteral("Alle Entfernen");
+    const QString saveText = QStringLiteral("Als E-Mail-Datei speichern…");
     m_menus = {
         popupMenu(this, "Mnu_O",
-                  {{openText, "Mnu_O_Open"}, {removeText, "Mnu_O_Remove"}, {removeAllText, "Mnu_O_RemoveAll"}}),
+                  {{openText, "Mnu_O_Open"},
+                   {saveText, "Mnu_O_SaveAs"},
+                   {removeText, "Mnu_O_Remove"},
+                   {removeAllText, "Mnu_O_RemoveAll"}}),
         popupMenu(this, "Mnu_Err",
                   {{openText, "Mnu_Err_Open"},
+                   {saveText, "Mnu_Err_SaveAs"},
                    {QStringLiteral("Bearbeiten"), "Mnu_Err_Edit"},
                    {QStringLiteral("Senden"), "Mnu_Err_Send"},
                    {QStringLiteral("Alle Senden"), "Mnu_Err_SendAll"},
                    {removeText, "Mnu_Err_Remove"},
                    {removeAllText, "Mnu_Err_RemoveAll"}}),
         popupMenu(this, "Mnu_T",
-                  {{openText, "Mnu_T_Open"}, {removeText, "Mnu_T_Remove"}, {removeAllText, "Mnu_T_RemoveAll"}}),
+                  {{openText, "Mnu_T_Open"},
+                   {saveText, "Mnu_T_SaveAs"},
+                   {removeText, "Mnu_T_Remove"},
+                   {removeAllText, "Mnu_T_RemoveAll"}}),
     };
     for (int f = 1; f <= 3; ++f) {
         QAction* open = m_menus[f - 1]->actions().first();
         connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });
+        QAction* save = m_menus[f - 1]->actions().at(1);
+        connect(save, &QAction::triggered, this, [this, f] { saveMailAsFile(selectedId(f), this); });
     }
 }
 

@@ -107,7 +107,8 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
-      m_sessionEntry(QCoreApplication::applicationFilePath()), m_rows(new RowsArea(this))
+      m_archive(textBox("ArchiveFolder", this)), m_sessionEntry(QCoreApplication::applicationFilePath()),
+      m_rows(new RowsArea(this))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -165,6 +166,15 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     autoStartRows->addWidget(m_retry);
     grid->addLayout(autoStartRows, 9, 1);
     grid->addWidget(m_withSession, 10, 1);
+    auto* archiveRow = new QHBoxLayout;
+    auto* archiveButton = new QPushButton(QStringLiteral("..."), this);
+    archiveButton->setObjectName(QStringLiteral("ArchiveBrowse"));
+    archiveButton->setAutoDefault(false);
+    archiveButton->setFixedWidth(browseButton->minimumWidth());
+    archiveRow->addWidget(m_archive, 1);
+    archiveRow->addWidget(archiveButton);
+    grid->addWidget(caption(QStringLiteral("Archivordner:"), this), 11, 0);
+    grid->addLayout(archiveRow, 11, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -203,6 +213,12 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
     m_retry->setChecked(ini.retry);
+    m_archive->setText(ini.archiveFolder);
+    m_archive->setPlaceholderText(QStringLiteral("(keine Archivierung)"));
+    connect(archiveButton, &QPushButton::clicked, this, [this] {
+        if (const QString chosen = pickFolder(); !chosen.isEmpty())
+            m_archive->setText(chosen);
+    });
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -253,14 +269,19 @@ void Form5::showFolder()
     m_folderLabel->setToolTip(m_folder);
 }
 
-void Form5::browse()
+QString Form5::pickFolder()
 {
     setEnabled(false);
     const QString chosen = m_picker ? m_picker(this) : QString();
     setEnabled(true);
     raise();
     activateWindow();
-    if (!chosen.isEmpty()) {
+    return chosen;
+}
+
+void Form5::browse()
+{
+    if (const QString chosen = pickFolder(); !chosen.isEmpty()) {
         m_folder = chosen;
         showFolder();
     }
@@ -313,6 +334,11 @@ void Form5::confirm()
         changes.signIn = signIn;
     if (m_retry->isChecked() != before.retry)
         changes.retry = m_retry->isChecked();
+    if (const QString archive = m_archive->text().trimmed(); archive != before.archiveFolder) {
+        if (!archive.isEmpty() && (!QFileInfo(archive).isAbsolute() || !QFileInfo(archive).isDir()))
+            return saveFailed(QStringLiteral("Der Archivordner „%1“ ist nicht vorhanden.").arg(archive));
+        changes.archiveFolder = archive;
+    }
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.

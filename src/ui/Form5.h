@@ -45,6 +45,8 @@ protected:
 
 private:
     QSize wantedSize() const;
+    // The folder picker over the disabled dialog, which comes back on top; empty when cancelled.
+    QString pickFolder();
     void browse();
     void confirm();
     void showFolder();
@@ -64,6 +66,7 @@ private:
     QCheckBox* m_autoStart;   // Check2
     QCheckBox* m_withSession; // shows and sets the session's autostart entry
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
+    QLineEdit* m_archive;     // [Archiv] Ordner of kadmel.ini; empty: no archive
     AutostartEntry m_sessionEntry;
     QScrollArea* m_rows;
     QSize m_fittedHint;

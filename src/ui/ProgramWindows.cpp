@@ -114,6 +114,7 @@ void ProgramWindows::openMail(int folder)
     m_viewer->setAttribute(Qt::WA_DeleteOnClose);
     m_viewer->setWindowModality(Qt::ApplicationModal);
     m_viewer->showMail(tables.mail(id), id);
+    connect(m_viewer, &Form2::saveRequested, this, [this](qint16 shown) { m_window.saveMailAsFile(shown, m_viewer); });
     m_viewer->show();
 }
 

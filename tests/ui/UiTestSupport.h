@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -79,6 +80,9 @@ public:
     QList<QTcpSocket*> m_sockets;
 };
 
+// Where the windows' "Als E-Mail-Datei speichern…" writes, under the suggested name; empty: cancelled.
+inline QString savedFilesFolder;
+
 inline MainWindowOptions fastOptions()
 {
     MainWindowOptions options;
@@ -88,6 +92,10 @@ inline MainWindowOptions fastOptions()
     options.engine.smtp.connectMs = 3000;
     options.engine.smtp.conversationMs = 20000;
     options.folderPicker = [](QWidget*) { return QString(); };
+    options.saveFilePicker = [](QWidget*, const QString& suggested) {
+        return savedFilesFolder.isEmpty() ? QString()
+                                          : savedFilesFolder + QLatin1Char('/') + QFileInfo(suggested).fileName();
+    };
     options.removalFilesPerStep = 1;
     return options;
 }

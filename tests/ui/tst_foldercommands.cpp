@@ -1,14 +1,17 @@
 #include "UiTestSupport.h"
 #include "support/LocalSettings.h"
+#include "support/MailReader.h"
 #include "support/SmtpSink.h"
 
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
+#include "store/StoreFiles.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QJsonArray>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -198,6 +201,14 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().first().rcptTos, QList<QByteArray>{"neu@example.com"});
     QVERIFY(sink.messages().first().content.contains("\r\nMessage-ID: " + f.store.tables().mail(2).Reserved));
     QVERIFY(f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
+    // Saved as files, named by the subject: the sent mail as the server took it, a failed one as it would go now.
+    savedFilesFolder = f.dir.path();
+    f.run(SentFolder, 2, "Mnu_O_SaveAs");
+    f.run(FailedFolder, 2, "Mnu_Err_SaveAs");
+    QCOMPARE(fileBytes(f.dir.path() + QStringLiteral("/_ €.eml")), sink.messages().first().content);
+    const QJsonObject read = readAsRecipient(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")));
+    QVERIFY(read[u"subject"].toString() == QStringLiteral("Mail 4") && read[u"body"].toString().contains(u"Text") &&
+            read[u"defects"].toArray().isEmpty());
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that
     // may have been delivered already is not tried.

@@ -5,6 +5,7 @@
 
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
+#include "store/KadmelIni.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
@@ -147,6 +148,12 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         child<QCheckBox>(dialog, "Check1")->setChecked(false);
         child<QCheckBox>(dialog, "Check2")->setChecked(true);
         child<QCheckBox>(dialog, "RetryFailed")->setChecked(true);
+        child<QPushButton>(dialog, "ArchiveBrowse")->click(); // a folder that is not there is refused at "OK"
+        QCOMPARE(line("ArchiveFolder")->text(), QStringLiteral("/home/anna/ZUB"));
+        child<QPushButton>(dialog, "Command1")->click();
+        QVERIFY(prompts.texts().value(0).endsWith(QStringLiteral("„/home/anna/ZUB“ ist nicht vorhanden.")));
+        prompts.asked.clear();
+        line("ArchiveFolder")->setText(dir.path());
         encryption->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
@@ -155,6 +162,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     // The files hold the new values, as a later start reads them.
     QCOMPARE(loadIni(dir.path()).encryption, Encryption::StartTls);
     QVERIFY(loadIni(dir.path()).retry);
+    QCOMPARE(store->kadmelIni().read().archiveFolder, dir.path());
     const Settings expected{"/home/anna/ZUB", " smtp.example.org ", 24, "j\xf6rg", "g\xe4heim", 1, 2};
     QCOMPARE(loadedStore(dir.path())->settings(), expected);
     {

@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTabBar>
@@ -46,7 +47,7 @@ Form2::Form2(QWidget* parent)
       m_label1(headerLabel(this, QStringLiteral("Label1"),
                            readableOn(palette().color(QPalette::Window), QColor(0, 0, 192), QColor(140, 170, 255)))),
       m_tabStrip(new QFrame(this)), m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)),
-      m_rtb(new QTextEdit(this))
+      m_rtb(new QTextEdit(this)), m_save(new QPushButton(QStringLiteral("Als E-Mail-Datei speichern…"), this))
 {
     setWindowTitle(QStringLiteral("Mail"));
     setModal(true);
@@ -84,6 +85,10 @@ Form2::Form2(QWidget* parent)
     m_rtb->setPalette(dark);
     m_rtb->hide();
 
+    m_save->setObjectName(QStringLiteral("SaveAs"));
+    m_save->setAutoDefault(false);
+    connect(m_save, &QPushButton::clicked, this, [this] { Q_EMIT saveRequested(m_id); });
+
     resize(DesignInnerSize);
     layOut();
 }
@@ -91,6 +96,7 @@ Form2::Form2(QWidget* parent)
 void Form2::showMail(const MailRecord& mail, qint16 id)
 {
     setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
+    m_id = id;
     m_label2->setText(displayText(viewerFieldNames()));
     m_header = displayText(viewerHeaderText(mail));
     m_label1->setToolTip(m_header); // a value longer than the window is read here whole
@@ -146,13 +152,19 @@ void Form2::layOut()
     if (geometry.tabStrip) {
         m_tabStrip->setGeometry(*geometry.tabStrip);
         const int barHeight = m_tabBar->sizeHint().height();
-        m_tabBar->setGeometry(0, std::max(0, geometry.tabStrip->height() - barHeight), geometry.tabStrip->width(),
-                              barHeight);
+        // The tabs leave the right end of their row to the save button.
+        m_save->adjustSize();
+        m_tabBar->setGeometry(0, std::max(0, geometry.tabStrip->height() - barHeight),
+                              std::max(0, geometry.tabStrip->width() - m_save->width() - 8), barHeight);
     }
     if (geometry.view) {
         m_text1->setGeometry(*geometry.view);
         m_rtb->setGeometry(*geometry.view);
     }
+    const QRect strip = m_tabStrip->geometry();
+    m_save->move(std::max(0, strip.right() - m_save->width() - 4),
+                 std::max(0, strip.bottom() - (m_tabBar->height() + m_save->height()) / 2));
+    m_save->raise();
 }
 
 } // namespace kadmel

@@ -7,6 +7,7 @@
 class QFrame;
 class QLabel;
 class QPlainTextEdit;
+class QPushButton;
 class QTabBar;
 class QTextEdit;
 
@@ -29,6 +30,10 @@ public:
     // 0 "Versandinhalt" (the body), 1 "Versandablauf" (the conversation).
     void selectTab(int index);
 
+Q_SIGNALS:
+    // "Als E-Mail-Datei speichern…" for the mail shown.
+    void saveRequested(qint16 id);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -44,6 +49,8 @@ private:
     QTabBar* m_tabBar;
     QPlainTextEdit* m_text1;
     QTextEdit* m_rtb;
+    QPushButton* m_save;
+    qint16 m_id = 0;
 };
 
 } // namespace kadmel

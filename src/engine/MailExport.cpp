@@ -1,0 +1,47 @@
+#include "engine/MailExport.h"
+
+#include "engine/HtmlBody.h"
+#include "store/ArchiveFiles.h"
+#include "store/KadmelIni.h"
+#include "store/ResultCode.h"
+
+namespace kadmel {
+
+SmtpMail smtpMailOf(const MailRecord& record, qint16 id)
+{
+    SmtpMail mail;
+    mail.MailID = id;
+    mail.MailRecipientEMail = record.To;
+    mail.MailSenderEMail = record.From;
+    mail.MailSubject = record.Subject;
+    if (isMessageId(record.Reserved))
+        mail.MailMessageId = record.Reserved;
+    return mail;
+}
+
+std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
+{
+    const MailRecord& record = store.tables().mail(id);
+    if (isResult(record.Status, ResultCode::Sent)) {
+        const QString archive = store.kadmelIni().read().archiveFolder;
+        const QDate day =
+            QDateTime::fromString(QString::fromLatin1(record.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss")).date();
+        if (!archive.isEmpty() && isMessageId(record.Reserved)) {
+            if (std::optional<QByteArray> copy = findArchivedCopy(archive, day, record.Reserved))
+                return copy;
+        }
+        if (std::optional<QByteArray> sent = messageSentIn(record.Log))
+            return sent;
+    }
+    SmtpMail mail = smtpMailOf(record, id);
+    if (mail.MailMessageId.isEmpty()) // the one its next attempt gets is made then
+        mail.MailMessageId = NewMessageId(record.From);
+    mail.MailBody = ComposeHtmlBody(record.Body);
+    if (!headerIsSafe(mail)) {
+        *error = QStringLiteral("Absender, Empfänger oder Betreff enthalten Zeichen, die keine E-Mail tragen kann.");
+        return std::nullopt;
+    }
+    return withoutEndOfData(ComposeMessage(mail, QDateTime::currentDateTime()));
+}
+
+} // namespace kadmel

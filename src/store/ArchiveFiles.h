@@ -1,0 +1,55 @@
+#pragma once
+
+#include "store/IniFile.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+namespace kadmel {
+
+// The archive of sent mail: every message a server accepted, as it went out, one ".eml" file each in
+// "<Ordner>/<year>/<month>/", named by the time of sending. Copies the archive could not take wait in a
+// folder beside the store until it can.
+
+// "Ordner" of the section [Archiv] of "kadmel.ini" (UTF-8); empty: no archive.
+QString readArchiveFolder(const IniSection& section);
+IniChange archiveIniChange(const QString& folder);
+
+QString pendingArchiveFolderIn(const QString& programFolder);
+
+// A text as part of a file name: characters that file systems refuse and control characters become "_",
+// blanks and dots at the ends go, at most 60 characters are kept; "E-Mail" when nothing is left.
+QString fileNameFromText(const QString& text);
+
+// "2026-12-07 09.10.32 Betreff": a name that begins with the time of sending sorts by it.
+QString archiveStem(const QDateTime& sentAt, const QByteArray& subject);
+
+struct ArchiveOutcome
+{
+    QString problem;      // German; empty when the copy is in the archive
+    bool waiting = false; // the copy waits beside the store
+};
+
+// Writes the message into the archive's month folder (made owner-only below `root`, which must exist) or,
+// failing that, into the folder of waiting copies.
+ArchiveOutcome archiveCopy(const QString& root, const QString& pendingFolder, const QString& stem,
+                           const QByteArray& message);
+
+struct CatchUp
+{
+    int archived = 0;
+    int waiting = 0;
+    QString problem; // why the first copy that still waits could not go
+};
+
+// Moves the waiting copies into the archive, oldest first.
+CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder);
+
+// The archive copy of the message with this Message-ID sent on `day` or the day after; nothing when none is found.
+std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day, const QByteArray& messageId);
+
+} // namespace kadmel

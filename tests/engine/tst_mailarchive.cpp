@@ -1,0 +1,129 @@
+#include "engine/Dispatcher.h"
+#include "engine/MailExport.h"
+#include "store/ArchiveFiles.h"
+#include "store/ResultCode.h"
+#include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
+#include "support/RecordingView.h"
+#include "support/SmtpSink.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+using namespace kadmel::test;
+
+namespace {
+
+// A program folder with kadmel.ini naming <dir>/archiv, jobs for the sink, and a dispatcher over them.
+struct ArchiveBench
+{
+    QTemporaryDir dir;
+    QString program = dir.path() + QStringLiteral("/program");
+    QString archive = dir.path() + QStringLiteral("/archiv");
+    EngineTimings timings{.pollMs = 20, .alertCloseMs = 10, .minJobAgeMs = 0, .smtp = {}, .archiveRetryMs = 50};
+    Store store{program};
+    RecordingView view;
+    std::unique_ptr<Dispatcher> dispatcher;
+
+    explicit ArchiveBench(quint16 port)
+    {
+        QDir().mkpath(dir.path() + QStringLiteral("/watch/KDMEML"));
+        QDir().mkpath(program);
+        writeBytes(program + QStringLiteral("/kadmel.ini"), "[Archiv]\r\nOrdner=" + archive.toUtf8() + "\r\n");
+        store.loadAtStartup();
+        store.settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
+        dispatcher = std::make_unique<Dispatcher>(store, view, timings);
+    }
+    void writeJob(const char* name, const QByteArray& to)
+    {
+        writeBytes(dir.path() + QStringLiteral("/watch/KDMEML/") + QLatin1String(name),
+                   "@@FR alice@example.com@@TO " + to + "@@SB Gr\x81\xE1" + "e/Bericht@@\r\n\r\nM\x81nchen");
+    }
+    bool deliver(int mails)
+    {
+        QSignalSpy filed(dispatcher.get(), &Dispatcher::mailFiled);
+        dispatcher->StartProcessing();
+        return QTest::qWaitFor([&] { return filed.size() >= mails && dispatcher->IdleFlag(); }, 10000);
+    }
+    // Every file below the folder, by its path.
+    static QMap<QString, QByteArray> files(const QString& folder)
+    {
+        QMap<QString, QByteArray> found;
+        for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+            const QString path = it.next();
+            found.insert(path, fileBytes(path));
+        }
+        return found;
+    }
+};
+
+} // namespace
+
+class TestMailArchive : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Each accepted message lies in the archive as the server received it, private and never overwritten; a
+    // refused one does not. Saved as a file, a sent mail is that copy.
+    void acceptedMessagesAreArchivedAsReceived()
+    {
+        SmtpSink sink;
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        ArchiveBench bench(sink.port());
+        QDir().mkpath(bench.archive);
+        bench.writeJob("a.zub", "bob@example.com");
+        bench.writeJob("b.zub", "bob@example.com");    // the same subject, likely in the same second
+        bench.writeJob("c.zub", "bob<x>@example.com"); // refused before connecting
+        QVERIFY(bench.deliver(3));
+        QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
+
+        const QMap<QString, QByteArray> archived = ArchiveBench::files(bench.archive);
+        const QList<ReceivedMail> received = sink.messages();
+        QCOMPARE(received.size(), 2);
+        QCOMPARE(archived.size(), 2);
+        const QString month = bench.archive + QDate::currentDate().toString(QStringLiteral("/yyyy/MM/yyyy-MM-dd "));
+        for (auto it = archived.cbegin(); it != archived.cend(); ++it)
+            QVERIFY2(it.key().startsWith(month) && it.key().contains(QStringLiteral(" Grüße_Bericht")) &&
+                         ownerOnly(it.key()),
+                     qPrintable(it.key()));
+        QCOMPARE(QSet<QByteArray>(archived.cbegin(), archived.cend()),
+                 (QSet<QByteArray>{received.at(0).content, received.at(1).content}));
+
+        QString error;
+        bench.store.tables().mail(2).Log = {}; // the archive copy is found without the conversation
+        QCOMPARE(mailAsFile(bench.store, 2, &error).value_or(""), received.at(1).content);
+    }
+
+    // An archive that cannot take the copy: the mail is filed as sent and the failure said, and the copy waits
+    // beside the store until a later start finds the archive usable.
+    void aCopyTheArchiveRefusedIsWrittenAfterARestart()
+    {
+        SmtpSink sink;
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        ArchiveBench bench(sink.port());
+        writeBytes(bench.archive, {}); // a file where the folder should be
+        bench.view.tray = true;
+        bench.writeJob("a.zub", "bob@example.com");
+        QVERIFY(bench.deliver(1));
+        QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1}));
+        QVERIFY(bench.view.log.join('\n').contains(QByteArray("\nset-alert ") + ResultText("MSGSENT") +
+                                                   " Archivierung fehlgeschlagen: "));
+        const QString pending = pendingArchiveFolderIn(bench.program);
+        QCOMPARE(ArchiveBench::files(pending).size(), 1);
+
+        bench.dispatcher.reset();
+        QVERIFY(QFile::remove(bench.archive) && QDir().mkdir(bench.archive));
+        bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
+        QTRY_COMPARE(ArchiveBench::files(bench.archive).size(), 1);
+        QCOMPARE(ArchiveBench::files(bench.archive).first(), sink.messages().at(0).content);
+        QVERIFY(ArchiveBench::files(pending).isEmpty());
+        QVERIFY(bench.view.said("Archivierung nachgeholt: 1 E-Mail(s)"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMailArchive)
+#include "tst_mailarchive.moc"
