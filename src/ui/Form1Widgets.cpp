@@ -6,6 +6,7 @@
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
 #include "ui/ProgressBox.h"
+#include "ui/StatusCellDelegate.h"
 #include "ui/StatusPanel.h"
 #include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
@@ -117,6 +118,7 @@ void Form1::buildWidgets()
         view->setShowGrid(false);
         view->setWordWrap(false);
         view->setIconSize(QSize(16, 16));
+        view->setItemDelegateForColumn(FolderListModel::StatusColumn, new StatusCellDelegate(view));
         view->verticalHeader()->hide();
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(20);
