@@ -132,6 +132,10 @@ private:
     void restorePanes(const WindowPlacement& placement);
     void updateClock();
     bool isIdle() const;
+    // Stop ends polling and a "send all" run: it is offered while either goes on.
+    void updateStopCommands();
+    // The exit runs as soon as the mail in hand is filed.
+    void closeOnceIdle();
     // Confirmation (unless asked not to), busy refusal, then the unload. True when the window may close.
     bool queryUnload(bool confirm);
     void unload();
@@ -157,6 +161,7 @@ private:
     QPushButton* m_stop = nullptr;  // Command9
     QAction* m_menuStart = nullptr;
     QAction* m_menuStop = nullptr;
+    QAction* m_stopSendAll = nullptr; // "Alle Senden abbrechen", in "Datei" and the failed folder's menu
     ProgressBox* m_progress = nullptr;
     QPointer<Form5> m_settings;
     FolderCommands* m_commands = nullptr;
@@ -164,6 +169,7 @@ private:
     int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;
+    bool m_exitAfterMail = false; // "Beenden" stopped a run; the exit follows the mail in hand
     QString m_exitSaveError;
 };
 
