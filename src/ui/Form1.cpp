@@ -344,6 +344,8 @@ void Form1::updateStopCommands()
     m_stop->setEnabled(active || sendAll);
     m_menuStop->setEnabled(active || sendAll);
     m_stopSendAll->setEnabled(sendAll);
+    if (m_hooks)
+        m_hooks->stopOffered(active || sendAll);
 }
 
 // --- DispatcherView ---
@@ -354,9 +356,9 @@ void Form1::setServiceState(bool active)
     m_panels[0]->setPicture(active ? Picture::Active : Picture::Inactive);
     m_start->setEnabled(!active);
     m_menuStart->setEnabled(!active);
-    updateStopCommands();
     if (m_hooks)
         m_hooks->serviceStateChanged(active);
+    updateStopCommands();
 }
 
 void Form1::setMessage(const QByteArray& text)
