@@ -41,7 +41,8 @@ struct MainWindowOptions
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.
-// Every way of closing it runs the same exit: confirmation, refusal while a mail is in hand, save.
+// Every way of closing it runs the same exit: confirmation, refusal while a mail is in hand (during
+// "Alle Senden" the offer to stop the run and end after that mail), save.
 class Form1 : public QMainWindow, public DispatcherView
 {
     Q_OBJECT
@@ -136,7 +137,8 @@ private:
     void updateStopCommands();
     // The exit runs as soon as the mail in hand is filed.
     void closeOnceIdle();
-    // Confirmation (unless asked not to), busy refusal, then the unload. True when the window may close.
+    // Confirmation (unless asked not to), busy refusal or the end after a stopped run, then the unload.
+    // True when the window may close now.
     bool queryUnload(bool confirm);
     void unload();
     void saveBeforeExit();
