@@ -46,6 +46,8 @@ struct Dispatcher::Private
     MailInHand inHand;
     QList<qint16> resendQueue; // IDs still to try in a "send all" run
     bool resendRun = false;
+    bool sendAll = false; // the run is "Alle Senden", which Stop ends
+    int notTried = -1;    // a "send all" run was stopped with these left; -1 while it runs on
     bool exiting = false;
     bool retryInHand = false;
     OffThread worker; // last: destroyed first, it waits for a mark still being written
@@ -91,6 +93,7 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
 
 void Dispatcher::StopProcessing()
 {
+    stopSendAll();
     d->Timer1.stop();
     d->serviceState = 2;
     d->view.setServiceState(false);
@@ -279,7 +282,10 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     if (!d->idle)
         return Answer::Busy;
     d->resendRun = true;
+    d->sendAll = true;
+    d->notTried = -1;
     d->resendQueue.clear();
+    Q_EMIT sendAllRunningChanged(true);
     const MailTables& tables = d->store.tables();
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
         const QByteArray& status = tables.mail(id).Status;
@@ -290,12 +296,28 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     return Answer::Started;
 }
 
-void Dispatcher::stopForExit()
+bool Dispatcher::sendAllRunning() const
+{
+    return d->sendAll && d->notTried < 0;
+}
+
+void Dispatcher::stopSendAll()
+{
+    if (!sendAllRunning())
+        return;
+    d->notTried = int(d->resendQueue.size());
+    d->resendQueue.clear();
+    Q_EMIT sendAllRunningChanged(false);
+}
+
+void Dispatcher::stopForExit(bool cutShort)
 {
     d->exiting = true;
     d->Timer1.stop();
+    stopSendAll();
     d->resendQueue.clear();
-    d->delivery.abort();
+    if (cutShort)
+        d->delivery.abort();
     if (d->alertPause.isActive())
         endAlertPause();
 }
@@ -310,7 +332,12 @@ void Dispatcher::resendNextQueued()
             return ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
     }
     d->resendRun = false;
-    Q_EMIT resendFinished();
+    const bool running = sendAllRunning();
+    d->sendAll = false;
+    const int notTried = std::exchange(d->notTried, -1);
+    if (running)
+        Q_EMIT sendAllRunningChanged(false);
+    Q_EMIT resendFinished(notTried >= 0, qMax(0, notTried));
 }
 
 bool Dispatcher::beginCommand()

@@ -47,10 +47,15 @@ public:
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
     // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
     Answer resendAllFailed();
+    bool sendAllRunning() const;
+    // The "send all" run ends after the mail in hand; resendFinished() counts the mails it leaves untried.
+    // Stop does the same.
+    void stopSendAll();
 
     // The program is ending: no job is taken, a "send all" run stops after the mail in hand, and that
-    // mail is cut short (ZUB_SMTP::abort) and filed without the alert's pause. idleChanged(true) follows.
-    void stopForExit();
+    // mail is filed without the alert's pause; `cutShort` ends it at once (ZUB_SMTP::abort), where a
+    // termination signal cannot wait for a silent server. idleChanged(true) follows.
+    void stopForExit(bool cutShort = true);
 
     // Folder commands hold the dispatcher off while they change the folders (no job is taken), and say
     // at the end what they changed.
@@ -60,8 +65,11 @@ public:
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.
     void mailFiled(qint16 id, bool sent);
-    // A resend request (one or all) has finished.
-    void resendFinished();
+    // A resend request (one or all) has finished; `stopped`: a "send all" run was ended early, with
+    // `notTried` mails left as they were.
+    void resendFinished(bool stopped = false, int notTried = 0);
+    // A "send all" run began, or ended or was stopped: what Stop and "Alle Senden abbrechen" act on.
+    void sendAllRunningChanged(bool running);
     void idleChanged(bool idle);
 
 private:

@@ -6,9 +6,13 @@
 
 namespace kadmel {
 
-// The server's last reply in a failed mail's conversation, on one line and at most a few hundred
-// bytes: why the send failed. Empty for a delivered mail and where the server never answered.
+// Why a failed mail's send failed, on one line and at most a few hundred bytes: the last entry of its
+// conversation unless that is a positive reply, so a server's refusal (4xx, 5xx) or the cause noted in
+// its place (no connection, no token). Empty for a delivered mail, after a 354 or an EHLO list, in silence.
 QByteArray failureReason(const MailRecord& mail);
+
+// The three digits of the server's refusal ("550"), empty without one.
+QByteArray serverCode(const MailRecord& mail);
 
 // The status text, followed by " (" reason ")" where there is a reason.
 QByteArray resultTextWithReason(const MailRecord& mail);

@@ -194,7 +194,29 @@ struct ZUB_SMTP::Private
     void onConnectTimeout()
     {
         if (!connected)
-            fail(ResultCode::NoConnection);
+            failToConnect("Keine Antwort innerhalb von " + QByteArray::number((timings.connectMs + 999) / 1000) + " s");
+    }
+
+    // No connection: the cause stands where a reply would, where the mail's reason is read from.
+    void failToConnect(const QByteArray& cause)
+    {
+        log.appendReceived(cause + "\r\n");
+        fail(ResultCode::NoConnection);
+    }
+
+    // What the system said when the connection could not be made; nothing is left to wait for then.
+    QByteArray connectCause(QAbstractSocket::SocketError error) const
+    {
+        switch (error) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return "Verbindung abgelehnt";
+        case QAbstractSocket::HostNotFoundError:
+            return "Servername nicht gefunden";
+        case QAbstractSocket::NetworkError:
+            return "Netzwerk oder Server nicht erreichbar";
+        default:
+            return "Verbindungsfehler: " + toAnsi(socket ? socket->errorString() : QString());
+        }
     }
 
     void onConversationTimeout()
@@ -220,9 +242,9 @@ struct ZUB_SMTP::Private
             onClosed();
             return;
         }
-        // Before the connection exists the connect wait decides the outcome.
+        // The socket gives up on connecting only once every address of the server has failed.
         if (!connected) {
-            closeSocket();
+            failToConnect(connectCause(error));
             return;
         }
         if (handshakePending()) {
@@ -357,6 +379,7 @@ struct ZUB_SMTP::Private
             return false;
         progressStep = 3;
         if (!offersExtension(reply.text, "STARTTLS")) {
+            log.appendReceived("Der Server bietet kein STARTTLS an.\r\n");
             fail(ResultCode::NotSecure);
             return true;
         }

@@ -13,7 +13,7 @@ namespace kadmel {
 
 struct SmtpTimings
 {
-    int connectMs = 10000;       // wait for the connection
+    int connectMs = 10000;       // wait for a server that neither takes nor refuses the connection
     int conversationMs = 120000; // wait for the whole conversation after connecting
     int abortGraceMs = 5000;     // after abort(): how long a sent message may still wait for its reply
     // Trusted besides the system's certificates; only tests bring their own authority.
@@ -36,7 +36,8 @@ struct SmtpServer
 
 // The SMTP client: one mail over one connection, driven by complete replies. SendMail starts the
 // session and returns at once; finished() reports the outcome exactly once, always after SendMail
-// has returned (a mail that fails headerIsSafe() ends as Refused without connecting). A drop or
+// has returned (a mail that fails headerIsSafe() ends as Refused without connecting). A connection that
+// cannot be made ends as NoConnection as soon as the system says so, its cause noted in the log. A drop or
 // time-out after the whole message went out and before its reply is DeliveryUnclear: it may have been
 // delivered. A positive reply that the step does not allow fails the mail at once: ServerReply, or
 // DeliveryUnclear once the whole message may have reached the server. Not re-entrant: SendMail while a session runs is

@@ -32,8 +32,9 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         if (index.column() == IdColumn)
             return QString::number(row.id);
-        if (index.column() == StatusColumn && m_suffixes.contains(row.id))
-            return fromAnsi(row.cells[StatusColumn] + m_suffixes.value(row.id));
+        if (index.column() == StatusColumn) // "550: " first: the code tells a refusal from a time-out
+            return fromAnsi((row.code.isEmpty() ? QByteArray() : row.code + ": ") + row.cells[StatusColumn] +
+                            m_suffixes.value(row.id));
         return fromAnsi(row.cells[index.column()]);
     case Qt::ToolTipRole: {
         // The whole text, however narrow the column; a failed mail's status says why, before the time
@@ -106,7 +107,7 @@ int FolderListModel::columnTwips(int column)
 
 FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
 {
-    Row row{id, bold, {}};
+    Row row{id, bold, {}, {}};
     if (id < 1 || id > m_tables.MailCount())
         return row;
     const MailRecord& mail = m_tables.mail(id);
@@ -116,6 +117,7 @@ FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
     row.cells[DateColumn] = mail.Date;
     row.cells[SizeColumn] = mail.Size;
     row.cells[StatusColumn] = ResultText(mail.Status);
+    row.code = serverCode(mail);
     return row;
 }
 

@@ -60,6 +60,7 @@ private:
         qint16 id = 0;
         bool bold = false;
         QByteArray cells[ColumnCount]; // Windows-1252 texts; the ID cell stays empty
+        QByteArray code;               // the server's refusal code, shown before the status
     };
     Row rowOf(qint16 id, bool bold) const;
     const MailTables& m_tables;

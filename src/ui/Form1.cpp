@@ -73,6 +73,7 @@ void Form1::load()
     m_menuStart->setEnabled(true);
 
     m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
+    connect(m_dispatcher.get(), &Dispatcher::sendAllRunningChanged, this, &Form1::updateStopCommands);
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
     QString indexError;
     const bool indexSaved = FillLists(&indexError);
@@ -344,6 +345,17 @@ bool Form1::isIdle() const
     return !m_dispatcher || m_dispatcher->IdleFlag();
 }
 
+void Form1::updateStopCommands()
+{
+    const bool sendAll = m_dispatcher && m_dispatcher->sendAllRunning();
+    const bool active = m_dispatcher && m_dispatcher->ServiceState() == 1;
+    m_stop->setEnabled(active || sendAll);
+    m_menuStop->setEnabled(active || sendAll);
+    m_stopSendAll->setEnabled(sendAll);
+    if (m_hooks)
+        m_hooks->stopOffered(active || sendAll);
+}
+
 // --- DispatcherView ---
 
 void Form1::setServiceState(bool active)
@@ -352,10 +364,9 @@ void Form1::setServiceState(bool active)
     m_panels[0]->setPicture(active ? Picture::Active : Picture::Inactive);
     m_start->setEnabled(!active);
     m_menuStart->setEnabled(!active);
-    m_stop->setEnabled(active);
-    m_menuStop->setEnabled(active);
     if (m_hooks)
         m_hooks->serviceStateChanged(active);
+    updateStopCommands();
 }
 
 void Form1::setMessage(const QByteArray& text)
@@ -476,9 +487,25 @@ bool Form1::queryUnload(bool confirm)
 {
     if (m_unloaded)
         return true;
-    if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher ZUB zu beenden?"), PromptIcon::Question,
-                                 PromptButtons::OkCancel) != PromptAnswer::Ok)
+    if (m_exitAfterMail)
+        return false; // the exit is on its way
+    if (confirm && m_dispatcher && m_dispatcher->sendAllRunning()) {
+        // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
+        if (m_prompts.ask(this,
+                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E-Mail "
+                                         "in Arbeit abgeschlossen ist?"),
+                          PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
+            return false;
+        if (!isIdle()) { // the question let events run: the run may have ended meanwhile
+            m_exitAfterMail = true;
+            m_dispatcher->stopForExit(false);
+            closeOnceIdle();
+            return false;
+        }
+    } else if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher ZUB zu beenden?"), PromptIcon::Question,
+                                        PromptButtons::OkCancel) != PromptAnswer::Ok) {
         return false;
+    }
     if (!isIdle()) {
         m_prompts.ask(this, QStringLiteral("ZUB ist zur Zeit beschäftigt.\r\nDas Programm kann nicht beendet werden!"),
                       PromptIcon::Exclamation, PromptButtons::Ok);
@@ -545,19 +572,24 @@ void Form1::requestTermination()
         close();
         return;
     }
-    // No new job is taken; the mail in hand is cut short and the exit follows once it is filed. Queued,
-    // because the dispatcher is released by the exit and must not be inside its own signal then.
+    // No new job is taken; the mail in hand is cut short and the exit follows once it is filed.
     m_dispatcher->StopProcessing();
+    closeOnceIdle();
+    m_dispatcher->stopForExit();
+}
+
+void Form1::closeOnceIdle()
+{
+    // Queued, because the dispatcher is released by the exit and must not be inside its own signal then.
     connect(
         m_dispatcher.get(), &Dispatcher::idleChanged, this,
         [this](bool idle) {
             if (idle && !m_unloaded && isIdle()) {
-                queryUnload(false);
+                unload();
                 close();
             }
         },
         Qt::QueuedConnection);
-    m_dispatcher->stopForExit();
 }
 
 void Form1::commitData(QSessionManager& manager)

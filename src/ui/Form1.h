@@ -44,7 +44,8 @@ struct MainWindowOptions
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.
-// Every way of closing it runs the same exit: confirmation, refusal while a mail is in hand, save.
+// Every way of closing it runs the same exit: confirmation, refusal while a mail is in hand (during
+// "Alle Senden" the offer to stop the run and end after that mail), save.
 class Form1 : public QMainWindow, public DispatcherView
 {
     Q_OBJECT
@@ -137,7 +138,12 @@ private:
     void restorePanes(const WindowPlacement& placement);
     void updateClock();
     bool isIdle() const;
-    // Confirmation (unless asked not to), busy refusal, then the unload. True when the window may close.
+    // Stop ends polling and a "send all" run: it is offered while either goes on.
+    void updateStopCommands();
+    // The exit runs as soon as the mail in hand is filed.
+    void closeOnceIdle();
+    // Confirmation (unless asked not to), busy refusal or the end after a stopped run, then the unload.
+    // True when the window may close now.
     bool queryUnload(bool confirm);
     void unload();
     void saveBeforeExit();
@@ -162,6 +168,7 @@ private:
     QPushButton* m_stop = nullptr;  // Command9
     QAction* m_menuStart = nullptr;
     QAction* m_menuStop = nullptr;
+    QAction* m_stopSendAll = nullptr; // "Alle Senden abbrechen", in "Datei" and the failed folder's menu
     ProgressBox* m_progress = nullptr;
     QPointer<Form5> m_settings;
     FolderCommands* m_commands = nullptr;
@@ -169,6 +176,7 @@ private:
     int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;
+    bool m_exitAfterMail = false; // "Beenden" stopped a run; the exit follows the mail in hand
     QString m_exitSaveError;
 };
 

@@ -7,6 +7,7 @@
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
 #include "ui/ProgressBox.h"
+#include "ui/StatusCellDelegate.h"
 #include "ui/StatusPanel.h"
 #include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
@@ -119,6 +120,7 @@ void Form1::buildWidgets()
         view->setShowGrid(false);
         view->setWordWrap(false);
         view->setIconSize(QSize(16, 16));
+        view->setItemDelegateForColumn(FolderListModel::StatusColumn, new StatusCellDelegate(view));
         view->verticalHeader()->hide();
         view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
         view->verticalHeader()->setDefaultSectionSize(20);
@@ -167,8 +169,10 @@ void Form1::buildMenus()
     file->setObjectName(QStringLiteral("Mnu_File"));
     m_menuStart = addNamedAction(file, QStringLiteral("&Start"), "Mnu_File_Start");
     m_menuStop = addNamedAction(file, QStringLiteral("S&top"), "Mnu_File_Stop");
+    m_stopSendAll = addNamedAction(file, QStringLiteral("Alle Senden &abbrechen"), "Mnu_File_StopSendAll");
     m_menuStart->setEnabled(false);
     m_menuStop->setEnabled(false);
+    m_stopSendAll->setEnabled(false);
     file->addSeparator();
     QAction* tray = addNamedAction(file, QStringLiteral("&Minimieren"), "Mnu_File_Tray");
     QAction* exit = addNamedAction(file, QStringLiteral("&Beenden"), "Mnu_File_Exit");
@@ -213,6 +217,12 @@ void Form1::buildMenus()
                    {removeText, "Mnu_T_Remove"},
                    {removeAllText, "Mnu_T_RemoveAll"}}),
     };
+    // Where the run was started, it can be stopped.
+    m_menus[1]->insertAction(m_menus[1]->findChild<QAction*>(QStringLiteral("Mnu_Err_Remove")), m_stopSendAll);
+    connect(m_stopSendAll, &QAction::triggered, this, [this] {
+        if (m_dispatcher)
+            m_dispatcher->stopSendAll();
+    });
     for (int f = 1; f <= 3; ++f) {
         QAction* open = m_menus[f - 1]->actions().first();
         connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });

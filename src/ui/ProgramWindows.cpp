@@ -67,6 +67,12 @@ void ProgramWindows::serviceStateChanged(bool active)
         m_tray->UpdateTrayTip(active);
 }
 
+void ProgramWindows::stopOffered(bool offered)
+{
+    if (m_tray)
+        m_tray->setStopEnabled(offered);
+}
+
 void ProgramWindows::showAlert(const QByteArray& text)
 {
     // The icon's place where the desktop tells it; an empty rectangle otherwise.

@@ -35,6 +35,7 @@ public:
     bool inTray() const override;
     void minimizeToTray() override;
     void serviceStateChanged(bool active) override;
+    void stopOffered(bool offered) override;
     void showAlert(const QByteArray& text) override;
     void setAlertText(const QByteArray& text) override;
     void closeAlert() override;

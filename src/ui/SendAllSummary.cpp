@@ -5,8 +5,13 @@
 
 namespace kadmel {
 
-QString sendAllSummaryText(int sent, int failed)
+QString sendAllSummaryText(int sent, int failed, std::optional<int> notTried)
 {
+    if (notTried)
+        return QStringLiteral("Alle Senden abgebrochen: %1 gesendet, %2 fehlgeschlagen, %3 nicht versucht.")
+            .arg(sent)
+            .arg(failed)
+            .arg(*notTried);
     return QStringLiteral("Alle Senden: %1 gesendet, %2 fehlgeschlagen.").arg(sent).arg(failed);
 }
 
@@ -17,11 +22,11 @@ SendAllSummary::SendAllSummary(Dispatcher& dispatcher, StatusPanel& panel, QObje
         if (m_running)
             ++(sent ? m_sent : m_failed);
     });
-    connect(&dispatcher, &Dispatcher::resendFinished, this, [this] {
+    connect(&dispatcher, &Dispatcher::resendFinished, this, [this](bool stopped, int notTried) {
         if (!m_running)
             return;
         m_running = false;
-        m_panel.setText(sendAllSummaryText(m_sent, m_failed));
+        m_panel.setText(sendAllSummaryText(m_sent, m_failed, stopped ? std::optional(notTried) : std::nullopt));
     });
 }
 

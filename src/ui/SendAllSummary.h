@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 
 namespace kadmel {
 
@@ -9,8 +10,9 @@ class Dispatcher;
 class StatusPanel;
 
 // "Alle Senden" ends with what its attempts came to, in panel 2:
-// "Alle Senden: 2 gesendet, 1 fehlgeschlagen.", not with the text of its last mail.
-QString sendAllSummaryText(int sent, int failed);
+// "Alle Senden: 2 gesendet, 1 fehlgeschlagen.", not with the text of its last mail; a run stopped early
+// also counts the mails it did not try.
+QString sendAllSummaryText(int sent, int failed, std::optional<int> notTried = std::nullopt);
 
 class SendAllSummary : public QObject
 {

@@ -16,6 +16,8 @@ public:
     virtual void minimizeToTray() = 0;
     // Called whenever the service state changes, so the tooltip follows it.
     virtual void serviceStateChanged(bool active) = 0;
+    // Stop is offered while the service is active or an "Alle Senden" run goes on; after serviceStateChanged.
+    virtual void stopOffered(bool offered) = 0;
 
     virtual void showAlert(const QByteArray& text) = 0;
     virtual void setAlertText(const QByteArray& text) = 0;

@@ -160,7 +160,7 @@ private Q_SLOTS:
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 3, 8000);
         QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2, 3}));
-        QCOMPARE(bench.view.message, QByteArray("Es konnte keine Verbindung zum Mailserver hergestellt werden."));
+        QCOMPARE(bench.view.message, ResultText("ERRMessage4") + " (Verbindung abgelehnt)");
         bench.dispatcher->StopProcessing();
         QTRY_VERIFY(bench.dispatcher->IdleFlag());
 

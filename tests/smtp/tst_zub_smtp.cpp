@@ -1,3 +1,4 @@
+#include "engine/FailureReason.h"
 #include "smtp/Base64.h"
 #include "smtp/ZUB_SMTP.h"
 #include "support/ScriptedSmtpServer.h"
@@ -36,7 +37,7 @@ Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
-// "close" hangs up; the script {"refused"} stands for a port where nothing listens. Every line gets its CR LF.
+// "close" hangs up; a script of "refused" stands for a port where nothing listens. Every line gets its CR LF.
 // Returns all the client must send, in order, its message standing as "DATA...".
 QByteArray play(ScriptedSmtpServer& server, const Lines& script)
 {
@@ -44,6 +45,8 @@ QByteArray play(ScriptedSmtpServer& server, const Lines& script)
     for (const QByteArray& step : script) {
         if (step == "close")
             server.close();
+        else if (step.startsWith("R:"))
+            continue;
         else if (step.startsWith("C:"))
             server.expect(step == "C:DATA..." ? "\r\n.\r\n" : step.mid(2) + "\r\n");
         else
@@ -129,12 +132,12 @@ private Q_SLOTS:
                    FromMailFrom
             << QByteArray() << 0;
         const QByteArray err3 = "ERRMessage3", err6 = "ERRMessage6", err8 = "ERRMessage8", err9 = "ERRMessage9";
-        QTest::newRow("5xx on EHLO") << greeted + Lines{"S:554 no"} << err3 << 0;
+        QTest::newRow("5xx on EHLO") << greeted + Lines{"S:554 no", "R:554 no"} << err3 << 0;
         QTest::newRow("no reply line") << Lines{"S:hello"} << err3 << 0;
         QTest::newRow("closed after greeting") << greeted + Lines{"close"} << QByteArray("ERRMessage5") << 0;
         QTest::newRow("silent server") << Lines{} << err6 << Short.conversationMs;
         // The whole message went out: the server may have taken it, so it must not look undelivered.
-        QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close"} << err9 << 0;
+        QTest::newRow("closed after the end of data") << UpToMessage + Lines{"close", "R:"} << err9 << 0;
         QTest::newRow("silent after the end of data") << UpToMessage << err9 << Short.conversationMs;
         // In the clear the AUTH list is not read: AUTH LOGIN as ever, whatever the server offers.
         QTest::newRow("only PLAIN offered, in the clear")
@@ -143,15 +146,17 @@ private Q_SLOTS:
         QTest::newRow("250 during credentials") << greeted + Lines{"S:250 ok", "C:AUTH LOGIN", "S:250 eh"} << err3 << 0;
         QTest::newRow("250 before the greeting") << Lines{"S:250 ok"} << err3 << 0;
         QTest::newRow("354 to MAIL FROM")
-            << greeted + Lines{"S:250 ok", "C:MAIL FROM: <von@example.com>", "S:354 go"} << err3 << 0;
+            << greeted + Lines{"S:250 ok", "C:MAIL FROM: <von@example.com>", "S:354 go", "R:"} << err3 << 0;
         QTest::newRow("250 to DATA") << UpToMessage.mid(0, 8) + Lines{"S:250 ok"} << err3 << 0;
         QTest::newRow("a greeting after the end of data") << UpToMessage + Lines{"S:220 again"} << err9 << 0;
         const QByteArray endless = ("250-" + QByteArray(1000, 'z') + "\r\n|").repeated(80);
         QTest::newRow("endless reply") << greeted + Lines{"S:" + endless} << err3 << 0;
-        QTest::newRow("refused port") << Lines{"refused"} << QByteArray("ERRMessage4") << Short.connectMs;
+        QTest::newRow("refused port") << Lines{"refused", "R:Verbindung abgelehnt"} << QByteArray("ERRMessage4") << 0;
         // STARTTLS only as a keyword of its own in the EHLO reply; without it, or refused, the mail stays unsent.
         QTest::newRow("STARTTLS as the server name, a parameter, a prefix")
-            << greeted + Lines{"S:250-STARTTLS\r\n250-AUTH STARTTLS\r\n250 STARTTLSX"} << err8 << 0;
+            << greeted + Lines{"S:250-STARTTLS\r\n250-AUTH STARTTLS\r\n250 STARTTLSX",
+                               "R:Der Server bietet kein STARTTLS an."}
+            << err8 << 0;
         QTest::newRow("STARTTLS refused with 454")
             << greeted + Lines{"S:250-mail\r\n250-STARTTLS\r\n250 HELP", "C:STARTTLS", "S:454 not now"} << err8 << 0;
         QTest::newRow("starttls in lower case, answered with 250")
@@ -165,12 +170,16 @@ private Q_SLOTS:
         ScriptedSmtpServer server;
         const QByteArray sent = play(server, script);
         QSignalSpy closed(&server, &ScriptedSmtpServer::clientDisconnected);
-        const quint16 port = script == Lines{"refused"} ? ScriptedSmtpServer::unusedPort() : server.port();
+        const quint16 port = script.value(0) == "refused" ? ScriptedSmtpServer::unusedPort() : server.port();
         // The STARTTLS rows are the ones that end in ERRMessage8.
         const Encryption encryption = code == "ERRMessage8" ? Encryption::StartTls : Encryption::Keine;
         const Outcome out = send(port, script.contains("C:AUTH LOGIN"), encryption);
         QCOMPARE(out.code, code);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
+        QVERIFY(port == server.port() || out.elapsedMs < Short.connectMs / 2); // refused: no wait for the limit
+        // A last "R:" line is the mail's reason: a refusal or the cause noted in its place, never a 354 or EHLO list.
+        if (const QByteArray reason = script.value(script.size() - 1); reason.startsWith("R:"))
+            QCOMPARE(failureReason({out.log, {}, {}, {}, {}, {}, {}, {}, code}), reason.mid(2));
         QCOMPARE(out.log.Received.last(), QByteArray());
         if (script.size() > 0 && script.last().startsWith("S:") &&
             script.last().size() < 100) // the reply that ended it

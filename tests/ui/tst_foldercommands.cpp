@@ -74,6 +74,7 @@ class TestFolderCommands : public QObject
 private Q_SLOTS:
     void removeAndRemoveForGood();
     void editSendAndSendAll();
+    void sendAllStops();
     void retriesFollowCommands();
     void fullStore_data();
     void fullStore();
@@ -267,6 +268,28 @@ void TestFolderCommands::editSendAndSendAll()
                                                                "erneut versuchen.")));
     f.window->dispatcher()->endCommand({});
     QCOMPARE(sink.messages().size(), 2);
+}
+
+// Stop ends "Alle Senden" after the mail in hand and counts what it left; "Beenden" asks, stops the run the
+// same way and ends once that mail is filed.
+void TestFolderCommands::sendAllStops()
+{
+    SmtpSink sink;
+    Fixture f(QList<int>(6, FailedFolder), sink.port());
+    QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
+    f.run(FailedFolder, 1, "Mnu_Err_SendAll");
+    child<QPushButton>(*f.window, "Command9")->click(); // Stop, though the service is not active
+    QVERIFY(done.wait(15000));
+    QCOMPARE(f.window->panel(2)->text(),
+             QStringLiteral("Alle Senden abgebrochen: 1 gesendet, 0 fehlgeschlagen, 5 nicht versucht."));
+
+    QSignalSpy unloaded(f.window.get(), &Form1::unloaded);
+    f.prompts.answers = {PromptAnswer::Ok};
+    f.run(FailedFolder, 1, "Mnu_Err_SendAll");
+    QVERIFY(f.action("Mnu_File_StopSendAll")->isEnabled() && !f.window->close());
+    QVERIFY(f.prompts.texts().last().startsWith(QStringLiteral("„Alle Senden“ läuft")));
+    QVERIFY(unloaded.wait(15000));
+    QCOMPARE(loadedStore(f.dir.path())->tables().count(FailedFolder), 4); // one more sent, the rest untried
 }
 
 // Commands tell the retry schedule what they changed: renumbered, a mail waits on; edited or moved, no more.

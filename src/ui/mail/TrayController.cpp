@@ -85,6 +85,11 @@ void TrayController::UpdateTrayTip(bool active)
         m_icon->setToolTip(trayTipText(active));
 }
 
+void TrayController::setStopEnabled(bool enabled)
+{
+    m_stop->setEnabled(enabled);
+}
+
 void TrayController::onActivated(QSystemTrayIcon::ActivationReason reason)
 {
     // The right button opens the menu over the hidden window; a menu popped up at the cursor closes on

@@ -40,6 +40,7 @@ public:
     void restore();
     // The dispatcher's state changed: tooltip (when the icon is present) and the menu's Start/Stop.
     void UpdateTrayTip(bool active);
+    void setStopEnabled(bool enabled);
 
     qint16 TrayMode() const { return m_mode; }
     bool inTray() const { return m_mode == InTray; }
