@@ -7,6 +7,12 @@
 #include <sys/stat.h>
 
 namespace kadmel {
+namespace {
+
+const QByteArray ReceiptSection = "Quittung";
+const QByteArray ReceiptKey = "Ordner";
+
+} // namespace
 
 KadmelIni readKadmelIni(const QByteArray& bytes)
 {
@@ -18,6 +24,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
+    ini.receiptFolder = iniSection(lines, ReceiptSection).value(ReceiptKey).value_or(QByteArray());
     return ini;
 }
 
@@ -80,6 +87,9 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(retryIniChange(*changes.retry));
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
+    if (changes.receiptFolder)
+        edits.append({ReceiptSection, ReceiptKey,
+                      changes.receiptFolder->isEmpty() ? std::nullopt : std::optional(*changes.receiptFolder)});
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
     // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
     const IniLineTest none;

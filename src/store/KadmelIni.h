@@ -24,6 +24,7 @@ struct KadmelIni
     QString signInProblem;                // German, when unset
     bool retry = false;                   // [Zustellung] AutomatischWiederholen; off when unreadable
     WindowPlacement placement;            // [Fenster]
+    QByteArray receiptFolder = {};        // [Quittung] Ordner: the file system's bytes; empty: no receipts
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
@@ -38,6 +39,7 @@ struct KadmelIniChanges
     std::optional<AuthSetting> signIn;
     std::optional<bool> retry;
     std::optional<WindowPlacement> placement;
+    std::optional<QByteArray> receiptFolder = {}; // empty: the key goes
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and
