@@ -3,6 +3,8 @@
 #include "engine/ByteText.h"
 #include "store/ResultCode.h"
 
+#include <algorithm>
+
 namespace kadmel {
 namespace {
 
@@ -20,6 +22,16 @@ QByteArray failureReason(const MailRecord& mail)
         reply = it->trimmed();
     // The lines of a multi-line reply follow one another; control bytes would garble the window.
     return oneLine(reply, MaxReasonBytes);
+}
+
+QByteArray outcomeReply(const MailRecord& mail)
+{
+    if (!isResult(mail.Status, ResultCode::Sent))
+        return failureReason(mail);
+    const QByteArrayList& received = mail.Log.Received;
+    const auto accepted =
+        std::find_if(received.crbegin(), received.crend(), [](const QByteArray& r) { return r.startsWith("250"); });
+    return accepted == received.crend() ? QByteArray() : oneLine(accepted->trimmed(), MaxReasonBytes);
 }
 
 QByteArray resultTextWithReason(const MailRecord& mail)
