@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -74,7 +75,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
-      m_sessionEntry(QCoreApplication::applicationFilePath())
+      m_receipts(textBox("ReceiptFolder", this)), m_sessionEntry(QCoreApplication::applicationFilePath())
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -133,7 +134,16 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     buttons->addStretch();
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
-    grid->addLayout(buttons, 11, 0, 1, 2);
+    auto* receiptRow = new QHBoxLayout;
+    auto* receiptButton = new QPushButton(QStringLiteral("..."), this);
+    receiptButton->setObjectName(QStringLiteral("ReceiptBrowse"));
+    receiptButton->setAutoDefault(false);
+    receiptButton->setFixedWidth(browseButton->maximumWidth());
+    receiptRow->addWidget(m_receipts, 1);
+    receiptRow->addWidget(receiptButton);
+    grid->addWidget(caption(QStringLiteral("Quittungsordner:"), this), 11, 0);
+    grid->addLayout(receiptRow, 11, 1);
+    grid->addLayout(buttons, 12, 0, 1, 2);
 
     const Settings& s = m_store.settings();
     const KadmelIni& ini = m_store.kadmelIni().read();
@@ -161,6 +171,9 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
     m_retry->setChecked(ini.retry);
+    m_receipts->setText(QFile::decodeName(ini.receiptFolder));
+    m_receipts->setClearButtonEnabled(true);
+    connect(receiptButton, &QPushButton::clicked, this, &Form5::browseReceipts);
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -173,17 +186,28 @@ void Form5::showFolder()
     m_folderLabel->setToolTip(m_folder);
 }
 
-void Form5::browse()
+QString Form5::pickFolder()
 {
     setEnabled(false);
     const QString chosen = m_picker ? m_picker(this) : QString();
     setEnabled(true);
     raise();
     activateWindow();
-    if (!chosen.isEmpty()) {
+    return chosen;
+}
+
+void Form5::browse()
+{
+    if (const QString chosen = pickFolder(); !chosen.isEmpty()) {
         m_folder = chosen;
         showFolder();
     }
+}
+
+void Form5::browseReceipts()
+{
+    if (const QString chosen = pickFolder(); !chosen.isEmpty())
+        m_receipts->setText(chosen);
 }
 
 void Form5::confirm()
@@ -233,6 +257,8 @@ void Form5::confirm()
         changes.signIn = signIn;
     if (m_retry->isChecked() != before.retry)
         changes.retry = m_retry->isChecked();
+    if (const QByteArray receipts = QFile::encodeName(m_receipts->text().trimmed()); receipts != before.receiptFolder)
+        changes.receiptFolder = receipts;
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.

@@ -38,7 +38,10 @@ Q_SIGNALS:
     void settingsSaved();
 
 private:
+    // The picker's folder, empty when cancelled; the dialog is out of reach meanwhile.
+    QString pickFolder();
     void browse();
+    void browseReceipts();
     void confirm();
     void showFolder();
 
@@ -57,6 +60,7 @@ private:
     QCheckBox* m_autoStart;   // Check2
     QCheckBox* m_withSession; // shows and sets the session's autostart entry
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
+    QLineEdit* m_receipts;    // "[Quittung] Ordner" of kadmel.ini; empty: no receipts
     AutostartEntry m_sessionEntry;
 };
 
