@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 namespace kadmel {
 
@@ -51,6 +52,15 @@ bool writeNamedFile(const QByteArray& folder, const QByteArray& name, const QByt
 // are kept as "<name>.bad" where they can be read.
 bool readSideFile(const QString& path, qint64 maxBytes, const std::function<bool(const QByteArray&)>& decodes,
                   QString* error);
+// The same with the decoder of its content: a missing file gives an empty content.
+template <typename Content>
+std::optional<Content> loadSideFile(const QString& path, qint64 maxBytes,
+                                    std::optional<Content> (*decode)(const QByteArray&), QString* error)
+{
+    std::optional<Content> content = Content{};
+    const auto decodes = [&](const QByteArray& bytes) { return (content = decode(bytes)).has_value(); };
+    return readSideFile(path, maxBytes, decodes, error) ? content : std::nullopt;
+}
 
 // Puts the folder's names (renames, new and removed files) on the disk.
 bool syncFolder(const QString& folder, QString* error);

@@ -70,14 +70,7 @@ std::optional<QList<JobNameEntry>> decodeJobNameFile(const QByteArray& bytes)
 
 std::optional<QList<JobNameEntry>> loadJobNameFile(const QString& programFolder, QString* error)
 {
-    std::optional<QList<JobNameEntry>> entries = QList<JobNameEntry>{};
-    const auto decodes = [&entries](const QByteArray& bytes) {
-        entries = decodeJobNameFile(bytes);
-        return entries.has_value();
-    };
-    if (!readSideFile(jobNameFilePathIn(programFolder), MaxJobNameFileBytes, decodes, error))
-        return std::nullopt;
-    return entries;
+    return loadSideFile(jobNameFilePathIn(programFolder), MaxJobNameFileBytes, decodeJobNameFile, error);
 }
 
 bool saveJobNameFile(const QString& programFolder, const QList<JobNameEntry>& entries, QString* error)

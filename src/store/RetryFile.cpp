@@ -81,14 +81,7 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
 
 std::optional<RetryFileContent> loadRetryFile(const QString& programFolder, QString* error)
 {
-    std::optional<RetryFileContent> content = RetryFileContent{};
-    const auto decodes = [&content](const QByteArray& bytes) {
-        content = decodeRetryFile(bytes);
-        return content.has_value();
-    };
-    if (!readSideFile(retryFilePathIn(programFolder), MaxRetryFileBytes, decodes, error))
-        return std::nullopt;
-    return content;
+    return loadSideFile(retryFilePathIn(programFolder), MaxRetryFileBytes, decodeRetryFile, error);
 }
 
 bool saveRetryFile(const QString& programFolder, const RetryFileContent& content, QString* error)
