@@ -148,9 +148,10 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         m_ready.clear();
         return;
     }
-    for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
-        if (!samePromise(promised(m_promised, it.key()), promised(nextAttempts, it.key())))
-            m_owed.insert(it.key());
+    // Only mails that waited or wait for an attempt can have a changed promise.
+    for (const qint16 id : m_promised.keys() + nextAttempts.keys()) {
+        if (m_jobs.contains(id) && !samePromise(promised(m_promised, id), promised(nextAttempts, id)))
+            m_owed.insert(id);
     }
     QString error;
     while (!m_ready.isEmpty()) {

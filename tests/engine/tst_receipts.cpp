@@ -98,9 +98,8 @@ private Q_SLOTS:
             server.expect(commands.at(k) + "\r\n").reply(script.at(k) + "\r\n");
         ReceiptBench bench(server.port());
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
-        // CP850 "Grüße"; a job without "@@TO" for the refusal
-        script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText")
-                         : bench.job("a.zub", "Gr\x81\xE1\x65");
+        script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
+                         : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
         bench.dispatcher->StartProcessing();
         QTRY_VERIFY_WITH_TIMEOUT(!bench.receipt("a.zub").isEmpty(), 8000);
         const QByteArray receipt = bench.receipt("a.zub");
