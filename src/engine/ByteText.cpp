@@ -8,12 +8,12 @@ namespace {
 
 using ByteTable = std::array<char, 256>;
 
-// One entry per CP850 byte, made once through iconv; a byte Windows-1252 cannot hold becomes "?".
-ByteTable buildOemTable()
+// One entry per byte of `from`, made once through iconv; a byte `to` cannot hold becomes "?".
+ByteTable buildTable(const char* to, const char* from)
 {
     ByteTable table;
     table.fill('?');
-    const iconv_t cd = iconv_open("WINDOWS-1252", "CP850");
+    const iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         for (int b = 0; b < 128; ++b)
             table[b] = static_cast<char>(b);
@@ -34,21 +34,26 @@ ByteTable buildOemTable()
     return table;
 }
 
-const ByteTable& oemTable()
+QByteArray mapped(const ByteTable& table, const QByteArray& text)
 {
-    static const ByteTable table = buildOemTable();
-    return table;
+    QByteArray out(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        out[i] = table[static_cast<unsigned char>(text[i])];
+    return out;
 }
 
 } // namespace
 
 QByteArray OemToAnsi(const QByteArray& oem)
 {
-    const ByteTable& table = oemTable();
-    QByteArray ansi(oem.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < oem.size(); ++i)
-        ansi[i] = table[static_cast<unsigned char>(oem[i])];
-    return ansi;
+    static const ByteTable table = buildTable("WINDOWS-1252", "CP850");
+    return mapped(table, oem);
+}
+
+QByteArray AnsiToOem(const QByteArray& ansi)
+{
+    static const ByteTable table = buildTable("CP850", "WINDOWS-1252");
+    return mapped(table, ansi);
 }
 
 QByteArray FormatByteSize(qint64 bytes)

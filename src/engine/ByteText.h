@@ -7,6 +7,8 @@ namespace kadmel {
 
 // CP850 bytes to Windows-1252 bytes, same length; a byte with no counterpart becomes "?".
 QByteArray OemToAnsi(const QByteArray& oem);
+// The way back, for what the producer of the jobs reads: a character CP850 lacks (such as "€") becomes "?".
+QByteArray AnsiToOem(const QByteArray& ansi);
 
 // "532 Bytes", "1,23 KB", "12,3 KB", "123 KB", "1,00 MB": three significant digits, cut off.
 QByteArray FormatByteSize(qint64 bytes);

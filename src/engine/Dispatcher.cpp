@@ -5,12 +5,16 @@
 #include "engine/Filing.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
+#include "engine/Receipt.h"
+#include "engine/Receipts.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/ResultCode.h"
 
 #include <QDateTime>
 #include <QTimer>
+
+#include <cstdio>
 
 #include <utility>
 
@@ -24,12 +28,19 @@ QByteArray idSuffix(qint16 id)
     return "  (ID " + QByteArray::number(id) + ')';
 }
 
+// Standard error is what the desktop session's journal collects.
+void logLine(const QByteArray& line)
+{
+    std::fputs((line + '\n').constData(), stderr);
+    std::fflush(stderr);
+}
+
 } // namespace
 
 struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t), filing(s, v, t)
+        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t), filing(s, v, t), receipts(s, v)
     {}
 
     Store& store;
@@ -38,6 +49,7 @@ struct Dispatcher::Private
     JobIntake intake;
     DeliveryAttempt delivery;
     Filing filing;
+    Receipts receipts;
     QTimer Timer1;
     QTimer alertPause;
     bool idle = true;
@@ -63,8 +75,17 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     connect(&d->intake, &JobIntake::finished, this, &Dispatcher::onIntakeFinished);
     connect(&d->delivery, &DeliveryAttempt::finished, this, &Dispatcher::onAttemptFinished);
     connect(&d->filing, &Filing::filed, this, &Dispatcher::onFiled);
+    connect(&d->intake, &JobIntake::taking, this,
+            [this](qint16 id, const QByteArray& name) { d->receipts.remember(id, name); });
+    connect(&d->intake, &JobIntake::refused, this,
+            [this](const QByteArray& name, const QByteArray& reason, const MailRecord& job) {
+                logLine(refusalLogLine(name, reason));
+                d->receipts.refused(name, reason, job);
+                writeReceipts();
+            });
     updateJobFolder();
     d->filing.loadRetries();
+    d->receipts.load();
 }
 
 Dispatcher::~Dispatcher() = default;
@@ -86,8 +107,11 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
     d->intake.forgetFolderProblem(); // a start says again what keeps the job folder from being used
     d->view.setServiceState(true);
     d->filing.setServiceActive(true);
-    if (const QString problem = d->filing.takeLoadProblem(); !problem.isEmpty())
-        d->view.setMessage(toAnsi(problem));
+    for (const QString& problem : {d->filing.takeLoadProblem(), d->receipts.takeLoadProblem()}) {
+        if (!problem.isEmpty())
+            d->view.setMessage(toAnsi(problem));
+    }
+    writeReceipts();
     return check;
 }
 
@@ -98,6 +122,8 @@ void Dispatcher::StopProcessing()
     d->serviceState = 2;
     d->view.setServiceState(false);
     d->filing.setServiceActive(false);
+    if (d->idle)
+        writeReceipts();
 }
 
 bool Dispatcher::IdleFlag() const
@@ -138,6 +164,7 @@ void Dispatcher::onTick()
 {
     if (!d->idle)
         return;
+    writeReceipts(); // a receipt that could not be written is tried again on every tick
     d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
     if (d->intake.isWorking()) {
@@ -186,8 +213,10 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
         d->Timer1.stop();
     }
     saveMailBeside(d->worker, d->store, id, beside, [this, id, origin, pos, before](bool marked, const QString& error) {
-        if (marked)
+        if (marked) {
+            d->receipts.owe(id, true);
             return sendInHand({id, origin, pos, false});
+        }
         MailRecord& record = d->store.tables().mail(id);
         record.Status = before.Status;
         record.Date = before.Date;
@@ -243,6 +272,11 @@ void Dispatcher::onAttemptFinished(bool sent, const QByteArray& errorResponse)
 
 void Dispatcher::onFiled(qint16 id, bool sent)
 {
+    const QMap<qint16, QDateTime> next = d->filing.retryTimes();
+    const auto due = next.constFind(id);
+    logLine(outcomeLogLine(id, d->store.tables().mail(id), due == next.cend() ? std::nullopt : std::optional(*due)));
+    d->receipts.owe(id, false);
+    d->receipts.write(next);
     Q_EMIT mailFiled(id, sent);
     // Saved before the alert's pause, so a crash during the pause loses nothing.
     if (d->view.inTray() && !d->exiting)
@@ -356,7 +390,19 @@ void Dispatcher::endCommand(const CommandChanges& changes)
         return;
     d->commandInHand = false;
     d->filing.foldersChanged(changes);
+    d->receipts.follow(changes);
+    writeReceipts();
     resumePolling();
+}
+
+void Dispatcher::removingForGood(const QList<qint16>& ids)
+{
+    d->receipts.removing(ids);
+}
+
+void Dispatcher::writeReceipts()
+{
+    d->receipts.write(d->filing.retryTimes());
 }
 
 void Dispatcher::retryDueMail()

@@ -61,6 +61,8 @@ public:
     // at the end what they changed.
     bool beginCommand();
     void endCommand(const CommandChanges& changes);
+    // A command is about to remove these mails for good: their receipts say so once it has.
+    void removingForGood(const QList<qint16>& ids);
 
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.
@@ -90,6 +92,8 @@ private:
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.
     void retryDueMail();
+    // Every receipt owed, with the automatic attempts as they stand.
+    void writeReceipts();
 
     struct Private;
     std::unique_ptr<Private> d;

@@ -4,6 +4,7 @@
 #include "store/ResultCode.h"
 
 #include <cctype>
+#include <algorithm>
 
 namespace kadmel {
 namespace {
@@ -38,6 +39,16 @@ QByteArray serverCode(const MailRecord& mail)
 {
     const QByteArray reason = failureReason(mail);
     return isReplyOfClass(reason, '4', '5') ? reason.left(3) : QByteArray();
+}
+
+QByteArray outcomeReply(const MailRecord& mail)
+{
+    if (!isResult(mail.Status, ResultCode::Sent))
+        return failureReason(mail);
+    const QByteArrayList& received = mail.Log.Received;
+    const auto accepted =
+        std::find_if(received.crbegin(), received.crend(), [](const QByteArray& r) { return r.startsWith("250"); });
+    return accepted == received.crend() ? QByteArray() : oneLine(accepted->trimmed(), MaxReasonBytes);
 }
 
 QByteArray resultTextWithReason(const MailRecord& mail)

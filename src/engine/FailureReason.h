@@ -14,6 +14,10 @@ QByteArray failureReason(const MailRecord& mail);
 // The three digits of the server's refusal ("550"), empty without one.
 QByteArray serverCode(const MailRecord& mail);
 
+// The reply that explains the outcome, on one line: for a delivered mail the server's acceptance of the
+// message (its last 250, not the goodbye after it), otherwise failureReason().
+QByteArray outcomeReply(const MailRecord& mail);
+
 // The status text, followed by " (" reason ")" where there is a reason.
 QByteArray resultTextWithReason(const MailRecord& mail);
 

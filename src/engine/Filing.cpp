@@ -200,7 +200,7 @@ void Filing::retriesChanged()
     showRetryTimes();
 }
 
-void Filing::showRetryTimes()
+QMap<qint16, QDateTime> Filing::retryTimes() const
 {
     // Retries run only while the service is active; a stopped service promises no next attempt.
     QMap<qint16, QDateTime> times;
@@ -211,7 +211,12 @@ void Filing::showRetryTimes()
         for (auto it = next.cbegin(); it != next.cend(); ++it)
             times.insert(it.key(), wallNow.addMSecs(it.value() - now));
     }
-    d->view.setRetryTimes(times);
+    return times;
+}
+
+void Filing::showRetryTimes()
+{
+    d->view.setRetryTimes(retryTimes());
 }
 
 } // namespace kadmel

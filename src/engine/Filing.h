@@ -48,6 +48,8 @@ public:
     void foldersChanged(const CommandChanges& changes);
     // Retries run only while the service is active: the window is shown the times that hold.
     void setServiceActive(bool active);
+    // The local time of each waiting mail's next attempt; none while the service is inactive.
+    QMap<qint16, QDateTime> retryTimes() const;
 
 Q_SIGNALS:
     void filed(qint16 id, bool sent);

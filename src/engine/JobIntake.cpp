@@ -22,6 +22,11 @@ namespace {
 // A mail file holds the body and its Base64 form (more than 4/3 of it): a larger job could never be filed.
 constexpr qint64 MaxJobBytes = MaxMailFileBytes / 2;
 
+QByteArray shownName(const JobEntry& job)
+{
+    return toAnsi(QFile::decodeName(job.name));
+}
+
 } // namespace
 
 // What the parse of one job gave: the new mail's record, or why there is none.
@@ -187,6 +192,11 @@ void JobIntake::ParseJob(const JobEntry& job)
 void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
 {
     if (mail.parsed == ParsedJob::Outcome::MissingMarker) {
+        Q_EMIT refused(job.name,
+                       "Auftrag \x84" + shownName(job) +
+                           "\x93 wurde gel\xF6scht: Ihm fehlt eine der Marken @@FR, "
+                           "@@TO und @@SB.",
+                       {});
         d->folder->remove(job.name);
         return settle(Outcome::SetAside);
     }
@@ -195,9 +205,11 @@ void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
                                 "fehlt der Text.");
     // Refused before the send: a mail whose file the loader would refuse must never be filed.
     if (mail.tooLarge)
-        return setJobAside(job, "wird nicht gesendet: Seine Maildatei w\xE4re gr\xF6\xDF"
-                                "er als erlaubt (" +
-                                    FormatByteSize(MaxMailFileBytes) + ").");
+        return setJobAside(job,
+                           "wird nicht gesendet: Seine Maildatei w\xE4re gr\xF6\xDF"
+                           "er als erlaubt (" +
+                               FormatByteSize(MaxMailFileBytes) + ").",
+                           mail.record);
 
     MailTables& tables = d->store.tables();
     const std::optional<qint16> id = tables.createMail(mail.record);
@@ -217,6 +229,7 @@ void JobIntake::saveNewMail(const JobEntry& job, qint16 id)
             d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error) + note);
             return settle(Outcome::Stopped);
         }
+        Q_EMIT taking(id, job.name);
         if (!d->folder->remove(job.name)) // never sent twice: the job would be found again
             return setJobAside(job, "l\xE4sst sich nicht l\xF6schen." + takeBackNewMail(id));
         settle(Outcome::Taken, id);
@@ -225,11 +238,13 @@ void JobIntake::saveNewMail(const JobEntry& job, qint16 id)
     saveMailBeside(d->worker, d->store, id, beside, saved);
 }
 
-void JobIntake::setJobAside(const JobEntry& job, const QByteArray& reason)
+void JobIntake::setJobAside(const JobEntry& job, const QByteArray& reason, const MailRecord& read)
 {
     d->scanner.setAside(job);
-    d->view.setMessage("Auftrag \x84" + toAnsi(QFile::decodeName(job.name)) + "\x93 " + reason +
-                       " Er bleibt liegen, bis er ge\xE4ndert wird.");
+    const QByteArray said =
+        "Auftrag \x84" + shownName(job) + "\x93 " + reason + " Er bleibt liegen, bis er ge\xE4ndert wird.";
+    d->view.setMessage(said);
+    Q_EMIT refused(job.name, said, read);
     settle(Outcome::SetAside);
 }
 

@@ -36,6 +36,11 @@ public:
 Q_SIGNALS:
     // The new mail, on disk and its job deleted; 0 when no job became one.
     void finished(qint16 id);
+    // The new mail is on disk, its job `name` not yet deleted.
+    void taking(qint16 id, const QByteArray& name);
+    // The job `name` will not become a mail: deleted for want of its markers, or set aside. `reason` as panel 2
+    // says it; `job` holds its recipient and subject where they were read.
+    void refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job);
 
 private:
     struct NewMail;
@@ -53,7 +58,7 @@ private:
     void saveNewMail(const JobEntry& job, qint16 id);
     // Why the job folder cannot be used (German, Windows-1252), empty when it can or is not there yet.
     QByteArray jobFolderProblem() const;
-    void setJobAside(const JobEntry& job, const QByteArray& reason);
+    void setJobAside(const JobEntry& job, const QByteArray& reason, const MailRecord& read = {});
     // Drops the new mail again; what could not be undone on disk, as a sentence to add to the message.
     QByteArray takeBackNewMail(qint16 id);
 

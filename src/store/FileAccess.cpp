@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -201,6 +202,72 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
         return failed(reasonOf(QFileDevice::RenameError));
     file.setAutoRemove(false);
     return sync != FileSync::Durable || syncFolder(target.absolutePath(), error);
+}
+
+bool writeNamedFile(const QByteArray& folder, const QByteArray& name, const QByteArray& bytes, int mode, QString* error)
+{
+    const QString shown = QFile::decodeName(folder + '/' + name);
+    const auto failed = [&](int code) {
+        const QString reason = code == ENOENT                    ? QStringLiteral("Der Ordner fehlt.")
+                               : code == EACCES || code == EPERM ? QStringLiteral("Keine Berechtigung.")
+                               : code == ENOSPC                  ? reasonOf(QFileDevice::ResourceError)
+                               : code == EROFS ? QStringLiteral("Der Datenträger ist schreibgeschützt.")
+                                               : QStringLiteral("Systemfehler %1.").arg(code);
+        return report(error, QStringLiteral("%1: %2").arg(shown, reason));
+    };
+#ifdef Q_OS_UNIX
+    QByteArray temporary = folder + "/.kadmel-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return failed(errno);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    int code = done == bytes.size() ? 0 : errno ? errno : EIO;
+    if (!code && (::fchmod(fd, mode_t(mode)) != 0 || ::fsync(fd) != 0))
+        code = errno;
+    ::close(fd);
+    if (!code && ::rename(temporary.constData(), (folder + '/' + name).constData()) != 0)
+        code = errno;
+    if (code) {
+        ::unlink(temporary.constData());
+        return failed(code);
+    }
+    return true;
+#else
+    Q_UNUSED(bytes);
+    Q_UNUSED(mode);
+    return failed(ENOSYS);
+#endif
+}
+
+bool readSideFile(const QString& path, qint64 maxBytes, const std::function<bool(const QByteArray&)>& decodes,
+                  QString* error)
+{
+    QByteArray bytes;
+    QString reason;
+    switch (readWholeFile(path, maxBytes, bytes, &reason)) {
+    case ReadOutcome::Missing:
+        return true;
+    case ReadOutcome::Read:
+        if (decodes(bytes))
+            return true;
+        reason = QStringLiteral("%1 ist beschädigt und wird verworfen.").arg(quotedName(path));
+        break;
+    case ReadOutcome::Failed:
+        break;
+    }
+    // The next save replaces the file (or removes it when it has nothing to hold): its bytes stay beside it.
+    QString kept;
+    if (keepAsBad(path, &kept))
+        kept = QStringLiteral("Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+    return report(error, reason + QLatin1Char(' ') + kept);
 }
 
 bool syncFolder(const QString& folder, QString* error)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace kadmel {
@@ -38,6 +39,28 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
 // Replaces the file atomically (a crash or a full disk leaves the old file), readable and writable by
 // its owner only. A symbolic link in its place is replaced by the file, never written through.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync = FileSync::Durable);
+
+// Replaces the file `name` in `folder` (the file system's bytes, which need not be UTF-8) atomically with
+// bytes of the given mode: written under a temporary name starting with "." and ending in neither ".txt"
+// nor ".zub", synced, then renamed. A folder that is missing is not made.
+bool writeNamedFile(const QByteArray& folder, const QByteArray& name, const QByteArray& bytes, int mode,
+                    QString* error);
+
+// A file beside the store that the program can do without: a missing one is no fault (`decodes` is not
+// asked). One that cannot
+// be read, is larger than maxBytes or that `decodes` refuses gives false and a German reason; its bytes
+// are kept as "<name>.bad" where they can be read.
+bool readSideFile(const QString& path, qint64 maxBytes, const std::function<bool(const QByteArray&)>& decodes,
+                  QString* error);
+// The same with the decoder of its content: a missing file gives an empty content.
+template <typename Content>
+std::optional<Content> loadSideFile(const QString& path, qint64 maxBytes,
+                                    std::optional<Content> (*decode)(const QByteArray&), QString* error)
+{
+    std::optional<Content> content = Content{};
+    const auto decodes = [&](const QByteArray& bytes) { return (content = decode(bytes)).has_value(); };
+    return readSideFile(path, maxBytes, decodes, error) ? content : std::nullopt;
+}
 
 // Puts the folder's names (renames, new and removed files) on the disk.
 bool syncFolder(const QString& folder, QString* error);

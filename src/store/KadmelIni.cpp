@@ -8,6 +8,12 @@
 #include <sys/stat.h>
 
 namespace kadmel {
+namespace {
+
+const QByteArray ReceiptSection = "Quittung";
+const QByteArray ReceiptKey = "Ordner";
+
+} // namespace
 
 KadmelIni readKadmelIni(const QByteArray& bytes)
 {
@@ -20,6 +26,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readArchiveFolder(iniSection(lines, "Archiv"));
+    ini.receiptFolder = iniSection(lines, ReceiptSection).value(ReceiptKey).value_or(QByteArray());
     return ini;
 }
 
@@ -84,6 +91,9 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)
         edits.append(archiveIniChange(*changes.archiveFolder));
+    if (changes.receiptFolder)
+        edits.append({ReceiptSection, ReceiptKey,
+                      changes.receiptFolder->isEmpty() ? std::nullopt : std::optional(*changes.receiptFolder)});
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
     // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
     const IniLineTest none;

@@ -25,6 +25,7 @@ struct KadmelIni
     bool retry = false;                   // [Zustellung] AutomatischWiederholen; off when unreadable
     WindowPlacement placement;            // [Fenster]
     QString archiveFolder;                // [Archiv] Ordner; empty: no archive
+    QByteArray receiptFolder = {};        // [Quittung] Ordner: the file system's bytes; empty: no receipts
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
@@ -40,6 +41,7 @@ struct KadmelIniChanges
     std::optional<bool> retry = {};
     std::optional<WindowPlacement> placement = {};
     std::optional<QString> archiveFolder = {};
+    std::optional<QByteArray> receiptFolder = {}; // empty: the key goes
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and

@@ -81,27 +81,7 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
 
 std::optional<RetryFileContent> loadRetryFile(const QString& programFolder, QString* error)
 {
-    const QString path = retryFilePathIn(programFolder);
-    QByteArray bytes;
-    QString reason;
-    switch (readWholeFile(path, MaxRetryFileBytes, bytes, &reason)) {
-    case ReadOutcome::Missing:
-        return RetryFileContent{};
-    case ReadOutcome::Read:
-        if (std::optional<RetryFileContent> content = decodeRetryFile(bytes))
-            return content;
-        reason = QStringLiteral("%1 ist beschädigt und wird verworfen.").arg(quotedName(path));
-        break;
-    case ReadOutcome::Failed:
-        break;
-    }
-    // The next save replaces the file (or removes it when nothing waits): its bytes stay beside it.
-    QString kept;
-    if (keepAsBad(path, &kept))
-        kept = QStringLiteral("Die Datei bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
-    if (error)
-        *error = reason + QLatin1Char(' ') + kept;
-    return std::nullopt;
+    return loadSideFile(retryFilePathIn(programFolder), MaxRetryFileBytes, decodeRetryFile, error);
 }
 
 bool saveRetryFile(const QString& programFolder, const RetryFileContent& content, QString* error)

@@ -218,6 +218,13 @@ void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
 
 void FolderCommands::removeForGood(const QList<qint16>& positions)
 {
+    QList<qint16> ids; // their receipts are made while the mails are still there
+    for (const qint16 pos : positions) {
+        if (pos >= 1 && pos <= m_window.store().tables().count(DeletedFolder))
+            ids.append(m_window.store().tables().idAt(DeletedFolder, pos));
+    }
+    if (Dispatcher* dispatcher = m_window.dispatcher())
+        dispatcher->removingForGood(ids);
     m_removal = std::make_unique<PermanentRemoval>(m_window.store(), positions);
     m_window.SetPBValue(0, qMax(1, m_removal->totalOperations()), 1);
     m_removalTimer.start();

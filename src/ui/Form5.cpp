@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -107,8 +108,8 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
-      m_archive(textBox("ArchiveFolder", this)), m_sessionEntry(QCoreApplication::applicationFilePath()),
-      m_rows(new RowsArea(this))
+      m_archive(textBox("ArchiveFolder", this)), m_receipts(textBox("ReceiptFolder", this)),
+      m_sessionEntry(QCoreApplication::applicationFilePath()), m_rows(new RowsArea(this))
 {
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -166,15 +167,25 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     autoStartRows->addWidget(m_retry);
     grid->addLayout(autoStartRows, 9, 1);
     grid->addWidget(m_withSession, 10, 1);
-    auto* archiveRow = new QHBoxLayout;
-    auto* archiveButton = new QPushButton(QStringLiteral("..."), this);
-    archiveButton->setObjectName(QStringLiteral("ArchiveBrowse"));
-    archiveButton->setAutoDefault(false);
-    archiveButton->setFixedWidth(browseButton->minimumWidth());
-    archiveRow->addWidget(m_archive, 1);
-    archiveRow->addWidget(archiveButton);
-    grid->addWidget(caption(QStringLiteral("Archivordner:"), this), 11, 0);
-    grid->addLayout(archiveRow, 11, 1);
+    // A folder of kadmel.ini's own: typed, or chosen through "..." with the watched folder's picker.
+    const auto addFolderRow = [&](const QString& text, QLineEdit* edit, const char* buttonName, int row) {
+        auto* line = new QHBoxLayout;
+        auto* button = new QPushButton(QStringLiteral("..."), this);
+        button->setObjectName(QLatin1String(buttonName));
+        button->setAutoDefault(false);
+        button->setFixedWidth(browseButton->minimumWidth());
+        line->addWidget(edit, 1);
+        line->addWidget(button);
+        grid->addWidget(caption(text, this), row, 0);
+        grid->addLayout(line, row, 1);
+        edit->setClearButtonEnabled(true);
+        connect(button, &QPushButton::clicked, edit, [this, edit] {
+            if (const QString chosen = pickFolder(); !chosen.isEmpty())
+                edit->setText(chosen);
+        });
+    };
+    addFolderRow(QStringLiteral("Archivordner:"), m_archive, "ArchiveBrowse", 11);
+    addFolderRow(QStringLiteral("Quittungsordner:"), m_receipts, "ReceiptBrowse", 12);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -215,10 +226,8 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_retry->setChecked(ini.retry);
     m_archive->setText(ini.archiveFolder);
     m_archive->setPlaceholderText(QStringLiteral("(keine Archivierung)"));
-    connect(archiveButton, &QPushButton::clicked, this, [this] {
-        if (const QString chosen = pickFolder(); !chosen.isEmpty())
-            m_archive->setText(chosen);
-    });
+    m_receipts->setText(QFile::decodeName(ini.receiptFolder));
+    m_receipts->setPlaceholderText(QStringLiteral("(keine Quittungen)"));
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -339,6 +348,8 @@ void Form5::confirm()
             return saveFailed(QStringLiteral("Der Archivordner „%1“ ist nicht vorhanden.").arg(archive));
         changes.archiveFolder = archive;
     }
+    if (const QByteArray receipts = QFile::encodeName(m_receipts->text().trimmed()); receipts != before.receiptFolder)
+        changes.receiptFolder = receipts;
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.

@@ -67,6 +67,7 @@ private:
     QCheckBox* m_withSession; // shows and sets the session's autostart entry
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
     QLineEdit* m_archive;     // [Archiv] Ordner of kadmel.ini; empty: no archive
+    QLineEdit* m_receipts;    // "[Quittung] Ordner" of kadmel.ini; empty: no receipts
     AutostartEntry m_sessionEntry;
     QScrollArea* m_rows;
     QSize m_fittedHint;

@@ -142,6 +142,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
                 !child<QCheckBox>(dialog, "RetryFailed")->isChecked());
 
         child<QPushButton>(dialog, "Command6")->click();
+        child<QPushButton>(dialog, "ReceiptBrowse")->click();
         line("Text1")->setText(QStringLiteral(" smtp.example.org "));
         line("Text4")->setText(QStringLiteral("24.5")); // half to even: 24
         line("Text2")->setText(QStringLiteral("jörg"));
@@ -158,6 +159,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
         QCOMPARE(saved.count(), 1);
+        QVERIFY(fileBytes(iniFilePathIn(dir.path())).contains("Ordner=/home/anna/ZUB"));
     }
     // The files hold the new values, as a later start reads them.
     QCOMPARE(loadIni(dir.path()).encryption, Encryption::StartTls);

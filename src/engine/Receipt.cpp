@@ -1,0 +1,107 @@
+#include "engine/Receipt.h"
+
+#include "engine/ByteText.h"
+#include "engine/FailureReason.h"
+#include "store/Ansi.h"
+#include "store/ResultCode.h"
+
+#include <QFile>
+
+#include <cstdlib>
+
+namespace kadmel {
+namespace {
+
+// A log line stays readable in a journal, however long the server's reply or the address.
+constexpr qsizetype MaxLogField = 300;
+
+QByteArray statusWord(const MailRecord& mail)
+{
+    if (isResult(mail.Status, ResultCode::Sent))
+        return "gesendet";
+    return isResult(mail.Status, ResultCode::DeliveryUnclear) ? "unklar" : "fehlgeschlagen";
+}
+
+// A value on its line: a line break in a job's subject must not start a key of its own. The typographic
+// quotes and dashes of the program's texts have no place in CP850 and become their plain forms.
+QByteArray line(const char* key, QByteArray value)
+{
+    for (char& c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            c = ' ';
+        else if (byte == 0x84 || byte == 0x93 || byte == 0x94)
+            c = '"';
+        else if (byte == 0x96 || byte == 0x97)
+            c = '-';
+    }
+    return key + ('=' + value) + "\r\n";
+}
+
+QByteArray receipt(const QByteArray& id, const QByteArray& status, const QByteArray& code, const QByteArray& text,
+                   const QByteArray& reply, const QByteArray& time, const MailRecord& mail)
+{
+    return line("ID", id) + line("Status", status) + line("Code", code) + line("Text", text) + line("Antwort", reply) +
+           line("Zeit", time) + line("Nachrichten-ID", mail.Reserved) + line("Empfaenger", mail.To) +
+           line("Betreff", mail.Subject);
+}
+
+QByteArray logText(const QByteArray& ansi)
+{
+    return fromAnsi(oneLine(ansi, MaxLogField)).toUtf8();
+}
+
+} // namespace
+
+QByteArray zonedTime(const QDateTime& localTime)
+{
+    const int offset = localTime.offsetFromUtc() / 60;
+    const QString zone = QStringLiteral("%1%2:%3")
+                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(std::abs(offset) / 60, 2, 10, QLatin1Char('0'))
+                             .arg(std::abs(offset) % 60, 2, 10, QLatin1Char('0'));
+    return (localTime.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) + zone).toLatin1();
+}
+
+QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)
+{
+    // The time of the attempt, as the list shows it: writing the receipt again says the same.
+    const QDateTime attempt =
+        QDateTime::fromString(QString::fromLatin1(mail.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    QByteArray text =
+        receipt(id > 0 ? QByteArray::number(id) : QByteArray(), statusWord(mail), mail.Status, ResultText(mail.Status),
+                outcomeReply(mail), attempt.isValid() ? zonedTime(attempt) : QByteArray(), mail);
+    if (nextAttempt)
+        text += line("NaechsterVersuch", zonedTime(*nextAttempt));
+    return AnsiToOem(text);
+}
+
+QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const QDateTime& when)
+{
+    return AnsiToOem(receipt({}, "abgewiesen", {}, reason, {}, zonedTime(when), job));
+}
+
+QByteArray outcomeLogLine(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)
+{
+    QByteArray text = "kadmel: ID " + QByteArray::number(id) + " an <" + logText(mail.To) + ">: " + statusWord(mail);
+    if (!isResult(mail.Status, ResultCode::Sent) && !mail.Status.isEmpty())
+        text += ", " + logText(mail.Status);
+    const QByteArray reply = outcomeReply(mail);
+    const QByteArray why =
+        !reply.isEmpty() || isResult(mail.Status, ResultCode::Sent) ? reply : ResultText(mail.Status);
+    if (!why.isEmpty())
+        text += " (" + logText(why) + ')';
+    if (nextAttempt)
+        text += ", n\xC3\xA4"
+                "chster Versuch " +
+                zonedTime(*nextAttempt);
+    return text;
+}
+
+QByteArray refusalLogLine(const QByteArray& jobName, const QByteArray& reason)
+{
+    return "kadmel: Auftrag \xE2\x80\x9E" + logText(toAnsi(QFile::decodeName(jobName))) +
+           "\xE2\x80\x9C abgewiesen: " + logText(reason);
+}
+
+} // namespace kadmel

@@ -1,0 +1,207 @@
+#include "engine/Receipts.h"
+
+#include "engine/Receipt.h"
+#include "store/Ansi.h"
+#include "store/FileAccess.h"
+#include "store/JobNameFile.h"
+#include "store/KadmelIni.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+namespace kadmel {
+namespace {
+
+// The producer and its group read the receipts; nobody else needs to.
+constexpr int ReceiptMode = 0640;
+
+bool samePromise(const std::optional<QDateTime>& a, const std::optional<QDateTime>& b)
+{
+    // The schedule's wall times move by milliseconds as they are worked out again.
+    return a.has_value() == b.has_value() && (!a || std::llabs(a->msecsTo(*b)) < 2000);
+}
+
+std::optional<QDateTime> promised(const QMap<qint16, QDateTime>& times, qint16 id)
+{
+    const auto it = times.constFind(id);
+    return it == times.cend() ? std::nullopt : std::optional(*it);
+}
+
+} // namespace
+
+Receipts::Receipts(Store& store, DispatcherView& view) : m_store(store), m_view(view) {}
+
+QByteArray Receipts::folder()
+{
+    return m_store.kadmelIni().read().receiptFolder;
+}
+
+void Receipts::load()
+{
+    const std::optional<QList<JobNameEntry>> saved = loadJobNameFile(m_store.programFolder(), &m_loadProblem);
+    if (!saved)
+        return;
+    const MailTables& tables = m_store.tables();
+    QHash<QByteArray, qint16> byMessageId; // only once an entry lost its mail
+    bool changed = false;
+    for (const JobNameEntry& e : *saved) {
+        qint16 id = e.id;
+        const bool stands = id <= tables.MailCount() && (e.messageId.isEmpty() || tables.mail(id).Reserved.isEmpty() ||
+                                                         tables.mail(id).Reserved == e.messageId);
+        if (!stands) { // the store changed behind the file (a removal settled at this start)
+            if (byMessageId.isEmpty()) {
+                for (int k = 1; k <= tables.MailCount(); ++k)
+                    byMessageId.insert(tables.mail(qint16(k)).Reserved, qint16(k));
+            }
+            id = e.messageId.isEmpty() ? qint16(0) : byMessageId.value(e.messageId);
+            changed = true;
+        }
+        if (id < 1 || m_jobs.contains(id))
+            continue;
+        m_jobs.insert(id, {e.messageId, e.jobName});
+        if (e.owed)
+            m_owed.insert(id);
+    }
+    if (changed)
+        saveNames();
+}
+
+QString Receipts::takeLoadProblem()
+{
+    return std::exchange(m_loadProblem, QString());
+}
+
+void Receipts::remember(qint16 id, const QByteArray& name)
+{
+    if (folder().isEmpty())
+        return;
+    m_jobs.insert(id, {m_store.tables().mail(id).Reserved, name});
+    m_owed.insert(id);
+    m_promised.remove(id);
+    saveNames();
+}
+
+void Receipts::owe(qint16 id, bool kept)
+{
+    if (!m_jobs.contains(id) || folder().isEmpty())
+        return;
+    const bool known = m_owed.contains(id);
+    m_owed.insert(id);
+    if (kept && !known)
+        saveNames();
+}
+
+void Receipts::refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job)
+{
+    if (!folder().isEmpty())
+        m_ready.insert(name, refusalReceipt(reason, job, QDateTime::currentDateTime()));
+}
+
+void Receipts::removing(const QList<qint16>& ids)
+{
+    m_removing.clear();
+    if (folder().isEmpty())
+        return;
+    for (const qint16 id : ids) {
+        if (const auto it = m_jobs.constFind(id); it != m_jobs.cend())
+            m_removing.insert(id, {it->name, mailReceipt(0, m_store.tables().mail(id), std::nullopt)});
+    }
+}
+
+void Receipts::follow(const CommandChanges& changes)
+{
+    const auto removing = std::exchange(m_removing, {});
+    if (changes.newIds.isEmpty())
+        return; // nothing renumbered, and a removal that was undone removed nothing
+    const auto newId = [&](qint16 id) {
+        return id > 0 && id < changes.newIds.size() ? changes.newIds.at(id) : qint16(0);
+    };
+    QHash<qint16, Job> jobs;
+    QSet<qint16> owed;
+    QMap<qint16, QDateTime> promised;
+    for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
+        const qint16 id = newId(it.key());
+        if (id > 0) {
+            jobs.insert(id, *it);
+            if (m_owed.contains(it.key()))
+                owed.insert(id);
+            if (m_promised.contains(it.key()))
+                promised.insert(id, m_promised.value(it.key()));
+        } else if (const auto gone = removing.constFind(it.key()); gone != removing.cend()) {
+            m_ready.insert(gone->first, gone->second);
+        }
+    }
+    m_jobs = std::move(jobs);
+    m_owed = std::move(owed);
+    m_promised = std::move(promised);
+    saveNames();
+}
+
+void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
+{
+    const QByteArray target = folder();
+    if (target.isEmpty()) {
+        m_owed.clear();
+        m_ready.clear();
+        return;
+    }
+    // Only mails that waited or wait for an attempt can have a changed promise.
+    for (const qint16 id : m_promised.keys() + nextAttempts.keys()) {
+        if (m_jobs.contains(id) && !samePromise(promised(m_promised, id), promised(nextAttempts, id)))
+            m_owed.insert(id);
+    }
+    QString error;
+    while (!m_ready.isEmpty()) {
+        const auto first = m_ready.cbegin();
+        if (!writeNamedFile(target, first.key() + ".txt", first.value(), ReceiptMode, &error))
+            return failed(error);
+        m_ready.erase(first);
+    }
+    bool renamed = false; // a mail that got a new Message-ID since its job was remembered
+    const MailTables& tables = m_store.tables();
+    for (const qint16 id : QList<qint16>(m_owed.cbegin(), m_owed.cend())) {
+        const auto job = m_jobs.find(id);
+        if (job == m_jobs.end() || id > tables.MailCount()) {
+            m_owed.remove(id);
+            continue;
+        }
+        const MailRecord& mail = tables.mail(id);
+        const std::optional<QDateTime> next = promised(nextAttempts, id);
+        if (!writeNamedFile(target, job->name + ".txt", mailReceipt(id, mail, next), ReceiptMode, &error))
+            return failed(error);
+        m_owed.remove(id);
+        if (next)
+            m_promised.insert(id, *next);
+        else
+            m_promised.remove(id);
+        renamed = renamed || job->messageId != mail.Reserved;
+        job->messageId = mail.Reserved;
+    }
+    m_said = false;
+    if (renamed)
+        saveNames();
+}
+
+void Receipts::saveNames()
+{
+    QList<JobNameEntry> entries;
+    entries.reserve(m_jobs.size());
+    for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it)
+        entries.append({it.key(), m_owed.contains(it.key()), it->messageId, it->name});
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    QString error;
+    if (!saveJobNameFile(m_store.programFolder(), entries, &error))
+        failed(error);
+}
+
+void Receipts::failed(const QString& reason)
+{
+    if (std::exchange(m_said, true))
+        return;
+    m_view.setMessage("Quittung konnte nicht geschrieben werden: " + toAnsi(reason));
+}
+
+} // namespace kadmel

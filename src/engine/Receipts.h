@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/DispatcherView.h"
+#include "engine/MailChange.h"
+#include "store/Store.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QMap>
+#include <QSet>
+
+namespace kadmel {
+
+// The receipts for the producer of the jobs, in the folder "[Quittung] Ordner" of kadmel.ini names (none
+// without one): "<job file name>.txt" per job, written again after every attempt of its mail and when it is
+// removed for good. Which job a mail came from is kept in "kadmel.jobs"; a receipt that cannot be written
+// is said in panel 2 and written at a later call of write(), the mail's handling never waits for it.
+class Receipts
+{
+public:
+    Receipts(Store& store, DispatcherView& view);
+
+    // The names from their file, matched to the mails as the store now holds them.
+    void load();
+    // A damaged file of names, said once when the service starts.
+    QString takeLoadProblem();
+
+    // A new mail from the job `name`: on disk with its receipt owed before the job is deleted.
+    void remember(qint16 id, const QByteArray& name);
+    // An attempt of the mail begins (`kept`: the debt goes to disk, so a kill before the receipt is made
+    // good at the next start) or has been filed.
+    void owe(qint16 id, bool kept);
+    // A job that never became a mail; `reason` as panel 2 says it.
+    void refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job);
+    // These mails are about to be removed for good: their last receipts, without an ID, are made now.
+    void removing(const QList<qint16>& ids);
+    // A folder command's changes: a renumbered mail keeps its job under its new ID.
+    void follow(const CommandChanges& changes);
+    // Writes what is owed. `nextAttempts`: the automatic attempts due, as the window shows them; a changed
+    // one is a change of the receipt too.
+    void write(const QMap<qint16, QDateTime>& nextAttempts);
+
+private:
+    struct Job
+    {
+        QByteArray messageId;
+        QByteArray name;
+    };
+    QByteArray folder();
+    void saveNames();
+    // Said once until a receipt could be written again.
+    void failed(const QString& reason);
+
+    Store& m_store;
+    DispatcherView& m_view;
+    QHash<qint16, Job> m_jobs;
+    QSet<qint16> m_owed;
+    QMap<qint16, QDateTime> m_promised;                          // the next attempt each written receipt names
+    QMap<QByteArray, QByteArray> m_ready;                        // receipts of refused and removed jobs by job name
+    QHash<qint16, std::pair<QByteArray, QByteArray>> m_removing; // name and receipt, until the removal ends
+    bool m_said = false;                                         // a failure since the last receipt written
+    QString m_loadProblem;
+};
+
+} // namespace kadmel

@@ -1,0 +1,84 @@
+#include "store/JobNameFile.h"
+
+#include "store/FileAccess.h"
+#include "store/MailRecord.h"
+
+#include <QSet>
+
+namespace kadmel {
+namespace {
+
+constexpr char Header[] = "KadmelAuftraege 1";
+
+// Every byte but the unreserved ones as "%xx": no blank, line end or "%" of a name reaches the line.
+QByteArray escaped(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? QByteArray("-") : bytes.toPercentEncoding();
+}
+
+std::optional<QByteArray> unescaped(const QByteArray& text)
+{
+    if (text == "-")
+        return QByteArray();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(text);
+    if (bytes.isEmpty() || bytes.toPercentEncoding() != text)
+        return std::nullopt; // something escaped() never writes
+    return bytes;
+}
+
+} // namespace
+
+QString jobNameFilePathIn(const QString& programFolder)
+{
+    return programFolder + QStringLiteral("/kadmel.jobs");
+}
+
+QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries)
+{
+    QByteArray text = QByteArray(Header) + '\n';
+    for (const JobNameEntry& e : entries)
+        text += QByteArray::number(e.id) + ' ' + (e.owed ? '1' : '0') + ' ' + escaped(e.messageId) + ' ' +
+                escaped(e.jobName) + '\n';
+    return text;
+}
+
+std::optional<QList<JobNameEntry>> decodeJobNameFile(const QByteArray& bytes)
+{
+    if (!bytes.endsWith('\n'))
+        return std::nullopt; // cut short
+    QList<QByteArray> lines = bytes.first(bytes.size() - 1).split('\n');
+    if (lines.takeFirst() != Header || lines.size() > MaxMails)
+        return std::nullopt;
+    QList<JobNameEntry> entries;
+    QSet<qint16> ids;
+    for (const QByteArray& line : std::as_const(lines)) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 4 || (fields.at(1) != "0" && fields.at(1) != "1"))
+            return std::nullopt;
+        bool ok = false;
+        const int id = fields.at(0).toInt(&ok);
+        const std::optional<QByteArray> messageId = unescaped(fields.at(2));
+        const std::optional<QByteArray> name = unescaped(fields.at(3));
+        if (!ok || id < 1 || id > MaxMails || QByteArray::number(id) != fields.at(0) || ids.contains(qint16(id)) ||
+            !messageId || !name || name->isEmpty())
+            return std::nullopt;
+        ids.insert(qint16(id));
+        entries.append({qint16(id), fields.at(1) == "1", *messageId, *name});
+    }
+    return entries;
+}
+
+std::optional<QList<JobNameEntry>> loadJobNameFile(const QString& programFolder, QString* error)
+{
+    return loadSideFile(jobNameFilePathIn(programFolder), MaxJobNameFileBytes, decodeJobNameFile, error);
+}
+
+bool saveJobNameFile(const QString& programFolder, const QList<JobNameEntry>& entries, QString* error)
+{
+    const QString path = jobNameFilePathIn(programFolder);
+    if (entries.isEmpty())
+        return removeFile(path, error);
+    return writeWholeFile(path, encodeJobNameFile(entries), error);
+}
+
+} // namespace kadmel

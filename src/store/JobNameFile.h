@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace kadmel {
+
+// Which job a mail came from, for the receipt its producer reads.
+struct JobNameEntry
+{
+    qint16 id = 0;
+    bool owed = false;    // its receipt may not show its last outcome yet
+    QByteArray messageId; // finds the mail again should its ID have changed unseen; may be empty
+    QByteArray jobName;   // the job file's name as the file system held it
+
+    friend bool operator==(const JobNameEntry&, const JobNameEntry&) = default;
+};
+
+// A line per mail with a name of up to 255 bytes written as "%xx": 32767 of them fit.
+inline constexpr qint64 MaxJobNameFileBytes = qint64(32) << 20;
+
+// "kadmel.jobs" in the program folder: a text file, one line per mail, never part of the store.
+QString jobNameFilePathIn(const QString& programFolder);
+
+QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries);
+// Nothing for anything encodeJobNameFile cannot have written.
+std::optional<QList<JobNameEntry>> decodeJobNameFile(const QByteArray& bytes);
+
+// A missing file holds no names. Nothing, with a German reason, for a file that cannot be read, is too
+// large or is damaged; its bytes are kept as "kadmel.jobs.bad" where they can be read.
+std::optional<QList<JobNameEntry>> loadJobNameFile(const QString& programFolder, QString* error = nullptr);
+// Written atomically and readable by its owner only; no entries remove the file.
+bool saveJobNameFile(const QString& programFolder, const QList<JobNameEntry>& entries, QString* error = nullptr);
+
+} // namespace kadmel

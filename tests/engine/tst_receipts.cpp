@@ -1,0 +1,187 @@
+#include "engine/ByteText.h"
+#include "engine/Dispatcher.h"
+#include "store/PermanentRemoval.h"
+#include "store/ResultCode.h"
+#include "support/LocalSettings.h"
+#include "support/RecordingView.h"
+#include "support/ScriptedSmtpServer.h"
+#include "support/SmtpSink.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kadmel;
+using namespace kadmel::test;
+
+namespace {
+
+QByteArray readAt(const QByteArray& path)
+{
+    std::ifstream in(path.constData(), std::ios::binary);
+    return QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+void writeAt(const QByteArray& path, const QByteArray& bytes)
+{
+    std::ofstream(path.constData(), std::ios::binary) << bytes.toStdString();
+}
+
+// A program folder whose kadmel.ini names a receipt folder (not made yet); paths are bytes, not always UTF-8.
+struct ReceiptBench
+{
+    QTemporaryDir dir;
+    QString program = dir.path() + QStringLiteral("/program");
+    QByteArray jobs = QFile::encodeName(dir.path()) + "/watch/KDMEML/", receipts = QFile::encodeName(dir.path()) + "/q";
+    Store store{(QDir().mkpath(program), QDir().mkpath(QFile::decodeName(jobs)), program)};
+    RecordingView view;
+    std::unique_ptr<Dispatcher> dispatcher;
+    const SmtpTimings smtp{.connectMs = 300, .conversationMs = 300}; // poll 20 ms, retry minute 200 ms
+
+    explicit ReceiptBench(quint16 port, const QByteArray& ini = {})
+    {
+        writeAt(QFile::encodeName(program) + "/kadmel.ini", "[Quittung]\r\nOrdner=" + receipts + "\r\n" + ini);
+        store.loadAtStartup();
+        store.settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
+        dispatcher = std::make_unique<Dispatcher>(
+            store, view, EngineTimings{.pollMs = 20, .minJobAgeMs = 0, .smtp = smtp, .retryMinuteMs = 200});
+    }
+    void job(const QByteArray& name, const QByteArray& subject) const
+    {
+        writeAt(jobs + name, "@@FR alice@example.com@@TO bob@example.com@@SB " + subject + "@@\r\n\r\nText");
+    }
+    QByteArray receipt(const QByteArray& name) const { return readAt(receipts + '/' + name + ".txt"); }
+};
+
+} // namespace
+
+class TestReceipts : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    // Every outcome a producer can meet, with every key in its order, in CP850 and CR LF, for owner and group.
+    void eachOutcomeHasItsReceipt_data()
+    {
+        QTest::addColumn<QByteArrayList>("script"); // replies to MAIL FROM, RCPT TO, DATA, the message, QUIT
+        QTest::addColumn<QByteArray>("head");       // the receipt up to its time
+        const auto head = [](const char* id, const char* status, const QByteArray& code, const char* reply) {
+            const QByteArray text = code.isEmpty() ? "Auftrag \"a.zub\" wurde gel\xF6scht: Ihm fehlt eine der Marken "
+                                                     "@@FR, @@TO und @@SB."
+                                                   : ResultText(code);
+            return "ID=" + QByteArray(id) + "\r\nStatus=" + status + "\r\nCode=" + code +
+                   "\r\nText=" + AnsiToOem(text) + "\r\nAntwort=" + reply + "\r\nZeit=";
+        };
+        QTest::newRow("delivered") << QByteArrayList{"250 ok", "250 ok", "354 go", "250 2.0.0 OK", "221 bye"}
+                                   << head("1", "gesendet", "MSGSENT", "250 2.0.0 OK");
+        QTest::newRow("550") << QByteArrayList{"250 ok", "550 5.1.1 unbekannt"}
+                             << head("1", "fehlgeschlagen", "ERRMessage3", "550 5.1.1 unbekannt");
+        QTest::newRow("unclear") << QByteArrayList{"250 ok", "250 ok", "354 go"}
+                                 << head("1", "unklar", "ERRMessage9", ""); // a 354 explains nothing
+        QTest::newRow("refused") << QByteArrayList{} << head("", "abgewiesen", "", "");
+    }
+    void eachOutcomeHasItsReceipt()
+    {
+        QFETCH(QByteArrayList, script);
+        QFETCH(QByteArray, head);
+        ScriptedSmtpServer server;
+        server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
+        const QByteArrayList commands = {"MAIL FROM: <alice@example.com>", "RCPT TO: <bob@example.com>", "DATA",
+                                         "\r\n.", "QUIT"};
+        for (qsizetype k = 0; k < script.size(); ++k)
+            server.expect(commands.at(k) + "\r\n").reply(script.at(k) + "\r\n");
+        ReceiptBench bench(server.port());
+        QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
+        script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
+                         : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
+        bench.dispatcher->StartProcessing();
+        QTRY_VERIFY_WITH_TIMEOUT(!bench.receipt("a.zub").isEmpty(), 8000);
+        const QByteArray receipt = bench.receipt("a.zub");
+        QVERIFY2(receipt.startsWith(head), receipt.constData());
+        QVERIFY(receipt.endsWith(script.isEmpty()
+                                     ? "\r\nNachrichten-ID=\r\nEmpfaenger=\r\nBetreff=\r\n"
+                                     : "\r\nNachrichten-ID=" + bench.store.tables().mail(1).Reserved +
+                                           "\r\nEmpfaenger=bob@example.com\r\nBetreff=Gr\x81\xE1\x65\r\n"));
+        QCOMPARE(receipt.count("\r\n"), 9);
+        QVERIFY(QDateTime::fromString(QString::fromLatin1(receipt.mid(head.size(), 25)), Qt::ISODate).isValid());
+        struct stat st = {};
+        QVERIFY(::stat((bench.receipts + "/a.zub.txt").constData(), &st) == 0 && (st.st_mode & 0777) == 0640);
+    }
+
+    // The receipt follows its mail, under a producer polling it who never reads a part: a missing folder holds back
+    // only the receipt; then an automatic retry, a removal for good and the renumbering behind it.
+    void theReceiptFollowsItsMail()
+    {
+        ReceiptBench bench(ScriptedSmtpServer::unusedPort(), "[Zustellung]\r\nAutomatischWiederholen=true\r\n");
+        std::atomic<int> whole = 0, partial = 0;
+        std::jthread reader([&](std::stop_token stop) { // reads "a.zub.txt" whenever it is there; stops on any exit
+            while (!stop.stop_requested())
+                if (QFile::exists(QFile::decodeName(bench.receipts + "/a.zub.txt")))
+                    (bench.receipt("a.zub").contains("Betreff=eins\r\n") ? whole : partial)++;
+        });
+        const QByteArray odd = "b\xE9\xFF.zub"; // no UTF-8
+        bench.job("a.zub", "eins");
+        bench.job(odd, "zwei");
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(FailedFolder), 2, 8000); // filed all the same
+        QCOMPARE(bench.view.said("Quittung konnte nicht geschrieben werden: "), 1);
+        QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
+        QTRY_VERIFY(bench.receipt(odd).contains("NaechsterVersuch="));
+
+        SmtpSink sink;
+        bench.store.settings().SmtpPort = qint16(sink.port());
+        QTRY_VERIFY_WITH_TIMEOUT((bench.receipt("a.zub") + bench.receipt(odd)).count("Status=gesendet") == 2, 15000);
+        QVERIFY(!bench.receipt(odd).contains("NaechsterVersuch"));
+
+        QVERIFY(bench.dispatcher->beginCommand());
+        const qint16 pos = qint16(bench.store.tables().folder(SentFolder).entries().indexOf(1) + 1);
+        QCOMPARE(bench.store.moveToDeleted(SentFolder, pos, 1), 1);
+        bench.dispatcher->removingForGood({1});
+        PermanentRemoval removal(bench.store, {1});
+        QVERIFY(removal.step(1000, nullptr));
+        bench.dispatcher->endCommand({{}, removal.newIds()});
+        QVERIFY(bench.receipt("a.zub").startsWith("ID=\r\nStatus=gesendet\r\n")); // gone for good
+        QVERIFY(bench.receipt(odd).startsWith("ID=2\r\n"));                       // the new ID shows at the next write
+        QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);
+        QTRY_VERIFY(bench.receipt(odd).startsWith("ID=1\r\nStatus=gesendet\r\n"));
+        reader.request_stop();
+        reader.join();
+        QVERIFY(whole > 0 && partial == 0);
+        ::unlink((bench.receipts + '/' + odd + ".txt").constData()); // QTemporaryDir cannot name it
+    }
+
+    // Killed after the mail was filed and before its receipt could be written: the next start writes it.
+    void aKilledEngineOwesNoReceipt()
+    {
+        SmtpSink sink;
+        ReceiptBench bench(sink.port());
+        bench.dispatcher.reset(); // the child process owns the folders from here, saved as they are
+        QVERIFY(bench.store.SaveAll());
+        bench.job("a.zub", "eins");
+        QByteArray log;
+        for (const bool again : {false, true}) {
+            QProcess child;
+            child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
+                        {bench.program, QStringLiteral("20"), QStringLiteral("2000")});
+            if (again) // now the receipt can be written
+                QTRY_VERIFY(!bench.receipt("a.zub").isEmpty());
+            else // filed and logged, its receipt owed: no folder yet
+                QTRY_VERIFY((log += child.readAllStandardError())
+                                .contains("kadmel: ID 1 an <bob@example.com>: gesendet (250 "));
+            ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+            child.waitForFinished(5000);
+            QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
+        }
+        QVERIFY(bench.receipt("a.zub").startsWith("ID=1\r\nStatus=gesendet\r\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReceipts)
+#include "tst_receipts.moc"
