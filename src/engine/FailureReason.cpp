@@ -1,6 +1,7 @@
 #include "engine/FailureReason.h"
 
 #include "engine/ByteText.h"
+#include "engine/SignInHelp.h"
 #include "store/ResultCode.h"
 
 namespace kadmel {
@@ -19,7 +20,8 @@ QByteArray failureReason(const MailRecord& mail)
     for (auto it = mail.Log.Received.crbegin(); it != mail.Log.Received.crend() && reply.isEmpty(); ++it)
         reply = it->trimmed();
     // The lines of a multi-line reply follow one another; control bytes would garble the window.
-    return oneLine(reply, MaxReasonBytes);
+    const QByteArray help = signInHelp(reply, mail.Log);
+    return oneLine(reply, MaxReasonBytes) + (help.isEmpty() ? help : ' ' + help);
 }
 
 QByteArray resultTextWithReason(const MailRecord& mail)
