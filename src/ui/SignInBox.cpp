@@ -162,6 +162,7 @@ void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
     m_refreshTokenOwner = tokenOwner();
     m_account.clear();
     m_filled.reset();
+    m_filledNote->clear();
     m_method->setCurrentIndex(setting ? m_method->findData(int(shown.method)) : -1);
     methodChosen();
 }
@@ -308,6 +309,7 @@ void SignInBox::fill(Provider provider, const QString& tenant)
             ? QStringLiteral("Vorlage „%1“: nichts geändert.").arg(name)
             : QStringLiteral("Vorlage „%1“ hat geändert: %2.").arg(name, changed.join(QStringLiteral(", "))));
     m_filled = Filled{provider, tenant, filledValues()};
+    showSignInState();
 }
 
 QStringList SignInBox::filledValues() const
