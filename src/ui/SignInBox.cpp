@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QVBoxLayout>
 
 namespace kadmel {
 namespace {
@@ -34,11 +35,11 @@ QPushButton* button(const QString& text, const char* name, QWidget* parent)
     return b;
 }
 
+// Lines are broken by hand: a wrapping label in the dialog's grid is given too little height.
 QLabel* note(const char* name, QWidget* parent)
 {
     auto* label = new QLabel(parent);
     label->setObjectName(QLatin1String(name));
-    label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
@@ -75,7 +76,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     m_secret->setEchoMode(QLineEdit::Password);
     m_secret->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     m_address->setReadOnly(true);
-    m_googleDeviceNote->setText(QStringLiteral("Google lässt den Gmail-Bereich bei der Anmeldung mit Code nicht zu; "
+    m_googleDeviceNote->setText(QStringLiteral("Google lässt den Gmail-Bereich bei der Anmeldung mit Code nicht zu;\n"
                                                "für Gmail bitte „OAuth 2.0 (Browser-Anmeldung)“ wählen."));
 
     auto* grid = new QGridLayout(this);
@@ -102,7 +103,13 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     m_personOnly << signInRow;
     auto* copy = button(QStringLiteral("Adresse kopieren"), "CopyAddress", this);
     auto* open = button(QStringLiteral("Im Browser öffnen"), "OpenAddress", this);
-    m_addressRow = rowOf({m_userCode, m_address, copy, open}, 1, this);
+    // The code on a line of its own, the address with its buttons below it.
+    m_address->setMinimumWidth(m_address->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 30);
+    m_addressRow = new QWidget(this);
+    auto* addressLines = new QVBoxLayout(m_addressRow);
+    addressLines->setContentsMargins(0, 0, 0, 0);
+    addressLines->addWidget(m_userCode);
+    addressLines->addWidget(rowOf({m_address, copy, open}, 0, this));
     row(nullptr, m_addressRow);
 
     connect(m_method, &QComboBox::currentIndexChanged, this, &SignInBox::methodChosen);
@@ -249,7 +256,12 @@ void SignInBox::methodChosen()
     setVisible(oauth);
     showSignInState();
     Q_EMIT usesOAuthChanged(oauth);
-    // The dialog shrinks again when the OAuth rows go.
+    fitDialog();
+}
+
+// The dialog grows with the notes and the address, and shrinks again when the OAuth rows go.
+void SignInBox::fitDialog()
+{
     if (QWidget* dialog = window(); dialog != this && dialog->isVisible())
         dialog->adjustSize();
 }
@@ -307,9 +319,10 @@ void SignInBox::fill(Provider provider, const QString& tenant)
     m_filledNote->setText(
         changed.isEmpty()
             ? QStringLiteral("Vorlage „%1“: nichts geändert.").arg(name)
-            : QStringLiteral("Vorlage „%1“ hat geändert: %2.").arg(name, changed.join(QStringLiteral(", "))));
+            : QStringLiteral("Vorlage „%1“ hat geändert:\n%2.").arg(name, changed.join(QStringLiteral(", "))));
     m_filled = Filled{provider, tenant, filledValues()};
     showSignInState();
+    fitDialog();
 }
 
 QStringList SignInBox::filledValues() const
@@ -357,6 +370,7 @@ void SignInBox::showAddress(const QUrl& address, const QString& userCode)
     m_address->setText(address.toString(QUrl::FullyEncoded));
     m_address->setCursorPosition(0);
     m_addressRow->show();
+    fitDialog();
 }
 
 void SignInBox::showSignInState()
@@ -377,7 +391,7 @@ void SignInBox::showSignInState()
                                           : QStringLiteral("Angemeldet als %1.").arg(m_account);
     // XOAUTH2 names the user; a token of another mailbox is refused with "535 5.7.3".
     if (!running && kept && !m_account.isEmpty() && m_account.compare(m_userName, Qt::CaseInsensitive) != 0)
-        state += QStringLiteral(" Achtung: Der Benutzername ist „%1“; der Mailserver nimmt das Token nur für %2 an.")
+        state += QStringLiteral("\nAchtung: Der Benutzername ist „%1“;\nder Mailserver nimmt das Token nur für %2 an.")
                      .arg(m_userName, m_account);
     m_signInState->setText(state);
 }

@@ -73,6 +73,7 @@ private:
     void signedIn(const QByteArray& refreshToken, const QString& account);
     void showAddress(const QUrl& address, const QString& userCode);
     void showSignInState();
+    void fitDialog();
     QString tokenOwner() const;
     QStringList filledValues() const;
 

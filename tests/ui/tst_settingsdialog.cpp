@@ -422,7 +422,7 @@ void TestSettingsDialog::browserSignIn()
     QVERIFY(endpoint.requests().value(0).contains("&code=4%2F0A%20b%25c&"));
     QVERIFY(page.asked.queryItemValue(QStringLiteral("state")).size() >= 22);
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("login_hint")), QStringLiteral("anna"));
-    QVERIFY2(state->text().startsWith(QStringLiteral("Angemeldet als konto@example.com. Achtung")),
+    QVERIFY2(state->text().startsWith(QStringLiteral("Angemeldet als konto@example.com.\nAchtung")),
              qPrintable(state->text()));
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadAuthSetting(dir.path())->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
