@@ -113,6 +113,8 @@ SmtpLog DeliveryAttempt::takeLog()
 
 void DeliveryAttempt::fileOutcome(bool sent, const QByteArray& errorResponse)
 {
+    if (d->smtp.tokenRefused())
+        d->tokens.forget();
     Q_EMIT finished(sent, errorResponse);
 }
 

@@ -1,10 +1,11 @@
 #include "engine/FailureReason.h"
 
 #include "engine/ByteText.h"
+#include "engine/SignInHelp.h"
 #include "store/ResultCode.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 
 namespace kadmel {
 namespace {
@@ -32,7 +33,8 @@ QByteArray failureReason(const MailRecord& mail)
     if (isReplyOfClass(last, '1', '3'))
         return {};
     // The lines of a multi-line reply follow one another; control bytes would garble the window.
-    return oneLine(last, MaxReasonBytes);
+    const QByteArray help = signInHelp(last, mail.Log);
+    return oneLine(last, MaxReasonBytes) + (help.isEmpty() ? help : ' ' + help);
 }
 
 QByteArray serverCode(const MailRecord& mail)

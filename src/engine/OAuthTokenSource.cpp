@@ -15,7 +15,7 @@ namespace {
 
 QByteArray formValue(const QByteArray& stored)
 {
-    return authText(stored).toUtf8().toPercentEncoding();
+    return formEncoded(authText(stored));
 }
 
 QByteArray requestBody(const AuthSetting& setting)
@@ -73,11 +73,13 @@ struct OAuthTokenSource::Private
 
     void answered(const TokenAnswer& answer)
     {
+        if (answer.accessToken.isEmpty() && answer.error == QLatin1String("invalid_grant")) // revoked or expired
+            return finish(false, oneLine(answer.reason + " Bitte in den Einstellungen erneut anmelden.", 400));
         if (answer.accessToken.isEmpty())
             return finish(false, answer.reason);
         AuthSetting used = asked;
         const QByteArray& refresh = answer.refreshToken;
-        if (asked.method == AuthMethod::OAuth2Browser && !refresh.isEmpty() && refresh != asked.refreshToken) {
+        if (asked.method != AuthMethod::OAuth2Dienst && !refresh.isEmpty() && refresh != asked.refreshToken) {
             // The address may have retired the old one: the new one must be on disk before it is relied on.
             used.refreshToken = refresh;
             QString saveError;
@@ -126,6 +128,12 @@ bool OAuthTokenSource::request(const AuthSetting& setting)
 bool OAuthTokenSource::isBusy() const
 {
     return d->busy;
+}
+
+void OAuthTokenSource::forget()
+{
+    d->keptFor.reset();
+    d->keptToken.clear();
 }
 
 void OAuthTokenSource::abort(const QByteArray& reason)

@@ -28,6 +28,8 @@ public:
     // after this has returned. Refused (false, nothing emitted) while a request runs.
     bool request(const AuthSetting& setting);
     bool isBusy() const;
+    // Drops the kept token (the mail server refused it): the next request asks the address anew.
+    void forget();
     // Cuts a running request short; failed(reason) comes from within this call.
     void abort(const QByteArray& reason);
 

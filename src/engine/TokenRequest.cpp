@@ -49,10 +49,26 @@ bool usableToken(const QByteArray& token)
 
 TokenAnswer refusedWith(const QString& reason)
 {
-    return {{}, {}, 0, reasonText(reason)};
+    return {{}, {}, 0, reasonText(reason), {}, {}, {}};
+}
+
+// The mailbox an OpenID "id_token" names. It came straight from the token address over a checked connection,
+// so its payload is read without checking its signature; it is only shown, never trusted for access.
+QString accountOf(const QString& idToken)
+{
+    const QByteArray payload = idToken.toLatin1().split('.').value(1);
+    const QJsonObject claims =
+        QJsonDocument::fromJson(QByteArray::fromBase64(payload, QByteArray::Base64UrlEncoding)).object();
+    const QString email = claims.value(QStringLiteral("email")).toString();
+    return email.isEmpty() ? claims.value(QStringLiteral("preferred_username")).toString() : email;
 }
 
 } // namespace
+
+QByteArray formEncoded(const QString& value)
+{
+    return value.toUtf8().toPercentEncoding();
+}
 
 bool isSafeOAuthAddress(const QUrl& url)
 {
@@ -65,8 +81,11 @@ TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, 
     // The address's own word comes first: an "error" answer usually arrives with HTTP 400 or 401.
     if (const QString code = object.value(QStringLiteral("error")).toString(); !code.isEmpty()) {
         const QString description = object.value(QStringLiteral("error_description")).toString().trimmed();
-        return refusedWith(description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code)
-                                                 : description);
+        TokenAnswer refusal = refusedWith(
+            description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code) : description);
+        refusal.error = code;
+        refusal.object = object;
+        return refusal;
     }
     if (status == 0 && tlsFailed)
         return refusedWith(
@@ -81,12 +100,19 @@ TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, 
 
     const QByteArray token = object.value(QStringLiteral("access_token")).toString().toUtf8();
     const QString type = object.value(QStringLiteral("token_type")).toString(QStringLiteral("Bearer"));
-    if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0)
-        return refusedWith(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+    if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0) {
+        TokenAnswer refusal =
+            refusedWith(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+        refusal.object = object;
+        return refusal;
+    }
     return {token,
             toAnsi(object.value(QStringLiteral("refresh_token")).toString()),
             object.value(QStringLiteral("expires_in")).toVariant().toLongLong(),
-            {}};
+            {},
+            {},
+            accountOf(object.value(QStringLiteral("id_token")).toString()),
+            object};
 }
 
 TokenRequest::TokenRequest(int timeoutMs, QObject* parent) : QObject(parent), m_timeoutMs(timeoutMs)

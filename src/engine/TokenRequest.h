@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,6 +18,9 @@ namespace kadmel {
 // Whether secrets may go to the address: https, or http on this machine (127.0.0.1, ::1, localhost).
 bool isSafeOAuthAddress(const QUrl& url);
 
+// A value of a form or query: UTF-8, percent-encoded, so "+" and "&" arrive as typed.
+QByteArray formEncoded(const QString& value);
+
 // What the token address answered, read.
 struct TokenAnswer
 {
@@ -24,6 +28,9 @@ struct TokenAnswer
     QByteArray refreshToken; // Windows-1252, as the setting keeps it; empty when none came
     qint64 lifeS = 0;        // "expires_in", 0 when missing or no number
     QByteArray reason;       // German, Windows-1252, one line of 300 bytes at most
+    QString error;           // the address's own "error" code ("invalid_grant", "authorization_pending"), if any
+    QString account;         // the signed-in address named by an OpenID "id_token", if one came
+    QJsonObject object;      // the whole answer, for the fields of other grants (a device code)
 };
 // The answer's body with its HTTP status (0: none came, for `transportError`; `tlsFailed` when the
 // secure connection failed). The address's own "error" comes first, whatever the status.

@@ -56,6 +56,7 @@ struct ZUB_SMTP::Private
     SmtpLog log;
 
     QByteArray errorResponse;
+    bool tokenRefused = false;
     qint32 protocolState = Finished;
     bool succeeded = false;
     bool connected = false;
@@ -338,7 +339,9 @@ struct ZUB_SMTP::Private
             sendMasked("AUTH XOAUTH2 " + response.toBase64() + "\r\n", "AUTH XOAUTH2 ****\r\n");
             protocolState = XOAuthSent;
         } else if (choosesPlain(ehloReply)) {
-            const QByteArray response = '\0' + server.SMTPAuthUser + '\0' + server.SMTPAuthPass;
+            // RFC 4616 wants UTF-8; the stored texts are Windows-1252.
+            const QByteArray response =
+                '\0' + fromAnsi(server.SMTPAuthUser).toUtf8() + '\0' + fromAnsi(server.SMTPAuthPass).toUtf8();
             sendMasked("AUTH PLAIN " + response.toBase64() + "\r\n", "AUTH PLAIN ****\r\n");
             protocolState = FinalAuthSent;
         } else {
@@ -418,6 +421,10 @@ struct ZUB_SMTP::Private
 
     void handleReply(const SmtpReply& reply)
     {
+        // Anything but success, or the one challenge that carries the reason, refuses the token.
+        if (!server.accessToken.isEmpty() && (protocolState == XOAuthSent || protocolState == FinalAuthSent) &&
+            reply.code != 235 && !(reply.code == 334 && protocolState == XOAuthSent))
+            tokenRefused = true;
         if (server.SMTPEncryption == Encryption::StartTls && !encrypted && handleClearReply(reply))
             return;
         if (reply.code >= 200 && reply.code < 400 && !expected(reply.code)) {
@@ -537,6 +544,7 @@ bool ZUB_SMTP::SendMail()
         return false;
     d->busy = true;
     d->errorResponse.clear();
+    d->tokenRefused = false;
     d->succeeded = false;
     d->connected = false;
     d->encrypted = false;
@@ -580,6 +588,11 @@ void ZUB_SMTP::abort()
     }
     const int left = d->conversationTimer.remainingTime();
     d->conversationTimer.start(left < 0 ? d->timings.abortGraceMs : qMin(left, d->timings.abortGraceMs));
+}
+
+bool ZUB_SMTP::tokenRefused() const
+{
+    return d->tokenRefused;
 }
 
 QByteArray ZUB_SMTP::ErrorResponse() const

@@ -60,6 +60,8 @@ public:
     void abort();
 
     QByteArray ErrorResponse() const;
+    // Whether the server refused the access token of the last SendMail: it must not be offered again.
+    bool tokenRefused() const;
     // The conversation of the last SendMail, reset when it starts; passwords and tokens are masked.
     const SmtpLog& CurrentLog() const;
 

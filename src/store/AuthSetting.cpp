@@ -13,10 +13,11 @@ namespace {
 
 const QByteArray Section = "Anmeldung";
 
-constexpr std::array<std::pair<AuthMethod, const char*>, 3> Names = {{
+constexpr std::array<std::pair<AuthMethod, const char*>, 4> Names = {{
     {AuthMethod::Kennwort, "Kennwort"},
     {AuthMethod::OAuth2Dienst, "OAuth2-Dienst"},
     {AuthMethod::OAuth2Browser, "OAuth2-Browser"},
+    {AuthMethod::OAuth2Device, "OAuth2-Geraetecode"},
 }};
 
 // The secrets are scrambled as the settings file scrambles the password: not safe from the owner, but not
@@ -72,7 +73,7 @@ std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* e
         if (!known) {
             if (error)
                 *error = QStringLiteral("„kadmel.ini“: Das Anmeldeverfahren „%1“ ist unbekannt (erlaubt: Kennwort, "
-                                        "OAuth2-Dienst, OAuth2-Browser).")
+                                        "OAuth2-Dienst, OAuth2-Browser, OAuth2-Geraetecode).")
                              .arg(QString::fromUtf8(*method));
             return std::nullopt;
         }

@@ -16,6 +16,7 @@ enum class AuthMethod
     Kennwort,
     OAuth2Dienst,  // client credentials: no person signs in
     OAuth2Browser, // a person signed in once in the browser; the refresh token is kept
+    OAuth2Device,  // the same, with a code typed in on another device (RFC 8628)
 };
 
 // The section [Anmeldung] of "kadmel.ini". Texts are bytes as stored; the secret and the refresh token in
@@ -24,7 +25,7 @@ struct AuthSetting
 {
     AuthMethod method = AuthMethod::Kennwort;
     QByteArray tokenUrl;         // TokenAdresse
-    QByteArray authorizationUrl; // AutorisierungsAdresse (browser sign-in only)
+    QByteArray authorizationUrl; // AutorisierungsAdresse (browser sign-in; the device code's address there)
     QByteArray clientId;         // ClientId
     QByteArray clientSecret;     // ClientGeheimnis
     QByteArray scope;            // Bereich
@@ -40,7 +41,7 @@ QString authText(const QByteArray& value);
 // The bytes stored for a text: UTF-8, which holds every character.
 QByteArray authBytes(const QString& text);
 
-// "Kennwort", "OAuth2-Dienst", "OAuth2-Browser": the values of the key Verfahren.
+// "Kennwort", "OAuth2-Dienst", "OAuth2-Browser", "OAuth2-Geraetecode": the values of the key Verfahren.
 QByteArray authMethodName(AuthMethod method);
 // The value of such a text in any letter case and without blanks around it; nothing for any other text.
 std::optional<AuthMethod> authMethodFromName(const QByteArray& name);

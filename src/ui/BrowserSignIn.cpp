@@ -1,11 +1,10 @@
 #include "ui/BrowserSignIn.h"
 
 #include "store/Ansi.h"
+#include "ui/LoopbackRedirect.h"
 
 #include <QCryptographicHash>
 #include <QDesktopServices>
-#include <QHostAddress>
-#include <QOAuthHttpServerReplyHandler>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 
@@ -38,21 +37,21 @@ QUrl addressOf(const QByteArray& text)
     return QUrl(authText(text).trimmed(), QUrl::StrictMode);
 }
 
-QByteArray formValue(const QString& text)
-{
-    return text.toUtf8().toPercentEncoding();
-}
-
-QString callbackValue(const QVariantMap& values, const char* key)
-{
-    return QUrl::fromPercentEncoding(values.value(QLatin1String(key)).toString().toUtf8());
-}
-
 } // namespace
+
+std::optional<QString> signInRefusal(const TokenAnswer& answer)
+{
+    if (answer.accessToken.isEmpty())
+        return fromAnsi(answer.reason);
+    if (answer.refreshToken.isEmpty())
+        return QStringLiteral("Der Anmeldedienst hat kein Aktualisierungstoken geliefert (fehlt „offline_access“ im "
+                              "Bereich?).");
+    return std::nullopt;
+}
 
 BrowserOpener systemBrowserOpener()
 {
-    return [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
@@ -70,7 +69,7 @@ BrowserSignIn::~BrowserSignIn()
     finish();
 }
 
-bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
+bool BrowserSignIn::start(const AuthSetting& setting, const QString& loginHint, QString* error)
 {
     const QUrl authorization = addressOf(setting.authorizationUrl);
     const QUrl token = addressOf(setting.tokenUrl);
@@ -88,17 +87,15 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     if (setting.clientId.trimmed().isEmpty())
         return refuse(QStringLiteral("Bitte geben Sie die Client-ID an."));
 
-    auto* redirect = new QOAuthHttpServerReplyHandler(QHostAddress::LocalHost, 0, this);
+    auto* redirect =
+        new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); }, this);
     if (!redirect->isListening()) {
         delete redirect;
         return refuse(QStringLiteral("Für die Rückleitung aus dem Browser ist kein lokaler Anschluss frei."));
     }
-    redirect->setCallbackText(
-        QStringLiteral("Kadmel Mail System: Anmeldung empfangen. Sie k&ouml;nnen dieses Fenster schlie&szlig;en."));
-    connect(redirect, &QAbstractOAuthReplyHandler::callbackReceived, this, &BrowserSignIn::callback);
     m_redirect = redirect;
     m_setting = setting;
-    m_state = newVerifier().left(32);
+    m_state = newVerifier().left(32); // 192 random bits
     m_verifier = newVerifier();
 
     QUrl page = authorization;
@@ -106,13 +103,16 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     QUrlQuery encoded(page);
     encoded.addQueryItem(QStringLiteral("response_type"), QStringLiteral("code"));
     encoded.addQueryItem(QStringLiteral("client_id"),
-                         QString::fromLatin1(formValue(authText(setting.clientId).trimmed())));
-    encoded.addQueryItem(QStringLiteral("redirect_uri"), QString::fromLatin1(formValue(redirect->callback())));
+                         QString::fromLatin1(formEncoded(authText(setting.clientId).trimmed())));
+    encoded.addQueryItem(QStringLiteral("redirect_uri"), QString::fromLatin1(formEncoded(redirect->address())));
     if (const QString scope = authText(setting.scope).trimmed(); !scope.isEmpty())
-        encoded.addQueryItem(QStringLiteral("scope"), QString::fromLatin1(formValue(scope)));
+        encoded.addQueryItem(QStringLiteral("scope"), QString::fromLatin1(formEncoded(scope)));
     encoded.addQueryItem(QStringLiteral("state"), QString::fromLatin1(m_state));
     encoded.addQueryItem(QStringLiteral("code_challenge"), QString::fromLatin1(challengeOf(m_verifier)));
     encoded.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
+    // The service then offers the account of the mail settings first.
+    if (!loginHint.trimmed().isEmpty())
+        encoded.addQueryItem(QStringLiteral("login_hint"), QString::fromLatin1(formEncoded(loginHint.trimmed())));
     // Google hands out a refresh token only when asked for offline access, and again only with consent.
     if (authorization.host().compare(QLatin1String("accounts.google.com"), Qt::CaseInsensitive) == 0) {
         encoded.addQueryItem(QStringLiteral("access_type"), QStringLiteral("offline"));
@@ -120,8 +120,8 @@ bool BrowserSignIn::start(const AuthSetting& setting, QString* error)
     }
     page.setQuery(encoded.query(QUrl::FullyEncoded), QUrl::StrictMode);
     m_timer.start();
-    if (m_opener)
-        m_opener(page);
+    if (!m_opener || !m_opener(page))
+        Q_EMIT pageNotOpened(page);
     return true;
 }
 
@@ -139,52 +139,61 @@ void BrowserSignIn::finish()
 {
     m_timer.stop();
     m_tokens.abort();
-    if (m_redirect) {
-        m_redirect->close();
+    if (m_redirect)
         m_redirect->deleteLater();
-    }
     m_redirect = nullptr;
 }
 
-void BrowserSignIn::fail(const QString& reason)
+void BrowserSignIn::fail(const QString& reason, Qt::ConnectionType when)
 {
     finish();
-    Q_EMIT failed(QStringLiteral("Die Anmeldung im Browser ist fehlgeschlagen.\n") + reason);
+    const QString text = QStringLiteral("Die Anmeldung im Browser ist fehlgeschlagen.\n") + reason;
+    QMetaObject::invokeMethod(
+        this, [this, text] { Q_EMIT failed(text); }, when);
 }
 
-// Only a return with this attempt's state counts: any other request to the listener (a stray page, the
-// browser's icon request) is left unanswered in meaning.
-void BrowserSignIn::callback(const QVariantMap& values)
+// Every return must carry this attempt's state, a refusal too: anyone on this machine can send the browser
+// here. A wrong one ends the attempt at once, as the right one will not come any more. The dialog hears of a
+// failure after the browser has its page, which a message box would hold up.
+QString BrowserSignIn::returned(const QMap<QString, QString>& values)
 {
-    if (!isRunning() || m_tokens.isRunning() || callbackValue(values, "state").toLatin1() != m_state)
-        return;
-    if (const QString error = callbackValue(values, "error"); !error.isEmpty()) {
-        const QString description = callbackValue(values, "error_description");
-        return fail(description.isEmpty() ? error : description);
+    const QString code = values.value(QStringLiteral("code")), error = values.value(QStringLiteral("error"));
+    if (code.isEmpty() && error.isEmpty())
+        return {}; // the browser's icon, a stray page
+    if (!isRunning() || m_tokens.isRunning())
+        return QStringLiteral("Diese Anmeldung ist bereits beendet. Sie können dieses Fenster schließen.");
+    if (values.value(QStringLiteral("state")).toLatin1() != m_state) {
+        const QString wrong = QStringLiteral("Die Rückleitung aus dem Browser gehört nicht zu dieser Anmeldung "
+                                             "(falscher „state“). Bitte melden Sie sich erneut an.");
+        fail(wrong, Qt::QueuedConnection);
+        return wrong;
     }
-    const QString code = callbackValue(values, "code");
-    if (code.isEmpty())
-        return;
-    QByteArray form = "grant_type=authorization_code&code=" + formValue(code) +
-                      "&redirect_uri=" + formValue(m_redirect->callback()) +
-                      "&client_id=" + formValue(authText(m_setting.clientId).trimmed());
+    if (!error.isEmpty()) {
+        const QString description = values.value(QStringLiteral("error_description")).trimmed();
+        const QString reason = description.isEmpty() ? error : description;
+        fail(reason, Qt::QueuedConnection);
+        return QStringLiteral("Die Anmeldung wurde abgelehnt: ") + reason;
+    }
+    QByteArray form = "grant_type=authorization_code&code=" + formEncoded(code) +
+                      "&redirect_uri=" + formEncoded(m_redirect->address()) +
+                      "&client_id=" + formEncoded(authText(m_setting.clientId).trimmed());
     if (!m_setting.clientSecret.isEmpty()) // public clients have none
-        form += "&client_secret=" + formValue(authText(m_setting.clientSecret));
+        form += "&client_secret=" + formEncoded(authText(m_setting.clientSecret));
     form += "&code_verifier=" + m_verifier;
     QByteArray refusal;
-    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal))
-        fail(fromAnsi(refusal));
+    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal)) {
+        fail(fromAnsi(refusal), Qt::QueuedConnection);
+        return fromAnsi(refusal);
+    }
+    return QStringLiteral("Kadmel Mail System: Anmeldung empfangen. Sie können dieses Fenster schließen.");
 }
 
 void BrowserSignIn::answered(const TokenAnswer& answer)
 {
-    if (answer.accessToken.isEmpty())
-        return fail(fromAnsi(answer.reason));
-    if (answer.refreshToken.isEmpty())
-        return fail(QStringLiteral("Der Anmeldedienst hat kein Aktualisierungstoken geliefert (fehlt "
-                                   "„offline_access“ im Bereich?)."));
+    if (const std::optional<QString> refusal = signInRefusal(answer))
+        return fail(*refusal);
     finish();
-    Q_EMIT succeeded(answer.refreshToken);
+    Q_EMIT succeeded(answer.refreshToken, answer.account);
 }
 
 } // namespace kadmel

@@ -10,20 +10,26 @@
 
 #include <chrono>
 #include <functional>
-
-class QOAuthHttpServerReplyHandler;
+#include <optional>
 
 namespace kadmel {
 
-// Opens an address in the user's browser. Tests fetch it themselves instead.
-using BrowserOpener = std::function<void(const QUrl&)>;
+class LoopbackRedirect;
+
+// Opens an address in the user's browser, false when none could be opened. Tests fetch it themselves instead.
+using BrowserOpener = std::function<bool(const QUrl&)>;
 BrowserOpener systemBrowserOpener();
+
+// Why a token answer to a person's sign-in is no success: no access token, or no refresh token to keep.
+std::optional<QString> signInRefusal(const TokenAnswer& answer);
 
 // How the settings dialog signs in in the browser; tests put in their own opener and a short limit.
 struct BrowserSignInSetup
 {
     BrowserOpener opener = systemBrowserOpener();
     std::chrono::milliseconds timeLimit = std::chrono::minutes(5);
+    // One second of the device code's polling interval; tests shorten it.
+    std::chrono::milliseconds deviceSecond = std::chrono::seconds(1);
 };
 
 // A person signs in once in the browser (authorisation code with PKCE, redirect to a loopback address); what
@@ -36,26 +42,29 @@ public:
     explicit BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent = nullptr);
     ~BrowserSignIn() override;
 
-    // Starts an attempt with the addresses, client and scope of the setting; false with a German reason when
-    // they cannot be used or no loopback port is free.
-    bool start(const AuthSetting& setting, QString* error);
+    // Starts an attempt with the addresses, client and scope of the setting, suggesting the account
+    // `loginHint`; false with a German reason when they cannot be used or no loopback port is free.
+    bool start(const AuthSetting& setting, const QString& loginHint, QString* error);
     void cancel();
     bool isRunning() const;
 
 Q_SIGNALS:
-    void succeeded(const QByteArray& refreshToken);
+    // `account`: the signed-in address where the service named it, else empty.
+    void succeeded(const QByteArray& refreshToken, const QString& account);
     void failed(const QString& reason);
+    // No browser could be opened: the user opens the page by hand.
+    void pageNotOpened(const QUrl& page);
 
 private:
     void finish();
-    void fail(const QString& reason);
-    void callback(const QVariantMap& values);
+    void fail(const QString& reason, Qt::ConnectionType when = Qt::DirectConnection);
+    QString returned(const QMap<QString, QString>& values);
     void answered(const TokenAnswer& answer);
 
     BrowserOpener m_opener;
     QTimer m_timer;
     TokenRequest m_tokens;
-    QPointer<QOAuthHttpServerReplyHandler> m_redirect;
+    QPointer<LoopbackRedirect> m_redirect;
     AuthSetting m_setting;
     QByteArray m_state;
     QByteArray m_verifier;

@@ -29,6 +29,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 namespace kadmel {
 
 namespace {
@@ -210,11 +212,23 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     else
         m_encryption->setCurrentIndex(-1);
     // With OAuth the token takes the password's place.
-    connect(m_signIn, &SignInBox::usesOAuthChanged, m_password, [this](bool oauth) { m_password->setEnabled(!oauth); });
-    connect(m_signIn, &SignInBox::serverSuggested, this, [this](const QString& server, qint16 port, Encryption e) {
-        m_server->setText(server);
-        m_port->setText(QString::number(port));
+    connect(m_signIn, &SignInBox::usesOAuthChanged, this, [this](bool oauth) {
+        m_password->setEnabled(!oauth);
+        m_spa->setEnabled(!oauth);
+    });
+    connect(m_user, &QLineEdit::textChanged, m_signIn, &SignInBox::setUserName);
+    m_signIn->setServerFill([this](const QString& server, qint16 port, Encryption e) {
+        QStringList changed;
+        for (const auto& [edit, value, name] : {std::tuple{m_server, server, QStringLiteral("Server")},
+                                                std::tuple{m_port, QString::number(port), QStringLiteral("Port")}}) {
+            if (edit->text() != value)
+                changed << name;
+            edit->setText(value);
+        }
+        if (m_encryption->currentText() != encryptionName(e))
+            changed << QStringLiteral("Verschlüsselung");
         m_encryption->setCurrentText(encryptionName(e));
+        return changed;
     });
     m_signIn->showSetting(ini.signIn);
     m_user->setText(fromAnsi(s.SmtpUser));

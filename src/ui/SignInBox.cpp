@@ -5,14 +5,17 @@
 #include "store/Ansi.h"
 #include "ui/Prompts.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QVBoxLayout>
 
 namespace kadmel {
 namespace {
@@ -32,71 +35,113 @@ QPushButton* button(const QString& text, const char* name, QWidget* parent)
     return b;
 }
 
+// Lines are broken by hand: a wrapping label in the dialog's grid is given too little height.
+QLabel* note(const char* name, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+QWidget* rowOf(const QList<QWidget*>& widgets, int stretching, QWidget* parent)
+{
+    auto* holder = new QWidget(parent);
+    auto* row = new QHBoxLayout(holder);
+    row->setContentsMargins(0, 0, 0, 0);
+    for (QWidget* widget : widgets)
+        row->addWidget(widget, widget == widgets.value(stretching) ? 1 : 0);
+    return holder;
+}
+
 } // namespace
 
 SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidget* parent)
     : QGroupBox(QStringLiteral("OAuth 2.0"), parent), m_prompts(prompts), m_method(new QComboBox(parent)),
-      m_tokenUrl(field("TokenUrl", this)), m_authorizationUrl(field("AuthorizationUrl", this)),
-      m_clientId(field("ClientId", this)), m_secret(field("ClientSecret", this)), m_scope(field("Scope", this)),
-      m_signIn(button(QStringLiteral("Im Browser anmelden…"), "SignIn", this)), m_signInState(new QLabel(this)),
-      m_browser(browser)
+      m_authorizationLabel(new QLabel(this)), m_tokenUrl(field("TokenUrl", this)),
+      m_authorizationUrl(field("AuthorizationUrl", this)), m_clientId(field("ClientId", this)),
+      m_secret(field("ClientSecret", this)), m_scope(field("Scope", this)), m_filledNote(note("FilledNote", this)),
+      m_googleDeviceNote(note("GoogleDeviceNote", this)),
+      m_signIn(button(QStringLiteral("Im Browser anmelden…"), "SignIn", this)),
+      m_signInState(note("SignInState", this)), m_userCode(note("UserCode", this)),
+      m_address(field("SignInAddress", this)), m_opener(browser.opener), m_browser(browser),
+      m_device(browser.deviceSecond)
 {
     setObjectName(QStringLiteral("SignInBox"));
     m_method->setObjectName(QStringLiteral("SignInMethod"));
     m_method->addItem(QStringLiteral("Kennwort"), int(AuthMethod::Kennwort));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Dienstkonto)"), int(AuthMethod::OAuth2Dienst));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Browser-Anmeldung)"), int(AuthMethod::OAuth2Browser));
+    m_method->addItem(QStringLiteral("OAuth 2.0 (Gerätecode)"), int(AuthMethod::OAuth2Device));
     m_secret->setEchoMode(QLineEdit::Password);
     m_secret->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    m_signInState->setObjectName(QStringLiteral("SignInState"));
+    m_address->setReadOnly(true);
+    m_googleDeviceNote->setText(QStringLiteral("Google lässt den Gmail-Bereich bei der Anmeldung mit Code nicht zu;\n"
+                                               "für Gmail bitte „OAuth 2.0 (Browser-Anmeldung)“ wählen."));
 
     auto* grid = new QGridLayout(this);
-    const auto row = [&](const QString& caption, QWidget* widget) {
+    const auto row = [&](QLabel* label, QWidget* widget) {
         const int r = grid->rowCount();
-        auto* label = new QLabel(caption, this);
-        grid->addWidget(label, r, 0);
+        if (label)
+            grid->addWidget(label, r, 0);
         grid->addWidget(widget, r, 1);
         return label;
     };
-    row(QStringLiteral("Token-Adresse:"), m_tokenUrl);
-    m_browserOnly << row(QStringLiteral("Autorisierungsadresse:"), m_authorizationUrl) << m_authorizationUrl;
-    row(QStringLiteral("Client-ID:"), m_clientId);
-    row(QStringLiteral("Client-Geheimnis:"), m_secret);
-    row(QStringLiteral("Bereich:"), m_scope);
+    const auto caption = [this](const QString& text) { return new QLabel(text, this); };
+    row(caption(QStringLiteral("Token-Adresse:")), m_tokenUrl);
+    m_personOnly << row(m_authorizationLabel, m_authorizationUrl) << m_authorizationUrl;
+    row(caption(QStringLiteral("Client-ID:")), m_clientId);
+    row(caption(QStringLiteral("Client-Geheimnis:")), m_secret);
+    row(caption(QStringLiteral("Bereich:")), m_scope);
     auto* microsoft = button(QStringLiteral("Microsoft 365"), "FillMicrosoft", this);
     auto* google = button(QStringLiteral("Google"), "FillGoogle", this);
-    auto* fill = new QHBoxLayout;
-    fill->addWidget(microsoft);
-    fill->addWidget(google);
-    fill->addStretch();
-    grid->addWidget(new QLabel(QStringLiteral("Vorlage:"), this), grid->rowCount(), 0);
-    grid->addLayout(fill, grid->rowCount() - 1, 1);
-    auto* signInRow = new QHBoxLayout;
-    signInRow->addWidget(m_signIn);
-    signInRow->addWidget(m_signInState, 1);
-    auto* signInRowHolder = new QWidget(this);
-    signInRowHolder->setLayout(signInRow);
-    signInRow->setContentsMargins(0, 0, 0, 0);
-    grid->addWidget(signInRowHolder, grid->rowCount(), 1);
-    m_browserOnly << signInRowHolder;
+    row(caption(QStringLiteral("Vorlage:")), rowOf({microsoft, google, new QWidget(this)}, 2, this));
+    row(nullptr, m_filledNote);
+    row(nullptr, m_googleDeviceNote);
+    QWidget* signInRow = rowOf({m_signIn, m_signInState}, 1, this);
+    row(nullptr, signInRow);
+    m_personOnly << signInRow;
+    auto* copy = button(QStringLiteral("Adresse kopieren"), "CopyAddress", this);
+    auto* open = button(QStringLiteral("Im Browser öffnen"), "OpenAddress", this);
+    // The code on a line of its own, the address with its buttons below it.
+    m_address->setMinimumWidth(m_address->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 30);
+    m_addressRow = new QWidget(this);
+    auto* addressLines = new QVBoxLayout(m_addressRow);
+    addressLines->setContentsMargins(0, 0, 0, 0);
+    addressLines->addWidget(m_userCode);
+    addressLines->addWidget(rowOf({m_address, copy, open}, 0, this));
+    row(nullptr, m_addressRow);
 
     connect(m_method, &QComboBox::currentIndexChanged, this, &SignInBox::methodChosen);
     connect(microsoft, &QPushButton::clicked, this, &SignInBox::fillMicrosoft);
-    connect(google, &QPushButton::clicked, this, &SignInBox::fillGoogle);
+    connect(google, &QPushButton::clicked, this, [this] { fill(Provider::Google, {}); });
     connect(m_signIn, &QPushButton::clicked, this, &SignInBox::signInOrCancel);
+    connect(copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_address->text()); });
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (m_opener)
+            m_opener(QUrl(m_address->text(), QUrl::StrictMode));
+    });
     for (QLineEdit* owner : {m_tokenUrl, m_authorizationUrl, m_clientId})
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
-    connect(&m_browser, &BrowserSignIn::succeeded, this, [this](const QByteArray& refreshToken) {
-        m_refreshToken = refreshToken;
-        m_refreshTokenOwner = m_signingInFor;
-        m_signedInHere = true;
-        showSignInState();
-    });
-    connect(&m_browser, &BrowserSignIn::failed, this, [this](const QString& reason) {
+    const auto failed = [this](const QString& reason) {
+        m_addressRow->hide();
         showSignInState();
         m_prompts.ask(window(), reason, PromptIcon::Critical, PromptButtons::Ok);
-    });
+    };
+    connect(&m_browser, &BrowserSignIn::succeeded, this, &SignInBox::signedIn);
+    connect(&m_browser, &BrowserSignIn::failed, this, failed);
+    connect(&m_device, &DeviceSignIn::succeeded, this, &SignInBox::signedIn);
+    connect(&m_device, &DeviceSignIn::failed, this, failed);
+    connect(&m_browser, &BrowserSignIn::pageNotOpened, this, [this](const QUrl& page) { showAddress(page, {}); });
+    connect(&m_device, &DeviceSignIn::codeReady, this,
+            [this](const QString& userCode, const QUrl& address) { showAddress(address, userCode); });
     showSetting(AuthSetting{});
+}
+
+void SignInBox::setUserName(const QString& user)
+{
+    m_userName = user.trimmed();
+    showSignInState();
 }
 
 std::optional<AuthMethod> SignInBox::method() const
@@ -104,6 +149,12 @@ std::optional<AuthMethod> SignInBox::method() const
     if (m_method->currentIndex() < 0)
         return std::nullopt;
     return AuthMethod(m_method->currentData().toInt());
+}
+
+bool SignInBox::signsInAsPerson() const
+{
+    const std::optional<AuthMethod> chosen = method();
+    return chosen == AuthMethod::OAuth2Browser || chosen == AuthMethod::OAuth2Device;
 }
 
 void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
@@ -116,6 +167,9 @@ void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
     m_scope->setText(authText(shown.scope));
     m_refreshToken = shown.refreshToken;
     m_refreshTokenOwner = tokenOwner();
+    m_account.clear();
+    m_filled.reset();
+    m_filledNote->clear();
     m_method->setCurrentIndex(setting ? m_method->findData(int(shown.method)) : -1);
     methodChosen();
 }
@@ -133,7 +187,7 @@ std::optional<AuthSetting> SignInBox::setting() const
     s.clientSecret = authBytes(m_secret->text());
     s.scope = authBytes(m_scope->text().trimmed());
     // A refresh token is good only for the endpoint and client it was given for.
-    if (s.method == AuthMethod::OAuth2Browser && m_refreshTokenOwner == tokenOwner())
+    if (signsInAsPerson() && m_refreshTokenOwner == tokenOwner())
         s.refreshToken = m_refreshToken;
     return s;
 }
@@ -157,14 +211,16 @@ QString SignInBox::problem() const
     }
     if (*chosen == AuthMethod::Kennwort)
         return {};
-    const bool browser = *chosen == AuthMethod::OAuth2Browser;
+    const bool person = signsInAsPerson();
     const auto missing = [](QLineEdit* edit, const QString& text) {
         edit->setFocus();
         return text;
     };
-    for (const auto& [edit, name] : {std::pair{m_tokenUrl, QStringLiteral("Token-Adresse")},
-                                     std::pair{m_authorizationUrl, QStringLiteral("Autorisierungsadresse")}}) {
-        if (edit == m_authorizationUrl && !browser)
+    const QString authorization = chosen == AuthMethod::OAuth2Device ? QStringLiteral("Gerätecode-Adresse")
+                                                                     : QStringLiteral("Autorisierungsadresse");
+    for (const auto& [edit, name] :
+         {std::pair{m_tokenUrl, QStringLiteral("Token-Adresse")}, std::pair{m_authorizationUrl, authorization}}) {
+        if (edit == m_authorizationUrl && !person)
             continue;
         if (edit->text().trimmed().isEmpty())
             return missing(edit, QStringLiteral("Bitte geben Sie die %1 an.").arg(name));
@@ -173,7 +229,7 @@ QString SignInBox::problem() const
     }
     if (m_clientId->text().trimmed().isEmpty())
         return missing(m_clientId, QStringLiteral("Bitte geben Sie die Client-ID an."));
-    if (!browser && m_secret->text().isEmpty())
+    if (!person && m_secret->text().isEmpty())
         return missing(m_secret, QStringLiteral("Bitte geben Sie das Client-Geheimnis an."));
     return {};
 }
@@ -182,16 +238,30 @@ void SignInBox::methodChosen()
 {
     const std::optional<AuthMethod> chosen = method();
     const bool oauth = chosen && *chosen != AuthMethod::Kennwort;
-    const bool browser = chosen == AuthMethod::OAuth2Browser;
-    if (!browser)
+    const bool person = signsInAsPerson();
+    if (chosen != AuthMethod::OAuth2Browser)
         m_browser.cancel();
-    for (QWidget* widget : m_browserOnly)
-        widget->setVisible(browser);
-    m_secret->setPlaceholderText(browser ? QStringLiteral("optional") : QString());
+    if (chosen != AuthMethod::OAuth2Device)
+        m_device.cancel();
+    m_addressRow->hide();
+    m_authorizationLabel->setText(chosen == AuthMethod::OAuth2Device ? QStringLiteral("Gerätecode-Adresse:")
+                                                                     : QStringLiteral("Autorisierungsadresse:"));
+    // A template's addresses and scope differ by method: while the fields hold what it filled in, they follow.
+    if (oauth && m_filled && m_shownMethod != chosen && filledValues() == m_filled->values)
+        fill(m_filled->provider, m_filled->tenant);
+    m_shownMethod = chosen;
+    for (QWidget* widget : m_personOnly)
+        widget->setVisible(person);
+    m_secret->setPlaceholderText(person ? QStringLiteral("optional") : QString());
     setVisible(oauth);
     showSignInState();
     Q_EMIT usesOAuthChanged(oauth);
-    // The dialog shrinks again when the OAuth rows go.
+    fitDialog();
+}
+
+// The dialog grows with the notes and the address, and shrinks again when the OAuth rows go.
+void SignInBox::fitDialog()
+{
     if (QWidget* dialog = window(); dialog != this && dialog->isVisible())
         dialog->adjustSize();
 }
@@ -212,46 +282,118 @@ void SignInBox::fillMicrosoft()
                       PromptIcon::Exclamation, PromptButtons::Ok);
         return;
     }
-    const QString base = QStringLiteral("https://login.microsoftonline.com/%1/oauth2/v2.0/").arg(tenant);
-    const bool browser = method() == AuthMethod::OAuth2Browser;
-    m_tokenUrl->setText(base + QStringLiteral("token"));
-    if (browser)
-        m_authorizationUrl->setText(base + QStringLiteral("authorize"));
-    m_scope->setText(browser ? QStringLiteral("https://outlook.office.com/SMTP.Send offline_access")
-                             : QStringLiteral("https://outlook.office365.com/.default"));
-    Q_EMIT serverSuggested(QStringLiteral("smtp.office365.com"), 587, Encryption::StartTls);
+    fill(Provider::Microsoft, tenant);
 }
 
-void SignInBox::fillGoogle()
+// The provider's addresses and scope for the chosen method, and its server; what changed is listed below.
+void SignInBox::fill(Provider provider, const QString& tenant)
 {
-    m_tokenUrl->setText(QStringLiteral("https://oauth2.googleapis.com/token"));
-    if (method() == AuthMethod::OAuth2Browser)
-        m_authorizationUrl->setText(QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
-    m_scope->setText(QStringLiteral("https://mail.google.com/"));
-    Q_EMIT serverSuggested(QStringLiteral("smtp.gmail.com"), 587, Encryption::StartTls);
+    const bool person = signsInAsPerson(), device = method() == AuthMethod::OAuth2Device;
+    const bool microsoft = provider == Provider::Microsoft;
+    const QString base = QStringLiteral("https://login.microsoftonline.com/%1/oauth2/v2.0/").arg(tenant);
+    // "openid email" makes the service name the signed-in account.
+    const QString token =
+        microsoft ? base + QStringLiteral("token") : QStringLiteral("https://oauth2.googleapis.com/token");
+    const QString authorization = microsoft
+                                      ? base + (device ? QStringLiteral("devicecode") : QStringLiteral("authorize"))
+                                      : (device ? QStringLiteral("https://oauth2.googleapis.com/device/code")
+                                                : QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
+    const QString scope =
+        microsoft ? (person ? QStringLiteral("https://outlook.office.com/SMTP.Send offline_access openid email")
+                            : QStringLiteral("https://outlook.office365.com/.default"))
+                  : QStringLiteral("https://mail.google.com/") + (person ? QStringLiteral(" openid email") : QString());
+    QStringList changed;
+    const auto set = [&changed](QLineEdit* edit, const QString& value, const QString& name) {
+        if (edit->text() != value)
+            changed << name;
+        edit->setText(value);
+    };
+    set(m_tokenUrl, token, QStringLiteral("Token-Adresse"));
+    if (person)
+        set(m_authorizationUrl, authorization, m_authorizationLabel->text().chopped(1));
+    set(m_scope, scope, QStringLiteral("Bereich"));
+    if (m_serverFill)
+        changed += m_serverFill(microsoft ? QStringLiteral("smtp.office365.com") : QStringLiteral("smtp.gmail.com"),
+                                587, Encryption::StartTls);
+    const QString name = microsoft ? QStringLiteral("Microsoft 365") : QStringLiteral("Google");
+    m_filledNote->setText(
+        changed.isEmpty()
+            ? QStringLiteral("Vorlage „%1“: nichts geändert.").arg(name)
+            : QStringLiteral("Vorlage „%1“ hat geändert:\n%2.").arg(name, changed.join(QStringLiteral(", "))));
+    m_filled = Filled{provider, tenant, filledValues()};
+    showSignInState();
+    fitDialog();
+}
+
+QStringList SignInBox::filledValues() const
+{
+    return {m_tokenUrl->text(), m_authorizationUrl->text(), m_scope->text()};
+}
+
+bool SignInBox::isSigningIn() const
+{
+    return m_browser.isRunning() || m_device.isRunning();
 }
 
 void SignInBox::signInOrCancel()
 {
-    if (m_browser.isRunning()) {
+    m_addressRow->hide();
+    if (isSigningIn()) {
         m_browser.cancel();
+        m_device.cancel();
         return showSignInState();
     }
     QString error = problem();
     m_signingInFor = tokenOwner(); // fields edited while the browser is open do not own the token
-    if (!error.isEmpty() || !m_browser.start(*setting(), &error))
+    const bool device = method() == AuthMethod::OAuth2Device;
+    if (!error.isEmpty() ||
+        !(device ? m_device.start(*setting(), &error) : m_browser.start(*setting(), m_userName, &error)))
         m_prompts.ask(window(), error, PromptIcon::Exclamation, PromptButtons::Ok);
     showSignInState();
 }
 
+void SignInBox::signedIn(const QByteArray& refreshToken, const QString& account)
+{
+    m_refreshToken = refreshToken;
+    m_refreshTokenOwner = m_signingInFor;
+    m_account = account;
+    m_signedInHere = true;
+    m_addressRow->hide();
+    showSignInState();
+}
+
+// The address to open by hand: the browser could not be opened, or the device code is typed in there.
+void SignInBox::showAddress(const QUrl& address, const QString& userCode)
+{
+    m_userCode->setText(userCode.isEmpty() ? QStringLiteral("Bitte im Browser öffnen:")
+                                           : QStringLiteral("Code %1 eingeben unter:").arg(userCode));
+    m_address->setText(address.toString(QUrl::FullyEncoded));
+    m_address->setCursorPosition(0);
+    m_addressRow->show();
+    fitDialog();
+}
+
 void SignInBox::showSignInState()
 {
-    const bool running = m_browser.isRunning();
+    const bool running = isSigningIn();
+    const bool device = method() == AuthMethod::OAuth2Device;
     const bool kept = !m_refreshToken.isEmpty() && m_refreshTokenOwner == tokenOwner();
-    m_signIn->setText(running ? QStringLiteral("Anmeldung abbrechen") : QStringLiteral("Im Browser anmelden…"));
-    m_signInState->setText(running ? QStringLiteral("Warte auf die Anmeldung im Browser …")
-                           : kept  ? QStringLiteral("Angemeldet.")
-                                   : QStringLiteral("Noch nicht angemeldet."));
+    m_googleDeviceNote->setVisible(device && (m_tokenUrl->text().contains(QLatin1String("googleapis.com")) ||
+                                              (m_filled && m_filled->provider == Provider::Google)));
+    m_filledNote->setVisible(!m_filledNote->text().isEmpty());
+    m_signIn->setText(running  ? QStringLiteral("Anmeldung abbrechen")
+                      : device ? QStringLiteral("Mit Code anmelden…")
+                               : QStringLiteral("Im Browser anmelden…"));
+    QString state = running               ? (device ? QStringLiteral("Warte auf die Anmeldung mit Code …")
+                                                    : QStringLiteral("Warte auf die Anmeldung im Browser …"))
+                    : !kept               ? QStringLiteral("Noch nicht angemeldet.")
+                    : m_account.isEmpty() ? QStringLiteral("Angemeldet.")
+                                          : QStringLiteral("Angemeldet als %1.").arg(m_account);
+    // XOAUTH2 names the user; a token of another mailbox is refused with "535 5.7.3".
+    if (!running && kept && !m_account.isEmpty() && m_account.compare(m_userName, Qt::CaseInsensitive) != 0)
+        state += QStringLiteral("\nAchtung: Der Benutzername ist „%1“;\nder Mailserver nimmt das Token nur für %2 an.")
+                     .arg(m_userName, m_account);
+    m_signInState->setText(state);
 }
 
 QString SignInBox::tokenOwner() const

@@ -3,9 +3,11 @@
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
 #include "ui/BrowserSignIn.h"
+#include "ui/DeviceSignIn.h"
 
 #include <QGroupBox>
 
+#include <functional>
 #include <optional>
 
 class QComboBox;
@@ -17,6 +19,9 @@ namespace kadmel {
 
 class Prompts;
 
+// Puts a template's server, port and encryption into the dialog; the names of the fields it changed.
+using ServerFill = std::function<QStringList(const QString& server, qint16 port, Encryption encryption)>;
+
 // How the program signs in at the mail server, as the settings dialog shows it: the choice (methodBox(),
 // placed by the dialog) and this group with the OAuth 2.0 fields, shown only for an OAuth choice.
 class SignInBox : public QGroupBox
@@ -26,6 +31,9 @@ public:
     SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidget* parent);
 
     QComboBox* methodBox() const { return m_method; }
+    void setServerFill(ServerFill fill) { m_serverFill = std::move(fill); }
+    // The mail settings' user name: the account suggested to the service, and the one the token must be for.
+    void setUserName(const QString& user);
 
     // Shows the stored setting; nothing (an unknown Verfahren) shows no choice, so none is assumed.
     void showSetting(const std::optional<AuthSetting>& setting);
@@ -40,32 +48,62 @@ public:
 
 Q_SIGNALS:
     void usesOAuthChanged(bool usesOAuth);
-    // A prefill button names the server that goes with its service.
-    void serverSuggested(const QString& server, qint16 port, Encryption encryption);
 
 private:
+    // The provider whose addresses the fields hold, as a template filled them in.
+    enum class Provider
+    {
+        Microsoft,
+        Google,
+    };
+    struct Filled
+    {
+        Provider provider;
+        QString tenant;
+        QStringList values; // token address, authorisation address, scope, as filled in
+    };
+
     std::optional<AuthMethod> method() const;
+    bool signsInAsPerson() const;
     void methodChosen();
     void fillMicrosoft();
-    void fillGoogle();
+    void fill(Provider provider, const QString& tenant);
     void signInOrCancel();
+    bool isSigningIn() const;
+    void signedIn(const QByteArray& refreshToken, const QString& account);
+    void showAddress(const QUrl& address, const QString& userCode);
     void showSignInState();
+    void fitDialog();
     QString tokenOwner() const;
+    QStringList filledValues() const;
 
     Prompts& m_prompts;
     QComboBox* m_method;
+    QLabel* m_authorizationLabel;
     QLineEdit* m_tokenUrl;
     QLineEdit* m_authorizationUrl;
     QLineEdit* m_clientId;
     QLineEdit* m_secret;
     QLineEdit* m_scope;
+    QLabel* m_filledNote;
+    QLabel* m_googleDeviceNote;
     QPushButton* m_signIn;
     QLabel* m_signInState;
-    QList<QWidget*> m_browserOnly;
+    QLabel* m_userCode;
+    QLineEdit* m_address;
+    QWidget* m_addressRow;
+    QList<QWidget*> m_personOnly; // rows of the browser and the device code sign-in
+    BrowserOpener m_opener;
     BrowserSignIn m_browser;
+    DeviceSignIn m_device;
+    ServerFill m_serverFill;
+    QString m_userName;
+    std::optional<Filled> m_filled;
+    std::optional<AuthMethod> m_shownMethod;
     QByteArray m_refreshToken;
     QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
     QString m_signingInFor;      // the same for the sign-in under way
+    QString m_account;           // the address the service named at a sign-in here
     bool m_signedInHere = false;
 };
 

@@ -118,10 +118,10 @@ private Q_SLOTS:
         row("a token in its last minute is asked for again", TokenEndpoint::token(Token, 60), sent, 2, none);
         row("browser sign-in, the new refresh token stored", TokenEndpoint::token(Token, 3600, "rt-neu.2"), sent, 1,
             none, AuthMethod::OAuth2Browser);
-        row("the mail server refuses the token", TokenEndpoint::token("ya29.abgelaufen", 3600), "ERRMessage3", 1,
-            "(535 5.7.8 Username and Password not accepted)");
+        row("the mail server refuses the token: asked anew", TokenEndpoint::token("ya29.abgelaufen", 3600),
+            "ERRMessage3", 2, "(535 5.7.8 Username and Password not accepted)");
         row("the mail server asks again after the empty answer", TokenEndpoint::token("ya29.nochmal", 3600),
-            "ERRMessage3", 1, none); // a 334 is no refusal, whatever it holds
+            "ERRMessage3", 2, none); // a 334 is no refusal, whatever it holds
         row("no answer within the limit", {200, {}, true}, err10, 2, "nicht innerhalb von 1,5 s geantwortet.");
         row("no JSON", {200, "<html>Anmelden</html>"}, err10, 2, "keine g\xFCltige Antwort (HTTP 200).");
         row("a token that would break the command line", TokenEndpoint::token("ya29\\r\\nQUIT", 3600), err10, 2,

@@ -1,3 +1,4 @@
+#include "engine/FailureReason.h"
 #include "engine/Filing.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
@@ -100,9 +101,40 @@ private Q_SLOTS:
             if (!line.startsWith("message "))
                 rows.append(line);
         QTEST(rows, "rows");
-        QCOMPARE(bench.store.tables().mail(hand.id).Status, sent ? codeBytes(ResultCode::Sent) : QByteArray("ERRMessage4"));
+        QCOMPARE(bench.store.tables().mail(hand.id).Status,
+                 sent ? codeBytes(ResultCode::Sent) : QByteArray("ERRMessage4"));
         QCOMPARE(bench.store.tables().mail(hand.id).Log.Received, (QByteArrayList{"250 ok\r\n", {}}));
         QCOMPARE(bench.reloaded(), bench.store.tables());
+    }
+
+    // A refusal whose cause is known says what to do, after the server's own words.
+    void knownRefusalsAreExplained_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("afterToken");
+        QTest::addColumn<QByteArray>("help"); // empty: none
+        QTest::newRow("SMTP AUTH off for the tenant")
+            << QByteArray("535 5.7.139 Authentication unsuccessful, SmtpClientAuthentication is disabled") << true
+            << QByteArray("SMTP AUTH ist");
+        QTest::newRow("another account's token")
+            << QByteArray("535 5.7.3 Authentication unsuccessful") << true << QByteArray("anderen Konto");
+        QTest::newRow("5.7.3 after a password")
+            << QByteArray("535 5.7.3 Authentication unsuccessful") << false << QByteArray();
+        QTest::newRow("5.7.30 is another code") << QByteArray("550 5.7.30 denied") << true << QByteArray();
+    }
+    void knownRefusalsAreExplained()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, afterToken);
+        QFETCH(QByteArray, help);
+        MailRecord mail = mailWith("Betreff", "ERRMessage3");
+        mail.Log.reset();
+        if (afterToken)
+            mail.Log.appendSent("AUTH XOAUTH2 ****\r\n");
+        mail.Log.appendReceived(reply + "\r\n");
+        const QByteArray reason = failureReason(mail);
+        QVERIFY2(reason.startsWith(reply) && reason.contains(help) && reason.contains("Hinweis") == !help.isEmpty(),
+                 reason.constData());
     }
 
     // A failure that may pass waits for its retry while the choice is on; a success forgets it.

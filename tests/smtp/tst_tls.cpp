@@ -3,6 +3,7 @@
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "smtp/ZUB_SMTP.h"
+#include "store/Ansi.h"
 #include "store/EncryptionSetting.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
@@ -63,11 +64,11 @@ void checkRestIsTls(const QByteArray& wire, const QByteArray& clearPart)
 }
 
 // The envelope and credentials, and the message byte for byte as composed (the date being the one of the send).
-void checkReceived(const ReceivedMail& got, bool auth)
+void checkReceived(const ReceivedMail& got, const QByteArray& user, const QByteArray& password)
 {
     QCOMPARE(got.mailFrom, Mail.MailSenderEMail);
     QCOMPARE(got.rcptTos, QList<QByteArray>{Mail.MailRecipientEMail});
-    QCOMPARE(got.login + '/' + got.password, auth ? User + '/' + Password : QByteArray("/"));
+    QCOMPARE(got.login + '/' + got.password, user + '/' + password);
     const qsizetype date = got.content.indexOf("\r\nDate: ") + 8, id = got.content.indexOf("\r\nMessage-ID: ") + 14;
     const QDateTime sentAt =
         QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 31)), Qt::RFC2822Date); // zone included
@@ -132,7 +133,11 @@ private Q_SLOTS:
         const bool delivered = trusted && certificateHost == "localhost" && sinkTls != SinkTls::None;
         const Encryption encryption = sinkTls == SinkTls::StartTls ? Encryption::StartTls : Encryption::SslTls;
 
-        const QByteArray user = auth ? User : QByteArray(), password = auth ? Password : QByteArray();
+        // AUTH PLAIN carries UTF-8 (RFC 4616); AUTH LOGIN the stored Windows-1252 bytes as ever.
+        const auto onWire = [&](const QByteArray& text) {
+            return !auth ? QByteArray() : mechanism == "PLAIN" ? fromAnsi(text).toUtf8() : text;
+        };
+        const QByteArray user = onWire(User), password = onWire(Password);
         SmtpSink sink(SinkOptions{user, password, sinkTls, certificateHost, {}, mechanism == "PLAIN"});
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         RecordingRelay relay(sink.port());
@@ -150,7 +155,7 @@ private Q_SLOTS:
             return;
         }
         QVERIFY(out.sent);
-        checkReceived(got[0], auth);
+        checkReceived(got[0], user, password);
         QCOMPARE(got[0].mechanism, mechanism);
         // Inside the encrypted connection the conversation starts over at EHLO.
         const Lines firstSent =

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -66,7 +67,8 @@ public:
                     asked = QUrlQuery(QUrl::fromEncoded(socket->readLine().split(' ').value(1)));
                     QUrl redirect(asked.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
                     QUrlQuery query(QString::fromLatin1(back));
-                    query.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state")));
+                    if (!back.contains("state")) // else `back` stands for a return of someone else's
+                        query.addQueryItem(QStringLiteral("state"), asked.queryItemValue(QStringLiteral("state")));
                     redirect.setQuery(query);
                     socket->write("HTTP/1.1 302 Found\r\nLocation: " + redirect.toEncoded() + "\r\n\r\n");
                     socket->disconnectFromHost();
@@ -107,6 +109,8 @@ private Q_SLOTS:
     void browserSignIn();
     void staysOnScreen_data();
     void staysOnScreen();
+    void deviceSignIn_data();
+    void deviceSignIn();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -277,6 +281,16 @@ void TestSettingsDialog::signInChoiceRoundTrips()
                          child<QComboBox>(dialog, "Encryption")->currentText()}),
             (QStringList{microsoft + QStringLiteral("token"), QStringLiteral("https://outlook.office365.com/.default"),
                          QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS")}));
+        // The template's addresses and scope follow the method, saying what changed; SPA has no say under OAuth.
+        method->setCurrentIndex(2);
+        QCOMPARE(line("Scope")->text() + u' ' + line("AuthorizationUrl")->text(),
+                 QStringLiteral("https://outlook.office.com/SMTP.Send offline_access openid email ") + microsoft +
+                     QStringLiteral("authorize"));
+        QVERIFY(
+            child<QLabel>(dialog, "FilledNote")->text().endsWith(QStringLiteral("Autorisierungsadresse, Bereich.")));
+        QVERIFY(!child<QCheckBox>(dialog, "Check1")->isEnabled());
+        method->setCurrentIndex(1);
+        QCOMPARE(line("Scope")->text(), QStringLiteral("https://outlook.office365.com/.default"));
 
         // Each refusal says why and keeps the dialog open.
         const auto refusedWith = [&](const char* text) {
@@ -309,7 +323,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         child<QPushButton>(dialog, "Command1")->click();
     }
     const std::optional<AuthSetting> google = loadIni(dir.path()).signIn;
-    QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/" &&
+    QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/ openid email" &&
             google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
 
     // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
@@ -334,22 +348,34 @@ void TestSettingsDialog::browserSignIn_data()
     QTest::addColumn<int>("timeLimit");
     QTest::addColumn<QString>("said"); // in the message; empty when signed in
 
-    // The token answer at the one cap of every token request is read; a byte more is not.
+    // The token answer at the one cap of every token request is read; a byte more is not. It names the account.
     const auto granted = [](qsizetype size) {
         QByteArray body = TokenEndpoint::token("at", 3599, "1//0e-Aktualisierungstoken").body;
+        body.insert(body.size() - 1,
+                    R"(,"id_token":"e30.)" +
+                        QByteArray(R"({"email":"konto@example.com"})").toBase64(QByteArray::Base64UrlEncoding) +
+                        ".sig\"");
         return TokenEndpoint::Answer{200, body.insert(1, QByteArray(size - body.size(), ' '))};
     };
-    const QByteArray code = "code=M.C5-kod";
-    QTest::newRow("signed in") << code << granted(TokenRequest::MaxAnswerBytes) << 5000 << QString();
-    QTest::newRow("answer too long") << code << granted(TokenRequest::MaxAnswerBytes + 1) << 5000
+    // Limits far beyond the test's wait: each failure is said at once.
+    const QByteArray code = "code=4%2F0A+b%25c"; // Google's codes begin "4/"
+    QTest::newRow("signed in") << code << granted(TokenRequest::MaxAnswerBytes) << 60000 << QString();
+    QTest::newRow("answer too long") << code << granted(TokenRequest::MaxAnswerBytes + 1) << 60000
                                      << QStringLiteral("größer als 1 MiB");
     QTest::newRow("code refused") << code
                                   << TokenEndpoint::Answer{400, R"({"error":"invalid_grant",)"
                                                                 R"("error_description":"AADSTS54005: Code eingelöst"})"}
-                                  << 5000 << QStringLiteral("AADSTS54005: Code eingelöst");
-    QTest::newRow("denied in the browser") << QByteArray("error=access_denied&error_description=Nutzer%20lehnte%20ab")
-                                           << TokenEndpoint::Answer{} << 5000 << QStringLiteral("Nutzer lehnte ab");
-    QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 5000
+                                  << 60000 << QStringLiteral("AADSTS54005: Code eingelöst");
+    QTest::newRow("token address redirects")
+        << code << TokenEndpoint::Answer{307, {}} << 60000 << QStringLiteral("leitet weiter");
+    QTest::newRow("denied in the browser")
+        << QByteArray("error=access_denied&error_description=AADSTS65004%3A+User+declined+to+consent")
+        << TokenEndpoint::Answer{} << 60000 << QStringLiteral("AADSTS65004: User declined to consent");
+    QTest::newRow("wrong state") << QByteArray("code=4%2F0A&state=fremd") << TokenEndpoint::Answer{} << 60000
+                                 << QStringLiteral("falscher „state“");
+    QTest::newRow("refusal without a state") << QByteArray("error=access_denied&stateless") << TokenEndpoint::Answer{}
+                                             << 60000 << QStringLiteral("falscher „state“");
+    QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 60000
                                       << QStringLiteral("offline_access");
     QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 300
                                          << QStringLiteral("rechtzeitig");
@@ -374,15 +400,20 @@ void TestSettingsDialog::browserSignIn()
     AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
     QVERIFY(saveIni(dir.path(), {.signIn = kept}));
     QNetworkAccessManager browser;
-    const BrowserOpener opener = [&browser](const QUrl& url) { browser.get(QNetworkRequest(url)); };
+    // The desktop opened no browser: the address is shown, and the user's browser fetches it by hand.
+    const BrowserOpener opener = [&browser](const QUrl& url) {
+        browser.get(QNetworkRequest(url));
+        return false;
+    };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
     dialog.show();
     auto* state = child<QLabel>(dialog, "SignInState");
     auto* signIn = child<QPushButton>(dialog, "SignIn");
     signIn->click();
+    QVERIFY(child<QLineEdit>(dialog, "SignInAddress")->text().startsWith(QString::fromLatin1(page.url())));
     QTRY_VERIFY_WITH_TIMEOUT(signIn->text() != QStringLiteral("Anmeldung abbrechen"), 10000);
-    QCOMPARE(state->text(), QStringLiteral("Angemeldet."));
     if (!said.isEmpty()) {
+        QCOMPARE(state->text(), QStringLiteral("Angemeldet."));
         // A failed attempt keeps the earlier sign-in, and OK the token the service renewed meanwhile.
         QVERIFY2(prompts.texts().join(u'|').contains(said), qPrintable(prompts.texts().join(u'|')));
         kept.refreshToken = "1//neu";
@@ -398,9 +429,70 @@ void TestSettingsDialog::browserSignIn()
                                      .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge")), QString::fromLatin1(challenge));
     QCOMPARE(page.asked.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+    // The code decoded once and sent once encoded; a state of at least 128 bits; the user's account suggested,
+    // and a warning that the account signed in is another.
+    QVERIFY(endpoint.requests().value(0).contains("&code=4%2F0A%20b%25c&"));
+    QVERIFY(page.asked.queryItemValue(QStringLiteral("state")).size() >= 22);
+    QCOMPARE(page.asked.queryItemValue(QStringLiteral("login_hint")), QStringLiteral("anna"));
+    QVERIFY2(state->text().startsWith(QStringLiteral("Angemeldet als konto@example.com.\nAchtung")),
+             qPrintable(state->text()));
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadIni(dir.path()).signIn->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
+}
+
+void TestSettingsDialog::deviceSignIn_data()
+{
+    QTest::addColumn<QList<TokenEndpoint::Answer>>("answers"); // of the token address, the last one repeated
+    QTest::addColumn<QString>("said");                         // in the message; empty when signed in
+    const auto error = [](const char* code) {
+        return TokenEndpoint::Answer{400, R"({"error":")" + QByteArray(code) + "\"}"};
+    };
+    const TokenEndpoint::Answer pending = error("authorization_pending");
+    QTest::newRow("pending, slower, signed in")
+        << QList{pending, error("slow_down"), TokenEndpoint::token("at", 3599, "rt-geraet")} << QString();
+    QTest::newRow("code expired") << QList{pending, error("expired_token")} << QStringLiteral("abgelaufen.");
+    QTest::newRow("denied") << QList{error("access_denied")} << QStringLiteral("abgelehnt");
+    QTest::newRow("pending until the code's end") << QList{pending} << QStringLiteral("ohne dass");
+}
+
+// The device code against a local address that gives the code and then answers each poll in turn; a second of
+// the service's interval lasts 20 ms here.
+void TestSettingsDialog::deviceSignIn()
+{
+    QFETCH(QList<TokenEndpoint::Answer>, answers);
+    QFETCH(QString, said);
+    answers.prepend({200, R"({"device_code":"Gm+Rh","user_code":"ABCD-EFGH","expires_in":40,"interval":1,)"
+                          R"("verification_uri":"https://microsoft.com/devicelogin"})"});
+    TokenEndpoint endpoint(answers);
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    const auto store = loadedStore(dir.path());
+    store->settings() = stored;
+    QVERIFY(saveIni(dir.path(), {.encryption = Encryption::StartTls,
+                                 .signIn = AuthSetting{AuthMethod::OAuth2Device, endpoint.url(), endpoint.url(),
+                                                       "kadmel-app", "", "SMTP.Send offline_access", ""}}));
+    Form5 dialog(*store, prompts, {}, nullptr, {{}, std::chrono::minutes(5), std::chrono::milliseconds(20)});
+    dialog.show();
+    auto* signIn = child<QPushButton>(dialog, "SignIn");
+    QElapsedTimer clock;
+    clock.start();
+    signIn->click();
+    QTRY_VERIFY_WITH_TIMEOUT(signIn->text() != QStringLiteral("Anmeldung abbrechen"), 10000);
+    QCOMPARE(child<QLabel>(dialog, "UserCode")->text() + child<QLineEdit>(dialog, "SignInAddress")->text(),
+             QStringLiteral("Code ABCD-EFGH eingeben unter:https://microsoft.com/devicelogin"));
+    QCOMPARE(endpoint.requests().value(0), QByteArray("client_id=kadmel-app&scope=SMTP.Send%20offline_access"));
+    QCOMPARE(endpoint.requests().value(1),
+             QByteArray("grant_type=urn%3Aietf%3Aparams%3Aoauth%3Agrant-type%3Adevice_code"
+                        "&device_code=Gm%2BRh&client_id=kadmel-app"));
+    if (!said.isEmpty()) {
+        QVERIFY2(prompts.texts().join(u'|').contains(said), qPrintable(prompts.texts().join(u'|')));
+        return;
+    }
+    QVERIFY(clock.elapsed() >= 8 * 20); // "slow_down" made the 1 s interval 6 s
+    child<QPushButton>(dialog, "Command1")->click();
+    const std::optional<AuthSetting> saved = loadIni(dir.path()).signIn;
+    QVERIFY(saved && saved->method == AuthMethod::OAuth2Device && saved->refreshToken == "rt-geraet");
 }
 
 void TestSettingsDialog::staysOnScreen_data()
@@ -408,7 +500,7 @@ void TestSettingsDialog::staysOnScreen_data()
     QTest::addColumn<int>("screen");
     QTest::addColumn<int>("method");
     for (const int screen : {0, 1})
-        for (const int method : {0, 1, 2})
+        for (const int method : {0, 1, 2, 3})
             QTest::addRow("%s, sign-in %d", screen ? "1024 x 768" : "1280 x 800", method) << screen << method;
 }
 

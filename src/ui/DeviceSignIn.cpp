@@ -1,0 +1,125 @@
+#include "ui/DeviceSignIn.h"
+
+#include "store/Ansi.h"
+#include "ui/BrowserSignIn.h"
+
+namespace kadmel {
+namespace {
+
+// Each request is bounded on its own; the whole attempt by the code's life.
+constexpr int RequestMs = 30000;
+// RFC 8628: without an interval the client waits 5 s, and "slow_down" adds 5 s.
+constexpr int DefaultIntervalS = 5;
+constexpr int SlowDownS = 5;
+
+QByteArray clientForm(const AuthSetting& setting)
+{
+    QByteArray form = "client_id=" + formEncoded(authText(setting.clientId).trimmed());
+    if (!setting.clientSecret.isEmpty()) // Google wants its desktop client's secret, Microsoft none
+        form += "&client_secret=" + formEncoded(authText(setting.clientSecret));
+    return form;
+}
+
+} // namespace
+
+DeviceSignIn::DeviceSignIn(std::chrono::milliseconds second, QObject* parent)
+    : QObject(parent), m_second(second), m_tokens(RequestMs)
+{
+    m_poll.setSingleShot(true);
+    m_expiry.setSingleShot(true);
+    connect(&m_poll, &QTimer::timeout, this, &DeviceSignIn::poll);
+    connect(&m_expiry, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("Der Code ist abgelaufen, ohne dass die Anmeldung abgeschlossen wurde.")); });
+    connect(&m_tokens, &TokenRequest::finished, this, &DeviceSignIn::answered);
+}
+
+bool DeviceSignIn::start(const AuthSetting& setting, QString* error)
+{
+    if (m_running) {
+        *error = QStringLiteral("Eine Anmeldung läuft bereits.");
+        return false;
+    }
+    if (!isSafeOAuthAddress(QUrl(authText(setting.tokenUrl).trimmed(), QUrl::StrictMode))) {
+        *error = QStringLiteral("Die Token-Adresse muss eine https-Adresse sein.");
+        return false;
+    }
+    QByteArray form = clientForm(setting);
+    if (const QString scope = authText(setting.scope).trimmed(); !scope.isEmpty())
+        form += "&scope=" + formEncoded(scope);
+    QByteArray refusal;
+    if (!m_tokens.post(setting.authorizationUrl, form, &refusal)) {
+        *error = fromAnsi(refusal);
+        return false;
+    }
+    m_setting = setting;
+    m_deviceCode.clear();
+    m_running = true;
+    return true;
+}
+
+void DeviceSignIn::cancel()
+{
+    m_running = false;
+    m_tokens.abort();
+    m_poll.stop();
+    m_expiry.stop();
+}
+
+void DeviceSignIn::fail(const QString& reason)
+{
+    cancel();
+    Q_EMIT failed(QStringLiteral("Die Anmeldung mit Code ist fehlgeschlagen.\n") + reason);
+}
+
+void DeviceSignIn::answered(const TokenAnswer& answer)
+{
+    if (m_deviceCode.isEmpty())
+        return codeAnswered(answer);
+    const QString& error = answer.error;
+    if (error == QLatin1String("authorization_pending") || error == QLatin1String("slow_down")) {
+        if (error == QLatin1String("slow_down"))
+            m_intervalS += SlowDownS;
+        return m_poll.start(m_second * m_intervalS);
+    }
+    if (error == QLatin1String("expired_token"))
+        return fail(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an."));
+    if (error == QLatin1String("access_denied"))
+        return fail(QStringLiteral("Die Anmeldung wurde abgelehnt."));
+    if (const std::optional<QString> refusal = signInRefusal(answer))
+        return fail(*refusal);
+    cancel();
+    Q_EMIT succeeded(answer.refreshToken, answer.account);
+}
+
+void DeviceSignIn::codeAnswered(const TokenAnswer& answer)
+{
+    const QJsonObject& o = answer.object;
+    m_deviceCode = o.value(QStringLiteral("device_code")).toString().toUtf8();
+    const QString userCode = o.value(QStringLiteral("user_code")).toString();
+    // Google names it verification_url.
+    const QUrl address(
+        o.value(QStringLiteral("verification_uri")).toString(o.value(QStringLiteral("verification_url")).toString()),
+        QUrl::StrictMode);
+    const qint64 lifeS = o.value(QStringLiteral("expires_in")).toVariant().toLongLong();
+    if (!answer.error.isEmpty() || o.isEmpty()) // a refusal, or no answer at all
+        return fail(fromAnsi(answer.reason));
+    if (m_deviceCode.isEmpty() || userCode.isEmpty() || !address.isValid() ||
+        address.scheme() != QLatin1String("https") || lifeS <= 0)
+        return fail(QStringLiteral("Die Gerätecode-Adresse gab keinen verwendbaren Code."));
+    m_intervalS = o.value(QStringLiteral("interval")).toInt(DefaultIntervalS);
+    m_intervalS = qBound(1, m_intervalS, 60);
+    m_expiry.start(m_second * qMin(lifeS, qint64(3600)));
+    m_poll.start(m_second * m_intervalS);
+    Q_EMIT codeReady(userCode, address);
+}
+
+void DeviceSignIn::poll()
+{
+    const QByteArray form = "grant_type=urn%3Aietf%3Aparams%3Aoauth%3Agrant-type%3Adevice_code&device_code=" +
+                            formEncoded(QString::fromUtf8(m_deviceCode)) + '&' + clientForm(m_setting);
+    QByteArray refusal;
+    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal))
+        fail(fromAnsi(refusal));
+}
+
+} // namespace kadmel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <functional>
+
+class QTcpSocket;
+
+namespace kadmel {
+
+// The query of a redirect, form-decoded once ("+" is a blank, "%2F" a slash, "%25" a percent sign).
+QMap<QString, QString> formDecoded(const QByteArray& query);
+
+// The one-time listener on 127.0.0.1 that the browser comes back to from the authorisation page. Each request's
+// query goes to the answerer, whose text the browser shows; an empty text answers "not found" (the browser's
+// icon request, a stray page).
+class LoopbackRedirect : public QObject
+{
+public:
+    using Answerer = std::function<QString(const QMap<QString, QString>& query)>;
+
+    LoopbackRedirect(Answerer answerer, QObject* parent);
+    ~LoopbackRedirect() override;
+    bool isListening() const { return m_server.isListening(); }
+    // "http://127.0.0.1:<port>/"
+    QString address() const;
+
+private:
+    void read(QTcpSocket* socket);
+
+    Answerer m_answerer;
+    QTcpServer m_server;
+};
+
+} // namespace kadmel
