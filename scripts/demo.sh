@@ -77,9 +77,10 @@ with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600), "wb") as 
     f.write(record)
 PY
 
-# Every accepted message is also kept as an .eml file in the archive folder.
-mkdir -p "$demo/archiv"
-printf '[Archiv]\nOrdner=%s\n' "$demo/archiv" >"$demo/kadmel.ini"
+# Every accepted message is also kept as an .eml file in the archive folder, and each job gets a receipt
+# for the program that dropped it.
+mkdir -p "$demo/archiv" "$demo/watch/KDMEML/Quittungen"
+printf '[Archiv]\nOrdner=%s\n[Quittung]\nOrdner=%s\n' "$demo/archiv" "$demo/watch/KDMEML/Quittungen" >"$demo/kadmel.ini"
 chmod 600 "$demo/kadmel.ini"
 
 # Two sample jobs in the producer's code page (CP850), one with umlauts.
@@ -118,6 +119,9 @@ cat "$demo/sink.log"
 echo
 echo "== The archive ($demo/archiv): mode, size, name"
 (cd "$demo/archiv" && find . -type f -printf '%m  %6s  %P\n' | LC_ALL=C sort)
+echo
+echo "== The receipt of umlaute.zub (CP850, CR LF), as its producer reads it"
+iconv -f CP850 -t UTF-8 "$demo/watch/KDMEML/Quittungen/umlaute.zub.txt" | tr -d '\r'
 echo
 echo "== The store's folders"
 "$py" - "$demo" <<'PY'
