@@ -184,11 +184,6 @@ void TestMainWindow::jobWhileFolderSwitches()
     QCOMPARE((QStringList{failed->data(status).toString(), failed->data(status, Qt::ToolTipRole).toString()}),
              (QStringList{cell + retry, reply + retry})); // the reason stays with the status it explains
 
-    // A selected row: right-click opens the failed folder's menu.
-    window.list(FailedFolder)->selectRow(0);
-    Q_EMIT window.list(FailedFolder)->customContextMenuRequested(QPoint(20, 10));
-    QTRY_VERIFY_WITH_TIMEOUT(window.contextMenu(FailedFolder)->isVisible(), 15000);
-    window.contextMenu(FailedFolder)->hide();
     clickNode(window, 3);
     QVERIFY(window.panel(2)->text() == QStringLiteral("0 Objekt(e)") && window.panel(2)->picture() == Picture::Mail);
 }
