@@ -4,7 +4,6 @@
 #include "smtp/Message.h"
 #include "smtp/ZUB_SMTP.h"
 #include "store/Ansi.h"
-#include "store/EncryptionSetting.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
 #include "support/RecordingRelay.h"

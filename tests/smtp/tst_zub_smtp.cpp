@@ -109,11 +109,9 @@ private Q_SLOTS:
             if (call.at(1).toInt() == 8)
                 steps << call.at(0).toInt();
         QCOMPARE(steps, (QList<qint32>{1, 3, 8, 8, 2, 4, 7}));
-        QCOMPARE(out.status.size(), 8);
-        QVERIFY(out.status.count({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}) == 7);
+        QCOMPARE(out.status.count({QByteArray("Verbindung zum Mailserver wird hergestellt...  (ID 7)")}), 7);
         QCOMPARE(out.status.last().at(0).toByteArray(), QByteArray("E-Mail wird gesendet...  (ID 7)"));
         const qint32 length = qint32(log.Sent[7].size());
-        QCOMPARE(out.progress.count({0, 0, qint16(1)}), 9 + 1); // every reply, and once more at 354
         // Full only once the server has taken the message, so a stalled server never shows 100 %.
         const qsizetype written = out.progress.indexOf({length - 1, length, qint16(0)});
         QVERIFY(written >= 0 && out.progress.indexOf({length, length, qint16(0)}) > written);

@@ -1,11 +1,10 @@
 #include "UiTestSupport.h"
 
-#include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "store/InstanceLock.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QTimer>
 #include <csignal>
@@ -91,7 +90,6 @@ class TestLifecycle : public QObject
 private Q_SLOTS:
     void initTestCase();
     void splashThenMainWindow();
-    void closeWhileMailInHandIsRefusedSignalIsNot();
     void signalBurstEndsTheRealProgram_data();
     void signalBurstEndsTheRealProgram();
     void secondStartSocketIsPrivate();
@@ -119,15 +117,9 @@ void TestLifecycle::splashThenMainWindow()
     QSignalSpy loaded(&program, &Program::mainWindowLoaded);
     program.start();
 
-    // The store is loaded (and at the first start written) before the splash shows; then one more dot per step.
+    // The store is loaded (and at the first start written) before the splash shows.
     QVERIFY(QFile::exists(program.store().settingsFilePath()) && program.splash()->isVisible() &&
             !program.mainWindow());
-    QStringList steps;
-    Form4* splash = program.splash();
-    connect(splash->findChild<QTimer*>(QStringLiteral("animation")), &QTimer::timeout, splash,
-            [&steps, splash] { steps << splash->labelText(); });
-    QTRY_VERIFY_WITH_TIMEOUT(steps.size() >= 5, 15000);
-    QCOMPARE(steps.mid(0, 5).join(QLatin1Char('|')), QStringLiteral("Loading|Loading.|Loading..|Loading...|Loading"));
     QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 15000);
     QTRY_VERIFY_WITH_TIMEOUT(!program.splash() && program.mainWindow()->isVisible(), 15000);
 
@@ -150,40 +142,8 @@ void TestLifecycle::splashThenMainWindow()
     QCOMPARE(loadedStore(dir.path())->settings().SmtpServer, QByteArray("saved on the way out"));
 }
 
-void TestLifecycle::closeWhileMailInHandIsRefusedSignalIsNot()
-{
-    QTemporaryDir dir;
-    SilentServer server;
-    const auto store = storeWithJob(dir.path(), server.serverPort());
-    PromptRecorder prompts;
-    MainWindowOptions options = fastOptions();
-    options.engine.smtp = SmtpTimings{}; // 10 s to connect, 120 s for the conversation
-    Form1 window(*store, prompts, options);
-    SignalBridge bridge;
-    connect(&bridge, &SignalBridge::terminationRequested, &window, &Form1::requestTermination);
-    window.load();
-    QTRY_VERIFY_WITH_TIMEOUT(!window.dispatcher()->IdleFlag() && server.m_sockets.size() == 1, 5000);
-    // "Beenden" (Ctrl+Q) runs the frame's confirmation; confirmed while a mail is in hand, it is refused.
-    QSignalSpy unloaded(&window, &Form1::unloaded);
-    prompts.answers = {PromptAnswer::Ok};
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
-    QCOMPARE(prompts.texts(),
-             (QStringList{QStringLiteral("Sind Sie sicher ZUB zu beenden?"),
-                          QStringLiteral("ZUB ist zur Zeit beschäftigt.\r\nDas Programm kann nicht beendet "
-                                         "werden!")}));
-
-    // A termination signal does not wait for a server that never answers: the mail, whose message never
-    // went out, is cut off and filed failed, and the program ends well within 15 s.
-    ::raise(SIGTERM);
-    QVERIFY(unloaded.wait(15000));
-    QVERIFY(!window.isVisible() && prompts.asked.size() == 2); // how the mail is filed: signalBurst's busy row
-}
-
-// The real program on a folder of its own (a copy of the executable): 1000 SIGHUP in a burst neither block it nor
-// end it by the default action. It ends within 15 s as after a normal exit, the lock file gone; a mail whose
-// message had not gone out whole is filed failed, not as unclear. A start refused because the folder's lock is
-// held by a program that does not answer says so, and the signal closes its box.
+// The real program (a copy in its folder): a burst of 1000 SIGHUP ends it within 15 s as a normal exit, the lock
+// gone; a half-sent mail is filed failed, and a refused start's box (lock held, store unreadable) closes too.
 void TestLifecycle::signalBurstEndsTheRealProgram_data()
 {
     QTest::addColumn<int>("phase");
@@ -215,17 +175,8 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
         QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
     QVERIFY(QFile::copy(QStringLiteral(KADMEL_BINARY_DIR "/kadmel"), folder + QStringLiteral("/kadmel")));
 
-    QProcess holder; // holds the lock file as a running program does, but never answers a second start
-    if (refused) {
-        holder.start(
-            QStringLiteral("/usr/bin/python3"),
-            {QStringLiteral("-c"),
-             QStringLiteral("import fcntl,os,socket,sys\nf=open(sys.argv[1],'w')\nfcntl.flock(f,fcntl.LOCK_EX)\n"
-                            "f.write('%d\\nkadmel\\n%s\\n'%(os.getpid(),socket.gethostname()))\nf.flush()\n"
-                            "print('bereit',flush=True)\nsys.stdin.read()\n"),
-             folder + QStringLiteral("/kadmel.lock")});
-        QTRY_VERIFY_WITH_TIMEOUT(holder.canReadLine(), 5000);
-    }
+    InstanceLock holder(folder); // held as by a running program, but no one answers a second start
+    QVERIFY(!refused || holder.tryLock());
     const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
@@ -240,8 +191,6 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     if (!said.isEmpty())
         QTRY_VERIFY_WITH_TIMEOUT((stderrText += child.readAllStandardError()).contains(said), 10000);
     // Half the burst at once, the rest (five a millisecond) while the program ends, so later signals meet its exit.
-    QElapsedTimer clock;
-    clock.start();
     int sent = 0;
     for (; sent < 500; ++sent)
         QCOMPARE(::kill(pid_t(child.processId()), SIGHUP), 0);
@@ -253,14 +202,11 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     });
     burst.start(1);
     QVERIFY(finished.wait(15000));
-    qInfo("ended %lld ms after the burst began, %d signals sent", clock.elapsed(), sent);
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), refused || storeRefused ? 1 : 0);
     QCOMPARE(QFile::exists(folder + QStringLiteral("/kadmel.lock")), refused); // only the holder's stays
     if (refused) {
-        QVERIFY2(stderrText.contains(QByteArray::number(holder.processId())), stderrText.constData());
-        holder.closeWriteChannel();
-        QTRY_COMPARE_WITH_TIMEOUT(holder.state(), QProcess::NotRunning, 5000);
+        QVERIFY2(stderrText.contains(QByteArray::number(QCoreApplication::applicationPid())), stderrText.constData());
         return;
     }
     if (storeRefused) {
