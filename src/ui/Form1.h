@@ -28,6 +28,7 @@ class FolderListModel;
 class FolderSortModel;
 class ProgressBox;
 class Prompts;
+class SecretStore;
 class StatusPanel;
 class Store;
 class TrayHooks;
@@ -37,7 +38,8 @@ struct MainWindowOptions
 {
     EngineTimings engine;
     FolderPicker folderPicker = systemFolderPicker();
-    int removalFilesPerStep = 20; // mail files deleted or renamed per turn of the event loop
+    int removalFilesPerStep = 20;   // mail files deleted or renamed per turn of the event loop
+    SecretStore* secrets = nullptr; // the desktop's keyring for the sign-in's secrets; none without one
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.

@@ -1,5 +1,6 @@
 #include "ui/SignInBox.h"
 
+#include "engine/SignInSecrets.h"
 #include "engine/TokenRequest.h"
 
 #include "store/Ansi.h"
@@ -39,7 +40,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
       m_tokenUrl(field("TokenUrl", this)), m_authorizationUrl(field("AuthorizationUrl", this)),
       m_clientId(field("ClientId", this)), m_secret(field("ClientSecret", this)), m_scope(field("Scope", this)),
       m_signIn(button(QStringLiteral("Im Browser anmelden…"), "SignIn", this)), m_signInState(new QLabel(this)),
-      m_browser(browser)
+      m_secretsPlace(new QLabel(this)), m_browser(browser)
 {
     setObjectName(QStringLiteral("SignInBox"));
     m_method->setObjectName(QStringLiteral("SignInMethod"));
@@ -49,6 +50,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     m_secret->setEchoMode(QLineEdit::Password);
     m_secret->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     m_signInState->setObjectName(QStringLiteral("SignInState"));
+    m_secretsPlace->setObjectName(QStringLiteral("SecretsPlace"));
 
     auto* grid = new QGridLayout(this);
     const auto row = [&](const QString& caption, QWidget* widget) {
@@ -63,6 +65,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     row(QStringLiteral("Client-ID:"), m_clientId);
     row(QStringLiteral("Client-Geheimnis:"), m_secret);
     row(QStringLiteral("Bereich:"), m_scope);
+    row(QStringLiteral("Geheimnisse:"), m_secretsPlace);
     auto* microsoft = button(QStringLiteral("Microsoft 365"), "FillMicrosoft", this);
     auto* google = button(QStringLiteral("Google"), "FillGoogle", this);
     auto* fill = new QHBoxLayout;
@@ -88,6 +91,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
     connect(&m_browser, &BrowserSignIn::succeeded, this, [this](const QByteArray& refreshToken) {
         m_refreshToken = refreshToken;
+        m_refreshTokenKey.clear();
         m_refreshTokenOwner = m_signingInFor;
         m_signedInHere = true;
         showSignInState();
@@ -114,10 +118,30 @@ void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
     m_clientId->setText(authText(shown.clientId));
     m_secret->setText(authText(shown.clientSecret));
     m_scope->setText(authText(shown.scope));
+    m_secretKey = shown.clientSecretKey;
+    m_storedSecret = shown.clientSecret;
     m_refreshToken = shown.refreshToken;
+    m_refreshTokenKey = shown.refreshTokenKey;
+    m_secretsPlace->setText(secretsPlaceText(shown));
     m_refreshTokenOwner = tokenOwner();
     m_method->setCurrentIndex(setting ? m_method->findData(int(shown.method)) : -1);
     methodChosen();
+}
+
+void SignInBox::showSecrets(const std::optional<AuthSetting>& read, const QString& error)
+{
+    if (!read) {
+        m_secretsPlace->setText(QStringLiteral("Im Schlüsselbund gespeichert, doch nicht lesbar: ") + error);
+        return;
+    }
+    // Only what is still as shown: a secret typed meanwhile stays.
+    if (!m_secretKey.isEmpty() && read->clientSecretKey == m_secretKey &&
+        m_secret->text() == authText(m_storedSecret)) {
+        m_storedSecret = read->clientSecret;
+        m_secret->setText(authText(m_storedSecret));
+    }
+    if (!m_refreshTokenKey.isEmpty() && read->refreshTokenKey == m_refreshTokenKey)
+        m_refreshToken = read->refreshToken;
 }
 
 std::optional<AuthSetting> SignInBox::setting() const
@@ -131,20 +155,26 @@ std::optional<AuthSetting> SignInBox::setting() const
     s.authorizationUrl = authBytes(m_authorizationUrl->text().trimmed());
     s.clientId = authBytes(m_clientId->text().trimmed());
     s.clientSecret = authBytes(m_secret->text());
+    if (m_secret->text() == authText(m_storedSecret)) // unchanged: it stays in its keyring entry
+        s.clientSecretKey = m_secretKey;
     s.scope = authBytes(m_scope->text().trimmed());
     // A refresh token is good only for the endpoint and client it was given for.
-    if (s.method == AuthMethod::OAuth2Browser && m_refreshTokenOwner == tokenOwner())
+    if (s.method == AuthMethod::OAuth2Browser && m_refreshTokenOwner == tokenOwner()) {
         s.refreshToken = m_refreshToken;
+        s.refreshTokenKey = m_refreshTokenKey;
+    }
     return s;
 }
 
 AuthSetting SignInBox::settingToSave(const std::optional<AuthSetting>& stored) const
 {
     AuthSetting s = *setting();
-    if (stored && !s.refreshToken.isEmpty() && !m_signedInHere && !stored->refreshToken.isEmpty() &&
+    if (stored && s.hasRefreshToken() && !m_signedInHere && stored->hasRefreshToken() &&
         stored->tokenUrl == s.tokenUrl && stored->authorizationUrl == s.authorizationUrl &&
-        stored->clientId == s.clientId)
+        stored->clientId == s.clientId) {
         s.refreshToken = stored->refreshToken;
+        s.refreshTokenKey = stored->refreshTokenKey;
+    }
     return s;
 }
 
@@ -173,7 +203,8 @@ QString SignInBox::problem() const
     }
     if (m_clientId->text().trimmed().isEmpty())
         return missing(m_clientId, QStringLiteral("Bitte geben Sie die Client-ID an."));
-    if (!browser && m_secret->text().isEmpty())
+    const bool secretUnread = !m_secretKey.isEmpty() && m_storedSecret.isEmpty(); // stays in the keyring
+    if (!browser && m_secret->text().isEmpty() && !secretUnread)
         return missing(m_secret, QStringLiteral("Bitte geben Sie das Client-Geheimnis an."));
     return {};
 }
@@ -247,7 +278,8 @@ void SignInBox::signInOrCancel()
 void SignInBox::showSignInState()
 {
     const bool running = m_browser.isRunning();
-    const bool kept = !m_refreshToken.isEmpty() && m_refreshTokenOwner == tokenOwner();
+    const bool kept =
+        (!m_refreshToken.isEmpty() || !m_refreshTokenKey.isEmpty()) && m_refreshTokenOwner == tokenOwner();
     m_signIn->setText(running ? QStringLiteral("Anmeldung abbrechen") : QStringLiteral("Im Browser anmelden…"));
     m_signInState->setText(running ? QStringLiteral("Warte auf die Anmeldung im Browser …")
                            : kept  ? QStringLiteral("Angemeldet.")

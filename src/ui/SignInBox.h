@@ -29,6 +29,9 @@ public:
 
     // Shows the stored setting; nothing (an unknown Verfahren) shows no choice, so none is assumed.
     void showSetting(const std::optional<AuthSetting>& setting);
+    // The secrets of the shown setting as read from the keyring, or why they could not be read. A secret
+    // not read stays where it is unless one is typed.
+    void showSecrets(const std::optional<AuthSetting>& read, const QString& error);
     // What the fields say; nothing while no choice is made.
     std::optional<AuthSetting> setting() const;
     // Which field keeps OK from taking them over, in German; empty when none does. The field at fault gets the
@@ -61,9 +64,13 @@ private:
     QLineEdit* m_scope;
     QPushButton* m_signIn;
     QLabel* m_signInState;
+    QLabel* m_secretsPlace; // where the stored secrets are
     QList<QWidget*> m_browserOnly;
     BrowserSignIn m_browser;
+    QByteArray m_secretKey;    // the keyring entry of the shown client secret, while it is the one shown
+    QByteArray m_storedSecret; // the client secret as stored (empty while unread from the keyring)
     QByteArray m_refreshToken;
+    QByteArray m_refreshTokenKey;
     QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
     QString m_signingInFor;      // the same for the sign-in under way
     bool m_signedInHere = false;
