@@ -64,6 +64,15 @@ QByteArray authBytes(const QString& text)
     return text.toUtf8();
 }
 
+AuthSetting asFiled(AuthSetting setting)
+{
+    if (!setting.clientSecretKey.isEmpty())
+        setting.clientSecret.clear();
+    if (!setting.refreshTokenKey.isEmpty())
+        setting.refreshToken.clear();
+    return setting;
+}
+
 QByteArray authMethodName(AuthMethod method)
 {
     for (const auto& [value, name] : Names) {
@@ -121,15 +130,6 @@ QList<IniChange> authIniChanges(const AuthSetting& setting)
     for (const auto& [key, value] : entries)
         changes.append({Section, key, value});
     return changes;
-}
-
-AuthSetting asFiled(AuthSetting setting)
-{
-    if (!setting.clientSecretKey.isEmpty())
-        setting.clientSecret.clear();
-    if (!setting.refreshTokenKey.isEmpty())
-        setting.refreshToken.clear();
-    return setting;
 }
 
 std::optional<AuthSetting> loadAuthSetting(const QString& programFolder, QString* error)
