@@ -51,6 +51,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     m_secret->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     m_signInState->setObjectName(QStringLiteral("SignInState"));
     m_secretsPlace->setObjectName(QStringLiteral("SecretsPlace"));
+    m_secretsPlace->setWordWrap(true); // a keyring's reason can be long
 
     auto* grid = new QGridLayout(this);
     const auto row = [&](const QString& caption, QWidget* widget) {
