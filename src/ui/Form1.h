@@ -38,8 +38,9 @@ struct MainWindowOptions
 {
     EngineTimings engine;
     FolderPicker folderPicker = systemFolderPicker();
-    int removalFilesPerStep = 20;   // mail files deleted or renamed per turn of the event loop
-    SecretStore* secrets = nullptr; // the desktop's keyring for the sign-in's secrets; none without one
+    int removalFilesPerStep = 20; // mail files deleted or renamed per turn of the event loop
+    // The desktop's keyring for the sign-in's secrets; none without one.
+    SecretStore* secrets = nullptr;
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.
