@@ -242,14 +242,14 @@ void Form5::confirm()
 
 void Form5::save(const Settings& edited, Encryption encryption, const AuthSetting& signIn)
 {
-    const auto saveFailed = [this, &signIn](const KadmelIni& before, const QString& error) {
+    KadmelIniFile& iniFile = m_store.kadmelIni();
+    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
+    const KadmelIni before = iniFile.read();
+    const auto saveFailed = [&](const QString& error) {
         forgetSecrets(m_secrets, signIn, before.signIn.value_or(AuthSetting{})); // the entries written for this OK
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
     };
-    KadmelIniFile& iniFile = m_store.kadmelIni();
-    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
-    const KadmelIni before = iniFile.read();
     KadmelIniChanges changes;
     changes.encryption = encryption;
     // Sign-in and retry written only when they change: left as they were, kadmel.ini gains no section.
@@ -262,7 +262,7 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
     // fixed), and the settings file last: memory takes the new values only together with the disk.
     QString error;
     if (!m_store.saveMails(&error) || !m_store.SaveFolders(&error))
-        return saveFailed(before, error);
+        return saveFailed(error);
     const bool wasWithSession = m_sessionEntry.exists();
     const bool withSession = m_withSession->isChecked();
     const auto restoreSession = [&] {
@@ -270,10 +270,10 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
             m_sessionEntry.set(wasWithSession);
     };
     if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
-        return saveFailed(before, error);
+        return saveFailed(error);
     if (!iniFile.write(changes, &error)) {
         restoreSession();
-        return saveFailed(before, error);
+        return saveFailed(error);
     }
     Settings& s = m_store.settings();
     const Settings previous = s;
@@ -284,7 +284,7 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
         if (!iniFile.putBack(before, &restoreError))
             error += QLatin1Char('\n') + restoreError;
         restoreSession();
-        return saveFailed(before, error);
+        return saveFailed(error);
     }
     if (before.signIn) // the file names the new entries now
         forgetSecrets(m_secrets, *before.signIn, signIn);
