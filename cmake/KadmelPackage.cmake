@@ -62,8 +62,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 # The Qt libraries come from dpkg-shlibdeps; libqt6network6 among them also ships the TLS plugin
 # (plugins/tls/libqopensslbackend.so, which loads libssl3) that STARTTLS and SSL/TLS need. Loaded at
 # run time and so unseen by shlibdeps: the platform plugins, Qt's German translations for its own
-# dialogs, and the system certificates that every server certificate is checked against.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, ca-certificates")
+# dialogs, the system certificates that every server certificate is checked against, and libsecret,
+# through which QtKeychain reaches the desktop's keyring.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n, ca-certificates, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-networkauth-dev libgl-dev
           libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n
-          tzdata) # tzdata: the tests compose dates in named zones
+          tzdata # tzdata: the tests compose dates in named zones
+          qtkeychain-qt6-dev libqt6keychain1 libsecret-1-0 # the keyring; QtKeychain loads libsecret itself
+          gnome-keyring dbus-bin dbus-daemon) # a Secret Service on a private session bus for the keyring's test
 packages+=("$@")
 
 missing=()

@@ -1,6 +1,7 @@
 #include "app/ProgramFolder.h"
 #include "app/SignalBridge.h"
 #include "app/SingleInstance.h"
+#include "keyring/KeyringSecretStore.h"
 #include "store/InstanceLock.h"
 #include "ui/Program.h"
 #include "ui/Prompts.h"
@@ -102,7 +103,8 @@ int main(int argc, char* argv[])
     app.setQuitOnLastWindowClosed(false); // the window may live in the tray; the exit ends the program
     kadmel::SignalBridge bridge(&app);
     kadmel::MessageBoxPrompts prompts;
-    kadmel::Program program(folder, prompts);
+    kadmel::KeyringSecretStore keyring; // outlives the program, whose engine and dialog use it
+    kadmel::Program program(folder, prompts, {}, kadmel::systemFolderPicker(), &keyring);
     // From here on a second start on the folder brings this one to the front; gone before the program.
     kadmel::InstanceServer instance(folder);
     QObject::connect(&instance, &kadmel::InstanceServer::raiseRequested, &program, &kadmel::Program::bringToFront);

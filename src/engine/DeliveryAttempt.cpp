@@ -5,6 +5,7 @@
 #include "engine/MailExport.h"
 #include "engine/OAuthTokenSource.h"
 #include "engine/OffThread.h"
+#include "engine/SignInSecrets.h"
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
@@ -24,8 +25,8 @@ constexpr char CrLf[] = "\r\n";
 
 struct DeliveryAttempt::Private
 {
-    Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs)
+    Private(Store& s, DispatcherView& v, const EngineTimings& t, SecretStore* keyring)
+        : store(s), view(v), timings(t), secrets(keyring), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs, keyring)
     {}
 
     struct Page
@@ -37,6 +38,9 @@ struct DeliveryAttempt::Private
     Store& store;
     DispatcherView& view;
     EngineTimings timings;
+    SecretStore* secrets;
+    quint64 secretsRound = 0; // a read of the keyring counts only while it is the latest
+    bool readingSecrets = false;
     ZUB_SMTP smtp;
     OAuthTokenSource tokens;
     SmtpServer tokenServer; // the mail in hand's server while its token is being got
@@ -55,8 +59,9 @@ struct DeliveryAttempt::Private
     OffThread worker; // last: destroyed first, it waits for a page still being built
 };
 
-DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, SecretStore* secrets,
+                                 QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings, secrets))
 {
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
     connect(&d->smtp, &ZUB_SMTP::finished, this, &DeliveryAttempt::fileOutcome, Qt::QueuedConnection);
@@ -102,8 +107,14 @@ void DeliveryAttempt::abort()
     d->aborted = true;
     if (d->smtp.isBusy())
         d->smtp.abort();
+    const QByteArray cut = "Die Anmeldung wurde abgebrochen: Das Programm wird beendet.";
     if (d->tokens.isBusy())
-        d->tokens.abort("Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
+        d->tokens.abort(cut);
+    if (d->readingSecrets) {
+        d->readingSecrets = false;
+        ++d->secretsRound;
+        failSignIn(codeBytes(ResultCode::SignInFailed), cut);
+    }
 }
 
 SmtpLog DeliveryAttempt::takeLog()
@@ -155,6 +166,22 @@ void DeliveryAttempt::signInAndSend()
     }
     const AuthSetting& auth = *decision.plan->oauth;
     d->tokenServer = decision.plan->server;
+    if (!auth.inKeyring())
+        return requestToken(auth);
+    d->readingSecrets = true;
+    const quint64 round = ++d->secretsRound;
+    readSecrets(d->secrets, auth, this, [this, round](const std::optional<AuthSetting>& full, const QString& error) {
+        if (round != d->secretsRound)
+            return; // cut short meanwhile
+        d->readingSecrets = false;
+        if (!full)
+            return failSignIn(codeBytes(ResultCode::SignInFailed), toAnsi(error));
+        requestToken(*full);
+    });
+}
+
+void DeliveryAttempt::requestToken(const AuthSetting& auth)
+{
     d->ownSignInLog().appendSent("POST " + auth.tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
     d->tokens.request(auth);
 }

@@ -10,13 +10,17 @@
 
 namespace kadmel {
 
+class SecretStore;
+
 // One delivery attempt of one mail of the store: its page (and for a big mail its Base64) built beside the
 // window's thread, the sign-in (a password, or an OAuth 2.0 token got first), the SMTP conversation.
 class DeliveryAttempt : public QObject
 {
     Q_OBJECT
 public:
-    DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent = nullptr);
+    // secrets: the keyring that kadmel.ini may name for the sign-in's secrets; none when there is no keyring.
+    DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, SecretStore* secrets = nullptr,
+                    QObject* parent = nullptr);
     ~DeliveryAttempt() override;
 
     // Whether the settings let the service start; `reason` (German) when there is one to show.
@@ -34,6 +38,7 @@ Q_SIGNALS:
 private:
     void SendMailItem(qint16 id);
     void signInAndSend();
+    void requestToken(const AuthSetting& auth);
     void onToken(const QByteArray& token);
     void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);

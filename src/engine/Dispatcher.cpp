@@ -39,8 +39,8 @@ void logLine(const QByteArray& line)
 
 struct Dispatcher::Private
 {
-    Private(Store& s, DispatcherView& v, const EngineTimings& t)
-        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t), filing(s, v, t), receipts(s, v)
+    Private(Store& s, DispatcherView& v, const EngineTimings& t, SecretStore* secrets)
+        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t, secrets), filing(s, v, t), receipts(s, v)
     {}
 
     Store& store;
@@ -65,8 +65,8 @@ struct Dispatcher::Private
     OffThread worker; // last: destroyed first, it waits for a mark still being written
 };
 
-Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(store, view, timings))
+Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings, SecretStore* secrets, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(store, view, timings, secrets))
 {
     d->Timer1.setInterval(timings.pollMs);
     d->alertPause.setSingleShot(true);

@@ -10,6 +10,8 @@
 
 namespace kadmel {
 
+class SecretStore;
+
 // The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing, the hold of
 // a folder command, the "Alle Senden" queue. It hands a mail through its three parts: JobIntake takes it
 // from the job folder, DeliveryAttempt sends it, Filing files the outcome with its retry schedule. It works
@@ -18,7 +20,9 @@ class Dispatcher : public QObject
 {
     Q_OBJECT
 public:
-    Dispatcher(Store& store, DispatcherView& view, EngineTimings timings = {}, QObject* parent = nullptr);
+    // secrets: the keyring that may hold the sign-in's secrets; none without one.
+    Dispatcher(Store& store, DispatcherView& view, EngineTimings timings = {}, SecretStore* secrets = nullptr,
+               QObject* parent = nullptr);
     ~Dispatcher() override;
 
     // The start check, then the active state and polling. Returns the check's outcome and, in `reason`,

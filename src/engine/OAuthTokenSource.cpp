@@ -1,6 +1,7 @@
 #include "engine/OAuthTokenSource.h"
 
 #include "engine/ByteText.h"
+#include "engine/SignInSecrets.h"
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
 
@@ -37,6 +38,7 @@ struct OAuthTokenSource::Private
 {
     OAuthTokenSource* q;
     QString programFolder;
+    SecretStore* secrets;
     TokenRequest post;
     AuthSetting asked;
     bool busy = false;
@@ -47,8 +49,8 @@ struct OAuthTokenSource::Private
     QByteArray keptToken;
     QDeadlineTimer keptUntil; // monotonic: a clock set back does not lengthen a token's life
 
-    Private(OAuthTokenSource* owner, const QString& folder, int timeout)
-        : q(owner), programFolder(folder), post(timeout)
+    Private(OAuthTokenSource* owner, const QString& folder, int timeout, SecretStore* keyring)
+        : q(owner), programFolder(folder), secrets(keyring), post(timeout)
     {}
 
     void finish(bool ok, const QByteArray& text)
@@ -77,18 +79,35 @@ struct OAuthTokenSource::Private
             return finish(false, oneLine(answer.reason + " Bitte in den Einstellungen erneut anmelden.", 400));
         if (answer.accessToken.isEmpty())
             return finish(false, answer.reason);
-        AuthSetting used = asked;
         const QByteArray& refresh = answer.refreshToken;
-        if (asked.method != AuthMethod::OAuth2Dienst && !refresh.isEmpty() && refresh != asked.refreshToken) {
-            // The address may have retired the old one: the new one must be on disk before it is relied on.
-            used.refreshToken = refresh;
-            QString saveError;
-            if (!KadmelIniFile(programFolder).write({.signIn = used}, &saveError))
-                return finish(false, oneLine(toAnsi(QStringLiteral("Das neue Aktualisierungstoken lässt sich nicht "
-                                                                   "speichern: ") +
-                                                    saveError),
-                                             300));
-        }
+        if (asked.method == AuthMethod::OAuth2Dienst || refresh.isEmpty() || refresh == asked.refreshToken)
+            return keep(asked, answer);
+        // The address may have retired the old one: the new one must be in its place before it is relied on.
+        AuthSetting renewed = asked;
+        renewed.refreshToken = refresh;
+        renewed.refreshTokenKey.clear();
+        const quint64 current = session;
+        placeSecrets(
+            secrets, renewed, q, [this, current, answer, before = asked](const AuthSetting& placed, const QString&) {
+                // Kept on disk even when the request was cut short meanwhile: the old token may be gone.
+                QString saveError;
+                KadmelIniChanges changes;
+                changes.signIn = placed;
+                const bool saved = KadmelIniFile(programFolder).write(changes, &saveError);
+                forgetSecrets(secrets, saved ? before : placed, saved ? placed : before);
+                if (!busy || session != current)
+                    return;
+                if (!saved)
+                    return finish(false, oneLine(toAnsi(QStringLiteral("Das neue Aktualisierungstoken lässt sich nicht "
+                                                                       "speichern: ") +
+                                                        saveError),
+                                                 300));
+                keep(placed, answer);
+            });
+    }
+
+    void keep(const AuthSetting& used, const TokenAnswer& answer)
+    {
         keptFor.reset();
         if (answer.lifeS > ExpiryMarginS && answer.lifeS < 366LL * 24 * 3600) {
             keptFor = used;
@@ -99,8 +118,8 @@ struct OAuthTokenSource::Private
     }
 };
 
-OAuthTokenSource::OAuthTokenSource(const QString& programFolder, int timeoutMs, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(this, programFolder, timeoutMs))
+OAuthTokenSource::OAuthTokenSource(const QString& programFolder, int timeoutMs, SecretStore* secrets, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this, programFolder, timeoutMs, secrets))
 {
     connect(&d->post, &TokenRequest::finished, this, [this](const TokenAnswer& answer) { d->answered(answer); });
 }

@@ -8,6 +8,8 @@
 
 namespace kadmel {
 
+class SecretStore;
+
 // Access tokens for signing in at the mail server with OAuth 2.0. The service account asks the token
 // address with its client credentials; the browser sign-in trades the stored refresh token (and stores a
 // new one when the address sends one). A token is kept in memory until shortly before it expires; it
@@ -20,8 +22,10 @@ public:
     // A kept token is not used in its last minute: the mail's conversation must still be able to use it.
     static constexpr qint64 ExpiryMarginS = 60;
 
-    // programFolder: where a new refresh token is stored. timeoutMs: the whole exchange with the address.
-    explicit OAuthTokenSource(const QString& programFolder, int timeoutMs = 10000, QObject* parent = nullptr);
+    // programFolder: where a new refresh token is stored, in the keyring `secrets` where it takes it.
+    // timeoutMs: the whole exchange with the address.
+    explicit OAuthTokenSource(const QString& programFolder, int timeoutMs = 10000, SecretStore* secrets = nullptr,
+                              QObject* parent = nullptr);
     ~OAuthTokenSource() override;
 
     // Starts getting a token for the setting. Exactly one of tokenReady() and failed() follows, always

@@ -32,6 +32,24 @@ QByteArray unscrambled(const QByteArray& text)
     return CryptString(text, 2);
 }
 
+// A scrambled text holds only the ten table characters, so this note cannot be mistaken for one.
+const QByteArray KeyringNote = "@Schluesselbund:";
+
+// A stored secret: its keyring entry's name when the value is a note, else the secret itself.
+void readSecret(const IniSection& section, const QByteArray& key, QByteArray& secret, QByteArray& entry)
+{
+    const QByteArray value = section.value(key).value_or(QByteArray());
+    if (value.startsWith(KeyringNote))
+        entry = value.mid(KeyringNote.size());
+    else
+        secret = unscrambled(value);
+}
+
+QByteArray filedSecret(const QByteArray& secret, const QByteArray& entry)
+{
+    return entry.isEmpty() ? scrambled(secret) : KeyringNote + entry;
+}
+
 } // namespace
 
 QString authText(const QByteArray& value)
@@ -44,6 +62,15 @@ QString authText(const QByteArray& value)
 QByteArray authBytes(const QString& text)
 {
     return text.toUtf8();
+}
+
+AuthSetting asFiled(AuthSetting setting)
+{
+    if (!setting.clientSecretKey.isEmpty())
+        setting.clientSecret.clear();
+    if (!setting.refreshTokenKey.isEmpty())
+        setting.refreshToken.clear();
+    return setting;
 }
 
 QByteArray authMethodName(AuthMethod method)
@@ -82,9 +109,9 @@ std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* e
     setting.tokenUrl = section.value("TokenAdresse").value_or(QByteArray());
     setting.authorizationUrl = section.value("AutorisierungsAdresse").value_or(QByteArray());
     setting.clientId = section.value("ClientId").value_or(QByteArray());
-    setting.clientSecret = unscrambled(section.value("ClientGeheimnis").value_or(QByteArray()));
+    readSecret(section, "ClientGeheimnis", setting.clientSecret, setting.clientSecretKey);
     setting.scope = section.value("Bereich").value_or(QByteArray());
-    setting.refreshToken = unscrambled(section.value("Aktualisierungstoken").value_or(QByteArray()));
+    readSecret(section, "Aktualisierungstoken", setting.refreshToken, setting.refreshTokenKey);
     return setting;
 }
 
@@ -95,9 +122,9 @@ QList<IniChange> authIniChanges(const AuthSetting& setting)
         {"TokenAdresse", setting.tokenUrl},
         {"AutorisierungsAdresse", setting.authorizationUrl},
         {"ClientId", setting.clientId},
-        {"ClientGeheimnis", scrambled(setting.clientSecret)},
+        {"ClientGeheimnis", filedSecret(setting.clientSecret, setting.clientSecretKey)},
         {"Bereich", setting.scope},
-        {"Aktualisierungstoken", scrambled(setting.refreshToken)},
+        {"Aktualisierungstoken", filedSecret(setting.refreshToken, setting.refreshTokenKey)},
     };
     QList<IniChange> changes;
     for (const auto& [key, value] : entries)

@@ -20,7 +20,7 @@ enum class AuthMethod
 };
 
 // The section [Anmeldung] of "kadmel.ini". Texts are bytes as stored; the secret and the refresh token in
-// the clear here, scrambled only in the file.
+// the clear here, scrambled only in the file, or kept in the desktop's keyring, which the file then only names.
 struct AuthSetting
 {
     AuthMethod method = AuthMethod::Kennwort;
@@ -30,8 +30,15 @@ struct AuthSetting
     QByteArray clientSecret;     // ClientGeheimnis
     QByteArray scope;            // Bereich
     QByteArray refreshToken;     // Aktualisierungstoken
+    // Names of the keyring entries that hold the two secrets; empty: kept in the file. A secret with a name is
+    // empty here until read from the keyring.
+    QByteArray clientSecretKey = {};
+    QByteArray refreshTokenKey = {};
 
     bool usesOAuth() const { return method != AuthMethod::Kennwort; }
+    bool hasClientSecret() const { return !clientSecret.isEmpty() || !clientSecretKey.isEmpty(); }
+    bool hasRefreshToken() const { return !refreshToken.isEmpty() || !refreshTokenKey.isEmpty(); }
+    bool inKeyring() const { return !clientSecretKey.isEmpty() || !refreshTokenKey.isEmpty(); }
     friend bool operator==(const AuthSetting&, const AuthSetting&) = default;
 };
 
@@ -49,7 +56,9 @@ std::optional<AuthMethod> authMethodFromName(const QByteArray& name);
 // What the section [Anmeldung] holds; a missing section or no Verfahren is Kennwort. An unknown Verfahren
 // gives nothing and a German reason, so the service does not start with a sign-in the user did not choose.
 std::optional<AuthSetting> readAuthSetting(const IniSection& section, QString* error);
-// The keys that keep the setting, the secrets scrambled.
+// The keys that keep the setting, the secrets scrambled or, when in the keyring, "@Schluesselbund:<name>".
 QList<IniChange> authIniChanges(const AuthSetting& setting);
+// The setting as the file holds it: a secret in the keyring by its name alone.
+AuthSetting asFiled(AuthSetting setting);
 
 } // namespace kadmel

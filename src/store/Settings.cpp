@@ -41,8 +41,8 @@ bool oauthSettingsComplete(const Settings& settings, const AuthSetting& auth)
         auth.clientId.trimmed().isEmpty())
         return false;
     if (auth.method == AuthMethod::OAuth2Dienst)
-        return !auth.clientSecret.isEmpty();
-    return !auth.refreshToken.isEmpty();
+        return auth.hasClientSecret();
+    return auth.hasRefreshToken();
 }
 
 StartCheck checkStartSettings(const Settings& settings, const AuthSetting& auth)

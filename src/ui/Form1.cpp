@@ -72,7 +72,7 @@ void Form1::load()
     m_start->setEnabled(true);
     m_menuStart->setEnabled(true);
 
-    m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine);
+    m_dispatcher = std::make_unique<Dispatcher>(m_store, *this, m_options.engine, m_options.secrets);
     connect(m_dispatcher.get(), &Dispatcher::sendAllRunningChanged, this, &Form1::updateStopCommands);
     m_commands = new FolderCommands(*this, m_options.removalFilesPerStep, this);
     QString indexError;
@@ -212,7 +212,7 @@ void Form1::openSettingsDialog()
         return;
     }
     delete m_settings; // closed, its deletion still pending
-    m_settings = new Form5(m_store, m_prompts, m_options.folderPicker, this);
+    m_settings = new Form5(m_store, m_prompts, m_options.folderPicker, this, {}, m_options.secrets);
     m_settings->setAttribute(Qt::WA_DeleteOnClose);
     m_settings->setWindowModality(Qt::ApplicationModal);
     connect(m_settings, &Form5::settingsSaved, this, [this] {

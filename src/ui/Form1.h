@@ -30,6 +30,7 @@ class FolderListView;
 class FolderSortModel;
 class ProgressBox;
 class Prompts;
+class SecretStore;
 class StatusPanel;
 class Store;
 class TrayHooks;
@@ -41,6 +42,8 @@ struct MainWindowOptions
     FolderPicker folderPicker = systemFolderPicker();
     SaveFilePicker saveFilePicker = systemSaveFilePicker();
     int removalFilesPerStep = 20; // mail files deleted or renamed per turn of the event loop
+    // The desktop's keyring for the sign-in's secrets; none without one.
+    SecretStore* secrets = nullptr;
 };
 
 // The main window: folder tree, one list per folder, Start and Stop, the status bar; the engine's view.

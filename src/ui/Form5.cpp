@@ -1,6 +1,7 @@
 #include "ui/Form5.h"
 
 #include "engine/DeliveryDecision.h"
+#include "engine/SignInSecrets.h"
 
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
@@ -102,11 +103,12 @@ FolderPicker systemFolderPicker()
 }
 
 Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent,
-             const BrowserSignInSetup& browserSignIn)
-    : QDialog(parent), m_store(store), m_prompts(prompts), m_picker(std::move(picker)), m_folderLabel(new QLabel(this)),
-      m_server(textBox("Text1", this)), m_port(textBox("Text4", this)), m_encryption(new QComboBox(this)),
-      m_signIn(new SignInBox(prompts, browserSignIn, this)), m_user(textBox("Text2", this)),
-      m_password(textBox("Text3", this)), m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
+             const BrowserSignInSetup& browserSignIn, SecretStore* secrets)
+    : QDialog(parent), m_store(store), m_prompts(prompts), m_secrets(secrets), m_picker(std::move(picker)),
+      m_folderLabel(new QLabel(this)), m_server(textBox("Text1", this)), m_port(textBox("Text4", this)),
+      m_encryption(new QComboBox(this)), m_signIn(new SignInBox(prompts, browserSignIn, this)),
+      m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
+      m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
@@ -231,6 +233,10 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         return changed;
     });
     m_signIn->showSetting(ini.signIn);
+    if (ini.signIn && ini.signIn->inKeyring())
+        readSecrets(m_secrets, *ini.signIn, this, [this](const std::optional<AuthSetting>& read, const QString& error) {
+            m_signIn->showSecrets(read, error);
+        });
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -347,13 +353,31 @@ void Form5::confirm()
         problem = m_signIn->problem();
     if (!problem.isEmpty())
         return void(m_prompts.ask(this, problem, PromptIcon::Exclamation, PromptButtons::Ok));
+    // The secrets go to their place first (the keyring where one takes them), then the files name it.
+    const AuthSetting signIn = m_signIn->settingToSave(m_store.kadmelIni().read().signIn);
+    if (!secretsToPlace(m_secrets, signIn))
+        return save(edited, *encryption, signIn);
+    setEnabled(false);
+    placeSecrets(m_secrets, signIn, this, [this, edited, encryption](const AuthSetting& placed, const QString&) {
+        setEnabled(true);
+        save(edited, *encryption, placed);
+    });
+}
+
+void Form5::save(const Settings& edited, Encryption encryption, const AuthSetting& signIn)
+{
     KadmelIniFile& iniFile = m_store.kadmelIni();
     // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
     const KadmelIni before = iniFile.read();
+    const auto saveFailed = [&](const QString& error) {
+        forgetSecrets(m_secrets, signIn, before.signIn.value_or(AuthSetting{})); // the entries written for this OK
+        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
+                      PromptIcon::Critical, PromptButtons::Ok);
+    };
     KadmelIniChanges changes;
     changes.encryption = encryption;
     // Sign-in and retry written only when they change: left as they were, kadmel.ini gains no section.
-    if (const AuthSetting signIn = m_signIn->settingToSave(before.signIn); signIn != before.signIn)
+    if (!before.signIn || asFiled(signIn) != asFiled(*before.signIn))
         changes.signIn = signIn;
     if (m_retry->isChecked() != before.retry)
         changes.retry = m_retry->isChecked();
@@ -393,6 +417,8 @@ void Form5::confirm()
         restoreSession();
         return saveFailed(error);
     }
+    if (before.signIn) // the file names the new entries now
+        forgetSecrets(m_secrets, *before.signIn, signIn);
     Q_EMIT settingsSaved();
     accept();
 }

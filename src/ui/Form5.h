@@ -16,8 +16,12 @@ class QScrollArea;
 namespace kadmel {
 
 class Prompts;
+class SecretStore;
 class SignInBox;
 class Store;
+struct AuthSetting;
+struct Settings;
+enum class Encryption;
 
 // Asks the user for a folder; an empty text when cancelled. Tests answer it themselves.
 using FolderPicker = std::function<QString(QWidget* parent)>;
@@ -29,8 +33,9 @@ class Form5 : public QDialog
 {
     Q_OBJECT
 public:
+    // secrets: the desktop's keyring, where OK puts the sign-in's secrets when it takes them.
     Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent = nullptr,
-          const BrowserSignInSetup& browserSignIn = {});
+          const BrowserSignInSetup& browserSignIn = {}, SecretStore* secrets = nullptr);
 
     QString folderValue() const { return m_folder; }
 
@@ -49,10 +54,12 @@ private:
     QString pickFolder();
     void browse();
     void confirm();
+    void save(const Settings& edited, Encryption encryption, const AuthSetting& signIn);
     void showFolder();
 
     Store& m_store;
     Prompts& m_prompts;
+    SecretStore* m_secrets;
     FolderPicker m_picker;
     QString m_folder;
     QLabel* m_folderLabel;   // Label2

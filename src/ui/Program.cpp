@@ -10,8 +10,8 @@
 namespace kadmel {
 
 Program::Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings, FolderPicker picker,
-                 QObject* parent)
-    : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)),
+                 SecretStore* secrets, QObject* parent)
+    : QObject(parent), m_prompts(prompts), m_timings(timings), m_picker(std::move(picker)), m_secrets(secrets),
       m_store(std::make_unique<Store>(programFolder))
 {}
 
@@ -51,7 +51,9 @@ void Program::refuseStore(const QString& reason)
 
 void Program::showMainWindow()
 {
-    m_main = std::make_unique<Form1>(*m_store, m_prompts, MainWindowOptions{m_timings.engine, m_picker});
+    m_main = std::make_unique<Form1>(
+        *m_store, m_prompts,
+        MainWindowOptions{.engine = m_timings.engine, .folderPicker = m_picker, .secrets = m_secrets});
     connect(
         m_main.get(), &Form1::unloaded, this, [this] { endAfterSave(m_main->exitSaveError()); }, Qt::QueuedConnection);
     m_windows = std::make_unique<ProgramWindows>(*m_main);

@@ -26,8 +26,9 @@ class Program : public QObject
 {
     Q_OBJECT
 public:
+    // secrets: the desktop's keyring for the sign-in's secrets, for the engine and the settings dialog.
     Program(const QString& programFolder, Prompts& prompts, ProgramTimings timings = {},
-            FolderPicker picker = systemFolderPicker(), QObject* parent = nullptr);
+            FolderPicker picker = systemFolderPicker(), SecretStore* secrets = nullptr, QObject* parent = nullptr);
     ~Program() override;
 
     // Loads the store and shows the splash window; the main window follows after the pause. A store that
@@ -63,6 +64,7 @@ private:
     Prompts& m_prompts;
     ProgramTimings m_timings;
     FolderPicker m_picker;
+    SecretStore* m_secrets;
     std::unique_ptr<Store> m_store;
     QPointer<Form4> m_splash;
     std::unique_ptr<Form1> m_main;

@@ -1,5 +1,6 @@
 #include "ui/SignInBox.h"
 
+#include "engine/SignInSecrets.h"
 #include "engine/TokenRequest.h"
 
 #include "store/Ansi.h"
@@ -63,7 +64,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
       m_secret(field("ClientSecret", this)), m_scope(field("Scope", this)), m_filledNote(note("FilledNote", this)),
       m_googleDeviceNote(note("GoogleDeviceNote", this)),
       m_signIn(button(QStringLiteral("Im Browser anmelden…"), "SignIn", this)),
-      m_signInState(note("SignInState", this)), m_userCode(note("UserCode", this)),
+      m_signInState(note("SignInState", this)), m_secretsPlace(new QLabel(this)), m_userCode(note("UserCode", this)),
       m_address(field("SignInAddress", this)), m_opener(browser.opener), m_browser(browser),
       m_device(browser.deviceSecond)
 {
@@ -78,6 +79,8 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     m_address->setReadOnly(true);
     m_googleDeviceNote->setText(QStringLiteral("Google lässt den Gmail-Bereich bei der Anmeldung mit Code nicht zu;\n"
                                                "für Gmail bitte „OAuth 2.0 (Browser-Anmeldung)“ wählen."));
+    m_secretsPlace->setObjectName(QStringLiteral("SecretsPlace"));
+    m_secretsPlace->setWordWrap(true); // a keyring's reason can be long
 
     auto* grid = new QGridLayout(this);
     const auto row = [&](QLabel* label, QWidget* widget) {
@@ -93,6 +96,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     row(caption(QStringLiteral("Client-ID:")), m_clientId);
     row(caption(QStringLiteral("Client-Geheimnis:")), m_secret);
     row(caption(QStringLiteral("Bereich:")), m_scope);
+    row(caption(QStringLiteral("Geheimnisse:")), m_secretsPlace);
     auto* microsoft = button(QStringLiteral("Microsoft 365"), "FillMicrosoft", this);
     auto* google = button(QStringLiteral("Google"), "FillGoogle", this);
     row(caption(QStringLiteral("Vorlage:")), rowOf({microsoft, google, new QWidget(this)}, 2, this));
@@ -165,13 +169,33 @@ void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
     m_clientId->setText(authText(shown.clientId));
     m_secret->setText(authText(shown.clientSecret));
     m_scope->setText(authText(shown.scope));
+    m_secretKey = shown.clientSecretKey;
+    m_storedSecret = shown.clientSecret;
     m_refreshToken = shown.refreshToken;
+    m_refreshTokenKey = shown.refreshTokenKey;
+    m_secretsPlace->setText(secretsPlaceText(shown));
     m_refreshTokenOwner = tokenOwner();
     m_account.clear();
     m_filled.reset();
     m_filledNote->clear();
     m_method->setCurrentIndex(setting ? m_method->findData(int(shown.method)) : -1);
     methodChosen();
+}
+
+void SignInBox::showSecrets(const std::optional<AuthSetting>& read, const QString& error)
+{
+    if (!read) {
+        m_secretsPlace->setText(QStringLiteral("Im Schlüsselbund gespeichert, doch nicht lesbar: ") + error);
+        return;
+    }
+    // Only what is still as shown: a secret typed meanwhile stays.
+    if (!m_secretKey.isEmpty() && read->clientSecretKey == m_secretKey &&
+        m_secret->text() == authText(m_storedSecret)) {
+        m_storedSecret = read->clientSecret;
+        m_secret->setText(authText(m_storedSecret));
+    }
+    if (!m_refreshTokenKey.isEmpty() && read->refreshTokenKey == m_refreshTokenKey)
+        m_refreshToken = read->refreshToken;
 }
 
 std::optional<AuthSetting> SignInBox::setting() const
@@ -185,20 +209,26 @@ std::optional<AuthSetting> SignInBox::setting() const
     s.authorizationUrl = authBytes(m_authorizationUrl->text().trimmed());
     s.clientId = authBytes(m_clientId->text().trimmed());
     s.clientSecret = authBytes(m_secret->text());
+    if (m_secret->text() == authText(m_storedSecret)) // unchanged: it stays in its keyring entry
+        s.clientSecretKey = m_secretKey;
     s.scope = authBytes(m_scope->text().trimmed());
     // A refresh token is good only for the endpoint and client it was given for.
-    if (signsInAsPerson() && m_refreshTokenOwner == tokenOwner())
+    if (signsInAsPerson() && m_refreshTokenOwner == tokenOwner()) {
         s.refreshToken = m_refreshToken;
+        s.refreshTokenKey = m_refreshTokenKey;
+    }
     return s;
 }
 
 AuthSetting SignInBox::settingToSave(const std::optional<AuthSetting>& stored) const
 {
     AuthSetting s = *setting();
-    if (stored && !s.refreshToken.isEmpty() && !m_signedInHere && !stored->refreshToken.isEmpty() &&
+    if (stored && s.hasRefreshToken() && !m_signedInHere && stored->hasRefreshToken() &&
         stored->tokenUrl == s.tokenUrl && stored->authorizationUrl == s.authorizationUrl &&
-        stored->clientId == s.clientId)
+        stored->clientId == s.clientId) {
         s.refreshToken = stored->refreshToken;
+        s.refreshTokenKey = stored->refreshTokenKey;
+    }
     return s;
 }
 
@@ -229,7 +259,8 @@ QString SignInBox::problem() const
     }
     if (m_clientId->text().trimmed().isEmpty())
         return missing(m_clientId, QStringLiteral("Bitte geben Sie die Client-ID an."));
-    if (!person && m_secret->text().isEmpty())
+    const bool secretUnread = !m_secretKey.isEmpty() && m_storedSecret.isEmpty(); // stays in the keyring
+    if (!person && m_secret->text().isEmpty() && !secretUnread)
         return missing(m_secret, QStringLiteral("Bitte geben Sie das Client-Geheimnis an."));
     return {};
 }
@@ -355,6 +386,7 @@ void SignInBox::signInOrCancel()
 void SignInBox::signedIn(const QByteArray& refreshToken, const QString& account)
 {
     m_refreshToken = refreshToken;
+    m_refreshTokenKey.clear(); // a new token, to be placed at OK
     m_refreshTokenOwner = m_signingInFor;
     m_account = account;
     m_signedInHere = true;
@@ -377,7 +409,8 @@ void SignInBox::showSignInState()
 {
     const bool running = isSigningIn();
     const bool device = method() == AuthMethod::OAuth2Device;
-    const bool kept = !m_refreshToken.isEmpty() && m_refreshTokenOwner == tokenOwner();
+    const bool kept =
+        (!m_refreshToken.isEmpty() || !m_refreshTokenKey.isEmpty()) && m_refreshTokenOwner == tokenOwner();
     m_googleDeviceNote->setVisible(device && (m_tokenUrl->text().contains(QLatin1String("googleapis.com")) ||
                                               (m_filled && m_filled->provider == Provider::Google)));
     m_filledNote->setVisible(!m_filledNote->text().isEmpty());

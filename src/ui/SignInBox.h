@@ -37,6 +37,9 @@ public:
 
     // Shows the stored setting; nothing (an unknown Verfahren) shows no choice, so none is assumed.
     void showSetting(const std::optional<AuthSetting>& setting);
+    // The secrets of the shown setting as read from the keyring, or why they could not be read. A secret
+    // not read stays where it is unless one is typed.
+    void showSecrets(const std::optional<AuthSetting>& read, const QString& error);
     // What the fields say; nothing while no choice is made.
     std::optional<AuthSetting> setting() const;
     // Which field keeps OK from taking them over, in German; empty when none does. The field at fault gets the
@@ -89,6 +92,7 @@ private:
     QLabel* m_googleDeviceNote;
     QPushButton* m_signIn;
     QLabel* m_signInState;
+    QLabel* m_secretsPlace; // where the stored secrets are
     QLabel* m_userCode;
     QLineEdit* m_address;
     QWidget* m_addressRow;
@@ -100,7 +104,10 @@ private:
     QString m_userName;
     std::optional<Filled> m_filled;
     std::optional<AuthMethod> m_shownMethod;
+    QByteArray m_secretKey;    // the keyring entry of the shown client secret, while it is the one shown
+    QByteArray m_storedSecret; // the client secret as stored (empty while unread from the keyring)
     QByteArray m_refreshToken;
+    QByteArray m_refreshTokenKey;
     QString m_refreshTokenOwner; // the endpoint and client the refresh token was given for
     QString m_signingInFor;      // the same for the sign-in under way
     QString m_account;           // the address the service named at a sign-in here

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "engine/SecretStore.h"
+
+namespace kadmel {
+
+// Secrets in the desktop's keyring (the Secret Service of GNOME Keyring, KWallet or KeePassXC) through
+// QtKeychain. A keyring that is missing, locked or refusing answers with its reason; one that does not answer
+// (an unlock prompt nobody sees) fails at the time limit, and its late answer is dropped.
+class KeyringSecretStore : public QObject, public SecretStore
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultTimeoutMs = 30000; // room to type the keyring's password at its prompt
+
+    explicit KeyringSecretStore(int timeoutMs = DefaultTimeoutMs, QObject* parent = nullptr);
+
+    void read(const QString& name, QObject* context, SecretDone done) override;
+    void write(const QString& name, const QByteArray& secret, QObject* context, SecretDone done) override;
+    void remove(const QString& name, QObject* context, SecretDone done) override;
+
+private:
+    template <typename JobType> void run(JobType* job, const QString& name, QObject* context, SecretDone done);
+
+    int m_timeoutMs;
+};
+
+} // namespace kadmel
