@@ -3,7 +3,7 @@
 # Safe to run again and again; uses sudo only when not root.
 set -euo pipefail
 
-packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins qt6-networkauth-dev libgl-dev
+packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
           libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n
           tzdata # tzdata: the tests compose dates in named zones
           qtkeychain-qt6-dev libqt6keychain1 libsecret-1-0 # the keyring; QtKeychain loads libsecret itself

@@ -12,10 +12,10 @@ mkdir -p "$work/program/Mails" "$out"
 
 # The capture program links the build's libraries; it is small and not part of the CMake build.
 bash "$root/scripts/install-deps.sh" pkg-config openbox qt6-gtk-platformtheme gnome-themes-extra
-g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network Qt6NetworkAuth) \
+g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network) \
     "$root/tools/screenshots/capture.cpp" "$root/tools/screenshots/MailWindowShots.cpp" \
     "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
-    $(pkg-config --libs Qt6Widgets Qt6Network Qt6NetworkAuth) -o "$work/capture"
+    $(pkg-config --libs Qt6Widgets Qt6Network) -o "$work/capture"
 
 # A sample store: settings, a folder index and eight mails over the three folders.
 watch=/tmp/KADMEL  # a folder that exists, so the picker opens there
