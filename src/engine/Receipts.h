@@ -48,6 +48,8 @@ private:
     };
     QByteArray folder();
     void saveNames();
+    // Writes "<jobName>.txt"; false, with the first reason kept in `problem`, when it is to be tried again.
+    bool put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem);
     // Said once until a receipt could be written again.
     void failed(const QString& reason);
 
