@@ -229,11 +229,13 @@ void JobIntake::saveNewMail(const JobEntry& job, qint16 id)
             d->view.setMessage("Neue E-Mail konnte nicht gespeichert werden: " + toAnsi(error) + note);
             return settle(Outcome::Stopped);
         }
-        Q_EMIT taking(id, job.name);
         if (!d->folder->remove(job.name)) // never sent twice: the job would be found again
             return setJobAside(job, "l\xE4sst sich nicht l\xF6schen." + takeBackNewMail(id));
         settle(Outcome::Taken, id);
     };
+    // Its job's name goes to disk first, so that nothing more stands between the mail's filing and the job's
+    // deletion, where a kill leaves the job to be taken again.
+    Q_EMIT taking(id, job.name);
     const bool beside = d->store.tables().mail(id).Body.size() >= d->timings.offThreadBytes;
     saveMailBeside(d->worker, d->store, id, beside, saved);
 }

@@ -36,7 +36,7 @@ public:
 Q_SIGNALS:
     // The new mail, on disk and its job deleted; 0 when no job became one.
     void finished(qint16 id);
-    // The new mail is on disk, its job `name` not yet deleted.
+    // The new mail from the job `name` is about to be saved; no index names it before this returns.
     void taking(qint16 id, const QByteArray& name);
     // The job `name` will not become a mail: deleted for want of its markers, or set aside. `reason` as panel 2
     // says it; `job` holds its recipient and subject where they were read.

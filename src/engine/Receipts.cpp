@@ -9,6 +9,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <utility>
 
@@ -153,13 +154,10 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         if (m_jobs.contains(id) && !samePromise(promised(m_promised, id), promised(nextAttempts, id)))
             m_owed.insert(id);
     }
-    QString error;
-    while (!m_ready.isEmpty()) {
-        const auto first = m_ready.cbegin();
-        if (!writeNamedFile(target, first.key() + ".txt", first.value(), ReceiptMode, &error))
-            return failed(error);
-        m_ready.erase(first);
-    }
+    // One receipt that cannot be written (a name too long, another user's file in the way) holds back no other.
+    QString problem;
+    for (auto it = m_ready.begin(); it != m_ready.end();)
+        it = put(target, it.key(), it.value(), &problem) ? m_ready.erase(it) : std::next(it);
     bool renamed = false; // a mail that got a new Message-ID since its job was remembered
     const MailTables& tables = m_store.tables();
     for (const qint16 id : QList<qint16>(m_owed.cbegin(), m_owed.cend())) {
@@ -170,8 +168,8 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         }
         const MailRecord& mail = tables.mail(id);
         const std::optional<QDateTime> next = promised(nextAttempts, id);
-        if (!writeNamedFile(target, job->name + ".txt", mailReceipt(id, mail, next), ReceiptMode, &error))
-            return failed(error);
+        if (!put(target, job->name, mailReceipt(id, mail, next), &problem))
+            continue;
         m_owed.remove(id);
         if (next)
             m_promised.insert(id, *next);
@@ -180,9 +178,27 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         renamed = renamed || job->messageId != mail.Reserved;
         job->messageId = mail.Reserved;
     }
-    m_said = false;
     if (renamed)
         saveNames();
+    if (!problem.isEmpty())
+        return failed(problem);
+    m_said = false;
+}
+
+bool Receipts::put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem)
+{
+    const QByteArray name = jobName + ".txt";
+    if (name.size() > NAME_MAX) { // never writable: said once and given up, not tried at every tick
+        m_view.setMessage("Quittung konnte nicht geschrieben werden: Der Name \x84" + toAnsi(QFile::decodeName(name)) +
+                          "\x93 ist l\xE4nger als 255 Bytes.");
+        return true;
+    }
+    QString error;
+    if (writeNamedFile(folder, name, receipt, ReceiptMode, &error))
+        return true;
+    if (problem->isEmpty())
+        *problem = error;
+    return false;
 }
 
 void Receipts::saveNames()

@@ -25,7 +25,7 @@ public:
     // A damaged file of names, said once when the service starts.
     QString takeLoadProblem();
 
-    // A new mail from the job `name`: on disk with its receipt owed before the job is deleted.
+    // A new mail from the job `name`, remembered with its receipt owed before the mail itself is saved.
     void remember(qint16 id, const QByteArray& name);
     // An attempt of the mail begins (`kept`: the debt goes to disk, so a kill before the receipt is made
     // good at the next start) or has been filed.
@@ -48,6 +48,8 @@ private:
     };
     QByteArray folder();
     void saveNames();
+    // Writes "<jobName>.txt"; false, with the first reason kept in `problem`, when it is to be tried again.
+    bool put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem);
     // Said once until a receipt could be written again.
     void failed(const QString& reason);
 

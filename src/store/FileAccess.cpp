@@ -120,6 +120,10 @@ QString systemReason(int code)
         return QStringLiteral("Der Ordner ist nicht vorhanden.");
     case ENOTDIR:
         return QStringLiteral("Im Pfad steht kein Ordner.");
+    case ENAMETOOLONG:
+        return QStringLiteral("Der Dateiname ist zu lang.");
+    case EINVAL: // a name with characters this file system refuses
+        return QStringLiteral("Der Datenträger nimmt diesen Dateinamen nicht an.");
     default:
         return QStringLiteral("Systemfehler %1.").arg(code);
     }
@@ -208,12 +212,7 @@ bool writeNamedFile(const QByteArray& folder, const QByteArray& name, const QByt
 {
     const QString shown = QFile::decodeName(folder + '/' + name);
     const auto failed = [&](int code) {
-        const QString reason = code == ENOENT                    ? QStringLiteral("Der Ordner fehlt.")
-                               : code == EACCES || code == EPERM ? QStringLiteral("Keine Berechtigung.")
-                               : code == ENOSPC                  ? reasonOf(QFileDevice::ResourceError)
-                               : code == EROFS ? QStringLiteral("Der Datenträger ist schreibgeschützt.")
-                                               : QStringLiteral("Systemfehler %1.").arg(code);
-        return report(error, QStringLiteral("%1: %2").arg(shown, reason));
+        return report(error, QStringLiteral("%1: %2").arg(shown, systemReason(code)));
     };
 #ifdef Q_OS_UNIX
     QByteArray temporary = folder + "/.kadmel-XXXXXX";

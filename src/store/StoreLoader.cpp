@@ -110,7 +110,10 @@ void loadMail(const QString& programFolder, qint16 id, LoadedStore& into)
                QStringLiteral(" Die Mail %1 wird als unlesbar gezeigt; ihre Datei bleibt unverändert.").arg(id);
 }
 
-// The mail files Mail(1) … Mail(n) that exist in unbroken order, each filed by its status.
+void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, LoadedStore& into);
+
+// The mail files Mail(1) … Mail(n) that exist in unbroken order, each filed by its status; one without
+// any was in hand when the program ended.
 void rebuildIndex(const QString& programFolder, LoadedStore& into)
 {
     qint16 mailCount = 0;
@@ -119,12 +122,18 @@ void rebuildIndex(const QString& programFolder, LoadedStore& into)
     into.tables.setMailCount(mailCount);
     FolderArray sent{0, {0}};
     FolderArray failed{0, {0}};
+    QList<qint16> inHand;
     for (int id = 1; id <= mailCount; ++id) {
         loadMail(programFolder, id, into);
-        (isResult(into.tables.mail(id).Status, ResultCode::Sent) ? sent : failed).append(id);
+        const QByteArray& status = into.tables.mail(id).Status;
+        if (status.isEmpty())
+            inHand.append(qint16(id));
+        else
+            (isResult(status, ResultCode::Sent) ? sent : failed).append(id);
     }
     if (mailCount > 0)
         into.tables.setIndex(mailCount, sent, failed, FolderArray());
+    fileMailsInHand(programFolder, inHand, into);
     into.problems << QStringLiteral("Der Ordnerindex wurde aus %1 Mail-Dateien neu aufgebaut.").arg(mailCount);
 }
 

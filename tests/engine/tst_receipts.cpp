@@ -129,9 +129,12 @@ private Q_SLOTS:
         const QByteArray odd = "b\xE9\xFF.zub"; // no UTF-8
         bench.job("a.zub", "eins");
         bench.job(odd, "zwei");
+        const QByteArray tooLong = QByteArray(251, 'l') + ".zub"; // a refused job whose receipt no name can hold
+        writeAt(bench.jobs + tooLong, "@@FR a@@SB b@@\r\n\r\nText");
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(FailedFolder), 2, 8000); // filed all the same
-        QCOMPARE(bench.view.said("Quittung konnte nicht geschrieben werden: "), 1);
+        QTRY_COMPARE(bench.view.said("ist l\xE4nger als 255 Bytes."), 1);
+        QCOMPARE(bench.view.said("Der Ordner ist nicht vorhanden."), 1);
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
         QTRY_VERIFY(bench.receipt(odd).contains("NaechsterVersuch="));
 

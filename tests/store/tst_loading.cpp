@@ -107,6 +107,13 @@ private Q_SLOTS:
         QCOMPARE(store.loadAtStartup().problems.size(), 1);
         QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
         QCOMPARE(store.tables().folder(FailedFolder).entries(), QList<qint16>{2});
+        // In hand when the index was lost (or before one was written): the mail may have gone out.
+        writeBytes(mailPath, encodeMailRecord(mailWith("two", "")));
+        QVERIFY(QFile::remove(indexPath));
+        Store(dir.path()).loadAtStartup();
+        Store rebuilt(dir.path()); // reads the mark the start before wrote
+        rebuilt.loadAtStartup();
+        QCOMPARE(rebuilt.tables().mail(2).Status, QByteArray("ERRMessage9"));
 
         // Sent: 1, 9 (no such mail), 0, 1 again; failed: 3 (also deleted later); deleted: 3. Mail 2 is in no folder.
         writeStore(dir.path());
