@@ -152,8 +152,12 @@ private Q_SLOTS:
         bench.dispatcher->endCommand({{}, removal.newIds()});
         QVERIFY(bench.receipt("a.zub").startsWith("ID=\r\nStatus=gesendet\r\n")); // gone for good
         QVERIFY(bench.receipt(odd).startsWith("ID=2\r\n"));                       // the new ID shows at the next write
+        const QByteArray delivered = bench.store.tables().mail(1).Reserved;
         QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);
         QTRY_VERIFY(bench.receipt(odd).startsWith("ID=1\r\nStatus=gesendet\r\n"));
+        // Sent again on purpose: a new message, under a Message-ID of its own.
+        QVERIFY(bench.receipt(odd).contains("Nachrichten-ID=" + bench.store.tables().mail(1).Reserved) &&
+                bench.store.tables().mail(1).Reserved != delivered);
         reader.request_stop();
         reader.join();
         QVERIFY(whole > 0 && partial == 0);
