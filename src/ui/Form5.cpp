@@ -386,8 +386,12 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
             return saveFailed(QStringLiteral("Der Archivordner „%1“ ist nicht vorhanden.").arg(archive));
         changes.archiveFolder = archive;
     }
-    if (const QByteArray receipts = QFile::encodeName(m_receipts->text().trimmed()); receipts != before.receiptFolder)
-        changes.receiptFolder = receipts;
+    if (const QString receipts = m_receipts->text().trimmed(); QFile::encodeName(receipts) != before.receiptFolder) {
+        // The producer looks in one place: a relative name would follow wherever the program was started.
+        if (!receipts.isEmpty() && !QFileInfo(receipts).isAbsolute())
+            return saveFailed(QStringLiteral("Der Quittungsordner „%1“ ist kein vollständiger Pfad.").arg(receipts));
+        changes.receiptFolder = QFile::encodeName(receipts);
+    }
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
     // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
     // fixed), and the settings file last: memory takes the new values only together with the disk.

@@ -159,6 +159,11 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         QVERIFY(prompts.texts().value(0).endsWith(QStringLiteral("„/home/anna/ZUB“ ist nicht vorhanden.")));
         prompts.asked.clear();
         line("ArchiveFolder")->setText(dir.path());
+        line("ReceiptFolder")->setText(QStringLiteral("Quittungen")); // a relative folder is refused too
+        child<QPushButton>(dialog, "Command1")->click();
+        QVERIFY(prompts.texts().value(0).endsWith(QStringLiteral("„Quittungen“ ist kein vollständiger Pfad.")));
+        prompts.asked.clear();
+        line("ReceiptFolder")->setText(QStringLiteral("/home/anna/ZUB"));
         encryption->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
