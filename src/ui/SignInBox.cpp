@@ -112,6 +112,11 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     addressLines->addWidget(rowOf({m_address, copy, open}, 0, this));
     row(nullptr, m_addressRow);
 
+    // Tab follows the rows downwards: the sign-in button was made before the template buttons above it.
+    const QList<QWidget*> downwards{m_scope, microsoft, google, m_signIn, m_address, copy, open};
+    for (qsizetype i = 1; i < downwards.size(); ++i)
+        setTabOrder(downwards.at(i - 1), downwards.at(i));
+
     connect(m_method, &QComboBox::currentIndexChanged, this, &SignInBox::methodChosen);
     connect(microsoft, &QPushButton::clicked, this, &SignInBox::fillMicrosoft);
     connect(google, &QPushButton::clicked, this, [this] { fill(Provider::Google, {}); });
