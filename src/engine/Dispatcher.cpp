@@ -253,8 +253,10 @@ void Dispatcher::sendInHand(const MailInHand& hand)
 
     const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(hand.id);
     d->view.setMessage(message);
+    // A subject may span lines up to its job's next marker: folded onto one row, "An:" stays in the alert.
     if (d->view.inTray())
-        d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
+        d->view.ShowAlert(message + CrLf + "Betreff: " + oneLine(record.Subject, record.Subject.size()) + CrLf +
+                          "An: " + oneLine(record.To, record.To.size()));
 
     if (hand.isNew) {
         record.Status.clear();
