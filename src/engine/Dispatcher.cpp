@@ -337,6 +337,11 @@ bool Dispatcher::sendAllRunning() const
     return d->sendAll && d->notTried < 0;
 }
 
+bool Dispatcher::sendAllUnderWay() const
+{
+    return d->sendAll;
+}
+
 void Dispatcher::stopSendAll()
 {
     if (!sendAllRunning())
