@@ -377,8 +377,10 @@ void TestSettingsDialog::browserSignIn_data()
                                              << 60000 << QStringLiteral("falscher „state“");
     QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 60000
                                       << QStringLiteral("offline_access");
-    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 300
-                                         << QStringLiteral("rechtzeitig");
+    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 60000
+                                         << QStringLiteral("keinen Code");
+    QTest::newRow("no return") << QByteArray("stateless") << TokenEndpoint::Answer{} << 300
+                               << QStringLiteral("rechtzeitig");
 }
 
 // The sign-in against a local service whose authorisation page sends the browser straight back: the code is
