@@ -123,8 +123,12 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     connect(m_signIn, &QPushButton::clicked, this, &SignInBox::signInOrCancel);
     connect(copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_address->text()); });
     connect(open, &QPushButton::clicked, this, [this] {
-        if (m_opener)
-            m_opener(QUrl(m_address->text(), QUrl::StrictMode));
+        // Where no browser can be opened (a terminal server), the button must not just do nothing.
+        if (!m_opener || !m_opener(QUrl(m_address->text(), QUrl::StrictMode)))
+            m_prompts.ask(window(),
+                          QStringLiteral("Es konnte kein Browser geöffnet werden. Bitte kopieren Sie die Adresse "
+                                         "und öffnen Sie sie in einem Browser, auch auf einem anderen Gerät."),
+                          PromptIcon::Exclamation, PromptButtons::Ok);
     });
     for (QLineEdit* owner : {m_tokenUrl, m_authorizationUrl, m_clientId})
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
