@@ -255,8 +255,10 @@ void Dispatcher::sendInHand(const MailInHand& hand)
 
     const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(hand.id);
     d->view.setMessage(message);
+    // A subject may span lines up to its job's next marker: folded onto one row, "An:" stays in the alert.
     if (d->view.inTray())
-        d->view.ShowAlert(message + CrLf + "Betreff: " + record.Subject + CrLf + "An: " + record.To);
+        d->view.ShowAlert(message + CrLf + "Betreff: " + oneLine(record.Subject, record.Subject.size()) + CrLf +
+                          "An: " + oneLine(record.To, record.To.size()));
 
     if (hand.isNew) {
         record.Status.clear();
@@ -335,6 +337,11 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
 bool Dispatcher::sendAllRunning() const
 {
     return d->sendAll && d->notTried < 0;
+}
+
+bool Dispatcher::sendAllUnderWay() const
+{
+    return d->sendAll;
 }
 
 void Dispatcher::stopSendAll()

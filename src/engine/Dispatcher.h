@@ -52,6 +52,8 @@ public:
     // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
     Answer resendAllFailed();
     bool sendAllRunning() const;
+    // The run goes on or, stopped, still finishes the mail in hand.
+    bool sendAllUnderWay() const;
     // The "send all" run ends after the mail in hand; resendFinished() counts the mails it leaves untried.
     // Stop does the same.
     void stopSendAll();

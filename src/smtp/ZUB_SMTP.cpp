@@ -249,6 +249,8 @@ struct ZUB_SMTP::Private
             return;
         }
         if (handshakePending()) {
+            // The mail's reason: a certificate for another name, an authority not trusted, no TLS at all.
+            log.appendReceived("TLS: " + toAnsi(socket->errorString()) + "\r\n");
             fail(ResultCode::NotSecure);
             return;
         }

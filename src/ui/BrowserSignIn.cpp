@@ -158,7 +158,7 @@ void BrowserSignIn::fail(const QString& reason, Qt::ConnectionType when)
 QString BrowserSignIn::returned(const QMap<QString, QString>& values)
 {
     const QString code = values.value(QStringLiteral("code")), error = values.value(QStringLiteral("error"));
-    if (code.isEmpty() && error.isEmpty())
+    if (code.isEmpty() && error.isEmpty() && !values.contains(QStringLiteral("state")))
         return {}; // the browser's icon, a stray page
     if (!isRunning() || m_tokens.isRunning())
         return QStringLiteral("Diese Anmeldung ist bereits beendet. Sie können dieses Fenster schließen.");
@@ -173,6 +173,11 @@ QString BrowserSignIn::returned(const QMap<QString, QString>& values)
         const QString reason = description.isEmpty() ? error : description;
         fail(reason, Qt::QueuedConnection);
         return QStringLiteral("Die Anmeldung wurde abgelehnt: ") + reason;
+    }
+    if (code.isEmpty()) { // no other return will follow: said at once, not after the time limit
+        const QString none = QStringLiteral("Die Rückleitung aus dem Browser enthielt keinen Code.");
+        fail(none, Qt::QueuedConnection);
+        return none;
     }
     QByteArray form = "grant_type=authorization_code&code=" + formEncoded(code) +
                       "&redirect_uri=" + formEncoded(m_redirect->address()) +

@@ -489,8 +489,9 @@ bool Form1::queryUnload(bool confirm)
         return true;
     if (m_exitAfterMail)
         return false; // the exit is on its way
-    if (confirm && m_dispatcher && m_dispatcher->sendAllRunning()) {
+    if (confirm && m_dispatcher && m_dispatcher->sendAllUnderWay()) {
         // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
+        // Asked also when it was stopped already and still finishes that mail.
         if (m_prompts.ask(this,
                           QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E-Mail "
                                          "in Arbeit abgeschlossen ist?"),

@@ -198,6 +198,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_rows->setWidgetResizable(true);
     m_rows->setFrameShape(QFrame::NoFrame);
     m_rows->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_rows->setFocusPolicy(Qt::NoFocus); // no Tab stop of its own: it scrolls to the field that has the focus
     auto* dialogLayout = new QVBoxLayout(this);
     dialogLayout->addWidget(m_rows, 1);
     dialogLayout->addLayout(buttons); // OK and Abbrechen stay in sight, however the rows scroll

@@ -116,14 +116,23 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     addressLines->addWidget(rowOf({m_address, copy, open}, 0, this));
     row(nullptr, m_addressRow);
 
+    // Tab follows the rows downwards: the sign-in button was made before the template buttons above it.
+    const QList<QWidget*> downwards{m_scope, microsoft, google, m_signIn, m_address, copy, open};
+    for (qsizetype i = 1; i < downwards.size(); ++i)
+        setTabOrder(downwards.at(i - 1), downwards.at(i));
+
     connect(m_method, &QComboBox::currentIndexChanged, this, &SignInBox::methodChosen);
     connect(microsoft, &QPushButton::clicked, this, &SignInBox::fillMicrosoft);
     connect(google, &QPushButton::clicked, this, [this] { fill(Provider::Google, {}); });
     connect(m_signIn, &QPushButton::clicked, this, &SignInBox::signInOrCancel);
     connect(copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_address->text()); });
     connect(open, &QPushButton::clicked, this, [this] {
-        if (m_opener)
-            m_opener(QUrl(m_address->text(), QUrl::StrictMode));
+        // Where no browser can be opened (a terminal server), the button must not just do nothing.
+        if (!m_opener || !m_opener(QUrl(m_address->text(), QUrl::StrictMode)))
+            m_prompts.ask(window(),
+                          QStringLiteral("Es konnte kein Browser geöffnet werden. Bitte kopieren Sie die Adresse "
+                                         "und öffnen Sie sie in einem Browser, auch auf einem anderen Gerät."),
+                          PromptIcon::Exclamation, PromptButtons::Ok);
     });
     for (QLineEdit* owner : {m_tokenUrl, m_authorizationUrl, m_clientId})
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);

@@ -96,8 +96,8 @@ private Q_SLOTS:
         const Outcome out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
         QCOMPARE(out.code, QByteArray("ERRMessage8"));
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
-        QCOMPARE(out.log.Received,
-                 (Lines{"220 hi\r\n", "250-mail.example\r\n250 STARTTLS\r\n", "220 go ahead\r\n", ""}));
+        // No forged reply logged behind the 220: the handshake's failure with its cause, the mail's reason.
+        QVERIFY(out.log.Received.at(2) == "220 go ahead\r\n" && out.log.Received.at(3).startsWith("TLS: "));
         checkRestIsTls(server.received(), "EHLO 127.0.0.1\r\nSTARTTLS\r\n");
     }
 

@@ -382,8 +382,8 @@ void TestSettingsDialog::browserSignIn_data()
                                              << 60000 << QStringLiteral("falscher „state“");
     QTest::newRow("no refresh token") << code << TokenEndpoint::token("at", 3599) << 60000
                                       << QStringLiteral("offline_access");
-    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 300
-                                         << QStringLiteral("rechtzeitig");
+    QTest::newRow("back without a code") << QByteArray() << TokenEndpoint::Answer{} << 60000
+                                         << QStringLiteral("keinen Code");
 }
 
 // The sign-in against a local service whose authorisation page sends the browser straight back: the code is
@@ -528,6 +528,10 @@ void TestSettingsDialog::staysOnScreen()
     const QScrollBar* rowsBar = dialog.findChild<QScrollArea*>()->verticalScrollBar();
     QTRY_VERIFY(available.contains(dialog.frameGeometry()) && dialog.rect().contains(ok->geometry()) &&
                 (!rowsBar->isVisible() || dialog.frameGeometry().height() >= available.height() - 1));
+    child<QLineEdit>(dialog, "Text1")->setFocus(); // Tab goes down the rows (no stop above the last) to OK
+    for (int top = 0, y = 0; QApplication::focusWidget() != ok;
+         top = y, QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab))
+        QVERIFY((y = QApplication::focusWidget()->mapToGlobal(QPoint()).y()) >= top - 8);
 }
 
 KADMEL_TEST_MAIN_ON_SCREENS(TestSettingsDialog, QSize(1280, 800), QSize(1024, 768))
