@@ -84,8 +84,8 @@ Figures run(const QString& base, quint16 port)
         QFile job(jobFolder + QStringLiteral("job%1.zub").arg(n, 4, 10, QLatin1Char('0')));
         if (!job.open(QIODevice::WriteOnly))
             return {};
-        job.write("@@FR bench@example.com@@TO rcpt@example.com@@SB Lieferung " + QByteArray::number(n) +
-                  "@@\r\n\r\n" + body);
+        job.write("@@FR bench@example.com@@TO rcpt@example.com@@SB Lieferung " + QByteArray::number(n) + "@@\r\n\r\n" +
+                  body);
     }
 
     std::vector<double> perMail;

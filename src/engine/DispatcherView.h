@@ -10,7 +10,11 @@
 
 namespace kadmel {
 
-enum class MessagePicture { Mail, Send };
+enum class MessagePicture
+{
+    Mail,
+    Send
+};
 
 // Everything the engine shows goes through this interface; the main window implements it with
 // widgets, tests with a recorder. Texts are Windows-1252 bytes, shown exactly.

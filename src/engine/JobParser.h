@@ -17,7 +17,8 @@ struct JobFields
 
 struct ParsedJob
 {
-    enum class Outcome {
+    enum class Outcome
+    {
         Ok,
         MissingMarker, // "@@FR", "@@TO" or "@@SB" absent: the job is discarded
         Malformed,     // a value without its closing "@@", or a too short tail: the job stays for later

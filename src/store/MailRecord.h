@@ -41,16 +41,21 @@ struct MailRecord
     QByteArray From;
     QByteArray To;
     QByteArray Subject;
-    QByteArray Body;     // plain text; the HTML page is made from it at each send
-    QByteArray Date;     // "dd.MM.yyyy HH:mm:ss" of creation or of the last attempt
-    QByteArray Size;     // size text of Body
-    QByteArray Status;   // codeBytes() of the last attempt's ResultCode, or empty; kept as stored
+    QByteArray Body;   // plain text; the HTML page is made from it at each send
+    QByteArray Date;   // "dd.MM.yyyy HH:mm:ss" of creation or of the last attempt
+    QByteArray Size;   // size text of Body
+    QByteArray Status; // codeBytes() of the last attempt's ResultCode, or empty; kept as stored
 
     friend bool operator==(const MailRecord&, const MailRecord&) = default;
 };
 
 // Folder numbers; a folder number is also the index of its list in the main window.
-enum FolderNumber : int { SentFolder = 1, FailedFolder = 2, DeletedFolder = 3 };
+enum FolderNumber : int
+{
+    SentFolder = 1,
+    FailedFolder = 2,
+    DeletedFolder = 3
+};
 
 // IDs and counts are 16-bit; a store holds at most this many mails.
 inline constexpr qint16 MaxMails = 32767;

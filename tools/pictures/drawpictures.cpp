@@ -1,7 +1,7 @@
 // Draws the main window's pictures into PNG files (src/ui/resources). Not part of any build target:
 // the whole file is empty unless KADMEL_DRAW_PICTURES is defined. Run once after changing a picture:
-//   g++ -std=c++20 -fPIC -DKADMEL_DRAW_PICTURES tools/pictures/drawpictures.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/dp
-//   QT_QPA_PLATFORM=offscreen /tmp/dp src/ui/resources
+//   g++ -std=c++20 -fPIC -DKADMEL_DRAW_PICTURES tools/pictures/drawpictures.cpp $(pkg-config --cflags --libs Qt6Gui) -o
+//   /tmp/dp QT_QPA_PLATFORM=offscreen /tmp/dp src/ui/resources
 #ifdef KADMEL_DRAW_PICTURES
 
 #include <QGuiApplication>
