@@ -22,12 +22,14 @@
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -97,7 +99,14 @@ FolderPicker systemFolderPicker()
         QFileDialog picker(parent, QString(), nearestExistingFolder(dialog ? dialog->folderValue() : QString()));
         picker.setFileMode(QFileDialog::Directory);
         picker.setOption(QFileDialog::ShowDirsOnly);
+        // A desktop's own dialog speaks the session's language and ignores the German dates below.
+        picker.setOption(QFileDialog::DontUseNativeDialog);
         picker.setProxyModel(new GermanDates(&picker));
+        // The German titles and dates are longer than the columns Qt gives them; the name takes the rest.
+        if (auto* view = picker.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+            view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+            view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+        }
         return picker.exec() == QDialog::Accepted ? picker.selectedFiles().value(0) : QString();
     };
 }

@@ -18,7 +18,8 @@ SaveFilePicker systemSaveFilePicker()
         QFileDialog dialog(parent, QStringLiteral("Als E-Mail-Datei speichern"), suggestedPath,
                            QStringLiteral("E-Mail-Dateien (*.eml)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(QStringLiteral("eml")); // a name typed without it still opens in a mail program
+        dialog.setOption(QFileDialog::DontUseNativeDialog); // German like the rest, whatever the desktop's dialog
+        dialog.setDefaultSuffix(QStringLiteral("eml"));     // a name typed without it still opens in a mail program
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
 }
