@@ -10,8 +10,6 @@
 namespace kadmel {
 namespace {
 
-const QByteArray Section = "Archiv";
-const QByteArray Key = "Ordner";
 const QString Suffix = QStringLiteral(".eml");
 constexpr qint64 MaxCopyBytes = qint64(128) << 20; // a mail at the store's limit, as Base64
 constexpr qint64 HeaderBytes = 16 << 10;           // a header of ten lines of at most 998 bytes each
@@ -48,16 +46,6 @@ QStringList waitingNames(const QString& pendingFolder)
 }
 
 } // namespace
-
-QString readArchiveFolder(const IniSection& section)
-{
-    return QString::fromUtf8(section.value(Key).value_or(QByteArray())).trimmed();
-}
-
-IniChange archiveIniChange(const QString& folder)
-{
-    return {Section, Key, folder.trimmed().toUtf8()};
-}
 
 QString pendingArchiveFolderIn(const QString& programFolder)
 {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "store/IniFile.h"
-
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -14,10 +12,6 @@ namespace kadmel {
 // The archive of sent mail: every message a server accepted, as it went out, one ".eml" file each in
 // "<Ordner>/<year>/<month>/", named by the time of sending. Copies the archive could not take wait in a
 // folder beside the store until it can.
-
-// "Ordner" of the section [Archiv] of "kadmel.ini" (UTF-8); empty: no archive.
-QString readArchiveFolder(const IniSection& section);
-IniChange archiveIniChange(const QString& folder);
 
 QString pendingArchiveFolderIn(const QString& programFolder);
 

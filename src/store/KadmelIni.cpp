@@ -1,6 +1,5 @@
 #include "store/KadmelIni.h"
 
-#include "store/ArchiveFiles.h"
 #include "store/RetrySetting.h"
 
 #include <QFileInfo>
@@ -10,8 +9,19 @@
 namespace kadmel {
 namespace {
 
-const QByteArray ReceiptSection = "Quittung";
-const QByteArray ReceiptKey = "Ordner";
+// [Archiv] and [Quittung] each name a folder under "Ordner"; empty or missing: none, and an empty one is
+// saved by taking the key out.
+const QByteArray FolderKey = "Ordner";
+
+QByteArray readFolder(const QByteArrayList& lines, const char* section)
+{
+    return iniSection(lines, section).value(FolderKey).value_or(QByteArray());
+}
+
+IniChange folderChange(const char* section, const QByteArray& folder)
+{
+    return {section, FolderKey, folder.isEmpty() ? std::nullopt : std::optional(folder)};
+}
 
 } // namespace
 
@@ -25,8 +35,8 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
-    ini.archiveFolder = readArchiveFolder(iniSection(lines, "Archiv"));
-    ini.receiptFolder = iniSection(lines, ReceiptSection).value(ReceiptKey).value_or(QByteArray());
+    ini.archiveFolder = QString::fromUtf8(readFolder(lines, "Archiv")).trimmed();
+    ini.receiptFolder = readFolder(lines, "Quittung");
     return ini;
 }
 
@@ -90,10 +100,9 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)
-        edits.append(archiveIniChange(*changes.archiveFolder));
+        edits.append(folderChange("Archiv", changes.archiveFolder->trimmed().toUtf8()));
     if (changes.receiptFolder)
-        edits.append({ReceiptSection, ReceiptKey,
-                      changes.receiptFolder->isEmpty() ? std::nullopt : std::optional(*changes.receiptFolder)});
+        edits.append(folderChange("Quittung", *changes.receiptFolder));
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
     // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
     const IniLineTest none;
