@@ -27,17 +27,7 @@ const QColor ConversationBackground(16, 24, 40);
 
 QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 {
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(LabelRect);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setTextFormat(Qt::PlainText);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    label->setFont(labelFont(true));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    return label;
+    return placedLabel(parent, name, LabelRect, labelFont(true), colour);
 }
 
 } // namespace

@@ -18,17 +18,8 @@ constexpr QRect MailLinkPlace(83, 211, 220, 17);
 
 QLabel* linkLabel(QWidget* parent, const QString& name, const QRect& place)
 {
-    auto* label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setGeometry(place);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setTextFormat(Qt::PlainText);
-    label->setAttribute(Qt::WA_TranslucentBackground);
-    label->setFont(monospaceFont());
+    QLabel* label = placedLabel(parent, name, place, monospaceFont(), QColor(255, 0, 0));
     label->setCursor(Qt::PointingHandCursor);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-    label->setPalette(palette);
     return label;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QLabel>
 
 namespace kadmel {
 
@@ -27,6 +28,21 @@ QFont labelFont(bool bold)
 QColor readableOn(const QColor& ground, const QColor& onLight, const QColor& onDark)
 {
     return ground.lightness() < 128 ? onDark : onLight;
+}
+
+QLabel* placedLabel(QWidget* parent, const QString& name, const QRect& place, const QFont& font, const QColor& colour)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setGeometry(place);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    label->setAttribute(Qt::WA_TranslucentBackground);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
 }
 
 } // namespace kadmel
