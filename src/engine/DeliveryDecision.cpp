@@ -8,6 +8,12 @@ DeliveryDecision refused(RefusedPart part, StartCheck check, const QString& reas
     return {std::nullopt, part, check, reason};
 }
 
+QString missingForSignIn(const char* field)
+{
+    return QStringLiteral("Die Anmeldung mit Kennwort ist gewählt, aber %1 fehlt. Bitte die Einstellungen prüfen.")
+        .arg(QLatin1String(field));
+}
+
 } // namespace
 
 DeliveryDecision decideDelivery(const Settings& settings, const KadmelIni& ini)
@@ -26,6 +32,14 @@ DeliveryDecision decideDelivery(const Settings& settings, const KadmelIni& ini)
         return refused(
             RefusedPart::SignIn, StartCheck::IncompleteSmtp,
             QStringLiteral("Die Anmeldung mit OAuth 2.0 ist unvollständig. Bitte die Einstellungen prüfen."));
+
+    // A password sign-in with a blank field would go out unauthenticated: refused here, never dropped later.
+    if (!auth.usesOAuth() && authRequested(settings)) {
+        if (blankAfterTrim(settings.SmtpUser))
+            return refused(RefusedPart::SignIn, StartCheck::IncompleteSmtp, missingForSignIn("der Benutzername"));
+        if (blankAfterTrim(settings.SmtpPassword))
+            return refused(RefusedPart::SignIn, StartCheck::IncompleteSmtp, missingForSignIn("das Kennwort"));
+    }
 
     DeliveryDecision decision;
     DeliveryPlan& plan = decision.plan.emplace();

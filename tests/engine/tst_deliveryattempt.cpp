@@ -191,6 +191,7 @@ private Q_SLOTS:
         TokenEndpoint endpoint({{200, {}, true}});
         AttemptBench bench(ScriptedSmtpServer::unusedPort(), quick(qint64(1) << 40));
         bench.store.settings().SmtpPassword.clear();
+        bench.store.settings().UseSpa = 2;
         const QByteArray oauth = "[Anmeldung]\nVerfahren=oauth2-dienst\nClientId=id\nTokenAdresse=" + endpoint.url();
         struct Row
         {
@@ -198,6 +199,7 @@ private Q_SLOTS:
             StartCheck check;
             QByteArray status, shown;
         } const rows[] = {
+            {"", StartCheck::IncompleteSmtp, "ERRMessage10", "aber das Kennwort fehlt"}, // never sent without AUTH
             {"[Anmeldung]\nVerfahren=SAML\n", StartCheck::UnusableSignIn, "ERRMessage10", "\x84SAML\x93 ist unbekannt"},
             {oauth + "\nClientGeheimnis=KaL", StartCheck::OAuthNeedsEncryption, "ERRMessage8",
              "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung."},
