@@ -4,6 +4,7 @@
 #include "engine/SignInSecrets.h"
 
 #include "store/Ansi.h"
+#include "store/FolderSetting.h"
 #include "store/KadmelIni.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
@@ -392,14 +393,15 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
     if (m_retry->isChecked() != before.retry)
         changes.retry = m_retry->isChecked();
     if (const QString archive = m_archive->text().trimmed(); archive != before.archiveFolder) {
-        if (!archive.isEmpty() && (!QFileInfo(archive).isAbsolute() || !QFileInfo(archive).isDir()))
-            return saveFailed(QStringLiteral("Der Archivordner „%1“ ist nicht vorhanden.").arg(archive));
+        if (const QString problem = folderSettingProblem(QStringLiteral("Der Archivordner"), archive);
+            !problem.isEmpty())
+            return saveFailed(problem);
         changes.archiveFolder = archive;
     }
     if (const QString receipts = m_receipts->text().trimmed(); QFile::encodeName(receipts) != before.receiptFolder) {
-        // The producer looks in one place: a relative name would follow wherever the program was started.
-        if (!receipts.isEmpty() && !QFileInfo(receipts).isAbsolute())
-            return saveFailed(QStringLiteral("Der Quittungsordner „%1“ ist kein vollständiger Pfad.").arg(receipts));
+        if (const QString problem = folderSettingProblem(QStringLiteral("Der Quittungsordner"), receipts);
+            !problem.isEmpty())
+            return saveFailed(problem);
         changes.receiptFolder = QFile::encodeName(receipts);
     }
     // Index and mails first: the dialog changed none of them, so their failure leaves everything as it

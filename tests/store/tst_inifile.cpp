@@ -1,10 +1,14 @@
 #include "StoreFiles.h"
+#include "store/FolderSetting.h"
 #include "store/KadmelIni.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -159,6 +163,36 @@ private Q_SLOTS:
 
         QVERIFY(same.setFileTime(fixed.addSecs(1), QFileDevice::FileModificationTime));
         QCOMPARE(file.read().bytes, changed);
+    }
+
+    // A folder named for the archive or the receipts serves only when a file can be written there; each
+    // refusal names its own reason. Root writes past permission bits, so its folder is made immutable.
+    void folderRuleNamesItsReason()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("datei")), locked = dir.filePath(QStringLiteral("zu"));
+        QVERIFY(QFile(file).open(QIODevice::WriteOnly) && QDir().mkdir(locked));
+        const bool root = ::geteuid() == 0;
+        QVERIFY(root ? QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), locked}) == 0
+                     : QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const auto problem = [](const QString& folder) {
+            return folderSettingProblem(QStringLiteral("Der Ordner"), folder);
+        };
+        const QStringList reasons{problem(QStringLiteral("Quittungen")),
+                                  problem(dir.filePath(QStringLiteral("fehlt"))),
+                                  problem(file),
+                                  problem(locked),
+                                  problem(dir.path()),
+                                  problem({})};
+        if (root)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), locked});
+        QCOMPARE(reasons,
+                 (QStringList{
+                     QStringLiteral("Der Ordner „Quittungen“ ist kein vollständiger Pfad."),
+                     QStringLiteral("Der Ordner „%1“ ist nicht vorhanden.").arg(dir.filePath(QStringLiteral("fehlt"))),
+                     QStringLiteral("Der Ordner „%1“ ist kein Ordner.").arg(file),
+                     QStringLiteral("Der Ordner „%1“ ist nicht beschreibbar.").arg(locked), QString(), QString()}));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files), QStringList{QStringLiteral("datei")});
     }
 };
 

@@ -163,12 +163,17 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
         child<QPushButton>(dialog, "Command1")->click();
         QVERIFY(prompts.texts().value(0).endsWith(QStringLiteral("„Quittungen“ ist kein vollständiger Pfad.")));
         prompts.asked.clear();
-        line("ReceiptFolder")->setText(QStringLiteral("/home/anna/ZUB"));
+        line("ReceiptFolder")->setText(QStringLiteral("/home/anna/ZUB")); // where no receipt could ever be written
+        child<QPushButton>(dialog, "Command1")->click();
+        QVERIFY(
+            prompts.texts().value(0).endsWith(QStringLiteral("Quittungsordner „/home/anna/ZUB“ ist nicht vorhanden.")));
+        prompts.asked.clear();
+        line("ReceiptFolder")->setText(dir.path());
         encryption->setCurrentIndex(1);
         QSignalSpy saved(&dialog, &Form5::settingsSaved);
         child<QPushButton>(dialog, "Command1")->click();
         QCOMPARE(saved.count(), 1);
-        QVERIFY(fileBytes(iniFilePathIn(dir.path())).contains("Ordner=/home/anna/ZUB"));
+        QVERIFY(fileBytes(iniFilePathIn(dir.path())).contains("Ordner=" + QFile::encodeName(dir.path())));
     }
     // The files hold the new values, as a later start reads them.
     QCOMPARE(loadIni(dir.path()).encryption, Encryption::StartTls);
