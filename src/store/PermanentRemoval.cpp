@@ -1,5 +1,6 @@
 #include "store/PermanentRemoval.h"
 
+#include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFileMemory.h"
 #include "store/Store.h"
@@ -40,6 +41,9 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
     std::sort(m_positions.begin(), m_positions.end(), std::greater<>());
     std::sort(m_plan.removedIds.begin(), m_plan.removedIds.end());
     m_plan.oldMailCount = tables.MailCount();
+    m_oldIndex =
+        encodeFolderIndex({tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), deleted});
+    m_plan.oldIndexDigest = indexDigest(m_oldIndex);
     m_known = QList<bool>(tables.MailCount() - m_plan.removedIds.size() + 1, true);
     if (m_plan.removedIds.isEmpty())
         return;
@@ -67,7 +71,9 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
         const RemovalStep& step = m_steps.at(m_done);
         QString reason;
         bool found = true;
-        if (!runRemovalStep(folder, m_plan, step, &reason, &found)) {
+        // The index the plan names goes to the disk with it: the tables' own, whatever a failed save left.
+        if ((step.kind == RemovalStep::WritePlan && !writeWholeFile(m_store.indexFilePath(), m_oldIndex, &reason)) ||
+            !runRemovalStep(folder, m_plan, step, &reason, &found)) {
             stop(reason);
             break;
         }

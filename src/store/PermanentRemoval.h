@@ -42,6 +42,7 @@ private:
 
     Store& m_store;
     RemovalPlan m_plan;
+    QByteArray m_oldIndex;     // the index the plan is made from, written before it
     QList<qint16> m_positions; // descending
     QList<RemovalStep> m_steps;
     QList<bool> m_known; // per new ID: the file holds what the memory says
