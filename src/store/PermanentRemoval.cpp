@@ -22,6 +22,12 @@ void removeFromTables(MailTables& tables, const QList<qint16>& descendingPositio
 
 PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPositions) : m_store(store)
 {
+    // A plan of an earlier removal that is not settled yet (or cannot be) is never written over.
+    if (QString reason; !store.mailFilesWritable(&reason)) {
+        m_finished = true;
+        m_error = reason + QStringLiteral(" Es wurde keine E-Mail gelöscht.");
+        return;
+    }
     const MailTables& tables = store.tables();
     const FolderArray& deleted = tables.folder(DeletedFolder);
     // Marks, not searches: a full folder gives 32767 positions.

@@ -18,7 +18,8 @@ class Store;
 class PermanentRemoval
 {
 public:
-    // Positions of the deleted folder; positions out of range or given twice are ignored.
+    // Positions of the deleted folder; positions out of range or given twice are ignored. While the store
+    // refuses saves (an earlier plan not settled) nothing is removed: the first step says why.
     PermanentRemoval(Store& store, const QList<qint16>& deletedPositions);
     ~PermanentRemoval();
     PermanentRemoval(const PermanentRemoval&) = delete;

@@ -216,6 +216,9 @@ private Q_SLOTS:
             QCOMPARE(fileBytes(path) + fileBytes(path + QStringLiteral(".bad")), ours ? QByteArray() : plan);
             QCOMPARE(mailFiles(store), files);
             QCOMPARE(fileBytes(store.indexFilePath()), index);
+            writeBytes(path, "damaged"); // a plan that cannot be settled: no removal writes over it
+            QVERIFY(store.loadAtStartup().problems.size() == 1 && !store.removeForGood({1}));
+            QCOMPARE(fileBytes(path), QByteArray("damaged"));
         }
     }
 
