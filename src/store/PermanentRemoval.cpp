@@ -1,5 +1,6 @@
 #include "store/PermanentRemoval.h"
 
+#include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFileMemory.h"
 #include "store/Store.h"
@@ -21,6 +22,12 @@ void removeFromTables(MailTables& tables, const QList<qint16>& descendingPositio
 
 PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPositions) : m_store(store)
 {
+    // A plan of an earlier removal that is not settled yet (or cannot be) is never written over.
+    if (QString reason; !store.mailFilesWritable(&reason)) {
+        m_finished = true;
+        m_error = reason + QStringLiteral(" Es wurde keine E-Mail gelöscht.");
+        return;
+    }
     const MailTables& tables = store.tables();
     const FolderArray& deleted = tables.folder(DeletedFolder);
     // Marks, not searches: a full folder gives 32767 positions.
@@ -40,6 +47,9 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
     std::sort(m_positions.begin(), m_positions.end(), std::greater<>());
     std::sort(m_plan.removedIds.begin(), m_plan.removedIds.end());
     m_plan.oldMailCount = tables.MailCount();
+    m_oldIndex =
+        encodeFolderIndex({tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), deleted});
+    m_plan.oldIndexDigest = indexDigest(m_oldIndex);
     m_known = QList<bool>(tables.MailCount() - m_plan.removedIds.size() + 1, true);
     if (m_plan.removedIds.isEmpty())
         return;
@@ -67,7 +77,9 @@ bool PermanentRemoval::step(int maxFileOperations, QString* error)
         const RemovalStep& step = m_steps.at(m_done);
         QString reason;
         bool found = true;
-        if (!runRemovalStep(folder, m_plan, step, &reason, &found)) {
+        // The index the plan names goes to the disk with it: the tables' own, whatever a failed save left.
+        if ((step.kind == RemovalStep::WritePlan && !writeWholeFile(m_store.indexFilePath(), m_oldIndex, &reason)) ||
+            !runRemovalStep(folder, m_plan, step, &reason, &found)) {
             stop(reason);
             break;
         }

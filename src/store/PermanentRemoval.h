@@ -18,7 +18,8 @@ class Store;
 class PermanentRemoval
 {
 public:
-    // Positions of the deleted folder; positions out of range or given twice are ignored.
+    // Positions of the deleted folder; positions out of range or given twice are ignored. While the store
+    // refuses saves (an earlier plan not settled) nothing is removed: the first step says why.
     PermanentRemoval(Store& store, const QList<qint16>& deletedPositions);
     ~PermanentRemoval();
     PermanentRemoval(const PermanentRemoval&) = delete;
@@ -42,6 +43,7 @@ private:
 
     Store& m_store;
     RemovalPlan m_plan;
+    QByteArray m_oldIndex;     // the index the plan is made from, written before it
     QList<qint16> m_positions; // descending
     QList<RemovalStep> m_steps;
     QList<bool> m_known; // per new ID: the file holds what the memory says

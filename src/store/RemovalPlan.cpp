@@ -5,6 +5,7 @@
 #include "store/MailRecord.h"
 #include "store/StorePaths.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 
 #include <filesystem>
@@ -13,7 +14,8 @@
 namespace kadmel {
 namespace {
 
-constexpr char Header[] = "KadmelEntfernen 1";
+// Version 1 named no index; version 2 adds the digest of the one the plan was made from.
+constexpr char Name[] = "KadmelEntfernen";
 constexpr qint64 MaxPlanBytes = 2 << 20;
 
 std::filesystem::path fsPath(const QString& path)
@@ -87,10 +89,19 @@ QString removedMailPathIn(const QString& programFolder, qint16 oldId)
     return mailsFolderIn(programFolder) + QStringLiteral("/Mail(%1).weg").arg(oldId);
 }
 
+QByteArray indexDigest(const QByteArray& indexBytes)
+{
+    return QCryptographicHash::hash(indexBytes, QCryptographicHash::Sha256);
+}
+
 QByteArray encodeRemovalPlan(const RemovalPlan& plan)
 {
-    QByteArray text =
-        QByteArray(Header) + ' ' + QByteArray::number(plan.phase) + ' ' + QByteArray::number(plan.oldMailCount) + '\n';
+    const bool named = !plan.oldIndexDigest.isEmpty();
+    QByteArray text = QByteArray(Name) + ' ' + (named ? '2' : '1') + ' ' + QByteArray::number(plan.phase) + ' ' +
+                      QByteArray::number(plan.oldMailCount);
+    if (named)
+        text += ' ' + plan.oldIndexDigest.toHex();
+    text += '\n';
     for (qsizetype i = 0; i < plan.removedIds.size(); ++i)
         text += (i ? " " : "") + QByteArray::number(plan.removedIds.at(i));
     return text + '\n' + plan.newIndex.toHex() + '\n';
@@ -102,9 +113,15 @@ std::optional<RemovalPlan> decodeRemovalPlan(const QByteArray& bytes)
     if (lines.size() != 4 || !lines.at(3).isEmpty())
         return std::nullopt;
     const QList<QByteArray> head = lines.at(0).split(' ');
-    if (head.size() != 4 || head.at(0) + ' ' + head.at(1) != Header)
+    const bool named = head.size() == 5 && head.at(1) == "2";
+    if (head.at(0) != Name || !(named || (head.size() == 4 && head.at(1) == "1")))
         return std::nullopt;
     RemovalPlan plan;
+    if (named) {
+        plan.oldIndexDigest = QByteArray::fromHex(head.at(4));
+        if (plan.oldIndexDigest.size() != 32 || plan.oldIndexDigest.toHex() != head.at(4))
+            return std::nullopt;
+    }
     bool phaseOk = false, countOk = false;
     plan.phase = head.at(2).toInt(&phaseOk);
     plan.oldMailCount = head.at(3).toShort(&countOk);
@@ -201,6 +218,49 @@ bool runRemovalStep(const QString& programFolder, const RemovalPlan& plan, const
     return false;
 }
 
+namespace {
+
+// Why the plan is not this store's, empty when it is: the index on the disk is the one it was made from
+// (by its digest; a plan of the version before names none), with its mail count and every removed mail
+// in "Gelöschte Objekte"; or, once committed, the plan's own new index (its WriteIndex ran). One of the
+// two holds at every moment a removal can be cut short. Nothing, with `error`, for an unreadable index.
+std::optional<QString> strangerReason(const QString& programFolder, const RemovalPlan& plan, QString* error)
+{
+    const QString path = indexFilePathIn(programFolder);
+    QByteArray bytes;
+    switch (readWholeFile(path, MaxIndexFileBytes, bytes, error)) {
+    case ReadOutcome::Failed:
+        return std::nullopt;
+    case ReadOutcome::Missing:
+        return QStringLiteral("der Ordnerindex %1 fehlt").arg(quotedName(path));
+    case ReadOutcome::Read:
+        break;
+    }
+    if (plan.phase == RemovalPlan::Committed && bytes == plan.newIndex)
+        return QString();
+    if (!plan.oldIndexDigest.isEmpty() && indexDigest(bytes) != plan.oldIndexDigest)
+        return QStringLiteral("er wurde aus einem anderen Ordnerindex erstellt");
+    FolderIndexRecord index;
+    if (!decodeFolderIndex(bytes, index, nullptr))
+        return QStringLiteral("der Ordnerindex %1 ist beschädigt").arg(quotedName(path));
+    if (index.mailCount != plan.oldMailCount)
+        return QStringLiteral("er rechnet mit %1 E-Mails, der Ordnerindex zählt %2")
+            .arg(plan.oldMailCount)
+            .arg(index.mailCount);
+    QList<bool> deleted(plan.oldMailCount + 1, false); // marks: a full folder holds 32767
+    for (const qint16 id : index.deleted.entries()) {
+        if (id >= 1 && id <= plan.oldMailCount)
+            deleted[id] = true;
+    }
+    for (const qint16 id : plan.removedIds) {
+        if (!deleted.at(id))
+            return QStringLiteral("die E-Mail %1 steht nicht in „Gelöschte Objekte“").arg(id);
+    }
+    return QString();
+}
+
+} // namespace
+
 bool settleRemovalPlan(const QString& programFolder, QString* note, QString* error)
 {
     const QString path = removalPlanPathIn(programFolder);
@@ -224,6 +284,29 @@ bool settleRemovalPlan(const QString& programFolder, QString* note, QString* err
                                     "beenden noch zurücknehmen.")
                          .arg(quotedName(path));
         return false;
+    }
+    const std::optional<QString> stranger = strangerReason(programFolder, *plan, &reason);
+    if (!stranger) {
+        if (error)
+            *error = QStringLiteral("Ob %1 zu diesen Daten gehört, lässt sich nicht prüfen: %2")
+                         .arg(quotedName(path), reason);
+        return false;
+    }
+    if (!stranger->isEmpty()) {
+        // Nothing of it is carried out: no index, no rename, its ".neu" and ".weg" files stay as they are.
+        const QString stray =
+            QStringLiteral("Der Plan %1 zum endgültigen Entfernen gehört nicht zu diesen Daten (%2) und wurde nicht "
+                           "ausgeführt; keine E-Mail wurde verändert.")
+                .arg(quotedName(path), *stranger);
+        if (!keepAsBad(path, &reason) || !removeFile(path, &reason)) {
+            if (error)
+                *error = stray + QLatin1Char(' ') + reason;
+            return false;
+        }
+        if (note)
+            *note =
+                stray + QStringLiteral(" Er bleibt als %1 erhalten.").arg(quotedName(path + QStringLiteral(".bad")));
+        return true;
     }
     const bool finish = plan->phase == RemovalPlan::Committed;
     for (const RemovalStep& step : finish ? finishingSteps(*plan) : undoingSteps(*plan)) {

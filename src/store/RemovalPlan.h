@@ -15,6 +15,9 @@ namespace kadmel {
 // down to "Mail(<new id>).neu"; nothing is lost, and undoing renames them back. Committed (phase 2, the
 // plan rewritten): the new index is written from the plan, the ".neu" files get their final names and
 // the ".weg" files are deleted. Every step can be run again with the same result.
+//
+// A plan acts only on the store it was made from (a backup or a copied folder can bring another's): it
+// names that index by its digest, and settling checks the index on the disk against it first.
 struct RemovalPlan
 {
     enum Phase
@@ -26,6 +29,9 @@ struct RemovalPlan
     qint16 oldMailCount = 0;
     QList<qint16> removedIds; // ascending, 1 … oldMailCount
     QByteArray newIndex;      // the folder index file after the removal, byte for byte
+    // SHA-256 of the index file it was made from, as the disk held it; empty in a plan of the version
+    // before, which named no index (and is written in that form).
+    QByteArray oldIndexDigest;
 
     // The mails that move down: (old ID, new ID), ascending.
     QList<std::pair<qint16, qint16>> moves() const;
@@ -36,6 +42,8 @@ struct RemovalPlan
 QString removalPlanPathIn(const QString& programFolder);
 QString movedMailPathIn(const QString& programFolder, qint16 newId);   // "Mails/Mail(<id>).neu"
 QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails/Mail(<id>).weg"
+
+QByteArray indexDigest(const QByteArray& indexBytes);
 
 QByteArray encodeRemovalPlan(const RemovalPlan& plan);
 std::optional<RemovalPlan> decodeRemovalPlan(const QByteArray& bytes);
@@ -72,6 +80,9 @@ bool runRemovalStep(const QString& programFolder, const RemovalPlan& plan, const
 
 // At a start, or before a save after a removal stopped: finishes a committed plan or undoes a prepared
 // one. True when no plan is left (`note` then says what was done, if anything); false with the reason.
+// A plan made from another index (or, without a digest, whose mail count or removed mails the index does
+// not bear out) is kept as "kadmel.removal.bad" and carried out in no part, its ".neu" and ".weg" files
+// left alone; `note` says so.
 bool settleRemovalPlan(const QString& programFolder, QString* note, QString* error);
 
 } // namespace kadmel

@@ -142,12 +142,14 @@ private Q_SLOTS:
         const auto folderOf = [](int id) {
             return id % 2 == 0 ? DeletedFolder : id % 4 == 1 ? SentFolder : FailedFolder;
         };
-        QTemporaryDir fixture;
+        QTemporaryDir fixture, other; // other: six sent mails, which no plan of the fixture may touch
         {
             Store store(fixture.path(), FileSync::Skipped);
             fill(store, 2000, folderOf);
+            Store six(other.path());
+            fill(six, 6, [](int) { return SentFolder; });
         }
-        RemovalPlan plan{RemovalPlan::Prepared, 2000, {}, {}};
+        RemovalPlan plan{RemovalPlan::Prepared, 2000, {}, {}, {}};
         for (qint16 id = 2; id <= 2000; id += 2)
             plan.removedIds.append(id);
         const QList<RemovalStep> steps = removalSteps(plan);
@@ -172,6 +174,8 @@ private Q_SLOTS:
                         {dir.path(), QStringLiteral("remove"), QString::number(n)});
             QVERIFY(child.waitForFinished(60000));
             QCOMPARE(child.exitStatus(), n < last ? QProcess::CrashExit : QProcess::NormalExit);
+            if (QFile::copy(removalPlanPathIn(dir.path()), removalPlanPathIn(other.path())))
+                QVERIFY(Store(other.path()).loadAtStartup().problems.value(0).contains(QStringLiteral(".bad“")));
 
             Store store(dir.path());
             const QStringList problems = store.loadAtStartup().problems;
@@ -181,6 +185,40 @@ private Q_SLOTS:
             checkMails(
                 store, [&](int id) { return removed ? 2 * id - 1 : id; }, folderOf);
             QVERIFY(store.SaveAll());
+        }
+    }
+
+    // Beside six mails, a plan of another index, or one the index does not bear out, changes nothing and is
+    // kept as .bad; one of the version before (no digest, here prepared) that fits is settled.
+    void planOfAnotherStoreTouchesNothing()
+    {
+        // digest 0: none, 1: of this index, 2: of another; count: the plan's mail count
+        for (const auto& [deleted, removed, digest, count, ours] :
+             {std::tuple{0, QList<qint16>{1, 2, 3}, 2, 6, false}, std::tuple{2, QList<qint16>{2, 3}, 1, 6, false},
+              std::tuple{2, QList<qint16>{2}, 2, 6, false}, std::tuple{2, QList<qint16>{2}, 0, 7, false},
+              std::tuple{2, QList<qint16>{2}, 0, 6, true}}) {
+            QTemporaryDir dir;
+            Store store(dir.path());
+            fill(store, 6, [&](int id) { return id == deleted ? DeletedFolder : SentFolder; });
+            const QByteArray index = fileBytes(store.indexFilePath());
+            const QByteArray newIndex = encodeFolderIndex({qint16(count - removed.size()), {}, {}, {}});
+            const QByteArray plan =
+                encodeRemovalPlan({ours ? RemovalPlan::Prepared : RemovalPlan::Committed, qint16(count), removed,
+                                   newIndex, digest ? indexDigest(digest == 1 ? index : newIndex) : QByteArray()});
+            const QString path = removalPlanPathIn(dir.path());
+            writeBytes(path, plan);
+            const QMap<QString, QByteArray> files = mailFiles(store);
+
+            const QStringList problems = store.loadAtStartup().problems;
+            QVERIFY2(problems.size() == 1 &&
+                         problems.first().contains(ours ? QStringLiteral("zurückgenommen") : QStringLiteral(".bad“")),
+                     qPrintable(problems.join(QLatin1Char('\n'))));
+            QCOMPARE(fileBytes(path) + fileBytes(path + QStringLiteral(".bad")), ours ? QByteArray() : plan);
+            QCOMPARE(mailFiles(store), files);
+            QCOMPARE(fileBytes(store.indexFilePath()), index);
+            writeBytes(path, "damaged"); // a plan that cannot be settled: no removal writes over it
+            QVERIFY(store.loadAtStartup().problems.size() == 1 && !store.removeForGood({1}));
+            QCOMPARE(fileBytes(path), QByteArray("damaged"));
         }
     }
 
@@ -199,7 +237,8 @@ private Q_SLOTS:
             QVERIFY(on ? QDir().mkpath(path + QStringLiteral("/x")) : QDir(path).removeRecursively());
         };
 
-        block(QStringLiteral("Mail(3).neu")); // mail 5 cannot be moved aside
+        block(QStringLiteral("Mail(3).neu"));       // mail 5 cannot be moved aside
+        writeBytes(store.indexFilePath(), "stale"); // a save failed: the plan still names the tables' index
         QString error;
         QVERIFY(!store.removeForGood({1, 2}, &error));
         QVERIFY2(error.contains(QStringLiteral("„Mail(5).zub“ ließ sich nicht in „Mail(3).neu“ umbenennen")) &&
