@@ -46,13 +46,13 @@ QByteArray mapped(const ByteTable& table, const QByteArray& text)
 
 QByteArray OemToAnsi(const QByteArray& oem)
 {
-    static const ByteTable table = buildTable("WINDOWS-1252", "CP850");
+    static const ByteTable table = buildTable("WINDOWS-1252", "CP858");
     return mapped(table, oem);
 }
 
 QByteArray AnsiToOem(const QByteArray& ansi)
 {
-    static const ByteTable table = buildTable("CP850", "WINDOWS-1252");
+    static const ByteTable table = buildTable("CP858", "WINDOWS-1252");
     return mapped(table, ansi);
 }
 

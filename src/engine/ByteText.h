@@ -5,9 +5,10 @@
 
 namespace kadmel {
 
-// CP850 bytes to Windows-1252 bytes, same length; a byte with no counterpart becomes "?".
+// Code page 858 bytes (850 with "€" at D5, as German DOS programs write it) to Windows-1252 bytes, same
+// length; a byte with no counterpart becomes "?". D5 is a dotless i in 850, which no German text holds.
 QByteArray OemToAnsi(const QByteArray& oem);
-// The way back, for what the producer of the jobs reads: a character CP850 lacks (such as "€") becomes "?".
+// The way back, for what the producer of the jobs reads: a character 858 lacks (such as "„") becomes "?".
 QByteArray AnsiToOem(const QByteArray& ansi);
 
 // "532 Bytes", "1,23 KB", "12,3 KB", "123 KB", "1,00 MB": three significant digits, cut off.

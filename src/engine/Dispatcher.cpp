@@ -208,7 +208,7 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     // A mail from before Message-IDs or edited gets one, saved with the mark. A mail delivered before goes out
     // again on purpose: as a new message, which a recipient's system that drops a known Message-ID would swallow.
     if (!isMessageId(record.Reserved) || isResult(before.Status, ResultCode::Sent))
-        record.Reserved = NewMessageId(record.From);
+        record.Reserved = NewMessageId(fieldValue(record.From));
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
     if (beside) { // the mail is in hand while its file is written
         setIdle(false);

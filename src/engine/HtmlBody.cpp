@@ -1,5 +1,7 @@
 #include "engine/HtmlBody.h"
 
+#include "smtp/Message.h"
+
 #include <cstring>
 #include <limits>
 
@@ -7,13 +9,15 @@ namespace kadmel {
 
 namespace {
 
+// The META names the charset the message's Content-Type names, so a reader of the page alone agrees.
 constexpr char PageHead[] = "<HTML>\r\n"
                             "<HEAD>\r\n"
-                            "<META http-equiv=Content-Type content=\"text/html; charset=iso-8859-1\">\r\n"
-                            "</HEAD>\r\n"
-                            "<BODY>\r\n"
-                            "<FONT size=1>\r\n"
-                            "<FONT face=\"Lucida Console\">\r\n";
+                            "<META http-equiv=Content-Type content=\"text/html; charset=";
+constexpr char PageHeadEnd[] = "\">\r\n"
+                               "</HEAD>\r\n"
+                               "<BODY>\r\n"
+                               "<FONT size=1>\r\n"
+                               "<FONT face=\"Lucida Console\">\r\n";
 constexpr char PageTail[] = "\r\n</FONT>\r\n</FONT>\r\n</BODY>\r\n</HTML>";
 
 // Progress is reported once per this many input bytes, so a long body keeps the bar moving
@@ -86,6 +90,9 @@ template <typename Sink> void composeInto(Sink& page, const QByteArray& body, co
     report(1, clamp(n), 0);
 
     page.add(PageHead, qsizetype(sizeof PageHead - 1));
+    const QByteArray charset = bodyCharset(body);
+    page.add(charset.constData(), charset.size());
+    page.add(PageHeadEnd, qsizetype(sizeof PageHeadEnd - 1));
     const qsizetype bodyStart = page.size();
 
     // The next space and CR at or after i (n for none), each searched again only once passed: text
@@ -148,7 +155,8 @@ template <typename Sink> void composeInto(Sink& page, const QByteArray& body, co
 
 QByteArray ComposeHtmlBody(const QByteArray& body, const ProgressReport& progress)
 {
-    PageSink page(qsizetype(sizeof PageHead + sizeof PageTail) + body.size() + body.size() / 4);
+    PageSink page(qsizetype(sizeof PageHead + sizeof PageHeadEnd + sizeof PageTail) + 16 + body.size() +
+                  body.size() / 4);
     composeInto(page, body, progress);
     return page.take();
 }

@@ -181,7 +181,7 @@ void JobIntake::ParseJob(const JobEntry& job)
         record.Body = OemToAnsi(parsed.fields.body);
         record.Date = dateText(QDateTime::currentDateTime());
         record.Size = FormatByteSize(record.Body.size());
-        record.Reserved = NewMessageId(record.From); // saved with the mail, before anything goes out
+        record.Reserved = NewMessageId(fieldValue(record.From)); // saved with the mail, before anything goes out
         mail.tooLarge = projectedMailFileSize(record, settings) > MaxMailFileBytes;
         return mail;
     };

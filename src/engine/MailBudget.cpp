@@ -15,7 +15,7 @@ qint64 projectedMailFileSize(const MailRecord& record, const Settings& settings)
     header.MailRecipientEMail = record.To;
     header.MailSubject = record.Subject;
     // The Message-ID it has, or one as long as the one it will get (saved in the record as well).
-    header.MailMessageId = isMessageId(record.Reserved) ? record.Reserved : NewMessageId(record.From);
+    header.MailMessageId = isMessageId(record.Reserved) ? record.Reserved : NewMessageId(fieldValue(record.From));
     const qint64 message =
         ComposeMessage(header, QDateTime::currentDateTime()).size() + EncodedSize(ComposedHtmlSize(record.Body));
 

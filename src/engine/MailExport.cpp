@@ -1,6 +1,7 @@
 #include "engine/MailExport.h"
 
 #include "engine/HtmlBody.h"
+#include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
 #include "store/KadmelIni.h"
 #include "store/ResultCode.h"
@@ -11,9 +12,9 @@ SmtpMail smtpMailOf(const MailRecord& record, qint16 id)
 {
     SmtpMail mail;
     mail.MailID = id;
-    mail.MailRecipientEMail = record.To;
-    mail.MailSenderEMail = record.From;
-    mail.MailSubject = record.Subject;
+    mail.MailRecipientEMail = fieldValue(record.To);
+    mail.MailSenderEMail = fieldValue(record.From);
+    mail.MailSubject = fieldValue(record.Subject);
     if (isMessageId(record.Reserved))
         mail.MailMessageId = record.Reserved;
     return mail;
@@ -35,10 +36,10 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
     }
     SmtpMail mail = smtpMailOf(record, id);
     if (mail.MailMessageId.isEmpty()) // the one its next attempt gets is made then
-        mail.MailMessageId = NewMessageId(record.From);
+        mail.MailMessageId = NewMessageId(fieldValue(record.From));
     mail.MailBody = ComposeHtmlBody(record.Body);
-    if (!headerIsSafe(mail)) {
-        *error = QStringLiteral("Absender, Empfänger oder Betreff enthalten Zeichen, die keine E-Mail tragen kann.");
+    if (const QByteArray problem = headerProblem(mail); !problem.isEmpty()) {
+        *error = fromAnsi(problem);
         return std::nullopt;
     }
     return withoutEndOfData(ComposeMessage(mail, QDateTime::currentDateTime()));

@@ -23,7 +23,7 @@ QByteArray statusWord(const MailRecord& mail)
 }
 
 // A value on its line: a line break in a job's subject must not start a key of its own. The typographic
-// quotes and dashes of the program's texts have no place in CP850 and become their plain forms.
+// quotes and dashes of the program's texts have no place in code page 858 and become their plain forms.
 QByteArray line(const char* key, QByteArray value)
 {
     for (char& c : value) {
@@ -42,8 +42,8 @@ QByteArray receipt(const QByteArray& id, const QByteArray& status, const QByteAr
                    const QByteArray& reply, const QByteArray& time, const MailRecord& mail)
 {
     return line("ID", id) + line("Status", status) + line("Code", code) + line("Text", text) + line("Antwort", reply) +
-           line("Zeit", time) + line("Nachrichten-ID", mail.Reserved) + line("Empfaenger", mail.To) +
-           line("Betreff", mail.Subject);
+           line("Zeit", time) + line("Nachrichten-ID", mail.Reserved) + line("Empfaenger", fieldValue(mail.To)) +
+           line("Betreff", fieldValue(mail.Subject));
 }
 
 QByteArray logText(const QByteArray& ansi)
@@ -83,7 +83,8 @@ QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const
 
 QByteArray outcomeLogLine(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)
 {
-    QByteArray text = "kadmel: ID " + QByteArray::number(id) + " an <" + logText(mail.To) + ">: " + statusWord(mail);
+    QByteArray text =
+        "kadmel: ID " + QByteArray::number(id) + " an <" + logText(fieldValue(mail.To)) + ">: " + statusWord(mail);
     if (!isResult(mail.Status, ResultCode::Sent) && !mail.Status.isEmpty())
         text += ", " + logText(mail.Status);
     const QByteArray reply = outcomeReply(mail);

@@ -12,7 +12,7 @@ namespace kadmel {
 // "2026-12-07T10:38:58+01:00": local time with its offset.
 QByteArray zonedTime(const QDateTime& localTime);
 
-// What the producer of a job reads of its outcome: lines "Key=Value" ending in CR LF, in CP850 as its jobs
+// What the producer of a job reads of its outcome: lines "Key=Value" ending in CR LF, in code page 858 as its jobs
 // are. `id` 0: the mail was removed for good and has no ID any more. `nextAttempt` only while one is due.
 QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt);
 // A job that never became a mail: `reason` as panel 2 says it, the recipient and subject where known.

@@ -63,13 +63,38 @@ bool isDomain(const QByteArray& domain)
            });
 }
 
-// `text` after a header's `prefixLength` bytes: as it is when 7-bit, else RFC 2047 Q-encoded words in
-// Windows-1252 of at most 75 characters, folded so that no line passes 78. Blanks go inside the words:
-// a reader drops those between two encoded words.
+// 7-bit text folded before blanks so that no line passes 78; nothing when a word alone would.
+std::optional<QByteArray> foldedAtBlanks(const QByteArray& text, qsizetype prefixLength)
+{
+    QByteArray folded;
+    qsizetype lineLength = prefixLength;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(' ', start + 1);
+        if (end < 0)
+            end = text.size();
+        if (lineLength + (end - start) > 78 && start > 0) {
+            folded += "\r\n"; // the blank that follows begins the next line
+            lineLength = 0;
+        }
+        if (lineLength + (end - start) > 78)
+            return std::nullopt;
+        folded += text.mid(start, end - start);
+        lineLength += end - start;
+        start = end;
+    }
+    return folded;
+}
+
+// `text` after a header's `prefixLength` bytes: as it is when 7-bit, folded at blanks when long, else RFC
+// 2047 Q-encoded words in Windows-1252 of at most 75 characters, folded so that no line passes 78. Blanks
+// go inside the words: a reader drops those between two encoded words. 7-bit text that a reader would take
+// for an encoded word ("=?…?=") is encoded too, so it reads as written.
 QByteArray headerText(const QByteArray& text, qsizetype prefixLength)
 {
-    if (!is8Bit(text))
-        return text;
+    if (!is8Bit(text) && !text.contains("=?")) {
+        if (std::optional<QByteArray> folded = foldedAtBlanks(text, prefixLength))
+            return *folded;
+    }
     static constexpr char Open[] = "=?windows-1252?Q?";
     static constexpr qsizetype OpenSize = sizeof Open - 1;
     static constexpr char Hex[] = "0123456789ABCDEF";
@@ -97,7 +122,7 @@ QByteArray headerText(const QByteArray& text, qsizetype prefixLength)
 QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
 {
     const QByteArray id = mail.MailMessageId.isEmpty() ? NewMessageId(mail.MailSenderEMail) : mail.MailMessageId;
-    const QByteArray charset = is8Bit(mail.MailBody) ? "windows-1252" : "us-ascii";
+    const QByteArray charset = bodyCharset(mail.MailBody);
     QByteArray header;
     header += "From: " + headerText(mail.MailSenderName, 6) + " <" + mail.MailSenderEMail + ">\r\n";
     header += "To: " + headerText(mail.MailRecipientName, 4) + " <" + mail.MailRecipientEMail + ">\r\n";
@@ -115,17 +140,42 @@ QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
 
 } // namespace
 
-bool headerIsSafe(const SmtpMail& mail)
+QByteArray bodyCharset(const QByteArray& body)
 {
-    if (!addressIsSafe(mail.MailSenderEMail) || !addressIsSafe(mail.MailRecipientEMail) ||
-        !textIsSafe(mail.MailSenderName) || !textIsSafe(mail.MailRecipientName) || !textIsSafe(mail.MailSubject) ||
-        (!mail.MailMessageId.isEmpty() && !isMessageId(mail.MailMessageId)))
-        return false;
-    // The date's length is fixed; an 8-bit byte left here could only come from an address.
+    return is8Bit(body) ? "windows-1252" : "us-ascii";
+}
+
+QByteArray headerProblem(const SmtpMail& mail)
+{
+    const auto lineBreakIn = [](const QByteArray& text) { return text.contains('\r') || text.contains('\n'); };
+    const std::array<std::pair<const char*, const QByteArray*>, 3> fields = {
+        {{"Absender", &mail.MailSenderEMail},
+         {"Empf\xE4nger", &mail.MailRecipientEMail},
+         {"Betreff", &mail.MailSubject}}};
+    for (const auto& [name, value] : fields) {
+        if (lineBreakIn(*value))
+            return QByteArray("Im ") + name + " steht ein Zeilenumbruch.";
+    }
+    for (const auto& [name, value] : {fields[0], fields[1]}) {
+        if (!addressIsSafe(*value) || is8Bit(*value)) {
+            QByteArray shown = value->left(100);
+            std::replace_if(shown.begin(), shown.end(), isControl, '?');
+            return QByteArray("Der ") + name + " \x84" + shown +
+                   "\x93 ist keine einzelne E-Mail-Adresse ohne Leerzeichen, spitze Klammern und Umlaute.";
+        }
+    }
+    if (!textIsSafe(mail.MailSubject))
+        return "Im Betreff steht ein Steuerzeichen.";
+    if (!textIsSafe(mail.MailSenderName) || !textIsSafe(mail.MailRecipientName))
+        return "In einem Namen steht ein Steuerzeichen.";
+    if (!mail.MailMessageId.isEmpty() && !isMessageId(mail.MailMessageId))
+        return "Die Nachrichten-ID \x84" + mail.MailMessageId + "\x93 ist ung\xFCltig.";
+    // The date's length is fixed; every field is checked above.
     const QByteArray header = composeHeader(mail, RfcDate(QDateTime::currentDateTime()));
     const QList<QByteArray> lines = header.chopped(2).split('\n');
-    return !is8Bit(header) &&
-           std::all_of(lines.begin(), lines.end(), [](const QByteArray& l) { return l.size() <= MaxHeaderLine + 1; });
+    if (!std::all_of(lines.begin(), lines.end(), [](const QByteArray& l) { return l.size() <= MaxHeaderLine + 1; }))
+        return "Eine Kopfzeile w\xE4re l\xE4nger als 998 Zeichen.";
+    return {};
 }
 
 QByteArray RfcDate(const QDateTime& localTime)

@@ -34,10 +34,18 @@ QByteArray NewMessageId(const QByteArray& senderAddress);
 // Whether `id` can stand in a Message-ID line as it is (what NewMessageId makes, or the like).
 bool isMessageId(const QByteArray& id);
 
-// False when a field could add commands or header lines: an address holding "<", ">", white space or a
-// control byte or a byte above 127, a name or subject holding a control byte other than TAB, a Message-ID
-// that is not one, or a header line over 998 bytes.
-bool headerIsSafe(const SmtpMail& mail);
+// "windows-1252" for a body holding a byte above 127, else "us-ascii": the message's Content-Type and the
+// page's META both name it.
+QByteArray bodyCharset(const QByteArray& body);
+
+// Why a field could add commands or header lines, naming the field (German, Windows-1252): an address
+// holding "<", ">", white space, a control byte or a byte above 127, a name or subject holding a control
+// byte other than TAB, a Message-ID that is not one, or a header line over 998 bytes. Empty when none can.
+QByteArray headerProblem(const SmtpMail& mail);
+inline bool headerIsSafe(const SmtpMail& mail)
+{
+    return headerProblem(mail).isEmpty();
+}
 
 // Header block, blank line, Base64 body, CR LF CR LF "." CR LF.
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime);

@@ -557,8 +557,9 @@ bool ZUB_SMTP::SendMail()
     d->framer.reset();
     d->closeSocket();
 
-    if (!headerIsSafe(d->mail)) {
-        // Such a text could smuggle header lines or commands; refuse before any connection.
+    if (const QByteArray problem = headerProblem(d->mail); !problem.isEmpty()) {
+        // Such a text could smuggle header lines or commands; refuse before any connection, saying which.
+        d->log.appendReceived(problem + "\r\n");
         d->refuseLater(ResultCode::Refused);
         return true;
     }

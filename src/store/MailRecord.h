@@ -49,6 +49,19 @@ struct MailRecord
     friend bool operator==(const MailRecord&, const MailRecord&) = default;
 };
 
+// A sender, recipient or subject as it goes out and is shown: without the blanks, tabs and line breaks a
+// producer writes around it (a field on a line of its own); the record keeps the producer's bytes.
+inline QByteArray fieldValue(const QByteArray& field)
+{
+    qsizetype start = 0, end = field.size();
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (start < end && isSpace(field[start]))
+        ++start;
+    while (end > start && isSpace(field[end - 1]))
+        --end;
+    return field.mid(start, end - start);
+}
+
 // Folder numbers; a folder number is also the index of its list in the main window.
 enum FolderNumber : int
 {

@@ -111,9 +111,9 @@ FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
     if (id < 1 || id > m_tables.MailCount())
         return row;
     const MailRecord& mail = m_tables.mail(id);
-    row.cells[FromColumn] = mail.From;
-    row.cells[ToColumn] = mail.To;
-    row.cells[SubjectColumn] = mail.Subject;
+    row.cells[FromColumn] = fieldValue(mail.From);
+    row.cells[ToColumn] = fieldValue(mail.To);
+    row.cells[SubjectColumn] = fieldValue(mail.Subject);
     row.cells[DateColumn] = mail.Date;
     row.cells[SizeColumn] = mail.Size;
     row.cells[StatusColumn] = ResultText(mail.Status);

@@ -19,6 +19,9 @@ private Q_SLOTS:
         QByteArray all(256, 0);
         std::iota(all.begin(), all.end(), char(0));
         QCOMPARE(OemToAnsi(all).size(), 256); // one byte for one byte
+        // Code page 858: the euro of German DOS programs at D5, and back for the receipts.
+        QCOMPARE(OemToAnsi("100 \xD5 netto"), QByteArray("100 \x80 netto"));
+        QCOMPARE(AnsiToOem("\x80\xFC"), QByteArray("\xD5\x81"));
     }
 
     void sizeText_data()

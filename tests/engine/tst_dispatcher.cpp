@@ -7,6 +7,7 @@
 #include "store/RetryFile.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
+#include "support/MailReader.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmallDisk.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -122,7 +124,11 @@ private Q_SLOTS:
         QVERIFY(low > 20 * 1024 * 1024); // ordinary text up to 20 MiB always goes
         bench.writeJob("1-over.zub", Bench::job("gro\xE1", text.first(high)));
         bench.writeJob("2-under.zub", Bench::job("gro\xE1", text.first(low)));
-        bench.writeJob("3-small.ZUB", Bench::job("zwei \x84", "Gr\x81\xE1" + QByteArray("e"))); // CP850
+        // As producers write them: a field per line, code page 858 with the euro at D5.
+        bench.writeJob("3-small.ZUB",
+                       "@@FR alice@example.com\r\n@@TO bob@example.com \r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\n"
+                       "Gr\x81\xE1"
+                       "e 100 \xD5");
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         QCOMPARE(bench.dispatcher->StartProcessing(), StartCheck::Ok);
         QVERIFY(bench.view.active);
@@ -135,7 +141,7 @@ private Q_SLOTS:
                 order.append(entry);
         QCOMPARE(order, (QByteArrayList{"message E-Mail wird bearbeitet...  (ID 1)", "row 1 1 bold", "close-alert",
                                         "message E-Mail wird bearbeitet...  (ID 2)", "row 1 2 bold", "close-alert"}));
-        QVERIFY(bench.view.log.contains("show-alert E-Mail wird bearbeitet...  (ID 2)\r\nBetreff: zwei \xE4\r\n"
+        QVERIFY(bench.view.log.contains("show-alert E-Mail wird bearbeitet...  (ID 2)\r\nBetreff: zwei \xE4 \x80\r\n"
                                         "An: bob@example.com"));
         QVERIFY(bench.view.log.contains("set-alert " + ResultText("MSGSENT")));
         QCOMPARE(bench.view.captions.at(0), QByteArray("Gesendete Objekte  (2)"));
@@ -143,7 +149,12 @@ private Q_SLOTS:
         QCOMPARE(bench.view.said("1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(text.first(low)));
-        QCOMPARE(bench.tables().mail(2).Body + '|' + bench.tables().mail(2).Size, QByteArray("Gr\xFC\xDF\x65|5 Bytes"));
+        QCOMPARE(bench.tables().mail(2).Body + '|' + bench.tables().mail(2).Size,
+                 QByteArray("Gr\xFC\xDF\x65 100 \x80|11 Bytes"));
+        const QJsonObject read = readAsRecipient(sink.messages().at(1).content);
+        QCOMPARE(read[u"subject"].toString() + u'|' + QString::fromLatin1(sink.messages().at(1).rcptTos.join(',')),
+                 u"zwei ä €|bob@example.com");
+        QVERIFY(read[u"body"].toString().contains(u"Grüße 100 €") && read[u"defects"].toArray().isEmpty());
         QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
         QCOMPARE(bench.reloaded(), bench.tables());
     }

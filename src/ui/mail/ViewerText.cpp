@@ -55,8 +55,9 @@ QByteArray viewerFieldNames()
 
 QByteArray viewerHeaderText(const MailRecord& mail)
 {
-    const std::array<QByteArray, 6> values = {mail.From, mail.To,   mail.Subject,
-                                              mail.Date, mail.Size, resultTextWithReason(mail)};
+    const std::array<QByteArray, 6> values = {
+        fieldValue(mail.From),     fieldValue(mail.To), fieldValue(mail.Subject), mail.Date, mail.Size,
+        resultTextWithReason(mail)};
     QByteArray text;
     for (std::size_t i = 0; i < FieldNames.size(); ++i) {
         if (i > 0)
