@@ -66,6 +66,7 @@ void Receipts::load()
         if (e.owed)
             m_owed.insert(id);
     }
+    m_owedSaved = m_owed;
     if (changed)
         saveNames();
 }
@@ -159,6 +160,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
     for (auto it = m_ready.begin(); it != m_ready.end();)
         it = put(target, it.key(), it.value(), &problem) ? m_ready.erase(it) : std::next(it);
     bool renamed = false; // a mail that got a new Message-ID since its job was remembered
+    bool paid = false;    // a debt kadmel.jobs holds, which a start would otherwise pay again
     const MailTables& tables = m_store.tables();
     for (const qint16 id : QList<qint16>(m_owed.cbegin(), m_owed.cend())) {
         const auto job = m_jobs.find(id);
@@ -171,6 +173,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         if (!put(target, job->name, mailReceipt(id, mail, next), &problem))
             continue;
         m_owed.remove(id);
+        paid = paid || m_owedSaved.contains(id);
         if (next)
             m_promised.insert(id, *next);
         else
@@ -178,7 +181,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         renamed = renamed || job->messageId != mail.Reserved;
         job->messageId = mail.Reserved;
     }
-    if (renamed)
+    if (renamed || paid)
         saveNames();
     if (!problem.isEmpty())
         return failed(problem);
@@ -209,7 +212,9 @@ void Receipts::saveNames()
         entries.append({it.key(), m_owed.contains(it.key()), it->messageId, it->name});
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     QString error;
-    if (!saveJobNameFile(m_store.programFolder(), entries, &error))
+    if (saveJobNameFile(m_store.programFolder(), entries, &error))
+        m_owedSaved = m_owed;
+    else
         failed(error);
 }
 

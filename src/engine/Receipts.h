@@ -57,6 +57,8 @@ private:
     DispatcherView& m_view;
     QHash<qint16, Job> m_jobs;
     QSet<qint16> m_owed;
+    // The debts kadmel.jobs holds: one paid is cleared there too, or every start would pay it again.
+    QSet<qint16> m_owedSaved;
     QMap<qint16, QDateTime> m_promised;                          // the next attempt each written receipt names
     QMap<QByteArray, QByteArray> m_ready;                        // receipts of refused and removed jobs by job name
     QHash<qint16, std::pair<QByteArray, QByteArray>> m_removing; // name and receipt, until the removal ends

@@ -173,20 +173,23 @@ private Q_SLOTS:
         QVERIFY(bench.store.SaveAll());
         bench.job("a.zub", "eins");
         QByteArray log;
+        QProcess child;
+        child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
+                    {bench.program, QStringLiteral("20"), QStringLiteral("2000")});
+        // filed and logged, its receipt owed: no folder yet
+        QTRY_VERIFY(
+            (log += child.readAllStandardError()).contains("kadmel: ID 1 an <bob@example.com>: gesendet (250 "));
+        ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
+        child.waitForFinished(5000);
+        QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
+        // The next start writes it, and only that one: taken away by its producer, it does not come back.
         for (const bool again : {false, true}) {
-            QProcess child;
-            child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
-                        {bench.program, QStringLiteral("20"), QStringLiteral("2000")});
-            if (again) // now the receipt can be written
-                QTRY_VERIFY(!bench.receipt("a.zub").isEmpty());
-            else // filed and logged, its receipt owed: no folder yet
-                QTRY_VERIFY((log += child.readAllStandardError())
-                                .contains("kadmel: ID 1 an <bob@example.com>: gesendet (250 "));
-            ::kill(static_cast<pid_t>(child.processId()), SIGKILL);
-            child.waitForFinished(5000);
-            QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
+            Store store(bench.program);
+            store.loadAtStartup();
+            Dispatcher(store, bench.view).StartProcessing();
+            QVERIFY(again || bench.receipt("a.zub").startsWith("ID=1\r\nStatus=gesendet\r\n"));
+            QCOMPARE(QFile::remove(QFile::decodeName(bench.receipts + "/a.zub.txt")), !again);
         }
-        QVERIFY(bench.receipt("a.zub").startsWith("ID=1\r\nStatus=gesendet\r\n"));
     }
 };
 
