@@ -47,6 +47,7 @@ void Receipts::load()
         return;
     const MailTables& tables = m_store.tables();
     QHash<QByteArray, qint16> byMessageId; // only once an entry lost its mail
+    QHash<QByteArray, qint16> owners;      // an older file may give one name to several mails: the newest keeps it
     bool changed = false;
     for (const JobNameEntry& e : *saved) {
         qint16 id = e.id;
@@ -62,6 +63,14 @@ void Receipts::load()
         }
         if (id < 1 || m_jobs.contains(id))
             continue;
+        if (const qint16 other = owners.value(e.jobName); other > 0) {
+            changed = true;
+            if (other > id)
+                continue;
+            m_jobs.remove(other);
+            m_owed.remove(other);
+        }
+        owners.insert(e.jobName, id);
         m_jobs.insert(id, {e.messageId, e.jobName});
         if (e.owed)
             m_owed.insert(id);
@@ -78,8 +87,13 @@ QString Receipts::takeLoadProblem()
 
 void Receipts::remember(qint16 id, const QByteArray& name)
 {
-    if (folder().isEmpty())
+    // Also without receipts: switched on again, they must not speak for an older job of the name.
+    const bool dropped = dropName(name);
+    if (folder().isEmpty()) {
+        if (dropped)
+            saveNames();
         return;
+    }
     m_jobs.insert(id, {m_store.tables().mail(id).Reserved, name});
     m_owed.insert(id);
     m_promised.remove(id);
@@ -98,6 +112,8 @@ void Receipts::owe(qint16 id, bool kept)
 
 void Receipts::refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job)
 {
+    if (dropName(name))
+        saveNames();
     if (!folder().isEmpty())
         m_ready.insert(name, refusalReceipt(reason, job, QDateTime::currentDateTime()));
 }
@@ -202,6 +218,23 @@ bool Receipts::put(const QByteArray& folder, const QByteArray& jobName, const QB
     if (problem->isEmpty())
         *problem = error;
     return false;
+}
+
+bool Receipts::dropName(const QByteArray& name)
+{
+    m_ready.remove(name); // a refusal or removal not yet written is older too
+    bool dropped = false;
+    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
+        if (it->name != name) {
+            ++it;
+            continue;
+        }
+        m_owed.remove(it.key());
+        m_promised.remove(it.key());
+        it = m_jobs.erase(it);
+        dropped = true;
+    }
+    return dropped;
 }
 
 void Receipts::saveNames()
