@@ -47,6 +47,7 @@ void Receipts::load()
         return;
     const MailTables& tables = m_store.tables();
     QHash<QByteArray, qint16> byMessageId; // only once an entry lost its mail
+    QHash<QByteArray, qint16> owners;      // an older file may give one name to several mails: the newest keeps it
     bool changed = false;
     for (const JobNameEntry& e : *saved) {
         qint16 id = e.id;
@@ -62,10 +63,19 @@ void Receipts::load()
         }
         if (id < 1 || m_jobs.contains(id))
             continue;
+        if (const qint16 other = owners.value(e.jobName); other > 0) {
+            changed = true;
+            if (other > id)
+                continue;
+            m_jobs.remove(other);
+            m_owed.remove(other);
+        }
+        owners.insert(e.jobName, id);
         m_jobs.insert(id, {e.messageId, e.jobName});
         if (e.owed)
             m_owed.insert(id);
     }
+    m_owedSaved = m_owed;
     if (changed)
         saveNames();
 }
@@ -77,8 +87,13 @@ QString Receipts::takeLoadProblem()
 
 void Receipts::remember(qint16 id, const QByteArray& name)
 {
-    if (folder().isEmpty())
+    // Also without receipts: switched on again, they must not speak for an older job of the name.
+    const bool dropped = dropName(name);
+    if (folder().isEmpty()) {
+        if (dropped)
+            saveNames();
         return;
+    }
     m_jobs.insert(id, {m_store.tables().mail(id).Reserved, name});
     m_owed.insert(id);
     m_promised.remove(id);
@@ -97,6 +112,8 @@ void Receipts::owe(qint16 id, bool kept)
 
 void Receipts::refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job)
 {
+    if (dropName(name))
+        saveNames();
     if (!folder().isEmpty())
         m_ready.insert(name, refusalReceipt(reason, job, QDateTime::currentDateTime()));
 }
@@ -159,6 +176,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
     for (auto it = m_ready.begin(); it != m_ready.end();)
         it = put(target, it.key(), it.value(), &problem) ? m_ready.erase(it) : std::next(it);
     bool renamed = false; // a mail that got a new Message-ID since its job was remembered
+    bool paid = false;    // a debt kadmel.jobs holds, which a start would otherwise pay again
     const MailTables& tables = m_store.tables();
     for (const qint16 id : QList<qint16>(m_owed.cbegin(), m_owed.cend())) {
         const auto job = m_jobs.find(id);
@@ -171,6 +189,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         if (!put(target, job->name, mailReceipt(id, mail, next), &problem))
             continue;
         m_owed.remove(id);
+        paid = paid || m_owedSaved.contains(id);
         if (next)
             m_promised.insert(id, *next);
         else
@@ -178,7 +197,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
         renamed = renamed || job->messageId != mail.Reserved;
         job->messageId = mail.Reserved;
     }
-    if (renamed)
+    if (renamed || paid)
         saveNames();
     if (!problem.isEmpty())
         return failed(problem);
@@ -201,6 +220,23 @@ bool Receipts::put(const QByteArray& folder, const QByteArray& jobName, const QB
     return false;
 }
 
+bool Receipts::dropName(const QByteArray& name)
+{
+    m_ready.remove(name); // a refusal or removal not yet written is older too
+    bool dropped = false;
+    for (auto it = m_jobs.begin(); it != m_jobs.end();) {
+        if (it->name != name) {
+            ++it;
+            continue;
+        }
+        m_owed.remove(it.key());
+        m_promised.remove(it.key());
+        it = m_jobs.erase(it);
+        dropped = true;
+    }
+    return dropped;
+}
+
 void Receipts::saveNames()
 {
     QList<JobNameEntry> entries;
@@ -209,7 +245,9 @@ void Receipts::saveNames()
         entries.append({it.key(), m_owed.contains(it.key()), it->messageId, it->name});
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     QString error;
-    if (!saveJobNameFile(m_store.programFolder(), entries, &error))
+    if (saveJobNameFile(m_store.programFolder(), entries, &error))
+        m_owedSaved = m_owed;
+    else
         failed(error);
 }
 

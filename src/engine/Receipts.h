@@ -15,6 +15,8 @@ namespace kadmel {
 // without one): "<job file name>.txt" per job, written again after every attempt of its mail and when it is
 // removed for good. Which job a mail came from is kept in "kadmel.jobs"; a receipt that cannot be written
 // is said in panel 2 and written at a later call of write(), the mail's handling never waits for it.
+// A job name belongs to the newest job taken or refused under it: an older mail of that name writes no
+// receipt any more, so its later attempts and its removal never write over the newer job's.
 class Receipts
 {
 public:
@@ -47,6 +49,8 @@ private:
         QByteArray name;
     };
     QByteArray folder();
+    // The mails that came from an older job of `name` lose it; true when one did.
+    bool dropName(const QByteArray& name);
     void saveNames();
     // Writes "<jobName>.txt"; false, with the first reason kept in `problem`, when it is to be tried again.
     bool put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem);
@@ -57,6 +61,8 @@ private:
     DispatcherView& m_view;
     QHash<qint16, Job> m_jobs;
     QSet<qint16> m_owed;
+    // The debts kadmel.jobs holds: one paid is cleared there too, or every start would pay it again.
+    QSet<qint16> m_owedSaved;
     QMap<qint16, QDateTime> m_promised;                          // the next attempt each written receipt names
     QMap<QByteArray, QByteArray> m_ready;                        // receipts of refused and removed jobs by job name
     QHash<qint16, std::pair<QByteArray, QByteArray>> m_removing; // name and receipt, until the removal ends
