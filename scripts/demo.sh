@@ -35,7 +35,7 @@ from email import policy
 class Printer:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.content, policy=policy.default)
-        text = html.unescape(re.sub(r"<[^>]*>", "", message.get_content())).strip()
+        text = html.unescape(re.sub(r"<[^>]*>", "", re.sub(r"<BR>", "\n", message.get_content()))).strip()
         print("---------- MAIL RECEIVED ----------")
         print("Envelope:   %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
         for name in ("Subject", "Date", "Message-ID", "Content-Type", "X-Mailer"):
@@ -83,10 +83,11 @@ mkdir -p "$demo/archiv" "$demo/watch/KDMEML/Quittungen"
 printf '[Archiv]\nOrdner=%s\n[Quittung]\nOrdner=%s\n' "$demo/archiv" "$demo/watch/KDMEML/Quittungen" >"$demo/kadmel.ini"
 chmod 600 "$demo/kadmel.ini"
 
-# Two sample jobs in the producer's code page (CP850), one with umlauts.
+# Two sample jobs in the producer's code page (858: 850 with the euro at D5), the second one written as
+# invoicing programs do, a field per line, with umlauts and the euro.
 printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDies ist die erste Probe-Mail.\r\n' \
     >"$demo/watch/KDMEML/willkommen.zub"
-printf '@@FR demo@kadmel.example@@TO joerg@example.com@@SB Gr\x81\xe1e aus M\x81nchen@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\n' \
+printf '@@FR demo@kadmel.example\r\n@@TO joerg@example.com\r\n@@SB Gr\x81\xe1e aus M\x81nchen\r\n@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\nBetrag: 100 \xd5\r\n' \
     >"$demo/watch/KDMEML/umlaute.zub"
 echo "Two jobs dropped into $demo/watch/KDMEML/"
 
@@ -120,8 +121,8 @@ echo
 echo "== The archive ($demo/archiv): mode, size, name"
 (cd "$demo/archiv" && find . -type f -printf '%m  %6s  %P\n' | LC_ALL=C sort)
 echo
-echo "== The receipt of umlaute.zub (CP850, CR LF), as its producer reads it"
-iconv -f CP850 -t UTF-8 "$demo/watch/KDMEML/Quittungen/umlaute.zub.txt" | tr -d '\r'
+echo "== The receipt of umlaute.zub (code page 858, CR LF), as its producer reads it"
+iconv -f CP858 -t UTF-8 "$demo/watch/KDMEML/Quittungen/umlaute.zub.txt" | tr -d '\r'
 echo
 echo "== The store's folders"
 "$py" - "$demo" <<'PY'
