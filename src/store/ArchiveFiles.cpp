@@ -47,11 +47,6 @@ QStringList waitingNames(const QString& pendingFolder)
 
 } // namespace
 
-QString pendingArchiveFolderIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/ArchivAusstehend");
-}
-
 QString fileNameFromText(const QString& text)
 {
     static const QString Refused = QStringLiteral("/\\:*?\"<>|");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StorePaths.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QDateTime>
@@ -11,9 +13,7 @@ namespace kadmel {
 
 // The archive of sent mail: every message a server accepted, as it went out, one ".eml" file each in
 // "<Ordner>/<year>/<month>/", named by the time of sending. Copies the archive could not take wait in a
-// folder beside the store until it can.
-
-QString pendingArchiveFolderIn(const QString& programFolder);
+// folder beside the store (pendingArchiveFolderIn) until it can.
 
 // A text as part of a file name: characters that file systems refuse and control characters become "_",
 // blanks and dots at the ends go, at most 60 characters are kept; "E-Mail" when nothing is left.
