@@ -75,7 +75,7 @@ FolderHandle::~FolderHandle()
         ::close(m_fd);
 }
 
-QList<FolderHandle::Entry> FolderHandle::list(bool (*wanted)(const QByteArray& name))
+QList<FolderHandle::Entry> FolderHandle::list(const std::function<bool(const QByteArray& name)>& wanted)
 {
     QList<Entry> listed;
     if (m_state != State::Open)

@@ -6,6 +6,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -54,7 +56,7 @@ public:
 
     // The entries other than folders whose names `wanted` takes (all without it), in name order; a link is
     // described, not followed. A listing that fails leaves the folder unreadable.
-    QList<Entry> list(bool (*wanted)(const QByteArray& name) = nullptr);
+    QList<Entry> list(const std::function<bool(const QByteArray& name)>& wanted = {});
 
     // Reads a file whole without following a link or waiting on a pipe or device: only a regular file of
     // at most maxBytes is read.

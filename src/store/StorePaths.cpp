@@ -1,5 +1,9 @@
 #include "store/StorePaths.h"
 
+#include "store/ArchiveFiles.h"
+
+#include <QRegularExpression>
+
 namespace kadmel {
 namespace {
 
@@ -18,6 +22,24 @@ QString in(const QString& programFolder, const QString& name)
 QString mailPathIn(const QString& programFolder, qint16 id, const char* suffix)
 {
     return in(programFolder, MailsFolder) + QStringLiteral("/Mail(%1).").arg(id) + QLatin1String(suffix);
+}
+
+// The settings and index files of any version, as the take-over of old files finds them.
+bool isSettingsOrIndexName(const QString& name)
+{
+    return name.startsWith(QLatin1String("zubdata"), Qt::CaseInsensitive) &&
+           name.endsWith(QLatin1String(".zub"), Qt::CaseInsensitive);
+}
+
+bool isSideFileName(const QString& name)
+{
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile;
+}
+
+bool isMailFileName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^Mail\\(\\d{1,5}\\)\\.(zub|neu|weg)$"));
+    return pattern.match(name).hasMatch();
 }
 
 } // namespace
@@ -80,6 +102,14 @@ QString pendingArchiveFolderIn(const QString& programFolder)
 QString lockFilePathIn(const QString& programFolder)
 {
     return in(programFolder, QStringLiteral("kadmel.lock"));
+}
+
+QList<StoreFileKind> storeFileNames()
+{
+    return {{MailsFolder, isMailFileName},
+            {PendingArchiveFolder, isWaitingCopyName},
+            {{}, isSideFileName},
+            {{}, isSettingsOrIndexName}};
 }
 
 } // namespace kadmel

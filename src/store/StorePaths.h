@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace kadmel {
@@ -18,5 +19,19 @@ QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails
 QString pendingArchiveFolderIn(const QString& programFolder);          // "ArchivAusstehend"
 // "kadmel.lock": the instance lock of the folder, no part of the store.
 QString lockFilePathIn(const QString& programFolder);
+
+// One kind of file a store is made of: the folder below the program folder it lies in (empty for the program
+// folder itself) and the test of its bare names.
+struct StoreFileKind
+{
+    QString folder;
+    bool (*isNamed)(const QString& name);
+};
+
+// Every file of a store, as a copy of it must carry them: the settings and index files of every version,
+// kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.removal, the mail files with those a removal set aside, and
+// the archive copies that wait. In the order a copy takes them: the settings and index files last, so a copy
+// cut short is told by their absence.
+QList<StoreFileKind> storeFileNames();
 
 } // namespace kadmel
