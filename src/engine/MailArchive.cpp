@@ -4,8 +4,6 @@
 #include "store/ArchiveFiles.h"
 #include "store/KadmelIni.h"
 
-#include <QDir>
-
 namespace kadmel {
 
 MailArchive::MailArchive(Store& store, DispatcherView& view, int retryMs, QObject* parent)
@@ -14,7 +12,7 @@ MailArchive::MailArchive(Store& store, DispatcherView& view, int retryMs, QObjec
     m_retry.setInterval(retryMs);
     connect(&m_retry, &QTimer::timeout, this, [this] { catchUp(false); });
     // Copies left waiting by an earlier run go first, once the window is up to say how it went.
-    m_waiting = !QDir(pendingArchiveFolderIn(m_store.programFolder())).isEmpty(QDir::Files);
+    m_waiting = holdsWaitingCopies(pendingArchiveFolderIn(m_store.programFolder()));
     if (m_waiting)
         QTimer::singleShot(0, this, [this] { catchUp(true); });
 }
@@ -64,6 +62,9 @@ void MailArchive::catchUp(bool sayFailure)
         m_view.setMessage(toAnsi(QStringLiteral("Archivierung fehlgeschlagen: %1 %2 E-Mail(s) warten auf das Archiv.")
                                      .arg(result.problem)
                                      .arg(result.waiting)));
+    if (result.notice != m_notice && !result.notice.isEmpty())
+        m_view.setMessage(toAnsi(result.notice));
+    m_notice = result.notice;
 }
 
 } // namespace kadmel

@@ -32,6 +32,7 @@ private:
     DispatcherView& m_view;
     QTimer m_retry;
     bool m_waiting = false; // copies wait beside the store
+    QString m_notice;       // what keeps files of the waiting folder out of the archive, said once
     OffThread m_worker;     // last: destroyed first, it waits for a copy still being written
 };
 

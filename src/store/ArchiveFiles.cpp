@@ -2,10 +2,12 @@
 
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
+#include "store/FolderHandle.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace kadmel {
 namespace {
@@ -40,17 +42,59 @@ std::optional<QString> intoArchive(const QString& root, const QString& stem, con
     return folder ? writeNewFile(*folder, stem, Suffix, message, error) : std::nullopt;
 }
 
-QStringList waitingNames(const QString& pendingFolder)
+// writeNewFile's temporary files are the program's own, not waiting copies: passed over without a word.
+bool isListed(const QByteArray& name)
 {
-    return QDir(pendingFolder).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
+    return !name.startsWith(".kadmel.");
+}
+
+bool isOwnCopy(const FolderHandle::Entry& entry, const QString& name)
+{
+    return entry.regular && QFile::encodeName(name) == entry.name && isWaitingCopyName(name);
+}
+
+QString folderNotice(const QString& pendingFolder, const FolderHandle& folder)
+{
+    const QString named = QStringLiteral("Der Ordner der wartenden Archivkopien „%1“ ").arg(pendingFolder);
+    switch (folder.state()) {
+    case FolderHandle::State::Open:
+    case FolderHandle::State::Missing:
+        return {};
+    case FolderHandle::State::Link:
+        return named + QStringLiteral("ist eine Verknüpfung und wird weder gelesen noch wird darin gelöscht. Bitte "
+                                      "dort einen echten Ordner anlegen.");
+    case FolderHandle::State::Unreadable:
+        break;
+    }
+    return named + QStringLiteral("lässt sich nicht lesen: ") + systemReason(folder.error());
+}
+
+QString foreignNotice(const QString& pendingFolder, const QStringList& names)
+{
+    constexpr qsizetype Shown = 5;
+    QStringList quoted;
+    for (const QString& name : names.mid(0, Shown))
+        quoted << QStringLiteral("„%1“").arg(name);
+    if (names.size() > Shown)
+        quoted << QStringLiteral("%1 weitere").arg(names.size() - Shown);
+    return QStringLiteral("Im Ordner der wartenden Archivkopien „%1“ liegen Dateien, die nicht von ZUB stammen: %2. "
+                          "Sie bleiben unberührt und werden nicht archiviert.")
+        .arg(pendingFolder, quoted.join(QStringLiteral(", ")));
+}
+
+// The copy's bytes, or false with a German reason.
+bool readCopy(FolderHandle& folder, const QByteArray& name, QByteArray& message, QString* reason)
+{
+    const FileRead read = folder.read(name, MaxCopyBytes, message);
+    if (read == FileRead::Read)
+        return true;
+    const QString quoted = quotedName(QFile::decodeName(name));
+    *reason = read == FileRead::TooLarge ? QStringLiteral("%1 ist zu groß.").arg(quoted)
+                                         : QStringLiteral("%1 ließ sich nicht lesen.").arg(quoted);
+    return false;
 }
 
 } // namespace
-
-QString pendingArchiveFolderIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/ArchivAusstehend");
-}
 
 QString fileNameFromText(const QString& text)
 {
@@ -86,26 +130,60 @@ ArchiveOutcome archiveCopy(const QString& root, const QString& pendingFolder, co
             false};
 }
 
+bool isWaitingCopyName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\d{4}-\\d\\d-\\d\\d) (\\d\\d\\.\\d\\d\\.\\d\\d) (.+?)(?: \\((?:[2-9]|[1-9]\\d\\d?)\\))?\\.eml$"));
+    const QRegularExpressionMatch match = pattern.match(name);
+    const QString subject = match.captured(3);
+    return match.hasMatch() && QDate::fromString(match.captured(1), QStringLiteral("yyyy-MM-dd")).isValid() &&
+           QTime::fromString(match.captured(2), QStringLiteral("HH.mm.ss")).isValid() &&
+           fileNameFromText(subject) == subject;
+}
+
 CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder)
 {
     CatchUp result;
-    const QStringList names = waitingNames(pendingFolder);
-    for (const QString& name : names) {
-        const QString path = pendingFolder + QLatin1Char('/') + name;
+    FolderHandle folder(QFile::encodeName(pendingFolder));
+    const QList<FolderHandle::Entry> entries = folder.list(isListed);
+    if (folder.state() != FolderHandle::State::Open) {
+        result.notice = folderNotice(pendingFolder, folder);
+        return result;
+    }
+    QStringList foreign;
+    for (const FolderHandle::Entry& entry : entries) {
+        const QString name = QFile::decodeName(entry.name);
+        if (!isOwnCopy(entry, name)) {
+            foreign << name;
+            continue;
+        }
         QByteArray message;
         QString reason;
-        if (readWholeFile(path, MaxCopyBytes, message, &reason) == ReadOutcome::Read &&
-            intoArchive(root, name.chopped(Suffix.size()), message, &reason) && removeFile(path, &reason)) {
-            ++result.archived;
-            continue;
+        if (readCopy(folder, entry.name, message, &reason) &&
+            intoArchive(root, name.chopped(Suffix.size()), message, &reason)) {
+            // A name that stands for another file since the read keeps it: archived at the next catch-up.
+            if (folder.remove(entry.name)) {
+                ++result.archived;
+                continue;
+            }
+            reason = QStringLiteral("%1 ließ sich nicht löschen.").arg(quotedName(name));
         }
         if (result.problem.isEmpty())
             result.problem = reason;
         ++result.waiting;
     }
     if (result.archived > 0)
-        syncFolder(pendingFolder, nullptr); // at worst a copy comes back and is found already archived
+        folder.sync(); // at worst a copy comes back and is found already archived
+    if (!foreign.isEmpty())
+        result.notice = foreignNotice(pendingFolder, foreign);
     return result;
+}
+
+bool holdsWaitingCopies(const QString& pendingFolder)
+{
+    FolderHandle folder(QFile::encodeName(pendingFolder));
+    return folder.state() == FolderHandle::State::Open ? !folder.list(isListed).isEmpty()
+                                                       : folder.state() != FolderHandle::State::Missing;
 }
 
 std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day, const QByteArray& messageId)

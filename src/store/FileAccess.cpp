@@ -105,6 +105,8 @@ bool report(QString* error, const QString& text)
     return false;
 }
 
+} // namespace
+
 QString systemReason(int code)
 {
     switch (code) {
@@ -128,6 +130,8 @@ QString systemReason(int code)
         return QStringLiteral("Systemfehler %1.").arg(code);
     }
 }
+
+namespace {
 
 #ifdef Q_OS_UNIX
 // Gives the temporary file `from` the name `to` unless that name exists: 0, or the errno.
@@ -181,7 +185,17 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
     return ReadOutcome::Read;
 }
 
-bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync)
+namespace {
+
+QFileDevice::FileError writeError(const QFile& file)
+{
+    return file.error() != QFileDevice::NoError ? file.error() : QFileDevice::WriteError;
+}
+
+// The atomic owner-only write behind both writeWholeFile: `fill` writes the new bytes and gives the
+// first error.
+bool replaceFile(const QString& path, const std::function<QFileDevice::FileError(QFile&)>& fill, QString* error,
+                 FileSync sync)
 {
     const auto failed = [&](const QString& reason) {
         return report(error, QStringLiteral("%1 konnte nicht gespeichert werden. %2").arg(quotedName(path), reason));
@@ -195,8 +209,8 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
     QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
     if (!file.open())
         return failed(reasonOf(file.error()));
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return failed(reasonOf(file.error()));
+    if (const QFileDevice::FileError filled = fill(file); filled != QFileDevice::NoError || !file.flush())
+        return failed(reasonOf(filled != QFileDevice::NoError ? filled : file.error()));
     if (sync != FileSync::Skipped && !syncToDisk(file))
         return failed(reasonOf(errno == ENOSPC ? QFileDevice::ResourceError : QFileDevice::WriteError));
     std::error_code renamed;
@@ -206,6 +220,33 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error
         return failed(reasonOf(QFileDevice::RenameError));
     file.setAutoRemove(false);
     return sync != FileSync::Durable || syncFolder(target.absolutePath(), error);
+}
+
+} // namespace
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync)
+{
+    return replaceFile(
+        path,
+        [&bytes](QFile& file) { return file.write(bytes) == bytes.size() ? QFileDevice::NoError : writeError(file); },
+        error, sync);
+}
+
+bool writeWholeFile(const QString& path, QIODevice& source, QString* error, FileSync sync)
+{
+    return replaceFile(
+        path,
+        [&source](QFile& file) {
+            while (!source.atEnd()) {
+                const QByteArray chunk = source.read(1 << 20);
+                if (chunk.isEmpty())
+                    return QFileDevice::ReadError;
+                if (file.write(chunk) != chunk.size())
+                    return writeError(file);
+            }
+            return QFileDevice::NoError;
+        },
+        error, sync);
 }
 
 bool writeNamedFile(const QByteArray& folder, const QByteArray& name, const QByteArray& bytes, int mode, QString* error)

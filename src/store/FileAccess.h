@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 
 #include <functional>
@@ -39,6 +40,8 @@ ReadOutcome readWholeFile(const QString& path, qint64 maxBytes, QByteArray& byte
 // Replaces the file atomically (a crash or a full disk leaves the old file), readable and writable by
 // its owner only. A symbolic link in its place is replaced by the file, never written through.
 bool writeWholeFile(const QString& path, const QByteArray& bytes, QString* error, FileSync sync = FileSync::Durable);
+// The same with everything `source` gives until its end, read a piece at a time.
+bool writeWholeFile(const QString& path, QIODevice& source, QString* error, FileSync sync = FileSync::Durable);
 
 // Replaces the file `name` in `folder` (the file system's bytes, which need not be UTF-8) atomically with
 // bytes of the given mode: written under a temporary name starting with "." and ending in neither ".txt"
@@ -86,5 +89,8 @@ bool keepAsBad(const QString& path, QString* error);
 
 // The file's name without its folder, quoted for a message.
 QString quotedName(const QString& path);
+
+// The German reason of a system error number (errno).
+QString systemReason(int code);
 
 } // namespace kadmel

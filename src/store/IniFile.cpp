@@ -43,11 +43,6 @@ QList<Line> splitKeepingEnds(const QByteArray& text)
 
 } // namespace
 
-QString iniFilePathIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/kadmel.ini");
-}
-
 // Editors on Windows put a byte order mark before the first section; reader and writer both look past it.
 // CR LF, LF and a lone CR (old Mac editors) each end a line.
 QByteArrayList iniLines(const QByteArray& bytes)

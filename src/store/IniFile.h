@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StorePaths.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -27,9 +29,6 @@ struct IniSection
     // The last value of the key.
     std::optional<QByteArray> value(const QByteArray& key) const;
 };
-
-// "kadmel.ini" in the program folder, the file of every section.
-QString iniFilePathIn(const QString& programFolder);
 
 // The lines of the text, a UTF-8 byte order mark skipped; CR LF, LF and a lone CR each end a line.
 QByteArrayList iniLines(const QByteArray& bytes);

@@ -1,6 +1,7 @@
 #include "store/InstanceLock.h"
 
 #include "store/FileAccess.h"
+#include "store/StorePaths.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,8 +9,7 @@
 
 namespace kadmel {
 
-InstanceLock::InstanceLock(const QString& programFolder)
-    : m_path(programFolder + QStringLiteral("/kadmel.lock")), m_lock(m_path)
+InstanceLock::InstanceLock(const QString& programFolder) : m_path(lockFilePathIn(programFolder)), m_lock(m_path)
 {
     // An instance may run for months: only a dead owner makes the lock stale, never its age.
     m_lock.setStaleLockTime(0);

@@ -28,11 +28,6 @@ std::optional<QByteArray> unescaped(const QByteArray& text)
 
 } // namespace
 
-QString jobNameFilePathIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/kadmel.jobs");
-}
-
 QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries)
 {
     QByteArray text = QByteArray(Header) + '\n';

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StorePaths.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -22,8 +24,7 @@ struct JobNameEntry
 // A line per mail with a name of up to 255 bytes written as "%xx": 32767 of them fit.
 inline constexpr qint64 MaxJobNameFileBytes = qint64(32) << 20;
 
-// "kadmel.jobs" in the program folder: a text file, one line per mail, never part of the store.
-QString jobNameFilePathIn(const QString& programFolder);
+// "kadmel.jobs" in the program folder (jobNameFilePathIn): a text file, one line per mail.
 
 QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries);
 // Nothing for anything encodeJobNameFile cannot have written.

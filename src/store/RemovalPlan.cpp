@@ -74,21 +74,6 @@ QList<std::pair<qint16, qint16>> RemovalPlan::moves() const
     return result;
 }
 
-QString removalPlanPathIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/kadmel.removal");
-}
-
-QString movedMailPathIn(const QString& programFolder, qint16 newId)
-{
-    return mailsFolderIn(programFolder) + QStringLiteral("/Mail(%1).neu").arg(newId);
-}
-
-QString removedMailPathIn(const QString& programFolder, qint16 oldId)
-{
-    return mailsFolderIn(programFolder) + QStringLiteral("/Mail(%1).weg").arg(oldId);
-}
-
 QByteArray indexDigest(const QByteArray& indexBytes)
 {
     return QCryptographicHash::hash(indexBytes, QCryptographicHash::Sha256);

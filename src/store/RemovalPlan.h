@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StorePaths.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -38,10 +40,6 @@ struct RemovalPlan
 
     friend bool operator==(const RemovalPlan&, const RemovalPlan&) = default;
 };
-
-QString removalPlanPathIn(const QString& programFolder);
-QString movedMailPathIn(const QString& programFolder, qint16 newId);   // "Mails/Mail(<id>).neu"
-QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails/Mail(<id>).weg"
 
 QByteArray indexDigest(const QByteArray& indexBytes);
 

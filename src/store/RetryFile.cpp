@@ -34,11 +34,6 @@ bool isMark(const QByteArray& text)
 
 } // namespace
 
-QString retryFilePathIn(const QString& programFolder)
-{
-    return programFolder + QStringLiteral("/kadmel.retry");
-}
-
 QByteArray encodeRetryFile(const RetryFileContent& content)
 {
     QByteArray text = QByteArray(Header) + ' ' + QByteArray::number(content.savedAt) + '\n';

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/StorePaths.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -31,8 +33,7 @@ struct RetryFileContent
 // A line per mail: 32767 of them fit with room to spare.
 inline constexpr qint64 MaxRetryFileBytes = 4 << 20;
 
-// "kadmel.retry" in the program folder: a text file, one line per waiting mail, never part of the store.
-QString retryFilePathIn(const QString& programFolder);
+// "kadmel.retry" in the program folder (retryFilePathIn): a text file, one line per waiting mail.
 
 QByteArray encodeRetryFile(const RetryFileContent& content);
 // Nothing for anything encodeRetryFile cannot have written (a damaged or foreign file).

@@ -1,25 +1,115 @@
 #include "store/StorePaths.h"
 
+#include "store/ArchiveFiles.h"
+
+#include <QRegularExpression>
+
 namespace kadmel {
+namespace {
+
+const QString MailsFolder = QStringLiteral("Mails");
+const QString PendingArchiveFolder = QStringLiteral("ArchivAusstehend");
+const QString IniFile = QStringLiteral("kadmel.ini");
+const QString RetryFile = QStringLiteral("kadmel.retry");
+const QString JobNameFile = QStringLiteral("kadmel.jobs");
+const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
+
+QString in(const QString& programFolder, const QString& name)
+{
+    return programFolder + QLatin1Char('/') + name;
+}
+
+QString mailPathIn(const QString& programFolder, qint16 id, const char* suffix)
+{
+    return in(programFolder, MailsFolder) + QStringLiteral("/Mail(%1).").arg(id) + QLatin1String(suffix);
+}
+
+// The settings and index files of any version, as the take-over of old files finds them.
+bool isSettingsOrIndexName(const QString& name)
+{
+    return name.startsWith(QLatin1String("zubdata"), Qt::CaseInsensitive) &&
+           name.endsWith(QLatin1String(".zub"), Qt::CaseInsensitive);
+}
+
+bool isSideFileName(const QString& name)
+{
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile;
+}
+
+bool isMailFileName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^Mail\\(\\d{1,5}\\)\\.(zub|neu|weg)$"));
+    return pattern.match(name).hasMatch();
+}
+
+} // namespace
 
 QString settingsFilePathIn(const QString& programFolder)
 {
-    return programFolder + QStringLiteral("/ZUBData1(3.0).zub");
+    return in(programFolder, QStringLiteral("ZUBData1(3.0).zub"));
 }
 
 QString indexFilePathIn(const QString& programFolder)
 {
-    return programFolder + QStringLiteral("/ZUBData2(3.0).zub");
+    return in(programFolder, QStringLiteral("ZUBData2(3.0).zub"));
 }
 
 QString mailsFolderIn(const QString& programFolder)
 {
-    return programFolder + QStringLiteral("/Mails");
+    return in(programFolder, MailsFolder);
 }
 
 QString mailFilePathIn(const QString& programFolder, qint16 id)
 {
-    return programFolder + QStringLiteral("/Mails/Mail(%1).zub").arg(id);
+    return mailPathIn(programFolder, id, "zub");
+}
+
+QString iniFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, IniFile);
+}
+
+QString retryFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, RetryFile);
+}
+
+QString jobNameFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, JobNameFile);
+}
+
+QString removalPlanPathIn(const QString& programFolder)
+{
+    return in(programFolder, RemovalPlanFile);
+}
+
+QString movedMailPathIn(const QString& programFolder, qint16 newId)
+{
+    return mailPathIn(programFolder, newId, "neu");
+}
+
+QString removedMailPathIn(const QString& programFolder, qint16 oldId)
+{
+    return mailPathIn(programFolder, oldId, "weg");
+}
+
+QString pendingArchiveFolderIn(const QString& programFolder)
+{
+    return in(programFolder, PendingArchiveFolder);
+}
+
+QString lockFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, QStringLiteral("kadmel.lock"));
+}
+
+QList<StoreFileKind> storeFileNames()
+{
+    return {{MailsFolder, isMailFileName},
+            {PendingArchiveFolder, isWaitingCopyName},
+            {{}, isSideFileName},
+            {{}, isSettingsOrIndexName}};
 }
 
 } // namespace kadmel

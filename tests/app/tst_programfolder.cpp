@@ -1,7 +1,15 @@
 #include "app/ProgramFolder.h"
+#include "engine/Dispatcher.h"
+#include "engine/RetrySchedule.h"
+#include "store/ArchiveFiles.h"
+#include "store/JobNameFile.h"
+#include "store/PermanentRemoval.h"
 #include "store/StoreFiles.h"
+#include "support/LocalSettings.h"
+#include "support/RecordingView.h"
 #include "support/SmallDisk.h"
 
+#include <QDirIterator>
 #include <QTemporaryDir>
 
 using namespace kadmel;
@@ -54,6 +62,74 @@ private Q_SLOTS:
         QVERIFY(ownerOnly(copied.settingsFilePath()) && ownerOnly(copied.mailFilePath(2)));
         // Said once: the second start works on the copy without a word.
         QVERIFY(takeOverStore(second) && second.notice.isEmpty() && second.error.isEmpty());
+    }
+
+    // Every store file goes along, owner-only, and acts in the new folder as it would have in the old: a removal
+    // cut short is settled, the schedule read, the owed receipt written, the waiting copy archived. A copy that
+    // fails leaves nothing behind.
+    void takenOverFilesActAsBefore()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("program")), perUser = dir.filePath(QStringLiteral("user"));
+        const QString archive = dir.filePath(QStringLiteral("archiv")), receipts = dir.filePath(QStringLiteral("q"));
+        writeStore(program); // 1 sent, 2 failed, 3 deleted
+        for (const QString& folder : {perUser, archive, receipts, perUser + QStringLiteral("/ZUBData1(3.0).zub/x")})
+            QVERIFY(QDir().mkpath(folder));
+        writeBytes(iniFilePathIn(program), "[Archiv]\nOrdner=" + archive.toUtf8() + "\n[Quittung]\nOrdner=" +
+                                               receipts.toUtf8() + "\n[Zustellung]\nAutomatischWiederholen=true\n");
+        const auto files = [](const QString& folder) {
+            QMap<QString, QByteArray> found;
+            for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+                const QString path = it.next();
+                found.insert(path.mid(folder.size()), fileBytes(path));
+            }
+            return found;
+        };
+        {
+            Store old(program);
+            old.loadAtStartup();
+            old.tables().mail(2).Status = "ERRMessage4";
+            QVERIFY(old.SaveMail(2));
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            QVERIFY(saveRetryFile(program, {now, {{2, retryMark(old.tables().mail(2)), now, now + 3600000, 1}}}));
+            QVERIFY(saveJobNameFile(program, {{2, true, {}, "b.zub"}}));
+            QVERIFY(archiveCopy(dir.filePath(QStringLiteral("none")), pendingArchiveFolderIn(program),
+                                QStringLiteral("2026-12-07 09.10.32 Brief"), "Subject: Brief\r\n\r\nText")
+                        .waiting);
+            PermanentRemoval removal(old, {1}); // cut short once its plan is prepared
+            while (!QFile::exists(removedMailPathIn(program, 3)))
+                QVERIFY(!removal.step(1, nullptr));
+
+            QVERIFY(QFile::setPermissions(jobNameFilePathIn(program), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                                          QFileDevice::ReadGroup |
+                                                                          QFileDevice::ReadOther));
+            ProgramFolderChoice choice{perUser, {}, {}, program};
+            QVERIFY(!takeOverStore(choice) && choice.error.contains(QStringLiteral("ZUBData1(3.0).zub")));
+            QCOMPARE(QDir(perUser).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList(QStringLiteral("ZUBData1(3.0).zub")));
+            QVERIFY(QDir(perUser + QStringLiteral("/ZUBData1(3.0).zub")).removeRecursively());
+            choice.error.clear();
+            QVERIFY(takeOverStore(choice));
+            QCOMPARE(files(perUser), files(program));
+            for (QDirIterator it(perUser, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+                 it.hasNext();) {
+                const QFileInfo entry(it.next());
+                QVERIFY2(entry.isDir() ? (entry.permissions() & 0x77) == 0 : ownerOnly(entry.filePath()),
+                         qPrintable(entry.filePath()));
+            }
+        }
+
+        Store store(perUser);
+        QVERIFY(store.loadAtStartup().refusal.isEmpty());
+        QVERIFY(!QFile::exists(removalPlanPathIn(perUser)) && !QFile::exists(removedMailPathIn(perUser, 3)));
+        QCOMPARE(store.tables().folder(DeletedFolder).entries(), QList<qint16>{3}); // undone, as before its commit
+        store.settings() = localSettings(dir.path(), 25);
+        RecordingView view;
+        Dispatcher dispatcher(store, view, EngineTimings{.pollMs = 20, .smtp = {}, .archiveRetryMs = 50});
+        QCOMPARE(dispatcher.StartProcessing(), StartCheck::Ok);
+        QCOMPARE(view.retryTimes.keys(), QList<qint16>{2});
+        QVERIFY(fileBytes(receipts + QStringLiteral("/b.zub.txt")).startsWith("ID=2\r\n"));
+        QTRY_VERIFY(QFile::exists(archive + QStringLiteral("/2026/12/2026-12-07 09.10.32 Brief.eml")));
     }
 };
 

@@ -123,6 +123,42 @@ private Q_SLOTS:
         QVERIFY(ArchiveBench::files(pending).isEmpty());
         QVERIFY(bench.view.said("Archivierung nachgeholt: 1 E-Mail(s)"));
     }
+
+    // Only copies of the program's own names in the real folder are caught up: a link in its place is neither
+    // followed nor written through, and a file the program never makes stays where it is; each is said once.
+    void onlyOwnCopiesInTheRealFolderAreCaughtUp()
+    {
+        ArchiveBench bench(0);
+        QDir().mkpath(bench.archive);
+        const QString pending = pendingArchiveFolderIn(bench.program),
+                      documents = bench.dir.filePath(QStringLiteral("Dokumente"));
+        const QString own = QStringLiteral("2026-12-07 09.10.32 Rechnung (2).eml");
+        const auto fill = [](const QString& folder, const QStringList& names) {
+            QDir().mkpath(folder);
+            for (const QString& name : names)
+                writeBytes(folder + QLatin1Char('/') + name, "Subject: x\r\n\r\nText");
+        };
+        fill(documents, {QStringLiteral("brief.eml"), own});
+        QVERIFY(QFile::link(documents, pending));
+        bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
+        const QByteArray link = "Archivkopien \x84" + toAnsi(pending) + "\x93 ist eine Verkn\xFCpfung";
+        QTRY_VERIFY(bench.view.said(link));
+        QVERIFY(!archiveCopy(bench.dir.filePath(QStringLiteral("none")), pending,
+                             QStringLiteral("2026-12-07 09.10.33 X"), "m")
+                     .waiting);
+        QCOMPARE(ArchiveBench::files(documents).size(), 2);
+        QVERIFY(ArchiveBench::files(bench.archive).isEmpty());
+
+        bench.dispatcher.reset();
+        QVERIFY(QFile::remove(pending));
+        fill(pending, {QStringLiteral("junk.eml"), QStringLiteral("notiz.txt"), own});
+        bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
+        QTRY_COMPARE(ArchiveBench::files(bench.archive).keys(),
+                     QStringList(bench.archive + QStringLiteral("/2026/12/") + own));
+        QCOMPARE(ArchiveBench::files(pending).size(), 2);
+        QCOMPARE(bench.view.said("\x84junk.eml\x93, \x84notiz.txt\x93"), 1);
+        QCOMPARE(bench.view.said(link), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMailArchive)
