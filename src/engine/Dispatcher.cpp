@@ -9,6 +9,7 @@
 #include "engine/Receipts.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
 #include <QDateTime>
@@ -207,8 +208,8 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     record.Date = dateText(QDateTime::currentDateTime());
     // A mail from before Message-IDs or edited gets one, saved with the mark. A mail delivered before goes out
     // again on purpose: as a new message, which a recipient's system that drops a known Message-ID would swallow.
-    if (!isMessageId(record.Reserved) || isResult(before.Status, ResultCode::Sent))
-        record.Reserved = NewMessageId(fieldValue(record.From));
+    if (!isMessageId(messageIdOf(record)) || isResult(before.Status, ResultCode::Sent))
+        setMessageId(record, NewMessageId(fieldValue(record.From)));
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
     if (beside) { // the mail is in hand while its file is written
         setIdle(false);

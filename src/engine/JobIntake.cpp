@@ -9,6 +9,7 @@
 #include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
+#include "store/MailExtras.h"
 #include "store/MailFile.h"
 
 #include <QDateTime>
@@ -182,6 +183,8 @@ void JobIntake::ParseJob(const JobEntry& job)
         record.Date = dateText(QDateTime::currentDateTime());
         record.Size = FormatByteSize(record.Body.size());
         record.Reserved = NewMessageId(fieldValue(record.From)); // saved with the mail, before anything goes out
+        setExtras(record, {OemToAnsi(parsed.fields.copyTo), OemToAnsi(parsed.fields.blindCopyTo),
+                           OemToAnsi(parsed.fields.replyTo)});
         mail.tooLarge = projectedMailFileSize(record, settings) > MaxMailFileBytes;
         return mail;
     };

@@ -1,5 +1,7 @@
 #include "engine/JobParser.h"
 
+#include "store/MailRecord.h"
+
 #include <array>
 
 namespace kadmel {
@@ -27,6 +29,18 @@ ParsedJob parseJobText(const QByteArray& text)
     if (bodyLength < 0)
         return job;
     job.fields = {values[0], values[1], values[2], text.mid(next + 6, bodyLength)};
+    const qsizetype subject = text.indexOf(Markers[2]);
+    const auto optional = [&text, subject](const char* marker) {
+        QByteArray joined;
+        for (qsizetype pos = text.indexOf(marker); pos >= 0 && pos < subject; pos = text.indexOf(marker, pos + 4)) {
+            const qsizetype end = text.indexOf("@@", pos + 2); // at the latest the subject's marker
+            joined += (joined.isEmpty() ? "" : ",") + fieldValue(text.mid(pos + 5, qMax<qsizetype>(0, end - pos - 5)));
+        }
+        return joined;
+    };
+    job.fields.copyTo = optional("@@CC");
+    job.fields.blindCopyTo = optional("@@BC");
+    job.fields.replyTo = optional("@@RT");
     job.outcome = ParsedJob::Outcome::Ok;
     return job;
 }

@@ -11,6 +11,10 @@ struct JobFields
     QByteArray recipient;
     QByteArray subject;
     QByteArray body;
+    // "@@CC", "@@BC", "@@RT" where they stand before "@@SB", trimmed; a marker given twice adds its value with ",".
+    QByteArray copyTo = {};
+    QByteArray blindCopyTo = {};
+    QByteArray replyTo = {};
 
     friend bool operator==(const JobFields&, const JobFields&) = default;
 };
@@ -29,7 +33,9 @@ struct ParsedJob
 
 // Cuts sender, recipient, subject and body out of a job's text. Each marker is searched from the start,
 // one separator after it is skipped, a value ends before the next "@@"; the body starts four characters
-// after the subject's closing "@@". Nothing is trimmed.
+// after the subject's closing "@@". Nothing is trimmed. The optional markers count only before the subject's
+// marker, so older versions still read sender, recipient, subject and body of the same job, and a body's
+// "@@CC" means nothing.
 ParsedJob parseJobText(const QByteArray& text);
 
 } // namespace kadmel

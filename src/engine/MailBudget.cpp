@@ -4,6 +4,7 @@
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "smtp/ReplyFramer.h"
+#include "store/MailExtras.h"
 #include "store/MailFile.h"
 
 namespace kadmel {
@@ -14,19 +15,23 @@ qint64 projectedMailFileSize(const MailRecord& record, const Settings& settings)
     header.MailSenderEMail = record.From;
     header.MailRecipientEMail = record.To;
     header.MailSubject = record.Subject;
+    const MailExtras extras = extrasOf(record);
+    header.MailCopyTo = extras.copyTo;
+    header.MailReplyTo = extras.replyTo;
     // The Message-ID it has, or one as long as the one it will get (saved in the record as well).
-    header.MailMessageId = isMessageId(record.Reserved) ? record.Reserved : NewMessageId(fieldValue(record.From));
+    const QByteArray id = messageIdOf(record);
+    header.MailMessageId = isMessageId(id) ? id : NewMessageId(fieldValue(record.From));
     const qint64 message =
         ComposeMessage(header, QDateTime::currentDateTime()).size() + EncodedSize(ComposedHtmlSize(record.Body));
 
     // Every command holds at most the server name, the user's Base64 or one address, a handful of each;
     // the status code and the length fields of a hundred log entries fit well in the fixed part.
-    const qint64 commands =
-        4 * (settings.SmtpServer.size() + 2 * settings.SmtpUser.size() + record.From.size() + record.To.size()) +
-        64 * 1024;
+    const qint64 commands = 4 * (settings.SmtpServer.size() + 2 * settings.SmtpUser.size() + record.From.size() +
+                                 record.To.size() + record.Reserved.size() - id.size()) +
+                            64 * 1024;
     MailRecord logged = record;
     logged.Log.reset();
-    logged.Reserved = header.MailMessageId;
+    setMessageId(logged, header.MailMessageId);
     return encodedMailRecordSize(logged) + encodedStringSize(message) + commands + ReplyFramer::MaxConversationBytes;
 }
 

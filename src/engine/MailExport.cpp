@@ -4,6 +4,7 @@
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
 #include "store/KadmelIni.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
 namespace kadmel {
@@ -15,8 +16,12 @@ SmtpMail smtpMailOf(const MailRecord& record, qint16 id)
     mail.MailRecipientEMail = fieldValue(record.To);
     mail.MailSenderEMail = fieldValue(record.From);
     mail.MailSubject = fieldValue(record.Subject);
-    if (isMessageId(record.Reserved))
-        mail.MailMessageId = record.Reserved;
+    if (isMessageId(messageIdOf(record)))
+        mail.MailMessageId = messageIdOf(record);
+    const MailExtras extras = extrasOf(record);
+    mail.MailCopyTo = extras.copyTo;
+    mail.MailBlindCopyTo = extras.blindCopyTo;
+    mail.MailReplyTo = extras.replyTo;
     return mail;
 }
 
@@ -27,8 +32,8 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
         const QString archive = store.kadmelIni().read().archiveFolder;
         const QDate day =
             QDateTime::fromString(QString::fromLatin1(record.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss")).date();
-        if (!archive.isEmpty() && isMessageId(record.Reserved)) {
-            if (std::optional<QByteArray> copy = findArchivedCopy(archive, day, record.Reserved))
+        if (!archive.isEmpty() && isMessageId(messageIdOf(record))) {
+            if (std::optional<QByteArray> copy = findArchivedCopy(archive, day, messageIdOf(record)))
                 return copy;
         }
         if (std::optional<QByteArray> sent = messageSentIn(record.Log))

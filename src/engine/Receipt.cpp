@@ -2,10 +2,13 @@
 
 #include "engine/ByteText.h"
 #include "engine/FailureReason.h"
+#include "engine/MailExport.h"
 #include "store/Ansi.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
 #include <QFile>
+#include <QHash>
 
 #include <cstdlib>
 
@@ -42,8 +45,37 @@ QByteArray receipt(const QByteArray& id, const QByteArray& status, const QByteAr
                    const QByteArray& reply, const QByteArray& time, const MailRecord& mail)
 {
     return line("ID", id) + line("Status", status) + line("Code", code) + line("Text", text) + line("Antwort", reply) +
-           line("Zeit", time) + line("Nachrichten-ID", mail.Reserved) + line("Empfaenger", fieldValue(mail.To)) +
+           line("Zeit", time) + line("Nachrichten-ID", messageIdOf(mail)) + line("Empfaenger", fieldValue(mail.To)) +
            line("Betreff", fieldValue(mail.Subject));
+}
+
+// After the keys every receipt has: the copies where the mail has them, and with several recipients each one's
+// answer to RCPT TO ("Empfaenger2=b@example.org 550 5.1.1 unknown"; the address alone when not asked).
+QByteArray recipientLines(const MailRecord& mail)
+{
+    const MailExtras extras = extrasOf(mail);
+    QByteArray text;
+    if (!fieldValue(extras.copyTo).isEmpty())
+        text += line("Kopie", fieldValue(extras.copyTo));
+    if (!fieldValue(extras.blindCopyTo).isEmpty())
+        text += line("Blindkopie", fieldValue(extras.blindCopyTo));
+    SmtpMail smtp = smtpMailOf(mail, 0);
+    const QList<QByteArray> recipients = envelopeOf(smtp).recipients;
+    if (recipients.size() < 2)
+        return text;
+    // Each command is answered by the reply after it; the greeting comes first.
+    QHash<QByteArray, QByteArray> answers;
+    for (qsizetype i = 0; i < mail.Log.Sent.size() && i + 1 < mail.Log.Received.size(); ++i) {
+        const QByteArray& sent = mail.Log.Sent.at(i);
+        if (sent.startsWith("RCPT TO: <") && sent.endsWith(">\r\n"))
+            answers.insert(sent.mid(10, sent.size() - 13), oneLine(mail.Log.Received.at(i + 1).trimmed(), 200));
+    }
+    for (qsizetype k = 0; k < recipients.size(); ++k) {
+        const QByteArray answer = answers.value(recipients[k]);
+        text += line(("Empfaenger" + QByteArray::number(k + 1)).constData(),
+                     toAnsi(QString::fromUtf8(recipients[k])) + (answer.isEmpty() ? answer : ' ' + answer));
+    }
+    return text;
 }
 
 QByteArray logText(const QByteArray& ansi)
@@ -73,12 +105,12 @@ QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QD
                 outcomeReply(mail), attempt.isValid() ? zonedTime(attempt) : QByteArray(), mail);
     if (nextAttempt)
         text += line("NaechsterVersuch", zonedTime(*nextAttempt));
-    return AnsiToOem(text);
+    return AnsiToOem(text + recipientLines(mail));
 }
 
 QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const QDateTime& when)
 {
-    return AnsiToOem(receipt({}, "abgewiesen", {}, reason, {}, zonedTime(when), job));
+    return AnsiToOem(receipt({}, "abgewiesen", {}, reason, {}, zonedTime(when), job) + recipientLines(job));
 }
 
 QByteArray outcomeLogLine(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)

@@ -5,6 +5,7 @@
 #include "store/FileAccess.h"
 #include "store/JobNameFile.h"
 #include "store/KadmelIni.h"
+#include "store/MailExtras.h"
 
 #include <QFile>
 
@@ -51,12 +52,13 @@ void Receipts::load()
     bool changed = false;
     for (const JobNameEntry& e : *saved) {
         qint16 id = e.id;
-        const bool stands = id <= tables.MailCount() && (e.messageId.isEmpty() || tables.mail(id).Reserved.isEmpty() ||
-                                                         tables.mail(id).Reserved == e.messageId);
+        const bool stands =
+            id <= tables.MailCount() && (e.messageId.isEmpty() || messageIdOf(tables.mail(id)).isEmpty() ||
+                                         messageIdOf(tables.mail(id)) == e.messageId);
         if (!stands) { // the store changed behind the file (a removal settled at this start)
             if (byMessageId.isEmpty()) {
                 for (int k = 1; k <= tables.MailCount(); ++k)
-                    byMessageId.insert(tables.mail(qint16(k)).Reserved, qint16(k));
+                    byMessageId.insert(messageIdOf(tables.mail(qint16(k))), qint16(k));
             }
             id = e.messageId.isEmpty() ? qint16(0) : byMessageId.value(e.messageId);
             changed = true;
@@ -94,7 +96,7 @@ void Receipts::remember(qint16 id, const QByteArray& name)
             saveNames();
         return;
     }
-    m_jobs.insert(id, {m_store.tables().mail(id).Reserved, name});
+    m_jobs.insert(id, {messageIdOf(m_store.tables().mail(id)), name});
     m_owed.insert(id);
     m_promised.remove(id);
     saveNames();
@@ -194,8 +196,8 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
             m_promised.insert(id, *next);
         else
             m_promised.remove(id);
-        renamed = renamed || job->messageId != mail.Reserved;
-        job->messageId = mail.Reserved;
+        renamed = renamed || job->messageId != messageIdOf(mail);
+        job->messageId = messageIdOf(mail);
     }
     if (renamed || paid)
         saveNames();

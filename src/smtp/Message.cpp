@@ -1,5 +1,6 @@
 #include "smtp/Message.h"
 
+#include "smtp/Addresses.h"
 #include "smtp/Base64.h"
 
 #include <QRandomGenerator>
@@ -20,13 +21,6 @@ bool isControl(char c)
 {
     const auto byte = static_cast<unsigned char>(c);
     return byte < 0x20 || byte == 0x7F;
-}
-
-// Inside "<…>" of MAIL FROM and RCPT TO a blank or a ">" would start parameters or a second address.
-bool addressIsSafe(const QByteArray& address)
-{
-    return std::none_of(address.begin(), address.end(),
-                        [](char c) { return c == ' ' || c == '<' || c == '>' || isControl(c); });
 }
 
 bool textIsSafe(const QByteArray& text)
@@ -118,14 +112,96 @@ QByteArray headerText(const QByteArray& text, qsizetype prefixLength)
     return folded + word + "?=";
 }
 
+// A display name: quoted where it holds a mark that ends a phrase (a comma would start another address).
+QByteArray phrase(const QByteArray& name, qsizetype prefixLength)
+{
+    static constexpr char Specials[] = "()<>[]:;@\\,.\"";
+    if (!is8Bit(name) && !name.contains("=?") &&
+        std::any_of(name.begin(), name.end(), [](char c) { return c != '\0' && std::strchr(Specials, c); })) {
+        QByteArray quoted = name;
+        quoted.replace('\\', "\\\\").replace('"', "\\\"");
+        if (std::optional<QByteArray> folded = foldedAtBlanks('"' + quoted + '"', prefixLength))
+            return *folded;
+    }
+    return headerText(name, prefixLength);
+}
+
+// "Name <addr>"; the first of a line without a name keeps the blank before "<" it always had.
+QByteArray mailboxText(const Mailbox& box, qsizetype prefixLength, bool first)
+{
+    const QByteArray address = '<' + wireAddress(box.address) + '>';
+    if (box.name.isEmpty())
+        return first ? ' ' + address : address;
+    return phrase(box.name, prefixLength) + ' ' + address;
+}
+
+// "To: a <…>, b <…>" with its CR LF, a line broken before an address that would pass 78.
+QByteArray addressLine(const QByteArray& label, const QList<Mailbox>& boxes)
+{
+    QByteArray line = label;
+    for (qsizetype i = 0; i < boxes.size(); ++i) {
+        if (i == 0) {
+            line += mailboxText(boxes[0], line.size(), true);
+            continue;
+        }
+        const qsizetype column = line.size() - (line.lastIndexOf('\n') + 1);
+        const QByteArray same = mailboxText(boxes[i], column + 2, false);
+        line += !same.contains('\n') && column + 2 + same.size() <= 78 ? ", " + same
+                                                                       : ",\r\n " + mailboxText(boxes[i], 1, false);
+    }
+    return line + "\r\n";
+}
+
+struct AddressFields
+{
+    Mailbox from;
+    QList<Mailbox> to, cc, bcc, replyTo;
+};
+
+// The addresses of the mail; a field that is no list of addresses stands as one address, as it was.
+AddressFields addressFieldsOf(const SmtpMail& mail, QByteArray* problem = nullptr)
+{
+    QByteArray ignored;
+    QByteArray& why = problem ? *problem : ignored;
+    const auto list = [&why](const QByteArray& text, const char* field) {
+        if (!why.isEmpty())
+            return QList<Mailbox>();
+        std::optional<QList<Mailbox>> boxes = parseAddressList(text, field, &why);
+        return boxes ? *boxes : QList<Mailbox>{{{}, text}};
+    };
+    AddressFields fields;
+    QList<Mailbox> from = list(mail.MailSenderEMail, "Der Absender");
+    if (from.size() > 1 && why.isEmpty())
+        why = "Der Absender \x84" + mail.MailSenderEMail.left(100) + "\x93 ist mehr als eine E-Mail-Adresse.";
+    fields.from = from.value(0);
+    if (fields.from.name.isEmpty())
+        fields.from.name = mail.MailSenderName;
+    fields.to = list(mail.MailRecipientEMail, "Der Empf\xE4nger");
+    fields.cc = list(mail.MailCopyTo, "Der Kopie-Empf\xE4nger");
+    fields.bcc = list(mail.MailBlindCopyTo, "Der Blindkopie-Empf\xE4nger");
+    fields.replyTo = list(mail.MailReplyTo, "Die Antwortadresse");
+    // A mail without any recipient goes to "<>" as it always did; the server says why not.
+    if (fields.to.isEmpty() && fields.cc.isEmpty() && fields.bcc.isEmpty())
+        fields.to = {Mailbox{}};
+    if (fields.to.size() == 1 && fields.to[0].name.isEmpty())
+        fields.to[0].name = mail.MailRecipientName;
+    return fields;
+}
+
 // The header block without its blank line.
 QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
 {
     const QByteArray id = mail.MailMessageId.isEmpty() ? NewMessageId(mail.MailSenderEMail) : mail.MailMessageId;
     const QByteArray charset = bodyCharset(mail.MailBody);
+    const AddressFields fields = addressFieldsOf(mail);
     QByteArray header;
-    header += "From: " + headerText(mail.MailSenderName, 6) + " <" + mail.MailSenderEMail + ">\r\n";
-    header += "To: " + headerText(mail.MailRecipientName, 4) + " <" + mail.MailRecipientEMail + ">\r\n";
+    header += addressLine("From: ", {fields.from});
+    if (!fields.to.isEmpty())
+        header += addressLine("To: ", fields.to);
+    if (!fields.cc.isEmpty())
+        header += addressLine("Cc: ", fields.cc);
+    if (!fields.replyTo.isEmpty())
+        header += addressLine("Reply-To: ", fields.replyTo);
     header += "Date: " + date + "\r\n";
     header += "Message-ID: " + id + "\r\n";
     header += "Subject: " + headerText(mail.MailSubject, 9) + "\r\n";
@@ -145,28 +221,57 @@ QByteArray bodyCharset(const QByteArray& body)
     return is8Bit(body) ? "windows-1252" : "us-ascii";
 }
 
+Envelope envelopeOf(const SmtpMail& mail)
+{
+    QByteArray problem;
+    const AddressFields fields = addressFieldsOf(mail, &problem);
+    if (!problem.isEmpty())
+        return {};
+    Envelope envelope{wireAddress(fields.from.address), {}, {}};
+    QList<QByteArray> seen; // an address named twice is asked for once
+    for (const QList<Mailbox>* list : {&fields.to, &fields.cc, &fields.bcc}) {
+        for (const Mailbox& box : *list) {
+            if (!seen.contains(box.address.toLower())) {
+                seen.append(box.address.toLower());
+                envelope.recipients.append(wireAddress(box.address));
+            }
+        }
+    }
+    for (const QList<Mailbox>* list : {&fields.to, &fields.cc, &fields.bcc, &fields.replyTo}) {
+        for (const Mailbox& box : *list)
+            if (envelope.eightBitAddress.isEmpty() && is8Bit(box.address))
+                envelope.eightBitAddress = box.address;
+    }
+    if (is8Bit(fields.from.address))
+        envelope.eightBitAddress = fields.from.address;
+    return envelope;
+}
+
 QByteArray headerProblem(const SmtpMail& mail)
 {
     const auto lineBreakIn = [](const QByteArray& text) { return text.contains('\r') || text.contains('\n'); };
-    const std::array<std::pair<const char*, const QByteArray*>, 3> fields = {
-        {{"Absender", &mail.MailSenderEMail},
-         {"Empf\xE4nger", &mail.MailRecipientEMail},
-         {"Betreff", &mail.MailSubject}}};
+    const std::array<std::pair<const char*, const QByteArray*>, 6> fields = {
+        {{"Im Absender", &mail.MailSenderEMail},
+         {"Im Empf\xE4nger", &mail.MailRecipientEMail},
+         {"Im Betreff", &mail.MailSubject},
+         {"In der Kopie", &mail.MailCopyTo},
+         {"In der Blindkopie", &mail.MailBlindCopyTo},
+         {"In der Antwortadresse", &mail.MailReplyTo}}};
     for (const auto& [name, value] : fields) {
         if (lineBreakIn(*value))
-            return QByteArray("Im ") + name + " steht ein Zeilenumbruch.";
+            return QByteArray(name) + " steht ein Zeilenumbruch.";
     }
-    for (const auto& [name, value] : {fields[0], fields[1]}) {
-        if (!addressIsSafe(*value) || is8Bit(*value)) {
-            QByteArray shown = value->left(100);
-            std::replace_if(shown.begin(), shown.end(), isControl, '?');
-            return QByteArray("Der ") + name + " \x84" + shown +
-                   "\x93 ist keine einzelne E-Mail-Adresse ohne Leerzeichen, spitze Klammern und Umlaute.";
-        }
-    }
+    QByteArray problem;
+    const AddressFields addresses = addressFieldsOf(mail, &problem);
+    if (!problem.isEmpty())
+        return problem;
     if (!textIsSafe(mail.MailSubject))
         return "Im Betreff steht ein Steuerzeichen.";
-    if (!textIsSafe(mail.MailSenderName) || !textIsSafe(mail.MailRecipientName))
+    bool namesSafe = textIsSafe(addresses.from.name);
+    for (const QList<Mailbox>* list : {&addresses.to, &addresses.cc, &addresses.replyTo})
+        for (const Mailbox& box : *list)
+            namesSafe = namesSafe && textIsSafe(box.name);
+    if (!namesSafe)
         return "In einem Namen steht ein Steuerzeichen.";
     if (!mail.MailMessageId.isEmpty() && !isMessageId(mail.MailMessageId))
         return "Die Nachrichten-ID \x84" + mail.MailMessageId + "\x93 ist ung\xFCltig.";
@@ -196,8 +301,11 @@ QByteArray RfcDate(const QDateTime& localTime)
     return QByteArray(text, qMax(0, qMin(length, int(sizeof text) - 1)));
 }
 
-QByteArray NewMessageId(const QByteArray& senderAddress)
+QByteArray NewMessageId(const QByteArray& sender)
 {
+    QByteArray ignored;
+    const std::optional<QList<Mailbox>> boxes = parseAddressList(sender, {}, &ignored);
+    const QByteArray senderAddress = boxes && boxes->size() == 1 ? boxes->first().address : sender;
     const QByteArray domain = senderAddress.mid(senderAddress.lastIndexOf('@') + 1).toLower();
     // One length for every mail, so that a mail's file size can be projected before its Message-ID exists.
     const quint64 random = QRandomGenerator::system()->generate64();

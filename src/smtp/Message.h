@@ -4,25 +4,40 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 
 #include <optional>
 
 namespace kadmel {
 
 // What a message is made of; texts are Windows-1252 bytes. A subject or name holding a byte above 127
-// goes out as RFC 2047 encoded words, every other text unchanged.
+// goes out as RFC 2047 encoded words, a name with marks such as "," quoted, every other text unchanged.
+// Addresses are written as people write them: "Name <addr>" or "addr", several separated by "," or ";".
 struct SmtpMail
 {
-    QByteArray MailSenderName; // never set by the dispatcher
-    QByteArray MailSenderEMail;
-    QByteArray MailRecipientName; // never set by the dispatcher
+    QByteArray MailSenderName;    // never set by the dispatcher; a name in MailSenderEMail comes first
+    QByteArray MailSenderEMail;   // one address
+    QByteArray MailRecipientName; // never set by the dispatcher; for a single recipient without a name
     QByteArray MailRecipientEMail;
     QByteArray MailSubject;
     QByteArray MailBody; // the HTML page
     qint16 MailID = 0;
-    QByteArray MailBodyBase64 = {}; // Encode(MailBody) when made beforehand (off the window's thread); else empty
-    QByteArray MailMessageId = {};  // "<…@…>", the same for every attempt of one unchanged mail
+    QByteArray MailBodyBase64 = {};  // Encode(MailBody) when made beforehand (off the window's thread); else empty
+    QByteArray MailMessageId = {};   // "<…@…>", the same for every attempt of one unchanged mail
+    QByteArray MailCopyTo = {};      // recipients named in a Cc line
+    QByteArray MailBlindCopyTo = {}; // recipients in the envelope only, never in the message
+    QByteArray MailReplyTo = {};     // the Reply-To line; none when empty
 };
+
+// Who the mail goes to, as the commands carry them (UTF-8 where an address holds a byte above 127): the
+// sender's address and each recipient of To, Cc and Bcc once. Empty for a mail headerProblem() refuses.
+struct Envelope
+{
+    QByteArray sender;
+    QList<QByteArray> recipients;
+    QByteArray eightBitAddress; // the first address that needs SMTPUTF8, as written (Windows-1252); or empty
+};
+Envelope envelopeOf(const SmtpMail& mail);
 
 inline constexpr char ProductLine[] = "Kadmel Mail System v3.0";
 
@@ -38,8 +53,8 @@ bool isMessageId(const QByteArray& id);
 // page's META both name it.
 QByteArray bodyCharset(const QByteArray& body);
 
-// Why a field could add commands or header lines, naming the field (German, Windows-1252): an address
-// holding "<", ">", white space, a control byte or a byte above 127, a name or subject holding a control
+// Why a field could add commands or header lines, naming the field (German, Windows-1252): a line break,
+// an entry that is no address (parseAddressList), a sender of several, a name or subject holding a control
 // byte other than TAB, a Message-ID that is not one, or a header line over 998 bytes. Empty when none can.
 QByteArray headerProblem(const SmtpMail& mail);
 inline bool headerIsSafe(const SmtpMail& mail)

@@ -47,6 +47,8 @@ struct ZUB_SMTP::Private
     ZUB_SMTP* q;
     SmtpTimings timings;
     SmtpMail mail;
+    Envelope envelope;
+    qsizetype recipientsAsked = 0;
     SmtpServer server;
 
     QPointer<QTcpSocket> socket;
@@ -354,8 +356,38 @@ struct ZUB_SMTP::Private
 
     void sendMailFrom()
     {
-        sendCommand("MAIL FROM: <" + mail.MailSenderEMail + ">\r\n");
+        // Reached only where the server offers SMTPUTF8 when an address needs it (onEhloAccepted).
+        const QByteArray utf8 = envelope.eightBitAddress.isEmpty() ? QByteArray() : QByteArray(" SMTPUTF8");
+        sendCommand("MAIL FROM: <" + envelope.sender + ">" + utf8 + "\r\n");
         protocolState = MailFromSent;
+    }
+
+    // RCPT TO for the next recipient, DATA once all are taken.
+    void sendNextRecipient()
+    {
+        if (recipientsAsked < envelope.recipients.size()) {
+            progressStep = 4;
+            sendCommand("RCPT TO: <" + envelope.recipients.at(recipientsAsked++) + ">\r\n");
+            protocolState = RcptToSent;
+            return;
+        }
+        sendCommand("DATA\r\n");
+        protocolState = DataSent;
+    }
+
+    void onEhloAccepted(const QByteArray& ehloReply)
+    {
+        if (!envelope.eightBitAddress.isEmpty() && !offersExtension(ehloReply, "SMTPUTF8")) {
+            // Without SMTPUTF8 such an address cannot be written in the envelope nor the header.
+            sendCommand("QUIT\r\n");
+            log.appendReceived("Der Server nimmt keine Adressen mit Umlauten an. \x84" +
+                               envelope.eightBitAddress.left(100) + "\x93\r\n");
+            fail(ResultCode::Refused);
+        } else if (useAuth() || !server.accessToken.isEmpty()) {
+            sendAuth(ehloReply);
+        } else {
+            sendMailFrom();
+        }
     }
 
     void sendEhlo()
@@ -436,6 +468,12 @@ struct ZUB_SMTP::Private
                                                                   : ResultCode::ServerReply);
             return;
         }
+        if (protocolState == RcptToSent && reply.code >= 400 && envelope.recipients.size() > 1) {
+            // One recipient of several refused: no message goes to the others, the open transaction is dropped.
+            sendCommand("QUIT\r\n");
+            fail(ResultCode::ServerReply);
+            return;
+        }
         switch (reply.code) {
         case 220:
             progressStep = 1;
@@ -444,19 +482,13 @@ struct ZUB_SMTP::Private
         case 250:
             progressStep = 3;
             if (protocolState == EhloSent) {
-                if (useAuth() || !server.accessToken.isEmpty()) {
-                    sendAuth(reply.text);
-                } else {
-                    sendMailFrom();
-                }
+                onEhloAccepted(reply.text);
             } else if (protocolState == MailFromSent) {
-                progressStep = 4;
-                sendCommand("RCPT TO: <" + mail.MailRecipientEMail + ">\r\n");
-                protocolState = RcptToSent;
+                recipientsAsked = 0;
+                sendNextRecipient();
             } else if (protocolState == RcptToSent) {
                 progressStep = 5;
-                sendCommand("DATA\r\n");
-                protocolState = DataSent;
+                sendNextRecipient();
             } else if (protocolState == MessageSent) {
                 progressStep = 6;
                 Q_EMIT q->progress(messageLength, messageLength, 0);
@@ -468,10 +500,8 @@ struct ZUB_SMTP::Private
             return;
         case 251:
             progressStep = 7;
-            if (protocolState == RcptToSent) {
-                sendCommand("DATA\r\n");
-                protocolState = DataSent;
-            }
+            if (protocolState == RcptToSent)
+                sendNextRecipient();
             return;
         case 334:
             progressStep = 8;
@@ -563,6 +593,7 @@ bool ZUB_SMTP::SendMail()
         d->refuseLater(ResultCode::Refused);
         return true;
     }
+    d->envelope = envelopeOf(d->mail);
     if ((d->mustEncrypt() && !QSslSocket::supportsSsl()) || (!d->server.accessToken.isEmpty() && !d->mustEncrypt())) {
         // No TLS library, or a token that would travel in the clear (a description decideDelivery() never gives):
         // the mail does not go.

@@ -103,7 +103,9 @@ private Q_SLOTS:
     // largest accepted one goes out and loads back after a restart.
     void jobsTravelOneAtATime()
     {
-        SmtpSink sink;
+        SinkOptions utf8;
+        utf8.smtpUtf8 = true;
+        SmtpSink sink(utf8);
         QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         Bench bench(sink.port(), 300, 20, 60000);
         bench.view.tray = true;
@@ -124,11 +126,13 @@ private Q_SLOTS:
         QVERIFY(low > 20 * 1024 * 1024); // ordinary text up to 20 MiB always goes
         bench.writeJob("1-over.zub", Bench::job("gro\xE1", text.first(high)));
         bench.writeJob("2-under.zub", Bench::job("gro\xE1", text.first(low)));
-        // As producers write them: a field per line, code page 858 with the euro at D5.
+        // As producers write them: a field per line, code page 858 with the euro at D5, names, copies, a blind
+        // copy, a reply address and an umlaut address (the sink offers SMTPUTF8); a body's "@@CC" means nothing.
         bench.writeJob("3-small.ZUB",
-                       "@@FR alice@example.com\r\n@@TO bob@example.com \r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\n"
-                       "Gr\x81\xE1"
-                       "e 100 \xD5");
+                       "@@FR Buchhaltung <alice@example.com>\r\n@@TO Max M\x81ller <bob@example.com>; carl@example.com "
+                       "\r\n@@CC \"Meier, Eva\" <eva@example.com>, j\x94rg@example.com\r\n@@BC archiv@example.com\r\n"
+                       "@@RT info@example.com\r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\nGr\x81\xE1"
+                       "e 100 \xD5@@CC x@example.com");
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         QCOMPARE(bench.dispatcher->StartProcessing(), StartCheck::Ok);
         QVERIFY(bench.view.active);
@@ -142,7 +146,7 @@ private Q_SLOTS:
         QCOMPARE(order, (QByteArrayList{"message E-Mail wird bearbeitet...  (ID 1)", "row 1 1 bold", "close-alert",
                                         "message E-Mail wird bearbeitet...  (ID 2)", "row 1 2 bold", "close-alert"}));
         QVERIFY(bench.view.log.contains("show-alert E-Mail wird bearbeitet...  (ID 2)\r\nBetreff: zwei \xE4 \x80\r\n"
-                                        "An: bob@example.com"));
+                                        "An: Max M\xFCller <bob@example.com>; carl@example.com"));
         QVERIFY(bench.view.log.contains("set-alert " + ResultText("MSGSENT")));
         QCOMPARE(bench.view.captions.at(0), QByteArray("Gesendete Objekte  (2)"));
         QVERIFY(bench.jobExists("1-over.zub"));
@@ -150,10 +154,20 @@ private Q_SLOTS:
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(text.first(low)));
         QCOMPARE(bench.tables().mail(2).Body + '|' + bench.tables().mail(2).Size,
-                 QByteArray("Gr\xFC\xDF\x65 100 \x80|11 Bytes"));
-        const QJsonObject read = readAsRecipient(sink.messages().at(1).content);
-        QCOMPARE(read[u"subject"].toString() + u'|' + QString::fromLatin1(sink.messages().at(1).rcptTos.join(',')),
-                 u"zwei ä €|bob@example.com");
+                 QByteArray("Gr\xFC\xDF\x65 100 \x80@@CC x@example.com|29 Bytes"));
+        const ReceivedMail small = sink.messages().at(1);
+        const QJsonObject read = readAsRecipient(small.content);
+        QCOMPARE(read[u"subject"].toString() + u'|' +
+                     QString::fromLatin1(small.mailFrom + ' ' + small.rcptTos.join(',')),
+                 u"zwei ä €|alice@example.com bob@example.com,carl@example.com,eva@example.com,jörg@example.com,"
+                 u"archiv@example.com");
+        const QJsonObject addresses = read[u"addresses"].toObject();
+        QCOMPARE(QStringList({addresses[u"From"].toString(), addresses[u"To"].toString(), addresses[u"Cc"].toString(),
+                              addresses[u"Reply-To"].toString()})
+                     .join(u'|'),
+                 u"Buchhaltung<alice@example.com>|Max Müller<bob@example.com>, <carl@example.com>|"
+                 u"Meier, Eva<eva@example.com>, <jörg@example.com>|<info@example.com>");
+        QVERIFY(!small.content.contains("archiv@") && small.content.contains("\r\nCc: \"Meier, Eva\" <eva@"));
         QVERIFY(read[u"body"].toString().contains(u"Grüße 100 €") && read[u"defects"].toArray().isEmpty());
         QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
         QCOMPARE(bench.reloaded(), bench.tables());

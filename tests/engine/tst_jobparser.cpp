@@ -37,6 +37,10 @@ private Q_SLOTS:
         ok("exactly four after the subject", "@@FR a@@TO b@@SB s@@1234", "a|b|s|");
         ok("@@ inside the body has no meaning", "@@FR a@@TO b@@SB s@@1234x@@y@@SB z", "a|b|s|x@@y@@SB z");
         ok("empty values", "@@FR @@TO @@SB @@1234", "|||");
+        // Copies, blind copies and a reply address count before the subject's marker only, trimmed (a second
+        // copy adds to the first), and leave the four fields as older versions read them.
+        ok("optional markers", "@@FR a@@CC c \r\n@@TO b@@BC d@@CC e@@RT r@@SB s@@1234x@@CC y", "a|b|s|x@@CC y|c,e|d|r");
+        ok("optional markers after the subject's", "@@FR a@@TO b@@SB s@@CC c@@1234@@BC d", "a|b|s|@@1234@@BC d");
         const auto bad = [](const char* name, const char* text, Outcome outcome) {
             QTest::newRow(name) << QByteArray(text) << outcome << QByteArray();
         };
@@ -55,7 +59,11 @@ private Q_SLOTS:
         QTEST(job.outcome, "outcome");
         if (job.outcome == Outcome::Ok)
             QTEST(QByteArrayList({job.fields.sender, job.fields.recipient, job.fields.subject, job.fields.body})
-                      .join('|'),
+                          .join('|') +
+                      ((job.fields.copyTo + job.fields.blindCopyTo + job.fields.replyTo).isEmpty()
+                           ? QByteArray()
+                           : '|' + QByteArrayList{job.fields.copyTo, job.fields.blindCopyTo, job.fields.replyTo}.join(
+                                       '|')),
                   "fields");
     }
 

@@ -1,5 +1,6 @@
 #include "engine/ByteText.h"
 #include "engine/Dispatcher.h"
+#include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
 #include "support/LocalSettings.h"
@@ -86,6 +87,9 @@ private Q_SLOTS:
         QTest::newRow("unclear") << QByteArrayList{"250 ok", "250 ok", "354 go"}
                                  << head("1", "unklar", "ERRMessage9", ""); // a 354 explains nothing
         QTest::newRow("refused") << QByteArrayList{} << head("", "abgewiesen", "", "");
+        // With a copy: of two recipients the second refused, each answer listed after the keys every receipt has.
+        QTest::newRow("copy refused") << QByteArrayList{"250 ok", "250 ok", "550 5.1.1 unbekannt", "221 bye"}
+                                      << head("1", "fehlgeschlagen", "ERRMessage3", "550 5.1.1 unbekannt");
     }
     void eachOutcomeHasItsReceipt()
     {
@@ -93,23 +97,32 @@ private Q_SLOTS:
         QFETCH(QByteArray, head);
         ScriptedSmtpServer server;
         server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
-        const QByteArrayList commands = {"MAIL FROM: <alice@example.com>", "RCPT TO: <bob@example.com>", "DATA",
-                                         "\r\n.", "QUIT"};
+        const bool copy = script.size() == 4;
+        const QByteArrayList commands = {"MAIL FROM: <alice@example.com>", "RCPT TO: <bob@example.com>",
+                                         copy ? "RCPT TO: <carl@example.com>" : "DATA", copy ? "QUIT" : "\r\n.",
+                                         "QUIT"};
         for (qsizetype k = 0; k < script.size(); ++k)
             server.expect(commands.at(k) + "\r\n").reply(script.at(k) + "\r\n");
         ReceiptBench bench(server.port());
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
-        script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
-                         : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
+        if (copy)
+            writeAt(bench.jobs + "a.zub", "@@FR alice@example.com@@CC carl@example.com@@TO bob@example.com@@SB "
+                                          "Gr\x81\xE1\x65@@\r\n\r\nText");
+        else
+            script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
+                             : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
         bench.dispatcher->StartProcessing();
         QTRY_VERIFY_WITH_TIMEOUT(!bench.receipt("a.zub").isEmpty(), 8000);
         const QByteArray receipt = bench.receipt("a.zub");
         QVERIFY2(receipt.startsWith(head), receipt.constData());
+        const QByteArray copies = copy ? "Kopie=carl@example.com\r\nEmpfaenger1=bob@example.com 250 ok\r\n"
+                                         "Empfaenger2=carl@example.com 550 5.1.1 unbekannt\r\n"
+                                       : "";
         QVERIFY(receipt.endsWith(script.isEmpty()
                                      ? "\r\nNachrichten-ID=\r\nEmpfaenger=\r\nBetreff=\r\n"
-                                     : "\r\nNachrichten-ID=" + bench.store.tables().mail(1).Reserved +
-                                           "\r\nEmpfaenger=bob@example.com\r\nBetreff=Gr\x81\xE1\x65\r\n"));
-        QCOMPARE(receipt.count("\r\n"), 9);
+                                     : "\r\nNachrichten-ID=" + messageIdOf(bench.store.tables().mail(1)) +
+                                           "\r\nEmpfaenger=bob@example.com\r\nBetreff=Gr\x81\xE1\x65\r\n" + copies));
+        QCOMPARE(receipt.count("\r\n"), copy ? 12 : 9);
         QVERIFY(QDateTime::fromString(QString::fromLatin1(receipt.mid(head.size(), 25)), Qt::ISODate).isValid());
         struct stat st = {};
         QVERIFY(::stat((bench.receipts + "/a.zub.txt").constData(), &st) == 0 && (st.st_mode & 0777) == 0640);

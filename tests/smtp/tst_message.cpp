@@ -74,12 +74,18 @@ private Q_SLOTS:
             mail.MailMessageId = bad; // an empty one is made at the send
             QVERIFY2(!isMessageId(bad) && headerIsSafe(mail) == bad.isEmpty(), bad.constData());
         }
-        // An 8-bit address is refused, a line break naming its field (long subject lines: ZUB_SMTP's
-        // headerInjectionIsRefusedBeforeConnecting).
-        mail.MailRecipientEMail = "m\xFCller@example.org";
-        QVERIFY(headerProblem(mail).startsWith("Der Empf\xE4nger \x84m\xFCller@example.org\x93 ist keine"));
-        mail.MailSubject = "Rechnung\r\n4711";
-        QCOMPARE(headerProblem(mail), "Im Betreff steht ein Zeilenumbruch.");
+        // An entry that is no address, a sender of two and a line break are refused, naming the field (long
+        // subject lines: ZUB_SMTP's headerInjectionIsRefusedBeforeConnecting).
+        mail.MailCopyTo = "a@example.org, Max <m\xFCller@example.org";
+        QCOMPARE(headerProblem(mail),
+                 "Der Kopie-Empf\xE4nger \x84Max <m\xFCller@example.org\x93 ist keine E-Mail-Adresse.");
+        mail.MailCopyTo = "\"Max <m@example.org>";
+        QVERIFY(headerProblem(mail).startsWith("Der Kopie-Empf\xE4nger \x84\"Max"));
+        mail.MailCopyTo.clear();
+        mail.MailSenderEMail = "a@example.org; b@example.org";
+        QVERIFY(headerProblem(mail).endsWith("\x93 ist mehr als eine E-Mail-Adresse."));
+        mail.MailBlindCopyTo = "x@example.org\r\n";
+        QCOMPARE(headerProblem(mail), "In der Blindkopie steht ein Zeilenumbruch.");
     }
 
     // What a recipient's program (Python's email package) reads: subject and body as written, no defect, the
@@ -126,6 +132,66 @@ private Q_SLOTS:
                          (word < 0 || line.indexOf("?=", word + 17) + 2 - word <= 75),
                      line.constData());
         }
+    }
+
+    // Addresses as people write them, read back as written; a blind copy only in the envelope.
+    void addressesReadAsWritten_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("fields"); // From, To, Cc, Bcc, Reply-To as the job writes them
+        QTest::addColumn<QString>("read");             // From, To, Cc, Reply-To as Python reads them, "|" between
+        QTest::addColumn<QByteArrayList>("envelope");  // sender, then every recipient
+        QTest::newRow("names with umlauts")
+            << QByteArrayList{"Buchhaltung Firma <buchhaltung@firma.de>", "Max M\xFCller <max@example.org>", {}, {}, {}}
+            << QStringLiteral("Buchhaltung Firma<buchhaltung@firma.de>|Max Müller<max@example.org>")
+            << QByteArrayList{"buchhaltung@firma.de", "max@example.org"};
+        QTest::newRow("two recipients with ',' and ';', quoted names with a comma, copies, reply address")
+            << QByteArrayList{"von@firma.de",
+                              "\"M\xFCller, Max\" <max@example.org>; b@example.org,Dr. Eva Meier <eva@example.org>",
+                              " \"Meier; Eva\" <eva@example.org> , Buchhaltung (intern) <buch@firma.de>;",
+                              "archiv@firma.de", "Info <info@firma.de>"}
+            << QStringLiteral(
+                   "<von@firma.de>|Müller, Max<max@example.org>, <b@example.org>, Dr. Eva Meier<eva@example.org>|"
+                   "Meier; Eva<eva@example.org>, Buchhaltung (intern)<buch@firma.de>|Info<info@firma.de>")
+            << QByteArrayList{"von@firma.de",    "max@example.org", "b@example.org",
+                              "eva@example.org", "buch@firma.de",   "archiv@firma.de"};
+        QTest::newRow("an address with umlauts, in UTF-8")
+            << QByteArrayList{"von@firma.de", "J\xF6rg <j\xF6rg.m\xFCller@example.com>", {}, {}, {}}
+            << QStringLiteral("<von@firma.de>|Jörg<jörg.müller@example.com>")
+            << QByteArrayList{"von@firma.de", "j\xC3\xB6rg.m\xC3\xBCller@example.com"};
+        QTest::newRow("many, folded")
+            << QByteArrayList{"von@firma.de",
+                              QByteArray("Abteilung Rechnungseingang <rechnungseingang@example.org>, ").repeated(4),
+                              {},
+                              {},
+                              {}}
+            << QStringLiteral("<von@firma.de>|") +
+                   QStringLiteral("Abteilung Rechnungseingang<rechnungseingang@example.org>, ").repeated(4).chopped(2)
+            << QByteArrayList{"von@firma.de", "rechnungseingang@example.org"};
+    }
+    void addressesReadAsWritten()
+    {
+        QFETCH(QByteArrayList, fields);
+        QFETCH(QString, read);
+        QFETCH(QByteArrayList, envelope);
+        SmtpMail mail{{}, fields[0], {}, fields[1], "Test", "<HTML>x</HTML>", 1};
+        mail.MailCopyTo = fields[2];
+        mail.MailBlindCopyTo = fields[3];
+        mail.MailReplyTo = fields[4];
+        QCOMPARE(headerProblem(mail), QByteArray());
+        const Envelope sent = envelopeOf(mail);
+        QCOMPARE(QByteArrayList{sent.sender} + sent.recipients, envelope);
+        const QByteArray message = ComposeMessage(mail, QDateTime::currentDateTime()).chopped(3);
+        const QJsonObject got = readAsRecipient(message);
+        QCOMPARE(got[u"defects"].toArray(), QJsonArray());
+        const QJsonObject addresses = got[u"addresses"].toObject();
+        QStringList shown;
+        for (const auto field : {u"From", u"To", u"Cc", u"Reply-To"})
+            if (addresses.contains(field))
+                shown << addresses[field].toString();
+        QCOMPARE(shown.join(u'|'), read);
+        QVERIFY(!addresses.contains(u"Bcc") && (fields[3].isEmpty() || !message.contains(fields[3])));
+        for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n'))
+            QVERIFY2(line.size() <= 79, line.constData());
     }
 
     void frames_data()

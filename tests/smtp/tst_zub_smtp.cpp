@@ -157,6 +157,16 @@ private Q_SLOTS:
             << err8 << 0;
         QTest::newRow("STARTTLS refused with 454")
             << greeted + Lines{"S:250-mail\r\n250-STARTTLS\r\n250 HELP", "C:STARTTLS", "S:454 not now"} << err8 << 0;
+        // Of several recipients one refused: no message to the others, that reply is the mail's reason.
+        QTest::newRow("second recipient refused")
+            << UpToMessage.mid(0, 6) + Lines{"S:250 ok", "C:RCPT TO: <b@example.org>", "S:550 5.1.1 unknown", "C:QUIT",
+                                             "R:550 5.1.1 unknown"}
+            << err3 << 0;
+        // An umlaut address needs SMTPUTF8: without it nothing follows EHLO but QUIT.
+        QTest::newRow("umlaut address, no SMTPUTF8")
+            << greeted + Lines{"S:250-mail\r\n250 8BITMIME", "C:QUIT",
+                               "R:Der Server nimmt keine Adressen mit Umlauten an. \x84j\xF6rg@example.org\x93"}
+            << QByteArray("ERRMessage7") << 0;
         QTest::newRow("starttls in lower case, answered with 250")
             << greeted + Lines{"S:250-mail\n250 starttls", "C:STARTTLS", "S:250 ok"} << err8 << 0;
     }
@@ -171,7 +181,12 @@ private Q_SLOTS:
         const quint16 port = script.value(0) == "refused" ? ScriptedSmtpServer::unusedPort() : server.port();
         // The STARTTLS rows are the ones that end in ERRMessage8.
         const Encryption encryption = code == "ERRMessage8" ? Encryption::StartTls : Encryption::Keine;
-        const Outcome out = send(port, script.contains("C:AUTH LOGIN"), encryption);
+        SmtpMail mail = SampleMail; // a row's second RCPT TO or umlaut reason says whom it is sent to
+        if (script.contains("C:RCPT TO: <b@example.org>"))
+            mail.MailRecipientEMail += "; b@example.org";
+        if (script.value(script.size() - 1).contains("Umlauten"))
+            mail.MailCopyTo = "j\xF6rg@example.org";
+        const Outcome out = send(port, script.contains("C:AUTH LOGIN"), encryption, mail);
         QCOMPARE(out.code, code);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
         QVERIFY(port == server.port() || out.elapsedMs < Short.connectMs / 2); // refused: no wait for the limit

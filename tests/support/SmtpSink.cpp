@@ -19,6 +19,8 @@ SmtpSink::SmtpSink(const SinkOptions& options)
         bytes << "--user" << options.user << "--password" << options.password;
     if (options.plainOnly)
         bytes << "--plain-only";
+    if (options.smtpUtf8)
+        bytes << "--smtputf8";
     QStringList arguments{QStringLiteral(KADMEL_TEST_SUPPORT_DIR "/smtp_sink.py"), QStringLiteral("--dir"),
                           m_folder.path()};
     for (const QByteArray& argument : bytes) // the sink takes them back as Latin-1 bytes

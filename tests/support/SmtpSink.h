@@ -40,6 +40,7 @@ struct SinkOptions
     QByteArray certificateHost = "localhost"; // the name the server's certificate is issued for
     QByteArray token = {};                    // AUTH XOAUTH2 for `user` with exactly this token is required
     bool plainOnly = false;                   // AUTH PLAIN offered, LOGIN not
+    bool smtpUtf8 = false;                    // SMTPUTF8 offered
 };
 
 // A real SMTP server (aiosmtpd) on 127.0.0.1 for the lifetime of this object.

@@ -4,10 +4,17 @@ import json
 import sys
 from email import policy
 
-message = email.message_from_bytes(sys.stdin.buffer.read(), policy=policy.default)
+raw = sys.stdin.buffer.read()
+head = raw.split(b"\r\n\r\n", 1)[0]
+if any(b > 127 for b in head):  # an address in UTF-8 (RFC 6532), read as such a reader reads it
+    message = email.message_from_string(raw.decode("utf-8"), policy=policy.default.clone(utf8=True))
+else:
+    message = email.message_from_bytes(raw, policy=policy.default)
 defects = [type(d).__name__ for d in message.defects]
 for name, value in message.items():
-    defects += ["%s: %s" % (name, type(d).__name__) for d in getattr(value, "defects", ())]
+    # RFC 6532 allows what Python still notes for an address in UTF-8.
+    defects += ["%s: %s" % (name, type(d).__name__) for d in getattr(value, "defects", ())
+                if type(d).__name__ != "NonASCIILocalPartDefect"]
 date = message["Date"].datetime if message["Date"] else None
 json.dump({
     "subject": str(message["Subject"] or ""),
@@ -16,4 +23,7 @@ json.dump({
     "offset": date.utcoffset().total_seconds() // 60 if date and date.tzinfo else None,
     "messageId": str(message["Message-ID"] or ""),
     "defects": defects,
+    # "Name<addr>, <addr>" per address field present
+    "addresses": {field: ", ".join("%s<%s>" % (a.display_name, a.addr_spec) for a in message[field].addresses)
+                  for field in ("From", "To", "Cc", "Reply-To", "Bcc") if message[field] is not None},
 }, sys.stdout)

@@ -2,7 +2,8 @@
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout.
 Each message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials);
 with --tls the authority of the certificate for --cert-host is written to ca.pem first. --token accepts AUTH XOAUTH2
-for --user with that token only (else a 334 JSON challenge, then 535; a token holding "nochmal" is challenged twice); --plain-only offers PLAIN but not LOGIN.
+for --user with that token only (else a 334 JSON challenge, then 535; a token holding "nochmal" is challenged twice); --plain-only offers PLAIN but not LOGIN; --smtputf8
+offers SMTPUTF8.
 Stops when stdin closes."""
 
 import argparse
@@ -69,6 +70,7 @@ def main():
     for option in ("--dir", "--user", "--password", "--cert-host", "--token"):
         parser.add_argument(option)
     parser.add_argument("--plain-only", action="store_true")
+    parser.add_argument("--smtputf8", action="store_true")
     parser.add_argument("--tls", choices=("none", "starttls", "implicit"), default="none")
     args = parser.parse_args()
 
@@ -97,6 +99,7 @@ def main():
 
     def factory():
         return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
+                    enable_SMTPUTF8=args.smtputf8,
                     data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
                     auth_required=args.user is not None, auth_require_tls=starttls,
                     auth_exclude_mechanism=["LOGIN"] if args.plain_only else None,

@@ -1,6 +1,7 @@
 #include "ui/mail/MailEditor.h"
 
 #include "store/Ansi.h"
+#include "store/MailExtras.h"
 #include "ui/mail/MailFonts.h"
 #include "ui/mail/MailPictures.h"
 
@@ -126,7 +127,7 @@ void frmMailEdit::saveAndClose()
     mail->Subject = toAnsi(m_text3->text());
     // An edited mail is another mail to its recipient: it gets a new Message-ID at its next attempt.
     if (mail->From != before.From || mail->To != before.To || mail->Subject != before.Subject)
-        mail->Reserved.clear();
+        setMessageId(*mail, {}); // its copies and reply address stay
     QString error;
     if (!m_target.saveAll(&error)) {
         // The record goes back to what the files hold; the typed texts stay for another try.

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "store/MailRecord.h"
+
+#include <QByteArray>
+
+namespace kadmel {
+
+// A record's Reserved holds the mail's Message-ID, then the job's fields beyond sender, recipient and subject,
+// each as "@@", its two letters, a blank and the value: "<…@…>@@CC max@example.org@@RT info@firma.de". The
+// mail file keeps its layout; a version that knows only the Message-ID takes such a text for none.
+struct MailExtras
+{
+    QByteArray copyTo;      // "@@CC"
+    QByteArray blindCopyTo; // "@@BC"
+    QByteArray replyTo;     // "@@RT"
+    QByteArray others = {}; // fields of markers this version does not know, kept as they stand
+
+    friend bool operator==(const MailExtras&, const MailExtras&) = default;
+};
+
+QByteArray messageIdOf(const MailRecord& record);
+MailExtras extrasOf(const MailRecord& record);
+// Replace one part of Reserved and keep the other.
+void setMessageId(MailRecord& record, const QByteArray& messageId);
+void setExtras(MailRecord& record, const MailExtras& extras);
+
+} // namespace kadmel
