@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 #include "store/StoreFiles.h"
+#include "support/IdleFlood.h"
 #include "support/LocalSettings.h"
 #include "support/TokenEndpoint.h"
 
@@ -107,6 +108,7 @@ private Q_SLOTS:
     void signInChoiceRoundTrips();
     void browserSignIn_data();
     void browserSignIn();
+    void browserSignInOutlastsAFlood();
     void staysOnScreen_data();
     void staysOnScreen();
     void deviceSignIn_data();
@@ -405,10 +407,11 @@ void TestSettingsDialog::browserSignIn()
     AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
     QVERIFY(saveIni(dir.path(), {.signIn = kept}));
     QNetworkAccessManager browser;
-    // The desktop opened no browser: the address is shown, and the user's browser fetches it by hand.
+    // xdg-open started, but no browser came (a terminal server): the address is shown all the same, and the
+    // user's browser fetches it by hand.
     const BrowserOpener opener = [&browser](const QUrl& url) {
         browser.get(QNetworkRequest(url));
-        return false;
+        return true;
     };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
     dialog.show();
@@ -444,6 +447,30 @@ void TestSettingsDialog::browserSignIn()
     child<QPushButton>(dialog, "Command1")->click();
     QCOMPARE(loadIni(dir.path()).signIn->refreshToken, QByteArray("1//0e-Aktualisierungstoken"));
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
+}
+
+// Another local process floods the loopback listener with idle connections: it holds a few of them without
+// spinning, and the browser's return still signs in.
+void TestSettingsDialog::browserSignInOutlastsAFlood()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    AuthorizationPage page;
+    page.back = "code=4%2F0A";
+    TokenEndpoint endpoint({TokenEndpoint::token("at", 3599, "rt-flut")});
+    const auto store = loadedStore(dir.path());
+    const AuthSetting browser{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", ""};
+    QVERIFY(saveIni(dir.path(), {.encryption = Encryption::SslTls, .signIn = browser}));
+    Form5 dialog(*store, prompts, {}, nullptr, {.opener = {}, .redirectIdle = std::chrono::milliseconds(200)});
+    child<QPushButton>(dialog, "SignIn")->click();
+    const QUrl address(child<QLineEdit>(dialog, "SignInAddress")->text());
+    const QUrl redirect(QUrlQuery(address).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    IdleFlood flood(QString::number(redirect.port()), 2000);
+    QVERIFY2(flood.holding && flood.descriptorsGained() < 20, qPrintable(QString::number(flood.descriptorsGained())));
+    QNetworkAccessManager user;
+    user.get(QNetworkRequest(address));
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(dialog, "SignInState")->text(), QStringLiteral("Angemeldet."), 10000);
+    QVERIFY2(flood.cpuShare() < 0.2, qPrintable(QString::number(flood.cpuShare()))); // spinning: 1
 }
 
 void TestSettingsDialog::deviceSignIn_data()
