@@ -2,12 +2,14 @@
 #include "store/StoreFiles.h"
 #include "support/IdleFlood.h"
 #include "support/LocalSettings.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/TokenEndpoint.h"
 
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
 #include "store/KadmelIni.h"
 #include "ui/AutostartEntry.h"
+#include "ui/DeviceSignIn.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
 
@@ -113,6 +115,7 @@ private Q_SLOTS:
     void staysOnScreen();
     void deviceSignIn_data();
     void deviceSignIn();
+    void deviceAddressUnreachable();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -485,6 +488,9 @@ void TestSettingsDialog::deviceSignIn_data()
         << QList{pending, error("slow_down"), TokenEndpoint::token("at", 3599, "rt-geraet")} << QString();
     QTest::newRow("code expired") << QList{pending, error("expired_token")} << QStringLiteral("abgelaufen.");
     QTest::newRow("denied") << QList{error("access_denied")} << QStringLiteral("abgelehnt");
+    QTest::newRow("denied, the service saying why")
+        << QList{TokenEndpoint::Answer{400, R"({"error":"access_denied","error_description":"AADSTS70000: Nein"})"}}
+        << QStringLiteral("abgelehnt: AADSTS70000: Nein");
     QTest::newRow("pending until the code's end") << QList{pending} << QStringLiteral("ohne dass");
 }
 
@@ -525,6 +531,19 @@ void TestSettingsDialog::deviceSignIn()
     child<QPushButton>(dialog, "Command1")->click();
     const std::optional<AuthSetting> saved = loadIni(dir.path()).signIn;
     QVERIFY(saved && saved->method == AuthMethod::OAuth2Device && saved->refreshToken == "rt-geraet");
+}
+
+// A device code address where nothing listens is named in the reason, not taken for the token address.
+void TestSettingsDialog::deviceAddressUnreachable()
+{
+    DeviceSignIn signIn(std::chrono::milliseconds(20));
+    QSignalSpy failed(&signIn, &DeviceSignIn::failed);
+    const QByteArray nobody = "http://127.0.0.1:" + QByteArray::number(ScriptedSmtpServer::unusedPort()) + "/code";
+    QString error;
+    QVERIFY(signIn.start(AuthSetting{AuthMethod::OAuth2Device, nobody, nobody, "kadmel-app", "", "", ""}, &error));
+    QVERIFY(failed.wait(10000));
+    QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("Die Gerätecode-Adresse ist nicht erreichbar")),
+             qPrintable(failed.at(0).at(0).toString()));
 }
 
 void TestSettingsDialog::staysOnScreen_data()
