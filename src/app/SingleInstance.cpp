@@ -78,7 +78,8 @@ QString instanceServerName(const QString& programFolder)
 #endif
 }
 
-InstanceServer::InstanceServer(const QString& programFolder, QObject* parent) : QObject(parent)
+InstanceServer::InstanceServer(const QString& programFolder, std::chrono::milliseconds idleLimit, QObject* parent)
+    : QObject(parent), m_held(idleLimit)
 {
     const QString name = instanceServerName(programFolder);
     if (name.isEmpty())
@@ -98,6 +99,7 @@ void InstanceServer::takeConnections()
             socket->deleteLater();
             continue;
         }
+        m_held.hold(socket);
         socket->setReadBufferSize(Raise.size()); // a caller that talks on is not listened to
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (socket->bytesAvailable() < Raise.size())
@@ -107,8 +109,6 @@ void InstanceServer::takeConnections()
             socket->disconnectFromServer();
         });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        // A caller that says nothing is not kept.
-        QTimer::singleShot(RaiseRequest::TimeoutMs, socket, &QObject::deleteLater);
     }
 }
 

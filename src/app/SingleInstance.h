@@ -1,9 +1,13 @@
 #pragma once
 
+#include "engine/HeldConnections.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QObject>
 #include <QTimer>
+
+#include <chrono>
 
 namespace kadmel {
 
@@ -17,12 +21,13 @@ QString instanceSocketFolder();
 QString instanceServerName(const QString& programFolder);
 
 // Held by the running program: a later start on the same folder connects and asks it to come forward.
-// Callers of another user are not listened to.
+// Callers of another user are not listened to; of this user's, a few are held for `idleLimit` each.
 class InstanceServer : public QObject
 {
     Q_OBJECT
 public:
-    explicit InstanceServer(const QString& programFolder, QObject* parent = nullptr);
+    explicit InstanceServer(const QString& programFolder, std::chrono::milliseconds idleLimit = std::chrono::seconds(2),
+                            QObject* parent = nullptr);
     bool isListening() const { return m_server.isListening(); }
 
 Q_SIGNALS:
@@ -32,6 +37,7 @@ private:
     void takeConnections();
 
     QLocalServer m_server;
+    HeldConnections m_held;
 };
 
 // The second start's last act: asks the running program to come forward, then finished(). Where nobody

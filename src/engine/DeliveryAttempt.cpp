@@ -168,6 +168,8 @@ void DeliveryAttempt::signInAndSend()
     d->tokenServer = decision.plan->server;
     if (!auth.inKeyring())
         return requestToken(auth);
+    if (d->tokens.requestKept(auth))
+        return;
     d->readingSecrets = true;
     const quint64 round = ++d->secretsRound;
     readSecrets(d->secrets, auth, this, [this, round](const std::optional<AuthSetting>& full, const QString& error) {

@@ -44,7 +44,8 @@ struct OAuthTokenSource::Private
     bool busy = false;
     quint64 session = 0;
 
-    // The token kept in memory, for the setting it was got with.
+    // The token kept in memory, for the setting it was got with as the file names it: a secret in the keyring by
+    // its entry, whose name changes with every secret written.
     std::optional<AuthSetting> keptFor;
     QByteArray keptToken;
     QDeadlineTimer keptUntil; // monotonic: a clock set back does not lengthen a token's life
@@ -110,7 +111,7 @@ struct OAuthTokenSource::Private
     {
         keptFor.reset();
         if (answer.lifeS > ExpiryMarginS && answer.lifeS < 366LL * 24 * 3600) {
-            keptFor = used;
+            keptFor = asFiled(used);
             keptToken = answer.accessToken;
             keptUntil = QDeadlineTimer((answer.lifeS - ExpiryMarginS) * 1000);
         }
@@ -130,17 +131,25 @@ bool OAuthTokenSource::request(const AuthSetting& setting)
 {
     if (d->busy)
         return false;
+    if (requestKept(setting))
+        return true;
     d->busy = true;
     d->asked = setting;
-    if (d->keptFor == setting && !d->keptUntil.hasExpired()) {
-        d->finishLater(true, d->keptToken);
-        return true;
-    }
     d->keptFor.reset();
     d->keptToken.clear();
     QByteArray refusal;
     if (!d->post.post(setting.tokenUrl, requestBody(setting), &refusal))
         d->finishLater(false, refusal);
+    return true;
+}
+
+bool OAuthTokenSource::requestKept(const AuthSetting& setting)
+{
+    if (d->busy || d->keptFor != asFiled(setting) || d->keptUntil.hasExpired())
+        return false;
+    d->busy = true;
+    d->asked = setting;
+    d->finishLater(true, d->keptToken);
     return true;
 }
 

@@ -31,6 +31,9 @@ public:
     // Starts getting a token for the setting. Exactly one of tokenReady() and failed() follows, always
     // after this has returned. Refused (false, nothing emitted) while a request runs.
     bool request(const AuthSetting& setting);
+    // request() while a token is kept for the setting, whose secrets may be unread: the keyring, which may be
+    // locked meanwhile, is not asked for a token at hand. False (nothing emitted) when none is kept for it.
+    bool requestKept(const AuthSetting& setting);
     bool isBusy() const;
     // Drops the kept token (the mail server refused it): the next request asks the address anew.
     void forget();

@@ -75,34 +75,33 @@ bool isSafeOAuthAddress(const QUrl& url)
     return isWebAddress(url) && (url.scheme().toLower() == QLatin1String("https") || isLoopback(url.host()));
 }
 
-TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError)
+TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError,
+                            const QString& name)
 {
     const QJsonObject object = QJsonDocument::fromJson(body).object();
     // The address's own word comes first: an "error" answer usually arrives with HTTP 400 or 401.
     if (const QString code = object.value(QStringLiteral("error")).toString(); !code.isEmpty()) {
         const QString description = object.value(QStringLiteral("error_description")).toString().trimmed();
-        TokenAnswer refusal = refusedWith(
-            description.isEmpty() ? QStringLiteral("Die Token-Adresse meldet „%1“.").arg(code) : description);
+        TokenAnswer refusal =
+            refusedWith(description.isEmpty() ? QStringLiteral("Die %1 meldet „%2“.").arg(name, code) : description);
         refusal.error = code;
         refusal.object = object;
         return refusal;
     }
     if (status == 0 && tlsFailed)
-        return refusedWith(
-            QStringLiteral("Sichere Verbindung zur Token-Adresse fehlgeschlagen (%1).").arg(transportError));
+        return refusedWith(QStringLiteral("Sichere Verbindung zur %1 fehlgeschlagen (%2).").arg(name, transportError));
     if (status == 0)
-        return refusedWith(QStringLiteral("Die Token-Adresse ist nicht erreichbar (%1).").arg(transportError));
+        return refusedWith(QStringLiteral("Die %1 ist nicht erreichbar (%2).").arg(name, transportError));
     if (status >= 300 && status < 400)
         return refusedWith(
-            QStringLiteral("Die Token-Adresse leitet weiter (HTTP %1); dem wird nicht gefolgt.").arg(status));
+            QStringLiteral("Die %1 leitet weiter (HTTP %2); dem wird nicht gefolgt.").arg(name).arg(status));
     if (status != 200 || object.isEmpty())
-        return refusedWith(QStringLiteral("Die Token-Adresse gab keine gültige Antwort (HTTP %1).").arg(status));
+        return refusedWith(QStringLiteral("Die %1 gab keine gültige Antwort (HTTP %2).").arg(name).arg(status));
 
     const QByteArray token = object.value(QStringLiteral("access_token")).toString().toUtf8();
     const QString type = object.value(QStringLiteral("token_type")).toString(QStringLiteral("Bearer"));
     if (!usableToken(token) || type.compare(QStringLiteral("Bearer"), Qt::CaseInsensitive) != 0) {
-        TokenAnswer refusal =
-            refusedWith(QStringLiteral("Die Token-Adresse lieferte kein verwendbares Zugriffstoken."));
+        TokenAnswer refusal = refusedWith(QStringLiteral("Die %1 lieferte kein verwendbares Zugriffstoken.").arg(name));
         refusal.object = object;
         return refusal;
     }
@@ -119,8 +118,8 @@ TokenRequest::TokenRequest(int timeoutMs, QObject* parent) : QObject(parent), m_
 {
     m_limit.setSingleShot(true);
     connect(&m_limit, &QTimer::timeout, this, [this] {
-        finish(refusedWith(QStringLiteral("Die Token-Adresse hat nicht innerhalb von %1 s geantwortet.")
-                               .arg(QString::number(m_timeoutMs / 1000.0, 'g', 3).replace(u'.', u','))));
+        finish(refusedWith(QStringLiteral("Die %1 hat nicht innerhalb von %2 s geantwortet.")
+                               .arg(m_name, QString::number(m_timeoutMs / 1000.0, 'g', 3).replace(u'.', u','))));
     });
 }
 
@@ -129,7 +128,7 @@ TokenRequest::~TokenRequest()
     abort();
 }
 
-bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByteArray* refusal)
+bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByteArray* refusal, const QString& name)
 {
     const auto refuse = [refusal](const QString& reason) {
         if (refusal)
@@ -137,14 +136,15 @@ bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByte
         return false;
     };
     if (isRunning())
-        return refuse(QStringLiteral("Eine Anfrage an die Token-Adresse läuft bereits."));
+        return refuse(QStringLiteral("Eine Anfrage an die %1 läuft bereits.").arg(m_name));
     const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::StrictMode);
     if (!isWebAddress(url))
-        return refuse(QStringLiteral("Die Token-Adresse ist keine gültige https-Adresse."));
+        return refuse(QStringLiteral("Die %1 ist keine gültige https-Adresse.").arg(name));
     // Secret and tokens in the clear: not over any network.
     if (!isSafeOAuthAddress(url))
-        return refuse(QStringLiteral("Die Token-Adresse muss mit „https://“ beginnen (http nur auf diesem Rechner: "
-                                     "127.0.0.1, ::1, localhost)."));
+        return refuse(QStringLiteral("Die %1 muss mit „https://“ beginnen (http nur auf diesem Rechner: "
+                                     "127.0.0.1, ::1, localhost).")
+                          .arg(name));
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
@@ -155,6 +155,7 @@ bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByte
     // A proxy of the environment must not see a test's or a local endpoint's traffic.
     m_manager->setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
     m_answer.clear();
+    m_name = name;
     m_reply = m_manager->post(request, form);
     connect(m_reply, &QNetworkReply::readyRead, this, &TokenRequest::readMore);
     connect(m_reply, &QNetworkReply::finished, this, &TokenRequest::onFinished);
@@ -183,7 +184,7 @@ void TokenRequest::readMore()
 {
     m_answer += m_reply->readAll();
     if (m_answer.size() > MaxAnswerBytes)
-        finish(refusedWith(QStringLiteral("Die Antwort der Token-Adresse ist größer als 1 MiB.")));
+        finish(refusedWith(QStringLiteral("Die Antwort der %1 ist größer als 1 MiB.").arg(m_name)));
 }
 
 void TokenRequest::onFinished()
@@ -193,7 +194,7 @@ void TokenRequest::onFinished()
         return; // over the cap: already finished
     const TokenAnswer answer =
         readTokenAnswer(m_answer, m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                        m_reply->error() == QNetworkReply::SslHandshakeFailedError, m_reply->errorString());
+                        m_reply->error() == QNetworkReply::SslHandshakeFailedError, m_reply->errorString(), m_name);
     finish(answer);
 }
 

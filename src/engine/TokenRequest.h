@@ -33,8 +33,10 @@ struct TokenAnswer
     QJsonObject object;      // the whole answer, for the fields of other grants (a device code)
 };
 // The answer's body with its HTTP status (0: none came, for `transportError`; `tlsFailed` when the
-// secure connection failed). The address's own "error" comes first, whatever the status.
-TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError);
+// secure connection failed). The address's own "error" comes first, whatever the status. `name`: the address as
+// the reasons name it.
+TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError,
+                            const QString& name = QStringLiteral("Token-Adresse"));
 
 // One form sent to a token address under the rules every token request keeps: only a safe address, no
 // redirect followed, no proxy for this machine, an answer of at most MaxAnswerBytes, a time limit. Used by
@@ -49,8 +51,10 @@ public:
     ~TokenRequest() override;
 
     // Sends the form; false (nothing emitted) with the German reason (Windows-1252) when the address may not
-    // be asked or a request runs. Otherwise finished() follows exactly once, unless abort() comes first.
-    bool post(const QByteArray& address, const QByteArray& form, QByteArray* refusal);
+    // be asked or a request runs. Otherwise finished() follows exactly once, unless abort() comes first. The
+    // reasons call the address `name` (a feminine noun: "Die %1 ist nicht erreichbar").
+    bool post(const QByteArray& address, const QByteArray& form, QByteArray* refusal,
+              const QString& name = QStringLiteral("Token-Adresse"));
     bool isRunning() const;
     // Ends a running request without a word.
     void abort();
@@ -64,6 +68,7 @@ private:
     void finish(const TokenAnswer& answer);
 
     int m_timeoutMs;
+    QString m_name;                                   // of the address asked
     std::unique_ptr<QNetworkAccessManager> m_manager; // made at the first request: a password sign-in needs none
     QPointer<QNetworkReply> m_reply;
     QTimer m_limit;

@@ -55,7 +55,7 @@ BrowserOpener systemBrowserOpener()
 }
 
 BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
-    : QObject(parent), m_opener(setup.opener), m_tokens(TokenExchangeMs)
+    : QObject(parent), m_opener(setup.opener), m_redirectIdle(setup.redirectIdle), m_tokens(TokenExchangeMs)
 {
     m_timer.setSingleShot(true);
     m_timer.setInterval(setup.timeLimit);
@@ -87,8 +87,8 @@ bool BrowserSignIn::start(const AuthSetting& setting, const QString& loginHint, 
     if (setting.clientId.trimmed().isEmpty())
         return refuse(QStringLiteral("Bitte geben Sie die Client-ID an."));
 
-    auto* redirect =
-        new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); }, this);
+    auto* redirect = new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); },
+                                          m_redirectIdle, this);
     if (!redirect->isListening()) {
         delete redirect;
         return refuse(QStringLiteral("Für die Rückleitung aus dem Browser ist kein lokaler Anschluss frei."));
@@ -120,8 +120,7 @@ bool BrowserSignIn::start(const AuthSetting& setting, const QString& loginHint, 
     }
     page.setQuery(encoded.query(QUrl::FullyEncoded), QUrl::StrictMode);
     m_timer.start();
-    if (!m_opener || !m_opener(page))
-        Q_EMIT pageNotOpened(page);
+    Q_EMIT waitingAt(page, m_opener && m_opener(page));
     return true;
 }
 

@@ -30,6 +30,8 @@ struct BrowserSignInSetup
     std::chrono::milliseconds timeLimit = std::chrono::minutes(5);
     // One second of the device code's polling interval; tests shorten it.
     std::chrono::milliseconds deviceSecond = std::chrono::seconds(1);
+    // How long the loopback listener holds a connection.
+    std::chrono::milliseconds redirectIdle = std::chrono::seconds(5);
 };
 
 // A person signs in once in the browser (authorisation code with PKCE, redirect to a loopback address); what
@@ -52,8 +54,9 @@ Q_SIGNALS:
     // `account`: the signed-in address where the service named it, else empty.
     void succeeded(const QByteArray& refreshToken, const QString& account);
     void failed(const QString& reason);
-    // No browser could be opened: the user opens the page by hand.
-    void pageNotOpened(const QUrl& page);
+    // The page the attempt waits on, for the user to open by hand: the desktop may say a browser opened when none
+    // came (xdg-open on a terminal server), so it is shown either way. `opened`: the desktop said so.
+    void waitingAt(const QUrl& page, bool opened);
 
 private:
     void finish();
@@ -62,6 +65,7 @@ private:
     void answered(const TokenAnswer& answer);
 
     BrowserOpener m_opener;
+    std::chrono::milliseconds m_redirectIdle;
     QTimer m_timer;
     TokenRequest m_tokens;
     QPointer<LoopbackRedirect> m_redirect;

@@ -8,6 +8,8 @@ namespace {
 
 // Each request is bounded on its own; the whole attempt by the code's life.
 constexpr int RequestMs = 30000;
+// What the reasons call the address that gives the code, as the dialog labels it.
+const QString DeviceAddress = QStringLiteral("Gerätecode-Adresse");
 // RFC 8628: without an interval the client waits 5 s, and "slow_down" adds 5 s.
 constexpr int DefaultIntervalS = 5;
 constexpr int SlowDownS = 5;
@@ -47,7 +49,7 @@ bool DeviceSignIn::start(const AuthSetting& setting, QString* error)
     if (const QString scope = authText(setting.scope).trimmed(); !scope.isEmpty())
         form += "&scope=" + formEncoded(scope);
     QByteArray refusal;
-    if (!m_tokens.post(setting.authorizationUrl, form, &refusal)) {
+    if (!m_tokens.post(setting.authorizationUrl, form, &refusal, DeviceAddress)) {
         *error = fromAnsi(refusal);
         return false;
     }
@@ -81,10 +83,16 @@ void DeviceSignIn::answered(const TokenAnswer& answer)
             m_intervalS += SlowDownS;
         return m_poll.start(m_second * m_intervalS);
     }
+    // The service's own description, where it gave one, is said as the browser's return says it.
+    QString described = answer.object.value(QStringLiteral("error_description")).toString().trimmed();
+    if (!described.isEmpty())
+        described = fromAnsi(answer.reason); // the same, cut to one line
     if (error == QLatin1String("expired_token"))
-        return fail(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an."));
+        return fail(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an.") +
+                    (described.isEmpty() ? QString() : QLatin1Char('\n') + described));
     if (error == QLatin1String("access_denied"))
-        return fail(QStringLiteral("Die Anmeldung wurde abgelehnt."));
+        return fail(QStringLiteral("Die Anmeldung wurde abgelehnt") +
+                    (described.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + described));
     if (const std::optional<QString> refusal = signInRefusal(answer))
         return fail(*refusal);
     cancel();

@@ -8,6 +8,8 @@ namespace {
 
 // A browser's request head is a few hundred bytes; anything far longer is no redirect of ours.
 constexpr qsizetype MaxRequestBytes = 16 * 1024;
+// Out of descriptors, Qt stops accepting; the browser's return is taken once one is free again.
+constexpr int AcceptAgainMs = 500;
 
 QByteArray response(const QByteArray& status, const QString& text)
 {
@@ -34,17 +36,21 @@ QMap<QString, QString> formDecoded(const QByteArray& query)
     return values;
 }
 
-LoopbackRedirect::LoopbackRedirect(Answerer answerer, QObject* parent)
-    : QObject(parent), m_answerer(std::move(answerer))
+LoopbackRedirect::LoopbackRedirect(Answerer answerer, std::chrono::milliseconds idleLimit, QObject* parent)
+    : QObject(parent), m_answerer(std::move(answerer)), m_held(idleLimit)
 {
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             socket->setParent(this);
+            socket->setReadBufferSize(MaxRequestBytes + 1);
+            m_held.hold(socket);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
+    connect(&m_server, &QTcpServer::acceptError, this,
+            [this] { QTimer::singleShot(AcceptAgainMs, this, [this] { m_server.resumeAccepting(); }); });
 }
 
 LoopbackRedirect::~LoopbackRedirect()

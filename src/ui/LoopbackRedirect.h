@@ -1,10 +1,13 @@
 #pragma once
 
+#include "engine/HeldConnections.h"
+
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
 
+#include <chrono>
 #include <functional>
 
 class QTcpSocket;
@@ -16,13 +19,13 @@ QMap<QString, QString> formDecoded(const QByteArray& query);
 
 // The one-time listener on 127.0.0.1 that the browser comes back to from the authorisation page. Each request's
 // query goes to the answerer, whose text the browser shows; an empty text answers "not found" (the browser's
-// icon request, a stray page).
+// icon request, a stray page). Any local process can connect: it holds a few connections for `idleLimit` each.
 class LoopbackRedirect : public QObject
 {
 public:
     using Answerer = std::function<QString(const QMap<QString, QString>& query)>;
 
-    LoopbackRedirect(Answerer answerer, QObject* parent);
+    LoopbackRedirect(Answerer answerer, std::chrono::milliseconds idleLimit, QObject* parent);
     ~LoopbackRedirect() override;
     bool isListening() const { return m_server.isListening(); }
     // "http://127.0.0.1:<port>/"
@@ -33,6 +36,7 @@ private:
 
     Answerer m_answerer;
     QTcpServer m_server;
+    HeldConnections m_held;
 };
 
 } // namespace kadmel

@@ -145,9 +145,13 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     connect(&m_browser, &BrowserSignIn::failed, this, failed);
     connect(&m_device, &DeviceSignIn::succeeded, this, &SignInBox::signedIn);
     connect(&m_device, &DeviceSignIn::failed, this, failed);
-    connect(&m_browser, &BrowserSignIn::pageNotOpened, this, [this](const QUrl& page) { showAddress(page, {}); });
-    connect(&m_device, &DeviceSignIn::codeReady, this,
-            [this](const QString& userCode, const QUrl& address) { showAddress(address, userCode); });
+    connect(&m_browser, &BrowserSignIn::waitingAt, this, [this](const QUrl& page, bool opened) {
+        showAddress(page, opened ? QStringLiteral("Falls sich kein Browser öffnet, diese Adresse im Browser öffnen:")
+                                 : QStringLiteral("Es ließ sich kein Browser öffnen. Bitte im Browser öffnen:"));
+    });
+    connect(&m_device, &DeviceSignIn::codeReady, this, [this](const QString& userCode, const QUrl& address) {
+        showAddress(address, QStringLiteral("Code %1 eingeben unter:").arg(userCode));
+    });
     showSetting(AuthSetting{});
 }
 
@@ -403,11 +407,10 @@ void SignInBox::signedIn(const QByteArray& refreshToken, const QString& account)
     showSignInState();
 }
 
-// The address to open by hand: the browser could not be opened, or the device code is typed in there.
-void SignInBox::showAddress(const QUrl& address, const QString& userCode)
+// The address to open by hand while the attempt waits: the browser's page, or where the device code is typed in.
+void SignInBox::showAddress(const QUrl& address, const QString& caption)
 {
-    m_userCode->setText(userCode.isEmpty() ? QStringLiteral("Bitte im Browser öffnen:")
-                                           : QStringLiteral("Code %1 eingeben unter:").arg(userCode));
+    m_userCode->setText(caption);
     m_address->setText(address.toString(QUrl::FullyEncoded));
     m_address->setCursorPosition(0);
     m_addressRow->show();

@@ -74,7 +74,7 @@ private:
     void signInOrCancel();
     bool isSigningIn() const;
     void signedIn(const QByteArray& refreshToken, const QString& account);
-    void showAddress(const QUrl& address, const QString& userCode);
+    void showAddress(const QUrl& address, const QString& caption);
     void showSignInState();
     void fitDialog();
     QString tokenOwner() const;

@@ -1,6 +1,7 @@
 #include "engine/DeliveryAttempt.h"
 #include "engine/FailureReason.h"
 #include "engine/HtmlBody.h"
+#include "engine/SecretStore.h"
 #include "store/ResultCode.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -69,6 +71,19 @@ EngineTimings quick(qint64 offThreadBytes)
 }
 
 const QByteArray Secret = "S3cr3t&Wert=1 +", Token = "ya29.a0AfH6SM-gut";
+
+// The desktop's keyring holding the secret, answering after the call as the real one does; locked, it refuses.
+struct SecretKeyring : SecretStore
+{
+    bool locked = false;
+    void read(const QString&, QObject* context, SecretDone done) override
+    {
+        const SecretAnswer answer{!locked, locked ? QByteArray() : Secret, QStringLiteral("gesperrt")};
+        QTimer::singleShot(0, context, [done, answer] { done(answer); });
+    }
+    void write(const QString&, const QByteArray&, QObject*, SecretDone) override {} // not asked here
+    void remove(const QString&, QObject*, SecretDone) override {}
+};
 
 } // namespace
 
@@ -182,6 +197,26 @@ private Q_SLOTS:
             for (const QByteArray& secret : {Secret, QByteArray("rt-"), QByteArray("ya29"), Token.toBase64().left(8),
                                              QByteArray("user=konto").toBase64().left(12)})
                 QVERIFY(!bytes.contains(secret));
+    }
+
+    // With the client secret in the keyring, the token kept from the first mail serves the second without asking
+    // the keyring, locked meanwhile.
+    void keptTokenNeedsNoKeyring()
+    {
+        SmtpSink sink({"konto@example.com", {}, SinkTls::StartTls, "localhost", Token});
+        TokenEndpoint endpoint({TokenEndpoint::token(Token, 3600)});
+        const EngineTimings timings{.smtp = {5000, 5000, 5000, sink.caCertificates()}};
+        AttemptBench bench(sink.port(), timings);
+        SecretKeyring keyring;
+        bench.attempt = std::make_unique<DeliveryAttempt>(bench.store, bench.view, timings, &keyring);
+        Settings& settings = bench.store.settings();
+        settings = {settings.WatchFolder, "localhost", settings.SmtpPort, "konto@example.com", {}, 1, 2};
+        const AuthSetting auth{AuthMethod::OAuth2Dienst, endpoint.url(), {}, "kadmel", {}, {}, {}, "k"};
+        QVERIFY(saveIni(bench.dir.path(), {.encryption = Encryption::StartTls, .signIn = auth}));
+        QCOMPARE(bench.run().status, QByteArray("MSGSENT"));
+        keyring.locked = true;
+        QCOMPARE(bench.run().status, QByteArray("MSGSENT"));
+        QCOMPARE(endpoint.requests().size(), 1);
     }
 
     // What cannot sign in is refused by the start's check and fails an attempt before any connection, saying

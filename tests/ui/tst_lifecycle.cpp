@@ -2,6 +2,7 @@
 
 #include "app/SingleInstance.h"
 #include "store/InstanceLock.h"
+#include "support/IdleFlood.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
 
@@ -93,6 +94,7 @@ private Q_SLOTS:
     void signalBurstEndsTheRealProgram_data();
     void signalBurstEndsTheRealProgram();
     void secondStartSocketIsPrivate();
+    void secondStartOutlastsAFlood();
 
 private:
     QTemporaryDir m_runtime; // the second-start socket's folder, as a session gives it (0700)
@@ -274,6 +276,20 @@ void TestLifecycle::secondStartSocketIsPrivate()
     QCOMPARE(raised.count(), 0);
     QCOMPARE(raiseHeard(program.path(), 5000), true); // this user is heard
     QTRY_COMPARE_WITH_TIMEOUT(raised.count(), 1, 15000);
+}
+
+// Another process of this user floods the second-start socket with idle connections: it holds a few of them
+// without spinning, and a second start is still heard.
+void TestLifecycle::secondStartOutlastsAFlood()
+{
+    QTemporaryDir program;
+    InstanceServer running(program.path(), std::chrono::milliseconds(200));
+    QSignalSpy raised(&running, &InstanceServer::raiseRequested);
+    IdleFlood flood(instanceServerName(program.path()), 2000);
+    QVERIFY2(flood.holding && flood.descriptorsGained() < 20, qPrintable(QString::number(flood.descriptorsGained())));
+    QCOMPARE(raiseHeard(program.path(), 5000), true);
+    QTRY_COMPARE(raised.count(), 1);
+    QVERIFY2(flood.cpuShare() < 0.2, qPrintable(QString::number(flood.cpuShare()))); // spinning: 1
 }
 
 QTEST_MAIN(TestLifecycle)

@@ -1,12 +1,15 @@
 #include "UiTestSupport.h"
 #include "store/StoreFiles.h"
+#include "support/IdleFlood.h"
 #include "support/LocalSettings.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/TokenEndpoint.h"
 
 #include "store/FileAccess.h"
 #include "store/IniFile.h"
 #include "store/KadmelIni.h"
 #include "ui/AutostartEntry.h"
+#include "ui/DeviceSignIn.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
 
@@ -107,10 +110,12 @@ private Q_SLOTS:
     void signInChoiceRoundTrips();
     void browserSignIn_data();
     void browserSignIn();
+    void browserSignInOutlastsAFlood();
     void staysOnScreen_data();
     void staysOnScreen();
     void deviceSignIn_data();
     void deviceSignIn();
+    void deviceAddressUnreachable();
 
 private:
     QTemporaryDir m_config; // the session's autostart folder lies below it
@@ -410,10 +415,11 @@ void TestSettingsDialog::browserSignIn()
     AuthSetting kept{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", "1//alt"};
     QVERIFY(saveIni(dir.path(), {.signIn = kept}));
     QNetworkAccessManager browser;
-    // The desktop opened no browser: the address is shown, and the user's browser fetches it by hand.
+    // xdg-open started, but no browser came (a terminal server): the address is shown all the same, and the
+    // user's browser fetches it by hand.
     const BrowserOpener opener = [&browser](const QUrl& url) {
         browser.get(QNetworkRequest(url));
-        return false;
+        return true;
     };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, std::chrono::milliseconds(timeLimit)});
     dialog.show();
@@ -451,6 +457,30 @@ void TestSettingsDialog::browserSignIn()
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("1//0e"));
 }
 
+// Another local process floods the loopback listener with idle connections: it holds a few of them without
+// spinning, and the browser's return still signs in.
+void TestSettingsDialog::browserSignInOutlastsAFlood()
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    AuthorizationPage page;
+    page.back = "code=4%2F0A";
+    TokenEndpoint endpoint({TokenEndpoint::token("at", 3599, "rt-flut")});
+    const auto store = loadedStore(dir.path());
+    const AuthSetting browser{AuthMethod::OAuth2Browser, endpoint.url(), page.url(), "kadmel-app", "", "", ""};
+    QVERIFY(saveIni(dir.path(), {.encryption = Encryption::SslTls, .signIn = browser}));
+    Form5 dialog(*store, prompts, {}, nullptr, {.opener = {}, .redirectIdle = std::chrono::milliseconds(200)});
+    child<QPushButton>(dialog, "SignIn")->click();
+    const QUrl address(child<QLineEdit>(dialog, "SignInAddress")->text());
+    const QUrl redirect(QUrlQuery(address).queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded));
+    IdleFlood flood(QString::number(redirect.port()), 2000);
+    QVERIFY2(flood.holding && flood.descriptorsGained() < 20, qPrintable(QString::number(flood.descriptorsGained())));
+    QNetworkAccessManager user;
+    user.get(QNetworkRequest(address));
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>(dialog, "SignInState")->text(), QStringLiteral("Angemeldet."), 10000);
+    QVERIFY2(flood.cpuShare() < 0.2, qPrintable(QString::number(flood.cpuShare()))); // spinning: 1
+}
+
 void TestSettingsDialog::deviceSignIn_data()
 {
     QTest::addColumn<QList<TokenEndpoint::Answer>>("answers"); // of the token address, the last one repeated
@@ -463,6 +493,9 @@ void TestSettingsDialog::deviceSignIn_data()
         << QList{pending, error("slow_down"), TokenEndpoint::token("at", 3599, "rt-geraet")} << QString();
     QTest::newRow("code expired") << QList{pending, error("expired_token")} << QStringLiteral("abgelaufen.");
     QTest::newRow("denied") << QList{error("access_denied")} << QStringLiteral("abgelehnt");
+    QTest::newRow("denied, the service saying why")
+        << QList{TokenEndpoint::Answer{400, R"({"error":"access_denied","error_description":"AADSTS70000: Nein"})"}}
+        << QStringLiteral("abgelehnt: AADSTS70000: Nein");
     QTest::newRow("pending until the code's end") << QList{pending} << QStringLiteral("ohne dass");
 }
 
@@ -503,6 +536,19 @@ void TestSettingsDialog::deviceSignIn()
     child<QPushButton>(dialog, "Command1")->click();
     const std::optional<AuthSetting> saved = loadIni(dir.path()).signIn;
     QVERIFY(saved && saved->method == AuthMethod::OAuth2Device && saved->refreshToken == "rt-geraet");
+}
+
+// A device code address where nothing listens is named in the reason, not taken for the token address.
+void TestSettingsDialog::deviceAddressUnreachable()
+{
+    DeviceSignIn signIn(std::chrono::milliseconds(20));
+    QSignalSpy failed(&signIn, &DeviceSignIn::failed);
+    const QByteArray nobody = "http://127.0.0.1:" + QByteArray::number(ScriptedSmtpServer::unusedPort()) + "/code";
+    QString error;
+    QVERIFY(signIn.start(AuthSetting{AuthMethod::OAuth2Device, nobody, nobody, "kadmel-app", "", "", ""}, &error));
+    QVERIFY(failed.wait(10000));
+    QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("Die Gerätecode-Adresse ist nicht erreichbar")),
+             qPrintable(failed.at(0).at(0).toString()));
 }
 
 void TestSettingsDialog::staysOnScreen_data()
