@@ -2,32 +2,23 @@
 #include "engine/Filing.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 
-#include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
 
-// A store with two failed mails and the filing alone: no server, no dispatcher.
-struct FilingBench
+// Two failed mails and the filing alone: no server, no dispatcher.
+struct FilingBench : EngineBench
 {
-    QTemporaryDir dir;
-    Store store{dir.path()};
-    RecordingView view;
     std::unique_ptr<Filing> filing;
     bool saved = false;
 
-    explicit FilingBench(qint64 offThreadBytes, bool newMail = true)
+    explicit FilingBench(qint64 offThreadBytes, bool newMail = true) : EngineBench(25)
     {
-        store.loadAtStartup();
         for (const char* subject : {"eins", "zwei"})
             store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith(subject, "ERRMessage4")));
         if (newMail) { // in hand: in no folder yet
@@ -35,7 +26,6 @@ struct FilingBench
             store.tables().mail(3).Body = QByteArray(1000, 'x');
         }
         saved = store.SaveAll();
-        EngineTimings timings;
         timings.offThreadBytes = offThreadBytes;
         filing = std::make_unique<Filing>(store, view, timings);
     }
@@ -49,12 +39,6 @@ struct FilingBench
             log.appendReceived(reply);
         filing->file(hand, sent, code, log, true);
         return !filed.isEmpty() || filed.wait(10000);
-    }
-    MailTables reloaded() const
-    {
-        Store again(dir.path());
-        again.loadAtStartup();
-        return again.tables();
     }
 };
 
@@ -157,7 +141,7 @@ private Q_SLOTS:
         QFETCH(bool, on);
         QFETCH(bool, waits);
         FilingBench bench(qint64(1) << 40);
-        QVERIFY(saveIni(bench.dir.path(), {.retry = on}));
+        QVERIFY(saveIni(bench.program, {.retry = on}));
         bench.filing->setServiceActive(true);
         QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
         QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});
@@ -165,7 +149,7 @@ private Q_SLOTS:
         bench.filing->setServiceActive(false);
         QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
         QVERIFY(bench.file({3, FailedFolder, 3, false}, true, {}));
-        QVERIFY(!QFile::exists(retryFilePathIn(bench.dir.path())));
+        QVERIFY(!QFile::exists(retryFilePathIn(bench.program)));
     }
 
     // A filing that cannot be saved is said, kept in memory, and written whole by the next filing.

@@ -1,21 +1,14 @@
 #include "engine/ByteText.h"
-#include "engine/Dispatcher.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 
-#include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <atomic>
 #include <csignal>
-#include <fstream>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,41 +17,18 @@ using namespace kadmel::test;
 
 namespace {
 
-QByteArray readAt(const QByteArray& path)
+// A dispatcher whose kadmel.ini names a receipt folder (not made yet); paths are bytes, not always UTF-8.
+struct ReceiptBench : EngineBench
 {
-    std::ifstream in(path.constData(), std::ios::binary);
-    return QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-void writeAt(const QByteArray& path, const QByteArray& bytes)
-{
-    std::ofstream(path.constData(), std::ios::binary) << bytes.toStdString();
-}
-
-// A program folder whose kadmel.ini names a receipt folder (not made yet); paths are bytes, not always UTF-8.
-struct ReceiptBench
-{
-    QTemporaryDir dir;
-    QString program = dir.path() + QStringLiteral("/program");
-    QByteArray jobs = QFile::encodeName(dir.path()) + "/watch/KDMEML/", receipts = QFile::encodeName(dir.path()) + "/q";
-    Store store{(QDir().mkpath(program), QDir().mkpath(QFile::decodeName(jobs)), program)};
-    RecordingView view;
-    std::unique_ptr<Dispatcher> dispatcher;
-    const SmtpTimings smtp{.connectMs = 300, .conversationMs = 300}; // poll 20 ms, retry minute 200 ms
+    QByteArray receipts = QFile::encodeName(dir.path()) + "/q";
 
     explicit ReceiptBench(quint16 port, const QByteArray& ini = {})
+        : EngineBench(port, {.pollMs = 20, .minJobAgeMs = 0, .smtp = {300, 300}, .retryMinuteMs = 200})
     {
-        writeAt(QFile::encodeName(program) + "/kadmel.ini", "[Quittung]\r\nOrdner=" + receipts + "\r\n" + ini);
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        dispatcher = std::make_unique<Dispatcher>(
-            store, view, EngineTimings{.pollMs = 20, .minJobAgeMs = 0, .smtp = smtp, .retryMinuteMs = 200});
+        writeBytes(iniFilePathIn(program), "[Quittung]\r\nOrdner=" + receipts + "\r\n" + ini);
+        restart();
     }
-    void job(const QByteArray& name, const QByteArray& subject) const
-    {
-        writeAt(jobs + name, "@@FR alice@example.com@@TO bob@example.com@@SB " + subject + "@@\r\n\r\nText");
-    }
-    QByteArray receipt(const QByteArray& name) const { return readAt(receipts + '/' + name + ".txt"); }
+    QByteArray receipt(const QByteArray& name) const { return bytesAt(receipts + '/' + name + ".txt"); }
 };
 
 } // namespace
@@ -99,8 +69,8 @@ private Q_SLOTS:
             server.expect(commands.at(k) + "\r\n").reply(script.at(k) + "\r\n");
         ReceiptBench bench(server.port());
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
-        script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
-                         : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
+        script.isEmpty() ? bench.writeRawJob("a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
+                         : bench.writeJob("a.zub", "Gr\x81\xE1\x65");               // CP850 "Grüße"
         bench.dispatcher->StartProcessing();
         QTRY_VERIFY_WITH_TIMEOUT(!bench.receipt("a.zub").isEmpty(), 8000);
         const QByteArray receipt = bench.receipt("a.zub");
@@ -127,10 +97,10 @@ private Q_SLOTS:
                     (bench.receipt("a.zub").contains("Betreff=eins\r\n") ? whole : partial)++;
         });
         const QByteArray odd = "b\xE9\xFF.zub"; // no UTF-8
-        bench.job("a.zub", "eins");
-        bench.job(odd, "zwei");
+        bench.writeJob("a.zub", "eins");
+        bench.writeJob(odd, "zwei");
         const QByteArray tooLong = QByteArray(251, 'l') + ".zub"; // a refused job whose receipt no name can hold
-        writeAt(bench.jobs + tooLong, "@@FR a@@SB b@@\r\n\r\nText");
+        bench.writeRawJob(tooLong, "@@FR a@@SB b@@\r\n\r\nText");
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(FailedFolder), 2, 8000); // filed all the same
         QTRY_COMPARE(bench.view.said("ist l\xE4nger als 255 Bytes."), 1);
@@ -171,7 +141,7 @@ private Q_SLOTS:
         ReceiptBench bench(sink.port());
         bench.dispatcher.reset(); // the child process owns the folders from here, saved as they are
         QVERIFY(bench.store.SaveAll());
-        bench.job("a.zub", "eins");
+        bench.writeJob("a.zub", "eins");
         QByteArray log;
         for (const bool again : {false, true}) {
             QProcess child;

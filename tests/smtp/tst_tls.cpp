@@ -1,25 +1,14 @@
-#include "engine/Dispatcher.h"
 #include "engine/HtmlBody.h"
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
-#include "smtp/ZUB_SMTP.h"
-#include "store/Ansi.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
+#include "support/EngineBench.h"
 #include "support/RecordingRelay.h"
-#include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SendOnce.h"
 #include "support/SmtpSink.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QSslSocket>
-#include <QTemporaryDir>
-#include <QTest>
-#include <memory>
-
-#include <sys/stat.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -204,26 +193,21 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, ini);
         QFETCH(QByteArray, wire);
-        QTemporaryDir dir;
-        const QString path = iniFilePathIn(dir.path());
+        ScriptedSmtpServer server;
+        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-mail\r\n250 STARTTLS\r\n");
+        EngineBench bench(server.port(), {.smtp = {.conversationMs = 300}});
+        const QString path = iniFilePathIn(bench.program);
         if (ini == "(folder)")
             QVERIFY(QDir().mkdir(path));
         else if (ini == "(FIFO)")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (ini != "(none)")
             writeBytes(path, ini == "(big)" ? "[SMTP]\nVerschluesselung=STARTTLS\n" + QByteArray(1 << 20, ';') : ini);
-
-        ScriptedSmtpServer server;
-        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-mail\r\n250 STARTTLS\r\n");
-        Store store(dir.path());
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path(), server.port());
-        store.settings().UseSpa = 2;
-        store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith("Betreff", "ERRMessage4")));
-        EngineTimings timings;
-        timings.smtp.conversationMs = 300;
-        RecordingView view;
-        Dispatcher dispatcher(store, view, timings);
+        bench.store.settings().UseSpa = 2;
+        bench.store.tables()
+            .folder(FailedFolder)
+            .append(*bench.store.tables().createMail(mailWith("B", "ERRMessage4")));
+        Dispatcher& dispatcher = bench.restart();
         const bool refused = wire == "(refused)";
         QCOMPARE(dispatcher.StartProcessing(), refused ? StartCheck::UnusableEncryption : StartCheck::Ok);
         QSignalSpy done(&dispatcher, &Dispatcher::resendFinished);
@@ -231,8 +215,8 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(server.received(), refused ? QByteArray() : wire);
         if (refused) {
-            QCOMPARE(store.tables().mail(1).Status, QByteArray("ERRMessage8"));
-            QVERIFY2(view.messages.first().contains("kadmel.ini"), view.messages.first().constData());
+            QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage8"));
+            QVERIFY2(bench.view.messages.first().contains("kadmel.ini"), bench.view.messages.first().constData());
         }
     }
 };

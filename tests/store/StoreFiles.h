@@ -3,6 +3,7 @@
 #include "store/Store.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTest>
 
@@ -20,6 +21,17 @@ inline void writeBytes(const QString& path, const QByteArray& bytes, QIODevice::
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly | mode));
     file.write(bytes);
+}
+
+// Every file below the folder with its bytes, to show that nothing on disk changed.
+inline QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        files.insert(path, fileBytes(path));
+    }
+    return files;
 }
 
 // Neither the group nor others may read a store file (QFile also reports the effective user's bits).

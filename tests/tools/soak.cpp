@@ -6,20 +6,15 @@
 //   soak --kill [rounds] [seed]   an engine child process is killed at random moments and started again.
 // Exit code 0 when every check holds; the figures go to stdout.
 
-#include "engine/Dispatcher.h"
 #include "store/ResultCode.h"
+#include "support/EngineBench.h"
 #include "support/FaultySmtpServer.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -32,33 +27,27 @@ namespace {
 QTextStream out(stdout);
 constexpr int ConversationMs = 400;
 
-// A program folder and a watched folder in a temporary place, with `jobs` numbered jobs waiting.
-struct Folders
+QByteArray jobName(int n)
 {
-    QTemporaryDir dir;
-    QString program = dir.path() + QStringLiteral("/program");
-    QString watch = dir.path() + QStringLiteral("/watch");
-    QString jobs = watch + QStringLiteral("/KDMEML");
+    return "job" + QByteArray::number(n).rightJustified(5, '0') + ".zub";
+}
 
-    explicit Folders(int count)
+// The bench's folders with `count` numbered jobs waiting, a CP850 "ü" in each body: it must travel as Windows-1252.
+struct Folders : test::EngineBench
+{
+    Folders(int count, quint16 port, const EngineTimings& engineTimings) : EngineBench(port, engineTimings)
     {
-        QDir().mkpath(program);
-        QDir().mkpath(jobs);
-        for (int n = 1; n <= count; ++n) {
-            QFile file(jobFile(n));
-            // CP850 "ü" in the body: it must travel as Windows-1252.
-            if (!file.open(QIODevice::WriteOnly) ||
-                file.write("@@FR soak@example.com@@TO rcpt@example.com@@SB soak-" + QByteArray::number(n) +
-                           "@@\r\n\r\nHallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n") < 0)
-                qFatal("cannot write a job file");
-        }
+        for (int n = 1; n <= count; ++n)
+            writeJob(jobName(n), "soak-" + QByteArray::number(n), "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n");
     }
-    QString jobFile(int n) const { return jobs + QStringLiteral("/job%1.zub").arg(n, 5, 10, QLatin1Char('0')); }
-    int jobsLeft() const { return int(QDir(jobs).entryList({QStringLiteral("*.zub")}, QDir::Files).size()); }
-    // Loads the store as the next start would; true when it holds no damaged file.
-    bool loadsClean(Store& store) const
+    int jobsLeft() const
     {
-        return store.loadAtStartup().problems.isEmpty() &&
+        return int(QDir(QFile::decodeName(jobs)).entryList({QStringLiteral("*.zub")}, QDir::Files).size());
+    }
+    // Loads the store as the next start would; true when it holds no damaged file.
+    bool loadsClean(Store& again) const
+    {
+        return again.loadAtStartup().problems.isEmpty() &&
                QDir(program).entryList({QStringLiteral("*.bad")}).isEmpty() &&
                QDir(program + QStringLiteral("/Mails")).entryList({QStringLiteral("*.bad")}).isEmpty();
     }
@@ -104,22 +93,16 @@ std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, in
 
 int runSoak(int jobs, quint32 seed, bool retry)
 {
-    const Folders folders(jobs);
     test::FaultySmtpServer server(seed);
     if (!server.listen())
         return 2;
-    Store store(folders.program);
-    store.loadAtStartup();
-    store.settings() = test::localSettings(folders.watch, server.port());
-    test::RecordingView view;
+    Folders folders(jobs, server.port(),
+                    {.pollMs = 0, .minJobAgeMs = 0, .smtp = {2000, ConversationMs}, .retryMinuteMs = 5});
     if (retry && !test::saveIni(folders.program, {.retry = true}))
         return 2;
-    Dispatcher dispatcher(store, view,
-                          {.pollMs = 0,
-                           .minJobAgeMs = 0,
-                           .smtp = {.connectMs = 2000, .conversationMs = ConversationMs},
-                           .retryMinuteMs = 5});
-    const MailTables& tables = store.tables();
+    Dispatcher& dispatcher = folders.restart();
+    const test::RecordingView& view = folders.view;
+    const MailTables& tables = folders.store.tables();
     const int timeoutMs = jobs * (ConversationMs + 500) + 10000;
 
     QElapsedTimer clock;
@@ -201,17 +184,12 @@ int runSoak(int jobs, quint32 seed, bool retry)
 int runKills(int rounds, quint32 seed)
 {
     const int jobs = rounds * 3;
-    const Folders folders(jobs);
     test::FaultySmtpServer server(seed, /*faultPercent=*/0);
     if (!server.listen())
         return 2;
-    {
-        Store store(folders.program);
-        store.loadAtStartup();
-        store.settings() = test::localSettings(folders.watch, server.port());
-        if (!store.SaveAll())
-            return 2;
-    }
+    Folders folders(jobs, server.port(), {});
+    if (!folders.store.SaveAll())
+        return 2;
     QRandomGenerator random(seed);
     const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/engine_child");
     for (int round = 0; round <= rounds; ++round) {
@@ -247,7 +225,7 @@ int runKills(int rounds, quint32 seed)
     }
     int lost = 0;
     for (int n = 1; n <= jobs; ++n)
-        lost += !mailed.contains("soak-" + QByteArray::number(n)) && !QFile::exists(folders.jobFile(n));
+        lost += !mailed.contains("soak-" + QByteArray::number(n)) && !folders.jobExists(jobName(n));
     const int duplicates = lostAndDuplicates(accepted, jobs).second;
 
     out << "kill: " << rounds << " kills survived, " << jobs << " jobs, " << tables.MailCount() << " mails, "

@@ -6,6 +6,7 @@
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/Store.h"
+#include "store/StoreFiles.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/Prompts.h"
@@ -13,7 +14,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -138,18 +138,6 @@ inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, con
     auto store = loadedStore(dir + QStringLiteral("/program"));
     completeSettings(*store, port, watch, 2);
     return store;
-}
-
-// Every file below the folder with its bytes, to show that nothing on disk changed.
-inline QMap<QString, QByteArray> snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(file.fileName(), file.readAll());
-    }
-    return files;
 }
 
 // The child widget or action of that object name.
