@@ -2,8 +2,6 @@
 #include "store/StoreFiles.h"
 #include "support/SmallDisk.h"
 
-#include <QTemporaryDir>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

@@ -4,8 +4,6 @@
 #include "store/RetryFile.h"
 #include "support/EngineBench.h"
 
-#include <QSignalSpy>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

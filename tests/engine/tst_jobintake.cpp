@@ -3,7 +3,6 @@
 #include "support/EngineBench.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
 
 #include <unistd.h>
 

@@ -4,8 +4,6 @@
 #include "support/EngineBench.h"
 #include "support/SmtpSink.h"
 
-#include <QSignalSpy>
-
 using namespace kadmel;
 using namespace kadmel::test;
 
@@ -45,7 +43,6 @@ private Q_SLOTS:
     void acceptedMessagesAreArchivedAsReceived()
     {
         SmtpSink sink;
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         ArchiveBench bench(sink.port());
         QDir().mkpath(bench.archive);
         bench.writeJob("a.zub", "bob@example.com");
@@ -76,7 +73,6 @@ private Q_SLOTS:
     void aCopyTheArchiveRefusedIsWrittenAfterARestart()
     {
         SmtpSink sink;
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         ArchiveBench bench(sink.port());
         writeBytes(bench.archive, {}); // a file where the folder should be
         bench.view.tray = true;

@@ -3,9 +3,6 @@
 #include "store/RetryFile.h"
 #include "store/StoreFiles.h"
 
-#include <QTemporaryDir>
-#include <QTest>
-
 #include <limits>
 
 using namespace kadmel;

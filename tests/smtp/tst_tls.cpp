@@ -7,7 +7,6 @@
 #include "support/SendOnce.h"
 #include "support/SmtpSink.h"
 
-#include <QSignalSpy>
 #include <QSslSocket>
 
 using namespace kadmel;
@@ -127,7 +126,6 @@ private Q_SLOTS:
         };
         const QByteArray user = onWire(User), password = onWire(Password);
         SmtpSink sink(SinkOptions{user, password, sinkTls, certificateHost, {}, mechanism == "PLAIN"});
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         RecordingRelay relay(sink.port());
         QSignalSpy closed(&relay, &RecordingRelay::clientDisconnected);
         const Outcome out = send("localhost", relay.port(), encryption, auth,

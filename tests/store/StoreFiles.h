@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 // File access and a saved store for the store tests: plain writes (no QSaveFile, no sync), so fixtures are quick.

@@ -2,9 +2,6 @@
 #include "store/KadmelIni.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;

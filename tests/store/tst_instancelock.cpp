@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QSysInfo>
-#include <QTemporaryDir>
 
 using namespace kadmel;
 using namespace kadmel::test;

@@ -3,9 +3,7 @@
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
 
-#include <QDirIterator>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 
 #include <grp.h>
 #include <sys/stat.h>

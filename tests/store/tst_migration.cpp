@@ -3,8 +3,6 @@
 #include "store/Migration.h"
 #include "store/SettingsFile.h"
 
-#include <QTemporaryDir>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

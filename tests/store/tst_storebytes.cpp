@@ -4,8 +4,6 @@
 #include "store/MailFile.h"
 #include "store/SettingsFile.h"
 
-#include <QTemporaryDir>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

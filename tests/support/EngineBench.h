@@ -5,6 +5,7 @@
 #include "support/LocalSettings.h"
 #include "support/RecordingView.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <fstream>
 #include <memory>

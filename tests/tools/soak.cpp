@@ -27,9 +27,10 @@ namespace {
 QTextStream out(stdout);
 constexpr int ConversationMs = 400;
 
-QByteArray jobName(int n)
+// The subject of job n, its file named after it.
+QByteArray subject(int n)
 {
-    return "job" + QByteArray::number(n).rightJustified(5, '0') + ".zub";
+    return "soak-" + QByteArray::number(n);
 }
 
 // The bench's folders with `count` numbered jobs waiting, a CP850 "ü" in each body: it must travel as Windows-1252.
@@ -38,7 +39,7 @@ struct Folders : test::EngineBench
     Folders(int count, quint16 port, const EngineTimings& engineTimings) : EngineBench(port, engineTimings)
     {
         for (int n = 1; n <= count; ++n)
-            writeJob(jobName(n), "soak-" + QByteArray::number(n), "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n");
+            writeJob(subject(n) + ".zub", subject(n), "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n");
     }
     int jobsLeft() const
     {
@@ -84,7 +85,7 @@ std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, in
 {
     int lost = 0, duplicates = 0;
     for (int n = 1; n <= jobs; ++n) {
-        const int times = accepted.value("soak-" + QByteArray::number(n));
+        const int times = accepted.value(subject(n));
         lost += times == 0;
         duplicates += std::max(times - 1, 0);
     }
@@ -225,7 +226,7 @@ int runKills(int rounds, quint32 seed)
     }
     int lost = 0;
     for (int n = 1; n <= jobs; ++n)
-        lost += !mailed.contains("soak-" + QByteArray::number(n)) && !folders.jobExists(jobName(n));
+        lost += !mailed.contains(subject(n)) && !folders.jobExists(subject(n) + ".zub");
     const int duplicates = lostAndDuplicates(accepted, jobs).second;
 
     out << "kill: " << rounds << " kills survived, " << jobs << " jobs, " << tables.MailCount() << " mails, "

@@ -1,11 +1,7 @@
 #include "UiTestSupport.h"
-#include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
 #include "support/TokenEndpoint.h"
 
-#include "store/FileAccess.h"
-#include "store/IniFile.h"
-#include "store/KadmelIni.h"
 #include "ui/AutostartEntry.h"
 #include "ui/Form5.h"
 #include "ui/Translations.h"
