@@ -23,20 +23,10 @@ const QByteArray Password = "g\xFCltig 12";
 const QByteArray Body = ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8));
 const SmtpMail Mail{{}, "von@example.com", {}, "an@example.org", "Rechnung f\xFCr M\xE4rz", Body, 42};
 
-struct Outcome : SendOutcome
+SendOutcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
+                 const QList<QSslCertificate>& authority = {})
 {
-    std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
-};
-
-Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
-             const QList<QSslCertificate>& authority = {})
-{
-    SmtpTimings timings{5000, 20000};
-    timings.extraCaCertificates = authority;
-    const auto client = std::make_shared<ZUB_SMTP>(timings);
-    client->setServer(SmtpServer{host, qint16(port), User, Password, auth, encryption});
-    client->setMail(Mail);
-    return {sendOnce(*client, timings.connectMs + timings.conversationMs), client};
+    return sendOnce({5000, 20000, 5000, authority}, {host, qint16(port), User, Password, auth, encryption}, Mail);
 }
 
 // After the clear-text part only a TLS handshake record may follow, and no secret shows anywhere.
@@ -81,7 +71,7 @@ private Q_SLOTS:
         server.expect("STARTTLS\r\n").reply("220 go ahead\r\n250 forged\r\n334 VXNlcm5hbWU6\r\n23");
         server.expect("\x16").reply("235 not a TLS record\r\n"); // the client's hello starts; answer in clear
         QSignalSpy closed(&server, &ScriptedSmtpServer::clientDisconnected);
-        const Outcome out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
+        const auto out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
         QCOMPARE(out.code, QByteArray("ERRMessage8"));
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
         // No forged reply logged behind the 220: the handshake's failure with its cause, the mail's reason.
@@ -128,8 +118,8 @@ private Q_SLOTS:
         SmtpSink sink(SinkOptions{user, password, sinkTls, certificateHost, {}, mechanism == "PLAIN"});
         RecordingRelay relay(sink.port());
         QSignalSpy closed(&relay, &RecordingRelay::clientDisconnected);
-        const Outcome out = send("localhost", relay.port(), encryption, auth,
-                                 trusted ? sink.caCertificates() : QList<QSslCertificate>{});
+        const auto out = send("localhost", relay.port(), encryption, auth,
+                              trusted ? sink.caCertificates() : QList<QSslCertificate>{});
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
         const QByteArray ehlo = "EHLO localhost\r\n";
         const Lines clear = Lines{ehlo, "STARTTLS\r\n"}.mid(0, encryption == Encryption::StartTls ? 2 : 0);
