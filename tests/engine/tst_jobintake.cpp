@@ -71,9 +71,7 @@ private Q_SLOTS:
         }
         QCOMPARE(bench.view.said("6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
         QCOMPARE(bench.view.said("4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
-        Store again(bench.program); // on disk, in no folder yet: the send has not begun
-        again.loadAtStartup();
-        QCOMPARE(again.tables().mail(1).Subject, QByteArray("gut"));
+        QCOMPARE(bench.reloaded().mail(1).Subject, QByteArray("gut")); // on disk, in no folder yet: not sent yet
 
         // One mail per scan; jobs set aside are not said again until they change.
         QCOMPARE(bench.scan(), qint16(2));
@@ -167,8 +165,7 @@ private Q_SLOTS:
             for (int i = 0; i < MaxMails; ++i)
                 bench.store.tables().createMail({});
             QCOMPARE(bench.scan(), qint16(0));
-            QVERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails)."));
-            QVERIFY(bench.jobExists("a.zub"));
+            QVERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails).") && bench.jobExists("a.zub"));
         }
         IntakeBench broken(0);
         broken.writeJob("a.zub", "eins");
@@ -176,8 +173,8 @@ private Q_SLOTS:
         { // The mail cannot reach the disk: the job stays and no mail is left behind.
             QVERIFY(QDir(mails).removeRecursively() && QFile(mails).open(QIODevice::WriteOnly));
             QCOMPARE(broken.scan(), qint16(0));
-            QVERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden"));
-            QVERIFY(broken.jobExists("a.zub"));
+            QVERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden") &&
+                    broken.jobExists("a.zub"));
             QCOMPARE(broken.store.tables().MailCount(), qint16(0));
         }
         { // Nor can the index, not even to take the mail back: said too, and the whole store is owed.
@@ -185,10 +182,9 @@ private Q_SLOTS:
             const QString index = broken.store.indexFilePath();
             QVERIFY(QFile::remove(index) && QDir().mkpath(index));
             QCOMPARE(broken.scan(), qint16(0));
-            QVERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
-            QVERIFY(broken.jobExists("a.zub"));
-            QVERIFY(broken.intake->takeSaveOwed());
-            QVERIFY(!broken.intake->takeSaveOwed());
+            QVERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: ") &&
+                    broken.jobExists("a.zub"));
+            QVERIFY(broken.intake->takeSaveOwed() && !broken.intake->takeSaveOwed());
         }
     }
 };

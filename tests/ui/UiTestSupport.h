@@ -127,13 +127,14 @@ inline std::unique_ptr<Store> loadedStore(const QString& programFolder) // as a 
 }
 
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
-inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
+inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff",
+                                           const QByteArray& body = "Text\r\n")
 {
     const QString watch = dir + QStringLiteral("/watch");
     QDir().mkpath(watch + QStringLiteral("/KDMEML"));
     QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
     if (job.open(QIODevice::WriteOnly))
-        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
+        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\n" + body);
     QDir().mkpath(dir + QStringLiteral("/program"));
     auto store = loadedStore(dir + QStringLiteral("/program"));
     completeSettings(*store, port, watch, 2);
