@@ -7,7 +7,6 @@
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmallDisk.h"
 #include "support/SmtpSink.h"
-#include "support/TimePassed.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

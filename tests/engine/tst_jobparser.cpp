@@ -28,24 +28,14 @@ private Q_SLOTS:
         QCOMPARE(OemToAnsi(all).size(), 256); // one byte for one byte
     }
 
-    void sizeText_data()
-    {
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("1023 stays bytes") << qint64(1023) << QByteArray("1023 Bytes");
-        QTest::newRow("1024 is 1,00 KB") << qint64(1024) << QByteArray("1,00 KB");
-        QTest::newRow("1,23 KB cut, not rounded") << qint64(1267) << QByteArray("1,23 KB");
-        QTest::newRow("two digits give one decimal") << qint64(12700) << QByteArray("12,4 KB");
-        QTest::newRow("three digits give none") << qint64(126000) << QByteArray("123 KB");
-        QTest::newRow("just below a MB stays KB") << qint64(1048575) << QByteArray("1023 KB");
-        QTest::newRow("1 MB") << qint64(1048576) << QByteArray("1,00 MB");
-        QTest::newRow("1 GB") << qint64(1) * 1024 * 1024 * 1024 << QByteArray("1,00 GB");
-    }
+    // Bytes up to 1023, then three digits cut (not rounded), a decimal comma; the unit changes at 1024.
     void sizeText()
     {
-        QFETCH(qint64, bytes);
-        QFETCH(QByteArray, text);
-        QCOMPARE(FormatByteSize(bytes), text);
+        const std::pair<qint64, QByteArray> rows[] = {
+            {1023, "1023 Bytes"}, {1024, "1,00 KB"},    {1267, "1,23 KB"},    {12700, "12,4 KB"},
+            {126000, "123 KB"},   {1048575, "1023 KB"}, {1048576, "1,00 MB"}, {qint64(1) << 30, "1,00 GB"}};
+        for (const auto& [bytes, text] : rows)
+            QCOMPARE(FormatByteSize(bytes), text);
     }
 
     void dateTextIsDayFirstWithSeconds()

@@ -7,6 +7,7 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <fstream>
 #include <memory>
 #include <sys/stat.h>
@@ -17,6 +18,19 @@ namespace kadmel::test {
 inline EngineTimings quickTimings()
 {
     return {.pollMs = 20, .minJobAgeMs = 0, .smtp = {.connectMs = 300, .conversationMs = 1500, .abortGraceMs = 300}};
+}
+
+// Runs the event loop until a timer of `ms`, started now, has fired. Qt fires due timers in the order of their
+// deadlines, so every timer of a shorter interval running meanwhile has fired within its last interval before,
+// on a loaded machine too: "nothing happened within ms" is then something seen, not a guess.
+inline bool letTimePass(int ms)
+{
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QSignalSpy fired(&timer, &QTimer::timeout);
+    timer.start(ms);
+    return fired.wait(ms + 60000);
 }
 
 // Bytes at a path that need not be UTF-8 (QFile's names are), or empty.

@@ -115,8 +115,8 @@ void TestFolderCommands::removeAndRemoveForGood()
     QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     f.window->openSettingsDialog();
     child<QPushButton>(*f.window->settingsDialog(), "Command1")->click();
-    QVERIFY(f.window->settingsDialog()->isVisible());
-    QVERIFY(f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
+    QVERIFY(f.window->settingsDialog()->isVisible() &&
+            f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
     f.window->settingsDialog()->reject();
     QVERIFY(finished.wait(5000));
     QVERIFY(f.prompts.texts().first().startsWith(QStringLiteral("E-Mail (ID 3) endgültig löschen?")));
@@ -170,8 +170,7 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     editor = edit(QStringLiteral("neu@example.com"));
     child<QPushButton>(*editor, "Command1")->click();
-    QVERIFY(editor->isVisible());
-    QVERIFY(child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
+    QVERIFY(editor->isVisible() && child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
     f.store.tables().mail(2).Reserved = "<vorher.1@example.com>"; // edited, it is another mail: a new Message-ID
