@@ -70,8 +70,8 @@ void TestMainWindow::startUpOnEmptyFolder()
                                                {FolderListModel::DateColumn, QStringLiteral("06.12.2026 22:47:51")},
                                                {FolderListModel::SizeColumn, QStringLiteral("1023 Bytes")}};
     for (const auto& [column, text] : longest)
-        QVERIFY2(failedList->columnWidth(column) > QFontMetrics(bold).horizontalAdvance(text) +
-                                                       (column ? 0 : failedList->iconSize().width()),
+        QVERIFY2(failedList->columnWidth(column) >
+                     QFontMetrics(bold).horizontalAdvance(text) + (column ? 0 : failedList->iconSize().width()),
                  qPrintable(text));
     QVERIFY(failedList->horizontalHeader()->length() <= failedList->viewport()->width());
     const QList<QRect> panels = fixedPanels(window);
