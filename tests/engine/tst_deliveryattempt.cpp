@@ -3,9 +3,7 @@
 #include "engine/HtmlBody.h"
 #include "engine/SecretStore.h"
 #include "store/ResultCode.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 #include "support/TokenEndpoint.h"
@@ -24,18 +22,14 @@ Q_DECLARE_METATYPE(kadmel::AuthMethod)
 
 namespace {
 
-// A store holding one mail and the delivery attempt alone: no job folder, no dispatcher, no filing.
-struct AttemptBench
+// One mail in the store and the delivery attempt alone: no job folder, no dispatcher, no filing.
+struct AttemptBench : EngineBench
 {
-    QTemporaryDir dir;
-    Store store{dir.path()};
-    RecordingView view;
     std::unique_ptr<DeliveryAttempt> attempt;
 
-    AttemptBench(quint16 port, const EngineTimings& timings, const QByteArray& body = "Text")
+    AttemptBench(quint16 port, const EngineTimings& engineTimings, const QByteArray& body = "Text")
+        : EngineBench(port, engineTimings)
     {
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path(), port);
         MailRecord mail = mailWith("Betreff", {});
         mail.From = "alice@example.com";
         mail.To = "bob@example.com";
@@ -102,7 +96,6 @@ private Q_SLOTS:
     {
         QFETCH(qint64, offThreadBytes);
         SmtpSink sink;
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         const QByteArray body = "Gr\xFC\xDF" + QByteArray("e  aus\r\n Bonn ").repeated(3000);
         AttemptBench bench(sink.port(), quick(offThreadBytes), body);
         const auto [status, said, log] = bench.run();
@@ -153,7 +146,6 @@ private Q_SLOTS:
         QFETCH(QByteArray, shown);
         SinkOptions options{"konto@example.com", {}, SinkTls::StartTls, "localhost", Token};
         SmtpSink sink(options);
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         TokenEndpoint endpoint(answers);
         EngineTimings timings{.smtp = {5000, 5000}, .tokenMs = 1500};
         timings.smtp.extraCaCertificates = sink.caCertificates();
@@ -169,7 +161,7 @@ private Q_SLOTS:
                                service ? Secret : QByteArray(),
                                "https://mail.google.com/ \xC3\xBC",
                                service ? QByteArray() : QByteArray("rt-alt.1")};
-        QVERIFY(saveIni(bench.dir.path(), {.encryption = Encryption::StartTls, .signIn = auth}));
+        QVERIFY(saveIni(bench.program, {.encryption = Encryption::StartTls, .signIn = auth}));
         QByteArray logs;
         for (int mail = 0; mail < 2; ++mail) {
             const auto [filed, said, log] = bench.run();
@@ -188,11 +180,9 @@ private Q_SLOTS:
                          (service ? "&client_secret=S3cr3t%26Wert%3D1%20%2B" : "") +
                          "&scope=https%3A%2F%2Fmail.google.com%2F%20%C3%BC");
         if (!service)
-            QCOMPARE(loadIni(bench.dir.path()).signIn->refreshToken, QByteArray("rt-neu.2"));
+            QCOMPARE(loadIni(bench.program).signIn->refreshToken, QByteArray("rt-neu.2"));
         // Neither the log that is filed with the mail nor any file holds a secret or token in the clear.
-        QByteArrayList kept{logs};
-        for (QDirIterator it(bench.dir.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-            kept.append(fileBytes(it.next()));
+        const QByteArrayList kept = snapshot(bench.dir.path()).values() << logs;
         for (const QByteArray& bytes : kept)
             for (const QByteArray& secret : {Secret, QByteArray("rt-"), QByteArray("ya29"), Token.toBase64().left(8),
                                              QByteArray("user=konto").toBase64().left(12)})
@@ -212,7 +202,7 @@ private Q_SLOTS:
         Settings& settings = bench.store.settings();
         settings = {settings.WatchFolder, "localhost", settings.SmtpPort, "konto@example.com", {}, 1, 2};
         const AuthSetting auth{AuthMethod::OAuth2Dienst, endpoint.url(), {}, "kadmel", {}, {}, {}, "k"};
-        QVERIFY(saveIni(bench.dir.path(), {.encryption = Encryption::StartTls, .signIn = auth}));
+        QVERIFY(saveIni(bench.program, {.encryption = Encryption::StartTls, .signIn = auth}));
         QCOMPARE(bench.run().status, QByteArray("MSGSENT"));
         keyring.locked = true;
         QCOMPARE(bench.run().status, QByteArray("MSGSENT"));
@@ -243,7 +233,7 @@ private Q_SLOTS:
             {"[SMTP]\nVerschluesselung=STARTTLS\n" + oauth + "\nClientGeheimnis=KaL", StartCheck::Ok, "ERRMessage10",
              "abgebrochen: Das Programm wird beendet."}};
         for (const Row& row : rows) {
-            writeBytes(iniFilePathIn(bench.dir.path()), row.ini);
+            writeBytes(iniFilePathIn(bench.program), row.ini);
             QString reason;
             QCOMPARE(bench.attempt->checkSignIn(bench.store.settings(), &reason), row.check);
             QCOMPARE(toAnsi(reason).contains(row.shown), row.check > StartCheck::UnusableEncryption);

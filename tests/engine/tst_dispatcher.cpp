@@ -1,87 +1,24 @@
 #include "engine/ByteText.h"
-#include "engine/Dispatcher.h"
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
 #include "smtp/Message.h"
-#include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
+#include "support/EngineBench.h"
 #include "support/MailReader.h"
-#include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmallDisk.h"
 #include "support/SmtpSink.h"
-#include "support/TimePassed.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QProcess>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
-#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
-
-// A program folder and a job folder in a temporary place, a store loaded from it, and a dispatcher
-// with short timings that shows into a recorder.
-struct Bench
-{
-    QTemporaryDir dir;
-    QString programFolder = dir.path() + QStringLiteral("/program");
-    QString jobFolder = dir.path() + QStringLiteral("/watch/KDMEML/");
-    std::unique_ptr<SmallDisk> disk; // the program folder on a tmpfs of its own, when asked for
-    std::unique_ptr<Store> store;
-    RecordingView view;
-    EngineTimings timings;
-    std::unique_ptr<Dispatcher> dispatcher;
-
-    explicit Bench(quint16 port, int alertMs = 5000, int pollMs = 20, int conversationMs = 1500,
-                   int retryMinuteMs = 60000, const char* smallDisk = nullptr)
-        : timings{.pollMs = pollMs,
-                  .alertCloseMs = alertMs,
-                  .minJobAgeMs = 0,
-                  .smtp = {.connectMs = 300, .conversationMs = conversationMs, .abortGraceMs = 300},
-                  .retryMinuteMs = retryMinuteMs}
-    {
-        QDir().mkpath(programFolder);
-        QDir().mkpath(jobFolder);
-        if (smallDisk)
-            disk = std::make_unique<SmallDisk>(programFolder, smallDisk);
-        store = std::make_unique<Store>(programFolder);
-        store->loadAtStartup();
-        store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        dispatcher = std::make_unique<Dispatcher>(*store, view, timings);
-    }
-
-    void writeJob(const QByteArray& name, const QByteArray& text) const
-    {
-        writeBytes(jobFolder + QString::fromLatin1(name), text);
-    }
-    static QByteArray job(const QByteArray& subject, const QByteArray& body = "Text")
-    {
-        return "@@FR alice@example.com@@TO bob@example.com@@SB " + subject + "@@\r\n\r\n" + body;
-    }
-    bool jobExists(const QByteArray& name) const { return QFile::exists(jobFolder + QString::fromLatin1(name)); }
-    const MailTables& tables() const { return store->tables(); }
-    // The folders and records as the next start loads them.
-    MailTables reloaded() const
-    {
-        Store again(programFolder);
-        again.loadAtStartup();
-        return again.tables();
-    }
-    void setPort(quint16 port) { store->settings().SmtpPort = static_cast<qint16>(port); }
-};
 
 // A server that takes a whole message from alice to bob and then never answers.
 void silentAfterMessage(ScriptedSmtpServer& server)
@@ -106,8 +43,8 @@ private Q_SLOTS:
         SinkOptions utf8;
         utf8.smtpUtf8 = true;
         SmtpSink sink(utf8);
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
-        Bench bench(sink.port(), 300, 20, 60000);
+        EngineBench bench(sink.port(), {.pollMs = 20, .alertCloseMs = 300, .minJobAgeMs = 0, .smtp = {300, 60000}});
+        Dispatcher& dispatcher = bench.restart();
         bench.view.tray = true;
         const QByteArray line = "Position 17: Lieferung  nach Bonn, Menge 12, je 3,50 EUR\r\n";
         const QByteArray text = line.repeated(MaxMailFileBytes / 2 / line.size());
@@ -117,27 +54,26 @@ private Q_SLOTS:
         const auto fits = [&](qsizetype size) {
             probe.Body = text.first(size);
             probe.Size = FormatByteSize(size);
-            return projectedMailFileSize(probe, bench.store->settings()) <= MaxMailFileBytes;
+            return projectedMailFileSize(probe, bench.store.settings()) <= MaxMailFileBytes;
         };
         qsizetype low = 0, high = text.size(); // fits(low), !fits(high)
         QVERIFY(!fits(high));
         while (high - low > 1)
             (fits((low + high) / 2) ? low : high) = (low + high) / 2;
         QVERIFY(low > 20 * 1024 * 1024); // ordinary text up to 20 MiB always goes
-        bench.writeJob("1-over.zub", Bench::job("gro\xE1", text.first(high)));
-        bench.writeJob("2-under.zub", Bench::job("gro\xE1", text.first(low)));
+        bench.writeJob("1-over.zub", "gro\xE1", text.first(high));
+        bench.writeJob("2-under.zub", "gro\xE1", text.first(low));
         // As producers write them: a field per line, code page 858 with the euro at D5, names, copies, a blind
         // copy, a reply address and an umlaut address (the sink offers SMTPUTF8); a body's "@@CC" means nothing.
-        bench.writeJob("3-small.ZUB",
-                       "@@FR Buchhaltung <alice@example.com>\r\n@@TO Max M\x81ller <bob@example.com>; carl@example.com "
-                       "\r\n@@CC \"Meier, Eva\" <eva@example.com>, j\x94rg@example.com\r\n@@BC archiv@example.com\r\n"
-                       "@@RT info@example.com\r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\nGr\x81\xE1"
-                       "e 100 \xD5@@CC x@example.com");
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        QCOMPARE(bench.dispatcher->StartProcessing(), StartCheck::Ok);
-        QVERIFY(bench.view.active);
+        bench.writeRawJob("3-small.ZUB",
+                          "@@FR Buchhaltung <alice@example.com>\r\n@@TO Max M\x81ller <bob@example.com>; carl@example.com "
+                          "\r\n@@CC \"Meier, Eva\" <eva@example.com>, j\x94rg@example.com\r\n@@BC archiv@example.com\r\n"
+                          "@@RT info@example.com\r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\nGr\x81\xE1"
+                          "e 100 \xD5@@CC x@example.com");
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
+        QCOMPARE(dispatcher.StartProcessing(), StartCheck::Ok);
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(bench.dispatcher->IdleFlag(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(dispatcher.IdleFlag(), 15000);
 
         QByteArrayList order;
         for (const QByteArray& entry : bench.view.log)
@@ -147,13 +83,12 @@ private Q_SLOTS:
                                         "message E-Mail wird bearbeitet...  (ID 2)", "row 1 2 bold", "close-alert"}));
         QVERIFY(bench.view.log.contains("show-alert E-Mail wird bearbeitet...  (ID 2)\r\nBetreff: zwei \xE4 \x80\r\n"
                                         "An: Max M\xFCller <bob@example.com>; carl@example.com"));
-        QVERIFY(bench.view.log.contains("set-alert " + ResultText("MSGSENT")));
         QCOMPARE(bench.view.captions.at(0), QByteArray("Gesendete Objekte  (2)"));
         QVERIFY(bench.jobExists("1-over.zub"));
         QCOMPARE(bench.view.said("1-over.zub\x93 wird nicht gesendet: Seine Maildatei w\xE4re"), 1);
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(sink.messages().at(0).decodedBody(), ComposeHtmlBody(text.first(low)));
-        QCOMPARE(bench.tables().mail(2).Body + '|' + bench.tables().mail(2).Size,
+        QCOMPARE(bench.store.tables().mail(2).Body + '|' + bench.store.tables().mail(2).Size,
                  QByteArray("Gr\xFC\xDF\x65 100 \x80@@CC x@example.com|29 Bytes"));
         const ReceivedMail small = sink.messages().at(1);
         const QJsonObject read = readAsRecipient(small.content);
@@ -169,37 +104,35 @@ private Q_SLOTS:
                  u"Meier, Eva<eva@example.com>, <jörg@example.com>|<info@example.com>");
         QVERIFY(!small.content.contains("archiv@") && small.content.contains("\r\nCc: \"Meier, Eva\" <eva@"));
         QVERIFY(read[u"body"].toString().contains(u"Grüße 100 €") && read[u"defects"].toArray().isEmpty());
-        QVERIFY(QFileInfo(bench.store->mailFilePath(1)).size() <= MaxMailFileBytes);
-        QCOMPARE(bench.reloaded(), bench.tables());
+        QCOMPARE(bench.reloaded(), bench.store.tables());
     }
 
     // "Senden" while another resend runs is refused. "Alle Senden" with the service off tries each failed mail
     // once and moves the delivered ones; the job folder is not polled meanwhile.
     void resendsWhileTheServiceIsOff()
     {
-        Bench bench(ScriptedSmtpServer::unusedPort());
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
+        EngineBench bench(ScriptedSmtpServer::unusedPort());
+        Dispatcher& dispatcher = bench.restart();
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
+        QSignalSpy resent(&dispatcher, &Dispatcher::resendFinished);
         for (const char* name : {"a.zub", "b.zub", "c.zub"})
-            bench.writeJob(name, Bench::job(name));
-        bench.dispatcher->StartProcessing();
+            bench.writeJob(name, name);
+        dispatcher.StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 3, 8000);
-        QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2, 3}));
-        QCOMPARE(bench.view.message, ResultText("ERRMessage4") + " (Verbindung abgelehnt)");
-        bench.dispatcher->StopProcessing();
-        QTRY_VERIFY(bench.dispatcher->IdleFlag());
+        QCOMPARE(bench.store.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2, 3}));
+        dispatcher.StopProcessing();
+        QTRY_VERIFY(dispatcher.IdleFlag());
 
-        QCOMPARE(bench.dispatcher->resend(FailedFolder, 2), Dispatcher::Answer::Started);
-        QCOMPARE(bench.dispatcher->resend(FailedFolder, 1), Dispatcher::Answer::Busy);
+        QCOMPARE(dispatcher.resend(FailedFolder, 2), Dispatcher::Answer::Started);
+        QCOMPARE(dispatcher.resend(FailedFolder, 1), Dispatcher::Answer::Busy);
         QVERIFY(resent.wait(5000));
         SmtpSink sink;
-        QVERIFY(sink.isRunning());
         bench.setPort(sink.port());
-        bench.store->tables().mail(1).Status = "ERRMessage9"; // perhaps delivered: not tried
-        bench.writeJob("d.zub", Bench::job("vier"));
-        QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
+        bench.store.tables().mail(1).Status = "ERRMessage9"; // perhaps delivered: not tried
+        bench.writeJob("d.zub", "vier");
+        QCOMPARE(dispatcher.resendAllFailed(), Dispatcher::Answer::Started);
         QVERIFY(resent.wait(8000));
-        QCOMPARE(bench.tables().folder(SentFolder).entries(), (QList<qint16>{2, 3}));
+        QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{2, 3}));
         QVERIFY(bench.view.log.contains("remove 2 2") && bench.view.log.contains("row 1 3"));
         QCOMPARE(sink.messages().size(), 2);
         QVERIFY(letTimePass(150)); // time for several ticks, had polling been on
@@ -211,19 +144,20 @@ private Q_SLOTS:
     {
         ScriptedSmtpServer server;
         server.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").stall();
-        Bench bench(server.port());
-        bench.writeJob("a.zub", Bench::job("eins"));
-        QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
-        bench.dispatcher->StartProcessing();
-        QTRY_VERIFY(!bench.dispatcher->IdleFlag());
-        QCOMPARE(bench.dispatcher->beginCommand(), false);
-        bench.dispatcher->StopProcessing();
-        QCOMPARE(bench.dispatcher->ServiceState(), qint16(2));
-        QVERIFY(!bench.dispatcher->IdleFlag()); // the mail in hand goes on
+        EngineBench bench(server.port());
+        Dispatcher& dispatcher = bench.restart();
+        bench.writeJob("a.zub", "eins");
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
+        dispatcher.StartProcessing();
+        QTRY_VERIFY(!dispatcher.IdleFlag());
+        QCOMPARE(dispatcher.beginCommand(), false);
+        dispatcher.StopProcessing();
+        QCOMPARE(dispatcher.ServiceState(), qint16(2));
+        QVERIFY(!dispatcher.IdleFlag()); // the mail in hand goes on
         QVERIFY(filed.wait(5000));
-        QCOMPARE(bench.tables().mail(1).Status, QByteArray("ERRMessage6"));
-        QVERIFY(bench.dispatcher->IdleFlag());
-        bench.writeJob("b.zub", Bench::job("zwei"));
+        QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage6"));
+        QVERIFY(dispatcher.IdleFlag());
+        bench.writeJob("b.zub", "zwei");
         QVERIFY(letTimePass(150)); // time for several ticks, had polling been on
         QVERIFY(bench.jobExists("b.zub"));
 
@@ -232,14 +166,14 @@ private Q_SLOTS:
         ScriptedSmtpServer quiet;
         silentAfterMessage(quiet);
         bench.setPort(quiet.port());
-        bench.dispatcher->StartProcessing();
+        dispatcher.StartProcessing();
         QTRY_VERIFY(quiet.scriptDone());
         QElapsedTimer clock;
         clock.start();
-        bench.dispatcher->stopForExit();
+        dispatcher.stopForExit();
         QVERIFY(filed.wait(15000));
         QVERIFY(clock.elapsed() >= 300);
-        QCOMPARE(bench.tables().mail(2).Status, QByteArray("ERRMessage9"));
+        QCOMPARE(bench.store.tables().mail(2).Status, QByteArray("ERRMessage9"));
     }
 
     // With the choice on, a failure that may pass is tried again until it goes out. The schedule holds through
@@ -249,9 +183,11 @@ private Q_SLOTS:
     {
         ScriptedSmtpServer stalling;
         stalling.reply("220 hello\r\n").stall();
-        Bench bench(ScriptedSmtpServer::unusedPort(), 5000, 20, 300, 100);
-        QVERIFY(test::saveIni(bench.programFolder, {.retry = true}));
-        bench.writeJob("a.zub", Bench::job("eins"));
+        EngineBench bench(ScriptedSmtpServer::unusedPort(),
+                          {.pollMs = 20, .minJobAgeMs = 0, .smtp = {300, 300, 300}, .retryMinuteMs = 100});
+        bench.restart();
+        QVERIFY(test::saveIni(bench.program, {.retry = true}));
+        bench.writeJob("a.zub", "eins");
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QVERIFY(filed.wait(5000));
@@ -264,32 +200,30 @@ private Q_SLOTS:
         bench.dispatcher->StopProcessing();
         const QDateTime from = QDateTime::currentDateTime();
         QVERIFY(filed.wait(15000));
-        QCOMPARE(bench.tables().mail(1).Status, QByteArray("ERRMessage6"));
+        QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage6"));
         QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
-        const std::optional<RetryFileContent> saved = loadRetryFile(bench.programFolder);
+        const std::optional<RetryFileContent> saved = loadRetryFile(bench.program);
         QVERIFY(saved && saved->entries.size() == 1);
         const QDateTime next = QDateTime::fromMSecsSinceEpoch(saved->entries.at(0).nextAttempt); // the second step
         QVERIFY(from.addMSecs(200) <= next && next <= QDateTime::currentDateTime().addMSecs(200));
 
         // A new engine on the same folder keeps the schedule, never later than it was, and shows it once started.
-        bench.dispatcher.reset();
-        bench.dispatcher = std::make_unique<Dispatcher>(*bench.store, bench.view, bench.timings);
+        bench.restart();
         QVERIFY(letTimePass(400));
         QCOMPARE(stalling.connectionCount(), 1);
 
         SmtpSink sink;
-        QVERIFY(sink.isRunning());
         bench.setPort(sink.port());
-        bench.writeJob("b.zub", Bench::job("zwei"));
+        bench.writeJob("b.zub", "zwei");
         QSignalSpy refiled(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{1});
         QTRY_COMPARE_WITH_TIMEOUT(refiled.size(), 2, 15000);
         QVERIFY(letTimePass(300));
         QCOMPARE(sink.messages().size(), 2);
-        QCOMPARE(bench.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1})); // the new job went first
+        QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1})); // the new job went first
         QVERIFY(bench.view.retryTimes.isEmpty());
-        const QByteArray other = bench.tables().mail(2).Reserved;
+        const QByteArray other = bench.store.tables().mail(2).Reserved;
         QVERIFY(sink.messages().at(1).content.contains("\r\nMessage-ID: " + id + "\r\n") && other != id &&
                 sink.messages().at(0).content.contains("\r\nMessage-ID: " + other + "\r\n"));
     }
@@ -299,39 +233,42 @@ private Q_SLOTS:
     void noSendWithoutItsMarkOnDisk()
     {
         SmtpSink sink;
-        QVERIFY(sink.isRunning());
-        Bench bench(ScriptedSmtpServer::unusedPort(), 5000, 20, 400, 20, "size=1m");
-        if (!bench.disk->isMounted())
+        EngineBench bench(ScriptedSmtpServer::unusedPort(),
+                          {.pollMs = 20, .minJobAgeMs = 0, .smtp = {300, 400, 300}, .retryMinuteMs = 20});
+        SmallDisk disk(bench.program, "size=1m");
+        if (!disk.isMounted())
             QSKIP("A tmpfs of its own needs the right to mount (root).");
-        QVERIFY(test::saveIni(bench.programFolder, {.retry = true}));
-        bench.writeJob("a.zub", Bench::job("eins"));
-        bench.writeJob("b.zub", Bench::job("zwei"));
-        bench.dispatcher->StartProcessing();
+        bench.load(ScriptedSmtpServer::unusedPort());
+        Dispatcher& dispatcher = bench.restart();
+        QVERIFY(test::saveIni(bench.program, {.retry = true}));
+        bench.writeJob("a.zub", "eins");
+        bench.writeJob("b.zub", "zwei");
+        dispatcher.StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(bench.view.retryTimes.size(), 2, 5000);
-        bench.dispatcher->StopProcessing();
-        QTRY_VERIFY(bench.dispatcher->IdleFlag());
+        dispatcher.StopProcessing();
+        QTRY_VERIFY(dispatcher.IdleFlag());
 
-        QFile filler(bench.programFolder + QStringLiteral("/filler"));
+        QFile filler(bench.program + QStringLiteral("/filler"));
         QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
         for (const int size : {65536, 512})
             while (filler.write(QByteArray(size, 'x')) == size) {
             }
         bench.setPort(sink.port());
-        QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
-        QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
-        QCOMPARE(bench.dispatcher->resend(FailedFolder, 2), Dispatcher::Answer::Started);
-        QCOMPARE(bench.dispatcher->resend(FailedFolder, 3), Dispatcher::Answer::NotFound);
+        QSignalSpy resent(&dispatcher, &Dispatcher::resendFinished);
+        QCOMPARE(dispatcher.resendAllFailed(), Dispatcher::Answer::Started);
+        QCOMPARE(dispatcher.resend(FailedFolder, 2), Dispatcher::Answer::Started);
+        QCOMPARE(dispatcher.resend(FailedFolder, 3), Dispatcher::Answer::NotFound);
         QCOMPARE(resent.size(), 2);
-        bench.dispatcher->StartProcessing();
+        dispatcher.StartProcessing();
         const QByteArray refused = ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern.";
         QTRY_VERIFY_WITH_TIMEOUT(bench.view.said("(ID 1" + refused) >= 3 && bench.view.said("(ID 2" + refused) >= 3,
                                  5000);
         QCOMPARE(sink.messages().size(), 0);
-        QCOMPARE(bench.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2}));
+        QCOMPARE(bench.store.tables().folder(FailedFolder).entries(), (QList<qint16>{1, 2}));
         QCOMPARE(bench.reloaded().mail(2).Status, QByteArray("ERRMessage4"));
 
         QVERIFY(filler.remove());
-        QTRY_COMPARE_WITH_TIMEOUT(bench.tables().count(SentFolder), 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(SentFolder), 2, 10000);
         QCOMPARE(sink.messages().size(), 2);
     }
 
@@ -339,15 +276,14 @@ private Q_SLOTS:
     {
         ScriptedSmtpServer server;
         silentAfterMessage(server);
-        Bench bench(server.port());
-        QVERIFY(bench.store->SaveAll());
-        bench.dispatcher.reset(); // the child process owns the folders from here
-        bench.writeJob("a.zub", Bench::job("eins"));
+        EngineBench bench(server.port());
+        QVERIFY(bench.store.SaveAll()); // the child process owns the folders from here
+        bench.writeJob("a.zub", "eins");
 
         const QString child = QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child");
         auto runChild = [&](auto until) {
             QProcess process;
-            process.start(child, {bench.programFolder, QStringLiteral("20"), QStringLiteral("60000")});
+            process.start(child, {bench.program, QStringLiteral("20"), QStringLiteral("60000")});
             QVERIFY(process.waitForStarted(5000));
             until();
             ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
@@ -355,11 +291,11 @@ private Q_SLOTS:
         };
         runChild([&] { QTRY_VERIFY_WITH_TIMEOUT(server.received().contains("Subject: eins"), 10000); });
         runChild(
-            [&] { QTRY_VERIFY_WITH_TIMEOUT(fileBytes(bench.store->mailFilePath(1)).contains("ERRMessage9"), 15000); });
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(fileBytes(bench.store.mailFilePath(1)).contains("ERRMessage9"), 15000); });
 
         QCOMPARE(server.connectionCount(), 1);
         QVERIFY(!bench.jobExists("a.zub"));
-        Store store(bench.programFolder);
+        Store store(bench.program);
         // A mail in hand at the kill is no damage: no problem reported, no ".bad" copy.
         QCOMPARE(store.loadAtStartup().problems, QStringList());
         QVERIFY(!QFile::exists(store.indexFilePath() + QStringLiteral(".bad")));

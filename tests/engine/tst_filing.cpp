@@ -1,33 +1,26 @@
 #include "engine/FailureReason.h"
 #include "engine/Filing.h"
+#include "engine/RetrySchedule.h"
+#include "store/FileAccess.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 
-#include <QDir>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <limits>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
 
-// A store with two failed mails and the filing alone: no server, no dispatcher.
-struct FilingBench
+// Two failed mails and the filing alone: no server, no dispatcher.
+struct FilingBench : EngineBench
 {
-    QTemporaryDir dir;
-    Store store{dir.path()};
-    RecordingView view;
     std::unique_ptr<Filing> filing;
     bool saved = false;
 
-    explicit FilingBench(qint64 offThreadBytes, bool newMail = true)
+    explicit FilingBench(qint64 offThreadBytes, bool newMail = true) : EngineBench(25)
     {
-        store.loadAtStartup();
         for (const char* subject : {"eins", "zwei"})
             store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith(subject, "ERRMessage4")));
         if (newMail) { // in hand: in no folder yet
@@ -35,7 +28,6 @@ struct FilingBench
             store.tables().mail(3).Body = QByteArray(1000, 'x');
         }
         saved = store.SaveAll();
-        EngineTimings timings;
         timings.offThreadBytes = offThreadBytes;
         filing = std::make_unique<Filing>(store, view, timings);
     }
@@ -50,12 +42,6 @@ struct FilingBench
         filing->file(hand, sent, code, log, true);
         return !filed.isEmpty() || filed.wait(10000);
     }
-    MailTables reloaded() const
-    {
-        Store again(dir.path());
-        again.loadAtStartup();
-        return again.tables();
-    }
 };
 
 } // namespace
@@ -64,6 +50,78 @@ class TestFiling : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    // The steps over a day; wall times read back after a clock jump; an entry read back after a restart
+    // following its mail through renumbering and losing it to an edit; the file at the reader's limit and damaged.
+    void retryScheduleRules()
+    {
+        MailTables tables;
+        MailRecord mail{{}, {}, "a@example.com", "b@example.com", "Betreff", "Text", "07.12.2026 03:00:00", {}, {}};
+        mail.Status = "ERRMessage4";
+        for (const int folder : {DeletedFolder, FailedFolder, FailedFolder}) {
+            tables.folder(folder).append(*tables.createMail(mail));
+            mail.Date[18] = char(mail.Date[18] + 1);
+        }
+        RetrySchedule schedule(1); // a minute is a millisecond
+        schedule.failed(2, tables.mail(2), 0, true);
+        QList<qint64> attempts, expected = {1, 3, 7, 15, 31, 63};
+        for (qint64 t = 123; t <= 24 * 60; t += 60)
+            expected.append(t);
+        for (bool changed = false; !schedule.isEmpty() && attempts.size() < 100;) {
+            const qint64 at = schedule.nextAttempts().value(2);
+            QVERIFY(!schedule.due(tables, at - 1, changed) && schedule.due(tables, at, changed) == 2);
+            attempts.append(at);
+            schedule.failed(2, tables.mail(2), at, false);
+        }
+        QCOMPARE(attempts, expected);
+
+        // Saved after two failures, read back with a wait far beyond its step (a clock set back), and a day later.
+        schedule.failed(2, tables.mail(2), 1000, true);
+        schedule.failed(2, tables.mail(2), 1001, false);
+        const qint64 wall = 5'000'000'000;
+        RetryFileContent saved = schedule.toFile(1001, wall);
+        RetrySchedule restarted(1);
+        restarted.fromFile(saved, 7, wall + 1); // read a moment later: the attempt keeps its time
+        QCOMPARE(restarted.nextAttempts().value(2), 8);
+        saved.entries[0].nextAttempt += 86'400'000;
+        restarted.fromFile(saved, 0, wall);
+        QCOMPARE(restarted.nextAttempts().value(2), 2);
+        restarted.fromFile(saved, 0, wall + 24 * 60);
+        QVERIFY(restarted.isEmpty());
+
+        // Mail 1 removed for good while the program was off: mail 3 is 2 now. Edited, it is another mail.
+        schedule.failed(3, tables.mail(3), 0, true);
+        schedule.forget(2);
+        tables.deleteMails({1});
+        tables.folder(DeletedFolder).removeAt(1);
+        QVERIFY(schedule.reconcile(tables) && schedule.nextAttempts().keys() == QList<qint16>{2});
+        tables.mail(2).To = "c@example.com";
+        QVERIFY(schedule.reconcile(tables) && schedule.isEmpty());
+
+        RetryFileContent full{std::numeric_limits<qint64>::max(), {}};
+        for (int id = 1; id <= MaxMails; ++id)
+            full.entries.append({qint16(id), "0123456789abcdef", std::numeric_limits<qint64>::min(),
+                                 std::numeric_limits<qint64>::max(), std::numeric_limits<qint32>::max()});
+        QVERIFY(encodeRetryFile(full).size() <= MaxRetryFileBytes);
+        QCOMPARE(decodeRetryFile(encodeRetryFile(full)), full);
+        const QByteArray head = "KadmelWiederholung 1 5\n", line = "2 0123456789abcdef 1 2 1\n";
+        QVERIFY(decodeRetryFile(head + line));
+        for (const QByteArray& bad :
+             {QByteArray(), head + line.chopped(1), head + line + line, "X" + head + line, head + "0" + line.mid(1),
+              head + "32768" + line.mid(1), head + line.toUpper(), head + "2 0123456789abcdef +1 2 1\n",
+              head + "2 0123456789abcdef 1 2 0\n", head + "2 0123456789abcdef 1  2 1\n"})
+            QVERIFY2(!decodeRetryFile(bad), bad.constData());
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), line, nullptr) && !loadRetryFile(dir.path(), &error));
+        QVERIFY(error.contains(QStringLiteral("beschädigt")) &&
+                QFile::exists(dir.filePath(QStringLiteral("kadmel.retry.bad"))));
+        // Over the reader's limit: refused, and its bytes stay as ".bad" when the next save removes it.
+        const QByteArray huge = head + line.repeated(MaxRetryFileBytes / line.size() + 1);
+        QVERIFY(writeWholeFile(retryFilePathIn(dir.path()), huge, nullptr) && !loadRetryFile(dir.path(), &error));
+        QVERIFY(error.contains(QStringLiteral("zu groß")) && saveRetryFile(dir.path(), {}));
+        QCOMPARE(fileBytes(dir.filePath(QStringLiteral("kadmel.retry.bad"))), huge);
+    }
+
     // Each outcome lands in its folder, the rows follow it, and disk and memory agree afterwards.
     void eachOutcomeIsFiledAndSaved_data()
     {
@@ -157,7 +215,7 @@ private Q_SLOTS:
         QFETCH(bool, on);
         QFETCH(bool, waits);
         FilingBench bench(qint64(1) << 40);
-        QVERIFY(saveIni(bench.dir.path(), {.retry = on}));
+        QVERIFY(saveIni(bench.program, {.retry = on}));
         bench.filing->setServiceActive(true);
         QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
         QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});
@@ -165,7 +223,7 @@ private Q_SLOTS:
         bench.filing->setServiceActive(false);
         QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
         QVERIFY(bench.file({3, FailedFolder, 3, false}, true, {}));
-        QVERIFY(!QFile::exists(retryFilePathIn(bench.dir.path())));
+        QVERIFY(!QFile::exists(retryFilePathIn(bench.program)));
     }
 
     // A filing that cannot be saved is said, kept in memory, and written whole by the next filing.

@@ -1,18 +1,9 @@
 #include "engine/JobIntake.h"
-#include "store/FileAccess.h"
 #include "store/MailFile.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 
-#include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kadmel;
@@ -20,39 +11,17 @@ using namespace kadmel::test;
 
 namespace {
 
-// A job folder and a store beside it, and the intake alone: no server, no dispatcher, no poll timer.
-struct IntakeBench
+// The intake alone on the bench's folders: no server, no dispatcher, no poll timer.
+struct IntakeBench : EngineBench
 {
-    QTemporaryDir dir;
-    QString programFolder = dir.path() + QStringLiteral("/program");
-    QString jobFolder = dir.path() + QStringLiteral("/watch/KDMEML/");
-    std::unique_ptr<Store> store;
-    RecordingView view;
     std::unique_ptr<JobIntake> intake;
 
-    explicit IntakeBench(qint64 offThreadBytes, int minJobAgeMs = 0)
+    explicit IntakeBench(qint64 offThreadBytes, int minJobAgeMs = 0) : EngineBench(25)
     {
-        QDir().mkpath(programFolder);
-        QDir().mkpath(jobFolder);
-        store = std::make_unique<Store>(programFolder);
-        store->loadAtStartup();
-        store->settings() = localSettings(dir.path() + QStringLiteral("/watch"), 25);
-        EngineTimings timings;
         timings.minJobAgeMs = minJobAgeMs;
         timings.offThreadBytes = offThreadBytes;
-        intake = std::make_unique<JobIntake>(*store, view, timings);
-        intake->setJobFolder(QFile::encodeName(jobFolder));
-    }
-    QByteArray path(const QByteArray& name) const { return QFile::encodeName(jobFolder) + name; }
-    void writeJob(const QByteArray& name, const QByteArray& subject) const
-    {
-        writeBytes(QFile::decodeName(path(name)),
-                   "@@FR a@example.com@@TO b@example.com@@SB " + subject + "@@\r\n\r\nText");
-    }
-    bool exists(const QByteArray& name) const
-    {
-        struct stat st;
-        return ::lstat(path(name).constData(), &st) == 0;
+        intake = std::make_unique<JobIntake>(store, view, timings);
+        intake->setJobFolder(jobs);
     }
     // One scan to its end; the new mail's ID, 0 for none.
     qint16 scan() const
@@ -82,29 +51,27 @@ private Q_SLOTS:
     {
         QFETCH(qint64, offThreadBytes);
         IntakeBench bench(offThreadBytes);
-        writeBytes(QFile::decodeName(bench.path("1-nomarker.zub")), "@@FR a@@TO b@@1234no subject marker");
-        writeBytes(QFile::decodeName(bench.path("2-open.zub")), "@@FR a@@TO b@@SB never closed");
-        writeBytes(QFile::decodeName(bench.path("3-short.zub")), "@@FR a@@TO b@@SB s@@\r\n");
-        writeBytes(QFile::decodeName(bench.path("4-big.zub")), {});
-        QVERIFY(QFile(QFile::decodeName(bench.path("4-big.zub"))).resize(MaxMailFileBytes / 2 + 1));
-        QCOMPARE(::symlink("/etc/hostname", bench.path("5-link.zub").constData()), 0);
-        QCOMPARE(::mkfifo(bench.path("6-fifo.zub").constData(), 0600), 0);
+        bench.writeRawJob("1-nomarker.zub", "@@FR a@@TO b@@1234no subject marker");
+        bench.writeRawJob("2-open.zub", "@@FR a@@TO b@@SB never closed");
+        bench.writeRawJob("3-short.zub", "@@FR a@@TO b@@SB s@@\r\n");
+        bench.writeRawJob("4-big.zub", {});
+        QVERIFY(QFile(QFile::decodeName(bench.jobs + "4-big.zub")).resize(MaxMailFileBytes / 2 + 1));
+        QCOMPARE(::symlink("/etc/hostname", (bench.jobs + "5-link.zub").constData()), 0);
+        QCOMPARE(::mkfifo((bench.jobs + "6-fifo.zub").constData(), 0600), 0);
         bench.writeJob("rechnung-\xFC.zub", "gut");
         bench.writeJob("z-next.zub", "danach");
 
         QCOMPARE(bench.scan(), qint16(1)); // the bad ones are passed over within the one scan
         QVERIFY(!bench.intake->isWorking());
-        QCOMPARE(bench.store->tables().mail(1).Subject, QByteArray("gut"));
-        QVERIFY(!bench.exists("rechnung-\xFC.zub") && !bench.exists("1-nomarker.zub"));
+        QCOMPARE(bench.store.tables().mail(1).Subject, QByteArray("gut"));
+        QVERIFY(!bench.jobExists("rechnung-\xFC.zub") && !bench.jobExists("1-nomarker.zub"));
         for (const QByteArray name : {"2-open.zub", "3-short.zub", "4-big.zub", "5-link.zub", "6-fifo.zub"}) {
-            QVERIFY2(bench.exists(name), name.constData());
+            QVERIFY2(bench.jobExists(name), name.constData());
             QCOMPARE(bench.view.said("Auftrag \x84" + name + "\x93 "), 1);
         }
         QCOMPARE(bench.view.said("6-fifo.zub\x93 ist keine gew\xF6hnliche Datei. Er bleibt liegen"), 1);
         QCOMPARE(bench.view.said("4-big.zub\x93 ist gr\xF6\xDF" + QByteArray("er als erlaubt (32,0 MB).")), 1);
-        Store again(bench.programFolder); // on disk, in no folder yet: the send has not begun
-        again.loadAtStartup();
-        QCOMPARE(again.tables().mail(1).Subject, QByteArray("gut"));
+        QCOMPARE(bench.reloaded().mail(1).Subject, QByteArray("gut")); // on disk, in no folder yet: not sent yet
 
         // One mail per scan; jobs set aside are not said again until they change.
         QCOMPARE(bench.scan(), qint16(2));
@@ -112,7 +79,7 @@ private Q_SLOTS:
         QCOMPARE(bench.view.said("Auftrag \x84" + QByteArray("2-open.zub")), 1);
         bench.writeJob("2-open.zub", "repariert");
         QCOMPARE(bench.scan(), qint16(3));
-        QCOMPARE(bench.store->tables().mail(3).Subject, QByteArray("repariert"));
+        QCOMPARE(bench.store.tables().mail(3).Subject, QByteArray("repariert"));
     }
 
     // A job folder that is a link (to the mail files, to the program folder, to someone's folder holding a job)
@@ -135,12 +102,12 @@ private Q_SLOTS:
         if (target == QLatin1String("closed") && ::geteuid() == 0)
             QSKIP("root reads every folder");
         IntakeBench bench(qint64(1) << 40);
-        bench.store->tables().folder(SentFolder).append(*bench.store->tables().createMail(mailWith("eins", "MSGSENT")));
-        QVERIFY(bench.store->SaveAll());
+        bench.store.tables().folder(SentFolder).append(*bench.store.tables().createMail(mailWith("eins", "MSGSENT")));
+        QVERIFY(bench.store.SaveAll());
         const QString user = bench.dir.filePath(QStringLiteral("anna"));
         QVERIFY(QDir().mkpath(user));
         writeBytes(user + QStringLiteral("/brief.zub"), "@@FR a@@TO b@@SB geheim@@\r\n\r\nText");
-        const QString folder = bench.jobFolder.chopped(1);
+        const QString folder = QFile::decodeName(bench.jobs.chopped(1));
         if (target == QLatin1String("closed")) {
             QVERIFY(QFile::setPermissions(folder, {}));
         } else {
@@ -148,29 +115,20 @@ private Q_SLOTS:
             if (target == QLatin1String("file"))
                 writeBytes(folder, "@@FR a@@TO b@@SB kein Ordner@@\r\n\r\nText");
             else
-                QVERIFY(QFile::link(target == QLatin1String("Mails")     ? bench.store->mailsFolder()
-                                    : target == QLatin1String("program") ? bench.programFolder
+                QVERIFY(QFile::link(target == QLatin1String("Mails")     ? bench.store.mailsFolder()
+                                    : target == QLatin1String("program") ? bench.program
                                                                          : user,
                                     folder));
         }
-        const auto files = [&] {
-            QMap<QString, QByteArray> all;
-            for (QDirIterator it(bench.dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-                 it.hasNext();) {
-                const QString path = it.next();
-                all.insert(path, fileBytes(path));
-            }
-            return all;
-        };
-        const QMap<QString, QByteArray> before = files();
+        const QMap<QString, QByteArray> before = snapshot(bench.dir.path());
         QVERIFY(before.size() >= 4);
 
         QCOMPARE(bench.scan(), qint16(0));
         QCOMPARE(bench.scan(), qint16(0)); // the next scan says nothing again
         QCOMPARE(bench.view.said(message), 1);
         QCOMPARE(bench.view.said("Der Auftragsordner \x84" + QFile::encodeName(folder) + "\x93 "), 1);
-        QCOMPARE(files(), before);
-        QCOMPARE(bench.store->tables().MailCount(), qint16(1));
+        QCOMPARE(snapshot(bench.dir.path()), before);
+        QCOMPARE(bench.store.tables().MailCount(), qint16(1));
         // A real folder again: its jobs are taken.
         const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
         QVERIFY(target == QLatin1String("closed") ? QFile::setPermissions(folder, ownerOnly)
@@ -186,7 +144,7 @@ private Q_SLOTS:
         IntakeBench bench(qint64(1) << 40, 2000);
         bench.writeJob("a.zub", "jung");
         bench.writeJob("b.zub", "Zukunft");
-        QFile ahead(QFile::decodeName(bench.path("b.zub")));
+        QFile ahead(QFile::decodeName(bench.jobs + "b.zub"));
         QVERIFY(ahead.open(QIODevice::ReadWrite) &&
                 ahead.setFileTime(QDateTime::currentDateTime().addDays(1), QFileDevice::FileModificationTime));
         QElapsedTimer clock;
@@ -196,7 +154,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(first || (first = bench.scan()), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(second || (second = bench.scan()), 10000);
         QVERIFY(first == 1 && second == 2 && clock.elapsed() >= 2000);
-        QCOMPARE(bench.store->tables().mail(2).Subject, QByteArray("Zukunft"));
+        QCOMPARE(bench.store.tables().mail(2).Subject, QByteArray("Zukunft"));
     }
 
     void jobsStayWhenTheStoreCannotTakeThem()
@@ -205,30 +163,28 @@ private Q_SLOTS:
         bench.writeJob("a.zub", "eins");
         { // No room for another mail: the job waits and the user is told.
             for (int i = 0; i < MaxMails; ++i)
-                bench.store->tables().createMail({});
+                bench.store.tables().createMail({});
             QCOMPARE(bench.scan(), qint16(0));
-            QVERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails)."));
-            QVERIFY(bench.exists("a.zub"));
+            QVERIFY(bench.view.message.startsWith("Mailspeicher voll (32767 Mails).") && bench.jobExists("a.zub"));
         }
         IntakeBench broken(0);
         broken.writeJob("a.zub", "eins");
-        const QString mails = broken.store->mailsFolder();
+        const QString mails = broken.store.mailsFolder();
         { // The mail cannot reach the disk: the job stays and no mail is left behind.
             QVERIFY(QDir(mails).removeRecursively() && QFile(mails).open(QIODevice::WriteOnly));
             QCOMPARE(broken.scan(), qint16(0));
-            QVERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden"));
-            QVERIFY(broken.exists("a.zub"));
-            QCOMPARE(broken.store->tables().MailCount(), qint16(0));
+            QVERIFY(broken.view.message.startsWith("Neue E-Mail konnte nicht gespeichert werden") &&
+                    broken.jobExists("a.zub"));
+            QCOMPARE(broken.store.tables().MailCount(), qint16(0));
         }
         { // Nor can the index, not even to take the mail back: said too, and the whole store is owed.
             QVERIFY(QFile::remove(mails) && QDir().mkpath(mails));
-            const QString index = broken.store->indexFilePath();
+            const QString index = broken.store.indexFilePath();
             QVERIFY(QFile::remove(index) && QDir().mkpath(index));
             QCOMPARE(broken.scan(), qint16(0));
-            QVERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: "));
-            QVERIFY(broken.exists("a.zub"));
-            QVERIFY(broken.intake->takeSaveOwed());
-            QVERIFY(!broken.intake->takeSaveOwed());
+            QVERIFY(broken.view.message.contains(" Auch der Ordnerindex lie\xDF sich nicht berichtigen: ") &&
+                    broken.jobExists("a.zub"));
+            QVERIFY(broken.intake->takeSaveOwed() && !broken.intake->takeSaveOwed());
         }
     }
 };

@@ -1,63 +1,34 @@
-#include "engine/Dispatcher.h"
 #include "engine/MailExport.h"
 #include "store/ArchiveFiles.h"
 #include "store/ResultCode.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 #include "support/SmtpSink.h"
-
-#include <QDir>
-#include <QDirIterator>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
 
-// A program folder with kadmel.ini naming <dir>/archiv, jobs for the sink, and a dispatcher over them.
-struct ArchiveBench
+// A dispatcher whose kadmel.ini names <dir>/archiv (not made yet), and jobs with 8-bit subjects for the sink.
+struct ArchiveBench : EngineBench
 {
-    QTemporaryDir dir;
-    QString program = dir.path() + QStringLiteral("/program");
     QString archive = dir.path() + QStringLiteral("/archiv");
-    EngineTimings timings{.pollMs = 20, .alertCloseMs = 10, .minJobAgeMs = 0, .smtp = {}, .archiveRetryMs = 50};
-    Store store{program};
-    RecordingView view;
-    std::unique_ptr<Dispatcher> dispatcher;
 
     explicit ArchiveBench(quint16 port)
+        : EngineBench(port, {.pollMs = 20, .alertCloseMs = 10, .minJobAgeMs = 0, .smtp = {}, .archiveRetryMs = 50})
     {
-        QDir().mkpath(dir.path() + QStringLiteral("/watch/KDMEML"));
-        QDir().mkpath(program);
-        writeBytes(program + QStringLiteral("/kadmel.ini"), "[Archiv]\r\nOrdner=" + archive.toUtf8() + "\r\n");
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        dispatcher = std::make_unique<Dispatcher>(store, view, timings);
+        writeBytes(iniFilePathIn(program), "[Archiv]\r\nOrdner=" + archive.toUtf8() + "\r\n");
+        restart();
     }
     void writeJob(const char* name, const QByteArray& to)
     {
-        writeBytes(dir.path() + QStringLiteral("/watch/KDMEML/") + QLatin1String(name),
-                   "@@FR alice@example.com@@TO " + to + "@@SB Gr\x81\xE1" + "e/Bericht@@\r\n\r\nM\x81nchen");
+        writeRawJob(name, "@@FR alice@example.com@@TO " + to + "@@SB Gr\x81\xE1" + "e/Bericht@@\r\n\r\nM\x81nchen");
     }
     bool deliver(int mails)
     {
         QSignalSpy filed(dispatcher.get(), &Dispatcher::mailFiled);
         dispatcher->StartProcessing();
         return QTest::qWaitFor([&] { return filed.size() >= mails && dispatcher->IdleFlag(); }, 10000);
-    }
-    // Every file below the folder, by its path.
-    static QMap<QString, QByteArray> files(const QString& folder)
-    {
-        QMap<QString, QByteArray> found;
-        for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-            const QString path = it.next();
-            found.insert(path, fileBytes(path));
-        }
-        return found;
     }
 };
 
@@ -72,7 +43,6 @@ private Q_SLOTS:
     void acceptedMessagesAreArchivedAsReceived()
     {
         SmtpSink sink;
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         ArchiveBench bench(sink.port());
         QDir().mkpath(bench.archive);
         bench.writeJob("a.zub", "bob@example.com");
@@ -81,7 +51,7 @@ private Q_SLOTS:
         QVERIFY(bench.deliver(3));
         QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
 
-        const QMap<QString, QByteArray> archived = ArchiveBench::files(bench.archive);
+        const QMap<QString, QByteArray> archived = snapshot(bench.archive);
         const QList<ReceivedMail> received = sink.messages();
         QCOMPARE(received.size(), 2);
         QCOMPARE(archived.size(), 2);
@@ -103,7 +73,6 @@ private Q_SLOTS:
     void aCopyTheArchiveRefusedIsWrittenAfterARestart()
     {
         SmtpSink sink;
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         ArchiveBench bench(sink.port());
         writeBytes(bench.archive, {}); // a file where the folder should be
         bench.view.tray = true;
@@ -113,14 +82,14 @@ private Q_SLOTS:
         QVERIFY(bench.view.log.join('\n').contains(QByteArray("\nset-alert ") + ResultText("MSGSENT") +
                                                    " Archivierung fehlgeschlagen: "));
         const QString pending = pendingArchiveFolderIn(bench.program);
-        QCOMPARE(ArchiveBench::files(pending).size(), 1);
+        QCOMPARE(snapshot(pending).size(), 1);
 
         bench.dispatcher.reset();
         QVERIFY(QFile::remove(bench.archive) && QDir().mkdir(bench.archive));
-        bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
-        QTRY_COMPARE(ArchiveBench::files(bench.archive).size(), 1);
-        QCOMPARE(ArchiveBench::files(bench.archive).first(), sink.messages().at(0).content);
-        QVERIFY(ArchiveBench::files(pending).isEmpty());
+        bench.restart();
+        QTRY_COMPARE(snapshot(bench.archive).size(), 1);
+        QCOMPARE(snapshot(bench.archive).first(), sink.messages().at(0).content);
+        QVERIFY(snapshot(pending).isEmpty());
         QVERIFY(bench.view.said("Archivierung nachgeholt: 1 E-Mail(s)"));
     }
 
@@ -146,16 +115,16 @@ private Q_SLOTS:
         QVERIFY(!archiveCopy(bench.dir.filePath(QStringLiteral("none")), pending,
                              QStringLiteral("2026-12-07 09.10.33 X"), "m")
                      .waiting);
-        QCOMPARE(ArchiveBench::files(documents).size(), 2);
-        QVERIFY(ArchiveBench::files(bench.archive).isEmpty());
+        QCOMPARE(snapshot(documents).size(), 2);
+        QVERIFY(snapshot(bench.archive).isEmpty());
 
         bench.dispatcher.reset();
         QVERIFY(QFile::remove(pending));
         fill(pending, {QStringLiteral("junk.eml"), QStringLiteral("notiz.txt"), own});
         bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
-        QTRY_COMPARE(ArchiveBench::files(bench.archive).keys(),
+        QTRY_COMPARE(snapshot(bench.archive).keys(),
                      QStringList(bench.archive + QStringLiteral("/2026/12/") + own));
-        QCOMPARE(ArchiveBench::files(pending).size(), 2);
+        QCOMPARE(snapshot(pending).size(), 2);
         QCOMPARE(bench.view.said("\x84junk.eml\x93, \x84notiz.txt\x93"), 1);
         QCOMPARE(bench.view.said(link), 1);
     }

@@ -3,20 +3,14 @@
 #include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 
-#include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <atomic>
 #include <csignal>
-#include <fstream>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -25,41 +19,18 @@ using namespace kadmel::test;
 
 namespace {
 
-QByteArray readAt(const QByteArray& path)
+// A dispatcher whose kadmel.ini names a receipt folder (not made yet); paths are bytes, not always UTF-8.
+struct ReceiptBench : EngineBench
 {
-    std::ifstream in(path.constData(), std::ios::binary);
-    return QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
-}
-
-void writeAt(const QByteArray& path, const QByteArray& bytes)
-{
-    std::ofstream(path.constData(), std::ios::binary) << bytes.toStdString();
-}
-
-// A program folder whose kadmel.ini names a receipt folder (not made yet); paths are bytes, not always UTF-8.
-struct ReceiptBench
-{
-    QTemporaryDir dir;
-    QString program = dir.path() + QStringLiteral("/program");
-    QByteArray jobs = QFile::encodeName(dir.path()) + "/watch/KDMEML/", receipts = QFile::encodeName(dir.path()) + "/q";
-    Store store{(QDir().mkpath(program), QDir().mkpath(QFile::decodeName(jobs)), program)};
-    RecordingView view;
-    std::unique_ptr<Dispatcher> dispatcher;
-    const SmtpTimings smtp{.connectMs = 300, .conversationMs = 300}; // poll 20 ms, retry minute 200 ms
+    QByteArray receipts = QFile::encodeName(dir.path()) + "/q";
 
     explicit ReceiptBench(quint16 port, const QByteArray& ini = {})
+        : EngineBench(port, {.pollMs = 20, .minJobAgeMs = 0, .smtp = {300, 300}, .retryMinuteMs = 200})
     {
-        writeAt(QFile::encodeName(program) + "/kadmel.ini", "[Quittung]\r\nOrdner=" + receipts + "\r\n" + ini);
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path() + QStringLiteral("/watch"), port);
-        dispatcher = std::make_unique<Dispatcher>(
-            store, view, EngineTimings{.pollMs = 20, .minJobAgeMs = 0, .smtp = smtp, .retryMinuteMs = 200});
+        writeBytes(iniFilePathIn(program), "[Quittung]\r\nOrdner=" + receipts + "\r\n" + ini);
+        restart();
     }
-    void job(const QByteArray& name, const QByteArray& subject) const
-    {
-        writeAt(jobs + name, "@@FR alice@example.com@@TO bob@example.com@@SB " + subject + "@@\r\n\r\nText");
-    }
-    QByteArray receipt(const QByteArray& name) const { return readAt(receipts + '/' + name + ".txt"); }
+    QByteArray receipt(const QByteArray& name) const { return bytesAt(receipts + '/' + name + ".txt"); }
 };
 
 } // namespace
@@ -106,11 +77,11 @@ private Q_SLOTS:
         ReceiptBench bench(server.port());
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
         if (copy)
-            writeAt(bench.jobs + "a.zub", "@@FR alice@example.com@@CC carl@example.com@@TO bob@example.com@@SB "
-                                          "Gr\x81\xE1\x65@@\r\n\r\nText");
+            bench.writeRawJob("a.zub", "@@FR alice@example.com@@CC carl@example.com@@TO bob@example.com@@SB "
+                                       "Gr\x81\xE1\x65@@\r\n\r\nText");
         else
-            script.isEmpty() ? writeAt(bench.jobs + "a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
-                             : bench.job("a.zub", "Gr\x81\xE1\x65");                       // CP850 "Grüße"
+            script.isEmpty() ? bench.writeRawJob("a.zub", "@@FR a@@SB b@@\r\n\r\nText") // no "@@TO"
+                             : bench.writeJob("a.zub", "Gr\x81\xE1\x65");               // "Grüße"
         bench.dispatcher->StartProcessing();
         QTRY_VERIFY_WITH_TIMEOUT(!bench.receipt("a.zub").isEmpty(), 8000);
         const QByteArray receipt = bench.receipt("a.zub");
@@ -140,17 +111,17 @@ private Q_SLOTS:
                     (bench.receipt("a.zub").contains("Betreff=eins\r\n") ? whole : partial)++;
         });
         const QByteArray odd = "b\xE9\xFF.zub"; // no UTF-8
-        bench.job("a.zub", "eins");
-        bench.job(odd, "zwei");
+        bench.writeJob("a.zub", "eins");
+        bench.writeJob(odd, "zwei");
         const QByteArray tooLong = QByteArray(251, 'l') + ".zub"; // a refused job whose receipt no name can hold
-        writeAt(bench.jobs + tooLong, "@@FR a@@SB b@@\r\n\r\nText");
+        bench.writeRawJob(tooLong, "@@FR a@@SB b@@\r\n\r\nText");
         bench.dispatcher->StartProcessing();
         QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(FailedFolder), 2, 8000); // filed all the same
         QTRY_COMPARE(bench.view.said("ist l\xE4nger als 255 Bytes."), 1);
         QCOMPARE(bench.view.said("Der Ordner ist nicht vorhanden."), 1);
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
         QTRY_VERIFY(bench.receipt(odd).contains("NaechsterVersuch="));
-        bench.job(odd, "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
+        bench.writeJob(odd, "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
         const qsizetype tries = bench.view.said("(ID 2)");
         QTRY_VERIFY_WITH_TIMEOUT(bench.view.said("(ID 2)") > tries && bench.dispatcher->IdleFlag(), 15000);
         QVERIFY(bench.receipt(odd).startsWith("ID=3\r\n"));
@@ -178,7 +149,7 @@ private Q_SLOTS:
         // Sent again on purpose: a new message, under a Message-ID of its own.
         QVERIFY(bench.receipt(odd).contains("Nachrichten-ID=" + bench.store.tables().mail(1).Reserved) &&
                 bench.store.tables().mail(1).Reserved != delivered);
-        writeAt(bench.jobs + odd, "@@FR a@@SB b@@\r\n\r\nText"); // a refused one is newer still
+        bench.writeRawJob(odd, "@@FR a@@SB b@@\r\n\r\nText"); // a refused one is newer still
         QTRY_VERIFY(bench.receipt(odd).contains("=abgewiesen") && bench.dispatcher->IdleFlag());
         QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);
         QTRY_VERIFY(bench.dispatcher->IdleFlag() && bench.receipt(odd).contains("=abgewiesen"));
@@ -195,7 +166,7 @@ private Q_SLOTS:
         ReceiptBench bench(sink.port());
         bench.dispatcher.reset(); // the child process owns the folders from here, saved as they are
         QVERIFY(bench.store.SaveAll());
-        bench.job("a.zub", "eins");
+        bench.writeJob("a.zub", "eins");
         QByteArray log;
         QProcess child;
         child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),

@@ -3,10 +3,7 @@
 #include "engine/SignInSecrets.h"
 #include "keyring/KeyringSecretStore.h"
 #include "store/CryptString.h"
-#include "store/KadmelIni.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
+#include "support/EngineBench.h"
 #include "support/TokenEndpoint.h"
 #include "ui/UiTestSupport.h"
 
@@ -16,17 +13,13 @@ using namespace kadmel::test;
 namespace {
 
 // A program folder with a browser sign-in whose client secret and refresh token are scrambled in kadmel.ini.
-struct Folder
+struct Folder : EngineBench
 {
-    QTemporaryDir dir;
-    Store store{dir.path()};
     KeyringSecretStore keyring{10000};
     KadmelIniChanges ini;
 
-    explicit Folder(const QByteArray& tokenUrl)
+    explicit Folder(const QByteArray& tokenUrl) : EngineBench(587)
     {
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path(), 587);
         ini.encryption = Encryption::StartTls;
         ini.signIn = AuthSetting{
             AuthMethod::OAuth2Browser, tokenUrl, "https://login.example/a", "kadmel", "Geheimnis", {}, "rt-1"};
@@ -79,7 +72,7 @@ private Q_SLOTS:
         KeyringSecretStore nextStart(10000);
         const std::optional<AuthSetting> read = readBack(nextStart, moved);
         QVERIFY(read && read->clientSecret == "Geheimnis" && read->refreshToken == "rt-1");
-        OAuthTokenSource tokens(folder.dir.path(), 5000, &nextStart);
+        OAuthTokenSource tokens(folder.program, 5000, &nextStart);
         QSignalSpy ready(&tokens, &OAuthTokenSource::tokenReady);
         tokens.request(*read);
         QVERIFY(ready.wait(10000));
@@ -99,8 +92,7 @@ private Q_SLOTS:
         folder.ini.signIn->clientSecretKey = "Client-Geheimnis-1";
         folder.store.kadmelIni().write(folder.ini, nullptr);
         folder.store.tables().createMail(mailWith("Betreff", {}));
-        RecordingView view;
-        DeliveryAttempt attempt(folder.store, view, {}, &folder.keyring);
+        DeliveryAttempt attempt(folder.store, folder.view, {}, &folder.keyring);
         QSignalSpy finished(&attempt, &DeliveryAttempt::finished);
         attempt.start(1);
         QVERIFY(finished.wait(5000));

@@ -1,25 +1,13 @@
-#include "engine/Dispatcher.h"
 #include "engine/HtmlBody.h"
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
-#include "smtp/ZUB_SMTP.h"
-#include "store/Ansi.h"
-#include "store/StoreFiles.h"
-#include "support/LocalSettings.h"
+#include "support/EngineBench.h"
 #include "support/RecordingRelay.h"
-#include "support/RecordingView.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SendOnce.h"
 #include "support/SmtpSink.h"
 
-#include <QDir>
-#include <QSignalSpy>
 #include <QSslSocket>
-#include <QTemporaryDir>
-#include <QTest>
-#include <memory>
-
-#include <sys/stat.h>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -35,20 +23,10 @@ const QByteArray Password = "g\xFCltig 12";
 const QByteArray Body = ComposeHtmlBody(QByteArray("Gr\xFC\xDF  aus K\xF6ln\r\n sch\xF6n\r\n").repeated(8));
 const SmtpMail Mail{{}, "von@example.com", {}, "an@example.org", "Rechnung f\xFCr M\xE4rz", Body, 42};
 
-struct Outcome : SendOutcome
+SendOutcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
+                 const QList<QSslCertificate>& authority = {})
 {
-    std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
-};
-
-Outcome send(const QByteArray& host, quint16 port, Encryption encryption, bool auth,
-             const QList<QSslCertificate>& authority = {})
-{
-    SmtpTimings timings{5000, 20000};
-    timings.extraCaCertificates = authority;
-    const auto client = std::make_shared<ZUB_SMTP>(timings);
-    client->setServer(SmtpServer{host, qint16(port), User, Password, auth, encryption});
-    client->setMail(Mail);
-    return {sendOnce(*client, timings.connectMs + timings.conversationMs), client};
+    return sendOnce({5000, 20000, 5000, authority}, {host, qint16(port), User, Password, auth, encryption}, Mail);
 }
 
 // After the clear-text part only a TLS handshake record may follow, and no secret shows anywhere.
@@ -93,7 +71,7 @@ private Q_SLOTS:
         server.expect("STARTTLS\r\n").reply("220 go ahead\r\n250 forged\r\n334 VXNlcm5hbWU6\r\n23");
         server.expect("\x16").reply("235 not a TLS record\r\n"); // the client's hello starts; answer in clear
         QSignalSpy closed(&server, &ScriptedSmtpServer::clientDisconnected);
-        const Outcome out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
+        const auto out = send("127.0.0.1", server.port(), Encryption::StartTls, true);
         QCOMPARE(out.code, QByteArray("ERRMessage8"));
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
         // No forged reply logged behind the 220: the handshake's failure with its cause, the mail's reason.
@@ -138,11 +116,10 @@ private Q_SLOTS:
         };
         const QByteArray user = onWire(User), password = onWire(Password);
         SmtpSink sink(SinkOptions{user, password, sinkTls, certificateHost, {}, mechanism == "PLAIN"});
-        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
         RecordingRelay relay(sink.port());
         QSignalSpy closed(&relay, &RecordingRelay::clientDisconnected);
-        const Outcome out = send("localhost", relay.port(), encryption, auth,
-                                 trusted ? sink.caCertificates() : QList<QSslCertificate>{});
+        const auto out = send("localhost", relay.port(), encryption, auth,
+                              trusted ? sink.caCertificates() : QList<QSslCertificate>{});
         QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000);
         const QByteArray ehlo = "EHLO localhost\r\n";
         const Lines clear = Lines{ehlo, "STARTTLS\r\n"}.mid(0, encryption == Encryption::StartTls ? 2 : 0);
@@ -204,26 +181,21 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, ini);
         QFETCH(QByteArray, wire);
-        QTemporaryDir dir;
-        const QString path = iniFilePathIn(dir.path());
+        ScriptedSmtpServer server;
+        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-mail\r\n250 STARTTLS\r\n");
+        EngineBench bench(server.port(), {.smtp = {.conversationMs = 300}});
+        const QString path = iniFilePathIn(bench.program);
         if (ini == "(folder)")
             QVERIFY(QDir().mkdir(path));
         else if (ini == "(FIFO)")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (ini != "(none)")
             writeBytes(path, ini == "(big)" ? "[SMTP]\nVerschluesselung=STARTTLS\n" + QByteArray(1 << 20, ';') : ini);
-
-        ScriptedSmtpServer server;
-        server.reply("220 hi\r\n").expect("EHLO 127.0.0.1\r\n").reply("250-mail\r\n250 STARTTLS\r\n");
-        Store store(dir.path());
-        store.loadAtStartup();
-        store.settings() = localSettings(dir.path(), server.port());
-        store.settings().UseSpa = 2;
-        store.tables().folder(FailedFolder).append(*store.tables().createMail(mailWith("Betreff", "ERRMessage4")));
-        EngineTimings timings;
-        timings.smtp.conversationMs = 300;
-        RecordingView view;
-        Dispatcher dispatcher(store, view, timings);
+        bench.store.settings().UseSpa = 2;
+        bench.store.tables()
+            .folder(FailedFolder)
+            .append(*bench.store.tables().createMail(mailWith("B", "ERRMessage4")));
+        Dispatcher& dispatcher = bench.restart();
         const bool refused = wire == "(refused)";
         QCOMPARE(dispatcher.StartProcessing(), refused ? StartCheck::UnusableEncryption : StartCheck::Ok);
         QSignalSpy done(&dispatcher, &Dispatcher::resendFinished);
@@ -231,8 +203,8 @@ private Q_SLOTS:
         QVERIFY(done.wait(5000));
         QCOMPARE(server.received(), refused ? QByteArray() : wire);
         if (refused) {
-            QCOMPARE(store.tables().mail(1).Status, QByteArray("ERRMessage8"));
-            QVERIFY2(view.messages.first().contains("kadmel.ini"), view.messages.first().constData());
+            QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage8"));
+            QVERIFY2(bench.view.messages.first().contains("kadmel.ini"), bench.view.messages.first().constData());
         }
     }
 };

@@ -4,9 +4,7 @@
 #include "support/ScriptedSmtpServer.h"
 #include "support/SendOnce.h"
 
-#include <QSignalSpy>
 #include <QTest>
-#include <memory>
 
 using namespace kadmel;
 using kadmel::test::ScriptedSmtpServer;
@@ -21,19 +19,11 @@ const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "
 // The untrimmed user goes on the wire, and a password of one tab is a password.
 const QByteArray User = " user ", Pass = "\t";
 
-struct Outcome : test::SendOutcome
-{
-    std::shared_ptr<ZUB_SMTP> client; // kept, so its last bytes (the QUIT) still leave
-};
-
 // Runs one SendMail to `port` and waits for its single finished().
-Outcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
-             const SmtpMail& mail = SampleMail, const QByteArray& token = {})
+test::SendOutcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
+                       const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
-    const auto client = std::make_shared<ZUB_SMTP>(Short);
-    client->setServer(SmtpServer{"127.0.0.1", qint16(port), User, Pass, auth, encryption, token});
-    client->setMail(mail);
-    return {test::sendOnce(*client, 5000), client};
+    return test::sendOnce(Short, {"127.0.0.1", qint16(port), User, Pass, auth, encryption, token}, mail);
 }
 
 // "S:" lines are server replies (segments split at "|"), "C:" lines what the client must send;
@@ -89,7 +79,7 @@ private Q_SLOTS:
             server, Lines{"S:2|2|0| |h|i|", "C:EHLO 127.0.0.1", "S:250-STARTTLS\r\n|250 AUTH LOGIN", "C:AUTH LOGIN",
                           "S:334 VXNlcg==", "C:" + Encode(User), "S:334 UGFzcw==", "C:" + Encode(Pass), "S:235 ok"} +
                         tail);
-        const Outcome out = send(server.port(), true);
+        const auto out = send(server.port(), true);
         QCOMPARE(out.code, QByteArray());
         QTRY_COMPARE_WITH_TIMEOUT(received(server), sent, 15000); // QUIT is on its way when finished() comes
         const SmtpLog& log = out.log;
@@ -186,7 +176,7 @@ private Q_SLOTS:
             mail.MailRecipientEMail += "; b@example.org";
         if (script.value(script.size() - 1).contains("Umlauten"))
             mail.MailCopyTo = "j\xF6rg@example.org";
-        const Outcome out = send(port, script.contains("C:AUTH LOGIN"), encryption, mail);
+        const auto out = send(port, script.contains("C:AUTH LOGIN"), encryption, mail);
         QCOMPARE(out.code, code);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
         QVERIFY(port == server.port() || out.elapsedMs < Short.connectMs / 2); // refused: no wait for the limit
@@ -231,7 +221,7 @@ private Q_SLOTS:
         if (field < 3)
             (field == 0 ? mail.MailSenderEMail : field == 1 ? mail.MailRecipientEMail : mail.MailSubject) = value;
         // Nothing listens there: a mail that passes the checks fails at connecting instead.
-        const Outcome out =
+        const auto out =
             send(ScriptedSmtpServer::unusedPort(), false, Encryption::Keine, mail, field == 3 ? value : QByteArray());
         QCOMPARE(out.code, !refused ? "ERRMessage4" : field == 3 ? "ERRMessage8" : "ERRMessage7");
     }

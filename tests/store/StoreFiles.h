@@ -3,8 +3,16 @@
 #include "store/Store.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
+#include <functional>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // File access and a saved store for the store tests: plain writes (no QSaveFile, no sync), so fixtures are quick.
 namespace kadmel::test {
@@ -22,6 +30,17 @@ inline void writeBytes(const QString& path, const QByteArray& bytes, QIODevice::
     file.write(bytes);
 }
 
+// Every file below the folder with its bytes, to show that nothing on disk changed.
+inline QMap<QString, QByteArray> snapshot(const QString& folder)
+{
+    QMap<QString, QByteArray> files;
+    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        files.insert(path, fileBytes(path));
+    }
+    return files;
+}
+
 // Neither the group nor others may read a store file (QFile also reports the effective user's bits).
 inline bool ownerOnly(const QString& path)
 {
@@ -37,6 +56,19 @@ inline MailRecord mailWith(const QByteArray& subject, const QByteArray& status)
     record.Subject = subject;
     record.Status = status;
     return record;
+}
+
+// Runs `work` in a child process as the user nobody (65534, no groups): its exit code, 99 when it could not switch.
+inline int asNobody(const std::function<int()>& work)
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+                        ::setresuid(65534, 65534, 65534) == 0
+                    ? work()
+                    : 99);
+    int status = -1;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // A saved store: mail 1 sent, mail 2 failed, mail 3 sent then moved to the deleted folder.

@@ -5,7 +5,6 @@
 #include "store/RemovalPlan.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 
 #include <unistd.h>
 

@@ -1,16 +1,17 @@
 #include "StoreFiles.h"
+#include "store/CryptString.h"
 #include "store/IndexFile.h"
+#include "store/InstanceLock.h"
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
+#include "store/Migration.h"
+#include "store/SettingsFile.h"
+#include "support/SmallDisk.h"
 
-#include <QDirIterator>
+#include <QCoreApplication>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-
-#include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <QSysInfo>
+#include <numeric>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -20,22 +21,131 @@ namespace {
 // Every mail stands in exactly one folder.
 bool consistent(const MailTables& t)
 {
-    QList<int> seen(t.MailCount() + 1, 0);
-    for (const int f : {SentFolder, FailedFolder, DeletedFolder}) {
-        for (const qint16 id : t.folder(f).entries()) {
-            if (id < 1 || id > t.MailCount() || seen[id]++)
-                return false;
-        }
-    }
-    return !seen.mid(1).contains(0);
+    QList<qint16> filed = t.folder(SentFolder).entries() + t.folder(FailedFolder).entries() +
+                          t.folder(DeletedFolder).entries(),
+                  ids(t.MailCount());
+    std::sort(filed.begin(), filed.end());
+    std::iota(ids.begin(), ids.end(), qint16(1));
+    return filed == ids;
+}
+
+QStringList zubFiles(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.zub"), QStringLiteral("*.ZUB")}, QDir::Files, QDir::Name);
 }
 
 } // namespace
 
+// The start: older files taken over, the instance lock, then the store's files loaded whatever they hold.
 class TestLoading : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void versions25And29AreTakenOver()
+    {
+        for (const QString& version : {QStringLiteral("2.5"), QStringLiteral("2.9")}) {
+            QTemporaryDir dir;
+            writeStore(dir.path()); // then its settings and index files renamed to the old version
+            for (const QString& slot : {QStringLiteral("1"), QStringLiteral("2")})
+                QVERIFY(QFile::rename(QStringLiteral("%1/ZUBData%2(3.0).zub").arg(dir.path(), slot),
+                                      QStringLiteral("%1/ZUBData%2(%3).zub").arg(dir.path(), slot, version)));
+            const QByteArray index = fileBytes(QStringLiteral("%1/ZUBData2(%2).zub").arg(dir.path(), version));
+            // The 2.9 settings file: four strings, unscrambled once by the take-over and once by loading.
+            QByteArray old;
+            for (const char* text : {"/srv/kadmel", "mx.old", "anna", "geheim"}) {
+                const QByteArray stored = CryptString(CryptString(text, 1), 1);
+                old += char(stored.size()) + QByteArray(1, 0) + stored;
+            }
+            const bool v29 = version == QStringLiteral("2.9");
+            if (v29)
+                writeBytes(dir.filePath(QStringLiteral("ZUBData1(2.9).zub")), old);
+            Store store(dir.path());
+            QCOMPARE(store.loadAtStartup().problems, QStringList());
+            QCOMPARE(zubFiles(dir.path()),
+                     (QStringList{QStringLiteral("ZUBData1(3.0).zub"), QStringLiteral("ZUBData2(3.0).zub")}));
+            QCOMPARE(fileBytes(store.indexFilePath()), index);
+            QVERIFY(ownerOnly(store.indexFilePath()) && ownerOnly(store.settingsFilePath()));
+            Settings onFile; // the fields 2.9 did not have are written as never set
+            QVERIFY(decodeSettings(fileBytes(store.settingsFilePath()), onFile, nullptr));
+            QCOMPARE(onFile.UseSpa, qint16(0));
+            QCOMPARE(store.settings().SmtpServer, QByteArray(v29 ? "mx.old" : "mx.example"));
+            QCOMPARE(store.settings().SmtpPassword, QByteArray(v29 ? "geheim" : ""));
+        }
+    }
+
+    void namesThatSelectASlotAndDamage()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path();
+        // Without a version or without its ")": deleted; slot 3 (there is none) and other names: untouched.
+        for (const char* name : {"ZUBData1.zub", "zubdata2(2.8.zub", "ZUBData3(2.8).zub", "Other(2.8).zub"})
+            writeBytes(dir.filePath(QLatin1String(name)), "x");
+        QCOMPARE(MigrateOldFiles(path), QStringList());
+        QCOMPARE(zubFiles(path), (QStringList{QStringLiteral("Other(2.8).zub"), QStringLiteral("ZUBData3(2.8).zub")}));
+
+        writeBytes(dir.filePath(QStringLiteral("zubdata1(2.8).zub")), QByteArray(14, 0)); // small prefix: taken
+        writeBytes(dir.filePath(QStringLiteral("ZUBData2(2.8).ZUB")), "upper");           // capital extension: not
+        QCOMPARE(MigrateOldFiles(path), QStringList());
+        QCOMPARE(zubFiles(path),
+                 (QStringList{QStringLiteral("Other(2.8).zub"), QStringLiteral("ZUBData1(3.0).zub"),
+                              QStringLiteral("ZUBData2(2.8).ZUB"), QStringLiteral("ZUBData3(2.8).zub")}));
+
+        // A damaged 2.9 settings file stays where it is, byte for byte: a string longer than the file, and
+        // four strings whose last lacks its last byte.
+        for (const QByteArray& bytes :
+             {QByteArray("\x09\x00short", 7), QByteArray::fromHex("010061 010061 010061 0100")}) {
+            QTemporaryDir damaged;
+            writeBytes(damaged.filePath(QStringLiteral("ZUBData1(2.9).zub")), bytes);
+            const QStringList problems = MigrateOldFiles(damaged.path());
+            QVERIFY(problems.size() == 1 && problems.first().contains(QStringLiteral("ZUBData1(2.9).zub")));
+            QCOMPARE(zubFiles(damaged.path()), QStringList{QStringLiteral("ZUBData1(2.9).zub")});
+            QCOMPARE(fileBytes(damaged.filePath(QStringLiteral("ZUBData1(2.9).zub"))), bytes);
+        }
+    }
+
+    void oneInstancePerFolder()
+    {
+        QTemporaryDir dir;
+        QTemporaryDir otherDir;
+        {
+            InstanceLock first(dir.path());
+            QVERIFY(first.tryLock());
+            QVERIFY(ownerOnly(dir.filePath(QStringLiteral("kadmel.lock"))));
+            InstanceLock second(dir.path());
+            QVERIFY(!second.tryLock() && second.errorString().isEmpty()); // held: the second start ends silently
+            QVERIFY(InstanceLock(otherDir.path()).tryLock());
+        }
+        QVERIFY(InstanceLock(dir.path()).tryLock());
+    }
+
+    void staleLocksAreTakenOver()
+    {
+        const QByteArray app = QCoreApplication::applicationName().toUtf8();
+        const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+        // A process ID above any pid_max, garbage, this very (living) process on another host, and on this host: a
+        // lock that names a live program but that no process holds, as one copied along with its folder. The
+        // files are fresh, so age plays no part.
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        for (const QByteArray& content :
+             {"999999999\n" + app + "\n" + host + "\n", QByteArray("\x01\xff garbage\n\n"),
+              self + "\n" + app + "\nelsewhere.example\n", self + "\n" + app + "\n" + host + "\n"}) {
+            QTemporaryDir dir;
+            writeBytes(dir.filePath(QStringLiteral("kadmel.lock")), content);
+            QVERIFY2(InstanceLock(dir.path()).tryLock(), content.constData());
+        }
+    }
+
+    void aLockThatCannotBeWrittenIsSaid()
+    {
+        QTemporaryDir dir;
+        SmallDisk disk(dir.path(), "size=8k");
+        if (!disk.isMounted())
+            QSKIP("A full disk needs the right to mount a tmpfs.");
+        writeBytes(dir.filePath(QStringLiteral("filler")), QByteArray(16384, 'x')); // fills the 8 KiB disk
+        InstanceLock lock(dir.path());
+        QVERIFY(!lock.tryLock() && lock.errorString().contains(QStringLiteral("„kadmel.lock“")));
+    }
+
     void firstStartTheNextAndLostSettings()
     {
         QTemporaryDir dir;
@@ -43,7 +153,6 @@ private Q_SLOTS:
             Store store(dir.path());
             const Store::LoadReport report = store.loadAtStartup();
             QVERIFY(!report.storeExisted && report.problems.isEmpty());
-            QVERIFY(QFileInfo(store.mailsFolder()).isDir());
             QCOMPARE(fileBytes(store.settingsFilePath()), QByteArray(14, 0));
             QCOMPARE(fileBytes(store.indexFilePath()),
                      QByteArray(8, 0) + QByteArray::fromHex("0100 02000000 00000000 0000 0000").repeated(2) +
@@ -51,9 +160,9 @@ private Q_SLOTS:
         }
         {
             Store store(dir.path());
-            QVERIFY(store.loadAtStartup().storeExisted);
-            QCOMPARE(store.settings().SmtpPort, qint16(25)); // zero on file means the default
-            QCOMPARE(store.settings().UseSpa, qint16(2));
+            QVERIFY(store.loadAtStartup().storeExisted); // zero on file means the default port, SPA off
+            QCOMPARE((std::pair(store.settings().SmtpPort, store.settings().UseSpa)),
+                     (std::pair<qint16, qint16>(25, 2)));
         }
         // Lost settings never cost the mails: the first-start save runs over a full store.
         writeStore(dir.path());
@@ -234,20 +343,7 @@ private Q_SLOTS:
             again.loadAtStartup();
             return again.tables().mail(3).Status == "ERRMessage4" ? 0 : 6;
         };
-        if (kind != QLatin1String("other user")) {
-            QCOMPARE(run(), 0);
-        } else {
-            const pid_t child = ::fork();
-            if (child == 0) {
-                const bool dropped = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-                                     ::setresuid(65534, 65534, 65534) == 0;
-                ::_exit(dropped ? run() : 99);
-            }
-            int status = -1;
-            QCOMPARE(::waitpid(child, &status, 0), child);
-            QVERIFY(WIFEXITED(status));
-            QCOMPARE(WEXITSTATUS(status), 0);
-        }
+        QCOMPARE(kind == QLatin1String("other user") ? asNobody(run) : run(), 0);
         QVERIFY(state() == before);
         QVERIFY(!QFile::exists(path + QStringLiteral(".bad")));
     }

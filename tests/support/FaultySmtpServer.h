@@ -33,14 +33,12 @@ public:
     }
 
 private:
-    // The faults, in the order faultSummary() names them.
+    // The faults, in the order faultSummary() names them; a fault strikes at one step, the reply sent there.
     static constexpr int None = 0, Close = 1, Temporary = 2, Permanent = 3, SplitBytes = 4, Stall = 5;
-    // Steps of a session at which a fault may strike: the reply that would be sent there.
     static constexpr int Greeting = 0, Ehlo = 1, MailFrom = 2, RcptTo = 3, Data = 4, MessageEnd = 5, StepCount = 6;
     struct Session
     {
-        int fault = None;
-        int faultStep = 0;
+        int fault = None, faultStep = 0;
         bool inData = false;
         QByteArray buffer;
     };
@@ -63,11 +61,8 @@ private:
     void onBytes(QTcpSocket* socket, Session& session)
     {
         session.buffer += socket->readAll();
-        for (;;) {
+        for (qsizetype end; (end = session.buffer.indexOf(session.inData ? "\r\n.\r\n" : "\r\n")) >= 0;) {
             if (session.inData) {
-                const qsizetype end = session.buffer.indexOf("\r\n.\r\n");
-                if (end < 0)
-                    return;
                 const qsizetype at = session.buffer.indexOf("\r\nSubject: ") + 11;
                 const QByteArray subject = session.buffer.mid(at, session.buffer.indexOf("\r\n", at) - at);
                 session.buffer.remove(0, end + 5);
@@ -76,11 +71,8 @@ private:
                     ++m_accepted[subject];
                 continue;
             }
-            const qsizetype eol = session.buffer.indexOf("\r\n");
-            if (eol < 0)
-                return;
-            const QByteArray line = session.buffer.left(eol).toUpper();
-            session.buffer.remove(0, eol + 2);
+            const QByteArray line = session.buffer.left(end).toUpper();
+            session.buffer.remove(0, end + 2);
             if (line.startsWith("EHLO"))
                 answer(socket, session, Ehlo, "250-soak.test\r\n250-8BITMIME\r\n250 SIZE 10000000\r\n");
             else if (line.startsWith("MAIL FROM"))

@@ -6,22 +6,16 @@
 //   soak --kill [rounds] [seed]   an engine child process is killed at random moments and started again.
 // Exit code 0 when every check holds; the figures go to stdout.
 
-#include "engine/Dispatcher.h"
 #include "store/ResultCode.h"
+#include "support/EngineBench.h"
 #include "support/FaultySmtpServer.h"
-#include "support/LocalSettings.h"
-#include "support/RecordingView.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
+#include <QTest>
 #include <QTextStream>
-#include <QTimer>
 
 #include <csignal>
 
@@ -32,56 +26,32 @@ namespace {
 QTextStream out(stdout);
 constexpr int ConversationMs = 400;
 
-// A program folder and a watched folder in a temporary place, with `jobs` numbered jobs waiting.
-struct Folders
+// The subject of job n, its file named after it.
+QByteArray subject(int n)
 {
-    QTemporaryDir dir;
-    QString program = dir.path() + QStringLiteral("/program");
-    QString watch = dir.path() + QStringLiteral("/watch");
-    QString jobs = watch + QStringLiteral("/KDMEML");
+    return "soak-" + QByteArray::number(n);
+}
 
-    explicit Folders(int count)
+// The bench's folders with `count` numbered jobs waiting, a CP850 "ü" in each body: it must travel as Windows-1252.
+struct Folders : test::EngineBench
+{
+    Folders(int count, quint16 port, const EngineTimings& engineTimings) : EngineBench(port, engineTimings)
     {
-        QDir().mkpath(program);
-        QDir().mkpath(jobs);
-        for (int n = 1; n <= count; ++n) {
-            QFile file(jobFile(n));
-            // CP850 "ü" in the body: it must travel as Windows-1252.
-            if (!file.open(QIODevice::WriteOnly) ||
-                file.write("@@FR soak@example.com@@TO rcpt@example.com@@SB soak-" + QByteArray::number(n) +
-                           "@@\r\n\r\nHallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n") < 0)
-                qFatal("cannot write a job file");
-        }
+        for (int n = 1; n <= count; ++n)
+            writeJob(subject(n) + ".zub", subject(n), "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n");
     }
-    QString jobFile(int n) const { return jobs + QStringLiteral("/job%1.zub").arg(n, 5, 10, QLatin1Char('0')); }
-    int jobsLeft() const { return int(QDir(jobs).entryList({QStringLiteral("*.zub")}, QDir::Files).size()); }
-    // Loads the store as the next start would; true when it holds no damaged file.
-    bool loadsClean(Store& store) const
+    int jobsLeft() const
     {
-        return store.loadAtStartup().problems.isEmpty() &&
+        return int(QDir(QFile::decodeName(jobs)).entryList({QStringLiteral("*.zub")}, QDir::Files).size());
+    }
+    // Loads the store as the next start would; true when it holds no damaged file.
+    bool loadsClean(Store& again) const
+    {
+        return again.loadAtStartup().problems.isEmpty() &&
                QDir(program).entryList({QStringLiteral("*.bad")}).isEmpty() &&
                QDir(program + QStringLiteral("/Mails")).entryList({QStringLiteral("*.bad")}).isEmpty();
     }
 };
-
-// Runs the event loop until `done` holds or the time is up; false on time-out. What held is what counts:
-// the engine may already have moved on when the loop returns.
-template <typename Pred> bool runUntil(Pred done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QEventLoop loop;
-    QTimer poll;
-    bool held = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        held = held || done();
-        if (held || clock.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    poll.start(5);
-    loop.exec();
-    return held;
-}
 
 int failures = 0;
 void check(bool condition, const char* what)
@@ -95,7 +65,7 @@ std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, in
 {
     int lost = 0, duplicates = 0;
     for (int n = 1; n <= jobs; ++n) {
-        const int times = accepted.value("soak-" + QByteArray::number(n));
+        const int times = accepted.value(subject(n));
         lost += times == 0;
         duplicates += std::max(times - 1, 0);
     }
@@ -104,22 +74,16 @@ std::pair<int, int> lostAndDuplicates(const QHash<QByteArray, int>& accepted, in
 
 int runSoak(int jobs, quint32 seed, bool retry)
 {
-    const Folders folders(jobs);
     test::FaultySmtpServer server(seed);
     if (!server.listen())
         return 2;
-    Store store(folders.program);
-    store.loadAtStartup();
-    store.settings() = test::localSettings(folders.watch, server.port());
-    test::RecordingView view;
+    Folders folders(jobs, server.port(),
+                    {.pollMs = 0, .minJobAgeMs = 0, .smtp = {2000, ConversationMs}, .retryMinuteMs = 5});
     if (retry && !test::saveIni(folders.program, {.retry = true}))
         return 2;
-    Dispatcher dispatcher(store, view,
-                          {.pollMs = 0,
-                           .minJobAgeMs = 0,
-                           .smtp = {.connectMs = 2000, .conversationMs = ConversationMs},
-                           .retryMinuteMs = 5});
-    const MailTables& tables = store.tables();
+    Dispatcher& dispatcher = folders.restart();
+    const test::RecordingView& view = folders.view;
+    const MailTables& tables = folders.store.tables();
     const int timeoutMs = jobs * (ConversationMs + 500) + 10000;
 
     QElapsedTimer clock;
@@ -135,10 +99,10 @@ int runSoak(int jobs, quint32 seed, bool retry)
         deliveredByRetry += !first && sent;
     });
     dispatcher.StartProcessing();
-    const bool intake = runUntil([&] { return folders.jobsLeft() == 0 && dispatcher.IdleFlag(); }, timeoutMs);
+    const bool intake = QTest::qWaitFor([&] { return folders.jobsLeft() == 0 && dispatcher.IdleFlag(); }, timeoutMs);
     // With retry on the engine goes on by itself until no mail waits for a next attempt.
     const bool retriesDone =
-        !retry || runUntil([&] { return view.retryTimes.isEmpty() && dispatcher.IdleFlag(); }, timeoutMs);
+        !retry || QTest::qWaitFor([&] { return view.retryTimes.isEmpty() && dispatcher.IdleFlag(); }, timeoutMs);
     dispatcher.StopProcessing();
     QObject::disconnect(counting);
     const qint16 failedAfterIntake = tables.count(FailedFolder);
@@ -163,7 +127,7 @@ int runSoak(int jobs, quint32 seed, bool retry)
             dispatcher.resend(FailedFolder, qint16(notTaken - failed.cbegin() + 1));
         else
             dispatcher.resendAllFailed();
-        runUntil([&] { return finished; }, timeoutMs);
+        (void)QTest::qWaitFor([&] { return finished; }, timeoutMs); // one that never ends shows in the checks
         QObject::disconnect(connection);
     }
 
@@ -201,17 +165,12 @@ int runSoak(int jobs, quint32 seed, bool retry)
 int runKills(int rounds, quint32 seed)
 {
     const int jobs = rounds * 3;
-    const Folders folders(jobs);
     test::FaultySmtpServer server(seed, /*faultPercent=*/0);
     if (!server.listen())
         return 2;
-    {
-        Store store(folders.program);
-        store.loadAtStartup();
-        store.settings() = test::localSettings(folders.watch, server.port());
-        if (!store.SaveAll())
-            return 2;
-    }
+    Folders folders(jobs, server.port(), {});
+    if (!folders.store.SaveAll())
+        return 2;
     QRandomGenerator random(seed);
     const QString child = QCoreApplication::applicationDirPath() + QStringLiteral("/engine_child");
     for (int round = 0; round <= rounds; ++round) {
@@ -223,9 +182,9 @@ int runKills(int rounds, quint32 seed)
         // The last run is left to finish the jobs and file the last mail; every other one dies at a
         // random moment.
         if (round < rounds)
-            runUntil([] { return false; }, int(random.bounded(20, 400)));
-        else if (runUntil([&] { return folders.jobsLeft() == 0; }, 60000))
-            runUntil([] { return false; }, 300);
+            QTest::qWait(int(random.bounded(20, 400)));
+        else if (QTest::qWaitFor([&] { return folders.jobsLeft() == 0; }, 60000))
+            QTest::qWait(300);
         ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
         process.waitForFinished(5000);
     }
@@ -247,7 +206,7 @@ int runKills(int rounds, quint32 seed)
     }
     int lost = 0;
     for (int n = 1; n <= jobs; ++n)
-        lost += !mailed.contains("soak-" + QByteArray::number(n)) && !QFile::exists(folders.jobFile(n));
+        lost += !mailed.contains(subject(n)) && !folders.jobExists(subject(n) + ".zub");
     const int duplicates = lostAndDuplicates(accepted, jobs).second;
 
     out << "kill: " << rounds << " kills survived, " << jobs << " jobs, " << tables.MailCount() << " mails, "

@@ -6,6 +6,7 @@
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/Store.h"
+#include "store/StoreFiles.h"
 #include "ui/FolderListModel.h"
 #include "ui/Form1.h"
 #include "ui/Prompts.h"
@@ -13,7 +14,6 @@
 
 #include <QAction>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -127,29 +127,18 @@ inline std::unique_ptr<Store> loadedStore(const QString& programFolder) // as a 
 }
 
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
-inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
+inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff",
+                                           const QByteArray& body = "Text\r\n")
 {
     const QString watch = dir + QStringLiteral("/watch");
     QDir().mkpath(watch + QStringLiteral("/KDMEML"));
     QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
     if (job.open(QIODevice::WriteOnly))
-        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
+        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\n" + body);
     QDir().mkpath(dir + QStringLiteral("/program"));
     auto store = loadedStore(dir + QStringLiteral("/program"));
     completeSettings(*store, port, watch, 2);
     return store;
-}
-
-// Every file below the folder with its bytes, to show that nothing on disk changed.
-inline QMap<QString, QByteArray> snapshot(const QString& folder)
-{
-    QMap<QString, QByteArray> files;
-    for (QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            files.insert(file.fileName(), file.readAll());
-    }
-    return files;
 }
 
 // The child widget or action of that object name.

@@ -1,11 +1,9 @@
 #include "UiTestSupport.h"
+#include "engine/RetrySchedule.h"
+#include "store/ResultCode.h"
 #include "support/LocalSettings.h"
 #include "support/MailReader.h"
 #include "support/SmtpSink.h"
-
-#include "engine/RetrySchedule.h"
-#include "store/ResultCode.h"
-#include "store/StoreFiles.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
@@ -57,7 +55,6 @@ struct Fixture
             ids << window->listModel(folder)->idAt(r);
         return ids;
     }
-    QString caption(int folder) const { return window->node(folder + 2)->text(0); }
     // A fresh start reads what memory holds, and every mail file belongs to a mail.
     bool diskMatches() const
     {
@@ -118,8 +115,8 @@ void TestFolderCommands::removeAndRemoveForGood()
     QVERIFY(!f.action("Mnu_T_RemoveAll")->isEnabled() && !f.action("Mnu_Err_Send")->isEnabled());
     f.window->openSettingsDialog();
     child<QPushButton>(*f.window->settingsDialog(), "Command1")->click();
-    QVERIFY(f.window->settingsDialog()->isVisible());
-    QVERIFY(f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
+    QVERIFY(f.window->settingsDialog()->isVisible() &&
+            f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
     f.window->settingsDialog()->reject();
     QVERIFY(finished.wait(5000));
     QVERIFY(f.prompts.texts().first().startsWith(QStringLiteral("E-Mail (ID 3) endgültig löschen?")));
@@ -150,7 +147,6 @@ void TestFolderCommands::removeAndRemoveForGood()
 void TestFolderCommands::editSendAndSendAll()
 {
     SmtpSink sink;
-    QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
     // Mail 3 carries a line break in its recipient, which the client refuses every time.
     Fixture f({SentFolder, FailedFolder, FailedFolder, FailedFolder}, sink.port(),
               {"an@example.com", "an@example.com", "a@example.com\r\nRCPT TO: <b@example.com>", "c@example.com"});
@@ -174,8 +170,7 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     editor = edit(QStringLiteral("neu@example.com"));
     child<QPushButton>(*editor, "Command1")->click();
-    QVERIFY(editor->isVisible());
-    QVERIFY(child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
+    QVERIFY(editor->isVisible() && child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
     f.store.tables().mail(2).Reserved = "<vorher.1@example.com>"; // edited, it is another mail: a new Message-ID
@@ -332,7 +327,7 @@ void TestFolderCommands::fullStore()
     QCOMPARE(f.store.tables().createMail({}), std::nullopt);
     for (const int folder : {SentFolder, FailedFolder, DeletedFolder})
         QCOMPARE(f.rows(folder), f.store.tables().folder(folder).entries());
-    QCOMPARE(f.caption(SentFolder), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
+    QCOMPARE(f.window->node(3)->text(0), QStringLiteral("Gesendete Objekte  (%1)").arg(folders.count(SentFolder)));
 
     QSignalSpy resent(f.window->dispatcher(), &Dispatcher::resendFinished);
     QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);

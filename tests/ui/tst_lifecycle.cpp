@@ -164,13 +164,9 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
                                            : "";
     QTemporaryDir dir;
     StallingServer server;
-    const auto store = storeWithJob(dir.path(), server.serverPort());
-    {
-        QFile job(dir.filePath(QStringLiteral("watch/KDMEML/a.zub")));
-        QVERIFY(job.open(QIODevice::WriteOnly));
-        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB Gro\xDF@@\r\n\r\n" +
-                  QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
-    }
+    const auto store =
+        storeWithJob(dir.path(), server.serverPort(), "Gro\xDF",
+                     QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
     QVERIFY(store->SaveAll());
     const QString folder = store->programFolder();
     if (storeRefused)
@@ -182,10 +178,9 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     const QStringList entries = QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    QSignalSpy started(&child, &QProcess::started);
     QSignalSpy finished(&child, &QProcess::finished);
     child.start(folder + QStringLiteral("/kadmel"), {});
-    QVERIFY(started.wait(5000));
+    QVERIFY(child.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(catchesTermination(child.processId()), 5000);
     if (busy) // the 4 s splash, the first poll after 5 s, then the message on its way
         QTRY_VERIFY_WITH_TIMEOUT(server.messageStarted(), 60000);

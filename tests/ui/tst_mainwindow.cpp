@@ -59,23 +59,20 @@ void TestMainWindow::startUpOnEmptyFolder()
                 .match(window.panel(5)->text() + QLatin1Char(' ') + window.panel(6)->text())
                 .hasMatch());
 
-    QTableView* failedList = window.list(FailedFolder);
-
     // At the first size every column fits without a scroll bar, the bounded ones wide enough for their
     // longest text in a bold row (Status stretches; its whole text is the tooltip), and panel 2 holds
     // the longest texts whole.
     clickNode(window, 4);
+    QTableView* failedList = window.list(FailedFolder);
     QFont bold = failedList->font();
     bold.setBold(true);
-    const QFontMetrics metrics(bold);
-    const int icon = failedList->iconSize().width();
     const std::pair<int, QString> longest[] = {{FolderListModel::IdColumn, QStringLiteral("32767")},
                                                {FolderListModel::DateColumn, QStringLiteral("06.12.2026 22:47:51")},
                                                {FolderListModel::SizeColumn, QStringLiteral("1023 Bytes")}};
-    for (const auto& [column, text] : longest) {
-        const int needed = metrics.horizontalAdvance(text) + (column == FolderListModel::IdColumn ? icon : 0);
-        QVERIFY2(failedList->columnWidth(column) > needed, qPrintable(text));
-    }
+    for (const auto& [column, text] : longest)
+        QVERIFY2(failedList->columnWidth(column) >
+                     QFontMetrics(bold).horizontalAdvance(text) + (column ? 0 : failedList->iconSize().width()),
+                 qPrintable(text));
     QVERIFY(failedList->horizontalHeader()->length() <= failedList->viewport()->width());
     const QList<QRect> panels = fixedPanels(window);
     for (const QString& text :
