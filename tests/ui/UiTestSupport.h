@@ -126,6 +126,14 @@ inline std::unique_ptr<Store> loadedStore(const QString& programFolder) // as a 
     return store;
 }
 
+// A temporary program folder, its store loaded as a start reads it, and the answers to the windows' questions.
+struct StoreInFolder
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    std::unique_ptr<Store> store = loadedStore(dir.path());
+};
+
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
 inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff")
 {
