@@ -29,6 +29,7 @@
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace kadmel::test {
 
@@ -139,8 +140,7 @@ inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, con
 {
     const QString watch = dir + QStringLiteral("/watch");
     QDir().mkpath(watch + QStringLiteral("/KDMEML"));
-    QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
-    if (job.open(QIODevice::WriteOnly))
+    if (QFile job(watch + QStringLiteral("/KDMEML/a.zub")); job.open(QIODevice::WriteOnly))
         job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\nText\r\n");
     QDir().mkpath(dir + QStringLiteral("/program"));
     auto store = loadedStore(dir + QStringLiteral("/program"));
@@ -173,16 +173,14 @@ inline void useOffscreenScreens(std::initializer_list<QSize> sizes)
     static QTemporaryDir dir;
     QStringList screens;
     int x = 0;
-    for (const QSize& size : sizes) {
+    for (const QSize& size : sizes)
         screens << QStringLiteral(R"({"name": "%1", "x": %1, "width": %2, "height": %3})")
-                       .arg(x)
+                       .arg(std::exchange(x, x + size.width()))
                        .arg(size.width())
                        .arg(size.height());
-        x += size.width();
-    }
     const QString config = dir.filePath(QStringLiteral("screens.json"));
-    const QString json = QStringLiteral(R"({"screens": [%1]})").arg(screens.join(QLatin1Char(',')));
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json.toUtf8(), nullptr))
+    const QByteArray json = R"({"screens": [)" + screens.join(QLatin1Char(',')).toUtf8() + "]}";
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json, nullptr))
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
 }
 
