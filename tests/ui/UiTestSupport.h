@@ -29,6 +29,7 @@
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace kadmel::test {
 
@@ -126,6 +127,14 @@ inline std::unique_ptr<Store> loadedStore(const QString& programFolder) // as a 
     return store;
 }
 
+// A temporary program folder, its store loaded as a start reads it, and the answers to the windows' questions.
+struct StoreInFolder
+{
+    QTemporaryDir dir;
+    PromptRecorder prompts;
+    std::unique_ptr<Store> store = loadedStore(dir.path());
+};
+
 // A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
 inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff",
                                            const QByteArray& body = "Text\r\n")
@@ -154,16 +163,14 @@ inline void useOffscreenScreens(std::initializer_list<QSize> sizes)
     static QTemporaryDir dir;
     QStringList screens;
     int x = 0;
-    for (const QSize& size : sizes) {
+    for (const QSize& size : sizes)
         screens << QStringLiteral(R"({"name": "%1", "x": %1, "width": %2, "height": %3})")
-                       .arg(x)
+                       .arg(std::exchange(x, x + size.width()))
                        .arg(size.width())
                        .arg(size.height());
-        x += size.width();
-    }
     const QString config = dir.filePath(QStringLiteral("screens.json"));
-    const QString json = QStringLiteral(R"({"screens": [%1]})").arg(screens.join(QLatin1Char(',')));
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json.toUtf8(), nullptr))
+    const QByteArray json = R"({"screens": [)" + screens.join(QLatin1Char(',')).toUtf8() + "]}";
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" && writeWholeFile(config, json, nullptr))
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
 }
 

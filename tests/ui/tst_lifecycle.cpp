@@ -2,6 +2,7 @@
 
 #include "app/SingleInstance.h"
 #include "store/InstanceLock.h"
+#include "store/StoreFiles.h"
 #include "support/IdleFlood.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
@@ -47,17 +48,11 @@ private:
 // SIGTERM, SIGINT and SIGHUP are caught by the process (its handler is in place).
 bool catchesTermination(qint64 pid)
 {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("SigCgt:")) {
-            const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
-            const quint64 wanted = (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
-            return (mask & wanted) == wanted;
-        }
-    }
-    return false;
+    const QByteArray status = fileBytes(QStringLiteral("/proc/%1/status").arg(pid));
+    const qsizetype at = status.indexOf("\nSigCgt:") + 8;
+    const quint64 mask = status.mid(at, status.indexOf('\n', at) - at).trimmed().toULongLong(nullptr, 16);
+    const quint64 wanted = (1ULL << (SIGHUP - 1)) | (1ULL << (SIGINT - 1)) | (1ULL << (SIGTERM - 1));
+    return at >= 8 && (mask & wanted) == wanted;
 }
 
 // A python3 snippet run as the user nobody, its output read when it ends.
@@ -139,8 +134,7 @@ void TestLifecycle::splashThenMainWindow()
     program.store().settings().SmtpServer = "saved on the way out";
     QVERIFY(QFile::remove(program.store().indexFilePath()) && QDir().mkpath(program.store().indexFilePath()));
     program.requestTermination();
-    QVERIFY(finished.wait(15000) && prompts.asked.isEmpty());
-    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(finished.wait(15000) && prompts.asked.isEmpty() && program.exitCode() == 1);
     QCOMPARE(loadedStore(dir.path())->settings().SmtpServer, QByteArray("saved on the way out"));
 }
 
@@ -198,8 +192,7 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
             ::kill(pid_t(child.processId()), SIGHUP);
     });
     burst.start(1);
-    QVERIFY(finished.wait(15000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QVERIFY(finished.wait(15000) && child.exitStatus() == QProcess::NormalExit);
     QCOMPARE(child.exitCode(), refused || storeRefused ? 1 : 0);
     QCOMPARE(QFile::exists(folder + QStringLiteral("/kadmel.lock")), refused); // only the holder's stays
     if (refused) {
@@ -212,12 +205,11 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
         return;
     }
     const auto disk = loadedStore(folder);
-    if (busy) {
-        QCOMPARE(disk->tables().folder(FailedFolder).entries(), QList<qint16>{1});
-        QCOMPARE(disk->tables().mail(1).Status, QByteArray("ERRMessage6"));
-    } else {
+    if (busy)
+        QVERIFY(disk->tables().folder(FailedFolder).entries() == QList<qint16>{1} &&
+                disk->tables().mail(1).Status == "ERRMessage6");
+    else
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("watch/KDMEML/a.zub")))); // nothing was taken
-    }
 }
 
 // The second-start socket lies in a folder of this user only and talks only to this user: a listener of another
@@ -250,8 +242,7 @@ void TestLifecycle::secondStartSocketIsPrivate()
     QVERIFY(QFile::rename(squat, name));
     QCOMPARE(raiseHeard(program.path(), 5000), false);
     QTRY_COMPARE_WITH_TIMEOUT(squatter->state(), QProcess::NotRunning, 10000);
-    QCOMPARE(squatter->readAll(), QByteArray("bereit\n0\n"));
-    QVERIFY(QFile::remove(name));
+    QVERIFY(squatter->readAll() == "bereit\n0\n" && QFile::remove(name));
 
     // nobody, let through the folder's and the socket's rights, asks the running program to come forward: ignored.
     InstanceServer running(program.path());
@@ -267,8 +258,7 @@ void TestLifecycle::secondStartSocketIsPrivate()
                                    {name});
     QTRY_COMPARE_WITH_TIMEOUT(caller->state(), QProcess::NotRunning, 10000);
     QCOMPARE(caller->readAll(), QByteArray("0\n")); // let go without a word
-    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7700)));
-    QCOMPARE(raised.count(), 0);
+    QVERIFY(QFile::setPermissions(m_runtime.path(), QFileDevice::Permissions(0x7700)) && raised.isEmpty());
     QCOMPARE(raiseHeard(program.path(), 5000), true); // this user is heard
     QTRY_COMPARE_WITH_TIMEOUT(raised.count(), 1, 15000);
 }

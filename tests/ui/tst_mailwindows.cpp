@@ -78,8 +78,8 @@ void TestMailWindows::viewer()
                             "Status: Das E-Mail wurde erfolgreich gesendet."));
     auto* body = child<QPlainTextEdit>(viewer, "Text1");
     QCOMPARE(body->toPlainText(), QStringLiteral("Zeile 1\nZeile 2"));
-    QVERIFY(body->palette().color(QPalette::Base) == Qt::white && body->palette().color(QPalette::Text) == Qt::black);
-    QVERIFY(header->palette().color(QPalette::WindowText).lightness() >= 128); // the header stays readable
+    QVERIFY(body->palette().color(QPalette::Base) == Qt::white && body->palette().color(QPalette::Text) == Qt::black &&
+            header->palette().color(QPalette::WindowText).lightness() >= 128);
     qApp->setPalette(desktop);
 
     // A refused mail's status says why, from the last reply of its conversation, on one line; a hostile
@@ -158,8 +158,7 @@ void TestMailWindows::alertPlaceShowSetClose()
     QVERIFY(popup->closePressedShown());
     QTest::mouseRelease(button, Qt::LeftButton, {}, centre);
     QVERIFY(!alerts.popup());
-    // The dispatcher's own close after its pause finds nothing left; the next mail shows a fresh one.
-    alerts.CloseAlert();
+    alerts.CloseAlert(); // the dispatcher's own close after its pause finds nothing left
     alerts.ShowAlert("E-Mail wird bearbeitet...");
     QVERIFY(alerts.popup() && !alerts.popup()->closePressedShown());
 }
@@ -173,9 +172,9 @@ void TestMailWindows::trayIconAndMenu()
     tray.UpdateTrayTip(true);
     QVERIFY(!tray.trayIcon());
     tray.MinimizeToTray();
-    QVERIFY(tray.TrayMode() == 2 && !window.isVisible());
     QSystemTrayIcon* icon = tray.trayIcon();
-    QCOMPARE(icon->toolTip(), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Aktif"));
+    QVERIFY(tray.TrayMode() == 2 && !window.isVisible() &&
+            icon->toolTip() == QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Aktif"));
 
     // The right button opens the menu, whose entries follow the state.
     Q_EMIT icon->activated(QSystemTrayIcon::Context);
