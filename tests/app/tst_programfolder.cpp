@@ -77,14 +77,6 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(folder));
         writeBytes(iniFilePathIn(program), "[Archiv]\nOrdner=" + archive.toUtf8() + "\n[Quittung]\nOrdner=" +
                                                receipts.toUtf8() + "\n[Zustellung]\nAutomatischWiederholen=true\n");
-        const auto files = [](const QString& folder) {
-            QMap<QString, QByteArray> found;
-            for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
-                const QString path = it.next();
-                found.insert(path.mid(folder.size()), fileBytes(path));
-            }
-            return found;
-        };
         {
             Store old(program);
             old.loadAtStartup();
@@ -110,7 +102,9 @@ private Q_SLOTS:
             QVERIFY(QDir(perUser + QStringLiteral("/ZUBData1(3.0).zub")).removeRecursively());
             choice.error.clear();
             QVERIFY(takeOverStore(choice));
-            QCOMPARE(files(perUser), files(program));
+            const QMap<QString, QByteArray> copied = snapshot(perUser), original = snapshot(program);
+            QCOMPARE(copied.keys().replaceInStrings(perUser, program), original.keys());
+            QCOMPARE(copied.values(), original.values());
             for (QDirIterator it(perUser, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
                  it.hasNext();) {
                 const QFileInfo entry(it.next());

@@ -119,9 +119,8 @@ private Q_SLOTS:
         const QByteArray message = ComposeMessage(mail, time).chopped(3); // as a server keeps it, without "."
         const QJsonObject read = readAsRecipient(message);
         QCOMPARE((QStringList{read[u"subject"].toString(), read[u"body"].toString()}), (QStringList{subject, page}));
-        QCOMPARE(read[u"defects"].toArray(), QJsonArray());
-        QCOMPARE(qint64(read[u"epoch"].toDouble()), time.toSecsSinceEpoch());
-        QCOMPARE(read[u"offset"].toInt(), time.offsetFromUtc() / 60);
+        QCOMPARE((std::tuple{read[u"defects"].toArray(), qint64(read[u"epoch"].toDouble()), read[u"offset"].toInt()}),
+                 (std::tuple{QJsonArray(), time.toSecsSinceEpoch(), time.offsetFromUtc() / 60}));
         QVERIFY(isMessageId(read[u"messageId"].toString().toLatin1()));
         for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n')) {
             const qsizetype word = line.indexOf("=?"); // one encoded word a line at most
@@ -155,12 +154,9 @@ private Q_SLOTS:
             << QByteArrayList{"von@firma.de", "J\xF6rg <j\xF6rg.m\xFCller@example.com>", {}, {}, {}}
             << QStringLiteral("<von@firma.de>|Jörg<jörg.müller@example.com>")
             << QByteArrayList{"von@firma.de", "j\xC3\xB6rg.m\xC3\xBCller@example.com"};
+        const QByteArray many = QByteArray("Abteilung Rechnungseingang <rechnungseingang@example.org>, ").repeated(4);
         QTest::newRow("many, folded")
-            << QByteArrayList{"von@firma.de",
-                              QByteArray("Abteilung Rechnungseingang <rechnungseingang@example.org>, ").repeated(4),
-                              {},
-                              {},
-                              {}}
+            << QByteArrayList{"von@firma.de", many, {}, {}, {}}
             << QStringLiteral("<von@firma.de>|") +
                    QStringLiteral("Abteilung Rechnungseingang<rechnungseingang@example.org>, ").repeated(4).chopped(2)
             << QByteArrayList{"von@firma.de", "rechnungseingang@example.org"};
@@ -171,9 +167,7 @@ private Q_SLOTS:
         QFETCH(QString, read);
         QFETCH(QByteArrayList, envelope);
         SmtpMail mail{{}, fields[0], {}, fields[1], "Test", "<HTML>x</HTML>", 1};
-        mail.MailCopyTo = fields[2];
-        mail.MailBlindCopyTo = fields[3];
-        mail.MailReplyTo = fields[4];
+        std::tie(mail.MailCopyTo, mail.MailBlindCopyTo, mail.MailReplyTo) = std::tie(fields[2], fields[3], fields[4]);
         QCOMPARE(headerProblem(mail), QByteArray());
         const Envelope sent = envelopeOf(mail);
         QCOMPARE(QByteArrayList{sent.sender} + sent.recipients, envelope);

@@ -40,21 +40,6 @@ void checkRestIsTls(const QByteArray& wire, const QByteArray& clearPart)
         QVERIFY2(!wire.contains(secret), secret.constData());
 }
 
-// The envelope and credentials, and the message byte for byte as composed (the date being the one of the send).
-void checkReceived(const ReceivedMail& got, const QByteArray& user, const QByteArray& password)
-{
-    QCOMPARE(got.mailFrom, Mail.MailSenderEMail);
-    QCOMPARE(got.rcptTos, QList<QByteArray>{Mail.MailRecipientEMail});
-    QCOMPARE(got.login + '/' + got.password, user + '/' + password);
-    const qsizetype date = got.content.indexOf("\r\nDate: ") + 8, id = got.content.indexOf("\r\nMessage-ID: ") + 14;
-    const QDateTime sentAt =
-        QDateTime::fromString(QString::fromLatin1(got.content.mid(date, 31)), Qt::RFC2822Date); // zone included
-    QVERIFY(sentAt.isValid());
-    SmtpMail sent = Mail; // with the Message-ID the client gave it
-    sent.MailMessageId = got.content.mid(id, got.content.indexOf("\r\n", id) - id);
-    QCOMPARE(got.content + ".\r\n", ComposeMessage(sent, sentAt)); // the sink keeps DATA without its end
-}
-
 } // namespace
 
 class TestTls : public QObject
@@ -130,9 +115,17 @@ private Q_SLOTS:
             QCOMPARE(out.code, QByteArray("ERRMessage8"));
             return;
         }
-        QVERIFY(out.sent);
-        checkReceived(got[0], user, password);
-        QCOMPARE(got[0].mechanism, mechanism);
+        // The envelope and credentials, and the message byte for byte as composed, with the send's date and ID.
+        const QByteArray& content = got[0].content;
+        QCOMPARE((QByteArrayList{got[0].mailFrom, got[0].rcptTos.join('|'), got[0].login, got[0].password,
+                                 got[0].mechanism}),
+                 (QByteArrayList{Mail.MailSenderEMail, Mail.MailRecipientEMail, user, password, mechanism}));
+        const qsizetype date = content.indexOf("\r\nDate: ") + 8, id = content.indexOf("\r\nMessage-ID: ") + 14;
+        const QDateTime sentAt = QDateTime::fromString(QString::fromLatin1(content.mid(date, 31)), Qt::RFC2822Date);
+        SmtpMail sent = Mail;
+        sent.MailMessageId = content.mid(id, content.indexOf("\r\n", id) - id);
+        QVERIFY(out.sent && sentAt.isValid());
+        QCOMPARE(content + ".\r\n", ComposeMessage(sent, sentAt)); // the sink keeps DATA without its end
         // Inside the encrypted connection the conversation starts over at EHLO.
         const Lines firstSent =
             clear + Lines{ehlo, !auth ? "MAIL FROM: <von@example.com>\r\n"

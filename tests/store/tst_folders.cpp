@@ -92,10 +92,9 @@ private Q_SLOTS:
         QVERIFY(store.RemoveMail(1, DeletedFolder, true));
 
         const MailTables& t = store.tables();
-        QCOMPARE(t.folder(SentFolder), (FolderArray{2, {0, 1, 2}}));
-        QCOMPARE(t.folder(FailedFolder), (FolderArray{1, {0, 3}}));
-        QCOMPARE(t.folder(DeletedFolder), (FolderArray{0, {0}}));
-        QCOMPARE(t.mail(2).Body, QByteArray("mail 3"));
+        QVERIFY(t.folder(SentFolder) == (FolderArray{2, {0, 1, 2}}) &&
+                t.folder(FailedFolder) == (FolderArray{1, {0, 3}}) &&
+                t.folder(DeletedFolder) == (FolderArray{0, {0}}) && t.mail(2).Body == "mail 3");
         QCOMPARE(fileBytes(store.indexFilePath()),
                  encodeFolderIndex({3, t.folder(SentFolder), t.folder(FailedFolder), t.folder(DeletedFolder)}));
         QCOMPARE(fileBytes(store.mailFilePath(3)), encodeMailRecord(t.mail(3)));
@@ -113,18 +112,16 @@ private Q_SLOTS:
             QVERIFY(store.SaveFolders());
         };
 
-        QTemporaryDir oneByOneDir;
-        Store oneByOne(oneByOneDir.path());
+        QTemporaryDir oneByOneDir, stepsDir;
+        Store oneByOne(oneByOneDir.path()), inSteps(stepsDir.path());
         setUp(oneByOne);
+        setUp(inSteps);
         for (const qint16 pos : {4, 3, 1}) // mails 5, 6, 8: the positions from the back stay valid
             QVERIFY(oneByOne.RemoveMail(pos, DeletedFolder, true));
 
-        QTemporaryDir stepsDir;
-        Store inSteps(stepsDir.path());
-        setUp(inSteps);
         PermanentRemoval removal(inSteps, {3, 1, 4, 3, 9}); // a repeated and an invalid position are ignored
         QString error;
-        while (!removal.step(1, &error)) {
+        while (!removal.step(1, &error) && error.isEmpty()) {
         }
         QVERIFY(error.isEmpty());
 

@@ -23,18 +23,16 @@ private Q_SLOTS:
         QCOMPARE(toAnsi(fromAnsi(all)), all); // through the window and back; with the € below, cp1252 both ways
         QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); // what the code page lacks
         // Every result text byte for byte, in this code page; the codes are exact, with case.
-        const QByteArrayList texts = {"Das E-Mail wurde erfolgreich gesendet.",
-                                      "Keine Antwort vom DNS",
-                                      "Fehlermeldung vom DNS",
-                                      "Zeit\374berschreitungsfehler oder Fehlermeldung vom Mailserver.",
-                                      "Es konnte keine Verbindung zum Mailserver hergestellt werden.",
-                                      "Verbindung wurde vom Mailserver getrennt.",
-                                      "Zeit\374berschreitungsfehler, Verbindung wurde von ZUB getrennt.",
-                                      "Fehlgeschlagen.",
-                                      "Sichere Verbindung zum Mailserver fehlgeschlagen.",
-                                      "Versandstatus unklar: Die E-Mail wurde m\xF6glicherweise zugestellt. Bitte vor "
-                                      "dem erneuten Senden pr\374fen.",
-                                      "Anmeldung beim Mailserver fehlgeschlagen (OAuth)."};
+        const QByteArrayList texts =
+            QByteArray("Das E-Mail wurde erfolgreich gesendet.|Keine Antwort vom DNS|Fehlermeldung vom DNS|"
+                       "Zeit\374berschreitungsfehler oder Fehlermeldung vom Mailserver.|"
+                       "Es konnte keine Verbindung zum Mailserver hergestellt werden.|"
+                       "Verbindung wurde vom Mailserver getrennt.|"
+                       "Zeit\374berschreitungsfehler, Verbindung wurde von ZUB getrennt.|Fehlgeschlagen.|"
+                       "Sichere Verbindung zum Mailserver fehlgeschlagen.|Versandstatus unklar: Die E-Mail wurde "
+                       "m\xF6glicherweise zugestellt. Bitte vor dem erneuten Senden pr\374fen.|"
+                       "Anmeldung beim Mailserver fehlgeschlagen (OAuth).")
+                .split('|');
         for (int n = 0; n < texts.size(); ++n)
             QCOMPARE(ResultText(n ? "ERRMessage" + QByteArray::number(n) : "MSGSENT"), texts.at(n));
         for (const QByteArray& other :
@@ -56,30 +54,23 @@ private Q_SLOTS:
     void resultNatures()
     {
         // What may be retried: temporary causes and a refusal whose last reply is of class 4, read from the
-        // stored conversation as a mail loaded from disk has it.
+        // stored conversation as a mail loaded from disk has it (blank replies and control bytes skipped). A
+        // positive reply out of step, a 4xx without a refusal code and a socket failure without one are not.
         using N = ResultNature;
         using Row = std::tuple<QByteArray, QByteArrayList, N>;
         const QByteArrayList greeted = {"220 mx ESMTP\r\n", "250 ok\r\n"};
-        for (const auto& [status, received, nature] : {
-                 Row{"MSGSENT", greeted, N::Sent},
-                 Row{"ERRMessage4", {}, N::Temporary},
-                 Row{"ERRMessage5", greeted, N::Temporary},
-                 Row{"ERRMessage6", greeted, N::Temporary},
-                 Row{"ERRMessage3", greeted + QByteArrayList{"421 busy\r\n", ""}, N::Temporary},
-                 Row{"ERRMessage3", {"451 later\r\n", " \r\n", ""}, N::Temporary}, // blank replies skipped
-                 Row{"ERRMessage3", {"\x01\t452 full\r\n", ""}, N::Temporary},     // control bytes skipped
-                 Row{"ERRMessage3", greeted + QByteArrayList{"550 no\r\n", ""}, N::Permanent},
-                 Row{"ERRMessage3", greeted, N::Permanent}, // a positive reply out of step
-                 Row{"ERRMessage3", {"x421\r\n"}, N::Permanent},
-                 Row{"ERRMessage3", {}, N::Permanent},
-                 Row{"ERRMessage8", {"454 TLS not available\r\n"}, N::Permanent}, // a 4xx, but no refusal code
-                 Row{"ERRMessage1", {}, N::Permanent},
-                 Row{"ERRMessage7", {}, N::Permanent},
-                 Row{"ERRMessage10", {"421 busy\r\n"}, N::Permanent},
-                 Row{"ERRMessage9", {"451 later\r\n"}, N::Unclear},
-                 Row{"", {"421 busy\r\n"}, N::Permanent}, // a socket failure without a code
-                 Row{"errmessage4", {}, N::Permanent},
-             }) {
+        for (const auto& [status, received, nature] :
+             {Row{"MSGSENT", greeted, N::Sent}, Row{"ERRMessage4", {}, N::Temporary},
+              Row{"ERRMessage5", greeted, N::Temporary}, Row{"ERRMessage6", greeted, N::Temporary},
+              Row{"ERRMessage3", greeted + QByteArrayList{"421 busy\r\n", ""}, N::Temporary},
+              Row{"ERRMessage3", {"451 later\r\n", " \r\n", ""}, N::Temporary},
+              Row{"ERRMessage3", {"\x01\t452 full\r\n", ""}, N::Temporary},
+              Row{"ERRMessage3", greeted + QByteArrayList{"550 no\r\n", ""}, N::Permanent},
+              Row{"ERRMessage3", greeted, N::Permanent}, Row{"ERRMessage3", {"x421\r\n"}, N::Permanent},
+              Row{"ERRMessage3", {}, N::Permanent}, Row{"ERRMessage8", {"454 TLS not available\r\n"}, N::Permanent},
+              Row{"ERRMessage1", {}, N::Permanent}, Row{"ERRMessage7", {}, N::Permanent},
+              Row{"ERRMessage10", {"421 busy\r\n"}, N::Permanent}, Row{"ERRMessage9", {"451 later\r\n"}, N::Unclear},
+              Row{"", {"421 busy\r\n"}, N::Permanent}, Row{"errmessage4", {}, N::Permanent}}) {
             MailRecord mail;
             mail.Status = status;
             mail.Log.Received = received;
