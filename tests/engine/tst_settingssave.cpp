@@ -44,14 +44,18 @@ void TestSettingsSave::failedStepLeavesAllAsItWas()
         const auto& [path, said] = rows[n];
         edit.archiveFolder = FolderSetting(n == 0 ? QFile::encodeName(missing) : QByteArray());
         edit.receiptFolder = FolderSetting(n == 1 ? "Quittungen" : "");
-        QFile::rename(path, path + QStringLiteral(".weg")); // the autostart entry is not there yet
-        QVERIFY(path.isEmpty() || QDir().mkpath(path));
+        if (!path.isEmpty()) { // the file moved aside (the autostart entry is not there yet)
+            QFile::rename(path, path + QStringLiteral(".weg"));
+            QVERIFY(QDir().mkpath(path));
+        }
         const QMap<QString, QByteArray> before = snapshot(bench.dir.path());
         const QString reason = saveSettings(bench.store, edit, session);
         QVERIFY2(reason.contains(said) && bench.store.settings() == stored && snapshot(bench.dir.path()) == before,
                  qPrintable(reason));
-        QDir().rmdir(path);
-        QFile::rename(path + QStringLiteral(".weg"), path);
+        if (!path.isEmpty()) {
+            QVERIFY(QDir().rmdir(path));
+            QFile::rename(path + QStringLiteral(".weg"), path);
+        }
     }
     QVERIFY(letTimePass(50) && engine.JobFolder() == jobFolder && !session.exists());
 
