@@ -79,7 +79,7 @@ private:
         friend bool operator==(const Stamp&, const Stamp&) = default;
     };
     Stamp stamp() const;
-    // The model as it now stands on disk; read() takes it from the file again.
+    // Takes the model of what now stands on disk and announces it; the next read() looks at the file again.
     void hold(const KadmelIni& ini);
     void announce();
 
