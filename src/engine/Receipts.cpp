@@ -37,7 +37,7 @@ Receipts::Receipts(Store& store, DispatcherView& view) : m_store(store), m_view(
 
 QByteArray Receipts::folder()
 {
-    return m_store.kadmelIni().read().receiptFolder;
+    return m_store.kadmelIni().read().receiptFolder.bytes();
 }
 
 void Receipts::load()
