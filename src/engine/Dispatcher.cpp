@@ -1,5 +1,6 @@
 #include "engine/Dispatcher.h"
 
+#include "engine/AlertPause.h"
 #include "engine/ByteText.h"
 #include "engine/DeliveryAttempt.h"
 #include "engine/Filing.h"
@@ -17,8 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
-
-#include <utility>
+#include <optional>
 
 namespace kadmel {
 namespace {
@@ -39,11 +39,36 @@ void logLine(const QByteArray& line)
 
 } // namespace
 
+// What the dispatcher is doing. One mail (or a folder command) at a time: every phase but Idle and Ended
+// holds Timer1 off.
+enum class Dispatcher::Phase
+{
+    Idle,      // nothing in hand; Timer1 runs while the service is active
+    TakingJob, // a big job is parsed and saved beside the window's thread
+    Marking,   // a big mail's "unclear" mark is written beside the window's thread before its resend
+    Sending,   // a mail in hand, from its attempt through its filing and the alert's pause
+    Command,   // a folder command holds the dispatcher off
+    Ending,    // the program ends: the job, mark or mail in hand finishes, nothing new begins
+    Ended      // the program ends and nothing is in hand
+};
+
+// A resend request: one mail, or "Alle Senden" with the IDs it still has to try.
+struct Dispatcher::ResendRun
+{
+    QList<qint16> queue;
+    bool sendAll = false;           // "Alle Senden", which Stop ends
+    std::optional<int> stoppedWith; // Stop asked: the mails it left untried
+};
+
 struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t, SecretStore* secrets)
-        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t, secrets), filing(s, v, t), receipts(s, v)
+        : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t, secrets), filing(s, v, t), receipts(s, v),
+          alertPause(v, t.alertCloseMs)
     {}
+
+    bool idle() const { return phase == Phase::Idle || phase == Phase::Ended; }
+    bool ending() const { return phase == Phase::Ending || phase == Phase::Ended; }
 
     Store& store;
     DispatcherView& view;
@@ -51,19 +76,15 @@ struct Dispatcher::Private
     JobIntake intake;
     DeliveryAttempt delivery;
     Filing filing;
+    // Listeners of the intake and the filing.
     Receipts receipts;
+    AlertPause alertPause;
     QTimer Timer1;
-    QTimer alertPause;
-    bool idle = true;
-    bool commandInHand = false;
     qint16 serviceState = 0;
+    Phase phase = Phase::Idle;
     MailInHand inHand;
-    QList<qint16> resendQueue; // IDs still to try in a "send all" run
-    bool resendRun = false;
-    bool sendAll = false; // the run is "Alle Senden", which Stop ends
-    int notTried = -1;    // a "send all" run was stopped with these left; -1 while it runs on
-    bool exiting = false;
-    bool retryInHand = false;
+    bool manual = true; // the attempt in hand was asked for, not an automatic retry
+    std::optional<ResendRun> run;
     OffThread worker; // last: destroyed first, it waits for a mark still being written
 };
 
@@ -71,12 +92,9 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     : QObject(parent), d(std::make_unique<Private>(store, view, timings, secrets))
 {
     d->Timer1.setInterval(timings.pollMs);
-    d->alertPause.setSingleShot(true);
     connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
-    connect(&d->alertPause, &QTimer::timeout, this, &Dispatcher::endAlertPause);
     connect(&d->intake, &JobIntake::finished, this, &Dispatcher::onIntakeFinished);
     connect(&d->delivery, &DeliveryAttempt::finished, this, &Dispatcher::onAttemptFinished);
-    connect(&d->filing, &Filing::filed, this, &Dispatcher::onFiled);
     connect(&d->intake, &JobIntake::taking, this,
             [this](qint16 id, const QByteArray& name) { d->receipts.remember(id, name); });
     connect(&d->intake, &JobIntake::refused, this,
@@ -85,6 +103,21 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
                 d->receipts.refused(name, reason, job);
                 writeReceipts();
             });
+    // The filing's listeners, in this order: the log line, the receipt, the window, the alert's pause,
+    // whose end makes the mail done.
+    connect(&d->filing, &Filing::filed, this, [this](qint16 id) {
+        const QMap<qint16, QDateTime> next = d->filing.retryTimes();
+        const auto due = next.constFind(id);
+        logLine(
+            outcomeLogLine(id, d->store.tables().mail(id), due == next.cend() ? std::nullopt : std::optional(*due)));
+    });
+    connect(&d->filing, &Filing::filed, this, [this](qint16 id) {
+        d->receipts.owe(id, false);
+        writeReceipts();
+    });
+    connect(&d->filing, &Filing::filed, this, &Dispatcher::mailFiled);
+    connect(&d->filing, &Filing::filed, &d->alertPause, &AlertPause::begin);
+    connect(&d->alertPause, &AlertPause::over, this, &Dispatcher::finishMail);
     // Every save of the settings writes kadmel.ini: the job folder and the retry choice follow it.
     connect(&store.kadmelIni(), &KadmelIniFile::changed, this, [this] {
         updateJobFolder();
@@ -129,13 +162,13 @@ void Dispatcher::StopProcessing()
     d->serviceState = 2;
     d->view.setServiceState(false);
     d->filing.setServiceActive(false);
-    if (d->idle)
+    if (d->idle())
         writeReceipts();
 }
 
 bool Dispatcher::IdleFlag() const
 {
-    return d->idle;
+    return d->idle();
 }
 
 qint16 Dispatcher::ServiceState() const
@@ -158,26 +191,33 @@ void Dispatcher::updateRetry()
     d->filing.updateRetry();
 }
 
-void Dispatcher::setIdle(bool idle)
+void Dispatcher::setPhase(Phase phase)
 {
-    if (d->idle == idle)
+    const bool wasIdle = d->idle();
+    d->phase = phase;
+    if (phase != Phase::Idle)
+        d->Timer1.stop();
+    if (d->idle() == wasIdle)
         return;
-    d->idle = idle;
-    d->view.setIdle(idle);
-    Q_EMIT idleChanged(idle);
+    d->view.setIdle(!wasIdle);
+    Q_EMIT idleChanged(!wasIdle);
+}
+
+void Dispatcher::hold(Phase phase)
+{
+    // Once the program ends, what comes in hand finishes as part of the ending.
+    setPhase(d->ending() && phase != Phase::Command ? Phase::Ending : phase);
 }
 
 void Dispatcher::onTick()
 {
-    if (!d->idle)
+    if (d->phase != Phase::Idle)
         return;
     writeReceipts(); // a receipt that could not be written is tried again on every tick
     d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
-    if (d->intake.isWorking()) {
-        setIdle(false);
-        d->Timer1.stop();
-    }
+    if (d->intake.isWorking())
+        hold(Phase::TakingJob);
 }
 
 void Dispatcher::onIntakeFinished(qint16 id)
@@ -185,8 +225,8 @@ void Dispatcher::onIntakeFinished(qint16 id)
     if (d->intake.takeSaveOwed())
         d->filing.oweSave();
     if (id > 0)
-        return ProcessMail(0, id, true);
-    if (!d->idle)
+        return ProcessMail({id}, true);
+    if (!d->idle())
         resumePolling();
     // Jobs come first: a retry only on a tick that took none.
     retryDueMail();
@@ -194,21 +234,20 @@ void Dispatcher::onIntakeFinished(qint16 id)
 
 void Dispatcher::resumePolling()
 {
-    setIdle(true);
-    if (d->serviceState == 1 && !d->exiting)
+    // A command held when the program began to end ends as usual: that exit stopped the service first.
+    setPhase(d->ending() ? Phase::Ended : Phase::Idle);
+    if (d->serviceState == 1 && d->phase == Phase::Idle)
         d->Timer1.start();
 }
 
-void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
+void Dispatcher::ProcessMail(const MailInHand& hand, bool manual)
 {
-    MailTables& tables = d->store.tables();
-    const qint16 id = isNew ? pos : tables.idAt(origin, pos);
-    if (isNew)
-        return sendInHand({id, origin, pos, isNew});
+    if (hand.isNew())
+        return sendInHand(hand, manual);
     // A resend says "unclear" on disk before anything goes out, so that a crash (or a save of everything)
     // during the send does not leave the old code that invites sending again. A new mail gets this from
     // the loader, which finds it in no folder. Without the mark on disk nothing is sent.
-    MailRecord& record = tables.mail(id);
+    MailRecord& record = d->store.tables().mail(hand.id);
     const MailRecord before = record;
     record.Status = codeBytes(ResultCode::DeliveryUnclear);
     record.Date = dateText(QDateTime::currentDateTime());
@@ -217,47 +256,47 @@ void Dispatcher::ProcessMail(int origin, qint16 pos, bool isNew)
     if (!isMessageId(messageIdOf(record)) || isResult(before.Status, ResultCode::Sent))
         setMessageId(record, NewMessageId(fieldValue(record.From)));
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
-    if (beside) { // the mail is in hand while its file is written
-        setIdle(false);
-        d->Timer1.stop();
-    }
-    saveMailBeside(d->worker, d->store, id, beside, [this, id, origin, pos, before](bool marked, const QString& error) {
-        if (marked) {
-            d->receipts.owe(id, true);
-            return sendInHand({id, origin, pos, false});
-        }
-        MailRecord& record = d->store.tables().mail(id);
-        record.Status = before.Status;
-        record.Date = before.Date;
-        record.Reserved = before.Reserved;
-        if (!d->idle)
-            resumePolling();
-        markNotSaved(id, error);
-    });
+    if (beside) // the mail is in hand while its file is written
+        hold(Phase::Marking);
+    saveMailBeside(d->worker, d->store, hand.id, beside,
+                   [this, hand, manual, before](bool marked, const QString& error) {
+                       if (marked) {
+                           d->receipts.owe(hand.id, true);
+                           return sendInHand(hand, manual);
+                       }
+                       MailRecord& record = d->store.tables().mail(hand.id);
+                       record.Status = before.Status;
+                       record.Date = before.Date;
+                       record.Reserved = before.Reserved;
+                       if (!d->idle())
+                           resumePolling();
+                       markNotSaved(hand.id, manual, error);
+                   });
 }
 
-void Dispatcher::markNotSaved(qint16 id, const QString& error)
+void Dispatcher::markNotSaved(qint16 id, bool manual, const QString& error)
 {
     // The mail stays where it was. A "send all" run ends here (the next mail would meet the same disk);
     // a due retry waits for its next step as after a failed attempt.
-    if (std::exchange(d->retryInHand, false))
+    if (!manual)
         d->filing.retryNotBegun(id);
-    d->resendQueue.clear();
-    if (d->resendRun)
+    if (d->run) {
+        d->run->queue.clear();
         resendNextQueued();
+    }
     d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
                        ") wurde nicht gesendet: Ihr Versandstatus lie\xDF sich vorher nicht speichern. " +
                        toAnsi(error));
 }
 
-void Dispatcher::sendInHand(const MailInHand& hand)
+void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
 {
     d->view.setMessagePicture(MessagePicture::Send);
     d->view.placeProgressBar();
-    setIdle(false);
-    d->Timer1.stop();
+    hold(Phase::Sending);
 
     d->inHand = hand;
+    d->manual = manual;
     MailRecord& record = d->store.tables().mail(hand.id);
 
     const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(hand.id);
@@ -267,75 +306,49 @@ void Dispatcher::sendInHand(const MailInHand& hand)
         d->view.ShowAlert(message + CrLf + "Betreff: " + oneLine(record.Subject, record.Subject.size()) + CrLf +
                           "An: " + oneLine(record.To, record.To.size()));
 
-    if (hand.isNew) {
+    if (hand.isNew()) {
         record.Status.clear();
         record.Date = dateText(QDateTime::currentDateTime());
     }
     d->delivery.start(hand.id);
-    if (d->exiting) // the mail came in hand while the program began to end
+    if (d->phase == Phase::Ending) // the mail came in hand while the program began to end
         d->delivery.abort();
 }
 
 void Dispatcher::onAttemptFinished(bool sent, const QByteArray& errorResponse)
 {
-    d->filing.file(d->inHand, sent, errorResponse, d->delivery.takeLog(), !std::exchange(d->retryInHand, false));
-}
-
-void Dispatcher::onFiled(qint16 id, bool sent)
-{
-    const QMap<qint16, QDateTime> next = d->filing.retryTimes();
-    const auto due = next.constFind(id);
-    logLine(outcomeLogLine(id, d->store.tables().mail(id), due == next.cend() ? std::nullopt : std::optional(*due)));
-    d->receipts.owe(id, false);
-    d->receipts.write(next);
-    Q_EMIT mailFiled(id, sent);
-    // Saved before the alert's pause, so a crash during the pause loses nothing.
-    if (d->view.inTray() && !d->exiting)
-        d->alertPause.start(d->timings.alertCloseMs);
-    else
-        finishMail();
-}
-
-void Dispatcher::endAlertPause()
-{
-    d->alertPause.stop();
-    d->view.CloseAlert();
-    finishMail();
+    d->filing.file(d->inHand, sent, errorResponse, d->delivery.takeLog(), d->manual);
 }
 
 void Dispatcher::finishMail()
 {
     resumePolling();
-    if (d->resendRun)
+    if (d->run)
         resendNextQueued();
 }
 
 Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 {
-    if (!d->idle)
+    if (!d->idle())
         return Answer::Busy;
     if (folder < SentFolder || folder > DeletedFolder || pos < 1 || pos > d->store.tables().count(folder))
         return Answer::NotFound;
-    d->resendRun = true;
-    d->resendQueue.clear();
-    ProcessMail(folder, pos, false);
+    d->run.emplace();
+    ProcessMail({d->store.tables().idAt(folder, pos), folder, pos}, true);
     return Answer::Started;
 }
 
 Dispatcher::Answer Dispatcher::resendAllFailed()
 {
-    if (!d->idle)
+    if (!d->idle())
         return Answer::Busy;
-    d->resendRun = true;
-    d->sendAll = true;
-    d->notTried = -1;
-    d->resendQueue.clear();
+    d->run = ResendRun{{}, true, std::nullopt};
     Q_EMIT sendAllRunningChanged(true);
     const MailTables& tables = d->store.tables();
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
         const QByteArray& status = tables.mail(id).Status;
         if (!isResult(status, ResultCode::DeliveryUnclear) && !isResult(status, ResultCode::Sent))
-            d->resendQueue.append(id);
+            d->run->queue.append(id);
     }
     resendNextQueued();
     return Answer::Started;
@@ -343,68 +356,65 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
 
 bool Dispatcher::sendAllRunning() const
 {
-    return d->sendAll && d->notTried < 0;
+    return d->run && d->run->sendAll && !d->run->stoppedWith;
 }
 
 bool Dispatcher::sendAllUnderWay() const
 {
-    return d->sendAll;
+    return d->run && d->run->sendAll;
 }
 
 void Dispatcher::stopSendAll()
 {
     if (!sendAllRunning())
         return;
-    d->notTried = int(d->resendQueue.size());
-    d->resendQueue.clear();
+    d->run->stoppedWith = int(d->run->queue.size());
+    d->run->queue.clear();
     Q_EMIT sendAllRunningChanged(false);
 }
 
 void Dispatcher::stopForExit(bool cutShort)
 {
-    d->exiting = true;
     d->Timer1.stop();
     stopSendAll();
-    d->resendQueue.clear();
+    if (d->run)
+        d->run->queue.clear();
+    if (d->phase != Phase::Command)
+        d->phase = d->idle() ? Phase::Ended : Phase::Ending;
     if (cutShort)
         d->delivery.abort();
-    if (d->alertPause.isActive())
-        endAlertPause();
+    d->alertPause.cut();
 }
 
 void Dispatcher::resendNextQueued()
 {
     const FolderArray& failed = d->store.tables().folder(FailedFolder);
-    while (!d->resendQueue.isEmpty()) {
-        const qint16 id = d->resendQueue.takeFirst();
+    while (!d->run->queue.isEmpty()) {
+        const qint16 id = d->run->queue.takeFirst();
         const qsizetype index = failed.entries().indexOf(id);
         if (index >= 0)
-            return ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
+            return ProcessMail({id, FailedFolder, static_cast<qint16>(index + 1)}, true);
     }
-    d->resendRun = false;
     const bool running = sendAllRunning();
-    d->sendAll = false;
-    const int notTried = std::exchange(d->notTried, -1);
+    const std::optional<int> notTried = d->run->stoppedWith;
+    d->run.reset();
     if (running)
         Q_EMIT sendAllRunningChanged(false);
-    Q_EMIT resendFinished(notTried >= 0, qMax(0, notTried));
+    Q_EMIT resendFinished(notTried.has_value(), notTried.value_or(0));
 }
 
 bool Dispatcher::beginCommand()
 {
-    if (!d->idle)
+    if (!d->idle())
         return false;
-    d->commandInHand = true;
-    d->Timer1.stop();
-    setIdle(false);
+    setPhase(Phase::Command);
     return true;
 }
 
 void Dispatcher::endCommand(const CommandChanges& changes)
 {
-    if (!d->commandInHand)
+    if (d->phase != Phase::Command)
         return;
-    d->commandInHand = false;
     d->filing.foldersChanged(changes);
     d->receipts.follow(changes);
     writeReceipts();
@@ -423,14 +433,13 @@ void Dispatcher::writeReceipts()
 
 void Dispatcher::retryDueMail()
 {
-    if (d->serviceState != 1 || d->exiting)
+    if (d->serviceState != 1 || d->ending())
         return;
     const std::optional<qint16> id = d->filing.dueRetry();
     if (!id)
         return;
     const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
-    d->retryInHand = true;
-    ProcessMail(FailedFolder, static_cast<qint16>(index + 1), false);
+    ProcessMail({*id, FailedFolder, static_cast<qint16>(index + 1)}, false);
 }
 
 } // namespace kadmel

@@ -13,9 +13,10 @@ namespace kadmel {
 class SecretStore;
 
 // The dispatcher: the service state, the poll timer, one mail at a time from pick-up to filing, the hold of
-// a folder command, the "Alle Senden" queue. It hands a mail through its three parts: JobIntake takes it
-// from the job folder, DeliveryAttempt sends it, Filing files the outcome with its retry schedule. It works
-// on the store it is given and shows everything through view.
+// a folder command, the "Alle Senden" run. It hands a mail through its parts: JobIntake takes it from the
+// job folder, DeliveryAttempt sends it, Filing files the outcome with its retry schedule; the log line,
+// Receipts and the alert's pause listen to the filing. It works on the store it is given and shows
+// everything through view.
 class Dispatcher : public QObject
 {
     Q_OBJECT
@@ -81,19 +82,23 @@ Q_SIGNALS:
     void idleChanged(bool idle);
 
 private:
-    void setIdle(bool idle);
+    enum class Phase;
+    struct ResendRun;
+    // Every change of phase goes through here: Timer1 stops outside Idle, the window hears of IdleFlag.
+    void setPhase(Phase phase);
+    // A job, mark or mail comes in hand (or a command holds): Ending instead once the program ends.
+    void hold(Phase phase);
     void onTick();
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
-    void ProcessMail(int origin, qint16 pos, bool isNew);
+    // `manual`: asked for (a new mail, a resend), not an automatic retry.
+    void ProcessMail(const MailInHand& hand, bool manual);
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
-    void markNotSaved(qint16 id, const QString& error);
-    void sendInHand(const MailInHand& hand);
+    void markNotSaved(qint16 id, bool manual, const QString& error);
+    void sendInHand(const MailInHand& hand, bool manual);
     void onAttemptFinished(bool sent, const QByteArray& errorResponse);
-    void onFiled(qint16 id, bool sent);
-    // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.
-    void endAlertPause();
+    // The mail is done: filed and its alert's pause over.
     void finishMail();
     void resendNextQueued();
     // Automatic retry of failed mails whose failure may pass by itself.

@@ -33,11 +33,10 @@ public:
     // Progress `value` of `maximum`; option 1 shows the bar, 2 hides it, others leave it.
     virtual void SetPBValue(qint32 value, qint32 maximum, qint16 option) = 0;
 
-    // The folders changed: a new mail's row appended (bold), a mail's row moved to the end of another
-    // list (the rows behind it close up), or a row's Status cell showing its new text.
+    // The folders changed (the store holds the change already): a new mail's row appended (bold), a mail's
+    // row moved to the end of another list (the rows behind it close up), or a row's Status cell showing its
+    // new text. The window's captions count the folders anew.
     virtual void mailChanged(const MailChange& change) = 0;
-    // Tree nodes 3, 4 and 5, e.g. "Gesendete Objekte  (12)".
-    virtual void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) = 0;
 
     // The failed mails waiting to be sent again by themselves, by ID, with the local time of the next
     // attempt; every change of the schedule gives the whole of it.

@@ -16,14 +16,6 @@
 #include <utility>
 
 namespace kadmel {
-namespace {
-
-QByteArray folderCaption(const char* name, qint16 count)
-{
-    return QByteArray(name) + " (" + QByteArray::number(count) + ')';
-}
-
-} // namespace
 
 struct Filing::Private
 {
@@ -67,16 +59,13 @@ void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResp
         d->view.SetAlertText(explained);
 
     MailChange change{MailChange::Kind::StatusChanged, hand.id, hand.origin, 0, hand.pos, result};
-    if (hand.isNew)
+    if (hand.isNew())
         change = {MailChange::Kind::Filed, hand.id, sent ? SentFolder : FailedFolder};
     else if (sent)
         change = {MailChange::Kind::Moved, hand.id, SentFolder, hand.origin, hand.pos};
     applyMailChange(tables, change);
     d->view.mailChanged(change);
     const bool left = d->retries.follow(change);
-    d->view.setFolderCaptions(folderCaption("Gesendete Objekte ", tables.count(SentFolder)),
-                              folderCaption("Fehlgeschl. Objekte ", tables.count(FailedFolder)),
-                              folderCaption("Gel\xF6schte Objekte ", tables.count(DeletedFolder)));
     if (!sent)
         return saveFiled(hand.id, sent, manual, left);
     // The archive copy before the saves: a crash between them leaves an unclear mail, never a gap in the archive.

@@ -10,18 +10,19 @@
 
 namespace kadmel {
 
-// Where an attempt's mail stands: its ID and where it came from (origin 0 for a new mail).
+// The mail of an attempt: its ID and where it stands, at 1-based `pos` of folder `origin`; a new mail
+// stands in no folder yet (origin 0).
 struct MailInHand
 {
     qint16 id = 0;
     int origin = 0;
     qint16 pos = 0;
-    bool isNew = false;
+    bool isNew() const { return origin == 0; }
 };
 
-// Filing of a delivery attempt's outcome: the record's status and log, its folder, the window's rows and
-// captions, the saves (a big mail's file written beside the window's thread), and the retry schedule of
-// failed mails with its file "kadmel.retry".
+// Filing of a delivery attempt's outcome: the record's status and log, its folder, the window's rows, the
+// saves (a big mail's file written beside the window's thread), and the retry schedule of failed mails
+// with its file "kadmel.retry".
 class Filing : public QObject
 {
     Q_OBJECT
@@ -52,6 +53,8 @@ public:
     QMap<qint16, QDateTime> retryTimes() const;
 
 Q_SIGNALS:
+    // The mail's outcome is in its record and its saves were attempted. Its listeners: the log line, the
+    // receipts and the alert's pause.
     void filed(qint16 id, bool sent);
 
 private:

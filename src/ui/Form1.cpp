@@ -395,15 +395,7 @@ void Form1::mailChanged(const MailChange& change)
     listModel(change.folder)->appendRow(change.id, change.kind == MailChange::Kind::Filed);
     if (change.kind == MailChange::Kind::Moved && change.fromFolder >= 1 && change.fromFolder <= 3)
         listModel(change.fromFolder)->removeRowAt(change.pos);
-}
-
-void Form1::setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted)
-{
-    const QByteArray captions[3] = {sent, failed, deleted};
-    for (int f = 1; f <= 3; ++f) {
-        if (QTreeWidgetItem* item = node(f + 2))
-            item->setText(0, fromAnsi(captions[f - 1]));
-    }
+    updateFolderCaptions();
 }
 
 void Form1::setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts)

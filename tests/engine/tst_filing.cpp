@@ -157,7 +157,7 @@ private Q_SLOTS:
         QFETCH(qint64, offThreadBytes);
         FilingBench bench(offThreadBytes, isNew);
         QVERIFY(bench.saved);
-        const MailInHand hand = isNew ? MailInHand{3, 0, 3, true} : MailInHand{2, FailedFolder, 2, false};
+        const MailInHand hand = isNew ? MailInHand{3} : MailInHand{2, FailedFolder, 2};
         QVERIFY(bench.file(hand, sent, "ERRMessage4"));
         QTEST(bench.store.tables().folder(SentFolder).entries(), "sentFolder");
         QTEST(bench.store.tables().folder(FailedFolder).entries(), "failedFolder");
@@ -224,12 +224,12 @@ private Q_SLOTS:
         FilingBench bench(qint64(1) << 40);
         QVERIFY(saveIni(bench.program, {.retry = on}));
         bench.filing->setServiceActive(true);
-        QVERIFY(bench.file({3, 0, 3, true}, false, status, reply));
+        QVERIFY(bench.file({3}, false, status, reply));
         QCOMPARE(bench.view.retryTimes.keys(), waits ? QList<qint16>{3} : QList<qint16>{});
         QVERIFY(!bench.filing->dueRetry()); // a first step is a minute away
         bench.filing->setServiceActive(false);
         QVERIFY(bench.view.retryTimes.isEmpty()); // a stopped service promises no attempt
-        QVERIFY(bench.file({3, FailedFolder, 3, false}, true, {}));
+        QVERIFY(bench.file({3, FailedFolder, 3}, true, {}));
         QVERIFY(!QFile::exists(retryFilePathIn(bench.program)));
     }
 
@@ -240,11 +240,11 @@ private Q_SLOTS:
         QVERIFY(bench.saved);
         const QString mails = bench.store.mailsFolder();
         QVERIFY(QDir().rename(mails, mails + QStringLiteral(".away")) && QFile(mails).open(QIODevice::WriteOnly));
-        QVERIFY(bench.file({3, 0, 3, true}, false, "ERRMessage4"));
+        QVERIFY(bench.file({3}, false, "ERRMessage4"));
         QVERIFY(bench.view.message.startsWith("E-Mail (ID 3) konnte nicht gespeichert werden"));
         QCOMPARE(bench.store.tables().count(FailedFolder), 3);
         QVERIFY(QFile::remove(mails) && QDir().rename(mails + QStringLiteral(".away"), mails));
-        QVERIFY(bench.file({1, FailedFolder, 1, false}, true, {}));
+        QVERIFY(bench.file({1, FailedFolder, 1}, true, {}));
         QCOMPARE(bench.reloaded(), bench.store.tables());
     }
 };

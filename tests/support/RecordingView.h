@@ -18,7 +18,6 @@ public:
     bool tray = false;
     QByteArray message;
     QByteArrayList messages;
-    QByteArrayList captions;
     QByteArrayList log;
     QMap<qint16, QDateTime> retryTimes;
 
@@ -48,10 +47,6 @@ public:
                 << "remove " + QByteArray::number(change.fromFolder) + ' ' + QByteArray::number(change.pos);
         else
             log.append("status " + QByteArray::number(change.pos) + ' ' + change.statusText);
-    }
-    void setFolderCaptions(const QByteArray& sent, const QByteArray& failed, const QByteArray& deleted) override
-    {
-        captions = {sent, failed, deleted};
     }
     void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
     void setIdle(bool) override {}

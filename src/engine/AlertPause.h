@@ -1,0 +1,34 @@
+#pragma once
+
+#include "engine/DispatcherView.h"
+
+#include <QObject>
+#include <QTimer>
+
+namespace kadmel {
+
+// The alert's pause after a filing: in the tray the alert shows the outcome for a while before it closes,
+// and the next mail waits for it. Outside the tray, and once the program ends, there is no pause.
+class AlertPause : public QObject
+{
+    Q_OBJECT
+public:
+    AlertPause(DispatcherView& view, int pauseMs, QObject* parent = nullptr);
+
+    // A mail was filed: over() follows after the pause, or within the call when there is none.
+    void begin();
+    // The program ends: a pause running closes the alert now, and none begins any more.
+    void cut();
+
+Q_SIGNALS:
+    void over();
+
+private:
+    void end();
+
+    DispatcherView& m_view;
+    QTimer m_timer;
+    bool m_cut = false;
+};
+
+} // namespace kadmel
