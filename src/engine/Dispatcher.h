@@ -90,7 +90,7 @@ private:
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
     void markNotSaved(qint16 id, const QString& error);
     void sendInHand(const MailInHand& hand);
-    void onAttemptFinished(bool sent, const QByteArray& errorResponse);
+    void onAttemptFinished(const DeliveryOutcome& outcome);
     void onFiled(qint16 id, bool sent);
     // The alert closes and the mail is done: at the end of its pause, or at once when the program ends.
     void endAlertPause();
