@@ -35,7 +35,8 @@ QByteArray failureReason(const DeliveryOutcome& outcome)
 
 QByteArray failureReason(const MailRecord& mail)
 {
-    return failureReason(storedOutcome(mail));
+    // A sent mail's stored message is not copied for nothing: the lists ask this of every row.
+    return isResult(mail.Status, ResultCode::Sent) ? QByteArray() : failureReason(storedOutcome(mail));
 }
 
 QByteArray serverCode(const MailRecord& mail)
