@@ -170,9 +170,9 @@ int main(int argc, char* argv[])
         client.setMail(mail);
         QElapsedTimer clock;
         int failures = 0;
-        QObject::connect(&client, &ZUB_SMTP::finished, &app, [&](bool sent) {
+        QObject::connect(&client, &ZUB_SMTP::finished, &app, [&](const DeliveryOutcome& outcome) {
             sessionMs.push_back(double(clock.nsecsElapsed()) / 1e6);
-            failures += sent ? 0 : 1;
+            failures += outcome.sent() ? 0 : 1;
             if (int(sessionMs.size()) == Deliveries) {
                 app.quit();
                 return;

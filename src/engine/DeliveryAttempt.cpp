@@ -64,10 +64,10 @@ DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const Engin
     : QObject(parent), d(std::make_unique<Private>(store, view, timings, secrets))
 {
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
-    connect(&d->smtp, &ZUB_SMTP::finished, this, &DeliveryAttempt::fileOutcome, Qt::QueuedConnection);
+    connect(&d->smtp, &ZUB_SMTP::finished, this, &DeliveryAttempt::reportOutcome, Qt::QueuedConnection);
     connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &DeliveryAttempt::onToken);
     connect(&d->tokens, &OAuthTokenSource::failed, this,
-            [this](const QByteArray& reason) { failSignIn(codeBytes(ResultCode::SignInFailed), reason); });
+            [this](const QByteArray& reason) { failSignIn(ResultCode::SignInFailed, reason); });
     connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
@@ -113,7 +113,7 @@ void DeliveryAttempt::abort()
     if (d->readingSecrets) {
         d->readingSecrets = false;
         ++d->secretsRound;
-        failSignIn(codeBytes(ResultCode::SignInFailed), cut);
+        failSignIn(ResultCode::SignInFailed, cut);
     }
 }
 
@@ -122,11 +122,11 @@ SmtpLog DeliveryAttempt::takeLog()
     return d->signInLog ? *std::exchange(d->signInLog, std::nullopt) : d->smtp.CurrentLog();
 }
 
-void DeliveryAttempt::fileOutcome(bool sent, const QByteArray& errorResponse)
+void DeliveryAttempt::reportOutcome(const DeliveryOutcome& outcome)
 {
     if (d->smtp.tokenRefused())
         d->tokens.forget();
-    Q_EMIT finished(sent, errorResponse);
+    Q_EMIT finished(outcome);
 }
 
 void DeliveryAttempt::SendMailItem(qint16 id)
@@ -143,7 +143,7 @@ void DeliveryAttempt::SendMailItem(qint16 id)
     signInAndSend();
 }
 
-StartCheck DeliveryAttempt::checkSignIn(const Settings& settings, QString* reason)
+StartCheck DeliveryAttempt::checkStart(const Settings& settings, QString* reason)
 {
     const DeliveryDecision decision = decideDelivery(settings, d->store.kadmelIni().read());
     if (decision.check != StartCheck::IncompleteSmtp) // that one has its own message and the dialog
@@ -156,8 +156,8 @@ void DeliveryAttempt::signInAndSend()
     d->signInLog.reset();
     const DeliveryDecision decision = decideDelivery(d->store.settings(), d->store.kadmelIni().read());
     if (!decision.plan)
-        return failSignIn(decision.refusedPart == RefusedPart::Encryption ? codeBytes(ResultCode::NotSecure)
-                                                                          : codeBytes(ResultCode::SignInFailed),
+        return failSignIn(decision.refusedPart == RefusedPart::Encryption ? ResultCode::NotSecure
+                                                                          : ResultCode::SignInFailed,
                           toAnsi(decision.reason));
     if (!decision.plan->oauth) {
         d->smtp.setServer(decision.plan->server);
@@ -177,7 +177,7 @@ void DeliveryAttempt::signInAndSend()
             return; // cut short meanwhile
         d->readingSecrets = false;
         if (!full)
-            return failSignIn(codeBytes(ResultCode::SignInFailed), toAnsi(error));
+            return failSignIn(ResultCode::SignInFailed, toAnsi(error));
         requestToken(*full);
     });
 }
@@ -197,13 +197,17 @@ void DeliveryAttempt::onToken(const QByteArray& token)
     d->smtp.SendMail();
 }
 
-void DeliveryAttempt::failSignIn(const QByteArray& code, const QByteArray& reason)
+void DeliveryAttempt::failSignIn(ResultCode code, const QByteArray& reason)
 {
     // The reason stands where a server's reply would, so the window shows it as it shows those.
     d->ownSignInLog().appendReceived(reason + CrLf);
     d->tokenServer = {};
     QMetaObject::invokeMethod(
-        this, [this, code] { fileOutcome(false, code); }, Qt::QueuedConnection);
+        this,
+        [this, code, reason] {
+            reportOutcome({code, reason.trimmed(), SignInMechanism::None, {}});
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace kadmel

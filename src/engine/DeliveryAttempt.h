@@ -23,8 +23,9 @@ public:
                     QObject* parent = nullptr);
     ~DeliveryAttempt() override;
 
-    // Whether the settings let the service start; `reason` (German) when there is one to show.
-    StartCheck checkSignIn(const Settings& settings, QString* reason);
+    // The start check on these settings (delivery decision, fields, folder); `reason` (German) when there is
+    // one to show.
+    StartCheck checkStart(const Settings& settings, QString* reason);
     // Starts the attempt for mail `id`; finished() follows exactly once, always after start() returned.
     void start(qint16 id);
     // The program ends: the attempt is cut short (a page still being built first ends).
@@ -33,15 +34,16 @@ public:
     SmtpLog takeLog();
 
 Q_SIGNALS:
-    void finished(bool sent, const QByteArray& errorResponse);
+    void finished(const DeliveryOutcome& outcome);
 
 private:
     void SendMailItem(qint16 id);
     void signInAndSend();
     void requestToken(const AuthSetting& auth);
     void onToken(const QByteArray& token);
-    void failSignIn(const QByteArray& code, const QByteArray& reason);
-    void fileOutcome(bool sent, const QByteArray& errorResponse);
+    void failSignIn(ResultCode code, const QByteArray& reason);
+    // Drops a token the server refused, then reports the outcome.
+    void reportOutcome(const DeliveryOutcome& outcome);
 
     struct Private;
     std::unique_ptr<Private> d;

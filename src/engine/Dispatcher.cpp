@@ -133,7 +133,7 @@ Dispatcher::~Dispatcher() = default;
 StartCheck Dispatcher::StartProcessing(QString* reason)
 {
     QString said;
-    const StartCheck check = d->delivery.checkSignIn(d->store.settings(), &said);
+    const StartCheck check = d->delivery.checkStart(d->store.settings(), &said);
     if (!said.isEmpty())
         d->view.setMessage(toAnsi(said));
     if (reason)
@@ -315,9 +315,9 @@ void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
         d->delivery.abort();
 }
 
-void Dispatcher::onAttemptFinished(bool sent, const QByteArray& errorResponse)
+void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
 {
-    d->filing.file(d->inHand, sent, errorResponse, d->delivery.takeLog(), d->manual);
+    d->filing.file(d->inHand, outcome, d->delivery.takeLog(), d->manual);
 }
 
 void Dispatcher::finishMail()

@@ -97,7 +97,7 @@ private:
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
     void markNotSaved(qint16 id, bool manual, const QString& error);
     void sendInHand(const MailInHand& hand, bool manual);
-    void onAttemptFinished(bool sent, const QByteArray& errorResponse);
+    void onAttemptFinished(const DeliveryOutcome& outcome);
     // The mail is done: filed and its alert's pause over.
     void finishMail();
     void resendNextQueued();

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "store/DeliveryOutcome.h"
 #include "store/MailRecord.h"
 
 #include <QByteArray>
 
 namespace kadmel {
 
-// Why a failed mail's send failed, on one line and at most a few hundred bytes: the last entry of its
-// conversation unless that is a positive reply, so a server's refusal (4xx, 5xx) or the cause noted in
-// its place (no connection, no token). Empty for a delivered mail, after a 354 or an EHLO list, in silence.
+// Why a failed send failed, on one line and at most a few hundred bytes: the reply that explains the outcome
+// unless that is a positive one, so a server's refusal (4xx, 5xx) or the cause noted in its place (no
+// connection, no token). Empty for a delivered mail, after a 354 or an EHLO list, in silence.
+QByteArray failureReason(const DeliveryOutcome& outcome);
+// The same for a stored mail, its outcome read from its conversation.
 QByteArray failureReason(const MailRecord& mail);
 
 // The three digits of the server's refusal ("550"), empty without one.
@@ -19,6 +22,7 @@ QByteArray serverCode(const MailRecord& mail);
 QByteArray outcomeReply(const MailRecord& mail);
 
 // The status text, followed by " (" reason ")" where there is a reason.
+QByteArray resultTextWithReason(const DeliveryOutcome& outcome);
 QByteArray resultTextWithReason(const MailRecord& mail);
 
 } // namespace kadmel

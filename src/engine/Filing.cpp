@@ -4,7 +4,6 @@
 #include "engine/MailArchive.h"
 #include "engine/OffThread.h"
 #include "engine/RetrySchedule.h"
-#include "smtp/Message.h"
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
@@ -43,17 +42,18 @@ Filing::Filing(Store& store, DispatcherView& view, const EngineTimings& timings,
 
 Filing::~Filing() = default;
 
-void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResponse, const SmtpLog& log, bool manual)
+void Filing::file(const MailInHand& hand, const DeliveryOutcome& outcome, const SmtpLog& log, bool manual)
 {
+    const bool sent = outcome.sent();
     MailTables& tables = d->store.tables();
     MailRecord& record = tables.mail(hand.id);
     record.Log = log;
     fitMailRecord(record, MaxMailFileBytes); // a server that kept talking can cost the log, never the file
-    record.Status = sent ? codeBytes(ResultCode::Sent) : errorResponse;
+    record.Status = codeBytes(outcome.code);
 
     const QByteArray result = ResultText(record.Status);
     // Panel 2 and the alert say why a mail failed; the list's cell keeps the plain text.
-    const QByteArray explained = resultTextWithReason(record);
+    const QByteArray explained = resultTextWithReason(outcome);
     d->view.setMessage(explained);
     if (d->view.inTray())
         d->view.SetAlertText(explained);
@@ -70,7 +70,7 @@ void Filing::file(const MailInHand& hand, bool sent, const QByteArray& errorResp
         return saveFiled(hand.id, sent, manual, left);
     // The archive copy before the saves: a crash between them leaves an unclear mail, never a gap in the archive.
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
-    d->archive.keep(messageSentIn(log).value_or(QByteArray()), record.Subject, beside,
+    d->archive.keep(outcome.message, record.Subject, beside,
                     [this, hand, manual, left, explained](const QString& problem) {
                         if (!problem.isEmpty()) {
                             const QByteArray text = explained + ' ' + toAnsi(problem);

@@ -2,6 +2,7 @@
 
 #include "engine/DispatcherView.h"
 #include "engine/EngineTimings.h"
+#include "store/DeliveryOutcome.h"
 #include "store/Store.h"
 
 #include <QObject>
@@ -32,7 +33,7 @@ public:
 
     // Files the outcome; filed() follows once its saves were attempted, at once for a small mail.
     // `manual`: the attempt was asked for (a new mail, a resend), so a failure starts its schedule over.
-    void file(const MailInHand& hand, bool sent, const QByteArray& errorResponse, const SmtpLog& log, bool manual);
+    void file(const MailInHand& hand, const DeliveryOutcome& outcome, const SmtpLog& log, bool manual);
     // A save failed elsewhere: the next filing writes the whole store.
     void oweSave();
 

@@ -3,6 +3,7 @@
 #include "engine/HtmlBody.h"
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
+#include "store/DeliveryOutcome.h"
 #include "store/KadmelIni.h"
 #include "store/MailExtras.h"
 #include "store/ResultCode.h"
@@ -36,7 +37,7 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
             if (std::optional<QByteArray> copy = findArchivedCopy(archive, day, messageIdOf(record)))
                 return copy;
         }
-        if (std::optional<QByteArray> sent = messageSentIn(record.Log))
+        if (const QByteArray sent = storedOutcome(record).message; !sent.isEmpty())
             return sent;
     }
     SmtpMail mail = smtpMailOf(record, id);

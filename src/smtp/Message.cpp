@@ -332,12 +332,4 @@ QByteArray withoutEndOfData(const QByteArray& composed)
     return composed.endsWith("\r\n.\r\n") ? composed.chopped(3) : composed;
 }
 
-std::optional<QByteArray> messageSentIn(const SmtpLog& log)
-{
-    const qsizetype data = log.Sent.lastIndexOf("DATA\r\n");
-    if (data < 0 || data + 1 >= log.Sent.size() || !log.Sent.at(data + 1).endsWith("\r\n.\r\n"))
-        return std::nullopt;
-    return withoutEndOfData(log.Sent.at(data + 1));
-}
-
 } // namespace kadmel

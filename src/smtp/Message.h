@@ -67,7 +67,5 @@ QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime);
 
 // The message as a mail program stores it: without the end-of-data line "." CR LF.
 QByteArray withoutEndOfData(const QByteArray& composed);
-// The message of a conversation, as it went out after DATA; nothing when the log does not hold it whole.
-std::optional<QByteArray> messageSentIn(const SmtpLog& log);
 
 } // namespace kadmel

@@ -1,5 +1,10 @@
 #include "store/ResultCode.h"
 
+#include "store/DeliveryOutcome.h"
+
+#include <algorithm>
+#include <cctype>
+
 namespace kadmel {
 namespace {
 
@@ -55,25 +60,6 @@ const CodeRow& rowOf(ResultCode code)
     return Rows.at(static_cast<std::size_t>(code));
 }
 
-// The class of the last reply in a stored conversation: the first digit of the last reply that is not
-// blank, control bytes before it skipped. Stored mails carry no more than their log, so this one reading
-// serves every mail, whether its attempt ran now or before a restart.
-int lastReplyClass(const SmtpLog& log)
-{
-    for (auto it = log.Received.crbegin(); it != log.Received.crend(); ++it) {
-        const QByteArray reply = it->trimmed();
-        if (reply.isEmpty())
-            continue;
-        for (const char c : reply) {
-            if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
-                continue;
-            return c >= '1' && c <= '5' ? c - '0' : 0;
-        }
-        return 0;
-    }
-    return 0;
-}
-
 } // namespace
 
 QByteArray codeBytes(ResultCode code)
@@ -106,6 +92,24 @@ QByteArray ResultText(const QByteArray& status)
     return code ? ResultText(*code) : QByteArray();
 }
 
+QByteArray replyCode(const QByteArray& reply)
+{
+    qsizetype at = 0;
+    while (at < reply.size() && (static_cast<unsigned char>(reply[at]) <= 0x20 || reply[at] == 0x7f))
+        ++at;
+    const QByteArray code = reply.mid(at, 3);
+    const bool digits = code.size() == 3 && std::all_of(code.cbegin(), code.cend(), [](char c) {
+                            return std::isdigit(static_cast<unsigned char>(c));
+                        });
+    return digits && code[0] >= '1' && code[0] <= '5' ? code : QByteArray();
+}
+
+int replyClass(const QByteArray& reply)
+{
+    const QByteArray code = replyCode(reply);
+    return code.isEmpty() ? 0 : code[0] - '0';
+}
+
 ResultNature resultNature(ResultCode code, int replyClass)
 {
     if (code == ResultCode::ServerReply && replyClass == 4)
@@ -118,7 +122,7 @@ ResultNature resultNature(const MailRecord& mail)
     const std::optional<ResultCode> code = resultCodeOf(mail.Status);
     if (!code)
         return ResultNature::Permanent;
-    return resultNature(*code, *code == ResultCode::ServerReply ? lastReplyClass(mail.Log) : 0);
+    return resultNature(*code, *code == ResultCode::ServerReply ? replyClass(storedOutcome(mail).reply) : 0);
 }
 
 } // namespace kadmel

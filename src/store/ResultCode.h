@@ -49,10 +49,16 @@ bool isResult(const QByteArray& status, ResultCode code);
 QByteArray ResultText(ResultCode code);
 QByteArray ResultText(const QByteArray& status);
 
+// The three digits of a reply ("550"), its first 1 to 5, blanks and control bytes before them skipped; empty for
+// anything else. The one rule for a reply's class wherever a conversation is judged.
+QByteArray replyCode(const QByteArray& reply);
+// The class of a reply (its code's first digit), 0 without a code.
+int replyClass(const QByteArray& reply);
+
 // The nature of a result; a server's refusal takes it from the class of its reply (4: temporary).
 ResultNature resultNature(ResultCode code, int replyClass);
-// The nature of a mail's stored status, its last reply read from its conversation. A status without a
-// code (a socket failure) or an unknown one is permanent.
+// The nature of a mail's stored status, its last reply read from its conversation (storedOutcome). A status
+// without a code or an unknown one is permanent.
 ResultNature resultNature(const MailRecord& mail);
 
 } // namespace kadmel

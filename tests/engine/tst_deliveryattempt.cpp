@@ -53,7 +53,7 @@ struct AttemptBench : EngineBench
         if ((finished.isEmpty() && !finished.wait(10000)) || finished.size() != 1)
             return {"(kein Ende)", {}, {}};
         MailRecord filed;
-        filed.Status = finished.at(0).at(0).toBool() ? codeBytes(ResultCode::Sent) : finished.at(0).at(1).toByteArray();
+        filed.Status = codeBytes(finished.at(0).at(0).value<DeliveryOutcome>().code);
         filed.Log = attempt->takeLog();
         return {filed.Status, resultTextWithReason(filed), filed.Log.Sent.join() + filed.Log.Received.join()};
     }
@@ -209,12 +209,13 @@ private Q_SLOTS:
         QCOMPARE(endpoint.requests().size(), 1);
     }
 
-    // What cannot sign in is refused by the start's check and fails an attempt before any connection, saying
-    // why. The program's end cuts a token request short.
+    // What cannot sign in is refused by the start's check and fails an attempt before any connection to the
+    // listening server, saying why. The program's end cuts a token request short.
     void unusableSignInIsRefused()
     {
         TokenEndpoint endpoint({{200, {}, true}});
-        AttemptBench bench(ScriptedSmtpServer::unusedPort(), quick(qint64(1) << 40));
+        ScriptedSmtpServer server;
+        AttemptBench bench(server.port(), quick(qint64(1) << 40));
         bench.store.settings().SmtpPassword.clear();
         bench.store.settings().UseSpa = 2;
         const QByteArray oauth = "[Anmeldung]\nVerfahren=oauth2-dienst\nClientId=id\nTokenAdresse=" + endpoint.url();
@@ -235,7 +236,7 @@ private Q_SLOTS:
         for (const Row& row : rows) {
             writeBytes(iniFilePathIn(bench.program), row.ini);
             QString reason;
-            QCOMPARE(bench.attempt->checkSignIn(bench.store.settings(), &reason), row.check);
+            QCOMPARE(bench.attempt->checkStart(bench.store.settings(), &reason), row.check);
             QCOMPARE(toAnsi(reason).contains(row.shown), row.check > StartCheck::UnusableEncryption);
             // The token request runs into the program's end, long before its 10 s.
             const auto [status, said, log] = bench.run([&] {
@@ -247,6 +248,7 @@ private Q_SLOTS:
             QCOMPARE(status, row.status);
             QVERIFY2(said.contains(row.shown), said.constData());
         }
+        QCOMPARE(server.connectionCount(), 0);
     }
 
     // The program ends during the attempt: it is cut short, also while its page is still being made.

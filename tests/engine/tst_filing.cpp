@@ -40,7 +40,10 @@ struct FilingBench : EngineBench
         log.reset();
         if (!reply.isEmpty())
             log.appendReceived(reply);
-        filing->file(hand, sent, code, log, true);
+        MailRecord attempt;
+        attempt.Status = sent ? codeBytes(ResultCode::Sent) : code;
+        attempt.Log = log;
+        filing->file(hand, storedOutcome(attempt), log, true);
         return !filed.isEmpty() || filed.wait(10000);
     }
 };

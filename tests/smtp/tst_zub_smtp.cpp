@@ -3,6 +3,7 @@
 #include "smtp/ZUB_SMTP.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SendOnce.h"
+#include "support/SmtpSink.h"
 
 #include <QTest>
 
@@ -191,6 +192,51 @@ private Q_SLOTS:
         if (port == server.port())
             QTRY_COMPARE_WITH_TIMEOUT(closed.size(), 1, 15000); // all the client sent has arrived
         QCOMPARE(received(server), sent);
+    }
+
+    // One session carries three mails, "RSET" between two; a recipient refused on the second leaves the first and
+    // the third sent. Each mail's log is the session's opening and its own lines.
+    void oneSessionCarriesSeveralMails()
+    {
+        test::SmtpSink sink;
+        QVERIFY2(sink.isRunning(), qPrintable(sink.errorString()));
+        SmtpSession session(Short);
+        QSignalSpy done(&session, &SmtpSession::transactionDone);
+        QSignalSpy closed(&session, &SmtpSession::closed);
+        SmtpServer server;
+        server.SMTPserver = "127.0.0.1";
+        server.SMTPPort = qint16(sink.port());
+        QVERIFY(session.open(server) && !session.open(server));
+        const Lines to = {"eins@example.org", "zwei@abgelehnt.example", "drei@example.org"};
+        for (const QByteArray& recipient : to) {
+            SmtpMail mail = SampleMail;
+            mail.MailRecipientEMail = recipient;
+            mail.MailMessageId = NewMessageId(mail.MailSenderEMail);
+            session.send({envelopeOf(mail), ComposeMessage(mail, QDateTime::currentDateTime())});
+        }
+        session.quit();
+        QVERIFY(closed.wait(5000));
+        QCOMPARE(done.size(), 3);
+        const QByteArray from = "EHLO 127.0.0.1|MAIL FROM: <von@example.com>|RCPT TO: <";
+        const Lines commands = {from + "eins@example.org>|DATA|(message)|",
+                                "EHLO 127.0.0.1|RSET|MAIL FROM: <von@example.com>|RCPT TO: <zwei@abgelehnt.example>|",
+                                "EHLO 127.0.0.1|RSET|MAIL FROM: <von@example.com>|RCPT TO: <drei@example.org>|DATA|"
+                                "(message)|QUIT|"};
+        for (int i = 0; i < 3; ++i) {
+            const auto outcome = done.at(i).at(0).value<DeliveryOutcome>();
+            const auto log = done.at(i).at(1).value<SmtpLog>();
+            Lines sent;
+            for (const QByteArray& line : log.Sent)
+                sent << (line.startsWith("From:") ? QByteArray("(message)") : line.trimmed());
+            QCOMPARE(sent.join('|'), commands.at(i));
+            QCOMPARE(outcome.code, i == 1 ? ResultCode::ServerReply : ResultCode::Sent);
+            QVERIFY2(outcome.reply.startsWith(i == 1 ? "550 5.1.1" : "250"), outcome.reply.constData());
+            QCOMPARE(outcome.message.isEmpty(), i == 1);
+        }
+        QTRY_COMPARE(sink.messages().size(), 2);
+        QCOMPARE(sink.messages().at(0).rcptTos, Lines{to.at(0)});
+        QCOMPARE(sink.messages().at(1).rcptTos, Lines{to.at(2)});
+        QCOMPARE(sink.messages().at(1).content, done.at(2).at(0).value<DeliveryOutcome>().message);
     }
 
     // A field that could add commands, recipients, ESMTP parameters or header lines never reaches a server, nor

@@ -11,7 +11,7 @@ namespace kadmel::test {
 struct SendOutcome
 {
     bool sent = false;
-    QByteArray code = "(none)"; // "(flag)": the success flag disagrees with the code
+    QByteArray code = "(none)"; // codeBytes() of a failure, empty for a sent mail
     SmtpLog log;
     qint64 elapsedMs = 0;
     QList<QList<QVariant>> status, progress;
@@ -37,9 +37,9 @@ inline SendOutcome sendOnce(const SmtpTimings& timings, const SmtpServer& server
     out.elapsedMs = clock.elapsed();
     if (finished.size() != 1) // a second one from within the first; the session ends with it, so no later one
         return out;
-    out.sent = finished.at(0).at(0).toBool();
-    out.code = finished.at(0).at(1).toByteArray();
-    out.code = out.sent == out.code.isEmpty() ? out.code : "(flag)";
+    const auto outcome = finished.at(0).at(0).value<DeliveryOutcome>();
+    out.sent = outcome.sent();
+    out.code = out.sent ? QByteArray() : codeBytes(outcome.code);
     out.log = client.CurrentLog();
     out.status = status;
     out.progress = progress;

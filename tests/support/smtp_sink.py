@@ -3,7 +3,7 @@
 Each message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials);
 with --tls the authority of the certificate for --cert-host is written to ca.pem first. --token accepts AUTH XOAUTH2
 for --user with that token only (else a 334 JSON challenge, then 535; a token holding "nochmal" is challenged twice); --plain-only offers PLAIN but not LOGIN; --smtputf8
-offers SMTPUTF8.
+offers SMTPUTF8. A recipient of the domain abgelehnt.example is refused with 550.
 Stops when stdin closes."""
 
 import argparse
@@ -22,6 +22,12 @@ from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 class Sink:
     def __init__(self, folder):
         self.folder, self.count = folder, 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower().endswith("@abgelehnt.example"):
+            return "550 5.1.1 Empfaenger unbekannt"
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
