@@ -124,7 +124,7 @@ private Q_SLOTS:
     }
 
     // One scan keeps to the folder it listed: after a swap for a link the job is deleted where it was read,
-    // not in the link's target; a job written anew under a name after its read stays; a link is not opened.
+    // not in the link's target; a job written anew under a name after its read stays.
     void scanKeepsToTheFolderItListed()
     {
         QTemporaryDir dir;
@@ -148,10 +148,6 @@ private Q_SLOTS:
         QVERIFY(folder.read("b.zub", 100, text) == JobRead::Read);
         QCOMPARE(::rename((moved + "/b.new").constData(), (moved + "/b.zub").constData()), 0);
         QVERIFY(!folder.remove("b.zub") && QFile::exists(QFile::decodeName(moved + "/b.zub")));
-
-        JobDirectory link(jobs);
-        QVERIFY(link.state() == JobDirectory::State::Link && link.list().isEmpty());
-        QVERIFY(link.read("a.zub", 100, text) == JobRead::Unreadable && !link.remove("a.zub"));
 
         // A folder its user may not enter (below root's 0700 temporary folder) is unreadable, not missing.
         if (::geteuid() == 0)
