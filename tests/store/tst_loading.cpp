@@ -102,7 +102,9 @@ private Q_SLOTS:
         }
     }
 
-    void oneInstancePerFolder()
+    // One program per folder: a held lock makes a second start end silently, a stale one is taken over, and one
+    // that cannot be written is said.
+    void instanceLock()
     {
         QTemporaryDir dir;
         QTemporaryDir otherDir;
@@ -111,14 +113,11 @@ private Q_SLOTS:
             QVERIFY(first.tryLock());
             QVERIFY(ownerOnly(dir.filePath(QStringLiteral("kadmel.lock"))));
             InstanceLock second(dir.path());
-            QVERIFY(!second.tryLock() && second.errorString().isEmpty()); // held: the second start ends silently
+            QVERIFY(!second.tryLock() && second.errorString().isEmpty());
             QVERIFY(InstanceLock(otherDir.path()).tryLock());
         }
         QVERIFY(InstanceLock(dir.path()).tryLock());
-    }
 
-    void staleLocksAreTakenOver()
-    {
         const QByteArray app = QCoreApplication::applicationName().toUtf8();
         const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
         // A process ID above any pid_max, garbage, this very (living) process on another host, and on this host: a
@@ -128,21 +127,17 @@ private Q_SLOTS:
         for (const QByteArray& content :
              {"999999999\n" + app + "\n" + host + "\n", QByteArray("\x01\xff garbage\n\n"),
               self + "\n" + app + "\nelsewhere.example\n", self + "\n" + app + "\n" + host + "\n"}) {
-            QTemporaryDir dir;
-            writeBytes(dir.filePath(QStringLiteral("kadmel.lock")), content);
-            QVERIFY2(InstanceLock(dir.path()).tryLock(), content.constData());
+            QTemporaryDir stale;
+            writeBytes(stale.filePath(QStringLiteral("kadmel.lock")), content);
+            QVERIFY2(InstanceLock(stale.path()).tryLock(), content.constData());
         }
-    }
 
-    void aLockThatCannotBeWrittenIsSaid()
-    {
-        QTemporaryDir dir;
-        SmallDisk disk(dir.path(), "size=8k");
+        SmallDisk disk(otherDir.path(), "size=8k");
         if (!disk.isMounted())
             QSKIP("A full disk needs the right to mount a tmpfs.");
-        writeBytes(dir.filePath(QStringLiteral("filler")), QByteArray(16384, 'x')); // fills the 8 KiB disk
-        InstanceLock lock(dir.path());
-        QVERIFY(!lock.tryLock() && lock.errorString().contains(QStringLiteral("„kadmel.lock“")));
+        writeBytes(otherDir.filePath(QStringLiteral("filler")), QByteArray(16384, 'x')); // fills the 8 KiB disk
+        InstanceLock full(otherDir.path());
+        QVERIFY(!full.tryLock() && full.errorString().contains(QStringLiteral("„kadmel.lock“")));
     }
 
     void firstStartTheNextAndLostSettings()
