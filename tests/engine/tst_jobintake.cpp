@@ -4,8 +4,6 @@
 
 #include <QElapsedTimer>
 
-#include <unistd.h>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

@@ -6,8 +6,6 @@
 
 #include <QProcess>
 
-#include <unistd.h>
-
 using namespace kadmel;
 using namespace kadmel::test;
 

@@ -3,12 +3,7 @@
 #include "store/KadmelIni.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;

@@ -2,7 +2,6 @@
 
 #include "app/SingleInstance.h"
 #include "store/InstanceLock.h"
-#include "store/StoreFiles.h"
 #include "support/IdleFlood.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
