@@ -31,19 +31,16 @@ private Q_SLOTS:
         QCOMPARE(AnsiToOem("\x80\xFC"), QByteArray("\xD5\x81"));
     }
 
-    // Bytes up to 1023, then three digits cut (not rounded), a decimal comma; the unit changes at 1024.
-    void sizeText()
+    // Sizes in bytes up to 1023, then three digits cut (not rounded), a decimal comma; the unit changes at 1024.
+    void sizeAndDateTexts()
     {
         const std::pair<qint64, QByteArray> rows[] = {
             {1023, "1023 Bytes"}, {1024, "1,00 KB"},    {1267, "1,23 KB"},    {12700, "12,4 KB"},
             {126000, "123 KB"},   {1048575, "1023 KB"}, {1048576, "1,00 MB"}, {qint64(1) << 30, "1,00 GB"}};
         for (const auto& [bytes, text] : rows)
             QCOMPARE(FormatByteSize(bytes), text);
-    }
-
-    void dateTextIsDayFirstWithSeconds()
-    {
-        // German under an English or C locale too (the status bar's clock uses the two halves).
+        // Dates day first with seconds, German under an English or C locale too (the status bar's clock uses the
+        // two halves).
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         QCOMPARE(dateText(QDateTime(QDate(2026, 12, 6), QTime(22, 47, 51))), QByteArray("06.12.2026 22:47:51"));
         QLocale::setDefault(QLocale::c());
