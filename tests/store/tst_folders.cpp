@@ -188,13 +188,12 @@ private Q_SLOTS:
     void planOfAnotherStoreTouchesNothing()
     {
         // digest 0: none, 1: of this index, 2: of another; count: the plan's mail count
-        for (const auto& [deleted, removed, digest, count, ours] :
-             {std::tuple{0, QList<qint16>{1, 2, 3}, 2, 6, false}, std::tuple{2, QList<qint16>{2, 3}, 1, 6, false},
-              std::tuple{2, QList<qint16>{2}, 2, 6, false}, std::tuple{2, QList<qint16>{2}, 0, 7, false},
-              std::tuple{2, QList<qint16>{2}, 0, 6, true}}) {
+        for (const auto& [removed, digest, count, ours] :
+             {std::tuple{QList<qint16>{2, 3}, 1, 6, false}, std::tuple{QList<qint16>{2}, 2, 6, false},
+              std::tuple{QList<qint16>{2}, 0, 7, false}, std::tuple{QList<qint16>{2}, 0, 6, true}}) {
             QTemporaryDir dir;
             Store store(dir.path());
-            fill(store, 6, [&](int id) { return id == deleted ? DeletedFolder : SentFolder; });
+            fill(store, 6, [](int id) { return id == 2 ? DeletedFolder : SentFolder; });
             const QByteArray index = fileBytes(store.indexFilePath());
             const QByteArray newIndex = encodeFolderIndex({qint16(count - removed.size()), {}, {}, {}});
             const QByteArray plan =
