@@ -2,6 +2,7 @@
 
 #include "app/SingleInstance.h"
 #include "store/InstanceLock.h"
+#include "support/EngineBench.h"
 #include "support/IdleFlood.h"
 #include "ui/Form4.h"
 #include "ui/Program.h"
@@ -143,15 +144,15 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     const QByteArray said = refused        ? "meldet sich aber nicht" // on stderr before the burst
                             : storeRefused ? "ZUB kann nicht gestartet werden.\n\xE2\x80\x9EZUBData1(3.0).zub"
                                            : "";
-    QTemporaryDir dir;
     StallingServer server;
-    const auto store =
-        storeWithJob(dir.path(), server.serverPort(), "Gro\xDF",
-                     QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
-    QVERIFY(store->SaveAll());
-    const QString folder = store->programFolder();
+    EngineBench bench(server.serverPort());
+    bench.writeJob("a.zub", "Gro\xDF",
+                   QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
+    Store& store = bench.store;
+    QVERIFY(store.SaveAll());
+    const QString folder = store.programFolder();
     if (storeRefused)
-        QVERIFY(QFile::remove(store->settingsFilePath()) && QDir().mkpath(store->settingsFilePath()));
+        QVERIFY(QFile::remove(store.settingsFilePath()) && QDir().mkpath(store.settingsFilePath()));
     QVERIFY(QFile::copy(QStringLiteral(KADMEL_BINARY_DIR "/kadmel"), folder + QStringLiteral("/kadmel")));
 
     InstanceLock holder(folder); // held as by a running program, but no one answers a second start
@@ -187,7 +188,7 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
         return;
     }
     if (storeRefused) {
-        QVERIFY(QFileInfo(store->settingsFilePath()).isDir()); // nothing was saved in its place, nor written beside
+        QVERIFY(QFileInfo(store.settingsFilePath()).isDir()); // nothing was saved in its place, nor written beside
         QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), entries);
         return;
     }
@@ -196,7 +197,7 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
         QVERIFY(disk->tables().folder(FailedFolder).entries() == QList<qint16>{1} &&
                 disk->tables().mail(1).Status == "ERRMessage6");
     else
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("watch/KDMEML/a.zub")))); // nothing was taken
+        QVERIFY(bench.jobExists("a.zub")); // nothing was taken
 }
 
 // The second-start socket lies in a folder of this user only and talks only to this user: the running program
