@@ -101,11 +101,6 @@ inline MainWindowOptions fastOptions()
     return options;
 }
 
-inline void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
-{
-    store.settings() = {toAnsi(watchFolder), "127.0.0.1", qint16(port), "anna", "geheim", 1, autoStart};
-}
-
 // A mail "Mail <id>" filed in the folder (in memory only).
 inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@example.com")
 {

@@ -30,7 +30,8 @@ struct Fixture
         store.loadAtStartup();
         for (int i = 0; i < folders.size(); ++i)
             addMail(store, folders.at(i), recipients.value(i, "an@example.com"));
-        completeSettings(store, smtpPort, dir.path(), 1);
+        store.settings() = localSettings(dir.path(), smtpPort);
+        store.settings().AutoStart = 1;
         store.SaveAll();
         store.loadAtStartup();
         window = std::make_unique<Form1>(store, prompts, fastOptions());

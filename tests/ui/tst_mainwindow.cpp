@@ -43,7 +43,7 @@ void TestMainWindow::startUpOnEmptyFolder()
 {
     StoreInFolder s;
     auto& [dir, prompts, store] = s;
-    completeSettings(*store, 25, QString(), 2);
+    store->settings() = localSettings(QString(), 25);
     store->settings().SmtpServer = "   ";
     QLocale::setDefault(QLocale::c()); // the dates stay German under the C locale
     Form1 window(*store, prompts, fastOptions());
@@ -97,7 +97,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     QVERIFY(opened.isEmpty() && !window.contextMenu(1)->isVisible());
 
     // A watched folder of two characters is refused with the stop icon.
-    completeSettings(*store, 25, QStringLiteral("C:"), 2);
+    store->settings() = localSettings(QStringLiteral("C:"), 25);
     child<QPushButton>(window, "Command8")->click();
     QVERIFY(prompts.asked.last().text == QStringLiteral("KADMEL-Ordner nicht gewählt.") &&
             prompts.asked.last().icon == PromptIcon::Critical && window.panel(1)->text() == QStringLiteral("Inaktif"));
