@@ -99,10 +99,8 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QByteArray folder = QFile::encodeName(dir.path()) + '/';
         const QDateTime now = QDateTime::currentDateTime().addSecs(10);
-        for (const char* name : {"b.zub", "a.ZUB", "c.zub.txt", "d.txt", ".e.zub", "f.Zub"}) {
-            QFile file(QFile::decodeName(folder + name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
+        for (const char* name : {"b.zub", "a.ZUB", "c.zub.txt", "d.txt", ".e.zub", "f.Zub"})
+            writeBytes(QFile::decodeName(folder + name), {});
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("g.zub")));
 
         JobScanner scanner(2000);
@@ -128,10 +126,8 @@ private Q_SLOTS:
         const QByteArray jobs = QFile::encodeName(dir.filePath(QStringLiteral("KDMEML")));
         const QByteArray moved = jobs + ".alt", other = QFile::encodeName(dir.filePath(QStringLiteral("other")));
         QVERIFY(QDir().mkpath(QFile::decodeName(jobs)) && QDir().mkpath(QFile::decodeName(other)));
-        for (const QByteArray& path : {jobs + "/a.zub", jobs + "/b.zub", jobs + "/b.new", other + "/a.zub"}) {
-            QFile file(QFile::decodeName(path));
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write("@@") == 2);
-        }
+        for (const QByteArray& path : {jobs + "/a.zub", jobs + "/b.zub", jobs + "/b.new", other + "/a.zub"})
+            writeBytes(QFile::decodeName(path), "@@");
         JobDirectory folder(jobs + '/');
         QByteArray text;
         QCOMPARE(folder.list().size(), 2);
