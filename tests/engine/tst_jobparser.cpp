@@ -110,7 +110,6 @@ private Q_SLOTS:
         QCOMPARE(names, (QByteArrayList{"a.ZUB", "b.zub", "f.Zub"}));
 
         // Files changed within the last two seconds are left alone, to the millisecond of the clock given.
-        QVERIFY(JobScanner(2000).readyJobs(JobDirectory(folder).list(), QDateTime::currentDateTime()).isEmpty());
         const QList<JobEntry> written{{"a.zub", 1, 1'800'000'000'000'000'001}};
         const QDateTime at = QDateTime::fromMSecsSinceEpoch(1'800'000'000'000);
         QVERIFY(scanner.readyJobs(written, at.addMSecs(2000)).isEmpty() &&
