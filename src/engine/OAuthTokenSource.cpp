@@ -37,7 +37,7 @@ QByteArray requestBody(const AuthSetting& setting)
 struct OAuthTokenSource::Private
 {
     OAuthTokenSource* q;
-    QString programFolder;
+    KadmelIniFile& ini;
     SecretStore* secrets;
     TokenRequest post;
     AuthSetting asked;
@@ -50,8 +50,8 @@ struct OAuthTokenSource::Private
     QByteArray keptToken;
     QDeadlineTimer keptUntil; // monotonic: a clock set back does not lengthen a token's life
 
-    Private(OAuthTokenSource* owner, const QString& folder, int timeout, SecretStore* keyring)
-        : q(owner), programFolder(folder), secrets(keyring), post(timeout)
+    Private(OAuthTokenSource* owner, KadmelIniFile& file, int timeout, SecretStore* keyring)
+        : q(owner), ini(file), secrets(keyring), post(timeout)
     {}
 
     void finish(bool ok, const QByteArray& text)
@@ -94,7 +94,7 @@ struct OAuthTokenSource::Private
                 QString saveError;
                 KadmelIniChanges changes;
                 changes.signIn = placed;
-                const bool saved = KadmelIniFile(programFolder).write(changes, &saveError);
+                const bool saved = ini.write(changes, &saveError);
                 forgetSecrets(secrets, saved ? before : placed, saved ? placed : before);
                 if (!busy || session != current)
                     return;
@@ -119,8 +119,8 @@ struct OAuthTokenSource::Private
     }
 };
 
-OAuthTokenSource::OAuthTokenSource(const QString& programFolder, int timeoutMs, SecretStore* secrets, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(this, programFolder, timeoutMs, secrets))
+OAuthTokenSource::OAuthTokenSource(KadmelIniFile& ini, int timeoutMs, SecretStore* secrets, QObject* parent)
+    : QObject(parent), d(std::make_unique<Private>(this, ini, timeoutMs, secrets))
 {
     connect(&d->post, &TokenRequest::finished, this, [this](const TokenAnswer& answer) { d->answered(answer); });
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/AutostartEntry.h"
+#include "engine/AutostartEntry.h"
 #include "ui/BrowserSignIn.h"
 
 #include <QDialog>
