@@ -321,12 +321,12 @@ void TestFolderCommands::fullStore()
     QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
     f.prompts.answers = {PromptAnswer::Ok, PromptAnswer::Ok};
     f.run(DeletedFolder, 2, "Mnu_T_Remove"); // mail 1, below the last mail moved
-    QVERIFY(removed.wait(60000));
+    QVERIFY(removed.wait(120000));
     QCOMPARE(f.rows(DeletedFolder).first(), qint16(MaxMails - 1));
     FolderListModel* deleted = f.window->listModel(DeletedFolder);
     QCOMPARE(deleted->data(deleted->index(0, FolderListModel::SubjectColumn)), QStringLiteral("Mail 32767"));
     f.run(DeletedFolder, MaxMails - 1, "Mnu_T_RemoveAll");
-    QVERIFY(removed.wait(60000) && f.store.tables().MailCount() == 0);
+    QVERIFY(removed.wait(120000) && f.store.tables().MailCount() == 0);
     QVERIFY(f.diskMatches());
 }
 
