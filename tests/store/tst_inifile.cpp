@@ -3,13 +3,8 @@
 #include "store/KadmelIni.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
-
-#include <unistd.h>
 
 using namespace kadmel;
 using namespace kadmel::test;

@@ -9,7 +9,6 @@
 #include "support/SmallDisk.h"
 
 #include <QCoreApplication>
-#include <QRandomGenerator>
 #include <QSysInfo>
 #include <numeric>
 
@@ -103,7 +102,9 @@ private Q_SLOTS:
         }
     }
 
-    void oneInstancePerFolder()
+    // One program per folder: a held lock makes a second start end silently, a stale one is taken over, and one
+    // that cannot be written is said.
+    void instanceLock()
     {
         QTemporaryDir dir;
         QTemporaryDir otherDir;
@@ -112,14 +113,11 @@ private Q_SLOTS:
             QVERIFY(first.tryLock());
             QVERIFY(ownerOnly(dir.filePath(QStringLiteral("kadmel.lock"))));
             InstanceLock second(dir.path());
-            QVERIFY(!second.tryLock() && second.errorString().isEmpty()); // held: the second start ends silently
+            QVERIFY(!second.tryLock() && second.errorString().isEmpty());
             QVERIFY(InstanceLock(otherDir.path()).tryLock());
         }
         QVERIFY(InstanceLock(dir.path()).tryLock());
-    }
 
-    void staleLocksAreTakenOver()
-    {
         const QByteArray app = QCoreApplication::applicationName().toUtf8();
         const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
         // A process ID above any pid_max, garbage, this very (living) process on another host, and on this host: a
@@ -129,21 +127,17 @@ private Q_SLOTS:
         for (const QByteArray& content :
              {"999999999\n" + app + "\n" + host + "\n", QByteArray("\x01\xff garbage\n\n"),
               self + "\n" + app + "\nelsewhere.example\n", self + "\n" + app + "\n" + host + "\n"}) {
-            QTemporaryDir dir;
-            writeBytes(dir.filePath(QStringLiteral("kadmel.lock")), content);
-            QVERIFY2(InstanceLock(dir.path()).tryLock(), content.constData());
+            QTemporaryDir stale;
+            writeBytes(stale.filePath(QStringLiteral("kadmel.lock")), content);
+            QVERIFY2(InstanceLock(stale.path()).tryLock(), content.constData());
         }
-    }
 
-    void aLockThatCannotBeWrittenIsSaid()
-    {
-        QTemporaryDir dir;
-        SmallDisk disk(dir.path(), "size=8k");
+        SmallDisk disk(otherDir.path(), "size=8k");
         if (!disk.isMounted())
             QSKIP("A full disk needs the right to mount a tmpfs.");
-        writeBytes(dir.filePath(QStringLiteral("filler")), QByteArray(16384, 'x')); // fills the 8 KiB disk
-        InstanceLock lock(dir.path());
-        QVERIFY(!lock.tryLock() && lock.errorString().contains(QStringLiteral("„kadmel.lock“")));
+        writeBytes(otherDir.filePath(QStringLiteral("filler")), QByteArray(16384, 'x')); // fills the 8 KiB disk
+        InstanceLock full(otherDir.path());
+        QVERIFY(!full.tryLock() && full.errorString().contains(QStringLiteral("„kadmel.lock“")));
     }
 
     void firstStartTheNextAndLostSettings()
@@ -183,23 +177,29 @@ private Q_SLOTS:
         const QString indexPath = Store(dir.path()).indexFilePath();
         const QString mailPath = Store(dir.path()).mailFilePath(2);
         const QByteArray mail = fileBytes(mailPath);
-        for (const QString& path : {indexPath, mailPath}) {
-            const bool isIndex = path == indexPath;
+        for (const QString& path : {Store(dir.path()).settingsFilePath(), indexPath, mailPath}) {
+            const bool isIndex = path == indexPath, isMail = path == mailPath;
             const QByteArray whole = fileBytes(path);
             for (qsizetype cut = 0; cut < whole.size(); ++cut) {
                 writeBytes(path, whole.left(cut));
-                Store store(dir.path());
+                Store store(dir.path(), FileSync::Skipped);
                 const qsizetype problems = store.loadAtStartup().problems.size();
                 QVERIFY(problems == 1 || (isIndex && problems > 1));
                 QCOMPARE(fileBytes(path + QStringLiteral(".bad")), whole.left(cut));
-                // A lost index is rebuilt from the files, each mail by its status (the deleted folder is not on
-                // file); a damaged mail file costs that mail only.
+                // Lost settings are the defaults; a lost index is rebuilt from the files, each mail by its status
+                // (the deleted folder is not on file); a damaged mail file costs that mail only.
                 const MailTables& t = store.tables();
                 QVERIFY(consistent(t));
-                QCOMPARE(
-                    (std::tuple{t.folder(SentFolder).entries(), t.folder(FailedFolder).entries(), t.mail(2).Subject}),
-                    (std::tuple{isIndex ? QList<qint16>{1, 3} : QList<qint16>{1}, QList<qint16>{2},
-                                isIndex ? QByteArray("two") : QByteArray()}));
+                QCOMPARE((std::tuple{t.folder(SentFolder).entries(), t.folder(FailedFolder).entries(),
+                                     t.mail(2).Subject, store.settings().SmtpServer}),
+                         (std::tuple{isIndex ? QList<qint16>{1, 3} : QList<qint16>{1}, QList<qint16>{2},
+                                     isMail ? QByteArray() : QByteArray("two"),
+                                     path == store.settingsFilePath() ? QByteArray() : QByteArray("mx.example")}));
+                // What was made of it is saved whole: the next start finds no damage.
+                QVERIFY(store.SaveAll());
+                Store again(dir.path());
+                QCOMPARE(again.loadAtStartup().problems, QStringList());
+                QCOMPARE(again.tables(), t);
             }
             writeBytes(path, whole);
         }
@@ -339,33 +339,6 @@ private:
         };
         QCOMPARE(kind == QLatin1String("other user") ? asNobody(run) : run(), 0);
         QVERIFY2(state() == before && !QFile::exists(path + QStringLiteral(".bad")), qPrintable(victim + kind));
-    }
-
-private Q_SLOTS:
-
-    void randomBytesLoadWhatTheyCan()
-    {
-        QRandomGenerator random(20261206);
-        for (int round = 0; round < 40; ++round) {
-            QTemporaryDir dir;
-            writeStore(dir.path());
-            Store store(dir.path());
-            const QStringList paths{store.settingsFilePath(), store.indexFilePath(), store.mailFilePath(1)};
-            // Round by round: one, two or all three files replaced by noise of up to 300 bytes.
-            for (int i = 0; i <= round % 3; ++i) {
-                QByteArray noise(random.bounded(300), Qt::Uninitialized);
-                for (char& c : noise)
-                    c = char(random.bounded(256));
-                writeBytes(paths.at((round + i) % 3), noise);
-            }
-            store.loadAtStartup();
-            QVERIFY(consistent(store.tables()));
-            QCOMPARE(store.tables().mail(3).Subject, QByteArray("three"));
-            QVERIFY(store.SaveAll());
-            Store again(dir.path());
-            QCOMPARE(again.loadAtStartup().problems, QStringList());
-            QCOMPARE(again.tables(), store.tables());
-        }
     }
 };
 

@@ -123,11 +123,8 @@ private Q_SLOTS:
                                                QByteArray::fromHex("0100 02000000 00000000") + text("250 ok\r\n") +
                                                text({}) + text({}) + text("a@b") + QByteArray(10, 0) + text("MSGSENT"));
         QCOMPARE(encodeMailRecord(MailRecord()), QByteArray(20, 0)); // log arrays never dimensioned
-    }
 
-    void longStringsAndTheirBoundary()
-    {
-        // 65534 keeps the short length form, 65535 and above take the long one.
+        // Long strings: 65534 keeps the short length form, 65535 and above take the long one.
         const QList<std::pair<int, QByteArray>> heads = {{65534, QByteArray("\xFE\xFF")},
                                                          {65535, QByteArray("\xFF\xFF\xFF\xFF\x00\x00", 6)},
                                                          {70000, QByteArray("\xFF\xFF\x70\x11\x01\x00", 6)}};

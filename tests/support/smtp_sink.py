@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
-"""A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout.
-Each message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials);
-with --tls the authority of the certificate for --cert-host is written to ca.pem first. --token accepts AUTH XOAUTH2
-for --user with that token only (else a 334 JSON challenge, then 535; a token holding "nochmal" is challenged twice); --plain-only offers PLAIN but not LOGIN; --smtputf8
-offers SMTPUTF8. A recipient of the domain abgelehnt.example is refused with 550.
-Stops when stdin closes."""
+"""A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout. Each
+message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials); --tls first writes
+the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token only
+(see OAuthSink); --plain-only offers PLAIN but not LOGIN; --smtputf8 offers SMTPUTF8. A recipient of the domain
+abgelehnt.example is refused with 550. Stops when stdin closes."""
 
 import argparse
 import asyncio

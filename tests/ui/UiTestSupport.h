@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by the window tests: answered message boxes, a server that accepts and stays silent (a mail stays in
-// hand until the test closes it), job files, stores with mails and quick window timings.
+// hand until the test closes it), stores with mails and quick window timings.
 
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
@@ -101,11 +101,6 @@ inline MainWindowOptions fastOptions()
     return options;
 }
 
-inline void completeSettings(Store& store, quint16 port, const QString& watchFolder, qint16 autoStart)
-{
-    store.settings() = {toAnsi(watchFolder), "127.0.0.1", qint16(port), "anna", "geheim", 1, autoStart};
-}
-
 // A mail "Mail <id>" filed in the folder (in memory only).
 inline qint16 addMail(Store& store, int folder, const QByteArray& to = "an@example.com")
 {
@@ -134,21 +129,6 @@ struct StoreInFolder
     PromptRecorder prompts;
     std::unique_ptr<Store> store = loadedStore(dir.path());
 };
-
-// A loaded store in <dir>/program, auto-start on, watching <dir>/watch with one job "a.zub" for the server at port.
-inline std::unique_ptr<Store> storeWithJob(const QString& dir, quint16 port, const QByteArray& subject = "Betreff",
-                                           const QByteArray& body = "Text\r\n")
-{
-    const QString watch = dir + QStringLiteral("/watch");
-    QDir().mkpath(watch + QStringLiteral("/KDMEML"));
-    QFile job(watch + QStringLiteral("/KDMEML/a.zub"));
-    if (job.open(QIODevice::WriteOnly))
-        job.write("@@FR absender@example.com@@TO empfaenger@example.com@@SB " + subject + "@@\r\n\r\n" + body);
-    QDir().mkpath(dir + QStringLiteral("/program"));
-    auto store = loadedStore(dir + QStringLiteral("/program"));
-    completeSettings(*store, port, watch, 2);
-    return store;
-}
 
 // The child widget or action of that object name.
 template <typename T> T* child(const QObject& parent, const char* name)

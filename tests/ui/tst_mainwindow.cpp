@@ -2,6 +2,7 @@
 
 #include "store/KadmelIni.h"
 #include "store/ResultCode.h"
+#include "support/EngineBench.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
@@ -42,7 +43,7 @@ void TestMainWindow::startUpOnEmptyFolder()
 {
     StoreInFolder s;
     auto& [dir, prompts, store] = s;
-    completeSettings(*store, 25, QString(), 2);
+    store->settings() = localSettings(QString(), 25);
     store->settings().SmtpServer = "   ";
     QLocale::setDefault(QLocale::c()); // the dates stay German under the C locale
     Form1 window(*store, prompts, fastOptions());
@@ -96,7 +97,7 @@ void TestMainWindow::startUpOnEmptyFolder()
     QVERIFY(opened.isEmpty() && !window.contextMenu(1)->isVisible());
 
     // A watched folder of two characters is refused with the stop icon.
-    completeSettings(*store, 25, QStringLiteral("C:"), 2);
+    store->settings() = localSettings(QStringLiteral("C:"), 25);
     child<QPushButton>(window, "Command8")->click();
     QVERIFY(prompts.asked.last().text == QStringLiteral("KADMEL-Ordner nicht gewählt.") &&
             prompts.asked.last().icon == PromptIcon::Critical && window.panel(1)->text() == QStringLiteral("Inaktif"));
@@ -128,10 +129,10 @@ void TestMainWindow::startUpOnEmptyFolder()
 void TestMainWindow::jobWhileFolderSwitches()
 {
     SilentServer server;
-    QTemporaryDir dir;
-    const auto store = storeWithJob(dir.path(), server.serverPort(), "Gr\x81\xe1\x65"); // OEM bytes
+    EngineBench bench(server.serverPort());
+    bench.writeJob("a.zub", "Gr\x81\xe1\x65"); // OEM bytes
     PromptRecorder prompts;
-    Form1 window(*store, prompts, fastOptions());
+    Form1 window(bench.store, prompts, fastOptions());
     window.load();
     QVERIFY(window.panel(1)->text() == QStringLiteral("Aktif") &&
             !child<QPushButton>(window, "Command8")->isEnabled() &&
@@ -167,7 +168,7 @@ void TestMainWindow::jobWhileFolderSwitches()
                           failed->index(0, FolderListModel::SubjectColumn).data().toString(), window.node(4)->text(0)}),
              (QStringList{reply, reply, cell, QStringLiteral("Grüße"), QStringLiteral("Fehlgeschl. Objekte  (1)")}));
     QVERIFY(window.progressBox()->isHidden() && failed->isBold(0));
-    store->tables().mail(addMail(*store, FailedFolder)).Status = "ERRMessage6"; // a time-out
+    bench.store.tables().mail(addMail(bench.store, FailedFolder)).Status = "ERRMessage6"; // a time-out
     window.RefreshLists();
     QVERIFY(failed->rowCount() == 2 && !failed->isBold(0));
     QTableView* list = window.list(FailedFolder); // the two read differently as the window first opens
