@@ -68,7 +68,8 @@ bool ZUB_SMTP::SendMail()
         QTimer::singleShot(0, this, [this, problem] {
             d->refusing = false;
             d->busy = false;
-            Q_EMIT finished({ResultCode::Refused, problem, SignInMechanism::None, {}});
+            d->outcome = {ResultCode::Refused, problem, SignInMechanism::None, {}};
+            Q_EMIT finished(d->outcome);
         });
         return true;
     }
@@ -89,6 +90,11 @@ void ZUB_SMTP::abort()
 {
     if (d->busy && !d->refusing)
         d->session.abort();
+}
+
+QByteArray ZUB_SMTP::ErrorResponse() const
+{
+    return d->busy || d->outcome.sent() ? QByteArray() : codeBytes(d->outcome.code);
 }
 
 bool ZUB_SMTP::tokenRefused() const

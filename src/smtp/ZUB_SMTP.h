@@ -36,6 +36,8 @@ public:
     // finished() coming from within this call.
     void abort();
 
+    // The stored bytes of the last SendMail's result code when it failed, else empty; finished() carries more.
+    QByteArray ErrorResponse() const;
     // Whether the server refused the access token of the last SendMail: it must not be offered again.
     bool tokenRefused() const;
     // The conversation of the last SendMail, reset when it starts; passwords and tokens are masked.

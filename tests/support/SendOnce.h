@@ -40,6 +40,8 @@ inline SendOutcome sendOnce(const SmtpTimings& timings, const SmtpServer& server
     const auto outcome = finished.at(0).at(0).value<DeliveryOutcome>();
     out.sent = outcome.sent();
     out.code = out.sent ? QByteArray() : codeBytes(outcome.code);
+    if (client.ErrorResponse() != out.code) // the property and the signal tell one outcome
+        out.code = "(ErrorResponse " + client.ErrorResponse() + ")";
     out.log = client.CurrentLog();
     out.status = status;
     out.progress = progress;
