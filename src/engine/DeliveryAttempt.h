@@ -39,7 +39,7 @@ private:
     void SendMailItem(qint16 id);
     void signInAndSend();
     void requestToken(const AuthSetting& auth);
-    void onToken(const QByteArray& token);
+    void onToken();
     void failSignIn(const QByteArray& code, const QByteArray& reason);
     void fileOutcome(bool sent, const QByteArray& errorResponse);
 

@@ -1,13 +1,10 @@
-#include "ui/DeviceSignIn.h"
+#include "signin/DeviceSignIn.h"
 
 #include "store/Ansi.h"
-#include "ui/BrowserSignIn.h"
 
 namespace kadmel {
 namespace {
 
-// Each request is bounded on its own; the whole attempt by the code's life.
-constexpr int RequestMs = 30000;
 // What the reasons call the address that gives the code, as the dialog labels it.
 const QString DeviceAddress = QStringLiteral("Gerätecode-Adresse");
 // RFC 8628: without an interval the client waits 5 s, and "slow_down" adds 5 s.
@@ -24,53 +21,44 @@ QByteArray clientForm(const AuthSetting& setting)
 
 } // namespace
 
-DeviceSignIn::DeviceSignIn(std::chrono::milliseconds second, QObject* parent)
-    : QObject(parent), m_second(second), m_tokens(RequestMs)
+QString DeviceSignIn::startProblem(const AuthSetting& setting)
+{
+    if (!isSafeOAuthAddress(QUrl(authText(setting.tokenUrl).trimmed(), QUrl::StrictMode)))
+        return QStringLiteral("Die Token-Adresse muss eine https-Adresse sein.");
+    return fromAnsi(tokenAddressRefusal(setting.authorizationUrl, DeviceAddress));
+}
+
+DeviceSignIn::DeviceSignIn(const AuthSetting& setting, const SignInTimings& timings, QObject* parent)
+    : SignInJob(parent), m_timings(timings), m_setting(setting)
 {
     m_poll.setSingleShot(true);
     m_expiry.setSingleShot(true);
     connect(&m_poll, &QTimer::timeout, this, &DeviceSignIn::poll);
-    connect(&m_expiry, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("Der Code ist abgelaufen, ohne dass die Anmeldung abgeschlossen wurde.")); });
-    connect(&m_tokens, &TokenRequest::finished, this, &DeviceSignIn::answered);
-}
-
-bool DeviceSignIn::start(const AuthSetting& setting, QString* error)
-{
-    if (m_running) {
-        *error = QStringLiteral("Eine Anmeldung läuft bereits.");
-        return false;
-    }
-    if (!isSafeOAuthAddress(QUrl(authText(setting.tokenUrl).trimmed(), QUrl::StrictMode))) {
-        *error = QStringLiteral("Die Token-Adresse muss eine https-Adresse sein.");
-        return false;
+    connect(&m_expiry, &QTimer::timeout, this, [this] {
+        failWith(QStringLiteral("Der Code ist abgelaufen, ohne dass die Anmeldung abgeschlossen wurde."));
+    });
+    if (const QString problem = startProblem(setting); !problem.isEmpty()) {
+        failWith(problem);
+        return;
     }
     QByteArray form = clientForm(setting);
     if (const QString scope = authText(setting.scope).trimmed(); !scope.isEmpty())
         form += "&scope=" + formEncoded(scope);
-    QByteArray refusal;
-    if (!m_tokens.post(setting.authorizationUrl, form, &refusal, DeviceAddress)) {
-        *error = fromAnsi(refusal);
-        return false;
-    }
-    m_setting = setting;
-    m_deviceCode.clear();
-    m_running = true;
-    return true;
+    post(setting.authorizationUrl, form, DeviceAddress);
 }
 
-void DeviceSignIn::cancel()
+void DeviceSignIn::post(const QByteArray& address, const QByteArray& form, const QString& name)
 {
-    m_running = false;
-    m_tokens.abort();
+    m_tokens = startJob<TokenRequest>(address, form, m_timings.request, name);
+    connect(m_tokens.get(), &Job::finished, this, [this] { answered(m_tokens->answer()); });
+}
+
+void DeviceSignIn::failWith(const QString& reason)
+{
+    m_tokens.reset();
     m_poll.stop();
     m_expiry.stop();
-}
-
-void DeviceSignIn::fail(const QString& reason)
-{
-    cancel();
-    Q_EMIT failed(QStringLiteral("Die Anmeldung mit Code ist fehlgeschlagen.\n") + reason);
+    fail(QStringLiteral("Die Anmeldung mit Code ist fehlgeschlagen.\n") + reason);
 }
 
 void DeviceSignIn::answered(const TokenAnswer& answer)
@@ -81,22 +69,22 @@ void DeviceSignIn::answered(const TokenAnswer& answer)
     if (error == QLatin1String("authorization_pending") || error == QLatin1String("slow_down")) {
         if (error == QLatin1String("slow_down"))
             m_intervalS += SlowDownS;
-        return m_poll.start(m_second * m_intervalS);
+        return m_poll.start(m_timings.deviceSecond * m_intervalS);
     }
     // The service's own description, where it gave one, is said as the browser's return says it.
     QString described = answer.object.value(QStringLiteral("error_description")).toString().trimmed();
     if (!described.isEmpty())
         described = fromAnsi(answer.reason); // the same, cut to one line
     if (error == QLatin1String("expired_token"))
-        return fail(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an.") +
+        return failWith(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an.") +
                     (described.isEmpty() ? QString() : QLatin1Char('\n') + described));
     if (error == QLatin1String("access_denied"))
-        return fail(QStringLiteral("Die Anmeldung wurde abgelehnt") +
+        return failWith(QStringLiteral("Die Anmeldung wurde abgelehnt") +
                     (described.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + described));
     if (const std::optional<QString> refusal = signInRefusal(answer))
-        return fail(*refusal);
-    cancel();
-    Q_EMIT succeeded(answer.refreshToken, answer.account);
+        return failWith(*refusal);
+    m_expiry.stop();
+    succeed(answer.refreshToken, answer.account);
 }
 
 void DeviceSignIn::codeAnswered(const TokenAnswer& answer)
@@ -110,24 +98,24 @@ void DeviceSignIn::codeAnswered(const TokenAnswer& answer)
         QUrl::StrictMode);
     const qint64 lifeS = o.value(QStringLiteral("expires_in")).toVariant().toLongLong();
     if (!answer.error.isEmpty() || o.isEmpty()) // a refusal, or no answer at all
-        return fail(fromAnsi(answer.reason));
+        return failWith(fromAnsi(answer.reason));
     if (m_deviceCode.isEmpty() || userCode.isEmpty() || !address.isValid() ||
         address.scheme() != QLatin1String("https") || lifeS <= 0)
-        return fail(QStringLiteral("Die Gerätecode-Adresse gab keinen verwendbaren Code."));
+        return failWith(QStringLiteral("Die Gerätecode-Adresse gab keinen verwendbaren Code."));
     m_intervalS = o.value(QStringLiteral("interval")).toInt(DefaultIntervalS);
     m_intervalS = qBound(1, m_intervalS, 60);
-    m_expiry.start(m_second * qMin(lifeS, qint64(3600)));
-    m_poll.start(m_second * m_intervalS);
-    Q_EMIT codeReady(userCode, address);
+    m_expiry.start(m_timings.deviceSecond * qMin(lifeS, qint64(3600)));
+    m_poll.start(m_timings.deviceSecond * m_intervalS);
+    m_userCode = userCode;
+    wait(address, QStringLiteral("Code %1 eingeben unter:").arg(userCode));
 }
 
 void DeviceSignIn::poll()
 {
-    const QByteArray form = "grant_type=urn%3Aietf%3Aparams%3Aoauth%3Agrant-type%3Adevice_code&device_code=" +
-                            formEncoded(QString::fromUtf8(m_deviceCode)) + '&' + clientForm(m_setting);
-    QByteArray refusal;
-    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal))
-        fail(fromAnsi(refusal));
+    post(m_setting.tokenUrl,
+         "grant_type=urn%3Aietf%3Aparams%3Aoauth%3Agrant-type%3Adevice_code&device_code=" +
+             formEncoded(QString::fromUtf8(m_deviceCode)) + '&' + clientForm(m_setting),
+         QStringLiteral("Token-Adresse"));
 }
 
 } // namespace kadmel
