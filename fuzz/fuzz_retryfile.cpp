@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     QSet<qint16> ids;
     for (const RetryFileEntry& entry : content->entries) {
-        if (entry.id < 1 || entry.id > MaxMails || ids.contains(entry.id) || entry.failures < 1 ||
-            entry.mark.size() != 16)
+        if (entry.id < 1 || entry.id > MaxMails || ids.contains(entry.id) || entry.failures < 1 || entry.key.isNull())
             std::abort();
         ids.insert(entry.id);
     }

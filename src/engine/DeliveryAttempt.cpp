@@ -26,7 +26,7 @@ constexpr char CrLf[] = "\r\n";
 struct DeliveryAttempt::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t, SecretStore* keyring)
-        : store(s), view(v), timings(t), secrets(keyring), smtp(t.smtp), tokens(s.programFolder(), t.tokenMs, keyring)
+        : store(s), view(v), timings(t), secrets(keyring), smtp(t.smtp), tokens(s.kadmelIni(), t.tokenMs, keyring)
     {}
 
     struct Page

@@ -9,6 +9,7 @@
 #include "engine/Receipts.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
+#include "store/KadmelIni.h"
 #include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
@@ -84,6 +85,11 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
                 d->receipts.refused(name, reason, job);
                 writeReceipts();
             });
+    // Every save of the settings writes kadmel.ini: the job folder and the retry choice follow it.
+    connect(&store.kadmelIni(), &KadmelIniFile::changed, this, [this] {
+        updateJobFolder();
+        updateRetry();
+    });
     updateJobFolder();
     d->filing.loadRetries();
     d->receipts.load();

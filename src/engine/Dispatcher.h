@@ -33,9 +33,9 @@ public:
     bool IdleFlag() const;
     qint16 ServiceState() const; // 0 never started or stopped, 1 active, 2 inactive
     QByteArray JobFolder() const;
-    // JobFolder from the current WatchFolder (at start-up and after the settings dialog).
+    // JobFolder from the current WatchFolder (at start-up and whenever kadmel.ini says the settings changed).
     void updateJobFolder();
-    // The retry choice of "kadmel.ini" again (after the settings dialog): switched off, nothing waits any more.
+    // The retry choice of "kadmel.ini" again (whenever it changed): switched off, nothing waits any more.
     void updateRetry();
 
     enum class Answer

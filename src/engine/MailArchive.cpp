@@ -19,7 +19,7 @@ MailArchive::MailArchive(Store& store, DispatcherView& view, int retryMs, QObjec
 
 QString MailArchive::root()
 {
-    return m_store.kadmelIni().read().archiveFolder;
+    return m_store.kadmelIni().read().archiveFolder.path();
 }
 
 void MailArchive::keep(const QByteArray& message, const QByteArray& subject, bool beside,

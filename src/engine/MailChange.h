@@ -31,6 +31,14 @@ struct CommandChanges
     QList<MailChange> moves = {}; // mails moved to the deleted folder
     QList<qint16> newIds = {};    // after a removal for good: the new ID of each old ID (0: removed); empty: none
     qint16 edited = 0;            // the mail whose addresses or subject the editor changed
+
+    // The ID the mail `id` has after the command: its own when nothing was renumbered, 0 when removed for good.
+    qint16 newIdOf(qint16 id) const
+    {
+        if (newIds.isEmpty())
+            return id;
+        return id > 0 && id < newIds.size() ? newIds.at(id) : qint16(0);
+    }
 };
 
 // Makes the change in the tables (a status change is already in the record).

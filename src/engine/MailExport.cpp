@@ -29,7 +29,7 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
 {
     const MailRecord& record = store.tables().mail(id);
     if (isResult(record.Status, ResultCode::Sent)) {
-        const QString archive = store.kadmelIni().read().archiveFolder;
+        const QString archive = store.kadmelIni().read().archiveFolder.path();
         const QDate day =
             QDateTime::fromString(QString::fromLatin1(record.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss")).date();
         if (!archive.isEmpty() && isMessageId(messageIdOf(record))) {

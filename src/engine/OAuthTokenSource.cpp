@@ -45,7 +45,7 @@ void AccessTokenJob::end(const QByteArray& token, const QByteArray& reason)
 
 struct OAuthTokenSource::Private
 {
-    QString programFolder;
+    KadmelIniFile& ini;
     SecretStore* secrets;
     std::chrono::milliseconds timeLimit;
     // New refresh tokens being placed: each goes on to the file even when its request was dropped meanwhile.
@@ -58,8 +58,8 @@ struct OAuthTokenSource::Private
     QDeadlineTimer keptUntil; // monotonic: a clock set back does not lengthen a token's life
 };
 
-OAuthTokenSource::OAuthTokenSource(const QString& programFolder, int timeoutMs, SecretStore* secrets, QObject* parent)
-    : QObject(parent), d(new Private{programFolder, secrets, std::chrono::milliseconds(timeoutMs), {}, {}, {}, {}})
+OAuthTokenSource::OAuthTokenSource(KadmelIniFile& ini, int timeoutMs, SecretStore* secrets, QObject* parent)
+    : QObject(parent), d(new Private{ini, secrets, std::chrono::milliseconds(timeoutMs), {}, {}, {}, {}})
 {}
 
 OAuthTokenSource::~OAuthTokenSource() = default;
@@ -117,7 +117,7 @@ void OAuthTokenSource::answered(AccessTokenJob* job, const TokenAnswer& answer)
                 QString saveError;
                 KadmelIniChanges changes;
                 changes.signIn = now;
-                const bool saved = KadmelIniFile(d->programFolder).write(changes, &saveError);
+                const bool saved = d->ini.write(changes, &saveError);
                 forgetSecrets(d->secrets, saved ? before : now, saved ? now : before);
                 if (!waiting)
                     return; // dropped meanwhile

@@ -10,6 +10,7 @@
 
 namespace kadmel {
 
+class KadmelIniFile;
 class OAuthTokenSource;
 class SecretStore;
 
@@ -46,9 +47,9 @@ public:
     // A kept token is not used in its last minute: the mail's conversation must still be able to use it.
     static constexpr qint64 ExpiryMarginS = 60;
 
-    // programFolder: where a new refresh token is stored, in the keyring `secrets` where it takes it.
-    // timeoutMs: the whole exchange with the address.
-    explicit OAuthTokenSource(const QString& programFolder, int timeoutMs = 10000, SecretStore* secrets = nullptr,
+    // ini: where a new refresh token is named (the store's kadmel.ini), the token itself in the keyring
+    // `secrets` where it takes it. timeoutMs: the whole exchange with the address.
+    explicit OAuthTokenSource(KadmelIniFile& ini, int timeoutMs = 10000, SecretStore* secrets = nullptr,
                               QObject* parent = nullptr);
     ~OAuthTokenSource() override;
 

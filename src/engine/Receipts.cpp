@@ -5,7 +5,6 @@
 #include "store/FileAccess.h"
 #include "store/JobNameFile.h"
 #include "store/KadmelIni.h"
-#include "store/MailExtras.h"
 
 #include <QFile>
 
@@ -38,7 +37,7 @@ Receipts::Receipts(Store& store, DispatcherView& view) : m_store(store), m_view(
 
 QByteArray Receipts::folder()
 {
-    return m_store.kadmelIni().read().receiptFolder;
+    return m_store.kadmelIni().read().receiptFolder.bytes();
 }
 
 void Receipts::load()
@@ -47,20 +46,23 @@ void Receipts::load()
     if (!saved)
         return;
     const MailTables& tables = m_store.tables();
-    QHash<QByteArray, qint16> byMessageId; // only once an entry lost its mail
-    QHash<QByteArray, qint16> owners;      // an older file may give one name to several mails: the newest keeps it
+    QHash<MailKey, qint16> byKey; // only once an entry lost its mail
+    bool indexed = false;
+    QHash<QByteArray, qint16> owners; // an older file may give one name to several mails: the newest keeps it
     bool changed = false;
     for (const JobNameEntry& e : *saved) {
         qint16 id = e.id;
+        // A mail without a Message-ID of its own (an edit took it) stands by its ID, as does an entry without a key.
         const bool stands =
-            id <= tables.MailCount() && (e.messageId.isEmpty() || messageIdOf(tables.mail(id)).isEmpty() ||
-                                         messageIdOf(tables.mail(id)) == e.messageId);
+            id <= tables.MailCount() &&
+            (e.key.isNull() || !MailKey::of(tables.mail(id)).isMessageId() || e.key.matches(tables.mail(id)));
         if (!stands) { // the store changed behind the file (a removal settled at this start)
-            if (byMessageId.isEmpty()) {
-                for (int k = 1; k <= tables.MailCount(); ++k)
-                    byMessageId.insert(messageIdOf(tables.mail(qint16(k))), qint16(k));
+            for (int k = 1; !indexed && k <= tables.MailCount(); ++k) {
+                for (const MailKey& key : MailKey::keysOf(tables.mail(qint16(k))))
+                    byKey.insert(key, qint16(k));
             }
-            id = e.messageId.isEmpty() ? qint16(0) : byMessageId.value(e.messageId);
+            indexed = true;
+            id = byKey.value(e.key);
             changed = true;
         }
         if (id < 1 || m_jobs.contains(id))
@@ -73,7 +75,7 @@ void Receipts::load()
             m_owed.remove(other);
         }
         owners.insert(e.jobName, id);
-        m_jobs.insert(id, {e.messageId, e.jobName});
+        m_jobs.insert(id, {e.key, e.jobName});
         if (e.owed)
             m_owed.insert(id);
     }
@@ -96,7 +98,7 @@ void Receipts::remember(qint16 id, const QByteArray& name)
             saveNames();
         return;
     }
-    m_jobs.insert(id, {messageIdOf(m_store.tables().mail(id)), name});
+    m_jobs.insert(id, {MailKey::of(m_store.tables().mail(id)), name});
     m_owed.insert(id);
     m_promised.remove(id);
     saveNames();
@@ -104,11 +106,16 @@ void Receipts::remember(qint16 id, const QByteArray& name)
 
 void Receipts::owe(qint16 id, bool kept)
 {
-    if (!m_jobs.contains(id) || folder().isEmpty())
+    const auto job = m_jobs.find(id);
+    if (job == m_jobs.end() || folder().isEmpty())
         return;
     const bool known = m_owed.contains(id);
     m_owed.insert(id);
-    if (kept && !known)
+    if (!kept)
+        return;
+    // A resend may have given the mail a new Message-ID: the old one would not find it after a kill.
+    const MailKey key = MailKey::of(m_store.tables().mail(id));
+    if (std::exchange(job->key, key) != key || !known)
         saveNames();
 }
 
@@ -136,14 +143,11 @@ void Receipts::follow(const CommandChanges& changes)
     const auto removing = std::exchange(m_removing, {});
     if (changes.newIds.isEmpty())
         return; // nothing renumbered, and a removal that was undone removed nothing
-    const auto newId = [&](qint16 id) {
-        return id > 0 && id < changes.newIds.size() ? changes.newIds.at(id) : qint16(0);
-    };
     QHash<qint16, Job> jobs;
     QSet<qint16> owed;
     QMap<qint16, QDateTime> promised;
     for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it) {
-        const qint16 id = newId(it.key());
+        const qint16 id = changes.newIdOf(it.key());
         if (id > 0) {
             jobs.insert(id, *it);
             if (m_owed.contains(it.key()))
@@ -177,7 +181,7 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
     QString problem;
     for (auto it = m_ready.begin(); it != m_ready.end();)
         it = put(target, it.key(), it.value(), &problem) ? m_ready.erase(it) : std::next(it);
-    bool renamed = false; // a mail that got a new Message-ID since its job was remembered
+    bool renamed = false; // a mail whose key changed since its job was remembered
     bool paid = false;    // a debt kadmel.jobs holds, which a start would otherwise pay again
     const MailTables& tables = m_store.tables();
     for (const qint16 id : QList<qint16>(m_owed.cbegin(), m_owed.cend())) {
@@ -196,8 +200,8 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
             m_promised.insert(id, *next);
         else
             m_promised.remove(id);
-        renamed = renamed || job->messageId != messageIdOf(mail);
-        job->messageId = messageIdOf(mail);
+        const MailKey key = MailKey::of(mail);
+        renamed = std::exchange(job->key, key) != key || renamed;
     }
     if (renamed || paid)
         saveNames();
@@ -244,7 +248,7 @@ void Receipts::saveNames()
     QList<JobNameEntry> entries;
     entries.reserve(m_jobs.size());
     for (auto it = m_jobs.cbegin(); it != m_jobs.cend(); ++it)
-        entries.append({it.key(), m_owed.contains(it.key()), it->messageId, it->name});
+        entries.append({it.key(), m_owed.contains(it.key()), it->key, it->name});
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     QString error;
     if (saveJobNameFile(m_store.programFolder(), entries, &error))

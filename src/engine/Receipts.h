@@ -2,6 +2,7 @@
 
 #include "engine/DispatcherView.h"
 #include "engine/MailChange.h"
+#include "store/MailKey.h"
 #include "store/Store.h"
 
 #include <QDateTime>
@@ -29,8 +30,8 @@ public:
 
     // A new mail from the job `name`, remembered with its receipt owed before the mail itself is saved.
     void remember(qint16 id, const QByteArray& name);
-    // An attempt of the mail begins (`kept`: the debt goes to disk, so a kill before the receipt is made
-    // good at the next start) or has been filed.
+    // An attempt of the mail begins (`kept`: the debt goes to disk with the mail's key as it goes out, so a kill
+    // before the receipt is made good at the next start) or has been filed.
     void owe(qint16 id, bool kept);
     // A job that never became a mail; `reason` as panel 2 says it.
     void refused(const QByteArray& name, const QByteArray& reason, const MailRecord& job);
@@ -45,7 +46,7 @@ public:
 private:
     struct Job
     {
-        QByteArray messageId;
+        MailKey key;
         QByteArray name;
     };
     QByteArray folder();

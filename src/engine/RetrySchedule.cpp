@@ -2,7 +2,6 @@
 
 #include "store/ResultCode.h"
 
-#include <QCryptographicHash>
 #include <QHash>
 #include <QSet>
 
@@ -19,16 +18,6 @@ constexpr std::array<qint64, 7> StepMinutes = {1, 2, 4, 8, 16, 32, 60};
 bool mayRetry(const MailRecord& mail)
 {
     return resultNature(mail) == ResultNature::Temporary;
-}
-
-QByteArray retryMark(const MailRecord& mail)
-{
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    for (const QByteArray& part : {mail.From, mail.To, mail.Subject, mail.Date, QByteArray::number(mail.Body.size())}) {
-        hash.addData(QByteArray::number(part.size()) + ':');
-        hash.addData(part);
-    }
-    return hash.result().toHex().left(16);
 }
 
 QByteArray retrySuffix(const QDateTime& localTime)
@@ -49,10 +38,10 @@ void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool a
     const auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry& e) { return e.id == id; });
     if (it == m_entries.end() || anew) {
         forget(id);
-        m_entries.append({id, retryMark(mail), now, now + delayAfter(1), 1});
+        m_entries.append({id, MailKey::of(mail), now, now + delayAfter(1), 1});
         return;
     }
-    it->mark = retryMark(mail);
+    it->key = MailKey::of(mail);
     it->failures = std::min(it->failures, qint32(1 << 20)) + 1; // a count read from a file may be anything
     it->next = now + delayAfter(it->failures);
     if (it->next > it->first + window())
@@ -74,7 +63,7 @@ bool RetrySchedule::follow(const CommandChanges& changes)
     if (changes.newIds.isEmpty())
         return changed;
     for (Entry& e : m_entries) {
-        const qint16 id = e.id > 0 && e.id < changes.newIds.size() ? changes.newIds.at(e.id) : qint16(0);
+        const qint16 id = changes.newIdOf(e.id);
         changed = changed || id != e.id;
         e.id = id;
     }
@@ -92,7 +81,7 @@ bool RetrySchedule::stillWaiting(const MailTables& tables, const QSet<qint16>& f
     if (entry.id < 1 || entry.id > tables.MailCount() || !failed.contains(entry.id))
         return false;
     const MailRecord& mail = tables.mail(entry.id);
-    return mayRetry(mail) && retryMark(mail) == entry.mark;
+    return mayRetry(mail) && entry.key.matches(mail);
 }
 
 namespace {
@@ -135,15 +124,22 @@ bool RetrySchedule::reconcile(const MailTables& tables)
     }
     if (lost.isEmpty())
         return false;
-    // Marks of the failed mails nobody waits for, only when an entry lost its mail.
-    QHash<QByteArray, QList<qint16>> byMark;
+    // Keys of the failed mails nobody waits for, only when an entry lost its mail; a mail found under one of
+    // its keys is taken under the other too.
+    QHash<MailKey, QList<qint16>> byKey;
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
-        if (!kept.contains(id) && id >= 1 && id <= tables.MailCount() && mayRetry(tables.mail(id)))
-            byMark[retryMark(tables.mail(id))].append(id);
+        if (!kept.contains(id) && id >= 1 && id <= tables.MailCount() && mayRetry(tables.mail(id))) {
+            for (const MailKey& key : MailKey::keysOf(tables.mail(id)))
+                byKey[key].append(id);
+        }
     }
     for (const qsizetype i : std::as_const(lost)) {
-        QList<qint16>& candidates = byMark[m_entries.at(i).mark];
+        QList<qint16>& candidates = byKey[m_entries.at(i).key];
+        while (!candidates.isEmpty() && kept.contains(candidates.first()))
+            candidates.removeFirst();
         m_entries[i].id = candidates.isEmpty() ? 0 : candidates.takeFirst();
+        if (m_entries.at(i).id)
+            kept.insert(m_entries.at(i).id);
     }
     m_entries.removeIf([](const Entry& e) { return e.id == 0; });
     return true;
@@ -161,7 +157,7 @@ RetryFileContent RetrySchedule::toFile(qint64 now, qint64 wallNow) const
 {
     RetryFileContent content{wallNow, {}};
     for (const Entry& e : m_entries)
-        content.entries.append({e.id, e.mark, wallNow + (e.first - now), wallNow + (e.next - now), e.failures});
+        content.entries.append({e.id, e.key, wallNow + (e.first - now), wallNow + (e.next - now), e.failures});
     return content;
 }
 
@@ -177,7 +173,7 @@ void RetrySchedule::fromFile(const RetryFileContent& content, qint64 now, qint64
         const qint64 age = std::max<qint64>(0, wall - e.firstFailure);
         const qint64 wait = e.nextAttempt <= wall ? 0 : std::min(e.nextAttempt - wall, delayAfter(e.failures));
         if (now - age + window() >= now + wait)
-            m_entries.append({e.id, e.mark, now - age, now + wait, e.failures});
+            m_entries.append({e.id, e.key, now - age, now + wait, e.failures});
     }
 }
 

@@ -15,10 +15,6 @@ namespace kadmel {
 // that ended or ran out of time before the message went out whole, or a 4xx reply).
 bool mayRetry(const MailRecord& mail);
 
-// What tells the mail behind an ID apart: addresses, subject, the date of its last attempt, body size.
-// An edit changes it, and so does another mail that comes to stand under the ID.
-QByteArray retryMark(const MailRecord& mail);
-
 // " – nächster Versuch um HH:MM" (Windows-1252) for the local time of the next attempt.
 QByteArray retrySuffix(const QDateTime& localTime);
 
@@ -45,7 +41,7 @@ public:
     // entry under its new ID. True when anything changed.
     bool follow(const CommandChanges& changes);
     // After a restart, when the entries come from the file: each finds its mail by ID or, should the store
-    // have changed meanwhile, by its mark, or is dropped. True when anything changed.
+    // have changed meanwhile, by its MailKey, or is dropped. True when anything changed.
     bool reconcile(const MailTables& tables);
 
     // ID and time of the next attempt of every waiting mail.
@@ -58,7 +54,7 @@ private:
     struct Entry
     {
         qint16 id;
-        QByteArray mark;
+        MailKey key; // an edit changes it, and so does another mail that comes to stand under the ID
         qint64 first;
         qint64 next;
         qint32 failures;

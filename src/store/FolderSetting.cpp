@@ -1,14 +1,26 @@
 #include "store/FolderSetting.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 namespace kadmel {
 
-QString folderSettingProblem(const QString& caption, const QString& folder)
+FolderSetting FolderSetting::typed(const QString& text)
 {
-    if (folder.isEmpty())
+    return FolderSetting(QFile::encodeName(text.trimmed()));
+}
+
+QString FolderSetting::path() const
+{
+    return QFile::decodeName(m_bytes);
+}
+
+QString FolderSetting::problem(const QString& caption) const
+{
+    if (isEmpty())
         return {};
+    const QString folder = path();
     const QString named = QStringLiteral("%1 „%2“ ").arg(caption, folder);
     // The producer and the program look in one place: a relative name would follow wherever it was started.
     const QFileInfo info(folder);

@@ -26,14 +26,24 @@ std::optional<QByteArray> unescaped(const QByteArray& text)
     return bytes;
 }
 
+// "-" for none. Older versions wrote the Message-ID whatever it was: one this version keys no mail by is none.
+std::optional<MailKey> keyIn(const QByteArray& text)
+{
+    if (text == "-")
+        return MailKey();
+    if (const std::optional<MailKey> key = MailKey::fromText(text))
+        return key;
+    return unescaped(text) ? std::optional(MailKey()) : std::nullopt;
+}
+
 } // namespace
 
 QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries)
 {
     QByteArray text = QByteArray(Header) + '\n';
     for (const JobNameEntry& e : entries)
-        text += QByteArray::number(e.id) + ' ' + (e.owed ? '1' : '0') + ' ' + escaped(e.messageId) + ' ' +
-                escaped(e.jobName) + '\n';
+        text += QByteArray::number(e.id) + ' ' + (e.owed ? '1' : '0') + ' ' +
+                (e.key.isNull() ? QByteArray("-") : e.key.text()) + ' ' + escaped(e.jobName) + '\n';
     return text;
 }
 
@@ -52,13 +62,13 @@ std::optional<QList<JobNameEntry>> decodeJobNameFile(const QByteArray& bytes)
             return std::nullopt;
         bool ok = false;
         const int id = fields.at(0).toInt(&ok);
-        const std::optional<QByteArray> messageId = unescaped(fields.at(2));
+        const std::optional<MailKey> key = keyIn(fields.at(2));
         const std::optional<QByteArray> name = unescaped(fields.at(3));
         if (!ok || id < 1 || id > MaxMails || QByteArray::number(id) != fields.at(0) || ids.contains(qint16(id)) ||
-            !messageId || !name || name->isEmpty())
+            !key || !name || name->isEmpty())
             return std::nullopt;
         ids.insert(qint16(id));
-        entries.append({qint16(id), fields.at(1) == "1", *messageId, *name});
+        entries.append({qint16(id), fields.at(1) == "1", *key, *name});
     }
     return entries;
 }

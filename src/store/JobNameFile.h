@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/MailKey.h"
 #include "store/StorePaths.h"
 
 #include <QByteArray>
@@ -14,17 +15,18 @@ namespace kadmel {
 struct JobNameEntry
 {
     qint16 id = 0;
-    bool owed = false;    // its receipt may not show its last outcome yet
-    QByteArray messageId; // finds the mail again should its ID have changed unseen; may be empty
-    QByteArray jobName;   // the job file's name as the file system held it
+    bool owed = false;  // its receipt may not show its last outcome yet
+    MailKey key;        // finds the mail again should its ID have changed unseen; may be none
+    QByteArray jobName; // the job file's name as the file system held it
 
     friend bool operator==(const JobNameEntry&, const JobNameEntry&) = default;
 };
 
-// A line per mail with a name of up to 255 bytes written as "%xx": 32767 of them fit.
-inline constexpr qint64 MaxJobNameFileBytes = qint64(32) << 20;
+// A line per mail with a name of up to 255 bytes and a key of up to 250, both written as "%xx": 32767 of them fit.
+inline constexpr qint64 MaxJobNameFileBytes = qint64(64) << 20;
 
-// "kadmel.jobs" in the program folder (jobNameFilePathIn): a text file, one line per mail.
+// "kadmel.jobs" in the program folder (jobNameFilePathIn): a text file, one line per mail, its key as
+// MailKey::text() gives it, "-" for none.
 
 QByteArray encodeJobNameFile(const QList<JobNameEntry>& entries);
 // Nothing for anything encodeJobNameFile cannot have written.

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace kadmel {
 namespace {
 
@@ -13,14 +15,14 @@ namespace {
 // saved by taking the key out.
 const QByteArray FolderKey = "Ordner";
 
-QByteArray readFolder(const QByteArrayList& lines, const char* section)
+FolderSetting readFolder(const QByteArrayList& lines, const char* section)
 {
-    return iniSection(lines, section).value(FolderKey).value_or(QByteArray());
+    return FolderSetting(iniSection(lines, section).value(FolderKey).value_or(QByteArray()));
 }
 
-IniChange folderChange(const char* section, const QByteArray& folder)
+IniChange folderChange(const char* section, const FolderSetting& folder)
 {
-    return {section, FolderKey, folder.isEmpty() ? std::nullopt : std::optional(folder)};
+    return {section, FolderKey, folder.isEmpty() ? std::nullopt : std::optional(folder.bytes())};
 }
 
 } // namespace
@@ -35,7 +37,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
-    ini.archiveFolder = QString::fromUtf8(readFolder(lines, "Archiv")).trimmed();
+    ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");
     return ini;
 }
@@ -49,7 +51,31 @@ KadmelIni unreadableKadmelIni(const QString& reason)
     return ini;
 }
 
-KadmelIniFile::KadmelIniFile(const QString& programFolder) : m_path(iniFilePathIn(programFolder)) {}
+KadmelIniFile::KadmelIniFile(const QString& programFolder, QObject* parent)
+    : QObject(parent), m_path(iniFilePathIn(programFolder))
+{}
+
+void KadmelIniFile::hold(const KadmelIni& ini)
+{
+    m_ini = ini;
+    m_held = true;
+    m_readAt.reset();
+    announce();
+}
+
+void KadmelIniFile::announce()
+{
+    // Queued: a listener must not act on kadmel.ini between its write and the other steps of a save.
+    if (std::exchange(m_announced, true))
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_announced = false;
+            Q_EMIT changed();
+        },
+        Qt::QueuedConnection);
+}
 
 KadmelIniFile::Stamp KadmelIniFile::stamp() const
 {
@@ -66,6 +92,8 @@ const KadmelIni& KadmelIniFile::read()
     const Stamp now = stamp();
     if (m_readAt == now)
         return m_ini;
+    const ReadOutcome heldOutcome = m_ini.outcome;
+    const QByteArray heldBytes = m_ini.bytes;
     QByteArray bytes;
     QString error;
     switch (readWholeFile(m_path, MaxIniFileBytes, bytes, &error)) {
@@ -80,6 +108,10 @@ const KadmelIni& KadmelIniFile::read()
         m_ini = readKadmelIni(bytes);
         break;
     }
+    // Another hand changed the file (another instance, an editor); the writes through here announced themselves.
+    if (m_held && (heldOutcome != m_ini.outcome || heldBytes != m_ini.bytes))
+        announce();
+    m_held = true;
     m_readAt = now;
     return m_ini;
 }
@@ -100,7 +132,7 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)
-        edits.append(folderChange("Archiv", changes.archiveFolder->trimmed().toUtf8()));
+        edits.append(folderChange("Archiv", *changes.archiveFolder));
     if (changes.receiptFolder)
         edits.append(folderChange("Quittung", *changes.receiptFolder));
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
@@ -109,20 +141,28 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
     const std::optional<QByteArray> text =
         editIniText(old, edits, error, changes.encryption ? looksLikeEncryption : none,
                     changes.encryption ? none : looksLikeEncryption);
-    return text && writeWholeFile(m_path, *text, error);
+    if (!text || !writeWholeFile(m_path, *text, error))
+        return false;
+    hold(readKadmelIni(*text));
+    return true;
 }
 
 bool KadmelIniFile::putBack(const KadmelIni& before, QString* error)
 {
+    bool done = true; // never readable: nothing to put back
     switch (before.outcome) {
     case ReadOutcome::Read:
-        return writeWholeFile(m_path, before.bytes, error);
-    case ReadOutcome::Missing:
-        return removeFile(m_path, error);
-    case ReadOutcome::Failed:
+        done = writeWholeFile(m_path, before.bytes, error);
         break;
+    case ReadOutcome::Missing:
+        done = removeFile(m_path, error);
+        break;
+    case ReadOutcome::Failed:
+        return true;
     }
-    return true; // never readable: nothing to put back
+    if (done)
+        hold(before);
+    return done;
 }
 
 } // namespace kadmel

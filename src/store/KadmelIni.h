@@ -3,8 +3,10 @@
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
+#include "store/FolderSetting.h"
 #include "store/WindowPlacement.h"
 
+#include <QObject>
 #include <QString>
 
 #include <optional>
@@ -24,8 +26,8 @@ struct KadmelIni
     QString signInProblem;                // German, when unset
     bool retry = false;                   // [Zustellung] AutomatischWiederholen; off when unreadable
     WindowPlacement placement;            // [Fenster]
-    QString archiveFolder;                // [Archiv] Ordner; empty: no archive
-    QByteArray receiptFolder = {};        // [Quittung] Ordner: the file system's bytes; empty: no receipts
+    FolderSetting archiveFolder;          // [Archiv] Ordner; empty: no archive
+    FolderSetting receiptFolder;          // [Quittung] Ordner; empty: no receipts
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
@@ -40,16 +42,18 @@ struct KadmelIniChanges
     std::optional<AuthSetting> signIn = {};
     std::optional<bool> retry = {};
     std::optional<WindowPlacement> placement = {};
-    std::optional<QString> archiveFolder = {};
-    std::optional<QByteArray> receiptFolder = {}; // empty: the key goes
+    std::optional<FolderSetting> archiveFolder = {}; // empty: the key goes
+    std::optional<FolderSetting> receiptFolder = {};
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and
-// written in one place, which changes only the keys of the parts it is given.
-class KadmelIniFile
+// written in one place, which changes only the keys of the parts it is given. The store holds the one that
+// every part of the program shares.
+class KadmelIniFile : public QObject
 {
+    Q_OBJECT
 public:
-    explicit KadmelIniFile(const QString& programFolder);
+    explicit KadmelIniFile(const QString& programFolder, QObject* parent = nullptr);
 
     const QString& path() const { return m_path; }
     // The model as the file stands now.
@@ -61,6 +65,11 @@ public:
     // Puts the file back as `before` was read: its bytes, or no file.
     bool putBack(const KadmelIni& before, QString* error);
 
+Q_SIGNALS:
+    // A write or put-back through this file, or a change a read found on disk; from the event loop, once
+    // for all that happened since, so that a save of several files is seen whole.
+    void changed();
+
 private:
     struct Stamp
     {
@@ -70,10 +79,15 @@ private:
         friend bool operator==(const Stamp&, const Stamp&) = default;
     };
     Stamp stamp() const;
+    // Takes the model of what now stands on disk and announces it; the next read() looks at the file again.
+    void hold(const KadmelIni& ini);
+    void announce();
 
     QString m_path;
     std::optional<Stamp> m_readAt; // nothing: never read
     KadmelIni m_ini;
+    bool m_held = false;      // m_ini was read or written once
+    bool m_announced = false; // changed() is on its way
 };
 
 } // namespace kadmel

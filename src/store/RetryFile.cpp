@@ -12,7 +12,6 @@ namespace kadmel {
 namespace {
 
 constexpr char Header[] = "KadmelWiederholung 1";
-constexpr qsizetype MarkDigits = 16;
 
 std::optional<qint64> number(const QByteArray& text)
 {
@@ -25,20 +24,13 @@ std::optional<qint64> number(const QByteArray& text)
     return ok ? std::optional<qint64>(value) : std::nullopt;
 }
 
-bool isMark(const QByteArray& text)
-{
-    return text.size() == MarkDigits && std::all_of(text.cbegin(), text.cend(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
 } // namespace
 
 QByteArray encodeRetryFile(const RetryFileContent& content)
 {
     QByteArray text = QByteArray(Header) + ' ' + QByteArray::number(content.savedAt) + '\n';
     for (const RetryFileEntry& e : content.entries)
-        text += QByteArray::number(e.id) + ' ' + e.mark + ' ' + QByteArray::number(e.firstFailure) + ' ' +
+        text += QByteArray::number(e.id) + ' ' + e.key.text() + ' ' + QByteArray::number(e.firstFailure) + ' ' +
                 QByteArray::number(e.nextAttempt) + ' ' + QByteArray::number(e.failures) + '\n';
     return text;
 }
@@ -59,7 +51,8 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
     QSet<qint16> ids;
     for (const QByteArray& line : std::as_const(lines)) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() != 5 || !isMark(fields.at(1)))
+        const std::optional<MailKey> key = fields.size() == 5 ? MailKey::fromText(fields.at(1)) : std::nullopt;
+        if (!key)
             return std::nullopt;
         const std::optional<qint64> id = number(fields.at(0));
         const std::optional<qint64> first = number(fields.at(2));
@@ -69,7 +62,7 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
             *failures < 1 || *failures > std::numeric_limits<qint32>::max())
             return std::nullopt;
         ids.insert(qint16(*id));
-        content.entries.append({qint16(*id), fields.at(1), *first, *next, qint32(*failures)});
+        content.entries.append({qint16(*id), *key, *first, *next, qint32(*failures)});
     }
     return content;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/MailKey.h"
 #include "store/StorePaths.h"
 
 #include <QByteArray>
@@ -14,7 +15,7 @@ namespace kadmel {
 struct RetryFileEntry
 {
     qint16 id = 0;
-    QByteArray mark; // 16 hex digits: which mail the ID stood for (IDs change when mails are removed)
+    MailKey key; // which mail the ID stood for (IDs change when mails are removed)
     qint64 firstFailure = 0;
     qint64 nextAttempt = 0;
     qint32 failures = 0; // failed attempts so far
@@ -30,10 +31,11 @@ struct RetryFileContent
     friend bool operator==(const RetryFileContent&, const RetryFileContent&) = default;
 };
 
-// A line per mail: 32767 of them fit with room to spare.
-inline constexpr qint64 MaxRetryFileBytes = 4 << 20;
+// A line per mail, its key a Message-ID escaped to at most three times its length: 32767 of them fit.
+inline constexpr qint64 MaxRetryFileBytes = qint64(32) << 20;
 
-// "kadmel.retry" in the program folder (retryFilePathIn): a text file, one line per waiting mail.
+// "kadmel.retry" in the program folder (retryFilePathIn): a text file, one line per waiting mail, its key as
+// MailKey::text() gives it (files of older versions hold a hash for every mail, which still finds it).
 
 QByteArray encodeRetryFile(const RetryFileContent& content);
 // Nothing for anything encodeRetryFile cannot have written (a damaged or foreign file).

@@ -25,8 +25,8 @@ struct MailSave
     bool write(QString* error) const;
 };
 
-// The store of one program folder: the settings, the tables, and their files
-// "ZUBData1(3.0).zub", "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub".
+// The store of one program folder: the settings, the tables, and their files "ZUBData1(3.0).zub",
+// "ZUBData2(3.0).zub" and "Mails/Mail(<id>).zub"; the other store files are named in StorePaths.h.
 // Every save is atomic, leaves the file 0600 (never written through a link), and reports a German
 // reason on failure.
 class Store
@@ -70,13 +70,13 @@ public:
     // Why mail files cannot be written now ("Mails" is a link), empty when they can.
     QString mailsFolderProblem() const;
 
-    // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
-    // is deleted for good first: its file removed, every higher mail and file one ID lower, all
-    // folders renumbered.
     // Moves `count` mails from `pos` on to the end of the deleted folder in their order, as one block, as
     // far as it has room, then writes the index once. Returns how many moved; `error` says why not all.
     qint16 moveToDeleted(int folder, qint16 pos, qint16 count, QString* error = nullptr);
 
+    // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
+    // is deleted for good first: its file removed, every higher mail and file one ID lower, all
+    // folders renumbered.
     bool RemoveMail(qint16 pos, int folder, bool permanent, QString* error = nullptr);
 
     // Deletes for good the mails at the given positions of the deleted folder, as one operation:

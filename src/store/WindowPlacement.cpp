@@ -1,7 +1,5 @@
 #include "store/WindowPlacement.h"
 
-#include "store/KadmelIni.h"
-
 namespace kadmel {
 namespace {
 
@@ -71,19 +69,6 @@ QList<IniChange> placementIniChanges(const WindowPlacement& placement)
     for (int f = 0; f < 3; ++f)
         changes.append({Section, "Spalten" + QByteArray::number(f + 1), unlessEmpty(placement.columns.at(f))});
     return changes;
-}
-
-WindowPlacement loadWindowPlacement(const QString& programFolder)
-{
-    KadmelIniFile file(programFolder);
-    return file.read().placement;
-}
-
-bool saveWindowPlacement(const QString& programFolder, const WindowPlacement& placement, QString* error)
-{
-    KadmelIniChanges changes;
-    changes.placement = placement;
-    return KadmelIniFile(programFolder).write(changes, error);
 }
 
 } // namespace kadmel

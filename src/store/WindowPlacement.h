@@ -11,8 +11,8 @@
 namespace kadmel {
 
 // Where the user left the main window: its place and size, the split between tree and lists, and the
-// column widths of the three lists. Kept in the section [Fenster] of "kadmel.ini"; the file's other
-// sections are left as they stand.
+// column widths of the three lists. Kept in the section [Fenster] of "kadmel.ini" (read and saved through
+// the store's KadmelIniFile); the file's other sections are left as they stand.
 struct WindowPlacement
 {
     std::optional<QRect> geometry; // the window in its normal state, without its frame
@@ -27,10 +27,5 @@ struct WindowPlacement
 WindowPlacement readWindowPlacement(const IniSection& section);
 // The keys that keep it; a value the placement does not have is taken out.
 QList<IniChange> placementIniChanges(const WindowPlacement& placement);
-
-// The place in the program folder's "kadmel.ini" (all unset when the file cannot be read) and its save
-// there, through KadmelIniFile; the other keys stay. On failure the reason is German and the file unchanged.
-WindowPlacement loadWindowPlacement(const QString& programFolder);
-bool saveWindowPlacement(const QString& programFolder, const WindowPlacement& placement, QString* error = nullptr);
 
 } // namespace kadmel

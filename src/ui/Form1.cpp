@@ -4,6 +4,7 @@
 #include "engine/RetrySchedule.h"
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
+#include "store/KadmelIni.h"
 #include "store/Store.h"
 #include "store/WindowPlacement.h"
 #include "ui/FolderCommands.h"
@@ -64,7 +65,7 @@ void Form1::load()
     if (settings.WatchFolder.isEmpty())
         settings.WatchFolder = defaultWatchFolder();
     fitFirstSize();
-    const WindowPlacement placement = loadWindowPlacement(m_store.programFolder());
+    const WindowPlacement placement = m_store.kadmelIni().read().placement;
     placeWindow(placement);
     show();
 
@@ -215,12 +216,6 @@ void Form1::openSettingsDialog()
     m_settings = new Form5(m_store, m_prompts, m_options.folderPicker, this, {}, m_options.secrets);
     m_settings->setAttribute(Qt::WA_DeleteOnClose);
     m_settings->setWindowModality(Qt::ApplicationModal);
-    connect(m_settings, &Form5::settingsSaved, this, [this] {
-        if (m_dispatcher) {
-            m_dispatcher->updateJobFolder();
-            m_dispatcher->updateRetry();
-        }
-    });
     m_settings->show();
 }
 
@@ -538,7 +533,7 @@ void Form1::unload()
         m_commands->closeEditor();
     // Only the window's place is lost if this fails; the store's save below is what the user is asked about.
     QString placementError;
-    if (!saveWindowPlacement(m_store.programFolder(), currentPlacement(), &placementError))
+    if (!m_store.kadmelIni().write({.placement = currentPlacement()}, &placementError))
         qWarning().noquote() << placementError;
     saveBeforeExit();
     Q_EMIT unloaded();

@@ -1,10 +1,10 @@
 #include "ui/Form5.h"
 
 #include "engine/DeliveryDecision.h"
+#include "engine/SettingsSave.h"
 #include "engine/SignInSecrets.h"
 
 #include "store/Ansi.h"
-#include "store/FolderSetting.h"
 #include "store/KadmelIni.h"
 #include "store/Store.h"
 #include "ui/Pictures.h"
@@ -17,7 +17,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -258,9 +257,9 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_autoStart->setChecked(s.AutoStart == 2);
     m_withSession->setChecked(m_sessionEntry.exists());
     m_retry->setChecked(ini.retry);
-    m_archive->setText(ini.archiveFolder);
+    m_archive->setText(ini.archiveFolder.path());
     m_archive->setPlaceholderText(QStringLiteral("(keine Archivierung)"));
-    m_receipts->setText(QFile::decodeName(ini.receiptFolder));
+    m_receipts->setText(ini.receiptFolder.path());
     m_receipts->setPlaceholderText(QStringLiteral("(keine Quittungen)"));
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
@@ -382,64 +381,17 @@ void Form5::confirm()
 
 void Form5::save(const Settings& edited, Encryption encryption, const AuthSetting& signIn)
 {
-    KadmelIniFile& iniFile = m_store.kadmelIni();
-    // kadmel.ini as it stands, to be put back byte for byte if the settings file cannot follow.
-    const KadmelIni before = iniFile.read();
-    const auto saveFailed = [&](const QString& error) {
-        forgetSecrets(m_secrets, signIn, before.signIn.value_or(AuthSetting{})); // the entries written for this OK
-        m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
-                      PromptIcon::Critical, PromptButtons::Ok);
-    };
-    KadmelIniChanges changes;
-    changes.encryption = encryption;
-    // Sign-in and retry written only when they change: left as they were, kadmel.ini gains no section.
-    if (!before.signIn || asFiled(signIn) != asFiled(*before.signIn))
-        changes.signIn = signIn;
-    if (m_retry->isChecked() != before.retry)
-        changes.retry = m_retry->isChecked();
-    if (const QString archive = m_archive->text().trimmed(); archive != before.archiveFolder) {
-        if (const QString problem = folderSettingProblem(QStringLiteral("Der Archivordner"), archive);
-            !problem.isEmpty())
-            return saveFailed(problem);
-        changes.archiveFolder = archive;
-    }
-    if (const QString receipts = m_receipts->text().trimmed(); QFile::encodeName(receipts) != before.receiptFolder) {
-        if (const QString problem = folderSettingProblem(QStringLiteral("Der Quittungsordner"), receipts);
-            !problem.isEmpty())
-            return saveFailed(problem);
-        changes.receiptFolder = QFile::encodeName(receipts);
-    }
-    // Index and mails first: the dialog changed none of them, so their failure leaves everything as it
-    // was. Then the autostart entry and kadmel.ini (files of their own, as the settings file's layout is
-    // fixed), and the settings file last: memory takes the new values only together with the disk.
-    QString error;
-    if (!m_store.saveMails(&error) || !m_store.SaveFolders(&error))
-        return saveFailed(error);
-    const bool wasWithSession = m_sessionEntry.exists();
-    const bool withSession = m_withSession->isChecked();
-    const auto restoreSession = [&] {
-        if (withSession != wasWithSession)
-            m_sessionEntry.set(wasWithSession);
-    };
-    if (withSession != wasWithSession && !m_sessionEntry.set(withSession, &error))
-        return saveFailed(error);
-    if (!iniFile.write(changes, &error)) {
-        restoreSession();
-        return saveFailed(error);
-    }
-    Settings& s = m_store.settings();
-    const Settings previous = s;
-    s = edited;
-    if (!m_store.SaveSettings(&error)) {
-        s = previous;
-        QString restoreError;
-        if (!iniFile.putBack(before, &restoreError))
-            error += QLatin1Char('\n') + restoreError;
-        restoreSession();
-        return saveFailed(error);
-    }
-    if (before.signIn) // the file names the new entries now
-        forgetSecrets(m_secrets, *before.signIn, signIn);
+    const SettingsEdit edit{edited,
+                            encryption,
+                            signIn,
+                            m_retry->isChecked(),
+                            FolderSetting::typed(m_archive->text()),
+                            FolderSetting::typed(m_receipts->text()),
+                            m_withSession->isChecked()};
+    if (const QString problem = saveSettings(m_store, edit, m_sessionEntry, m_secrets); !problem.isEmpty())
+        return void(m_prompts.ask(this,
+                                  QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + problem,
+                                  PromptIcon::Critical, PromptButtons::Ok));
     Q_EMIT settingsSaved();
     accept();
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "engine/AutostartEntry.h"
 #include "engine/SignInSecrets.h"
-#include "ui/AutostartEntry.h"
 #include "ui/SignInBox.h"
 
 #include <QDialog>

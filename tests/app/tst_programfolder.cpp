@@ -1,8 +1,7 @@
 #include "app/ProgramFolder.h"
 #include "engine/Dispatcher.h"
-#include "engine/RetrySchedule.h"
 #include "store/ArchiveFiles.h"
-#include "store/JobNameFile.h"
+#include "store/MailKey.h"
 #include "store/PermanentRemoval.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
@@ -81,10 +80,14 @@ private Q_SLOTS:
             Store old(program);
             old.loadAtStartup();
             old.tables().mail(2).Status = "ERRMessage4";
+            old.tables().mail(2).Reserved = "<b@example.com>";
             QVERIFY(old.SaveMail(2));
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            QVERIFY(saveRetryFile(program, {now, {{2, retryMark(old.tables().mail(2)), now, now + 3600000, 1}}}));
-            QVERIFY(saveJobNameFile(program, {{2, true, {}, "b.zub"}}));
+            // As the last version wrote them: the schedule keyed by the fields' hash, the job by no key.
+            const QByteArray now = QByteArray::number(QDateTime::currentMSecsSinceEpoch());
+            writeBytes(retryFilePathIn(program), "KadmelWiederholung 1 " + now + "\n2 " +
+                                                     MailKey::fieldHashOf(old.tables().mail(2)).text() + ' ' + now +
+                                                     ' ' + QByteArray::number(now.toLongLong() + 3600000) + " 1\n");
+            writeBytes(jobNameFilePathIn(program), "KadmelAuftraege 1\n2 1 - b.zub\n");
             QVERIFY(archiveCopy(dir.filePath(QStringLiteral("none")), pendingArchiveFolderIn(program),
                                 QStringLiteral("2026-12-07 09.10.32 Brief"), "Subject: Brief\r\n\r\nText")
                         .waiting);

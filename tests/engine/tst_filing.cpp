@@ -2,6 +2,7 @@
 #include "engine/Filing.h"
 #include "engine/RetrySchedule.h"
 #include "store/FileAccess.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 #include "store/RetryFile.h"
 #include "support/EngineBench.h"
@@ -88,27 +89,33 @@ private Q_SLOTS:
         restarted.fromFile(saved, 0, wall + 24 * 60);
         QVERIFY(restarted.isEmpty());
 
-        // Mail 1 removed for good while the program was off: mail 3 is 2 now. Edited, it is another mail.
+        // Mail 1 removed for good while the program was off: mail 3 is 2 now, found by its Message-ID. Edited (its
+        // Message-ID gone), it is another mail.
+        setMessageId(tables.mail(3), "<x@example.com>");
         schedule.failed(3, tables.mail(3), 0, true);
         schedule.forget(2);
         tables.deleteMails({1});
         tables.folder(DeletedFolder).removeAt(1);
         QVERIFY(schedule.reconcile(tables) && schedule.nextAttempts().keys() == QList<qint16>{2});
         tables.mail(2).To = "c@example.com";
+        setMessageId(tables.mail(2), {});
         QVERIFY(schedule.reconcile(tables) && schedule.isEmpty());
 
+        MailRecord longest; // its Message-ID of blanks, each written as "%20"
+        longest.Reserved = '<' + QByteArray(MaxKeyedMessageId - 2, ' ') + '>';
         RetryFileContent full{std::numeric_limits<qint64>::max(), {}};
         for (int id = 1; id <= MaxMails; ++id)
-            full.entries.append({qint16(id), "0123456789abcdef", std::numeric_limits<qint64>::min(),
+            full.entries.append({qint16(id), MailKey::of(longest), std::numeric_limits<qint64>::min(),
                                  std::numeric_limits<qint64>::max(), std::numeric_limits<qint32>::max()});
         QVERIFY(encodeRetryFile(full).size() <= MaxRetryFileBytes);
         QCOMPARE(decodeRetryFile(encodeRetryFile(full)), full);
         const QByteArray head = "KadmelWiederholung 1 5\n", line = "2 0123456789abcdef 1 2 1\n";
-        QVERIFY(decodeRetryFile(head + line));
+        QVERIFY(decodeRetryFile(head + line) && decodeRetryFile(head + "2 %3Ca%40b%3E 1 2 1\n"));
         for (const QByteArray& bad :
              {QByteArray(), head + line.chopped(1), head + line + line, "X" + head + line, head + "0" + line.mid(1),
               head + "32768" + line.mid(1), head + line.toUpper(), head + "2 0123456789abcdef +1 2 1\n",
-              head + "2 0123456789abcdef 1 2 0\n", head + "2 0123456789abcdef 1  2 1\n"})
+              head + "2 0123456789abcdef 1 2 0\n", head + "2 0123456789abcdef 1  2 1\n", head + "2 %3ca%40b%3E 1 2 1\n",
+              head + "2 a%40b 1 2 1\n"})
             QVERIFY2(!decodeRetryFile(bad), bad.constData());
         QTemporaryDir dir;
         QString error;

@@ -1,5 +1,6 @@
 #include "engine/ByteText.h"
 #include "engine/Dispatcher.h"
+#include "store/JobNameFile.h"
 #include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
@@ -145,6 +146,8 @@ private Q_SLOTS:
         QVERIFY(bench.receipt(odd).startsWith("ID=3\r\n")); // the newer job's; its new ID shows at the next write
         const QByteArray delivered = bench.store.tables().mail(1).Reserved;
         QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);
+        // The debt goes to disk under the Message-ID it goes out with: a kill now would not lose the mail's job.
+        QCOMPARE(loadJobNameFile(bench.program)->value(0).key, MailKey::of(bench.store.tables().mail(1)));
         QTRY_VERIFY(bench.receipt(odd).startsWith("ID=1\r\nStatus=gesendet\r\n"));
         // Sent again on purpose: a new message, under a Message-ID of its own.
         QVERIFY(bench.receipt(odd).contains("Nachrichten-ID=" + bench.store.tables().mail(1).Reserved) &&

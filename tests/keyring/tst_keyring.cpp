@@ -71,7 +71,7 @@ private Q_SLOTS:
         KeyringSecretStore nextStart(10000);
         const std::optional<AuthSetting> read = readBack(nextStart, moved);
         QVERIFY(read && read->clientSecret == "Geheimnis" && read->refreshToken == "rt-1");
-        OAuthTokenSource tokens(folder.program, 5000, &nextStart);
+        OAuthTokenSource tokens(folder.store.kadmelIni(), 5000, &nextStart);
         const JobPtr<AccessTokenJob> token = tokens.request(*read);
         QSignalSpy ready(token.get(), &Job::finished);
         QVERIFY(ready.wait(10000) && !token->token().isEmpty());

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -126,14 +127,18 @@ private Q_SLOTS:
     }
 
     // The file is read again only when it changed: its size, time or inode. A change that keeps all three is not
-    // seen; the program's own writes always are (a new inode).
+    // seen; the program's own writes always are (a new inode). changed() tells of each change once.
     void readAgainOnlyWhenChanged()
     {
         QTemporaryDir dir;
         KadmelIniFile file(dir.path());
+        QSignalSpy said(&file, &KadmelIniFile::changed);
         QVERIFY(!file.read().retry);
         QVERIFY(KadmelIniFile(dir.path()).write({.retry = true}, nullptr)); // another instance writes
-        QVERIFY(file.read().retry);
+        QVERIFY(file.read().retry && said.wait(5000));
+        // Its own writes of one turn say so once, and reading them back not again.
+        QVERIFY(file.write({.retry = false}, nullptr) && file.write({.retry = true}, nullptr) && file.read().retry);
+        QVERIFY(said.wait(5000) && !said.wait(20) && said.count() == 2);
 
         const QDateTime fixed = QDateTime::fromSecsSinceEpoch(1800000000);
         QFile same(file.path());
@@ -163,7 +168,7 @@ private Q_SLOTS:
         QStringList reasons;
         for (const QString& folder :
              {QStringLiteral("Quittungen"), dir.filePath(QStringLiteral("fehlt")), file, locked, dir.path(), QString()})
-            reasons << folderSettingProblem(QStringLiteral("Der Ordner"), folder);
+            reasons << FolderSetting::typed(folder).problem(QStringLiteral("Der Ordner"));
         if (root)
             QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), locked});
         QCOMPARE(reasons,

@@ -1,7 +1,7 @@
 #include "UiTestSupport.h"
 
+#include "store/KadmelIni.h"
 #include "store/ResultCode.h"
-#include "store/WindowPlacement.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
@@ -265,7 +265,7 @@ void TestMainWindow::rememberedWidthsAndKeyboard()
     WindowPlacement wide;
     wide.geometry = QRect(20, 20, 800, 500);
     wide.columns.fill({80, 330, 330, 500, 200, 120, 300});
-    QVERIFY(saveWindowPlacement(dir.path(), wide));
+    QVERIFY(store->kadmelIni().write({.placement = wide}, nullptr));
     Form1 window(*store, prompts, fastOptions());
     window.load();
     QTableView* list = window.list(SentFolder);

@@ -1,4 +1,4 @@
-#include "ui/AutostartEntry.h"
+#include "engine/AutostartEntry.h"
 
 #include "store/FileAccess.h"
 
