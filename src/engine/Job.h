@@ -20,29 +20,20 @@ Q_SIGNALS:
     void finished();
 
 protected:
-    // Ends the job: finished() follows from the event loop, so the owner may drop it in its slot.
-    // Later calls do nothing.
+    // Ends the job: finished() follows from the event loop, the last the job does, so the owner may delete it
+    // in its slot. Later calls do nothing.
     void finish();
 
 private:
     bool m_finished = false;
 };
 
-// Drops a job without a word: its signals are cut at once and it goes at the next turn of the event loop,
-// as its own signal may be what is running now.
-struct JobDropper
-{
-    void operator()(QObject* job) const
-    {
-        job->disconnect();
-        job->deleteLater();
-    }
-};
-template <typename J> using JobPtr = std::unique_ptr<J, JobDropper>;
+// A job's owner; dropping it cancels the job, also from within the job's finished().
+template <typename J> using JobPtr = std::unique_ptr<J>;
 
 template <typename J, typename... Args> JobPtr<J> startJob(Args&&... args)
 {
-    return JobPtr<J>(new J(std::forward<Args>(args)...));
+    return std::make_unique<J>(std::forward<Args>(args)...);
 }
 
 } // namespace kadmel

@@ -74,7 +74,9 @@ JobPtr<AccessTokenJob> OAuthTokenSource::request(const AuthSetting& setting)
     job->m_asked = setting;
     job->m_post = startJob<TokenRequest>(setting.tokenUrl, requestBody(setting), d->timeLimit);
     AccessTokenJob* asking = job.get();
-    connect(asking->m_post.get(), &Job::finished, this, [this, asking] { answered(asking, asking->m_post->answer()); });
+    connect(asking->m_post.get(), &Job::finished, this, [this, asking] {
+        answered(asking, TokenAnswer(asking->m_post->answer())); // a copy: the request is dropped on the way
+    });
     return job;
 }
 

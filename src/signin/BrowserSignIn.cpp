@@ -58,8 +58,8 @@ BrowserSignIn::BrowserSignIn(const AuthSetting& setting, const QString& loginHin
         failWith(problem);
         return;
     }
-    auto* redirect = new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); },
-                                          timings, this);
+    auto* redirect =
+        new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); }, timings, this);
     if (!redirect->isListening()) {
         delete redirect;
         failWith(QStringLiteral("Für die Rückleitung aus dem Browser ist kein lokaler Anschluss frei."));
@@ -152,7 +152,9 @@ QString BrowserSignIn::returned(const QMap<QString, QString>& values)
         form += "&client_secret=" + formEncoded(authText(m_setting.clientSecret));
     form += "&code_verifier=" + m_verifier;
     m_tokens = startJob<TokenRequest>(m_setting.tokenUrl, form, m_timings.request);
-    connect(m_tokens.get(), &Job::finished, this, [this] { answered(m_tokens->answer()); });
+    connect(m_tokens.get(), &Job::finished, this, [this] {
+        answered(TokenAnswer(m_tokens->answer())); // a copy: the request is dropped on the way
+    });
     return QStringLiteral("Kadmel Mail System: Anmeldung empfangen. Sie können dieses Fenster schließen.");
 }
 

@@ -50,7 +50,9 @@ DeviceSignIn::DeviceSignIn(const AuthSetting& setting, const SignInTimings& timi
 void DeviceSignIn::post(const QByteArray& address, const QByteArray& form, const QString& name)
 {
     m_tokens = startJob<TokenRequest>(address, form, m_timings.request, name);
-    connect(m_tokens.get(), &Job::finished, this, [this] { answered(m_tokens->answer()); });
+    connect(m_tokens.get(), &Job::finished, this, [this] {
+        answered(TokenAnswer(m_tokens->answer())); // a copy: the request is dropped on the way
+    });
 }
 
 void DeviceSignIn::failWith(const QString& reason)
@@ -77,10 +79,10 @@ void DeviceSignIn::answered(const TokenAnswer& answer)
         described = fromAnsi(answer.reason); // the same, cut to one line
     if (error == QLatin1String("expired_token"))
         return failWith(QStringLiteral("Der Code ist abgelaufen. Bitte melden Sie sich erneut an.") +
-                    (described.isEmpty() ? QString() : QLatin1Char('\n') + described));
+                        (described.isEmpty() ? QString() : QLatin1Char('\n') + described));
     if (error == QLatin1String("access_denied"))
         return failWith(QStringLiteral("Die Anmeldung wurde abgelehnt") +
-                    (described.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + described));
+                        (described.isEmpty() ? QStringLiteral(".") : QStringLiteral(": ") + described));
     if (const std::optional<QString> refusal = signInRefusal(answer))
         return failWith(*refusal);
     m_expiry.stop();
