@@ -39,8 +39,8 @@ struct DeliveryAttempt::Private
     DispatcherView& view;
     EngineTimings timings;
     SecretStore* secrets;
-    quint64 secretsRound = 0; // a read of the keyring counts only while it is the latest
-    bool readingSecrets = false;
+    JobPtr<SecretsJob> readingSecrets;
+    JobPtr<AccessTokenJob> token;
     ZUB_SMTP smtp;
     OAuthTokenSource tokens;
     SmtpServer tokenServer; // the mail in hand's server while its token is being got
@@ -65,9 +65,6 @@ DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const Engin
 {
     // Queued: the client may report a refusal from inside SendMail, before the caller has returned.
     connect(&d->smtp, &ZUB_SMTP::finished, this, &DeliveryAttempt::reportOutcome, Qt::QueuedConnection);
-    connect(&d->tokens, &OAuthTokenSource::tokenReady, this, &DeliveryAttempt::onToken);
-    connect(&d->tokens, &OAuthTokenSource::failed, this,
-            [this](const QByteArray& reason) { failSignIn(ResultCode::SignInFailed, reason); });
     connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
@@ -108,11 +105,9 @@ void DeliveryAttempt::abort()
     if (d->smtp.isBusy())
         d->smtp.abort();
     const QByteArray cut = "Die Anmeldung wurde abgebrochen: Das Programm wird beendet.";
-    if (d->tokens.isBusy())
-        d->tokens.abort(cut);
-    if (d->readingSecrets) {
-        d->readingSecrets = false;
-        ++d->secretsRound;
+    if (d->token || d->readingSecrets) {
+        d->token.reset();
+        d->readingSecrets.reset();
         failSignIn(ResultCode::SignInFailed, cut);
     }
 }
@@ -168,30 +163,31 @@ void DeliveryAttempt::signInAndSend()
     d->tokenServer = decision.plan->server;
     if (!auth.inKeyring())
         return requestToken(auth);
-    if (d->tokens.requestKept(auth))
-        return;
-    d->readingSecrets = true;
-    const quint64 round = ++d->secretsRound;
-    readSecrets(d->secrets, auth, this, [this, round](const std::optional<AuthSetting>& full, const QString& error) {
-        if (round != d->secretsRound)
-            return; // cut short meanwhile
-        d->readingSecrets = false;
-        if (!full)
-            return failSignIn(ResultCode::SignInFailed, toAnsi(error));
-        requestToken(*full);
+    if ((d->token = d->tokens.requestKept(auth)))
+        return void(connect(d->token.get(), &Job::finished, this, &DeliveryAttempt::onToken));
+    d->readingSecrets = readSecrets(d->secrets, auth);
+    connect(d->readingSecrets.get(), &Job::finished, this, [this] {
+        const JobPtr<SecretsJob> read = std::move(d->readingSecrets);
+        if (!read->setting())
+            return failSignIn(ResultCode::SignInFailed, toAnsi(read->error()));
+        requestToken(*read->setting());
     });
 }
 
 void DeliveryAttempt::requestToken(const AuthSetting& auth)
 {
     d->ownSignInLog().appendSent("POST " + auth.tokenUrl.trimmed() + CrLf); // what was asked, never the secrets
-    d->tokens.request(auth);
+    d->token = d->tokens.request(auth);
+    connect(d->token.get(), &Job::finished, this, &DeliveryAttempt::onToken);
 }
 
-void DeliveryAttempt::onToken(const QByteArray& token)
+void DeliveryAttempt::onToken()
 {
+    const JobPtr<AccessTokenJob> job = std::move(d->token);
+    if (job->token().isEmpty())
+        return failSignIn(ResultCode::SignInFailed, job->reason());
     d->signInLog.reset();
-    d->tokenServer.accessToken = token;
+    d->tokenServer.accessToken = job->token();
     d->smtp.setServer(d->tokenServer);
     d->tokenServer = {};
     d->smtp.SendMail();

@@ -40,7 +40,7 @@ private:
     void SendMailItem(qint16 id);
     void signInAndSend();
     void requestToken(const AuthSetting& auth);
-    void onToken(const QByteArray& token);
+    void onToken();
     void failSignIn(ResultCode code, const QByteArray& reason);
     // Drops a token the server refused, then reports the outcome.
     void reportOutcome(const DeliveryOutcome& outcome);

@@ -6,8 +6,9 @@
 #include "store/KadmelIni.h"
 
 #include <QDeadlineTimer>
-#include <QTimer>
+#include <QPointer>
 
+#include <list>
 #include <memory>
 #include <optional>
 
@@ -34,128 +35,58 @@ QByteArray requestBody(const AuthSetting& setting)
 
 } // namespace
 
+void AccessTokenJob::end(const QByteArray& token, const QByteArray& reason)
+{
+    m_post.reset();
+    m_token = token;
+    m_reason = reason;
+    finish();
+}
+
 struct OAuthTokenSource::Private
 {
-    OAuthTokenSource* q;
     KadmelIniFile& ini;
     SecretStore* secrets;
-    TokenRequest post;
-    AuthSetting asked;
-    bool busy = false;
-    quint64 session = 0;
+    std::chrono::milliseconds timeLimit;
+    // New refresh tokens being placed: each goes on to the file even when its request was dropped meanwhile.
+    std::list<JobPtr<SecretsJob>> placing;
 
     // The token kept in memory, for the setting it was got with as the file names it: a secret in the keyring by
     // its entry, whose name changes with every secret written.
     std::optional<AuthSetting> keptFor;
     QByteArray keptToken;
     QDeadlineTimer keptUntil; // monotonic: a clock set back does not lengthen a token's life
-
-    Private(OAuthTokenSource* owner, KadmelIniFile& file, int timeout, SecretStore* keyring)
-        : q(owner), ini(file), secrets(keyring), post(timeout)
-    {}
-
-    void finish(bool ok, const QByteArray& text)
-    {
-        post.abort();
-        busy = false;
-        ++session;
-        if (ok)
-            Q_EMIT q->tokenReady(text);
-        else
-            Q_EMIT q->failed(text);
-    }
-
-    void finishLater(bool ok, const QByteArray& text)
-    {
-        const quint64 current = session;
-        QTimer::singleShot(0, q, [this, current, ok, text] {
-            if (busy && session == current)
-                finish(ok, text);
-        });
-    }
-
-    void answered(const TokenAnswer& answer)
-    {
-        if (answer.accessToken.isEmpty() && answer.error == QLatin1String("invalid_grant")) // revoked or expired
-            return finish(false, oneLine(answer.reason + " Bitte in den Einstellungen erneut anmelden.", 400));
-        if (answer.accessToken.isEmpty())
-            return finish(false, answer.reason);
-        const QByteArray& refresh = answer.refreshToken;
-        if (asked.method == AuthMethod::OAuth2Dienst || refresh.isEmpty() || refresh == asked.refreshToken)
-            return keep(asked, answer);
-        // The address may have retired the old one: the new one must be in its place before it is relied on.
-        AuthSetting renewed = asked;
-        renewed.refreshToken = refresh;
-        renewed.refreshTokenKey.clear();
-        const quint64 current = session;
-        placeSecrets(
-            secrets, renewed, q, [this, current, answer, before = asked](const AuthSetting& placed, const QString&) {
-                // Kept on disk even when the request was cut short meanwhile: the old token may be gone.
-                QString saveError;
-                KadmelIniChanges changes;
-                changes.signIn = placed;
-                const bool saved = ini.write(changes, &saveError);
-                forgetSecrets(secrets, saved ? before : placed, saved ? placed : before);
-                if (!busy || session != current)
-                    return;
-                if (!saved)
-                    return finish(false, oneLine(toAnsi(QStringLiteral("Das neue Aktualisierungstoken lässt sich nicht "
-                                                                       "speichern: ") +
-                                                        saveError),
-                                                 300));
-                keep(placed, answer);
-            });
-    }
-
-    void keep(const AuthSetting& used, const TokenAnswer& answer)
-    {
-        keptFor.reset();
-        if (answer.lifeS > ExpiryMarginS && answer.lifeS < 366LL * 24 * 3600) {
-            keptFor = asFiled(used);
-            keptToken = answer.accessToken;
-            keptUntil = QDeadlineTimer((answer.lifeS - ExpiryMarginS) * 1000);
-        }
-        finish(true, answer.accessToken);
-    }
 };
 
 OAuthTokenSource::OAuthTokenSource(KadmelIniFile& ini, int timeoutMs, SecretStore* secrets, QObject* parent)
-    : QObject(parent), d(std::make_unique<Private>(this, ini, timeoutMs, secrets))
-{
-    connect(&d->post, &TokenRequest::finished, this, [this](const TokenAnswer& answer) { d->answered(answer); });
-}
+    : QObject(parent), d(new Private{ini, secrets, std::chrono::milliseconds(timeoutMs), {}, {}, {}, {}})
+{}
 
 OAuthTokenSource::~OAuthTokenSource() = default;
 
-bool OAuthTokenSource::request(const AuthSetting& setting)
+JobPtr<AccessTokenJob> OAuthTokenSource::request(const AuthSetting& setting)
 {
-    if (d->busy)
-        return false;
-    if (requestKept(setting))
-        return true;
-    d->busy = true;
-    d->asked = setting;
+    if (JobPtr<AccessTokenJob> kept = requestKept(setting))
+        return kept;
     d->keptFor.reset();
     d->keptToken.clear();
-    QByteArray refusal;
-    if (!d->post.post(setting.tokenUrl, requestBody(setting), &refusal))
-        d->finishLater(false, refusal);
-    return true;
+    JobPtr<AccessTokenJob> job = startJob<AccessTokenJob>();
+    job->m_asked = setting;
+    job->m_post = startJob<TokenRequest>(setting.tokenUrl, requestBody(setting), d->timeLimit);
+    AccessTokenJob* asking = job.get();
+    connect(asking->m_post.get(), &Job::finished, this, [this, asking] {
+        answered(asking, TokenAnswer(asking->m_post->answer())); // a copy: the request is dropped on the way
+    });
+    return job;
 }
 
-bool OAuthTokenSource::requestKept(const AuthSetting& setting)
+JobPtr<AccessTokenJob> OAuthTokenSource::requestKept(const AuthSetting& setting)
 {
-    if (d->busy || d->keptFor != asFiled(setting) || d->keptUntil.hasExpired())
-        return false;
-    d->busy = true;
-    d->asked = setting;
-    d->finishLater(true, d->keptToken);
-    return true;
-}
-
-bool OAuthTokenSource::isBusy() const
-{
-    return d->busy;
+    if (d->keptFor != asFiled(setting) || d->keptUntil.hasExpired())
+        return nullptr;
+    JobPtr<AccessTokenJob> job = startJob<AccessTokenJob>();
+    job->end(d->keptToken, {});
+    return job;
 }
 
 void OAuthTokenSource::forget()
@@ -164,10 +95,52 @@ void OAuthTokenSource::forget()
     d->keptToken.clear();
 }
 
-void OAuthTokenSource::abort(const QByteArray& reason)
+void OAuthTokenSource::answered(AccessTokenJob* job, const TokenAnswer& answer)
 {
-    if (d->busy)
-        d->finish(false, reason);
+    if (answer.accessToken.isEmpty() && answer.error == QLatin1String("invalid_grant")) // revoked or expired
+        return job->end({}, oneLine(answer.reason + " Bitte in den Einstellungen erneut anmelden.", 400));
+    if (answer.accessToken.isEmpty())
+        return job->end({}, answer.reason);
+    const AuthSetting& asked = job->m_asked;
+    const QByteArray& refresh = answer.refreshToken;
+    if (asked.method == AuthMethod::OAuth2Dienst || refresh.isEmpty() || refresh == asked.refreshToken)
+        return keep(job, asked, answer);
+    // The address may have retired the old one: the new one must be in its place before it is relied on.
+    AuthSetting renewed = asked;
+    renewed.refreshToken = refresh;
+    renewed.refreshTokenKey.clear();
+    d->placing.push_back(placeSecrets(d->secrets, renewed));
+    const auto placing = std::prev(d->placing.end());
+    connect(placing->get(), &Job::finished, this,
+            [this, placing, answer, before = asked, waiting = QPointer<AccessTokenJob>(job)] {
+                const JobPtr<SecretsJob> placed = std::move(*placing);
+                d->placing.erase(placing);
+                const AuthSetting& now = *placed->setting();
+                QString saveError;
+                KadmelIniChanges changes;
+                changes.signIn = now;
+                const bool saved = d->ini.write(changes, &saveError);
+                forgetSecrets(d->secrets, saved ? before : now, saved ? now : before);
+                if (!waiting)
+                    return; // dropped meanwhile
+                if (!saved)
+                    return waiting->end({}, oneLine(toAnsi(QStringLiteral("Das neue Aktualisierungstoken lässt sich "
+                                                                          "nicht speichern: ") +
+                                                           saveError),
+                                                    300));
+                keep(waiting, now, answer);
+            });
+}
+
+void OAuthTokenSource::keep(AccessTokenJob* job, const AuthSetting& used, const TokenAnswer& answer)
+{
+    d->keptFor.reset();
+    if (answer.lifeS > ExpiryMarginS && answer.lifeS < 366LL * 24 * 3600) {
+        d->keptFor = asFiled(used);
+        d->keptToken = answer.accessToken;
+        d->keptUntil = QDeadlineTimer((answer.lifeS - ExpiryMarginS) * 1000);
+    }
+    job->end(answer.accessToken, {});
 }
 
 } // namespace kadmel

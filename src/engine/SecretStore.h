@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QByteArray>
-#include <QObject>
-#include <QString>
+#include "engine/Job.h"
 
-#include <functional>
+#include <QByteArray>
+#include <QString>
 
 namespace kadmel {
 
@@ -15,19 +14,37 @@ struct SecretAnswer
     QByteArray secret;
     QString error;
 };
-using SecretDone = std::function<void(const SecretAnswer&)>;
 
-// A place for secrets outside kadmel.ini, such as the desktop's keyring, by name. Each call answers exactly
-// once through `done`, always after the call returned and within the store's own time limit, unless
-// `context` is gone by then (a null context: no answer is wanted). Reading a name that holds nothing is a
-// failure.
+// One call of a SecretStore: finishes with answer(), within the store's own time limit.
+class SecretJob : public Job
+{
+    Q_OBJECT
+public:
+    using Job::Job;
+    const SecretAnswer& answer() const { return m_answer; }
+    // For the store: the first answer counts, later ones do nothing.
+    void answerWith(const SecretAnswer& answer)
+    {
+        if (isFinished())
+            return;
+        m_answer = answer;
+        finish();
+    }
+
+private:
+    SecretAnswer m_answer;
+};
+
+// A place for secrets outside kadmel.ini, such as the desktop's keyring, by name. Each call is a job;
+// dropping it drops its answer, while a write or removal already handed on may still take place. Reading a
+// name that holds nothing is a failure.
 class SecretStore
 {
 public:
     virtual ~SecretStore() = default;
-    virtual void read(const QString& name, QObject* context, SecretDone done) = 0;
-    virtual void write(const QString& name, const QByteArray& secret, QObject* context, SecretDone done) = 0;
-    virtual void remove(const QString& name, QObject* context, SecretDone done) = 0;
+    virtual JobPtr<SecretJob> read(const QString& name) = 0;
+    virtual JobPtr<SecretJob> write(const QString& name, const QByteArray& secret) = 0;
+    virtual JobPtr<SecretJob> remove(const QString& name) = 0;
 };
 
 } // namespace kadmel

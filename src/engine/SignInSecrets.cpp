@@ -1,10 +1,8 @@
 #include "engine/SignInSecrets.h"
 
 #include <QRandomGenerator>
-#include <QTimer>
 
 #include <array>
-#include <memory>
 
 namespace kadmel {
 namespace {
@@ -28,67 +26,72 @@ QByteArray freshEntry(const Secret& secret)
     return secret.name + QByteArray("-") + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
 }
 
-void later(QObject* context, std::function<void()> call)
-{
-    QTimer::singleShot(0, context, std::move(call));
-}
-
-void readFrom(SecretStore* store, AuthSetting setting, std::size_t next, QObject* context, SecretsRead done)
-{
-    while (next < Secrets.size() && (setting.*Secrets[next].entry).isEmpty())
-        ++next;
-    if (next == Secrets.size())
-        return later(context, [setting, done] { done(setting, {}); });
-    const Secret& secret = Secrets[next];
-    if (!store)
-        return later(context, [done, &secret] {
-            done(std::nullopt, QStringLiteral("%1 liegt im Schlüsselbund, doch hier ist keiner verfügbar.")
-                                   .arg(QLatin1String(secret.what)));
-        });
-    store->read(QString::fromLatin1(setting.*secret.entry), context,
-                [store, setting, next, context, done, &secret](const SecretAnswer& answer) mutable {
-                    if (!answer.ok)
-                        return done(std::nullopt, QStringLiteral("%1 lässt sich nicht aus dem Schlüsselbund lesen: %2")
-                                                      .arg(QLatin1String(secret.what), answer.error));
-                    setting.*secret.value = answer.secret;
-                    readFrom(store, std::move(setting), next + 1, context, std::move(done));
-                });
-}
-
 bool toPlace(const AuthSetting& setting, const Secret& secret)
 {
     return (setting.*secret.entry).isEmpty() && !(setting.*secret.value).isEmpty();
 }
 
-void placeFrom(SecretStore* store, AuthSetting setting, std::size_t next, QList<std::size_t> written, QObject* context,
-               SecretsPlaced done)
-{
-    while (next < Secrets.size() && !toPlace(setting, Secrets[next]))
-        ++next;
-    if (next == Secrets.size())
-        return later(context, [setting, done] { done(setting, {}); });
-    const QByteArray entry = freshEntry(Secrets[next]);
-    store->write(QString::fromLatin1(entry), setting.*Secrets[next].value, context,
-                 [=](const SecretAnswer& answer) mutable {
-                     if (answer.ok) {
-                         setting.*Secrets[next].entry = entry;
-                         written.append(next);
-                         return placeFrom(store, std::move(setting), next + 1, written, context, std::move(done));
-                     }
-                     // This round's secrets all stay with the file: one place for what was saved together.
-                     AuthSetting inFile = setting;
-                     for (const std::size_t i : written)
-                         (inFile.*Secrets[i].entry).clear();
-                     forgetSecrets(store, setting, inFile);
-                     done(inFile, answer.error);
-                 });
-}
-
 } // namespace
 
-void readSecrets(SecretStore* store, const AuthSetting& setting, QObject* context, SecretsRead done)
+SecretsJob::SecretsJob(SecretStore* store, const AuthSetting& setting, Step step, QObject* parent)
+    : Job(parent), m_store(store), m_step(step), m_work(setting)
 {
-    readFrom(store, setting, 0, context, std::move(done));
+    next();
+}
+
+// One secret at a time: the first that cannot be read or placed ends the round.
+void SecretsJob::next()
+{
+    const bool reading = m_step == Step::Read;
+    while (m_next < Secrets.size() &&
+           (reading ? (m_work.*Secrets[m_next].entry).isEmpty() : !toPlace(m_work, Secrets[m_next])))
+        ++m_next;
+    if (m_next == Secrets.size() || (!m_store && !reading))
+        return end(m_work, {});
+    const std::size_t secret = m_next++;
+    if (!m_store)
+        return end(std::nullopt, QStringLiteral("%1 liegt im Schlüsselbund, doch hier ist keiner verfügbar.")
+                                     .arg(QLatin1String(Secrets[secret].what)));
+    const QByteArray entry = reading ? m_work.*Secrets[secret].entry : freshEntry(Secrets[secret]);
+    m_call = reading ? m_store->read(QString::fromLatin1(entry))
+                     : m_store->write(QString::fromLatin1(entry), m_work.*Secrets[secret].value);
+    connect(m_call.get(), &Job::finished, this, [this, secret, entry] { stepped(secret, entry); });
+}
+
+void SecretsJob::stepped(std::size_t secret, const QByteArray& entry)
+{
+    const SecretAnswer answer = m_call->answer();
+    m_call.reset();
+    if (m_step == Step::Read) {
+        if (!answer.ok)
+            return end(std::nullopt, QStringLiteral("%1 lässt sich nicht aus dem Schlüsselbund lesen: %2")
+                                         .arg(QLatin1String(Secrets[secret].what), answer.error));
+        m_work.*Secrets[secret].value = answer.secret;
+        return next();
+    }
+    if (answer.ok) {
+        m_work.*Secrets[secret].entry = entry;
+        m_written.append(secret);
+        return next();
+    }
+    // This round's secrets all stay with the file: one place for what was saved together.
+    AuthSetting inFile = m_work;
+    for (const std::size_t i : m_written)
+        (inFile.*Secrets[i].entry).clear();
+    forgetSecrets(m_store, m_work, inFile);
+    end(inFile, answer.error);
+}
+
+void SecretsJob::end(std::optional<AuthSetting> setting, const QString& error)
+{
+    m_setting = std::move(setting);
+    m_error = error;
+    finish();
+}
+
+JobPtr<SecretsJob> readSecrets(SecretStore* store, const AuthSetting& setting)
+{
+    return startJob<SecretsJob>(store, setting, SecretsJob::Step::Read);
 }
 
 bool secretsToPlace(const SecretStore* store, const AuthSetting& setting)
@@ -96,11 +99,9 @@ bool secretsToPlace(const SecretStore* store, const AuthSetting& setting)
     return store && (toPlace(setting, Secrets[0]) || toPlace(setting, Secrets[1]));
 }
 
-void placeSecrets(SecretStore* store, const AuthSetting& setting, QObject* context, SecretsPlaced done)
+JobPtr<SecretsJob> placeSecrets(SecretStore* store, const AuthSetting& setting)
 {
-    if (!store)
-        return later(context, [setting, done] { done(setting, {}); });
-    placeFrom(store, setting, 0, {}, context, std::move(done));
+    return startJob<SecretsJob>(store, setting, SecretsJob::Step::Place);
 }
 
 void forgetSecrets(SecretStore* store, const AuthSetting& before, const AuthSetting& after)
@@ -110,7 +111,7 @@ void forgetSecrets(SecretStore* store, const AuthSetting& before, const AuthSett
     for (const Secret& secret : Secrets) {
         const QByteArray& entry = before.*secret.entry;
         if (!entry.isEmpty() && entry != after.*secret.entry)
-            store->remove(QString::fromLatin1(entry), nullptr, {});
+            store->remove(QString::fromLatin1(entry)); // no answer wanted: the removal goes on
     }
 }
 

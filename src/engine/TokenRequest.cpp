@@ -114,77 +114,60 @@ TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, 
             object};
 }
 
-TokenRequest::TokenRequest(int timeoutMs, QObject* parent) : QObject(parent), m_timeoutMs(timeoutMs)
+QByteArray tokenAddressRefusal(const QByteArray& address, const QString& name)
 {
-    m_limit.setSingleShot(true);
-    connect(&m_limit, &QTimer::timeout, this, [this] {
-        finish(refusedWith(QStringLiteral("Die %1 hat nicht innerhalb von %2 s geantwortet.")
-                               .arg(m_name, QString::number(m_timeoutMs / 1000.0, 'g', 3).replace(u'.', u','))));
-    });
-}
-
-TokenRequest::~TokenRequest()
-{
-    abort();
-}
-
-bool TokenRequest::post(const QByteArray& address, const QByteArray& form, QByteArray* refusal, const QString& name)
-{
-    const auto refuse = [refusal](const QString& reason) {
-        if (refusal)
-            *refusal = reasonText(reason);
-        return false;
-    };
-    if (isRunning())
-        return refuse(QStringLiteral("Eine Anfrage an die %1 läuft bereits.").arg(m_name));
     const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::StrictMode);
     if (!isWebAddress(url))
-        return refuse(QStringLiteral("Die %1 ist keine gültige https-Adresse.").arg(name));
+        return reasonText(QStringLiteral("Die %1 ist keine gültige https-Adresse.").arg(name));
     // Secret and tokens in the clear: not over any network.
     if (!isSafeOAuthAddress(url))
-        return refuse(QStringLiteral("Die %1 muss mit „https://“ beginnen (http nur auf diesem Rechner: "
-                                     "127.0.0.1, ::1, localhost).")
-                          .arg(name));
+        return reasonText(QStringLiteral("Die %1 muss mit „https://“ beginnen (http nur auf diesem Rechner: "
+                                         "127.0.0.1, ::1, localhost).")
+                              .arg(name));
+    return {};
+}
+
+TokenRequest::TokenRequest(const QByteArray& address, const QByteArray& form, std::chrono::milliseconds timeLimit,
+                           const QString& name, QObject* parent)
+    : Job(parent), m_name(name), m_manager(new QNetworkAccessManager(this))
+{
+    if (const QByteArray refusal = tokenAddressRefusal(address, name); !refusal.isEmpty()) {
+        m_result = refusedWith(fromAnsi(refusal));
+        finish();
+        return;
+    }
+    m_limit.setSingleShot(true);
+    connect(&m_limit, &QTimer::timeout, this, [this, timeLimit] {
+        end(refusedWith(QStringLiteral("Die %1 hat nicht innerhalb von %2 s geantwortet.")
+                            .arg(m_name, QString::number(timeLimit.count() / 1000.0, 'g', 3).replace(u'.', u','))));
+    });
+    const QUrl url(QString::fromUtf8(address.trimmed()), QUrl::StrictMode);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
     request.setRawHeader("Accept", "application/json");
     // A redirect would carry the secret to an address nobody configured.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (!m_manager)
-        m_manager = std::make_unique<QNetworkAccessManager>();
     // A proxy of the environment must not see a test's or a local endpoint's traffic.
     m_manager->setProxy(isLoopback(url.host()) ? QNetworkProxy(QNetworkProxy::NoProxy) : QNetworkProxy());
-    m_answer.clear();
-    m_name = name;
     m_reply = m_manager->post(request, form);
     connect(m_reply, &QNetworkReply::readyRead, this, &TokenRequest::readMore);
     connect(m_reply, &QNetworkReply::finished, this, &TokenRequest::onFinished);
-    m_limit.start(m_timeoutMs);
-    return true;
+    m_limit.start(timeLimit);
 }
 
-bool TokenRequest::isRunning() const
+TokenRequest::~TokenRequest()
 {
-    return m_reply != nullptr;
-}
-
-void TokenRequest::abort()
-{
-    m_limit.stop();
     if (m_reply) {
         disconnect(m_reply, nullptr, this, nullptr);
         m_reply->abort();
-        m_reply->deleteLater();
     }
-    m_reply = nullptr;
-    m_answer.clear();
 }
 
 void TokenRequest::readMore()
 {
     m_answer += m_reply->readAll();
     if (m_answer.size() > MaxAnswerBytes)
-        finish(refusedWith(QStringLiteral("Die Antwort der %1 ist größer als 1 MiB.").arg(m_name)));
+        end(refusedWith(QStringLiteral("Die Antwort der %1 ist größer als 1 MiB.").arg(m_name)));
 }
 
 void TokenRequest::onFinished()
@@ -192,16 +175,22 @@ void TokenRequest::onFinished()
     readMore();
     if (!m_reply)
         return; // over the cap: already finished
-    const TokenAnswer answer =
-        readTokenAnswer(m_answer, m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                        m_reply->error() == QNetworkReply::SslHandshakeFailedError, m_reply->errorString(), m_name);
-    finish(answer);
+    end(readTokenAnswer(m_answer, m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
+                        m_reply->error() == QNetworkReply::SslHandshakeFailedError, m_reply->errorString(), m_name));
 }
 
-void TokenRequest::finish(const TokenAnswer& answer)
+// The reply goes with its manager, a child of this job.
+void TokenRequest::end(const TokenAnswer& answer)
 {
-    abort();
-    Q_EMIT finished(answer);
+    m_limit.stop();
+    if (m_reply) {
+        disconnect(m_reply, nullptr, this, nullptr);
+        m_reply->abort();
+    }
+    m_reply = nullptr;
+    m_answer.clear();
+    m_result = answer;
+    finish();
 }
 
 } // namespace kadmel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/Job.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
@@ -7,7 +9,7 @@
 #include <QString>
 #include <QTimer>
 
-#include <memory>
+#include <chrono>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -38,41 +40,37 @@ struct TokenAnswer
 TokenAnswer readTokenAnswer(const QByteArray& body, int status, bool tlsFailed, const QString& transportError,
                             const QString& name = QStringLiteral("Token-Adresse"));
 
+// Why the address may not be asked, in German (Windows-1252): not a web address, or secrets in the clear over a
+// network. Empty when it may. The reasons call the address `name` (a feminine noun: "Die %1 ist nicht erreichbar").
+QByteArray tokenAddressRefusal(const QByteArray& address, const QString& name = QStringLiteral("Token-Adresse"));
+
 // One form sent to a token address under the rules every token request keeps: only a safe address, no
 // redirect followed, no proxy for this machine, an answer of at most MaxAnswerBytes, a time limit. Used by
-// the service's tokens and by the browser sign-in alike.
-class TokenRequest : public QObject
+// the service's tokens and by the sign-ins alike. A job: it sends at once and finishes with answer() (an
+// address that may not be asked is refused there, unasked).
+class TokenRequest : public Job
 {
     Q_OBJECT
 public:
     static constexpr qint64 MaxAnswerBytes = 1 << 20;
 
-    explicit TokenRequest(int timeoutMs, QObject* parent = nullptr);
+    TokenRequest(const QByteArray& address, const QByteArray& form, std::chrono::milliseconds timeLimit,
+                 const QString& name = QStringLiteral("Token-Adresse"), QObject* parent = nullptr);
     ~TokenRequest() override;
 
-    // Sends the form; false (nothing emitted) with the German reason (Windows-1252) when the address may not
-    // be asked or a request runs. Otherwise finished() follows exactly once, unless abort() comes first. The
-    // reasons call the address `name` (a feminine noun: "Die %1 ist nicht erreichbar").
-    bool post(const QByteArray& address, const QByteArray& form, QByteArray* refusal,
-              const QString& name = QStringLiteral("Token-Adresse"));
-    bool isRunning() const;
-    // Ends a running request without a word.
-    void abort();
-
-Q_SIGNALS:
-    void finished(const kadmel::TokenAnswer& answer);
+    const TokenAnswer& answer() const { return m_result; }
 
 private:
     void readMore();
     void onFinished();
-    void finish(const TokenAnswer& answer);
+    void end(const TokenAnswer& answer);
 
-    int m_timeoutMs;
-    QString m_name;                                   // of the address asked
-    std::unique_ptr<QNetworkAccessManager> m_manager; // made at the first request: a password sign-in needs none
+    QString m_name; // of the address asked
+    QNetworkAccessManager* m_manager;
     QPointer<QNetworkReply> m_reply;
     QTimer m_limit;
     QByteArray m_answer;
+    TokenAnswer m_result;
 };
 
 } // namespace kadmel

@@ -1,12 +1,8 @@
 #include "keyring/KeyringSecretStore.h"
 
-#include <QPointer>
 #include <QTimer>
 
 #include <qt6keychain/keychain.h>
-
-#include <memory>
-#include <utility>
 
 namespace kadmel {
 namespace {
@@ -34,53 +30,48 @@ QString reasonOf(const QKeychain::Job& job)
 
 KeyringSecretStore::KeyringSecretStore(int timeoutMs, QObject* parent) : QObject(parent), m_timeoutMs(timeoutMs) {}
 
-template <typename JobType>
-void KeyringSecretStore::run(JobType* job, const QString& name, QObject* context, SecretDone done)
+// The keyring's own job runs to its end when ours is dropped (it deletes itself), so a write or removal handed
+// on still takes place; whichever comes first, its answer or the time limit, answers ours.
+JobPtr<SecretJob> KeyringSecretStore::run(QKeychain::Job* job, const QString& name)
 {
-    const QPointer<QObject> receiver(context);
-    // Whichever comes first, the job's answer or the time limit, answers; the other finds nothing to do.
-    auto pending = std::make_shared<SecretDone>(context ? std::move(done) : SecretDone());
-    const auto answer = [receiver, pending](const SecretAnswer& result) {
-        const SecretDone call = std::exchange(*pending, {});
-        if (call && receiver)
-            call(result);
-    };
-    job->setAutoDelete(true); // also when it answers after the time limit
+    auto ours = startJob<SecretJob>();
+    SecretJob* answering = ours.get();
+    job->setAutoDelete(true);
     job->setKey(name);
-    connect(job, &QKeychain::Job::finished, this, [answer](QKeychain::Job* finished) {
+    connect(job, &QKeychain::Job::finished, answering, [answering](QKeychain::Job* finished) {
         SecretAnswer result;
         result.ok = finished->error() == QKeychain::NoError;
         if (!result.ok)
             result.error = reasonOf(*finished);
         else if (const auto* read = qobject_cast<QKeychain::ReadPasswordJob*>(finished))
             result.secret = read->binaryData();
-        answer(result);
+        answering->answerWith(result);
     });
-    QTimer::singleShot(m_timeoutMs, this, [answer, seconds = m_timeoutMs / 1000] {
-        answer(
+    QTimer::singleShot(m_timeoutMs, answering, [answering, seconds = m_timeoutMs / 1000] {
+        answering->answerWith(
             {false,
              {},
              QStringLiteral("Der Schlüsselbund hat nicht innerhalb von %1 s geantwortet (gesperrt?).").arg(seconds)});
     });
-    // Started from the event loop, so that no answer comes from within this call.
-    QTimer::singleShot(0, job, [job] { job->start(); });
+    job->start();
+    return ours;
 }
 
-void KeyringSecretStore::read(const QString& name, QObject* context, SecretDone done)
+JobPtr<SecretJob> KeyringSecretStore::read(const QString& name)
 {
-    run(new QKeychain::ReadPasswordJob(Service), name, context, std::move(done));
+    return run(new QKeychain::ReadPasswordJob(Service), name);
 }
 
-void KeyringSecretStore::write(const QString& name, const QByteArray& secret, QObject* context, SecretDone done)
+JobPtr<SecretJob> KeyringSecretStore::write(const QString& name, const QByteArray& secret)
 {
     auto* job = new QKeychain::WritePasswordJob(Service);
     job->setBinaryData(secret);
-    run(job, name, context, std::move(done));
+    return run(job, name);
 }
 
-void KeyringSecretStore::remove(const QString& name, QObject* context, SecretDone done)
+JobPtr<SecretJob> KeyringSecretStore::remove(const QString& name)
 {
-    run(new QKeychain::DeletePasswordJob(Service), name, context, std::move(done));
+    return run(new QKeychain::DeletePasswordJob(Service), name);
 }
 
 } // namespace kadmel

@@ -2,6 +2,10 @@
 
 #include "engine/SecretStore.h"
 
+namespace QKeychain {
+class Job;
+}
+
 namespace kadmel {
 
 // Secrets in the desktop's keyring (the Secret Service of GNOME Keyring, KWallet or KeePassXC) through
@@ -15,12 +19,12 @@ public:
 
     explicit KeyringSecretStore(int timeoutMs = DefaultTimeoutMs, QObject* parent = nullptr);
 
-    void read(const QString& name, QObject* context, SecretDone done) override;
-    void write(const QString& name, const QByteArray& secret, QObject* context, SecretDone done) override;
-    void remove(const QString& name, QObject* context, SecretDone done) override;
+    JobPtr<SecretJob> read(const QString& name) override;
+    JobPtr<SecretJob> write(const QString& name, const QByteArray& secret) override;
+    JobPtr<SecretJob> remove(const QString& name) override;
 
 private:
-    template <typename JobType> void run(JobType* job, const QString& name, QObject* context, SecretDone done);
+    JobPtr<SecretJob> run(QKeychain::Job* job, const QString& name);
 
     int m_timeoutMs;
 };

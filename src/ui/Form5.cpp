@@ -111,8 +111,8 @@ FolderPicker systemFolderPicker()
     };
 }
 
-Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent,
-             const BrowserSignInSetup& browserSignIn, SecretStore* secrets)
+Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent, const SignInSetup& browserSignIn,
+             SecretStore* secrets)
     : QDialog(parent), m_store(store), m_prompts(prompts), m_secrets(secrets), m_picker(std::move(picker)),
       m_folderLabel(new QLabel(this)), m_server(textBox("Text1", this)), m_port(textBox("Text4", this)),
       m_encryption(new QComboBox(this)), m_signIn(new SignInBox(prompts, browserSignIn, this)),
@@ -243,10 +243,13 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         return changed;
     });
     m_signIn->showSetting(ini.signIn);
-    if (ini.signIn && ini.signIn->inKeyring())
-        readSecrets(m_secrets, *ini.signIn, this, [this](const std::optional<AuthSetting>& read, const QString& error) {
-            m_signIn->showSecrets(read, error);
+    if (ini.signIn && ini.signIn->inKeyring()) {
+        m_readingSecrets = readSecrets(m_secrets, *ini.signIn);
+        connect(m_readingSecrets.get(), &Job::finished, this, [this] {
+            const JobPtr<SecretsJob> read = std::move(m_readingSecrets);
+            m_signIn->showSecrets(read->setting(), read->error());
         });
+    }
     m_user->setText(fromAnsi(s.SmtpUser));
     m_password->setText(fromAnsi(s.SmtpPassword));
     // A value other than 1 or 2 (never set) leaves its box unticked.
@@ -368,9 +371,11 @@ void Form5::confirm()
     if (!secretsToPlace(m_secrets, signIn))
         return save(edited, *encryption, signIn);
     setEnabled(false);
-    placeSecrets(m_secrets, signIn, this, [this, edited, encryption](const AuthSetting& placed, const QString&) {
+    m_placingSecrets = placeSecrets(m_secrets, signIn);
+    connect(m_placingSecrets.get(), &Job::finished, this, [this, edited, encryption] {
+        const JobPtr<SecretsJob> placed = std::move(m_placingSecrets);
         setEnabled(true);
-        save(edited, *encryption, placed);
+        save(edited, *encryption, *placed->setting());
     });
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "engine/AutostartEntry.h"
-#include "ui/BrowserSignIn.h"
+#include "engine/SignInSecrets.h"
+#include "ui/SignInBox.h"
 
 #include <QDialog>
 #include <functional>
@@ -35,7 +36,7 @@ class Form5 : public QDialog
 public:
     // secrets: the desktop's keyring, where OK puts the sign-in's secrets when it takes them.
     Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* parent = nullptr,
-          const BrowserSignInSetup& browserSignIn = {}, SecretStore* secrets = nullptr);
+          const SignInSetup& browserSignIn = {}, SecretStore* secrets = nullptr);
 
     QString folderValue() const { return m_folder; }
 
@@ -60,6 +61,8 @@ private:
     Store& m_store;
     Prompts& m_prompts;
     SecretStore* m_secrets;
+    JobPtr<SecretsJob> m_readingSecrets;
+    JobPtr<SecretsJob> m_placingSecrets;
     FolderPicker m_picker;
     QString m_folder;
     QLabel* m_folderLabel;   // Label2

@@ -2,12 +2,15 @@
 
 #include "engine/SignInSecrets.h"
 #include "engine/TokenRequest.h"
+#include "signin/BrowserSignIn.h"
+#include "signin/DeviceSignIn.h"
 
 #include "store/Ansi.h"
 #include "ui/Prompts.h"
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -57,7 +60,12 @@ QWidget* rowOf(const QList<QWidget*>& widgets, int stretching, QWidget* parent)
 
 } // namespace
 
-SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidget* parent)
+BrowserOpener systemBrowserOpener()
+{
+    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+}
+
+SignInBox::SignInBox(Prompts& prompts, const SignInSetup& setup, QWidget* parent)
     : QGroupBox(QStringLiteral("OAuth 2.0"), parent), m_prompts(prompts), m_method(new QComboBox(parent)),
       m_authorizationLabel(new QLabel(this)), m_tokenUrl(field("TokenUrl", this)),
       m_authorizationUrl(field("AuthorizationUrl", this)), m_clientId(field("ClientId", this)),
@@ -65,8 +73,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
       m_googleDeviceNote(note("GoogleDeviceNote", this)),
       m_signIn(button(QStringLiteral("Im Browser anmelden…"), "SignIn", this)),
       m_signInState(note("SignInState", this)), m_secretsPlace(new QLabel(this)), m_userCode(note("UserCode", this)),
-      m_address(field("SignInAddress", this)), m_opener(browser.opener), m_browser(browser),
-      m_device(browser.deviceSecond)
+      m_address(field("SignInAddress", this)), m_setup(setup)
 {
     setObjectName(QStringLiteral("SignInBox"));
     m_method->setObjectName(QStringLiteral("SignInMethod"));
@@ -128,7 +135,7 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     connect(copy, &QPushButton::clicked, this, [this] { QGuiApplication::clipboard()->setText(m_address->text()); });
     connect(open, &QPushButton::clicked, this, [this] {
         // Where no browser can be opened (a terminal server), the button must not just do nothing.
-        if (!m_opener || !m_opener(QUrl(m_address->text(), QUrl::StrictMode)))
+        if (!m_setup.opener || !m_setup.opener(QUrl(m_address->text(), QUrl::StrictMode)))
             m_prompts.ask(window(),
                           QStringLiteral("Es konnte kein Browser geöffnet werden. Bitte kopieren Sie die Adresse "
                                          "und öffnen Sie sie in einem Browser, auch auf einem anderen Gerät."),
@@ -136,22 +143,6 @@ SignInBox::SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidge
     });
     for (QLineEdit* owner : {m_tokenUrl, m_authorizationUrl, m_clientId})
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
-    const auto failed = [this](const QString& reason) {
-        m_addressRow->hide();
-        showSignInState();
-        m_prompts.ask(window(), reason, PromptIcon::Critical, PromptButtons::Ok);
-    };
-    connect(&m_browser, &BrowserSignIn::succeeded, this, &SignInBox::signedIn);
-    connect(&m_browser, &BrowserSignIn::failed, this, failed);
-    connect(&m_device, &DeviceSignIn::succeeded, this, &SignInBox::signedIn);
-    connect(&m_device, &DeviceSignIn::failed, this, failed);
-    connect(&m_browser, &BrowserSignIn::waitingAt, this, [this](const QUrl& page, bool opened) {
-        showAddress(page, opened ? QStringLiteral("Falls sich kein Browser öffnet, diese Adresse im Browser öffnen:")
-                                 : QStringLiteral("Es ließ sich kein Browser öffnen. Bitte im Browser öffnen:"));
-    });
-    connect(&m_device, &DeviceSignIn::codeReady, this, [this](const QString& userCode, const QUrl& address) {
-        showAddress(address, QStringLiteral("Code %1 eingeben unter:").arg(userCode));
-    });
     showSetting(AuthSetting{});
 }
 
@@ -283,10 +274,8 @@ void SignInBox::methodChosen()
     const std::optional<AuthMethod> chosen = method();
     const bool oauth = chosen && *chosen != AuthMethod::Kennwort;
     const bool person = signsInAsPerson();
-    if (chosen != AuthMethod::OAuth2Browser)
-        m_browser.cancel();
-    if (chosen != AuthMethod::OAuth2Device)
-        m_device.cancel();
+    if (chosen != m_shownMethod)
+        m_job.reset();
     m_addressRow->hide();
     m_authorizationLabel->setText(chosen == AuthMethod::OAuth2Device ? QStringLiteral("Gerätecode-Adresse:")
                                                                      : QStringLiteral("Autorisierungsadresse:"));
@@ -374,37 +363,45 @@ QStringList SignInBox::filledValues() const
     return {m_tokenUrl->text(), m_authorizationUrl->text(), m_scope->text()};
 }
 
-bool SignInBox::isSigningIn() const
-{
-    return m_browser.isRunning() || m_device.isRunning();
-}
-
 void SignInBox::signInOrCancel()
 {
     m_addressRow->hide();
     if (isSigningIn()) {
-        m_browser.cancel();
-        m_device.cancel();
+        m_job.reset();
         return showSignInState();
     }
-    QString error = problem();
-    m_signingInFor = tokenOwner(); // fields edited while the browser is open do not own the token
     const bool device = method() == AuthMethod::OAuth2Device;
-    if (!error.isEmpty() ||
-        !(device ? m_device.start(*setting(), &error) : m_browser.start(*setting(), m_userName, &error)))
+    QString error = problem();
+    if (error.isEmpty())
+        error = device ? DeviceSignIn::startProblem(*setting()) : BrowserSignIn::startProblem(*setting());
+    if (!error.isEmpty()) {
         m_prompts.ask(window(), error, PromptIcon::Exclamation, PromptButtons::Ok);
+        return showSignInState();
+    }
+    m_signingInFor = tokenOwner(); // fields edited while the browser is open do not own the token
+    if (device)
+        m_job = startJob<DeviceSignIn>(*setting(), m_setup.timings);
+    else
+        m_job = startJob<BrowserSignIn>(*setting(), m_userName, m_setup.opener, m_setup.timings);
+    connect(m_job.get(), &SignInJob::waiting, this, [this] { showAddress(m_job->address(), m_job->caption()); });
+    connect(m_job.get(), &Job::finished, this, &SignInBox::signInEnded);
     showSignInState();
 }
 
-void SignInBox::signedIn(const QByteArray& refreshToken, const QString& account)
+void SignInBox::signInEnded()
 {
-    m_refreshToken = refreshToken;
-    m_refreshTokenKey.clear(); // a new token, to be placed at OK
-    m_refreshTokenOwner = m_signingInFor;
-    m_account = account;
-    m_signedInHere = true;
+    const JobPtr<SignInJob> job = std::move(m_job);
     m_addressRow->hide();
+    if (!job->refreshToken().isEmpty()) {
+        m_refreshToken = job->refreshToken();
+        m_refreshTokenKey.clear(); // a new token, to be placed at OK
+        m_refreshTokenOwner = m_signingInFor;
+        m_account = job->account();
+        m_signedInHere = true;
+    }
     showSignInState();
+    if (!job->error().isEmpty())
+        m_prompts.ask(window(), job->error(), PromptIcon::Critical, PromptButtons::Ok);
 }
 
 // The address to open by hand while the attempt waits: the browser's page, or where the device code is typed in.

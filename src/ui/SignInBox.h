@@ -1,9 +1,8 @@
 #pragma once
 
+#include "signin/SignInJob.h"
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
-#include "ui/BrowserSignIn.h"
-#include "ui/DeviceSignIn.h"
 
 #include <QGroupBox>
 
@@ -19,6 +18,15 @@ namespace kadmel {
 
 class Prompts;
 
+BrowserOpener systemBrowserOpener();
+
+// How the settings dialog signs in; tests put in their own opener and short limits.
+struct SignInSetup
+{
+    BrowserOpener opener = systemBrowserOpener();
+    SignInTimings timings;
+};
+
 // Puts a template's server, port and encryption into the dialog; the names of the fields it changed.
 using ServerFill = std::function<QStringList(const QString& server, qint16 port, Encryption encryption)>;
 
@@ -28,7 +36,7 @@ class SignInBox : public QGroupBox
 {
     Q_OBJECT
 public:
-    SignInBox(Prompts& prompts, const BrowserSignInSetup& browser, QWidget* parent);
+    SignInBox(Prompts& prompts, const SignInSetup& setup, QWidget* parent);
 
     QComboBox* methodBox() const { return m_method; }
     void setServerFill(ServerFill fill) { m_serverFill = std::move(fill); }
@@ -72,8 +80,8 @@ private:
     void fillMicrosoft();
     void fill(Provider provider, const QString& tenant);
     void signInOrCancel();
-    bool isSigningIn() const;
-    void signedIn(const QByteArray& refreshToken, const QString& account);
+    bool isSigningIn() const { return bool(m_job); }
+    void signInEnded();
     void showAddress(const QUrl& address, const QString& caption);
     void showSignInState();
     void fitDialog();
@@ -97,9 +105,8 @@ private:
     QLineEdit* m_address;
     QWidget* m_addressRow;
     QList<QWidget*> m_personOnly; // rows of the browser and the device code sign-in
-    BrowserOpener m_opener;
-    BrowserSignIn m_browser;
-    DeviceSignIn m_device;
+    SignInSetup m_setup;
+    JobPtr<SignInJob> m_job; // the sign-in under way
     ServerFill m_serverFill;
     QString m_userName;
     std::optional<Filled> m_filled;

@@ -70,13 +70,14 @@ const QByteArray Secret = "S3cr3t&Wert=1 +", Token = "ya29.a0AfH6SM-gut";
 struct SecretKeyring : SecretStore
 {
     bool locked = false;
-    void read(const QString&, QObject* context, SecretDone done) override
+    JobPtr<SecretJob> read(const QString&) override
     {
-        const SecretAnswer answer{!locked, locked ? QByteArray() : Secret, QStringLiteral("gesperrt")};
-        QTimer::singleShot(0, context, [done, answer] { done(answer); });
+        auto job = startJob<SecretJob>();
+        job->answerWith({!locked, locked ? QByteArray() : Secret, QStringLiteral("gesperrt")});
+        return job;
     }
-    void write(const QString&, const QByteArray&, QObject*, SecretDone) override {} // not asked here
-    void remove(const QString&, QObject*, SecretDone) override {}
+    JobPtr<SecretJob> write(const QString&, const QByteArray&) override { return startJob<SecretJob>(); } // not asked
+    JobPtr<SecretJob> remove(const QString&) override { return startJob<SecretJob>(); }
 };
 
 } // namespace

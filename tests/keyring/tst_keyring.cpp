@@ -44,10 +44,9 @@ struct Folder : EngineBench
 
 std::optional<AuthSetting> readBack(SecretStore& keyring, const AuthSetting& setting)
 {
-    QObject context;
-    std::optional<std::optional<AuthSetting>> got;
-    readSecrets(&keyring, setting, &context, [&](const auto& read, const QString&) { got = read; });
-    return QTest::qWaitFor([&] { return got.has_value(); }, 15000) ? *got : std::nullopt;
+    const JobPtr<SecretsJob> read = readSecrets(&keyring, setting);
+    QSignalSpy done(read.get(), &Job::finished);
+    return done.wait(15000) ? read->setting() : std::nullopt;
 }
 
 } // namespace
@@ -73,9 +72,9 @@ private Q_SLOTS:
         const std::optional<AuthSetting> read = readBack(nextStart, moved);
         QVERIFY(read && read->clientSecret == "Geheimnis" && read->refreshToken == "rt-1");
         OAuthTokenSource tokens(folder.store.kadmelIni(), 5000, &nextStart);
-        QSignalSpy ready(&tokens, &OAuthTokenSource::tokenReady);
-        tokens.request(*read);
-        QVERIFY(ready.wait(10000));
+        const JobPtr<AccessTokenJob> token = tokens.request(*read);
+        QSignalSpy ready(token.get(), &Job::finished);
+        QVERIFY(ready.wait(10000) && !token->token().isEmpty());
         QCOMPARE(readBack(nextStart, folder.signIn())->refreshToken, QByteArray("rt-2"));
         QVERIFY(!readBack(nextStart, moved)); // the old entry is gone
     }

@@ -25,6 +25,17 @@ public:
                          (refreshToken.isEmpty() ? "}" : R"(,"refresh_token":")" + refreshToken + "\"}")};
     }
 
+    // A person's sign-in granted, its OpenID "id_token" naming konto@example.com; blanks make it `size` bytes.
+    static Answer granted(qsizetype size = 0)
+    {
+        QByteArray body = token("at", 3599, "1//0e-Aktualisierungstoken").body;
+        body.insert(body.size() - 1,
+                    R"(,"id_token":"e30.)" +
+                        QByteArray(R"({"email":"konto@example.com"})").toBase64(QByteArray::Base64UrlEncoding) +
+                        ".sig\"");
+        return {200, body.insert(1, QByteArray(qMax(size - body.size(), qsizetype(0)), ' '))};
+    }
+
     explicit TokenEndpoint(const QList<Answer>& answers) : m_answers(answers)
     {
         m_server.listen(QHostAddress::LocalHost, 0);

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "engine/HeldConnections.h"
+#include "signin/SignInJob.h"
 
 #include <QMap>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
 
-#include <chrono>
 #include <functional>
 
 class QTcpSocket;
@@ -19,13 +19,14 @@ QMap<QString, QString> formDecoded(const QByteArray& query);
 
 // The one-time listener on 127.0.0.1 that the browser comes back to from the authorisation page. Each request's
 // query goes to the answerer, whose text the browser shows; an empty text answers "not found" (the browser's
-// icon request, a stray page). Any local process can connect: it holds a few connections for `idleLimit` each.
+// icon request, a stray page). Any local process can connect: it holds a few connections for the timings'
+// `redirectIdle` each.
 class LoopbackRedirect : public QObject
 {
 public:
     using Answerer = std::function<QString(const QMap<QString, QString>& query)>;
 
-    LoopbackRedirect(Answerer answerer, std::chrono::milliseconds idleLimit, QObject* parent);
+    LoopbackRedirect(Answerer answerer, const SignInTimings& timings, QObject* parent);
     ~LoopbackRedirect() override;
     bool isListening() const { return m_server.isListening(); }
     // "http://127.0.0.1:<port>/"
@@ -35,6 +36,7 @@ private:
     void read(QTcpSocket* socket);
 
     Answerer m_answerer;
+    SignInTimings m_timings;
     QTcpServer m_server;
     HeldConnections m_held;
 };

@@ -1,4 +1,4 @@
-#include "ui/LoopbackRedirect.h"
+#include "signin/LoopbackRedirect.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -8,8 +8,6 @@ namespace {
 
 // A browser's request head is a few hundred bytes; anything far longer is no redirect of ours.
 constexpr qsizetype MaxRequestBytes = 16 * 1024;
-// Out of descriptors, Qt stops accepting; the browser's return is taken once one is free again.
-constexpr int AcceptAgainMs = 500;
 
 QByteArray response(const QByteArray& status, const QString& text)
 {
@@ -36,8 +34,8 @@ QMap<QString, QString> formDecoded(const QByteArray& query)
     return values;
 }
 
-LoopbackRedirect::LoopbackRedirect(Answerer answerer, std::chrono::milliseconds idleLimit, QObject* parent)
-    : QObject(parent), m_answerer(std::move(answerer)), m_held(idleLimit)
+LoopbackRedirect::LoopbackRedirect(Answerer answerer, const SignInTimings& timings, QObject* parent)
+    : QObject(parent), m_answerer(std::move(answerer)), m_timings(timings), m_held(timings.redirectIdle)
 {
     m_server.listen(QHostAddress::LocalHost, 0);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
@@ -49,8 +47,9 @@ LoopbackRedirect::LoopbackRedirect(Answerer answerer, std::chrono::milliseconds 
             connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
+    // Out of descriptors, Qt stops accepting; the browser's return is taken once one is free again.
     connect(&m_server, &QTcpServer::acceptError, this,
-            [this] { QTimer::singleShot(AcceptAgainMs, this, [this] { m_server.resumeAccepting(); }); });
+            [this] { QTimer::singleShot(m_timings.acceptAgain, this, [this] { m_server.resumeAccepting(); }); });
 }
 
 LoopbackRedirect::~LoopbackRedirect()
@@ -59,7 +58,7 @@ LoopbackRedirect::~LoopbackRedirect()
     for (QTcpSocket* socket : findChildren<QTcpSocket*>()) {
         if (socket->state() == QAbstractSocket::ClosingState) {
             socket->setParent(nullptr);
-            QTimer::singleShot(5000, socket, &QObject::deleteLater);
+            QTimer::singleShot(m_timings.pageLinger, socket, &QObject::deleteLater);
         }
     }
 }

@@ -1,10 +1,9 @@
-#include "ui/BrowserSignIn.h"
+#include "signin/BrowserSignIn.h"
 
+#include "signin/LoopbackRedirect.h"
 #include "store/Ansi.h"
-#include "ui/LoopbackRedirect.h"
 
 #include <QCryptographicHash>
-#include <QDesktopServices>
 #include <QRandomGenerator>
 #include <QUrlQuery>
 
@@ -12,9 +11,6 @@
 
 namespace kadmel {
 namespace {
-
-// The code is traded within the sign-in's own time limit; this bounds only the exchange itself.
-constexpr int TokenExchangeMs = 30000;
 
 constexpr QByteArray::Base64Options UrlSafe = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
@@ -39,65 +35,41 @@ QUrl addressOf(const QByteArray& text)
 
 } // namespace
 
-std::optional<QString> signInRefusal(const TokenAnswer& answer)
+QString BrowserSignIn::startProblem(const AuthSetting& setting)
 {
-    if (answer.accessToken.isEmpty())
-        return fromAnsi(answer.reason);
-    if (answer.refreshToken.isEmpty())
-        return QStringLiteral("Der Anmeldedienst hat kein Aktualisierungstoken geliefert (fehlt „offline_access“ im "
-                              "Bereich?).");
-    return std::nullopt;
+    if (!isSafeOAuthAddress(addressOf(setting.authorizationUrl)))
+        return QStringLiteral("Die Autorisierungsadresse muss eine https-Adresse sein.");
+    if (!isSafeOAuthAddress(addressOf(setting.tokenUrl)))
+        return QStringLiteral("Die Token-Adresse muss eine https-Adresse sein.");
+    if (setting.clientId.trimmed().isEmpty())
+        return QStringLiteral("Bitte geben Sie die Client-ID an.");
+    return {};
 }
 
-BrowserOpener systemBrowserOpener()
-{
-    return [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-}
-
-BrowserSignIn::BrowserSignIn(const BrowserSignInSetup& setup, QObject* parent)
-    : QObject(parent), m_opener(setup.opener), m_redirectIdle(setup.redirectIdle), m_tokens(TokenExchangeMs)
+BrowserSignIn::BrowserSignIn(const AuthSetting& setting, const QString& loginHint, const BrowserOpener& opener,
+                             const SignInTimings& timings, QObject* parent)
+    : SignInJob(parent), m_timings(timings), m_setting(setting)
 {
     m_timer.setSingleShot(true);
-    m_timer.setInterval(setup.timeLimit);
+    m_timer.setInterval(timings.browserLimit);
     connect(&m_timer, &QTimer::timeout, this,
-            [this] { fail(QStringLiteral("Sie wurde nicht rechtzeitig im Browser abgeschlossen.")); });
-    connect(&m_tokens, &TokenRequest::finished, this, &BrowserSignIn::answered);
-}
-
-BrowserSignIn::~BrowserSignIn()
-{
-    finish();
-}
-
-bool BrowserSignIn::start(const AuthSetting& setting, const QString& loginHint, QString* error)
-{
-    const QUrl authorization = addressOf(setting.authorizationUrl);
-    const QUrl token = addressOf(setting.tokenUrl);
-    const auto refuse = [error](const QString& reason) {
-        if (error)
-            *error = reason;
-        return false;
-    };
-    if (isRunning())
-        return refuse(QStringLiteral("Eine Anmeldung im Browser läuft bereits."));
-    if (!isSafeOAuthAddress(authorization))
-        return refuse(QStringLiteral("Die Autorisierungsadresse muss eine https-Adresse sein."));
-    if (!isSafeOAuthAddress(token))
-        return refuse(QStringLiteral("Die Token-Adresse muss eine https-Adresse sein."));
-    if (setting.clientId.trimmed().isEmpty())
-        return refuse(QStringLiteral("Bitte geben Sie die Client-ID an."));
-
-    auto* redirect = new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); },
-                                          m_redirectIdle, this);
+            [this] { failWith(QStringLiteral("Sie wurde nicht rechtzeitig im Browser abgeschlossen.")); });
+    if (const QString problem = startProblem(setting); !problem.isEmpty()) {
+        failWith(problem);
+        return;
+    }
+    auto* redirect =
+        new LoopbackRedirect([this](const QMap<QString, QString>& values) { return returned(values); }, timings, this);
     if (!redirect->isListening()) {
         delete redirect;
-        return refuse(QStringLiteral("Für die Rückleitung aus dem Browser ist kein lokaler Anschluss frei."));
+        failWith(QStringLiteral("Für die Rückleitung aus dem Browser ist kein lokaler Anschluss frei."));
+        return;
     }
     m_redirect = redirect;
-    m_setting = setting;
     m_state = newVerifier().left(32); // 192 random bits
     m_verifier = newVerifier();
 
+    const QUrl authorization = addressOf(setting.authorizationUrl);
     QUrl page = authorization;
     // Each value percent-encoded here: one with "+" or "&" reaches the service as it was typed.
     QUrlQuery encoded(page);
@@ -120,35 +92,30 @@ bool BrowserSignIn::start(const AuthSetting& setting, const QString& loginHint, 
     }
     page.setQuery(encoded.query(QUrl::FullyEncoded), QUrl::StrictMode);
     m_timer.start();
-    Q_EMIT waitingAt(page, m_opener && m_opener(page));
-    return true;
+    const bool opened = opener && opener(page);
+    wait(page, opened ? QStringLiteral("Falls sich kein Browser öffnet, diese Adresse im Browser öffnen:")
+                      : QStringLiteral("Es ließ sich kein Browser öffnen. Bitte im Browser öffnen:"));
 }
 
-bool BrowserSignIn::isRunning() const
+BrowserSignIn::~BrowserSignIn()
 {
-    return m_redirect != nullptr;
+    end();
 }
 
-void BrowserSignIn::cancel()
-{
-    finish();
-}
-
-void BrowserSignIn::finish()
+// The listener goes at the next turn: its answerer may be what runs now.
+void BrowserSignIn::end()
 {
     m_timer.stop();
-    m_tokens.abort();
+    m_tokens.reset();
     if (m_redirect)
         m_redirect->deleteLater();
     m_redirect = nullptr;
 }
 
-void BrowserSignIn::fail(const QString& reason, Qt::ConnectionType when)
+void BrowserSignIn::failWith(const QString& reason)
 {
-    finish();
-    const QString text = QStringLiteral("Die Anmeldung im Browser ist fehlgeschlagen.\n") + reason;
-    QMetaObject::invokeMethod(
-        this, [this, text] { Q_EMIT failed(text); }, when);
+    end();
+    fail(QStringLiteral("Die Anmeldung im Browser ist fehlgeschlagen.\n") + reason);
 }
 
 // Every return must carry this attempt's state, a refusal too: anyone on this machine can send the browser
@@ -159,23 +126,23 @@ QString BrowserSignIn::returned(const QMap<QString, QString>& values)
     const QString code = values.value(QStringLiteral("code")), error = values.value(QStringLiteral("error"));
     if (code.isEmpty() && error.isEmpty() && !values.contains(QStringLiteral("state")))
         return {}; // the browser's icon, a stray page
-    if (!isRunning() || m_tokens.isRunning())
+    if (!m_redirect || m_tokens)
         return QStringLiteral("Diese Anmeldung ist bereits beendet. Sie können dieses Fenster schließen.");
     if (values.value(QStringLiteral("state")).toLatin1() != m_state) {
         const QString wrong = QStringLiteral("Die Rückleitung aus dem Browser gehört nicht zu dieser Anmeldung "
                                              "(falscher „state“). Bitte melden Sie sich erneut an.");
-        fail(wrong, Qt::QueuedConnection);
+        failWith(wrong);
         return wrong;
     }
     if (!error.isEmpty()) {
         const QString description = values.value(QStringLiteral("error_description")).trimmed();
         const QString reason = description.isEmpty() ? error : description;
-        fail(reason, Qt::QueuedConnection);
+        failWith(reason);
         return QStringLiteral("Die Anmeldung wurde abgelehnt: ") + reason;
     }
     if (code.isEmpty()) { // no other return will follow: said at once, not after the time limit
         const QString none = QStringLiteral("Die Rückleitung aus dem Browser enthielt keinen Code.");
-        fail(none, Qt::QueuedConnection);
+        failWith(none);
         return none;
     }
     QByteArray form = "grant_type=authorization_code&code=" + formEncoded(code) +
@@ -184,20 +151,19 @@ QString BrowserSignIn::returned(const QMap<QString, QString>& values)
     if (!m_setting.clientSecret.isEmpty()) // public clients have none
         form += "&client_secret=" + formEncoded(authText(m_setting.clientSecret));
     form += "&code_verifier=" + m_verifier;
-    QByteArray refusal;
-    if (!m_tokens.post(m_setting.tokenUrl, form, &refusal)) {
-        fail(fromAnsi(refusal), Qt::QueuedConnection);
-        return fromAnsi(refusal);
-    }
+    m_tokens = startJob<TokenRequest>(m_setting.tokenUrl, form, m_timings.request);
+    connect(m_tokens.get(), &Job::finished, this, [this] {
+        answered(TokenAnswer(m_tokens->answer())); // a copy: the request is dropped on the way
+    });
     return QStringLiteral("Kadmel Mail System: Anmeldung empfangen. Sie können dieses Fenster schließen.");
 }
 
 void BrowserSignIn::answered(const TokenAnswer& answer)
 {
     if (const std::optional<QString> refusal = signInRefusal(answer))
-        return fail(*refusal);
-    finish();
-    Q_EMIT succeeded(answer.refreshToken, answer.account);
+        return failWith(*refusal);
+    end();
+    succeed(answer.refreshToken, answer.account);
 }
 
 } // namespace kadmel
