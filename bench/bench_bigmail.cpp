@@ -64,6 +64,9 @@ int runOne(int mib, quint16 port)
         Store store(dir.path() + QStringLiteral("/program"));
         store.loadAtStartup();
         store.settings() = test::localSettings(dir.path() + QStringLiteral("/watch"), port);
+        // A 20 MiB text is some 28 MB in Base64: over the default limit of kadmel.ini.
+        if (!test::saveIni(dir.path() + QStringLiteral("/program"), {.maxMessageMB = 100}))
+            return 1;
         EngineTimings timings;
         timings.pollMs = 0;
         timings.minJobAgeMs = 0;

@@ -49,6 +49,7 @@ DeliveryDecision decideDelivery(const Settings& settings, const KadmelIni& ini)
     plan.server.SMTPserver = settings.SmtpServer;
     plan.server.SMTPPort = settings.SmtpPort;
     plan.server.SMTPEncryption = *ini.encryption;
+    plan.server.maxMessageBytes = maxMessageBytes(ini.maxMessageMB);
     if (auth.usesOAuth())
         plan.oauth = auth;
     decision.check = checkStartSettings(settings, auth);

@@ -49,4 +49,18 @@ QByteArrayList authMechanisms(const QByteArray& ehloReply)
     return result;
 }
 
+std::optional<qint64> sizeLimit(const QByteArray& ehloReply)
+{
+    for (const QByteArray& rest : keywordLines(ehloReply)) {
+        const QByteArrayList words = rest.simplified().split(' ');
+        if (words.first().compare("SIZE", Qt::CaseInsensitive) != 0 || words.size() < 2)
+            continue;
+        bool number = false;
+        const qint64 limit = words.at(1).toLongLong(&number);
+        if (number && limit > 0 && words.at(1).front() != '+')
+            return limit;
+    }
+    return std::nullopt;
+}
+
 } // namespace kadmel

@@ -1,6 +1,7 @@
 #include "smtp/SmtpSession.h"
 
 #include "smtp/Base64.h"
+#include "smtp/MessageSize.h"
 #include "smtp/ReplyFramer.h"
 #include "store/Ansi.h"
 #include "store/ResultCode.h"
@@ -392,20 +393,28 @@ struct SmtpSession::Private
         }
     }
 
-    bool needsUtf8(const SmtpTransaction& t) const
+    // Why the server as it introduced itself cannot take this mail, or empty: an address that needs SMTPUTF8
+    // where it is not offered (it could be written in neither the envelope nor the header), or a message
+    // larger than its SIZE or the own limit.
+    QByteArray unfit(const SmtpTransaction& t) const
     {
-        return !t.envelope.eightBitAddress.isEmpty() && !ehlo.offers("SMTPUTF8");
+        if (!t.envelope.eightBitAddress.isEmpty() && !ehlo.offers("SMTPUTF8"))
+            return "Der Server nimmt keine Adressen mit Umlauten an. \x84" + t.envelope.eightBitAddress.left(100) +
+                   "\x93";
+        const qint64 size = messageSize(t.message);
+        if (server.maxMessageBytes > 0 && size > server.maxMessageBytes)
+            return tooLargeForSettings(size, server.maxMessageBytes);
+        if (const std::optional<qint64> limit = ehlo.maximumSize(); limit && size > *limit)
+            return tooLargeForServer(size, *limit);
+        return {};
     }
 
-    // Without SMTPUTF8 such an address cannot be written in the envelope nor the header: the mail is refused
-    // without a word to the server.
-    void refuseUtf8(const SmtpTransaction& t)
+    // Such a mail is refused without a word to the server, never half-sent; the reason stands where a reply would.
+    void refuseUnfit(const QByteArray& reason)
     {
         SmtpLog mailLog = opening;
-        const QByteArray note =
-            "Der Server nimmt keine Adressen mit Umlauten an. \x84" + t.envelope.eightBitAddress.left(100) + "\x93\r\n";
-        mailLog.appendReceived(note);
-        report(ResultCode::Refused, mailLog, note);
+        mailLog.appendReceived(reason + "\r\n");
+        report(ResultCode::Refused, mailLog, reason);
     }
 
     void sendQuit()
@@ -421,12 +430,12 @@ struct SmtpSession::Private
         if (active)
             return sendMailFrom(); // a greeting restarted the conversation: the same mail from its start
         const quint64 current = session;
-        while (session == current && !waiting.isEmpty() && (aborting || needsUtf8(waiting.first()))) {
+        while (session == current && !waiting.isEmpty() && (aborting || !unfit(waiting.first()).isEmpty())) {
             const SmtpTransaction t = waiting.takeFirst();
             if (aborting)
                 report(ResultCode::TimedOut, opening, lastReceived(opening));
             else
-                refuseUtf8(t);
+                refuseUnfit(unfit(t));
         }
         if (session != current)
             return;
@@ -449,7 +458,7 @@ struct SmtpSession::Private
 
     void sendMailFrom()
     {
-        // Reached only where the server offers SMTPUTF8 when an address needs it (beginNext).
+        // Reached only for a mail the server can take (beginNext).
         const Envelope& envelope = active->transaction.envelope;
         const QByteArray utf8 = envelope.eightBitAddress.isEmpty() ? QByteArray() : QByteArray(" SMTPUTF8");
         sendCommand("MAIL FROM: <" + envelope.sender + ">" + utf8 + "\r\n");
@@ -474,14 +483,14 @@ struct SmtpSession::Private
     {
         ehlo = {ehloReply};
         const bool noneCanGo =
-            !waiting.isEmpty() &&
-            std::all_of(waiting.cbegin(), waiting.cend(), [this](const SmtpTransaction& t) { return needsUtf8(t); });
+            !waiting.isEmpty() && std::all_of(waiting.cbegin(), waiting.cend(),
+                                              [this](const SmtpTransaction& t) { return !unfit(t).isEmpty(); });
         if (noneCanGo) {
             // No mail of this session can go: the conversation ends before the sign-in.
             sendCommand("QUIT\r\n");
             const quint64 current = session;
             while (session == current && !waiting.isEmpty())
-                refuseUtf8(waiting.takeFirst());
+                refuseUnfit(unfit(waiting.takeFirst()));
             if (session == current)
                 end();
         } else if (server.SMTPAuth || !server.accessToken.isEmpty()) {

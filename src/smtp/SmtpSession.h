@@ -35,6 +35,8 @@ struct SmtpServer
     // An OAuth 2.0 access token: the client signs in with XOAUTH2 as SMTPAuthUser, whatever SMTPAuth says,
     // and only over an encrypted connection (NotSecure otherwise). Empty: the password sign-in.
     QByteArray accessToken = {};
+    // The own limit ([Zustellung] MaximaleGroesseMB): a larger message is refused, never begun; 0: none.
+    qint64 maxMessageBytes = 0;
 };
 
 // One mail of a session: its envelope and its message, composed, end-of-data line included.

@@ -1,5 +1,7 @@
 #include "smtp/ZUB_SMTP.h"
 
+#include "smtp/MessageSize.h"
+
 #include <QDateTime>
 #include <QTimer>
 
@@ -60,8 +62,16 @@ bool ZUB_SMTP::SendMail()
     d->log.reset();
     // Without a transaction's outcome the session failed before one could begin.
     d->outcome = {ResultCode::ClosedByServer, {}, SignInMechanism::None, {}};
-    if (const QByteArray problem = headerProblem(d->mail); !problem.isEmpty()) {
-        // Such a text could smuggle header lines or commands; refuse before any connection, saying which.
+    QByteArray problem = headerProblem(d->mail);
+    QByteArray message;
+    if (problem.isEmpty()) {
+        message = ComposeMessage(d->mail, QDateTime::currentDateTime());
+        if (const qint64 size = messageSize(message); d->server.maxMessageBytes > 0 && size > d->server.maxMessageBytes)
+            problem = tooLargeForSettings(size, d->server.maxMessageBytes);
+    }
+    if (!problem.isEmpty()) {
+        // A text that could smuggle header lines or commands, or a message over the own limit: refused before
+        // any connection, saying why.
         d->log.appendReceived(problem + "\r\n");
         d->refusing = true;
         d->opened = false;
@@ -76,7 +86,7 @@ bool ZUB_SMTP::SendMail()
     const QByteArray label = "  (ID " + QByteArray::number(d->mail.MailID) + ")";
     d->opened = true;
     d->session.open(d->server);
-    d->session.send({envelopeOf(d->mail), ComposeMessage(d->mail, QDateTime::currentDateTime()), label});
+    d->session.send({envelopeOf(d->mail), std::move(message), label});
     d->session.quit();
     return true;
 }

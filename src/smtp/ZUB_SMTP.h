@@ -18,6 +18,8 @@ namespace kadmel {
 // the step does not allow fails the mail at once: ServerReply, or DeliveryUnclear once the whole message may
 // have reached the server. Not re-entrant: SendMail while a session runs is refused (returns false, nothing
 // emitted).
+// A message over the server's maxMessageBytes is Refused likewise, one over the SIZE the server announces without
+// MAIL FROM.
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT

@@ -1,6 +1,7 @@
 #include "store/KadmelIni.h"
 
 #include "store/RetrySetting.h"
+#include "store/SizeSetting.h"
 
 #include <QFileInfo>
 
@@ -36,6 +37,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.encryption = readEncryption(lines, &ini.encryptionProblem);
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
+    ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");
@@ -129,6 +131,8 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits += authIniChanges(*changes.signIn);
     if (changes.retry)
         edits.append(retryIniChange(*changes.retry));
+    if (changes.maxMessageMB)
+        edits.append(maxMessageIniChange(*changes.maxMessageMB));
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)

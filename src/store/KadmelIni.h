@@ -4,6 +4,7 @@
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/FolderSetting.h"
+#include "store/SizeSetting.h"
 #include "store/WindowPlacement.h"
 
 #include <QObject>
@@ -28,6 +29,8 @@ struct KadmelIni
     WindowPlacement placement;            // [Fenster]
     FolderSetting archiveFolder;          // [Archiv] Ordner; empty: no archive
     FolderSetting receiptFolder;          // [Quittung] Ordner; empty: no receipts
+    // [Zustellung] MaximaleGroesseMB; 0: none
+    qint32 maxMessageMB = DefaultMaxMessageMB;
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
@@ -41,6 +44,7 @@ struct KadmelIniChanges
     std::optional<Encryption> encryption = {};
     std::optional<AuthSetting> signIn = {};
     std::optional<bool> retry = {};
+    std::optional<qint32> maxMessageMB = {};
     std::optional<WindowPlacement> placement = {};
     std::optional<FolderSetting> archiveFolder = {}; // empty: the key goes
     std::optional<FolderSetting> receiptFolder = {};

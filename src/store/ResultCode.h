@@ -18,7 +18,8 @@ enum class ResultCode
     NoConnection,    // "ERRMessage4"
     ClosedByServer,  // "ERRMessage5"
     TimedOut,        // "ERRMessage6"
-    Refused,         // "ERRMessage7": a header that could smuggle lines; nothing was sent
+    Refused,         // "ERRMessage7": a header that could smuggle lines, an address or a size the server or
+                     // kadmel.ini does not take; nothing was sent
     NotSecure,       // "ERRMessage8": no secure connection, or none that a sign-in demands
     DeliveryUnclear, // "ERRMessage9": the connection ended after the whole message went out
     SignInFailed,    // "ERRMessage10": no access token for the mail server

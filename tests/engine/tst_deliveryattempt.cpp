@@ -252,6 +252,25 @@ private Q_SLOTS:
         QCOMPARE(server.connectionCount(), 0);
     }
 
+    // A message over kadmel.ini's limit fails before any connection, naming both sizes; a damaged value is the
+    // default of 25 MB, and the mail goes.
+    void ownSizeLimitRefusesBeforeConnecting()
+    {
+        ScriptedSmtpServer server;
+        AttemptBench bench(server.port(), quick(0), QByteArray(1500000, 'x'));
+        writeBytes(iniFilePathIn(bench.program), "[Zustellung]\nMaximaleGroesseMB=1\n");
+        const auto [status, said, log] = bench.run();
+        QCOMPARE(status + said.mid(said.indexOf(' ')),
+                 QByteArray("ERRMessage7 (Die E-Mail ist 2,1 MB gro\xDF, MaximaleGroesseMB in kadmel.ini erlaubt "
+                            "h\xF6"
+                            "chstens 1,0 MB.)"));
+        QCOMPARE(server.connectionCount(), 0);
+        SmtpSink sink;
+        bench.setPort(sink.port());
+        writeBytes(iniFilePathIn(bench.program), "[Zustellung]\nMaximaleGroesseMB=1,5\n");
+        QCOMPARE(bench.run().status, QByteArray("MSGSENT"));
+    }
+
     // The program ends during the attempt: it is cut short, also while its page is still being made.
     void abortCutsTheAttemptShort_data() { oneAttemptSendsThePage_data(); }
     void abortCutsTheAttemptShort()

@@ -44,6 +44,7 @@ private Q_SLOTS:
         utf8.smtpUtf8 = true;
         SmtpSink sink(utf8);
         EngineBench bench(sink.port(), {.pollMs = 20, .alertCloseMs = 300, .minJobAgeMs = 0, .smtp = {300, 60000}});
+        QVERIFY(test::saveIni(bench.program, {.maxMessageMB = 100})); // 20 MiB of text is 28 MB in Base64
         Dispatcher& dispatcher = bench.restart();
         bench.view.tray = true;
         const QByteArray line = "Position 17: Lieferung  nach Bonn, Menge 12, je 3,50 EUR\r\n";

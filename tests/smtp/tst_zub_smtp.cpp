@@ -158,6 +158,13 @@ private Q_SLOTS:
             << greeted + Lines{"S:250-mail\r\n250 8BITMIME", "C:QUIT",
                                "R:Der Server nimmt keine Adressen mit Umlauten an. \x84j\xF6rg@example.org\x93"}
             << QByteArray("ERRMessage7") << 0;
+        // A message over the server's SIZE never begins: no MAIL FROM. "SIZE" alone or 0 sets no limit.
+        QTest::newRow("message over SIZE") << greeted + Lines{"S:250-mail\r\n250 SIZE 300", "C:QUIT",
+                                                              "R:Die E-Mail ist 0,4 KB gro\xDF, der Server nimmt h\xF6"
+                                                              "chstens 0,3 KB an."}
+                                           << QByteArray("ERRMessage7") << 0;
+        QTest::newRow("SIZE without a limit")
+            << greeted + Lines{"S:250-SIZE\r\n250 size 0"} + FromMailFrom << QByteArray() << 0;
         QTest::newRow("starttls in lower case, answered with 250")
             << greeted + Lines{"S:250-mail\n250 starttls", "C:STARTTLS", "S:250 ok"} << err8 << 0;
     }

@@ -119,6 +119,12 @@ private Q_SLOTS:
             {" TRUE", true}, {"\"True\"", true}, {"1", false}, {"t rue", false}, {"true;", false}};
         for (const auto& [value, on] : retries)
             QVERIFY2(readKadmelIni("[zustellung]\nautomatischWiederholen =" + value).retry == on, value.constData());
+        // The size limit: a whole number of MB; anything else is the default, never no limit.
+        const std::pair<QByteArray, qint32> limits[] = {{"", 25},   {" 0", 0},      {"40", 40},  {"1,5", 25},
+                                                        {"-1", 25}, {"100001", 25}, {"1e3", 25}, {"\"10\"", 10}};
+        for (const auto& [value, megabytes] : limits)
+            QVERIFY2(readKadmelIni("[Zustellung]\nMaximaleGroesseMB=" + value).maxMessageMB == megabytes,
+                     value.constData());
     }
 
     // The file is read again only when it changed: its size, time or inode. A change that keeps all three is not
