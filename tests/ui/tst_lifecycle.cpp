@@ -148,6 +148,7 @@ void TestLifecycle::signalBurstEndsTheRealProgram()
     EngineBench bench(server.serverPort());
     bench.writeJob("a.zub", "Gro\xDF",
                    QByteArray("Zeile mit etwas Text\r\n").repeated((20 << 20) / 22 + 1).left(20 << 20));
+    QVERIFY(test::saveIni(bench.program, {.maxMessageMB = 100})); // 20 MiB of text is 28 MB in Base64
     Store& store = bench.store;
     QVERIFY(store.SaveAll());
     const QString folder = store.programFolder();
