@@ -237,7 +237,11 @@ void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
     };
     if (!mail.attachmentProblem.isEmpty()) {
         dropCopies();
-        return setJobAside(job, mail.attachmentProblem, mail.record);
+        MailRecord read = mail.record; // the receipt names no file that was not taken
+        MailExtras extras = extrasOf(read);
+        extras.attachments.clear();
+        setExtras(read, extras);
+        return setJobAside(job, mail.attachmentProblem, read);
     }
     if (mail.parsed == ParsedJob::Outcome::Malformed)
         return setJobAside(job, "ist unvollst\xE4ndig: Ein Wert endet nicht mit \x84@@\x93, oder nach dem Betreff "
