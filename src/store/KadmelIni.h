@@ -29,6 +29,7 @@ struct KadmelIni
     WindowPlacement placement;            // [Fenster]
     FolderSetting archiveFolder;          // [Archiv] Ordner; empty: no archive
     FolderSetting receiptFolder;          // [Quittung] Ordner; empty: no receipts
+    bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
     // [Zustellung] MaximaleGroesseMB; 0: none
     qint32 maxMessageMB = DefaultMaxMessageMB;
 };

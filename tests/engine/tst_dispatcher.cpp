@@ -2,6 +2,8 @@
 #include "engine/HtmlBody.h"
 #include "engine/MailBudget.h"
 #include "smtp/Message.h"
+#include "store/MailAttachments.h"
+#include "store/PermanentRemoval.h"
 #include "store/RetryFile.h"
 #include "support/EngineBench.h"
 #include "support/MailReader.h"
@@ -9,6 +11,7 @@
 #include "support/SmallDisk.h"
 #include "support/SmtpSink.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
@@ -17,6 +20,7 @@
 
 using namespace kadmel;
 using namespace kadmel::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -66,11 +70,12 @@ private Q_SLOTS:
         bench.writeJob("2-under.zub", "gro\xE1", text.first(low));
         // As producers write them: a field per line, code page 858 with the euro at D5, names, copies, a blind
         // copy, a reply address and an umlaut address (the sink offers SMTPUTF8); a body's "@@CC" means nothing.
-        bench.writeRawJob("3-small.ZUB",
-                          "@@FR Buchhaltung <alice@example.com>\r\n@@TO Max M\x81ller <bob@example.com>; carl@example.com "
-                          "\r\n@@CC \"Meier, Eva\" <eva@example.com>, j\x94rg@example.com\r\n@@BC archiv@example.com\r\n"
-                          "@@RT info@example.com\r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\nGr\x81\xE1"
-                          "e 100 \xD5@@CC x@example.com");
+        bench.writeRawJob(
+            "3-small.ZUB",
+            "@@FR Buchhaltung <alice@example.com>\r\n@@TO Max M\x81ller <bob@example.com>; carl@example.com "
+            "\r\n@@CC \"Meier, Eva\" <eva@example.com>, j\x94rg@example.com\r\n@@BC archiv@example.com\r\n"
+            "@@RT info@example.com\r\n@@SB zwei \x84 \xD5\r\n@@\r\n\r\nGr\x81\xE1"
+            "e 100 \xD5@@CC x@example.com");
         QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
         QCOMPARE(dispatcher.StartProcessing(), StartCheck::Ok);
         QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 60000);
@@ -306,6 +311,80 @@ private Q_SLOTS:
         // The message went out whole: the server may have it. The mark is on disk at once, so the second
         // run, killed before any save, keeps it.
         QCOMPARE(store.tables().mail(1).Status, QByteArray("ERRMessage9"));
+    }
+
+    // An invoice job with a PDF and an XML file of an umlaut name, a field per line: the recipient reads both
+    // parts byte for byte; the producer's files go only once the mail is sent ([Anhaenge] NachVersandLoeschen),
+    // and the store's copies with the mail's removal for good. A missing, a linked and a growing file refuse
+    // their job, which stays with its files.
+    void invoicesTravelWithTheirFiles()
+    {
+        SmtpSink sink;
+        EngineBench bench(sink.port());
+        const QByteArray out = QFile::encodeName(bench.dir.path()) + "/out/";
+        QDir().mkpath(QFile::decodeName(out));
+        const QByteArray pdf = "%PDF-1.7\n" + QByteArray(3000, '\xE4') + "\n%%EOF\n";
+        const QByteArray xml = "\xEF\xBB\xBF<?xml version=\"1.0\"?><Invoice>100 \xE2\x82\xAC</Invoice>\n";
+        const auto write = [&](const QByteArray& name, const QByteArray& bytes) {
+            std::ofstream((out + name).constData(), std::ios::binary) << bytes.toStdString();
+        };
+        write("R4711.pdf", pdf);
+        write("Rechnung-M\xC3\xBCller.xml", xml);
+        write("wachsend.xml", xml);
+        QVERIFY(QFile::link(QFile::decodeName(out + "R4711.pdf"), QFile::decodeName(out + "link.pdf")));
+        QFile growing(QFile::decodeName(out + "wachsend.xml"));
+        QVERIFY(growing.open(QIODevice::ReadWrite) &&
+                growing.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+        growing.close();
+        QFile ini(bench.program + QStringLiteral("/kadmel.ini"));
+        QVERIFY(ini.open(QIODevice::Append));
+        ini.write("\r\n[Anhaenge]\r\nNachVersandLoeschen=true\r\n");
+        ini.close();
+        const auto job = [&](const QByteArray& name, const QByteArrayList& files) {
+            QByteArray text = "@@FR alice@example.com\r\n@@TO bob@example.com\r\n";
+            for (const QByteArray& file : files)
+                text += "@@AN " + out + file + "\r\n";
+            bench.writeRawJob(name, text + "@@SB Rechnung 4711\r\n@@\r\n\r\nAnbei die Rechnung.");
+        };
+        job("1-fehlt.zub", {"R4711.pdf", "nicht-da.pdf"});
+        job("2-link.zub", {"link.pdf"});
+        job("3-wachsend.zub", {"wachsend.xml"});
+        job("4-gut.zub", {"R4711.pdf", "Rechnung-M\x81ller.xml"});
+        Dispatcher& dispatcher = bench.restart();
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
+        QCOMPARE(dispatcher.StartProcessing(), StartCheck::Ok);
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 1, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(dispatcher.IdleFlag(), 15000);
+
+        for (const char* said :
+             {"nicht-da.pdf\x93 fehlt.", "link.pdf\x93 ist eine Verkn\xFC", "wachsend.xml\x93 wird noch"})
+            QCOMPARE(bench.view.said(said), 1);
+        for (const char* kept : {"1-fehlt.zub", "2-link.zub", "3-wachsend.zub"})
+            QVERIFY2(bench.jobExists(kept), kept);
+        QVERIFY(QFileInfo(QFile::decodeName(out + "link.pdf")).isSymLink() && bytesAt(out + "wachsend.xml") == xml);
+        QCOMPARE(sink.messages().size(), 1);
+        const QJsonObject read = readAsRecipient(sink.messages().at(0).content);
+        const auto sha = [](const QByteArray& b) {
+            return QString::fromLatin1(QCryptographicHash::hash(b, QCryptographicHash::Sha256).toHex());
+        };
+        QCOMPARE(read[u"parts"].toArray(),
+                 QJsonArray({QJsonArray({u"R4711.pdf"_s, u"application/pdf"_s, sha(pdf)}),
+                             QJsonArray({u"Rechnung-Müller.xml"_s, u"application/xml"_s, sha(xml)})}));
+        QVERIFY(read[u"body"].toString().contains(u"Anbei die Rechnung.") && read[u"defects"].toArray().isEmpty());
+        // Sent: the originals are gone, the store's copies stay with the mail until it is removed for good.
+        QVERIFY(!bench.jobExists("4-gut.zub") && !QFileInfo::exists(QFile::decodeName(out + "R4711.pdf")) &&
+                !QFileInfo::exists(QFile::decodeName(out + "Rechnung-M\xC3\xBCller.xml")));
+        const QString copies = bench.program + QStringLiteral("/Anhaenge");
+        QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 2);
+        QCOMPARE(attachmentsOf(bench.program, bench.reloaded().mail(1)).value(1).name,
+                 QByteArray("Rechnung-M\xFCller.xml"));
+        QVERIFY(dispatcher.beginCommand());
+        QCOMPARE(bench.store.moveToDeleted(SentFolder, 1, 1), 1);
+        dispatcher.removingForGood({1});
+        PermanentRemoval removal(bench.store, {1});
+        QVERIFY(removal.step(1000, nullptr));
+        dispatcher.endCommand({{}, removal.newIds()});
+        QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 0);
     }
 };
 

@@ -8,7 +8,7 @@
 namespace kadmel::test {
 
 // The message as a recipient's program reads it: read_mail.py's JSON (subject, body, epoch, offset,
-// messageId, defects, addresses: "Name<addr>, <addr>" per address field), or an empty object when the parser could not
+// messageId, defects, parts: [name, type, SHA-256] per attachment, addresses: "Name<addr>, <addr>" per address field), or an empty object when the parser could not
 // run.
 inline QJsonObject readAsRecipient(const QByteArray& message)
 {

@@ -1,5 +1,6 @@
 # One message from stdin as a recipient's mail program reads it (policy.default), printed as JSON.
 import email
+import hashlib
 import json
 import sys
 from email import policy
@@ -18,7 +19,10 @@ for name, value in message.items():
 date = message["Date"].datetime if message["Date"] else None
 json.dump({
     "subject": str(message["Subject"] or ""),
-    "body": message.get_content(),
+    "body": (message.get_body(("html", "plain")) or message).get_content(),
+    # [file name, type, SHA-256 of the bytes] per attachment
+    "parts": [[p.get_filename(), p.get_content_type(), hashlib.sha256(p.get_content()).hexdigest()]
+              for p in message.iter_attachments()],
     "epoch": date.timestamp() if date and date.tzinfo else None,
     "offset": date.utcoffset().total_seconds() // 60 if date and date.tzinfo else None,
     "messageId": str(message["Message-ID"] or ""),
