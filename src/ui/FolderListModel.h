@@ -28,7 +28,8 @@ public:
         ColumnCount
     };
 
-    FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr);
+    // The program folder is where the mails' attachments are looked up; a mail with any shows a paper clip.
+    FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr, QString programFolder = {});
 
     int folder() const { return m_folder; }
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -61,10 +62,12 @@ private:
         bool bold = false;
         QByteArray cells[ColumnCount]; // Windows-1252 texts; the ID cell stays empty
         QByteArray code;               // the server's refusal code, shown before the status
+        bool attached = false;         // the mail has attachments
     };
     Row rowOf(qint16 id, bool bold) const;
     const MailTables& m_tables;
     const int m_folder;
+    const QString m_programFolder;
     QList<Row> m_rows;
     QHash<qint16, QByteArray> m_suffixes;
 };
