@@ -1,17 +1,21 @@
 #include "UiTestSupport.h"
 
+#include "store/MailExtras.h"
 #include "ui/mail/Form2.h"
 #include "ui/mail/Form3.h"
+#include "ui/mail/MailEditor.h"
 #include "ui/mail/SysTrayAlert.h"
 #include "ui/mail/TrayController.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabBar>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <tuple>
 
 using namespace kadmel;
@@ -50,6 +54,7 @@ class TestMailWindows : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void viewer();
+    void attachmentsInViewerAndEditor();
     void alertPlaceShowSetClose();
     void trayIconAndMenu();
     void aboutBox();
@@ -122,6 +127,50 @@ void TestMailWindows::viewer()
     const QRect designed = rtb->geometry();
     viewer.resize(30, 60);
     QCOMPARE(rtb->geometry(), designed);
+}
+
+void TestMailWindows::attachmentsInViewerAndEditor()
+{
+    struct Target : MailEditTarget
+    {
+        MailRecord mail = [] {
+            MailRecord m;
+            m.Reserved = "<alt@example.com>";
+            return m;
+        }();
+        QList<AttachmentInfo> listed = {{"Rechnung f\xFCr M\xFCller.pdf", "application/pdf", 3000},
+                                        {"rechnung.xml", "application/xml", 812}};
+        MailRecord* mailRecord(qint16 id) override { return id == 4 ? &mail : nullptr; }
+        bool saveAll(QString*) override { return true; }
+        QList<AttachmentInfo> attachments(const MailRecord&) override { return listed; }
+    } target;
+
+    // The viewer lists name, size and type below the header and pushes the tabs down; "Anhang speichern…"
+    // asks for the chosen one. A mail without any keeps the design's layout.
+    Form2 viewer;
+    viewer.showMail(target.mail, 4, target.listed);
+    auto* list = child<QTreeWidget>(viewer, "Attachments");
+    const QTreeWidgetItem* first = list->topLevelItem(0);
+    QVERIFY(list->topLevelItemCount() == 2 && first->text(0) == QStringLiteral("Rechnung für Müller.pdf") &&
+            first->text(1) == QStringLiteral("2,92 KB") && first->text(2) == QStringLiteral("PDF"));
+    auto* strip = child<QFrame>(viewer, "TabStrip1");
+    QVERIFY(strip->y() >= list->geometry().bottom());
+    QSignalSpy save(&viewer, &Form2::attachmentSaveRequested);
+    list->setCurrentItem(list->topLevelItem(1));
+    child<QPushButton>(viewer, "SaveAttachment")->click();
+    QCOMPARE(save.value(0), (QVariantList{qint16(4), 1}));
+    viewer.showMail(target.mail, 4);
+    QVERIFY(list->isHidden() && strip->y() == 89);
+
+    // The editor lists the names; a dropped one leaves the record at "OK", which makes it another mail.
+    frmMailEdit editor(target);
+    QVERIFY(editor.openMail(4));
+    auto* names = child<QListWidget>(editor, "Attachments");
+    QVERIFY(names->count() == 2 && names->item(0)->text() == QStringLiteral("Rechnung für Müller.pdf"));
+    child<QPushButton>(editor, "DropAttachment")->click();
+    QVERIFY(names->count() == 1 && names->item(0)->text() == QStringLiteral("rechnung.xml"));
+    child<QPushButton>(editor, "Command1")->click();
+    QVERIFY(messageIdOf(target.mail).isEmpty());
 }
 
 void TestMailWindows::alertPlaceShowSetClose()
