@@ -162,7 +162,7 @@ printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDi
     >"$demo/watch/KDMEML/willkommen.zub"
 printf '@@FR demo@kadmel.example\r\n@@TO joerg@example.com\r\n@@SB Gr\x81\xe1e aus M\x81nchen\r\n@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\nBetrag: 100 \xd5\r\n' \
     >"$demo/watch/KDMEML/umlaute.zub"
-printf '@@FR Buchhaltung Kadmel <demo@kadmel.example>\r\n@@TO Rechnungseingang <rechnung@example.org>\r\n@@AN %s\r\n@@AN %s\r\n@@SB Rechnung 4711\r\n@@\r\n\r\nAnbei die Rechnung 4711 \xfcber 119,00 \xd5.\r\n' \
+printf '@@FR Buchhaltung Kadmel <demo@kadmel.example>\r\n@@TO Rechnungseingang <rechnung@example.org>\r\n@@AN %s\r\n@@AN %s\r\n@@SB Rechnung 4711\r\n@@\r\n\r\nAnbei die Rechnung 4711 \x81ber 119,00 \xd5.\r\n' \
     "$files/rechnung-4711.xml" "$files/rechnung-4711.pdf" >"$demo/watch/KDMEML/rechnung.zub"
 echo "Three jobs dropped into $demo/watch/KDMEML/, the invoice's files in $files"
 
@@ -237,6 +237,7 @@ for name, count, folder_ids in zip(names, counts, ids):
             integer, string, array = reader(f.read())
         array(string); array(string); string()
         sender, to, subject, _body, date, size, status = (string() for _ in range(7))
+        sender, to, subject = sender.strip(), to.strip(), subject.strip()  # as the lists show them
         print(f"  {mail_id:>3}  {date}  {sender} -> {to}  \"{subject}\"  {size}  {status}")
 print(f"MailCount {mail_count}")
 PY
