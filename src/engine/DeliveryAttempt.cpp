@@ -11,6 +11,7 @@
 #include "store/Ansi.h"
 #include "store/AuthSetting.h"
 #include "store/KadmelIni.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
 #include <optional>
@@ -33,6 +34,8 @@ struct DeliveryAttempt::Private
     {
         QByteArray html;
         QByteArray base64; // made beside the window's thread for a big mail only
+        QList<MailAttachment> files;
+        QString problem; // an attachment's copy that could not be read
     };
 
     Store& store;
@@ -78,12 +81,19 @@ DeliveryAttempt::~DeliveryAttempt() = default;
 void DeliveryAttempt::start(qint16 id)
 {
     d->aborted = false;
-    const QByteArray body = d->store.tables().mail(id).Body;
-    const bool beside = body.size() >= d->timings.offThreadBytes;
+    const MailRecord record = d->store.tables().mail(id);
+    const QByteArray& body = record.Body;
+    const bool attaches = !extrasOf(record).attachments.isEmpty(); // read and encoded beside the window's thread
+    const bool beside = body.size() >= d->timings.offThreadBytes || attaches;
     OffThread& worker = d->worker;
     DispatcherView& view = d->view;
-    const auto build = [body, beside, &worker, &view] {
+    const QString programFolder = d->store.programFolder();
+    const auto build = [record, body, beside, programFolder, &worker, &view] {
         Private::Page page;
+        SmtpMail files;
+        if (!attachFiles(files, programFolder, record, true, &page.problem))
+            return page;
+        page.files = std::move(files.MailAttachments);
         page.html = ComposeHtmlBody(body, [&](qint32 value, qint32 maximum, qint16 option) {
             if (beside)
                 worker.post([&view, value, maximum, option] { view.SetPBValue(value, maximum, option); });
@@ -96,6 +106,8 @@ void DeliveryAttempt::start(qint16 id)
     };
     d->worker.run(beside, build, [this, id](Private::Page page) {
         d->page = std::move(page);
+        if (!d->page.problem.isEmpty())
+            return failSignIn(ResultCode::Refused, toAnsi(d->page.problem));
         SendMailItem(id);
         if (d->aborted)
             abort();
@@ -136,6 +148,7 @@ void DeliveryAttempt::SendMailItem(qint16 id)
     SmtpMail mail = smtpMailOf(record, id);
     mail.MailBody = std::move(d->page.html); // built in start()
     mail.MailBodyBase64 = std::move(d->page.base64);
+    mail.MailAttachments = std::move(d->page.files);
     // The connection starts from an empty bar, not from the finished page.
     d->view.SetPBValue(0, 8, 1);
 

@@ -4,6 +4,7 @@
 #include "engine/ByteText.h"
 #include "engine/DeliveryAttempt.h"
 #include "engine/Filing.h"
+#include "engine/JobAttachments.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
 #include "engine/Receipt.h"
@@ -114,6 +115,10 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     connect(&d->filing, &Filing::filed, this, [this](qint16 id) {
         d->receipts.owe(id, false);
         writeReceipts();
+    });
+    connect(&d->filing, &Filing::filed, this, [this](qint16 id, bool sent) {
+        if (sent && d->store.kadmelIni().read().deleteSentAttachments)
+            removeSentSources(d->store.programFolder(), d->store.tables().mail(id));
     });
     connect(&d->filing, &Filing::filed, this, &Dispatcher::mailFiled);
     connect(&d->filing, &Filing::filed, &d->alertPause, &AlertPause::begin);

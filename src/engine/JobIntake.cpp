@@ -1,13 +1,16 @@
 #include "engine/JobIntake.h"
 
 #include "engine/ByteText.h"
+#include "engine/JobAttachments.h"
 #include "engine/JobDirectory.h"
 #include "engine/JobParser.h"
 #include "engine/JobScanner.h"
 #include "engine/MailBudget.h"
 #include "engine/OffThread.h"
+#include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
+#include "store/AttachmentCopies.h"
 #include "store/FileAccess.h"
 #include "store/MailExtras.h"
 #include "store/MailFile.h"
@@ -35,6 +38,7 @@ struct JobIntake::NewMail
 {
     ParsedJob::Outcome parsed = ParsedJob::Outcome::Malformed;
     bool tooLarge = false;
+    QByteArray attachmentProblem; // why the job's files could not be read or copied
     MailRecord record;
 };
 
@@ -167,8 +171,12 @@ void JobIntake::ParseJob(const JobEntry& job)
         return setJobAside(job, "l\xE4sst sich nicht lesen.");
     }
 
+    // Its files are read and copied with the parse, never on the window's thread.
+    const bool attaches = text.contains("@@AN");
     const Settings settings = d->store.settings();
-    const auto parse = [text = std::move(text), settings]() mutable {
+    const QString programFolder = d->store.programFolder();
+    const int minAgeMs = d->timings.minJobAgeMs;
+    const auto parse = [text = std::move(text), settings, programFolder, minAgeMs]() mutable {
         NewMail mail;
         const ParsedJob parsed = parseJobText(text);
         text = {};
@@ -183,12 +191,29 @@ void JobIntake::ParseJob(const JobEntry& job)
         record.Date = dateText(QDateTime::currentDateTime());
         record.Size = FormatByteSize(record.Body.size());
         record.Reserved = NewMessageId(fieldValue(record.From)); // saved with the mail, before anything goes out
-        setExtras(record, {OemToAnsi(parsed.fields.copyTo), OemToAnsi(parsed.fields.blindCopyTo),
-                           OemToAnsi(parsed.fields.replyTo)});
-        mail.tooLarge = projectedMailFileSize(record, settings) > MaxMailFileBytes;
+        MailExtras extras{OemToAnsi(parsed.fields.copyTo), OemToAnsi(parsed.fields.blindCopyTo),
+                          OemToAnsi(parsed.fields.replyTo)};
+        QList<JobAttachment> files;
+        mail.attachmentProblem = readJobAttachments(parsed.fields.attachments, minAgeMs, files);
+        qint64 attached = 0;
+        for (const JobAttachment& file : files)
+            attached += EncodedSize(file.file.bytes.size());
+        mail.tooLarge = projectedMailFileSize(record, settings) + attached > MaxMailFileBytes;
+        // The copies reach the disk before the mail: a kill leaves the job and copies no mail names.
+        for (const JobAttachment& file : files) {
+            if (!mail.attachmentProblem.isEmpty() || mail.tooLarge)
+                break;
+            const QByteArray copy = newAttachmentCopyName();
+            QString error;
+            if (!writeAttachmentCopy(programFolder, copy, file.file.bytes, &error))
+                mail.attachmentProblem = "wird nicht gesendet: Sein Anhang \x84" + file.sourcePath +
+                                         "\x93 lie\xDF sich nicht in den Mailspeicher kopieren: " + toAnsi(error);
+            extras.attachments.append(attachmentValue(copy, file.sourcePath));
+        }
+        setExtras(record, extras);
         return mail;
     };
-    const bool beside = job.size >= d->timings.offThreadBytes;
+    const bool beside = job.size >= d->timings.offThreadBytes || attaches;
     d->worker.run(beside, parse, [this, job](const NewMail& mail) { takeRecord(job, mail); });
 }
 
@@ -202,6 +227,17 @@ void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
                        {});
         d->folder->remove(job.name);
         return settle(Outcome::SetAside);
+    }
+    // Copies of a job that is not taken go with the next start's clean-up, or here and now.
+    const auto dropCopies = [this, &mail] {
+        QList<QByteArray> copies;
+        for (const QByteArray& value : extrasOf(mail.record).attachments)
+            copies.append(copyNameOf(value));
+        removeAttachmentCopies(d->store.programFolder(), copies);
+    };
+    if (!mail.attachmentProblem.isEmpty()) {
+        dropCopies();
+        return setJobAside(job, mail.attachmentProblem, mail.record);
     }
     if (mail.parsed == ParsedJob::Outcome::Malformed)
         return setJobAside(job, "ist unvollst\xE4ndig: Ein Wert endet nicht mit \x84@@\x93, oder nach dem Betreff "
@@ -217,6 +253,7 @@ void JobIntake::takeRecord(const JobEntry& job, const NewMail& mail)
     MailTables& tables = d->store.tables();
     const std::optional<qint16> id = tables.createMail(mail.record);
     if (!id) {
+        dropCopies();
         d->view.setMessage("Mailspeicher voll (32767 Mails). Bitte gel\xF6schte Objekte endg\xFCltig entfernen.");
         return settle(Outcome::Stopped);
     }
@@ -255,6 +292,9 @@ void JobIntake::setJobAside(const JobEntry& job, const QByteArray& reason, const
 
 QByteArray JobIntake::takeBackNewMail(qint16 id)
 {
+    QList<QByteArray> copies;
+    for (const QByteArray& value : extrasOf(d->store.tables().mail(id)).attachments)
+        copies.append(copyNameOf(value));
     d->store.tables().dropLastMail();
     QString error;
     // The index first: the mail's file goes only once no index on disk names it.
@@ -264,6 +304,7 @@ QByteArray JobIntake::takeBackNewMail(qint16 id)
     }
     if (!removeFile(d->store.mailFilePath(id), &error))
         return ' ' + toAnsi(error);
+    removeAttachmentCopies(d->store.programFolder(), copies);
     return {};
 }
 

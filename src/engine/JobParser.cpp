@@ -30,17 +30,24 @@ ParsedJob parseJobText(const QByteArray& text)
         return job;
     job.fields = {values[0], values[1], values[2], text.mid(next + 6, bodyLength)};
     const qsizetype subject = text.indexOf(Markers[2]);
-    const auto optional = [&text, subject](const char* marker) {
-        QByteArray joined;
+    const auto found = [&text, subject](const char* marker) {
+        QList<QByteArray> all;
         for (qsizetype pos = text.indexOf(marker); pos >= 0 && pos < subject; pos = text.indexOf(marker, pos + 4)) {
             const qsizetype end = text.indexOf("@@", pos + 2); // at the latest the subject's marker
-            joined += (joined.isEmpty() ? "" : ",") + fieldValue(text.mid(pos + 5, qMax<qsizetype>(0, end - pos - 5)));
+            all.append(fieldValue(text.mid(pos + 5, qMax<qsizetype>(0, end - pos - 5))));
         }
+        return all;
+    };
+    const auto optional = [&found](const char* marker) {
+        QByteArray joined;
+        for (const QByteArray& value : found(marker))
+            joined += (joined.isEmpty() ? "" : ",") + value;
         return joined;
     };
     job.fields.copyTo = optional("@@CC");
     job.fields.blindCopyTo = optional("@@BC");
     job.fields.replyTo = optional("@@RT");
+    job.fields.attachments = found("@@AN");
     job.outcome = ParsedJob::Outcome::Ok;
     return job;
 }

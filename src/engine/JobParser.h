@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 namespace kadmel {
 
@@ -15,6 +16,7 @@ struct JobFields
     QByteArray copyTo = {};
     QByteArray blindCopyTo = {};
     QByteArray replyTo = {};
+    QList<QByteArray> attachments = {}; // "@@AN": one file's path each, trimmed
 
     friend bool operator==(const JobFields&, const JobFields&) = default;
 };

@@ -1,10 +1,12 @@
 #include "engine/MailExport.h"
 
 #include "engine/HtmlBody.h"
+#include "smtp/Base64.h"
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
 #include "store/DeliveryOutcome.h"
 #include "store/KadmelIni.h"
+#include "store/MailAttachments.h"
 #include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
@@ -26,6 +28,20 @@ SmtpMail smtpMailOf(const MailRecord& record, qint16 id)
     return mail;
 }
 
+bool attachFiles(SmtpMail& mail, const QString& programFolder, const MailRecord& record, bool encode, QString* error)
+{
+    const QList<AttachmentInfo> infos = attachmentsOf(programFolder, record);
+    for (int i = 0; i < infos.size(); ++i) {
+        MailAttachment file{infos[i].name, {}};
+        if (!readAttachment(programFolder, record, i, file.bytes, error))
+            return false;
+        if (encode)
+            file.base64 = Encode(file.bytes);
+        mail.MailAttachments.append(std::move(file));
+    }
+    return true;
+}
+
 std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
 {
     const MailRecord& record = store.tables().mail(id);
@@ -44,6 +60,8 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
     if (mail.MailMessageId.isEmpty()) // the one its next attempt gets is made then
         mail.MailMessageId = NewMessageId(fieldValue(record.From));
     mail.MailBody = ComposeHtmlBody(record.Body);
+    if (!attachFiles(mail, store.programFolder(), record, false, error))
+        return std::nullopt;
     if (const QByteArray problem = headerProblem(mail); !problem.isEmpty()) {
         *error = fromAnsi(problem);
         return std::nullopt;

@@ -4,6 +4,7 @@
 #include "engine/FailureReason.h"
 #include "engine/MailExport.h"
 #include "store/Ansi.h"
+#include "store/AttachmentCopies.h"
 #include "store/MailExtras.h"
 #include "store/ResultCode.h"
 
@@ -59,6 +60,11 @@ QByteArray recipientLines(const MailRecord& mail)
         text += line("Kopie", fieldValue(extras.copyTo));
     if (!fieldValue(extras.blindCopyTo).isEmpty())
         text += line("Blindkopie", fieldValue(extras.blindCopyTo));
+    QByteArrayList names;
+    for (const QByteArray& value : extras.attachments)
+        names.append(shownNameOf(value));
+    if (!names.isEmpty())
+        text += line("Anhaenge", names.join(", "));
     SmtpMail smtp = smtpMailOf(mail, 0);
     const QList<QByteArray> recipients = envelopeOf(smtp).recipients;
     if (recipients.size() < 2)

@@ -2,6 +2,8 @@
 
 #include "smtp/Addresses.h"
 #include "smtp/Base64.h"
+#include "store/Ansi.h"
+#include "store/AttachmentCopies.h"
 
 #include <QRandomGenerator>
 
@@ -188,6 +190,40 @@ AddressFields addressFieldsOf(const SmtpMail& mail, QByteArray* problem = nullpt
     return fields;
 }
 
+// "=_" stands in no Base64 text nor in a part's header lines: the parts never hold the boundary.
+constexpr char Boundary[] = "=_Kadmel_Teil_7f3a";
+
+QByteArray pageContentType(const QByteArray& charset)
+{
+    return "Content-Type: text/html; charset=\"" + charset +
+           "\"\r\n"
+           "Content-Transfer-Encoding: base64\r\n";
+}
+
+// The file name's parameter: quoted for ASCII, else RFC 2231 UTF-8 with %-escapes.
+QByteArray fileNameParameter(const QByteArray& name)
+{
+    if (!is8Bit(name) && textIsSafe(name) && !name.contains('"') && !name.contains('\\'))
+        return "filename=\"" + name + '"';
+    const QByteArray text = fromAnsi(name).toUtf8();
+    QByteArray encoded = "filename*=utf-8''";
+    for (const char c : text) {
+        if (isAlnum(c) || (c != '\0' && std::strchr("!#$&+-.^_`|~", c)))
+            encoded += c;
+        else
+            encoded += '%' + QByteArray::number(static_cast<unsigned char>(c), 16).toUpper().rightJustified(2, '0');
+    }
+    return encoded;
+}
+
+QByteArray attachmentPart(const MailAttachment& file)
+{
+    const QByteArray base64 = file.base64.isEmpty() ? Encode(file.bytes) : file.base64;
+    return "--" + QByteArray(Boundary) + "\r\nContent-Type: " + attachmentType(file.bytes) +
+           "\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n " +
+           fileNameParameter(file.name) + "\r\n\r\n" + base64 + (base64.endsWith("\r\n") ? "" : "\r\n");
+}
+
 // The header block without its blank line.
 QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
 {
@@ -206,11 +242,11 @@ QByteArray composeHeader(const SmtpMail& mail, const QByteArray& date)
     header += "Message-ID: " + id + "\r\n";
     header += "Subject: " + headerText(mail.MailSubject, 9) + "\r\n";
     header += QByteArrayLiteral("X-Mailer: ") + ProductLine + "\r\n";
-    header += "MIME-Version: 1.0\r\n"
-              "Content-Type: text/html; charset=\"" +
-              charset +
-              "\"\r\n"
-              "Content-Transfer-Encoding: base64\r\n";
+    header += "MIME-Version: 1.0\r\n";
+    if (mail.MailAttachments.isEmpty())
+        header += pageContentType(charset);
+    else
+        header += "Content-Type: multipart/mixed; boundary=\"" + QByteArray(Boundary) + "\"\r\n";
     return header;
 }
 
@@ -324,7 +360,14 @@ bool isMessageId(const QByteArray& id)
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime)
 {
     const QByteArray body = mail.MailBodyBase64.isEmpty() ? Encode(mail.MailBody) : mail.MailBodyBase64;
-    return composeHeader(mail, RfcDate(localTime)) + "\r\n" + body + "\r\n\r\n.\r\n";
+    const QByteArray header = composeHeader(mail, RfcDate(localTime)) + "\r\n";
+    if (mail.MailAttachments.isEmpty())
+        return header + body + "\r\n\r\n.\r\n";
+    QByteArray message = header + "--" + Boundary + "\r\n" + pageContentType(bodyCharset(mail.MailBody)) + "\r\n" +
+                         body + (body.endsWith("\r\n") ? "" : "\r\n");
+    for (const MailAttachment& file : mail.MailAttachments)
+        message += attachmentPart(file);
+    return message + "--" + Boundary + "--\r\n.\r\n";
 }
 
 QByteArray withoutEndOfData(const QByteArray& composed)

@@ -10,6 +10,14 @@
 
 namespace kadmel {
 
+// A file sent with the mail, as a part of its own after the page.
+struct MailAttachment
+{
+    QByteArray name;        // Windows-1252, as the recipient sees it
+    QByteArray bytes;       // the file as the producer made it
+    QByteArray base64 = {}; // Encode(bytes) when made beforehand (off the window's thread); else empty
+};
+
 // What a message is made of; texts are Windows-1252 bytes. A subject or name holding a byte above 127
 // goes out as RFC 2047 encoded words, a name with marks such as "," quoted, every other text unchanged.
 // Addresses are written as people write them: "Name <addr>" or "addr", several separated by "," or ";".
@@ -27,6 +35,7 @@ struct SmtpMail
     QByteArray MailCopyTo = {};      // recipients named in a Cc line
     QByteArray MailBlindCopyTo = {}; // recipients in the envelope only, never in the message
     QByteArray MailReplyTo = {};     // the Reply-To line; none when empty
+    QList<MailAttachment> MailAttachments = {}; // none: the page alone, as "text/html"; else "multipart/mixed"
 };
 
 // Who the mail goes to, as the commands carry them (UTF-8 where an address holds a byte above 127): the
@@ -62,7 +71,8 @@ inline bool headerIsSafe(const SmtpMail& mail)
     return headerProblem(mail).isEmpty();
 }
 
-// Header block, blank line, Base64 body, CR LF CR LF "." CR LF.
+// Header block, blank line, Base64 body, CR LF CR LF "." CR LF. With attachments the body is a
+// "multipart/mixed" of the page and each file, Base64 too.
 QByteArray ComposeMessage(const SmtpMail& mail, const QDateTime& localTime);
 
 // The message as a mail program stores it: without the end-of-data line "." CR LF.

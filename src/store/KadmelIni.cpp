@@ -39,6 +39,8 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");
+    const std::optional<QByteArray> deleteSent = iniSection(lines, "Anhaenge").value("NachVersandLoeschen");
+    ini.deleteSentAttachments = deleteSent && deleteSent->trimmed().compare("true", Qt::CaseInsensitive) == 0;
     return ini;
 }
 

@@ -28,6 +28,7 @@ struct KadmelIni
     WindowPlacement placement;            // [Fenster]
     FolderSetting archiveFolder;          // [Archiv] Ordner; empty: no archive
     FolderSetting receiptFolder;          // [Quittung] Ordner; empty: no receipts
+    bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.

@@ -34,6 +34,8 @@ MailExtras extrasOf(const MailRecord& record)
             extras.blindCopyTo = value;
         else if (marker == "RT")
             extras.replyTo = value;
+        else if (marker == "AN")
+            extras.attachments.append(value);
         else
             extras.others += "@@" + piece;
     }
@@ -48,8 +50,11 @@ void setMessageId(MailRecord& record, const QByteArray& messageId)
 
 void setExtras(MailRecord& record, const MailExtras& extras)
 {
+    QByteArray attachments;
+    for (const QByteArray& attachment : extras.attachments)
+        attachments += field("@@AN", attachment);
     record.Reserved = messageIdOf(record) + field("@@CC", extras.copyTo) + field("@@BC", extras.blindCopyTo) +
-                      field("@@RT", extras.replyTo) + extras.others;
+                      field("@@RT", extras.replyTo) + attachments + extras.others;
 }
 
 } // namespace kadmel

@@ -3,6 +3,7 @@
 #include "store/MailRecord.h"
 
 #include <QByteArray>
+#include <QList>
 
 namespace kadmel {
 
@@ -14,6 +15,9 @@ struct MailExtras
     QByteArray copyTo;      // "@@CC"
     QByteArray blindCopyTo; // "@@BC"
     QByteArray replyTo;     // "@@RT"
+    // "@@AN" per file of the job, as the intake copied it into the store's "Anhaenge/" folder: the copy's
+    // name (16 hex digits), a blank, the producer's path of the file (AttachmentCopies.h).
+    QList<QByteArray> attachments = {};
     QByteArray others = {}; // fields of markers this version does not know, kept as they stand
 
     friend bool operator==(const MailExtras&, const MailExtras&) = default;

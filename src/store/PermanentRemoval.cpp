@@ -1,5 +1,7 @@
 #include "store/PermanentRemoval.h"
 
+#include "store/AttachmentCopies.h"
+
 #include "store/FileAccess.h"
 #include "store/IndexFile.h"
 #include "store/MailFileMemory.h"
@@ -115,6 +117,9 @@ void PermanentRemoval::takeEffect()
         m_newIds[id] = next++;
     }
     m_store.mailFileMemory().renumber(survivors);
+    // The removed mails' attachments go with them; a kill before this leaves them to the next start.
+    if (std::all_of(m_known.cbegin(), m_known.cend(), [](bool known) { return known; }))
+        removeOrphanAttachments(m_store.programFolder(), tables);
 }
 
 void PermanentRemoval::stop(const QString& reason)

@@ -1,5 +1,7 @@
 #include "store/Store.h"
 
+#include "store/AttachmentCopies.h"
+
 #include "store/IndexFile.h"
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
@@ -370,6 +372,10 @@ Store::LoadReport Store::loadAtStartup()
     report.problems += loaded.problems;
     if (d->refusal = report.refusal = loaded.refusal; !report.refusal.isEmpty())
         return report;
+    // Copies of attachments no mail names: a job taken no further, a mail removed for good. Only a store read
+    // whole can tell.
+    if (loaded.problems.isEmpty() && d->savesBlocked.isEmpty())
+        removeOrphanAttachments(d->programFolder, d->tables);
 
     // From the first start on every store file exists; what was loaded goes back unchanged.
     if (!report.storeExisted && !SaveAll(&error))

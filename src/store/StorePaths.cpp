@@ -9,6 +9,7 @@ namespace {
 
 const QString MailsFolder = QStringLiteral("Mails");
 const QString PendingArchiveFolder = QStringLiteral("ArchivAusstehend");
+const QString AttachmentsFolder = QStringLiteral("Anhaenge");
 const QString IniFile = QStringLiteral("kadmel.ini");
 const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
@@ -99,6 +100,17 @@ QString pendingArchiveFolderIn(const QString& programFolder)
     return in(programFolder, PendingArchiveFolder);
 }
 
+QString attachmentsFolderIn(const QString& programFolder)
+{
+    return in(programFolder, AttachmentsFolder);
+}
+
+bool isAttachmentCopyName(const QString& name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9a-f]{16}$"));
+    return pattern.match(name).hasMatch();
+}
+
 QString lockFilePathIn(const QString& programFolder)
 {
     return in(programFolder, QStringLiteral("kadmel.lock"));
@@ -107,6 +119,7 @@ QString lockFilePathIn(const QString& programFolder)
 QList<StoreFileKind> storeFileNames()
 {
     return {{MailsFolder, isMailFileName},
+            {AttachmentsFolder, isAttachmentCopyName},
             {PendingArchiveFolder, isWaitingCopyName},
             {{}, isSideFileName},
             {{}, isSettingsOrIndexName}};
