@@ -5,7 +5,7 @@
 #include "store/ResultCode.h"
 #include "ui/Pictures.h"
 
-#include "store/MailAttachments.h"
+#include "store/MailExtras.h"
 
 #include <QFont>
 #include <QPainter>
@@ -46,8 +46,8 @@ QIcon paperClip()
 
 } // namespace
 
-FolderListModel::FolderListModel(const MailTables& tables, int folder, QObject* parent, QString programFolder)
-    : QAbstractTableModel(parent), m_tables(tables), m_folder(folder), m_programFolder(std::move(programFolder))
+FolderListModel::FolderListModel(const MailTables& tables, int folder, QObject* parent)
+    : QAbstractTableModel(parent), m_tables(tables), m_folder(folder)
 {}
 
 int FolderListModel::rowCount(const QModelIndex& parent) const
@@ -157,7 +157,7 @@ FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
     row.cells[SizeColumn] = mail.Size;
     row.cells[StatusColumn] = ResultText(mail.Status);
     row.code = serverCode(mail);
-    row.attached = !m_programFolder.isEmpty() && !attachmentsOf(m_programFolder, mail).isEmpty();
+    row.attached = !extrasOf(mail).attachments.isEmpty(); // from the record: no copy is read for a row
     return row;
 }
 

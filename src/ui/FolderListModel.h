@@ -28,8 +28,8 @@ public:
         ColumnCount
     };
 
-    // The program folder is where the mails' attachments are looked up; a mail with any shows a paper clip.
-    FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr, QString programFolder = {});
+    // A mail with attachments shows a paper clip at its subject.
+    FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr);
 
     int folder() const { return m_folder; }
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -67,7 +67,6 @@ private:
     Row rowOf(qint16 id, bool bold) const;
     const MailTables& m_tables;
     const int m_folder;
-    const QString m_programFolder;
     QList<Row> m_rows;
     QHash<qint16, QByteArray> m_suffixes;
 };

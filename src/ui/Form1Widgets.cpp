@@ -108,7 +108,7 @@ void Form1::buildWidgets()
     m_stack = new QStackedWidget(m_splitter);
     m_stack->setContentsMargins(0, px(120), 0, 0);
     for (int f = 1; f <= 3; ++f) {
-        auto* model = new FolderListModel(m_store.tables(), f, this, m_store.programFolder());
+        auto* model = new FolderListModel(m_store.tables(), f, this);
         auto* sorted = new FolderSortModel(this);
         sorted->setSourceModel(model);
         auto* view = new FolderListView(m_stack);
