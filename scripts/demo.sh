@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make demo: a local SMTP sink on 127.0.0.1, a demo program folder under the build folder whose settings
-# point at it with auto-start on, the program itself, and two sample jobs in its job folder.
+# point at it with auto-start on, the program itself, and three sample jobs in its job folder (the third an
+# invoice with its PDF and XRechnung files).
 # With a display the program stays until you close it; without one it runs offscreen, prints what the
 # sink received and the store's folders, and ends.
 set -euo pipefail
@@ -29,24 +30,94 @@ PY
 # The sink prints each mail it receives as a recipient's mail program reads it: through Python's standard
 # parser (policy.default), which decodes the subject's encoded words and the body by its declared charset.
 cat >"$demo/demo_sink.py" <<'PY'
-import email, html, re
+import email, html, os, re
 from email import policy
 
 class Printer:
     async def handle_DATA(self, server, session, envelope):
         message = email.message_from_bytes(envelope.content, policy=policy.default)
-        text = html.unescape(re.sub(r"<[^>]*>", "", re.sub(r"<BR>", "\n", message.get_content()))).strip()
+        page = message.get_body(preferencelist=("html", "plain"))
+        text = html.unescape(re.sub(r"<[^>]*>", "", re.sub(r"<BR>", "\n", page.get_content()))).strip()
         print("---------- MAIL RECEIVED ----------")
         print("Envelope:   %s -> %s" % (envelope.mail_from, ", ".join(envelope.rcpt_tos)))
         for name in ("Subject", "Date", "Message-ID", "Content-Type", "X-Mailer"):
             print("%-11s %s" % (name + ":", message.get(name, "")))
-        defects = list(message.defects) + [d for _, v in message.items() for d in getattr(v, "defects", ())]
+        defects = [d for part in message.walk() for d in part.defects]
+        defects += [d for _, v in message.items() for d in getattr(v, "defects", ())]
         print("Defects:    %s" % (", ".join(type(d).__name__ for d in defects) or "none"))
         print(re.sub(r"\s*\n\s*", "\n", text))
+        # Each attachment as the recipient's program finds it, its bytes against the file the job named.
+        for part in message.iter_attachments():
+            data = part.get_content()
+            source = os.path.join(os.environ.get("DEMO_FILES", ""), part.get_filename() or "")
+            same = os.path.isfile(source) and open(source, "rb").read() == data
+            print("Anhang:     %s  %s  %d Bytes  %s" % (part.get_filename(), part.get_content_type(), len(data),
+                                                     "gleich der Datei des Auftrags" if same else "ABWEICHEND"))
         print("-----------------------------------", flush=True)
         return "250 OK"
 PY
-PYTHONPATH="$demo" "$py" -u -m aiosmtpd -n -l "127.0.0.1:$port" -c demo_sink.Printer >"$demo/sink.log" 2>&1 &
+# The invoice job's two files, made here: a one-page PDF and an XRechnung (UBL) of the same invoice.
+files=$(mktemp -d)
+"$py" - "$files" <<'PY'
+import os, sys
+folder = sys.argv[1]
+def pdf(lines):
+    stream = b"BT /F1 14 Tf 72 760 Td 18 TL " + b" ".join(b"(%s) '" % l.encode("latin-1") for l in lines) + b" ET"
+    objects = [b"<< /Type /Catalog /Pages 2 0 R >>",
+               b"<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+               b"<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Resources << /Font << /F1 4 0 R >> >> "
+               b"/Contents 5 0 R >>",
+               b"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>",
+               b"<< /Length %d >>\nstream\n%s\nendstream" % (len(stream), stream)]
+    out, offsets = bytearray(b"%PDF-1.4\n"), []
+    for number, body in enumerate(objects, start=1):
+        offsets.append(len(out))
+        out += b"%d 0 obj\n%s\nendobj\n" % (number, body)
+    xref = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += b"".join(b"%010d 00000 n \n" % o for o in offsets)
+    out += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
+    return bytes(out)
+xml = """<?xml version="1.0" encoding="UTF-8"?>
+<ubl:Invoice xmlns:ubl="urn:oasis:names:specification:ubl:schema:xsd:Invoice-2"
+    xmlns:cac="urn:oasis:names:specification:ubl:schema:xsd:CommonAggregateComponents-2"
+    xmlns:cbc="urn:oasis:names:specification:ubl:schema:xsd:CommonBasicComponents-2">
+  <cbc:CustomizationID>urn:cen.eu:en16931:2017#compliant#urn:xeinkauf.de:kosit:xrechnung_3.0</cbc:CustomizationID>
+  <cbc:ProfileID>urn:fdc:peppol.eu:2017:poacc:billing:01:1.0</cbc:ProfileID>
+  <cbc:ID>4711</cbc:ID>
+  <cbc:IssueDate>2026-12-07</cbc:IssueDate>
+  <cbc:InvoiceTypeCode>380</cbc:InvoiceTypeCode>
+  <cbc:DocumentCurrencyCode>EUR</cbc:DocumentCurrencyCode>
+  <cbc:BuyerReference>04011000-12345-67</cbc:BuyerReference>
+  <cac:AccountingSupplierParty><cac:Party><cac:PartyLegalEntity>
+    <cbc:RegistrationName>Kadmel Demo GmbH</cbc:RegistrationName>
+  </cac:PartyLegalEntity></cac:Party></cac:AccountingSupplierParty>
+  <cac:AccountingCustomerParty><cac:Party><cac:PartyLegalEntity>
+    <cbc:RegistrationName>Stadtverwaltung München</cbc:RegistrationName>
+  </cac:PartyLegalEntity></cac:Party></cac:AccountingCustomerParty>
+  <cac:TaxTotal><cbc:TaxAmount currencyID="EUR">19.00</cbc:TaxAmount></cac:TaxTotal>
+  <cac:LegalMonetaryTotal>
+    <cbc:LineExtensionAmount currencyID="EUR">100.00</cbc:LineExtensionAmount>
+    <cbc:TaxExclusiveAmount currencyID="EUR">100.00</cbc:TaxExclusiveAmount>
+    <cbc:TaxInclusiveAmount currencyID="EUR">119.00</cbc:TaxInclusiveAmount>
+    <cbc:PayableAmount currencyID="EUR">119.00</cbc:PayableAmount>
+  </cac:LegalMonetaryTotal>
+  <cac:InvoiceLine>
+    <cbc:ID>1</cbc:ID>
+    <cbc:InvoicedQuantity unitCode="H87">1</cbc:InvoicedQuantity>
+    <cbc:LineExtensionAmount currencyID="EUR">100.00</cbc:LineExtensionAmount>
+    <cac:Item><cbc:Name>Wartung Dezember</cbc:Name></cac:Item>
+    <cac:Price><cbc:PriceAmount currencyID="EUR">100.00</cbc:PriceAmount></cac:Price>
+  </cac:InvoiceLine>
+</ubl:Invoice>
+"""
+with open(os.path.join(folder, "rechnung-4711.pdf"), "wb") as f:
+    f.write(pdf(["Rechnung 4711", "Wartung Dezember: 100,00 EUR netto", "Gesamt: 119,00 \x80"]))
+with open(os.path.join(folder, "rechnung-4711.xml"), "wb") as f:
+    f.write(xml.encode("utf-8"))
+PY
+
+DEMO_FILES="$files" PYTHONPATH="$demo" "$py" -u -m aiosmtpd -n -l "127.0.0.1:$port" -c demo_sink.Printer >"$demo/sink.log" 2>&1 &
 sink=$!
 program=""
 tail_pid=""
@@ -54,6 +125,7 @@ cleanup() {
     [ -n "$tail_pid" ] && kill "$tail_pid" 2>/dev/null || true
     [ -n "$program" ] && kill "$program" 2>/dev/null || true
     kill "$sink" 2>/dev/null || true
+    rm -rf "$files"
 }
 trap cleanup EXIT
 for _ in $(seq 50); do
@@ -83,13 +155,16 @@ mkdir -p "$demo/archiv" "$demo/watch/KDMEML/Quittungen"
 printf '[Archiv]\nOrdner=%s\n[Quittung]\nOrdner=%s\n' "$demo/archiv" "$demo/watch/KDMEML/Quittungen" >"$demo/kadmel.ini"
 chmod 600 "$demo/kadmel.ini"
 
-# Two sample jobs in the producer's code page (858: 850 with the euro at D5), the second one written as
-# invoicing programs do, a field per line, with umlauts and the euro.
+# Three sample jobs in the producer's code page (858: 850 with the euro at D5), the second and third written as
+# invoicing programs do, a field per line, with umlauts and the euro; the third carries an invoice as an
+# XRechnung and as a PDF.
 printf '@@FR demo@kadmel.example@@TO anna@example.com@@SB Willkommen@@\r\n\r\nDies ist die erste Probe-Mail.\r\n' \
     >"$demo/watch/KDMEML/willkommen.zub"
 printf '@@FR demo@kadmel.example\r\n@@TO joerg@example.com\r\n@@SB Gr\x81\xe1e aus M\x81nchen\r\n@@\r\n\r\nUmlaute: \x84 \x94 \x81 \x8e \x99 \x9a \xe1\r\nBetrag: 100 \xd5\r\n' \
     >"$demo/watch/KDMEML/umlaute.zub"
-echo "Two jobs dropped into $demo/watch/KDMEML/"
+printf '@@FR Buchhaltung Kadmel <demo@kadmel.example>\r\n@@TO Rechnungseingang <rechnung@example.org>\r\n@@AN %s\r\n@@AN %s\r\n@@SB Rechnung 4711\r\n@@\r\n\r\nAnbei die Rechnung 4711 \x81ber 119,00 \xd5.\r\n' \
+    "$files/rechnung-4711.xml" "$files/rechnung-4711.pdf" >"$demo/watch/KDMEML/rechnung.zub"
+echo "Three jobs dropped into $demo/watch/KDMEML/, the invoice's files in $files"
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
     "$demo/kadmel" &
@@ -106,10 +181,10 @@ echo "No display: running the program offscreen."
 QT_QPA_PLATFORM=offscreen "$demo/kadmel" &
 program=$!
 for _ in $(seq 120); do
-    [ "$(grep -c 'MAIL RECEIVED' "$demo/sink.log" || true)" -ge 2 ] && break
+    [ "$(grep -c 'MAIL RECEIVED' "$demo/sink.log" || true)" -ge 3 ] && break
     sleep 0.5
 done
-sleep 1 # the store write of the second mail follows its delivery
+sleep 1 # the store write of the last mail follows its delivery
 kill -TERM "$program" # a confirmed exit: the store is saved first
 wait "$program" || true
 program=""
@@ -121,8 +196,10 @@ echo
 echo "== The archive ($demo/archiv): mode, size, name"
 (cd "$demo/archiv" && find . -type f -printf '%m  %6s  %P\n' | LC_ALL=C sort)
 echo
-echo "== The receipt of umlaute.zub (code page 858, CR LF), as its producer reads it"
-iconv -f CP858 -t UTF-8 "$demo/watch/KDMEML/Quittungen/umlaute.zub.txt" | tr -d '\r'
+for job in umlaute rechnung; do
+    echo "== The receipt of $job.zub (code page 858, CR LF), as its producer reads it"
+    iconv -f CP858 -t UTF-8 "$demo/watch/KDMEML/Quittungen/$job.zub.txt" | tr -d '\r'
+done
 echo
 echo "== The store's folders"
 "$py" - "$demo" <<'PY'
@@ -160,6 +237,7 @@ for name, count, folder_ids in zip(names, counts, ids):
             integer, string, array = reader(f.read())
         array(string); array(string); string()
         sender, to, subject, _body, date, size, status = (string() for _ in range(7))
+        sender, to, subject = sender.strip(), to.strip(), subject.strip()  # as the lists show them
         print(f"  {mail_id:>3}  {date}  {sender} -> {to}  \"{subject}\"  {size}  {status}")
 print(f"MailCount {mail_count}")
 PY

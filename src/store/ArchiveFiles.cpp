@@ -99,7 +99,8 @@ bool readCopy(FolderHandle& folder, const QByteArray& name, QByteArray& message,
 QString fileNameFromText(const QString& text)
 {
     static const QString Refused = QStringLiteral("/\\:*?\"<>|");
-    QString name = text.left(60); // with the date and a " (2)" within 255 bytes of UTF-8
+    // Trimmed first: a subject written on a line of its own ends in CR LF, which would end the name in "__".
+    QString name = text.trimmed().left(60); // with the date and a " (2)" within 255 bytes of UTF-8
     for (QChar& c : name) {
         if (c.unicode() < 32 || c.unicode() == 127 || Refused.contains(c))
             c = QLatin1Char('_');

@@ -93,7 +93,7 @@ void FolderCommands::edit()
     m_editor->setWindowModality(Qt::ApplicationModal);
     connect(m_editor, &frmMailEdit::saved, this, [this, before, edited](qint16 savedId) {
         const MailRecord& after = m_window.store().tables().mail(savedId);
-        if (after.From != before.From || after.To != before.To || after.Subject != before.Subject)
+        if (after != before) // addresses, subject or attachments
             *edited = savedId;
         m_window.listModel(FailedFolder)->refreshMail(savedId);
     });

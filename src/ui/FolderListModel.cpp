@@ -5,9 +5,46 @@
 #include "store/ResultCode.h"
 #include "ui/Pictures.h"
 
+#include "store/MailExtras.h"
+
 #include <QFont>
+#include <QPainter>
+#include <QPainterPath>
 
 namespace kadmel {
+namespace {
+
+// A paper clip drawn once, for the subject of a mail with attachments.
+QIcon paperClip()
+{
+    static const QIcon icon = [] {
+        QIcon drawn;
+        for (const int scale : {1, 2}) {
+            QPixmap pixmap(16 * scale, 16 * scale);
+            pixmap.fill(Qt::transparent);
+            QPainter painter(&pixmap);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.scale(scale, scale);
+            painter.setPen(QPen(QColor(90, 90, 110), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            QPainterPath clip;
+            clip.moveTo(9.5, 5.5); // the inner loop, then the outer one
+            clip.lineTo(9.5, 11);
+            clip.arcTo(6.5, 9.5, 3, 3, 0, -180);
+            clip.lineTo(6.5, 3.5);
+            clip.arcTo(6.5, 1, 5, 5, 180, -180);
+            clip.lineTo(11.5, 12);
+            clip.arcTo(4.5, 8.5, 7, 7, 0, -180);
+            clip.lineTo(4.5, 6);
+            painter.drawPath(clip);
+            painter.end();
+            drawn.addPixmap(pixmap);
+        }
+        return drawn;
+    }();
+    return icon;
+}
+
+} // namespace
 
 FolderListModel::FolderListModel(const MailTables& tables, int folder, QObject* parent)
     : QAbstractTableModel(parent), m_tables(tables), m_folder(folder)
@@ -54,6 +91,8 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
     case Qt::DecorationRole:
         if (index.column() == IdColumn)
             return pictureIcon(Picture::Mail);
+        if (index.column() == SubjectColumn && row.attached)
+            return paperClip();
         if (index.column() == StatusColumn) {
             switch (m_folder) {
             case SentFolder:
@@ -107,7 +146,7 @@ int FolderListModel::columnTwips(int column)
 
 FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
 {
-    Row row{id, bold, {}, {}};
+    Row row{id, bold, {}, {}, false};
     if (id < 1 || id > m_tables.MailCount())
         return row;
     const MailRecord& mail = m_tables.mail(id);
@@ -118,6 +157,7 @@ FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
     row.cells[SizeColumn] = mail.Size;
     row.cells[StatusColumn] = ResultText(mail.Status);
     row.code = serverCode(mail);
+    row.attached = !extrasOf(mail).attachments.isEmpty(); // from the record: no copy is read for a row
     return row;
 }
 

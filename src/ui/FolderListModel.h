@@ -28,6 +28,7 @@ public:
         ColumnCount
     };
 
+    // A mail with attachments shows a paper clip at its subject.
     FolderListModel(const MailTables& tables, int folder, QObject* parent = nullptr);
 
     int folder() const { return m_folder; }
@@ -61,6 +62,7 @@ private:
         bool bold = false;
         QByteArray cells[ColumnCount]; // Windows-1252 texts; the ID cell stays empty
         QByteArray code;               // the server's refusal code, shown before the status
+        bool attached = false;         // the mail has attachments
     };
     Row rowOf(qint16 id, bool bold) const;
     const MailTables& m_tables;

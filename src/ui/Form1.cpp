@@ -226,6 +226,14 @@ void Form1::saveMailAsFile(qint16 id, QWidget* parent)
         setMessage(toAnsi(QStringLiteral("E-Mail (ID %1) gespeichert als %2").arg(id).arg(quotedName(path))));
 }
 
+void Form1::saveAttachment(qint16 id, int index, QWidget* parent)
+{
+    const QString path = kadmel::saveAttachmentAsFile(parent, m_store, id, index, m_prompts, m_options.saveFilePicker);
+    if (!path.isEmpty())
+        setMessage(
+            toAnsi(QStringLiteral("Anhang der E-Mail (ID %1) gespeichert als %2").arg(id).arg(quotedName(path))));
+}
+
 FolderListModel* Form1::listModel(int folder) const
 {
     return m_models.at(folder - 1);

@@ -90,6 +90,8 @@ public:
     void openSettingsDialog();
     // "Als E-Mail-Datei speichern…" for the mail with this ID, from a list's menu or the viewer; panel 2 says where.
     void saveMailAsFile(qint16 id, QWidget* parent);
+    // "Anhang speichern…" for the mail's attachment at this index, from the viewer; panel 2 says where.
+    void saveAttachment(qint16 id, int index, QWidget* parent);
 
     // A termination signal: the exit without asking; a mail in hand is cut short and filed first.
     // A failed final save asks nothing then: its reason is exitSaveError().

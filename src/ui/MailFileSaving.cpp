@@ -4,8 +4,10 @@
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
 #include "store/FileAccess.h"
+#include "store/MailAttachments.h"
 #include "store/Store.h"
 #include "ui/Prompts.h"
+#include "ui/mail/AttachmentText.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -15,11 +17,14 @@ namespace kadmel {
 SaveFilePicker systemSaveFilePicker()
 {
     return [](QWidget* parent, const QString& suggestedPath) {
-        QFileDialog dialog(parent, QStringLiteral("Als E-Mail-Datei speichern"), suggestedPath,
-                           QStringLiteral("E-Mail-Dateien (*.eml)"));
+        const bool mailFile = suggestedPath.endsWith(QLatin1String(".eml"), Qt::CaseInsensitive);
+        QFileDialog dialog(
+            parent, mailFile ? QStringLiteral("Als E-Mail-Datei speichern") : QStringLiteral("Anhang speichern"),
+            suggestedPath, mailFile ? QStringLiteral("E-Mail-Dateien (*.eml)") : QStringLiteral("Alle Dateien (*)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setOption(QFileDialog::DontUseNativeDialog); // German like the rest, whatever the desktop's dialog
-        dialog.setDefaultSuffix(QStringLiteral("eml"));     // a name typed without it still opens in a mail program
+        if (mailFile)
+            dialog.setDefaultSuffix(QStringLiteral("eml")); // a name typed without it still opens in a mail program
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
     };
 }
@@ -37,6 +42,34 @@ QString saveMailAsFile(QWidget* parent, Store& store, qint16 id, Prompts& prompt
     if (message && writeWholeFile(path, *message, &error))
         return path;
     prompts.ask(parent, QStringLiteral("Die E-Mail (ID %1) wurde nicht gespeichert.\n").arg(id) + error,
+                PromptIcon::Critical, PromptButtons::Ok);
+    return {};
+}
+
+QString saveAttachmentAsFile(QWidget* parent, const Store& store, qint16 id, int index, Prompts& prompts,
+                             const SaveFilePicker& picker)
+{
+    if (id < 1 || id > store.tables().MailCount() || !picker)
+        return {};
+    const MailRecord& mail = store.tables().mail(id);
+    const QList<AttachmentInfo> attachments = attachmentsOf(store.programFolder(), mail);
+    if (index < 0 || index >= attachments.size())
+        return {};
+    const QString path = picker(parent, QDir::home().filePath(attachmentFileName(attachments.at(index))));
+    if (path.isEmpty())
+        return {};
+    QString error;
+    QByteArray bytes;
+    // Read again only now: the mail may have been removed for good while the dialog was open.
+    if (id <= store.tables().MailCount() &&
+        readAttachment(store.programFolder(), store.tables().mail(id), index, bytes, &error) &&
+        writeWholeFile(path, bytes, &error))
+        return path;
+    prompts.ask(parent,
+                QStringLiteral("Der Anhang „%1“ der E-Mail (ID %2) wurde nicht gespeichert.\n")
+                        .arg(fromAnsi(attachments.at(index).name))
+                        .arg(id) +
+                    error,
                 PromptIcon::Critical, PromptButtons::Ok);
     return {};
 }

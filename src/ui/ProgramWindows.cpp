@@ -119,8 +119,10 @@ void ProgramWindows::openMail(int folder)
     m_viewer = new Form2(&m_window);
     m_viewer->setAttribute(Qt::WA_DeleteOnClose);
     m_viewer->setWindowModality(Qt::ApplicationModal);
-    m_viewer->showMail(tables.mail(id), id);
+    m_viewer->showMail(tables.mail(id), id, attachmentsOf(m_window.store().programFolder(), tables.mail(id)));
     connect(m_viewer, &Form2::saveRequested, this, [this](qint16 shown) { m_window.saveMailAsFile(shown, m_viewer); });
+    connect(m_viewer, &Form2::attachmentSaveRequested, this,
+            [this](qint16 shown, int index) { m_window.saveAttachment(shown, index, m_viewer); });
     m_viewer->show();
 }
 

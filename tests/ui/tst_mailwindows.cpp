@@ -1,17 +1,24 @@
 #include "UiTestSupport.h"
 
+#include "store/AttachmentCopies.h"
+#include "store/MailExtras.h"
+#include "ui/MailFileSaving.h"
 #include "ui/mail/Form2.h"
 #include "ui/mail/Form3.h"
+#include "ui/mail/MailEditor.h"
+#include "ui/mail/StoreEditTarget.h"
 #include "ui/mail/SysTrayAlert.h"
 #include "ui/mail/TrayController.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QTabBar>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <tuple>
 
 using namespace kadmel;
@@ -50,6 +57,7 @@ class TestMailWindows : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void viewer();
+    void attachmentsInViewerAndEditor();
     void alertPlaceShowSetClose();
     void trayIconAndMenu();
     void aboutBox();
@@ -122,6 +130,70 @@ void TestMailWindows::viewer()
     const QRect designed = rtb->geometry();
     viewer.resize(30, 60);
     QCOMPARE(rtb->geometry(), designed);
+}
+
+void TestMailWindows::attachmentsInViewerAndEditor()
+{
+    // A failed mail with two attachments copied into the store, as the intake leaves them.
+    StoreInFolder f;
+    const qint16 id = addMail(*f.store, FailedFolder);
+    MailRecord& mail = f.store->tables().mail(id);
+    setMessageId(mail, "<alt@example.com>");
+    MailExtras extras = extrasOf(mail);
+    const QByteArray pdf = "%PDF-1.4\n" + QByteArray(3000, '\xE4');
+    for (const auto& [copy, path, bytes] :
+         {std::tuple{"00000000000000a1", "/in/Rechnung f\xFCr M\xFCller.pdf", pdf},
+          std::tuple{"00000000000000a2", "/in/rechnung.xml", QByteArray("<?xml?>")}}) {
+        QVERIFY(writeAttachmentCopy(f.dir.path(), copy, bytes, nullptr));
+        extras.attachments << attachmentValue(copy, path);
+    }
+    setExtras(mail, extras);
+
+    // The viewer lists name, size and type below the header and pushes the tabs down; "Anhang speichern…"
+    // asks for the chosen one. A mail without any keeps the design's layout.
+    Form2 viewer;
+    viewer.showMail(mail, id, attachmentsOf(f.dir.path(), mail));
+    auto* list = child<QTreeWidget>(viewer, "Attachments");
+    const QTreeWidgetItem* first = list->topLevelItem(0);
+    QVERIFY(list->topLevelItemCount() == 2 && first->text(0) == QStringLiteral("Rechnung für Müller.pdf") &&
+            first->text(1) == QStringLiteral("2,93 KB") && first->text(2) == QStringLiteral("PDF"));
+    auto* strip = child<QFrame>(viewer, "TabStrip1");
+    QVERIFY(strip->y() >= list->geometry().bottom());
+    QSignalSpy save(&viewer, &Form2::attachmentSaveRequested);
+    list->setCurrentItem(list->topLevelItem(1));
+    child<QPushButton>(viewer, "SaveAttachment")->click();
+    QCOMPARE(save.value(0), (QVariantList{id, 1}));
+    viewer.showMail(mail, id);
+    QVERIFY(list->isHidden() && strip->y() == 89);
+
+    // Saved: the copy's bytes under the attachment's own name; a write that fails says why.
+    const QString out = f.dir.filePath(QStringLiteral("aus")); // not made yet
+    const SaveFilePicker picker = [&out](QWidget*, const QString& path) {
+        return out + QLatin1Char('/') + QFileInfo(path).fileName();
+    };
+    QVERIFY(saveAttachmentAsFile(nullptr, *f.store, id, 0, f.prompts, picker).isEmpty());
+    QVERIFY(f.prompts.texts().value(0).startsWith(
+        QStringLiteral("Der Anhang „Rechnung für Müller.pdf“ der E-Mail (ID %1) wurde nicht gespeichert.\n").arg(id)));
+    QVERIFY(QDir().mkpath(out));
+    const QString saved = saveAttachmentAsFile(nullptr, *f.store, id, 0, f.prompts, picker);
+    QFile file(saved);
+    QVERIFY(saved.endsWith(QStringLiteral("/Rechnung für Müller.pdf")) && file.open(QIODevice::ReadOnly) &&
+            file.readAll() == pdf);
+
+    // The list marks the mail. The editor lists the names; a dropped one leaves the record at "OK", which
+    // makes it another mail.
+    FolderListModel model(f.store->tables(), FailedFolder);
+    model.rebuild();
+    QVERIFY(!model.index(0, FolderListModel::SubjectColumn).data(Qt::DecorationRole).isNull());
+    StoreEditTarget target(*f.store);
+    frmMailEdit editor(target);
+    QVERIFY(editor.openMail(id));
+    auto* names = child<QListWidget>(editor, "Attachments");
+    QVERIFY(names->count() == 2 && names->item(0)->text() == QStringLiteral("Rechnung für Müller.pdf"));
+    child<QPushButton>(editor, "DropAttachment")->click();
+    child<QPushButton>(editor, "Command1")->click();
+    const QList<AttachmentInfo> kept = attachmentsOf(f.dir.path(), f.store->tables().mail(id));
+    QVERIFY(kept.size() == 1 && kept.at(0).name == "rechnung.xml" && messageIdOf(mail).isEmpty());
 }
 
 void TestMailWindows::alertPlaceShowSetClose()

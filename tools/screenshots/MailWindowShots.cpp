@@ -42,11 +42,18 @@ MailRecord sampleMail()
     return mail;
 }
 
+// An invoice as an XRechnung with its readable PDF.
+QList<AttachmentInfo> sampleAttachments()
+{
+    return {{"rechnung-2026-117.xml", "application/xml", 14'215}, {"rechnung-2026-117.pdf", "application/pdf", 48'730}};
+}
+
 struct SampleTarget : MailEditTarget
 {
     MailRecord mail = sampleMail();
     MailRecord* mailRecord(qint16 id) override { return id == 7 ? &mail : nullptr; }
     bool saveAll(QString*) override { return true; }
+    QList<AttachmentInfo> attachments(const MailRecord&) override { return sampleAttachments(); }
 };
 
 bool save(QWidget& window, const QDir& folder, const QString& name, QString* error)
@@ -66,7 +73,7 @@ bool saveMailWindowShots(const QString& folder, QString* error)
 {
     const QDir dir(folder);
     Form2 viewer;
-    viewer.showMail(sampleMail(), 7);
+    viewer.showMail(sampleMail(), 7, sampleAttachments());
     if (!save(viewer, dir, QStringLiteral("mailviewer-body.png"), error))
         return false;
     viewer.selectTab(1);

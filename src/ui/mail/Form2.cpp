@@ -1,11 +1,14 @@
 #include "ui/mail/Form2.h"
 
+#include "engine/ByteText.h"
 #include "store/Ansi.h"
 #include "ui/ScreenRoom.h"
+#include "ui/mail/AttachmentText.h"
 #include "ui/mail/MailFonts.h"
 #include "ui/mail/ViewerText.h"
 
 #include <QFrame>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,6 +17,7 @@
 #include <QTabBar>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTreeWidget>
 #include <algorithm>
 
 namespace kadmel {
@@ -24,6 +28,7 @@ constexpr QRect LabelRect(0, 0, 553, 89);  // 8295 x 1335 twips
 const QColor ReceivedColour(130, 130, 130);
 const QColor SentColour(255, 255, 255);
 const QColor ConversationBackground(16, 24, 40);
+constexpr int AttachmentRowsShown = 3; // more scroll
 
 QLabel* headerLabel(QWidget* parent, const QString& name, const QColor& colour)
 {
@@ -37,7 +42,8 @@ Form2::Form2(QWidget* parent)
       m_label1(headerLabel(this, QStringLiteral("Label1"),
                            readableOn(palette().color(QPalette::Window), QColor(0, 0, 192), QColor(140, 170, 255)))),
       m_tabStrip(new QFrame(this)), m_tabBar(new QTabBar(m_tabStrip)), m_text1(new QPlainTextEdit(this)),
-      m_rtb(new QTextEdit(this)), m_save(new QPushButton(QStringLiteral("Als E-Mail-Datei speichern…"), this))
+      m_rtb(new QTextEdit(this)), m_save(new QPushButton(QStringLiteral("Als E-Mail-Datei speichern…"), this)),
+      m_attachments(new QTreeWidget(this)), m_saveAttachment(new QPushButton(QStringLiteral("Anhang speichern…"), this))
 {
     setWindowTitle(QStringLiteral("Mail"));
     setModal(true);
@@ -79,17 +85,44 @@ Form2::Form2(QWidget* parent)
     m_save->setAutoDefault(false);
     connect(m_save, &QPushButton::clicked, this, [this] { Q_EMIT saveRequested(m_id); });
 
+    m_attachments->setObjectName(QStringLiteral("Attachments"));
+    m_attachments->setFont(labelFont(false));
+    m_attachments->setRootIsDecorated(false);
+    m_attachments->setHeaderLabels({QStringLiteral("Anhang"), QStringLiteral("Größe"), QStringLiteral("Typ")});
+    m_attachments->header()->setStretchLastSection(false);
+    m_attachments->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_attachments->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    m_attachments->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    m_attachments->hide();
+    connect(m_attachments, &QTreeWidget::itemDoubleClicked, this, &Form2::requestAttachmentSave);
+    m_saveAttachment->setObjectName(QStringLiteral("SaveAttachment"));
+    m_saveAttachment->setAutoDefault(false);
+    m_saveAttachment->hide();
+    connect(m_saveAttachment, &QPushButton::clicked, this, &Form2::requestAttachmentSave);
+
     resize(DesignInnerSize);
     layOut();
 }
 
-void Form2::showMail(const MailRecord& mail, qint16 id)
+void Form2::showMail(const MailRecord& mail, qint16 id, const QList<AttachmentInfo>& attachments)
 {
     setWindowTitle(QStringLiteral("Mail (ID=%1)").arg(id));
     m_id = id;
     m_label2->setText(displayText(viewerFieldNames()));
     m_header = displayText(viewerHeaderText(mail));
     m_label1->setToolTip(m_header); // a value longer than the window is read here whole
+    m_attachments->clear();
+    for (const AttachmentInfo& attachment : attachments) {
+        auto* item =
+            new QTreeWidgetItem(m_attachments, {fromAnsi(attachment.name), fromAnsi(FormatByteSize(attachment.size)),
+                                                attachmentTypeText(attachment.type)});
+        item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+        item->setToolTip(0, attachmentLine(attachment));
+    }
+    if (!attachments.isEmpty())
+        m_attachments->setCurrentItem(m_attachments->topLevelItem(0));
+    m_attachments->setVisible(!attachments.isEmpty());
+    m_saveAttachment->setVisible(!attachments.isEmpty());
     layOut();
     m_text1->setPlainText(displayText(mail.Body));
     m_rtb->clear();
@@ -138,7 +171,20 @@ void Form2::layOut()
     // One row per field; a value longer than the window ends in "…".
     const int rows = int(m_header.count(QLatin1Char('\n'))) + 1;
     m_label1->setText(fittedLines(m_header, m_label1->font(), std::min(header.width(), width()), rows));
-    const ViewerGeometry geometry = viewerGeometry(size(), m_label1->height(), m_tabStrip->width());
+    // The attachments, when there are any, push the tabs down by their list's height.
+    int headHeight = m_label1->height();
+    if (const int count = m_attachments->topLevelItemCount(); count > 0) {
+        const QMargins frame = m_attachments->contentsMargins();
+        const int rowHeight = std::max(m_attachments->sizeHintForRow(0), m_attachments->fontMetrics().height());
+        const int listHeight = m_attachments->header()->sizeHint().height() +
+                               std::min(count, AttachmentRowsShown) * rowHeight + frame.top() + frame.bottom();
+        m_saveAttachment->adjustSize();
+        const int listWidth = std::max(0, width() - m_saveAttachment->width() - 12);
+        m_attachments->setGeometry(4, headHeight, listWidth, listHeight);
+        m_saveAttachment->move(listWidth + 8, headHeight);
+        headHeight += listHeight + 4;
+    }
+    const ViewerGeometry geometry = viewerGeometry(size(), headHeight, m_tabStrip->width());
     if (geometry.tabStrip) {
         m_tabStrip->setGeometry(*geometry.tabStrip);
         const int barHeight = m_tabBar->sizeHint().height();
@@ -155,6 +201,13 @@ void Form2::layOut()
     m_save->move(std::max(0, strip.right() - m_save->width() - 4),
                  std::max(0, strip.bottom() - (m_tabBar->height() + m_save->height()) / 2));
     m_save->raise();
+}
+
+void Form2::requestAttachmentSave()
+{
+    const int index = m_attachments->indexOfTopLevelItem(m_attachments->currentItem());
+    if (index >= 0)
+        Q_EMIT attachmentSaveRequested(m_id, index);
 }
 
 } // namespace kadmel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/MailAttachments.h"
 #include "store/MailRecord.h"
 
 #include <QDialog>
@@ -10,6 +11,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabBar;
 class QTextEdit;
+class QTreeWidget;
 
 namespace kadmel {
 
@@ -21,8 +23,9 @@ class Form2 : public QDialog
 public:
     explicit Form2(QWidget* parent = nullptr);
 
-    // Caption, header labels, body and conversation of the mail with this ID.
-    void showMail(const MailRecord& mail, qint16 id);
+    // Caption, header labels, body and conversation of the mail with this ID; its attachments in a list
+    // below the header (none: no list, the design's layout).
+    void showMail(const MailRecord& mail, qint16 id, const QList<AttachmentInfo>& attachments = {});
 
     // Appends a conversation text at the end: grey for CSNo 1 (received), white otherwise (sent).
     void PrintText(const QByteArray& sData, qint16 CSNo);
@@ -33,6 +36,8 @@ public:
 Q_SIGNALS:
     // "Als E-Mail-Datei speichern…" for the mail shown.
     void saveRequested(qint16 id);
+    // "Anhang speichern…" for the attachment at this index of the list.
+    void attachmentSaveRequested(qint16 id, int index);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -40,6 +45,7 @@ protected:
 
 private:
     void layOut();
+    void requestAttachmentSave();
 
     QString m_header; // Label1's whole text
 
@@ -50,6 +56,8 @@ private:
     QPlainTextEdit* m_text1;
     QTextEdit* m_rtb;
     QPushButton* m_save;
+    QTreeWidget* m_attachments;
+    QPushButton* m_saveAttachment;
     qint16 m_id = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/MailAttachments.h"
 #include "store/MailRecord.h"
 
 #include <QString>
@@ -15,6 +16,8 @@ public:
     virtual MailRecord* mailRecord(qint16 id) = 0;
     // Writes the whole store; false with a German reason in `error` on failure.
     virtual bool saveAll(QString* error) = 0;
+    // The mail's attachments as the editor lists them.
+    virtual QList<AttachmentInfo> attachments(const MailRecord&) { return {}; }
 };
 
 } // namespace kadmel

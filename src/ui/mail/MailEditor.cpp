@@ -2,12 +2,14 @@
 
 #include "store/Ansi.h"
 #include "store/MailExtras.h"
+#include "ui/mail/AttachmentText.h"
 #include "ui/mail/MailFonts.h"
 #include "ui/mail/MailPictures.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 
@@ -16,6 +18,8 @@ namespace {
 
 // Places in pixels (15 twips each); the fields lie inside Frame1.
 constexpr QSize DialogSize(313, 137);
+constexpr int AttachmentsTop = 101; // below Frame1
+constexpr int AttachmentRowsShown = 3;
 
 QLineEdit* field(QWidget* parent, const QString& name, const QRect& place)
 {
@@ -45,7 +49,8 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& text, i
 frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     : QDialog(parent), m_target(target), m_frame1(new QFrame(this)), m_text1(nullptr), m_text2(nullptr),
       m_text3(nullptr), m_command1(button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 136)),
-      m_command2(button(this, QStringLiteral("Command2"), QStringLiteral("Abbrechen"), 224)), m_error(new QLabel(this))
+      m_command2(button(this, QStringLiteral("Command2"), QStringLiteral("Abbrechen"), 224)), m_error(new QLabel(this)),
+      m_attachments(new QListWidget(this)), m_dropAttachment(new QPushButton(QStringLiteral("Anhang entfernen"), this))
 {
     initMailPictures();
     setWindowTitle(QStringLiteral("Bearbeiten"));
@@ -90,6 +95,15 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     m_command1->setDefault(true);
     m_command1->setFocus();
 
+    m_attachments->setObjectName(QStringLiteral("Attachments"));
+    m_attachments->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // a long name ends in "…"
+    m_attachments->setTextElideMode(Qt::ElideMiddle);                    // and keeps its extension
+    m_attachments->hide();
+    m_dropAttachment->setObjectName(QStringLiteral("DropAttachment"));
+    m_dropAttachment->setAutoDefault(false);
+    m_dropAttachment->hide();
+    connect(m_dropAttachment, &QPushButton::clicked, this, &frmMailEdit::dropAttachment);
+
     connect(m_command1, &QPushButton::clicked, this, &frmMailEdit::saveAndClose);
     connect(m_command2, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -106,7 +120,50 @@ bool frmMailEdit::openMail(qint16 id)
     m_text3->setText(fromAnsi(mail->Subject));
     for (QLineEdit* field : {m_text1, m_text2, m_text3})
         field->setCursorPosition(0); // a long address shows its start, not its end
+    showAttachments(m_target.attachments(*mail));
     return true;
+}
+
+void frmMailEdit::showAttachments(const QList<AttachmentInfo>& attachments)
+{
+    m_attachments->clear();
+    m_kept.clear();
+    m_listed = int(attachments.size());
+    for (const AttachmentInfo& attachment : attachments) {
+        m_kept.append(int(m_kept.size()));
+        auto* item = new QListWidgetItem(fromAnsi(attachment.name), m_attachments);
+        item->setToolTip(attachmentLine(attachment));
+    }
+    // Without attachments the dialog keeps its design; with them a row for their list below the fields.
+    int extra = 0;
+    if (!attachments.isEmpty()) {
+        m_attachments->setCurrentRow(0);
+        const int rowHeight = std::max(m_attachments->sizeHintForRow(0), m_attachments->fontMetrics().height());
+        const int listHeight =
+            std::max(25, int(std::min<qsizetype>(attachments.size(), AttachmentRowsShown)) * rowHeight +
+                             2 * m_attachments->frameWidth());
+        m_dropAttachment->adjustSize();
+        const int buttonWidth = std::max(m_dropAttachment->width(), 81);
+        m_dropAttachment->setGeometry(DialogSize.width() - 8 - buttonWidth, AttachmentsTop, buttonWidth, 25);
+        m_attachments->setGeometry(8, AttachmentsTop, DialogSize.width() - 20 - buttonWidth, listHeight);
+        extra = listHeight + 4;
+    }
+    m_attachments->setVisible(!attachments.isEmpty());
+    m_dropAttachment->setVisible(!attachments.isEmpty());
+    for (QWidget* below :
+         {static_cast<QWidget*>(m_command1), static_cast<QWidget*>(m_command2), static_cast<QWidget*>(m_error)})
+        below->move(below->x(), (below == m_error ? 99 : 104) + extra);
+    setFixedSize(DialogSize + QSize(0, extra));
+}
+
+void frmMailEdit::dropAttachment()
+{
+    const int row = m_attachments->currentRow();
+    if (row < 0 || row >= m_kept.size())
+        return;
+    m_kept.removeAt(row);
+    delete m_attachments->takeItem(row);
+    m_dropAttachment->setEnabled(!m_kept.isEmpty());
 }
 
 void frmMailEdit::setMailID(const QString& pMID)
@@ -125,8 +182,14 @@ void frmMailEdit::saveAndClose()
     mail->From = toAnsi(m_text1->text());
     mail->To = toAnsi(m_text2->text());
     mail->Subject = toAnsi(m_text3->text());
+    // From the last, so the indices of those before stay valid.
+    for (int index = m_listed - 1; index >= 0; --index) {
+        if (!m_kept.contains(index))
+            forgetAttachment(*mail, index);
+    }
     // An edited mail is another mail to its recipient: it gets a new Message-ID at its next attempt.
-    if (mail->From != before.From || mail->To != before.To || mail->Subject != before.Subject)
+    if (mail->From != before.From || mail->To != before.To || mail->Subject != before.Subject ||
+        m_kept.size() != m_listed)
         setMessageId(*mail, {}); // its copies and reply address stay
     QString error;
     if (!m_target.saveAll(&error)) {

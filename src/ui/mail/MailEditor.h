@@ -7,13 +7,15 @@
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace kadmel {
 
 // The mail editor: sender, recipient and subject of a failed mail, corrected before a resend.
 // "OK" writes the three texts into the record and saves the whole store; "Abbrechen" and the
-// window frame change nothing.
+// window frame change nothing. Its attachments are listed below the fields; "Anhang entfernen" drops one
+// at "OK".
 class frmMailEdit : public QDialog
 {
     Q_OBJECT
@@ -34,6 +36,8 @@ Q_SIGNALS:
 
 private:
     void saveAndClose();
+    void showAttachments(const QList<AttachmentInfo>& attachments);
+    void dropAttachment();
     void showError(const QString& text);
 
     MailEditTarget& m_target;
@@ -45,6 +49,10 @@ private:
     QPushButton* m_command1;
     QPushButton* m_command2;
     QLabel* m_error;
+    QListWidget* m_attachments;
+    QPushButton* m_dropAttachment;
+    QList<int> m_kept; // the record's indices of the attachments still listed
+    int m_listed = 0;  // how many the record had at the opening
 };
 
 } // namespace kadmel

@@ -15,6 +15,10 @@ public:
         return id >= 1 && id <= m_store.tables().MailCount() ? &m_store.tables().mail(id) : nullptr;
     }
     bool saveAll(QString* error) override { return m_store.SaveAll(error); }
+    QList<AttachmentInfo> attachments(const MailRecord& mail) override
+    {
+        return attachmentsOf(m_store.programFolder(), mail);
+    }
 
 private:
     Store& m_store;

@@ -23,7 +23,6 @@ constexpr std::array<const char*, 6> FieldNames = {"Absender: ",
 // size; the frame allowances turn our inner size back into that.
 constexpr int FrameWidth = 9;    // 135 twips
 constexpr int FrameHeight = 31;  // 465 twips
-constexpr int TabStripTop = 89;  // 1335 twips
 constexpr int ViewMargin = 4;    // 60 twips
 constexpr int TabRowHeight = 52; // 780 twips: the tab row below the views and the strip's border
 
@@ -77,7 +76,7 @@ ViewerGeometry viewerGeometry(QSize innerSize, int labelHeight, int currentTabSt
     const int tabWidth = outerWidth - FrameWidth;
     const int tabHeight = outerHeight - labelHeight - FrameHeight;
     if (tabWidth >= 0 && tabHeight >= 0)
-        geometry.tabStrip = QRect(0, TabStripTop, tabWidth, tabHeight);
+        geometry.tabStrip = QRect(0, labelHeight, tabWidth, tabHeight); // 1335 twips below the header
 
     const int viewWidth = (geometry.tabStrip ? tabWidth : currentTabStripWidth) - 2 * ViewMargin;
     const int viewHeight = outerHeight - labelHeight - 2 * ViewMargin - TabRowHeight;

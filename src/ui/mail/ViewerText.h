@@ -30,7 +30,8 @@ QList<ConversationRun> conversationRuns(const SmtpLog& log);
 QByteArray viewerFieldNames();
 QByteArray viewerHeaderText(const MailRecord& mail);
 
-// Where the tab strip and the two views go for a window of the given inner size (pixels).
+// Where the tab strip and the two views go for a window of the given inner size (pixels), below a header
+// of labelHeight (the labels' 1335 twips, and an attachment list's height where there is one).
 // A control whose size would come out negative is left where it was (nullopt); the views then
 // take their width from the tab strip's current width.
 struct ViewerGeometry
