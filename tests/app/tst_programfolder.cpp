@@ -54,11 +54,7 @@ private Q_SLOTS:
         ProgramFolderChoice first = chooseProgramFolder(program, perUser);
         ProgramFolderChoice second = chooseProgramFolder(program, perUser);
         QVERIFY(first.folder == perUser && QDir(perUser).isEmpty());
-        QVERIFY(takeOverStore(first) && first.notice.contains(program));
-        Store copied(perUser);
-        QCOMPARE(copied.loadAtStartup().problems, QStringList());
-        QCOMPARE(copied.tables().mail(3).Subject, QByteArray("three"));
-        QVERIFY(ownerOnly(copied.settingsFilePath()) && ownerOnly(copied.mailFilePath(2)));
+        QVERIFY(takeOverStore(first) && first.notice.contains(program)); // what arrives: takenOverFilesActAsBefore
         // Said once: the second start works on the copy without a word.
         QVERIFY(takeOverStore(second) && second.notice.isEmpty() && second.error.isEmpty());
     }

@@ -213,9 +213,7 @@ private Q_SLOTS:
         QTest::addColumn<bool>("on");
         QTest::addColumn<bool>("waits");
         QTest::newRow("server down") << QByteArray("ERRMessage4") << QByteArray() << true << true;
-        QTest::newRow("421") << QByteArray("ERRMessage3") << QByteArray("421 try later\r\n") << true << true;
         QTest::newRow("550") << QByteArray("ERRMessage3") << QByteArray("550 no\r\n") << true << false;
-        QTest::newRow("perhaps delivered") << QByteArray("ERRMessage9") << QByteArray() << true << false;
         QTest::newRow("choice off") << QByteArray("ERRMessage4") << QByteArray() << false << false;
     }
     void onlyFailuresThatMayPassWaitForARetry()

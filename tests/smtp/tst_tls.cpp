@@ -79,7 +79,6 @@ private Q_SLOTS:
         QTest::newRow("STARTTLS with AUTH LOGIN") << SinkTls::StartTls << local << true << login;
         QTest::newRow("SSL/TLS with AUTH LOGIN") << SinkTls::Implicit << local << true << login;
         QTest::newRow("STARTTLS, only PLAIN offered") << SinkTls::StartTls << local << true << plain;
-        QTest::newRow("SSL/TLS, only PLAIN offered") << SinkTls::Implicit << local << true << plain;
         QTest::newRow("STARTTLS, certificate for another host") << SinkTls::StartTls << other << true << login;
         QTest::newRow("SSL/TLS, certificate for another host") << SinkTls::Implicit << other << true << login;
         QTest::newRow("SSL/TLS, authority not trusted") << SinkTls::Implicit << local << false << login;
