@@ -3,6 +3,7 @@
 #include "engine/ByteText.h"
 #include "engine/FailureReason.h"
 #include "engine/MailExport.h"
+#include "smtp/Addresses.h"
 #include "store/Ansi.h"
 #include "store/AttachmentCopies.h"
 #include "store/MailExtras.h"
@@ -121,8 +122,16 @@ QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const
 
 QByteArray outcomeLogLine(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)
 {
-    QByteArray text =
-        "kadmel: ID " + QByteArray::number(id) + " an <" + logText(fieldValue(mail.To)) + ">: " + statusWord(mail);
+    // The addresses alone, each in its brackets; a field that reads as no address list stands as it is.
+    QByteArrayList to;
+    QByteArray problem;
+    if (const auto boxes = parseAddressList(fieldValue(mail.To), "Der Empf\xE4nger", &problem);
+        boxes && !boxes->isEmpty())
+        for (const Mailbox& box : *boxes)
+            to << '<' + logText(box.address) + '>';
+    else
+        to << '<' + logText(fieldValue(mail.To)) + '>';
+    QByteArray text = "kadmel: ID " + QByteArray::number(id) + " an " + to.join(", ") + ": " + statusWord(mail);
     if (!isResult(mail.Status, ResultCode::Sent) && !mail.Status.isEmpty())
         text += ", " + logText(mail.Status);
     const QByteArray reply = outcomeReply(mail);

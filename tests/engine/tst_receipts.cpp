@@ -1,5 +1,6 @@
 #include "engine/ByteText.h"
 #include "engine/Dispatcher.h"
+#include "engine/Receipt.h"
 #include "store/JobNameFile.h"
 #include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
@@ -95,6 +96,9 @@ private Q_SLOTS:
                                      : "\r\nNachrichten-ID=" + messageIdOf(bench.store.tables().mail(1)) +
                                            "\r\nEmpfaenger=bob@example.com\r\nBetreff=Gr\x81\xE1\x65\r\n" + copies));
         QCOMPARE(receipt.count("\r\n"), copy ? 12 : 9);
+        MailRecord named; // the log line names the addresses, not how they were written
+        named.To = "Max M\xFCller <max@example.org>; b@example.org\r\n";
+        QVERIFY(outcomeLogLine(1, named, {}).startsWith("kadmel: ID 1 an <max@example.org>, <b@example.org>: "));
         QVERIFY(QDateTime::fromString(QString::fromLatin1(receipt.mid(head.size(), 25)), Qt::ISODate).isValid());
         struct stat st = {};
         QVERIFY(::stat((bench.receipts + "/a.zub.txt").constData(), &st) == 0 && (st.st_mode & 0777) == 0640);
@@ -122,7 +126,8 @@ private Q_SLOTS:
         QCOMPARE(bench.view.said("Der Ordner ist nicht vorhanden."), 1);
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
         QTRY_VERIFY(bench.receipt(odd).contains("NaechsterVersuch="));
-        bench.writeJob(odd, "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
+        bench.writeJob(odd,
+                       "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
         const qsizetype tries = bench.view.said("(ID 2)");
         QTRY_VERIFY_WITH_TIMEOUT(bench.view.said("(ID 2)") > tries && bench.dispatcher->IdleFlag(), 15000);
         QVERIFY(bench.receipt(odd).startsWith("ID=3\r\n"));
