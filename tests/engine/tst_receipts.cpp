@@ -54,8 +54,6 @@ private Q_SLOTS:
         };
         QTest::newRow("delivered") << QByteArrayList{"250 ok", "250 ok", "354 go", "250 2.0.0 OK", "221 bye"}
                                    << head("1", "gesendet", "MSGSENT", "250 2.0.0 OK");
-        QTest::newRow("550") << QByteArrayList{"250 ok", "550 5.1.1 unbekannt"}
-                             << head("1", "fehlgeschlagen", "ERRMessage3", "550 5.1.1 unbekannt");
         QTest::newRow("unclear") << QByteArrayList{"250 ok", "250 ok", "354 go"}
                                  << head("1", "unklar", "ERRMessage9", ""); // a 354 explains nothing
         QTest::newRow("refused") << QByteArrayList{} << head("", "abgewiesen", "", "");
@@ -122,7 +120,8 @@ private Q_SLOTS:
         QCOMPARE(bench.view.said("Der Ordner ist nicht vorhanden."), 1);
         QVERIFY(QDir().mkpath(QFile::decodeName(bench.receipts)));
         QTRY_VERIFY(bench.receipt(odd).contains("NaechsterVersuch="));
-        bench.writeJob(odd, "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
+        bench.writeJob(odd,
+                       "drei"); // a newer job of that name (mail 3): the older mail's next failure leaves its receipt
         const qsizetype tries = bench.view.said("(ID 2)");
         QTRY_VERIFY_WITH_TIMEOUT(bench.view.said("(ID 2)") > tries && bench.dispatcher->IdleFlag(), 15000);
         QVERIFY(bench.receipt(odd).startsWith("ID=3\r\n"));
