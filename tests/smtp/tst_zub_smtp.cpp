@@ -20,7 +20,6 @@ const SmtpMail SampleMail{{}, "von@example.com", {}, "an@example.org", "Test", "
 // The untrimmed user goes on the wire, and a password of one tab is a password.
 const QByteArray User = " user ", Pass = "\t";
 
-// Runs one SendMail to `port` and waits for its single finished().
 test::SendOutcome send(quint16 port, bool auth = false, Encryption encryption = Encryption::Keine,
                        const SmtpMail& mail = SampleMail, const QByteArray& token = {})
 {
@@ -48,7 +47,6 @@ QByteArray play(ScriptedSmtpServer& server, const Lines& script)
     return sent;
 }
 
-// All the server received, the message standing as "DATA...".
 QByteArray received(const ScriptedSmtpServer& server)
 {
     QByteArray bytes = server.received();
@@ -210,9 +208,7 @@ private Q_SLOTS:
         SmtpSession session(Short);
         QSignalSpy done(&session, &SmtpSession::transactionDone);
         QSignalSpy closed(&session, &SmtpSession::closed);
-        SmtpServer server;
-        server.SMTPserver = "127.0.0.1";
-        server.SMTPPort = qint16(sink.port());
+        const SmtpServer server{"127.0.0.1", qint16(sink.port()), {}, {}};
         QVERIFY(session.open(server) && !session.open(server));
         const Lines to = {"eins@example.org", "zwei@abgelehnt.example", "drei@example.org"};
         for (const QByteArray& recipient : to) {
