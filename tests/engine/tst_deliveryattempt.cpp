@@ -8,11 +8,8 @@
 #include "support/SmtpSink.h"
 #include "support/TokenEndpoint.h"
 
-#include <QDirIterator>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -218,12 +215,7 @@ private Q_SLOTS:
         bench.store.settings().SmtpPassword.clear();
         bench.store.settings().UseSpa = 2;
         const QByteArray oauth = "[Anmeldung]\nVerfahren=oauth2-dienst\nClientId=id\nTokenAdresse=" + endpoint.url();
-        struct Row
-        {
-            QByteArray ini;
-            StartCheck check;
-            QByteArray status, shown;
-        } const rows[] = {
+        const std::tuple<QByteArray, StartCheck, QByteArray, QByteArray> rows[] = {
             {"", StartCheck::IncompleteSmtp, "ERRMessage10", "aber das Kennwort fehlt"}, // never sent without AUTH
             {"[Anmeldung]\nVerfahren=SAML\n", StartCheck::UnusableSignIn, "ERRMessage10", "\x84SAML\x93 ist unbekannt"},
             {oauth + "\nClientGeheimnis=KaL", StartCheck::OAuthNeedsEncryption, "ERRMessage8",
@@ -232,20 +224,20 @@ private Q_SLOTS:
              "mit OAuth 2.0 ist unvollst\xE4ndig"},
             {"[SMTP]\nVerschluesselung=STARTTLS\n" + oauth + "\nClientGeheimnis=KaL", StartCheck::Ok, "ERRMessage10",
              "abgebrochen: Das Programm wird beendet."}};
-        for (const Row& row : rows) {
-            writeBytes(iniFilePathIn(bench.program), row.ini);
+        for (const auto& [ini, check, code, shown] : rows) {
+            writeBytes(iniFilePathIn(bench.program), ini);
             QString reason;
-            QCOMPARE(bench.attempt->checkStart(bench.store.settings(), &reason), row.check);
-            QCOMPARE(toAnsi(reason).contains(row.shown), row.check > StartCheck::UnusableEncryption);
+            QCOMPARE(bench.attempt->checkStart(bench.store.settings(), &reason), check);
+            QCOMPARE(toAnsi(reason).contains(shown), check > StartCheck::UnusableEncryption);
             // The token request runs into the program's end, long before its 10 s.
             const auto [status, said, log] = bench.run([&] {
-                if (row.check == StartCheck::Ok) {
+                if (check == StartCheck::Ok) {
                     QTRY_COMPARE(endpoint.requests().size(), 1);
                     bench.attempt->abort();
                 }
             });
-            QCOMPARE(status, row.status);
-            QVERIFY2(said.contains(row.shown), said.constData());
+            QCOMPARE(status, code);
+            QVERIFY2(said.contains(shown), said.constData());
         }
         QCOMPARE(server.connectionCount(), 0);
     }
