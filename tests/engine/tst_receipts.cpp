@@ -55,8 +55,6 @@ private Q_SLOTS:
         };
         QTest::newRow("delivered") << QByteArrayList{"250 ok", "250 ok", "354 go", "250 2.0.0 OK", "221 bye"}
                                    << head("1", "gesendet", "MSGSENT", "250 2.0.0 OK");
-        QTest::newRow("550") << QByteArrayList{"250 ok", "550 5.1.1 unbekannt"}
-                             << head("1", "fehlgeschlagen", "ERRMessage3", "550 5.1.1 unbekannt");
         QTest::newRow("unclear") << QByteArrayList{"250 ok", "250 ok", "354 go"}
                                  << head("1", "unklar", "ERRMessage9", ""); // a 354 explains nothing
         QTest::newRow("refused") << QByteArrayList{} << head("", "abgewiesen", "", "");

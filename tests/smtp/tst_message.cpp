@@ -101,14 +101,11 @@ private Q_SLOTS:
             << QStringLiteral("  Preis: 5 € = ?_ (netto)\tStraße  ") << QDateTime({2026, 7, 1}, {23, 59}, berlin);
         QTest::newRow("200 characters, New York")
             << QStringLiteral("Ärger über Größe ß ").repeated(11).left(200) << QDateTime({2026, 1, 2}, {3, 4}, newYork);
-        QTest::newRow("empty, New York summer") << QString() << QDateTime({2026, 8, 1}, {12, 0}, newYork);
-        QTest::newRow("7-bit") << QStringLiteral("Rechnung 4711") << QDateTime({2026, 12, 7}, {9, 0}, berlin);
         QTest::newRow("200 ASCII characters, folded at blanks")
             << QStringLiteral("Rechnung Nr. 4711 vom 07.12.2026 ").repeated(7).left(200)
             << QDateTime({2026, 12, 7}, {9, 0}, berlin);
         QTest::newRow("looks like an encoded word")
             << QStringLiteral("=?utf-8?q?x?= Mahnung") << QDateTime({2026, 12, 7}, {9, 0}, berlin);
-        QTest::newRow("euro") << QStringLiteral("100 € netto") << QDateTime({2026, 12, 7}, {9, 0}, berlin);
     }
     void readsAsWritten()
     {
@@ -192,7 +189,6 @@ private Q_SLOTS:
         QTest::newRow("code alone") << QByteArray("250\r\n") << Replies{{"250\r\n", 250}};
         QTest::newRow("multi-line, bare LF ends lines")
             << QByteArray("250-a\n250-b\r\n250 c\n") << Replies{{"250-a\n250-b\r\n250 c\n", 250}};
-        QTest::newRow("no reply line") << QByteArray("hello\r\n") << Replies{{"hello\r\n", 0}};
         QTest::newRow("code glued to text") << QByteArray("250x\r\n") << Replies{{"250x\r\n", 0}};
         // A reply is read by the code at its start, whatever its later lines say.
         QTest::newRow("stray line ends a multi-line reply")

@@ -137,7 +137,7 @@ private Q_SLOTS:
     // what cannot be read sends nothing at all.
     void everyChoiceOnTheWire_data()
     {
-        QTest::addColumn<QByteArray>("ini");  // or what stands in its place: "(none)", "(folder)", "(FIFO)", "(big)"
+        QTest::addColumn<QByteArray>("ini");  // or what stands in its place: "(none)", "(folder)", "(FIFO)"
         QTest::addColumn<QByteArray>("wire"); // all the client sends; "(refused)": the start is refused, no connection
         const char *clear = "EHLO 127.0.0.1\r\nAUTH LOGIN\r\n", *startTls = "EHLO 127.0.0.1\r\nSTARTTLS\r\n";
         const char* refused = "(refused)"; // what seems to ask for encryption and is not understood sends nothing
@@ -145,7 +145,6 @@ private Q_SLOTS:
             {"no file", "(none)", clear},
             {"other sections only, behind a byte order mark",
              "\xEF\xBB\xBF[Fenster]\nMaximiert=1\n[Anmeldung]\nVerfahren=Kennwort\n", clear},
-            {"old Mac line ends (CR only)", "[SMTP]\rVerschluesselung=STARTTLS\r", startTls},
             {"the key with an umlaut, UTF-8", "[SMTP]\nVerschl\xC3\xBCsselung=STARTTLS\n", refused},
             {"the key with an umlaut, Windows-1252", "[SMTP]\nVerschl\xFCsselung=STARTTLS\n", refused},
             {"a colon for the equals sign", "[SMTP]\nVerschluesselung: STARTTLS\n", refused},
@@ -153,7 +152,6 @@ private Q_SLOTS:
             {"a zero-width space in the key", "[SMTP]\nVerschl\xE2\x80\x8Buesselung=STARTTLS\n", refused},
             {"a misspelt section", "[SMPT]\nVerschluesselung=STARTTLS\n", refused},
             {"the key in another section", "[Fenster]\nVerschluesselung=SSL/TLS\n", refused},
-            {"lower case, Windows line ends", "[smtp]\r\nverschluesselung=starttls\r\n", startTls},
             {"\"STARTTLS \" with a blank", "[SMTP]\nVerschluesselung=\"STARTTLS \"\n", startTls},
             {"unknown value", "[SMTP]\nVerschluesselung=TLS\n", refused},
             {"empty value", "[SMTP]\nVerschluesselung=\n", refused},
@@ -161,8 +159,7 @@ private Q_SLOTS:
              "Verschluesselung=STARTTLS\n[SMTP]\nVerschluesselung=starttls\n", startTls},
             {"two differing values", "[SMTP]\nVerschluesselung=STARTTLS\nVerschluesselung=Keine\n", refused},
             {"a folder", "(folder)", refused},
-            {"a FIFO", "(FIFO)", refused},
-            {"over 1 MiB", "(big)", refused}};
+            {"a FIFO", "(FIFO)", refused}};
         for (const auto& [name, ini, wire] : rows)
             QTest::newRow(name) << QByteArray(ini) << QByteArray(wire);
         const QString text = QStringLiteral("[SMTP]\r\nVerschluesselung=STARTTLS\r\n");
@@ -182,7 +179,7 @@ private Q_SLOTS:
         else if (ini == "(FIFO)")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
         else if (ini != "(none)")
-            writeBytes(path, ini == "(big)" ? "[SMTP]\nVerschluesselung=STARTTLS\n" + QByteArray(1 << 20, ';') : ini);
+            writeBytes(path, ini);
         bench.store.settings().UseSpa = 2;
         bench.store.tables()
             .folder(FailedFolder)
