@@ -14,8 +14,7 @@ using namespace kadmel::test;
 
 namespace {
 
-// A program folder whose mails 1 … n stand in the folders given (one folder number per mail),
-// saved to disk (unsynced, so a full store takes seconds), loaded back as a start does, and the main window on it.
+// Mails 1 … n in the folders given, saved unsynced (a full store in seconds), loaded back, the main window on it.
 struct Fixture
 {
     QTemporaryDir dir;
@@ -210,9 +209,8 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(f.prompts.texts().filter(QStringLiteral("möglicherweise bereits zugestellt")).size(), 2);
     QCOMPARE(loadedStore(f.dir.path())->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
 
-    // The question lets events run. An automatic retry that moves the mail above it meanwhile: OK sends the
-    // mail asked about (3, refused by the client), not the one now at its old position; one that moves the
-    // mail itself, or a dispatcher busy by then: nothing is sent, and panel 2 says so.
+    // The question lets events run. A retry moving the mail above it meanwhile: OK sends the mail asked about (3,
+    // refused by the client); one moving the mail itself, or a dispatcher busy by then: nothing sent, panel 2 says so.
     MailTables& tables = f.store.tables();
     tables.folder(FailedFolder) = {2, {0, 4, 3}};
     tables.folder(SentFolder) = {2, {0, 1, 2}};
@@ -243,8 +241,7 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().size(), 2);
 }
 
-// Stop ends "Alle Senden" after the mail in hand and counts what it left; "Beenden" asks, stops the run the
-// same way and ends once that mail is filed.
+// Stop ends "Alle Senden" after the mail in hand, counting what it left; "Beenden" asks, stops it, ends once filed.
 void TestFolderCommands::sendAllStops()
 {
     SmtpSink sink;
@@ -294,9 +291,7 @@ void TestFolderCommands::retriesFollowCommands()
     QCOMPARE(waiting(), QList<qint16>{3});
 }
 
-// Positions and counts at the 16-bit limit, in one folder of 32767 at each step: start and lists, "Alle Senden"
-// on the two highest IDs, "Entfernen" of the last row, "Alle Entfernen" to the deleted folder, one mail for good
-// (every survivor renumbered, files and all), then the rest.
+// Positions and counts at the 16-bit limit: 32767 mails in one folder at each step, one removed for good renumbers all.
 void TestFolderCommands::fullStore()
 {
     QList<int> folders(MaxMails, SentFolder);

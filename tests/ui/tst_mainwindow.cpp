@@ -58,9 +58,8 @@ void TestMainWindow::startUpOnEmptyFolder()
     QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\.\\d\\d\\.20\\d\\d$"))
                 .match(window.panel(5)->text() + QLatin1Char(' ') + window.panel(6)->text())
                 .hasMatch());
-    // At the first size every column fits without a scroll bar, the bounded ones wide enough for their
-    // longest text in a bold row (Status stretches; its whole text is the tooltip), and panel 2 holds
-    // the longest texts whole.
+    // At the first size every column fits without a scroll bar, the bounded ones wide enough for their longest text
+    // in a bold row (Status stretches; its tooltip is whole), and panel 2 holds the longest texts whole.
     clickNode(window, 4);
     QTableView* failedList = window.list(FailedFolder);
     QFont bold = failedList->font();
