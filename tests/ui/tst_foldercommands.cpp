@@ -130,9 +130,8 @@ void TestFolderCommands::removeAndRemoveForGood()
     // An index that cannot be written is said in panel 2, and the dispatcher is released all the same.
     QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     f.run(SentFolder, 1, "Mnu_O_Remove");
-    QVERIFY2(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
-             qPrintable(f.window->panel(2)->text()));
-    QVERIFY(f.window->dispatcher()->IdleFlag());
+    QVERIFY(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")) &&
+            f.window->dispatcher()->IdleFlag()); // released all the same
     Form1 again(f.store, f.prompts, fastOptions());
     again.load();
     QVERIFY(again.panel(2)->text().startsWith(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ")));
@@ -195,8 +194,7 @@ void TestFolderCommands::editSendAndSendAll()
     // may have been delivered already is not tried.
     f.store.tables().mail(4).Status = "ERRMessage9";
     f.run(FailedFolder, 2, "Mnu_Err_SendAll");
-    QVERIFY(done.wait(15000) && sink.messages().size() == 1);
-    QCOMPARE(f.rows(FailedFolder), (QList<qint16>{3, 4}));
+    QVERIFY(done.wait(15000) && sink.messages().size() == 1 && f.rows(FailedFolder) == (QList<qint16>{3, 4}));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 0 gesendet, 1 fehlgeschlagen."));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 15000);
 
@@ -312,13 +310,11 @@ void TestFolderCommands::fullStore()
     QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
     f.prompts.answers = {PromptAnswer::Ok, PromptAnswer::Ok};
     f.run(DeletedFolder, 2, "Mnu_T_Remove"); // mail 1, below the last mail moved
-    QVERIFY(removed.wait(120000));
-    QCOMPARE(f.rows(DeletedFolder).first(), qint16(MaxMails - 1));
+    QVERIFY(removed.wait(120000) && f.rows(DeletedFolder).first() == MaxMails - 1);
     FolderListModel* deleted = f.window->listModel(DeletedFolder);
     QCOMPARE(deleted->data(deleted->index(0, FolderListModel::SubjectColumn)), QStringLiteral("Mail 32767"));
     f.run(DeletedFolder, MaxMails - 1, "Mnu_T_RemoveAll");
-    QVERIFY(removed.wait(120000) && f.store.tables().MailCount() == 0);
-    QVERIFY(f.diskMatches());
+    QVERIFY(removed.wait(120000) && f.store.tables().MailCount() == 0 && f.diskMatches());
 }
 
 QTEST_MAIN(TestFolderCommands)

@@ -17,7 +17,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
-#include <QUrlQuery>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -149,8 +148,7 @@ void TestSettingsDialog::okWritesSettingsCancelKeepsThem()
     QVERIFY(dialog.folderValue() == dir.path() + QStringLiteral("/noch nicht da") && prompts.asked.isEmpty());
 }
 
-// A refused "OK" says why, keeps the dialog open and takes nothing over: not in memory, not the settings file,
-// not the autostart entry (set before kadmel.ini and the settings file, so it is taken back).
+// A refused "OK" says why, keeps the dialog open and takes nothing over: not in memory, the files or autostart entry.
 void TestSettingsDialog::confirmTakesPortAndSessionEntry()
 {
     QTemporaryDir dir;
@@ -289,14 +287,13 @@ void TestSettingsDialog::browserSignIn()
     const BrowserOpener opener = [&browser](const QUrl& url) { return browser.get(QNetworkRequest(url)) != nullptr; };
     Form5 dialog(*store, prompts, {}, nullptr, {opener, {.browserLimit = std::chrono::minutes(1)}});
     dialog.show();
-    auto* state = child<QLabel>(dialog, "SignInState");
     auto* signIn = child<QPushButton>(dialog, "SignIn");
     signIn->click();
     QTRY_VERIFY(child<QLineEdit>(dialog, "SignInAddress")->text().startsWith(QString::fromLatin1(page.url())));
     QTRY_VERIFY_WITH_TIMEOUT(signIn->text() != QStringLiteral("Anmeldung abbrechen"), 10000);
     // Signed in as another account: a warning. A failed attempt says why and keeps the earlier sign-in, and OK the
     // token the service renewed meanwhile.
-    const QString seen = state->text() + u'|' + prompts.texts().join(u'|');
+    const QString seen = child<QLabel>(dialog, "SignInState")->text() + u'|' + prompts.texts().join(u'|');
     QVERIFY2(said.isEmpty() ? seen.startsWith(QStringLiteral("Angemeldet als konto@example.com.\nAchtung"))
                             : seen.startsWith(QStringLiteral("Angemeldet.|")) && seen.contains(said),
              qPrintable(seen));
