@@ -2,22 +2,19 @@
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
 #include "support/LocalSettings.h"
-#include "support/MailReader.h"
 #include "support/SmtpSink.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
-#include <QJsonArray>
 
 using namespace kadmel;
 using namespace kadmel::test;
 
 namespace {
 
-// A program folder whose mails 1 … n stand in the folders given (one folder number per mail),
-// saved to disk (unsynced, so a full store takes seconds), loaded back as a start does, and the main window on it.
+// Mails 1 … n in the folders given, saved unsynced (a full store in seconds), loaded back, the main window on it.
 struct Fixture
 {
     QTemporaryDir dir;
@@ -133,9 +130,8 @@ void TestFolderCommands::removeAndRemoveForGood()
     // An index that cannot be written is said in panel 2, and the dispatcher is released all the same.
     QVERIFY(QFile::remove(f.store.indexFilePath()) && QDir().mkpath(f.store.indexFilePath()));
     f.run(SentFolder, 1, "Mnu_O_Remove");
-    QVERIFY2(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")),
-             qPrintable(f.window->panel(2)->text()));
-    QVERIFY(f.window->dispatcher()->IdleFlag());
+    QVERIFY(f.window->panel(2)->text().startsWith(QStringLiteral("Entfernen nicht vollständig gespeichert: ")) &&
+            f.window->dispatcher()->IdleFlag()); // released all the same
     Form1 again(f.store, f.prompts, fastOptions());
     again.load();
     QVERIFY(again.panel(2)->text().startsWith(QStringLiteral("Ordnerindex konnte nicht gespeichert werden: ")));
@@ -192,16 +188,13 @@ void TestFolderCommands::editSendAndSendAll()
     f.run(SentFolder, 2, "Mnu_O_SaveAs");
     f.run(FailedFolder, 2, "Mnu_Err_SaveAs");
     QCOMPARE(fileBytes(f.dir.path() + QStringLiteral("/_ €.eml")), sink.messages().first().content);
-    const QJsonObject read = readAsRecipient(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")));
-    QVERIFY(read[u"subject"].toString() == QStringLiteral("Mail 4") && read[u"body"].toString().contains(u"Text") &&
-            read[u"defects"].toArray().isEmpty());
+    QVERIFY(fileBytes(f.dir.path() + QStringLiteral("/Mail 4.eml")).contains("\r\nSubject: Mail 4\r\n"));
 
     // "Alle senden" tries each mail once; the one that cannot go out keeps its place, and the one that
     // may have been delivered already is not tried.
     f.store.tables().mail(4).Status = "ERRMessage9";
     f.run(FailedFolder, 2, "Mnu_Err_SendAll");
-    QVERIFY(done.wait(15000) && sink.messages().size() == 1);
-    QCOMPARE(f.rows(FailedFolder), (QList<qint16>{3, 4}));
+    QVERIFY(done.wait(15000) && sink.messages().size() == 1 && f.rows(FailedFolder) == (QList<qint16>{3, 4}));
     QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 0 gesendet, 1 fehlgeschlagen."));
     QTRY_VERIFY_WITH_TIMEOUT(f.action("Mnu_Err_SendAll")->isEnabled(), 15000);
 
@@ -214,9 +207,8 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(f.prompts.texts().filter(QStringLiteral("möglicherweise bereits zugestellt")).size(), 2);
     QCOMPARE(loadedStore(f.dir.path())->tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 4}));
 
-    // The question lets events run. An automatic retry that moves the mail above it meanwhile: OK sends the
-    // mail asked about (3, refused by the client), not the one now at its old position; one that moves the
-    // mail itself, or a dispatcher busy by then: nothing is sent, and panel 2 says so.
+    // The question lets events run. A retry moving the mail above it meanwhile: OK sends the mail asked about (3,
+    // refused by the client); one moving the mail itself, or a dispatcher busy by then: nothing sent, panel 2 says so.
     MailTables& tables = f.store.tables();
     tables.folder(FailedFolder) = {2, {0, 4, 3}};
     tables.folder(SentFolder) = {2, {0, 1, 2}};
@@ -247,8 +239,7 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().size(), 2);
 }
 
-// Stop ends "Alle Senden" after the mail in hand and counts what it left; "Beenden" asks, stops the run the
-// same way and ends once that mail is filed.
+// Stop ends "Alle Senden" after the mail in hand, counting what it left; "Beenden" asks, stops it, ends once filed.
 void TestFolderCommands::sendAllStops()
 {
     SmtpSink sink;
@@ -298,9 +289,7 @@ void TestFolderCommands::retriesFollowCommands()
     QCOMPARE(waiting(), QList<qint16>{3});
 }
 
-// Positions and counts at the 16-bit limit, in one folder of 32767 at each step: start and lists, "Alle Senden"
-// on the two highest IDs, "Entfernen" of the last row, "Alle Entfernen" to the deleted folder, one mail for good
-// (every survivor renumbered, files and all), then the rest.
+// Positions and counts at the 16-bit limit: 32767 mails in one folder at each step, one removed for good renumbers all.
 void TestFolderCommands::fullStore()
 {
     QList<int> folders(MaxMails, SentFolder);
@@ -321,13 +310,11 @@ void TestFolderCommands::fullStore()
     QSignalSpy removed(f.window->commands(), &FolderCommands::removeFinished);
     f.prompts.answers = {PromptAnswer::Ok, PromptAnswer::Ok};
     f.run(DeletedFolder, 2, "Mnu_T_Remove"); // mail 1, below the last mail moved
-    QVERIFY(removed.wait(120000));
-    QCOMPARE(f.rows(DeletedFolder).first(), qint16(MaxMails - 1));
+    QVERIFY(removed.wait(120000) && f.rows(DeletedFolder).first() == MaxMails - 1);
     FolderListModel* deleted = f.window->listModel(DeletedFolder);
     QCOMPARE(deleted->data(deleted->index(0, FolderListModel::SubjectColumn)), QStringLiteral("Mail 32767"));
     f.run(DeletedFolder, MaxMails - 1, "Mnu_T_RemoveAll");
-    QVERIFY(removed.wait(120000) && f.store.tables().MailCount() == 0);
-    QVERIFY(f.diskMatches());
+    QVERIFY(removed.wait(120000) && f.store.tables().MailCount() == 0 && f.diskMatches());
 }
 
 QTEST_MAIN(TestFolderCommands)

@@ -58,9 +58,8 @@ void TestMainWindow::startUpOnEmptyFolder()
     QVERIFY(QRegularExpression(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d \\d\\d\\.\\d\\d\\.20\\d\\d$"))
                 .match(window.panel(5)->text() + QLatin1Char(' ') + window.panel(6)->text())
                 .hasMatch());
-    // At the first size every column fits without a scroll bar, the bounded ones wide enough for their
-    // longest text in a bold row (Status stretches; its whole text is the tooltip), and panel 2 holds
-    // the longest texts whole.
+    // At the first size every column fits without a scroll bar, the bounded ones wide enough for their longest text
+    // in a bold row (Status stretches; its tooltip is whole), and panel 2 holds the longest texts whole.
     clickNode(window, 4);
     QTableView* failedList = window.list(FailedFolder);
     QFont bold = failedList->font();
@@ -193,8 +192,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     for (const auto& [date, size] :
          {std::pair<QByteArray, QByteArray>{"01.01.2027 00:00:00", "1,00 KB"}, {"31.12.2026 23:59:59", "999 Bytes"}}) {
         MailRecord& mail = store->tables().mail(addMail(*store, SentFolder));
-        mail.Date = date;
-        mail.Size = size;
+        std::tie(mail.Date, mail.Size) = std::tie(date, size);
     }
     Form1 window(*store, prompts, fastOptions());
     ProgramWindows windows(window, [] { return true; });
@@ -261,11 +259,9 @@ void TestMainWindow::rememberedWidthsAndKeyboard()
     auto& [dir, prompts, store] = s;
     for (int i = 0; i < 43; ++i)
         addMail(*store, SentFolder);
-    // Widths kept from a maximised window with few mails, put back in one of 800 pixels with a vertical
-    // scroll bar: the columns fit; the widths as given stay for a wider window.
-    WindowPlacement wide;
-    wide.geometry = QRect(20, 20, 800, 500);
-    wide.columns.fill({80, 330, 330, 500, 200, 120, 300});
+    // Widths kept from a wider window, put back in one of 800 pixels with a scroll bar: the columns fit, widths stay.
+    const QList<int> widths{80, 330, 330, 500, 200, 120, 300};
+    const WindowPlacement wide{QRect(20, 20, 800, 500), false, {}, {widths, widths, widths}};
     QVERIFY(store->kadmelIni().write({.placement = wide}, nullptr));
     Form1 window(*store, prompts, fastOptions());
     window.load();
