@@ -105,10 +105,8 @@ private:
         else
             for (qsizetype i = 0; i < text.size(); ++i) // one byte a millisecond, each in a packet of its own
                 QTimer::singleShot(int(i), socket, [socket, byte = text.mid(i, 1)] {
-                    if (socket->isOpen()) {
-                        socket->write(byte);
+                    if (socket->isOpen() && socket->write(byte) == 1)
                         socket->flush();
-                    }
                 });
         return true;
     }

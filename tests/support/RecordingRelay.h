@@ -27,9 +27,8 @@ Q_SIGNALS:
 private:
     void onNewConnection()
     {
-        QTcpSocket* socket = m_server.nextPendingConnection();
+        QTcpSocket* socket = m_client = m_server.nextPendingConnection();
         m_server.close(); // one conversation per relay
-        m_client = socket;
         socket->setParent(this);
         m_upstream = new QTcpSocket(this);
         for (QTcpSocket* s : {socket, m_upstream.data()}) {

@@ -91,10 +91,8 @@ private:
             if (step.kind == Stall || end < 0)
                 return;
             ++m_next;
-            if (step.kind == Close) {
-                m_client->disconnectFromHost();
-                return;
-            }
+            if (step.kind == Close)
+                return m_client->disconnectFromHost();
             if (step.kind == Reply) {
                 m_client->write(step.bytes);
                 m_client->flush();

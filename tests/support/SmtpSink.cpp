@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -64,10 +63,8 @@ QList<ReceivedMail> SmtpSink::messages() const
             continue;
         const QJsonObject mail = QJsonDocument::fromJson(file.readAll()).object();
         const auto get = [&mail](const char* key) { return mail.value(QLatin1String(key)).toString().toLatin1(); };
-        QList<QByteArray> rcptTos;
-        for (const QJsonValue& rcpt : mail.value(QStringLiteral("rcpt_tos")).toArray())
-            rcptTos.append(rcpt.toString().toLatin1());
-        result.append({get("mail_from"), rcptTos, get("login"), get("password"), get("mechanism"), content.readAll()});
+        result.append({get("mail_from"), get("rcpt_tos").split('\n'), get("login"), get("password"), get("mechanism"),
+                       content.readAll()});
     }
     return result;
 }

@@ -1,6 +1,5 @@
-"""Opens COUNT idle connections to a listener (a port on 127.0.0.1 or a Unix socket path), ten at a time once the
-last ten are made, so that they reach it rather than overflow its queue. Prints "bereit" when all are made or
-given up (after 20 s) and holds them until its standard input closes."""
+"""Opens COUNT idle connections to a listener (a port on 127.0.0.1 or a Unix socket path), ten at a time once the last
+ten are made, lest they overflow its queue. Prints "bereit" once all are made or given up (20 s); holds them to EOF."""
 import errno, resource, select, socket, sys, time
 
 target, count = sys.argv[1], int(sys.argv[2])

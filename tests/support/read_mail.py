@@ -1,13 +1,9 @@
 # One message from stdin as a recipient's mail program reads it (policy.default), printed as JSON.
-import email
-import hashlib
-import json
-import sys
+import email, hashlib, json, sys
 from email import policy
 
 raw = sys.stdin.buffer.read()
-head = raw.split(b"\r\n\r\n", 1)[0]
-if any(b > 127 for b in head):  # an address in UTF-8 (RFC 6532), read as such a reader reads it
+if any(b > 127 for b in raw.split(b"\r\n\r\n", 1)[0]):  # an address in UTF-8 (RFC 6532), read as its reader does
     message = email.message_from_string(raw.decode("utf-8"), policy=policy.default.clone(utf8=True))
 else:
     message = email.message_from_bytes(raw, policy=policy.default)

@@ -1,19 +1,10 @@
 #!/usr/bin/env python3
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout. Each
 message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials); --tls first writes
-the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token only
-(see OAuthSink); --plain-only offers PLAIN but not LOGIN; --smtputf8 offers SMTPUTF8. A recipient of the domain
-abgelehnt.example is refused with 550. Stops when stdin closes."""
+the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token
+only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550. Stops when stdin closes."""
 
-import argparse
-import asyncio
-import base64
-import json
-import logging
-import os
-import ssl
-import sys
-import warnings
+import argparse, asyncio, base64, json, logging, os, pathlib, ssl, sys, warnings
 
 from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
@@ -31,22 +22,18 @@ class Sink:
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
         base = os.path.join(self.folder, "%04d" % self.count)
-        with open(base + ".eml", "wb") as f:
-            f.write(envelope.original_content or envelope.content)
-        auth = getattr(session, "auth_data", None)
-        auth = auth if isinstance(auth, LoginPassword) else None
-        record = {"mail_from": envelope.mail_from, "rcpt_tos": list(envelope.rcpt_tos),
+        pathlib.Path(base + ".eml").write_bytes(envelope.original_content or envelope.content)
+        auth = session.auth_data if isinstance(getattr(session, "auth_data", None), LoginPassword) else None
+        record = {"mail_from": envelope.mail_from, "rcpt_tos": "\n".join(envelope.rcpt_tos),
                   "login": auth and auth.login.decode("latin-1"), "password": auth and auth.password.decode("latin-1"),
                   "mechanism": getattr(session, "mechanism", None)}
-        with open(base + ".json.tmp", "w", encoding="utf-8") as f:
-            json.dump(record, f)
+        pathlib.Path(base + ".json.tmp").write_text(json.dumps(record), encoding="utf-8")
         os.rename(base + ".json.tmp", base + ".json")  # the .json shows the message is complete
         return "250 OK"
 
 
 class OAuthSink(Sink):
-    """Speaks XOAUTH2 as the big providers do: a wrong token gets a 334 with a Base64 JSON error, and after
-    the client's empty line a 535."""
+    """XOAUTH2 as big providers speak it: a wrong token gets a 334 with a Base64 JSON error, after the reply a 535."""
 
     def __init__(self, folder, user, token):
         super().__init__(folder)
@@ -74,8 +61,8 @@ def main():
     parser = argparse.ArgumentParser()
     for option in ("--dir", "--user", "--password", "--cert-host", "--token"):
         parser.add_argument(option)
-    parser.add_argument("--plain-only", action="store_true")
-    parser.add_argument("--smtputf8", action="store_true")
+    for flag in ("--plain-only", "--smtputf8"):
+        parser.add_argument(flag, action="store_true")
     parser.add_argument("--tls", choices=("none", "starttls", "implicit"), default="none")
     args = parser.parse_args()
 
@@ -106,8 +93,8 @@ def main():
         return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
                     enable_SMTPUTF8=args.smtputf8,
                     data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
-                    auth_required=args.user is not None, auth_require_tls=starttls,
                     auth_exclude_mechanism=["LOGIN"] if args.plain_only else None,
+                    auth_required=args.user is not None, auth_require_tls=starttls,
                     tls_context=context if starttls else None, require_starttls=starttls, loop=loop)
 
     implicit = context if args.tls == "implicit" else None

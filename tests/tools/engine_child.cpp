@@ -22,10 +22,9 @@ int removeAllDeleted(Store& store, int killAfter)
     for (int pos = 1; pos <= store.tables().count(DeletedFolder); ++pos)
         positions.append(qint16(pos));
     PermanentRemoval removal(store, positions);
-    while (removal.doneOperations() < killAfter) {
+    while (removal.doneOperations() < killAfter)
         if (removal.step(1, nullptr))
             return 0;
-    }
     ::kill(::getpid(), SIGKILL);
     return 4;
 }
