@@ -384,6 +384,16 @@ private Q_SLOTS:
         QVERIFY(removal.step(1000, nullptr));
         dispatcher.endCommand({{}, removal.newIds()});
         QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 0);
+        // A start deletes only copies no mail names: never a foreign file, nothing behind a linked folder.
+        const auto put = [](const QString& path) { return QFile(path).open(QIODevice::WriteOnly); };
+        QVERIFY(put(copies + u"/00000000000000ff"_s) && put(copies + u"/notiz.txt"_s));
+        QCOMPARE(Store(bench.program).loadAtStartup().problems, QStringList());
+        QCOMPARE(QDir(copies).entryList(QDir::Files), QStringList{u"notiz.txt"_s});
+        const QString elsewhere = bench.dir.filePath(u"fremd"_s);
+        QVERIFY(QDir(copies).removeRecursively() && QDir().mkpath(elsewhere) &&
+                put(elsewhere + u"/00000000000000ff"_s) && QFile::link(elsewhere, copies));
+        Store(bench.program).loadAtStartup();
+        QVERIFY(QFile::exists(elsewhere + u"/00000000000000ff"_s));
     }
 };
 
