@@ -3,6 +3,8 @@
 // soak --retry [jobs] [seed]: the same with automatic retry on (a 5 ms schedule minute) before the user's resends.
 // soak --kill [rounds] [seed]: an engine child process is killed at random moments and started again.
 
+#include "store/MailAttachments.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 #include "support/EngineBench.h"
 #include "support/FaultySmtpServer.h"
@@ -16,6 +18,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <fstream>
 
 using namespace kadmel;
 
@@ -31,8 +34,39 @@ struct Folders : test::EngineBench
     static QByteArray subject(int n) { return "soak-" + QByteArray::number(n); }
     Folders(int count, quint16 port, const EngineTimings& engineTimings) : EngineBench(port, engineTimings)
     {
-        for (int n = 1; n <= count; ++n)
-            writeJob(subject(n) + ".zub", subject(n), "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n");
+        QDir().mkpath(QFile::decodeName(QFile::encodeName(dir.path()) + "/anhaenge"));
+        for (int n = 1; n <= count; ++n) {
+            const QByteArray body = "Hallo Gr\x81\xE1 " + QByteArray::number(n) + "\r\n";
+            if (n % 3 != 0) {
+                writeJob(subject(n) + ".zub", subject(n), body);
+                continue;
+            }
+            // Every third job carries a file, which the intake copies into the store before the job goes.
+            std::ofstream(attachmentPath(n).constData(), std::ios::binary) << attachment(n).toStdString();
+            writeRawJob(subject(n) + ".zub", "@@FR alice@example.com\r\n@@TO bob@example.com\r\n@@AN " +
+                                                 attachmentPath(n) + "\r\n@@SB " + subject(n) + "@@\r\n\r\n" + body);
+        }
+    }
+    QByteArray attachmentPath(int n) const
+    {
+        return QFile::encodeName(dir.path()) + "/anhaenge/" + subject(n) + ".pdf";
+    }
+    static QByteArray attachment(int n) { return "%PDF-1.4\n" + QByteArray(6 << 20, char('a' + n % 26)) + "\n%%EOF\n"; }
+    // Every mail's copies hold its file's bytes, and the store keeps no copy that no mail names.
+    bool attachmentsAgree(const MailTables& tables) const
+    {
+        int named = 0;
+        for (qint16 id = 1; id <= tables.MailCount(); ++id) {
+            const MailRecord& mail = tables.mail(id);
+            const int n = mail.Subject.mid(5).toInt();
+            const int count = int(extrasOf(mail).attachments.size());
+            QByteArray bytes;
+            if (count != (n % 3 == 0 ? 1 : 0) ||
+                (count == 1 && (!readAttachment(program, mail, 0, bytes, nullptr) || bytes != attachment(n))))
+                return false;
+            named += count;
+        }
+        return QDir(program + QStringLiteral("/Anhaenge")).entryList(QDir::Files).size() == named;
     }
     int jobsLeft() const { return int(QDir(QFile::decodeName(jobs), QStringLiteral("*.zub")).count()); }
     // Loads the store as the next start would; true when it holds no damaged file.
@@ -146,6 +180,7 @@ int runSoak(int jobs, quint32 seed, bool retry)
     Store reloaded(folders.program);
     check(folders.loadsClean(reloaded), "no damaged file");
     check(reloaded.tables() == tables, "the store on disk loads back to the same folders and records");
+    check(folders.attachmentsAgree(tables), "the attachment copies and the mails agree");
     return failures > 0;
 }
 
@@ -202,6 +237,7 @@ int runKills(int rounds, quint32 seed)
     check(acceptedButFailed == 0, "no accepted mail is filed as a plain failure");
     check(duplicates == 0, "nothing was accepted twice");
     check(clean, "the store loads with no damaged file");
+    check(folders.attachmentsAgree(tables), "the attachment copies and the mails agree");
     return failures > 0;
 }
 
