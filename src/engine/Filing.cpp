@@ -126,7 +126,16 @@ void Filing::loadRetries()
         d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
     if (!d->store.kadmelIni().read().retry)
         d->retries.dropRetries();
-    d->retries.reconcile(d->store.tables());
+    const MailTables& tables = d->store.tables();
+    d->retries.reconcile(tables);
+    // A mail filed as throttled whose pause never reached the file (a crash between the saves, a damaged file)
+    // goes first as after its pause: the server refused it, so it was not delivered.
+    const QMap<qint16, qint64> waiting = d->retries.nextAttempts();
+    for (const qint16 id : tables.folder(FailedFolder).entries()) {
+        if (id >= 1 && id <= tables.MailCount() && isResult(tables.mail(id).Status, ResultCode::Throttled) &&
+            !waiting.contains(id))
+            d->retries.throttled(id, tables.mail(id), d->clock.elapsed(), 0);
+    }
     retriesChanged();
 }
 
