@@ -43,7 +43,8 @@ std::optional<ThrottleReply> throttleOf(const QByteArray& reply)
     if (code.isEmpty())
         return std::nullopt;
     const QByteArray enhanced = enhancedCode(reply, code);
-    const QString text = QString::fromLatin1(reply);
+    // A hostile server may send a reply of many kilobytes: what says "too many" stands near its start.
+    const QString text = QString::fromLatin1(reply.left(2048));
     const auto says = [&text](const char* words) { return text.contains(QLatin1String(words), Qt::CaseInsensitive); };
     std::optional<ThrottleReply::Kind> kind;
     if ((code == "550" && enhanced == "5.4.5" && says("daily")) ||
