@@ -336,6 +336,8 @@ void Dispatcher::finishMail()
     if (d->run && pauseHolds()) { // the server's pause ends a run as Stop does
         stopSendAll();
         d->run->queue.clear();
+        resendNextQueued();
+        return d->view.setMessage(d->filing.pauseMessage()); // panel 2 says the pause after the run's summary
     }
     if (d->run)
         resendNextQueued();
