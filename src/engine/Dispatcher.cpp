@@ -156,6 +156,8 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
         if (!problem.isEmpty())
             d->view.setMessage(toAnsi(problem));
     }
+    if (pauseHolds()) // a pause from before a restart goes on
+        d->view.setMessage(d->filing.pauseMessage());
     writeReceipts();
     return check;
 }
@@ -219,6 +221,9 @@ void Dispatcher::onTick()
     if (d->phase != Phase::Idle)
         return;
     writeReceipts(); // a receipt that could not be written is tried again on every tick
+    // The server asked for a pause: nothing starts before its end, and then the mail it held goes first.
+    if (pauseHolds() || (d->filing.pause() == Filing::Pause::Over && retryDueMail()))
+        return;
     d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
     if (d->intake.isWorking())
@@ -328,6 +333,12 @@ void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
 void Dispatcher::finishMail()
 {
     resumePolling();
+    if (d->run && pauseHolds()) { // the server's pause ends a run as Stop does
+        stopSendAll();
+        d->run->queue.clear();
+        resendNextQueued();
+        return d->view.setMessage(d->filing.pauseMessage()); // panel 2 says the pause after the run's summary
+    }
     if (d->run)
         resendNextQueued();
 }
@@ -336,6 +347,8 @@ Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 {
     if (!d->idle())
         return Answer::Busy;
+    if (pauseHolds())
+        return Answer::Paused;
     if (folder < SentFolder || folder > DeletedFolder || pos < 1 || pos > d->store.tables().count(folder))
         return Answer::NotFound;
     d->run.emplace();
@@ -347,6 +360,8 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
 {
     if (!d->idle())
         return Answer::Busy;
+    if (pauseHolds())
+        return Answer::Paused;
     d->run = ResendRun{{}, true, std::nullopt};
     Q_EMIT sendAllRunningChanged(true);
     const MailTables& tables = d->store.tables();
@@ -367,6 +382,21 @@ bool Dispatcher::sendAllRunning() const
 bool Dispatcher::sendAllUnderWay() const
 {
     return d->run && d->run->sendAll;
+}
+
+QByteArray Dispatcher::pauseMessage() const
+{
+    return pauseHolds() ? d->filing.pauseMessage() : QByteArray();
+}
+
+void Dispatcher::setDayFrees(std::function<std::optional<QDateTime>()> dayFrees)
+{
+    d->filing.setDayFrees(std::move(dayFrees));
+}
+
+bool Dispatcher::pauseHolds() const
+{
+    return d->filing.pause() == Filing::Pause::Holding;
 }
 
 void Dispatcher::stopSendAll()
@@ -436,15 +466,16 @@ void Dispatcher::writeReceipts()
     d->receipts.write(d->filing.retryTimes());
 }
 
-void Dispatcher::retryDueMail()
+bool Dispatcher::retryDueMail()
 {
     if (d->serviceState != 1 || d->ending())
-        return;
+        return false;
     const std::optional<qint16> id = d->filing.dueRetry();
     if (!id)
-        return;
+        return false;
     const qsizetype index = d->store.tables().folder(FailedFolder).entries().indexOf(*id);
     ProcessMail({*id, FailedFolder, static_cast<qint16>(index + 1)}, false);
+    return true;
 }
 
 } // namespace kadmel

@@ -6,6 +6,7 @@
 #include "store/Store.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
 namespace kadmel {
@@ -43,11 +44,12 @@ public:
     {
         Started,
         Busy,
-        NotFound
+        NotFound,
+        Paused
     };
-    // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand, NotFound
-    // for a position the folder does not have. A mail whose "unclear" mark cannot be saved first is not
-    // sent: it stays where it was, and panel 2 says why.
+    // Sends the mail at 1-based pos of `folder` again; Busy while a mail or command is in hand, Paused while
+    // the server's pause holds (pauseMessage() says until when), NotFound for a position the folder does not have. A
+    // mail whose "unclear" mark cannot be saved first is not sent: it stays where it was, and panel 2 says why.
     Answer resend(int folder, qint16 pos);
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
     // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
@@ -55,6 +57,11 @@ public:
     bool sendAllRunning() const;
     // The run goes on or, stopped, still finishes the mail in hand.
     bool sendAllUnderWay() const;
+    // Panel 2's text of the server's pause while it holds (no job, resend or retry starts); empty otherwise.
+    // A throttle ends a "send all" run as Stop does.
+    QByteArray pauseMessage() const;
+    // When the day's limit frees again, as the pacing knows it (a day's limit pauses 60 minutes without it).
+    void setDayFrees(std::function<std::optional<QDateTime>()> dayFrees);
     // The "send all" run ends after the mail in hand; resendFinished() counts the mails it leaves untried.
     // Stop does the same.
     void stopSendAll();
@@ -101,8 +108,10 @@ private:
     // The mail is done: filed and its alert's pause over.
     void finishMail();
     void resendNextQueued();
-    // Automatic retry of failed mails whose failure may pass by itself.
-    void retryDueMail();
+    // Automatic retry of failed mails whose failure may pass by itself, and the mail a pause held; true when one
+    // came in hand.
+    bool retryDueMail();
+    bool pauseHolds() const;
     // Every receipt owed, with the automatic attempts as they stand.
     void writeReceipts();
 

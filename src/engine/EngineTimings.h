@@ -12,7 +12,9 @@ struct EngineTimings
     SmtpTimings smtp;
     int tokenMs = 10000;        // the whole exchange with the OAuth 2.0 token address
     int archiveRetryMs = 60000; // a copy the archive could not take is tried again this often
-    int retryMinuteMs = 60000;  // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
+    // The unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440. A server's pause counts in it
+    // too: its growing steps, the 60 of a day's limit, the seconds a reply names (60 to the unit).
+    int retryMinuteMs = 60000;
     // From this body size a mail's parsing, page, Base64 and file are made beside the window's thread.
     qint64 offThreadBytes = 1 << 20;
 };

@@ -2,6 +2,7 @@
 
 #include "engine/ByteText.h"
 #include "engine/SignInHelp.h"
+#include "smtp/ThrottleReply.h"
 #include "store/ResultCode.h"
 
 namespace kadmel {
@@ -17,6 +18,19 @@ QByteArray withReason(const QByteArray& text, const QByteArray& reason)
     return text.isEmpty() ? '(' + reason + ')' : text + " (" + reason + ')';
 }
 
+// A refusal for too many mails, without pacing: the setting that turns it into a pause.
+QByteArray throttleHelp(const QByteArray& reply)
+{
+    const std::optional<ThrottleReply> throttle = throttleOf(reply);
+    if (!throttle)
+        return {};
+    const bool day = throttle->kind == ThrottleReply::Kind::DayLimit;
+    return QByteArray("Hinweis: Der Server lehnt ab, weil zu viele E-Mails ") +
+           (day ? "an einem Tag" : "in kurzer Zeit") +
+           " gesendet wurden; eine Begrenzung in kadmel.ini ([Zustellung] " + (day ? "MailsProTag" : "MailsProMinute") +
+           "=) l\xE4sst ZUB stattdessen pausieren.";
+}
+
 } // namespace
 
 QByteArray failureReason(const DeliveryOutcome& outcome)
@@ -29,7 +43,9 @@ QByteArray failureReason(const DeliveryOutcome& outcome)
     if (const int replyKind = replyClass(last); replyKind >= 1 && replyKind <= 3)
         return {};
     // The lines of a multi-line reply follow one another; control bytes would garble the window.
-    const QByteArray help = signInHelp(last, outcome.mechanism);
+    QByteArray help = signInHelp(last, outcome.mechanism);
+    if (help.isEmpty() && outcome.code == ResultCode::ServerReply)
+        help = throttleHelp(last);
     return oneLine(last, MaxReasonBytes) + (help.isEmpty() ? help : ' ' + help);
 }
 

@@ -4,6 +4,7 @@
 #include "engine/MailArchive.h"
 #include "engine/OffThread.h"
 #include "engine/RetrySchedule.h"
+#include "smtp/ThrottleReply.h"
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
 #include "store/MailFile.h"
@@ -30,10 +31,11 @@ struct Filing::Private
     bool saveOwed = false; // a save failed; the next filing writes the whole store
     bool serviceActive = false;
     RetrySchedule retries;
-    QElapsedTimer clock;  // the schedule's time: it never jumps
-    QString retryProblem; // a damaged schedule file, said at the first start
-    MailArchive archive;  // copies of the accepted messages
-    OffThread worker;     // last: destroyed first, it waits for a file still being written
+    QElapsedTimer clock;                                // the schedule's time: it never jumps
+    QString retryProblem;                               // a damaged schedule file, said at the first start
+    std::function<std::optional<QDateTime>()> dayFrees; // when the day's limit frees, as the pacing knows it
+    MailArchive archive;                                // copies of the accepted messages
+    OffThread worker; // last: destroyed first, it waits for a file still being written
 };
 
 Filing::Filing(Store& store, DispatcherView& view, const EngineTimings& timings, QObject* parent)
@@ -42,8 +44,17 @@ Filing::Filing(Store& store, DispatcherView& view, const EngineTimings& timings,
 
 Filing::~Filing() = default;
 
-void Filing::file(const MailInHand& hand, const DeliveryOutcome& outcome, const SmtpLog& log, bool manual)
+void Filing::file(const MailInHand& hand, const DeliveryOutcome& attempt, const SmtpLog& log, bool manual)
 {
+    // With pacing set, a server's "too many mails" is no failure: the mail waits in the failed folder, not yet
+    // tried, for the pause. A resend from another folder keeps the outcome it always had.
+    std::optional<ThrottleReply> throttle;
+    if (attempt.code == ResultCode::ServerReply && (hand.isNew() || hand.origin == FailedFolder) &&
+        pacingConfigured(d->store.kadmelIni().read()))
+        throttle = throttleOf(attempt.reply);
+    DeliveryOutcome outcome = attempt;
+    if (throttle)
+        outcome.code = ResultCode::Throttled;
     const bool sent = outcome.sent();
     MailTables& tables = d->store.tables();
     MailRecord& record = tables.mail(hand.id);
@@ -67,7 +78,7 @@ void Filing::file(const MailInHand& hand, const DeliveryOutcome& outcome, const 
     d->view.mailChanged(change);
     const bool left = d->retries.follow(change);
     if (!sent)
-        return saveFiled(hand.id, sent, manual, left);
+        return saveFiled(hand.id, sent, manual, left, throttle);
     // The archive copy before the saves: a crash between them leaves an unclear mail, never a gap in the archive.
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
     d->archive.keep(outcome.message, record.Subject, beside,
@@ -78,7 +89,7 @@ void Filing::file(const MailInHand& hand, const DeliveryOutcome& outcome, const 
                             if (d->view.inTray())
                                 d->view.SetAlertText(text);
                         }
-                        saveFiled(hand.id, true, manual, left);
+                        saveFiled(hand.id, true, manual, left, std::nullopt);
                     });
 }
 
@@ -87,14 +98,14 @@ void Filing::oweSave()
     d->saveOwed = true;
 }
 
-void Filing::saveFiled(qint16 id, bool sent, bool manual, bool left)
+void Filing::saveFiled(qint16 id, bool sent, bool manual, bool left, const std::optional<ThrottleReply>& throttle)
 {
-    const auto done = [this, id, sent, manual, left](bool saved, const QString& error) {
+    const auto done = [this, id, sent, manual, left, throttle](bool saved, const QString& error) {
         d->saveOwed = !saved;
         if (!saved)
             d->view.setMessage("E-Mail (ID " + QByteArray::number(id) +
                                ") konnte nicht gespeichert werden: " + toAnsi(error));
-        noteRetryOutcome(id, sent, manual, left);
+        noteRetryOutcome(id, sent, manual, left, throttle);
         Q_EMIT filed(id, sent);
     };
     QString error;
@@ -114,8 +125,17 @@ void Filing::loadRetries()
     if (saved)
         d->retries.fromFile(*saved, d->clock.elapsed(), QDateTime::currentMSecsSinceEpoch());
     if (!d->store.kadmelIni().read().retry)
-        d->retries.clear();
-    d->retries.reconcile(d->store.tables());
+        d->retries.dropRetries();
+    const MailTables& tables = d->store.tables();
+    d->retries.reconcile(tables);
+    // A mail filed as throttled whose pause never reached the file (a crash between the saves, a damaged file)
+    // goes first as after its pause: the server refused it, so it was not delivered.
+    const QMap<qint16, qint64> waiting = d->retries.nextAttempts();
+    for (const qint16 id : tables.folder(FailedFolder).entries()) {
+        if (id >= 1 && id <= tables.MailCount() && isResult(tables.mail(id).Status, ResultCode::Throttled) &&
+            !waiting.contains(id))
+            d->retries.throttled(id, tables.mail(id), d->clock.elapsed(), 0);
+    }
     retriesChanged();
 }
 
@@ -126,32 +146,29 @@ QString Filing::takeLoadProblem()
 
 void Filing::updateRetry()
 {
-    if (!d->store.kadmelIni().read().retry && !d->retries.isEmpty()) {
-        d->retries.clear();
+    if (!d->store.kadmelIni().read().retry && d->retries.dropRetries())
         retriesChanged();
-    }
 }
 
 std::optional<qint16> Filing::dueRetry()
 {
     if (d->retries.isEmpty())
         return std::nullopt;
-    bool changed = false;
+    // Switched off, the retries go; a mail waiting for a pause still goes after it.
+    bool changed = !d->store.kadmelIni().read().retry && d->retries.dropRetries();
     const std::optional<qint16> id = d->retries.due(d->store.tables(), d->clock.elapsed(), changed);
-    if (id && !d->store.kadmelIni().read().retry) {
-        d->retries.clear();
-        changed = true;
-    }
     if (changed)
         retriesChanged();
-    if (!id || d->retries.isEmpty())
-        return std::nullopt;
     return id;
 }
 
 void Filing::retryNotBegun(qint16 id)
 {
-    d->retries.failed(id, d->store.tables().mail(id), d->clock.elapsed(), false);
+    const std::optional<RetrySchedule::Pause> pause = d->retries.pause();
+    if (pause && pause->id == id) // the mail a pause held waits for the next one
+        d->retries.throttled(id, d->store.tables().mail(id), d->clock.elapsed(), std::nullopt);
+    else
+        d->retries.failed(id, d->store.tables().mail(id), d->clock.elapsed(), false);
     retriesChanged();
 }
 
@@ -167,9 +184,21 @@ void Filing::setServiceActive(bool active)
     showRetryTimes();
 }
 
-void Filing::noteRetryOutcome(qint16 id, bool sent, bool manual, bool left)
+void Filing::noteRetryOutcome(qint16 id, bool sent, bool manual, bool left,
+                              const std::optional<ThrottleReply>& throttle)
 {
     const MailRecord& mail = d->store.tables().mail(id);
+    if (throttle) {
+        d->retries.throttled(id, mail, d->clock.elapsed(), pauseMs(*throttle));
+        retriesChanged();
+        if (d->saveOwed) // the failed save stays said
+            return;
+        const QByteArray said = pauseMessage();
+        d->view.setMessage(said);
+        if (d->view.inTray())
+            d->view.SetAlertText(said);
+        return;
+    }
     const bool wait = !sent && mayRetry(mail) && d->store.tables().folder(FailedFolder).entries().contains(id) &&
                       d->store.kadmelIni().read().retry;
     if (wait)
@@ -201,6 +230,46 @@ QMap<qint16, QDateTime> Filing::retryTimes() const
             times.insert(it.key(), wallNow.addMSecs(it.value() - now));
     }
     return times;
+}
+
+Filing::Pause Filing::pause() const
+{
+    const std::optional<RetrySchedule::Pause> pause = d->retries.pause();
+    if (!pause)
+        return Pause::None;
+    return pause->end > d->clock.elapsed() ? Pause::Holding : Pause::Over;
+}
+
+QByteArray Filing::pauseMessage() const
+{
+    const std::optional<RetrySchedule::Pause> pause = d->retries.pause();
+    const MailTables& tables = d->store.tables();
+    if (!pause || pause->id < 1 || pause->id > tables.MailCount())
+        return {};
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime until = now.addMSecs(std::max<qint64>(0, pause->end - d->clock.elapsed()));
+    const QString form = until.date() == now.date() ? QStringLiteral("HH:mm") : QStringLiteral("dd.MM.yyyy HH:mm");
+    const QByteArray reply = failureReason(tables.mail(pause->id));
+    return "Versand pausiert bis " + until.toString(form).toLatin1() + ": der Server meldet zu viele E-Mails" +
+           (reply.isEmpty() ? reply : " (" + reply + ')');
+}
+
+void Filing::setDayFrees(std::function<std::optional<QDateTime>()> dayFrees)
+{
+    d->dayFrees = std::move(dayFrees);
+}
+
+std::optional<qint64> Filing::pauseMs(const ThrottleReply& throttle) const
+{
+    // The schedule's minute is the unit of a named wait too, so that tests shorten it alike.
+    const qint64 minute = d->timings.retryMinuteMs;
+    if (throttle.seconds)
+        return *throttle.seconds * minute / 60;
+    if (throttle.kind != ThrottleReply::Kind::DayLimit)
+        return std::nullopt; // the growing pause
+    const std::optional<QDateTime> frees = d->dayFrees ? d->dayFrees() : std::nullopt;
+    const qint64 ms = frees ? QDateTime::currentDateTime().msecsTo(*frees) : 0;
+    return ms > 0 ? ms : 60 * minute;
 }
 
 void Filing::showRetryTimes()

@@ -6,10 +6,13 @@
 #include "store/Store.h"
 
 #include <QObject>
+#include <functional>
 #include <memory>
 #include <optional>
 
 namespace kadmel {
+
+struct ThrottleReply;
 
 // The mail of an attempt: its ID and where it stands, at 1-based `pos` of folder `origin`; a new mail
 // stands in no folder yet (origin 0).
@@ -23,7 +26,8 @@ struct MailInHand
 
 // Filing of a delivery attempt's outcome: the record's status and log, its folder, the window's rows, the
 // saves (a big mail's file written beside the window's thread), and the retry schedule of failed mails
-// with its file "kadmel.retry".
+// with its file "kadmel.retry". With pacing set, a server's "too many mails" files the mail as throttled
+// (ERRMessage11, not yet tried) and pauses sending until the pause's end, kept in that file too.
 class Filing : public QObject
 {
     Q_OBJECT
@@ -53,15 +57,29 @@ public:
     // The local time of each waiting mail's next attempt; none while the service is inactive.
     QMap<qint16, QDateTime> retryTimes() const;
 
+    // A server's pause: while it holds no mail starts; once over, the mail it held goes first (dueRetry()).
+    enum class Pause
+    {
+        None,
+        Holding,
+        Over
+    };
+    Pause pause() const;
+    // "Versand pausiert bis 14:35: der Server meldet zu viele E-Mails (…)"; empty without a pause.
+    QByteArray pauseMessage() const;
+    // When the day's limit frees again, as the pacing knows it; without an answer a day's limit pauses 60 minutes.
+    void setDayFrees(std::function<std::optional<QDateTime>()> dayFrees);
+
 Q_SIGNALS:
     // The mail's outcome is in its record and its saves were attempted. Its listeners: the log line, the
     // receipts and the alert's pause.
     void filed(qint16 id, bool sent);
 
 private:
-    // `left`: the filing's change already took the mail out of the schedule.
-    void saveFiled(qint16 id, bool sent, bool manual, bool left);
-    void noteRetryOutcome(qint16 id, bool sent, bool manual, bool left);
+    // `left`: the filing's change already took the mail out of the schedule; `throttle`: the mail waits for a pause.
+    void saveFiled(qint16 id, bool sent, bool manual, bool left, const std::optional<ThrottleReply>& throttle);
+    void noteRetryOutcome(qint16 id, bool sent, bool manual, bool left, const std::optional<ThrottleReply>& throttle);
+    std::optional<qint64> pauseMs(const ThrottleReply& throttle) const;
     void retriesChanged();
     void showRetryTimes();
 

@@ -24,6 +24,8 @@ QByteArray statusWord(const MailRecord& mail)
 {
     if (isResult(mail.Status, ResultCode::Sent))
         return "gesendet";
+    if (isResult(mail.Status, ResultCode::Throttled))
+        return "wartet"; // not yet tried: it goes after the server's pause
     return isResult(mail.Status, ResultCode::DeliveryUnclear) ? "unklar" : "fehlgeschlagen";
 }
 

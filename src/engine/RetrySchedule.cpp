@@ -36,7 +36,7 @@ qint64 RetrySchedule::delayAfter(qint32 failures) const
 void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool anew)
 {
     const auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry& e) { return e.id == id; });
-    if (it == m_entries.end() || anew) {
+    if (it == m_entries.end() || anew || it->throttled) {
         forget(id);
         m_entries.append({id, MailKey::of(mail), now, now + delayAfter(1), 1});
         return;
@@ -46,6 +46,30 @@ void RetrySchedule::failed(qint16 id, const MailRecord& mail, qint64 now, bool a
     it->next = now + delayAfter(it->failures);
     if (it->next > it->first + window())
         m_entries.erase(it); // a day is up: the mail waits for the user like any failed one
+}
+
+void RetrySchedule::throttled(qint16 id, const MailRecord& mail, qint64 now, std::optional<qint64> pauseMs)
+{
+    const auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry& e) { return e.id == id; });
+    const qint32 inRow = it != m_entries.end() && it->throttled ? std::min(it->failures, qint32(1 << 20)) + 1 : 1;
+    forget(id);
+    m_entries.append(
+        {id, MailKey::of(mail), now, now + std::min(pauseMs.value_or(delayAfter(inRow)), window()), inRow, true});
+}
+
+bool RetrySchedule::dropRetries()
+{
+    return m_entries.removeIf([](const Entry& e) { return !e.throttled; }) > 0;
+}
+
+std::optional<RetrySchedule::Pause> RetrySchedule::pause() const
+{
+    std::optional<Pause> first;
+    for (const Entry& e : m_entries) {
+        if (e.throttled && (!first || e.next < first->end))
+            first = Pause{e.id, e.next};
+    }
+    return first;
 }
 
 bool RetrySchedule::follow(const MailChange& change)
@@ -98,8 +122,10 @@ std::optional<qint16> RetrySchedule::due(const MailTables& tables, qint64 now, b
 {
     std::optional<QSet<qint16>> failed; // only once a mail is due
     while (true) {
-        const auto it = std::min_element(m_entries.begin(), m_entries.end(),
-                                         [](const Entry& a, const Entry& b) { return a.next < b.next; });
+        // A throttled mail before any retry: until its pause is over, nothing is due.
+        const auto it = std::min_element(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
+            return a.throttled != b.throttled ? a.throttled : a.next < b.next;
+        });
         if (it == m_entries.end() || it->next > now)
             return std::nullopt;
         if (!failed)
@@ -157,7 +183,8 @@ RetryFileContent RetrySchedule::toFile(qint64 now, qint64 wallNow) const
 {
     RetryFileContent content{wallNow, {}};
     for (const Entry& e : m_entries)
-        content.entries.append({e.id, e.key, wallNow + (e.first - now), wallNow + (e.next - now), e.failures});
+        content.entries.append(
+            {e.id, e.key, wallNow + (e.first - now), wallNow + (e.next - now), e.failures, e.throttled});
     return content;
 }
 
@@ -168,12 +195,14 @@ void RetrySchedule::fromFile(const RetryFileContent& content, qint64 now, qint64
     // off by one interval at most); one set forward reads as time switched off, overdue mails go one per tick.
     const qint64 wall = std::max(wallNow, content.savedAt);
     for (const RetryFileEntry& e : content.entries) {
-        if (e.firstFailure < wall - window())
+        // A pause has no day's window, and a day is its longest.
+        if (e.firstFailure < wall - window() && !e.throttled)
             continue;
-        const qint64 age = std::max<qint64>(0, wall - e.firstFailure);
-        const qint64 wait = e.nextAttempt <= wall ? 0 : std::min(e.nextAttempt - wall, delayAfter(e.failures));
-        if (now - age + window() >= now + wait)
-            m_entries.append({e.id, e.key, now - age, now + wait, e.failures});
+        const qint64 age = std::clamp<qint64>(wall - e.firstFailure, 0, window());
+        const qint64 wait =
+            e.nextAttempt <= wall ? 0 : std::min(e.nextAttempt - wall, e.throttled ? window() : delayAfter(e.failures));
+        if (now - age + window() >= now + wait || e.throttled)
+            m_entries.append({e.id, e.key, now - age, now + wait, e.failures, e.throttled});
     }
 }
 

@@ -19,7 +19,9 @@ bool mayRetry(const MailRecord& mail);
 QByteArray retrySuffix(const QDateTime& localTime);
 
 // When failed mails are tried again: 1, 2, 4, 8, 16, 32 and 60 minutes after each failed attempt, then
-// every 60 minutes, until 24 hours after the first failure. Times are milliseconds of a monotonic clock.
+// every 60 minutes, until 24 hours after the first failure. A mail the server throttled waits for its pause
+// instead (the time given, else the same steps, at most a day), whatever the retry choice: until its end no
+// other mail is due, then it goes first. Times are milliseconds of a monotonic clock.
 class RetrySchedule
 {
 public:
@@ -27,10 +29,21 @@ public:
 
     // The mail's attempt failed at `now`; `anew` starts its schedule over (a new mail, a manual send).
     void failed(qint16 id, const MailRecord& mail, qint64 now, bool anew);
+    // The server throttled the mail's attempt at `now`: it waits `pauseMs`, or without one the next step of
+    // the throttles it met in a row.
+    void throttled(qint16 id, const MailRecord& mail, qint64 now, std::optional<qint64> pauseMs);
     // True when the mail had a schedule.
     bool forget(qint16 id);
-    void clear() { m_entries.clear(); }
+    // Retries switched off: every entry but the throttled ones goes. True when any went.
+    bool dropRetries();
     bool isEmpty() const { return m_entries.isEmpty(); }
+
+    struct Pause
+    {
+        qint16 id;  // the throttled mail that goes first
+        qint64 end; // nothing starts before
+    };
+    std::optional<Pause> pause() const;
 
     // The mail due longest at `now` that still stands in the failed folder as it was scheduled and may be
     // retried. Due entries found otherwise are dropped, and `changed` is set.
@@ -58,6 +71,7 @@ private:
         qint64 first;
         qint64 next;
         qint32 failures;
+        bool throttled = false;
     };
     qint64 delayAfter(qint32 failures) const;
     qint64 window() const { return 24 * 60 * m_minuteMs; }

@@ -26,7 +26,20 @@ IniChange folderChange(const char* section, const FolderSetting& folder)
     return {section, FolderKey, folder.isEmpty() ? std::nullopt : std::optional(folder.bytes())};
 }
 
+// A count of mails: a whole number above 0; anything else sets no limit.
+qint32 readMailCount(const IniSection& section, const char* key)
+{
+    bool ok = false;
+    const qint32 count = section.value(key).value_or(QByteArray()).toInt(&ok);
+    return ok && count > 0 ? count : 0;
+}
+
 } // namespace
+
+bool pacingConfigured(const KadmelIni& ini)
+{
+    return ini.mailsPerMinute > 0 || ini.mailsPerDay > 0;
+}
 
 KadmelIni readKadmelIni(const QByteArray& bytes)
 {
@@ -38,6 +51,8 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
+    ini.mailsPerMinute = readMailCount(iniSection(lines, "Zustellung"), "MailsProMinute");
+    ini.mailsPerDay = readMailCount(iniSection(lines, "Zustellung"), "MailsProTag");
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");

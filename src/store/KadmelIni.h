@@ -32,7 +32,13 @@ struct KadmelIni
     bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
     // [Zustellung] MaximaleGroesseMB; 0: none
     qint32 maxMessageMB = DefaultMaxMessageMB;
+    // [Zustellung] MailsProMinute and MailsProTag: the pace the provider allows; 0: no limit of that kind
+    qint32 mailsPerMinute = 0;
+    qint32 mailsPerDay = 0;
 };
+
+// Pacing is asked for (either limit set): a server's "too many mails" then pauses sending instead of failing it.
+bool pacingConfigured(const KadmelIni& ini);
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
 KadmelIni readKadmelIni(const QByteArray& bytes);

@@ -43,6 +43,8 @@ constexpr std::array<CodeRow, AllResultCodes.size()> Rows = {{
      ResultNature::Unclear},
     {ResultCode::SignInFailed, "ERRMessage10", "Anmeldung beim Mailserver fehlgeschlagen (OAuth).",
      ResultNature::Permanent},
+    {ResultCode::Throttled, "ERRMessage11", "Versand pausiert: der Server meldet zu viele E-Mails.",
+     ResultNature::Temporary},
 }};
 
 constexpr bool rowsInEnumOrder()

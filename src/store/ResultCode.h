@@ -23,12 +23,13 @@ enum class ResultCode
     NotSecure,       // "ERRMessage8": no secure connection, or none that a sign-in demands
     DeliveryUnclear, // "ERRMessage9": the connection ended after the whole message went out
     SignInFailed,    // "ERRMessage10": no access token for the mail server
+    Throttled,       // "ERRMessage11": with pacing set, the server said too many mails; it waits for the pause
 };
 
-inline constexpr std::array<ResultCode, 11> AllResultCodes = {
-    ResultCode::Sent,         ResultCode::NoDnsAnswer,     ResultCode::DnsError,    ResultCode::ServerReply,
-    ResultCode::NoConnection, ResultCode::ClosedByServer,  ResultCode::TimedOut,    ResultCode::Refused,
-    ResultCode::NotSecure,    ResultCode::DeliveryUnclear, ResultCode::SignInFailed};
+inline constexpr std::array<ResultCode, 12> AllResultCodes = {
+    ResultCode::Sent,         ResultCode::NoDnsAnswer,     ResultCode::DnsError,     ResultCode::ServerReply,
+    ResultCode::NoConnection, ResultCode::ClosedByServer,  ResultCode::TimedOut,     ResultCode::Refused,
+    ResultCode::NotSecure,    ResultCode::DeliveryUnclear, ResultCode::SignInFailed, ResultCode::Throttled};
 
 // What a result means for the mail.
 enum class ResultNature

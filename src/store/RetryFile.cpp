@@ -12,6 +12,7 @@ namespace kadmel {
 namespace {
 
 constexpr char Header[] = "KadmelWiederholung 1";
+constexpr char ThrottledMark[] = "pausiert";
 
 std::optional<qint64> number(const QByteArray& text)
 {
@@ -31,7 +32,8 @@ QByteArray encodeRetryFile(const RetryFileContent& content)
     QByteArray text = QByteArray(Header) + ' ' + QByteArray::number(content.savedAt) + '\n';
     for (const RetryFileEntry& e : content.entries)
         text += QByteArray::number(e.id) + ' ' + e.key.text() + ' ' + QByteArray::number(e.firstFailure) + ' ' +
-                QByteArray::number(e.nextAttempt) + ' ' + QByteArray::number(e.failures) + '\n';
+                QByteArray::number(e.nextAttempt) + ' ' + QByteArray::number(e.failures) +
+                (e.throttled ? QByteArray(" ") + ThrottledMark : QByteArray()) + '\n';
     return text;
 }
 
@@ -51,7 +53,9 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
     QSet<qint16> ids;
     for (const QByteArray& line : std::as_const(lines)) {
         const QList<QByteArray> fields = line.split(' ');
-        const std::optional<MailKey> key = fields.size() == 5 ? MailKey::fromText(fields.at(1)) : std::nullopt;
+        const bool throttled = fields.size() == 6 && fields.at(5) == ThrottledMark;
+        const std::optional<MailKey> key =
+            fields.size() == 5 || throttled ? MailKey::fromText(fields.at(1)) : std::nullopt;
         if (!key)
             return std::nullopt;
         const std::optional<qint64> id = number(fields.at(0));
@@ -62,7 +66,7 @@ std::optional<RetryFileContent> decodeRetryFile(const QByteArray& bytes)
             *failures < 1 || *failures > std::numeric_limits<qint32>::max())
             return std::nullopt;
         ids.insert(qint16(*id));
-        content.entries.append({qint16(*id), *key, *first, *next, qint32(*failures)});
+        content.entries.append({qint16(*id), *key, *first, *next, qint32(*failures), throttled});
     }
     return content;
 }

@@ -18,7 +18,9 @@ struct RetryFileEntry
     MailKey key; // which mail the ID stood for (IDs change when mails are removed)
     qint64 firstFailure = 0;
     qint64 nextAttempt = 0;
-    qint32 failures = 0; // failed attempts so far
+    qint32 failures = 0; // failed attempts so far, or a pause's throttled ones
+    // The server said too many mails: the mail waits for the pause's end, not for a retry ("pausiert").
+    bool throttled = false;
 
     friend bool operator==(const RetryFileEntry&, const RetryFileEntry&) = default;
 };
@@ -35,7 +37,8 @@ struct RetryFileContent
 inline constexpr qint64 MaxRetryFileBytes = qint64(32) << 20;
 
 // "kadmel.retry" in the program folder (retryFilePathIn): a text file, one line per waiting mail, its key as
-// MailKey::text() gives it (files of older versions hold a hash for every mail, which still finds it).
+// MailKey::text() gives it (files of older versions hold a hash for every mail, which still finds it); a mail
+// waiting for a pause has the word "pausiert" after its five fields.
 
 QByteArray encodeRetryFile(const RetryFileContent& content);
 // Nothing for anything encodeRetryFile cannot have written (a damaged or foreign file).

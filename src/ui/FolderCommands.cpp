@@ -1,5 +1,6 @@
 #include "ui/FolderCommands.h"
 
+#include "store/Ansi.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
 #include "store/Store.h"
@@ -27,6 +28,11 @@ QAction* menuAction(const Form1& window, int folder, const char* item)
 
 const QString Renumbered = QStringLiteral(" endgültig löschen? Die übrigen E-Mails erhalten neue Nummern.");
 const QString Busy = QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte danach erneut versuchen.");
+
+QString whyNot(const Dispatcher& dispatcher, Dispatcher::Answer answer)
+{
+    return answer == Dispatcher::Answer::Paused ? fromAnsi(dispatcher.pauseMessage()) + u'.' : Busy;
+}
 
 } // namespace
 
@@ -130,8 +136,9 @@ void FolderCommands::resend()
         return notDone(QStringLiteral("Die E-Mail (ID %1) steht nicht mehr in „Fehlgeschl. Objekte“ und wurde "
                                       "nicht erneut gesendet.")
                            .arg(id));
-    if (dispatcher->resend(FailedFolder, qint16(index + 1)) == Dispatcher::Answer::Busy)
-        notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht gesendet: ").arg(id) + Busy);
+    const Dispatcher::Answer answer = dispatcher->resend(FailedFolder, qint16(index + 1));
+    if (answer == Dispatcher::Answer::Busy || answer == Dispatcher::Answer::Paused)
+        notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht gesendet: ").arg(id) + whyNot(*dispatcher, answer));
 }
 
 void FolderCommands::resendAll()
@@ -140,9 +147,9 @@ void FolderCommands::resendAll()
     if (!dispatcher || !m_window.store().tables().count(FailedFolder))
         return;
     m_sendAllSummary->begin(); // before the run: it may end before resendAllFailed() returns
-    if (dispatcher->resendAllFailed() != Dispatcher::Answer::Started) {
+    if (const Dispatcher::Answer answer = dispatcher->resendAllFailed(); answer != Dispatcher::Answer::Started) {
         m_sendAllSummary->cancel();
-        notDone(QStringLiteral("„Alle Senden“ wurde nicht ausgeführt: ") + Busy);
+        notDone(QStringLiteral("„Alle Senden“ wurde nicht ausgeführt: ") + whyNot(*dispatcher, answer));
     }
 }
 

@@ -233,6 +233,61 @@ private Q_SLOTS:
                 sink.messages().at(0).content.contains("\r\nMessage-ID: " + other + "\r\n"));
     }
 
+    // With pacing set, a server's "too many mails" pauses the queue: the mail waits as not yet tried, a job
+    // written meanwhile and "Alle Senden" wait too, a restart keeps the pause, and after it the held mail goes
+    // first, once. Without pacing the same reply fails the mail as always, its reason naming the setting.
+    void throttleRepliesPauseTheQueue()
+    {
+        using Row = std::tuple<QByteArray, QByteArray, bool>; // [Zustellung] line, reply, pauses
+        for (const auto& [pacing, reply, pauses] :
+             {Row{"MailsProMinute=30", "421 4.7.0 Try again later, closing connection.", true}, // 1 minute
+              Row{"MailsProTag=2000", "550 5.4.5 Daily user sending limit exceeded.", true},    // until it frees
+              Row{"MailsProMinute=30", "452 4.7.0 Too many messages, try again in 60 seconds", true},
+              Row{"MailsProMinute=0", "421 4.7.0 Try again later, closing connection.", false}}) {
+            ScriptedSmtpServer throttling;
+            throttling.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
+            throttling.expect("MAIL FROM: <alice@example.com>\r\n").reply(reply + "\r\n");
+            EngineBench bench(throttling.port(),
+                              {.pollMs = 20, .minJobAgeMs = 0, .smtp = {300, 1500, 300}, .retryMinuteMs = 1500});
+            QFile ini(iniFilePathIn(bench.program));
+            QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Zustellung]\n" + pacing + '\n') > 0);
+            ini.close();
+            bench.restart().setDayFrees([] { return QDateTime::currentDateTime().addMSecs(1500); });
+            bench.writeJob("a.zub", "eins");
+            QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
+            bench.dispatcher->StartProcessing();
+            QVERIFY(filed.wait(5000));
+            const QByteArray said = bench.view.message;
+            if (!pauses) {
+                QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage3"));
+                QVERIFY2(said.contains("(421 4.7.0 Try again later, closing connection. Hinweis: Der Server lehnt ab, "
+                                       "weil zu viele E-Mails in kurzer Zeit gesendet wurden; eine Begrenzung in "
+                                       "kadmel.ini ([Zustellung] MailsProMinute=)"),
+                         said.constData());
+                continue;
+            }
+            QCOMPARE(bench.store.tables().mail(1).Status, QByteArray("ERRMessage11"));
+            QVERIFY2(said.startsWith("Versand pausiert bis ") &&
+                         said.endsWith(": der Server meldet zu viele E-Mails (" + reply + ')'),
+                     said.constData());
+            QCOMPARE(bench.view.retryTimes.keys(), QList<qint16>{1});
+            QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Paused);
+
+            SmtpSink sink;
+            bench.setPort(sink.port());
+            bench.writeJob("b.zub", "zwei");
+            QSignalSpy refiled(&bench.restart(), &Dispatcher::mailFiled);
+            bench.dispatcher->StartProcessing();
+            QVERIFY(letTimePass(300));
+            QVERIFY(bench.jobExists("b.zub") && sink.messages().isEmpty());
+            QTRY_COMPARE_WITH_TIMEOUT(refiled.size(), 2, 10000);
+            QVERIFY(letTimePass(300));
+            QCOMPARE(sink.messages().size(), 2);
+            QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
+            QVERIFY(bench.view.retryTimes.isEmpty());
+        }
+    }
+
     // Two mails wait for their retry on a full disk: neither goes out, by a retry, "Senden" or "Alle Senden",
     // while its "unclear" mark cannot be saved first; with room again each is delivered once.
     void noSendWithoutItsMarkOnDisk()

@@ -1,6 +1,7 @@
 #include "smtp/Base64.h"
 #include "smtp/Message.h"
 #include "smtp/ReplyFramer.h"
+#include "smtp/ThrottleReply.h"
 #include "store/Ansi.h"
 #include "support/MailReader.h"
 
@@ -211,6 +212,39 @@ private Q_SLOTS:
                     got.append({r.text, r.code});
             QCOMPARE(got, replies);
             QVERIFY(!framer.overflowed());
+        }
+    }
+
+    // Providers' own texts: what is a throttle, of which kind, and the wait it names (a day at most, nonsense none).
+    void throttleReplies()
+    {
+        const QList<std::pair<QByteArray, QByteArray>> rows = {
+            {"421 4.7.0 Try again later, closing connection.", "rate"},
+            {"421-4.7.28 [203.0.113.10] Our system has detected an unusual rate of\r\n421 4.7.28 mail - gsmtp", "rate"},
+            {"421 mx.example.com Service not available, try again in 0 seconds", "rate"},
+            {"421 4.3.2 Too busy, retry after 14:35", "rate"},
+            {"450 4.2.1 The user you are trying to contact is receiving mail too quickly.", "rate"},
+            {"451 4.7.500 Server busy. Please try again later from [203.0.113.5]. (AS750)", "rate"},
+            {"452 4.5.3 Your message has too many recipients.", "rate"},
+            {"454 4.7.0 Too many login attempts, please try again later.", "rate"},
+            {"451 4.7.1 Rate limit exceeded, try again in 92 seconds", "rate 92"},
+            {"421 4.7.0 Too many messages, Retry after 5 minutes", "rate 300"},
+            {"452 4.7.0 Retry-After: 120", "rate 120"},
+            {"452 4.7.0 Daily sending quota exceeded, wait 25 hours", "day 86400"},
+            {"550-5.4.5 Daily user sending limit exceeded. For more information on Gmail\r\n550 5.4.5 limits", "day"},
+            {"554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException; Failed to process", "day"},
+            {"550 5.4.5 Relay access denied", "-"},
+            {"450 4.2.0 Mailbox busy", "-"},
+            {"451 4.3.0 Mail server temporarily rejected message.", "-"},
+            {"550 5.1.1 Too many unknown users", "-"},
+            {"250 2.0.0 OK, try again in 5 s", "-"},
+        };
+        for (const auto& [reply, expected] : rows) {
+            const std::optional<ThrottleReply> t = throttleOf(reply);
+            const QByteArray got = !t ? "-"
+                                      : (t->kind == ThrottleReply::Kind::DayLimit ? "day" : "rate") +
+                                            (t->seconds ? ' ' + QByteArray::number(*t->seconds) : QByteArray());
+            QVERIFY2(got == expected, (reply + " -> " + got).constData());
         }
     }
 

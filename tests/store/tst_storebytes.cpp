@@ -31,12 +31,13 @@ private Q_SLOTS:
                        "Zeit\374berschreitungsfehler, Verbindung wurde von ZUB getrennt.|Fehlgeschlagen.|"
                        "Sichere Verbindung zum Mailserver fehlgeschlagen.|Versandstatus unklar: Die E-Mail wurde "
                        "m\xF6glicherweise zugestellt. Bitte vor dem erneuten Senden pr\374fen.|"
-                       "Anmeldung beim Mailserver fehlgeschlagen (OAuth).")
+                       "Anmeldung beim Mailserver fehlgeschlagen (OAuth).|"
+                       "Versand pausiert: der Server meldet zu viele E-Mails.")
                 .split('|');
         for (int n = 0; n < texts.size(); ++n)
             QCOMPARE(ResultText(n ? "ERRMessage" + QByteArray::number(n) : "MSGSENT"), texts.at(n));
         for (const QByteArray& other :
-             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage11", {"MSGSENT\0", 8}})
+             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage12", {"MSGSENT\0", 8}})
             QCOMPARE(ResultText(other), QByteArray());
         for (const ResultCode code : AllResultCodes)
             QVERIFY(resultCodeOf(codeBytes(code)) == code);
