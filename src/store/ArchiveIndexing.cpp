@@ -3,6 +3,7 @@
 #include "store/ArchiveFiles.h"
 #include "store/ArchiveIndex.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -149,31 +150,47 @@ int indexMissedCopies(const QString& root, const QString& headPath, QString* err
     if (from < 0)
         return 0;
     constexpr qint64 ClockSlackNs = 1000000000; // time stamps of a coarse file system
+    FolderHandle endYear(top, QFile::encodeName(years[from]));
+    const std::optional<ChainEnd> end = endOf(endYear);
+    const std::optional<IndexLine> last = end ? parseLine(end->line) : std::nullopt;
+    const QString lastFile = last ? QString::fromUtf8(last->file) : QString();
     struct Missed
     {
         qint64 mtimeNs;
         QString file;
         QByteArray month, name;
     };
+    // A copy is named by the time it was sent, so none after the last line lies in an earlier month.
     QList<Missed> missed;
     for (const QString& yearName : years.mid(from)) {
         FolderHandle year(top, QFile::encodeName(yearName));
-        QSet<QByteArray> lined;
-        readIndexLines(year, [&lined](const QByteArray& line, bool) {
-            if (const std::optional<IndexLine> parsed = parseLine(line))
-                lined.insert(parsed->file);
-        });
         for (const QString& month : archiveMonths(root + QLatin1Char('/') + yearName)) {
+            if (yearName == years[from] && lastFile.startsWith(yearName) && month < lastFile.mid(5, 2))
+                continue;
             FolderHandle folder(year, QFile::encodeName(month));
             for (const FolderHandle::Entry& entry : folder.list()) {
                 const QString name = QFile::decodeName(entry.name);
                 const QString file = yearName + QLatin1Char('/') + month + QLatin1Char('/') + name;
                 if (entry.regular && QFile::encodeName(name) == entry.name && isWaitingCopyName(name) &&
-                    entry.mtimeNs >= lastLineNs - ClockSlackNs && !lined.contains(file.toUtf8()))
+                    entry.mtimeNs >= lastLineNs - ClockSlackNs && file != lastFile)
                     missed.append({entry.mtimeNs, file, QFile::encodeName(month), entry.name});
             }
         }
     }
+    // Only then the whole index of a year that has candidates: the usual start finds none.
+    QHash<QString, QSet<QByteArray>> lined;
+    for (const Missed& copy : std::as_const(missed)) {
+        const QString yearName = copy.file.left(4);
+        if (lined.contains(yearName))
+            continue;
+        QSet<QByteArray>& names = lined[yearName];
+        FolderHandle year(top, QFile::encodeName(yearName));
+        readIndexLines(year, [&names](const QByteArray& line, bool) {
+            if (const std::optional<IndexLine> parsed = parseLine(line))
+                names.insert(parsed->file);
+        });
+    }
+    missed.removeIf([&lined](const Missed& copy) { return lined[copy.file.left(4)].contains(copy.file.toUtf8()); });
     std::sort(missed.begin(), missed.end(), [](const Missed& a, const Missed& b) {
         return std::tie(a.mtimeNs, a.file) < std::tie(b.mtimeNs, b.file);
     });
