@@ -137,8 +137,8 @@ ArchiveCheck checkArchive(const QString& root, const std::optional<ChainHead>& h
                                    .arg(result.lines);
         if (!head->rewritten.isEmpty())
             result.findings << QStringLiteral(
-                                   "Beim Archivieren fand ZUB ein Verzeichnis vor, das nicht dort endete, wo "
-                                   "es zuletzt verlassen wurde (nach %1 Zeile(n)).")
+                                   "Das Verzeichnis wurde vor einer späteren Archivierung umgeschrieben: Nach "
+                                   "%1 Zeile(n) endete es nicht, wo ZUB es verlassen hatte.")
                                    .arg(QString::fromLatin1(head->rewritten.left(head->rewritten.indexOf(' '))));
     }
     return result;

@@ -56,18 +56,27 @@ std::optional<ChainEnd> endBefore(FolderHandle& top, const QString& root, const 
     return ChainEnd{};
 }
 
-qint64 chainLines(FolderHandle& top, const QString& root)
+struct ChainCount
 {
     qint64 lines = 0;
+    QByteArray hashAt; // of the line asked for
+};
+
+ChainCount countChain(FolderHandle& top, const QString& root, qint64 at)
+{
+    ChainCount count;
     for (const QString& year : archiveYears(root)) {
         FolderHandle folder(top, QFile::encodeName(year));
-        readIndexLines(folder, [&lines](const QByteArray&, bool) { ++lines; });
+        readIndexLines(folder, [&count, at](const QByteArray& line, bool) {
+            if (++count.lines == at)
+                count.hashAt = hashOf(line);
+        });
     }
-    return lines;
+    return count;
 }
 
-// The head follows the new last line; a head that matches neither it nor the line before it was left by another
-// chain than this one, which stays said in the head.
+// The head follows the new last line. A head left behind (its own write failed once) still names a line of the
+// chain at its place; one that does not was left by a chain written anew, which stays said in the head.
 bool moveHead(const QString& headPath, FolderHandle& top, const QString& root, const QByteArray& lastHash,
               const QByteArray& previousHash, QString* error)
 {
@@ -82,9 +91,10 @@ bool moveHead(const QString& headPath, FolderHandle& top, const QString& root, c
     } else {
         if (!head || head->archive != archive)
             head = ChainHead{archive, 0, {}, {}};
-        else if (head->rewritten.isEmpty())
+        const ChainCount count = countChain(top, root, head->lines);
+        if (!head->lastHash.isEmpty() && count.hashAt != head->lastHash && head->rewritten.isEmpty())
             head->rewritten = QByteArray::number(head->lines) + ' ' + head->lastHash;
-        head->lines = chainLines(top, root);
+        head->lines = count.lines;
     }
     head->lastHash = lastHash;
     return writeChainHead(headPath, *head, error);

@@ -151,14 +151,16 @@ private Q_SLOTS:
                                       QStringLiteral("Hinzugefügt: „2026/01/2026-01-02 10.00.02 D.eml“"),
                                       QStringLiteral("2026/index.tsv, Zeile 1: Die Kette ist unterbrochen"),
                                       QStringLiteral("umgeschrieben oder gekürzt"),
-                                      {}};
+                                      {},
+                                      QStringLiteral("vor einer späteren Archivierung umgeschrieben")};
         const char* rows[] = {"intact",
                               "changed byte",
                               "removed file",
                               "added file",
                               "line removed",
                               "chain rewritten after a line",
-                              "crash between copy and line"};
+                              "crash between copy and line",
+                              "chain rewritten, then a copy archived"};
         for (int i = 0; i < int(std::size(rows)); ++i)
             QTest::newRow(rows[i]) << i << findings[i];
     }
@@ -182,7 +184,7 @@ private Q_SLOTS:
         QByteArrayList lines = fileBytes(index).split('\n');
         QCOMPARE(parseLine(lines[0])->subject, QStringLiteral("Grüße").toUtf8());
         QCOMPARE(parseLine(lines[0])->attachments, "r.pdf");
-        if (change == 1 || change == 5)
+        if (change == 1 || change == 5 || change == 7)
             writeBytes(b, "X" + fileBytes(b).mid(1));
         if (change == 2)
             QVERIFY(QFile::remove(root + QStringLiteral("/2025/12/2025-12-31 23.59.59 A.eml")));
@@ -190,12 +192,16 @@ private Q_SLOTS:
             writeBytes(root + QStringLiteral("/2026/01/2026-01-02 10.00.02 D.eml"), mail("D"));
         if (change == 4)
             writeBytes(index, lines.mid(1).join('\n'));
-        if (change == 5) { // every hash from B's line on computed anew
+        if (change == 5 || change == 7) { // every hash from B's line on computed anew
             IndexLine first = *parseLine(lines[0]), second = *parseLine(lines[1]);
             first.fileHash = hashOf(fileBytes(b));
             second.previousHash = hashOf(composeLine(first));
             writeBytes(index, composeLine(first) + '\n' + composeLine(second) + '\n');
         }
+        if (change == 7)
+            QVERIFY(archiveCopy(root, dir.filePath(QStringLiteral("p")), QStringLiteral("2026-01-03 08.00.00 E"),
+                                mail("E"), head)
+                        .problem.isEmpty());
         if (change == 6)
             QCOMPARE(archiveWaitingCopies(root, dir.filePath(QStringLiteral("p")), head).lined, 1);
 
