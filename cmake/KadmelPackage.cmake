@@ -10,7 +10,7 @@ set(docdir ${CMAKE_INSTALL_DATADIR}/doc/kadmel)
 
 # Debian wants the manual page and the changelog compressed to the maximum, without a time stamp.
 set(kadmel_docs)
-foreach(pair "kadmel.1;kadmel.1.gz" "changelog;changelog.gz")
+foreach(pair "kadmel.1;kadmel.1.gz" "kadmelctl.1;kadmelctl.1.gz" "changelog;changelog.gz")
     list(GET pair 0 source)
     list(GET pair 1 packed)
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/${packed}
@@ -21,19 +21,22 @@ foreach(pair "kadmel.1;kadmel.1.gz" "changelog;changelog.gz")
 endforeach()
 add_custom_target(kadmel_docs ALL DEPENDS ${kadmel_docs})
 
-install(TARGETS kadmel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kadmel kadmelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install also drops the compiler's .comment and .note sections, as Debian's own tools do.
-install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+foreach(program kadmel kadmelctl)
+    install(CODE "if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/kadmel\" COMMAND_ERROR_IS_FATAL ANY)
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" COMMAND_ERROR_IS_FATAL ANY)
 endif()")
+endforeach()
 install(FILES ${packaging}/${KADMEL_DESKTOP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${packaging}/${KADMEL_DESKTOP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 foreach(size 16 32 64)
     install(FILES ${PROJECT_SOURCE_DIR}/src/ui/resources/Program${size}.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME ${KADMEL_DESKTOP_ID}.png)
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/packaging/kadmel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/kadmel.1.gz ${PROJECT_BINARY_DIR}/packaging/kadmelctl.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${packaging}/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${docdir})
 

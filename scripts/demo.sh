@@ -200,6 +200,9 @@ echo
 echo "== The archive ($demo/archiv): mode, size, name"
 (cd "$demo/archiv" && find . -type f -printf '%m  %6s  %P\n' | LC_ALL=C sort)
 echo
+echo "== The archive's check (kadmelctl archiv-pruefen)"
+"$build/kadmelctl" --ordner "$demo" archiv-pruefen || true
+echo
 for job in umlaute rechnung; do
     echo "== The receipt of $job.zub (code page 858, CR LF), as its producer reads it"
     iconv -f CP858 -t UTF-8 "$demo/watch/KDMEML/Quittungen/$job.zub.txt" | tr -d '\r'

@@ -13,7 +13,8 @@ MailArchive::MailArchive(Store& store, DispatcherView& view, int retryMs, QObjec
     connect(&m_retry, &QTimer::timeout, this, [this] { catchUp(false); });
     // Copies left waiting by an earlier run go first, once the window is up to say how it went.
     m_waiting = holdsWaitingCopies(pendingArchiveFolderIn(m_store.programFolder()));
-    if (m_waiting)
+    // With an archive the start also gives a copy that missed its index line (the program ended between) its line.
+    if (m_waiting || !root().isEmpty())
         QTimer::singleShot(0, this, [this] { catchUp(true); });
 }
 
@@ -30,8 +31,9 @@ void MailArchive::keep(const QByteArray& message, const QByteArray& subject, boo
         return then({});
     const QString stem = archiveStem(QDateTime::currentDateTime(), subject);
     const QString pending = pendingArchiveFolderIn(m_store.programFolder());
+    const QString head = chainHeadPathIn(m_store.programFolder());
     m_worker.run(
-        beside, [archive, pending, stem, message] { return archiveCopy(archive, pending, stem, message); },
+        beside, [archive, pending, stem, message, head] { return archiveCopy(archive, pending, stem, message, head); },
         [this, then](const ArchiveOutcome& outcome) {
             if (outcome.waiting) {
                 m_waiting = true;
@@ -49,7 +51,8 @@ void MailArchive::catchUp(bool sayFailure)
     const QString archive = root();
     if (m_worker.isRunning() || archive.isEmpty()) // without an archive the copies wait for one to be chosen
         return m_retry.start();
-    const CatchUp result = archiveWaitingCopies(archive, pendingArchiveFolderIn(m_store.programFolder()));
+    const CatchUp result = archiveWaitingCopies(archive, pendingArchiveFolderIn(m_store.programFolder()),
+                                                chainHeadPathIn(m_store.programFolder()));
     m_waiting = result.waiting > 0;
     if (m_waiting)
         m_retry.start();
@@ -62,6 +65,9 @@ void MailArchive::catchUp(bool sayFailure)
         m_view.setMessage(toAnsi(QStringLiteral("Archivierung fehlgeschlagen: %1 %2 E-Mail(s) warten auf das Archiv.")
                                      .arg(result.problem)
                                      .arg(result.waiting)));
+    if (result.lined > 0)
+        m_view.setMessage(toAnsi(
+            QStringLiteral("Archivverzeichnis ergänzt: %1 Kopie(n) ohne Zeile nachgetragen.").arg(result.lined)));
     if (result.notice != m_notice && !result.notice.isEmpty())
         m_view.setMessage(toAnsi(result.notice));
     m_notice = result.notice;

@@ -1,6 +1,8 @@
 #include "store/ArchiveFiles.h"
 
 #include "store/Ansi.h"
+#include "store/ArchiveIndex.h"
+#include "store/ArchiveIndexing.h"
 #include "store/FileAccess.h"
 #include "store/FolderHandle.h"
 
@@ -13,8 +15,8 @@ namespace kadmel {
 namespace {
 
 const QString Suffix = QStringLiteral(".eml");
-constexpr qint64 MaxCopyBytes = qint64(128) << 20; // a mail at the store's limit, as Base64
-constexpr qint64 HeaderBytes = 16 << 10;           // a header of ten lines of at most 998 bytes each
+constexpr qint64 MaxCopyBytes = MaxArchiveCopyBytes;
+constexpr qint64 HeaderBytes = 16 << 10; // a header of ten lines of at most 998 bytes each
 
 // "2026/12" for a stem that begins with "2026-12-".
 QString monthOf(const QString& stem)
@@ -36,10 +38,16 @@ std::optional<QString> monthFolder(const QString& root, const QString& stem, QSt
     return month;
 }
 
-std::optional<QString> intoArchive(const QString& root, const QString& stem, const QByteArray& message, QString* error)
+// The copy and then its index line: only with both is it archived. A copy written again after a crash is found
+// as it was, and a line it already has is not added twice.
+std::optional<QString> intoArchive(const QString& root, const QString& stem, const QByteArray& message,
+                                   const QString& headPath, QString* error)
 {
     const std::optional<QString> folder = monthFolder(root, stem, error);
-    return folder ? writeNewFile(*folder, stem, Suffix, message, error) : std::nullopt;
+    const std::optional<QString> name = folder ? writeNewFile(*folder, stem, Suffix, message, error) : std::nullopt;
+    if (!name || !indexCopy(root, monthOf(stem) + QLatin1Char('/') + *name, message, headPath, error))
+        return std::nullopt;
+    return name;
 }
 
 // writeNewFile's temporary files are the program's own, not waiting copies: passed over without a word.
@@ -118,10 +126,10 @@ QString archiveStem(const QDateTime& sentAt, const QByteArray& subject)
 }
 
 ArchiveOutcome archiveCopy(const QString& root, const QString& pendingFolder, const QString& stem,
-                           const QByteArray& message)
+                           const QByteArray& message, const QString& headPath)
 {
     QString reason;
-    if (intoArchive(root, stem, message, &reason))
+    if (intoArchive(root, stem, message, headPath, &reason))
         return {};
     QString kept;
     if (makeOwnFolder(pendingFolder, &kept) && writeNewFile(pendingFolder, stem, Suffix, message, &kept))
@@ -142,13 +150,18 @@ bool isWaitingCopyName(const QString& name)
            fileNameFromText(subject) == subject;
 }
 
-CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder)
+CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder, const QString& headPath)
 {
     CatchUp result;
+    QString unlined;
+    result.lined = indexMissedCopies(root, headPath, &unlined);
+    if (!unlined.isEmpty())
+        result.notice = QStringLiteral("Das Archivverzeichnis ließ sich nicht ergänzen: ") + unlined;
     FolderHandle folder(QFile::encodeName(pendingFolder));
     const QList<FolderHandle::Entry> entries = folder.list(isListed);
     if (folder.state() != FolderHandle::State::Open) {
-        result.notice = folderNotice(pendingFolder, folder);
+        if (const QString notice = folderNotice(pendingFolder, folder); !notice.isEmpty())
+            result.notice = notice;
         return result;
     }
     QStringList foreign;
@@ -161,7 +174,7 @@ CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder)
         QByteArray message;
         QString reason;
         if (readCopy(folder, entry.name, message, &reason) &&
-            intoArchive(root, name.chopped(Suffix.size()), message, &reason)) {
+            intoArchive(root, name.chopped(Suffix.size()), message, headPath, &reason)) {
             // A name that stands for another file since the read keeps it: archived at the next catch-up.
             if (folder.remove(entry.name)) {
                 ++result.archived;

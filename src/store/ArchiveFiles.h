@@ -31,22 +31,25 @@ struct ArchiveOutcome
     bool waiting = false; // the copy waits beside the store
 };
 
-// Writes the message into the archive's month folder (made owner-only below `root`, which must exist) or,
-// failing that, into the folder of waiting copies.
+// Writes the message into the archive's month folder (made owner-only below `root`, which must exist) with its
+// index line, moving the chain's head kept at `headPath` (none when empty), or, failing that, into the folder of
+// waiting copies.
 ArchiveOutcome archiveCopy(const QString& root, const QString& pendingFolder, const QString& stem,
-                           const QByteArray& message);
+                           const QByteArray& message, const QString& headPath = {});
 
 struct CatchUp
 {
     int archived = 0;
     int waiting = 0;
+    int lined = 0;   // copies already in the archive that got their missing index line
     QString problem; // why the first copy that still waits could not go
     QString notice;  // German: the folder is a link or unreadable, or holds files the program never made
 };
 
-// Moves the waiting copies into the archive, oldest first. The folder is opened once without following a
-// link, and only files of the program's own names are read and deleted; anything else stays where it is.
-CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder);
+// Gives the copies that missed their index line theirs, then moves the waiting copies into the archive, oldest
+// first. The folder is opened once without following a link, and only files of the program's own names are read
+// and deleted; anything else stays where it is.
+CatchUp archiveWaitingCopies(const QString& root, const QString& pendingFolder, const QString& headPath = {});
 
 // Whether anything lies in the folder of waiting copies, or something else stands in its place.
 bool holdsWaitingCopies(const QString& pendingFolder);

@@ -189,6 +189,51 @@ bool FolderHandle::copyTo(const QByteArray& name, const QString& target, FileSyn
     return writeWholeFile(target, source, error, sync);
 }
 
+bool FolderHandle::open(const QByteArray& name, QFile& file, FileRead& why) const
+{
+    struct stat st;
+    const int fd = openRegular(name, why, st);
+    if (fd < 0)
+        return false;
+    if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return true;
+    ::close(fd);
+    why = FileRead::Unreadable;
+    return false;
+}
+
+bool FolderHandle::append(const QByteArray& name, const QByteArray& bytes, QString* error)
+{
+    const auto failed = [&](int code) {
+        if (error)
+            *error =
+                QStringLiteral("An „%1“ ließ sich nichts anfügen: %2").arg(QFile::decodeName(name), systemReason(code));
+        return false;
+    };
+    if (m_state != State::Open)
+        return failed(m_error ? m_error : ENOENT);
+    struct stat before;
+    const bool existed = ::fstatat(m_fd, name.constData(), &before, AT_SYMLINK_NOFOLLOW) == 0;
+    const Descriptor file{
+        ::openat(m_fd, name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600)};
+    if (file.fd < 0)
+        return failed(errno);
+    struct stat st;
+    if (::fstat(file.fd, &st) != 0)
+        return failed(errno);
+    if (!S_ISREG(st.st_mode))
+        return failed(EINVAL);
+    // One write: a reader never sees half a line from another writer, and a short write is said.
+    const ssize_t written = ::write(file.fd, bytes.constData(), size_t(bytes.size()));
+    if (written != ssize_t(bytes.size()))
+        return failed(written < 0 ? errno : ENOSPC);
+    if (::fsync(file.fd) != 0)
+        return failed(errno);
+    if (!existed && ::fsync(m_fd) != 0)
+        return failed(errno);
+    return true;
+}
+
 bool FolderHandle::remove(const QByteArray& name)
 {
     if (m_state != State::Open)

@@ -3,6 +3,7 @@
 #include "store/FileAccess.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -65,6 +66,13 @@ public:
     // Copies a regular file to `target` as writeWholeFile writes it: owner-only from its first byte, never
     // through a link at either end.
     bool copyTo(const QByteArray& name, const QString& target, FileSync sync, QString* error);
+
+    // Opens a regular file for a read a piece at a time, as read() would; false with the reason in `why`.
+    bool open(const QByteArray& name, QFile& file, FileRead& why) const;
+
+    // Adds the bytes at the end of the file `name` (made owner-only where missing, never through a link) in one
+    // write, then puts them and a new name on the disk. False with a German reason.
+    bool append(const QByteArray& name, const QByteArray& bytes, QString* error);
 
     // Deletes a file. After a read of that name, only while the name still stands for the file read: a
     // file written anew in its place meanwhile stays.

@@ -14,6 +14,7 @@ const QString IniFile = QStringLiteral("kadmel.ini");
 const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
+const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -34,7 +35,8 @@ bool isSettingsOrIndexName(const QString& name)
 
 bool isSideFileName(const QString& name)
 {
-    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile;
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile ||
+           name == ChainHeadFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -93,6 +95,11 @@ QString movedMailPathIn(const QString& programFolder, qint16 newId)
 QString removedMailPathIn(const QString& programFolder, qint16 oldId)
 {
     return mailPathIn(programFolder, oldId, "weg");
+}
+
+QString chainHeadPathIn(const QString& programFolder)
+{
+    return in(programFolder, ChainHeadFile);
 }
 
 QString pendingArchiveFolderIn(const QString& programFolder)

@@ -17,6 +17,7 @@ QString removalPlanPathIn(const QString& programFolder);               // "kadme
 QString movedMailPathIn(const QString& programFolder, qint16 newId);   // "Mails/Mail(<id>).neu"
 QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails/Mail(<id>).weg"
 QString pendingArchiveFolderIn(const QString& programFolder);          // "ArchivAusstehend"
+QString chainHeadPathIn(const QString& programFolder);                 // "kadmel.archivkette"
 QString attachmentsFolderIn(const QString& programFolder);             // "Anhaenge"
 // A copy of an attachment there: 16 hex digits.
 bool isAttachmentCopyName(const QString& name);
@@ -32,9 +33,9 @@ struct StoreFileKind
 };
 
 // Every file of a store, as a copy of it must carry them: the settings and index files of every version,
-// kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.removal, the mail files with those a removal set aside, the
-// attachments' copies and the archive copies that wait. In the order a copy takes them: the settings and index files
-// last, so a copy cut short is told by their absence.
+// kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.removal, kadmel.archivkette, the mail files with those a removal set
+// aside, the attachments' copies and the archive copies that wait. In the order a copy takes them: the settings and
+// index files last, so a copy cut short is told by their absence.
 QList<StoreFileKind> storeFileNames();
 
 } // namespace kadmel

@@ -1,5 +1,7 @@
 #include "engine/MailExport.h"
+#include "store/ArchiveCheck.h"
 #include "store/ArchiveFiles.h"
+#include "store/ArchiveIndexing.h"
 #include "store/ResultCode.h"
 #include "support/EngineBench.h"
 #include "support/SmtpSink.h"
@@ -23,6 +25,13 @@ struct ArchiveBench : EngineBench
     void writeJob(const char* name, const QByteArray& to)
     {
         writeRawJob(name, "@@FR alice@example.com@@TO " + to + "@@SB Gr\x81\xE1" + "e/Bericht\r\n@@\r\n\r\nM\x81nchen");
+    }
+    // The copies, without the index beside them.
+    QMap<QString, QByteArray> copies() const
+    {
+        QMap<QString, QByteArray> files = snapshot(archive);
+        files.removeIf([](const auto& file) { return file.key().endsWith(QLatin1String("/index.tsv")); });
+        return files;
     }
     bool deliver(int mails)
     {
@@ -51,7 +60,7 @@ private Q_SLOTS:
         QVERIFY(bench.deliver(3));
         QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
 
-        const QMap<QString, QByteArray> archived = snapshot(bench.archive);
+        const QMap<QString, QByteArray> archived = bench.copies();
         const QList<ReceivedMail> received = sink.messages();
         QCOMPARE(received.size(), 2);
         QCOMPARE(archived.size(), 2);
@@ -89,8 +98,8 @@ private Q_SLOTS:
         bench.dispatcher.reset();
         QVERIFY(QFile::remove(bench.archive) && QDir().mkdir(bench.archive));
         bench.restart();
-        QTRY_COMPARE(snapshot(bench.archive).size(), 1);
-        QCOMPARE(snapshot(bench.archive).first(), sink.messages().at(0).content);
+        QTRY_COMPARE(bench.copies().size(), 1);
+        QCOMPARE(bench.copies().first(), sink.messages().at(0).content);
         QVERIFY(snapshot(pending).isEmpty());
         QVERIFY(bench.view.said("Archivierung nachgeholt: 1 E-Mail(s)"));
     }
@@ -118,17 +127,93 @@ private Q_SLOTS:
                              QStringLiteral("2026-12-07 09.10.33 X"), "m")
                      .waiting);
         QCOMPARE(snapshot(documents).size(), 2);
-        QVERIFY(snapshot(bench.archive).isEmpty());
+        QVERIFY(bench.copies().isEmpty());
 
         bench.dispatcher.reset();
         QVERIFY(QFile::remove(pending));
         fill(pending, {QStringLiteral("junk.eml"), QStringLiteral("notiz.txt"), own});
         bench.dispatcher = std::make_unique<Dispatcher>(bench.store, bench.view, bench.timings);
-        QTRY_COMPARE(snapshot(bench.archive).keys(),
-                     QStringList(bench.archive + QStringLiteral("/2026/12/") + own));
+        QTRY_COMPARE(bench.copies().keys(), QStringList(bench.archive + QStringLiteral("/2026/12/") + own));
         QCOMPARE(snapshot(pending).size(), 2);
         QCOMPARE(bench.view.said("\x84junk.eml\x93, \x84notiz.txt\x93"), 1);
         QCOMPARE(bench.view.said(link), 1);
+    }
+
+    // The check finds every kind of change, also a chain written anew after a line, and says so in its exit code;
+    // a copy the program wrote without its line (it ended between the two) gets it at the next catch-up.
+    void theCheckFindsWhatChanged_data()
+    {
+        QTest::addColumn<int>("change");
+        QTest::addColumn<QString>("finding");
+        const QStringList findings = {{},
+                                      QStringLiteral("Verändert: „2026/01/2026-01-02 10.00.00 B.eml“"),
+                                      QStringLiteral("Fehlt: „2025/12/2025-12-31 23.59.59 A.eml“"),
+                                      QStringLiteral("Hinzugefügt: „2026/01/2026-01-02 10.00.02 D.eml“"),
+                                      QStringLiteral("2026/index.tsv, Zeile 1: Die Kette ist unterbrochen"),
+                                      QStringLiteral("umgeschrieben oder gekürzt"),
+                                      {},
+                                      QStringLiteral("vor einer späteren Archivierung umgeschrieben")};
+        const char* rows[] = {"intact",
+                              "changed byte",
+                              "removed file",
+                              "added file",
+                              "line removed",
+                              "chain rewritten after a line",
+                              "crash between copy and line",
+                              "chain rewritten, then a copy archived"};
+        for (int i = 0; i < int(std::size(rows)); ++i)
+            QTest::newRow(rows[i]) << i << findings[i];
+    }
+    void theCheckFindsWhatChanged()
+    {
+        QFETCH(int, change);
+        QFETCH(QString, finding);
+        QTemporaryDir dir;
+        const QString root = dir.filePath(QStringLiteral("archiv")), head = chainHeadPathIn(dir.path());
+        QDir().mkpath(root);
+        const auto mail = [](const QByteArray& id) {
+            return "Message-ID: <" + id +
+                   "@x>\r\nFrom: a@x\r\nTo: b@x\r\nSubject: =?windows-1252?Q?Gr=FC=DFe?=\r\n"
+                   "\r\n--t\r\nContent-Disposition: attachment;\r\n filename=\"r.pdf\"\r\n\r\nQQ==\r\n";
+        };
+        for (const char* stem : {"2025-12-31 23.59.59 A", "2026-01-02 10.00.00 B", "2026-01-02 10.00.01 C"})
+            QVERIFY(archiveCopy(root, dir.filePath(QStringLiteral("p")), QLatin1String(stem), mail(stem), head)
+                        .problem.isEmpty());
+        const QString b = root + QStringLiteral("/2026/01/2026-01-02 10.00.00 B.eml");
+        const QString index = root + QStringLiteral("/2026/index.tsv");
+        QByteArrayList lines = fileBytes(index).split('\n');
+        QCOMPARE(parseLine(lines[0])->subject, QStringLiteral("Grüße").toUtf8());
+        QCOMPARE(parseLine(lines[0])->attachments, "r.pdf");
+        if (change == 1 || change == 5 || change == 7)
+            writeBytes(b, "X" + fileBytes(b).mid(1));
+        if (change == 2)
+            QVERIFY(QFile::remove(root + QStringLiteral("/2025/12/2025-12-31 23.59.59 A.eml")));
+        if (change == 3 || change == 6)
+            writeBytes(root + QStringLiteral("/2026/01/2026-01-02 10.00.02 D.eml"), mail("D"));
+        if (change == 4)
+            writeBytes(index, lines.mid(1).join('\n'));
+        if (change == 5 || change == 7) { // every hash from B's line on computed anew
+            IndexLine first = *parseLine(lines[0]), second = *parseLine(lines[1]);
+            first.fileHash = hashOf(fileBytes(b));
+            second.previousHash = hashOf(composeLine(first));
+            writeBytes(index, composeLine(first) + '\n' + composeLine(second) + '\n');
+        }
+        if (change == 7)
+            QVERIFY(archiveCopy(root, dir.filePath(QStringLiteral("p")), QStringLiteral("2026-01-03 08.00.00 E"),
+                                mail("E"), head)
+                        .problem.isEmpty());
+        if (change == 6)
+            QCOMPARE(archiveWaitingCopies(root, dir.filePath(QStringLiteral("p")), head).lined, 1);
+
+        const ArchiveCheck check = checkArchive(root, readChainHead(head));
+        const QString said = check.findings.join(QLatin1Char('\n'));
+        QVERIFY2(finding.isEmpty() ? check.findings.isEmpty() : said.contains(finding), qPrintable(said));
+        QProcess ctl;
+        ctl.start(QStringLiteral(KADMEL_BINARY_DIR "/kadmelctl"),
+                  {QStringLiteral("--ordner"), dir.path(), QStringLiteral("archiv-pruefen"), root});
+        QVERIFY(ctl.waitForFinished(10000));
+        QCOMPARE(ctl.exitCode(), finding.isEmpty() ? 0 : 1);
+        QVERIFY(QString::fromLocal8Bit(ctl.readAllStandardOutput()).contains(check.summary()));
     }
 };
 

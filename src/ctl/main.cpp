@@ -1,0 +1,112 @@
+// kadmelctl: the program's command line. Each verb is one function of the arguments after it; the ones that
+// need the running program come beside archiv-pruefen, which reads only files.
+#include "app/ProgramFolder.h"
+#include "store/ArchiveCheck.h"
+#include "store/FileAccess.h"
+#include "store/KadmelIni.h"
+#include "store/StorePaths.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace {
+
+// Exit codes a script can test.
+constexpr int Intact = 0;
+constexpr int Findings = 1; // the verb ran and found something
+constexpr int Refused = 2;  // wrong arguments, or nothing to work on
+
+void say(std::FILE* to, const QString& line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
+}
+
+int refuse(const QString& reason)
+{
+    say(stderr, QStringLiteral("kadmelctl: ") + reason);
+    return Refused;
+}
+
+struct Options
+{
+    QString programFolder; // --ordner
+    QStringList arguments; // after the verb
+};
+
+// The store this command works on: --ordner, else the one the program itself would choose.
+QString storeFolder(const Options& options)
+{
+    if (!options.programFolder.isEmpty())
+        return options.programFolder;
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
+    return kadmel::chooseProgramFolder(self, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).folder;
+}
+
+int checkArchive(const Options& options)
+{
+    if (options.arguments.size() > 1)
+        return refuse(QStringLiteral("archiv-pruefen nimmt höchstens einen Ordner."));
+    const QString store = storeFolder(options);
+    QString archive = options.arguments.value(0);
+    if (archive.isEmpty()) {
+        QByteArray bytes;
+        QString error;
+        const kadmel::ReadOutcome read =
+            kadmel::readWholeFile(kadmel::iniFilePathIn(store), kadmel::MaxSettingsFileBytes, bytes, &error);
+        if (read == kadmel::ReadOutcome::Failed)
+            return refuse(error);
+        archive = kadmel::readKadmelIni(bytes).archiveFolder.path();
+        if (archive.isEmpty())
+            return refuse(QStringLiteral("Im Programmordner „%1“ ist kein Archivordner eingestellt.").arg(store));
+    }
+    if (!QFileInfo(archive).isDir())
+        return refuse(QStringLiteral("Der Archivordner „%1“ ist nicht da oder kein Ordner.").arg(archive));
+    const kadmel::ArchiveCheck check = kadmel::checkArchive(
+        archive, store.isEmpty() ? std::nullopt : kadmel::readChainHead(kadmel::chainHeadPathIn(store)));
+    for (const QString& finding : check.findings)
+        say(stdout, finding);
+    say(stdout, check.summary());
+    return check.findings.isEmpty() ? Intact : Findings;
+}
+
+struct Verb
+{
+    const char* name;
+    int (*run)(const Options&);
+};
+constexpr Verb Verbs[] = {{"archiv-pruefen", checkArchive}};
+
+int usage()
+{
+    say(stderr, QStringLiteral("Aufruf: kadmelctl [--ordner PROGRAMMORDNER] archiv-pruefen [ARCHIVORDNER]"));
+    return Refused;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Kadmel")); // the per-user store of the window
+    QStringList args = QCoreApplication::arguments().mid(1);
+    Options options;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if (option != QLatin1String("--ordner") || args.isEmpty())
+            return usage();
+        options.programFolder = args.takeFirst();
+    }
+    if (args.isEmpty())
+        return usage();
+    const QString verb = args.takeFirst();
+    options.arguments = args;
+    for (const Verb& known : Verbs) {
+        if (verb == QLatin1String(known.name))
+            return known.run(options);
+    }
+    say(stderr, QStringLiteral("kadmelctl: unbekannter Befehl „%1“.").arg(verb));
+    return usage();
+}
