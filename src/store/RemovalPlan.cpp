@@ -83,12 +83,10 @@ QByteArray indexDigest(const QByteArray& indexBytes)
 QByteArray encodeRemovalPlan(const RemovalPlan& plan)
 {
     const bool named = !plan.oldIndexDigest.isEmpty();
-    const bool foldered = named && plan.folder != DeletedFolder;
-    QByteArray text = QByteArray(Name) + ' ' +
-                      (foldered ? '3'
-                       : named  ? '2'
-                                : '1') +
-                      ' ' + QByteArray::number(plan.phase) + ' ' + QByteArray::number(plan.oldMailCount);
+    const bool foldered = named && plan.folder != DeletedFolder; // a plan without a digest is of the deleted folder
+    const char version = foldered ? '3' : named ? '2' : '1';
+    QByteArray text = QByteArray(Name) + ' ' + version + ' ' + QByteArray::number(plan.phase) + ' ' +
+                      QByteArray::number(plan.oldMailCount);
     if (named)
         text += ' ' + plan.oldIndexDigest.toHex();
     if (foldered)
