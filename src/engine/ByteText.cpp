@@ -85,6 +85,11 @@ QByteArray dateText(const QDateTime& localTime)
     return dayText(localTime.date()) + ' ' + clockText(localTime.time());
 }
 
+QDateTime dateOfText(const QByteArray& text)
+{
+    return QDateTime::fromString(QString::fromLatin1(text), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+}
+
 QByteArray dayText(QDate day)
 {
     return day.toString(QStringLiteral("dd.MM.yyyy")).toLatin1();

@@ -16,6 +16,8 @@ QByteArray FormatByteSize(qint64 bytes);
 
 // "06.12.2026 18:15:11", local time.
 QByteArray dateText(const QDateTime& localTime);
+// The way back: the local time of such a text, invalid for any other text.
+QDateTime dateOfText(const QByteArray& text);
 // The two halves of it, "06.12.2026" and "18:15:11": German whatever the user's locale.
 QByteArray dayText(QDate day);
 QByteArray clockText(QTime time);

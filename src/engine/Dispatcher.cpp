@@ -4,6 +4,7 @@
 #include "engine/ByteText.h"
 #include "engine/DeliveryAttempt.h"
 #include "engine/Filing.h"
+#include "engine/Housekeeping.h"
 #include "engine/JobAttachments.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
@@ -86,6 +87,7 @@ struct Dispatcher::Private
     MailInHand inHand;
     bool manual = true; // the attempt in hand was asked for, not an automatic retry
     std::optional<ResendRun> run;
+    std::unique_ptr<Housekeeping> housekeeping;
     OffThread worker; // last: destroyed first, it waits for a mark still being written
 };
 
@@ -131,6 +133,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     updateJobFolder();
     d->filing.loadRetries();
     d->receipts.load();
+    d->housekeeping = std::make_unique<Housekeeping>(*this, store, view, timings);
 }
 
 Dispatcher::~Dispatcher() = default;
@@ -440,7 +443,7 @@ void Dispatcher::resendNextQueued()
 
 bool Dispatcher::beginCommand()
 {
-    if (!d->idle())
+    if (d->phase != Phase::Idle) // nor once the program ends
         return false;
     setPhase(Phase::Command);
     return true;

@@ -71,8 +71,8 @@ public:
     // termination signal cannot wait for a silent server. idleChanged(true) follows.
     void stopForExit(bool cutShort = true);
 
-    // Folder commands hold the dispatcher off while they change the folders (no job is taken), and say
-    // at the end what they changed.
+    // Folder commands and the housekeeping hold the dispatcher off while they change the folders (no job is
+    // taken), and say at the end what they changed. Only while idle, and not once the program ends.
     bool beginCommand();
     void endCommand(const CommandChanges& changes);
     // A command is about to remove these mails for good: their receipts say so once it has.

@@ -38,6 +38,10 @@ public:
     // new text. The window's captions count the folders anew.
     virtual void mailChanged(const MailChange& change) = 0;
 
+    // Mails were removed for good and the rest renumbered (the store holds the change already): every list
+    // is filled again from the folders and the captions count them anew.
+    virtual void foldersRenumbered() = 0;
+
     // The failed mails waiting to be sent again by themselves, by ID, with the local time of the next
     // attempt; every change of the schedule gives the whole of it.
     virtual void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) = 0;

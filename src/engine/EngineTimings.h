@@ -15,6 +15,10 @@ struct EngineTimings
     // The unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440. A server's pause counts in it
     // too: its growing steps, the 60 of a day's limit, the seconds a reply names (60 to the unit).
     int retryMinuteMs = 60000;
+    // Sent mails past [Aufbewahrung] GesendeteTage are looked for this often; a store close to full is said
+    // again after storeWarningMs.
+    int housekeepingMs = 3600000;
+    int storeWarningMs = 86400000;
     // From this body size a mail's parsing, page, Base64 and file are made beside the window's thread.
     qint64 offThreadBytes = 1 << 20;
 };

@@ -1,5 +1,6 @@
 #include "engine/MailExport.h"
 
+#include "engine/ByteText.h"
 #include "engine/HtmlBody.h"
 #include "smtp/Base64.h"
 #include "store/Ansi.h"
@@ -47,8 +48,7 @@ std::optional<QByteArray> mailAsFile(Store& store, qint16 id, QString* error)
     const MailRecord& record = store.tables().mail(id);
     if (isResult(record.Status, ResultCode::Sent)) {
         const QString archive = store.kadmelIni().read().archiveFolder.path();
-        const QDate day =
-            QDateTime::fromString(QString::fromLatin1(record.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss")).date();
+        const QDate day = dateOfText(record.Date).date();
         if (!archive.isEmpty() && isMessageId(messageIdOf(record))) {
             if (std::optional<QByteArray> copy = findArchivedCopy(archive, day, messageIdOf(record)))
                 return copy;

@@ -107,8 +107,7 @@ QByteArray zonedTime(const QDateTime& localTime)
 QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QDateTime>& nextAttempt)
 {
     // The time of the attempt, as the list shows it: writing the receipt again says the same.
-    const QDateTime attempt =
-        QDateTime::fromString(QString::fromLatin1(mail.Date), QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    const QDateTime attempt = dateOfText(mail.Date);
     QByteArray text =
         receipt(id > 0 ? QByteArray::number(id) : QByteArray(), statusWord(mail), mail.Status, ResultText(mail.Status),
                 outcomeReply(mail), attempt.isValid() ? zonedTime(attempt) : QByteArray(), mail);

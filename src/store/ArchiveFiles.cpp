@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <functional>
+
 namespace kadmel {
 namespace {
 
@@ -200,25 +202,58 @@ bool holdsWaitingCopies(const QString& pendingFolder)
                                                        : folder.state() != FolderHandle::State::Missing;
 }
 
+namespace {
+
+// The copies named for `day` with their headers; `take` returns true to stop.
+void readArchivedHeaders(const QString& root, const QDate& day,
+                         const std::function<bool(const QString& path, const QByteArray& header)>& take)
+{
+    const QString prefix = day.toString(QStringLiteral("yyyy-MM-dd "));
+    const QDir folder(root + QLatin1Char('/') + monthOf(prefix));
+    for (const QString& name : folder.entryList({prefix + QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        // From the line break before the first field to the one after the last: every field is "\r\nName: …\r\n".
+        const QByteArray head = file.read(HeaderBytes);
+        const qsizetype end = head.indexOf("\r\n\r\n");
+        if (take(file.fileName(), "\r\n" + (end < 0 ? head : head.left(end + 2))))
+            return;
+    }
+}
+
+const QByteArray MessageIdField = "\r\nMessage-ID: ";
+
+} // namespace
+
 std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day, const QByteArray& messageId)
 {
-    const QByteArray line = "\r\nMessage-ID: " + messageId + "\r\n";
+    const QByteArray line = MessageIdField + messageId + "\r\n";
+    std::optional<QByteArray> found;
     for (const QDate& date : {day, day.addDays(1)}) {
-        const QString prefix = date.toString(QStringLiteral("yyyy-MM-dd "));
-        const QDir folder(root + QLatin1Char('/') + monthOf(prefix));
-        for (const QString& name : folder.entryList({prefix + QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
-            QFile file(folder.filePath(name));
-            if (!file.open(QIODevice::ReadOnly))
-                continue;
-            const QByteArray head = file.read(HeaderBytes);
-            if (!head.left(head.indexOf("\r\n\r\n")).contains(line))
-                continue;
+        readArchivedHeaders(root, date, [&](const QString& path, const QByteArray& header) {
             QByteArray copy;
-            if (readWholeFile(file.fileName(), MaxCopyBytes, copy, nullptr) == ReadOutcome::Read)
-                return copy;
-        }
+            if (header.contains(line) && readWholeFile(path, MaxCopyBytes, copy, nullptr) == ReadOutcome::Read)
+                found = copy;
+            return found.has_value();
+        });
+        if (found)
+            break;
     }
-    return std::nullopt;
+    return found;
+}
+
+QSet<QByteArray> archivedMessageIds(const QString& root, const QDate& day)
+{
+    QSet<QByteArray> ids;
+    readArchivedHeaders(root, day, [&](const QString&, const QByteArray& header) {
+        if (const qsizetype at = header.indexOf(MessageIdField); at >= 0) {
+            const qsizetype from = at + MessageIdField.size();
+            ids.insert(header.mid(from, header.indexOf("\r\n", from) - from));
+        }
+        return false;
+    });
+    return ids;
 }
 
 } // namespace kadmel

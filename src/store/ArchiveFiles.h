@@ -7,6 +7,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <QSet>
+
 #include <optional>
 
 namespace kadmel {
@@ -56,5 +58,7 @@ bool holdsWaitingCopies(const QString& pendingFolder);
 
 // The archive copy of the message with this Message-ID sent on `day` or the day after; nothing when none is found.
 std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day, const QByteArray& messageId);
+// The Message-IDs of the copies the archive holds from `day`, read from their headers.
+QSet<QByteArray> archivedMessageIds(const QString& root, const QDate& day);
 
 } // namespace kadmel

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 
 #include <utility>
@@ -34,6 +36,15 @@ qint32 readMailCount(const IniSection& section, const char* key)
     return ok && count > 0 ? count : 0;
 }
 
+qint32 readKeepSentDays(const IniSection& section)
+{
+    const QByteArray value = section.value("GesendeteTage").value_or(QByteArray());
+    const bool digits = !value.isEmpty() && value.size() <= 5 &&
+                        std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    const qint32 days = digits ? value.toInt() : 0;
+    return days <= MostKeepSentDays ? days : 0;
+}
+
 } // namespace
 
 bool pacingConfigured(const KadmelIni& ini)
@@ -58,6 +69,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.receiptFolder = readFolder(lines, "Quittung");
     const std::optional<QByteArray> deleteSent = iniSection(lines, "Anhaenge").value("NachVersandLoeschen");
     ini.deleteSentAttachments = deleteSent && deleteSent->trimmed().compare("true", Qt::CaseInsensitive) == 0;
+    ini.keepSentDays = readKeepSentDays(iniSection(lines, "Aufbewahrung"));
     return ini;
 }
 

@@ -35,7 +35,12 @@ struct KadmelIni
     // [Zustellung] MailsProMinute and MailsProTag: the pace the provider allows; 0: no limit of that kind
     qint32 mailsPerMinute = 0;
     qint32 mailsPerDay = 0;
+    // [Aufbewahrung] GesendeteTage: sent mails older than this many days are removed for good; 0 (missing,
+    // empty or not a whole number from 1 to MostKeepSentDays): every one stays.
+    qint32 keepSentDays = 0;
 };
+
+inline constexpr qint32 MostKeepSentDays = 36500;
 
 // Pacing is asked for (either limit set): a server's "too many mails" then pauses sending instead of failing it.
 bool pacingConfigured(const KadmelIni& ini);

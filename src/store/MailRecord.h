@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 
 namespace kadmel {
 
@@ -69,6 +70,19 @@ enum FolderNumber : int
     FailedFolder = 2,
     DeletedFolder = 3
 };
+
+// "Gesendete Objekte" and its siblings, as the window and the messages name them.
+inline QString folderTitle(int folder)
+{
+    switch (folder) {
+    case SentFolder:
+        return QStringLiteral("Gesendete Objekte");
+    case FailedFolder:
+        return QStringLiteral("Fehlgeschl. Objekte");
+    default:
+        return QStringLiteral("Gelöschte Objekte");
+    }
+}
 
 // IDs and counts are 16-bit; a store holds at most this many mails.
 inline constexpr qint16 MaxMails = 32767;

@@ -12,18 +12,20 @@
 namespace kadmel {
 namespace {
 
-// The deleted folder without those positions, and every folder renumbered: what the tables become.
-void removeFromTables(MailTables& tables, const QList<qint16>& descendingPositions, const QList<qint16>& ascendingIds)
+// The folder without those positions, and every folder renumbered: what the tables become.
+void removeFromTables(MailTables& tables, int folder, const QList<qint16>& descendingPositions,
+                      const QList<qint16>& ascendingIds)
 {
     for (const qint16 pos : descendingPositions)
-        tables.folder(DeletedFolder).removeAt(pos);
+        tables.folder(folder).removeAt(pos);
     tables.deleteMails(ascendingIds);
 }
 
 } // namespace
 
-PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPositions) : m_store(store)
+PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& positions, int folder) : m_store(store)
 {
+    m_plan.folder = folder >= SentFolder && folder <= DeletedFolder ? folder : DeletedFolder;
     // A plan of an earlier removal that is not settled yet (or cannot be) is never written over.
     if (QString reason; !store.mailFilesWritable(&reason)) {
         m_finished = true;
@@ -31,14 +33,14 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
         return;
     }
     const MailTables& tables = store.tables();
-    const FolderArray& deleted = tables.folder(DeletedFolder);
+    const FolderArray& from = tables.folder(m_plan.folder);
     // Marks, not searches: a full folder gives 32767 positions.
-    QList<bool> positionTaken(deleted.ids.size(), false);
+    QList<bool> positionTaken(from.ids.size(), false);
     QList<bool> idTaken(tables.MailCount() + 1, false);
-    for (const qint16 pos : deletedPositions) {
-        if (pos < 1 || pos > deleted.count || pos >= deleted.ids.size() || positionTaken.at(pos))
+    for (const qint16 pos : positions) {
+        if (pos < 1 || pos > from.count || pos >= from.ids.size() || positionTaken.at(pos))
             continue;
-        const qint16 id = deleted.at(pos);
+        const qint16 id = from.at(pos);
         if (id < 1 || id > tables.MailCount() || idTaken.at(id))
             continue;
         positionTaken[pos] = true;
@@ -49,16 +51,17 @@ PermanentRemoval::PermanentRemoval(Store& store, const QList<qint16>& deletedPos
     std::sort(m_positions.begin(), m_positions.end(), std::greater<>());
     std::sort(m_plan.removedIds.begin(), m_plan.removedIds.end());
     m_plan.oldMailCount = tables.MailCount();
-    m_oldIndex =
-        encodeFolderIndex({tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), deleted});
+    m_oldIndex = encodeFolderIndex(
+        {tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), tables.folder(DeletedFolder)});
     m_plan.oldIndexDigest = indexDigest(m_oldIndex);
     m_known = QList<bool>(tables.MailCount() - m_plan.removedIds.size() + 1, true);
     if (m_plan.removedIds.isEmpty())
         return;
 
     MailTables after;
-    after.setIndex(tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder), deleted);
-    removeFromTables(after, m_positions, m_plan.removedIds);
+    after.setIndex(tables.MailCount(), tables.folder(SentFolder), tables.folder(FailedFolder),
+                   tables.folder(DeletedFolder));
+    removeFromTables(after, m_plan.folder, m_positions, m_plan.removedIds);
     m_plan.newIndex = encodeFolderIndex(
         {after.MailCount(), after.folder(SentFolder), after.folder(FailedFolder), after.folder(DeletedFolder)});
     m_steps = removalSteps(m_plan);
@@ -104,7 +107,7 @@ void PermanentRemoval::takeEffect()
 {
     MailTables& tables = m_store.tables();
     const qint16 oldCount = tables.MailCount();
-    removeFromTables(tables, m_positions, m_plan.removedIds);
+    removeFromTables(tables, m_plan.folder, m_positions, m_plan.removedIds);
 
     QList<qint16> survivors(m_known.size(), 0);
     m_newIds = QList<qint16>(oldCount + 1, 0);
@@ -134,7 +137,7 @@ void PermanentRemoval::stop(const QString& reason)
                       .arg(reason);
         return;
     }
-    // Not committed: every file goes back to its name, and the mails stay in "Gelöschte Objekte".
+    // Not committed: every file goes back to its name, and the mails stay in their folder.
     QString undoError;
     m_error =
         QStringLiteral("Das endgültige Entfernen wurde abgebrochen: %1 Es wurde keine E-Mail gelöscht.").arg(reason);

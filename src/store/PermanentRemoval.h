@@ -9,18 +9,18 @@ namespace kadmel {
 
 class Store;
 
-// Deletes mails of the deleted folder for good, in steps the event loop can interleave with painting.
-// The end state equals removing them one by one: their files deleted, every higher mail and its file
-// moved down, every folder renumbered. The plan goes to disk first (see RemovalPlan), so a removal cut
-// short anywhere is undone or finished at the next start: no kept mail loses its file or gets another's.
-// The tables change at the end (or when a committed removal stops), in the same turn of the event loop
+// Deletes mails of one folder (the deleted one, or the sent one past its retention) for good, in steps the event
+// loop can interleave with painting. The end state equals removing them one by one: their files deleted, every
+// higher mail and its file moved down, every folder renumbered. The plan goes to disk first (see RemovalPlan), so
+// a removal cut short anywhere is undone or finished at the next start: no kept mail loses its file or gets
+// another's. The tables change at the end (or when a committed removal stops), in the same turn of the event loop
 // as the lists are rebuilt; until then the store refuses to save mails.
 class PermanentRemoval
 {
 public:
-    // Positions of the deleted folder; positions out of range or given twice are ignored. While the store
+    // Positions of the folder; positions out of range or given twice are ignored. While the store
     // refuses saves (an earlier plan not settled) nothing is removed: the first step says why.
-    PermanentRemoval(Store& store, const QList<qint16>& deletedPositions);
+    PermanentRemoval(Store& store, const QList<qint16>& positions, int folder = DeletedFolder);
     ~PermanentRemoval();
     PermanentRemoval(const PermanentRemoval&) = delete;
     PermanentRemoval& operator=(const PermanentRemoval&) = delete;

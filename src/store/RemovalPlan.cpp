@@ -14,7 +14,8 @@
 namespace kadmel {
 namespace {
 
-// Version 1 named no index; version 2 adds the digest of the one the plan was made from.
+// Version 1 named no index; version 2 adds the digest of the one the plan was made from; version 3 the folder
+// of the removed mails when it is not the deleted one.
 constexpr char Name[] = "KadmelEntfernen";
 constexpr qint64 MaxPlanBytes = 2 << 20;
 
@@ -82,10 +83,14 @@ QByteArray indexDigest(const QByteArray& indexBytes)
 QByteArray encodeRemovalPlan(const RemovalPlan& plan)
 {
     const bool named = !plan.oldIndexDigest.isEmpty();
-    QByteArray text = QByteArray(Name) + ' ' + (named ? '2' : '1') + ' ' + QByteArray::number(plan.phase) + ' ' +
+    const bool foldered = named && plan.folder != DeletedFolder; // a plan without a digest is of the deleted folder
+    const char version = foldered ? '3' : named ? '2' : '1';
+    QByteArray text = QByteArray(Name) + ' ' + version + ' ' + QByteArray::number(plan.phase) + ' ' +
                       QByteArray::number(plan.oldMailCount);
     if (named)
         text += ' ' + plan.oldIndexDigest.toHex();
+    if (foldered)
+        text += ' ' + QByteArray::number(plan.folder);
     text += '\n';
     for (qsizetype i = 0; i < plan.removedIds.size(); ++i)
         text += (i ? " " : "") + QByteArray::number(plan.removedIds.at(i));
@@ -98,10 +103,16 @@ std::optional<RemovalPlan> decodeRemovalPlan(const QByteArray& bytes)
     if (lines.size() != 4 || !lines.at(3).isEmpty())
         return std::nullopt;
     const QList<QByteArray> head = lines.at(0).split(' ');
-    const bool named = head.size() == 5 && head.at(1) == "2";
+    const bool foldered = head.size() == 6 && head.at(1) == "3";
+    const bool named = foldered || (head.size() == 5 && head.at(1) == "2");
     if (head.at(0) != Name || !(named || (head.size() == 4 && head.at(1) == "1")))
         return std::nullopt;
     RemovalPlan plan;
+    if (foldered) {
+        plan.folder = head.at(5).toInt();
+        if (plan.folder != SentFolder && plan.folder != FailedFolder)
+            return std::nullopt;
+    }
     if (named) {
         plan.oldIndexDigest = QByteArray::fromHex(head.at(4));
         if (plan.oldIndexDigest.size() != 32 || plan.oldIndexDigest.toHex() != head.at(4))
@@ -207,7 +218,7 @@ namespace {
 
 // Why the plan is not this store's, empty when it is: the index on the disk is the one it was made from
 // (by its digest; a plan of the version before names none), with its mail count and every removed mail
-// in "Gelöschte Objekte"; or, once committed, the plan's own new index (its WriteIndex ran). One of the
+// in the plan's folder; or, once committed, the plan's own new index (its WriteIndex ran). One of the
 // two holds at every moment a removal can be cut short. Nothing, with `error`, for an unreadable index.
 std::optional<QString> strangerReason(const QString& programFolder, const RemovalPlan& plan, QString* error)
 {
@@ -232,14 +243,17 @@ std::optional<QString> strangerReason(const QString& programFolder, const Remova
         return QStringLiteral("er rechnet mit %1 E-Mails, der Ordnerindex zählt %2")
             .arg(plan.oldMailCount)
             .arg(index.mailCount);
-    QList<bool> deleted(plan.oldMailCount + 1, false); // marks: a full folder holds 32767
-    for (const qint16 id : index.deleted.entries()) {
+    QList<bool> inFolder(plan.oldMailCount + 1, false); // marks: a full folder holds 32767
+    const FolderArray& folder = plan.folder == SentFolder     ? index.sent
+                                : plan.folder == FailedFolder ? index.failed
+                                                              : index.deleted;
+    for (const qint16 id : folder.entries()) {
         if (id >= 1 && id <= plan.oldMailCount)
-            deleted[id] = true;
+            inFolder[id] = true;
     }
     for (const qint16 id : plan.removedIds) {
-        if (!deleted.at(id))
-            return QStringLiteral("die E-Mail %1 steht nicht in „Gelöschte Objekte“").arg(id);
+        if (!inFolder.at(id))
+            return QStringLiteral("die E-Mail %1 steht nicht in „%2“").arg(id).arg(folderTitle(plan.folder));
     }
     return QString();
 }
@@ -306,8 +320,9 @@ bool settleRemovalPlan(const QString& programFolder, QString* note, QString* err
         *note = finish ? QStringLiteral("Das abgebrochene endgültige Entfernen von %1 E-Mails wurde beendet.")
                              .arg(plan->removedIds.size())
                        : QStringLiteral("Das abgebrochene endgültige Entfernen von %1 E-Mails wurde zurückgenommen; "
-                                        "sie stehen weiter in „Gelöschte Objekte“.")
-                             .arg(plan->removedIds.size());
+                                        "sie stehen weiter in „%2“.")
+                             .arg(plan->removedIds.size())
+                             .arg(folderTitle(plan->folder));
     return true;
 }
 

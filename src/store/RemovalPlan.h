@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/MailRecord.h"
 #include "store/StorePaths.h"
 
 #include <QByteArray>
@@ -34,6 +35,9 @@ struct RemovalPlan
     // SHA-256 of the index file it was made from, as the disk held it; empty in a plan of the version
     // before, which named no index (and is written in that form).
     QByteArray oldIndexDigest;
+    // The folder the removed mails stand in: the deleted one for "endgültig löschen", the sent one for the
+    // retention of sent mail. Written only when not the deleted folder, so that plan reads as before.
+    int folder = DeletedFolder;
 
     // The mails that move down: (old ID, new ID), ascending.
     QList<std::pair<qint16, qint16>> moves() const;

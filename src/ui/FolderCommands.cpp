@@ -253,8 +253,7 @@ void FolderCommands::removalStep()
 
 void FolderCommands::finishRemove(int folder, const QString& error, const CommandChanges& changes)
 {
-    m_window.RefreshLists();
-    m_window.updateFolderCaptions();
+    m_window.foldersRenumbered();
     if (error.isEmpty())
         m_window.showFolderCount(folder);
     else if (folder == DeletedFolder)

@@ -10,14 +10,7 @@ namespace kadmel {
 // "Gesendete Objekte " and its siblings, each with its trailing blank.
 inline QString folderName(int folder)
 {
-    switch (folder) {
-    case SentFolder:
-        return QStringLiteral("Gesendete Objekte ");
-    case FailedFolder:
-        return QStringLiteral("Fehlgeschl. Objekte ");
-    default:
-        return QStringLiteral("Gelöschte Objekte ");
-    }
+    return folderTitle(folder) + QLatin1Char(' ');
 }
 
 inline QString folderCaption(int folder, qint16 count)

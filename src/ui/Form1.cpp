@@ -406,6 +406,12 @@ void Form1::mailChanged(const MailChange& change)
     updateFolderCaptions();
 }
 
+void Form1::foldersRenumbered()
+{
+    RefreshLists();
+    updateFolderCaptions();
+}
+
 void Form1::setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts)
 {
     QHash<qint16, QByteArray> suffixes;

@@ -107,6 +107,7 @@ public:
     void placeProgressBar() override;
     void SetPBValue(qint32 value, qint32 maximum, qint16 option) override;
     void mailChanged(const MailChange& change) override;
+    void foldersRenumbered() override;
     void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
     void setIdle(bool idle) override;
     void startRefused(StartCheck check, const QString& reason) override;

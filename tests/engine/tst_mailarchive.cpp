@@ -1,3 +1,5 @@
+#include "engine/ByteText.h"
+#include "engine/Housekeeping.h"
 #include "engine/MailExport.h"
 #include "store/ArchiveCheck.h"
 #include "store/ArchiveFiles.h"
@@ -102,6 +104,43 @@ private Q_SLOTS:
         QCOMPARE(bench.copies().first(), sink.messages().at(0).content);
         QVERIFY(snapshot(pending).isEmpty());
         QVERIFY(bench.view.said("Archivierung nachgeholt: 1 E-Mail(s)"));
+    }
+
+    // [Aufbewahrung] GesendeteTage=30 removes for good the sent mails older than that (with the archive on only
+    // those it holds), the rest renumbered on disk and in the window. Close to the store's limit, one warning.
+    void housekeepingRemovesOldSentMailsOnly()
+    {
+        ArchiveBench bench(0);
+        bench.timings.housekeepingMs = 50;
+        QDir().mkpath(bench.archive);
+        const QByteArray keep = "\r\n[Aufbewahrung]\r\nGesendeteTage=30\r\n";
+        writeBytes(iniFilePathIn(bench.program), "[Archiv]\r\nOrdner=" + bench.archive.toUtf8() + keep);
+        // 1 old and archived, 2 old, 3 young and archived, 4 of no readable date, 5 old but failed
+        const QDateTime old = QDateTime::currentDateTime().addDays(-31), young = old.addDays(2);
+        for (const QDateTime& date : {old, old, young, QDateTime(), old}) {
+            const QByteArray id = "<" + QByteArray::number(bench.store.tables().MailCount() + 1) + "@example.com>";
+            const qint16 n = *bench.store.tables().createMail({{}, id, {}, {}, {}, id, dateText(date), {}, {}});
+            bench.store.tables().folder(n == 5 ? FailedFolder : SentFolder).append(n);
+            if (n != 2 && date.isValid())
+                archiveCopy(bench.archive, {}, archiveStem(date, "x"), "Message-ID: " + id + "\r\n\r\nText");
+        }
+        QVERIFY(bench.store.SaveAll());
+        bench.restart();
+        QTRY_VERIFY(bench.view.log.contains("renumbered"));
+        QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2, 3}));
+        QCOMPARE(bench.store.tables().mail(1).Body, "<2@example.com>");
+        QCOMPARE(bench.reloaded(), bench.store.tables());
+        writeBytes(iniFilePathIn(bench.program), keep); // without the archive every old one goes
+        QTRY_COMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{1, 2}));
+        QCOMPARE(bench.view.said("Aufbewahrung: 1 gesendete E-Mail(s), \xE4lter als 30 Tage, endg\xFCltig entfernt."),
+                 2);
+
+        bench.store.tables().setMailCount(Housekeeping::WarningCount);
+        bench.view.tray = true;
+        bench.restart();
+        QVERIFY(letTimePass(300));
+        const QByteArray full = "Der Mailspeicher ist fast voll (31.767 von 32.767 E-Mails)";
+        QVERIFY(bench.view.said(full) == 1 && bench.view.log.join('\n').count("show-alert " + full) == 1);
     }
 
     // Only copies of the program's own names in the real folder are caught up: a link in its place is neither

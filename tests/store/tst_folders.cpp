@@ -129,8 +129,9 @@ private Q_SLOTS:
         QCOMPARE(fileBytes(inSteps.indexFilePath()), fileBytes(oneByOne.indexFilePath()));
     }
 
-    // Half of 400 mails removed for good, the process killed after n file operations, at a dozen moments
-    // from the first to the last: the next start undoes the removal before its commit and finishes it after.
+    // Of 400 mails the deleted half, or the sent quarter as the retention removes them, removed for good, the
+    // process killed after n file operations, at a dozen moments from the first to the last: the next start
+    // undoes the removal before its commit and finishes it after.
     void removalKilledAnywhereLosesAndBringsBackNothing()
     {
         constexpr int Mails = 400;
@@ -144,42 +145,47 @@ private Q_SLOTS:
             Store six(other.path());
             fill(six, 6, [](int) { return SentFolder; });
         }
-        RemovalPlan plan{RemovalPlan::Prepared, Mails, {}, {}, {}};
-        for (qint16 id = 2; id <= Mails; id += 2)
-            plan.removedIds.append(id);
-        const QList<RemovalStep> steps = removalSteps(plan);
-        const int commit = int(std::find_if(steps.cbegin(), steps.cend(),
-                                            [](const RemovalStep& s) { return s.kind == RemovalStep::Commit; }) -
-                               steps.cbegin());
-        const int last = int(steps.size());
-        for (const int n : {0, 1, 2, commit / 3, 2 * commit / 3, commit - 1, commit, commit + 1, commit + 2,
-                            (commit + last) / 2, last - 2, last - 1, last}) {
-            // Links to the same files: renames and deletions change names only, and a save writes a new file.
-            QTemporaryDir dir;
-            QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Mails"))));
-            QStringList names = {QStringLiteral("ZUBData1(3.0).zub"), QStringLiteral("ZUBData2(3.0).zub")};
-            for (int id = 1; id <= Mails; ++id)
-                names << QStringLiteral("Mails/Mail(%1).zub").arg(id);
-            for (const QString& name : std::as_const(names))
-                QCOMPARE(::link(QFile::encodeName(fixture.filePath(name)).constData(),
-                                QFile::encodeName(dir.filePath(name)).constData()),
-                         0);
-            QProcess child;
-            child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
-                        {dir.path(), QStringLiteral("remove"), QString::number(n)});
-            QVERIFY(child.waitForFinished(60000));
-            QCOMPARE(child.exitStatus(), n < last ? QProcess::CrashExit : QProcess::NormalExit);
-            if (QFile::copy(removalPlanPathIn(dir.path()), removalPlanPathIn(other.path())))
-                QVERIFY(Store(other.path()).loadAtStartup().problems.value(0).contains(QStringLiteral(".bad“")));
+        for (const int folder : {DeletedFolder, SentFolder}) {
+            RemovalPlan plan{RemovalPlan::Prepared, Mails, {}, {}, {}};
+            QList<int> kept{0}; // by new ID: the old one
+            for (qint16 id = 1; id <= Mails; ++id)
+                folderOf(id) == folder ? plan.removedIds.append(id) : kept.append(id);
+            const QList<RemovalStep> steps = removalSteps(plan);
+            const int commit = int(std::find_if(steps.cbegin(), steps.cend(),
+                                                [](const RemovalStep& s) { return s.kind == RemovalStep::Commit; }) -
+                                   steps.cbegin());
+            const int last = int(steps.size());
+            for (const int n : {0, 1, 2, commit / 3, 2 * commit / 3, commit - 1, commit, commit + 1, commit + 2,
+                                (commit + last) / 2, last - 2, last - 1, last}) {
+                // Links to the same files: renames and deletions change names only, and a save writes a new file.
+                QTemporaryDir dir;
+                QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("Mails"))));
+                QStringList names = {QStringLiteral("ZUBData1(3.0).zub"), QStringLiteral("ZUBData2(3.0).zub")};
+                for (int id = 1; id <= Mails; ++id)
+                    names << QStringLiteral("Mails/Mail(%1).zub").arg(id);
+                for (const QString& name : std::as_const(names))
+                    QCOMPARE(::link(QFile::encodeName(fixture.filePath(name)).constData(),
+                                    QFile::encodeName(dir.filePath(name)).constData()),
+                             0);
+                QProcess child;
+                child.start(QStringLiteral(KADMEL_BINARY_DIR "/tests/engine_child"),
+                            {dir.path(),
+                             folder == SentFolder ? QStringLiteral("remove-sent") : QStringLiteral("remove"),
+                             QString::number(n)});
+                QVERIFY(child.waitForFinished(60000));
+                QCOMPARE(child.exitStatus(), n < last ? QProcess::CrashExit : QProcess::NormalExit);
+                if (QFile::copy(removalPlanPathIn(dir.path()), removalPlanPathIn(other.path())))
+                    QVERIFY(Store(other.path()).loadAtStartup().problems.value(0).contains(QStringLiteral(".bad“")));
 
-            Store store(dir.path());
-            const QStringList problems = store.loadAtStartup().problems;
-            QCOMPARE(problems.size(), n > 0 && n < last ? 1 : 0); // the undone or finished removal is said
-            const bool removed = n > commit;
-            QCOMPARE(store.tables().MailCount(), qint16(removed ? Mails / 2 : Mails));
-            checkMails(
-                store, [&](int id) { return removed ? 2 * id - 1 : id; }, folderOf);
-            QVERIFY(store.SaveAll());
+                Store store(dir.path());
+                const QStringList problems = store.loadAtStartup().problems;
+                QCOMPARE(problems.size(), n > 0 && n < last ? 1 : 0); // the undone or finished removal is said
+                const bool removed = n > commit;
+                QCOMPARE(store.tables().MailCount(), qint16(removed ? kept.size() - 1 : Mails));
+                checkMails(
+                    store, [&](int id) { return removed ? kept.at(id) : id; }, folderOf);
+                QVERIFY(store.SaveAll());
+            }
         }
     }
 

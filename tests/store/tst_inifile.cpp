@@ -125,6 +125,11 @@ private Q_SLOTS:
         for (const auto& [value, megabytes] : limits)
             QVERIFY2(readKadmelIni("[Zustellung]\nMaximaleGroesseMB=" + value).maxMessageMB == megabytes,
                      value.constData());
+        // The retention: whole days up to 100 years; anything else keeps every sent mail.
+        const std::pair<QByteArray, qint32> kept[] = {
+            {"", 0}, {"36500", 36500}, {"36501", 0}, {"-5", 0}, {"7 Tage", 0}};
+        for (const auto& [value, days] : kept)
+            QVERIFY2(readKadmelIni("[aufbewahrung]\nGesendeteTage=" + value).keepSentDays == days, value.constData());
     }
 
     // The file is read again only when it changed: its size, time or inode. A change that keeps all three is not

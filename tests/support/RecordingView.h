@@ -10,7 +10,7 @@ namespace kadmel::test {
 
 // A window stand-in that keeps what the engine showed, for tests that run without widgets.
 // `log` holds every call in order: "message …", "row <folder> <id>[ bold]", "remove <folder> <pos>",
-// "status <pos> …", "show-alert …", "set-alert …", "close-alert".
+// "status <pos> …", "renumbered", "show-alert …", "set-alert …", "close-alert".
 class RecordingView : public DispatcherView
 {
 public:
@@ -48,6 +48,7 @@ public:
         else
             log.append("status " + QByteArray::number(change.pos) + ' ' + change.statusText);
     }
+    void foldersRenumbered() override { log.append("renumbered"); }
     void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
     void setIdle(bool) override {}
     void startRefused(StartCheck, const QString&) override {}
