@@ -149,9 +149,9 @@ std::optional<DeliveryReport> readStatusReport(GMimeMultipart* report)
         const QByteArray action = valueOf(block, "action").toLower();
         if (action != "failed" && !action.startsWith("delayed"))
             continue; // delivered, relayed, expanded: nothing to do
-        QByteArray address = typedValue(valueOf(block, "final-recipient"));
+        QByteArray address = typedAddress(valueOf(block, "final-recipient"));
         if (address.isEmpty())
-            address = typedValue(valueOf(block, "original-recipient"));
+            address = typedAddress(valueOf(block, "original-recipient"));
         const QByteArray diagnostic = typedValue(valueOf(block, "diagnostic-code"));
         QByteArray code = statusIn(valueOf(block, "status"));
         (action == "failed" ? failed : delayed)

@@ -83,6 +83,12 @@ QByteArray typedValue(QByteArrayView value)
     return (semicolon < 0 ? value : value.sliced(semicolon + 1)).trimmed().toByteArray();
 }
 
+QByteArray typedAddress(QByteArrayView value)
+{
+    const QByteArray address = typedValue(value);
+    return address.startsWith('<') && address.endsWith('>') ? address.mid(1, address.size() - 2) : address;
+}
+
 QByteArray statusIn(QByteArrayView text)
 {
     for (qsizetype i = 0; i + 4 < text.size(); ++i) {

@@ -24,6 +24,8 @@ QByteArray valueOf(const FieldBlock& block, QByteArrayView name);
 QByteArray messageIdIn(QByteArrayView value);
 // "rfc822; a@b" → "a@b": the value after its type, trimmed (a value without one as it is).
 QByteArray typedValue(QByteArrayView value);
+// The address of a recipient field ("rfc822; <a@b>" as "a@b").
+QByteArray typedAddress(QByteArrayView value);
 // The first enhanced status code ("5.1.1", "4.4.7") standing on its own in the text; empty without one.
 QByteArray statusIn(QByteArrayView text);
 // Where the first reply code of a refusal or delay ("550 ", "421-") stands in the text; -1 without one.

@@ -51,7 +51,7 @@ private Q_SLOTS:
         QTest::newRow("Microsoft, returned message, 8-bit diagnostic")
             << report("From: postmaster@outlook.com\r\nSubject: Unzustellbar: Rechnung 4711\r\n",
                       "Content-Type: text/html; charset=utf-8\r\n\r\n<p>Fehler bei der Zustellung</p>",
-                      "Reporting-MTA: dns;AM0PR01.outlook.com\r\n\r\nFinal-Recipient: rfc822;info@kunde.example\r\n"
+                      "Reporting-MTA: dns;AM0PR01.outlook.com\r\n\r\nFinal-Recipient: rfc822;<info@kunde.example>\r\n"
                       "Action: failed\r\nStatus: 5.2.2\r\nDiagnostic-Code: smtp;554 5.2.2 Postfach \xC3\xBC"
                       "berf\xC3\xBCllt\r\n",
                       "Content-Type: message/rfc822\r\n\r\nMessage-ID: " + Id + "\r\nSubject: x\r\n")
