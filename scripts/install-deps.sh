@@ -7,7 +7,8 @@ packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-d
           libssl3 ca-certificates python3 python3-aiosmtpd python3-trustme curl xvfb xauth qt6-translations-l10n
           tzdata # tzdata: the tests compose dates in named zones
           qtkeychain-qt6-dev libqt6keychain1 libsecret-1-0 # the keyring; QtKeychain loads libsecret itself
-          gnome-keyring dbus-bin dbus-daemon) # a Secret Service on a private session bus for the keyring's test
+          gnome-keyring dbus-bin dbus-daemon # a Secret Service on a private session bus for the keyring's test
+          libgmime-3.0-dev pkgconf) # the MIME parser behind the reading of delivery reports
 packages+=("$@")
 
 missing=()

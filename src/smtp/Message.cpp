@@ -263,7 +263,7 @@ Envelope envelopeOf(const SmtpMail& mail)
     const AddressFields fields = addressFieldsOf(mail, &problem);
     if (!problem.isEmpty())
         return {};
-    Envelope envelope{wireAddress(fields.from.address), {}, {}};
+    Envelope envelope{wireAddress(fields.from.address), {}, {}, mail.MailMessageId};
     QList<QByteArray> seen; // an address named twice is asked for once
     for (const QList<Mailbox>* list : {&fields.to, &fields.cc, &fields.bcc}) {
         for (const Mailbox& box : *list) {

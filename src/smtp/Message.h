@@ -45,6 +45,7 @@ struct Envelope
     QByteArray sender;
     QList<QByteArray> recipients;
     QByteArray eightBitAddress; // the first address that needs SMTPUTF8, as written (Windows-1252); or empty
+    QByteArray messageId = {};  // the mail's Message-ID, its ENVID for a server that offers DSN; or empty
 };
 Envelope envelopeOf(const SmtpMail& mail);
 

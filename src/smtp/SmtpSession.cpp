@@ -1,6 +1,7 @@
 #include "smtp/SmtpSession.h"
 
 #include "smtp/Base64.h"
+#include "smtp/DsnParameters.h"
 #include "smtp/MessageSize.h"
 #include "smtp/ReplyFramer.h"
 #include "store/Ansi.h"
@@ -461,7 +462,7 @@ struct SmtpSession::Private
         // Reached only for a mail the server can take (beginNext).
         const Envelope& envelope = active->transaction.envelope;
         const QByteArray utf8 = envelope.eightBitAddress.isEmpty() ? QByteArray() : QByteArray(" SMTPUTF8");
-        sendCommand("MAIL FROM: <" + envelope.sender + ">" + utf8 + "\r\n");
+        sendCommand("MAIL FROM: <" + envelope.sender + ">" + utf8 + mailFromParameters(ehlo, envelope) + "\r\n");
         protocolState = MailFromSent;
     }
 
@@ -471,7 +472,8 @@ struct SmtpSession::Private
         const Envelope& envelope = active->transaction.envelope;
         if (active->recipientsAsked < envelope.recipients.size()) {
             progressStep = 4;
-            sendCommand("RCPT TO: <" + envelope.recipients.at(active->recipientsAsked++) + ">\r\n");
+            const QByteArray& recipient = envelope.recipients.at(active->recipientsAsked++);
+            sendCommand("RCPT TO: <" + recipient + ">" + rcptToParameters(ehlo, recipient) + "\r\n");
             protocolState = RcptToSent;
             return;
         }

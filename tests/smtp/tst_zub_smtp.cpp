@@ -163,6 +163,21 @@ private Q_SLOTS:
                                            << QByteArray("ERRMessage7") << 0;
         QTest::newRow("SIZE without a limit")
             << greeted + Lines{"S:250-SIZE\r\n250 size 0"} + FromMailFrom << QByteArray() << 0;
+        // DSN offered: reports asked for, the IDs in xtext; an address that needs SMTPUTF8 gets no ORCPT.
+        const QByteArray notify = "NOTIFY=FAILURE,DELAY", ok = "S:250 ok";
+        QTest::newRow("DSN offered")
+            << greeted +
+                   Lines{"S:250-mail\r\n250-DSN\r\n250 SMTPUTF8",
+                         "C:MAIL FROM: <von@example.com> SMTPUTF8 RET=HDRS ENVID=k1.x+2By+3Dz@example.com",
+                         ok,
+                         "C:RCPT TO: <an@example.org> " + notify + " ORCPT=rfc822;an@example.org",
+                         ok,
+                         "C:RCPT TO: <b+1=2@example.org> " + notify + " ORCPT=rfc822;b+2B1+3D2@example.org",
+                         ok,
+                         "C:RCPT TO: <j\xC3\xB6rg@example.org> " + notify,
+                         ok} +
+                   FromMailFrom.mid(4)
+            << QByteArray() << 0;
         QTest::newRow("starttls in lower case, answered with 250")
             << greeted + Lines{"S:250-mail\n250 starttls", "C:STARTTLS", "S:250 ok"} << err8 << 0;
     }
@@ -181,6 +196,10 @@ private Q_SLOTS:
             mail.MailRecipientEMail += "; b@example.org";
         if (script.value(script.size() - 1).contains("Umlauten"))
             mail.MailCopyTo = "j\xF6rg@example.org";
+        if (script.value(3).contains("ENVID")) {
+            mail.MailMessageId = "<k1.x+y=z@example.com>";
+            mail.MailCopyTo = "b+1=2@example.org, j\xF6rg@example.org";
+        }
         const auto out = send(port, script.contains("C:AUTH LOGIN"), encryption, mail);
         QCOMPARE(out.code, code);
         QVERIFY(out.elapsedMs >= lastsAtLeastMs);
