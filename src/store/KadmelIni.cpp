@@ -38,6 +38,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
+    ini.mailsPerConnection = readMailsPerConnection(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");

@@ -32,6 +32,7 @@ struct KadmelIni
     bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
     // [Zustellung] MaximaleGroesseMB; 0: none
     qint32 maxMessageMB = DefaultMaxMessageMB;
+    qint32 mailsPerConnection = DefaultMailsPerConnection; // [Zustellung] MailsProVerbindung
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.

@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QProcess>
 
+#include <cctype>
 #include <csignal>
 
 using namespace kadmel;
@@ -275,6 +276,79 @@ private Q_SLOTS:
         QVERIFY(filler.remove());
         QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(SentFolder), 2, 10000);
         QCOMPARE(sink.messages().size(), 2);
+    }
+
+    // "Alle Senden" keeps one connection for the run, MailsProVerbindung mails at most: each mail's log is the
+    // opening, noted as carried on, and its own lines. A refused mail and one cut off after its message fail alone;
+    // after that hang-up, and a 421 to the next RSET, the next mail goes on a new connection. connections: a letter
+    // per mail, one per connection, upper case for a mail the sink must not have.
+    void sendAllCarriesMailsOnOneConnection_data()
+    {
+        QTest::addColumn<int>("odd");
+        QTest::addColumn<QByteArray>("oddTo");
+        QTest::addColumn<QByteArray>("oddStatus");
+        QTest::addColumn<int>("perConnection");
+        QTest::addColumn<QByteArray>("connections");
+        QTest::newRow("50 on one") << 0 << QByteArray() << QByteArray() << 50 << QByteArray(50, 'a');
+        QTest::newRow("550 on mail 3 of 5")
+            << 3 << QByteArray("x@abgelehnt.example") << QByteArray("ERRMessage3") << 20 << QByteArray("aaAaa");
+        QTest::newRow("hang-up after mail 2's message")
+            << 2 << QByteArray("x@auflegen.example") << QByteArray("ERRMessage9") << 20 << QByteArray("aAbbb");
+        QTest::newRow("421 to the RSET after mail 2")
+            << 2 << QByteArray("x@kurz.example") << codeBytes(ResultCode::Sent) << 20 << QByteArray("aabbb");
+        QTest::newRow("2 a connection") << 0 << QByteArray() << QByteArray() << 2 << QByteArray("aabbc");
+    }
+    void sendAllCarriesMailsOnOneConnection()
+    {
+        QFETCH(int, odd);
+        QFETCH(QByteArray, oddTo);
+        QFETCH(QByteArray, oddStatus);
+        QFETCH(int, perConnection);
+        QFETCH(QByteArray, connections);
+        const int count = int(connections.size());
+        EngineBench bench(ScriptedSmtpServer::unusedPort());
+        Dispatcher& dispatcher = bench.restart();
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled);
+        writeBytes(iniFilePathIn(bench.program),
+                   "[Zustellung]\nMailsProVerbindung=" + QByteArray::number(perConnection));
+        for (int n = 1; n <= count; ++n)
+            bench.writeRawJob(QByteArray::number(n).rightJustified(2, '0') + ".zub", // taken in name order
+                              "@@FR alice@example.com@@TO " + (n == odd ? oddTo : "bob@example.com") + "@@SB Mail " +
+                                  QByteArray::number(n) + "@@\r\n\r\nText");
+        dispatcher.StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), count, 30000);
+        dispatcher.StopProcessing();
+        SmtpSink sink;
+        bench.setPort(sink.port());
+        QSignalSpy resent(&dispatcher, &Dispatcher::resendFinished);
+        QCOMPARE(dispatcher.resendAllFailed(), Dispatcher::Answer::Started);
+        QVERIFY(resent.wait(30000));
+
+        const QList<ReceivedMail> received = sink.messages();
+        QByteArray seen, expected; // letters by the client's port as the sink saw it, "?" for a mail it has not
+        QByteArrayList peers;
+        for (qint16 id = 1; id <= count; ++id) {
+            const MailRecord& mail = bench.store.tables().mail(id);
+            const int n = id;
+            const char letter = connections.at(n - 1);
+            expected += std::isupper(letter) ? '?' : letter;
+            const auto got = std::find_if(received.cbegin(), received.cend(), [&](const ReceivedMail& r) {
+                return r.content.contains("\r\nSubject: " + mail.Subject + "\r\n");
+            });
+            if (got != received.cend() && !peers.contains(got->peer))
+                peers.append(got->peer);
+            seen += got == received.cend() ? '?' : char('a' + peers.indexOf(got->peer));
+            QCOMPARE(mail.Status, n == odd ? oddStatus : codeBytes(ResultCode::Sent));
+            QVERIFY(n != odd || oddStatus != "ERRMessage3" || storedOutcome(mail).reply.startsWith("550 5.1.1"));
+            // Its own conversation from the opening on; carried on as the k-th mail of its connection.
+            const auto k = connections.first(n).toLower().count(char(std::tolower(letter)));
+            const QByteArray note = "(Verbindung weiterverwendet: E-Mail " + QByteArray::number(k) + " dieser";
+            QVERIFY(mail.Log.Sent.value(0) == "EHLO 127.0.0.1\r\n" && mail.Log.Sent.count("QUIT\r\n") <= 1 &&
+                    mail.Log.Sent.count("MAIL FROM: <alice@example.com>\r\n") == 1);
+            QCOMPARE(mail.Log.Received.join().contains(note), k > 1);
+        }
+        QCOMPARE(seen, expected);
+        QCOMPARE(received.size(), count - expected.count('?')); // none twice
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()

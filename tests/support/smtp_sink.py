@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout. Each
-message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials); --tls first writes
-the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token
-only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550. Stops when stdin closes."""
+message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope, credentials, the client's port); --tls
+first writes the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that
+token only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550; one of
+auflegen.example has the connection cut after the message, before its reply; after one of kurz.example the next RSET
+gets 421 and the connection ends. Stops when stdin closes."""
 
 import argparse, asyncio, base64, json, logging, os, pathlib, ssl, sys, warnings
 
@@ -20,16 +22,28 @@ class Sink:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if any(address.lower().endswith("@auflegen.example") for address in envelope.rcpt_tos):
+            server.transport.abort()
+            return "250 OK"  # never reaches the client
+        session.closing = any(address.lower().endswith("@kurz.example") for address in envelope.rcpt_tos)
         self.count += 1
         base = os.path.join(self.folder, "%04d" % self.count)
         pathlib.Path(base + ".eml").write_bytes(envelope.original_content or envelope.content)
         auth = session.auth_data if isinstance(getattr(session, "auth_data", None), LoginPassword) else None
         record = {"mail_from": envelope.mail_from, "rcpt_tos": "\n".join(envelope.rcpt_tos),
                   "login": auth and auth.login.decode("latin-1"), "password": auth and auth.password.decode("latin-1"),
-                  "mechanism": getattr(session, "mechanism", None)}
+                  "mechanism": getattr(session, "mechanism", None), "peer": str(session.peer[1])}
         pathlib.Path(base + ".json.tmp").write_text(json.dumps(record), encoding="utf-8")
         os.rename(base + ".json.tmp", base + ".json")  # the .json shows the message is complete
         return "250 OK"
+
+
+class ClosingSMTP(SMTP):
+    async def smtp_RSET(self, arg):
+        if not getattr(self.session, "closing", False):
+            return await super().smtp_RSET(arg)
+        await self.push("421 4.3.2 Verbindung wird beendet")
+        self.transport.close()
 
 
 class OAuthSink(Sink):
@@ -90,7 +104,7 @@ def main():
     starttls = args.tls == "starttls"
 
     def factory():
-        return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
+        return ClosingSMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
                     enable_SMTPUTF8=args.smtputf8,
                     data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
                     auth_exclude_mechanism=["LOGIN"] if args.plain_only else None,
