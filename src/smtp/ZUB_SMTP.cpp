@@ -86,10 +86,13 @@ void ZUB_SMTP::carry()
 
 void ZUB_SMTP::onTransactionDone(const DeliveryOutcome& outcome, const SmtpLog& log)
 {
-    // A connection kept idle may have been dropped by the server meanwhile; such a mail had not begun to go.
-    if (d->onKept && (outcome.code == ResultCode::ClosedByServer ||
-                      (outcome.code == ResultCode::ServerReply && replyCode(outcome.reply) == "421"))) {
-        d->again = true; // a 421 and a hang-up both end the session: closed() follows
+    // A kept connection may have been dropped or closed by the server meanwhile (ClosedByServer is before the
+    // whole message went out), or refuse its RSET: the mail has not begun to go. Each of these ends the session.
+    const auto lastSent =
+        std::find_if(log.Sent.crbegin(), log.Sent.crend(), [](const QByteArray& l) { return !l.isEmpty(); });
+    if (d->onKept && (outcome.code == ResultCode::ClosedByServer || replyCode(outcome.reply) == "421" ||
+                      (!outcome.sent() && lastSent != log.Sent.crend() && *lastSent == "RSET\r\n"))) {
+        d->again = true; // closed() follows
         return;
     }
     d->outcome = outcome;

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout. Each
-message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope, credentials, the client's port); --tls
-first writes the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that
-token only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550; one of
-auflegen.example has the connection cut after the message, before its reply; after one of kurz.example the next RSET
-gets 421 and the connection ends. Stops when stdin closes."""
+message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope, credentials, client port); --tls first
+writes the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token
+only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550; auflegen.example: hung up
+before the message's reply; kurz.example: the next RSET gets 421. Stops when stdin closes."""
 
 import argparse, asyncio, base64, json, logging, os, pathlib, ssl, sys, warnings
 
@@ -21,6 +20,12 @@ class Sink:
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
+    async def handle_RSET(self, server, session, envelope):
+        if not getattr(session, "closing", False):
+            return "250 OK"
+        asyncio.get_running_loop().call_soon(server.transport.close)  # once the reply is written
+        return "421 4.3.2 Verbindung wird beendet"
+
     async def handle_DATA(self, server, session, envelope):
         if any(address.lower().endswith("@auflegen.example") for address in envelope.rcpt_tos):
             server.transport.abort()
@@ -36,14 +41,6 @@ class Sink:
         pathlib.Path(base + ".json.tmp").write_text(json.dumps(record), encoding="utf-8")
         os.rename(base + ".json.tmp", base + ".json")  # the .json shows the message is complete
         return "250 OK"
-
-
-class ClosingSMTP(SMTP):
-    async def smtp_RSET(self, arg):
-        if not getattr(self.session, "closing", False):
-            return await super().smtp_RSET(arg)
-        await self.push("421 4.3.2 Verbindung wird beendet")
-        self.transport.close()
 
 
 class OAuthSink(Sink):
@@ -104,7 +101,7 @@ def main():
     starttls = args.tls == "starttls"
 
     def factory():
-        return ClosingSMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
+        return SMTP(handler, decode_data=False, hostname="sink.local", authenticator=authenticate,
                     enable_SMTPUTF8=args.smtputf8,
                     data_size_limit=128 * 1024 * 1024,  # mails at the store's file limit
                     auth_exclude_mechanism=["LOGIN"] if args.plain_only else None,
