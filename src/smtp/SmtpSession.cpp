@@ -757,11 +757,13 @@ void SmtpSession::send(const SmtpTransaction& transaction)
     if (!d->busy)
         return;
     d->waiting.append(transaction);
-    if (d->protocolState == Waiting)
+    if (d->protocolState == Waiting) {
+        d->conversationTimer.stop(); // no idle QUIT before the mail begins
         QTimer::singleShot(0, this, [this, current = d->session] {
             if (d->session == current && d->protocolState == Waiting)
                 d->beginNext();
         });
+    }
 }
 
 void SmtpSession::quit()
