@@ -32,6 +32,7 @@ struct ZUB_SMTP::Private
     bool onKept = false;    // the mail on its way went on a connection opened for an earlier one
     bool again = false;     // it met that connection ending: it goes on a new one once the old has ended
     bool stale = false;     // the kept session is not used again
+    bool cut = false;       // abort(): the mail on its way is not sent again
 };
 
 ZUB_SMTP::ZUB_SMTP(SmtpTimings timings, QObject* parent) : QObject(parent), d(std::make_unique<Private>(timings))
@@ -90,8 +91,10 @@ void ZUB_SMTP::onTransactionDone(const DeliveryOutcome& outcome, const SmtpLog& 
     // whole message went out), or refuse its RSET: the mail has not begun to go. Each of these ends the session.
     const auto lastSent =
         std::find_if(log.Sent.crbegin(), log.Sent.crend(), [](const QByteArray& l) { return !l.isEmpty(); });
-    if (d->onKept && (outcome.code == ResultCode::ClosedByServer || replyCode(outcome.reply) == "421" ||
-                      (!outcome.sent() && lastSent != log.Sent.crend() && *lastSent == "RSET\r\n"))) {
+    const bool rsetRefused =
+        outcome.code == ResultCode::ServerReply && lastSent != log.Sent.crend() && *lastSent == "RSET\r\n";
+    if (d->onKept && !d->cut &&
+        (outcome.code == ResultCode::ClosedByServer || replyCode(outcome.reply) == "421" || rsetRefused)) {
         d->again = true; // closed() follows
         return;
     }
@@ -166,7 +169,7 @@ bool ZUB_SMTP::SendMail(bool keepOpen)
     const QByteArray label = "  (ID " + QByteArray::number(d->mail.MailID) + ")";
     d->transaction = {envelopeOf(d->mail), std::move(message), label};
     d->keepAsked = keepOpen;
-    d->again = false;
+    d->again = d->cut = false;
     d->opened = true;
     if (d->stale)
         retire();
@@ -197,6 +200,7 @@ void ZUB_SMTP::abort()
 {
     if (!d->busy)
         return quitKept();
+    d->cut = true;
     if (!d->refusing)
         d->session->abort();
 }

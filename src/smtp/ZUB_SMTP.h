@@ -22,8 +22,8 @@ namespace kadmel {
 // MAIL FROM.
 // SendMail(true) keeps the connection open after the mail for the next one to the same server (after "RSET",
 // without a new sign-in), up to setMailsPerConnection() mails; finished() then comes with the mail's outcome.
-// A mail that finds a kept connection closed, or answered with 421, before its message went out goes once on a
-// new one.
+// A mail that finds a kept connection closed before its message went out, or answered with 421, or its RSET
+// refused, goes once more on a new one (not after abort()).
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT
