@@ -58,6 +58,7 @@ struct DeliveryAttempt::Private
         return *signInLog;
     }
     Page page;
+    bool more = false; // the connection stays open for the next mail
     bool aborted = false;
     OffThread worker; // last: destroyed first, it waits for a page still being built
 };
@@ -71,13 +72,16 @@ DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const Engin
     connect(&d->smtp, &ZUB_SMTP::statusText, this, [this](const QByteArray& text) { d->view.setMessage(text); });
     connect(&d->smtp, &ZUB_SMTP::progress, this,
             [this](qint32 value, qint32 maximum, qint16 option) { d->view.SetPBValue(value, maximum, option); });
+    // The next mail goes on the settings as they are now.
+    connect(&store.kadmelIni(), &KadmelIniFile::changed, this, &DeliveryAttempt::release);
 }
 
 DeliveryAttempt::~DeliveryAttempt() = default;
 
-void DeliveryAttempt::start(qint16 id)
+void DeliveryAttempt::start(qint16 id, bool more)
 {
     d->aborted = false;
+    d->more = more;
     const MailRecord record = d->store.tables().mail(id);
     const QByteArray& body = record.Body;
     const bool attaches = !extrasOf(record).attachments.isEmpty(); // read and encoded beside the window's thread
@@ -124,6 +128,11 @@ void DeliveryAttempt::abort()
     }
 }
 
+void DeliveryAttempt::release()
+{
+    d->smtp.quitKept();
+}
+
 SmtpLog DeliveryAttempt::takeLog()
 {
     return d->signInLog ? *std::exchange(d->signInLog, std::nullopt) : d->smtp.CurrentLog();
@@ -162,14 +171,16 @@ StartCheck DeliveryAttempt::checkStart(const Settings& settings, QString* reason
 void DeliveryAttempt::signInAndSend()
 {
     d->signInLog.reset();
-    const DeliveryDecision decision = decideDelivery(d->store.settings(), d->store.kadmelIni().read());
+    const KadmelIni& ini = d->store.kadmelIni().read();
+    d->smtp.setMailsPerConnection(ini.mailsPerConnection);
+    const DeliveryDecision decision = decideDelivery(d->store.settings(), ini);
     if (!decision.plan)
         return failSignIn(decision.refusedPart == RefusedPart::Encryption ? ResultCode::NotSecure
                                                                           : ResultCode::SignInFailed,
                           toAnsi(decision.reason));
     if (!decision.plan->oauth) {
         d->smtp.setServer(decision.plan->server);
-        d->smtp.SendMail();
+        d->smtp.SendMail(d->more);
         return;
     }
     const AuthSetting& auth = *decision.plan->oauth;
@@ -203,7 +214,7 @@ void DeliveryAttempt::onToken()
     d->tokenServer.accessToken = job->token();
     d->smtp.setServer(d->tokenServer);
     d->tokenServer = {};
-    d->smtp.SendMail();
+    d->smtp.SendMail(d->more);
 }
 
 void DeliveryAttempt::failSignIn(ResultCode code, const QByteArray& reason)

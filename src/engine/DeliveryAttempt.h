@@ -27,7 +27,11 @@ public:
     // one to show.
     StartCheck checkStart(const Settings& settings, QString* reason);
     // Starts the attempt for mail `id`; finished() follows exactly once, always after start() returned.
-    void start(qint16 id);
+    // `more`: another mail follows at once, so the connection stays open after this one (kadmel.ini's
+    // MailsProVerbindung at most).
+    void start(qint16 id, bool more = false);
+    // No mail follows: a connection kept open says "QUIT" (after the mail on its way, if one is).
+    void release();
     // The program ends: the attempt is cut short (a page still being built first ends).
     void abort();
     // The log of the finished attempt: the sign-in's own when it failed before a conversation began.

@@ -209,6 +209,8 @@ void Dispatcher::setPhase(Phase phase)
         d->Timer1.stop();
     if (d->idle() == wasIdle)
         return;
+    if (!wasIdle) // no next mail in hand: a kept connection ends
+        d->delivery.release();
     d->view.setIdle(!wasIdle);
     Q_EMIT idleChanged(!wasIdle);
 }
@@ -323,7 +325,7 @@ void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
         record.Status.clear();
         record.Date = dateText(QDateTime::currentDateTime());
     }
-    d->delivery.start(hand.id);
+    d->delivery.start(hand.id, nextMailReady());
     if (d->phase == Phase::Ending) // the mail came in hand while the program began to end
         d->delivery.abort();
 }
@@ -333,8 +335,16 @@ void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
     d->filing.file(d->inHand, outcome, d->delivery.takeLog(), d->manual);
 }
 
+bool Dispatcher::nextMailReady() const
+{
+    return d->run && !d->run->queue.isEmpty() && !d->ending();
+}
+
 void Dispatcher::finishMail()
 {
+    // The run's next mail comes in hand before the dispatcher is idle, so it may go on the same connection.
+    if (nextMailReady())
+        return resendNextQueued();
     resumePolling();
     if (d->run && pauseHolds()) { // the server's pause ends a run as Stop does
         stopSendAll();
@@ -433,6 +443,8 @@ void Dispatcher::resendNextQueued()
         if (index >= 0)
             return ProcessMail({id, FailedFolder, static_cast<qint16>(index + 1)}, true);
     }
+    if (!d->idle()) // the run's last mails were no longer in the folder
+        resumePolling();
     const bool running = sendAllRunning();
     const std::optional<int> notTried = d->run->stoppedWith;
     d->run.reset();

@@ -104,6 +104,8 @@ private:
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
     void markNotSaved(qint16 id, bool manual, const QString& error);
     void sendInHand(const MailInHand& hand, bool manual);
+    // Another mail comes in hand as soon as this one is done: its connection is kept for it.
+    bool nextMailReady() const;
     void onAttemptFinished(const DeliveryOutcome& outcome);
     // The mail is done: filed and its alert's pause over.
     void finishMail();

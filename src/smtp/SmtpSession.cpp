@@ -269,6 +269,8 @@ struct SmtpSession::Private
 
     void onConversationTimeout()
     {
+        if (protocolState == Waiting)
+            return sendQuit(); // kept too long without a next mail
         if (protocolState != Finished)
             fail(messageOut ? ResultCode::DeliveryUnclear : ResultCode::TimedOut, ResultCode::TimedOut);
     }
@@ -442,9 +444,10 @@ struct SmtpSession::Private
             return;
         if (waiting.isEmpty()) {
             if (quitAsked || aborting)
-                sendQuit();
-            else
-                protocolState = Waiting;
+                return sendQuit();
+            protocolState = Waiting;
+            messageOut = false;
+            conversationTimer.start(timings.keptMs);
             return;
         }
         active = Active{waiting.takeFirst(), opening};
@@ -452,6 +455,9 @@ struct SmtpSession::Private
         messageLength = 0;
         if (begun++ == 0)
             return sendMailFrom();
+        // The note takes a line of its own in both arrays, so each command still meets its reply in the log.
+        active->log.appendSent({});
+        noteReceived("(Verbindung weiterverwendet: E-Mail " + QByteArray::number(begun) + " dieser Verbindung)\r\n");
         conversationTimer.start(timings.conversationMs); // each later mail has the time the first had
         sendCommand("RSET\r\n");
         protocolState = RsetSent;
@@ -572,11 +578,12 @@ struct SmtpSession::Private
                protocolState == MessageSent;
     }
 
-    // The server refused a step of the mail on its way: the next waiting one still goes, else the session ends
-    // as it always did (with "QUIT" where the server still holds an open transaction of several recipients).
+    // The server refused a step of the mail on its way: the next waiting one still goes, and before quit() the
+    // session waits for one; else it ends as it always did (with "QUIT" where the server still holds an open
+    // transaction of several recipients).
     void refuseMail(bool quitFirst)
     {
-        if (waiting.isEmpty() || !inTransaction()) {
+        if ((waiting.isEmpty() && quitAsked) || !inTransaction()) {
             if (quitFirst)
                 sendCommand("QUIT\r\n");
             fail(ResultCode::ServerReply);
@@ -686,6 +693,8 @@ struct SmtpSession::Private
             }
             return;
         default:
+            if (reply.code == 421) // the server closes the connection: nothing more goes on it
+                return fail(ResultCode::ServerReply);
             refuseMail(false);
             return;
         }
@@ -750,11 +759,13 @@ void SmtpSession::send(const SmtpTransaction& transaction)
     if (!d->busy)
         return;
     d->waiting.append(transaction);
-    if (d->protocolState == Waiting)
+    if (d->protocolState == Waiting) {
+        d->conversationTimer.stop(); // no idle QUIT before the mail begins
         QTimer::singleShot(0, this, [this, current = d->session] {
             if (d->session == current && d->protocolState == Waiting)
                 d->beginNext();
         });
+    }
 }
 
 void SmtpSession::quit()

@@ -21,6 +21,8 @@ struct SmtpTimings
     // Trusted besides the system's certificates; only tests bring their own authority.
     QList<QSslCertificate> extraCaCertificates = {};
     int lingerMs = 5000; // a socket let go still gets this long to hand its last bytes (the QUIT) over
+    // A session waiting for its next mail says "QUIT" after this long without one; servers drop idle clients too.
+    int keptMs = 2000;
 };
 
 struct SmtpServer
@@ -37,6 +39,8 @@ struct SmtpServer
     QByteArray accessToken = {};
     // The own limit ([Zustellung] MaximaleGroesseMB): a larger message is refused, never begun; 0: none.
     qint64 maxMessageBytes = 0;
+
+    friend bool operator==(const SmtpServer&, const SmtpServer&) = default;
 };
 
 // One mail of a session: its envelope and its message, composed, end-of-data line included.
@@ -50,9 +54,10 @@ struct SmtpTransaction
 // One connection to the mail server: connect, greeting, EHLO, STARTTLS or TLS from the start, sign-in, then the
 // mails handed to send() one after another ("RSET" between two), then "QUIT" once quit() was asked and none
 // waits. Each mail's outcome comes through transactionDone() in the order sent, with its log: the session's
-// opening and its own lines. A refusal of one mail's step lets the next one go on; a failure of the
-// connection fails the mail on its way and every waiting one. closed() follows the last outcome. Every signal
-// comes from the event loop, never from within open() or send().
+// opening and its own lines (a later mail's marked as carried on a connection already open). A refusal of one
+// mail's step lets the next one go on, and until quit() the session then waits for one; a failure of the
+// connection or a 421 fails the mail on its way and every waiting one. Waiting longer than keptMs, it quits.
+// closed() follows the last outcome. Every signal comes from the event loop, never from within open() or send().
 class SmtpSession : public QObject
 {
     Q_OBJECT

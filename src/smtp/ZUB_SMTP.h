@@ -20,6 +20,10 @@ namespace kadmel {
 // emitted).
 // A message over the server's maxMessageBytes is Refused likewise, one over the SIZE the server announces without
 // MAIL FROM.
+// SendMail(true) keeps the connection open after the mail for the next one to the same server (after "RSET",
+// without a new sign-in), up to setMailsPerConnection() mails; finished() then comes with the mail's outcome.
+// A mail that finds a kept connection closed before its message went out, or answered with 421, or its RSET
+// refused, goes once more on a new one (not after abort()).
 class ZUB_SMTP : public QObject
 {
     Q_OBJECT
@@ -31,8 +35,12 @@ public:
     // Executes the plan as given: SMTPAuth signs in with the password, blank or not.
     void setServer(const SmtpServer& server);
 
-    bool SendMail();
+    bool SendMail(bool keepOpen = false);
     bool isBusy() const;
+    // Mails one connection carries at most (1: one connection per mail).
+    void setMailsPerConnection(int mails);
+    // "QUIT" on a kept connection: at once while no mail is on its way, else after that mail.
+    void quitKept();
     // Ends the session soon (the program is ending): a message that went out whole still gets
     // abortGraceMs for its reply, then DeliveryUnclear; any other session is cut off with TimedOut,
     // finished() coming from within this call.
@@ -53,6 +61,15 @@ Q_SIGNALS:
     void finished(const DeliveryOutcome& outcome);
 
 private:
+    void makeSession();
+    // Lets a kept session go (it says "QUIT"); a new one is ready in its place.
+    void retire();
+    void openSession();
+    // The mail on its way goes on the session.
+    void carry();
+    void onTransactionDone(const DeliveryOutcome& outcome, const SmtpLog& log);
+    void onSessionClosed();
+
     struct Private;
     std::unique_ptr<Private> d;
 };

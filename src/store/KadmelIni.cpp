@@ -64,6 +64,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
     ini.mailsPerMinute = readMailCount(iniSection(lines, "Zustellung"), "MailsProMinute");
     ini.mailsPerDay = readMailCount(iniSection(lines, "Zustellung"), "MailsProTag");
+    ini.mailsPerConnection = readMailsPerConnection(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");

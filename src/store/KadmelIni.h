@@ -38,6 +38,7 @@ struct KadmelIni
     // [Aufbewahrung] GesendeteTage: sent mails older than this many days are removed for good; 0 (missing,
     // empty or not a whole number from 1 to MostKeepSentDays): every one stays.
     qint32 keepSentDays = 0;
+    qint32 mailsPerConnection = DefaultMailsPerConnection; // [Zustellung] MailsProVerbindung
 };
 
 inline constexpr qint32 MostKeepSentDays = 36500;

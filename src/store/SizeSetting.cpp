@@ -8,15 +8,26 @@ namespace {
 const QByteArray Section = "Zustellung";
 const QByteArray Key = "MaximaleGroesseMB";
 
+// The key's whole number from `least` to `most` (at most six digits), else `fallback`.
+qint32 wholeNumber(const IniSection& section, const QByteArray& key, qint32 least, qint32 most, qint32 fallback)
+{
+    const QByteArray value = section.value(key).value_or(QByteArray());
+    const bool digits = !value.isEmpty() && value.size() <= 6 &&
+                        std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    const qint32 number = digits ? value.toInt() : -1;
+    return number >= least && number <= most ? number : fallback;
+}
+
 } // namespace
 
 qint32 readMaxMessageMB(const IniSection& section)
 {
-    const QByteArray value = section.value(Key).value_or(QByteArray());
-    const bool digits = !value.isEmpty() && value.size() <= 6 &&
-                        std::all_of(value.cbegin(), value.cend(), [](char c) { return c >= '0' && c <= '9'; });
-    const qint32 megabytes = digits ? value.toInt() : -1;
-    return megabytes >= 0 && megabytes <= MostMaxMessageMB ? megabytes : DefaultMaxMessageMB;
+    return wholeNumber(section, Key, 0, MostMaxMessageMB, DefaultMaxMessageMB);
+}
+
+qint32 readMailsPerConnection(const IniSection& section)
+{
+    return wholeNumber(section, "MailsProVerbindung", 1, MostMailsPerConnection, DefaultMailsPerConnection);
 }
 
 IniChange maxMessageIniChange(qint32 megabytes)

@@ -14,6 +14,12 @@ inline constexpr qint32 MostMaxMessageMB = 100000;
 qint32 readMaxMessageMB(const IniSection& section);
 IniChange maxMessageIniChange(qint32 megabytes);
 
+// "MailsProVerbindung" in [Zustellung]: the mails one connection carries at most, one after another; 1 is a
+// connection per mail. Missing or not a whole number from 1 to MostMailsPerConnection: the default.
+inline constexpr qint32 DefaultMailsPerConnection = 20;
+inline constexpr qint32 MostMailsPerConnection = 1000;
+qint32 readMailsPerConnection(const IniSection& section);
+
 inline qint64 maxMessageBytes(qint32 megabytes)
 {
     return qint64(megabytes) * 1000000;

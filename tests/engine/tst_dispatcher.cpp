@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QProcess>
 
+#include <cctype>
 #include <csignal>
 
 using namespace kadmel;
@@ -330,6 +331,48 @@ private Q_SLOTS:
         QVERIFY(filler.remove());
         QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(SentFolder), 2, 10000);
         QCOMPARE(sink.messages().size(), 2);
+    }
+
+    // "Alle Senden" resends 50 mails, MailsProVerbindung=40: a refused mail (r) fails alone; one cut off after its
+    // message (h) is unclear and the next goes on a new connection, as does the one whose RSET gets 421 (after k).
+    // Each mail's log is the opening, noted as carried on for a later mail, and its own lines. connections: each
+    // mail's connection, upper case where the sink must not have the mail.
+    void sendAllCarriesMailsOnOneConnection()
+    {
+        const QByteArray kinds = "..r.k.h" + QByteArray(43, '.'), kindNames = ".rhk";
+        const QByteArray connections = "aaAaabB" + QByteArray(40, 'c') + "ddd";
+        EngineBench bench(ScriptedSmtpServer::unusedPort());
+        writeBytes(iniFilePathIn(bench.program), "[Zustellung]\nMailsProVerbindung=40");
+        Dispatcher& dispatcher = bench.restart();
+        QSignalSpy filed(&dispatcher, &Dispatcher::mailFiled), resent(&dispatcher, &Dispatcher::resendFinished);
+        const QByteArrayList to = {"bob@example.com", "x@abgelehnt.example", "x@auflegen.example", "x@kurz.example"};
+        for (int n = 1; n <= kinds.size(); ++n) // taken in name order, failed at first
+            bench.writeRawJob(QByteArray::number(n).rightJustified(2, '0') + ".zub",
+                              "@@FR alice@example.com@@TO " + to[kindNames.indexOf(kinds[n - 1])] + "@@SB Mail " +
+                                  QByteArray::number(n) + "@@\r\n\r\nText");
+        dispatcher.StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), kinds.size(), 30000);
+        dispatcher.StopProcessing();
+        SmtpSink sink;
+        bench.setPort(sink.port());
+        QCOMPARE(dispatcher.resendAllFailed(), Dispatcher::Answer::Started);
+        QVERIFY(resent.wait(30000));
+        QByteArray seen, delivered = connections; // the connection of each message in the sink, in order
+        QByteArrayList peers;
+        for (const ReceivedMail& got : sink.messages()) {
+            peers.append(peers.contains(got.peer) ? QByteArrayList() : QByteArrayList{got.peer});
+            seen += char('a' + peers.indexOf(got.peer));
+        }
+        QCOMPARE(seen, delivered.removeIf([](char c) { return std::isupper(c); })); // none twice
+        const QByteArrayList statuses = {"MSGSENT", "ERRMessage3", "ERRMessage9", "MSGSENT"};
+        for (qint16 n = 1; n <= kinds.size(); ++n) {
+            const MailRecord& mail = bench.store.tables().mail(n);
+            QCOMPARE(mail.Status, statuses[kindNames.indexOf(kinds[n - 1])]);
+            const auto k = connections.first(n).toLower().count(char(std::tolower(connections[n - 1]))); // its place
+            const QByteArray log = mail.Log.Sent.join() + mail.Log.Received.join();
+            QVERIFY(log.startsWith("EHLO 127.0.0.1\r\n") && log.count("MAIL FROM: <") == 1);
+            QCOMPARE(log.contains("weiterverwendet: E-Mail " + QByteArray::number(k) + ' '), k > 1);
+        }
     }
 
     void killedMidSendLosesNothingAndSendsNothingTwice()

@@ -81,6 +81,8 @@ private:
                 answer(socket, session, RcptTo, "250 2.1.5 ok\r\n");
             else if (line == "DATA")
                 session.inData = answer(socket, session, Data, "354 go ahead\r\n");
+            else if (line == "RSET")
+                socket->write("250 2.0.0 ok\r\n");
             else if (line == "QUIT") {
                 socket->write("221 bye\r\n");
                 socket->disconnectFromHost();

@@ -64,7 +64,7 @@ QList<ReceivedMail> SmtpSink::messages() const
         const QJsonObject mail = QJsonDocument::fromJson(file.readAll()).object();
         const auto get = [&mail](const char* key) { return mail.value(QLatin1String(key)).toString().toLatin1(); };
         result.append({get("mail_from"), get("rcpt_tos").split('\n'), get("login"), get("password"), get("mechanism"),
-                       content.readAll()});
+                       content.readAll(), get("peer")});
     }
     return result;
 }

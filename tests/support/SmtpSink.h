@@ -17,6 +17,7 @@ struct ReceivedMail
     QByteArray password;  // for XOAUTH2 the token
     QByteArray mechanism; // "LOGIN", "PLAIN", "XOAUTH2"; empty without AUTH
     QByteArray content;   // the DATA bytes up to (not including) the final ".\r\n"
+    QByteArray peer;      // the client's port: one per connection
 
     // The single Base64 part after the header, decoded.
     QByteArray decodedBody() const

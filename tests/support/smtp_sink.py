@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """A local SMTP sink for tests: aiosmtpd on a free port of 127.0.0.1, printed as the first line on stdout. Each
-message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope and credentials); --tls first writes
-the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token
-only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550. Stops when stdin closes."""
+message goes to --dir as NNNN.eml (the DATA bytes), then NNNN.json (envelope, credentials, client port); --tls first
+writes the authority of a certificate for --cert-host to ca.pem. --token takes AUTH XOAUTH2 for --user with that token
+only; --plain-only offers PLAIN but not LOGIN. A recipient of abgelehnt.example gets 550; auflegen.example: hung up
+before the message's reply; kurz.example: the next RSET gets 421. Stops when stdin closes."""
 
 import argparse, asyncio, base64, json, logging, os, pathlib, ssl, sys, warnings
 
@@ -19,14 +20,24 @@ class Sink:
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
+    async def handle_RSET(self, server, session, envelope):
+        if not getattr(session, "closing", False):
+            return "250 OK"
+        asyncio.get_running_loop().call_soon(server.transport.close)  # once the reply is written
+        return "421 4.3.2 Verbindung wird beendet"
+
     async def handle_DATA(self, server, session, envelope):
+        if any(address.lower().endswith("@auflegen.example") for address in envelope.rcpt_tos):
+            server.transport.abort()
+            return "250 OK"  # never reaches the client
+        session.closing = any(address.lower().endswith("@kurz.example") for address in envelope.rcpt_tos)
         self.count += 1
         base = os.path.join(self.folder, "%04d" % self.count)
         pathlib.Path(base + ".eml").write_bytes(envelope.original_content or envelope.content)
         auth = session.auth_data if isinstance(getattr(session, "auth_data", None), LoginPassword) else None
         record = {"mail_from": envelope.mail_from, "rcpt_tos": "\n".join(envelope.rcpt_tos),
                   "login": auth and auth.login.decode("latin-1"), "password": auth and auth.password.decode("latin-1"),
-                  "mechanism": getattr(session, "mechanism", None)}
+                  "mechanism": getattr(session, "mechanism", None), "peer": str(session.peer[1])}
         pathlib.Path(base + ".json.tmp").write_text(json.dumps(record), encoding="utf-8")
         os.rename(base + ".json.tmp", base + ".json")  # the .json shows the message is complete
         return "250 OK"
