@@ -38,6 +38,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
+    ini.pace = readPaceLimits(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
     ini.receiptFolder = readFolder(lines, "Quittung");
@@ -135,6 +136,8 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(retryIniChange(*changes.retry));
     if (changes.maxMessageMB)
         edits.append(maxMessageIniChange(*changes.maxMessageMB));
+    if (changes.pace)
+        edits += paceIniChanges(*changes.pace);
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)

@@ -4,6 +4,7 @@
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/FolderSetting.h"
+#include "store/PaceSetting.h"
 #include "store/SizeSetting.h"
 #include "store/WindowPlacement.h"
 
@@ -32,6 +33,7 @@ struct KadmelIni
     bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
     // [Zustellung] MaximaleGroesseMB; 0: none
     qint32 maxMessageMB = DefaultMaxMessageMB;
+    PaceLimits pace; // [Zustellung] MailsProMinute, MailsProTag
 };
 
 // The model of the file's bytes; pure, so it is checked and fuzzed without a file.
@@ -49,6 +51,7 @@ struct KadmelIniChanges
     std::optional<WindowPlacement> placement = {};
     std::optional<FolderSetting> archiveFolder = {}; // empty: the key goes
     std::optional<FolderSetting> receiptFolder = {};
+    std::optional<PaceLimits> pace = {};
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and

@@ -14,6 +14,7 @@ const QString IniFile = QStringLiteral("kadmel.ini");
 const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
+const QString PaceFile = QStringLiteral("kadmel.pace");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -34,7 +35,7 @@ bool isSettingsOrIndexName(const QString& name)
 
 bool isSideFileName(const QString& name)
 {
-    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile;
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile || name == PaceFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -83,6 +84,11 @@ QString jobNameFilePathIn(const QString& programFolder)
 QString removalPlanPathIn(const QString& programFolder)
 {
     return in(programFolder, RemovalPlanFile);
+}
+
+QString paceFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, PaceFile);
 }
 
 QString movedMailPathIn(const QString& programFolder, qint16 newId)
