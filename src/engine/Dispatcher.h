@@ -38,6 +38,8 @@ public:
     void updateJobFolder();
     // The retry choice of "kadmel.ini" again (whenever it changed): switched off, nothing waits any more.
     void updateRetry();
+    // MailsProMinute and MailsProTag of "kadmel.ini" again (whenever it changed).
+    void updatePace();
 
     enum class Answer
     {
@@ -92,6 +94,11 @@ private:
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
+    // Paced sending: what waits (jobs the scan left, a resend run) goes as soon as the window lets it.
+    void takeNextPaced();
+    void onPaceTimer();
+    // "3 von 120, fertig etwa um 14:35" for the mail in hand to the view; empty for a single mail.
+    void showProgress(const MailInHand& hand);
     // `manual`: asked for (a new mail, a resend), not an automatic retry.
     void ProcessMail(const MailInHand& hand, bool manual);
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.

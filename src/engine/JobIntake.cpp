@@ -55,6 +55,7 @@ struct JobIntake::Private
     QByteArray jobFolderProblem;          // said once, until the folder can be used again
     std::unique_ptr<JobDirectory> folder; // the scan's one descriptor, open until its end
     QList<JobEntry> pending;              // ready jobs of the scan not yet tried
+    qsizetype waiting = 0;                // what pending held when the scan took its job
     bool stepping = false;                // inside next(): a settled step returns to its loop
     Outcome outcome = Outcome::Working;
     qint16 taken = 0;
@@ -88,6 +89,11 @@ bool JobIntake::isWorking() const
     return d->worker.isRunning();
 }
 
+qsizetype JobIntake::waitingJobs() const
+{
+    return d->waiting;
+}
+
 bool JobIntake::takeSaveOwed()
 {
     return std::exchange(d->saveOwed, false);
@@ -117,6 +123,8 @@ void JobIntake::next()
         if (d->outcome == Outcome::Working)
             return; // settle() goes on from here
     }
+    // A scan that took nothing (the store full, say) leaves nothing waiting: no scan follows at once.
+    d->waiting = d->outcome == Outcome::Taken ? d->pending.size() : 0;
     d->pending.clear();
     d->folder.reset();
     Q_EMIT finished(d->outcome == Outcome::Taken ? d->taken : 0);

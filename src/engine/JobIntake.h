@@ -30,6 +30,8 @@ public:
     // beside the window's thread is done (isWorking() true until then).
     void scan();
     bool isWorking() const;
+    // The ready jobs the last scan left untried after the one it took; 0 when it took none.
+    qsizetype waitingJobs() const;
     // True (once) when a new mail could not be taken back from the index on disk.
     bool takeSaveOwed();
 

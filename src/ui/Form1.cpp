@@ -374,7 +374,8 @@ void Form1::setServiceState(bool active)
 
 void Form1::setMessage(const QByteArray& text)
 {
-    m_panels[1]->setText(fromAnsi(text));
+    m_message = fromAnsi(text);
+    m_panels[1]->setText(m_runProgress.isEmpty() ? m_message : m_message + QStringLiteral(" – ") + m_runProgress);
 }
 
 void Form1::setMessagePicture(MessagePicture picture)
@@ -412,6 +413,13 @@ void Form1::setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts)
     for (auto it = nextAttempts.cbegin(); it != nextAttempts.cend(); ++it)
         suffixes.insert(it.key(), retrySuffix(it.value()));
     listModel(FailedFolder)->setStatusSuffixes(suffixes);
+}
+
+void Form1::setRunProgress(const QByteArray& text)
+{
+    m_runProgress = fromAnsi(text);
+    if (m_hooks)
+        m_hooks->runProgress(text);
 }
 
 void Form1::setIdle(bool idle)

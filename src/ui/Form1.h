@@ -108,6 +108,7 @@ public:
     void SetPBValue(qint32 value, qint32 maximum, qint16 option) override;
     void mailChanged(const MailChange& change) override;
     void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
+    void setRunProgress(const QByteArray& text) override;
     void setIdle(bool idle) override;
     void startRefused(StartCheck check, const QString& reason) override;
     bool inTray() const override;
@@ -177,6 +178,8 @@ private:
     QPointer<Form5> m_settings;
     FolderCommands* m_commands = nullptr;
     QTimer m_clock;
+    QString m_message;           // panel 2's text from the engine
+    QString m_runProgress;       // after it while a run of several mails goes on
     int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;

@@ -112,6 +112,30 @@ private Q_SLOTS:
         QCOMPARE(bench.reloaded(), bench.store.tables());
     }
 
+    // Unpaced, a Start takes nothing before its first tick. Paced, jobs go back to back from the Start, long before
+    // the first tick, until the minute's window is full, which holds across a restart.
+    void pacedJobsGoBackToBack()
+    {
+        SmtpSink sink;
+        EngineBench bench(sink.port(), {.pollMs = 60000, .minJobAgeMs = 0, .smtp = {300, 1500}});
+        for (int i = 1; i <= 10; ++i)
+            bench.writeJob("job" + QByteArray::number(i) + ".zub", "Rechnung");
+        const auto filedAfterStart = [&bench] {
+            auto spy = std::make_unique<QSignalSpy>(&bench.restart(), &Dispatcher::mailFiled);
+            return bench.dispatcher->StartProcessing() == StartCheck::Ok ? std::move(spy) : nullptr;
+        };
+        const auto unpaced = filedAfterStart();
+        QVERIFY(letTimePass(300) && unpaced->isEmpty());
+        QVERIFY(saveIni(bench.program, {.pace = PaceLimits{8, std::nullopt}}));
+        const auto paced = filedAfterStart();
+        QTRY_COMPARE_WITH_TIMEOUT(paced->size(), 8, 30000);
+        QVERIFY(bench.view.runProgress.startsWith("8 von 10, fertig etwa "));
+        QVERIFY(letTimePass(300) && paced->size() == 8 && sink.messages().size() == 8);
+        const auto restarted = filedAfterStart();
+        QVERIFY(letTimePass(300) && restarted->isEmpty());
+        QCOMPARE(QDir(QFile::decodeName(bench.jobs)).entryList({QStringLiteral("*.zub")}, QDir::Files).size(), 2);
+    }
+
     // "Senden" while another resend runs is refused. "Alle Senden" with the service off tries each failed mail
     // once and moves the delivered ones; the job folder is not polled meanwhile.
     void resendsWhileTheServiceIsOff()
