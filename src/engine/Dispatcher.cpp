@@ -266,6 +266,11 @@ void Dispatcher::onTick()
     // Paced and the window full: neither a job nor a retry goes before it has room.
     if (const qint64 wait = d->pacing.waitMs(); wait > 0)
         return d->paceTimer.start(int(wait));
+    scanJobs();
+}
+
+void Dispatcher::scanJobs()
+{
     d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
     if (d->intake.isWorking())
@@ -419,6 +424,14 @@ void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
 
 void Dispatcher::finishMail()
 {
+    // Paced with room in the window, what waits comes in hand straight from the filing: the dispatcher is not
+    // idle between two mails of a run, so a kept connection can carry the next.
+    if (d->pacing.isSet() && d->phase == Phase::Sending && d->pacing.waitMs() == 0) {
+        if (d->run && !d->run->queue.isEmpty())
+            return resendNextQueued();
+        if (!d->run && d->serviceState == 1 && d->intake.waitingJobs() > 0)
+            return scanJobs();
+    }
     resumePolling();
     // Paced, a run's next mail waits for the window (takeNextPaced); one that has none left ends now.
     if (d->run && (!d->pacing.isSet() || d->run->queue.isEmpty()))
@@ -517,6 +530,8 @@ void Dispatcher::resendNextQueued()
     if (d->run->sendAll)
         d->view.setRunProgress({});
     d->run.reset();
+    if (d->phase == Phase::Sending) // the run's last mail was done and none of the rest stands there any more
+        resumePolling();
     if (running)
         Q_EMIT sendAllRunningChanged(false);
     Q_EMIT resendFinished(notTried.has_value(), notTried.value_or(0));

@@ -91,6 +91,7 @@ private:
     // A job, mark or mail comes in hand (or a command holds): Ending instead once the program ends.
     void hold(Phase phase);
     void onTick();
+    void scanJobs();
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();

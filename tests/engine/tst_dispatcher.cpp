@@ -113,11 +113,12 @@ private Q_SLOTS:
     }
 
     // Unpaced, a Start takes nothing before its first tick. Paced, jobs go back to back from the Start, long before
-    // the first tick, until the minute's window is full, which holds across a restart.
+    // the first tick and the alert's pause, until the minute's window is full, which holds across a restart.
     void pacedJobsGoBackToBack()
     {
         SmtpSink sink;
-        EngineBench bench(sink.port(), {.pollMs = 60000, .minJobAgeMs = 0, .smtp = {300, 1500}});
+        EngineBench bench(sink.port(), {.pollMs = 60000, .alertCloseMs = 60000, .minJobAgeMs = 0, .smtp = {300, 1500}});
+        bench.view.tray = true;
         for (int i = 1; i <= 10; ++i)
             bench.writeJob("job" + QByteArray::number(i) + ".zub", "Rechnung");
         const auto filedAfterStart = [&bench] {
