@@ -122,6 +122,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     d->Timer1.setInterval(timings.pollMs);
     connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
     d->paceTimer.setSingleShot(true);
+    d->paceTimer.setTimerType(Qt::PreciseTimer); // a coarse one may fire 5 % early, an hour on a day's wait
     connect(&d->paceTimer, &QTimer::timeout, this, &Dispatcher::onPaceTimer);
     connect(&d->intake, &JobIntake::finished, this, &Dispatcher::onIntakeFinished);
     connect(&d->delivery, &DeliveryAttempt::finished, this, &Dispatcher::onAttemptFinished);

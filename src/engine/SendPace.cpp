@@ -45,7 +45,8 @@ qint64 SendPace::slot(qint64 now, int nth)
 {
     trim(now);
     // The mails before the nth go as early as they may: each waits until, in every window, the mail `limit`
-    // places before it has left.
+    // places before it has left, and a minute's limit spreads them evenly (30 a minute: one every 2 s), so that
+    // a provider that also counts shorter spans never sees a burst.
     QList<qint64> planned;
     planned.reserve(std::max(nth, 0));
     const qsizetype past = m_times.size();
@@ -53,6 +54,8 @@ qint64 SendPace::slot(qint64 now, int nth)
     qint64 moment = now;
     for (int k = 0; k < nth; ++k) {
         const qsizetype index = past + planned.size();
+        if (const qint32 perMinute = m_limits.perMinute.value_or(0); perMinute > 0 && index > 0)
+            moment = std::max(moment, at(index - 1) + MinuteMs / perMinute);
         for (const auto& [limit, window] : windowsOf(m_limits)) {
             if (limit > 0 && index >= limit)
                 moment = std::max(moment, at(index - limit) + window);

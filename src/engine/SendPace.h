@@ -6,8 +6,8 @@
 
 namespace kadmel {
 
-// The sliding windows of paced sending: at most perMinute mails in any 60 seconds and perDay in any 24 hours,
-// counted at the moments mails were handed to the server. Pure: every call is given the wall clock `now`
+// The sliding windows of paced sending: at most perMinute mails in any 60 seconds, evenly spread, and perDay in any
+// 24 hours, counted at the moments mails were handed to the server. Pure: every call is given the wall clock `now`
 // (milliseconds since 1970, UTC). A limit of 0 or none holds nothing back.
 class SendPace
 {

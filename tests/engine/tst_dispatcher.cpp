@@ -113,7 +113,7 @@ private Q_SLOTS:
     }
 
     // Unpaced, a Start takes nothing before its first tick. Paced, jobs go back to back from the Start, long before
-    // the first tick and the alert's pause, until the minute's window is full, which holds across a restart.
+    // the first tick and the alert's pause, until the day's window is full, which holds across a restart.
     void pacedJobsGoBackToBack()
     {
         SmtpSink sink;
@@ -127,7 +127,7 @@ private Q_SLOTS:
         };
         const auto unpaced = filedAfterStart();
         QVERIFY(letTimePass(300) && unpaced->isEmpty());
-        QVERIFY(saveIni(bench.program, {.pace = PaceLimits{8, std::nullopt}}));
+        QVERIFY(saveIni(bench.program, {.pace = PaceLimits{10000, 8}}));
         const auto paced = filedAfterStart();
         QTRY_COMPARE_WITH_TIMEOUT(paced->size(), 8, 30000);
         QVERIFY(bench.view.runProgress.startsWith("8 von 10, fertig etwa "));
