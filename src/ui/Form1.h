@@ -155,6 +155,8 @@ private:
     void commitData(QSessionManager& manager);
     void lastChanceSave();
     int px(int twips) const;
+    // Panel 2: the engine's last message, with a run's progress after it.
+    QString engineMessage() const;
 
     Store& m_store;
     Prompts& m_prompts;
