@@ -113,7 +113,8 @@ private Q_SLOTS:
     }
 
     // Unpaced, a Start takes nothing before its first tick. Paced, jobs go back to back from the Start, long before
-    // the first tick and the alert's pause, until the day's window is full, which holds across a restart.
+    // the first tick and the alert's pause, until the day's window is full, which holds across a restart; an
+    // "Alle Senden" waits for it too, until Stop ends it untried.
     void pacedJobsGoBackToBack()
     {
         SmtpSink sink;
@@ -135,6 +136,16 @@ private Q_SLOTS:
         const auto restarted = filedAfterStart();
         QVERIFY(letTimePass(300) && restarted->isEmpty());
         QCOMPARE(QDir(QFile::decodeName(bench.jobs)).entryList({QStringLiteral("*.zub")}, QDir::Files).size(), 2);
+        MailTables& tables = bench.store.tables();
+        tables.MoveMail(1, SentFolder, FailedFolder);
+        tables.folder(SentFolder).removeAt(1);
+        tables.mail(tables.idAt(FailedFolder, 1)).Status = "ERRMessage4";
+        QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
+        QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
+        QVERIFY(letTimePass(300) && restarted->isEmpty() && bench.dispatcher->sendAllRunning());
+        bench.dispatcher->stopSendAll();
+        QCOMPARE(resent.size(), 1);
+        QCOMPARE(resent.at(0), (QVariantList{true, 1}));
     }
 
     // "Senden" while another resend runs is refused. "Alle Senden" with the service off tries each failed mail
