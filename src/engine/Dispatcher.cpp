@@ -263,16 +263,24 @@ void Dispatcher::onTick()
 {
     if (d->phase != Phase::Idle)
         return;
+    takeJob(false);
+}
+
+void Dispatcher::takeJob(bool goOn)
+{
     writeReceipts(); // a receipt that could not be written is tried again on every tick
     // Paced and the window full: neither a job nor a retry goes before it has room.
     if (const qint64 wait = d->pacing.waitMs(); wait > 0)
         return d->paceTimer.start(int(wait));
-    scanJobs();
+    scanJobs(goOn);
 }
 
-void Dispatcher::scanJobs()
+void Dispatcher::scanJobs(bool goOn)
 {
-    d->intake.scan();
+    if (goOn)
+        d->intake.scanOn();
+    else
+        d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
     if (d->intake.isWorking())
         hold(Phase::TakingJob);
@@ -319,7 +327,7 @@ void Dispatcher::onPaceTimer()
     if (d->run)
         return resendNextQueued();
     if (d->serviceState == 1)
-        onTick();
+        takeJob(true);
 }
 
 void Dispatcher::showProgress(const MailInHand& hand)
@@ -431,7 +439,7 @@ void Dispatcher::finishMail()
         if (d->run && !d->run->queue.isEmpty())
             return resendNextQueued();
         if (!d->run && d->serviceState == 1 && d->intake.waitingJobs() > 0)
-            return scanJobs();
+            return scanJobs(true);
     }
     resumePolling();
     // Paced, a run's next mail waits for the window (takeNextPaced); one that has none left ends now.

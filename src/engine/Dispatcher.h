@@ -91,7 +91,9 @@ private:
     // A job, mark or mail comes in hand (or a command holds): Ending instead once the program ends.
     void hold(Phase phase);
     void onTick();
-    void scanJobs();
+    // A tick's work: the receipts owed, then a job when the pace lets one go; `goOn` with the last scan's list.
+    void takeJob(bool goOn);
+    void scanJobs(bool goOn);
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();

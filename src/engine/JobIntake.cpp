@@ -76,6 +76,11 @@ QByteArray JobIntake::jobFolder() const
 
 void JobIntake::setJobFolder(const QByteArray& folder)
 {
+    if (folder != d->jobFolder) { // what the last scan left stands in the old folder
+        d->pending.clear();
+        d->folder.reset();
+        d->waiting = 0;
+    }
     d->jobFolder = folder;
 }
 
@@ -112,6 +117,17 @@ void JobIntake::scan()
     next();
 }
 
+void JobIntake::scanOn()
+{
+    // A job changed or gone since the listing waits for the next scan, which judges it anew.
+    while (d->folder && !d->pending.isEmpty() && !d->folder->unchanged(d->pending.constFirst()))
+        d->pending.removeFirst();
+    if (!d->folder || d->pending.isEmpty())
+        return scan();
+    d->outcome = Outcome::SetAside;
+    next();
+}
+
 void JobIntake::next()
 {
     // A job that cannot be taken is set aside and the scan goes on: bad files never hold up good ones.
@@ -123,10 +139,13 @@ void JobIntake::next()
         if (d->outcome == Outcome::Working)
             return; // settle() goes on from here
     }
-    // A scan that took nothing (the store full, say) leaves nothing waiting: no scan follows at once.
+    // A scan that took nothing (the store full, say) leaves nothing waiting: no scan follows at once. One that
+    // took a job keeps the rest, with its descriptor, for scanOn().
     d->waiting = d->outcome == Outcome::Taken ? d->pending.size() : 0;
-    d->pending.clear();
-    d->folder.reset();
+    if (d->waiting == 0) {
+        d->pending.clear();
+        d->folder.reset();
+    }
     Q_EMIT finished(d->outcome == Outcome::Taken ? d->taken : 0);
 }
 

@@ -23,6 +23,12 @@ void SendPace::setLimits(const PaceLimits& limits)
     m_limits = limits;
 }
 
+qint64 SendPace::spacing() const
+{
+    const qint32 perMinute = m_limits.perMinute.value_or(0);
+    return perMinute > 0 ? MinuteMs / perMinute : 0;
+}
+
 void SendPace::trim(qint64 now)
 {
     qint64 kept = 0, widest = 0;
@@ -32,6 +38,8 @@ void SendPace::trim(qint64 now)
             widest = std::max(widest, window);
         }
     }
+    if (m_lastSlot && *m_lastSlot > now)
+        m_lastSlot = now;
     // Sorted, so the times ahead of now are the last ones.
     for (auto it = m_times.rbegin(); it != m_times.rend() && *it > now; ++it)
         *it = now;
@@ -54,8 +62,9 @@ qint64 SendPace::slot(qint64 now, int nth)
     qint64 moment = now;
     for (int k = 0; k < nth; ++k) {
         const qsizetype index = past + planned.size();
-        if (const qint32 perMinute = m_limits.perMinute.value_or(0); perMinute > 0 && index > 0)
-            moment = std::max(moment, at(index - 1) + MinuteMs / perMinute);
+        const std::optional<qint64> before = planned.isEmpty() ? m_lastSlot : std::optional(planned.constLast());
+        if (before && spacing() > 0)
+            moment = std::max(moment, *before + spacing());
         for (const auto& [limit, window] : windowsOf(m_limits)) {
             if (limit > 0 && index >= limit)
                 moment = std::max(moment, at(index - limit) + window);
@@ -67,6 +76,7 @@ qint64 SendPace::slot(qint64 now, int nth)
 
 void SendPace::count(qint64 now)
 {
+    m_lastSlot = std::clamp(m_lastSlot ? *m_lastSlot + spacing() : now, now - spacing(), now);
     trim(now);
     m_times.append(now);
     trim(now);
@@ -75,6 +85,7 @@ void SendPace::count(qint64 now)
 void SendPace::restore(const QList<qint64>& times, qint64 now)
 {
     m_times = times;
+    m_lastSlot.reset();
     std::sort(m_times.begin(), m_times.end());
     trim(now);
 }

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <optional>
+
 namespace kadmel {
 
 // The sliding windows of paced sending: at most perMinute mails in any 60 seconds, evenly spread, and perDay in any
@@ -32,15 +34,25 @@ public:
     const QList<qint64>& times() const { return m_times; }
     // Takes up times counted before (a file read at a start), oldest first.
     void restore(const QList<qint64>& times, qint64 now);
-    void clear() { m_times.clear(); }
+    void clear()
+    {
+        m_times.clear();
+        m_lastSlot.reset();
+    }
 
 private:
     // Drops what no longer counts. A time ahead of `now` (the clock was set back) counts as now: it holds the
     // window for a day at most, never until the clock catches up.
     void trim(qint64 now);
 
+    // Milliseconds between two mails of a minute's limit; 0 without one.
+    qint64 spacing() const;
+
     PaceLimits m_limits;
     QList<qint64> m_times;
+    // The moment the last mail was due by the even spread: the next is due a spacing later, so that the work
+    // between a mail's slot and its count does not slow the run down (its lag made up by at most a spacing).
+    std::optional<qint64> m_lastSlot;
 };
 
 } // namespace kadmel
