@@ -15,6 +15,8 @@ struct EngineTimings
     int retryMinuteMs = 60000;  // the unit of the retry schedule: steps of 1 … 60 of them, for a day of 1440
     // From this body size a mail's parsing, page, Base64 and file are made beside the window's thread.
     qint64 offThreadBytes = 1 << 20;
+    // A paced run takes its jobs from a scan's ready list this long before it lists the folder again.
+    int runListMs = 60000;
 };
 
 } // namespace kadmel

@@ -16,6 +16,7 @@
 #include "store/MailFile.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -56,6 +57,7 @@ struct JobIntake::Private
     std::unique_ptr<JobDirectory> folder; // the scan's one descriptor, open until its end
     QList<JobEntry> pending;              // ready jobs of the scan not yet tried
     qsizetype waiting = 0;                // what pending held when the scan took its job
+    QElapsedTimer listed;                 // since the scan's listing
     bool stepping = false;                // inside next(): a settled step returns to its loop
     Outcome outcome = Outcome::Working;
     qint16 taken = 0;
@@ -107,6 +109,7 @@ bool JobIntake::takeSaveOwed()
 void JobIntake::scan()
 {
     d->folder = std::make_unique<JobDirectory>(QFile::encodeName(fromAnsi(d->jobFolder)));
+    d->listed.start();
     const QList<JobEntry> listed = d->folder->list();
     const QByteArray problem = jobFolderProblem();
     if (!problem.isEmpty() && problem != d->jobFolderProblem)
@@ -119,10 +122,11 @@ void JobIntake::scan()
 
 void JobIntake::scanOn()
 {
-    // A job changed or gone since the listing waits for the next scan, which judges it anew.
+    // A job changed or gone since the listing waits for the next scan, which judges it anew; an old list (a
+    // folder renamed meanwhile, a Stop in between) is listed anew.
     while (d->folder && !d->pending.isEmpty() && !d->folder->unchanged(d->pending.constFirst()))
         d->pending.removeFirst();
-    if (!d->folder || d->pending.isEmpty())
+    if (!d->folder || d->pending.isEmpty() || d->listed.hasExpired(d->timings.runListMs))
         return scan();
     d->outcome = Outcome::SetAside;
     next();
