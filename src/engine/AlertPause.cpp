@@ -1,5 +1,7 @@
 #include "engine/AlertPause.h"
 
+#include <utility>
+
 namespace kadmel {
 
 AlertPause::AlertPause(DispatcherView& view, int pauseMs, QObject* parent) : QObject(parent), m_view(view)
@@ -9,12 +11,20 @@ AlertPause::AlertPause(DispatcherView& view, int pauseMs, QObject* parent) : QOb
     connect(&m_timer, &QTimer::timeout, this, &AlertPause::end);
 }
 
-void AlertPause::begin()
+void AlertPause::begin(bool holdQueue)
 {
-    if (m_view.inTray() && !m_cut)
+    const bool pause = m_view.inTray() && !m_cut;
+    m_owed = pause && holdQueue;
+    if (pause)
         m_timer.start();
-    else
+    if (!m_owed)
         Q_EMIT over();
+}
+
+void AlertPause::mailInHand()
+{
+    if (!m_owed)
+        m_timer.stop();
 }
 
 void AlertPause::cut()
@@ -28,7 +38,8 @@ void AlertPause::end()
 {
     m_timer.stop();
     m_view.CloseAlert();
-    Q_EMIT over();
+    if (std::exchange(m_owed, false))
+        Q_EMIT over();
 }
 
 } // namespace kadmel

@@ -15,8 +15,12 @@ class AlertPause : public QObject
 public:
     AlertPause(DispatcherView& view, int pauseMs, QObject* parent = nullptr);
 
-    // A mail was filed: over() follows after the pause, or within the call when there is none.
-    void begin();
+    // A mail was filed: over() follows after the pause, or within the call when there is none. Without
+    // `holdQueue` (paced sending) over() comes at once and the alert closes after the pause, unless the next
+    // mail takes it first.
+    void begin(bool holdQueue = true);
+    // The next mail is in hand: its alert replaces the one whose pause runs.
+    void mailInHand();
     // The program ends: a pause running closes the alert now, and none begins any more.
     void cut();
 
@@ -29,6 +33,7 @@ private:
     DispatcherView& m_view;
     QTimer m_timer;
     bool m_cut = false;
+    bool m_owed = false; // over() waits for the pause
 };
 
 } // namespace kadmel

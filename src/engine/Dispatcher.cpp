@@ -8,6 +8,7 @@
 #include "engine/JobAttachments.h"
 #include "engine/JobIntake.h"
 #include "engine/OffThread.h"
+#include "engine/Pacing.h"
 #include "engine/Receipt.h"
 #include "engine/Receipts.h"
 #include "smtp/Message.h"
@@ -39,6 +40,27 @@ void logLine(const QByteArray& line)
     std::fflush(stderr);
 }
 
+qint64 wallClock()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+// How far a run of several mails has come: `done` of `total`, the first taken at startMs.
+struct RunCount
+{
+    int done = 0;
+    int total = 0;
+    qint64 startMs = 0;
+
+    // The next mail of the run is in hand, `waiting` more behind it.
+    void next(qsizetype waiting)
+    {
+        if (done++ == 0)
+            startMs = wallClock();
+        total = done + int(waiting);
+    }
+};
+
 } // namespace
 
 // What the dispatcher is doing. One mail (or a folder command) at a time: every phase but Idle and Ended
@@ -60,13 +82,15 @@ struct Dispatcher::ResendRun
     QList<qint16> queue;
     bool sendAll = false;           // "Alle Senden", which Stop ends
     std::optional<int> stoppedWith; // Stop asked: the mails it left untried
+    int folder = FailedFolder;      // where the queue's mails stand
+    RunCount count = {};            // of "Alle Senden"
 };
 
 struct Dispatcher::Private
 {
     Private(Store& s, DispatcherView& v, const EngineTimings& t, SecretStore* secrets)
         : store(s), view(v), timings(t), intake(s, v, t), delivery(s, v, t, secrets), filing(s, v, t), receipts(s, v),
-          alertPause(v, t.alertCloseMs)
+          alertPause(v, t.alertCloseMs), pacing(s)
     {}
 
     bool idle() const { return phase == Phase::Idle || phase == Phase::Ended; }
@@ -81,6 +105,9 @@ struct Dispatcher::Private
     // Listeners of the intake and the filing.
     Receipts receipts;
     AlertPause alertPause;
+    Pacing pacing;
+    QTimer paceTimer; // paced sending: the moment the window has room again
+    RunCount jobRun;  // jobs taken back to back, while the scans find more waiting
     QTimer Timer1;
     qint16 serviceState = 0;
     Phase phase = Phase::Idle;
@@ -96,6 +123,9 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
 {
     d->Timer1.setInterval(timings.pollMs);
     connect(&d->Timer1, &QTimer::timeout, this, &Dispatcher::onTick);
+    d->paceTimer.setSingleShot(true);
+    d->paceTimer.setTimerType(Qt::PreciseTimer); // a coarse one may fire 5 % early, an hour on a day's wait
+    connect(&d->paceTimer, &QTimer::timeout, this, &Dispatcher::onPaceTimer);
     connect(&d->intake, &JobIntake::finished, this, &Dispatcher::onIntakeFinished);
     connect(&d->delivery, &DeliveryAttempt::finished, this, &Dispatcher::onAttemptFinished);
     connect(&d->intake, &JobIntake::taking, this,
@@ -123,16 +153,19 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
             removeSentSources(d->store.programFolder(), d->store.tables().mail(id));
     });
     connect(&d->filing, &Filing::filed, this, &Dispatcher::mailFiled);
-    connect(&d->filing, &Filing::filed, &d->alertPause, &AlertPause::begin);
+    // Paced, the next mail does not wait for the alert: it shows the latest.
+    connect(&d->filing, &Filing::filed, this, [this] { d->alertPause.begin(!d->pacing.isSet()); });
     connect(&d->alertPause, &AlertPause::over, this, &Dispatcher::finishMail);
     // Every save of the settings writes kadmel.ini: the job folder and the retry choice follow it.
     connect(&store.kadmelIni(), &KadmelIniFile::changed, this, [this] {
         updateJobFolder();
         updateRetry();
+        updatePace();
     });
     updateJobFolder();
     d->filing.loadRetries();
     d->receipts.load();
+    d->filing.setDayFrees([this] { return d->pacing.dayFrees(); });
     d->housekeeping = std::make_unique<Housekeeping>(*this, store, view, timings);
 }
 
@@ -152,10 +185,13 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
     }
     d->Timer1.start();
     d->serviceState = 1;
+    if (d->pacing.isSet() && d->phase == Phase::Idle) // paced: the folder is looked into at once
+        d->paceTimer.start(0);
     d->intake.forgetFolderProblem(); // a start says again what keeps the job folder from being used
     d->view.setServiceState(true);
     d->filing.setServiceActive(true);
-    for (const QString& problem : {d->filing.takeLoadProblem(), d->receipts.takeLoadProblem()}) {
+    for (const QString& problem :
+         {d->filing.takeLoadProblem(), d->receipts.takeLoadProblem(), d->pacing.takeLoadProblem()}) {
         if (!problem.isEmpty())
             d->view.setMessage(toAnsi(problem));
     }
@@ -201,6 +237,16 @@ void Dispatcher::updateRetry()
     d->filing.updateRetry();
 }
 
+void Dispatcher::updatePace()
+{
+    d->pacing.update();
+    // A resend run waiting for the window goes on as the new limits let it.
+    if (d->phase == Phase::Idle && d->run)
+        resendNextQueued();
+    else
+        takeNextPaced();
+}
+
 void Dispatcher::setPhase(Phase phase)
 {
     const bool wasIdle = d->idle();
@@ -225,11 +271,30 @@ void Dispatcher::onTick()
 {
     if (d->phase != Phase::Idle)
         return;
+    takeJob(false);
+}
+
+void Dispatcher::takeJob(bool goOn)
+{
     writeReceipts(); // a receipt that could not be written is tried again on every tick
-    // The server asked for a pause: nothing starts before its end, and then the mail it held goes first.
-    if (pauseHolds() || (d->filing.pause() == Filing::Pause::Over && retryDueMail()))
+    // The server asked for a pause: nothing starts before its end.
+    if (pauseHolds())
         return;
-    d->intake.scan();
+    // Paced and the window full: neither a job nor a retry goes before it has room.
+    if (const qint64 wait = d->pacing.waitMs(); wait > 0)
+        return d->paceTimer.start(int(wait));
+    // A pause just over: the mail it held goes first.
+    if (d->filing.pause() == Filing::Pause::Over && retryDueMail())
+        return;
+    scanJobs(goOn);
+}
+
+void Dispatcher::scanJobs(bool goOn)
+{
+    if (goOn)
+        d->intake.scanOn();
+    else
+        d->intake.scan();
     // A big job is parsed and saved beside the window's thread: it is in hand from now on.
     if (d->intake.isWorking())
         hold(Phase::TakingJob);
@@ -239,8 +304,12 @@ void Dispatcher::onIntakeFinished(qint16 id)
 {
     if (d->intake.takeSaveOwed())
         d->filing.oweSave();
-    if (id > 0)
+    if (id > 0) {
+        d->jobRun.next(d->intake.waitingJobs());
         return ProcessMail({id}, true);
+    }
+    if (std::exchange(d->jobRun, {}).done > 0 && !d->run)
+        d->view.setRunProgress({});
     if (!d->idle())
         resumePolling();
     // Jobs come first: a retry only on a tick that took none.
@@ -253,6 +322,40 @@ void Dispatcher::resumePolling()
     setPhase(d->ending() ? Phase::Ended : Phase::Idle);
     if (d->serviceState == 1 && d->phase == Phase::Idle)
         d->Timer1.start();
+    takeNextPaced();
+}
+
+void Dispatcher::takeNextPaced()
+{
+    if (!d->pacing.isSet() || d->phase != Phase::Idle)
+        return;
+    // From the event loop, so that a long run never deepens the stack of the mail before.
+    if (d->run || (d->serviceState == 1 && d->intake.waitingJobs() > 0))
+        d->paceTimer.start(int(d->pacing.waitMs()));
+}
+
+void Dispatcher::onPaceTimer()
+{
+    if (d->phase != Phase::Idle)
+        return; // what comes in hand now calls again once it is done
+    if (d->run)
+        return resendNextQueued();
+    if (d->serviceState == 1)
+        takeJob(true);
+}
+
+void Dispatcher::showProgress(const MailInHand& hand)
+{
+    const RunCount* run = hand.isNew() ? &d->jobRun : d->run && d->run->sendAll ? &d->run->count : nullptr;
+    if (!run || run->total < 2)
+        return d->view.setRunProgress({});
+    // The time per mail as the run has gone so far; before its second mail, a tick per job when not paced.
+    const qint64 now = wallClock();
+    const qint64 perMail = run->done > 1                        ? (now - run->startMs) / (run->done - 1)
+                           : hand.isNew() && !d->pacing.isSet() ? d->timings.pollMs
+                                                                : 0;
+    d->view.setRunProgress(progressText(run->done, run->total, d->pacing.expectedEnd(run->total - run->done, perMail),
+                                        QDateTime::fromMSecsSinceEpoch(now)));
 }
 
 void Dispatcher::ProcessMail(const MailInHand& hand, bool manual)
@@ -314,6 +417,13 @@ void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
     d->manual = manual;
     MailRecord& record = d->store.tables().mail(hand.id);
 
+    d->alertPause.mailInHand();
+    // Counted before anything goes out, so that no crash can leave a mail uncounted.
+    if (const QString problem = d->pacing.count(); !problem.isEmpty()) {
+        logLine(toAnsi(problem));
+        d->view.setMessage(toAnsi(problem));
+    }
+    showProgress(hand);
     const QByteArray message = "E-Mail wird bearbeitet..." + idSuffix(hand.id);
     d->view.setMessage(message);
     // A subject may span lines up to its job's next marker: folded onto one row, "An:" stays in the alert.
@@ -337,41 +447,61 @@ void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
 
 bool Dispatcher::nextMailReady() const
 {
-    return d->run && !d->run->queue.isEmpty() && !d->ending();
+    if (d->ending())
+        return false;
+    if (d->run)
+        return !d->run->queue.isEmpty();
+    return d->pacing.isSet() && d->serviceState == 1 && d->intake.waitingJobs() > 0;
 }
 
 void Dispatcher::finishMail()
 {
-    // The run's next mail comes in hand before the dispatcher is idle, so it may go on the same connection.
-    if (nextMailReady())
-        return resendNextQueued();
+    // The server's pause ends a run as Stop does, and nothing more goes before its end.
+    const bool paused = pauseHolds();
+    // The next mail comes in hand before the dispatcher is idle, so that a kept connection can carry it: a
+    // run's next one; paced, with room in the window, also a waiting job.
+    if (!paused && d->phase == Phase::Sending && d->pacing.waitMs() == 0) {
+        if (nextMailReady() && d->run)
+            return resendNextQueued();
+        if (nextMailReady())
+            return takeJob(true);
+    }
     resumePolling();
-    if (d->run && pauseHolds()) { // the server's pause ends a run as Stop does
+    if (d->run && paused) {
         stopSendAll();
         d->run->queue.clear();
         resendNextQueued();
         return d->view.setMessage(d->filing.pauseMessage()); // panel 2 says the pause after the run's summary
     }
-    if (d->run)
+    // Paced, a run's next mail waits for the window (takeNextPaced); one that has none left ends now.
+    if (d->run && (!d->pacing.isSet() || d->run->queue.isEmpty()))
         resendNextQueued();
 }
 
 Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 {
-    if (!d->idle())
+    if (!d->idle() || d->run)
         return Answer::Busy;
     if (pauseHolds())
         return Answer::Paused;
     if (folder < SentFolder || folder > DeletedFolder || pos < 1 || pos > d->store.tables().count(folder))
         return Answer::NotFound;
     d->run.emplace();
-    ProcessMail({d->store.tables().idAt(folder, pos), folder, pos}, true);
+    const qint16 id = d->store.tables().idAt(folder, pos);
+    // Paced and the window full: the mail waits for it like a run of one.
+    if (d->pacing.waitMs() > 0) {
+        d->run->queue = {id};
+        d->run->folder = folder;
+        resendNextQueued();
+        return Answer::Started;
+    }
+    ProcessMail({id, folder, pos}, true);
     return Answer::Started;
 }
 
 Dispatcher::Answer Dispatcher::resendAllFailed()
 {
-    if (!d->idle())
+    if (!d->idle() || d->run)
         return Answer::Busy;
     if (pauseHolds())
         return Answer::Paused;
@@ -419,16 +549,21 @@ void Dispatcher::stopSendAll()
     d->run->stoppedWith = int(d->run->queue.size());
     d->run->queue.clear();
     Q_EMIT sendAllRunningChanged(false);
+    if (d->phase == Phase::Idle) // waiting for the pace's window, with no mail in hand
+        resendNextQueued();
 }
 
 void Dispatcher::stopForExit(bool cutShort)
 {
     d->Timer1.stop();
+    d->paceTimer.stop();
     stopSendAll();
     if (d->run)
         d->run->queue.clear();
     if (d->phase != Phase::Command)
         d->phase = d->idle() ? Phase::Ended : Phase::Ending;
+    if (d->run && d->idle()) // a resend waiting for the pace's window ends untried
+        resendNextQueued();
     if (cutShort)
         d->delivery.abort();
     d->alertPause.cut();
@@ -436,17 +571,25 @@ void Dispatcher::stopForExit(bool cutShort)
 
 void Dispatcher::resendNextQueued()
 {
-    const FolderArray& failed = d->store.tables().folder(FailedFolder);
+    if (!d->run->queue.isEmpty()) {
+        if (const qint64 wait = d->pacing.waitMs(); wait > 0)
+            return d->paceTimer.start(int(wait));
+    }
+    const FolderArray& from = d->store.tables().folder(d->run->folder);
     while (!d->run->queue.isEmpty()) {
         const qint16 id = d->run->queue.takeFirst();
-        const qsizetype index = failed.entries().indexOf(id);
+        const qsizetype index = from.entries().indexOf(id);
+        if (d->run->sendAll)
+            d->run->count.next(d->run->queue.size());
         if (index >= 0)
-            return ProcessMail({id, FailedFolder, static_cast<qint16>(index + 1)}, true);
+            return ProcessMail({id, d->run->folder, static_cast<qint16>(index + 1)}, true);
     }
     if (!d->idle()) // the run's last mails were no longer in the folder
         resumePolling();
     const bool running = sendAllRunning();
     const std::optional<int> notTried = d->run->stoppedWith;
+    if (d->run->sendAll)
+        d->view.setRunProgress({});
     d->run.reset();
     if (running)
         Q_EMIT sendAllRunningChanged(false);
@@ -467,6 +610,13 @@ void Dispatcher::endCommand(const CommandChanges& changes)
         return;
     d->filing.foldersChanged(changes);
     d->receipts.follow(changes);
+    if (d->run) { // a resend run waiting for the pace's window follows a renumbering
+        QList<qint16> queue;
+        for (const qint16 id : std::as_const(d->run->queue))
+            if (const qint16 now = changes.newIdOf(id))
+                queue.append(now);
+        d->run->queue = queue;
+    }
     writeReceipts();
     resumePolling();
 }

@@ -39,6 +39,8 @@ public:
     void updateJobFolder();
     // The retry choice of "kadmel.ini" again (whenever it changed): switched off, nothing waits any more.
     void updateRetry();
+    // MailsProMinute and MailsProTag of "kadmel.ini" again (whenever it changed).
+    void updatePace();
 
     enum class Answer
     {
@@ -60,7 +62,7 @@ public:
     // Panel 2's text of the server's pause while it holds (no job, resend or retry starts); empty otherwise.
     // A throttle ends a "send all" run as Stop does.
     QByteArray pauseMessage() const;
-    // When the day's limit frees again, as the pacing knows it (a day's limit pauses 60 minutes without it).
+    // When the day's limit frees again: the pacing's day window unless set here (60 minutes where neither knows).
     void setDayFrees(std::function<std::optional<QDateTime>()> dayFrees);
     // The "send all" run ends after the mail in hand; resendFinished() counts the mails it leaves untried.
     // Stop does the same.
@@ -96,9 +98,17 @@ private:
     // A job, mark or mail comes in hand (or a command holds): Ending instead once the program ends.
     void hold(Phase phase);
     void onTick();
+    // A tick's work: the receipts owed, then a job when the pace lets one go; `goOn` with the last scan's list.
+    void takeJob(bool goOn);
+    void scanJobs(bool goOn);
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.
     void resumePolling();
+    // Paced sending: what waits (jobs the scan left, a resend run) goes as soon as the window lets it.
+    void takeNextPaced();
+    void onPaceTimer();
+    // "3 von 120, fertig etwa um 14:35" for the mail in hand to the view; empty for a single mail.
+    void showProgress(const MailInHand& hand);
     // `manual`: asked for (a new mail, a resend), not an automatic retry.
     void ProcessMail(const MailInHand& hand, bool manual);
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.

@@ -46,6 +46,10 @@ public:
     // attempt; every change of the schedule gives the whole of it.
     virtual void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) = 0;
 
+    // How far a run of several mails has come ("3 von 120, fertig etwa um 14:35"), after panel 2's text and in
+    // the tray's tooltip; empty when no run goes on.
+    virtual void setRunProgress(const QByteArray& text) = 0;
+
     // IdleFlag changed: false while a mail (or a folder command) is in hand.
     virtual void setIdle(bool idle) = 0;
 

@@ -21,6 +21,8 @@ struct EngineTimings
     int storeWarningMs = 86400000;
     // From this body size a mail's parsing, page, Base64 and file are made beside the window's thread.
     qint64 offThreadBytes = 1 << 20;
+    // A paced run takes its jobs from a scan's ready list this long before it lists the folder again.
+    int runListMs = 60000;
 };
 
 } // namespace kadmel

@@ -29,6 +29,13 @@ public:
     // that fails leaves the folder unreadable.
     QList<JobEntry> list();
 
+    // The job stands as it was listed: same size and time.
+    bool unchanged(const JobEntry& job) const
+    {
+        const std::optional<FolderHandle::Entry> now = m_folder.describe(job.name);
+        return now && now->size == job.size && now->mtimeNs == job.mtimeNs;
+    }
+
     // Reads a job whole; only a regular file of at most maxBytes is read.
     JobRead read(const QByteArray& name, qint64 maxBytes, QByteArray& contents)
     {

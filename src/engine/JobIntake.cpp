@@ -16,6 +16,7 @@
 #include "store/MailFile.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
@@ -55,6 +56,8 @@ struct JobIntake::Private
     QByteArray jobFolderProblem;          // said once, until the folder can be used again
     std::unique_ptr<JobDirectory> folder; // the scan's one descriptor, open until its end
     QList<JobEntry> pending;              // ready jobs of the scan not yet tried
+    qsizetype waiting = 0;                // what pending held when the scan took its job
+    QElapsedTimer listed;                 // since the scan's listing
     bool stepping = false;                // inside next(): a settled step returns to its loop
     Outcome outcome = Outcome::Working;
     qint16 taken = 0;
@@ -75,6 +78,11 @@ QByteArray JobIntake::jobFolder() const
 
 void JobIntake::setJobFolder(const QByteArray& folder)
 {
+    if (folder != d->jobFolder) { // what the last scan left stands in the old folder
+        d->pending.clear();
+        d->folder.reset();
+        d->waiting = 0;
+    }
     d->jobFolder = folder;
 }
 
@@ -88,6 +96,11 @@ bool JobIntake::isWorking() const
     return d->worker.isRunning();
 }
 
+qsizetype JobIntake::waitingJobs() const
+{
+    return d->waiting;
+}
+
 bool JobIntake::takeSaveOwed()
 {
     return std::exchange(d->saveOwed, false);
@@ -96,6 +109,7 @@ bool JobIntake::takeSaveOwed()
 void JobIntake::scan()
 {
     d->folder = std::make_unique<JobDirectory>(QFile::encodeName(fromAnsi(d->jobFolder)));
+    d->listed.start();
     const QList<JobEntry> listed = d->folder->list();
     const QByteArray problem = jobFolderProblem();
     if (!problem.isEmpty() && problem != d->jobFolderProblem)
@@ -103,6 +117,18 @@ void JobIntake::scan()
     d->jobFolderProblem = problem;
     d->pending = d->scanner.readyJobs(listed, QDateTime::currentDateTime());
     d->outcome = Outcome::SetAside; // as after a job set aside: go on with the first
+    next();
+}
+
+void JobIntake::scanOn()
+{
+    // A job changed or gone since the listing waits for the next scan, which judges it anew; an old list (a
+    // folder renamed meanwhile, a Stop in between) is listed anew.
+    while (d->folder && !d->pending.isEmpty() && !d->folder->unchanged(d->pending.constFirst()))
+        d->pending.removeFirst();
+    if (!d->folder || d->pending.isEmpty() || d->listed.hasExpired(d->timings.runListMs))
+        return scan();
+    d->outcome = Outcome::SetAside;
     next();
 }
 
@@ -117,8 +143,13 @@ void JobIntake::next()
         if (d->outcome == Outcome::Working)
             return; // settle() goes on from here
     }
-    d->pending.clear();
-    d->folder.reset();
+    // A scan that took nothing (the store full, say) leaves nothing waiting: no scan follows at once. One that
+    // took a job keeps the rest, with its descriptor, for scanOn().
+    d->waiting = d->outcome == Outcome::Taken ? d->pending.size() : 0;
+    if (d->waiting == 0) {
+        d->pending.clear();
+        d->folder.reset();
+    }
     Q_EMIT finished(d->outcome == Outcome::Taken ? d->taken : 0);
 }
 

@@ -29,7 +29,12 @@ public:
     // One scan of the job folder; finished() follows exactly once: within the call, or once the work
     // beside the window's thread is done (isWorking() true until then).
     void scan();
+    // The same, going on with the ready jobs the last scan left (each still as it was listed, through that
+    // scan's descriptor), so that a long run does not list the folder for every job; a new scan when none is left.
+    void scanOn();
     bool isWorking() const;
+    // The ready jobs the last scan left untried after the one it took; 0 when it took none.
+    qsizetype waitingJobs() const;
     // True (once) when a new mail could not be taken back from the index on disk.
     bool takeSaveOwed();
 

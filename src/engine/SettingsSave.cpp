@@ -41,6 +41,8 @@ QString saveSettings(Store& store, const SettingsEdit& edit, const AutostartEntr
         changes.signIn = edit.signIn;
     if (edit.retry != before.retry)
         changes.retry = edit.retry;
+    if (edit.pace != before.pace)
+        changes.pace = edit.pace;
     for (const QString& problem : {changeFolder(edit.archiveFolder, before.archiveFolder,
                                                 QStringLiteral("Der Archivordner"), changes.archiveFolder),
                                    changeFolder(edit.receiptFolder, before.receiptFolder,

@@ -3,6 +3,7 @@
 #include "store/AuthSetting.h"
 #include "store/EncryptionSetting.h"
 #include "store/FolderSetting.h"
+#include "store/PaceSetting.h"
 #include "store/Settings.h"
 
 #include <QString>
@@ -23,6 +24,7 @@ struct SettingsEdit
     FolderSetting archiveFolder;
     FolderSetting receiptFolder;
     bool withSession = false; // the session's autostart entry
+    PaceLimits pace = {};
 };
 
 // Saves the edit as one. A folder other than the one kadmel.ini names must pass the folder rule. Then the

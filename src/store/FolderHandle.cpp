@@ -75,6 +75,15 @@ FolderHandle::~FolderHandle()
         ::close(m_fd);
 }
 
+std::optional<FolderHandle::Entry> FolderHandle::describe(const QByteArray& name) const
+{
+    struct stat st;
+    if (m_state != State::Open || ::fstatat(m_fd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return Entry{name, qint64(st.st_size), mtimeNsOf(st), S_ISREG(st.st_mode)};
+}
+
 QList<FolderHandle::Entry> FolderHandle::list(const std::function<bool(const QByteArray& name)>& wanted)
 {
     QList<Entry> listed;

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -58,6 +59,8 @@ public:
     // The entries other than folders whose names `wanted` takes (all without it), in name order; a link is
     // described, not followed. A listing that fails leaves the folder unreadable.
     QList<Entry> list(const std::function<bool(const QByteArray& name)>& wanted = {});
+    // The entry `name` as a listing would describe it now; nothing when it is gone or a folder.
+    std::optional<Entry> describe(const QByteArray& name) const;
 
     // Reads a file whole without following a link or waiting on a pipe or device: only a regular file of
     // at most maxBytes is read.

@@ -28,14 +28,6 @@ IniChange folderChange(const char* section, const FolderSetting& folder)
     return {section, FolderKey, folder.isEmpty() ? std::nullopt : std::optional(folder.bytes())};
 }
 
-// A count of mails: a whole number above 0; anything else sets no limit.
-qint32 readMailCount(const IniSection& section, const char* key)
-{
-    bool ok = false;
-    const qint32 count = section.value(key).value_or(QByteArray()).toInt(&ok);
-    return ok && count > 0 ? count : 0;
-}
-
 qint32 readKeepSentDays(const IniSection& section)
 {
     const QByteArray value = section.value("GesendeteTage").value_or(QByteArray());
@@ -49,7 +41,7 @@ qint32 readKeepSentDays(const IniSection& section)
 
 bool pacingConfigured(const KadmelIni& ini)
 {
-    return ini.mailsPerMinute > 0 || ini.mailsPerDay > 0;
+    return ini.pace.isSet();
 }
 
 KadmelIni readKadmelIni(const QByteArray& bytes)
@@ -62,8 +54,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.signIn = readAuthSetting(iniSection(lines, "Anmeldung"), &ini.signInProblem);
     ini.retry = readRetrySetting(iniSection(lines, "Zustellung"));
     ini.maxMessageMB = readMaxMessageMB(iniSection(lines, "Zustellung"));
-    ini.mailsPerMinute = readMailCount(iniSection(lines, "Zustellung"), "MailsProMinute");
-    ini.mailsPerDay = readMailCount(iniSection(lines, "Zustellung"), "MailsProTag");
+    ini.pace = readPaceLimits(iniSection(lines, "Zustellung"));
     ini.mailsPerConnection = readMailsPerConnection(iniSection(lines, "Zustellung"));
     ini.placement = readWindowPlacement(iniSection(lines, "Fenster"));
     ini.archiveFolder = readFolder(lines, "Archiv");
@@ -163,6 +154,8 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(retryIniChange(*changes.retry));
     if (changes.maxMessageMB)
         edits.append(maxMessageIniChange(*changes.maxMessageMB));
+    if (changes.pace)
+        edits += paceIniChanges(*changes.pace);
     if (changes.placement)
         edits += placementIniChanges(*changes.placement);
     if (changes.archiveFolder)

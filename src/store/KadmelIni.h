@@ -4,6 +4,7 @@
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/FolderSetting.h"
+#include "store/PaceSetting.h"
 #include "store/SizeSetting.h"
 #include "store/WindowPlacement.h"
 
@@ -32,9 +33,7 @@ struct KadmelIni
     bool deleteSentAttachments = false;   // [Anhaenge] NachVersandLoeschen: the producer's files, once sent
     // [Zustellung] MaximaleGroesseMB; 0: none
     qint32 maxMessageMB = DefaultMaxMessageMB;
-    // [Zustellung] MailsProMinute and MailsProTag: the pace the provider allows; 0: no limit of that kind
-    qint32 mailsPerMinute = 0;
-    qint32 mailsPerDay = 0;
+    PaceLimits pace; // [Zustellung] MailsProMinute, MailsProTag
     // [Aufbewahrung] GesendeteTage: sent mails older than this many days are removed for good; 0 (missing,
     // empty or not a whole number from 1 to MostKeepSentDays): every one stays.
     qint32 keepSentDays = 0;
@@ -61,6 +60,7 @@ struct KadmelIniChanges
     std::optional<WindowPlacement> placement = {};
     std::optional<FolderSetting> archiveFolder = {}; // empty: the key goes
     std::optional<FolderSetting> receiptFolder = {};
+    std::optional<PaceLimits> pace = {};
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and

@@ -15,6 +15,7 @@ const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
+const QString PaceFile = QStringLiteral("kadmel.pace");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -36,7 +37,7 @@ bool isSettingsOrIndexName(const QString& name)
 bool isSideFileName(const QString& name)
 {
     return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile ||
-           name == ChainHeadFile;
+           name == ChainHeadFile || name == PaceFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -85,6 +86,11 @@ QString jobNameFilePathIn(const QString& programFolder)
 QString removalPlanPathIn(const QString& programFolder)
 {
     return in(programFolder, RemovalPlanFile);
+}
+
+QString paceFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, PaceFile);
 }
 
 QString movedMailPathIn(const QString& programFolder, qint16 newId)

@@ -372,9 +372,15 @@ void Form1::setServiceState(bool active)
     updateStopCommands();
 }
 
+QString Form1::engineMessage() const
+{
+    return m_runProgress.isEmpty() ? m_message : m_message + QStringLiteral(" – ") + m_runProgress;
+}
+
 void Form1::setMessage(const QByteArray& text)
 {
-    m_panels[1]->setText(fromAnsi(text));
+    m_message = fromAnsi(text);
+    m_panels[1]->setText(engineMessage());
 }
 
 void Form1::setMessagePicture(MessagePicture picture)
@@ -418,6 +424,17 @@ void Form1::setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts)
     for (auto it = nextAttempts.cbegin(); it != nextAttempts.cend(); ++it)
         suffixes.insert(it.key(), retrySuffix(it.value()));
     listModel(FailedFolder)->setStatusSuffixes(suffixes);
+}
+
+void Form1::setRunProgress(const QByteArray& text)
+{
+    // Panel 2 follows when it still shows the engine's text (a folder command may have said something since).
+    const bool shown = m_panels[1]->text() == engineMessage();
+    m_runProgress = fromAnsi(text);
+    if (shown)
+        m_panels[1]->setText(engineMessage());
+    if (m_hooks)
+        m_hooks->runProgress(text);
 }
 
 void Form1::setIdle(bool idle)

@@ -109,6 +109,7 @@ public:
     void mailChanged(const MailChange& change) override;
     void foldersRenumbered() override;
     void setRetryTimes(const QMap<qint16, QDateTime>& nextAttempts) override;
+    void setRunProgress(const QByteArray& text) override;
     void setIdle(bool idle) override;
     void startRefused(StartCheck check, const QString& reason) override;
     bool inTray() const override;
@@ -155,6 +156,8 @@ private:
     void commitData(QSessionManager& manager);
     void lastChanceSave();
     int px(int twips) const;
+    // Panel 2: the engine's last message, with a run's progress after it.
+    QString engineMessage() const;
 
     Store& m_store;
     Prompts& m_prompts;
@@ -178,6 +181,8 @@ private:
     QPointer<Form5> m_settings;
     FolderCommands* m_commands = nullptr;
     QTimer m_clock;
+    QString m_message;           // panel 2's text from the engine
+    QString m_runProgress;       // after it while a run of several mails goes on
     int m_messagePanelWidth = 0; // panel 2 with its longest text
     bool m_unloaded = false;
     bool m_terminating = false;

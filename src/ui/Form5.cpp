@@ -24,6 +24,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,6 +63,14 @@ QLineEdit* textBox(const char* name, QWidget* parent)
     auto* edit = new QLineEdit(parent);
     edit->setObjectName(QLatin1String(name));
     return edit;
+}
+
+// A sending limit as typed (confirm() checked it): empty is none.
+std::optional<qint32> limitOf(const QLineEdit* edit)
+{
+    bool ok = false;
+    const int value = edit->text().toInt(&ok);
+    return ok ? std::optional<qint32>(value) : std::nullopt;
 }
 
 // The dialog's rows. It asks for room for all of them; where the screen is too low, they scroll.
@@ -122,6 +131,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
       m_archive(textBox("ArchiveFolder", this)), m_receipts(textBox("ReceiptFolder", this)),
+      m_perMinute(textBox("MailsPerMinute", this)), m_perDay(textBox("MailsPerDay", this)),
       m_sessionEntry(QCoreApplication::applicationFilePath()), m_rows(new RowsArea(this))
 {
     setObjectName(QStringLiteral("Form5"));
@@ -199,6 +209,18 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     };
     addFolderRow(QStringLiteral("Archivordner:"), m_archive, "ArchiveBrowse", 11);
     addFolderRow(QStringLiteral("Quittungsordner:"), m_receipts, "ReceiptBrowse", 12);
+    auto* paceRow = new QHBoxLayout;
+    for (const auto& [edit, most, unit] : {std::tuple{m_perMinute, MostMailsPerMinute, QStringLiteral("pro Minute")},
+                                           std::tuple{m_perDay, MostMailsPerDay, QStringLiteral("pro Tag")}}) {
+        edit->setValidator(new QIntValidator(0, most, edit));
+        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 16);
+        paceRow->addWidget(edit);
+        paceRow->addWidget(caption(unit, this));
+    }
+    paceRow->addStretch();
+    grid->addWidget(caption(QStringLiteral("E-Mails höchstens:"), this), 13, 0);
+    grid->addLayout(paceRow, 13, 1);
+    grid->addWidget(caption(QStringLiteral("leer = ein Auftrag alle 5 Sekunden; 0 = ohne Grenze"), this), 14, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -229,10 +251,13 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
         m_spa->setEnabled(!oauth);
     });
     connect(m_user, &QLineEdit::textChanged, m_signIn, &SignInBox::setUserName);
-    m_signIn->setServerFill([this](const QString& server, qint16 port, Encryption e) {
+    m_signIn->setServerFill([this](const QString& server, qint16 port, Encryption e, qint32 perMinute, qint32 perDay) {
         QStringList changed;
-        for (const auto& [edit, value, name] : {std::tuple{m_server, server, QStringLiteral("Server")},
-                                                std::tuple{m_port, QString::number(port), QStringLiteral("Port")}}) {
+        for (const auto& [edit, value, name] :
+             {std::tuple{m_server, server, QStringLiteral("Server")},
+              std::tuple{m_port, QString::number(port), QStringLiteral("Port")},
+              std::tuple{m_perMinute, QString::number(perMinute), QStringLiteral("E-Mails pro Minute")},
+              std::tuple{m_perDay, QString::number(perDay), QStringLiteral("E-Mails pro Tag")}}) {
             if (edit->text() != value)
                 changed << name;
             edit->setText(value);
@@ -261,6 +286,8 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     m_archive->setPlaceholderText(QStringLiteral("(keine Archivierung)"));
     m_receipts->setText(ini.receiptFolder.path());
     m_receipts->setPlaceholderText(QStringLiteral("(keine Quittungen)"));
+    for (const auto& [edit, limit] : {std::pair{m_perMinute, ini.pace.perMinute}, std::pair{m_perDay, ini.pace.perDay}})
+        edit->setText(limit ? QString::number(*limit) : QString());
 
     connect(browseButton, &QPushButton::clicked, this, &Form5::browse);
     connect(ok, &QPushButton::clicked, this, &Form5::confirm);
@@ -338,6 +365,20 @@ void Form5::confirm()
         m_port->setFocus();
         return;
     }
+    // A limit out of range is said, never saved as none.
+    for (const auto& [edit, unit] :
+         {std::pair{m_perMinute, QStringLiteral("Minute")}, std::pair{m_perDay, QStringLiteral("Tag")}}) {
+        if (!edit->text().isEmpty() && !edit->hasAcceptableInput()) {
+            m_prompts.ask(
+                this,
+                QStringLiteral("Ungültige Zahl der E-Mails pro %1.\nGültig sind die Zahlen von 0 bis %2; leer "
+                               "heißt: ein Auftrag alle 5 Sekunden.")
+                    .arg(unit)
+                    .arg(qobject_cast<const QIntValidator*>(edit->validator())->top()),
+                PromptIcon::Exclamation, PromptButtons::Ok);
+            return edit->setFocus();
+        }
+    }
     const auto saveFailed = [this](const QString& error) {
         m_prompts.ask(this, QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + error,
                       PromptIcon::Critical, PromptButtons::Ok);
@@ -387,7 +428,8 @@ void Form5::save(const Settings& edited, Encryption encryption, const AuthSettin
                             m_retry->isChecked(),
                             FolderSetting::typed(m_archive->text()),
                             FolderSetting::typed(m_receipts->text()),
-                            m_withSession->isChecked()};
+                            m_withSession->isChecked(),
+                            {limitOf(m_perMinute), limitOf(m_perDay)}};
     if (const QString problem = saveSettings(m_store, edit, m_sessionEntry, m_secrets); !problem.isEmpty())
         return void(m_prompts.ask(this,
                                   QStringLiteral("Die Einstellungen konnten nicht gespeichert werden.\n") + problem,

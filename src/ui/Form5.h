@@ -78,6 +78,8 @@ private:
     QCheckBox* m_retry;       // "AutomatischWiederholen" of kadmel.ini
     QLineEdit* m_archive;     // [Archiv] Ordner of kadmel.ini; empty: no archive
     QLineEdit* m_receipts;    // "[Quittung] Ordner" of kadmel.ini; empty: no receipts
+    QLineEdit* m_perMinute;   // "MailsProMinute" of kadmel.ini; empty: one job per tick
+    QLineEdit* m_perDay;      // "MailsProTag" of kadmel.ini
     AutostartEntry m_sessionEntry;
     QScrollArea* m_rows;
     QSize m_fittedHint;

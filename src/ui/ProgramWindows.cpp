@@ -1,5 +1,6 @@
 #include "ui/ProgramWindows.h"
 
+#include "store/Ansi.h"
 #include "store/Store.h"
 #include "ui/Form1.h"
 #include "ui/mail/Form2.h"
@@ -71,6 +72,12 @@ void ProgramWindows::stopOffered(bool offered)
 {
     if (m_tray)
         m_tray->setStopEnabled(offered);
+}
+
+void ProgramWindows::runProgress(const QByteArray& text)
+{
+    if (m_tray)
+        m_tray->setProgressText(fromAnsi(text));
 }
 
 void ProgramWindows::showAlert(const QByteArray& text)

@@ -36,6 +36,7 @@ public:
     void minimizeToTray() override;
     void serviceStateChanged(bool active) override;
     void stopOffered(bool offered) override;
+    void runProgress(const QByteArray& text) override;
     void showAlert(const QByteArray& text) override;
     void setAlertText(const QByteArray& text) override;
     void closeAlert() override;

@@ -346,8 +346,9 @@ void SignInBox::fill(Provider provider, const QString& tenant)
         set(m_authorizationUrl, authorization, m_authorizationLabel->text().chopped(1));
     set(m_scope, scope, QStringLiteral("Bereich"));
     if (m_serverFill)
+        // The providers' limits: Microsoft's per mailbox, Google's per user.
         changed += m_serverFill(microsoft ? QStringLiteral("smtp.office365.com") : QStringLiteral("smtp.gmail.com"),
-                                587, Encryption::StartTls);
+                                587, Encryption::StartTls, microsoft ? 30 : 20, microsoft ? 10000 : 2000);
     const QString name = microsoft ? QStringLiteral("Microsoft 365") : QStringLiteral("Google");
     m_filledNote->setText(
         changed.isEmpty()

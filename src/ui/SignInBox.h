@@ -27,8 +27,10 @@ struct SignInSetup
     SignInTimings timings;
 };
 
-// Puts a template's server, port and encryption into the dialog; the names of the fields it changed.
-using ServerFill = std::function<QStringList(const QString& server, qint16 port, Encryption encryption)>;
+// Puts a template's server, port, encryption and the provider's sending limits (mails a minute, a day) into the
+// dialog; the names of the fields it changed.
+using ServerFill = std::function<QStringList(const QString& server, qint16 port, Encryption encryption,
+                                             qint32 perMinute, qint32 perDay)>;
 
 // How the program signs in at the mail server, as the settings dialog shows it: the choice (methodBox(),
 // placed by the dialog) and this group with the OAuth 2.0 fields, shown only for an OAuth choice.

@@ -18,6 +18,8 @@ public:
     virtual void serviceStateChanged(bool active) = 0;
     // Stop is offered while the service is active or an "Alle Senden" run goes on; after serviceStateChanged.
     virtual void stopOffered(bool offered) = 0;
+    // A run of several mails: its progress as a line of the tooltip (empty: none).
+    virtual void runProgress(const QByteArray& text) = 0;
 
     virtual void showAlert(const QByteArray& text) = 0;
     virtual void setAlertText(const QByteArray& text) = 0;

@@ -113,6 +113,42 @@ private Q_SLOTS:
         QCOMPARE(bench.reloaded(), bench.store.tables());
     }
 
+    // Unpaced, a Start takes nothing before its first tick. Paced, jobs go back to back from the Start, long before
+    // the first tick and the alert's pause, until the day's window is full, which holds across a restart; an
+    // "Alle Senden" waits for it too, until Stop ends it untried.
+    void pacedJobsGoBackToBack()
+    {
+        SmtpSink sink;
+        EngineBench bench(sink.port(), {.pollMs = 60000, .alertCloseMs = 60000, .minJobAgeMs = 0, .smtp = {300, 1500}});
+        bench.view.tray = true;
+        for (int i = 1; i <= 10; ++i)
+            bench.writeJob("job" + QByteArray::number(i) + ".zub", "Rechnung");
+        const auto filedAfterStart = [&bench] {
+            auto spy = std::make_unique<QSignalSpy>(&bench.restart(), &Dispatcher::mailFiled);
+            return bench.dispatcher->StartProcessing() == StartCheck::Ok ? std::move(spy) : nullptr;
+        };
+        const auto unpaced = filedAfterStart();
+        QVERIFY(letTimePass(300) && unpaced->isEmpty());
+        QVERIFY(saveIni(bench.program, {.pace = PaceLimits{10000, 8}}));
+        const auto paced = filedAfterStart();
+        QTRY_COMPARE_WITH_TIMEOUT(paced->size(), 8, 30000);
+        QVERIFY(bench.view.runProgress.startsWith("8 von 10, fertig etwa "));
+        QVERIFY(letTimePass(300) && paced->size() == 8 && sink.messages().size() == 8);
+        const auto restarted = filedAfterStart();
+        QVERIFY(letTimePass(300) && restarted->isEmpty());
+        QCOMPARE(QDir(QFile::decodeName(bench.jobs)).entryList({QStringLiteral("*.zub")}, QDir::Files).size(), 2);
+        MailTables& tables = bench.store.tables();
+        tables.MoveMail(1, SentFolder, FailedFolder);
+        tables.folder(SentFolder).removeAt(1);
+        tables.mail(tables.idAt(FailedFolder, 1)).Status = "ERRMessage4";
+        QSignalSpy resent(bench.dispatcher.get(), &Dispatcher::resendFinished);
+        QCOMPARE(bench.dispatcher->resendAllFailed(), Dispatcher::Answer::Started);
+        QVERIFY(letTimePass(300) && restarted->isEmpty() && bench.dispatcher->sendAllRunning());
+        bench.dispatcher->stopSendAll();
+        QCOMPARE(resent.size(), 1);
+        QCOMPARE(resent.at(0), (QVariantList{true, 1}));
+    }
+
     // "Senden" while another resend runs is refused. "Alle Senden" with the service off tries each failed mail
     // once and moves the delivered ones; the job folder is not polled meanwhile.
     void resendsWhileTheServiceIsOff()
@@ -244,7 +280,7 @@ private Q_SLOTS:
              {Row{"MailsProMinute=30", "421 4.7.0 Try again later, closing connection.", true}, // 1 minute
               Row{"MailsProTag=2000", "550 5.4.5 Daily user sending limit exceeded.", true},    // until it frees
               Row{"MailsProMinute=30", "452 4.7.0 Too many messages, try again in 60 seconds", true},
-              Row{"MailsProMinute=0", "421 4.7.0 Try again later, closing connection.", false}}) {
+              Row{"AutomatischWiederholen=false", "421 4.7.0 Try again later, closing connection.", false}}) {
             ScriptedSmtpServer throttling;
             throttling.reply("220 hello\r\n").expect("EHLO 127.0.0.1\r\n").reply("250 ok\r\n");
             throttling.expect("MAIL FROM: <alice@example.com>\r\n").reply(reply + "\r\n");

@@ -20,6 +20,7 @@ public:
     QByteArrayList messages;
     QByteArrayList log;
     QMap<qint16, QDateTime> retryTimes;
+    QByteArray runProgress;
 
     // How many texts panel 2 showed that contain `part`.
     qsizetype said(const QByteArray& part) const
@@ -50,6 +51,7 @@ public:
     }
     void foldersRenumbered() override { log.append("renumbered"); }
     void setRetryTimes(const QMap<qint16, QDateTime>& times) override { retryTimes = times; }
+    void setRunProgress(const QByteArray& text) override { runProgress = text; }
     void setIdle(bool) override {}
     void startRefused(StartCheck, const QString&) override {}
     bool inTray() const override { return tray; }

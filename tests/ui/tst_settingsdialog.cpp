@@ -203,9 +203,11 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         child<QPushButton>(dialog, "FillMicrosoft")->click();
         QCOMPARE(
             (QStringList{line("TokenUrl")->text(), line("Scope")->text(), line("Text1")->text(), line("Text4")->text(),
-                         child<QComboBox>(dialog, "Encryption")->currentText()}),
+                         child<QComboBox>(dialog, "Encryption")->currentText(), line("MailsPerMinute")->text(),
+                         line("MailsPerDay")->text()}),
             (QStringList{microsoft + QStringLiteral("token"), QStringLiteral("https://outlook.office365.com/.default"),
-                         QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS")}));
+                         QStringLiteral("smtp.office365.com"), QStringLiteral("587"), QStringLiteral("STARTTLS"),
+                         QStringLiteral("30"), QStringLiteral("10000")}));
         // The template's addresses and scope follow the method, saying what changed; SPA has no say under OAuth.
         method->setCurrentIndex(2);
         QCOMPARE(line("Scope")->text() + u' ' + line("AuthorizationUrl")->text(),
@@ -222,6 +224,10 @@ void TestSettingsDialog::signInChoiceRoundTrips()
             child<QPushButton>(dialog, "Command1")->click();
             return dialog.isVisible() && prompts.texts().constLast() == QString::fromUtf8(text);
         };
+        line("MailsPerMinute")->setText(QStringLiteral("10001"));
+        QVERIFY(refusedWith("Ungültige Zahl der E-Mails pro Minute.\nGültig sind die Zahlen von 0 bis 10000; leer "
+                            "heißt: ein Auftrag alle 5 Sekunden."));
+        line("MailsPerMinute")->setText(QStringLiteral("30"));
         child<QComboBox>(dialog, "Encryption")->setCurrentIndex(0);
         QVERIFY(refusedWith("OAuth 2.0 erfordert eine verschlüsselte Verbindung."));
         child<QComboBox>(dialog, "Encryption")->setCurrentIndex(2);
@@ -237,7 +243,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     }
     const std::optional<AuthSetting> service = loadIni(dir.path()).signIn;
     QVERIFY(service->method == AuthMethod::OAuth2Dienst && service->tokenUrl == toAnsi(microsoft) + "token" &&
-            service->clientId == "kadmel-app" && service->clientSecret == "Geheimnis~42" && prompts.asked.size() == 5);
+            service->clientId == "kadmel-app" && service->clientSecret == "Geheimnis~42" && prompts.asked.size() == 6);
     QVERIFY(!fileBytes(iniFilePathIn(dir.path())).contains("Geheimnis~42"));
     {
         // Shown again as stored; the browser sign-in adds its address, and Google fills it in.
@@ -249,7 +255,8 @@ void TestSettingsDialog::signInChoiceRoundTrips()
     }
     const std::optional<AuthSetting> google = loadIni(dir.path()).signIn;
     QVERIFY(google->method == AuthMethod::OAuth2Browser && google->scope == "https://mail.google.com/ openid email" &&
-            google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth");
+            google->authorizationUrl == "https://accounts.google.com/o/oauth2/v2/auth" &&
+            loadIni(dir.path()).pace == (PaceLimits{20, 2000}));
 
     // An unknown Verfahren shows no choice and is not taken for "Kennwort": OK asks for one.
     QVERIFY(writeWholeFile(iniFilePathIn(dir.path()), "[Anmeldung]\nVerfahren=Magie\n", nullptr));

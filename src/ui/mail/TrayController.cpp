@@ -9,10 +9,11 @@
 
 namespace kadmel {
 
-QString trayTipText(bool active)
+QString trayTipText(bool active, const QString& progress)
 {
     return QStringLiteral("Kadmel Mail System v3.0\r\nStatus:") +
-           (active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif"));
+           (active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif")) +
+           (progress.isEmpty() ? QString() : QStringLiteral("\r\n") + progress);
 }
 
 TrayController::TrayController(QWidget* window, std::function<bool()> trayAvailable, QObject* parent)
@@ -57,7 +58,7 @@ void TrayController::MinimizeToTray()
         // would open on a left click too on some desktops.
         connect(m_icon.get(), &QSystemTrayIcon::activated, this, &TrayController::onActivated);
     }
-    m_icon->setToolTip(trayTipText(m_active));
+    m_icon->setToolTip(trayTipText(m_active, m_progress));
     m_window->hide();
     m_icon->show();
     m_mode = InTray;
@@ -82,7 +83,14 @@ void TrayController::UpdateTrayTip(bool active)
     m_start->setEnabled(!active);
     m_stop->setEnabled(active);
     if (m_icon)
-        m_icon->setToolTip(trayTipText(active));
+        m_icon->setToolTip(trayTipText(active, m_progress));
+}
+
+void TrayController::setProgressText(const QString& text)
+{
+    m_progress = text;
+    if (m_icon)
+        m_icon->setToolTip(trayTipText(m_active, m_progress));
 }
 
 void TrayController::setStopEnabled(bool enabled)

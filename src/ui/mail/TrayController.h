@@ -13,8 +13,8 @@ class QWidget;
 
 namespace kadmel {
 
-// "Kadmel Mail System v3.0", CR LF, "Status:Aktif" or "Status:Inaktif".
-QString trayTipText(bool active);
+// "Kadmel Mail System v3.0", CR LF, "Status:Aktif" or "Status:Inaktif"; a run's progress on a line of its own.
+QString trayTipText(bool active, const QString& progress = {});
 
 // The main window's life in the notification area: "Minimieren" hides it behind a tray icon
 // whose right-button menu starts, stops, restores and ends; "Öffnen" or a left click brings it back.
@@ -41,6 +41,8 @@ public:
     // The dispatcher's state changed: tooltip (when the icon is present) and the menu's Start/Stop.
     void UpdateTrayTip(bool active);
     void setStopEnabled(bool enabled);
+    // A run's progress in the tooltip; empty: none.
+    void setProgressText(const QString& text);
 
     qint16 TrayMode() const { return m_mode; }
     bool inTray() const { return m_mode == InTray; }
@@ -59,6 +61,7 @@ private:
     std::function<bool()> m_trayAvailable;
     qint16 m_mode = WindowShown;
     bool m_active = false;
+    QString m_progress;
     std::unique_ptr<QMenu> m_menu;
     QAction* m_start;
     QAction* m_stop;
