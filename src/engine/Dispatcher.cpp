@@ -6,13 +6,16 @@
 #include "engine/Filing.h"
 #include "engine/Housekeeping.h"
 #include "engine/JobAttachments.h"
+#include "engine/JobDirectory.h"
 #include "engine/JobIntake.h"
+#include "engine/JobParser.h"
 #include "engine/OffThread.h"
 #include "engine/Pacing.h"
 #include "engine/Receipt.h"
 #include "engine/Receipts.h"
 #include "smtp/Message.h"
 #include "store/Ansi.h"
+#include "store/FileAccess.h"
 #include "store/KadmelIni.h"
 #include "store/MailExtras.h"
 #include "store/ResultCode.h"
@@ -115,6 +118,9 @@ struct Dispatcher::Private
     bool manual = true; // the attempt in hand was asked for, not an automatic retry
     std::optional<ResendRun> run;
     std::unique_ptr<Housekeeping> housekeeping;
+    // Mails whose job a kill left behind after they were saved: never begun, they go first.
+    QList<std::pair<qint16, QByteArray>> untried; // ID and Message-ID
+
     OffThread worker; // last: destroyed first, it waits for a mark still being written
 };
 
@@ -166,6 +172,7 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
     d->filing.loadRetries();
     d->receipts.load();
     d->filing.setDayFrees([this] { return d->pacing.dayFrees(); });
+    reclaimJobsTaken();
     d->housekeeping = std::make_unique<Housekeeping>(*this, store, view, timings);
 }
 
@@ -283,10 +290,49 @@ void Dispatcher::takeJob(bool goOn)
     // Paced and the window full: neither a job nor a retry goes before it has room.
     if (const qint64 wait = d->pacing.waitMs(); wait > 0)
         return d->paceTimer.start(int(wait));
+    if (sendUntried())
+        return;
     // A pause just over: the mail it held goes first.
     if (d->filing.pause() == Filing::Pause::Over && retryDueMail())
         return;
     scanJobs(goOn);
+}
+
+void Dispatcher::reclaimJobsTaken()
+{
+    // A new mail is saved before its job is deleted, and sent only after that: one found in hand whose job
+    // file is still there, holding the same mail, was never begun. Its job goes and it is sent as its job
+    // would have been. A new job under the name is a mail of its own.
+    JobDirectory folder(QFile::encodeName(fromAnsi(d->intake.jobFolder())));
+    for (const qint16 id : d->store.mailsFoundInHand()) {
+        const QByteArray name = extrasOf(d->store.tables().mail(id)).jobName;
+        QByteArray text;
+        if (name.isEmpty() || folder.read(name, MaxMailFileBytes / 2, text) != JobRead::Read)
+            continue;
+        const ParsedJob job = parseJobText(text);
+        const MailRecord& mail = d->store.tables().mail(id);
+        if (job.outcome != ParsedJob::Outcome::Ok || OemToAnsi(job.fields.sender) != mail.From ||
+            OemToAnsi(job.fields.recipient) != mail.To || OemToAnsi(job.fields.subject) != mail.Subject ||
+            OemToAnsi(job.fields.body) != mail.Body || !folder.remove(name))
+            continue;
+        d->untried.append({id, messageIdOf(mail)});
+    }
+}
+
+bool Dispatcher::sendUntried()
+{
+    const MailTables& tables = d->store.tables();
+    while (!d->untried.isEmpty()) {
+        const auto [id, messageId] = d->untried.takeFirst();
+        // A folder command may have moved, edited or renumbered it since: then it is left as it stands.
+        const qsizetype index = tables.folder(FailedFolder).entries().indexOf(id);
+        if (index < 0 || messageIdOf(tables.mail(id)) != messageId ||
+            !isResult(tables.mail(id).Status, ResultCode::DeliveryUnclear))
+            continue;
+        ProcessMail({id, FailedFolder, static_cast<qint16>(index + 1)}, true);
+        return true;
+    }
+    return false;
 }
 
 void Dispatcher::scanJobs(bool goOn)

@@ -100,6 +100,10 @@ private:
     void onTick();
     // A tick's work: the receipts owed, then a job when the pace lets one go; `goOn` with the last scan's list.
     void takeJob(bool goOn);
+    // At a start: the mails a kill left with their jobs still waiting are sent instead of the jobs.
+    void reclaimJobsTaken();
+    // True when one of those came in hand.
+    bool sendUntried();
     void scanJobs(bool goOn);
     void onIntakeFinished(qint16 id);
     // Idle again, the poll timer running while the service is active and the program not ending.

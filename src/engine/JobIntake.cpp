@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace kadmel {
@@ -207,7 +208,7 @@ void JobIntake::ParseJob(const JobEntry& job)
     const Settings settings = d->store.settings();
     const QString programFolder = d->store.programFolder();
     const int minAgeMs = d->timings.minJobAgeMs;
-    const auto parse = [text = std::move(text), settings, programFolder, minAgeMs]() mutable {
+    const auto parse = [text = std::move(text), settings, programFolder, minAgeMs, jobName = job.name]() mutable {
         NewMail mail;
         const ParsedJob parsed = parseJobText(text);
         text = {};
@@ -241,6 +242,10 @@ void JobIntake::ParseJob(const JobEntry& job)
                                          "\x93 lie\xDF sich nicht in den Mailspeicher kopieren: " + toAnsi(error);
             extras.attachments.append(attachmentValue(copy, file.sourcePath));
         }
+        // A name that could not stand in the record is not kept: its job is then never told from a new one.
+        if (!jobName.contains("@@") &&
+            std::none_of(jobName.cbegin(), jobName.cend(), [](char c) { return uchar(c) < 0x20; }))
+            extras.jobName = jobName;
         setExtras(record, extras);
         return mail;
     };

@@ -36,6 +36,8 @@ MailExtras extrasOf(const MailRecord& record)
             extras.replyTo = value;
         else if (marker == "AN")
             extras.attachments.append(value);
+        else if (marker == "JN")
+            extras.jobName = value;
         else
             extras.others += "@@" + piece;
     }
@@ -54,7 +56,7 @@ void setExtras(MailRecord& record, const MailExtras& extras)
     for (const QByteArray& attachment : extras.attachments)
         attachments += field("@@AN", attachment);
     record.Reserved = messageIdOf(record) + field("@@CC", extras.copyTo) + field("@@BC", extras.blindCopyTo) +
-                      field("@@RT", extras.replyTo) + attachments + extras.others;
+                      field("@@RT", extras.replyTo) + attachments + field("@@JN", extras.jobName) + extras.others;
 }
 
 } // namespace kadmel

@@ -18,6 +18,9 @@ struct MailExtras
     // "@@AN" per file of the job, as the intake copied it into the store's "Anhaenge/" folder: the copy's
     // name (16 hex digits), a blank, the producer's path of the file (AttachmentCopies.h).
     QList<QByteArray> attachments = {};
+    // "@@JN": the name of the job file the mail came from, so that a start can tell its job from a new one
+    // should a kill have left the job behind.
+    QByteArray jobName = {};
     QByteArray others = {}; // fields of markers this version does not know, kept as they stand
 
     friend bool operator==(const MailExtras&, const MailExtras&) = default;

@@ -47,6 +47,7 @@ struct Store::Private
     MailTables tables;
     MailFileMemory files;
     std::optional<KadmelIniFile> kadmelIni;
+    QList<qint16> foundInHand;
 };
 
 Store::Store(const QString& programFolder, FileSync sync) : d(std::make_unique<Private>())
@@ -332,6 +333,11 @@ bool Store::removeForGood(const QList<qint16>& deletedPositions, QString* error)
     return true;
 }
 
+QList<qint16> Store::mailsFoundInHand() const
+{
+    return d->foundInHand;
+}
+
 Store::LoadReport Store::loadAtStartup()
 {
     LoadReport report;
@@ -369,6 +375,7 @@ Store::LoadReport Store::loadAtStartup()
 
     LoadedStore loaded{d->settings, d->tables, d->files, {}, {}};
     LoadStore(d->programFolder, loaded);
+    d->foundInHand = loaded.foundInHand;
     report.problems += loaded.problems;
     if (d->refusal = report.refusal = loaded.refusal; !report.refusal.isEmpty())
         return report;

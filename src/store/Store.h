@@ -96,6 +96,8 @@ public:
         QString refusal;      // German: why the program cannot work on this store
     };
     LoadReport loadAtStartup();
+    // The new mails the last load found in hand without an outcome (marked DeliveryUnclear, IDs as loaded).
+    QList<qint16> mailsFoundInHand() const;
 
 private:
     friend class PermanentRemoval;

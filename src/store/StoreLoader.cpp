@@ -176,6 +176,7 @@ void fileMailsInHand(const QString& programFolder, const QList<qint16>& inHand, 
         if (!record.Status.isEmpty())
             continue;
         record.Status = codeBytes(ResultCode::DeliveryUnclear);
+        into.foundInHand.append(id);
         QString error;
         if (writeWholeFile(mailFilePathIn(programFolder, id), encodeMailRecord(record), &error))
             into.files.remember(id, record);

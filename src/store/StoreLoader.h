@@ -17,6 +17,9 @@ struct LoadedStore
     MailFileMemory& files;
     QStringList problems;
     QString refusal;
+    // New mails found in no folder and without an outcome, now marked DeliveryUnclear: in hand at the end,
+    // their send begun or not.
+    QList<qint16> foundInHand = {};
 };
 
 // Reads the settings, the folder index and every mail file of the program folder, each on its own.

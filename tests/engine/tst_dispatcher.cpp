@@ -3,6 +3,7 @@
 #include "engine/MailBudget.h"
 #include "smtp/Message.h"
 #include "store/MailAttachments.h"
+#include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
 #include "store/RetryFile.h"
 #include "support/EngineBench.h"
@@ -233,7 +234,7 @@ private Q_SLOTS:
         QSignalSpy filed(bench.dispatcher.get(), &Dispatcher::mailFiled);
         bench.dispatcher->StartProcessing();
         QVERIFY(filed.wait(5000));
-        const QByteArray id = bench.reloaded().mail(1).Reserved;
+        const QByteArray id = messageIdOf(bench.reloaded().mail(1));
         QVERIFY(isMessageId(id));
 
         // Stop while a retry is in hand: that mail runs out of time and waits again, and no attempt follows.
@@ -265,7 +266,7 @@ private Q_SLOTS:
         QCOMPARE(sink.messages().size(), 2);
         QCOMPARE(bench.store.tables().folder(SentFolder).entries(), (QList<qint16>{2, 1})); // the new job went first
         QVERIFY(bench.view.retryTimes.isEmpty());
-        const QByteArray other = bench.store.tables().mail(2).Reserved;
+        const QByteArray other = messageIdOf(bench.store.tables().mail(2));
         QVERIFY(sink.messages().at(1).content.contains("\r\nMessage-ID: " + id + "\r\n") && other != id &&
                 sink.messages().at(0).content.contains("\r\nMessage-ID: " + other + "\r\n"));
     }
@@ -444,6 +445,40 @@ private Q_SLOTS:
         // The message went out whole: the server may have it. The mark is on disk at once, so the second
         // run, killed before any save, keeps it.
         QCOMPARE(store.tables().mail(1).Status, QByteArray("ERRMessage9"));
+    }
+
+    // Killed between a mail's save and its job's deletion: the next start sends that mail instead of taking the job
+    // again. A job written anew under the name of a mail in hand is a mail of its own.
+    void aJobLeftByAKillIsNotTakenTwice()
+    {
+        SmtpSink sink;
+        EngineBench bench(sink.port());
+        bench.writeJob("a.zub", "eins");
+        bench.writeJob("b.zub", "zwei");
+        QSignalSpy filed(&bench.restart(), &Dispatcher::mailFiled);
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(filed.size(), 2, 10000);
+        QTRY_VERIFY(bench.dispatcher->IdleFlag());
+        bench.dispatcher.reset();
+        for (const qint16 id : {1, 2})
+            bench.store.tables().mail(id).Status.clear();
+        bench.store.tables().setIndex(2, FolderArray(), FolderArray(), FolderArray());
+        QVERIFY(bench.store.SaveAll());
+        bench.writeJob("a.zub", "eins");
+        bench.writeJob("b.zub", "drei");
+
+        bench.load(sink.port());
+        QSignalSpy again(&bench.restart(), &Dispatcher::mailFiled);
+        bench.dispatcher->StartProcessing();
+        QTRY_COMPARE_WITH_TIMEOUT(again.size(), 2, 10000);
+        QTRY_VERIFY(bench.dispatcher->IdleFlag());
+        QVERIFY(!bench.jobExists("a.zub") && !bench.jobExists("b.zub"));
+        const MailTables tables = bench.reloaded();
+        QCOMPARE(tables.MailCount(), qint16(3));
+        QCOMPARE(tables.folder(SentFolder).entries(), (QList<qint16>{1, 3}));
+        QCOMPARE(tables.mail(3).Subject, QByteArray("drei"));
+        QCOMPARE(tables.mail(2).Status, QByteArray("ERRMessage9")); // it may have gone: never sent unasked
+        QCOMPARE(sink.messages().size(), 4);
     }
 
     // An invoice job with a PDF and an XML file of an umlaut name, a field per line: the recipient reads both

@@ -147,14 +147,14 @@ private Q_SLOTS:
         bench.dispatcher->endCommand({{}, removal.newIds()});
         QVERIFY(bench.receipt("a.zub").startsWith("ID=\r\nStatus=gesendet\r\n")); // gone for good
         QVERIFY(bench.receipt(odd).startsWith("ID=3\r\n")); // the newer job's; its new ID shows at the next write
-        const QByteArray delivered = bench.store.tables().mail(1).Reserved;
+        const QByteArray delivered = messageIdOf(bench.store.tables().mail(1));
         QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);
         // The debt goes to disk under the Message-ID it goes out with: a kill now would not lose the mail's job.
         QCOMPARE(loadJobNameFile(bench.program)->value(0).key, MailKey::of(bench.store.tables().mail(1)));
         QTRY_VERIFY(bench.receipt(odd).startsWith("ID=1\r\nStatus=gesendet\r\n"));
         // Sent again on purpose: a new message, under a Message-ID of its own.
-        QVERIFY(bench.receipt(odd).contains("Nachrichten-ID=" + bench.store.tables().mail(1).Reserved) &&
-                bench.store.tables().mail(1).Reserved != delivered);
+        QVERIFY(bench.receipt(odd).contains("Nachrichten-ID=" + messageIdOf(bench.store.tables().mail(1))) &&
+                messageIdOf(bench.store.tables().mail(1)) != delivered);
         bench.writeRawJob(odd, "@@FR a@@SB b@@\r\n\r\nText"); // a refused one is newer still
         QTRY_VERIFY(bench.receipt(odd).contains("=abgewiesen") && bench.dispatcher->IdleFlag());
         QCOMPARE(bench.dispatcher->resend(SentFolder, 1), Dispatcher::Answer::Started);

@@ -234,6 +234,7 @@ int runKills(int rounds, quint32 seed)
         << ", duplicates: " << duplicates << ", unclear (ERRMessage9): " << unclear
         << ", jobs filed as two mails: " << tables.MailCount() - mailed.size() << Qt::endl;
     check(lost == 0, "every job is a mail or still a job file");
+    check(tables.MailCount() == mailed.size(), "no job became two mails");
     check(acceptedButFailed == 0, "no accepted mail is filed as a plain failure");
     check(duplicates == 0, "nothing was accepted twice");
     check(clean, "the store loads with no damaged file");
