@@ -204,20 +204,26 @@ bool holdsWaitingCopies(const QString& pendingFolder)
 
 namespace {
 
-// The copies named for `day` with their headers; `take` returns true to stop.
-void readArchivedHeaders(const QString& root, const QDate& day,
-                         const std::function<bool(const QString& path, const QByteArray& header)>& take)
+// The copies named for `day` with their headers; `take` returns true to stop. Only through the archive's own
+// folders, never a link: a copy that lies elsewhere does not count as archived.
+void readArchivedHeaders(
+    const QString& root, const QDate& day,
+    const std::function<bool(FolderHandle& month, const QByteArray& name, const QByteArray& header)>& take)
 {
-    const QString prefix = day.toString(QStringLiteral("yyyy-MM-dd "));
-    const QDir folder(root + QLatin1Char('/') + monthOf(prefix));
-    for (const QString& name : folder.entryList({prefix + QStringLiteral("*.eml")}, QDir::Files, QDir::Name)) {
-        QFile file(folder.filePath(name));
-        if (!file.open(QIODevice::ReadOnly))
+    const QByteArray prefix = QFile::encodeName(day.toString(QStringLiteral("yyyy-MM-dd ")));
+    const FolderHandle top = openArchive(root);
+    const FolderHandle year(top, prefix.left(4));
+    FolderHandle month(year, prefix.mid(5, 2));
+    const auto named = [&prefix](const QByteArray& name) { return name.startsWith(prefix) && name.endsWith(".eml"); };
+    for (const FolderHandle::Entry& entry : month.list(named)) {
+        QFile file;
+        FileRead why;
+        if (!entry.regular || !month.open(entry.name, file, why))
             continue;
         // From the line break before the first field to the one after the last: every field is "\r\nName: …\r\n".
         const QByteArray head = file.read(HeaderBytes);
         const qsizetype end = head.indexOf("\r\n\r\n");
-        if (take(file.fileName(), "\r\n" + (end < 0 ? head : head.left(end + 2))))
+        if (take(month, entry.name, "\r\n" + (end < 0 ? head : head.left(end + 2))))
             return;
     }
 }
@@ -231,9 +237,9 @@ std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day
     const QByteArray line = MessageIdField + messageId + "\r\n";
     std::optional<QByteArray> found;
     for (const QDate& date : {day, day.addDays(1)}) {
-        readArchivedHeaders(root, date, [&](const QString& path, const QByteArray& header) {
+        readArchivedHeaders(root, date, [&](FolderHandle& month, const QByteArray& name, const QByteArray& header) {
             QByteArray copy;
-            if (header.contains(line) && readWholeFile(path, MaxCopyBytes, copy, nullptr) == ReadOutcome::Read)
+            if (header.contains(line) && month.read(name, MaxCopyBytes, copy) == FileRead::Read)
                 found = copy;
             return found.has_value();
         });
@@ -246,7 +252,7 @@ std::optional<QByteArray> findArchivedCopy(const QString& root, const QDate& day
 QSet<QByteArray> archivedMessageIds(const QString& root, const QDate& day)
 {
     QSet<QByteArray> ids;
-    readArchivedHeaders(root, day, [&](const QString&, const QByteArray& header) {
+    readArchivedHeaders(root, day, [&](FolderHandle&, const QByteArray&, const QByteArray& header) {
         if (const qsizetype at = header.indexOf(MessageIdField); at >= 0) {
             const qsizetype from = at + MessageIdField.size();
             ids.insert(header.mid(from, header.indexOf("\r\n", from) - from));

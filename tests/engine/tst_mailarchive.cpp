@@ -115,15 +115,21 @@ private Q_SLOTS:
         QDir().mkpath(bench.archive);
         const QByteArray keep = "\r\n[Aufbewahrung]\r\nGesendeteTage=30\r\n";
         writeBytes(iniFilePathIn(bench.program), "[Archiv]\r\nOrdner=" + bench.archive.toUtf8() + keep);
-        // 1 old and archived, 2 old, 3 young and archived, 4 of no readable date, 5 old but failed
+        // 1 old and archived, 2 older, its copy behind a linked month folder, 3 young and archived, 4 of no readable
+        // date, 5 old but failed
         const QDateTime old = QDateTime::currentDateTime().addDays(-31), young = old.addDays(2);
-        for (const QDateTime& date : {old, old, young, QDateTime(), old}) {
+        const QString elsewhere = bench.dir.filePath(QStringLiteral("fremd"));
+        QDir().mkpath(elsewhere);
+        for (const QDateTime& date : {old, old.addDays(-40), young, QDateTime(), old}) {
             const QByteArray id = "<" + QByteArray::number(bench.store.tables().MailCount() + 1) + "@example.com>";
             const qint16 n = *bench.store.tables().createMail({{}, id, {}, {}, {}, id, dateText(date), {}, {}});
             bench.store.tables().folder(n == 5 ? FailedFolder : SentFolder).append(n);
-            if (n != 2 && date.isValid())
-                archiveCopy(bench.archive, {}, archiveStem(date, "x"), "Message-ID: " + id + "\r\n\r\nText");
+            if (date.isValid())
+                archiveCopy(n == 2 ? elsewhere : bench.archive, {}, archiveStem(date, "x"),
+                            "Message-ID: " + id + "\r\n\r\nText");
         }
+        const QString month = old.addDays(-40).toString(QStringLiteral("/yyyy/MM"));
+        QVERIFY(QDir().mkpath(bench.archive + month.left(5)) && QFile::link(elsewhere + month, bench.archive + month));
         QVERIFY(bench.store.SaveAll());
         bench.restart();
         QTRY_VERIFY(bench.view.log.contains("renumbered"));
