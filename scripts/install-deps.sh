@@ -8,7 +8,9 @@ packages=(cmake g++ make qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-d
           tzdata # tzdata: the tests compose dates in named zones
           qtkeychain-qt6-dev libqt6keychain1 libsecret-1-0 # the keyring; QtKeychain loads libsecret itself
           gnome-keyring dbus-bin dbus-daemon # a Secret Service on a private session bus for the keyring's test
-          libgmime-3.0-dev pkgconf) # the MIME parser behind the reading of delivery reports
+          libgmime-3.0-dev pkgconf # the MIME parser behind the reading of delivery reports
+          libsystemd-dev # the service tells systemd it is ready and alive
+          dovecot-imapd exim4-daemon-light) # a real mailbox and a real bouncer for the delivery reports' tests
 packages+=("$@")
 
 missing=()
