@@ -1,6 +1,9 @@
-// kadmelctl: the program's command line. Each verb is one function of the arguments after it; the ones that
-// need the running program come beside archiv-pruefen, which reads only files.
+// kadmelctl: the program's command line. archiv-pruefen reads only files; every other verb asks the running
+// service over its control socket (RemoteVerbs).
 #include "app/ProgramFolder.h"
+#include "control/ControlProtocol.h"
+#include "ctl/RemoteVerbs.h"
+#include "ctl/Terminal.h"
 #include "store/ArchiveCheck.h"
 #include "store/FileAccess.h"
 #include "store/KadmelIni.h"
@@ -10,18 +13,16 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <cstdio>
-
 namespace {
 
-// Exit codes a script can test.
-constexpr int Intact = 0;
-constexpr int Findings = 1; // the verb ran and found something
-constexpr int Refused = 2;  // wrong arguments, or nothing to work on
+// Exit codes a script can test (ControlProtocol.h).
+constexpr int Intact = kadmel::control::Done;
+constexpr int Findings = kadmel::control::Refused;       // the verb ran and found something
+constexpr int Refused = kadmel::control::WrongArguments; // wrong arguments, or nothing to work on
 
 void say(std::FILE* to, const QString& line)
 {
-    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
+    kadmel::writeLine(to, line);
 }
 
 int refuse(const QString& reason)
@@ -33,6 +34,7 @@ int refuse(const QString& reason)
 struct Options
 {
     QString programFolder; // --ordner
+    bool json = false;     // --json
     QStringList arguments; // after the verb
 };
 
@@ -81,7 +83,10 @@ constexpr Verb Verbs[] = {{"archiv-pruefen", checkArchive}};
 
 int usage()
 {
-    say(stderr, QStringLiteral("Aufruf: kadmelctl [--ordner PROGRAMMORDNER] archiv-pruefen [ARCHIVORDNER]"));
+    say(stderr, QStringLiteral("Aufruf: kadmelctl [--ordner PROGRAMMORDNER] [--json] BEFEHL …"));
+    const QStringList verbs = kadmel::remoteVerbUsage() << QStringLiteral("archiv-pruefen [ARCHIVORDNER]");
+    for (const QString& line : verbs)
+        say(stderr, QStringLiteral("  ") + line);
     return Refused;
 }
 
@@ -95,9 +100,12 @@ int main(int argc, char* argv[])
     Options options;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
-        if (option != QLatin1String("--ordner") || args.isEmpty())
+        if (option == QLatin1String("--json"))
+            options.json = true;
+        else if (option == QLatin1String("--ordner") && !args.isEmpty())
+            options.programFolder = args.takeFirst();
+        else
             return usage();
-        options.programFolder = args.takeFirst();
     }
     if (args.isEmpty())
         return usage();
@@ -107,6 +115,8 @@ int main(int argc, char* argv[])
         if (verb == QLatin1String(known.name))
             return known.run(options);
     }
+    if (const int code = kadmel::runRemoteVerb(storeFolder(options), options.json, verb, options.arguments); code >= 0)
+        return code;
     say(stderr, QStringLiteral("kadmelctl: unbekannter Befehl „%1“.").arg(verb));
     return usage();
 }

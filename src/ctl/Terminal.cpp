@@ -1,0 +1,43 @@
+#include "ctl/Terminal.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace kadmel {
+
+void writeLine(std::FILE* to, const QString& line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+std::optional<QString> readLineFromStdin()
+{
+    char buffer[MostLineBytes + 2];
+    if (!std::fgets(buffer, sizeof buffer, stdin))
+        return std::nullopt;
+    QByteArray line(buffer);
+    if (!line.endsWith('\n') && !std::feof(stdin))
+        return std::nullopt; // longer than any password
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    return QString::fromLocal8Bit(line);
+}
+
+std::optional<QString> askWithoutEcho(const QString& prompt)
+{
+    termios before = {};
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &before) != 0)
+        return readLineFromStdin();
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    termios quiet = before;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    const std::optional<QString> line = readLineFromStdin();
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    std::fputs("\n", stderr);
+    return line;
+}
+
+} // namespace kadmel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+#include <optional>
+
+namespace kadmel {
+
+// kadmelctl's terminal: lines out in the locale's encoding, a line in from standard input.
+void writeLine(std::FILE* to, const QString& line);
+// One line of standard input without its line break; nothing at its end or past MostLineBytes.
+std::optional<QString> readLineFromStdin();
+// The same from the terminal with its echo off, after the prompt on standard error; standard input where no
+// terminal is.
+std::optional<QString> askWithoutEcho(const QString& prompt);
+
+inline constexpr int MostLineBytes = 4096;
+
+} // namespace kadmel
