@@ -21,6 +21,12 @@ QString wrongArguments(const QString& verb)
     return QStringLiteral("Falsche Angaben zu „%1“; siehe „kadmelctl --hilfe“.").arg(verb);
 }
 
+// "Fehlgeschlagen:    " – the labels of status, in one column.
+QString line(const char16_t* label)
+{
+    return (QString::fromUtf16(label) + u':').leftJustified(19);
+}
+
 QString storeFill(qint16 count)
 {
     const QLocale german(QLocale::German);
@@ -90,22 +96,21 @@ void ControlVerbs::status(const QStringList& args, ControlReply* reply)
     const QString pause = fromAnsi(m_dispatcher.pauseMessage());
     const QString lastError = !shown.startRefusal.isEmpty() ? shown.startRefusal : fromAnsi(shown.alert);
 
-    reply->say(QStringLiteral("Versand:          ") +
-               (shown.active ? QStringLiteral("aktiv") : QStringLiteral("angehalten")));
-    reply->say(QStringLiteral("In Arbeit:        ") +
+    reply->say(line(u"Versand") + (shown.active ? QStringLiteral("aktiv") : QStringLiteral("angehalten")));
+    reply->say(line(u"In Arbeit") +
                (shown.idle ? QStringLiteral("nichts") : QStringLiteral("eine E-Mail – ") + fromAnsi(shown.message)));
     if (!shown.runProgress.isEmpty())
-        reply->say(QStringLiteral("Lauf:             ") + fromAnsi(shown.runProgress));
-    reply->say(QStringLiteral("Wartende Aufträge: %1").arg(waiting));
-    reply->say(QStringLiteral("Fehlgeschlagen:   %1").arg(tables.count(FailedFolder)));
+        reply->say(line(u"Lauf") + fromAnsi(shown.runProgress));
+    reply->say(line(u"Wartende Aufträge") + QString::number(waiting));
+    reply->say(line(u"Fehlgeschlagen") + QString::number(tables.count(FailedFolder)));
     reply->say(
-        QStringLiteral("Nächster Versuch: ") +
+        line(u"Nächster Versuch") +
         (next ? QStringLiteral("%1 (ID %2)").arg(timeText(next->second)).arg(next->first) : QStringLiteral("keiner")));
     if (!pause.isEmpty())
-        reply->say(QStringLiteral("Pause:            ") + pause);
+        reply->say(line(u"Pause") + pause);
     if (!lastError.isEmpty())
-        reply->say(QStringLiteral("Letzter Fehler:   ") + lastError);
-    reply->say(QStringLiteral("Speicher:         %1 E-Mails").arg(storeFill(tables.MailCount())));
+        reply->say(line(u"Letzter Fehler") + lastError);
+    reply->say(line(u"Speicher") + storeFill(tables.MailCount()) + QStringLiteral(" E-Mails"));
     reply->data(QJsonObject{
         {QStringLiteral("aktiv"), shown.active},
         {QStringLiteral("inArbeit"), !shown.idle},

@@ -89,8 +89,8 @@ private Q_SLOTS:
         const auto row = [](const char* name, const QString& args, int code, const QString& said) {
             QTest::newRow(name) << args.split(u' ') << code << said;
         };
-        row("status", QStringLiteral("status"), 0, QStringLiteral("Fehlgeschlagen:   1\n"));
-        row("store's fill", QStringLiteral("status"), 0, QStringLiteral("Speicher:         2 von 32.767 E-Mails"));
+        row("status", QStringLiteral("status"), 0,
+            QStringLiteral("Fehlgeschlagen:    1\nNächster Versuch:  keiner\nSpeicher:          2 von 32.767 E-Mails"));
         row("list", QStringLiteral("liste fehlgeschlagen"), 0, QStringLiteral("Zwei"));
         row("list searched", QStringLiteral("liste --suche Drei"), 0, QStringLiteral("Keine E-Mails."));
         row("show", QStringLiteral("zeige 1"), 0, QStringLiteral("Gespräch mit dem Server:\nS: 220"));
