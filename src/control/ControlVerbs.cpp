@@ -4,6 +4,7 @@
 #include "control/ControlReply.h"
 #include "control/MailLines.h"
 #include "engine/Dispatcher.h"
+#include "engine/FailureReason.h"
 #include "engine/JobDirectory.h"
 #include "engine/MailExport.h"
 #include "service/ServiceView.h"
@@ -41,6 +42,14 @@ ControlVerbs::ControlVerbs(Store& store, Dispatcher& dispatcher, const ServiceVi
 {
     m_removalTimer.setInterval(0); // one step per turn: the engine and other callers go on in between
     connect(&m_removalTimer, &QTimer::timeout, this, &ControlVerbs::removalStep);
+    // The window shows a failure in its list for good; here it stays said until the next one.
+    connect(&m_dispatcher, &Dispatcher::mailFiled, this, [this](qint16 id, bool sent) {
+        if (!sent)
+            m_lastFailure = QStringLiteral("%1, E-Mail (ID %2): %3")
+                                .arg(timeText(QDateTime::currentDateTime()))
+                                .arg(id)
+                                .arg(fromAnsi(resultTextWithReason(m_store.tables().mail(id))));
+    });
 }
 
 ControlVerbs::~ControlVerbs() = default;
@@ -94,7 +103,7 @@ void ControlVerbs::status(const QStringList& args, ControlReply* reply)
             next = std::pair(it.key(), it.value());
     }
     const QString pause = fromAnsi(m_dispatcher.pauseMessage());
-    const QString lastError = !shown.startRefusal.isEmpty() ? shown.startRefusal : fromAnsi(shown.alert);
+    const QString lastError = !shown.startRefusal.isEmpty() ? shown.startRefusal : m_lastFailure;
 
     reply->say(line(u"Versand") + (shown.active ? QStringLiteral("aktiv") : QStringLiteral("angehalten")));
     reply->say(line(u"In Arbeit") +

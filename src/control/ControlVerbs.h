@@ -86,7 +86,7 @@ private:
     QTimer m_removalTimer;
     JobPtr<SecretsJob> m_placing;
     JobPtr<SignInJob> m_signIn;
-    QPointer<ControlReply> m_signInReply;
+    QString m_lastFailure; // status's "Letzter Fehler" when the start was not refused
 };
 
 } // namespace kadmel

@@ -107,8 +107,13 @@ private:
     }
     void resent(bool stopped, int notTried)
     {
-        if (!m_inFlight)
+        if (!m_inFlight) {
+            if (m_waitingIdle) { // another caller's resend held the dispatcher, idle all along
+                m_waitingIdle = false;
+                QTimer::singleShot(0, this, &SendRun::next);
+            }
             return;
+        }
         m_inFlight = false;
         if (!m_all) {
             if (!m_filed) { // its "unclear" mark could not be saved: panel 2 says why
