@@ -34,21 +34,10 @@ constexpr RemoteVerb Verbs[] = {
     {"anmelden", 0, 0, "anmelden"},
 };
 
-void print(bool json, const QJsonObject& line)
+int complain(bool json, const QString& text, int code)
 {
-    if (json)
-        return writeLine(stdout, QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)));
-    if (line.contains(QLatin1String("meldung")))
-        writeLine(line.value(QLatin1String("fehler")).toBool() ? stderr : stdout,
-                  line.value(QLatin1String("meldung")).toString());
-}
-
-int said(bool json, const QString& text, int code)
-{
-    print(json, {{QStringLiteral("meldung"), text}, {QStringLiteral("fehler"), true}});
-    if (json)
-        print(json, {{QStringLiteral("code"), code}});
-    return code;
+    printAnswer(json, said(text, true));
+    return endAnswer(json, code);
 }
 
 // einrichten's options, checked here so that a wrong one costs no password; the password itself is read here,
@@ -111,11 +100,11 @@ int runRemoteVerb(const QString& programFolder, bool json, const QString& verb, 
         return -1;
     QStringList args = given;
     if (args.size() < known->least || (known->most >= 0 && args.size() > known->most))
-        return said(json, QStringLiteral("Aufruf: kadmelctl ") + QString::fromUtf8(known->usage),
-                    control::WrongArguments);
+        return complain(json, QStringLiteral("Aufruf: kadmelctl ") + QString::fromUtf8(known->usage),
+                        control::WrongArguments);
     QString problem;
     if (verb == QLatin1String("einrichten") && !setUpArguments(args, &problem))
-        return said(json, problem, control::WrongArguments);
+        return complain(json, problem, control::WrongArguments);
     // export: the service gives the bytes, this side writes the file under the caller's name and rights.
     const QString exportTo = verb == QLatin1String("export") ? args.takeLast() : QString();
 
@@ -125,16 +114,16 @@ int runRemoteVerb(const QString& programFolder, bool json, const QString& verb, 
     ControlClient client(control::controlSocketPath(programFolder), {verb, args}, [&](const QJsonObject& line) {
         const QJsonObject data = line.value(QLatin1String("daten")).toObject();
         if (exportTo.isEmpty() || !data.contains(QLatin1String("eml")))
-            return print(json, line);
+            return printAnswer(json, line);
         const QByteArray eml = QByteArray::fromBase64(data.value(QLatin1String("eml")).toString().toLatin1());
         QString error;
         if (!writeWholeFile(exportTo, eml, &error)) {
             exportFailed = true;
-            return print(json, {{QStringLiteral("meldung"), error}, {QStringLiteral("fehler"), true}});
+            return printAnswer(json, said(error, true));
         }
-        print(json, {{QStringLiteral("meldung"), QStringLiteral("Gespeichert als %1.").arg(exportTo)}});
+        printAnswer(json, said(QStringLiteral("Gespeichert als %1.").arg(exportTo)));
         if (json)
-            print(json, {{QStringLiteral("daten"), QJsonObject{{QStringLiteral("datei"), exportTo}}}});
+            printAnswer(json, {{QStringLiteral("daten"), QJsonObject{{QStringLiteral("datei"), exportTo}}}});
     });
     QObject::connect(&client, &ControlClient::finished, [&](int answered) {
         code = answered;
@@ -146,9 +135,7 @@ int runRemoteVerb(const QString& programFolder, bool json, const QString& verb, 
         QCoreApplication::exec();
     if (exportFailed && code == control::Done)
         code = control::Refused;
-    if (json)
-        print(json, {{QStringLiteral("code"), code}});
-    return code;
+    return endAnswer(json, code);
 }
 
 } // namespace kadmel

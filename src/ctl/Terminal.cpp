@@ -1,5 +1,7 @@
 #include "ctl/Terminal.h"
 
+#include <QJsonDocument>
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +11,30 @@ void writeLine(std::FILE* to, const QString& line)
 {
     std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
     std::fflush(to);
+}
+
+void printAnswer(bool json, const QJsonObject& line)
+{
+    if (json)
+        return writeLine(stdout, QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)));
+    if (line.contains(QLatin1String("meldung")))
+        writeLine(line.value(QLatin1String("fehler")).toBool() ? stderr : stdout,
+                  line.value(QLatin1String("meldung")).toString());
+}
+
+QJsonObject said(const QString& text, bool error)
+{
+    QJsonObject line{{QStringLiteral("meldung"), text}};
+    if (error)
+        line.insert(QStringLiteral("fehler"), true);
+    return line;
+}
+
+int endAnswer(bool json, int code)
+{
+    if (json)
+        printAnswer(json, {{QStringLiteral("code"), code}});
+    return code;
 }
 
 std::optional<QString> readLineFromStdin()

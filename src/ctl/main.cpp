@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QStandardPaths>
 
 namespace {
@@ -25,18 +26,18 @@ void say(std::FILE* to, const QString& line)
     kadmel::writeLine(to, line);
 }
 
-int refuse(const QString& reason)
-{
-    say(stderr, QStringLiteral("kadmelctl: ") + reason);
-    return Refused;
-}
-
 struct Options
 {
     QString programFolder; // --ordner
     bool json = false;     // --json
     QStringList arguments; // after the verb
 };
+
+int refuse(const Options& options, const QString& reason)
+{
+    kadmel::printAnswer(options.json, kadmel::said(QStringLiteral("kadmelctl: ") + reason, true));
+    return kadmel::endAnswer(options.json, Refused);
+}
 
 // The store this command works on: --ordner, else the one the program itself would choose.
 QString storeFolder(const Options& options)
@@ -50,7 +51,7 @@ QString storeFolder(const Options& options)
 int checkArchive(const Options& options)
 {
     if (options.arguments.size() > 1)
-        return refuse(QStringLiteral("archiv-pruefen nimmt höchstens einen Ordner."));
+        return refuse(options, QStringLiteral("archiv-pruefen nimmt höchstens einen Ordner."));
     const QString store = storeFolder(options);
     QString archive = options.arguments.value(0);
     if (archive.isEmpty()) {
@@ -59,19 +60,24 @@ int checkArchive(const Options& options)
         const kadmel::ReadOutcome read =
             kadmel::readWholeFile(kadmel::iniFilePathIn(store), kadmel::MaxSettingsFileBytes, bytes, &error);
         if (read == kadmel::ReadOutcome::Failed)
-            return refuse(error);
+            return refuse(options, error);
         archive = kadmel::readKadmelIni(bytes).archiveFolder.path();
         if (archive.isEmpty())
-            return refuse(QStringLiteral("Im Programmordner „%1“ ist kein Archivordner eingestellt.").arg(store));
+            return refuse(options,
+                          QStringLiteral("Im Programmordner „%1“ ist kein Archivordner eingestellt.").arg(store));
     }
     if (!QFileInfo(archive).isDir())
-        return refuse(QStringLiteral("Der Archivordner „%1“ ist nicht da oder kein Ordner.").arg(archive));
+        return refuse(options, QStringLiteral("Der Archivordner „%1“ ist nicht da oder kein Ordner.").arg(archive));
     const kadmel::ArchiveCheck check = kadmel::checkArchive(
         archive, store.isEmpty() ? std::nullopt : kadmel::readChainHead(kadmel::chainHeadPathIn(store)));
     for (const QString& finding : check.findings)
-        say(stdout, finding);
-    say(stdout, check.summary());
-    return check.findings.isEmpty() ? Intact : Findings;
+        kadmel::printAnswer(options.json, kadmel::said(finding));
+    kadmel::printAnswer(options.json, kadmel::said(check.summary()));
+    if (options.json)
+        kadmel::printAnswer(true,
+                            {{QStringLiteral("daten"),
+                              QJsonObject{{QStringLiteral("befunde"), QJsonArray::fromStringList(check.findings)}}}});
+    return kadmel::endAnswer(options.json, check.findings.isEmpty() ? Intact : Findings);
 }
 
 struct Verb
