@@ -34,8 +34,12 @@ ControlClient::ControlClient(const QString& socketPath, const control::Request& 
     connect(&m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError error) {
         if (m_socket.state() == QLocalSocket::ConnectedState || error == QLocalSocket::PeerClosedError)
             return; // the end comes as disconnected()
-        end(control::NoService, QStringLiteral("Der Dienst läuft nicht (kadmel-dienst) oder ist nicht erreichbar: %1")
-                                    .arg(m_socket.errorString()));
+        if (error == QLocalSocket::SocketAccessError)
+            return end(
+                control::NoService,
+                QStringLiteral("Der Dienst ist nicht erreichbar (kadmel-dienst): kein Zugriff auf %1.").arg(m_path));
+        end(control::NoService,
+            QStringLiteral("Der Dienst läuft nicht (kadmel-dienst): niemand hört auf %1.").arg(m_path));
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 
+#include <csignal>
 #include <termios.h>
 #include <unistd.h>
 
@@ -50,11 +51,27 @@ std::optional<QString> readLineFromStdin()
     return QString::fromLocal8Bit(line);
 }
 
+namespace {
+
+termios echoing = {};
+
+// Ctrl+C at the prompt: the terminal gets its echo back before the program ends.
+void restoreAndEnd(int)
+{
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &echoing);
+    ::_exit(130);
+}
+
+} // namespace
+
 std::optional<QString> askWithoutEcho(const QString& prompt)
 {
-    termios before = {};
-    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &before) != 0)
+    if (!::isatty(STDIN_FILENO) || ::tcgetattr(STDIN_FILENO, &echoing) != 0)
         return readLineFromStdin();
+    const termios before = echoing;
+    struct sigaction restore = {}, previous = {};
+    restore.sa_handler = restoreAndEnd;
+    ::sigaction(SIGINT, &restore, &previous);
     std::fputs(prompt.toLocal8Bit().constData(), stderr);
     std::fflush(stderr);
     termios quiet = before;
@@ -62,6 +79,7 @@ std::optional<QString> askWithoutEcho(const QString& prompt)
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     const std::optional<QString> line = readLineFromStdin();
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &before);
+    ::sigaction(SIGINT, &previous, nullptr);
     std::fputs("\n", stderr);
     return line;
 }
