@@ -90,6 +90,11 @@ void ControlVerbs::setUp(const QStringList& args, ControlReply* reply)
                                  control::WrongArguments);
         }
     }
+    // A refresh token is kept only for a person's sign-in, as the dialog keeps it.
+    if (edit->signIn.method != AuthMethod::OAuth2Browser && edit->signIn.method != AuthMethod::OAuth2Device) {
+        edit->signIn.refreshToken.clear();
+        edit->signIn.refreshTokenKey.clear();
+    }
     if (!encryptionGiven) // kadmel.ini held no usable choice: it is named, none is assumed
         return reply->refuse(QStringLiteral("Bitte wählen Sie eine Verschlüsselung (--verschluesselung)."));
     KadmelIni asSet;
@@ -167,8 +172,8 @@ void ControlVerbs::signIn(const QStringList& args, ControlReply* reply)
         std::optional<SettingsEdit> edit = currentEdit(m_store, &problem);
         if (!edit || edit->signIn.method != asked.method || edit->signIn.tokenUrl != asked.tokenUrl ||
             edit->signIn.clientId != asked.clientId)
-            return reply->refuse(QStringLiteral("Die Anmeldung hat sich während des Wartens geändert; bitte erneut "
-                                                "anmelden."));
+            return reply->refuse(QStringLiteral("Die Einstellungen der Anmeldung haben sich während des "
+                                                "Wartens geändert; bitte erneut anmelden."));
         edit->signIn.refreshToken = job->refreshToken();
         edit->signIn.refreshTokenKey.clear(); // a new token, placed as the dialog places it
         const QString account = job->account();
