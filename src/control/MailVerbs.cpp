@@ -17,7 +17,8 @@ const QString Busy = QStringLiteral("Gerade wird eine E-Mail bearbeitet. Bitte d
 } // namespace
 
 // A resend of the mails named, one after the other, or an "Alle Senden" run; each mail's outcome is told as it is
-// filed. A mail in hand is waited for (at most ControlTimings::mail, like every mail after it).
+// filed. A mail in hand is waited for (at most ControlTimings::mail, like every mail after it); once the caller
+// has hung up, the mail in hand is the last.
 class ControlVerbs::SendRun : public QObject
 {
 public:
@@ -52,6 +53,8 @@ private:
     void next()
     {
         m_limit.start();
+        if (!m_reply) // the caller hung up: nothing more is started for it
+            return end(control::Refused);
         if (!m_all && m_ids.isEmpty())
             return end(m_failed ? control::Refused : control::Done);
         Dispatcher& dispatcher = m_verbs.m_dispatcher;
