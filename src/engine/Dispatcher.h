@@ -79,6 +79,8 @@ public:
     void endCommand(const CommandChanges& changes);
     // A command is about to remove these mails for good: their receipts say so once it has.
     void removingForGood(const QList<qint16>& ids);
+    // A command changed the mail's outcome (a delivery report): its receipt is written again as the command ends.
+    void outcomeChanged(qint16 id);
 
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.
