@@ -679,6 +679,14 @@ void Dispatcher::outcomeChanged(qint16 id)
     d->receipts.owe(id, false);
 }
 
+bool Dispatcher::removedMailRefused(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer)
+{
+    if (!d->receipts.reportedGone(names, answer))
+        return false;
+    writeReceipts();
+    return true;
+}
+
 void Dispatcher::writeReceipts()
 {
     d->receipts.write(d->filing.retryTimes());

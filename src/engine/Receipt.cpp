@@ -128,6 +128,25 @@ QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QD
     return AnsiToOem(text + recipientLines(mail));
 }
 
+QByteArray undeliverableReceipt(const QByteArray& receipt, const QByteArray& answer)
+{
+    const ResultCode code = ResultCode::Undeliverable;
+    const std::pair<const char*, QByteArray> changed[] = {
+        {"Status", "unzustellbar"}, {"Code", codeBytes(code)}, {"Text", ResultText(code)}, {"Antwort", answer}};
+    QByteArray text;
+    for (const QByteArray& row : receipt.split('\n')) {
+        if (row.isEmpty())
+            continue;
+        QByteArray kept = row + '\n';
+        for (const auto& [key, value] : changed) {
+            if (row.startsWith(key + QByteArray("=")))
+                kept = AnsiToOem(line(key, value));
+        }
+        text += kept;
+    }
+    return text;
+}
+
 QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const QDateTime& when)
 {
     return AnsiToOem(receipt({}, "abgewiesen", {}, reason, {}, zonedTime(when), job) + recipientLines(job));

@@ -67,7 +67,7 @@ void ReportFiling::take(const QByteArray& message)
 void ReportFiling::take(const DeliveryReport& report)
 {
     if (!mailOf(report))
-        return Q_EMIT taken(false);
+        return Q_EMIT taken(report.kind == ReportKind::Failure && removedMailRefused(report));
     m_waiting.append(report);
     fileWaiting();
 }
@@ -90,6 +90,24 @@ qint16 ReportFiling::mailOf(const DeliveryReport& report) const
         return 0;
     // Another system sending from the mailbox may set ENVIDs of its own: the returned Message-ID still counts.
     return byEnvelope ? byEnvelope : byMessageId;
+}
+
+bool ReportFiling::removedMailRefused(const DeliveryReport& report)
+{
+    // The mail is gone, its job's receipt is not: that alone changes, outside the dispatcher's hold.
+    const auto names = [&report](const QByteArray& messageId) {
+        return (!report.envelopeId.isEmpty() && envelopeIdOf(messageId) == report.envelopeId) ||
+               (!report.messageId.isEmpty() && messageId == report.messageId);
+    };
+    const ReportedRecipient first = report.recipients.value(0);
+    if (!m_dispatcher.removedMailRefused(names, first.diagnostic.isEmpty() ? first.status : first.diagnostic))
+        return false;
+    const ReportFinding finding{first.address, first.status, first.diagnostic};
+    logLine("kadmel: R\xC3\xBC"
+            "ckmeldung unzustellbar zur endg\xC3\xBCltig entfernten E-Mail " +
+            fromAnsi(oneLine(report.messageId.isEmpty() ? report.envelopeId : report.messageId, 300)).toUtf8() + " (" +
+            fromAnsi(oneLine(findingReason(finding), 300)).toUtf8() + ')');
+    return true;
 }
 
 void ReportFiling::fileWaiting()

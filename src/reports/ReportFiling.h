@@ -14,8 +14,8 @@ namespace kadmel {
 // by subject or address. A failure moves a sent mail to the failed folder as ERRMessage12 with the report's
 // findings after its conversation, rewrites its receipt, and says it in the log and the alert; a delay only notes
 // it in the record and the log. A report of a mail already failed or deleted is noted, a second one of the same
-// findings changes nothing. The folders change under a command's hold: while the dispatcher has a mail in hand,
-// a report waits until it is idle.
+// findings changes nothing; one of a mail removed for good changes its receipt only. The folders change under a
+// command's hold: while the dispatcher has a mail in hand, a report waits until it is idle.
 class ReportFiling : public QObject
 {
     Q_OBJECT
@@ -35,6 +35,8 @@ Q_SIGNALS:
 private:
     // The mail the report names: its ID, 0 for none. A report whose two IDs name two mails names none.
     qint16 mailOf(const DeliveryReport& report) const;
+    // A failure report of a mail removed for good: its receipt and the log say it; false when no job is known.
+    bool removedMailRefused(const DeliveryReport& report);
     void fileWaiting();
     // Under the hold; true when the alert shows the outcome.
     bool file(const DeliveryReport& report, qint16 id);

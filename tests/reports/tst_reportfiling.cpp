@@ -1,6 +1,7 @@
 #include "reports/ReportFiling.h"
 #include "store/DeliveryOutcome.h"
 #include "store/MailExtras.h"
+#include "store/PermanentRemoval.h"
 #include "support/EngineBench.h"
 #include "support/SmtpSink.h"
 
@@ -96,6 +97,19 @@ private Q_SLOTS:
         filing.take(bounce);
         QCOMPARE(taken.takeFirst().at(0).toBool(), true);
         QCOMPARE(tables.mail(1).Log, after.mail(1).Log);
+
+        // Removed for good, a mail's report rewrites its receipt alone, after a restart too.
+        QVERIFY(dispatcher.beginCommand());
+        dispatcher.removingForGood({2});
+        PermanentRemoval removal(bench.store, {1}, SentFolder);
+        QVERIFY(removal.step(1000, nullptr));
+        dispatcher.endCommand({{}, removal.newIds()});
+        ReportFiling again(bench.store, bench.restart(), bench.view, 10);
+        QSignalSpy takenAgain(&again, &ReportFiling::taken);
+        again.take(report(second, "failed"));
+        QCOMPARE(takenAgain.takeFirst().at(0).toBool(), true);
+        QVERIFY(bytesAt(receipts + "/b.zub.txt").startsWith("ID=\r\nStatus=unzustellbar\r\nCode=ERRMessage12\r\n"));
+        QVERIFY(bytesAt(receipts + "/b.zub.txt").contains("Antwort=4.4.7\r\n"));
     }
 };
 
