@@ -17,6 +17,7 @@ namespace kadmel {
 namespace {
 
 constexpr char CrLf[] = "\r\n";
+constexpr qsizetype MaxWaitingReports = 100;
 
 // Standard error is what the desktop session's journal collects.
 void logLine(const QByteArray& line)
@@ -68,6 +69,9 @@ void ReportFiling::take(const DeliveryReport& report)
 {
     if (!mailOf(report))
         return Q_EMIT taken(report.kind == ReportKind::Failure && removedMailRefused(report));
+    // The mailbox hands one message at a time; a caller that does not wait is refused rather than held without end.
+    if (m_waiting.size() >= MaxWaitingReports)
+        return Q_EMIT taken(false);
     m_waiting.append(report);
     fileWaiting();
 }
@@ -124,7 +128,7 @@ void ReportFiling::fileWaiting()
         const qint16 id = mailOf(report);
         if (id)
             alert = file(report, id) || alert;
-        Q_EMIT taken(id > 0);
+        Q_EMIT taken(id > 0 || (report.kind == ReportKind::Failure && removedMailRefused(report)));
     }
     if (alert) // in the tray the alert shows the outcome before anything goes on
         return m_alert.begin();

@@ -28,8 +28,8 @@ public:
     void take(const DeliveryReport& report);
 
 Q_SIGNALS:
-    // `ours`: the message was a report of one of our mails (and is filed). Within take() while the dispatcher is
-    // idle, otherwise once it has become idle.
+    // `ours`: the message was a report of one of our mails and is filed. Within take() while the dispatcher is idle,
+    // otherwise once it has become idle; false at once while 100 reports wait already.
     void taken(bool ours);
 
 private:
