@@ -77,9 +77,12 @@ private Q_SLOTS:
         QVERIFY(bench.reloaded().mail(2).Log.Received.join().contains("4.4.7"));
         QCOMPARE(bytesAt(receipts + "/b.zub.txt"), receiptB);
 
-        const QByteArray bounce = eximBounce(storedOutcome(tables.mail(1)).message);
-        if (bounce.isEmpty())
-            QSKIP("Exim cannot run here (it needs exim4 and root)");
+        QByteArray bounce = eximBounce(storedOutcome(tables.mail(1)).message), status = "5.0.0";
+        if (bounce.isEmpty()) { // Exim needs exim4 and root: a report of the same form stands in
+            qWarning("Exim cannot run here");
+            bounce = report(first, "failed");
+            status = "4.4.7";
+        }
         // While a command holds the dispatcher the report waits; then the mail fails with the report's words.
         QVERIFY(dispatcher.beginCommand());
         filing.take(bounce);
@@ -90,9 +93,9 @@ private Q_SLOTS:
         const MailTables after = bench.reloaded();
         QCOMPARE(after.folder(FailedFolder).entries(), QList<qint16>({1}));
         QCOMPARE(after.mail(1).Status, QByteArray("ERRMessage12"));
-        QVERIFY(bench.view.message.contains("kunde@firma.example: 5.0.0"));
+        QVERIFY(bench.view.message.contains("kunde@firma.example: " + status));
         QTRY_VERIFY(bytesAt(receipts + "/a.zub.txt").contains("Status=unzustellbar\r\nCode=ERRMessage12\r\n"));
-        QVERIFY(bytesAt(receipts + "/a.zub.txt").contains("Antwort=5.0.0\r\n"));
+        QVERIFY(bytesAt(receipts + "/a.zub.txt").contains("Antwort=" + status + "\r\n"));
         // The same report again adds nothing.
         filing.take(bounce);
         QCOMPARE(taken.takeFirst().at(0).toBool(), true);
