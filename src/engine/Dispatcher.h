@@ -79,6 +79,11 @@ public:
     void endCommand(const CommandChanges& changes);
     // A command is about to remove these mails for good: their receipts say so once it has.
     void removingForGood(const QList<qint16>& ids);
+    // A command changed the mail's outcome (a delivery report): its receipt is written again as the command ends.
+    void outcomeChanged(qint16 id);
+    // A delivery report refused a mail removed for good, the first whose Message-ID `names` accepts: its receipt
+    // says so with `answer`. False when no such mail's job is known.
+    bool removedMailRefused(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer);
 
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.

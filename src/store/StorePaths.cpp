@@ -13,6 +13,7 @@ const QString AttachmentsFolder = QStringLiteral("Anhaenge");
 const QString IniFile = QStringLiteral("kadmel.ini");
 const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
+const QString GoneJobsFile = QStringLiteral("kadmel.entfernt");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 const QString PaceFile = QStringLiteral("kadmel.pace");
@@ -36,8 +37,8 @@ bool isSettingsOrIndexName(const QString& name)
 
 bool isSideFileName(const QString& name)
 {
-    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile ||
-           name == ChainHeadFile || name == PaceFile;
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == GoneJobsFile ||
+           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -81,6 +82,11 @@ QString retryFilePathIn(const QString& programFolder)
 QString jobNameFilePathIn(const QString& programFolder)
 {
     return in(programFolder, JobNameFile);
+}
+
+QString goneJobsFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, GoneJobsFile);
 }
 
 QString removalPlanPathIn(const QString& programFolder)
