@@ -21,6 +21,7 @@
 #include "store/ResultCode.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QTimer>
 
 #include <cstdio>
@@ -549,6 +550,11 @@ Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 
 Dispatcher::Answer Dispatcher::resendAllFailed()
 {
+    return resendFailed(d->store.tables().folder(FailedFolder).entries());
+}
+
+Dispatcher::Answer Dispatcher::resendFailed(const QList<qint16>& ids)
+{
     if (!d->idle() || d->run)
         return Answer::Busy;
     if (pauseHolds())
@@ -556,9 +562,11 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     d->run = ResendRun{{}, true, std::nullopt};
     Q_EMIT sendAllRunningChanged(true);
     const MailTables& tables = d->store.tables();
+    const QSet<qint16> chosen(ids.cbegin(), ids.cend());
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
         const QByteArray& status = tables.mail(id).Status;
-        if (!isResult(status, ResultCode::DeliveryUnclear) && !isResult(status, ResultCode::Sent))
+        if (chosen.contains(id) && !isResult(status, ResultCode::DeliveryUnclear) &&
+            !isResult(status, ResultCode::Sent))
             d->run->queue.append(id);
     }
     resendNextQueued();

@@ -56,6 +56,8 @@ public:
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
     // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
     Answer resendAllFailed();
+    // The same run over these mails of the failed folder, in folder order ("Senden" with several selected).
+    Answer resendFailed(const QList<qint16>& ids);
     bool sendAllRunning() const;
     // The run goes on or, stopped, still finishes the mail in hand.
     bool sendAllUnderWay() const;

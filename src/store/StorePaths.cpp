@@ -17,6 +17,7 @@ const QString GoneJobsFile = QStringLiteral("kadmel.entfernt");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 const QString PaceFile = QStringLiteral("kadmel.pace");
+const QString OriginFile = QStringLiteral("kadmel.herkunft");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -38,7 +39,7 @@ bool isSettingsOrIndexName(const QString& name)
 bool isSideFileName(const QString& name)
 {
     return name == IniFile || name == RetryFile || name == JobNameFile || name == GoneJobsFile ||
-           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile;
+           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile || name == OriginFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -97,6 +98,11 @@ QString removalPlanPathIn(const QString& programFolder)
 QString paceFilePathIn(const QString& programFolder)
 {
     return in(programFolder, PaceFile);
+}
+
+QString originFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, OriginFile);
 }
 
 QString movedMailPathIn(const QString& programFolder, qint16 newId)

@@ -115,7 +115,7 @@ void Form1::buildWidgets()
         view->setObjectName(QStringLiteral("ListView1_%1").arg(f));
         view->setModel(sorted);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->setShowGrid(false);
         view->setWordWrap(false);
@@ -214,6 +214,7 @@ void Form1::buildMenus()
         popupMenu(this, "Mnu_T",
                   {{openText, "Mnu_T_Open"},
                    {saveText, "Mnu_T_SaveAs"},
+                   {QStringLiteral("Wiederherstellen"), "Mnu_T_Restore"},
                    {removeText, "Mnu_T_Remove"},
                    {removeAllText, "Mnu_T_RemoveAll"}}),
     };
@@ -227,7 +228,7 @@ void Form1::buildMenus()
         QAction* open = m_menus[f - 1]->actions().first();
         connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });
         QAction* save = m_menus[f - 1]->actions().at(1);
-        connect(save, &QAction::triggered, this, [this, f] { saveMailAsFile(selectedId(f), this); });
+        connect(save, &QAction::triggered, this, [this, f] { saveSelectedAsFiles(f); });
     }
 }
 

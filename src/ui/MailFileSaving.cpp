@@ -1,5 +1,6 @@
 #include "ui/MailFileSaving.h"
 
+#include "engine/MailCommands.h"
 #include "engine/MailExport.h"
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
@@ -44,6 +45,41 @@ QString saveMailAsFile(QWidget* parent, Store& store, qint16 id, Prompts& prompt
     prompts.ask(parent, QStringLiteral("Die E-Mail (ID %1) wurde nicht gespeichert.\n").arg(id) + error,
                 PromptIcon::Critical, PromptButtons::Ok);
     return {};
+}
+
+QString saveMailsToFolder(QWidget* parent, Store& store, const QList<qint16>& ids, Prompts& prompts,
+                          const std::function<QString(QWidget*)>& folderPicker)
+{
+    const QString folder = ids.isEmpty() || !folderPicker ? QString() : folderPicker(parent);
+    if (folder.isEmpty())
+        return {};
+    QStringList failed;
+    int saved = 0;
+    for (const qint16 id : ids) {
+        QString error;
+        // Read again for each: the folder picker let events run.
+        std::optional<QByteArray> message;
+        QString stem;
+        if (id < 1 || id > store.tables().MailCount())
+            error = QStringLiteral("Die E-Mail gibt es nicht mehr.");
+        else if ((message = mailAsFile(store, id, &error)))
+            stem = fileNameFromText(fromAnsi(store.tables().mail(id).Subject));
+        if (message && writeNewFile(folder, stem, QStringLiteral(".eml"), *message, &error))
+            ++saved;
+        else
+            failed << QStringLiteral("E-Mail (ID %1): %2").arg(id).arg(error);
+    }
+    const QString where = QStringLiteral(" gespeichert in %1").arg(quotedName(folder));
+    if (failed.isEmpty())
+        return mailsText(saved) + where;
+    const qsizetype shown = 10; // a box the screen can hold
+    QString text =
+        QStringLiteral("%1 von %2 wurden nicht gespeichert:\n").arg(mailsText(int(failed.size()))).arg(ids.size()) +
+        failed.first(std::min(shown, failed.size())).join(u'\n');
+    if (failed.size() > shown)
+        text += QStringLiteral("\n… und %1 weitere.").arg(failed.size() - shown);
+    prompts.ask(parent, text, PromptIcon::Critical, PromptButtons::Ok);
+    return QStringLiteral("%1 von %2").arg(saved).arg(mailsText(int(ids.size()))) + where;
 }
 
 QString saveAttachmentAsFile(QWidget* parent, const Store& store, qint16 id, int index, Prompts& prompts,
