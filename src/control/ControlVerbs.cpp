@@ -207,12 +207,6 @@ void ControlVerbs::exportMail(const QStringList& args, ControlReply* reply)
     reply->finish(control::Done);
 }
 
-void ControlVerbs::restore(const QStringList& args, ControlReply* reply)
-{
-    Q_UNUSED(args);
-    reply->refuse(QStringLiteral("„wiederherstellen“ ist in diesem Dienst noch nicht verfügbar."));
-}
-
 void ControlVerbs::start(const QStringList& args, ControlReply* reply)
 {
     if (!args.isEmpty())

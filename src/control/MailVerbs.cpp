@@ -1,10 +1,11 @@
-// The verbs that act on mails: senden, alle-senden, entfernen.
+// The verbs that act on mails: senden, alle-senden, entfernen, wiederherstellen.
 #include "control/ControlProtocol.h"
 #include "control/ControlReply.h"
 #include "control/ControlVerbs.h"
 #include "control/MailLines.h"
 #include "engine/Dispatcher.h"
 #include "engine/FailureReason.h"
+#include "engine/MailCommands.h"
 #include "service/ServiceView.h"
 #include "store/Ansi.h"
 #include "store/PermanentRemoval.h"
@@ -201,6 +202,33 @@ void ControlVerbs::remove(const QStringList& args, ControlReply* reply)
     if (!m_dispatcher.beginCommand())
         return reply->refuse(QStringLiteral("Nichts endgültig gelöscht: ") + Busy);
     removeForGood(forGood, reply, failed);
+}
+
+void ControlVerbs::restore(const QStringList& args, ControlReply* reply)
+{
+    const std::optional<QList<qint16>> ids = mailIds(args, reply);
+    if (!ids)
+        return;
+    const QList<qint16> deleted = m_store.tables().folder(DeletedFolder).entries();
+    bool missing = false;
+    for (const qint16 id : *ids) {
+        if (!deleted.contains(id)) {
+            missing = true;
+            reply->say(QStringLiteral("E-Mail (ID %1) steht nicht in „Gelöschte Objekte“.").arg(id));
+        }
+    }
+    if (!m_dispatcher.beginCommand())
+        return reply->refuse(QStringLiteral("Es wurde nichts wiederhergestellt: ") + Busy);
+    const CommandOutcome outcome = restoreMails(m_store, *ids);
+    m_dispatcher.endCommand(outcome.changes);
+    for (const MailChange& move : outcome.changes.moves)
+        reply->say(QStringLiteral("E-Mail (ID %1) nach „%2“ wiederhergestellt.")
+                       .arg(move.id)
+                       .arg(move.folder == SentFolder ? QStringLiteral("Gesendete Objekte")
+                                                      : QStringLiteral("Fehlgeschl. Objekte")));
+    if (!outcome.error.isEmpty())
+        return reply->refuse(outcome.error);
+    reply->finish(missing ? control::Refused : control::Done);
 }
 
 void ControlVerbs::removeForGood(const QList<qint16>& ids, ControlReply* reply, bool failedBefore)

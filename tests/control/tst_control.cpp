@@ -105,7 +105,10 @@ private Q_SLOTS:
         row("remove", QStringLiteral("entfernen 1"), 0, QStringLiteral("(ID 1) nach „Gelöschte Objekte“ verschoben."));
         row("remove for good", QStringLiteral("entfernen 1"), 0, QStringLiteral("1 E-Mail(s) endgültig gelöscht"));
         row("renumbered", QStringLiteral("liste"), 0, QStringLiteral("    1  gesendet"));
-        row("restore", QStringLiteral("wiederherstellen 1"), 1, QStringLiteral("noch nicht verfügbar"));
+        row("remove again", QStringLiteral("entfernen 1"), 0, QStringLiteral("verschoben."));
+        row("restore", QStringLiteral("wiederherstellen 1"), 0,
+            QStringLiteral("(ID 1) nach „Gesendete Objekte“ wiederhergestellt."));
+        row("restore twice", QStringLiteral("wiederherstellen 1"), 1, QStringLiteral("nicht in „Gelöschte Objekte“"));
         row("stop", QStringLiteral("stopp"), 0, QStringLiteral("angehalten"));
         row("start", QStringLiteral("start"), 0, QStringLiteral("aktiv"));
         row("wrong arguments", QStringLiteral("zeige"), 2, QStringLiteral("Aufruf: kadmelctl zeige ID"));
