@@ -541,8 +541,8 @@ bool Form1::queryUnload(bool confirm)
         // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
         // Asked also when it was stopped already and still finishes that mail.
         if (m_prompts.ask(this,
-                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E-Mail "
-                                         "in Arbeit abgeschlossen ist?"),
+                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E\u2011Mail "
+                                         "in Arbeit abgeschlossen ist?"), // not broken at the hyphen
                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
             return false;
         if (!isIdle()) { // the question let events run: the run may have ended meanwhile
@@ -551,7 +551,7 @@ bool Form1::queryUnload(bool confirm)
             closeOnceIdle();
             return false;
         }
-    } else if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher ZUB zu beenden?"), PromptIcon::Question,
+    } else if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher, ZUB zu beenden?"), PromptIcon::Question,
                                         PromptButtons::OkCancel) != PromptAnswer::Ok) {
         return false;
     }

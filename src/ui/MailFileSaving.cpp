@@ -7,6 +7,7 @@
 #include "store/FileAccess.h"
 #include "store/MailAttachments.h"
 #include "store/Store.h"
+#include "ui/FileDialogs.h"
 #include "ui/Prompts.h"
 #include "ui/mail/AttachmentText.h"
 
@@ -23,7 +24,7 @@ SaveFilePicker systemSaveFilePicker()
             parent, mailFile ? QStringLiteral("Als E-Mail-Datei speichern") : QStringLiteral("Anhang speichern"),
             suggestedPath, mailFile ? QStringLiteral("E-Mail-Dateien (*.eml)") : QStringLiteral("Alle Dateien (*)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setOption(QFileDialog::DontUseNativeDialog); // German like the rest, whatever the desktop's dialog
+        useGermanFileDialog(dialog); // German like the rest, whatever the desktop's dialog
         if (mailFile)
             dialog.setDefaultSuffix(QStringLiteral("eml")); // a name typed without it still opens in a mail program
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
