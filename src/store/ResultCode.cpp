@@ -19,7 +19,7 @@ struct CodeRow
 // Every code in one place: stored text, German text, nature. DNS codes come only from older stores;
 // nothing tells whether they could pass, so they wait for the user.
 constexpr std::array<CodeRow, AllResultCodes.size()> Rows = {{
-    {ResultCode::Sent, "MSGSENT", "Die E-Mail wurde erfolgreich gesendet.", ResultNature::Sent},
+    {ResultCode::Sent, "MSGSENT", "Das E-Mail wurde erfolgreich gesendet.", ResultNature::Sent},
     {ResultCode::NoDnsAnswer, "ERRMessage1", "Keine Antwort vom DNS", ResultNature::Permanent},
     {ResultCode::DnsError, "ERRMessage2", "Fehlermeldung vom DNS", ResultNature::Permanent},
     {ResultCode::ServerReply, "ERRMessage3",

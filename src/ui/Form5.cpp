@@ -153,7 +153,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
     grid->addWidget(m_signIn, 5, 0, 1, 2);
     grid->addWidget(caption(QStringLiteral("Benuztername:"), this), 6, 0);
     grid->addWidget(m_user, 6, 1);
-    grid->addWidget(caption(QStringLiteral("Kennwort:"), this), 7, 0);
+    grid->addWidget(caption(QStringLiteral("Passwort:"), this), 7, 0);
     grid->addWidget(m_password, 7, 1);
     grid->addWidget(m_spa, 8, 1);
     auto* autoStartRows = new QVBoxLayout; // the retry choice right below "ZUB Auto-Start"

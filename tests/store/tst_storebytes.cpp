@@ -24,7 +24,7 @@ private Q_SLOTS:
         QCOMPARE(toAnsi(QStringLiteral("a€Ω😀b")), QByteArray("a\x80??b")); // what the code page lacks
         // Every result text byte for byte, in this code page; the codes are exact, with case.
         const QByteArrayList texts =
-            QByteArray("Die E-Mail wurde erfolgreich gesendet.|Keine Antwort vom DNS|Fehlermeldung vom DNS|"
+            QByteArray("Das E-Mail wurde erfolgreich gesendet.|Keine Antwort vom DNS|Fehlermeldung vom DNS|"
                        "Zeit\374berschreitungsfehler oder Fehlermeldung vom Mailserver.|"
                        "Es konnte keine Verbindung zum Mailserver hergestellt werden.|"
                        "Verbindung wurde vom Mailserver getrennt.|"

@@ -88,7 +88,7 @@ void TestMailWindows::viewer()
     QCOMPARE(header->text(),
              QStringLiteral("Absender: absender@example.com\nAn: empfänger@example.com\nBetreff: Preis 5 "
                             "€\nDatum/Zeit: 06.12.2026 18:15:11\nGröße: 532 Bytes\n"
-                            "Status: Die E-Mail wurde erfolgreich gesendet."));
+                            "Status: Das E-Mail wurde erfolgreich gesendet."));
     auto* body = child<QPlainTextEdit>(viewer, "Text1");
     QCOMPARE(body->toPlainText(), QStringLiteral("Zeile 1\nZeile 2"));
     QVERIFY(body->palette().color(QPalette::Base) == Qt::white && body->palette().color(QPalette::Text) == Qt::black &&
