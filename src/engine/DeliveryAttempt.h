@@ -32,8 +32,8 @@ public:
     void start(qint16 id, bool more = false);
     // No mail follows: a connection kept open says "QUIT" (after the mail on its way, if one is).
     void release();
-    // The program ends: the attempt is cut short (a page still being built first ends).
-    void abort();
+    // The attempt is cut short (a page still being built first ends), by a person or the program's end.
+    void abort(Cut cut = Cut::Program);
     // The log of the finished attempt: the sign-in's own when it failed before a conversation began.
     SmtpLog takeLog();
 

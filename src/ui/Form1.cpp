@@ -508,16 +508,16 @@ bool Form1::queryUnload(bool confirm)
     if (m_exitAfterMail)
         return false; // the exit is on its way
     if (confirm && m_dispatcher && m_dispatcher->sendAllUnderWay()) {
-        // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
-        // Asked also when it was stopped already and still finishes that mail.
+        // A long run must not keep the user from ending: it stops, the mail in hand is cut short, then ZUB
+        // ends. Asked also when it was stopped already and still files that mail.
         if (m_prompts.ask(this,
-                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E-Mail "
-                                         "in Arbeit abgeschlossen ist?"),
+                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden? Die E-Mail in "
+                                         "Arbeit wird dabei abgebrochen."),
                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
             return false;
         if (!isIdle()) { // the question let events run: the run may have ended meanwhile
             m_exitAfterMail = true;
-            m_dispatcher->stopForExit(false);
+            m_dispatcher->stopForExit(Cut::Person);
             closeOnceIdle();
             return false;
         }
