@@ -350,13 +350,16 @@ bool Form1::isIdle() const
 
 void Form1::updateStopCommands()
 {
+    // Each command only where it acts: a run goes on whatever the service does, and has its own command.
     const bool sendAll = m_dispatcher && m_dispatcher->sendAllRunning();
     const bool active = m_dispatcher && m_dispatcher->ServiceState() == 1;
-    m_stop->setEnabled(active || sendAll);
-    m_menuStop->setEnabled(active || sendAll);
+    m_start->setEnabled(!active);
+    m_menuStart->setEnabled(!active);
+    m_stop->setEnabled(active);
+    m_menuStop->setEnabled(active);
     m_stopSendAll->setEnabled(sendAll);
     if (m_hooks)
-        m_hooks->stopOffered(active || sendAll);
+        m_hooks->stopOffered(active);
 }
 
 // --- DispatcherView ---
@@ -365,8 +368,6 @@ void Form1::setServiceState(bool active)
 {
     m_panels[0]->setText(active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif"));
     m_panels[0]->setPicture(active ? Picture::Active : Picture::Inactive);
-    m_start->setEnabled(!active);
-    m_menuStart->setEnabled(!active);
     if (m_hooks)
         m_hooks->serviceStateChanged(active);
     updateStopCommands();

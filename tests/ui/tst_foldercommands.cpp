@@ -2,12 +2,15 @@
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
 #include "support/LocalSettings.h"
+#include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
 #include "ui/FolderCommands.h"
 #include "ui/ProgressBox.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <functional>
 
 using namespace kadmel;
 using namespace kadmel::test;
@@ -239,26 +242,48 @@ void TestFolderCommands::editSendAndSendAll()
     QCOMPARE(sink.messages().size(), 2);
 }
 
-// Stop ends "Alle Senden" after the mail in hand, counting what it left; "Beenden" asks, stops it, ends once filed.
+// Start, Stop and "Alle Senden abbrechen" only where they act. Stop ends "Alle Senden", the mail in hand cut short,
+// counting what it left; "Beenden" asks, stops it and ends within two seconds, whatever a silent server does.
 void TestFolderCommands::sendAllStops()
 {
     SmtpSink sink;
     Fixture f(QList<int>(6, FailedFolder), sink.port());
     QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
-    f.run(FailedFolder, 1, "Mnu_Err_SendAll");
-    child<QPushButton>(*f.window, "Command9")->click(); // Stop, though the service is not active
+    const std::pair<std::function<void()>, QByteArray> steps[] = {
+        // Start, Stop, "Alle Senden abbrechen"; Command9
+        {[] {}, "1000"},
+        {[&f] { f.run(FailedFolder, 1, "Mnu_Err_SendAll"); }, "1010"},
+        {[&f] { f.window->dispatcher()->StartProcessing(); }, "0111"},
+        {[&f] { child<QPushButton>(*f.window, "Command9")->click(); }, "1000"}};
+    for (const auto& [step, expected] : steps) {
+        step();
+        QByteArray on;
+        for (const char* name : {"Mnu_File_Start", "Mnu_File_Stop", "Mnu_File_StopSendAll"})
+            on += f.action(name)->isEnabled() ? '1' : '0';
+        QCOMPARE(on + (child<QPushButton>(*f.window, "Command9")->isEnabled() ? '1' : '0'), expected);
+    }
     QVERIFY(done.wait(15000));
     QCOMPARE(f.window->panel(2)->text(),
-             QStringLiteral("Alle Senden abgebrochen: 1 gesendet, 0 fehlgeschlagen, 5 nicht versucht."));
+             QStringLiteral("Alle Senden abgebrochen: 0 gesendet, 1 fehlgeschlagen, 5 nicht versucht."));
 
+    ScriptedSmtpServer quiet; // takes a whole message, then says nothing
+    quiet.reply("220 hi\r\n");
+    for (const char* command : {"EHLO", "MAIL", "RCPT"})
+        quiet.expect(command).reply("250 ok\r\n");
+    quiet.expect("DATA").reply("354 go\r\n").expect("\r\n.\r\n");
+    f.store.settings().SmtpPort = qint16(quiet.port());
     QSignalSpy unloaded(f.window.get(), &Form1::unloaded);
     f.prompts.answers = {PromptAnswer::Ok};
     f.run(FailedFolder, 1, "Mnu_Err_SendAll");
-    f.action("Mnu_File_StopSendAll")->trigger(); // stopped: "Beenden" asks the same while the mail goes on
+    QTRY_VERIFY(quiet.scriptDone());
+    f.action("Mnu_File_StopSendAll")->trigger(); // stopped: "Beenden" asks the same while the mail waits
+    QElapsedTimer clock;
+    clock.start();
     QVERIFY(!f.action("Mnu_File_StopSendAll")->isEnabled() && !f.window->close() &&
             f.prompts.texts().last().startsWith(QStringLiteral("„Alle Senden“ läuft")));
-    QVERIFY(unloaded.wait(15000));
-    QCOMPARE(loadedStore(f.dir.path())->tables().count(FailedFolder), 4); // one more sent, the rest untried
+    QVERIFY(unloaded.wait(15000) && clock.elapsed() < 2000);
+    const auto disk = loadedStore(f.dir.path()); // none sent, the one in hand perhaps, the rest untried
+    QVERIFY(disk->tables().count(FailedFolder) == 6 && disk->tables().mail(1).Status == "ERRMessage9");
 }
 
 // Commands tell the retry schedule what they changed: renumbered, a mail waits on; edited or moved, no more.
