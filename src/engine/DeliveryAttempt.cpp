@@ -163,8 +163,13 @@ void DeliveryAttempt::SendMailItem(qint16 id)
 
 StartCheck DeliveryAttempt::checkStart(const Settings& settings, QString* reason)
 {
-    const DeliveryDecision decision = decideDelivery(settings, d->store.kadmelIni().read());
-    if (decision.check != StartCheck::IncompleteSmtp) // that one has its own message and the dialog
+    const KadmelIni& ini = d->store.kadmelIni().read();
+    const DeliveryDecision decision = decideDelivery(settings, ini);
+    // A missing field has the message of old, naming the field; a sign-in that is understood is asked.
+    if (decision.check == StartCheck::IncompleteSmtp)
+        *reason = QStringLiteral("Überprüfen Sie Ihre Einstellungen !...\nEs fehlt: ") +
+                  missingStartField(settings, *ini.signIn);
+    else
         *reason = decision.reason;
     return decision.check;
 }

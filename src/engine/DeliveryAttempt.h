@@ -24,7 +24,7 @@ public:
     ~DeliveryAttempt() override;
 
     // The start check on these settings (delivery decision, fields, folder); `reason` (German) when there is
-    // one to show.
+    // one to show, for a missing field its name on a line of its own.
     StartCheck checkStart(const Settings& settings, QString* reason);
     // Starts the attempt for mail `id`; finished() follows exactly once, always after start() returned.
     // `more`: another mail follows at once, so the connection stays open after this one (kadmel.ini's

@@ -184,8 +184,8 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
 {
     QString said;
     const StartCheck check = d->delivery.checkStart(d->store.settings(), &said);
-    if (!said.isEmpty())
-        d->view.setMessage(toAnsi(said));
+    if (!said.isEmpty()) // one line in panel 2
+        d->view.setMessage(toAnsi(said).replace('\n', ' '));
     if (reason)
         *reason = said;
     if (check != StartCheck::Ok) {

@@ -449,8 +449,8 @@ void Form1::setIdle(bool idle)
 void Form1::startRefused(StartCheck check, const QString& reason)
 {
     if (check == StartCheck::IncompleteSmtp) {
-        m_prompts.ask(this, QStringLiteral("Überprüfen Sie Ihre Einstellungen !..."), PromptIcon::Exclamation,
-                      PromptButtons::Ok);
+        m_prompts.ask(this, reason.isEmpty() ? QStringLiteral("Überprüfen Sie Ihre Einstellungen !...") : reason,
+                      PromptIcon::Exclamation, PromptButtons::Ok);
         openSettingsDialog();
     } else if (check == StartCheck::NoWatchFolder) {
         m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);

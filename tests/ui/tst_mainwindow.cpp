@@ -48,8 +48,9 @@ void TestMainWindow::startUpOnEmptyFolder()
     QLocale::setDefault(QLocale::c()); // the dates stay German under the C locale
     Form1 window(*store, prompts, fastOptions());
     window.load();
-    // Auto-start with a server of blanks: the warning, then the dialog with the default watched folder.
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...")});
+    // Auto-start with a server of blanks: the warning naming the field, then the dialog with the default folder.
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...\nEs fehlt: SMTP Server")});
     QVERIFY(window.settingsDialog() && window.settingsDialog()->isVisible() &&
             window.settingsDialog()->folderValue() == QDir::homePath() + QStringLiteral("/KADMEL"));
     window.settingsDialog()->reject();
