@@ -213,7 +213,8 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
 void Dispatcher::StopProcessing()
 {
     endSendAll();
-    cutShort(Cut::Person);
+    if (!d->ending()) // the exit has cut the mail in hand already, with its own grace
+        cutShort(Cut::Person);
     d->Timer1.stop();
     d->serviceState = 2;
     d->view.setServiceState(false);

@@ -71,7 +71,8 @@ public:
 
     // The program is ending: no job is taken, a "send all" run ends, and the mail in hand is cut short
     // (ZUB_SMTP::abort: a person's "Beenden" waits less for a silent server than a termination signal) and
-    // filed without the alert's pause. idleChanged(true) follows.
+    // filed without the alert's pause. idleChanged(true) follows. Called before StopProcessing(), whose cut is a
+    // person's.
     void stopForExit(Cut cut = Cut::Program);
 
     // Folder commands and the housekeeping hold the dispatcher off while they change the folders (no job is

@@ -276,10 +276,6 @@ struct SmtpSession::Private
             return;
         if (aborting)
             noteCut();
-        else
-            noteReceived("Gespr\xE4" // "\xE4" and "ch" apart: "\xE4c" would be one escape
-                         "ch nicht innerhalb von " +
-                         QByteArray::number((timings.conversationMs + 999) / 1000) + " s beendet\r\n");
         fail(messageOut ? ResultCode::DeliveryUnclear : ResultCode::TimedOut, ResultCode::TimedOut);
     }
 

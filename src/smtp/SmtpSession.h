@@ -18,12 +18,13 @@ struct SmtpTimings
     int connectMs = 10000;       // wait for a server that neither takes nor refuses the connection
     int conversationMs = 120000; // wait for the opening and the first mail after connecting; each later mail anew
     int abortGraceMs = 5000;     // after abort() as the program ends: how long a sent message may wait for its reply
-    int stopGraceMs = 500;       // the same after a person's Stop or "Beenden", who watches the window meanwhile
     // Trusted besides the system's certificates; only tests bring their own authority.
     QList<QSslCertificate> extraCaCertificates = {};
     int lingerMs = 5000; // a socket let go still gets this long to hand its last bytes (the QUIT) over
     // A session waiting for its next mail says "QUIT" after this long without one; servers drop idle clients too.
     int keptMs = 2000;
+    // After a person's Stop or "Beenden" (who watches the window meanwhile): abortGraceMs's counterpart.
+    int stopGraceMs = 500;
 };
 
 struct SmtpServer

@@ -592,10 +592,11 @@ void Form1::requestTermination()
         close();
         return;
     }
-    // No new job is taken; the mail in hand is cut short and the exit follows once it is filed.
-    m_dispatcher->StopProcessing();
+    // No new job is taken; the mail in hand is cut short, with the program end's grace, before Stop could cut it
+    // with a person's; the exit follows once it is filed.
     closeOnceIdle();
     m_dispatcher->stopForExit();
+    m_dispatcher->StopProcessing();
 }
 
 void Form1::closeOnceIdle()
