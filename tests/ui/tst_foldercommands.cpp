@@ -262,28 +262,23 @@ void TestFolderCommands::sendAllStops()
             on += f.action(name)->isEnabled() ? '1' : '0';
         QCOMPARE(on + (child<QPushButton>(*f.window, "Command9")->isEnabled() ? '1' : '0'), expected);
     }
+    f.prompts.answers = {PromptAnswer::Cancel}; // stopped, its mail still being filed: "Beenden" asks all the same
+    QVERIFY(!f.window->close() && f.prompts.texts().last().startsWith(QStringLiteral("„Alle Senden“ läuft")));
     QVERIFY(done.wait(15000));
     QCOMPARE(f.window->panel(2)->text(),
              QStringLiteral("Alle Senden abgebrochen: 0 gesendet, 1 fehlgeschlagen, 5 nicht versucht."));
 
-    ScriptedSmtpServer quiet; // takes a whole message, then says nothing
+    ScriptedSmtpServer quiet; // greets, then says nothing
     quiet.reply("220 hi\r\n");
-    for (const char* command : {"EHLO", "MAIL", "RCPT"})
-        quiet.expect(command).reply("250 ok\r\n");
-    quiet.expect("DATA").reply("354 go\r\n").expect("\r\n.\r\n");
     f.store.settings().SmtpPort = qint16(quiet.port());
     QSignalSpy unloaded(f.window.get(), &Form1::unloaded);
     f.prompts.answers = {PromptAnswer::Ok};
     f.run(FailedFolder, 1, "Mnu_Err_SendAll");
-    QTRY_VERIFY(quiet.scriptDone());
-    f.action("Mnu_File_StopSendAll")->trigger(); // stopped: "Beenden" asks the same while the mail waits
+    QTRY_VERIFY(quiet.received().contains("EHLO"));
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!f.action("Mnu_File_StopSendAll")->isEnabled() && !f.window->close() &&
-            f.prompts.texts().last().startsWith(QStringLiteral("„Alle Senden“ läuft")));
-    QVERIFY(unloaded.wait(15000) && clock.elapsed() < 2000);
-    const auto disk = loadedStore(f.dir.path()); // none sent, the one in hand perhaps, the rest untried
-    QVERIFY(disk->tables().count(FailedFolder) == 6 && disk->tables().mail(1).Status == "ERRMessage9");
+    QVERIFY(!f.window->close() && unloaded.wait(15000) && clock.elapsed() < 2000);
+    QCOMPARE(loadedStore(f.dir.path())->tables().count(FailedFolder), 6); // none sent, the rest untried
 }
 
 // Commands tell the retry schedule what they changed: renumbered, a mail waits on; edited or moved, no more.
