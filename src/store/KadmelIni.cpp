@@ -62,6 +62,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     const std::optional<QByteArray> deleteSent = iniSection(lines, "Anhaenge").value("NachVersandLoeschen");
     ini.deleteSentAttachments = deleteSent && deleteSent->trimmed().compare("true", Qt::CaseInsensitive) == 0;
     ini.keepSentDays = readKeepSentDays(iniSection(lines, "Aufbewahrung"));
+    ini.reportMailbox = readReportMailbox(iniSection(lines, "Rueckmeldungen"), &ini.reportMailboxProblem);
     return ini;
 }
 

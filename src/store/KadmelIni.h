@@ -4,6 +4,7 @@
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/FolderSetting.h"
+#include "store/MailboxSetting.h"
 #include "store/PaceSetting.h"
 #include "store/SizeSetting.h"
 #include "store/WindowPlacement.h"
@@ -38,6 +39,8 @@ struct KadmelIni
     // empty or not a whole number from 1 to MostKeepSentDays): every one stays.
     qint32 keepSentDays = 0;
     qint32 mailsPerConnection = DefaultMailsPerConnection; // [Zustellung] MailsProVerbindung
+    ReportMailbox reportMailbox;                           // [Rueckmeldungen]; unset: no mailbox is read
+    QString reportMailboxProblem;                          // German, when its Postfach cannot be read
 };
 
 inline constexpr qint32 MostKeepSentDays = 36500;

@@ -16,6 +16,7 @@ const QString JobNameFile = QStringLiteral("kadmel.jobs");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 const QString PaceFile = QStringLiteral("kadmel.pace");
+const QString ReportMailboxFile = QStringLiteral("kadmel.rueckmeldungen");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -37,7 +38,7 @@ bool isSettingsOrIndexName(const QString& name)
 bool isSideFileName(const QString& name)
 {
     return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile ||
-           name == ChainHeadFile || name == PaceFile;
+           name == ChainHeadFile || name == PaceFile || name == ReportMailboxFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -106,6 +107,11 @@ QString removedMailPathIn(const QString& programFolder, qint16 oldId)
 QString chainHeadPathIn(const QString& programFolder)
 {
     return in(programFolder, ChainHeadFile);
+}
+
+QString reportMailboxPathIn(const QString& programFolder)
+{
+    return in(programFolder, ReportMailboxFile);
 }
 
 QString pendingArchiveFolderIn(const QString& programFolder)
