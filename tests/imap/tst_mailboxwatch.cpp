@@ -1,0 +1,148 @@
+#include "imap/MailboxPlan.h"
+#include "imap/MailboxState.h"
+#include "imap/MailboxWatch.h"
+#include "store/StorePaths.h"
+#include "support/Dovecot.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace kadmel;
+
+namespace {
+
+QByteArray mail(const QByteArray& id, const QByteArray& body = "Hallo.\r\n")
+{
+    return "From: MAILER-DAEMON@example.org\r\nTo: kadmel@example.org\r\nMessage-ID: <" + id +
+           "@example.org>\r\nSubject: " + id + "\r\n\r\n" + body;
+}
+
+MailboxWatchTimings quick(const test::Dovecot& dovecot)
+{
+    return {300, {2000, 5000, dovecot.caCertificates()}};
+}
+
+// The last UID the side file keeps; 0 without one.
+quint32 keptUid(const QString& folder)
+{
+    QFile file(reportMailboxPathIn(folder));
+    const std::optional<MailboxState> state =
+        file.open(QIODevice::ReadOnly) ? decodeMailboxState(file.readAll()) : std::nullopt;
+    return state ? state->lastUid : 0;
+}
+
+} // namespace
+
+class TestMailboxWatch : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void fetchesEachNewMessageOnce();
+    void unreachableIsSaidOnce();
+    void movesOnlyReportsOfOurs();
+};
+
+void TestMailboxWatch::fetchesEachNewMessageOnce()
+{
+    test::Dovecot dovecot;
+    QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
+    const QTemporaryDir store;
+    dovecot.deliver(mail("alt")); // there before the first look: never read
+    QList<QByteArray> fetched;
+    {
+        // TLS from the first byte.
+        const MailboxPlan plan{{"localhost", dovecot.tlsPort()},
+                               {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
+        MailboxWatch watch(
+            store.path(), [&] { return plan; }, nullptr, nullptr, quick(dovecot));
+        connect(&watch, &MailboxWatch::messageFetched, &watch, [&](const QByteArray& message) {
+            fetched.append(message);
+            watch.handled(false);
+        });
+        QSignalSpy problems(&watch, &MailboxWatch::problem);
+        watch.start();
+        QTRY_VERIFY(QFile::exists(reportMailboxPathIn(store.path())));
+        dovecot.deliver(mail("eins"));
+        dovecot.deliver(mail("zwei"));
+        QTRY_COMPARE(keptUid(store.path()), 3u);
+        QCOMPARE(fetched, (QList<QByteArray>{mail("eins"), mail("zwei")}));
+        QVERIFY(problems.isEmpty());
+    }
+    // A new start over STARTTLS, its plan from the settings: only what came since, and a 50 MB message only in part.
+    const QByteArray ini = "[SMTP]\nVerschluesselung=STARTTLS\n[Rueckmeldungen]\nPostfach=localhost:" +
+                           QByteArray::number(dovecot.starttlsPort()) + '\n';
+    const Settings settings{"", "localhost", 587, "kadmel", "geheim", 2, 1};
+    QCOMPARE(decideMailbox(settings, readKadmelIni(ini)).server.tlsFromStart, false);
+    MailboxWatch watch(
+        store.path(), [&] { return decideMailbox(settings, readKadmelIni(ini)); }, nullptr, nullptr, quick(dovecot));
+    connect(&watch, &MailboxWatch::messageFetched, &watch, [&](const QByteArray& message) {
+        fetched.append(message);
+        watch.handled(false);
+    });
+    const QByteArray huge = mail("gross", QByteArray(50 * 1000 * 1000, 'x'));
+    dovecot.deliver(huge);
+    dovecot.deliver(mail("drei"));
+    watch.start();
+    QTRY_COMPARE_WITH_TIMEOUT(keptUid(store.path()), 5u, 20000);
+    QCOMPARE(fetched.size(), 4);
+    QCOMPARE(fetched.at(2), huge.left(ImapSession::MaxMessageBytes));
+    QCOMPARE(fetched.at(3), mail("drei"));
+}
+
+void TestMailboxWatch::unreachableIsSaidOnce()
+{
+    test::Dovecot dovecot; // its port still closed
+    const QTemporaryDir store;
+    const MailboxPlan plan{{"localhost", dovecot.tlsPort()},
+                           {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
+    MailboxWatch watch(store.path(), [&] { return plan; }, nullptr, nullptr,
+                       {100, {2000, 5000, dovecot.caCertificates()}});
+    QSignalSpy problems(&watch, &MailboxWatch::problem);
+    QSignalSpy over(&watch, &MailboxWatch::problemOver);
+    watch.start();
+    QTRY_COMPARE(problems.size(), 1);
+    QCOMPARE(problems.at(0).at(0).toByteArray(), QByteArray("Postfach f\xFCr R\xFC"
+                                                            "ckmeldungen nicht erreichbar: Verbindung abgelehnt"));
+    QTest::qWait(600); // several looks more, all failing
+    QCOMPARE(problems.size(), 1);
+    QVERIFY(dovecot.start());
+    QTRY_COMPARE(over.size(), 1);
+    QCOMPARE(problems.size(), 1);
+}
+
+void TestMailboxWatch::movesOnlyReportsOfOurs()
+{
+    test::Dovecot dovecot;
+    QVERIFY(dovecot.start());
+    dovecot.makeFolder(QStringLiteral("R&APw-ckmeldungen")); // "Rückmeldungen" as IMAP names it
+    const QTemporaryDir store;
+    const MailboxPlan plan{{"localhost", dovecot.tlsPort(),
+                            "R\xC3\xBC"
+                            "ckmeldungen"},
+                           {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
+    MailboxWatch watch(
+        store.path(), [&] { return plan; }, nullptr, nullptr, quick(dovecot));
+    connect(&watch, &MailboxWatch::messageFetched, &watch,
+            [&](const QByteArray& message) { watch.handled(message.contains("unsere")); });
+    watch.start();
+    QTRY_VERIFY(QFile::exists(reportMailboxPathIn(store.path())));
+    dovecot.deliver(mail("fremd"));
+    dovecot.deliver(mail("unsere"));
+    dovecot.deliver(mail("auch-fremd"));
+    const QMap<QString, QByteArray> before = dovecot.messages();
+    QTRY_COMPARE(keptUid(store.path()), 3u);
+    QMap<QString, QByteArray> after = dovecot.messages();
+    QMap<QString, QByteArray> expected = before;
+    const QString ours = expected.key(mail("unsere"));
+    expected.remove(ours);
+    const QStringList moved = after.keys(mail("unsere"));
+    QCOMPARE(moved.size(), 1);
+    QVERIFY2(moved.at(0).startsWith(QStringLiteral("/.R&APw-ckmeldungen/")), qPrintable(moved.at(0)));
+    after.remove(moved.at(0));
+    QCOMPARE(after, expected);
+}
+
+QTEST_GUILESS_MAIN(TestMailboxWatch)
+#include "tst_mailboxwatch.moc"
