@@ -83,6 +83,7 @@ struct ImapSession::Private
     bool preauthenticated = false;
     QByteArray pendingResponse; // the sign-in's answer, for the server's "+"
     bool responseSent = false;
+    bool signInRefused = false;
 
     quint32 uidValidity = 0, uidNext = 0;
     quint32 after = 0;
@@ -231,6 +232,8 @@ struct ImapSession::Private
             return finish("Der Server beendet die Verbindung: " + serverWords(text.mid(6)));
         if (step == Step::Greeting) {
             preauthenticated = text.startsWith("* PREAUTH");
+            if (preauthenticated && !encrypted) // signed in without TLS: STARTTLS can no longer be asked
+                return finish("Der Server meldet eine Anmeldung ohne Verschlüsselung");
             if (!preauthenticated && !text.startsWith("* OK"))
                 return finish("Unerwarteter Gru\xDF des Servers: " + serverWords(text));
             return command("CAPABILITY", Step::Capability);
@@ -304,8 +307,10 @@ struct ImapSession::Private
             socket->startClientEncryption();
             return;
         case Step::SignIn:
-            if (!ok)
+            if (!ok) {
+                signInRefused = true;
                 return finish("Anmeldung abgelehnt: " + words);
+            }
             // MOVE and UIDPLUS are often listed only once signed in; most servers name them in this very OK.
             if (listedCapabilities)
                 return select();
@@ -376,7 +381,7 @@ bool ImapSession::open(const ImapServer& server, bool writable)
     d->writable = writable;
     d->framer.reset();
     d->capabilities.clear();
-    d->encrypted = d->preauthenticated = d->responseSent = false;
+    d->encrypted = d->preauthenticated = d->responseSent = d->signInRefused = false;
     d->uidValidity = d->uidNext = 0;
     d->tag.clear();
     d->step = Step::Connecting;
@@ -445,6 +450,11 @@ void ImapSession::logout()
 {
     if (d->step == Step::Ready)
         d->command("LOGOUT", Step::Logout);
+}
+
+bool ImapSession::signInRefused() const
+{
+    return d->signInRefused;
 }
 
 void ImapSession::abort()

@@ -55,6 +55,8 @@ public:
     void logout();
     // Cuts the connection at once; nothing more is emitted.
     void abort();
+    // The last session ended because the server refused the sign-in: a token must not be offered again.
+    bool signInRefused() const;
 
 Q_SIGNALS:
     void selected(quint32 uidValidity, quint32 uidNext);

@@ -37,7 +37,11 @@ MailboxWatch::MailboxWatch(const QString& programFolder, PlanSource plan, OAuthT
                         toAnsi(authText(m_moveTo)) + "\x93 abgelehnt: " + refusal;
         taken(uid);
     });
-    connect(&m_session, &ImapSession::finished, this, &MailboxWatch::ended);
+    connect(&m_session, &ImapSession::finished, this, [this](const QByteArray& failure) {
+        if (m_tokens && !m_server.accessToken.isEmpty() && m_session.signInRefused())
+            m_tokens->forget(); // the next look asks for a new token, as sending does after a refusal
+        ended(failure);
+    });
 }
 
 MailboxWatch::~MailboxWatch() = default;
