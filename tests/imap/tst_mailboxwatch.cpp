@@ -22,9 +22,27 @@ QByteArray mail(const QByteArray& id, const QByteArray& body = "Hallo.\r\n")
            "@example.org>\r\nSubject: " + id + "\r\n\r\n" + body;
 }
 
-MailboxWatchTimings quick(const test::Dovecot& dovecot)
+MailboxPlan planFor(quint16 port, const QByteArray& moveTo = {})
 {
-    return {300, {10000, 30000, dovecot.caCertificates()}};
+    return {{"localhost", port, moveTo}, {"localhost", port, true, "kadmel", "geheim"}};
+}
+
+// A watch that looks every 300 ms (every `intervalMs`) and takes each message at once, as ours where `ours`
+// says so; `fetched` collects them.
+std::unique_ptr<MailboxWatch> watching(const QString& store, MailboxWatch::PlanSource plan,
+                                       const test::Dovecot& dovecot, QList<QByteArray>* fetched = nullptr,
+                                       QByteArray ours = {}, int intervalMs = 300)
+{
+    auto watch =
+        std::make_unique<MailboxWatch>(store, std::move(plan), nullptr, nullptr,
+                                       MailboxWatchTimings{intervalMs, {10000, 30000, dovecot.caCertificates()}});
+    QObject::connect(watch.get(), &MailboxWatch::messageFetched, watch.get(),
+                     [=, w = watch.get()](const QByteArray& m) {
+                         if (fetched)
+                             fetched->append(m);
+                         w->handled(!ours.isEmpty() && m.contains(ours));
+                     });
+    return watch;
 }
 
 // The last UID the side file keeps; 0 without one.
@@ -50,22 +68,16 @@ private Q_SLOTS:
 void TestMailboxWatch::fetchesEachNewMessageOnce()
 {
     test::Dovecot dovecot;
-    QVERIFY2(dovecot.start(), qPrintable(dovecot.errorString()));
+    QVERIFY(dovecot.start());
     const QTemporaryDir store;
     dovecot.deliver(mail("alt")); // there before the first look: never read
     QList<QByteArray> fetched;
     {
         // TLS from the first byte.
-        const MailboxPlan plan{{"localhost", dovecot.tlsPort()},
-                               {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
-        MailboxWatch watch(
-            store.path(), [&] { return plan; }, nullptr, nullptr, quick(dovecot));
-        connect(&watch, &MailboxWatch::messageFetched, &watch, [&](const QByteArray& message) {
-            fetched.append(message);
-            watch.handled(false);
-        });
-        QSignalSpy problems(&watch, &MailboxWatch::problem);
-        watch.start();
+        const auto watch = watching(
+            store.path(), [&] { return planFor(dovecot.tlsPort()); }, dovecot, &fetched);
+        QSignalSpy problems(watch.get(), &MailboxWatch::problem);
+        watch->start();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(reportMailboxPathIn(store.path())), Patience);
         dovecot.deliver(mail("eins"));
         dovecot.deliver(mail("zwei"));
@@ -78,16 +90,12 @@ void TestMailboxWatch::fetchesEachNewMessageOnce()
                            QByteArray::number(dovecot.starttlsPort()) + '\n';
     const Settings settings{"", "localhost", 587, "kadmel", "geheim", 2, 1};
     QCOMPARE(decideMailbox(settings, readKadmelIni(ini)).server.tlsFromStart, false);
-    MailboxWatch watch(
-        store.path(), [&] { return decideMailbox(settings, readKadmelIni(ini)); }, nullptr, nullptr, quick(dovecot));
-    connect(&watch, &MailboxWatch::messageFetched, &watch, [&](const QByteArray& message) {
-        fetched.append(message);
-        watch.handled(false);
-    });
+    const auto watch = watching(
+        store.path(), [&] { return decideMailbox(settings, readKadmelIni(ini)); }, dovecot, &fetched);
     const QByteArray huge = mail("gross", QByteArray(50 * 1000 * 1000, 'x'));
     dovecot.deliver(huge);
     dovecot.deliver(mail("drei"));
-    watch.start();
+    watch->start();
     QTRY_COMPARE_WITH_TIMEOUT(keptUid(store.path()), 5u, Patience);
     QCOMPARE(fetched.size(), 4);
     QCOMPARE(fetched.at(2), huge.left(ImapSession::MaxMessageBytes));
@@ -98,13 +106,11 @@ void TestMailboxWatch::unreachableIsSaidOnce()
 {
     test::Dovecot dovecot; // its port still closed
     const QTemporaryDir store;
-    const MailboxPlan plan{{"localhost", dovecot.tlsPort()},
-                           {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
-    MailboxWatch watch(store.path(), [&] { return plan; }, nullptr, nullptr,
-                       {100, {10000, 30000, dovecot.caCertificates()}});
-    QSignalSpy problems(&watch, &MailboxWatch::problem);
-    QSignalSpy over(&watch, &MailboxWatch::problemOver);
-    watch.start();
+    const auto watch = watching(
+        store.path(), [&] { return planFor(dovecot.tlsPort()); }, dovecot, nullptr, {}, 100);
+    QSignalSpy problems(watch.get(), &MailboxWatch::problem);
+    QSignalSpy over(watch.get(), &MailboxWatch::problemOver);
+    watch->start();
     QTRY_COMPARE_WITH_TIMEOUT(problems.size(), 1, Patience);
     QCOMPARE(problems.at(0).at(0).toByteArray(), QByteArray("Postfach f\xFCr R\xFC"
                                                             "ckmeldungen nicht erreichbar: Verbindung abgelehnt"));
@@ -121,27 +127,25 @@ void TestMailboxWatch::movesOnlyReportsOfOurs()
     QVERIFY(dovecot.start());
     dovecot.makeFolder(QStringLiteral("R&APw-ckmeldungen")); // "Rückmeldungen" as IMAP names it
     const QTemporaryDir store;
-    const MailboxPlan plan{{"localhost", dovecot.tlsPort(),
-                            "R\xC3\xBC"
-                            "ckmeldungen"},
-                           {"localhost", dovecot.tlsPort(), true, "kadmel", "geheim"}};
-    MailboxWatch watch(
-        store.path(), [&] { return plan; }, nullptr, nullptr, quick(dovecot));
-    connect(&watch, &MailboxWatch::messageFetched, &watch,
-            [&](const QByteArray& message) { watch.handled(message.contains("unsere")); });
-    watch.start();
+    const auto watch = watching(
+        store.path(),
+        [&] {
+            return planFor(dovecot.tlsPort(), "R\xC3\xBC"
+                                              "ckmeldungen");
+        },
+        dovecot, nullptr, "unsere");
+    watch->start();
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(reportMailboxPathIn(store.path())), Patience);
-    watch.stop(); // no look between the deliveries and the picture of the mailbox before
+    watch->stop(); // no look between the deliveries and the picture of the mailbox before
     dovecot.deliver(mail("fremd"));
     dovecot.deliver(mail("unsere"));
     dovecot.deliver(mail("auch-fremd"));
     const QMap<QString, QByteArray> before = dovecot.messages();
-    watch.start();
+    watch->start();
     QTRY_COMPARE_WITH_TIMEOUT(keptUid(store.path()), 3u, Patience);
     QMap<QString, QByteArray> after = dovecot.messages();
     QMap<QString, QByteArray> expected = before;
-    const QString ours = expected.key(mail("unsere"));
-    expected.remove(ours);
+    expected.remove(expected.key(mail("unsere")));
     const QStringList moved = after.keys(mail("unsere"));
     QCOMPARE(moved.size(), 1);
     QVERIFY2(moved.at(0).startsWith(QStringLiteral("/.R&APw-ckmeldungen/")), qPrintable(moved.at(0)));

@@ -1,9 +1,7 @@
 #include "Dovecot.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -35,53 +33,58 @@ void write(const QString& path, const QByteArray& bytes)
         file.write(bytes);
 }
 
+const char* const Configuration = R"(base_dir = %1/run
+state_dir = %1/run
+log_path = %1/log
+protocols = imap
+listen = 127.0.0.1
+ssl = required
+ssl_cert = <%1/cert.pem
+ssl_key = <%1/key.pem
+first_valid_uid = 1
+auth_mechanisms = plain
+mail_location = maildir:~/Maildir:INDEX=~/index:CONTROL=~/control
+passdb {
+  driver = passwd-file
+  args = scheme=PLAIN username_format=%u %1/passwd
+}
+userdb {
+  driver = static
+  args = uid=nobody gid=nogroup home=%1/home
+}
+service imap-login {
+  inet_listener imap {
+    address = 127.0.0.1
+    port = %2
+  }
+  inet_listener imaps {
+    address = 127.0.0.1
+    port = %3
+    ssl = yes
+  }
+}
+)";
+
 } // namespace
 
 Dovecot::Dovecot() : m_tlsPort(freePort()), m_starttlsPort(freePort())
 {
     const QString dir = m_folder.path();
-    // Dovecot's own users read the password file and the mail user walks to its home.
-    QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup |
-                                   QFile::ExeGroup);
-    const int made =
-        QProcess::execute(QStringLiteral("/usr/bin/python3"),
-                          {QStringLiteral("-c"),
-                           QStringLiteral("import trustme, sys\n"
-                                          "ca = trustme.CA(); cert = ca.issue_cert('localhost')\n"
-                                          "ca.cert_pem.write_to_path(sys.argv[1] + '/ca.pem')\n"
-                                          "cert.private_key_pem.write_to_path(sys.argv[1] + '/key.pem')\n"
-                                          "cert.cert_chain_pems[0].write_to_path(sys.argv[1] + '/cert.pem')\n"),
-                           dir});
+    // Dovecot's own users read the password file, and the mail user walks to its home.
+    QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
+    QProcess::execute(QStringLiteral("/usr/bin/python3"),
+                      {QStringLiteral("-c"),
+                       QStringLiteral("import trustme, sys\nca = trustme.CA(); cert = ca.issue_cert('localhost')\n"
+                                      "ca.cert_pem.write_to_path(sys.argv[1] + '/ca.pem')\n"
+                                      "cert.private_key_pem.write_to_path(sys.argv[1] + '/key.pem')\n"
+                                      "cert.cert_chain_pems[0].write_to_path(sys.argv[1] + '/cert.pem')\n"),
+                       dir});
     m_ca = QSslCertificate::fromPath(dir + QStringLiteral("/ca.pem"));
-    if (made != 0 || m_ca.isEmpty())
-        m_error = QStringLiteral("no certificate made");
     QDir(dir).mkpath(QStringLiteral("run"));
-    QDir(dir).mkpath(QStringLiteral("home"));
-    giveToMailUser(dir + QStringLiteral("/home"));
     makeFolder({});
     write(dir + QStringLiteral("/passwd"), "kadmel:{PLAIN}geheim\n");
-    const QByteArray d = QFile::encodeName(dir);
     write(dir + QStringLiteral("/dovecot.conf"),
-          "base_dir = " + d + "/run\nstate_dir = " + d + "/run\nlog_path = " + d +
-              "/log\n"
-              "protocols = imap\nlisten = 127.0.0.1\nssl = required\n"
-              "ssl_cert = <" +
-              d + "/cert.pem\nssl_key = <" + d +
-              "/key.pem\n"
-              "first_valid_uid = 1\nauth_mechanisms = plain\n"
-              "mail_location = maildir:~/Maildir:INDEX=~/index:CONTROL=~/control\n"
-              "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
-              d +
-              "/passwd\n}\n"
-              "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
-              d +
-              "/home\n}\n"
-              "service imap-login {\n"
-              "  inet_listener imap {\n    address = 127.0.0.1\n    port = " +
-              QByteArray::number(m_starttlsPort) +
-              "\n  }\n"
-              "  inet_listener imaps {\n    address = 127.0.0.1\n    port = " +
-              QByteArray::number(m_tlsPort) + "\n    ssl = yes\n  }\n}\n");
+          QString::fromLatin1(Configuration).arg(dir).arg(m_starttlsPort).arg(m_tlsPort).toUtf8());
 }
 
 Dovecot::~Dovecot()
@@ -100,11 +103,9 @@ bool Dovecot::start()
         tls.connectToHost(QHostAddress::LocalHost, m_tlsPort);
         plain.connectToHost(QHostAddress::LocalHost, m_starttlsPort);
         if (tls.waitForConnected(1000) && plain.waitForConnected(1000))
-            return true;
+            return !m_ca.isEmpty();
         QTest::qWait(100);
     }
-    m_error = QStringLiteral("Dovecot did not start: %1").arg(m_process.errorString());
-    qWarning("%s", qPrintable(m_error));
     return false;
 }
 
@@ -127,19 +128,19 @@ QString Dovecot::maildir(const QString& folder) const
 
 void Dovecot::makeFolder(const QString& folder)
 {
-    for (const char* part : {"", "/cur", "/new", "/tmp"}) {
+    for (const char* part : {"/..", "", "/cur", "/new", "/tmp"}) { // "/..": the home, for the index
         QDir().mkpath(maildir(folder) + QLatin1String(part));
-        giveToMailUser(maildir(folder) + QLatin1String(part));
+        giveToMailUser(QDir::cleanPath(maildir(folder) + QLatin1String(part)));
     }
 }
 
-void Dovecot::deliver(const QByteArray& message, const QString& folder)
+void Dovecot::deliver(const QByteArray& message)
 {
-    const QString name =
-        QStringLiteral("/new/%1.kadmel%2.test").arg(QDateTime::currentSecsSinceEpoch()).arg(++m_delivered);
-    write(maildir(folder) + QStringLiteral("/tmp/x"), message);
-    giveToMailUser(maildir(folder) + QStringLiteral("/tmp/x"));
-    QFile::rename(maildir(folder) + QStringLiteral("/tmp/x"), maildir(folder) + name);
+    // Written under tmp/, then renamed into new/, as a delivery agent does.
+    const QString name = QStringLiteral("/%1.kadmel%2.test").arg(QDateTime::currentSecsSinceEpoch()).arg(++m_delivered);
+    write(maildir({}) + QStringLiteral("/tmp") + name, message);
+    giveToMailUser(maildir({}) + QStringLiteral("/tmp") + name);
+    QFile::rename(maildir({}) + QStringLiteral("/tmp") + name, maildir({}) + QStringLiteral("/new") + name);
 }
 
 QMap<QString, QByteArray> Dovecot::messages() const
@@ -149,12 +150,12 @@ QMap<QString, QByteArray> Dovecot::messages() const
     QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); // folders are ".Name"
     while (it.hasNext()) {
         const QString path = it.next();
-        const QString folder = QFileInfo(QFileInfo(path).path()).path().mid(root.size());
-        if (!path.contains(QLatin1String("/new/")) && !path.contains(QLatin1String("/cur/")))
-            continue;
         QFile file(path);
-        if (file.open(QIODevice::ReadOnly))
-            found.insert(folder + u'/' + it.fileName().section(u':', 0, 0), file.readAll());
+        if ((path.contains(QLatin1String("/new/")) || path.contains(QLatin1String("/cur/"))) &&
+            file.open(QIODevice::ReadOnly))
+            found.insert(QFileInfo(it.fileInfo().path()).path().mid(root.size()) + u'/' +
+                             it.fileName().section(u':', 0, 0),
+                         file.readAll());
     }
     return found;
 }

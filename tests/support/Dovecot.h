@@ -15,20 +15,19 @@ namespace kadmel::test {
 class Dovecot
 {
 public:
-    // Chooses the ports and writes the configuration; nothing listens before start().
+    // Chooses the ports, makes the certificate and writes the configuration; nothing listens before start().
     Dovecot();
     ~Dovecot();
 
-    bool start();
-    void stop(); // ends the server this object started, by its process id
+    bool start(); // false: the server did not come up, or no certificate was made
+    void stop();  // ends the server this object started, by its process id
 
     quint16 tlsPort() const { return m_tlsPort; }
     quint16 starttlsPort() const { return m_starttlsPort; }
     QList<QSslCertificate> caCertificates() const { return m_ca; }
-    QString errorString() const { return m_error; }
 
-    // Puts a message into the inbox (or folder) as a mail delivery would: a file in new/.
-    void deliver(const QByteArray& message, const QString& folder = {});
+    // Puts a message into the inbox as a mail delivery would: a file in new/.
+    void deliver(const QByteArray& message);
     // Makes a folder below the inbox ("Name" is "Maildir/.Name").
     void makeFolder(const QString& folder);
     // Every message in the Maildir: its folder and unique name (new/ and cur/ alike, flags aside) to its bytes.
@@ -41,7 +40,6 @@ private:
     QProcess m_process;
     quint16 m_tlsPort = 0, m_starttlsPort = 0;
     QList<QSslCertificate> m_ca;
-    QString m_error;
     int m_delivered = 0;
 };
 
