@@ -84,6 +84,9 @@ void TestMailboxWatch::fetchesEachNewMessageOnce()
         QTRY_COMPARE_WITH_TIMEOUT(keptUid(store.path()), 3u, Patience);
         QCOMPARE(fetched, (QList<QByteArray>{mail("eins"), mail("zwei")}));
         QVERIFY(problems.isEmpty());
+        // Read-only: every message still in new/, none marked read.
+        for (const QString& name : dovecot.messages(true).keys())
+            QVERIFY2(name.startsWith(QStringLiteral("/new/")) && !name.contains(u':'), qPrintable(name));
     }
     // A new start over STARTTLS, its plan from the settings: only what came since, and a 50 MB message only in part.
     const QByteArray ini = "[SMTP]\nVerschluesselung=STARTTLS\n[Rueckmeldungen]\nPostfach=localhost:" +

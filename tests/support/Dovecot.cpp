@@ -143,7 +143,7 @@ void Dovecot::deliver(const QByteArray& message)
     QFile::rename(maildir({}) + QStringLiteral("/tmp") + name, maildir({}) + QStringLiteral("/new") + name);
 }
 
-QMap<QString, QByteArray> Dovecot::messages() const
+QMap<QString, QByteArray> Dovecot::messages(bool asFiled) const
 {
     QMap<QString, QByteArray> found;
     const QString root = maildir({});
@@ -153,8 +153,9 @@ QMap<QString, QByteArray> Dovecot::messages() const
         QFile file(path);
         if ((path.contains(QLatin1String("/new/")) || path.contains(QLatin1String("/cur/"))) &&
             file.open(QIODevice::ReadOnly))
-            found.insert(QFileInfo(it.fileInfo().path()).path().mid(root.size()) + u'/' +
-                             it.fileName().section(u':', 0, 0),
+            found.insert(asFiled ? path.mid(root.size())
+                                 : QFileInfo(it.fileInfo().path()).path().mid(root.size()) + u'/' +
+                                       it.fileName().section(u':', 0, 0),
                          file.readAll());
     }
     return found;

@@ -30,8 +30,9 @@ public:
     void deliver(const QByteArray& message);
     // Makes a folder below the inbox ("Name" is "Maildir/.Name").
     void makeFolder(const QString& folder);
-    // Every message in the Maildir: its folder and unique name (new/ and cur/ alike, flags aside) to its bytes.
-    QMap<QString, QByteArray> messages() const;
+    // Every message in the Maildir: its folder and unique name (new/ and cur/ alike, flags aside) to its bytes;
+    // asFiled: its file's path below the Maildir as it stands, flags and all.
+    QMap<QString, QByteArray> messages(bool asFiled = false) const;
 
 private:
     QString maildir(const QString& folder) const;
