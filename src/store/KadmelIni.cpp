@@ -64,6 +64,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     ini.deleteSentAttachments = deleteSent && deleteSent->trimmed().compare("true", Qt::CaseInsensitive) == 0;
     ini.keepSentDays = readKeepSentDays(iniSection(lines, "Aufbewahrung"));
     ini.askBeforeRemoving = iniSection(lines, "Fenster").value(AskBeforeRemovingKey).value_or("1").trimmed() != "0";
+    ini.reportMailbox = readReportMailbox(iniSection(lines, "Rueckmeldungen"), &ini.reportMailboxProblem);
     return ini;
 }
 

@@ -4,6 +4,7 @@
 #include "store/EncryptionSetting.h"
 #include "store/FileAccess.h"
 #include "store/FolderSetting.h"
+#include "store/MailboxSetting.h"
 #include "store/PaceSetting.h"
 #include "store/SizeSetting.h"
 #include "store/WindowPlacement.h"
@@ -41,6 +42,8 @@ struct KadmelIni
     // [Fenster] EntfernenFragen: "Entfernen" in the sent and failed folders asks first, unless "0" ("nicht mehr
     // fragen").
     bool askBeforeRemoving = true;
+    ReportMailbox reportMailbox;  // [Rueckmeldungen]; unset: no mailbox is read
+    QString reportMailboxProblem; // German, when its Postfach cannot be read
 };
 
 inline constexpr qint32 MostKeepSentDays = 36500;

@@ -18,6 +18,7 @@ const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 const QString PaceFile = QStringLiteral("kadmel.pace");
 const QString OriginFile = QStringLiteral("kadmel.herkunft");
+const QString ReportMailboxFile = QStringLiteral("kadmel.rueckmeldungen");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -39,7 +40,8 @@ bool isSettingsOrIndexName(const QString& name)
 bool isSideFileName(const QString& name)
 {
     return name == IniFile || name == RetryFile || name == JobNameFile || name == GoneJobsFile ||
-           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile || name == OriginFile;
+           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile || name == OriginFile ||
+           name == ReportMailboxFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -118,6 +120,11 @@ QString removedMailPathIn(const QString& programFolder, qint16 oldId)
 QString chainHeadPathIn(const QString& programFolder)
 {
     return in(programFolder, ChainHeadFile);
+}
+
+QString reportMailboxPathIn(const QString& programFolder)
+{
+    return in(programFolder, ReportMailboxFile);
 }
 
 QString pendingArchiveFolderIn(const QString& programFolder)

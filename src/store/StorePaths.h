@@ -21,6 +21,7 @@ QString movedMailPathIn(const QString& programFolder, qint16 newId);   // "Mails
 QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails/Mail(<id>).weg"
 QString pendingArchiveFolderIn(const QString& programFolder);          // "ArchivAusstehend"
 QString chainHeadPathIn(const QString& programFolder);                 // "kadmel.archivkette"
+QString reportMailboxPathIn(const QString& programFolder);             // "kadmel.rueckmeldungen"
 QString attachmentsFolderIn(const QString& programFolder);             // "Anhaenge"
 // A copy of an attachment there: 16 hex digits.
 bool isAttachmentCopyName(const QString& name);
@@ -37,9 +38,9 @@ struct StoreFileKind
 
 // Every file of a store, as a copy of it must carry them: the settings and index files of every version,
 // kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.entfernt, kadmel.removal, kadmel.archivkette, kadmel.pace,
-// kadmel.herkunft, the mail
-// files with those a removal set aside, the attachments' copies and the archive copies that wait. In the order a copy
-// takes them: the settings and index files last, so a copy cut short is told by their absence.
+// kadmel.herkunft, kadmel.rueckmeldungen, the mail files with those a removal set aside, the attachments' copies
+// and the archive copies that wait. In the order a copy takes them: the settings and index files last, so a copy
+// cut short is told by their absence.
 QList<StoreFileKind> storeFileNames();
 
 } // namespace kadmel

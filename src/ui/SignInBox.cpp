@@ -340,10 +340,13 @@ void SignInBox::fill(Provider provider, const QString& tenant)
                                       ? base + (device ? QStringLiteral("devicecode") : QStringLiteral("authorize"))
                                       : (device ? QStringLiteral("https://oauth2.googleapis.com/device/code")
                                                 : QStringLiteral("https://accounts.google.com/o/oauth2/v2/auth"));
+    // IMAP.AccessAsUser.All beside SMTP.Send: the same token reads the mailbox's delivery reports.
     const QString scope =
-        microsoft ? (person ? QStringLiteral("https://outlook.office.com/SMTP.Send offline_access openid email")
-                            : QStringLiteral("https://outlook.office365.com/.default"))
-                  : QStringLiteral("https://mail.google.com/") + (person ? QStringLiteral(" openid email") : QString());
+        microsoft
+            ? (person ? QStringLiteral("https://outlook.office.com/SMTP.Send "
+                                       "https://outlook.office.com/IMAP.AccessAsUser.All offline_access openid email")
+                      : QStringLiteral("https://outlook.office365.com/.default"))
+            : QStringLiteral("https://mail.google.com/") + (person ? QStringLiteral(" openid email") : QString());
     QStringList changed;
     const auto set = [&changed](QLineEdit* edit, const QString& value, const QString& name) {
         if (edit->text() != value)

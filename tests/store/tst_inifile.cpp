@@ -130,6 +130,15 @@ private Q_SLOTS:
             {"", 0}, {"36500", 36500}, {"36501", 0}, {"-5", 0}, {"7 Tage", 0}};
         for (const auto& [value, days] : kept)
             QVERIFY2(readKadmelIni("[aufbewahrung]\nGesendeteTage=" + value).keepSentDays == days, value.constData());
+        // The report mailbox: server and port 1 to 65535; empty is off without a word, anything else off and said.
+        const std::pair<QByteArray, quint16> mailboxes[] = {
+            {"", 0}, {" imap.firma.de : 993", 993}, {"imap.firma.de", 0}, {":993", 0}, {"a:0", 0}, {"a:65536", 0}};
+        for (const auto& [value, port] : mailboxes) {
+            const KadmelIni ini = readKadmelIni("[Rueckmeldungen]\nPostfach=" + value + "\nVerschieben=Alt");
+            QVERIFY2(ini.reportMailbox.port == port && ini.reportMailbox.isSet() == (port != 0) &&
+                         ini.reportMailboxProblem.isEmpty() == (port != 0 || value.isEmpty()),
+                     value.constData());
+        }
     }
 
     // The file is read again only when it changed: its size, time or inode. A change that keeps all three is not

@@ -211,8 +211,9 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         // The template's addresses and scope follow the method, saying what changed; SPA has no say under OAuth.
         method->setCurrentIndex(2);
         QCOMPARE(line("Scope")->text() + u' ' + line("AuthorizationUrl")->text(),
-                 QStringLiteral("https://outlook.office.com/SMTP.Send offline_access openid email ") + microsoft +
-                     QStringLiteral("authorize"));
+                 QStringLiteral("https://outlook.office.com/SMTP.Send https://outlook.office.com/IMAP.AccessAsUser.All "
+                                "offline_access openid email ") +
+                     microsoft + QStringLiteral("authorize"));
         QVERIFY(
             child<QLabel>(dialog, "FilledNote")->text().endsWith(QStringLiteral("Autorisierungsadresse, Bereich.")));
         QVERIFY(!child<QCheckBox>(dialog, "Check1")->isEnabled());
