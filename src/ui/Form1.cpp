@@ -2,6 +2,7 @@
 
 #include "engine/ByteText.h"
 #include "engine/RetrySchedule.h"
+#include "reports/ReportReading.h"
 #include "store/Ansi.h"
 #include "store/FileAccess.h"
 #include "store/KadmelIni.h"
@@ -83,6 +84,8 @@ void Form1::load()
     restorePanes(placement); // the split is in pixels of the window as laid out
     BuildFolderTree();
     m_dispatcher->updateJobFolder();
+    m_reports = std::make_unique<ReportReading>(m_store, *m_dispatcher, *this, m_options.secrets);
+    m_reports->start();
 
     if (indexSaved)
         showFolderCount(SentFolder);
@@ -571,6 +574,7 @@ void Form1::unload()
     m_clock.stop();
     // The exit can be reached from inside a dispatcher call (a prompt of its start check), so the
     // dispatcher stops polling now and goes once that call has returned.
+    m_reports.reset(); // it holds the dispatcher
     Dispatcher* dispatcher = m_dispatcher.release();
     if (dispatcher) {
         dispatcher->StopProcessing();

@@ -30,6 +30,7 @@ class FolderListView;
 class FolderSortModel;
 class ProgressBox;
 class Prompts;
+class ReportReading;
 class SecretStore;
 class StatusPanel;
 class Store;
@@ -169,6 +170,7 @@ private:
     MainWindowOptions m_options;
     TrayHooks* m_hooks = nullptr;
     std::unique_ptr<Dispatcher> m_dispatcher;
+    std::unique_ptr<ReportReading> m_reports; // delivery reports from the mailbox; goes before the dispatcher
     std::array<FolderListModel*, 3> m_models{};
     std::array<FolderListView*, 3> m_lists{};
     std::array<FolderSortModel*, 3> m_sorted{};
