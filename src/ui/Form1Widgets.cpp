@@ -6,12 +6,14 @@
 #include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
+#include "ui/ListSearchBar.h"
 #include "ui/ProgressBox.h"
 #include "ui/StatusCellDelegate.h"
 #include "ui/StatusPanel.h"
 #include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
 
+#include <QAction>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -105,8 +107,22 @@ void Form1::buildWidgets()
     m_tree->setMinimumHeight(px(3240));
     left->addWidget(m_tree, 1);
 
-    m_stack = new QStackedWidget(m_splitter);
-    m_stack->setContentsMargins(0, px(120), 0, 0);
+    // The search row stands over the lists, level with Start and Stop.
+    auto* rightPane = new QWidget(m_splitter);
+    auto* right = new QVBoxLayout(rightPane);
+    right->setContentsMargins(0, px(120), 0, 0);
+    right->setSpacing(px(60));
+    m_search = new ListSearchBar(rightPane);
+    right->addWidget(m_search);
+    m_stack = new QStackedWidget(rightPane);
+    right->addWidget(m_stack, 1);
+    connect(m_search, &ListSearchBar::changed, this, &Form1::applySearch);
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("FindAction"));
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, m_search, &ListSearchBar::focusSearch);
+    addAction(find);
     for (int f = 1; f <= 3; ++f) {
         auto* model = new FolderListModel(m_store.tables(), f, this);
         auto* sorted = new FolderSortModel(this);
@@ -141,6 +157,9 @@ void Form1::buildWidgets()
         m_sorted[f - 1] = sorted;
         m_stack->addWidget(view);
     }
+    // Tab goes from the tree to the list on display, then to the search row.
+    QWidget::setTabOrder(m_tree, m_lists[0]);
+    QWidget::setTabOrder(m_lists[2], m_search);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({treeWidth, px(10665)});
     grid->addWidget(m_splitter, 1, 0, 1, 2);
