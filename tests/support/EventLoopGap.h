@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
-#include <algorithm>
 
 namespace kadmel::test {
 
@@ -14,26 +13,19 @@ public:
     EventLoopGap()
     {
         m_clock.start();
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { tick(); });
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { longestMs(); });
         m_timer.start(5);
     }
     qint64 longestMs()
     {
-        tick();
+        m_longest = std::max(m_longest, m_clock.elapsed() - std::exchange(m_last, m_clock.elapsed()));
         return m_longest;
     }
 
 private:
-    void tick()
-    {
-        const qint64 now = m_clock.elapsed();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
     QElapsedTimer m_clock;
     QTimer m_timer;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
+    qint64 m_last = 0, m_longest = 0;
 };
 
 } // namespace kadmel::test
