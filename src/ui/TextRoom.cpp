@@ -103,7 +103,7 @@ int listColumnWidth(const QTableView& view, int column, int designPixels, bool w
 
 int statusColumnWidth(const QTableView& view, bool withReply)
 {
-    const QString reply = withReply ? QStringLiteral(" 5.1.1 Mailbox unavailable") : QString();
+    const QString reply = withReply ? QStringLiteral(" 5.1.1 Mailbox") : QString();
     return cellWidth(view, FolderListModel::StatusColumn, longestKindText() + QStringLiteral(" – 550") + reply);
 }
 
