@@ -58,9 +58,9 @@ struct DeliveryAttempt::Private
         return *signInLog;
     }
     Page page;
-    bool more = false; // the connection stays open for the next mail
-    bool aborted = false;
-    OffThread worker; // last: destroyed first, it waits for a page still being built
+    bool more = false;      // the connection stays open for the next mail
+    std::optional<Cut> cut; // abort() was asked during this attempt
+    OffThread worker;       // last: destroyed first, it waits for a page still being built
 };
 
 DeliveryAttempt::DeliveryAttempt(Store& store, DispatcherView& view, const EngineTimings& timings, SecretStore* secrets,
@@ -80,7 +80,7 @@ DeliveryAttempt::~DeliveryAttempt() = default;
 
 void DeliveryAttempt::start(qint16 id, bool more)
 {
-    d->aborted = false;
+    d->cut.reset();
     d->more = more;
     const MailRecord record = d->store.tables().mail(id);
     const QByteArray& body = record.Body;
@@ -110,21 +110,22 @@ void DeliveryAttempt::start(qint16 id, bool more)
         if (!d->page.problem.isEmpty())
             return failSignIn(ResultCode::Refused, toAnsi(d->page.problem));
         SendMailItem(id);
-        if (d->aborted)
-            abort();
+        if (d->cut) // asked while the page was being built
+            abort(*d->cut);
     });
 }
 
-void DeliveryAttempt::abort()
+void DeliveryAttempt::abort(Cut cut)
 {
-    d->aborted = true;
+    d->cut = cut;
     if (d->smtp.isBusy())
-        d->smtp.abort();
-    const QByteArray cut = "Die Anmeldung wurde abgebrochen: Das Programm wird beendet.";
+        d->smtp.abort(cut);
     if (d->token || d->readingSecrets) {
         d->token.reset();
         d->readingSecrets.reset();
-        failSignIn(ResultCode::SignInFailed, cut);
+        failSignIn(ResultCode::SignInFailed, cut == Cut::Person
+                                                 ? "Die Anmeldung wurde abgebrochen: Vom Benutzer gestoppt."
+                                                 : "Die Anmeldung wurde abgebrochen: Das Programm wird beendet.");
     }
 }
 
@@ -162,8 +163,13 @@ void DeliveryAttempt::SendMailItem(qint16 id)
 
 StartCheck DeliveryAttempt::checkStart(const Settings& settings, QString* reason)
 {
-    const DeliveryDecision decision = decideDelivery(settings, d->store.kadmelIni().read());
-    if (decision.check != StartCheck::IncompleteSmtp) // that one has its own message and the dialog
+    const KadmelIni& ini = d->store.kadmelIni().read();
+    const DeliveryDecision decision = decideDelivery(settings, ini);
+    // A missing field has the message of old, naming the field; a sign-in that is understood is asked.
+    if (decision.check == StartCheck::IncompleteSmtp)
+        *reason = QStringLiteral("Überprüfen Sie Ihre Einstellungen !...\nEs fehlt: ") +
+                  missingStartField(settings, *ini.signIn);
+    else
         *reason = decision.reason;
     return decision.check;
 }

@@ -24,7 +24,7 @@ public:
     ~DeliveryAttempt() override;
 
     // The start check on these settings (delivery decision, fields, folder); `reason` (German) when there is
-    // one to show.
+    // one to show, for a missing field its name on a line of its own.
     StartCheck checkStart(const Settings& settings, QString* reason);
     // Starts the attempt for mail `id`; finished() follows exactly once, always after start() returned.
     // `more`: another mail follows at once, so the connection stays open after this one (kadmel.ini's
@@ -32,8 +32,8 @@ public:
     void start(qint16 id, bool more = false);
     // No mail follows: a connection kept open says "QUIT" (after the mail on its way, if one is).
     void release();
-    // The program ends: the attempt is cut short (a page still being built first ends).
-    void abort();
+    // The attempt is cut short (a page still being built first ends), by a person or the program's end.
+    void abort(Cut cut = Cut::Program);
     // The log of the finished attempt: the sign-in's own when it failed before a conversation began.
     SmtpLog takeLog();
 

@@ -116,7 +116,9 @@ struct Dispatcher::Private
     qint16 serviceState = 0;
     Phase phase = Phase::Idle;
     MailInHand inHand;
-    bool manual = true; // the attempt in hand was asked for, not an automatic retry
+    bool manual = true;         // the attempt in hand was asked for, not an automatic retry
+    bool attempting = false;    // its delivery attempt runs: from its start to its outcome
+    std::optional<Cut> cutNext; // asked while a job or mark was still being made: the attempt that follows
     std::optional<ResendRun> run;
     std::unique_ptr<Housekeeping> housekeeping;
     // Mails whose job a kill left behind after they were saved: never begun, they go first.
@@ -183,8 +185,8 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
 {
     QString said;
     const StartCheck check = d->delivery.checkStart(d->store.settings(), &said);
-    if (!said.isEmpty())
-        d->view.setMessage(toAnsi(said));
+    if (!said.isEmpty()) // one line in panel 2
+        d->view.setMessage(toAnsi(said).replace('\n', ' '));
     if (reason)
         *reason = said;
     if (check != StartCheck::Ok) {
@@ -211,7 +213,9 @@ StartCheck Dispatcher::StartProcessing(QString* reason)
 
 void Dispatcher::StopProcessing()
 {
-    stopSendAll();
+    endSendAll();
+    if (!d->ending()) // the exit has cut the mail in hand already, with its own grace
+        cutShort(Cut::Person);
     d->Timer1.stop();
     d->serviceState = 2;
     d->view.setServiceState(false);
@@ -365,6 +369,7 @@ void Dispatcher::onIntakeFinished(qint16 id)
 
 void Dispatcher::resumePolling()
 {
+    d->cutNext.reset(); // nothing came in hand to be cut
     // A command held when the program began to end ends as usual: that exit stopped the service first.
     setPhase(d->ending() ? Phase::Ended : Phase::Idle);
     if (d->serviceState == 1 && d->phase == Phase::Idle)
@@ -484,13 +489,27 @@ void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
         record.Status.clear();
         record.Date = dateText(QDateTime::currentDateTime());
     }
+    d->attempting = true;
     d->delivery.start(hand.id, nextMailReady());
-    if (d->phase == Phase::Ending) // the mail came in hand while the program began to end
-        d->delivery.abort();
+    if (const std::optional<Cut> cut = std::exchange(d->cutNext, std::nullopt))
+        cutShort(*cut);
+}
+
+void Dispatcher::cutShort(Cut cut)
+{
+    if (!d->attempting) {
+        if (d->phase == Phase::TakingJob || d->phase == Phase::Marking || d->phase == Phase::Ending)
+            d->cutNext = cut;
+        return;
+    }
+    // Panel 2 says it at once; the attempt's own words (the wait for a reply) or its outcome follow.
+    d->view.setMessage("E-Mail wird abgebrochen..." + idSuffix(d->inHand.id));
+    d->delivery.abort(cut);
 }
 
 void Dispatcher::onAttemptFinished(const DeliveryOutcome& outcome)
 {
+    d->attempting = false;
     d->filing.file(d->inHand, outcome, d->delivery.takeLog(), d->manual);
 }
 
@@ -517,7 +536,7 @@ void Dispatcher::finishMail()
     }
     resumePolling();
     if (d->run && paused) {
-        stopSendAll();
+        endSendAll();
         d->run->queue.clear();
         resendNextQueued();
         return d->view.setMessage(d->filing.pauseMessage()); // panel 2 says the pause after the run's summary
@@ -601,6 +620,14 @@ bool Dispatcher::pauseHolds() const
 void Dispatcher::stopSendAll()
 {
     if (!sendAllRunning())
+        return; // a single resend, or a run already stopped, is not this command's
+    endSendAll();
+    cutShort(Cut::Person);
+}
+
+void Dispatcher::endSendAll()
+{
+    if (!sendAllRunning())
         return;
     d->run->stoppedWith = int(d->run->queue.size());
     d->run->queue.clear();
@@ -609,19 +636,18 @@ void Dispatcher::stopSendAll()
         resendNextQueued();
 }
 
-void Dispatcher::stopForExit(bool cutShort)
+void Dispatcher::stopForExit(Cut cut)
 {
     d->Timer1.stop();
     d->paceTimer.stop();
-    stopSendAll();
+    endSendAll();
     if (d->run)
         d->run->queue.clear();
     if (d->phase != Phase::Command)
         d->phase = d->idle() ? Phase::Ended : Phase::Ending;
     if (d->run && d->idle()) // a resend waiting for the pace's window ends untried
         resendNextQueued();
-    if (cutShort)
-        d->delivery.abort();
+    cutShort(cut);
     d->alertPause.cut();
 }
 

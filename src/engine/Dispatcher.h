@@ -30,6 +30,7 @@ public:
     // The start check, then the active state and polling. Returns the check's outcome and, in `reason`,
     // why (German; empty when there is nothing to say); a refusal goes to the view with the same reason.
     StartCheck StartProcessing(QString* reason = nullptr);
+    // Polling ends and a "send all" run with it; the mail in hand is cut short (stopSendAll()).
     void StopProcessing();
 
     bool IdleFlag() const;
@@ -66,14 +67,15 @@ public:
     QByteArray pauseMessage() const;
     // When the day's limit frees again: the pacing's day window unless set here (60 minutes where neither knows).
     void setDayFrees(std::function<std::optional<QDateTime>()> dayFrees);
-    // The "send all" run ends after the mail in hand; resendFinished() counts the mails it leaves untried.
-    // Stop does the same.
+    // "Alle Senden abbrechen": the "send all" run ends, the mail in hand cut short as by Stop;
+    // resendFinished() counts the mails it leaves untried.
     void stopSendAll();
 
-    // The program is ending: no job is taken, a "send all" run stops after the mail in hand, and that
-    // mail is filed without the alert's pause; `cutShort` ends it at once (ZUB_SMTP::abort), where a
-    // termination signal cannot wait for a silent server. idleChanged(true) follows.
-    void stopForExit(bool cutShort = true);
+    // The program is ending: no job is taken, a "send all" run ends, and the mail in hand is cut short
+    // (ZUB_SMTP::abort: a person's "Beenden" waits less for a silent server than a termination signal) and
+    // filed without the alert's pause. idleChanged(true) follows. Called before StopProcessing(), whose cut is a
+    // person's.
+    void stopForExit(Cut cut = Cut::Program);
 
     // Folder commands and the housekeeping hold the dispatcher off while they change the folders (no job is
     // taken), and say at the end what they changed. Only while idle, and not once the program ends.
@@ -125,6 +127,11 @@ private:
     // A resend's "unclear" mark could not be saved: the record is as it was and nothing is sent.
     void markNotSaved(qint16 id, bool manual, const QString& error);
     void sendInHand(const MailInHand& hand, bool manual);
+    // The attempt in hand ends soon: at once where nothing of its message was taken, else after the cut's grace
+    // for the server's reply (ZUB_SMTP::abort). A job or mark still being made is cut once its attempt begins.
+    void cutShort(Cut cut);
+    // The "send all" run takes no next mail; the one in hand goes on.
+    void endSendAll();
     // Another mail comes in hand as soon as this one is done: its connection is kept for it.
     bool nextMailReady() const;
     void onAttemptFinished(const DeliveryOutcome& outcome);

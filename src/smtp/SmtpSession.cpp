@@ -74,6 +74,7 @@ struct SmtpSession::Private
     bool busy = false;
     bool quitAsked = false;
     bool aborting = false;
+    QByteArray cutCause; // abort()'s, for the log
     // The whole message of the mail on its way, its final "." CR LF included, has left for the server: from
     // now on a lost connection cannot tell whether the mail was taken.
     bool messageOut = false;
@@ -271,9 +272,15 @@ struct SmtpSession::Private
     {
         if (protocolState == Waiting)
             return sendQuit(); // kept too long without a next mail
-        if (protocolState != Finished)
-            fail(messageOut ? ResultCode::DeliveryUnclear : ResultCode::TimedOut, ResultCode::TimedOut);
+        if (protocolState == Finished)
+            return;
+        if (aborting)
+            noteCut();
+        fail(messageOut ? ResultCode::DeliveryUnclear : ResultCode::TimedOut, ResultCode::TimedOut);
     }
+
+    // Why the conversation ended, where the reply would stand: the mail's reason in the window.
+    void noteCut() { noteReceived(cutCause + "\r\n"); }
 
     // The server hung up: reported once, whether the error or the disconnect comes first.
     void onClosed()
@@ -780,17 +787,23 @@ void SmtpSession::quit()
         });
 }
 
-void SmtpSession::abort()
+void SmtpSession::abort(Cut cut)
 {
     if (!d->busy || d->protocolState == Finished)
         return; // nothing runs, or a refusal is already on its way
+    d->cutCause = cut == Cut::Person ? "Vom Benutzer abgebrochen." : "Abgebrochen: ZUB wird beendet.";
     if (!d->messageOut) {
-        d->fail(ResultCode::TimedOut); // the server cannot have taken a message it has not seen end
+        d->noteCut(); // the server cannot have taken a message it has not seen end
+        d->fail(ResultCode::TimedOut);
         return;
     }
     d->aborting = true;
+    const int grace = cut == Cut::Person ? d->timings.stopGraceMs : d->timings.abortGraceMs;
     const int left = d->conversationTimer.remainingTime();
-    d->conversationTimer.start(left < 0 ? d->timings.abortGraceMs : qMin(left, d->timings.abortGraceMs));
+    d->conversationTimer.start(left < 0 ? grace : qMin(left, grace));
+    Q_EMIT statusText("Warte auf Antwort des Servers (h\xF6" // "\xF6c" would be one escape
+                      "chstens " +
+                      QByteArray::number((d->conversationTimer.remainingTime() + 999) / 1000) + " s)..." + d->label());
 }
 
 bool SmtpSession::isOpen() const

@@ -17,12 +17,14 @@ struct SmtpTimings
 {
     int connectMs = 10000;       // wait for a server that neither takes nor refuses the connection
     int conversationMs = 120000; // wait for the opening and the first mail after connecting; each later mail anew
-    int abortGraceMs = 5000;     // after abort(): how long a sent message may still wait for its reply
+    int abortGraceMs = 5000;     // after abort() as the program ends: how long a sent message may wait for its reply
     // Trusted besides the system's certificates; only tests bring their own authority.
     QList<QSslCertificate> extraCaCertificates = {};
     int lingerMs = 5000; // a socket let go still gets this long to hand its last bytes (the QUIT) over
     // A session waiting for its next mail says "QUIT" after this long without one; servers drop idle clients too.
     int keptMs = 2000;
+    // After a person's Stop or "Beenden" (who watches the window meanwhile): abortGraceMs's counterpart.
+    int stopGraceMs = 500;
 };
 
 struct SmtpServer
@@ -41,6 +43,14 @@ struct SmtpServer
     qint64 maxMessageBytes = 0;
 
     friend bool operator==(const SmtpServer&, const SmtpServer&) = default;
+};
+
+// Who cuts a conversation short: a person (Stop, "Beenden") or the program's end (a termination signal). A
+// message that went out whole gets stopGraceMs or abortGraceMs for its reply; the cause stands in the log.
+enum class Cut
+{
+    Person,
+    Program,
 };
 
 // One mail of a session: its envelope and its message, composed, end-of-data line included.
@@ -69,9 +79,9 @@ public:
     bool open(const SmtpServer& server);
     void send(const SmtpTransaction& transaction);
     void quit();
-    // Ends soon (the program is ending): a message that went out whole still gets abortGraceMs for its reply,
-    // then DeliveryUnclear; everything else is cut off with TimedOut, the outcomes coming from within this call.
-    void abort();
+    // Ends soon: a message that went out whole still gets the cut's grace for its reply (panel 2 says so), then
+    // DeliveryUnclear; everything else is cut off with TimedOut, the outcomes coming from within this call.
+    void abort(Cut cut = Cut::Program);
 
     bool isOpen() const;
     // Whether the server refused the access token: it must not be offered again.

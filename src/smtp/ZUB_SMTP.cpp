@@ -196,13 +196,13 @@ void ZUB_SMTP::quitKept()
     d->session->quit();
 }
 
-void ZUB_SMTP::abort()
+void ZUB_SMTP::abort(Cut cut)
 {
     if (!d->busy)
         return quitKept();
     d->cut = true;
     if (!d->refusing)
-        d->session->abort();
+        d->session->abort(cut);
 }
 
 QByteArray ZUB_SMTP::ErrorResponse() const

@@ -41,10 +41,10 @@ public:
     void setMailsPerConnection(int mails);
     // "QUIT" on a kept connection: at once while no mail is on its way, else after that mail.
     void quitKept();
-    // Ends the session soon (the program is ending): a message that went out whole still gets
-    // abortGraceMs for its reply, then DeliveryUnclear; any other session is cut off with TimedOut,
-    // finished() coming from within this call.
-    void abort();
+    // Ends the session soon (SmtpSession::abort): a message that went out whole still gets the cut's grace for
+    // its reply, then DeliveryUnclear; any other session is cut off with TimedOut, finished() coming from within
+    // this call.
+    void abort(Cut cut = Cut::Program);
 
     // The stored bytes of the last SendMail's result code when it failed, else empty; finished() carries more.
     QByteArray ErrorResponse() const;

@@ -25,31 +25,38 @@ QByteArray defaultWatchFolder()
     return toAnsi(QDir::homePath() + QStringLiteral("/KADMEL"));
 }
 
-StartCheck checkStartSettings(const Settings& settings)
+QString missingStartField(const Settings& settings, const AuthSetting& auth)
 {
-    if (blankAfterTrim(settings.SmtpUser) || blankAfterTrim(settings.SmtpPassword) ||
-        blankAfterTrim(settings.SmtpServer))
-        return StartCheck::IncompleteSmtp;
-    if (settings.WatchFolder.size() < 3)
-        return StartCheck::NoWatchFolder;
-    return StartCheck::Ok;
+    // In the dialog's order, under its labels' names.
+    if (blankAfterTrim(settings.SmtpServer))
+        return QStringLiteral("SMTP Server");
+    // Without a sign-in the server is asked for neither a user nor a password.
+    if (!auth.usesOAuth() && !authRequested(settings))
+        return {};
+    if (blankAfterTrim(settings.SmtpUser))
+        return QStringLiteral("Benutzername");
+    if (!auth.usesOAuth())
+        return blankAfterTrim(settings.SmtpPassword) ? QStringLiteral("Kennwort") : QString();
+    if (auth.tokenUrl.trimmed().isEmpty())
+        return QStringLiteral("Token-Adresse");
+    if (auth.clientId.trimmed().isEmpty())
+        return QStringLiteral("Client-ID");
+    if (auth.method == AuthMethod::OAuth2Dienst)
+        return auth.hasClientSecret() ? QString() : QStringLiteral("Client-Geheimnis");
+    if (auth.hasRefreshToken())
+        return {};
+    return auth.method == AuthMethod::OAuth2Device ? QStringLiteral("Anmeldung mit Code")
+                                                   : QStringLiteral("Anmeldung im Browser");
 }
 
 bool oauthSettingsComplete(const Settings& settings, const AuthSetting& auth)
 {
-    if (blankAfterTrim(settings.SmtpServer) || blankAfterTrim(settings.SmtpUser) || auth.tokenUrl.trimmed().isEmpty() ||
-        auth.clientId.trimmed().isEmpty())
-        return false;
-    if (auth.method == AuthMethod::OAuth2Dienst)
-        return auth.hasClientSecret();
-    return auth.hasRefreshToken();
+    return auth.usesOAuth() && missingStartField(settings, auth).isEmpty();
 }
 
 StartCheck checkStartSettings(const Settings& settings, const AuthSetting& auth)
 {
-    if (!auth.usesOAuth())
-        return checkStartSettings(settings);
-    if (!oauthSettingsComplete(settings, auth))
+    if (!missingStartField(settings, auth).isEmpty())
         return StartCheck::IncompleteSmtp;
     if (settings.WatchFolder.size() < 3)
         return StartCheck::NoWatchFolder;

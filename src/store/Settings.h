@@ -3,6 +3,7 @@
 #include "store/AuthSetting.h"
 
 #include <QByteArray>
+#include <QString>
 
 namespace kadmel {
 
@@ -35,7 +36,7 @@ inline bool authRequested(const Settings& s)
 enum class StartCheck
 {
     Ok,
-    IncompleteSmtp,       // "Überprüfen Sie Ihre Einstellungen !..." then the settings dialog
+    IncompleteSmtp,       // "Überprüfen Sie Ihre Einstellungen !..." with the missing field, then the dialog
     NoWatchFolder,        // "KADMEL-Ordner nicht gewählt."
     UnusableEncryption,   // "kadmel.ini" no regular file, unreadable, or naming no known encryption
     UnusableSignIn,       // "kadmel.ini" names an unknown sign-in method
@@ -45,10 +46,13 @@ enum class StartCheck
 // Empty or spaces only. A tab or line break is a character the user typed, not a blank.
 bool blankAfterTrim(const QByteArray& text);
 
-// The check that runs before the service starts.
-StartCheck checkStartSettings(const Settings& settings);
-// The same for the sign-in chosen: with OAuth 2.0 the password is not needed, but server, user, token
-// address, client ID and the secret (service account) or refresh token (browser sign-in) are.
+// The field the start check finds missing, as the settings dialog labels it ("SMTP Server", "Benutzername",
+// "Kennwort", "Token-Adresse", …), empty when none is: a password sign-in needs user and password, none
+// neither of them, OAuth 2.0 user, token address, client ID and the secret (service account) or the refresh
+// token (a person's sign-in).
+QString missingStartField(const Settings& settings, const AuthSetting& auth);
+
+// The check that runs before the service starts: a missing field, then the watched folder.
 StartCheck checkStartSettings(const Settings& settings, const AuthSetting& auth);
 
 // Whether the fields an OAuth 2.0 sign-in needs are there (server and user included).

@@ -393,13 +393,16 @@ bool Form1::isIdle() const
 
 void Form1::updateStopCommands()
 {
+    // Each command only where it acts: a run goes on whatever the service does, and has its own command.
     const bool sendAll = m_dispatcher && m_dispatcher->sendAllRunning();
     const bool active = m_dispatcher && m_dispatcher->ServiceState() == 1;
-    m_stop->setEnabled(active || sendAll);
-    m_menuStop->setEnabled(active || sendAll);
+    m_start->setEnabled(!active);
+    m_menuStart->setEnabled(!active);
+    m_stop->setEnabled(active);
+    m_menuStop->setEnabled(active);
     m_stopSendAll->setEnabled(sendAll);
     if (m_hooks)
-        m_hooks->stopOffered(active || sendAll);
+        m_hooks->stopOffered(active);
 }
 
 // --- DispatcherView ---
@@ -408,8 +411,6 @@ void Form1::setServiceState(bool active)
 {
     m_panels[0]->setText(active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif"));
     m_panels[0]->setPicture(active ? Picture::Active : Picture::Inactive);
-    m_start->setEnabled(!active);
-    m_menuStart->setEnabled(!active);
     if (m_hooks)
         m_hooks->serviceStateChanged(active);
     updateStopCommands();
@@ -491,8 +492,8 @@ void Form1::setIdle(bool idle)
 void Form1::startRefused(StartCheck check, const QString& reason)
 {
     if (check == StartCheck::IncompleteSmtp) {
-        m_prompts.ask(this, QStringLiteral("Überprüfen Sie Ihre Einstellungen !..."), PromptIcon::Exclamation,
-                      PromptButtons::Ok);
+        m_prompts.ask(this, reason.isEmpty() ? QStringLiteral("Überprüfen Sie Ihre Einstellungen !...") : reason,
+                      PromptIcon::Exclamation, PromptButtons::Ok);
         openSettingsDialog();
     } else if (check == StartCheck::NoWatchFolder) {
         m_prompts.ask(this, QStringLiteral("KADMEL-Ordner nicht gewählt."), PromptIcon::Critical, PromptButtons::Ok);
@@ -551,16 +552,16 @@ bool Form1::queryUnload(bool confirm)
     if (m_exitAfterMail)
         return false; // the exit is on its way
     if (confirm && m_dispatcher && m_dispatcher->sendAllUnderWay()) {
-        // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
-        // Asked also when it was stopped already and still finishes that mail.
+        // A long run must not keep the user from ending: it stops, the mail in hand is cut short, then ZUB
+        // ends. Asked also when it was stopped already and still files that mail.
         if (m_prompts.ask(this,
-                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E\u2011Mail "
-                                         "in Arbeit abgeschlossen ist?"), // not broken at the hyphen
+                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden? Die E\u2011Mail in "
+                                         "Arbeit wird dabei abgebrochen."), // not broken at the hyphen
                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
             return false;
         if (!isIdle()) { // the question let events run: the run may have ended meanwhile
             m_exitAfterMail = true;
-            m_dispatcher->stopForExit(false);
+            m_dispatcher->stopForExit(Cut::Person);
             closeOnceIdle();
             return false;
         }
@@ -634,10 +635,11 @@ void Form1::requestTermination()
         close();
         return;
     }
-    // No new job is taken; the mail in hand is cut short and the exit follows once it is filed.
-    m_dispatcher->StopProcessing();
+    // No new job is taken; the mail in hand is cut short, with the program end's grace, before Stop could cut it
+    // with a person's; the exit follows once it is filed.
     closeOnceIdle();
     m_dispatcher->stopForExit();
+    m_dispatcher->StopProcessing();
 }
 
 void Form1::closeOnceIdle()

@@ -83,26 +83,27 @@ private Q_SLOTS:
 
     void startCheck()
     {
-        // Spaces make no server, a tab does; a folder needs more than two characters; a missing user comes first.
-        using Row = std::tuple<QByteArray, QByteArray, QByteArray, StartCheck>;
-        for (const auto& [server, user, folder, outcome] :
-             {Row{"mx", "u", "C:\\", StartCheck::Ok}, Row{"   ", "u", "/srv", StartCheck::IncompleteSmtp},
-              Row{"\t", "u", "/srv", StartCheck::Ok}, Row{"mx", {}, {}, StartCheck::IncompleteSmtp},
-              Row{"mx", "u", "C:", StartCheck::NoWatchFolder}}) {
-            Settings s{folder, server, 0, user, " p "};
-            QCOMPARE(checkStartSettings(s), outcome);
-            s.SmtpPassword = " ";
-            QCOMPARE(checkStartSettings(s), StartCheck::IncompleteSmtp);
-            // OAuth 2.0 needs no password but its own fields: the secret for the service account, the refresh
-            // token for the browser sign-in.
-            AuthSetting auth{AuthMethod::OAuth2Dienst, "https://t", {}, "id", "geheim", {}, {}};
-            QCOMPARE(checkStartSettings(s, auth), outcome);
-            auth.method = AuthMethod::OAuth2Browser;
-            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
-            auth.refreshToken = "rt";
-            QCOMPARE(checkStartSettings(s, auth), outcome);
-            auth.clientId = " ";
-            QCOMPARE(checkStartSettings(s, auth), StartCheck::IncompleteSmtp);
+        // The first field missing in the dialog's order, by its label: spaces make no server, a tab does; a sign-in
+        // not chosen needs neither user nor password, OAuth 2.0 its own fields; then the folder, of three or more.
+        const AuthSetting kennwort, dienst{AuthMethod::OAuth2Dienst, "https://t", {}, "id", "geheim", {}, {}};
+        AuthSetting browser = dienst, noSecret = dienst, noId = dienst;
+        browser.method = AuthMethod::OAuth2Browser;
+        noSecret.clientSecret.clear();
+        noId.clientId = " ";
+        using Row = std::tuple<QByteArray, QByteArray, QByteArray, qint16, AuthSetting, QByteArray, const char*>;
+        for (const auto& [server, user, password, useSpa, auth, folder, missing] :
+             {Row{"mx", "u", " p ", 0, kennwort, "C:\\", ""}, Row{"   ", "u", "p", 2, kennwort, "/srv", "SMTP Server"},
+              Row{"\t", "u", "p", 2, kennwort, "/srv", ""}, Row{"mx", " ", " ", 0, kennwort, {}, "Benutzername"},
+              Row{"mx", "u", " ", 2, kennwort, "/srv", "Kennwort"}, Row{"mx", {}, {}, 1, kennwort, "/srv", ""},
+              Row{"mx", "u", "p", 2, kennwort, "C:", ""}, Row{"mx", "u", {}, 2, dienst, "/srv", ""},
+              Row{"mx", {}, {}, 1, dienst, "/srv", "Benutzername"}, Row{"mx", "u", {}, 1, noId, "/srv", "Client-ID"},
+              Row{"mx", "u", "p", 2, noSecret, "/srv", "Client-Geheimnis"},
+              Row{"mx", "u", "p", 2, browser, "/srv", "Anmeldung im Browser"}}) {
+            const Settings s{folder, server, 25, user, password, useSpa};
+            QCOMPARE(missingStartField(s, auth), QString::fromLatin1(missing));
+            QCOMPARE(checkStartSettings(s, auth), *missing            ? StartCheck::IncompleteSmtp
+                                                  : folder.size() < 3 ? StartCheck::NoWatchFolder
+                                                                      : StartCheck::Ok);
         }
     }
 

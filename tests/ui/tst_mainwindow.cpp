@@ -79,8 +79,9 @@ void TestMainWindow::startUpOnEmptyFolder()
             20 * window.list(SentFolder)->verticalHeader()->defaultSectionSize(),
         qPrintable(QStringLiteral("%1 %2").arg(window.height()).arg(window.list(SentFolder)->viewport()->height())));
     QVERIFY(child<QTreeWidget>(window, "TV1")->width() <= window.width() / 4);
-    // Auto-start with a server of blanks: the warning, then the dialog with the default watched folder.
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...")});
+    // Auto-start with a server of blanks: the warning naming the field, then the dialog with the default folder.
+    QCOMPARE(prompts.texts(),
+             QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...\nEs fehlt: SMTP Server")});
     QVERIFY(window.settingsDialog() && window.settingsDialog()->isVisible() &&
             window.settingsDialog()->folderValue() == QDir::homePath() + QStringLiteral("/KADMEL"));
     window.settingsDialog()->reject();
