@@ -74,6 +74,56 @@ QByteArray outcomeReply(const MailRecord& mail)
     return oneLine(storedOutcome(mail).reply, MaxReasonBytes);
 }
 
+FailureKind failureKind(const MailRecord& mail)
+{
+    if (mail.Status.isEmpty())
+        return FailureKind::None;
+    const std::optional<ResultCode> code = resultCodeOf(mail.Status);
+    if (!code)
+        return FailureKind::Unclear;
+    switch (*code) {
+    case ResultCode::Sent:
+        return FailureKind::None;
+    case ResultCode::NoDnsAnswer: // the server's name led nowhere: no connection either
+    case ResultCode::DnsError:
+    case ResultCode::NoConnection:
+        return FailureKind::NoConnection;
+    case ResultCode::TimedOut:
+        return FailureKind::TimedOut;
+    default:
+        break;
+    }
+    switch (resultNature(mail)) {
+    case ResultNature::Temporary:
+        return FailureKind::Temporary;
+    case ResultNature::Unclear:
+        return FailureKind::Unclear;
+    default:
+        return FailureKind::Rejected;
+    }
+}
+
+QByteArray failureKindText(FailureKind kind)
+{
+    switch (kind) {
+    case FailureKind::None:
+        break;
+    case FailureKind::Rejected:
+        return "abgelehnt";
+    case FailureKind::Temporary:
+        return "vor\xFC"
+               "bergehend";
+    case FailureKind::NoConnection:
+        return "keine Verbindung";
+    case FailureKind::TimedOut:
+        return "Zeit\xFC"
+               "berschreitung";
+    case FailureKind::Unclear:
+        return "unklar";
+    }
+    return {};
+}
+
 QByteArray resultTextWithReason(const DeliveryOutcome& outcome)
 {
     return withReason(ResultText(outcome.code), failureReason(outcome));

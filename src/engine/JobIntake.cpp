@@ -225,6 +225,7 @@ void JobIntake::ParseJob(const JobEntry& job)
         record.Reserved = NewMessageId(fieldValue(record.From)); // saved with the mail, before anything goes out
         MailExtras extras{OemToAnsi(parsed.fields.copyTo), OemToAnsi(parsed.fields.blindCopyTo),
                           OemToAnsi(parsed.fields.replyTo)};
+        extras.entered = record.Date; // Date is the attempt's from the first send on
         QList<JobAttachment> files;
         mail.attachmentProblem = readJobAttachments(parsed.fields.attachments, minAgeMs, files);
         qint64 attached = 0;

@@ -38,6 +38,8 @@ MailExtras extrasOf(const MailRecord& record)
             extras.attachments.append(value);
         else if (marker == "JN")
             extras.jobName = value;
+        else if (marker == "EG")
+            extras.entered = value;
         else
             extras.others += "@@" + piece;
     }
@@ -56,7 +58,8 @@ void setExtras(MailRecord& record, const MailExtras& extras)
     for (const QByteArray& attachment : extras.attachments)
         attachments += field("@@AN", attachment);
     record.Reserved = messageIdOf(record) + field("@@CC", extras.copyTo) + field("@@BC", extras.blindCopyTo) +
-                      field("@@RT", extras.replyTo) + attachments + field("@@JN", extras.jobName) + extras.others;
+                      field("@@RT", extras.replyTo) + attachments + field("@@JN", extras.jobName) +
+                      field("@@EG", extras.entered) + extras.others;
 }
 
 } // namespace kadmel

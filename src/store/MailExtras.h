@@ -21,6 +21,9 @@ struct MailExtras
     // "@@JN": the name of the job file the mail came from, so that a start can tell its job from a new one
     // should a kill have left the job behind.
     QByteArray jobName = {};
+    // "@@EG": when the job came in, "dd.MM.yyyy HH:mm:ss", set once by the intake; Date is the last attempt's.
+    // Empty for a mail from before it was kept.
+    QByteArray entered = {};
     QByteArray others = {}; // fields of markers this version does not know, kept as they stand
 
     friend bool operator==(const MailExtras&, const MailExtras&) = default;

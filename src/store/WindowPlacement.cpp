@@ -47,7 +47,9 @@ WindowPlacement readWindowPlacement(const IniSection& section)
         } else if (key == "teiler") {
             placement.splitter = numbers(value, 2, 0).value_or(QList<int>{});
         } else if (key.size() == 8 && key.startsWith("spalten") && key.at(7) >= '1' && key.at(7) <= '3') {
-            placement.columns.at(key.at(7) - '1') = numbers(value, 7, 1).value_or(QList<int>{});
+            // Seven from a version before the column "Eingang", eight since.
+            placement.columns.at(key.at(7) - '1') =
+                numbers(value, 8, 1).value_or(numbers(value, 7, 1).value_or(QList<int>{}));
         }
     }
     return placement;

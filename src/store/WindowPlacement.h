@@ -18,7 +18,7 @@ struct WindowPlacement
     std::optional<QRect> geometry; // the window in its normal state, without its frame
     bool maximized = false;
     QList<int> splitter;               // widths of the two panes, left first
-    std::array<QList<int>, 3> columns; // per folder, one width for each of the seven columns
+    std::array<QList<int>, 3> columns; // per folder, one width for each column (seven before "Eingang", eight)
 
     friend bool operator==(const WindowPlacement&, const WindowPlacement&) = default;
 };

@@ -7,6 +7,7 @@
 
 #include "store/MailExtras.h"
 
+#include <QCollator>
 #include <QFont>
 #include <QPainter>
 #include <QPainterPath>
@@ -69,9 +70,8 @@ QVariant FolderListModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         if (index.column() == IdColumn)
             return QString::number(row.id);
-        if (index.column() == StatusColumn) // "550: " first: the code tells a refusal from a time-out
-            return fromAnsi((row.code.isEmpty() ? QByteArray() : row.code + ": ") + row.cells[StatusColumn] +
-                            m_suffixes.value(row.id));
+        if (index.column() == StatusColumn)
+            return fromAnsi(statusCell(row));
         return fromAnsi(row.cells[index.column()]);
     case Qt::ToolTipRole: {
         // The whole text, however narrow the column; a failed mail's status says why, before the time
@@ -128,6 +128,8 @@ QVariant FolderListModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("An");
     case SubjectColumn:
         return QStringLiteral("Betreff");
+    case EntryColumn:
+        return QStringLiteral("Eingang");
     case DateColumn:
         return QStringLiteral("Datum/Zeit");
     case SizeColumn:
@@ -140,13 +142,37 @@ QVariant FolderListModel::headerData(int section, Qt::Orientation orientation, i
 
 int FolderListModel::columnTwips(int column)
 {
-    static constexpr int widths[ColumnCount] = {720, 1500, 1500, 2400, 1680, 800, 1980};
+    static constexpr int widths[ColumnCount] = {720, 1500, 1500, 2400, 1680, 1680, 800, 1980};
     return widths[column];
+}
+
+const QCollatorSortKey& FolderListModel::sortKeyAt(int row, int column) const
+{
+    static const QCollator collator = [] {
+        QCollator made;
+        made.setCaseSensitivity(Qt::CaseInsensitive);
+        return made;
+    }();
+    std::optional<QCollatorSortKey>& key = m_rows.at(row).sortKeys.at(column);
+    if (!key)
+        key = collator.sortKey(data(index(row, column)).toString());
+    return *key;
+}
+
+QByteArray FolderListModel::statusCell(const Row& row) const
+{
+    // The kind first, then what to expect, then the server's words, which may be cut at their end: "abgelehnt –
+    // 550 5.1.1 …" reads apart from "vorübergehend – nächster Versuch um 14:05 – 451 4.7.1 …".
+    const QByteArray suffix = m_suffixes.value(row.id);
+    if (row.kind == FailureKind::None)
+        return row.cells[StatusColumn] + suffix;
+    return failureKindText(row.kind) + suffix + " \x96 " +
+           (row.reason.isEmpty() ? row.cells[StatusColumn] : row.reason);
 }
 
 FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
 {
-    Row row{id, bold, {}, {}, false};
+    Row row{id, bold, {}, {}, FailureKind::None, false, {}};
     if (id < 1 || id > m_tables.MailCount())
         return row;
     const MailRecord& mail = m_tables.mail(id);
@@ -156,8 +182,15 @@ FolderListModel::Row FolderListModel::rowOf(qint16 id, bool bold) const
     row.cells[DateColumn] = mail.Date;
     row.cells[SizeColumn] = mail.Size;
     row.cells[StatusColumn] = ResultText(mail.Status);
-    row.code = serverCode(mail);
-    row.attached = !extrasOf(mail).attachments.isEmpty(); // from the record: no copy is read for a row
+    row.kind = failureKind(mail);
+    if (row.kind != FailureKind::None)
+        row.reason = failureReason(mail);
+    const MailExtras extras = extrasOf(mail);
+    row.cells[EntryColumn] = extras.entered; // a mail from before it was kept shows none: its Date may be a resend's
+    row.attached = !extras.attachments.isEmpty(); // from the record: no copy is read for a row
+    row.searchKey = fromAnsi(QByteArray::number(id) + '\n' + row.cells[FromColumn] + '\n' + row.cells[ToColumn] + '\n' +
+                             row.cells[SubjectColumn])
+                        .toLower();
     return row;
 }
 
@@ -217,6 +250,8 @@ void FolderListModel::setStatusSuffixes(const QHash<qint16, QByteArray>& suffixe
     if (suffixes == m_suffixes)
         return;
     m_suffixes = suffixes;
+    for (const Row& row : m_rows)
+        row.sortKeys.at(StatusColumn).reset();
     if (!m_rows.isEmpty())
         Q_EMIT dataChanged(index(0, StatusColumn), index(rowCount() - 1, StatusColumn), {Qt::DisplayRole});
 }

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "engine/FailureReason.h"
 #include "store/MailTables.h"
 
 #include <QAbstractTableModel>
+#include <QCollatorSortKey>
 #include <QHash>
 #include <QList>
+#include <array>
+#include <optional>
 
 namespace kadmel {
 
@@ -22,7 +26,8 @@ public:
         FromColumn,
         ToColumn,
         SubjectColumn,
-        DateColumn,
+        EntryColumn, // "Eingang": when the job came in
+        DateColumn,  // the last attempt
         SizeColumn,
         StatusColumn,
         ColumnCount
@@ -42,6 +47,12 @@ public:
 
     qint16 idAt(int row) const { return m_rows.at(row).id; }
     bool isBold(int row) const { return m_rows.at(row).bold; }
+    // ID, sender, recipient and subject in lower case, made with the row, for a search without a stall.
+    const QString& searchKeyAt(int row) const { return m_rows.at(row).searchKey; }
+    FailureKind kindAt(int row) const { return m_rows.at(row).kind; }
+    // A text column's cell as the sort compares it (without regard to case), made at its first comparison and
+    // kept with the row: a sort of 32767 rows compares half a million times.
+    const QCollatorSortKey& sortKeyAt(int row, int column) const;
 
     // The rows again from the folder's current entries, none bold.
     void rebuild();
@@ -61,10 +72,14 @@ private:
         qint16 id = 0;
         bool bold = false;
         QByteArray cells[ColumnCount]; // Windows-1252 texts; the ID cell stays empty
-        QByteArray code;               // the server's refusal code, shown before the status
-        bool attached = false;         // the mail has attachments
+        QByteArray reason;             // the server's reply or the cause noted for it, one line
+        FailureKind kind = FailureKind::None;
+        bool attached = false; // the mail has attachments
+        QString searchKey;
+        mutable std::array<std::optional<QCollatorSortKey>, ColumnCount> sortKeys = {};
     };
     Row rowOf(qint16 id, bool bold) const;
+    QByteArray statusCell(const Row& row) const;
     const MailTables& m_tables;
     const int m_folder;
     QList<Row> m_rows;

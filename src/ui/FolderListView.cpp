@@ -99,24 +99,25 @@ void FolderListView::fitColumns()
     const int last = int(m_wanted.size()) - 1;
     if (last < 1)
         return;
-    // The free texts give way first, down to their headers; ID, date and size stay whole. In a list
-    // narrower still every column gives way, down to the header's least.
-    QList<int> least;
-    for (int c = 0; c < last; ++c)
+    // The free texts give way first, down to their headers, while ID, dates and size stay whole: so far the
+    // last (Status) takes what they give up, until it holds a reply's first words after the kind and code. In a
+    // list narrower still all give way, down to their headers, Status to its kind and code. Narrower than that,
+    // the list scrolls sideways rather than cut every column to a few letters.
+    QList<int> least, headers;
+    for (int c = 0; c < last; ++c) {
         least.append(listColumnWidth(*this, c, 0));
-    const int room = viewport()->width();
-    const int lastLeast = listColumnWidth(*this, last, 0, false);
-    QList<int> widths = fittedWidths(m_wanted.first(last), least, room - lastLeast);
-    const int smallest = horizontalHeader()->minimumSectionSize();
-    if (std::accumulate(widths.begin(), widths.end(), lastLeast) > room) {
-        widths = fittedWidths(widths << lastLeast, QList<int>(last + 1, smallest), room);
-        widths.removeLast();
+        headers.append(listColumnWidth(*this, c, 0, false));
     }
+    const int room = viewport()->width();
+    const int lastLeast = std::max(listColumnWidth(*this, last, 0, false), statusColumnWidth(*this, false));
+    QList<int> widths = fittedWidths(m_wanted.first(last), least, room - statusColumnWidth(*this, true));
+    if (std::accumulate(widths.begin(), widths.end(), lastLeast) > room)
+        widths = fittedWidths(widths, headers, room - lastLeast);
     m_fitting = true;
     for (int c = 0; c < last; ++c)
         setColumnWidth(c, widths.at(c));
     // The header would keep the last column at its former width; it takes what is left.
-    setColumnWidth(last, std::max(smallest, room - std::accumulate(widths.begin(), widths.end(), 0)));
+    setColumnWidth(last, std::max(lastLeast, room - std::accumulate(widths.begin(), widths.end(), 0)));
     m_fitting = false;
 }
 

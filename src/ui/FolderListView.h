@@ -13,7 +13,8 @@ QList<int> fittedWidths(const QList<int>& wanted, const QList<int>& least, int r
 // Home and End go to the first and last mail; Shift+F10 opens the context menu at the selected mail; a
 // list entered by Tab selects a mail, and when the selected mail's row goes, the next one is selected.
 // The last column stretches, and the widths given to the others shrink only as far as the list's width
-// requires, so no horizontal scroll bar appears at the window's size.
+// requires, so no horizontal scroll bar appears at the window's size unless the columns' least widths
+// (headers, whole dates, the Status's kind and code) need more.
 class FolderListView : public QTableView
 {
     Q_OBJECT

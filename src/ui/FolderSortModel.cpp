@@ -48,6 +48,7 @@ QVariant sortKey(int column, const QString& text)
         const int id = text.toInt(&ok);
         return ok ? id : -1;
     }
+    case FolderListModel::EntryColumn:
     case FolderListModel::DateColumn:
         return dateValue(text);
     case FolderListModel::SizeColumn:
@@ -59,10 +60,39 @@ QVariant sortKey(int column, const QString& text)
 
 } // namespace
 
+void FolderSortModel::setSourceModel(QAbstractItemModel* model)
+{
+    m_list = qobject_cast<FolderListModel*>(model);
+    QSortFilterProxyModel::setSourceModel(model);
+}
+
+void FolderSortModel::setFilter(const QString& text, FailureKind kind)
+{
+    const QString lower = text.trimmed().toLower();
+    if (lower == m_text && kind == m_kind)
+        return;
+    m_text = lower;
+    m_kind = kind;
+    invalidateFilter();
+}
+
+bool FolderSortModel::filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const
+{
+    if (!m_list || sourceParent.isValid())
+        return true;
+    return (m_kind == FailureKind::None || m_list->kindAt(sourceRow) == m_kind) &&
+           (m_text.isEmpty() || m_list->searchKeyAt(sourceRow).contains(m_text));
+}
+
 bool FolderSortModel::lessThan(const QModelIndex& left, const QModelIndex& right) const
 {
-    const QVariant a = sortKey(left.column(), left.data().toString());
-    const QVariant b = sortKey(right.column(), right.data().toString());
+    const int column = left.column();
+    const bool text = column != FolderListModel::IdColumn && column != FolderListModel::EntryColumn &&
+                      column != FolderListModel::DateColumn && column != FolderListModel::SizeColumn;
+    if (text && m_list && left.model() == m_list)
+        return m_list->sortKeyAt(left.row(), column).compare(m_list->sortKeyAt(right.row(), column)) < 0;
+    const QVariant a = sortKey(column, left.data().toString());
+    const QVariant b = sortKey(column, right.data().toString());
     if (a.typeId() == QMetaType::QString)
         return a.toString().toLower().localeAwareCompare(b.toString().toLower()) < 0;
     return a.toLongLong() < b.toLongLong();

@@ -13,6 +13,7 @@
 #include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
+#include "ui/ListSearchBar.h"
 #include "ui/ProgressBox.h"
 #include "ui/Prompts.h"
 #include "ui/ScreenRoom.h"
@@ -197,6 +198,7 @@ void Form1::nodeClicked(QTreeWidgetItem* item)
 void Form1::showFolder(int folder)
 {
     m_stack->setCurrentIndex(folder - 1);
+    m_search->showKinds(folder == FailedFolder);
     if (isIdle()) {
         showFolderCount(folder);
         m_panels[1]->setPicture(Picture::Mail);
@@ -316,6 +318,12 @@ void Form1::listDoubleClicked(int folder)
         Q_EMIT openMailRequested(folder);
 }
 
+void Form1::applySearch()
+{
+    for (int f = 1; f <= 3; ++f)
+        m_sorted.at(f - 1)->setFilter(m_search->text(), f == FailedFolder ? m_search->kind() : FailureKind::None);
+}
+
 void Form1::addListKeys(int folder, QTableView* view)
 {
     // Enter opens the selected mail and Delete runs "Entfernen", through the same checks as the mouse.
@@ -365,8 +373,13 @@ void Form1::restorePanes(const WindowPlacement& placement)
 {
     if (placement.splitter.size() == 2)
         m_splitter->setSizes(placement.splitter);
-    for (int f = 0; f < 3; ++f)
-        m_lists.at(f)->setWantedWidths(placement.columns.at(f));
+    for (int f = 0; f < 3; ++f) {
+        QList<int> widths = placement.columns.at(f);
+        if (widths.size() == FolderListModel::ColumnCount - 1) // kept before "Eingang": it gets its own width
+            widths.insert(FolderListModel::EntryColumn,
+                          m_lists.at(f)->wantedWidths().value(FolderListModel::EntryColumn));
+        m_lists.at(f)->setWantedWidths(widths);
+    }
 }
 
 void Form1::updateClock()

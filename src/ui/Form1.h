@@ -28,6 +28,7 @@ class FolderCommands;
 class FolderListModel;
 class FolderListView;
 class FolderSortModel;
+class ListSearchBar;
 class ProgressBox;
 class Prompts;
 class ReportReading;
@@ -74,6 +75,7 @@ public:
     FolderCommands* commands() const { return m_commands; }
     Prompts& prompts() const { return m_prompts; }
     QSplitter* splitter() const { return m_splitter; }
+    ListSearchBar* searchBar() const { return m_search; }
     // Place, size, split and column widths as the user left them; kept in kadmel.ini at the exit.
     WindowPlacement currentPlacement() const;
 
@@ -145,6 +147,8 @@ private:
     void showFolder(int folder);
     void listContextMenu(int folder, const QPoint& pos);
     void listDoubleClicked(int folder);
+    // The search row's text over every list, its kind over the failed one.
+    void applySearch();
     void addListKeys(int folder, QTableView* view);
     void placeWindow(const WindowPlacement& placement);
     void restorePanes(const WindowPlacement& placement);
@@ -177,6 +181,7 @@ private:
     std::array<QMenu*, 3> m_menus{};
     std::array<StatusPanel*, 6> m_panels{};
     QStackedWidget* m_stack = nullptr;
+    ListSearchBar* m_search = nullptr;
     QSplitter* m_splitter = nullptr;
     QTreeWidget* m_tree = nullptr;
     QPushButton* m_start = nullptr; // Command8

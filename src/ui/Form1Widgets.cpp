@@ -7,12 +7,14 @@
 #include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
 #include "ui/FolderSortModel.h"
+#include "ui/ListSearchBar.h"
 #include "ui/ProgressBox.h"
 #include "ui/StatusCellDelegate.h"
 #include "ui/StatusPanel.h"
 #include "ui/TextRoom.h"
 #include "ui/TrayHooks.h"
 
+#include <QAction>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -115,8 +117,22 @@ void Form1::buildWidgets()
     m_tree->setMinimumHeight(px(3240));
     left->addWidget(m_tree, 1);
 
-    m_stack = new QStackedWidget(m_splitter);
-    m_stack->setContentsMargins(0, px(120), 0, 0);
+    // The search row stands over the lists, level with Start and Stop.
+    auto* rightPane = new QWidget(m_splitter);
+    auto* right = new QVBoxLayout(rightPane);
+    right->setContentsMargins(0, px(120), 0, 0);
+    right->setSpacing(px(60));
+    m_search = new ListSearchBar(rightPane);
+    right->addWidget(m_search);
+    m_stack = new QStackedWidget(rightPane);
+    right->addWidget(m_stack, 1);
+    connect(m_search, &ListSearchBar::changed, this, &Form1::applySearch);
+    auto* find = new QAction(this);
+    find->setObjectName(QStringLiteral("FindAction"));
+    find->setShortcut(QKeySequence::Find);
+    find->setShortcutContext(Qt::WindowShortcut);
+    connect(find, &QAction::triggered, m_search, &ListSearchBar::focusSearch);
+    addAction(find);
     for (int f = 1; f <= 3; ++f) {
         auto* model = new FolderListModel(m_store.tables(), f, this);
         auto* sorted = new FolderSortModel(this);
@@ -151,6 +167,9 @@ void Form1::buildWidgets()
         m_sorted[f - 1] = sorted;
         m_stack->addWidget(view);
     }
+    // Tab goes from the tree to the list on display, then to the search row.
+    QWidget::setTabOrder(m_tree, m_lists[0]);
+    QWidget::setTabOrder(m_lists[2], m_search);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({treeWidth, px(10665)});
     grid->addWidget(m_splitter, 1, 0, 1, 2);
@@ -305,12 +324,13 @@ void Form1::fitFirstSize()
     const int smallPanel = m_panels[1]->minimumWidth();
     m_panels[1]->setMinimumWidth(m_messagePanelWidth);
     const int treeWidth = m_tree->minimumWidth() + m_splitter->handleWidth();
-    const int least =
-        std::max({px(13545), treeWidth + listWidth, minimumSizeHint().width(), statusBar()->sizeHint().width()});
+    // With eight columns the lists' whole width is only wanted, not the least: on a small screen the free texts
+    // give way as the lists fit their columns.
+    const int least = std::max({px(13545), minimumSizeHint().width(), statusBar()->sizeHint().width()});
+    int width = screen() ? least : std::max(least, treeWidth + listWidth);
     m_panels[1]->setMinimumWidth(smallPanel);
     // Without a remembered place: four fifths of the screen (at most 1200 x 800), enough for some twenty
     // rows at 1280 x 800; wider where the Status texts want it and a tenth of the screen is left.
-    int width = least;
     int height = px(4845) + menuBar()->sizeHint().height();
     if (const QScreen* screen = this->screen()) {
         const QSize room = screen->availableGeometry().size();

@@ -1,5 +1,6 @@
 #include "ui/TextRoom.h"
 
+#include "engine/FailureReason.h"
 #include "store/Ansi.h"
 #include "store/ResultCode.h"
 #include "ui/FolderListModel.h"
@@ -14,6 +15,33 @@ namespace kadmel {
 namespace {
 
 constexpr int IconSize = 16;
+
+QString longestKindText()
+{
+    QString longest;
+    for (const FailureKind kind : AllFailureKinds) {
+        if (const QString text = fromAnsi(failureKindText(kind)); text.size() > longest.size())
+            longest = text;
+    }
+    return longest;
+}
+
+// As the item delegate measures, so the style's margins count too; a new mail's row is bold.
+int cellWidth(const QTableView& view, int column, const QString& text)
+{
+    QStyleOptionViewItem cell;
+    cell.initFrom(&view);
+    cell.font = view.font();
+    cell.font.setBold(true);
+    cell.fontMetrics = QFontMetrics(cell.font);
+    cell.text = text;
+    cell.features = QStyleOptionViewItem::HasDisplay;
+    if (column == FolderListModel::IdColumn || column == FolderListModel::StatusColumn) {
+        cell.features |= QStyleOptionViewItem::HasDecoration;
+        cell.decorationSize = QSize(IconSize, IconSize);
+    }
+    return view.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), &view).width();
+}
 
 } // namespace
 
@@ -40,6 +68,7 @@ QString longestCellText(int column)
     switch (column) {
     case FolderListModel::IdColumn:
         return QStringLiteral("32767");
+    case FolderListModel::EntryColumn:
     case FolderListModel::DateColumn:
         return QStringLiteral("00.00.0000 00:00:00");
     case FolderListModel::SizeColumn:
@@ -50,7 +79,7 @@ QString longestCellText(int column)
             if (text.size() > longest.size())
                 longest = text;
         }
-        return longest;
+        return longestKindText() + QStringLiteral(" – ") + longest;
     }
     }
     return {};
@@ -68,23 +97,14 @@ int listColumnWidth(const QTableView& view, int column, int designPixels, bool w
     const int headerWidth =
         header->style()->sizeFromContents(QStyle::CT_HeaderSection, &headerOption, QSize(), header).width();
 
-    int cellWidth = 0;
-    if (const QString longest = withLongestText ? longestCellText(column) : QString(); !longest.isEmpty()) {
-        QStyleOptionViewItem cell;
-        cell.initFrom(&view);
-        cell.font = view.font();
-        cell.font.setBold(true); // a new mail's row is bold
-        cell.fontMetrics = QFontMetrics(cell.font);
-        cell.text = longest;
-        cell.features = QStyleOptionViewItem::HasDisplay;
-        const bool withIcon = column == FolderListModel::IdColumn || column == FolderListModel::StatusColumn;
-        if (withIcon) {
-            cell.features |= QStyleOptionViewItem::HasDecoration;
-            cell.decorationSize = QSize(IconSize, IconSize);
-        }
-        cellWidth = view.style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), &view).width();
-    }
-    return std::max({designPixels, headerWidth, cellWidth});
+    const QString longest = withLongestText ? longestCellText(column) : QString();
+    return std::max({designPixels, headerWidth, longest.isEmpty() ? 0 : cellWidth(view, column, longest)});
+}
+
+int statusColumnWidth(const QTableView& view, bool withReply)
+{
+    const QString reply = withReply ? QStringLiteral(" 5.1.1 Mailbox") : QString();
+    return cellWidth(view, FolderListModel::StatusColumn, longestKindText() + QStringLiteral(" – 550") + reply);
 }
 
 } // namespace kadmel

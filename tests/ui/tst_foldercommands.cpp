@@ -1,7 +1,9 @@
 #include "UiTestSupport.h"
 #include "engine/RetrySchedule.h"
+#include "store/MailExtras.h"
 #include "store/ResultCode.h"
 #include "store/StorePaths.h"
+#include "support/EventLoopGap.h"
 #include "support/LocalSettings.h"
 #include "support/ScriptedSmtpServer.h"
 #include "support/SmtpSink.h"
@@ -171,23 +173,26 @@ void TestFolderCommands::editSendAndSendAll()
     QVERIFY(editor->isVisible() && child<QLabel>(*editor, "ErrorText")->text().startsWith(QStringLiteral("Speichern")));
     QCOMPARE(f.store.tables().mail(2).To, QByteArray("an@example.com"));
     QVERIFY(QDir(f.store.indexFilePath()).removeRecursively());
-    f.store.tables().mail(2).Reserved = "<vorher.1@example.com>"; // edited, it is another mail: a new Message-ID
+    // Edited, it is another mail: a new Message-ID; when its job came in stays through the edit and the resend.
+    f.store.tables().mail(2).Reserved = "<vorher.1@example.com>@@EG 01.12.2026 08:00:00";
     child<QLineEdit>(*editor, "Text3")->setText(QStringLiteral("\u03A9 \u20AC"));
     child<QPushButton>(*editor, "Command1")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!f.window->commands()->editor(), 15000);
     QCOMPARE(cell(FolderListModel::ToColumn), QStringLiteral("neu@example.com"));
     QVERIFY(loadedStore(f.dir.path())->tables().mail(2).Subject == "? \x80" &&
-            f.store.tables().mail(2).Reserved.isEmpty());
+            messageIdOf(f.store.tables().mail(2)).isEmpty());
 
     // In hand, the row still shows the record as it was, and a remove would change the folders under it: ignored.
     QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
     f.run(FailedFolder, 1, "Mnu_Err_Send");
-    QVERIFY(cell(FolderListModel::StatusColumn) == fromAnsi(ResultText("ERRMessage4")) &&
+    QVERIFY(cell(FolderListModel::StatusColumn) ==
+                QStringLiteral("keine Verbindung – ") + fromAnsi(ResultText("ERRMessage4")) &&
             !f.action("Mnu_Err_Edit")->isEnabled());
     f.action("Mnu_O_RemoveAll")->trigger();
     QVERIFY(done.wait(15000) && f.window->progressBox()->isHidden()); // delivered and idle: no bar left standing
     QVERIFY(sink.messages().size() == 1 && sink.messages().first().rcptTos == QList<QByteArray>{"neu@example.com"});
-    QVERIFY(sink.messages().first().content.contains("\r\nMessage-ID: " + f.store.tables().mail(2).Reserved));
+    QVERIFY(sink.messages().first().content.contains("\r\nMessage-ID: " + messageIdOf(f.store.tables().mail(2))));
+    QCOMPARE(extrasOf(f.store.tables().mail(2)).entered, QByteArray("01.12.2026 08:00:00"));
     // Saved as files, named by the subject: the sent mail as the server took it, a failed one as it would go now.
     savedFilesFolder = f.dir.path();
     f.run(SentFolder, 2, "Mnu_O_SaveAs");
@@ -385,6 +390,29 @@ void TestFolderCommands::fullStore()
     f.run(FailedFolder, 1, "Mnu_Err_SendAll");
     QVERIFY(resent.wait(15000) && sink.messages().size() == 2);
     QCOMPARE(f.window->node(3)->text(0), QStringLiteral("Gesendete Objekte  (32767)"));
+
+    // Typed into the search row (Ctrl+F) and cleared with Esc, over every mail sorted by subject, with no stall a
+    // person feels: first under the model testers, then timed without them (their checks are the test's cost).
+    QTableView* sentList = f.window->list(SentFolder);
+    QVERIFY(QTest::qWaitForWindowActive(f.window.get()));
+    QTest::keyClick(f.window.get(), Qt::Key_F, Qt::ControlModifier);
+    QWidget* search = QApplication::focusWidget();
+    QVERIFY(search && search->objectName() == QStringLiteral("SearchText"));
+    sentList->sortByColumn(FolderListModel::SubjectColumn, Qt::AscendingOrder);
+    QTest::keyClicks(search, QStringLiteral("Mail 3276"));
+    QTest::keyClick(search, Qt::Key_Escape);
+    qDeleteAll(f.window->findChildren<QAbstractItemModelTester*>());
+    EventLoopGap gap;
+    for (const QChar c : QStringLiteral("mAIL 3276")) {
+        QTest::keyClick(search, c.toLatin1());
+        QTest::qWait(10);
+    }
+    QCOMPARE(sentList->model()->rowCount(), 9); // "Mail 3276" and "Mail 32760" … "Mail 32767"
+    QTest::keyClick(search, Qt::Key_Escape);
+    QTest::qWait(10);
+    QVERIFY2(gap.longestMs() < 100, qPrintable(QString::number(gap.longestMs())));
+    QCOMPARE(sentList->model()->rowCount(), int(MaxMails));
+    sentList->sortByColumn(-1, Qt::AscendingOrder);
 
     f.run(SentFolder, MaxMails, "Mnu_O_Remove");
     f.run(SentFolder, 1, "Mnu_O_RemoveAll");

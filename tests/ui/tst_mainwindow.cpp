@@ -6,8 +6,11 @@
 #include "ui/Contrast.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
+#include "ui/StatusCellDelegate.h"
+#include "ui/TextRoom.h"
 #include "ui/mail/TrayController.h"
 
+#include <QComboBox>
 #include <QHeaderView>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -190,24 +193,50 @@ void TestMainWindow::jobWhileFolderSwitches()
     const QString reply = refused + QStringLiteral(" (550 5.1.1 Mailbox unavailable)");
     FolderListModel* failed = window.listModel(FailedFolder);
     const QModelIndex status = failed->index(0, FolderListModel::StatusColumn);
-    const QString cell = QStringLiteral("550: ") + refused; // the code first tells a refusal from a time-out
+    const QString cell = QStringLiteral("abgelehnt – 550 5.1.1 Mailbox unavailable");
     QCOMPARE((QStringList{window.panel(2)->text(), failed->data(status, Qt::ToolTipRole).toString(),
                           failed->data(status).toString(),
                           failed->index(0, FolderListModel::SubjectColumn).data().toString(), window.node(4)->text(0)}),
              (QStringList{reply, reply, cell, QStringLiteral("Grüße"), QStringLiteral("Fehlgeschl. Objekte  (1)")}));
     QVERIFY(window.progressBox()->isHidden() && failed->isBold(0));
-    bench.store.tables().mail(addMail(bench.store, FailedFolder)).Status = "ERRMessage6"; // a time-out
+    QCOMPARE(failed->index(0, FolderListModel::EntryColumn).data().toString().size(), 19); // kept by the intake
+    // A 451, a refused connection and a time-out beside the 550: at 1280 and 1024 each shows its kind, apart.
+    MailRecord& later = bench.store.tables().mail(addMail(bench.store, FailedFolder));
+    later.Status = "ERRMessage3";
+    later.Log.Received = {"451 4.7.1 Bitte sp\xE4ter", ""};
+    addMail(bench.store, FailedFolder); // no connection
+    bench.store.tables().mail(addMail(bench.store, FailedFolder)).Status = "ERRMessage6";
     window.RefreshLists();
-    QVERIFY(failed->rowCount() == 2 && !failed->isBold(0));
-    QTableView* list = window.list(FailedFolder); // the two read differently as the window first opens
-    const QRect first = list->visualRect(list->model()->index(0, FolderListModel::StatusColumn));
-    QVERIFY(list->viewport()->grab(first).toImage() !=
-            list->viewport()->grab(first.translated(0, first.height())).toImage());
-    // A mail waiting to be sent again says when, behind its status; the tree caption stays as it was.
+    QVERIFY(failed->rowCount() == 4 && !failed->isBold(0));
+    QTableView* list = window.list(FailedFolder);
+    auto* delegate = static_cast<StatusCellDelegate*>(list->itemDelegateForColumn(FolderListModel::StatusColumn));
+    const QStringList starts = {QStringLiteral("abgelehnt – 550"), QStringLiteral("vorübergehend – 451"),
+                                QStringLiteral("keine Verbindung – Es"), QStringLiteral("Zeitüberschreitung – Zeit")};
+    for (const int width : {1280, 1024}) {
+        window.resize(width, 768);
+        QTRY_COMPARE(window.width(), width);
+        QList<QImage> seen;
+        for (int row = 0; row < 4; ++row) {
+            const QModelIndex index = list->model()->index(row, FolderListModel::StatusColumn);
+            const QString shown = delegate->shownText(*list, index);
+            QVERIFY2(shown.startsWith(starts.at(row)), qPrintable(shown)); // cut at its end, never in the middle
+            seen << list->viewport()->grab(list->visualRect(index)).toImage();
+        }
+        for (int a = 0; a < 4; ++a)
+            for (int b = a + 1; b < 4; ++b)
+                QVERIFY(seen.at(a) != seen.at(b));
+    }
+    // The status filter, shown for this folder, lists one kind.
+    auto* kinds = child<QComboBox>(window, "StatusFilter");
+    kinds->setCurrentIndex(kinds->findText(QStringLiteral("Zeitüberschreitung")));
+    QVERIFY(kinds->isVisible() && list->model()->rowCount() == 1 && list->model()->index(0, 0).data().toInt() == 4);
+    kinds->setCurrentIndex(0);
+    // A mail waiting to be sent again says when, behind its kind; the tree caption stays as it was.
     window.setRetryTimes({{1, QDateTime(QDate(2026, 12, 7), QTime(14, 5))}});
     const QString retry = QStringLiteral(" – nächster Versuch um 14:05");
     QCOMPARE((QStringList{failed->data(status).toString(), failed->data(status, Qt::ToolTipRole).toString()}),
-             (QStringList{cell + retry, reply + retry})); // the reason stays with the status it explains
+             (QStringList{QStringLiteral("abgelehnt") + retry + QStringLiteral(" – 550 5.1.1 Mailbox unavailable"),
+                          reply + retry})); // the reason stays with the status it explains
 
     clickNode(window, 3);
     QVERIFY(window.panel(2)->text() == QStringLiteral("0 Objekt(e)") && window.panel(2)->picture() == Picture::Mail);
@@ -288,16 +317,19 @@ void TestMainWindow::rememberedWidthsAndKeyboard()
     auto& [dir, prompts, store] = s;
     for (int i = 0; i < 43; ++i)
         addMail(*store, SentFolder);
-    // Widths kept from a wider window, put back in one of 800 pixels with a scroll bar: the columns fit, widths stay.
+    // Widths kept from a wider window before "Eingang", put back in one of 1024 pixels with a scroll bar: the
+    // columns fit, Status keeps room for a kind and code, the widths stay.
     const QList<int> widths{80, 330, 330, 500, 200, 120, 300};
-    const WindowPlacement wide{QRect(20, 20, 800, 500), false, {}, {widths, widths, widths}};
+    const WindowPlacement wide{QRect(20, 20, 1024, 500), false, {}, {widths, widths, widths}};
     QVERIFY(store->kadmelIni().write({.placement = wide}, nullptr));
     Form1 window(*store, prompts, fastOptions());
     window.load();
     QTableView* list = window.list(SentFolder);
     QTRY_VERIFY(list->verticalScrollBar()->isVisible() &&
                 list->horizontalHeader()->length() <= list->viewport()->width());
-    QCOMPARE(window.currentPlacement().columns.at(0).first(6), wide.columns.at(0).first(6));
+    QVERIFY(list->columnWidth(FolderListModel::StatusColumn) >= statusColumnWidth(*list, false));
+    const QList<int> kept = window.currentPlacement().columns.at(0); // Eingang at 4 has a width of its own
+    QCOMPARE(kept.first(4) + kept.sliced(5, 2), wide.columns.at(0).first(6));
 
     // Tab from the tree into the list, which then has a mail selected, and on out of it; End goes to the
     // last mail; after "Entfernen" the next mail is selected; Shift+F10 opens the menu.

@@ -2,6 +2,7 @@
 
 #include "engine/FailureReason.h"
 #include "store/Ansi.h"
+#include "store/MailExtras.h"
 
 #include <QFontMetrics>
 #include <QTextLayout>
@@ -54,9 +55,15 @@ QByteArray viewerFieldNames()
 
 QByteArray viewerHeaderText(const MailRecord& mail)
 {
-    const std::array<QByteArray, 6> values = {
-        fieldValue(mail.From),     fieldValue(mail.To), fieldValue(mail.Subject), mail.Date, mail.Size,
-        resultTextWithReason(mail)};
+    // When the job came in stands beside the last attempt's time, on the same line: the header keeps its six.
+    const QByteArray entered = extrasOf(mail).entered;
+    const std::array<QByteArray, 6> values = {fieldValue(mail.From),
+                                              fieldValue(mail.To),
+                                              fieldValue(mail.Subject),
+                                              mail.Date +
+                                                  (entered.isEmpty() ? QByteArray() : "    Eingang: " + entered),
+                                              mail.Size,
+                                              resultTextWithReason(mail)};
     QByteArray text;
     for (std::size_t i = 0; i < FieldNames.size(); ++i) {
         if (i > 0)

@@ -26,7 +26,8 @@ struct ConversationRun
 QList<ConversationRun> conversationRuns(const SmtpLog& log);
 
 // The header: the six field names alone (Label2), and with the record's values (Label1).
-// Lines are joined by CR LF, with none after the last; a failed mail's status carries the server's reply.
+// Lines are joined by CR LF, with none after the last; a failed mail's status carries the server's reply, and
+// the date line the time the job came in, where the record keeps it.
 QByteArray viewerFieldNames();
 QByteArray viewerHeaderText(const MailRecord& mail);
 
