@@ -17,7 +17,8 @@ enum class LogPriority
 // collects. With journal prefixes on, the line starts with its priority ("<3>"), which journald reads.
 void writeLogLine(LogPriority priority, const QByteArray& line);
 
-// Off unless a host started by systemd turns it on; the window's lines stay as they always were.
+// Off unless a host started by systemd turns it on; the window's lines stay as they always were. On, Qt's own
+// messages are written the same way.
 void setJournalPrefixes(bool on);
 
 } // namespace kadmel
