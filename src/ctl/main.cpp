@@ -1,6 +1,9 @@
-// kadmelctl: the program's command line. Each verb is one function of the arguments after it; the ones that
-// need the running program come beside archiv-pruefen, which reads only files.
+// kadmelctl: the program's command line. archiv-pruefen reads only files; every other verb asks the running
+// service over its control socket (RemoteVerbs).
 #include "app/ProgramFolder.h"
+#include "control/ControlProtocol.h"
+#include "ctl/RemoteVerbs.h"
+#include "ctl/Terminal.h"
 #include "store/ArchiveCheck.h"
 #include "store/FileAccess.h"
 #include "store/KadmelIni.h"
@@ -8,33 +11,33 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QStandardPaths>
-
-#include <cstdio>
 
 namespace {
 
-// Exit codes a script can test.
-constexpr int Intact = 0;
-constexpr int Findings = 1; // the verb ran and found something
-constexpr int Refused = 2;  // wrong arguments, or nothing to work on
+// Exit codes a script can test (ControlProtocol.h).
+constexpr int Intact = kadmel::control::Done;
+constexpr int Findings = kadmel::control::Refused;       // the verb ran and found something
+constexpr int Refused = kadmel::control::WrongArguments; // wrong arguments, or nothing to work on
 
 void say(std::FILE* to, const QString& line)
 {
-    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), to);
-}
-
-int refuse(const QString& reason)
-{
-    say(stderr, QStringLiteral("kadmelctl: ") + reason);
-    return Refused;
+    kadmel::writeLine(to, line);
 }
 
 struct Options
 {
     QString programFolder; // --ordner
+    bool json = false;     // --json
     QStringList arguments; // after the verb
 };
+
+int refuse(const Options& options, const QString& reason)
+{
+    kadmel::printAnswer(options.json, kadmel::said(QStringLiteral("kadmelctl: ") + reason, true));
+    return kadmel::endAnswer(options.json, Refused);
+}
 
 // The store this command works on: --ordner, else the one the program itself would choose.
 QString storeFolder(const Options& options)
@@ -48,7 +51,7 @@ QString storeFolder(const Options& options)
 int checkArchive(const Options& options)
 {
     if (options.arguments.size() > 1)
-        return refuse(QStringLiteral("archiv-pruefen nimmt höchstens einen Ordner."));
+        return refuse(options, QStringLiteral("archiv-pruefen nimmt höchstens einen Ordner."));
     const QString store = storeFolder(options);
     QString archive = options.arguments.value(0);
     if (archive.isEmpty()) {
@@ -57,19 +60,24 @@ int checkArchive(const Options& options)
         const kadmel::ReadOutcome read =
             kadmel::readWholeFile(kadmel::iniFilePathIn(store), kadmel::MaxSettingsFileBytes, bytes, &error);
         if (read == kadmel::ReadOutcome::Failed)
-            return refuse(error);
+            return refuse(options, error);
         archive = kadmel::readKadmelIni(bytes).archiveFolder.path();
         if (archive.isEmpty())
-            return refuse(QStringLiteral("Im Programmordner „%1“ ist kein Archivordner eingestellt.").arg(store));
+            return refuse(options,
+                          QStringLiteral("Im Programmordner „%1“ ist kein Archivordner eingestellt.").arg(store));
     }
     if (!QFileInfo(archive).isDir())
-        return refuse(QStringLiteral("Der Archivordner „%1“ ist nicht da oder kein Ordner.").arg(archive));
+        return refuse(options, QStringLiteral("Der Archivordner „%1“ ist nicht da oder kein Ordner.").arg(archive));
     const kadmel::ArchiveCheck check = kadmel::checkArchive(
         archive, store.isEmpty() ? std::nullopt : kadmel::readChainHead(kadmel::chainHeadPathIn(store)));
     for (const QString& finding : check.findings)
-        say(stdout, finding);
-    say(stdout, check.summary());
-    return check.findings.isEmpty() ? Intact : Findings;
+        kadmel::printAnswer(options.json, kadmel::said(finding));
+    kadmel::printAnswer(options.json, kadmel::said(check.summary()));
+    if (options.json)
+        kadmel::printAnswer(true,
+                            {{QStringLiteral("daten"),
+                              QJsonObject{{QStringLiteral("befunde"), QJsonArray::fromStringList(check.findings)}}}});
+    return kadmel::endAnswer(options.json, check.findings.isEmpty() ? Intact : Findings);
 }
 
 struct Verb
@@ -81,7 +89,10 @@ constexpr Verb Verbs[] = {{"archiv-pruefen", checkArchive}};
 
 int usage()
 {
-    say(stderr, QStringLiteral("Aufruf: kadmelctl [--ordner PROGRAMMORDNER] archiv-pruefen [ARCHIVORDNER]"));
+    say(stderr, QStringLiteral("Aufruf: kadmelctl [--ordner PROGRAMMORDNER] [--json] BEFEHL …"));
+    const QStringList verbs = kadmel::remoteVerbUsage() << QStringLiteral("archiv-pruefen [ARCHIVORDNER]");
+    for (const QString& line : verbs)
+        say(stderr, QStringLiteral("  ") + line);
     return Refused;
 }
 
@@ -95,9 +106,12 @@ int main(int argc, char* argv[])
     Options options;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
-        if (option != QLatin1String("--ordner") || args.isEmpty())
+        if (option == QLatin1String("--json"))
+            options.json = true;
+        else if (option == QLatin1String("--ordner") && !args.isEmpty())
+            options.programFolder = args.takeFirst();
+        else
             return usage();
-        options.programFolder = args.takeFirst();
     }
     if (args.isEmpty())
         return usage();
@@ -107,6 +121,8 @@ int main(int argc, char* argv[])
         if (verb == QLatin1String(known.name))
             return known.run(options);
     }
+    if (const int code = kadmel::runRemoteVerb(storeFolder(options), options.json, verb, options.arguments); code >= 0)
+        return code;
     say(stderr, QStringLiteral("kadmelctl: unbekannter Befehl „%1“.").arg(verb));
     return usage();
 }

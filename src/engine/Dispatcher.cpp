@@ -22,6 +22,7 @@
 #include "store/ResultCode.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QTimer>
 
 #include <optional>
@@ -413,7 +414,9 @@ void Dispatcher::ProcessMail(const MailInHand& hand, bool manual)
     record.Date = dateText(QDateTime::currentDateTime());
     // A mail from before Message-IDs or edited gets one, saved with the mark. A mail delivered before goes out
     // again on purpose: as a new message, which a recipient's system that drops a known Message-ID would swallow.
-    if (!isMessageId(messageIdOf(record)) || isResult(before.Status, ResultCode::Sent))
+    // One a report refused gets a new one too, so a late report of the old attempt cannot fail the new one.
+    if (!isMessageId(messageIdOf(record)) || isResult(before.Status, ResultCode::Sent) ||
+        isResult(before.Status, ResultCode::Undeliverable))
         setMessageId(record, NewMessageId(fieldValue(record.From)));
     const bool beside = record.Body.size() >= d->timings.offThreadBytes;
     if (beside) // the mail is in hand while its file is written
@@ -543,6 +546,11 @@ Dispatcher::Answer Dispatcher::resend(int folder, qint16 pos)
 
 Dispatcher::Answer Dispatcher::resendAllFailed()
 {
+    return resendFailed(d->store.tables().folder(FailedFolder).entries());
+}
+
+Dispatcher::Answer Dispatcher::resendFailed(const QList<qint16>& ids)
+{
     if (!d->idle() || d->run)
         return Answer::Busy;
     if (pauseHolds())
@@ -550,9 +558,11 @@ Dispatcher::Answer Dispatcher::resendAllFailed()
     d->run = ResendRun{{}, true, std::nullopt};
     Q_EMIT sendAllRunningChanged(true);
     const MailTables& tables = d->store.tables();
+    const QSet<qint16> chosen(ids.cbegin(), ids.cend());
     for (const qint16 id : tables.folder(FailedFolder).entries()) {
         const QByteArray& status = tables.mail(id).Status;
-        if (!isResult(status, ResultCode::DeliveryUnclear) && !isResult(status, ResultCode::Sent))
+        if (chosen.contains(id) && !isResult(status, ResultCode::DeliveryUnclear) &&
+            !isResult(status, ResultCode::Sent))
             d->run->queue.append(id);
     }
     resendNextQueued();
@@ -666,6 +676,19 @@ void Dispatcher::endCommand(const CommandChanges& changes)
 void Dispatcher::removingForGood(const QList<qint16>& ids)
 {
     d->receipts.removing(ids);
+}
+
+void Dispatcher::outcomeChanged(qint16 id)
+{
+    d->receipts.owe(id, false);
+}
+
+bool Dispatcher::removedMailRefused(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer)
+{
+    if (!d->receipts.reportedGone(names, answer))
+        return false;
+    writeReceipts();
+    return true;
 }
 
 void Dispatcher::writeReceipts()

@@ -56,6 +56,8 @@ public:
     // One attempt per failed mail, in folder order; a mail that fails keeps its place. Mails that may
     // have been delivered already (DeliveryUnclear, or a status that says sent) are left alone.
     Answer resendAllFailed();
+    // The same run over these mails of the failed folder, in folder order ("Senden" with several selected).
+    Answer resendFailed(const QList<qint16>& ids);
     bool sendAllRunning() const;
     // The run goes on or, stopped, still finishes the mail in hand.
     bool sendAllUnderWay() const;
@@ -79,6 +81,11 @@ public:
     void endCommand(const CommandChanges& changes);
     // A command is about to remove these mails for good: their receipts say so once it has.
     void removingForGood(const QList<qint16>& ids);
+    // A command changed the mail's outcome (a delivery report): its receipt is written again as the command ends.
+    void outcomeChanged(qint16 id);
+    // A delivery report refused a mail removed for good, the first whose Message-ID `names` accepts: its receipt
+    // says so with `answer`. False when no such mail's job is known.
+    bool removedMailRefused(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer);
 
 Q_SIGNALS:
     // A mail was filed (and its saves attempted); `sent` tells the outcome.

@@ -1,6 +1,7 @@
 #include "engine/FailureReason.h"
 
 #include "engine/ByteText.h"
+#include "engine/ReportFindings.h"
 #include "engine/SignInHelp.h"
 #include "smtp/ThrottleReply.h"
 #include "store/ResultCode.h"
@@ -38,6 +39,11 @@ QByteArray failureReason(const DeliveryOutcome& outcome)
     if (outcome.sent())
         return {};
     const QByteArray last = outcome.reply.trimmed();
+    // An undeliverable mail's last received text is the report's findings block, not a reply.
+    if (outcome.code == ResultCode::Undeliverable) {
+        const std::optional<ReportFinding> finding = firstFindingIn(last);
+        return finding ? oneLine(findingReason(*finding), MaxReasonBytes) : QByteArray();
+    }
     // A positive reply (a 354, an EHLO list) is where the conversation stood, not why it failed; a refusal
     // explains, and so does a cause the client noted where a reply would stand (no connection, no token).
     if (const int replyKind = replyClass(last); replyKind >= 1 && replyKind <= 3)

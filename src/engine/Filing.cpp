@@ -174,7 +174,19 @@ void Filing::retryNotBegun(qint16 id)
 
 void Filing::foldersChanged(const CommandChanges& changes)
 {
-    if (d->retries.follow(changes))
+    bool changed = d->retries.follow(changes);
+    // A failed mail taken back from the deleted folder waits for its retries again, from the start.
+    const MailTables& tables = d->store.tables();
+    for (const MailChange& move : changes.moves) {
+        if (move.kind != MailChange::Kind::Moved || move.fromFolder != DeletedFolder || move.folder != FailedFolder)
+            continue;
+        const qint16 id = changes.newIdOf(move.id);
+        if (id >= 1 && id <= tables.MailCount() && mayRetry(tables.mail(id)) && d->store.kadmelIni().read().retry) {
+            d->retries.failed(id, tables.mail(id), d->clock.elapsed(), true);
+            changed = true;
+        }
+    }
+    if (changed)
         retriesChanged();
 }
 

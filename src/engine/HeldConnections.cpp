@@ -13,9 +13,19 @@ void HeldConnections::add(QIODevice* connection, std::function<void()> abort)
     QTimer::singleShot(m_idleLimit, connection, [held = m_held.last()] { letGo(held); });
 }
 
+void HeldConnections::release(QIODevice* connection)
+{
+    m_held.removeIf([connection](const Held& held) {
+        if (held.connection != connection)
+            return false;
+        *held.released = true;
+        return true;
+    });
+}
+
 void HeldConnections::letGo(const Held& held)
 {
-    if (!held.connection)
+    if (!held.connection || *held.released)
         return;
     held.abort();
     held.connection->deleteLater();

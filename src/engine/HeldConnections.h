@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace kadmel {
 
@@ -25,12 +26,16 @@ public:
     {
         add(socket, [socket] { socket->abort(); });
     }
+    // A caller whose request is under way (bounded by its own limit) is no longer idle: it is let go neither
+    // after idleLimit nor for a newcomer.
+    void release(QIODevice* connection);
 
 private:
     struct Held
     {
         QPointer<QIODevice> connection;
         std::function<void()> abort;
+        std::shared_ptr<bool> released = std::make_shared<bool>(false);
     };
     void add(QIODevice* connection, std::function<void()> abort);
     static void letGo(const Held& held);

@@ -3,6 +3,7 @@
 #include "engine/ByteText.h"
 #include "engine/FailureReason.h"
 #include "engine/MailExport.h"
+#include "engine/ReportFindings.h"
 #include "smtp/Addresses.h"
 #include "store/Ansi.h"
 #include "store/AttachmentCopies.h"
@@ -26,6 +27,8 @@ QByteArray statusWord(const MailRecord& mail)
         return "gesendet";
     if (isResult(mail.Status, ResultCode::Throttled))
         return "wartet"; // not yet tried: it goes after the server's pause
+    if (isResult(mail.Status, ResultCode::Undeliverable))
+        return "unzustellbar"; // accepted, then refused by the recipient's server
     return isResult(mail.Status, ResultCode::DeliveryUnclear) ? "unklar" : "fehlgeschlagen";
 }
 
@@ -87,6 +90,15 @@ QByteArray recipientLines(const MailRecord& mail)
     return text;
 }
 
+// What explains the outcome: the server's reply, or for a mail a report refused, that report's diagnostic.
+QByteArray answerOf(const MailRecord& mail)
+{
+    if (!isResult(mail.Status, ResultCode::Undeliverable))
+        return outcomeReply(mail);
+    const std::optional<ReportFinding> finding = firstFindingIn(storedOutcome(mail).reply);
+    return !finding ? QByteArray() : finding->diagnostic.isEmpty() ? finding->status : finding->diagnostic;
+}
+
 QByteArray logText(const QByteArray& ansi)
 {
     return fromAnsi(oneLine(ansi, MaxLogField)).toUtf8();
@@ -110,10 +122,29 @@ QByteArray mailReceipt(qint16 id, const MailRecord& mail, const std::optional<QD
     const QDateTime attempt = dateOfText(mail.Date);
     QByteArray text =
         receipt(id > 0 ? QByteArray::number(id) : QByteArray(), statusWord(mail), mail.Status, ResultText(mail.Status),
-                outcomeReply(mail), attempt.isValid() ? zonedTime(attempt) : QByteArray(), mail);
+                answerOf(mail), attempt.isValid() ? zonedTime(attempt) : QByteArray(), mail);
     if (nextAttempt)
         text += line("NaechsterVersuch", zonedTime(*nextAttempt));
     return AnsiToOem(text + recipientLines(mail));
+}
+
+QByteArray undeliverableReceipt(const QByteArray& receipt, const QByteArray& answer)
+{
+    const ResultCode code = ResultCode::Undeliverable;
+    const std::pair<const char*, QByteArray> changed[] = {
+        {"Status", "unzustellbar"}, {"Code", codeBytes(code)}, {"Text", ResultText(code)}, {"Antwort", answer}};
+    QByteArray text;
+    for (const QByteArray& row : receipt.split('\n')) {
+        if (row.isEmpty())
+            continue;
+        QByteArray kept = row + '\n';
+        for (const auto& [key, value] : changed) {
+            if (row.startsWith(key + QByteArray("=")))
+                kept = AnsiToOem(line(key, value));
+        }
+        text += kept;
+    }
+    return text;
 }
 
 QByteArray refusalReceipt(const QByteArray& reason, const MailRecord& job, const QDateTime& when)

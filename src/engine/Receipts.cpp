@@ -42,6 +42,8 @@ QByteArray Receipts::folder()
 
 void Receipts::load()
 {
+    if (const std::optional<QList<GoneJob>> gone = loadGoneJobs(m_store.programFolder(), &m_loadProblem))
+        m_gone = *gone;
     const std::optional<QList<JobNameEntry>> saved = loadJobNameFile(m_store.programFolder(), &m_loadProblem);
     if (!saved)
         return;
@@ -156,8 +158,14 @@ void Receipts::follow(const CommandChanges& changes)
                 promised.insert(id, m_promised.value(it.key()));
         } else if (const auto gone = removing.constFind(it.key()); gone != removing.cend()) {
             m_ready.insert(gone->first, gone->second);
+            if (it->key.isMessageId()) // a delivery report may still name it
+                m_gone.append({it->key, gone->first, gone->second});
         }
     }
+    if (m_gone.size() > MaxGoneJobs)
+        m_gone.remove(0, m_gone.size() - MaxGoneJobs);
+    if (!removing.isEmpty())
+        saveGone();
     m_jobs = std::move(jobs);
     m_owed = std::move(owed);
     m_promised = std::move(promised);
@@ -210,6 +218,19 @@ void Receipts::write(const QMap<qint16, QDateTime>& nextAttempts)
     m_said = false;
 }
 
+bool Receipts::reportedGone(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer)
+{
+    for (GoneJob& job : m_gone) {
+        if (!names(QByteArray::fromPercentEncoding(job.key.text())))
+            continue;
+        job.receipt = undeliverableReceipt(job.receipt, answer);
+        m_ready.insert(job.jobName, job.receipt);
+        saveGone();
+        return true;
+    }
+    return false;
+}
+
 bool Receipts::put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem)
 {
     const QByteArray name = jobName + ".txt";
@@ -229,6 +250,8 @@ bool Receipts::put(const QByteArray& folder, const QByteArray& jobName, const QB
 bool Receipts::dropName(const QByteArray& name)
 {
     m_ready.remove(name); // a refusal or removal not yet written is older too
+    if (m_gone.removeIf([&](const GoneJob& job) { return job.jobName == name; }) > 0)
+        saveGone();
     bool dropped = false;
     for (auto it = m_jobs.begin(); it != m_jobs.end();) {
         if (it->name != name) {
@@ -254,6 +277,13 @@ void Receipts::saveNames()
     if (saveJobNameFile(m_store.programFolder(), entries, &error))
         m_owedSaved = m_owed;
     else
+        failed(error);
+}
+
+void Receipts::saveGone()
+{
+    QString error;
+    if (!saveGoneJobs(m_store.programFolder(), m_gone, &error))
         failed(error);
 }
 

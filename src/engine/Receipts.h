@@ -2,6 +2,7 @@
 
 #include "engine/DispatcherView.h"
 #include "engine/MailChange.h"
+#include "store/JobNameFile.h"
 #include "store/MailKey.h"
 #include "store/Store.h"
 
@@ -9,6 +10,8 @@
 #include <QHash>
 #include <QMap>
 #include <QSet>
+
+#include <functional>
 
 namespace kadmel {
 
@@ -39,6 +42,9 @@ public:
     void removing(const QList<qint16>& ids);
     // A folder command's changes: a renumbered mail keeps its job under its new ID.
     void follow(const CommandChanges& changes);
+    // A delivery report refused a mail removed for good, the first whose Message-ID `names` accepts: its receipt is
+    // written again as undeliverable with `answer`. False when no such mail's job is known.
+    bool reportedGone(const std::function<bool(const QByteArray&)>& names, const QByteArray& answer);
     // Writes what is owed. `nextAttempts`: the automatic attempts due, as the window shows them; a changed
     // one is a change of the receipt too.
     void write(const QMap<qint16, QDateTime>& nextAttempts);
@@ -53,6 +59,7 @@ private:
     // The mails that came from an older job of `name` lose it; true when one did.
     bool dropName(const QByteArray& name);
     void saveNames();
+    void saveGone();
     // Writes "<jobName>.txt"; false, with the first reason kept in `problem`, when it is to be tried again.
     bool put(const QByteArray& folder, const QByteArray& jobName, const QByteArray& receipt, QString* problem);
     // Said once until a receipt could be written again.
@@ -67,6 +74,7 @@ private:
     QMap<qint16, QDateTime> m_promised;                          // the next attempt each written receipt names
     QMap<QByteArray, QByteArray> m_ready;                        // receipts of refused and removed jobs by job name
     QHash<qint16, std::pair<QByteArray, QByteArray>> m_removing; // name and receipt, until the removal ends
+    QList<GoneJob> m_gone;                                       // kadmel.entfernt
     bool m_said = false;                                         // a failure since the last receipt written
     QString m_loadProblem;
 };

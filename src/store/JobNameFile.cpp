@@ -9,6 +9,8 @@ namespace kadmel {
 namespace {
 
 constexpr char Header[] = "KadmelAuftraege 1";
+constexpr char GoneHeader[] = "KadmelEntfernt 1";
+constexpr qint64 MaxGoneJobsFileBytes = qint64(8) << 20;
 
 // Every byte but the unreserved ones as "%xx": no blank, line end or "%" of a name reaches the line.
 QByteArray escaped(const QByteArray& bytes)
@@ -34,6 +36,25 @@ std::optional<MailKey> keyIn(const QByteArray& text)
     if (const std::optional<MailKey> key = MailKey::fromText(text))
         return key;
     return unescaped(text) ? std::optional(MailKey()) : std::nullopt;
+}
+
+std::optional<QList<GoneJob>> decodeGoneJobs(const QByteArray& bytes)
+{
+    QList<QByteArray> lines = bytes.split('\n');
+    if (lines.takeFirst() != GoneHeader || lines.takeLast() != "" || lines.size() > MaxGoneJobs)
+        return std::nullopt;
+    QList<GoneJob> jobs;
+    for (const QByteArray& line : std::as_const(lines)) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() != 3)
+            return std::nullopt;
+        const std::optional<MailKey> key = MailKey::fromText(fields.at(0));
+        const std::optional<QByteArray> name = unescaped(fields.at(1)), receipt = unescaped(fields.at(2));
+        if (!key || !name || !receipt || name->isEmpty())
+            return std::nullopt;
+        jobs.append({*key, *name, *receipt});
+    }
+    return jobs;
 }
 
 } // namespace
@@ -84,6 +105,21 @@ bool saveJobNameFile(const QString& programFolder, const QList<JobNameEntry>& en
     if (entries.isEmpty())
         return removeFile(path, error);
     return writeWholeFile(path, encodeJobNameFile(entries), error);
+}
+
+std::optional<QList<GoneJob>> loadGoneJobs(const QString& programFolder, QString* error)
+{
+    return loadSideFile(goneJobsFilePathIn(programFolder), MaxGoneJobsFileBytes, decodeGoneJobs, error);
+}
+
+bool saveGoneJobs(const QString& programFolder, const QList<GoneJob>& jobs, QString* error)
+{
+    if (jobs.isEmpty())
+        return removeFile(goneJobsFilePathIn(programFolder), error);
+    QByteArray text = QByteArray(GoneHeader) + '\n';
+    for (const GoneJob& job : jobs)
+        text += job.key.text() + ' ' + escaped(job.jobName) + ' ' + escaped(job.receipt) + '\n';
+    return writeWholeFile(goneJobsFilePathIn(programFolder), text, error);
 }
 
 } // namespace kadmel

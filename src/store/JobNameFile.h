@@ -38,4 +38,23 @@ std::optional<QList<JobNameEntry>> loadJobNameFile(const QString& programFolder,
 // Written atomically and readable by its owner only; no entries remove the file.
 bool saveJobNameFile(const QString& programFolder, const QList<JobNameEntry>& entries, QString* error = nullptr);
 
+// A mail removed for good whose receipt a delivery report may still change: its key, its job's name and the
+// receipt written at its removal (code page 858).
+struct GoneJob
+{
+    MailKey key;
+    QByteArray jobName;
+    QByteArray receipt;
+
+    friend bool operator==(const GoneJob&, const GoneJob&) = default;
+};
+
+// The newest so many are kept: a report comes within days, and this many removals take longer.
+inline constexpr qsizetype MaxGoneJobs = 500;
+
+// "kadmel.entfernt" (goneJobsFilePathIn): a header line, then one line per mail, oldest first: its key, its job's
+// name and its receipt, each "%xx"-escaped as in kadmel.jobs. Missing, none; damaged, nothing and the reason.
+std::optional<QList<GoneJob>> loadGoneJobs(const QString& programFolder, QString* error = nullptr);
+bool saveGoneJobs(const QString& programFolder, const QList<GoneJob>& jobs, QString* error = nullptr);
+
 } // namespace kadmel

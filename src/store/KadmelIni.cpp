@@ -17,6 +17,7 @@ namespace {
 // [Archiv] and [Quittung] each name a folder under "Ordner"; empty or missing: none, and an empty one is
 // saved by taking the key out.
 const QByteArray FolderKey = "Ordner";
+const QByteArray AskBeforeRemovingKey = "EntfernenFragen";
 
 FolderSetting readFolder(const QByteArrayList& lines, const char* section)
 {
@@ -62,6 +63,7 @@ KadmelIni readKadmelIni(const QByteArray& bytes)
     const std::optional<QByteArray> deleteSent = iniSection(lines, "Anhaenge").value("NachVersandLoeschen");
     ini.deleteSentAttachments = deleteSent && deleteSent->trimmed().compare("true", Qt::CaseInsensitive) == 0;
     ini.keepSentDays = readKeepSentDays(iniSection(lines, "Aufbewahrung"));
+    ini.askBeforeRemoving = iniSection(lines, "Fenster").value(AskBeforeRemovingKey).value_or("1").trimmed() != "0";
     return ini;
 }
 
@@ -162,6 +164,8 @@ bool KadmelIniFile::write(const KadmelIniChanges& changes, QString* error)
         edits.append(folderChange("Archiv", *changes.archiveFolder));
     if (changes.receiptFolder)
         edits.append(folderChange("Quittung", *changes.receiptFolder));
+    if (changes.askBeforeRemoving)
+        edits.append({"Fenster", AskBeforeRemovingKey, *changes.askBeforeRemoving ? "1" : "0"});
     // Saving the encryption replaces every other attempt to set it, so that the choice made here is the one
     // read back; any other save leaves such lines alone, so that one not understood goes on refusing.
     const IniLineTest none;

@@ -38,6 +38,9 @@ struct KadmelIni
     // empty or not a whole number from 1 to MostKeepSentDays): every one stays.
     qint32 keepSentDays = 0;
     qint32 mailsPerConnection = DefaultMailsPerConnection; // [Zustellung] MailsProVerbindung
+    // [Fenster] EntfernenFragen: "Entfernen" in the sent and failed folders asks first, unless "0" ("nicht mehr
+    // fragen").
+    bool askBeforeRemoving = true;
 };
 
 inline constexpr qint32 MostKeepSentDays = 36500;
@@ -61,6 +64,7 @@ struct KadmelIniChanges
     std::optional<FolderSetting> archiveFolder = {}; // empty: the key goes
     std::optional<FolderSetting> receiptFolder = {};
     std::optional<PaceLimits> pace = {};
+    std::optional<bool> askBeforeRemoving = {};
 };
 
 // "kadmel.ini" in a program folder: read again only when the file changed (its size, time or inode), and

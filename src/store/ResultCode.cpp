@@ -45,6 +45,11 @@ constexpr std::array<CodeRow, AllResultCodes.size()> Rows = {{
      ResultNature::Permanent},
     {ResultCode::Throttled, "ERRMessage11", "Versand pausiert: der Server meldet zu viele E-Mails.",
      ResultNature::Temporary},
+    // A report of a refusal after acceptance: the address or the mailbox needs the user, never a retry.
+    {ResultCode::Undeliverable, "ERRMessage12",
+     "Unzustellbar laut R\xFC"
+     "ckmeldung des Empf\xE4ngerservers.",
+     ResultNature::Permanent},
 }};
 
 constexpr bool rowsInEnumOrder()

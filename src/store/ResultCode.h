@@ -24,12 +24,14 @@ enum class ResultCode
     DeliveryUnclear, // "ERRMessage9": the connection ended after the whole message went out
     SignInFailed,    // "ERRMessage10": no access token for the mail server
     Throttled,       // "ERRMessage11": with pacing set, the server said too many mails; it waits for the pause
+    Undeliverable,   // "ERRMessage12": accepted, then refused by the recipient's server in a delivery report
 };
 
-inline constexpr std::array<ResultCode, 12> AllResultCodes = {
+inline constexpr std::array<ResultCode, 13> AllResultCodes = {
     ResultCode::Sent,         ResultCode::NoDnsAnswer,     ResultCode::DnsError,     ResultCode::ServerReply,
     ResultCode::NoConnection, ResultCode::ClosedByServer,  ResultCode::TimedOut,     ResultCode::Refused,
-    ResultCode::NotSecure,    ResultCode::DeliveryUnclear, ResultCode::SignInFailed, ResultCode::Throttled};
+    ResultCode::NotSecure,    ResultCode::DeliveryUnclear, ResultCode::SignInFailed, ResultCode::Throttled,
+    ResultCode::Undeliverable};
 
 // What a result means for the mail.
 enum class ResultNature

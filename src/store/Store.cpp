@@ -7,6 +7,7 @@
 #include "store/MailFile.h"
 #include "store/MailFileMemory.h"
 #include "store/Migration.h"
+#include "store/OriginFile.h"
 #include "store/PermanentRemoval.h"
 #include "store/RemovalPlan.h"
 #include "store/SettingsFile.h"
@@ -15,6 +16,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
 
 namespace kadmel {
 namespace {
@@ -46,6 +50,7 @@ struct Store::Private
     Settings settings;
     MailTables tables;
     MailFileMemory files;
+    QSet<MailKey> fromSent; // kadmel.herkunft as read or last written
     std::optional<KadmelIniFile> kadmelIni;
     QList<qint16> foundInHand;
 };
@@ -287,24 +292,113 @@ std::optional<MailSave> Store::prepareMailSave(qint16 id, QString* error)
     return prepareMailSave(id, error, d->sync);
 }
 
-qint16 Store::moveToDeleted(int folder, qint16 pos, qint16 count, QString* error)
+bool Store::saveOrigins(const QList<qint16>& fromSent, QString* error)
 {
-    // One block: one by one, a full folder would close up 32767 times.
+    // The file names only the deleted folder's mails: keys left by mails gone from it drop out here.
+    const MailTables& t = d->tables;
+    const auto keyOf = [&t](qint16 id) { return id >= 1 && id <= t.MailCount() ? MailKey::of(t.mail(id)) : MailKey(); };
+    QSet<MailKey> keys;
+    for (const qint16 id : t.folder(DeletedFolder).entries()) {
+        if (const MailKey key = keyOf(id); d->fromSent.contains(key))
+            keys.insert(key);
+    }
+    for (const qint16 id : fromSent)
+        keys.insert(keyOf(id));
+    keys.remove(MailKey());
+    if (keys == d->fromSent)
+        return true;
+    if (refused(error) || !saveOriginFile(d->programFolder, keys, error))
+        return false;
+    d->fromSent = keys;
+    return true;
+}
+
+QList<qint16> Store::takePositions(int folder, const QList<qint16>& positions)
+{
+    // Marks, not searches: "Alle Entfernen" of a full folder gives 32767 positions.
     FolderArray& from = d->tables.folder(folder);
-    FolderArray& to = d->tables.folder(DeletedFolder);
-    const qint16 moved = qMin(count, qint16(MaxMails - to.count));
-    for (int k = 0; k < moved; ++k)
-        to.append(from.ids.at(pos + k));
-    from.removeAt(pos, moved);
+    QList<bool> taken(from.count + 1, false);
+    for (const qint16 pos : positions) {
+        if (pos >= 1 && pos <= from.count && pos < from.ids.size())
+            taken[pos] = true;
+    }
+    QList<qint16> ids;
+    FolderArray rest{0, {from.ids.value(0)}};
+    for (int pos = 1; pos <= from.count && pos < from.ids.size(); ++pos) {
+        if (taken.at(pos))
+            ids.append(from.ids.at(pos));
+        else
+            rest.append(from.ids.at(pos));
+    }
+    if (!ids.isEmpty())
+        from = rest;
+    return ids;
+}
+
+QList<qint16> Store::moveToDeleted(int folder, const QList<qint16>& positions, QString* error)
+{
     QString reason;
-    if (moved < count)
-        reason = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
+    QList<qint16> chosen;
+    if (folder == SentFolder || folder == FailedFolder) {
+        const FolderArray& from = d->tables.folder(folder);
+        for (const qint16 pos : positions)
+            if (pos >= 1 && pos <= from.count && pos < from.ids.size())
+                chosen.append(pos);
+        std::sort(chosen.begin(), chosen.end());
+        chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+        if (const qsizetype room = MaxMails - d->tables.count(DeletedFolder); chosen.size() > room) {
+            chosen.resize(room);
+            reason = QStringLiteral("Der Ordner „Gelöschte Objekte“ ist voll.");
+        }
+    }
+    // The herkunft file first: a crash before the index leaves the mails where they were, named in a file
+    // that is read only for the deleted folder.
+    QList<qint16> fromSent;
+    if (folder == SentFolder) {
+        for (const qint16 pos : std::as_const(chosen))
+            fromSent.append(d->tables.idAt(folder, pos));
+    }
+    if (QString saveError; !chosen.isEmpty() && !saveOrigins(fromSent, &saveError)) {
+        if (error)
+            *error = QStringLiteral("Es wurde nichts verschoben: ") + saveError;
+        return {};
+    }
+    const QList<qint16> moved = takePositions(folder, chosen);
+    for (const qint16 id : moved)
+        d->tables.folder(DeletedFolder).append(id);
     QString saveError;
-    if (!SaveFolders(&saveError) && reason.isEmpty())
+    if (!moved.isEmpty() && !SaveFolders(&saveError) && reason.isEmpty())
         reason = saveError;
     if (error)
         *error = reason;
     return moved;
+}
+
+qint16 Store::moveToDeleted(int folder, qint16 pos, qint16 count, QString* error)
+{
+    QList<qint16> positions;
+    for (int k = 0; k < count; ++k)
+        positions.append(qint16(pos + k));
+    return qint16(moveToDeleted(folder, positions, error).size());
+}
+
+QList<std::pair<qint16, int>> Store::restoreFromDeleted(const QList<qint16>& positions, QString* error)
+{
+    QList<std::pair<qint16, int>> restored;
+    for (const qint16 id : takePositions(DeletedFolder, positions)) {
+        const bool sent =
+            id >= 1 && id <= d->tables.MailCount() && d->fromSent.contains(MailKey::of(d->tables.mail(id)));
+        const int to = sent ? SentFolder : FailedFolder;
+        d->tables.folder(to).append(id); // never full: the mail stood in another folder
+        restored.append({id, to});
+    }
+    QString reason;
+    // The index first; a herkunft file left as it was names mails no longer in the deleted folder, which is harmless.
+    if (!restored.isEmpty() && SaveFolders(&reason))
+        saveOrigins({}, nullptr);
+    if (error)
+        *error = reason;
+    return restored;
 }
 
 bool Store::RemoveMail(qint16 pos, int folder, bool permanent, QString* error)
@@ -375,6 +469,11 @@ Store::LoadReport Store::loadAtStartup()
 
     LoadedStore loaded{d->settings, d->tables, d->files, {}, {}};
     LoadStore(d->programFolder, loaded);
+    // A damaged herkunft file is kept as ".bad": every deleted mail then goes back to the failed folder.
+    const std::optional<QSet<MailKey>> origins = loadOriginFile(d->programFolder, &error);
+    d->fromSent = origins.value_or(QSet<MailKey>());
+    if (!origins)
+        report.problems << error;
     d->foundInHand = loaded.foundInHand;
     report.problems += loaded.problems;
     if (d->refusal = report.refusal = loaded.refusal; !report.refusal.isEmpty())

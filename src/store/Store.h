@@ -70,9 +70,18 @@ public:
     // Why mail files cannot be written now ("Mails" is a link), empty when they can.
     QString mailsFolderProblem() const;
 
-    // Moves `count` mails from `pos` on to the end of the deleted folder in their order, as one block, as
-    // far as it has room, then writes the index once. Returns how many moved; `error` says why not all.
+    // Moves the mails at these positions of the sent or failed folder (others and repeats ignored) to the end
+    // of the deleted folder in folder order, as far as it has room. Mails from the sent folder are first named
+    // in kadmel.herkunft (OriginFile.h), then the index is written once: a crash at any moment leaves every mail
+    // in one folder, and one from the sent folder known as such. A herkunft file that cannot be written moves
+    // nothing. Returns the IDs moved; `error` says why not all, or that the index was not written.
+    QList<qint16> moveToDeleted(int folder, const QList<qint16>& positions, QString* error = nullptr);
+    // `count` mails from `pos` on, as one block.
     qint16 moveToDeleted(int folder, qint16 pos, qint16 count, QString* error = nullptr);
+    // Puts the mails at these positions of the deleted folder back at the end of the folder each came from
+    // (the failed one unless kadmel.herkunft names it), in folder order: the index written once, then the
+    // herkunft file without them. Returns each mail's ID and the folder it went to; `error` as above.
+    QList<std::pair<qint16, int>> restoreFromDeleted(const QList<qint16>& positions, QString* error = nullptr);
 
     // Closes up pos in the folder and writes the index. With permanent (deleted folder only) the mail
     // is deleted for good first: its file removed, every higher mail and file one ID lower, all
@@ -108,6 +117,10 @@ private:
     void setRemovalRunning(bool running);
     void setRemovalUnsettled();
     bool mailFilesWritable(QString* error);
+    // kadmel.herkunft with the keys of the deleted folder's mails from the sent folder, and of these mails.
+    bool saveOrigins(const QList<qint16>& fromSent, QString* error);
+    // The positions of the folder, valid and distinct, ascending; the folder without them.
+    QList<qint16> takePositions(int folder, const QList<qint16>& positions);
 
     struct Private;
     std::unique_ptr<Private> d;

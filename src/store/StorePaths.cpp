@@ -13,9 +13,11 @@ const QString AttachmentsFolder = QStringLiteral("Anhaenge");
 const QString IniFile = QStringLiteral("kadmel.ini");
 const QString RetryFile = QStringLiteral("kadmel.retry");
 const QString JobNameFile = QStringLiteral("kadmel.jobs");
+const QString GoneJobsFile = QStringLiteral("kadmel.entfernt");
 const QString RemovalPlanFile = QStringLiteral("kadmel.removal");
 const QString ChainHeadFile = QStringLiteral("kadmel.archivkette");
 const QString PaceFile = QStringLiteral("kadmel.pace");
+const QString OriginFile = QStringLiteral("kadmel.herkunft");
 
 QString in(const QString& programFolder, const QString& name)
 {
@@ -36,8 +38,8 @@ bool isSettingsOrIndexName(const QString& name)
 
 bool isSideFileName(const QString& name)
 {
-    return name == IniFile || name == RetryFile || name == JobNameFile || name == RemovalPlanFile ||
-           name == ChainHeadFile || name == PaceFile;
+    return name == IniFile || name == RetryFile || name == JobNameFile || name == GoneJobsFile ||
+           name == RemovalPlanFile || name == ChainHeadFile || name == PaceFile || name == OriginFile;
 }
 
 bool isMailFileName(const QString& name)
@@ -83,6 +85,11 @@ QString jobNameFilePathIn(const QString& programFolder)
     return in(programFolder, JobNameFile);
 }
 
+QString goneJobsFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, GoneJobsFile);
+}
+
 QString removalPlanPathIn(const QString& programFolder)
 {
     return in(programFolder, RemovalPlanFile);
@@ -91,6 +98,11 @@ QString removalPlanPathIn(const QString& programFolder)
 QString paceFilePathIn(const QString& programFolder)
 {
     return in(programFolder, PaceFile);
+}
+
+QString originFilePathIn(const QString& programFolder)
+{
+    return in(programFolder, OriginFile);
 }
 
 QString movedMailPathIn(const QString& programFolder, qint16 newId)

@@ -13,8 +13,10 @@ QString mailFilePathIn(const QString& programFolder, qint16 id);       // "Mails
 QString iniFilePathIn(const QString& programFolder);                   // "kadmel.ini"
 QString retryFilePathIn(const QString& programFolder);                 // "kadmel.retry"
 QString jobNameFilePathIn(const QString& programFolder);               // "kadmel.jobs"
+QString goneJobsFilePathIn(const QString& programFolder);              // "kadmel.entfernt"
 QString removalPlanPathIn(const QString& programFolder);               // "kadmel.removal"
 QString paceFilePathIn(const QString& programFolder);                  // "kadmel.pace"
+QString originFilePathIn(const QString& programFolder);                // "kadmel.herkunft"
 QString movedMailPathIn(const QString& programFolder, qint16 newId);   // "Mails/Mail(<id>).neu"
 QString removedMailPathIn(const QString& programFolder, qint16 oldId); // "Mails/Mail(<id>).weg"
 QString pendingArchiveFolderIn(const QString& programFolder);          // "ArchivAusstehend"
@@ -34,9 +36,10 @@ struct StoreFileKind
 };
 
 // Every file of a store, as a copy of it must carry them: the settings and index files of every version,
-// kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.removal, kadmel.archivkette, kadmel.pace, the mail files with those a
-// removal set aside, the attachments' copies and the archive copies that wait. In the order a copy takes them: the
-// settings and index files last, so a copy cut short is told by their absence.
+// kadmel.ini, kadmel.retry, kadmel.jobs, kadmel.entfernt, kadmel.removal, kadmel.archivkette, kadmel.pace,
+// kadmel.herkunft, the mail
+// files with those a removal set aside, the attachments' copies and the archive copies that wait. In the order a copy
+// takes them: the settings and index files last, so a copy cut short is told by their absence.
 QList<StoreFileKind> storeFileNames();
 
 } // namespace kadmel

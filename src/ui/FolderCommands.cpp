@@ -1,6 +1,8 @@
 #include "ui/FolderCommands.h"
 
+#include "engine/MailCommands.h"
 #include "store/Ansi.h"
+#include "store/KadmelIni.h"
 #include "store/PermanentRemoval.h"
 #include "store/ResultCode.h"
 #include "store/Store.h"
@@ -34,6 +36,14 @@ QString whyNot(const Dispatcher& dispatcher, Dispatcher::Answer answer)
     return answer == Dispatcher::Answer::Paused ? fromAnsi(dispatcher.pauseMessage()) + u'.' : Busy;
 }
 
+// A move that happened in memory but not on disk says so; one that did not happen says why.
+QString unsaved(const QString& command, const CommandOutcome& outcome)
+{
+    if (outcome.error.isEmpty() || !outcome.done)
+        return outcome.error;
+    return command + QStringLiteral(" nicht vollständig gespeichert: ") + outcome.error;
+}
+
 } // namespace
 
 FolderCommands::FolderCommands(Form1& window, int filesPerStep, QObject* parent)
@@ -48,9 +58,11 @@ FolderCommands::FolderCommands(Form1& window, int filesPerStep, QObject* parent)
     bind(FailedFolder, "Edit", [this] { edit(); });
     bind(FailedFolder, "Send", [this] { resend(); });
     bind(FailedFolder, "SendAll", [this] { resendAll(); });
+    bind(DeletedFolder, "Restore", [this] { restore(); });
     for (int f = 1; f <= 3; ++f) {
         bind(f, "Remove", [this, f] { remove(f); });
         bind(f, "RemoveAll", [this, f] { removeAll(f); });
+        connect(m_window.contextMenu(f), &QMenu::aboutToShow, this, [this, f] { fitToSelection(f); });
     }
     if (Dispatcher* dispatcher = m_window.dispatcher()) {
         m_sendAllSummary = new SendAllSummary(*dispatcher, *m_window.panel(2), this);
@@ -72,12 +84,21 @@ void FolderCommands::enableCommands(bool idle)
         action->setEnabled(idle);
 }
 
+void FolderCommands::fitToSelection(int folder)
+{
+    const bool one = m_window.selectedPositions(folder).size() == 1;
+    if (QAction* open = menuAction(m_window, folder, "Open"))
+        open->setEnabled(one);
+    if (QAction* edit = menuAction(m_window, folder, "Edit"))
+        edit->setEnabled(one && m_window.dispatcher() && m_window.dispatcher()->IdleFlag());
+}
+
 void FolderCommands::edit()
 {
     const qint16 id = m_window.selectedId(FailedFolder);
     const qint16 pos = m_window.selectedPosition(FailedFolder);
     Dispatcher* dispatcher = m_window.dispatcher();
-    if (pos < 1 || !dispatcher)
+    if (pos < 1 || !dispatcher || m_window.selectedPositions(FailedFolder).size() != 1)
         return;
     if (!dispatcher->beginCommand())
         return notDone(QStringLiteral("Die E-Mail (ID %1) wurde nicht geöffnet: ").arg(id) + Busy);
@@ -115,6 +136,18 @@ void FolderCommands::closeEditor()
 
 void FolderCommands::resend()
 {
+    if (const QList<qint16> ids = m_window.selectedIds(FailedFolder); ids.size() > 1) {
+        Dispatcher* dispatcher = m_window.dispatcher();
+        if (!dispatcher)
+            return;
+        m_sendAllSummary->begin();
+        if (const Dispatcher::Answer answer = dispatcher->resendFailed(ids); answer != Dispatcher::Answer::Started) {
+            m_sendAllSummary->cancel();
+            notDone(mailsText(int(ids.size())) + QStringLiteral(" wurden nicht gesendet: ") +
+                    whyNot(*dispatcher, answer));
+        }
+        return;
+    }
     const qint16 pos = m_window.selectedPosition(FailedFolder);
     const MailTables& tables = m_window.store().tables();
     if (pos < 1 || pos > tables.count(FailedFolder))
@@ -164,63 +197,96 @@ bool FolderCommands::confirmForGood(const QString& what)
            PromptAnswer::Ok;
 }
 
-void FolderCommands::remove(int folder)
+bool FolderCommands::confirmMove(const QString& what)
 {
-    const qint16 pos = m_window.selectedPosition(folder);
-    const qint16 id = m_window.selectedId(folder);
-    if (pos < 1 || (folder == DeletedFolder && !confirmForGood(QStringLiteral("E-Mail (ID %1)").arg(id))))
-        return;
-    // The question let events run: the mail must still stand where it stood.
-    const MailTables& tables = m_window.store().tables();
+    KadmelIniFile& ini = m_window.store().kadmelIni();
+    if (!ini.read().askBeforeRemoving)
+        return true;
+    bool dontAsk = false;
+    if (m_window.prompts().askWithCheck(&m_window, what + QStringLiteral(" in „Gelöschte Objekte“ verschieben?"),
+                                        QStringLiteral("nicht mehr fragen"), dontAsk) != PromptAnswer::Ok)
+        return false;
+    if (QString error; dontAsk && !ini.write({.askBeforeRemoving = false}, &error))
+        notDone(QStringLiteral("„Nicht mehr fragen“ wurde nicht gespeichert: ") + error);
+    return true;
+}
+
+bool FolderCommands::beginOn(int folder, const QList<qint16>& ids, qint16 mailCount, const QString& what)
+{
+    // The question let events run: a retry may have moved a mail, the housekeeping renumbered them all.
     Dispatcher* dispatcher = m_window.dispatcher();
     if (!dispatcher)
-        return;
-    if (pos > tables.count(folder) || tables.idAt(folder, pos) != id)
-        return notDone(QStringLiteral("Die E-Mail (ID %1) steht nicht mehr an ihrem Platz; es wurde nichts "
-                                      "entfernt.")
-                           .arg(id));
-    if (!dispatcher->beginCommand())
-        return notDone(QStringLiteral("Es wurde nichts entfernt: ") + Busy);
-    if (folder == DeletedFolder)
-        removeForGood({pos});
-    else
-        moveToDeleted(folder, pos, 1);
+        return false;
+    const MailTables& tables = m_window.store().tables();
+    if (tables.MailCount() != mailCount || positionsOf(tables, folder, ids).size() != ids.size()) {
+        notDone(ids.size() == 1
+                    ? QStringLiteral("Die E-Mail (ID %1) steht nicht mehr an ihrem Platz; es wurde "
+                                     "nichts %2.")
+                          .arg(ids.first())
+                          .arg(what)
+                    : QStringLiteral("Der Ordner hat sich inzwischen geändert; es wurde nichts %1.").arg(what));
+        return false;
+    }
+    if (!dispatcher->beginCommand()) {
+        notDone(QStringLiteral("Es wurde nichts %1: ").arg(what) + Busy);
+        return false;
+    }
+    return true;
+}
+
+void FolderCommands::remove(int folder)
+{
+    removeMails(folder, m_window.selectedIds(folder), false);
 }
 
 void FolderCommands::removeAll(int folder)
 {
-    const qint16 count = m_window.store().tables().count(folder);
-    const QString what = count == 1 ? QStringLiteral("Die E-Mail in „Gelöschte Objekte“")
-                                    : QStringLiteral("Alle %1 E-Mails in „Gelöschte Objekte“").arg(count);
-    if (count < 1 || (folder == DeletedFolder && !confirmForGood(what)))
-        return;
-    Dispatcher* dispatcher = m_window.dispatcher();
-    if (!dispatcher)
-        return;
-    if (m_window.store().tables().count(folder) != count)
-        return notDone(QStringLiteral("Der Ordner hat sich inzwischen geändert; es wurde nichts entfernt."));
-    if (!dispatcher->beginCommand())
-        return notDone(QStringLiteral("Es wurde nichts entfernt: ") + Busy);
-    if (folder == DeletedFolder) {
-        QList<qint16> positions;
-        positions.reserve(count);
-        for (int pos = 1; pos <= count; ++pos) // int: a full folder ends at 32767
-            positions.append(qint16(pos));
-        removeForGood(positions);
-    } else {
-        moveToDeleted(folder, 1, count);
-    }
+    removeMails(folder, m_window.store().tables().folder(folder).entries(), true);
 }
 
-void FolderCommands::moveToDeleted(int folder, qint16 pos, qint16 count)
+void FolderCommands::removeMails(int folder, const QList<qint16>& ids, bool all)
 {
-    const QList<qint16> ids = m_window.store().tables().folder(folder).entries().mid(pos - 1, count);
-    QString error;
-    const qint16 moved = m_window.store().moveToDeleted(folder, pos, count, &error);
-    CommandChanges changes;
-    for (qint16 k = 0; k < moved; ++k)
-        changes.moves.append({MailChange::Kind::Moved, ids.at(k), DeletedFolder, folder, pos});
-    finishRemove(folder, error, changes);
+    const int count = int(ids.size());
+    if (count < 1)
+        return;
+    const qint16 mailCount = m_window.store().tables().MailCount();
+    if (folder == DeletedFolder) {
+        const QString what = !all ? (count == 1 ? QStringLiteral("E-Mail (ID %1)").arg(ids.first()) : mailsText(count))
+                             : count == 1 ? QStringLiteral("Die E-Mail in „Gelöschte Objekte“")
+                                          : QStringLiteral("Alle %1 E-Mails in „Gelöschte Objekte“").arg(count);
+        if (!confirmForGood(what) || !beginOn(folder, ids, mailCount, QStringLiteral("entfernt")))
+            return;
+        return removeForGood(positionsOf(m_window.store().tables(), folder, ids));
+    }
+    const QString what =
+        count == 1 ? (all ? QStringLiteral("Die E-Mail") : QStringLiteral("Die E-Mail (ID %1)")).arg(ids.first())
+        : all      ? QStringLiteral("Alle %1 E-Mails").arg(count)
+                   : mailsText(count);
+    if (!confirmMove(what) || !beginOn(folder, ids, mailCount, QStringLiteral("entfernt")))
+        return;
+    const CommandOutcome outcome = moveMailsToDeleted(m_window.store(), folder, ids);
+    finishRemove(folder, unsaved(QStringLiteral("Entfernen"), outcome), outcome.changes,
+                 count == 1 ? QString() : mailsText(outcome.done) + QStringLiteral(" verschoben."));
+}
+
+void FolderCommands::restore()
+{
+    const QList<qint16> ids = m_window.selectedIds(DeletedFolder);
+    if (ids.isEmpty() ||
+        !beginOn(DeletedFolder, ids, m_window.store().tables().MailCount(), QStringLiteral("wiederhergestellt")))
+        return;
+    const CommandOutcome outcome = restoreMails(m_window.store(), ids);
+    int into[3] = {0, 0, 0};
+    for (const MailChange& move : outcome.changes.moves)
+        ++into[move.folder - 1];
+    QStringList where;
+    for (const int folder : {SentFolder, FailedFolder}) {
+        if (into[folder - 1])
+            where << QStringLiteral("%1 in „%2“").arg(into[folder - 1]).arg(folderTitle(folder));
+    }
+    finishRemove(DeletedFolder, unsaved(QStringLiteral("Wiederherstellen"), outcome), outcome.changes,
+                 mailsText(outcome.done) + QStringLiteral(" wiederhergestellt: ") + where.join(QStringLiteral(", ")) +
+                     u'.');
 }
 
 void FolderCommands::removeForGood(const QList<qint16>& positions)
@@ -251,15 +317,16 @@ void FolderCommands::removalStep()
     finishRemove(DeletedFolder, error, changes);
 }
 
-void FolderCommands::finishRemove(int folder, const QString& error, const CommandChanges& changes)
+void FolderCommands::finishRemove(int folder, const QString& error, const CommandChanges& changes,
+                                  const QString& summary)
 {
     m_window.foldersRenumbered();
-    if (error.isEmpty())
-        m_window.showFolderCount(folder);
-    else if (folder == DeletedFolder)
-        notDone(error); // the removal says what became of it
+    if (!error.isEmpty())
+        notDone(error);
+    else if (!summary.isEmpty())
+        notDone(summary);
     else
-        notDone(QStringLiteral("Entfernen nicht vollständig gespeichert: ") + error);
+        m_window.showFolderCount(folder);
     if (Dispatcher* dispatcher = m_window.dispatcher())
         dispatcher->endCommand(changes);
     Q_EMIT removeFinished();

@@ -28,12 +28,17 @@ public:
     explicit FolderCommands(Form1& window, int filesPerStep = 20, QObject* parent = nullptr);
     ~FolderCommands() override;
 
+    // Bearbeiten and Öffnen take one mail; the others every mail selected in the list.
     void edit();
+    // One mail as before; several as one run, like "Alle Senden" over them.
     void resend();
     void resendAll();
-    // Sent and failed folders move to the deleted folder; the deleted folder deletes for good, once confirmed.
+    // Sent and failed folders move to the deleted folder once asked (unless told not to ask again); the deleted
+    // folder deletes for good, once confirmed.
     void remove(int folder);
     void removeAll(int folder);
+    // "Wiederherstellen": the mails selected in the deleted folder go back to the folder each came from.
+    void restore();
 
     bool removalRunning() const { return m_removal != nullptr; }
     frmMailEdit* editor() const { return m_editor; }
@@ -49,11 +54,18 @@ private:
     void notDone(const QString& reason);
     // Removing from "Gelöschte Objekte" destroys mails and renumbers the rest: the user says so first.
     bool confirmForGood(const QString& what);
-    void moveToDeleted(int folder, qint16 pos, qint16 count);
+    // Moving to the deleted folder asks once, with "nicht mehr fragen", kept in kadmel.ini.
+    bool confirmMove(const QString& what);
+    // The mails asked about still stand in the folder, and no removal renumbered them meanwhile; then the hold.
+    bool beginOn(int folder, const QList<qint16>& ids, qint16 mailCount, const QString& what);
+    void removeMails(int folder, const QList<qint16>& ids, bool all);
     void removeForGood(const QList<qint16>& positions);
     void removalStep();
-    // `changes` go to the dispatcher as it is released, so its retry schedule follows the mails.
-    void finishRemove(int folder, const QString& error, const CommandChanges& changes);
+    // Open and Bearbeiten only with one mail selected.
+    void fitToSelection(int folder);
+    // `changes` go to the dispatcher as it is released, so its retry schedule follows the mails. `summary` goes
+    // to panel 2 when nothing failed; empty: the folder's count.
+    void finishRemove(int folder, const QString& error, const CommandChanges& changes, const QString& summary = {});
 
     Form1& m_window;
     StoreEditTarget m_editTarget;

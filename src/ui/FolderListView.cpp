@@ -5,6 +5,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QStyleOptionHeader>
+#include <algorithm>
 #include <numeric>
 
 namespace kadmel {
@@ -55,7 +56,7 @@ FolderListView::FolderListView(QWidget* parent) : QTableView(parent)
     header->setStretchLastSection(true);
     setTabKeyNavigation(false); // Tab goes on to the next part of the window, not to the next cell
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     connect(header, &QHeaderView::sectionResized, this, [this](int column, int, int width) {
         if (!m_fitting && column < m_wanted.size())
             m_wanted[column] = width;
@@ -127,8 +128,11 @@ void FolderListView::resizeEvent(QResizeEvent* event)
 
 int FolderListView::selectedRow() const
 {
+    // With several selected, the first of them in the list.
     const QModelIndexList rows = selectionModel() ? selectionModel()->selectedRows() : QModelIndexList();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const auto first = std::min_element(rows.cbegin(), rows.cend(),
+                                        [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    return first == rows.cend() ? -1 : first->row();
 }
 
 void FolderListView::selectAfterRemoval()

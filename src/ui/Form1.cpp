@@ -31,6 +31,8 @@
 #include <QTextStream>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 namespace kadmel {
 namespace {
 
@@ -226,6 +228,16 @@ void Form1::saveMailAsFile(qint16 id, QWidget* parent)
         setMessage(toAnsi(QStringLiteral("E-Mail (ID %1) gespeichert als %2").arg(id).arg(quotedName(path))));
 }
 
+void Form1::saveSelectedAsFiles(int folder)
+{
+    const QList<qint16> ids = selectedIds(folder);
+    if (ids.size() == 1)
+        return saveMailAsFile(ids.first(), this);
+    const QString summary = kadmel::saveMailsToFolder(this, m_store, ids, m_prompts, m_options.folderPicker);
+    if (!summary.isEmpty())
+        setMessage(toAnsi(summary));
+}
+
 void Form1::saveAttachment(qint16 id, int index, QWidget* parent)
 {
     const QString path = kadmel::saveAttachmentAsFile(parent, m_store, id, index, m_prompts, m_options.saveFilePicker);
@@ -261,6 +273,23 @@ qint16 Form1::selectedPosition(int folder) const
     return rows.isEmpty() ? 0 : qint16(m_sorted.at(folder - 1)->mapToSource(rows.first()).row() + 1);
 }
 
+QList<qint16> Form1::selectedPositions(int folder) const
+{
+    QList<qint16> positions;
+    for (const QModelIndex& row : list(folder)->selectionModel()->selectedRows())
+        positions.append(qint16(m_sorted.at(folder - 1)->mapToSource(row).row() + 1));
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
+QList<qint16> Form1::selectedIds(int folder) const
+{
+    QList<qint16> ids;
+    for (const qint16 pos : selectedPositions(folder))
+        ids.append(listModel(folder)->idAt(pos - 1));
+    return ids;
+}
+
 qint16 Form1::selectedId(int folder) const
 {
     const qint16 pos = selectedPosition(folder);
@@ -270,8 +299,9 @@ qint16 Form1::selectedId(int folder) const
 void Form1::listContextMenu(int folder, const QPoint& pos)
 {
     QTableView* view = list(folder);
+    // A click outside the selection selects that mail alone; inside, the menu acts on all of them.
     const QModelIndex under = view->indexAt(pos);
-    if (under.isValid())
+    if (under.isValid() && !view->selectionModel()->isRowSelected(under.row()))
         view->selectRow(under.row());
     if (listModel(folder)->rowCount() > 0 && selectedPosition(folder) >= 1)
         contextMenu(folder)->popup(view->viewport()->mapToGlobal(pos));
@@ -279,7 +309,7 @@ void Form1::listContextMenu(int folder, const QPoint& pos)
 
 void Form1::listDoubleClicked(int folder)
 {
-    if (listModel(folder)->rowCount() > 0 && selectedPosition(folder) >= 1)
+    if (listModel(folder)->rowCount() > 0 && selectedPositions(folder).size() == 1)
         Q_EMIT openMailRequested(folder);
 }
 
@@ -511,8 +541,8 @@ bool Form1::queryUnload(bool confirm)
         // A long run must not keep the user from ending: it stops after the mail in hand, then ZUB ends.
         // Asked also when it was stopped already and still finishes that mail.
         if (m_prompts.ask(this,
-                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E-Mail "
-                                         "in Arbeit abgeschlossen ist?"),
+                          QStringLiteral("„Alle Senden“ läuft noch. Abbrechen und ZUB beenden, sobald die E\u2011Mail "
+                                         "in Arbeit abgeschlossen ist?"), // not broken at the hyphen
                           PromptIcon::Question, PromptButtons::OkCancel) != PromptAnswer::Ok)
             return false;
         if (!isIdle()) { // the question let events run: the run may have ended meanwhile
@@ -521,7 +551,7 @@ bool Form1::queryUnload(bool confirm)
             closeOnceIdle();
             return false;
         }
-    } else if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher ZUB zu beenden?"), PromptIcon::Question,
+    } else if (confirm && m_prompts.ask(this, QStringLiteral("Sind Sie sicher, ZUB zu beenden?"), PromptIcon::Question,
                                         PromptButtons::OkCancel) != PromptAnswer::Ok) {
         return false;
     }

@@ -79,6 +79,9 @@ public:
     // 1-based folder position of the mail the user selected in the folder's list, 0 without one; its ID.
     qint16 selectedPosition(int folder) const;
     qint16 selectedId(int folder) const;
+    // Every mail selected there: positions ascending, and their IDs in that order.
+    QList<qint16> selectedPositions(int folder) const;
+    QList<qint16> selectedIds(int folder) const;
     int visibleFolder() const;
 
     // Empties the three lists and fills them again from the folders; no row stays bold. Writes no file.
@@ -90,6 +93,8 @@ public:
     void openSettingsDialog();
     // "Als E-Mail-Datei speichern…" for the mail with this ID, from a list's menu or the viewer; panel 2 says where.
     void saveMailAsFile(qint16 id, QWidget* parent);
+    // The same for the mails selected in the folder's list: with several, one file each in a folder the user chooses.
+    void saveSelectedAsFiles(int folder);
     // "Anhang speichern…" for the mail's attachment at this index, from the viewer; panel 2 says where.
     void saveAttachment(qint16 id, int index, QWidget* parent);
 

@@ -2,6 +2,7 @@
 #include "ui/Form1.h"
 
 #include "engine/ByteText.h"
+#include "ui/Contrast.h"
 #include "ui/FolderListModel.h"
 #include "ui/FolderListView.h"
 #include "ui/FolderNames.h"
@@ -26,6 +27,7 @@
 #include <QTableView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <tuple>
 
 namespace kadmel {
 namespace {
@@ -81,14 +83,18 @@ void Form1::buildWidgets()
     m_start->setObjectName(QStringLiteral("Command8"));
     m_stop = new QPushButton(leftPane);
     m_stop->setObjectName(QStringLiteral("Command9"));
-    for (auto [button, picture] :
-         {std::pair{m_start, QStringLiteral("StartButton")}, std::pair{m_stop, QStringLiteral("StopButton")}}) {
-        const QPixmap pixmap = namedPixmap(picture);
-        button->setIcon(pixmap);
-        button->setIconSize(pixmap.size());
-        button->setFixedSize(px(1455), px(495));
+    // The label is the button's own text, so it takes the scheme's colours; the picture is only the state's.
+    for (auto [button, text, picture] : {std::tuple{m_start, QStringLiteral("Start"), Picture::Active},
+                                         std::tuple{m_stop, QStringLiteral("Stop"), Picture::Inactive}}) {
+        button->setText(text);
+        button->setIcon(pictureIcon(picture));
+        button->setIconSize(QSize(20, 20));
+        QFont bold = button->font();
+        bold.setBold(true);
+        button->setFont(bold);
+        makeLabelReadable(*button);
+        button->setFixedSize(std::max(px(1455), button->sizeHint().width()), px(495));
         button->setEnabled(false);
-        button->setToolTip(picture == QStringLiteral("StartButton") ? QStringLiteral("Start") : QStringLiteral("Stop"));
         buttons->addWidget(button);
     }
     buttons->addStretch();
@@ -101,7 +107,11 @@ void Form1::buildWidgets()
     // The captions must fit in the platform's font, which is wider than the one the twips were made for.
     const int captionWidth = m_tree->fontMetrics().horizontalAdvance(folderCaption(FailedFolder, MaxMails));
     const int treeWidth = std::max(px(2895), captionWidth + 3 * m_tree->indentation() + 16 + 16);
-    m_tree->setMinimumWidth(treeWidth); // the splitter never cuts a folder caption
+    // The splitter cuts no folder caption, unless the screen is so narrow (a large scale) that the
+    // captions would take more than a quarter of it; the lists need the room more then.
+    const QScreen* screen = this->screen();
+    const int quarter = screen ? screen->availableGeometry().width() / 4 : treeWidth;
+    m_tree->setMinimumWidth(std::min(treeWidth, quarter));
     m_tree->setMinimumHeight(px(3240));
     left->addWidget(m_tree, 1);
 
@@ -115,7 +125,7 @@ void Form1::buildWidgets()
         view->setObjectName(QStringLiteral("ListView1_%1").arg(f));
         view->setModel(sorted);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->setShowGrid(false);
         view->setWordWrap(false);
@@ -214,6 +224,7 @@ void Form1::buildMenus()
         popupMenu(this, "Mnu_T",
                   {{openText, "Mnu_T_Open"},
                    {saveText, "Mnu_T_SaveAs"},
+                   {QStringLiteral("Wiederherstellen"), "Mnu_T_Restore"},
                    {removeText, "Mnu_T_Remove"},
                    {removeAllText, "Mnu_T_RemoveAll"}}),
     };
@@ -227,7 +238,7 @@ void Form1::buildMenus()
         QAction* open = m_menus[f - 1]->actions().first();
         connect(open, &QAction::triggered, this, [this, f] { Q_EMIT openMailRequested(f); });
         QAction* save = m_menus[f - 1]->actions().at(1);
-        connect(save, &QAction::triggered, this, [this, f] { saveMailAsFile(selectedId(f), this); });
+        connect(save, &QAction::triggered, this, [this, f] { saveSelectedAsFiles(f); });
     }
 }
 
@@ -257,9 +268,10 @@ void Form1::buildStatusBar()
             m_messagePanelWidth = width; // given at the first size; the window may shrink below it later
             panel->setMinimumWidth(px(widths[i]) / 6);
         } else {
-            // Its width whatever it shows; less only on a screen too narrow for the whole bar.
+            // Its width whatever it shows; the folder's name and the progress may give up a third on a
+            // screen too narrow for the whole bar, the state and the clock nothing.
             panel->setMaximumWidth(width);
-            panel->setMinimumWidth(width * 2 / 3);
+            panel->setMinimumWidth(i == 0 || i >= 4 ? width : width * 2 / 3);
         }
         m_panels[i] = panel;
         bar->addPermanentWidget(panel, i == 1 ? 1 : 0);
@@ -296,10 +308,18 @@ void Form1::fitFirstSize()
     const int least =
         std::max({px(13545), treeWidth + listWidth, minimumSizeHint().width(), statusBar()->sizeHint().width()});
     m_panels[1]->setMinimumWidth(smallPanel);
+    // Without a remembered place: four fifths of the screen (at most 1200 x 800), enough for some twenty
+    // rows at 1280 x 800; wider where the Status texts want it and a tenth of the screen is left.
     int width = least;
-    if (const QScreen* screen = this->screen())
-        width = std::max(least, std::min(treeWidth + wholeListWidth, screen->availableGeometry().width() * 9 / 10));
-    resize(width, px(4845) + menuBar()->sizeHint().height());
+    int height = px(4845) + menuBar()->sizeHint().height();
+    if (const QScreen* screen = this->screen()) {
+        const QSize room = screen->availableGeometry().size();
+        const int wanted = std::max(std::min(room.width() * 4 / 5, 1200), treeWidth + wholeListWidth);
+        width = std::max(least, std::min(wanted, room.width() * 9 / 10));
+        height = std::max(height, std::min(room.height() * 4 / 5, 800));
+    }
+    resize(width, height);
+    m_splitter->setSizes({m_tree->minimumWidth(), width - m_tree->minimumWidth()});
 }
 
 } // namespace kadmel

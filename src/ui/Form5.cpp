@@ -7,6 +7,7 @@
 #include "store/Ansi.h"
 #include "store/KadmelIni.h"
 #include "store/Store.h"
+#include "ui/FileDialogs.h"
 #include "ui/Pictures.h"
 #include "ui/PortText.h"
 #include "ui/Prompts.h"
@@ -19,18 +20,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QIdentityProxyModel>
 #include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTreeView>
 #include <QVBoxLayout>
 
 #include <tuple>
@@ -81,23 +78,6 @@ public:
     QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QScrollArea::sizeHint(); }
 };
 
-// Qt's file model writes its dates in the desktop's locale, English under C; the program's are German.
-class GermanDates : public QIdentityProxyModel
-{
-public:
-    using QIdentityProxyModel::QIdentityProxyModel;
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
-        if (files && index.column() == DateColumn && role == Qt::DisplayRole)
-            return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
-        return QIdentityProxyModel::data(index, role);
-    }
-
-private:
-    static constexpr int DateColumn = 3; // name, size, type, date
-};
-
 } // namespace
 
 FolderPicker systemFolderPicker()
@@ -106,16 +86,7 @@ FolderPicker systemFolderPicker()
         // The picker opens at the folder the settings dialog shows.
         const auto* dialog = qobject_cast<const Form5*>(parent);
         QFileDialog picker(parent, QString(), nearestExistingFolder(dialog ? dialog->folderValue() : QString()));
-        picker.setFileMode(QFileDialog::Directory);
-        picker.setOption(QFileDialog::ShowDirsOnly);
-        // A desktop's own dialog speaks the session's language and ignores the German dates below.
-        picker.setOption(QFileDialog::DontUseNativeDialog);
-        picker.setProxyModel(new GermanDates(&picker));
-        // The German titles and dates are longer than the columns Qt gives them; the name takes the rest.
-        if (auto* view = picker.findChild<QTreeView*>(QStringLiteral("treeView"))) {
-            view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-            view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-        }
+        useFolderPicker(picker);
         return picker.exec() == QDialog::Accepted ? picker.selectedFiles().value(0) : QString();
     };
 }
@@ -128,7 +99,7 @@ Form5::Form5(Store& store, Prompts& prompts, FolderPicker picker, QWidget* paren
       m_user(textBox("Text2", this)), m_password(textBox("Text3", this)),
       m_spa(new QCheckBox(QStringLiteral("Kennwortauthentifizierung (SPA)"), this)),
       m_autoStart(new QCheckBox(QStringLiteral("ZUB Auto-Start"), this)),
-      m_withSession(new QCheckBox(QStringLiteral("Mit der Anmeldung starten"), this)),
+      m_withSession(new QCheckBox(QStringLiteral("Beim Anmelden am Desktop starten"), this)),
       m_retry(new QCheckBox(QStringLiteral("Fehlgeschlagene E-Mails automatisch erneut senden"), this)),
       m_archive(textBox("ArchiveFolder", this)), m_receipts(textBox("ReceiptFolder", this)),
       m_perMinute(textBox("MailsPerMinute", this)), m_perDay(textBox("MailsPerDay", this)),

@@ -1,11 +1,13 @@
 #include "ui/MailFileSaving.h"
 
+#include "engine/MailCommands.h"
 #include "engine/MailExport.h"
 #include "store/Ansi.h"
 #include "store/ArchiveFiles.h"
 #include "store/FileAccess.h"
 #include "store/MailAttachments.h"
 #include "store/Store.h"
+#include "ui/FileDialogs.h"
 #include "ui/Prompts.h"
 #include "ui/mail/AttachmentText.h"
 
@@ -22,7 +24,7 @@ SaveFilePicker systemSaveFilePicker()
             parent, mailFile ? QStringLiteral("Als E-Mail-Datei speichern") : QStringLiteral("Anhang speichern"),
             suggestedPath, mailFile ? QStringLiteral("E-Mail-Dateien (*.eml)") : QStringLiteral("Alle Dateien (*)"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setOption(QFileDialog::DontUseNativeDialog); // German like the rest, whatever the desktop's dialog
+        useGermanFileDialog(dialog); // German like the rest, whatever the desktop's dialog
         if (mailFile)
             dialog.setDefaultSuffix(QStringLiteral("eml")); // a name typed without it still opens in a mail program
         return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
@@ -44,6 +46,41 @@ QString saveMailAsFile(QWidget* parent, Store& store, qint16 id, Prompts& prompt
     prompts.ask(parent, QStringLiteral("Die E-Mail (ID %1) wurde nicht gespeichert.\n").arg(id) + error,
                 PromptIcon::Critical, PromptButtons::Ok);
     return {};
+}
+
+QString saveMailsToFolder(QWidget* parent, Store& store, const QList<qint16>& ids, Prompts& prompts,
+                          const std::function<QString(QWidget*)>& folderPicker)
+{
+    const QString folder = ids.isEmpty() || !folderPicker ? QString() : folderPicker(parent);
+    if (folder.isEmpty())
+        return {};
+    QStringList failed;
+    int saved = 0;
+    for (const qint16 id : ids) {
+        QString error;
+        // Read again for each: the folder picker let events run.
+        std::optional<QByteArray> message;
+        QString stem;
+        if (id < 1 || id > store.tables().MailCount())
+            error = QStringLiteral("Die E-Mail gibt es nicht mehr.");
+        else if ((message = mailAsFile(store, id, &error)))
+            stem = fileNameFromText(fromAnsi(store.tables().mail(id).Subject));
+        if (message && writeNewFile(folder, stem, QStringLiteral(".eml"), *message, &error))
+            ++saved;
+        else
+            failed << QStringLiteral("E-Mail (ID %1): %2").arg(id).arg(error);
+    }
+    const QString where = QStringLiteral(" gespeichert in %1").arg(quotedName(folder));
+    if (failed.isEmpty())
+        return mailsText(saved) + where;
+    const qsizetype shown = 10; // a box the screen can hold
+    QString text =
+        QStringLiteral("%1 von %2 wurden nicht gespeichert:\n").arg(mailsText(int(failed.size()))).arg(ids.size()) +
+        failed.first(std::min(shown, failed.size())).join(u'\n');
+    if (failed.size() > shown)
+        text += QStringLiteral("\n… und %1 weitere.").arg(failed.size() - shown);
+    prompts.ask(parent, text, PromptIcon::Critical, PromptButtons::Ok);
+    return QStringLiteral("%1 von %2").arg(saved).arg(mailsText(int(ids.size()))) + where;
 }
 
 QString saveAttachmentAsFile(QWidget* parent, const Store& store, qint16 id, int index, Prompts& prompts,

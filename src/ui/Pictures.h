@@ -29,7 +29,7 @@ QString pictureKey(Picture picture);
 QIcon pictureIcon(Picture picture);
 QPixmap picturePixmap(Picture picture);
 
-// The other pictures: "Banner", "StartButton", "StopButton", "ProgressBar".
+// The other pictures: "Banner", "ProgressBar", "Program64".
 QPixmap namedPixmap(const QString& name);
 QIcon programIcon();
 

@@ -1,5 +1,6 @@
 #include "ui/Prompts.h"
 
+#include <QCheckBox>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -12,7 +13,21 @@ QString programTitle()
 
 PromptAnswer MessageBoxPrompts::ask(QWidget* parent, const QString& text, PromptIcon icon, PromptButtons buttons)
 {
+    return run(parent, text, icon, buttons, {}, nullptr);
+}
+
+PromptAnswer MessageBoxPrompts::askWithCheck(QWidget* parent, const QString& text, const QString& checkText,
+                                             bool& checked)
+{
+    return run(parent, text, PromptIcon::Question, PromptButtons::OkCancel, checkText, &checked);
+}
+
+PromptAnswer MessageBoxPrompts::run(QWidget* parent, const QString& text, PromptIcon icon, PromptButtons buttons,
+                                    const QString& checkText, bool* checked)
+{
     QMessageBox box(parent);
+    if (checked)
+        box.setCheckBox(new QCheckBox(checkText, &box));
     box.setWindowTitle(programTitle());
     box.setText(text);
     switch (icon) {
@@ -46,6 +61,8 @@ PromptAnswer MessageBoxPrompts::ask(QWidget* parent, const QString& text, Prompt
     if (second)
         box.setEscapeButton(second);
     box.exec();
+    if (checked)
+        *checked = box.checkBox()->isChecked();
     const bool firstChosen = box.clickedButton() == first;
     switch (buttons) {
     case PromptButtons::Ok:

@@ -143,6 +143,14 @@ SignInBox::SignInBox(Prompts& prompts, const SignInSetup& setup, QWidget* parent
     });
     for (QLineEdit* owner : {m_tokenUrl, m_authorizationUrl, m_clientId})
         connect(owner, &QLineEdit::textChanged, this, &SignInBox::showSignInState);
+    // The template's note speaks of its addresses; once the user typed others it no longer holds.
+    for (QLineEdit* filled : {m_tokenUrl, m_authorizationUrl, m_scope})
+        connect(filled, &QLineEdit::textEdited, this, [this] {
+            if (m_filled && filledValues() != m_filled->values) {
+                m_filledNote->clear();
+                showSignInState();
+            }
+        });
     showSetting(AuthSetting{});
 }
 
@@ -177,7 +185,8 @@ void SignInBox::showSetting(const std::optional<AuthSetting>& setting)
     m_storedSecret = shown.clientSecret;
     m_refreshToken = shown.refreshToken;
     m_refreshTokenKey = shown.refreshTokenKey;
-    m_secretsPlace->setText(secretsPlaceText(shown));
+    const QString place = secretsPlaceText(shown);
+    m_secretsPlace->setText(place.isEmpty() ? QStringLiteral("keine gespeichert") : place);
     m_refreshTokenOwner = tokenOwner();
     m_account.clear();
     m_filled.reset();
@@ -340,6 +349,7 @@ void SignInBox::fill(Provider provider, const QString& tenant)
         if (edit->text() != value)
             changed << name;
         edit->setText(value);
+        edit->setCursorPosition(0); // a long address shows its start
     };
     set(m_tokenUrl, token, QStringLiteral("Token-Adresse"));
     if (person)
@@ -350,10 +360,9 @@ void SignInBox::fill(Provider provider, const QString& tenant)
         changed += m_serverFill(microsoft ? QStringLiteral("smtp.office365.com") : QStringLiteral("smtp.gmail.com"),
                                 587, Encryption::StartTls, microsoft ? 30 : 20, microsoft ? 10000 : 2000);
     const QString name = microsoft ? QStringLiteral("Microsoft 365") : QStringLiteral("Google");
-    m_filledNote->setText(
-        changed.isEmpty()
-            ? QStringLiteral("Vorlage „%1“: nichts geändert.").arg(name)
-            : QStringLiteral("Vorlage „%1“ hat geändert:\n%2.").arg(name, changed.join(QStringLiteral(", "))));
+    m_filledNote->setText(changed.isEmpty() ? QStringLiteral("Die Vorlage „%1“ hat nichts geändert.").arg(name)
+                                            : QStringLiteral("Die Vorlage „%1“ hat diese Felder geändert:\n%2.")
+                                                  .arg(name, changed.join(QStringLiteral(", "))));
     m_filled = Filled{provider, tenant, filledValues()};
     showSignInState();
     fitDialog();

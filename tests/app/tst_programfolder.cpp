@@ -2,6 +2,7 @@
 #include "engine/Dispatcher.h"
 #include "store/ArchiveFiles.h"
 #include "store/MailKey.h"
+#include "store/OriginFile.h"
 #include "store/PermanentRemoval.h"
 #include "store/StoreFiles.h"
 #include "support/LocalSettings.h"
@@ -84,6 +85,7 @@ private Q_SLOTS:
                                                      MailKey::fieldHashOf(old.tables().mail(2)).text() + ' ' + now +
                                                      ' ' + QByteArray::number(now.toLongLong() + 3600000) + " 1\n");
             writeBytes(jobNameFilePathIn(program), "KadmelAuftraege 1\n2 1 - b.zub\n");
+            writeBytes(originFilePathIn(program), encodeOriginFile({MailKey::of(old.tables().mail(3))}));
             QVERIFY(archiveCopy(dir.filePath(QStringLiteral("none")), pendingArchiveFolderIn(program),
                                 QStringLiteral("2026-12-07 09.10.32 Brief"), "Subject: Brief\r\n\r\nText")
                         .waiting);
@@ -116,6 +118,7 @@ private Q_SLOTS:
         QVERIFY(store.loadAtStartup().refusal.isEmpty());
         QVERIFY(!QFile::exists(removalPlanPathIn(perUser)) && !QFile::exists(removedMailPathIn(perUser, 3)));
         QCOMPARE(store.tables().folder(DeletedFolder).entries(), QList<qint16>{3}); // undone, as before its commit
+        QCOMPARE(store.restoreFromDeleted({1}), (QList<std::pair<qint16, int>>{{3, SentFolder}}));
         store.settings() = localSettings(dir.path(), 25);
         RecordingView view;
         Dispatcher dispatcher(store, view, EngineTimings{.pollMs = 20, .smtp = {}, .archiveRetryMs = 50});

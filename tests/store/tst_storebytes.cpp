@@ -32,12 +32,13 @@ private Q_SLOTS:
                        "Sichere Verbindung zum Mailserver fehlgeschlagen.|Versandstatus unklar: Die E-Mail wurde "
                        "m\xF6glicherweise zugestellt. Bitte vor dem erneuten Senden pr\374fen.|"
                        "Anmeldung beim Mailserver fehlgeschlagen (OAuth).|"
-                       "Versand pausiert: der Server meldet zu viele E-Mails.")
+                       "Versand pausiert: der Server meldet zu viele E-Mails.|"
+                       "Unzustellbar laut R\374ckmeldung des Empf\344ngerservers.")
                 .split('|');
         for (int n = 0; n < texts.size(); ++n)
             QCOMPARE(ResultText(n ? "ERRMessage" + QByteArray::number(n) : "MSGSENT"), texts.at(n));
         for (const QByteArray& other :
-             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage12", {"MSGSENT\0", 8}})
+             QByteArrayList{"", "errmessage3", "ERRMessage3 ", "ERRMessage0", "ERRMessage13", {"MSGSENT\0", 8}})
             QCOMPARE(ResultText(other), QByteArray());
         for (const ResultCode code : AllResultCodes)
             QVERIFY(resultCodeOf(codeBytes(code)) == code);
@@ -71,7 +72,8 @@ private Q_SLOTS:
               Row{"ERRMessage3", {}, N::Permanent}, Row{"ERRMessage8", {"454 TLS not available\r\n"}, N::Permanent},
               Row{"ERRMessage1", {}, N::Permanent}, Row{"ERRMessage7", {}, N::Permanent},
               Row{"ERRMessage10", {"421 busy\r\n"}, N::Permanent}, Row{"ERRMessage9", {"451 later\r\n"}, N::Unclear},
-              Row{"", {"421 busy\r\n"}, N::Permanent}, Row{"errmessage4", {}, N::Permanent}}) {
+              Row{"ERRMessage12", {"451 later\r\n"}, N::Permanent}, Row{"", {"421 busy\r\n"}, N::Permanent},
+              Row{"errmessage4", {}, N::Permanent}}) {
             MailRecord mail;
             mail.Status = status;
             mail.Log.Received = received;

@@ -57,6 +57,15 @@ public:
                : buttons == PromptButtons::RetryOrEnd ? PromptAnswer::EndAnyway
                                                       : PromptAnswer::Cancel;
     }
+    // The question with "nicht mehr fragen": OK unless an answer waits, the box ticked as `ticks` say in turn.
+    QList<bool> ticks;
+    PromptAnswer askWithCheck(QWidget* parent, const QString& text, const QString&, bool& checked) override
+    {
+        checked = !ticks.isEmpty() && ticks.takeFirst();
+        if (answers.isEmpty())
+            answers.append(PromptAnswer::Ok); // a move to the deleted folder can be undone
+        return ask(parent, text, PromptIcon::Question, PromptButtons::OkCancel);
+    }
     QStringList texts() const
     {
         QStringList all;

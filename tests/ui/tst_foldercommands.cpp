@@ -1,6 +1,7 @@
 #include "UiTestSupport.h"
 #include "engine/RetrySchedule.h"
 #include "store/ResultCode.h"
+#include "store/StorePaths.h"
 #include "support/LocalSettings.h"
 #include "support/SmtpSink.h"
 #include "ui/FolderCommands.h"
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void editSendAndSendAll();
     void sendAllStops();
     void retriesFollowCommands();
+    void severalAtOnce();
     void fullStore();
 };
 
@@ -116,7 +118,7 @@ void TestFolderCommands::removeAndRemoveForGood()
             f.prompts.texts().last().contains(QStringLiteral("endgültig entfernt")));
     f.window->settingsDialog()->reject();
     QVERIFY(finished.wait(5000));
-    QVERIFY(f.prompts.texts().first().startsWith(QStringLiteral("E-Mail (ID 3) endgültig löschen?")));
+    QVERIFY(f.prompts.texts().at(2).startsWith(QStringLiteral("E-Mail (ID 3) endgültig löschen?")));
     // Every mail above the removed one moved down, in whatever folder it stands.
     QCOMPARE(f.rows(DeletedFolder), (QList<qint16>{3, 4, 5, 6}));
     QVERIFY(f.store.tables().mail(3).Subject == "Mail 4" && f.diskMatches());
@@ -287,6 +289,66 @@ void TestFolderCommands::retriesFollowCommands()
     QCOMPARE(waiting(), (QList<qint16>{2, 3}));
     f.run(FailedFolder, 2, "Mnu_Err_Remove");
     QCOMPARE(waiting(), QList<qint16>{3});
+}
+
+// Several mails at once: one question and one step for 100, each back where it came from after a restart, failed ones
+// resent as one run, saved as files whose names do not collide.
+void TestFolderCommands::severalAtOnce()
+{
+    SmtpSink sink;
+    QList<int> folders(100, SentFolder);
+    folders << FailedFolder << FailedFolder << FailedFolder; // 101 … 103
+    Fixture f(folders, sink.port());
+    f.window->list(SentFolder)->selectAll();
+    Q_EMIT f.window->contextMenu(SentFolder)->aboutToShow();
+    QVERIFY(!f.action("Mnu_O_Open")->isEnabled());
+    f.prompts.ticks = {true};
+    f.action("Mnu_O_Remove")->trigger();
+    QCOMPARE(f.prompts.texts(), QStringList{QStringLiteral("100 E-Mails in „Gelöschte Objekte“ verschieben?")});
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("100 E-Mails verschoben."));
+    QVERIFY(f.rows(SentFolder).isEmpty() && f.rows(DeletedFolder).size() == 100 && f.diskMatches());
+    f.run(FailedFolder, 1, "Mnu_Err_Remove"); // "nicht mehr fragen", kept in kadmel.ini
+    QVERIFY(f.prompts.asked.size() == 1 && !loadIni(f.dir.path()).askBeforeRemoving);
+
+    // A restart reads where each came from; all restored, kadmel.herkunft goes.
+    const QString exported = f.dir.filePath(QStringLiteral("Export"));
+    QVERIFY(QDir().mkpath(exported));
+    MainWindowOptions options = fastOptions();
+    options.folderPicker = [exported](QWidget*) { return exported; };
+    f.window.reset();
+    f.store.loadAtStartup();
+    f.window = std::make_unique<Form1>(f.store, f.prompts, options);
+    f.window->load();
+    f.window->list(DeletedFolder)->selectAll();
+    f.action("Mnu_T_Restore")->trigger();
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("101 E-Mails wiederhergestellt: 100 in „Gesendete Objekte“, "
+                                                        "1 in „Fehlgeschl. Objekte“."));
+    QVERIFY(f.rows(SentFolder).size() == 100 && f.rows(FailedFolder) == (QList<qint16>{102, 103, 101}));
+    QVERIFY(f.diskMatches() && !QFile::exists(originFilePathIn(f.dir.path())));
+
+    // Two of the three failed mails go as one run; Bearbeiten waits for a single mail.
+    QTableView* failed = f.window->list(FailedFolder);
+    failed->selectRow(0);
+    failed->selectionModel()->select(failed->model()->index(2, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Q_EMIT f.window->contextMenu(FailedFolder)->aboutToShow();
+    QVERIFY(!f.action("Mnu_Err_Edit")->isEnabled());
+    QSignalSpy done(f.window->dispatcher(), &Dispatcher::resendFinished);
+    f.action("Mnu_Err_Send")->trigger();
+    QVERIFY(done.wait(15000) && sink.messages().size() == 2 && f.rows(FailedFolder) == QList<qint16>{103});
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("Alle Senden: 2 gesendet, 0 fehlgeschlagen."));
+
+    f.store.tables().mail(1).Subject = "Gleich";
+    f.store.tables().mail(2).Subject = "Gleich";
+    f.window->list(SentFolder)->selectRow(0);
+    f.window->list(SentFolder)
+        ->selectionModel()
+        ->select(f.window->list(SentFolder)->model()->index(1, 0),
+                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    f.action("Mnu_O_SaveAs")->trigger();
+    QCOMPARE(QDir(exported).entryList(QDir::Files),
+             (QStringList{QStringLiteral("Gleich (2).eml"), QStringLiteral("Gleich.eml")}));
+    QCOMPARE(f.window->panel(2)->text(), QStringLiteral("2 E-Mails gespeichert in „Export“"));
 }
 
 // Positions and counts at the 16-bit limit: 32767 mails in one folder at each step, one removed for good renumbers all.

@@ -1,7 +1,10 @@
 #include "UiTestSupport.h"
 
+#include "ui/Contrast.h"
+
 #include "store/AttachmentCopies.h"
 #include "store/MailExtras.h"
+#include "ui/Contrast.h"
 #include "ui/MailFileSaving.h"
 #include "ui/mail/Form2.h"
 #include "ui/mail/Form3.h"
@@ -32,8 +35,10 @@ QString shownRuns(const QTextEdit& rtb)
     QStringList runs;
     for (QTextBlock block = rtb.document()->begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
+            // Replies in another colour than commands, both readable on the conversation's ground.
             const QColor colour = it.fragment().charFormat().foreground().color();
-            const char kind = colour == QColor(130, 130, 130) ? 'g' : colour == QColor(255, 255, 255) ? 'w' : '?';
+            const bool readable = contrastRatio(colour, rtb.palette().color(QPalette::Base)) >= 4.5;
+            const char kind = !readable ? '?' : colour == QColor(255, 255, 255) ? 'w' : 'g';
             runs << QLatin1Char(kind) + it.fragment().text();
         }
     }
@@ -100,9 +105,9 @@ void TestMailWindows::viewer()
     mail.Log = logOf({"550 " + QByteArray(64 * 1024, 'x')}, {});
     viewer.showMail(mail, 8);
     QVERIFY(header->toolTip().size() < 500 && header->toolTip().endsWith(QStringLiteral("x\u2026)")));
-    // On the window each field keeps its one line, cut with "…" where it is too long.
+    // On the window each field keeps its one line, but Status wraps once, then is cut with "…".
     const QStringList lines = header->text().split(QLatin1Char('\n'));
-    QVERIFY(lines.size() == 6 && lines.last().endsWith(QChar(0x2026)) &&
+    QVERIFY(lines.size() == 7 && lines.last().endsWith(QChar(0x2026)) && header->height() > 6 * 14 &&
             header->fontMetrics().horizontalAdvance(lines.last()) <= header->width());
 
     // The conversation, replies grey and commands white in turn, up to the reply after the last command;
@@ -126,7 +131,7 @@ void TestMailWindows::viewer()
     // The header widens with the window. Too small for the margins: the views keep their last place
     // instead of taking a negative size.
     viewer.resize(900, 600);
-    QCOMPARE(header->width(), 900);
+    QVERIFY(header->x() > 0 && header->geometry().right() == 899); // clear of the left edge
     const QRect designed = rtb->geometry();
     viewer.resize(30, 60);
     QCOMPARE(rtb->geometry(), designed);
@@ -219,8 +224,8 @@ void TestMailWindows::alertPlaceShowSetClose()
     auto* msg = child<QLabel>(*popup, "Msg");
     QCOMPARE(msg->text(), QStringLiteral("E-Mail wird bearbeitet...  (ID 5)\nBetreff: Grüße\nAn: a@example.com"));
     alerts.SetAlertText("Gesendet \x80");
-    QCOMPARE(msg->text(), QStringLiteral("Gesendet €"));
-    alerts.SetAlertText("Betreff: " + QByteArray(300, 'x') + "\r\nAn: a@example.com"); // cut, never "An:"
+    QCOMPARE(msg->text(), QStringLiteral("Gesendet €  (ID 5)\nBetreff: Grüße\nAn: a@example.com")); // still which mail
+    alerts.SetAlertText("Betreff: " + QByteArray(300, 'x') + "\r\nAn: a@example.com");              // cut, never "An:"
     QVERIFY(msg->text().endsWith(QStringLiteral("x\u2026\nAn: a@example.com")));
 
     // The close button: its pressed picture while held; released over it, it closes the pop-up.
@@ -246,7 +251,7 @@ void TestMailWindows::trayIconAndMenu()
     tray.MinimizeToTray();
     QSystemTrayIcon* icon = tray.trayIcon();
     QVERIFY(tray.TrayMode() == 2 && !window.isVisible() &&
-            icon->toolTip() == QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Aktif"));
+            icon->toolTip() == QStringLiteral("Kadmel Mail System v3.0\r\nStatus: Aktif"));
 
     // The right button opens the menu, whose entries follow the state.
     Q_EMIT icon->activated(QSystemTrayIcon::Context);
@@ -256,7 +261,7 @@ void TestMailWindows::trayIconAndMenu()
     child<QAction>(*tray.trayMenu(), "Mnu_Tray_Start")->trigger(); // disabled while active
     child<QAction>(*tray.trayMenu(), "Mnu_Tray_Stop")->trigger();
     tray.UpdateTrayTip(false);
-    QCOMPARE(icon->toolTip(), QStringLiteral("Kadmel Mail System v3.0\r\nStatus:Inaktif"));
+    QCOMPARE(icon->toolTip(), QStringLiteral("Kadmel Mail System v3.0\r\nStatus: Inaktif"));
     child<QAction>(*tray.trayMenu(), "Mnu_Tray_Stop")->trigger();
     child<QAction>(*tray.trayMenu(), "Mnu_Tray_Start")->trigger();
     QVERIFY(start.count() == 1 && stop.count() == 1);

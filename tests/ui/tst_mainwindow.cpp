@@ -3,6 +3,7 @@
 #include "store/KadmelIni.h"
 #include "store/ResultCode.h"
 #include "support/EngineBench.h"
+#include "ui/Contrast.h"
 #include "ui/ProgramWindows.h"
 #include "ui/ProgressBox.h"
 #include "ui/mail/TrayController.h"
@@ -46,8 +47,35 @@ void TestMainWindow::startUpOnEmptyFolder()
     store->settings() = localSettings(QString(), 25);
     store->settings().SmtpServer = "   ";
     QLocale::setDefault(QLocale::c()); // the dates stay German under the C locale
+    // A dark scheme whose button text can hardly be read on its buttons (#202020 on #404040).
+    const QPalette desktop = qApp->palette();
+    QPalette dark(QColor(0x40, 0x40, 0x40), QColor(0x30, 0x30, 0x30));
+    dark.setColor(QPalette::ButtonText, QColor(0x20, 0x20, 0x20));
+    qApp->setPalette(dark);
     Form1 window(*store, prompts, fastOptions());
     window.load();
+    qApp->setPalette(desktop);
+    // Start and Stop read 4.5 : 1 all the same, the disabled one clearly paler than the enabled one.
+    const auto contrast = [&window](const char* name) {
+        const auto* button = child<QPushButton>(window, name);
+        const QPalette::ColorGroup group = button->isEnabled() ? QPalette::Active : QPalette::Disabled;
+        return contrastRatio(button->palette().color(group, QPalette::ButtonText),
+                             button->palette().color(group, QPalette::Button));
+    };
+    QVERIFY(child<QPushButton>(window, "Command8")->isEnabled() &&
+            child<QPushButton>(window, "Command8")->text() == QStringLiteral("Start"));
+    QVERIFY2(contrast("Command8") >= 4.5 && contrast("Command9") < contrast("Command8") / 2,
+             qPrintable(QStringLiteral("%1 %2").arg(contrast("Command8")).arg(contrast("Command9"))));
+    // The first opening on 1280 x 800: inside the screen, at most 1200 x 800, twenty rows and more in the
+    // list, the tree not more than a quarter of the width.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QVERIFY(window.screen()->availableGeometry().contains(window.geometry()) && window.width() <= 1200 &&
+            window.height() <= 800);
+    QVERIFY2(
+        window.list(SentFolder)->viewport()->height() >=
+            20 * window.list(SentFolder)->verticalHeader()->defaultSectionSize(),
+        qPrintable(QStringLiteral("%1 %2").arg(window.height()).arg(window.list(SentFolder)->viewport()->height())));
+    QVERIFY(child<QTreeWidget>(window, "TV1")->width() <= window.width() / 4);
     // Auto-start with a server of blanks: the warning, then the dialog with the default watched folder.
     QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Überprüfen Sie Ihre Einstellungen !...")});
     QVERIFY(window.settingsDialog() && window.settingsDialog()->isVisible() &&
@@ -227,7 +255,7 @@ void TestMainWindow::viewerAboutTrayAndExit()
     store->settings().SmtpUser = "neu";
     const auto before = snapshot(dir.path());
     child<QAction>(*windows.tray().trayMenu(), "Mnu_Tray_Exit")->trigger();
-    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Sind Sie sicher ZUB zu beenden?")});
+    QCOMPARE(prompts.texts(), QStringList{QStringLiteral("Sind Sie sicher, ZUB zu beenden?")});
     QVERIFY(window.inTray() && !window.isVisible() && windows.tray().trayIcon() && snapshot(dir.path()) == before);
     // OK with a folder where the settings file belongs: the failed save is said, a retry while the fault lasts
     // asks again, a retry after it saves and ends; the icon goes while its own menu's signal runs.

@@ -180,22 +180,6 @@ void banner(QPainter& p, int width, int height)
                QStringLiteral("Kadmel Mail System v3.0"));
 }
 
-void button(QPainter& p, int width, int height, bool start)
-{
-    p.save();
-    p.translate(8, (height - 20) / 2.0);
-    p.scale(20.0 / 16, 20.0 / 16);
-    state(p, start);
-    p.restore();
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(13);
-    font.setBold(true);
-    p.setFont(font);
-    p.setPen(QColor(0x20, 0x20, 0x20));
-    p.drawText(QRect(34, 0, width - 36, height), Qt::AlignVCenter | Qt::AlignLeft,
-               start ? QStringLiteral("Start") : QStringLiteral("Stop"));
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -249,8 +233,6 @@ int main(int argc, char* argv[])
         ok = save(out, name + QStringLiteral("@2x"), QSize(32, 32), 2, paint) && ok;
     }
     ok = save(out, QStringLiteral("Banner"), QSize(911, 48), 1, [](QPainter& p) { banner(p, 911, 48); }) && ok;
-    ok = save(out, QStringLiteral("StartButton"), QSize(97, 33), 1, [](QPainter& p) { button(p, 97, 33, true); }) && ok;
-    ok = save(out, QStringLiteral("StopButton"), QSize(97, 33), 1, [](QPainter& p) { button(p, 97, 33, false); }) && ok;
     ok = save(out, QStringLiteral("ProgressBar"), QSize(64, 22), 1,
               [](QPainter& p) {
                   QLinearGradient g(0, 0, 0, 22);

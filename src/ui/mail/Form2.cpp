@@ -25,7 +25,9 @@ namespace {
 
 constexpr QSize DesignInnerSize(557, 566); // 8355 x 8490 twips
 constexpr QRect LabelRect(0, 0, 553, 89);  // 8295 x 1335 twips
-const QColor ReceivedColour(130, 130, 130);
+constexpr int HeaderMargin = 6;            // clear of the window's left edge
+// Both above 7 : 1 on the conversation's own dark ground, whatever the desktop's scheme.
+const QColor ReceivedColour(170, 200, 235);
 const QColor SentColour(255, 255, 255);
 const QColor ConversationBackground(16, 24, 40);
 constexpr int AttachmentRowsShown = 3; // more scroll
@@ -165,12 +167,16 @@ void Form2::resizeEvent(QResizeEvent* event)
 void Form2::layOut()
 {
     // The header lines widen with the window, so a long value shows as far as the window allows.
-    const QRect header(LabelRect.topLeft(), QSize(std::max(LabelRect.width(), width()), LabelRect.height()));
+    // One row per field and one more, so that a long Status reply wraps once before it ends in "…".
+    const int rows = int(m_header.count(QLatin1Char('\n'))) + 2;
+    const QString fitted = fittedLines(m_header, m_label1->font(), std::max(0, width() - 2 * HeaderMargin), rows);
+    const int lineHeight = QFontMetrics(m_label1->font()).lineSpacing();
+    const int shownRows = int(fitted.count(QLatin1Char('\n'))) + 1;
+    const QRect header(HeaderMargin, LabelRect.y(), std::max(LabelRect.width(), width()) - HeaderMargin,
+                       std::max(LabelRect.height(), shownRows * lineHeight + lineHeight / 2));
     m_label1->setGeometry(header);
     m_label2->setGeometry(header);
-    // One row per field; a value longer than the window ends in "…".
-    const int rows = int(m_header.count(QLatin1Char('\n'))) + 1;
-    m_label1->setText(fittedLines(m_header, m_label1->font(), std::min(header.width(), width()), rows));
+    m_label1->setText(fitted);
     // The attachments, when there are any, push the tabs down by their list's height.
     int headHeight = m_label1->height();
     if (const int count = m_attachments->topLevelItemCount(); count > 0) {

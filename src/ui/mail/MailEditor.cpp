@@ -16,8 +16,10 @@
 namespace kadmel {
 namespace {
 
-// Places in pixels (15 twips each); the fields lie inside Frame1.
-constexpr QSize DialogSize(313, 137);
+// Places in pixels (15 twips each); the fields lie inside Frame1. Wider than the first design, so that
+// a real address (a department's at a company's domain) shows whole.
+constexpr int Wider = 160;
+constexpr QSize DialogSize(313 + Wider, 137);
 constexpr int AttachmentsTop = 101; // below Frame1
 constexpr int AttachmentRowsShown = 3;
 
@@ -29,11 +31,11 @@ QLineEdit* field(QWidget* parent, const QString& name, const QRect& place)
     return edit;
 }
 
-void caption(QWidget* parent, const QString& name, const QString& text, int top)
+void caption(QWidget* parent, const QString& name, const QString& text, int top, int width)
 {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setGeometry(8, top + 2, 56, 17); // up to the field, so "Absender:" fits
+    label->setGeometry(8, top + 2, width, 17);
 }
 
 QPushButton* button(QWidget* parent, const QString& name, const QString& text, int left)
@@ -48,9 +50,10 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& text, i
 
 frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
     : QDialog(parent), m_target(target), m_frame1(new QFrame(this)), m_text1(nullptr), m_text2(nullptr),
-      m_text3(nullptr), m_command1(button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 136)),
-      m_command2(button(this, QStringLiteral("Command2"), QStringLiteral("Abbrechen"), 224)), m_error(new QLabel(this)),
-      m_attachments(new QListWidget(this)), m_dropAttachment(new QPushButton(QStringLiteral("Anhang entfernen"), this))
+      m_text3(nullptr), m_command1(button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 136 + Wider)),
+      m_command2(button(this, QStringLiteral("Command2"), QStringLiteral("Abbrechen"), 224 + Wider)),
+      m_error(new QLabel(this)), m_attachments(new QListWidget(this)),
+      m_dropAttachment(new QPushButton(QStringLiteral("Anhang entfernen"), this))
 {
     initMailPictures();
     setWindowTitle(QStringLiteral("Bearbeiten"));
@@ -60,22 +63,26 @@ frmMailEdit::frmMailEdit(MailEditTarget& target, QWidget* parent)
 
     m_frame1->setObjectName(QStringLiteral("Frame1"));
     m_frame1->setFrameShape(QFrame::StyledPanel);
-    m_frame1->setGeometry(8, 0, 297, 97);
-    caption(m_frame1, QStringLiteral("Label1"), QStringLiteral("Absender:"), 16);
-    caption(m_frame1, QStringLiteral("Label2"), QStringLiteral("An:"), 40);
-    caption(m_frame1, QStringLiteral("Label3"), QStringLiteral("Betreff:"), 64);
-    m_text1 = field(m_frame1, QStringLiteral("Text1"), QRect(64, 16, 177, 19));
-    m_text2 = field(m_frame1, QStringLiteral("Text2"), QRect(64, 40, 177, 19));
-    m_text3 = field(m_frame1, QStringLiteral("Text3"), QRect(64, 64, 225, 19));
+    m_frame1->setGeometry(8, 0, 297 + Wider, 97);
+    // The captions as wide as the longest in this font, and a gap before the fields.
+    const int captionWidth = fontMetrics().horizontalAdvance(QStringLiteral("Absender:")) + 2;
+    const int left = 8 + captionWidth + 6;
+    caption(m_frame1, QStringLiteral("Label1"), QStringLiteral("Absender:"), 16, captionWidth);
+    caption(m_frame1, QStringLiteral("Label2"), QStringLiteral("An:"), 40, captionWidth);
+    caption(m_frame1, QStringLiteral("Label3"), QStringLiteral("Betreff:"), 64, captionWidth);
+    const int imageLeft = 248 + Wider;
+    m_text1 = field(m_frame1, QStringLiteral("Text1"), QRect(left, 16, imageLeft - 7 - left, 19));
+    m_text2 = field(m_frame1, QStringLiteral("Text2"), QRect(left, 40, imageLeft - 7 - left, 19));
+    m_text3 = field(m_frame1, QStringLiteral("Text3"), QRect(left, 64, m_frame1->width() - 8 - left, 19));
     auto* image1 = new QLabel(m_frame1);
     image1->setObjectName(QStringLiteral("Image1"));
-    image1->setGeometry(248, 16, 40, 40);
+    image1->setGeometry(imageLeft, 16, 40, 40);
     image1->setScaledContents(true);
     image1->setPixmap(QPixmap(MailPicture::edit()));
 
     // Room left of the buttons for a failed save's reason.
     m_error->setObjectName(QStringLiteral("ErrorText"));
-    m_error->setGeometry(8, 99, 124, 36);
+    m_error->setGeometry(8, 99, 124 + Wider, 36);
     m_error->setWordWrap(true);
     m_error->setTextFormat(Qt::PlainText);
     QFont small = labelFont(false);

@@ -36,6 +36,12 @@ frmSysTrayAlert* SysTrayAlert::popup() const
 
 void SysTrayAlert::ShowAlert(const QByteArray& text, const QRect& trayIcon)
 {
+    // The first line says what happens, the others which mail ("Betreff:", "An:"); its "(ID n)" ends the first.
+    const qsizetype lineEnd = text.indexOf("\r\n");
+    const QByteArray first = text.left(lineEnd);
+    const qsizetype id = first.lastIndexOf("(ID ");
+    m_mailId = id >= 0 && first.endsWith(')') ? first.mid(id) : QByteArray();
+    m_mailLines = lineEnd < 0 ? QByteArray() : text.mid(lineEnd);
     if (!m_popup)
         m_popup = std::make_unique<frmSysTrayAlert>();
     m_popup->setMessage(text);
@@ -50,8 +56,12 @@ void SysTrayAlert::ShowAlert(const QByteArray& text, const QRect& trayIcon)
 
 void SysTrayAlert::SetAlertText(const QByteArray& text)
 {
-    if (popup())
-        m_popup->setMessage(text);
+    if (!popup())
+        return;
+    // A one-line outcome keeps naming the mail the pop-up was opened for.
+    if (text.contains('\n') || text.contains('\r'))
+        return m_popup->setMessage(text);
+    m_popup->setMessage(text + (m_mailId.isEmpty() ? QByteArray() : "  " + m_mailId) + m_mailLines);
 }
 
 void SysTrayAlert::CloseAlert()

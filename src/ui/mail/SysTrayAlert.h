@@ -26,7 +26,8 @@ public:
     // Shows the pop-up with the text next to the tray icon (an invalid rectangle where unknown), on
     // the icon's screen, else at the bottom right of the primary screen's available area.
     void ShowAlert(const QByteArray& text, const QRect& trayIcon = {});
-    // Replaces the message of an open pop-up; nothing happens when it is gone.
+    // Replaces the message of an open pop-up, a one-line text followed by the mail's ID, subject and
+    // recipient from the text it was shown with; nothing happens when it is gone.
     void SetAlertText(const QByteArray& text);
     // Closes the pop-up now (the caller has waited out its pause); nothing happens when it is gone.
     void CloseAlert();
@@ -36,6 +37,8 @@ public:
 
 private:
     std::unique_ptr<frmSysTrayAlert> m_popup;
+    QByteArray m_mailId;    // "(ID n)"
+    QByteArray m_mailLines; // CR LF "Betreff: …" CR LF "An: …"
 };
 
 } // namespace kadmel

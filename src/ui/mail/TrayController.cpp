@@ -11,7 +11,7 @@ namespace kadmel {
 
 QString trayTipText(bool active, const QString& progress)
 {
-    return QStringLiteral("Kadmel Mail System v3.0\r\nStatus:") +
+    return QStringLiteral("Kadmel Mail System v3.0\r\nStatus: ") +
            (active ? QStringLiteral("Aktif") : QStringLiteral("Inaktif")) +
            (progress.isEmpty() ? QString() : QStringLiteral("\r\n") + progress);
 }

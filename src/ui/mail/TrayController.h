@@ -13,7 +13,7 @@ class QWidget;
 
 namespace kadmel {
 
-// "Kadmel Mail System v3.0", CR LF, "Status:Aktif" or "Status:Inaktif"; a run's progress on a line of its own.
+// "Kadmel Mail System v3.0", CR LF, "Status: Aktif" or "Status: Inaktif"; a run's progress on a line of its own.
 QString trayTipText(bool active, const QString& progress = {});
 
 // The main window's life in the notification area: "Minimieren" hides it behind a tray icon
