@@ -1,6 +1,8 @@
 // kadmel-dienst: the engine on one program folder without a window, under systemd or in a terminal.
 #include "app/ProgramFolder.h"
 #include "app/SignalBridge.h"
+#include "control/ControlProtocol.h"
+#include "control/ControlServer.h"
 #include "engine/LogLine.h"
 #include "keyring/KeyringSecretStore.h"
 #include "service/ServiceHost.h"
@@ -88,5 +90,10 @@ int main(int argc, char* argv[])
     QObject::connect(&host, &kadmel::ServiceHost::finished, &app, [&] { app.exit(host.exitCode()); });
     if (!host.start())
         return host.exitCode();
+    // kadmelctl's way in; without it the service still sends, so a socket that cannot be made is only logged.
+    kadmel::ControlServer control(host.store(), host.dispatcher(), host.view(),
+                                  kadmel::control::controlSocketPath(choice.folder), {}, keyring.get());
+    if (!control.isListening())
+        kadmel::writeLogLine(kadmel::LogPriority::Warning, "kadmel-dienst: " + control.problem().toUtf8());
     return app.exec();
 }
