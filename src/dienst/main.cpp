@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <systemd/sd-daemon.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,6 +32,15 @@ bool hasSessionBus()
            (!runtime.isEmpty() && QFileInfo::exists(runtime + QStringLiteral("/bus")));
 }
 
+// Started by the system as a named user (kadmel-dienst@NAME) the service has no XDG_RUNTIME_DIR; that user's own
+// runtime folder, which a lingering user keeps, is where kadmelctl looks for its socket.
+void takeOwnRuntimeFolder()
+{
+    const QFileInfo own(QStringLiteral("/run/user/%1").arg(::geteuid()));
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && own.isDir() && own.ownerId() == ::geteuid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(own.filePath()));
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -43,6 +53,7 @@ int main(int argc, char* argv[])
     kadmel::setJournalPrefixes(qEnvironmentVariableIsSet("JOURNAL_STREAM") ||
                                qEnvironmentVariableIsSet("INVOCATION_ID"));
 
+    takeOwnRuntimeFolder();
     const QStringList args = QCoreApplication::arguments().mid(1);
     kadmel::ProgramFolderChoice choice;
     if (args.size() == 2 && args.at(0) == QLatin1String("--ordner")) {
