@@ -10,7 +10,8 @@ set(docdir ${CMAKE_INSTALL_DATADIR}/doc/kadmel)
 
 # Debian wants the manual page and the changelog compressed to the maximum, without a time stamp.
 set(kadmel_docs)
-foreach(pair "kadmel.1;kadmel.1.gz" "kadmelctl.1;kadmelctl.1.gz" "changelog;changelog.gz")
+foreach(pair "kadmel.1;kadmel.1.gz" "kadmelctl.1;kadmelctl.1.gz" "kadmel-dienst.8;kadmel-dienst.8.gz"
+             "changelog;changelog.gz")
     list(GET pair 0 source)
     list(GET pair 1 packed)
     add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/packaging/${packed}
@@ -21,9 +22,9 @@ foreach(pair "kadmel.1;kadmel.1.gz" "kadmelctl.1;kadmelctl.1.gz" "changelog;chan
 endforeach()
 add_custom_target(kadmel_docs ALL DEPENDS ${kadmel_docs})
 
-install(TARGETS kadmel kadmelctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS kadmel kadmelctl kadmel-dienst RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # A stripped install also drops the compiler's .comment and .note sections, as Debian's own tools do.
-foreach(program kadmel kadmelctl)
+foreach(program kadmel kadmelctl kadmel-dienst)
     install(CODE "if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\" COMMAND_ERROR_IS_FATAL ANY)
@@ -37,6 +38,19 @@ foreach(size 16 32 64)
 endforeach()
 install(FILES ${PROJECT_BINARY_DIR}/packaging/kadmel.1.gz ${PROJECT_BINARY_DIR}/packaging/kadmelctl.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/kadmel-dienst.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+# The service's units where this system's systemd looks for them (Debian 12: system units below /lib).
+find_package(PkgConfig REQUIRED)
+pkg_get_variable(KADMEL_SYSTEM_UNIT_DIR systemd systemdsystemunitdir)
+pkg_get_variable(KADMEL_USER_UNIT_DIR systemd systemduserunitdir)
+if(NOT KADMEL_SYSTEM_UNIT_DIR)
+    set(KADMEL_SYSTEM_UNIT_DIR /lib/systemd/system)
+endif()
+if(NOT KADMEL_USER_UNIT_DIR)
+    set(KADMEL_USER_UNIT_DIR /usr/lib/systemd/user)
+endif()
+install(FILES ${packaging}/kadmel-dienst.service DESTINATION ${KADMEL_USER_UNIT_DIR})
+install(FILES ${packaging}/kadmel-dienst@.service DESTINATION ${KADMEL_SYSTEM_UNIT_DIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${packaging}/copyright ${PROJECT_BINARY_DIR}/packaging/changelog.gz
         DESTINATION ${docdir})
 

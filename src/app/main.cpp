@@ -83,6 +83,13 @@ int main(int argc, char* argv[])
     if (!lock.tryLock()) {
         if (!lock.errorString().isEmpty())
             return refuseStart(argc, argv, lock.errorString());
+        // The service has no window to bring forward: one folder is served by the one or the other.
+        if (lock.heldByService())
+            return refuseStart(argc, argv,
+                               QStringLiteral("Im Programmordner „%1“ läuft bereits als Dienst %2. Bitte den Dienst "
+                                              "mit kadmelctl bedienen oder ihn zuerst beenden (etwa mit „systemctl "
+                                              "--user stop kadmel-dienst“).")
+                                   .arg(folder, lock.holderText()));
         // Another instance runs on this folder: it comes forward, and this one ends without a message.
         if (raiseRunningInstance(argc, argv, folder) != Raised::NoAnswer)
             return 0;

@@ -9,6 +9,7 @@
 #include "engine/JobDirectory.h"
 #include "engine/JobIntake.h"
 #include "engine/JobParser.h"
+#include "engine/LogLine.h"
 #include "engine/OffThread.h"
 #include "engine/Pacing.h"
 #include "engine/Receipt.h"
@@ -24,7 +25,6 @@
 #include <QSet>
 #include <QTimer>
 
-#include <cstdio>
 #include <optional>
 
 namespace kadmel {
@@ -35,13 +35,6 @@ constexpr char CrLf[] = "\r\n";
 QByteArray idSuffix(qint16 id)
 {
     return "  (ID " + QByteArray::number(id) + ')';
-}
-
-// Standard error is what the desktop session's journal collects.
-void logLine(const QByteArray& line)
-{
-    std::fputs((line + '\n').constData(), stderr);
-    std::fflush(stderr);
 }
 
 qint64 wallClock()
@@ -141,17 +134,20 @@ Dispatcher::Dispatcher(Store& store, DispatcherView& view, EngineTimings timings
             [this](qint16 id, const QByteArray& name) { d->receipts.remember(id, name); });
     connect(&d->intake, &JobIntake::refused, this,
             [this](const QByteArray& name, const QByteArray& reason, const MailRecord& job) {
-                logLine(refusalLogLine(name, reason));
+                writeLogLine(LogPriority::Failure, refusalLogLine(name, reason));
                 d->receipts.refused(name, reason, job);
                 writeReceipts();
             });
     // The filing's listeners, in this order: the log line, the receipt, the window, the alert's pause,
     // whose end makes the mail done.
-    connect(&d->filing, &Filing::filed, this, [this](qint16 id) {
+    connect(&d->filing, &Filing::filed, this, [this](qint16 id, bool sent) {
         const QMap<qint16, QDateTime> next = d->filing.retryTimes();
         const auto due = next.constFind(id);
-        logLine(
-            outcomeLogLine(id, d->store.tables().mail(id), due == next.cend() ? std::nullopt : std::optional(*due)));
+        // A failure that is tried again is a warning; one that stays is a failure.
+        const LogPriority priority =
+            sent ? LogPriority::Delivery : (due == next.cend() ? LogPriority::Failure : LogPriority::Warning);
+        writeLogLine(priority, outcomeLogLine(id, d->store.tables().mail(id),
+                                              due == next.cend() ? std::nullopt : std::optional(*due)));
     });
     connect(&d->filing, &Filing::filed, this, [this](qint16 id) {
         d->receipts.owe(id, false);
@@ -474,7 +470,7 @@ void Dispatcher::sendInHand(const MailInHand& hand, bool manual)
     d->alertPause.mailInHand();
     // Counted before anything goes out, so that no crash can leave a mail uncounted.
     if (const QString problem = d->pacing.count(); !problem.isEmpty()) {
-        logLine(toAnsi(problem));
+        writeLogLine(LogPriority::Warning, toAnsi(problem));
         d->view.setMessage(toAnsi(problem));
     }
     showProgress(hand);

@@ -25,6 +25,21 @@ qint64 InstanceLock::namedProcess() const
     return pid;
 }
 
+bool InstanceLock::heldByService() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    return m_lock.getLockInfo(&pid, &host, &application) && application == QLatin1String(ServiceProgram);
+}
+
+QString InstanceLock::holderText() const
+{
+    const qint64 pid = namedProcess();
+    const QString program = heldByService() ? QLatin1String(ServiceProgram) : QStringLiteral("kadmel");
+    return pid > 0 ? QStringLiteral("(%1, Prozess %2)").arg(program).arg(pid) : QStringLiteral("(%1)").arg(program);
+}
+
 bool InstanceLock::failed()
 {
     switch (m_lock.error()) {

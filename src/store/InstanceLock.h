@@ -20,8 +20,15 @@ public:
     // The process of this host that the lock file names (the running instance when tryLock() found the
     // folder held), or 0.
     qint64 namedProcess() const;
+    // Whether the lock file names the service (kadmel-dienst) rather than the window: the lock file holds the
+    // name of the holder's executable.
+    bool heldByService() const;
+    // "(kadmel-dienst, Prozess 4711)": the holder for a German message, its process where this host knows it.
+    QString holderText() const;
     // German, for the user: why the lock file could not be written.
     const QString& errorString() const { return m_error; }
+
+    static constexpr char ServiceProgram[] = "kadmel-dienst";
 
 private:
     bool failed();
