@@ -5,6 +5,7 @@
 #include "control/ControlServer.h"
 #include "engine/LogLine.h"
 #include "keyring/KeyringSecretStore.h"
+#include "reports/ReportReading.h"
 #include "service/ServiceHost.h"
 #include "store/InstanceLock.h"
 
@@ -106,5 +107,9 @@ int main(int argc, char* argv[])
                                   kadmel::control::controlSocketPath(choice.folder), {}, keyring.get());
     if (!control.isListening())
         kadmel::writeLogLine(kadmel::LogPriority::Warning, "kadmel-dienst: " + control.problem().toUtf8());
+    // Delivery reports from the mailbox, when [Rueckmeldungen] names one; none is taken once the end began.
+    kadmel::ReportReading reports(host.store(), host.dispatcher(), host.view(), keyring.get());
+    QObject::connect(&bridge, &kadmel::SignalBridge::terminationRequested, &reports, &kadmel::ReportReading::stop);
+    reports.start();
     return app.exec();
 }

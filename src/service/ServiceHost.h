@@ -53,7 +53,7 @@ public:
 
     Store& store() { return *m_store; }
     Dispatcher& dispatcher() { return *m_dispatcher; }
-    const ServiceView& view() const { return m_view; }
+    ServiceView& view() { return m_view; }
 
 Q_SIGNALS:
     void finished();
