@@ -153,6 +153,14 @@ void MailboxWatch::handled(bool ours)
     taken(uid);
 }
 
+void MailboxWatch::putBack()
+{
+    if (!std::exchange(m_inHand, std::nullopt))
+        return;
+    m_queue.clear();
+    fetchNext();
+}
+
 void MailboxWatch::taken(quint32 uid)
 {
     MailboxState next = *m_state;

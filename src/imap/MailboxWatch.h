@@ -47,6 +47,9 @@ public:
     // The message of the last messageFetched() was taken: its UID counts as seen, and a report of ours (`ours`) is
     // moved where Verschieben says. Then the next one comes.
     void handled(bool ours);
+    // The message of the last messageFetched() could not be taken now: this look ends without counting it, and
+    // the next look fetches it again.
+    void putBack();
 
 Q_SIGNALS:
     // One message (at most ImapSession::MaxMessageBytes of it); the next only after handled().

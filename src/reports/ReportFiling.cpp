@@ -126,9 +126,13 @@ void ReportFiling::fileWaiting()
         const DeliveryReport report = m_waiting.takeFirst();
         // Looked up again: a command may have renumbered or removed the mail meanwhile.
         const qint16 id = mailOf(report);
+        m_notSaved = false;
         if (id)
             alert = file(report, id) || alert;
-        Q_EMIT taken(id > 0 || (report.kind == ReportKind::Failure && removedMailRefused(report)));
+        if (m_notSaved)
+            Q_EMIT notTaken();
+        else
+            Q_EMIT taken(id > 0 || (report.kind == ReportKind::Failure && removedMailRefused(report)));
     }
     if (alert) // in the tray the alert shows the outcome before anything goes on
         return m_alert.begin();
@@ -140,10 +144,13 @@ bool ReportFiling::file(const DeliveryReport& report, qint16 id)
     const MailRecord& mail = m_store.tables().mail(id);
     const bool failure = report.kind == ReportKind::Failure;
     const QByteArray block = findingsBlock(failure, findingsOf(report), QDateTime::currentDateTime());
+    const auto [folder, pos] = placeOf(m_store.tables(), id);
+    // A kill between the mail's save and the index's left it refused but among the sent: the move is finished.
+    if (failure && folder == SentFolder && isResult(mail.Status, ResultCode::Undeliverable))
+        return fail(id, pos, {});
     // A mail a report refused already knows its outcome; the same findings again are the same report.
     if (isResult(mail.Status, ResultCode::Undeliverable) || holdsFindings(mail.Log, block))
         return false;
-    const auto [folder, pos] = placeOf(m_store.tables(), id);
     if (failure && folder == SentFolder && isResult(mail.Status, ResultCode::Sent))
         return fail(id, pos, block);
     note(id, folder, block, failure);
@@ -154,11 +161,14 @@ bool ReportFiling::fail(qint16 id, qint16 pos, const QByteArray& block)
 {
     MailRecord& mail = m_store.tables().mail(id);
     const MailRecord before = mail;
-    mail.Status = codeBytes(ResultCode::Undeliverable);
-    appendFindings(mail.Log, block);
+    if (!block.isEmpty()) {
+        mail.Status = codeBytes(ResultCode::Undeliverable);
+        appendFindings(mail.Log, block);
+    }
     QString error;
     if (!m_store.SaveMail(id, &error)) {
         mail = before; // still sent: the report is read again at the next look into the mailbox
+        m_notSaved = true;
         m_view.setMessage("R\xFC"
                           "ckmeldung zur E-Mail (ID " +
                           QByteArray::number(id) + ") konnte nicht gespeichert werden: " + toAnsi(error));

@@ -31,6 +31,8 @@ Q_SIGNALS:
     // `ours`: the message was a report of one of our mails and is filed. Within take() while the dispatcher is idle,
     // otherwise once it has become idle; false at once while 100 reports wait already.
     void taken(bool ours);
+    // Instead of taken(): the report is ours but the mail could not be saved; it must be read again later.
+    void notTaken();
 
 private:
     // The mail the report names: its ID, 0 for none. A report whose two IDs name two mails names none.
@@ -48,6 +50,7 @@ private:
 
     Store& m_store;
     Dispatcher& m_dispatcher;
+    bool m_notSaved = false; // the last file() could not save its mail
     DispatcherView& m_view;
     AlertPause m_alert;
     QList<DeliveryReport> m_waiting; // reports of our mails that came while a mail was in hand

@@ -21,6 +21,7 @@ ReportReading::ReportReading(Store& store, Dispatcher& dispatcher, DispatcherVie
     connect(&m_watch, &MailboxWatch::messageFetched, &m_filing, qOverload<const QByteArray&>(&ReportFiling::take));
     // Queued: the filing may answer inside take(), and the watch must not fetch the next one from there.
     connect(&m_filing, &ReportFiling::taken, &m_watch, &MailboxWatch::handled, Qt::QueuedConnection);
+    connect(&m_filing, &ReportFiling::notTaken, &m_watch, &MailboxWatch::putBack, Qt::QueuedConnection);
     connect(&m_watch, &MailboxWatch::problem, this, [&view](const QByteArray& text) { view.setMessage(text); });
 }
 
