@@ -1,7 +1,10 @@
 #include "reports/ReportFiling.h"
+#include "reports/ReportReading.h"
 #include "store/DeliveryOutcome.h"
 #include "store/MailExtras.h"
 #include "store/PermanentRemoval.h"
+#include "store/StorePaths.h"
+#include "support/Dovecot.h"
 #include "support/EngineBench.h"
 #include "support/SmtpSink.h"
 
@@ -120,6 +123,29 @@ private Q_SLOTS:
         QCOMPARE(takenAgain.takeFirst().at(0).toBool(), true);
         QVERIFY(bytesAt(receipts + "/b.zub.txt").startsWith("ID=\r\nStatus=unzustellbar\r\nCode=ERRMessage12\r\n"));
         QVERIFY(bytesAt(receipts + "/b.zub.txt").contains("Antwort=4.4.7\r\n"));
+    }
+
+    // The road of the window and the service: a report put into a real mailbox fails its mail.
+    void readBackFromTheMailbox()
+    {
+        Dovecot dovecot;
+        SmtpSink sink;
+        QVERIFY(dovecot.start() && sink.isRunning());
+        EngineBench bench(sink.port());
+        writeBytes(iniFilePathIn(bench.program),
+                   "[Rueckmeldungen]\r\nPostfach=localhost:" + QByteArray::number(dovecot.starttlsPort()) + "\r\n");
+        bench.store.settings().SmtpUser = "kadmel"; // the sending's sign-in opens the mailbox
+        bench.store.settings().SmtpPassword = "geheim";
+        Dispatcher& dispatcher = bench.restart();
+        bench.writeRawJob("a.zub", "@@FR rechnung@firma.example@@TO kunde@firma.example@@SB Rechnung@@\r\n\r\nText");
+        QCOMPARE(dispatcher.StartProcessing(), StartCheck::Ok);
+        QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(SentFolder), 1, 20000);
+        ReportReading reading(bench.store, dispatcher, bench.view, nullptr,
+                              {300, {10000, 30000, dovecot.caCertificates()}});
+        reading.start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(reportMailboxPathIn(bench.program)), 20000); // counted from here
+        dovecot.deliver(report(messageIdOf(bench.store.tables().mail(1)), "failed"));
+        QTRY_COMPARE_WITH_TIMEOUT(bench.store.tables().count(FailedFolder), 1, 20000);
     }
 };
 
