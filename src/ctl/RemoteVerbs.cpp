@@ -63,14 +63,14 @@ bool setUpArguments(QStringList& args, QString* problem)
         }
     }
     if (passwordWays > 1) {
-        *problem = QStringLiteral("einrichten: das Kennwort entweder mit --kennwort oder mit --kennwort-stdin.");
+        *problem = QStringLiteral("einrichten: das Passwort entweder mit --kennwort oder mit --kennwort-stdin.");
         return false;
     }
     if (passwordWays == 1) {
         const std::optional<QString> password =
-            fromStdin ? readLineFromStdin() : askWithoutEcho(QStringLiteral("Kennwort: "));
+            fromStdin ? readLineFromStdin() : askWithoutEcho(QStringLiteral("Passwort: "));
         if (!password) {
-            *problem = QStringLiteral("einrichten: kein Kennwort gelesen.");
+            *problem = QStringLiteral("einrichten: kein Passwort gelesen.");
             return false;
         }
         request << QStringLiteral("--kennwort") << *password;

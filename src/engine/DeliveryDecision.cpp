@@ -10,7 +10,7 @@ DeliveryDecision refused(RefusedPart part, StartCheck check, const QString& reas
 
 QString missingForSignIn(const char* field)
 {
-    return QStringLiteral("Die Anmeldung mit Kennwort ist gewählt, aber %1 fehlt. Bitte die Einstellungen prüfen.")
+    return QStringLiteral("Die Anmeldung mit Passwort ist gewählt, aber %1 fehlt. Bitte die Einstellungen prüfen.")
         .arg(QLatin1String(field));
 }
 
@@ -38,7 +38,7 @@ DeliveryDecision decideDelivery(const Settings& settings, const KadmelIni& ini)
         if (blankAfterTrim(settings.SmtpUser))
             return refused(RefusedPart::SignIn, StartCheck::IncompleteSmtp, missingForSignIn("der Benutzername"));
         if (blankAfterTrim(settings.SmtpPassword))
-            return refused(RefusedPart::SignIn, StartCheck::IncompleteSmtp, missingForSignIn("das Kennwort"));
+            return refused(RefusedPart::SignIn, StartCheck::IncompleteSmtp, missingForSignIn("das Passwort"));
     }
 
     DeliveryDecision decision;

@@ -275,7 +275,7 @@ struct ImapSession::Private
         } else {
             const QByteArray user = imapQuoted(server.user), password = imapQuoted(server.password);
             if (offers("LOGINDISABLED") || user.isEmpty() || password.isEmpty())
-                return finish("Der Server l\xE4sst keine Anmeldung mit Kennwort zu");
+                return finish("Der Server l\xE4sst keine Anmeldung mit Passwort zu");
             return command("LOGIN " + user + ' ' + password, Step::SignIn);
         }
         responseSent = offers("SASL-IR");

@@ -20,7 +20,7 @@ MailboxPlan decideMailbox(const Settings& settings, const KadmelIni& ini)
     const SmtpServer& smtp = delivery.plan->server;
     // Sending may go without a sign-in; an inbox never opens without one.
     if (!delivery.plan->oauth && (smtp.SMTPAuthUser.trimmed().isEmpty() || smtp.SMTPAuthPass.isEmpty())) {
-        plan.problem = QStringLiteral("Für das Postfach fehlen Benutzername oder Kennwort.");
+        plan.problem = QStringLiteral("Für das Postfach fehlen Benutzername oder Passwort.");
         return plan;
     }
     plan.mailbox = ini.reportMailbox;

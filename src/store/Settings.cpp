@@ -36,7 +36,7 @@ QString missingStartField(const Settings& settings, const AuthSetting& auth)
     if (blankAfterTrim(settings.SmtpUser))
         return QStringLiteral("Benutzername");
     if (!auth.usesOAuth())
-        return blankAfterTrim(settings.SmtpPassword) ? QStringLiteral("Kennwort") : QString();
+        return blankAfterTrim(settings.SmtpPassword) ? QStringLiteral("Passwort") : QString();
     if (auth.tokenUrl.trimmed().isEmpty())
         return QStringLiteral("Token-Adresse");
     if (auth.clientId.trimmed().isEmpty())

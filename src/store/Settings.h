@@ -47,7 +47,7 @@ enum class StartCheck
 bool blankAfterTrim(const QByteArray& text);
 
 // The field the start check finds missing, as the settings dialog labels it ("SMTP Server", "Benutzername",
-// "Kennwort", "Token-Adresse", …), empty when none is: a password sign-in needs user and password, none
+// "Passwort", "Token-Adresse", …), empty when none is: a password sign-in needs user and password, none
 // neither of them, OAuth 2.0 user, token address, client ID and the secret (service account) or the refresh
 // token (a person's sign-in).
 QString missingStartField(const Settings& settings, const AuthSetting& auth);

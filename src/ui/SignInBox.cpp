@@ -77,7 +77,7 @@ SignInBox::SignInBox(Prompts& prompts, const SignInSetup& setup, QWidget* parent
 {
     setObjectName(QStringLiteral("SignInBox"));
     m_method->setObjectName(QStringLiteral("SignInMethod"));
-    m_method->addItem(QStringLiteral("Kennwort"), int(AuthMethod::Kennwort));
+    m_method->addItem(QStringLiteral("Passwort"), int(AuthMethod::Kennwort));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Dienstkonto)"), int(AuthMethod::OAuth2Dienst));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Browser-Anmeldung)"), int(AuthMethod::OAuth2Browser));
     m_method->addItem(QStringLiteral("OAuth 2.0 (Gerätecode)"), int(AuthMethod::OAuth2Device));

@@ -216,7 +216,7 @@ private Q_SLOTS:
         bench.store.settings().UseSpa = 2;
         const QByteArray oauth = "[Anmeldung]\nVerfahren=oauth2-dienst\nClientId=id\nTokenAdresse=" + endpoint.url();
         const std::tuple<QByteArray, StartCheck, QByteArray, QByteArray> rows[] = {
-            {"", StartCheck::IncompleteSmtp, "ERRMessage10", "aber das Kennwort fehlt"}, // never sent without AUTH
+            {"", StartCheck::IncompleteSmtp, "ERRMessage10", "aber das Passwort fehlt"}, // never sent without AUTH
             {"[Anmeldung]\nVerfahren=SAML\n", StartCheck::UnusableSignIn, "ERRMessage10", "\x84SAML\x93 ist unbekannt"},
             {oauth + "\nClientGeheimnis=KaL", StartCheck::OAuthNeedsEncryption, "ERRMessage8",
              "OAuth 2.0 erfordert eine verschl\xFCsselte Verbindung."},

@@ -94,7 +94,7 @@ private Q_SLOTS:
         for (const auto& [server, user, password, useSpa, auth, folder, missing] :
              {Row{"mx", "u", " p ", 0, kennwort, "C:\\", ""}, Row{"   ", "u", "p", 2, kennwort, "/srv", "SMTP Server"},
               Row{"\t", "u", "p", 2, kennwort, "/srv", ""}, Row{"mx", " ", " ", 0, kennwort, {}, "Benutzername"},
-              Row{"mx", "u", " ", 2, kennwort, "/srv", "Kennwort"}, Row{"mx", {}, {}, 1, kennwort, "/srv", ""},
+              Row{"mx", "u", " ", 2, kennwort, "/srv", "Passwort"}, Row{"mx", {}, {}, 1, kennwort, "/srv", ""},
               Row{"mx", "u", "p", 2, kennwort, "C:", ""}, Row{"mx", "u", {}, 2, dienst, "/srv", ""},
               Row{"mx", {}, {}, 1, dienst, "/srv", "Benutzername"}, Row{"mx", "u", {}, 1, noId, "/srv", "Client-ID"},
               Row{"mx", "u", "p", 2, noSecret, "/srv", "Client-Geheimnis"},

@@ -192,7 +192,7 @@ void TestSettingsDialog::signInChoiceRoundTrips()
         const auto line = [&dialog](const char* name) { return child<QLineEdit>(dialog, name); };
         auto* method = child<QComboBox>(dialog, "SignInMethod");
         auto* oauth = child<QGroupBox>(dialog, "SignInBox");
-        QVERIFY(method->currentText() == QStringLiteral("Kennwort") && !oauth->isVisible() &&
+        QVERIFY(method->currentText() == QStringLiteral("Passwort") && !oauth->isVisible() &&
                 line("Text3")->isEnabled());
         method->setCurrentIndex(1); // the service account needs no authorisation address, and no password
         QVERIFY(oauth->isVisible() && !line("AuthorizationUrl")->isVisible() && !line("Text3")->isEnabled());
