@@ -40,6 +40,7 @@ struct Run
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen")); // for the window
         env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
         env.insert(QStringLiteral("INVOCATION_ID"), QStringLiteral("0123456789abcdef0123456789abcdef"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), scratch); // where kadmelctl finds the service
         process.setProcessEnvironment(env);
         // Read as they come: a full queue would hold the sender up.
         QObject::connect(new QSocketNotifier(notifySocket, QSocketNotifier::Read, &process),
@@ -100,6 +101,18 @@ private Q_SLOTS:
         const QByteArray mapped = maps.readAll();
         QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Widgets") && !mapped.contains("libQt6Gui"));
         QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("<6>kadmel: ID 1 an <bob@example.com>: gesendet"), 5000);
+        // kadmelctl reaches the running service; its --json read back by Python.
+        QProcess ctl;
+        ctl.setProcessEnvironment(service.process.processEnvironment());
+        ctl.start(
+            QStringLiteral("sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("\"$0\" --ordner \"$1\" --json status | python3 -c 'import json,sys; a=[json.loads(l) "
+                            "for l in sys.stdin]; print(a[-1][\"code\"], any(\"aktiv\" in l.get(\"meldung\",\"\") "
+                            "for l in a))'"),
+             Bin + QStringLiteral("kadmelctl"), bench.program});
+        QVERIFY(ctl.waitForFinished(20000));
+        QCOMPARE(ctl.readAllStandardOutput().trimmed(), QByteArray("0 True"));
         QVERIFY(service.terminate() >= 0 && service.process.exitCode() == 0);
         QVERIFY(service.notifications().contains("WATCHDOG=1\n") && service.notified.contains("STOPPING=1\n"));
         for (const QByteArray& line : service.log().trimmed().split('\n'))
