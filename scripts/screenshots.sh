@@ -14,8 +14,8 @@ mkdir -p "$work/program/Mails" "$out"
 bash "$root/scripts/install-deps.sh" pkg-config openbox qt6-gtk-platformtheme gnome-themes-extra
 g++ -std=c++20 -fPIC -O1 -DQT_NO_KEYWORDS -I"$root/src" $(pkg-config --cflags Qt6Widgets Qt6Network) \
     "$root/tools/screenshots/capture.cpp" "$root/tools/screenshots/MailWindowShots.cpp" \
-    "$build/src/libkadmel_ui.a" "$build/src/libkadmel_core.a" \
-    $(pkg-config --libs Qt6Widgets Qt6Network) -o "$work/capture"
+    "$build/src/libkadmel_ui.a" "$build/src/libkadmel_reports.a" "$build/src/libkadmel_core.a" \
+    $(pkg-config --libs Qt6Widgets Qt6Network gmime-3.0) -o "$work/capture"
 
 # A sample store: settings, a folder index and eight mails over the three folders.
 watch=/tmp/KADMEL  # a folder that exists, so the picker opens there
@@ -62,8 +62,10 @@ for number, (sender, to, subject, status, home) in enumerate(mails, start=1):
         log_received[2:2] = ["250 OK\r\n", "550 5.1.1 <%s>: Mailbox unavailable\r\n" % to]
     size = "%d Bytes" % len(enc(body))
     date = "06.12.2026 %02d:%02d:11" % (8 + number, 5 * number)
+    entered = "06.12.2026 %02d:%02d:07" % (8 + number, 5 * number - 3)  # the job came in a little before
+    reserved = "<%d.shot@kadmel.example>@@EG %s" % (number, entered)
     write(os.path.join("Mails", "Mail(%d).zub" % number),
-          array(log_sent, string) + array(log_received, string) + string("") + string(sender) + string(to)
+          array(log_sent, string) + array(log_received, string) + string(reserved) + string(sender) + string(to)
           + string(subject) + string(body) + string(date) + string(size) + string(status))
 index = integers(len(folders[1]) - 1, len(folders[2]) - 1, len(folders[3]) - 1, len(mails))
 index += b"".join(array(folders[f], lambda v: integers(v)) for f in (1, 2, 3))

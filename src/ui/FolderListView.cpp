@@ -100,8 +100,8 @@ void FolderListView::fitColumns()
     if (last < 1)
         return;
     // The free texts give way first, down to their headers, while ID, dates and size stay whole: so far the
-    // last (Status) takes what they give up, until it holds a reply's first words after the kind and code. In a
-    // list narrower still all give way, down to their headers, Status to its kind and code. Narrower than that,
+    // last (Status) takes what they give up, until it holds its kind and code (the reply's words come with the
+    // room the others leave). In a list narrower still all give way, down to their headers. Narrower than that,
     // the list scrolls sideways rather than cut every column to a few letters.
     QList<int> least, headers;
     for (int c = 0; c < last; ++c) {
@@ -109,8 +109,8 @@ void FolderListView::fitColumns()
         headers.append(listColumnWidth(*this, c, 0, false));
     }
     const int room = viewport()->width();
-    const int lastLeast = std::max(listColumnWidth(*this, last, 0, false), statusColumnWidth(*this, false));
-    QList<int> widths = fittedWidths(m_wanted.first(last), least, room - statusColumnWidth(*this, true));
+    const int lastLeast = std::max(listColumnWidth(*this, last, 0, false), statusColumnWidth(*this));
+    QList<int> widths = fittedWidths(m_wanted.first(last), least, room - lastLeast);
     if (std::accumulate(widths.begin(), widths.end(), lastLeast) > room)
         widths = fittedWidths(widths, headers, room - lastLeast);
     m_fitting = true;

@@ -101,10 +101,9 @@ int listColumnWidth(const QTableView& view, int column, int designPixels, bool w
     return std::max({designPixels, headerWidth, longest.isEmpty() ? 0 : cellWidth(view, column, longest)});
 }
 
-int statusColumnWidth(const QTableView& view, bool withReply)
+int statusColumnWidth(const QTableView& view)
 {
-    const QString reply = withReply ? QStringLiteral(" 5.1.1 Mailbox") : QString();
-    return cellWidth(view, FolderListModel::StatusColumn, longestKindText() + QStringLiteral(" – 550") + reply);
+    return cellWidth(view, FolderListModel::StatusColumn, longestKindText() + QStringLiteral(" – 550"));
 }
 
 } // namespace kadmel

@@ -18,7 +18,7 @@ QString longestCellText(int column);
 // A folder list column's width: the design width, or more where its header (with a sort arrow) or,
 // when asked, its longest text would not fit.
 int listColumnWidth(const QTableView& view, int column, int designPixels, bool withLongestText = true);
-// Room in the Status column for a failure's kind and code, and with the reply's first words.
-int statusColumnWidth(const QTableView& view, bool withReply);
+// Room in the Status column for a failure's kind and code.
+int statusColumnWidth(const QTableView& view);
 
 } // namespace kadmel

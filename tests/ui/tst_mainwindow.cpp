@@ -327,7 +327,7 @@ void TestMainWindow::rememberedWidthsAndKeyboard()
     QTableView* list = window.list(SentFolder);
     QTRY_VERIFY(list->verticalScrollBar()->isVisible() &&
                 list->horizontalHeader()->length() <= list->viewport()->width());
-    QVERIFY(list->columnWidth(FolderListModel::StatusColumn) >= statusColumnWidth(*list, false));
+    QVERIFY(list->columnWidth(FolderListModel::StatusColumn) >= statusColumnWidth(*list));
     const QList<int> kept = window.currentPlacement().columns.at(0); // Eingang at 4 has a width of its own
     QCOMPARE(kept.first(4) + kept.sliced(5, 2), wide.columns.at(0).first(6));
 
