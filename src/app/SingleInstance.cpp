@@ -1,12 +1,12 @@
 #include "app/SingleInstance.h"
 
-#include <QCryptographicHash>
+#include "engine/LocalSocketRules.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -16,27 +16,14 @@ namespace {
 
 const QByteArray Raise = "raise\n";
 
-#ifdef Q_OS_UNIX
-// A real folder (no link) of this user that neither group nor others may enter.
-bool isPrivateFolder(const QString& path)
-{
-    struct stat info = {};
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-}
-#endif
-
 // True when the other end of the socket runs as this user; where the system cannot tell, the folder's
 // rights are the only guard.
 bool peerIsThisUser(qintptr descriptor)
 {
-#if defined(Q_OS_LINUX)
-    struct ucred credentials = {};
-    socklen_t length = sizeof credentials;
-    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-           credentials.uid == ::geteuid();
+    const std::optional<unsigned> peer = peerUserId(descriptor);
+#ifdef Q_OS_UNIX
+    return !peer || *peer == ::geteuid();
 #else
-    Q_UNUSED(descriptor);
     return true;
 #endif
 }
@@ -66,11 +53,7 @@ QString instanceServerName(const QString& programFolder)
     const QString folder = instanceSocketFolder();
     if (folder.isEmpty())
         return {};
-    // A hash keeps the name short enough for a socket path whatever the folder's length.
-    const QString canonical = QDir(programFolder).canonicalPath();
-    const QByteArray path = (canonical.isEmpty() ? QDir(programFolder).absolutePath() : canonical).toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(24);
-    const QString name = QStringLiteral("kadmel-") + QString::fromLatin1(hash);
+    const QString name = QStringLiteral("kadmel-") + programFolderKey(programFolder);
 #ifdef Q_OS_UNIX
     return folder + QLatin1Char('/') + name;
 #else

@@ -1,12 +1,11 @@
 #include "control/ControlProtocol.h"
 
-#include <QCryptographicHash>
-#include <QDir>
+#include "engine/LocalSocketRules.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 
-#ifdef Q_OS_LINUX
-#include <sys/socket.h>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
 
@@ -31,24 +30,17 @@ QString controlSocketPath(const QString& programFolder)
     const QString folder = controlSocketFolder();
     if (folder.isEmpty())
         return {};
-    // A hash keeps the path short enough for a socket whatever the folder's length; the canonical path makes a
-    // link to the folder the same folder.
-    const QString canonical = QDir(programFolder).canonicalPath();
-    const QByteArray path = (canonical.isEmpty() ? QDir(programFolder).absolutePath() : canonical).toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(24);
-    return folder + QStringLiteral("/ctl-") + QString::fromLatin1(hash);
+    return folder + QStringLiteral("/ctl-") + programFolderKey(programFolder);
 }
 
 bool peerAllowed(qintptr descriptor)
 {
-#ifdef Q_OS_LINUX
-    struct ucred credentials = {};
-    socklen_t length = sizeof credentials;
-    return ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 &&
-           (credentials.uid == ::geteuid() || credentials.uid == 0);
+    // Where the system cannot tell who calls, nobody is listened to.
+    const std::optional<unsigned> peer = peerUserId(descriptor);
+#ifdef Q_OS_UNIX
+    return peer && (*peer == ::geteuid() || *peer == 0);
 #else
-    Q_UNUSED(descriptor);
-    return false; // no way to tell who calls: nobody is listened to
+    return false;
 #endif
 }
 

@@ -2,26 +2,13 @@
 
 #include "control/ControlProtocol.h"
 #include "control/ControlReply.h"
+#include "engine/LocalSocketRules.h"
 #include "store/FileAccess.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace kadmel {
-namespace {
-
-// A real folder (no link) of this user that neither group nor others may enter.
-bool isPrivateFolder(const QString& path)
-{
-    struct stat info = {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
-           info.st_uid == ::geteuid() && (info.st_mode & 077) == 0;
-}
-
-} // namespace
 
 ControlServer::ControlServer(Store& store, Dispatcher& dispatcher, const ServiceView& view, const QString& socketPath,
                              const ControlTimings& timings, SecretStore* secrets, QObject* parent)
