@@ -176,24 +176,32 @@ void ControlVerbs::remove(const QStringList& args, ControlReply* reply)
     if (!m_dispatcher.beginCommand())
         return reply->refuse(QStringLiteral("Es wurde nichts entfernt: ") + Busy);
     // First the moves to the deleted folder, as one command; then those already there go for good, as another.
+    // The window's moves: one step on disk per folder.
     CommandChanges changes;
-    QList<qint16> forGood;
+    QList<qint16> forGood, fromFolder[2]; // sent, failed
     bool failed = false;
     for (const qint16 id : *ids) {
-        qint16 pos = 0;
-        const int folder = folderHolding(m_store.tables(), id, &pos);
-        QString error;
+        const int folder = folderHolding(m_store.tables(), id);
         if (folder == DeletedFolder) {
             forGood.append(id);
-        } else if (folder == 0) {
-            failed = true;
-            reply->say(QStringLiteral("E-Mail (ID %1) steht in keinem Ordner.").arg(id));
-        } else if (m_store.moveToDeleted(folder, pos, 1, &error) == 1) {
-            changes.moves.append({MailChange::Kind::Moved, id, DeletedFolder, folder, pos});
-            reply->say(QStringLiteral("E-Mail (ID %1) nach „Gelöschte Objekte“ verschoben.").arg(id));
+        } else if (folder == SentFolder || folder == FailedFolder) {
+            fromFolder[folder - 1].append(id);
         } else {
             failed = true;
-            reply->say(QStringLiteral("E-Mail (ID %1) nicht entfernt: %2").arg(id).arg(error));
+            reply->say(QStringLiteral("E-Mail (ID %1) steht in keinem Ordner.").arg(id));
+        }
+    }
+    for (const int folder : {SentFolder, FailedFolder}) {
+        if (fromFolder[folder - 1].isEmpty())
+            continue;
+        const CommandOutcome outcome = moveMailsToDeleted(m_store, folder, fromFolder[folder - 1]);
+        changes.moves += outcome.changes.moves;
+        for (const MailChange& move : outcome.changes.moves)
+            reply->say(QStringLiteral("E-Mail (ID %1) nach „Gelöschte Objekte“ verschoben.").arg(move.id));
+        if (!outcome.error.isEmpty()) {
+            failed = true;
+            reply->say(QStringLiteral("%1 nicht entfernt: %2")
+                           .arg(mailsText(int(fromFolder[folder - 1].size()) - outcome.done), outcome.error));
         }
     }
     m_dispatcher.endCommand(changes);
