@@ -2,6 +2,7 @@
 
 #include "engine/ByteText.h"
 #include "engine/FailureReason.h"
+#include "engine/LogLine.h"
 #include "engine/Receipt.h"
 #include "engine/ReportFindings.h"
 #include "smtp/DsnParameters.h"
@@ -11,20 +12,11 @@
 
 #include <QTimer>
 
-#include <cstdio>
-
 namespace kadmel {
 namespace {
 
 constexpr char CrLf[] = "\r\n";
 constexpr qsizetype MaxWaitingReports = 100;
-
-// Standard error is what the desktop session's journal collects.
-void logLine(const QByteArray& line)
-{
-    std::fputs((line + '\n').constData(), stderr);
-    std::fflush(stderr);
-}
 
 // The folder holding the mail and its 1-based position there; {0, 0} for none.
 std::pair<int, qint16> placeOf(const MailTables& tables, qint16 id)
@@ -107,8 +99,10 @@ bool ReportFiling::removedMailRefused(const DeliveryReport& report)
     if (!m_dispatcher.removedMailRefused(names, first.diagnostic.isEmpty() ? first.status : first.diagnostic))
         return false;
     const ReportFinding finding{first.address, first.status, first.diagnostic};
-    logLine("kadmel: R\xC3\xBC"
-            "ckmeldung unzustellbar zur endg\xC3\xBCltig entfernten E-Mail " +
+    writeLogLine(
+        LogPriority::Failure,
+        "kadmel: R\xC3\xBC"
+        "ckmeldung unzustellbar zur endg\xC3\xBCltig entfernten E-Mail " +
             fromAnsi(oneLine(report.messageId.isEmpty() ? report.envelopeId : report.messageId, 300)).toUtf8() + " (" +
             fromAnsi(oneLine(findingReason(finding), 300)).toUtf8() + ')');
     return true;
@@ -181,7 +175,7 @@ bool ReportFiling::fail(qint16 id, qint16 pos, const QByteArray& block)
     m_view.mailChanged(move);
     m_moves.append(move);
     m_dispatcher.outcomeChanged(id);
-    logLine(outcomeLogLine(id, mail, std::nullopt));
+    writeLogLine(LogPriority::Failure, outcomeLogLine(id, mail, std::nullopt));
     const QByteArray said = "E-Mail (ID " + QByteArray::number(id) + ") unzustellbar: " + failureReason(mail);
     m_view.setMessage(said);
     if (!m_view.inTray())
@@ -206,7 +200,7 @@ void ReportFiling::note(qint16 id, int folder, const QByteArray& block, bool fai
         line += ", die E-Mail steht in " + folderTitle(folder).toUtf8();
     if (finding && !findingReason(*finding).isEmpty())
         line += " (" + fromAnsi(oneLine(findingReason(*finding), 300)).toUtf8() + ')';
-    logLine(line);
+    writeLogLine(failure ? LogPriority::Failure : LogPriority::Warning, line);
 }
 
 void ReportFiling::end()
