@@ -5,6 +5,13 @@
 
 namespace kadmel::test {
 
+// A person feels a stall from 100 ms on; a build with the address sanitizer runs several times slower.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr qint64 StallLimitMs = 400;
+#else
+inline constexpr qint64 StallLimitMs = 100;
+#endif
+
 // The longest the event loop went without turning while this lives: the largest interval between the
 // ticks of a 5 ms timer, as a person would feel a stall.
 class EventLoopGap
